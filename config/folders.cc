@@ -1,0 +1,141 @@
+#include "config/folders.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "config/settings.h"
+#include "platform/files.h"
+#include "platform/places.h"
+
+namespace qb {
+namespace {
+
+constexpr char kCompanyFolder[] = "/Tovira/Quillbox";
+constexpr char kSettingsName[] = "quern.ini";
+
+std::string g_settings_path;
+bool g_settings_located = false;
+std::string g_temp_folder;
+std::string g_conf_folder;
+
+std::string LocalFolderText(const char* folder) {
+  std::string text = folder == nullptr ? "" : folder;
+  for (char& c : text) {
+    if (c == '\\') c = '/';
+  }
+  return text;
+}
+
+std::FILE* OpenUnder(const std::string& base, const char* folder, const char* fileName,
+                     const char* mode) {
+  // Same shape as "%s\%s\%s": a folder given with a leading separator makes
+  // a doubled one, which the file system accepts.
+  std::string path = base + "/" + LocalFolderText(folder) + "/" + fileName;
+  return OpenEveryoneWritable(path, mode);
+}
+
+void CopyCut(const std::string& text, char* buffer, size_t size) {
+  if (size == 0) return;
+  size_t length = text.size() < size - 1 ? text.size() : size - 1;
+  std::memcpy(buffer, text.data(), length);
+  buffer[length] = '\0';
+}
+
+}  // namespace
+
+int GetOsGeneration() { return SystemOsGeneration(); }
+
+std::string DataFolder() {
+  switch (GetOsGeneration()) {
+    case 1:
+      return CommonDocumentsFolder() + kCompanyFolder;
+    case 2:
+      return CommonAppDataFolder() + kCompanyFolder;
+    default:
+      return WindowsDirectory();
+  }
+}
+
+void LocateSettingsFile() {
+  int generation = GetOsGeneration();
+  if (generation == 1 || generation == 2) {
+    g_settings_path = DataFolder() + "/" + kSettingsName;
+    g_settings_located = true;
+    EnsureSettingsFile();
+  } else {
+    g_settings_path = WindowsDirectory() + "/" + kSettingsName;
+    g_settings_located = true;
+  }
+}
+
+const std::string& SettingsPath() {
+  if (!g_settings_located) {
+    int generation = GetOsGeneration();
+    g_settings_path = (generation == 1 || generation == 2 ? DataFolder() : WindowsDirectory()) +
+                      "/" + kSettingsName;
+    g_settings_located = true;
+  }
+  return g_settings_path;
+}
+
+void EnsureSettingsFile() {
+  if (std::FILE* existing = std::fopen(SettingsPath().c_str(), "r")) {
+    std::fclose(existing);
+    return;
+  }
+  std::FILE* created = OpenDataFile("\\Tovira\\Quillbox", kSettingsName, "w+");
+  if (created == nullptr) return;
+  std::string old_path = WindowsDirectory() + "/" + kSettingsName;
+  if (std::FILE* old_file = std::fopen(old_path.c_str(), "r")) {
+    char line[1024];
+    while (std::fgets(line, sizeof line, old_file) != nullptr) std::fputs(line, created);
+    std::fclose(old_file);
+  }
+  std::fclose(created);
+}
+
+std::FILE* OpenDataFileDocuments(const char* folder, const char* fileName, const char* mode) {
+  return OpenUnder(CommonDocumentsFolder(), folder, fileName, mode);
+}
+
+std::FILE* OpenDataFileAppData(const char* folder, const char* fileName, const char* mode) {
+  return OpenUnder(CommonAppDataFolder(), folder, fileName, mode);
+}
+
+std::FILE* OpenDataFile(const char* folder, const char* fileName, const char* mode) {
+  switch (GetOsGeneration()) {
+    case 1:
+      return OpenDataFileDocuments(folder, fileName, mode);
+    case 2:
+      return OpenDataFileAppData(folder, fileName, mode);
+    default:
+      return OpenEveryoneWritable(WindowsDirectory() + "/" + fileName, mode);
+  }
+}
+
+void InitTempFolder() { g_temp_folder = EnvironmentText("TMP"); }
+
+char* TempFolderPath(char* buffer, size_t size) {
+  CopyCut(TempFolderPath(), buffer, size);
+  return buffer;
+}
+
+std::string TempFolderPath() { return g_temp_folder + "/"; }
+
+char* GetProgramFolder(char* buffer, size_t size) {
+  CopyCut(ExecutableFolder(), buffer, size);
+  return buffer;
+}
+
+void InitConfFolder() {
+  char conf[260];
+  if (GetConf(conf, sizeof conf)) {
+    g_conf_folder = conf;
+  } else {
+    g_conf_folder = ExecutableFolder();
+  }
+}
+
+const std::string& ConfFolder() { return g_conf_folder; }
+
+}  // namespace qb

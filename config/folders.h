@@ -1,0 +1,54 @@
+// Where the settings file and the other shared data files live, the
+// process-wide temporary folder and the program folder.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace qb {
+
+// 0 other, 1 NT 5.x, 2 NT 6.x, 3 old NT: selects every data path.
+int GetOsGeneration();
+
+// The data folder of the running generation (no trailing separator):
+// generation 1 documents + /Tovira/Quillbox, 2 application data +
+// /Tovira/Quillbox, 0 and 3 the Windows directory itself.
+std::string DataFolder();
+
+// Computes the settings-file path once (called at start-up before any
+// setting is read) and, for generations 1 and 2, makes sure the file exists.
+void LocateSettingsFile();
+// The path computed by LocateSettingsFile (computed on first use if it was
+// never called).
+const std::string& SettingsPath();
+// Creates the data-folder settings file when missing, carrying over the
+// content of a settings file in the Windows directory. Generations 1 and 2.
+void EnsureSettingsFile();
+
+// Opens folder/fileName under the all-users documents (generation 1) or
+// application-data (generation 2) folder, creating it so that every user
+// may write it. `folder` may use "\" or "/" and may start with a separator.
+std::FILE* OpenDataFileDocuments(const char* folder, const char* fileName, const char* mode);
+std::FILE* OpenDataFileAppData(const char* folder, const char* fileName, const char* mode);
+// The variant of the running generation; generations 0 and 3 open the file
+// in the Windows directory.
+std::FILE* OpenDataFile(const char* folder, const char* fileName, const char* mode);
+
+// Sets the temporary folder from the environment variable TMP (unchanged;
+// empty when unset).
+void InitTempFolder();
+// The temporary folder with a trailing separator, e.g. "/tmp/" (or "/" when
+// TMP was empty); returns `buffer`.
+char* TempFolderPath(char* buffer, size_t size);
+std::string TempFolderPath();
+
+// Folder of the program, with a trailing separator; returns `buffer`.
+char* GetProgramFolder(char* buffer, size_t size);
+
+// The CONF folder kept at start-up (the setting, or the program folder
+// when the setting is absent). InitConfFolder reads it.
+void InitConfFolder();
+const std::string& ConfFolder();
+
+}  // namespace qb

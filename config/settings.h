@@ -1,0 +1,43 @@
+// One accessor per setting of the settings file. Each call reads the file
+// afresh, so a change made by the configuration program takes effect at the
+// next call. Text accessors copy into (buffer, size), cut to fit, and return
+// whether a value is present; the texts "?"-marked (Language, CONF,
+// DepName) count as absent when they read exactly "?".
+#pragma once
+
+#include <cstddef>
+
+namespace qb {
+
+// [LANGUAGE]
+bool GetLanguage(char* buffer, size_t size);
+// [PATH]
+bool GetConf(char* buffer, size_t size);
+// [MANAGEMENT]
+int GetHDD();                // default 80
+bool GetReceive();           // only exactly 1 is on (default 1)
+int GetList();               // default 100
+bool GetOverWrite();         // any non-zero is on (default 1)
+int GetMaxConnectNum();      // default 30, at most 100 (unsigned compare)
+int GetMACAddressCheck();    // default 0
+int GetFileTypeCheck();      // default 1
+bool GetFTP_DebugLog(char* buffer, size_t size);
+bool GetFTP_DebugLogDBA(char* buffer, size_t size);
+int GetFtpPort();            // default 21
+int GetFTP_Support();        // default 1
+int GetFTPS_Support();       // default 1
+bool GetSSL_PrivateKey(char* buffer, size_t size);
+bool GetSSL_CertificateKey(char* buffer, size_t size);
+int GetFTP_SocketTimeOut();  // default 120, clamped to 30..3600
+bool GetFTP_IgnoreConnReset();
+// [IDS]
+int GetTOVScan();  // default 0
+// Returns whether TOVScan is non-zero; the name (at most 8 characters) is
+// read only then, otherwise the buffer is cleared.
+bool GetDepName(char* buffer, size_t size);
+// [DEBUG]
+int GetTrace();  // default 0
+// [RCVFAX]
+bool GetUSESMTP();  // default 1
+
+}  // namespace qb

@@ -1,0 +1,2 @@
+// Placeholder until the imaging code lands.
+namespace qb {}

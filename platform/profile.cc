@@ -1,0 +1,249 @@
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <optional>
+
+namespace qb {
+namespace {
+
+// Reads the whole file under a lock of the given kind; nullopt if it cannot
+// be opened.
+std::optional<std::string> ReadLocked(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  ::flock(fd, LOCK_SH);
+  std::string content;
+  char chunk[8192];
+  for (;;) {
+    ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got <= 0) break;
+    content.append(chunk, static_cast<size_t>(got));
+  }
+  ::flock(fd, LOCK_UN);
+  ::close(fd);
+  return content;
+}
+
+std::string_view Trim(std::string_view text) {
+  size_t begin = 0;
+  while (begin < text.size() && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+  size_t end = text.size();
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r'))
+    --end;
+  return text.substr(begin, end - begin);
+}
+
+bool SameName(std::string_view a, const char* b) {
+  size_t length = std::strlen(b);
+  return a.size() == length && ::strncasecmp(a.data(), b, length) == 0;
+}
+
+// One line of the file, classified.
+struct Line {
+  size_t begin;  // offset of the line in the content
+  size_t end;    // offset past its newline (or end of content)
+  enum Kind { kOther, kSection, kKey } kind;
+  std::string_view name;   // section or key name
+  std::string_view value;  // key value
+};
+
+std::vector<Line> SplitLines(const std::string& content) {
+  std::vector<Line> lines;
+  size_t pos = 0;
+  while (pos < content.size()) {
+    size_t newline = content.find('\n', pos);
+    size_t end = newline == std::string::npos ? content.size() : newline + 1;
+    std::string_view text(content.data() + pos, (newline == std::string::npos ? end : newline) - pos);
+    Line line{pos, end, Line::kOther, {}, {}};
+    std::string_view trimmed = Trim(text);
+    if (!trimmed.empty() && trimmed[0] == '[') {
+      size_t close = trimmed.find(']');
+      line.kind = Line::kSection;
+      line.name = Trim(trimmed.substr(1, close == std::string_view::npos ? std::string_view::npos
+                                                                          : close - 1));
+    } else if (!trimmed.empty() && trimmed[0] != ';') {
+      size_t equals = trimmed.find('=');
+      if (equals != std::string_view::npos) {
+        line.kind = Line::kKey;
+        line.name = Trim(trimmed.substr(0, equals));
+        line.value = Trim(trimmed.substr(equals + 1));
+      }
+    }
+    lines.push_back(line);
+    pos = end;
+  }
+  return lines;
+}
+
+// Index range [first, last) of the lines of the first section named so;
+// first is the section line itself. nullopt when there is none.
+std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<Line>& lines,
+                                                     const char* section) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].kind != Line::kSection || !SameName(lines[i].name, section)) continue;
+    size_t last = i + 1;
+    while (last < lines.size() && lines[last].kind != Line::kSection) ++last;
+    return std::make_pair(i, last);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> LookUp(const std::string& path, const char* section,
+                                  const char* key) {
+  std::optional<std::string> content = ReadLocked(path);
+  if (!content) return std::nullopt;
+  std::vector<Line> lines = SplitLines(*content);
+  auto range = FindSection(lines, section);
+  if (!range) return std::nullopt;
+  for (size_t i = range->first + 1; i < range->second; ++i) {
+    if (lines[i].kind == Line::kKey && SameName(lines[i].name, key)) {
+      std::string_view value = lines[i].value;
+      if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') &&
+          value.back() == value[0]) {
+        value = value.substr(1, value.size() - 2);
+      }
+      return std::string(value);
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int ParseLeadingInt(const char* text) {
+  while (*text == ' ' || *text == '\t') ++text;
+  bool negative = false;
+  if (*text == '-' || *text == '+') {
+    negative = *text == '-';
+    ++text;
+  }
+  long long value = 0;
+  while (*text >= '0' && *text <= '9') {
+    value = value * 10 + (*text - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+    ++text;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) value = INT_MAX;
+  return static_cast<int>(value);
+}
+
+std::string ProfileGetString(const std::string& path, const char* section, const char* key,
+                             const char* fallback) {
+  std::optional<std::string> value = LookUp(path, section, key);
+  return value ? *value : std::string(fallback == nullptr ? "" : fallback);
+}
+
+size_t ProfileGetString(const std::string& path, const char* section, const char* key,
+                        const char* fallback, char* buffer, size_t size) {
+  if (size == 0) return 0;
+  std::string value = ProfileGetString(path, section, key, fallback);
+  size_t length = value.size() < size - 1 ? value.size() : size - 1;
+  std::memcpy(buffer, value.data(), length);
+  buffer[length] = '\0';
+  return length;
+}
+
+int ProfileGetInt(const std::string& path, const char* section, const char* key, int fallback) {
+  std::optional<std::string> value = LookUp(path, section, key);
+  return value ? ParseLeadingInt(value->c_str()) : fallback;
+}
+
+std::vector<std::string> ProfileKeyNames(const std::string& path, const char* section,
+                                         size_t maxBytes) {
+  std::vector<std::string> names;
+  std::optional<std::string> content = ReadLocked(path);
+  if (!content) return names;
+  std::vector<Line> lines = SplitLines(*content);
+  auto range = FindSection(lines, section);
+  if (!range) return names;
+  size_t used = 1;  // the list's final terminator
+  for (size_t i = range->first + 1; i < range->second; ++i) {
+    if (lines[i].kind != Line::kKey) continue;
+    if (used + lines[i].name.size() + 1 > maxBytes) break;
+    used += lines[i].name.size() + 1;
+    names.emplace_back(lines[i].name);
+  }
+  return names;
+}
+
+bool ProfileWriteString(const std::string& path, const char* section, const char* key,
+                        const char* value) {
+  int flags = O_RDWR | O_CLOEXEC | (value != nullptr ? O_CREAT : 0);
+  int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0) return value == nullptr && errno == ENOENT;
+  ::flock(fd, LOCK_EX);
+  struct stat info;
+  if (::fstat(fd, &info) == 0 && info.st_size == 0) ::fchmod(fd, 0666);
+
+  std::string content;
+  char chunk[8192];
+  for (;;) {
+    ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got <= 0) break;
+    content.append(chunk, static_cast<size_t>(got));
+  }
+
+  std::vector<Line> lines = SplitLines(content);
+  std::string updated;
+  std::string entry = value == nullptr ? std::string() : std::string(key) + "=" + value + "\n";
+  auto range = FindSection(lines, section);
+  if (!range) {
+    if (value == nullptr) {
+      ::flock(fd, LOCK_UN);
+      ::close(fd);
+      return true;
+    }
+    updated = content;
+    if (!updated.empty() && updated.back() != '\n') updated += "\n";
+    updated += std::string("[") + section + "]\n" + entry;
+  } else {
+    size_t keyLine = range->second;
+    for (size_t i = range->first + 1; i < range->second; ++i) {
+      if (lines[i].kind == Line::kKey && SameName(lines[i].name, key)) {
+        keyLine = i;
+        break;
+      }
+    }
+    if (keyLine < range->second) {
+      updated = content.substr(0, lines[keyLine].begin) + entry + content.substr(lines[keyLine].end);
+    } else if (value == nullptr) {
+      ::flock(fd, LOCK_UN);
+      ::close(fd);
+      return true;
+    } else {
+      // Append after the section's last key line so trailing blank lines
+      // stay between sections.
+      size_t after = range->first;
+      for (size_t i = range->first + 1; i < range->second; ++i) {
+        if (lines[i].kind == Line::kKey) after = i;
+      }
+      size_t insertAt = lines[after].end;
+      std::string head = content.substr(0, insertAt);
+      if (!head.empty() && head.back() != '\n') head += "\n";
+      updated = head + entry + content.substr(insertAt);
+    }
+  }
+
+  bool ok = ::ftruncate(fd, 0) == 0;
+  size_t written = 0;
+  while (ok && written < updated.size()) {
+    ssize_t put = ::pwrite(fd, updated.data() + written, updated.size() - written,
+                           static_cast<off_t>(written));
+    if (put <= 0) ok = false;
+    else written += static_cast<size_t>(put);
+  }
+  ::flock(fd, LOCK_UN);
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace qb

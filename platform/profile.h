@@ -1,0 +1,48 @@
+// Initialisation-file ("profile") access with the semantics of the classic
+// profile-string functions: sections and keys match without regard to case,
+// the first match wins, a missing file, section or key gives the default,
+// integers are parsed as a signed decimal prefix. Writers keep every other
+// line of the file as it was. Each call opens, works and closes the file,
+// under an advisory lock so that other processes writing the same file
+// never see or cause half-written content.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace qb {
+
+// Value of section/key, or `fallback` when absent. Surrounding blanks and a
+// matching pair of surrounding quotes are removed from the value.
+std::string ProfileGetString(const std::string& path, const char* section, const char* key,
+                             const char* fallback);
+
+// Same, copied into buffer (cut to size - 1 characters, always terminated).
+// Returns the number of characters copied.
+size_t ProfileGetString(const std::string& path, const char* section, const char* key,
+                        const char* fallback, char* buffer, size_t size);
+
+// Signed decimal prefix of the value (blanks before it skipped, a sign
+// allowed, parsing stops at the first non-digit; no digits reads as 0);
+// `fallback` when the key is absent. Saturates at the int range.
+int ProfileGetInt(const std::string& path, const char* section, const char* key, int fallback);
+
+// The key names of a section in file order; empty when the section is
+// missing. When the names with their terminators would exceed `maxBytes`,
+// the list ends with the names that fit.
+std::vector<std::string> ProfileKeyNames(const std::string& path, const char* section,
+                                         size_t maxBytes = 65536);
+
+// Writes section/key = value, replacing the first matching key, appending the
+// key at the end of its section or a new section at the end of the file.
+// A null value deletes the key. Returns false when the file cannot be
+// written (for instance its folder is missing).
+bool ProfileWriteString(const std::string& path, const char* section, const char* key,
+                        const char* value);
+
+// Parses an integer the way ProfileGetInt does (exposed for tests and for
+// the other readers of decimal text).
+int ParseLeadingInt(const char* text);
+
+}  // namespace qb

@@ -1,0 +1,25 @@
+// Program-wide trace. One call makes one line of at most 307 characters.
+// Mode 0 drops it, 1 writes it to standard error (the trace window),
+// 2 appends it to the trace file R/tmp/qbxLog.log, opened and closed per
+// line. No time stamp or prefix is added; a line that cannot be written is
+// lost. Callable from any thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qb {
+
+constexpr int kTraceLineMax = 307;
+
+void SetTraceMode(int mode);
+int TraceMode();
+
+void TraceLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Tests capture trace lines (in any mode) to check what was traced.
+void StartTraceCapture();
+std::vector<std::string> TakeCapturedTrace();
+void StopTraceCapture();
+
+}  // namespace qb

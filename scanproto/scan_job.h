@@ -1,0 +1,128 @@
+// The record of one scan-protocol connection. It is shared by the protocol
+// handlers, the page-file and coder code (imaging/) and the storage steps
+// (storage/); the FTP side fills zeroed records to hand its results to the
+// receive log and the extension library. Header only, so that the lower
+// libraries can read it without linking the protocol server.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "imaging/fax_coder_state.h"
+
+namespace qb {
+
+constexpr uint16_t kJobPort = 37100;
+constexpr uint16_t kDirectPort = 37101;
+
+constexpr size_t kRxBufferSize = 25600;
+constexpr size_t kMaxRxBody = 24576;  // 0x6000
+constexpr size_t kTxBufferSize = 32768;
+constexpr size_t kMaxTxBody = kTxBufferSize - 2;
+constexpr size_t kLineBufSize = 10240;
+constexpr size_t kPathMax = 260;
+constexpr size_t kParaCopySize = 540;
+constexpr size_t kImageHeaderSize = 84;
+
+// Admission states of a connection.
+enum : int32_t {
+  kStateAdmitted = 0,   // greeting "OK" not yet sent
+  kStateGreeted = 1,    // replies may flow
+  kStateJobLimit = 2,   // refused, "NG" 0x15
+  kStateDiskFull = 3,   // refused, "NG" 0x01
+};
+
+// Peer IPv4 address in host order.
+struct Ipv4Peer {
+  uint32_t address = 0;
+  uint16_t port = 0;
+};
+
+struct ScanJob {
+  // --- connection fields ---
+  int32_t socket = -1;
+  Ipv4Peer* peerAddress = nullptr;  // heap copy, freed with the job
+  uint32_t idleSeconds = 0;         // seconds since the last read event
+  uint32_t rxCount = 0;             // body bytes of the current packet so far
+  uint32_t txCount = 0;             // bytes of the current reply sent, length field included
+  uint16_t listenPort = 0;          // 37100 or 37101
+  int32_t state = kStateAdmitted;
+  uint16_t rxLength = 0;  // announced body length; 0 = waiting for a length field
+  uint16_t txLength = 0;  // body length of the reply in txBuffer
+  uint8_t rxBuffer[kRxBufferSize];  // length field, then body
+  uint8_t* rxWrite = nullptr;       // where the next body bytes go
+  uint8_t* txBuffer = nullptr;      // kTxBufferSize bytes on the heap
+  int32_t txState = 0;              // 1 handed to SendPacket, 2 sent completely
+  char peerIp[33];
+  char peerName[33];
+
+  // --- job fields ---
+  uint16_t majorVersion = 0;
+  uint16_t minorVersion = 0;
+  uint16_t clientKeyNo = 0;
+  uint16_t serverKeyNo = 0;
+  char senderName[33];
+  uint8_t paraCopy[kParaCopySize];
+  int32_t deferredNotify = 0;
+  int32_t notifyPending = 0;
+  char folderPath[kPathMax];
+  char fileName[kPathMax];
+  int32_t jobNo = 0;
+  int32_t fileOk = 1;
+  char outputPath[kPathMax];
+  uint8_t* metaData = nullptr;  // heap copy of a meta-data block over 512 bytes
+  uint32_t metaDataLength = 0;
+  int32_t checksumOk = 0;
+  uint16_t checksum = 0;
+  int32_t imageDataMode = 0;
+  int32_t discardMode = 0;
+  int32_t pageCount = 0;
+  std::FILE* pageFile = nullptr;
+  uint8_t* lineBuf = nullptr;  // kLineBufSize bytes on the heap
+
+  // --- image reception state ---
+  uint32_t rcvTotalImgBytes = 0;
+  uint32_t hddFreeBytes = 0;
+  uint32_t tempJobNo = 0;
+  uint32_t multiPage = 1;
+  char curFilePath[kPathMax];
+  char saveFileTitle[kPathMax];
+  char baseName[kPathMax];
+  uint32_t numberWidth = 0;
+  uint32_t lineFill = 0;
+  uint8_t imgHeader[kImageHeaderSize];
+  FaxCoderState coder;
+
+  // Every counter, flag and string at its initial value; buffers and
+  // pointers are left to the owner.
+  void ClearJobFields() {
+    idleSeconds = rxCount = txCount = 0;
+    state = kStateAdmitted;
+    rxLength = txLength = 0;
+    for (uint8_t& b : rxBuffer) b = 0;
+    rxWrite = rxBuffer + 2;
+    txState = 0;
+    peerIp[0] = peerName[0] = '\0';
+    majorVersion = minorVersion = clientKeyNo = serverKeyNo = 0;
+    senderName[0] = '\0';
+    for (uint8_t& b : paraCopy) b = 0;
+    deferredNotify = notifyPending = 0;
+    folderPath[0] = fileName[0] = outputPath[0] = '\0';
+    jobNo = 0;
+    fileOk = 1;
+    metaDataLength = 0;
+    checksumOk = 0;
+    checksum = 0;
+    imageDataMode = discardMode = 0;
+    pageCount = 0;
+    pageFile = nullptr;
+    rcvTotalImgBytes = hddFreeBytes = tempJobNo = 0;
+    multiPage = 1;
+    curFilePath[0] = saveFileTitle[0] = baseName[0] = '\0';
+    numberWidth = lineFill = 0;
+    for (uint8_t& b : imgHeader) b = 0;
+    coder = FaxCoderState();
+  }
+};
+
+}  // namespace qb

@@ -1,0 +1,2 @@
+// Placeholder until the storage code lands.
+namespace qb {}
