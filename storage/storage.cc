@@ -1,2 +1,0 @@
-// Placeholder until the storage code lands.
-namespace qb {}
