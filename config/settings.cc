@@ -91,8 +91,10 @@ bool GetDepName(char* buffer, size_t size) {
   }
   char name[9];
   ReadMarkedText("IDS", "DepName", name, sizeof name);
-  std::strncpy(buffer, name, size - 1);
-  buffer[size - 1] = '\0';
+  size_t length = std::strlen(name);
+  if (length > size - 1) length = size - 1;
+  std::memcpy(buffer, name, length);
+  buffer[length] = '\0';
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "imaging/fax_coder_state.h"
+#include "platform/net.h"
 
 namespace qb {
 
@@ -32,12 +33,6 @@ enum : int32_t {
   kStateDiskFull = 3,   // refused, "NG" 0x01
 };
 
-// Peer IPv4 address in host order.
-struct Ipv4Peer {
-  uint32_t address = 0;
-  uint16_t port = 0;
-};
-
 struct ScanJob {
   // --- connection fields ---
   int32_t socket = -1;
@@ -48,6 +43,8 @@ struct ScanJob {
   uint16_t listenPort = 0;          // 37100 or 37101
   int32_t state = kStateAdmitted;
   uint16_t rxLength = 0;  // announced body length; 0 = waiting for a length field
+  // Bytes of the length field received so far: TCP may split even those two.
+  uint8_t rxLengthBytes = 0;
   uint16_t txLength = 0;  // body length of the reply in txBuffer
   uint8_t rxBuffer[kRxBufferSize];  // length field, then body
   uint8_t* rxWrite = nullptr;       // where the next body bytes go
@@ -99,6 +96,7 @@ struct ScanJob {
     idleSeconds = rxCount = txCount = 0;
     state = kStateAdmitted;
     rxLength = txLength = 0;
+    rxLengthBytes = 0;
     for (uint8_t& b : rxBuffer) b = 0;
     rxWrite = rxBuffer + 2;
     txState = 0;

@@ -1,0 +1,24 @@
+#include "platform/clock.h"
+
+#include <time.h>
+
+namespace qb {
+
+int64_t SystemClock::NowMs() const {
+  struct timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+SystemClock* SystemClock::Instance() {
+  static SystemClock clock;
+  return &clock;
+}
+
+int WallClockMilliseconds() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int>(now.tv_nsec / 1000000);
+}
+
+}  // namespace qb

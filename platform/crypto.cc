@@ -1,0 +1,23 @@
+// RC4 is a legacy cipher in libcrypto 3; the low-level interface is still
+// built on Debian and avoids loading the legacy provider.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include "platform/crypto.h"
+
+#include <openssl/rc4.h>
+#include <openssl/sha.h>
+
+namespace qb {
+
+bool Sha1(const void* data, size_t length, uint8_t digest[20]) {
+  return ::SHA1(static_cast<const unsigned char*>(data), length, digest) != nullptr;
+}
+
+bool Rc4Apply(const uint8_t* key, size_t keyLength, uint8_t* buffer, size_t length) {
+  if (keyLength == 0 || keyLength > 256) return false;
+  RC4_KEY schedule;
+  ::RC4_set_key(&schedule, static_cast<int>(keyLength), key);
+  ::RC4(&schedule, length, buffer, buffer);
+  return true;
+}
+
+}  // namespace qb

@@ -1,0 +1,74 @@
+// TCP sockets for the scan protocol: non-blocking, with errors reported in
+// the WinSock numbering that the traces and results use.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qb {
+
+// WinSock error numbers kept in traces and results.
+constexpr int kWsaEInterrupted = 10004;
+constexpr int kWsaEBadf = 10009;
+constexpr int kWsaEAccess = 10013;
+constexpr int kWsaEFault = 10014;
+constexpr int kWsaEInval = 10022;
+constexpr int kWsaEMFile = 10024;
+constexpr int kWsaEWouldBlock = 10035;
+constexpr int kWsaEMsgSize = 10040;
+constexpr int kWsaEAddrInUse = 10048;
+constexpr int kWsaEAddrNotAvail = 10049;
+constexpr int kWsaENetDown = 10050;
+constexpr int kWsaENetUnreach = 10051;
+constexpr int kWsaEConnAborted = 10053;
+constexpr int kWsaEConnReset = 10054;
+constexpr int kWsaENoBufs = 10055;
+constexpr int kWsaENotConn = 10057;
+constexpr int kWsaEShutdown = 10058;
+constexpr int kWsaETimedOut = 10060;
+constexpr int kWsaEConnRefused = 10061;
+constexpr int kWsaEHostUnreach = 10065;
+
+// Maps an errno value to its WinSock number.
+int WsaErrorFromErrno(int error);
+// WinSock number of the last failed socket call on this thread.
+int LastSocketError();
+
+// Peer IPv4 address in host order.
+struct Ipv4Peer {
+  uint32_t address = 0;
+  uint16_t port = 0;
+};
+
+std::string DottedAddress(uint32_t hostOrderAddress);
+// Parses dotted IPv4 text; false when it is not one.
+bool ParseDottedAddress(const char* text, uint32_t* hostOrderAddress);
+
+// A non-blocking IPv4 listener on `port` of every local address; -1 on
+// failure (LastSocketError tells why).
+int TcpListen(uint16_t port, int backlog);
+// Accepts one connection as a non-blocking socket; -1 on failure.
+int TcpAccept(int listener, Ipv4Peer* peer);
+// Connects (blocking) to address:port, optionally from a local address
+// (host order, 0 = any); -1 on failure. For tools and tests.
+int TcpConnect(uint32_t address, uint16_t port, uint32_t localAddress = 0);
+
+// Bytes received (>0), 0 when the peer has closed, -1 on error.
+long SockRecv(int socket, void* buffer, size_t length);
+// Bytes sent, or -1 on error (kWsaEWouldBlock when the buffer is full).
+long SockSend(int socket, const void* buffer, size_t length);
+enum ShutdownHow { kShutReceive = 0, kShutSend = 1, kShutBoth = 2 };
+void SockShutdown(int socket, ShutdownHow how);
+// Closes the socket and ends its event notification.
+void SockClose(int socket);
+void SetReceiveBufferSize(int socket, int bytes);
+void SetSendBufferSize(int socket, int bytes);
+void SetBlocking(int socket, bool blocking);
+
+// The machine's host name ("" on failure).
+std::string LocalHostNameText();
+// First IPv4 address that resolving `host` yields, dotted ("" on failure).
+std::string FirstAddressOfHost(const std::string& host);
+
+}  // namespace qb

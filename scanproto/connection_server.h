@@ -1,0 +1,77 @@
+// The TCP side of the scan protocol: the job listener (37100) and the
+// direct listener (37101), admission, the greeting, length-framed packets,
+// framed replies, idle time-out and the table of open connections. Runs on
+// the main thread only, driven by socket notification of the event loop.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/event_loop.h"
+#include "scanproto/scan_job.h"
+
+namespace qb {
+
+constexpr int kConnectionSlots = 110;
+constexpr uint64_t kDiskFloorBytes = 10240000;  // below this a printer is refused
+constexpr uint32_t kIdleLimitSeconds = 240;
+
+// Messages of the communication window.
+constexpr uint32_t WM_SOCK_JOB_ACCEPT = WM_USER + 1;
+constexpr uint32_t WM_SOCK_DIRECT_ACCEPT = WM_USER + 2;
+constexpr uint32_t WM_SOCK_NAME_SERVICE = WM_USER + 3;
+constexpr uint32_t WM_SOCK_EVENT = WM_USER + 4;
+constexpr uint32_t WM_SEND_RESULT = WM_USER + 5;
+constexpr uint32_t TVS_CON_TIME_OUT = WM_USER + 9;
+constexpr uint64_t IDT_IDLE_CHECK = 1030;
+
+// Messages to the main window.
+constexpr uint32_t IDC_CONNECT_OPEN = 2001;
+constexpr uint32_t IDC_CONNECT_CLOSE = 2003;
+constexpr uint32_t kCmdServerStartFailed = 1002;  // WM_COMMAND id
+constexpr uint32_t kCmdTrayState = 1015;          // WM_COMMAND id, lParam = state
+
+// What the server needs from the rest of the program. Unset members do
+// nothing (or, for the disk query, measure with the platform directly).
+struct ScanServerHooks {
+  // Free bytes of the volume of a folder; a failed query counts as 0.
+  std::function<uint64_t(const char* folder)> freeBytes;
+  // Whether the peer (dotted IPv4) is locked out.
+  std::function<bool(const char* peerIp)> isLocked;
+  // Receive-log entry of a deferred job, written at disconnect.
+  std::function<void(ScanJob& job)> logDeferredDocument;
+  // Status notification to the configuration program.
+  std::function<void(uint32_t message, int64_t value)> notifyConfig;
+  // The user's "a document has arrived" signal.
+  std::function<void()> receiveEndSignal;
+  // Discards the unfinished files of a job that is being freed.
+  std::function<void(ScanJob& job)> discardJobFiles;
+  // Creates the name-resolve responder once the listeners run.
+  std::function<void(Window* commWindow)> startNameService;
+};
+
+// Creates the communication window and starts the listeners. On failure
+// the main window receives WM_COMMAND 1002 and the result is false.
+bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hooks);
+// Closes every connection and both listeners.
+void StopCommunication();
+// The communication window (null when not started).
+Window* CommunicationWindow();
+
+// Sends the reply in job.txBuffer (body at offset 2, txLength set). Result
+// through WM_SEND_RESULT; a partly sent reply goes on at the next write event.
+void SendPacket(ScanJob& job);
+// Ends a connection and frees its job.
+void CloseJob(ScanJob& job);
+
+ScanJob* FindJob(int socket);
+ScanJob* FirstJob();
+// The job after `job` in slot order; null when `job` is no longer in the table.
+ScanJob* NextJob(const ScanJob* job);
+
+// Open job-port connections (refused ones included).
+int JobCount();
+// The host name up to the first ".", at most 32 characters.
+const char* LocalHostName();
+
+}  // namespace qb

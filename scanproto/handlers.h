@@ -1,0 +1,33 @@
+// Message handlers of the scan protocol. Each gets the job, the message
+// body (starting with its code, in network order) and the number of body
+// bytes received; a handler reads nothing past `length`.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "scanproto/scan_job.h"
+
+namespace qb {
+
+// Capability and parameter negotiation.
+void OnCap(ScanJob& job, uint8_t* body, size_t length);
+void OnCapDirect(ScanJob& job, uint8_t* body, size_t length);
+void OnPara(ScanJob& job, uint8_t* body, size_t length);
+void OnPara2(ScanJob& job, uint8_t* body, size_t length);
+void OnPara2Direct(ScanJob& job, uint8_t* body, size_t length);
+
+// Image reception and document completion.
+void OnImageHeader(ScanJob& job, uint8_t* body, size_t length);
+void OnPageEnd(ScanJob& job, uint8_t* body, size_t length);
+void OnDataEnd(ScanJob& job, uint8_t* body, size_t length);
+void OnPageDelete(ScanJob& job, uint8_t* body, size_t length);
+void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length);
+// A data packet of `length` bytes at offset 2 of the job's receive buffer.
+void OnImageData(ScanJob& job, size_t length);
+
+// Destination folder browsing.
+void OnDirName(ScanJob& job, uint8_t* body, size_t length);
+void OnDirList(ScanJob& job, uint8_t* body, size_t length);
+
+}  // namespace qb
