@@ -1,8 +1,93 @@
 #include "storage/file_naming.h"
 
 #include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+#include "storage/name_reservations.h"
+#include "storage/path_parts.h"
 
 namespace qb {
+namespace {
+
+constexpr size_t kMaxConvertedName = 255;
+
+template <typename Text>
+Text FromAscii(std::string_view ascii) {
+  return Text(ascii.begin(), ascii.end());
+}
+
+// The C library's atoi rule over characters of either width; characters
+// outside ASCII end the number like any other non-digit.
+template <typename Text>
+int LeadingInt(const Text& text) {
+  std::string narrow;
+  for (auto c : text) narrow += static_cast<unsigned>(c) < 0x80 ? static_cast<char>(c) : 'x';
+  return ParseLeadingInt(narrow.c_str());
+}
+
+size_t LastUnderscore(const std::string& text) { return FindLastUnderscore(text); }
+size_t LastUnderscore(const std::u16string& text) { return text.rfind(u'_'); }
+
+template <typename Text>
+struct CandidateOf {
+  Text candidate;
+  Text stem;
+  int number = 0;
+  int digits = 0;
+};
+
+template <typename Text>
+CandidateOf<Text> BuildCandidate(const Text& name, int n) {
+  size_t dot = name.rfind(static_cast<typename Text::value_type>('.'));
+  Text base = dot == Text::npos ? name : name.substr(0, dot);
+  Text extension = dot == Text::npos ? Text() : name.substr(dot);
+  Text mark;
+  if (n != 0) mark = FromAscii<Text>("(" + std::to_string(n) + ")");
+
+  CandidateOf<Text> result;
+  size_t underscore = LastUnderscore(base);
+  if (underscore != Text::npos) {
+    Text prefix = base.substr(0, underscore);
+    Text suffix = base.substr(underscore + 1);
+    bool isPageNumber =
+        suffix.size() == 3 && (LeadingInt(suffix) != 0 || suffix == FromAscii<Text>("000"));
+    if (isPageNumber) {
+      result.candidate = prefix + mark + FromAscii<Text>("_???") + extension;
+      result.stem = prefix + mark;
+      result.number = LeadingInt(suffix);
+      result.digits = 3;
+      return result;
+    }
+  }
+  result.candidate = base + mark + extension;
+  result.stem = base + mark;
+  return result;
+}
+
+std::string CutConverted(std::string text) {
+  if (text.size() > kMaxConvertedName) text.resize(kMaxConvertedName);
+  return text;
+}
+
+// Whether a file or a handed-out name in `folder` matches `candidate`.
+bool IsTaken(const std::string& folder, const std::string& candidate) {
+  if (NameReservations::Instance().IsReserved(folder, candidate)) return true;
+  if (candidate.find_first_of("?*") == std::string::npos) {
+    return FileExists(folder + candidate);
+  }
+  std::vector<FolderEntry> entries;
+  if (!ListFolder(folder.empty() ? "." : folder, &entries)) return false;
+  for (const FolderEntry& entry : entries) {
+    if (MatchesNamePattern(candidate, entry.name)) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 std::string MakeNumberedName(const char* stem, int number, int digits, const char* extension) {
   std::string name = stem;
@@ -10,6 +95,71 @@ std::string MakeNumberedName(const char* stem, int number, int digits, const cha
   if (digits == 3) std::snprintf(suffix, sizeof suffix, "_%03d", number);
   if (digits == 6) std::snprintf(suffix, sizeof suffix, "_%06d", number);
   return name + suffix + extension;
+}
+
+NameCandidate MakeNameCandidate(const std::string& name, int n) {
+  NameCandidate result;
+  std::u16string wide;
+  if (AnsiCodePage() == kCodePageJapanese && Cp932ToUtf16(name, &wide)) {
+    CandidateOf<std::u16string> parts = BuildCandidate(wide, n);
+    std::string candidate, stem;
+    if (Utf16ToCp932(parts.candidate, &candidate) && Utf16ToCp932(parts.stem, &stem)) {
+      result.candidate = CutConverted(candidate);
+      result.stem = CutConverted(stem);
+      result.number = parts.number;
+      result.digits = parts.digits;
+      return result;
+    }
+  }
+  // Not convertible: the byte rule, which still steps over double-byte
+  // characters when their lead bytes are recognisable.
+  CandidateOf<std::string> parts = BuildCandidate(name, n);
+  result.candidate = parts.candidate;
+  result.stem = parts.stem;
+  result.number = parts.number;
+  result.digits = parts.digits;
+  return result;
+}
+
+std::string MakeUniqueFileName(const std::string& path, bool overwrite, std::string* fullPath,
+                               std::string* stem, int* digits) {
+  PathParts parts = SplitPath(path);
+  std::string folder = FolderOf(parts);
+  NameCandidate candidate = MakeNameCandidate(parts.baseName + parts.extension, 0);
+
+  std::string result;
+  if (overwrite) {
+    result = folder + MakeNumberedName(candidate.stem.c_str(), candidate.number, candidate.digits,
+                                       parts.extension.c_str());
+  } else {
+    NameReservations& reservations = NameReservations::Instance();
+    std::lock_guard<std::mutex> hold(reservations.Mutex());
+    // The first retry repeats counter 0; kept so that the series of probes
+    // is the documented one.
+    for (int n = 0; IsTaken(folder, candidate.candidate); ++n) {
+      candidate = MakeNameCandidate(parts.baseName + parts.extension, n);
+    }
+    std::string name = MakeNumberedName(candidate.stem.c_str(), candidate.number,
+                                        candidate.digits, parts.extension.c_str());
+    reservations.Reserve(folder, name);
+    result = folder + name;
+  }
+  if (fullPath != nullptr) *fullPath = result;
+  if (stem != nullptr) *stem = candidate.stem;
+  if (digits != nullptr) *digits = candidate.digits;
+  return result;
+}
+
+std::string RenumberFileName(const std::string& path, int number) {
+  PathParts parts = SplitPath(path);
+  size_t underscore = FindLastUnderscore(parts.baseName);
+  if (underscore == std::string::npos) return path;
+  size_t width = parts.baseName.size() - underscore - 1;
+  const char* format = width == 1 ? "%d" : width == 2 ? "%02d" : width == 4 ? "%04d" : "%03d";
+  char digitsText[32];
+  std::snprintf(digitsText, sizeof digitsText, format, number);
+  return FolderOf(parts) + parts.baseName.substr(0, underscore + 1) + digitsText +
+         parts.extension;
 }
 
 }  // namespace qb

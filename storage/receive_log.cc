@@ -1,0 +1,113 @@
+#include "storage/receive_log.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "platform/global_lock.h"
+#include "storage/bounded_text.h"
+#include "storage/data_files.h"
+#include "storage/job_data.h"
+#include "storage/log_time.h"
+#include "storage/path_parts.h"
+
+namespace qb {
+namespace {
+
+// Lines are read in pieces of at most 519 bytes, each piece counting as a
+// line, as the other readers of the file do.
+constexpr int kLogLineBuffer = 520;
+
+std::string ScannerColumn(const ScanJob& job) {
+  std::string sender = FixedText(job.senderName, sizeof job.senderName);
+  if (sender.empty()) sender = JobNameOffsetText(job, kPathMax);
+  return CutToBytes(sender, kScannerColumnBytes);
+}
+
+// The folder without its trailing separator. Linux has no drive letter to
+// keep for a file in the root, so the root stays "/" instead of becoming
+// an empty column.
+std::string FolderColumn(const PathParts& parts) {
+  std::string folder = FolderOf(parts);
+  if (folder.size() > 1) folder.pop_back();
+  return folder;
+}
+
+// Appends one line and its line feed under GlobalLock; true when the line
+// feed was written.
+bool AppendLine(const std::string& line) {
+  GlobalLockGuard hold;
+  std::FILE* log = OpenSharedDataFile(kReceiveLogName, "at+");
+  if (log == nullptr) return false;
+  std::fputs(line.c_str(), log);
+  bool written = std::fputc('\n', log) != EOF;
+  if (std::fclose(log) != 0) written = false;
+  return written;
+}
+
+bool StartsWithHeaderMark(const char* line) { return line[0] == '/' && line[1] == '/'; }
+
+}  // namespace
+
+bool LogStoredDocument(const ScanJob& job, bool normal) {
+  PathParts parts = SplitPath(FixedText(job.outputPath, sizeof job.outputPath));
+  std::string name = parts.baseName + parts.extension;
+  std::string line = MakeLogDateTime();
+  line += normal ? " *;" : "  ;";
+  line += ScannerColumn(job) + ";";
+  line += (normal ? name : "*** " + name + " ***") + ";";
+  line += std::to_string(StoredFileCount(job)) + ";";
+  line += FolderColumn(parts);
+  return AppendLine(line);
+}
+
+bool LogFaxNotice(const FaxNotice& notice) {
+  std::string line = notice.dateText + " *;" + notice.textB;
+  if (!notice.textC.empty()) line += " " + notice.textC;
+  line += ";" + notice.textF + ";1;" + notice.textE + ";" + notice.textD;
+  return AppendLine(line);
+}
+
+void TouchReceiveLog() {
+  GlobalLockGuard hold;
+  if (std::FILE* log = OpenSharedDataFile(kReceiveLogName, "at+")) std::fclose(log);
+}
+
+void TrimReceiveLog() {
+  GlobalLockGuard hold;
+  std::FILE* log = OpenSharedDataFile(kReceiveLogName, "rt");
+  if (log == nullptr) return;
+
+  std::vector<std::string> kept;
+  bool strayHeader = false;
+  char line[kLogLineBuffer];
+  if (std::fgets(line, sizeof line, log) != nullptr && !StartsWithHeaderMark(line)) {
+    // A log that was only ever appended to has no header: its first line
+    // is the oldest entry and is kept as one rather than thrown away.
+    kept.push_back(line);
+  }
+  while (std::fgets(line, sizeof line, log) != nullptr) {
+    if (StartsWithHeaderMark(line)) {
+      strayHeader = true;
+    } else {
+      kept.push_back(line);
+    }
+  }
+  std::fclose(log);
+
+  long long limit = GetList();
+  long long excess = static_cast<long long>(kept.size()) - limit;
+  if (excess < 0) excess = 0;
+  if (!strayHeader && excess == 0) return;
+
+  log = OpenSharedDataFile(kReceiveLogName, "wt");
+  if (log == nullptr) return;
+  std::fputs(kReceiveLogHeader, log);
+  std::fputc('\n', log);
+  for (size_t i = static_cast<size_t>(excess); i < kept.size(); ++i) std::fputs(kept[i].c_str(), log);
+  std::fclose(log);
+}
+
+}  // namespace qb

@@ -1,0 +1,41 @@
+// The receive log: one line per stored document and per fax notice, in the
+// text file "tvscanlog_f.bin" of the data folder, read by the programs that
+// show the user what arrived. Columns are separated by ";"; the first line
+// is the header "//Quillbox Receive Log List" once the file has been
+// trimmed. Every operation holds GlobalLock from before opening the file to
+// after closing it, so lines from the scan protocol and the FTP sessions
+// never interleave and a trim never runs during an append. A log that
+// cannot be opened is skipped; the job is not affected.
+#pragma once
+
+#include "scanproto/scan_job.h"
+#include "storage/meta_data.h"
+
+namespace qb {
+
+constexpr char kReceiveLogHeader[] = "//Quillbox Receive Log List";
+// Bytes of the scanner column.
+constexpr size_t kScannerColumnBytes = 16;
+
+// Appends "date time *;scanner;name;count;folder" for the job's stored
+// file `outputPath`. The scanner is the job's sender name, else the text at
+// the request's sender-name offset, cut to 16 bytes without splitting a
+// double-byte character. Count is 1 for one multi-page file, else
+// `pageCount`. The folder column is the file's folder without its trailing
+// separator. `normal` false (the extension library returned status 4)
+// writes the marker as two blanks and the name as "*** name ***". True when
+// the line was written.
+bool LogStoredDocument(const ScanJob& job, bool normal);
+
+// Appends "date *;B[ C];F;1;E;D" for a fax-receive notice.
+bool LogFaxNotice(const FaxNotice& notice);
+
+// Opens the log for appending and closes it again, creating a missing file.
+void TouchReceiveLog();
+
+// Keeps the log at the setting List (default 100) entries: drops the oldest
+// entries beyond it and every "//" line after the first line, then writes
+// the header and the rest. A log with nothing to drop is not touched.
+void TrimReceiveLog();
+
+}  // namespace qb
