@@ -1,12 +1,58 @@
-// State of the fax run-length coder, one per scan job.
+// State of the fax run-length coder, one per scan job. The coder reads and
+// writes it through imaging/fax_coder.h; nothing else should change it
+// except `input` and `output`, which the reception code points at the line
+// buffer and the page file.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <vector>
 
 namespace qb {
 
+// Coding modes of ITU-T T.4 / T.6.
+enum FaxCodingMode : int32_t {
+  kFaxModeMH = 1,   // one-dimensional modified Huffman (T.4)
+  kFaxModeMR = 2,   // two-dimensional modified READ (T.4)
+  kFaxModeMMR = 3,  // modified modified READ (T.6)
+};
+
+constexpr size_t kFaxOutBufferSize = 32768;
+
 struct FaxCoderState {
-  int32_t placeholder = 0;  // filled in by the coder
+  int32_t linesDone = 0;     // lines coded by the current CodeLines call
+  int32_t bytesPerLine = 0;  // width / 8: only whole bytes come from the printer
+  const uint8_t* input = nullptr;  // the line to code
+  uint16_t linesPerCall = 1;
+  int32_t pageEnd = 0;  // set at page end: the next call finishes the page
+  int32_t height = 0;
+  int32_t k = 0;  // MR group length; 1 for MH, 0 for MMR
+  int32_t width = 0;
+  int32_t minimumBits = 0;  // minimum coded bits per line, 0 = no fill
+  int32_t codingMode = kFaxModeMMR;
+  int32_t eolAlign = 0;       // pad each line to a byte boundary
+  int32_t lsbFirstInput = 0;  // 1: the first pixel of a byte is bit 0
+  int32_t packedOutput = 1;   // 1: bytes go out as packed (LSB first); 0: bit-reversed
+  int32_t whiteValue = 1;     // 1: bit value 0 is white; 0: bit value 1 is white
+  int32_t resolution = 200;   // dpi
+
+  // Changing-element positions of the reference line and of the line being
+  // coded, each followed by sentinels at `width`. Sized once per job.
+  std::vector<uint16_t> referenceChanges;
+  std::vector<uint16_t> codingChanges;
+  int32_t referenceCount = 0;  // changing elements before the sentinels
+  int32_t codingCount = 0;
+  uint16_t lineInGroup = 0;  // 0: the next line is coded one-dimensionally
+
+  std::FILE* output = nullptr;
+  std::vector<uint8_t> outBuffer;  // kFaxOutBufferSize bytes, sized once per job
+  uint32_t outFill = 0;
+  uint64_t bitBuffer = 0;  // pending code bits, first bit in bit 0
+  uint32_t bitCount = 0;   // bits pending in bitBuffer
+  uint64_t bitsCoded = 0;  // bits produced on the page, for the minimum-bits fill
+  uint32_t bytesWritten = 0;
+  uint16_t totalLines = 0;
+  int32_t writeFailed = 0;  // a flush wrote fewer bytes than it held
 };
 
 }  // namespace qb

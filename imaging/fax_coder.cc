@@ -1,0 +1,345 @@
+#include "imaging/fax_coder.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "imaging/fax_tables.h"
+#include "imaging/image_header.h"
+
+namespace qb {
+namespace {
+
+// ---- bit output -----------------------------------------------------------
+
+uint8_t ReverseBits(uint8_t b) {
+  b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+  b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+  return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
+// Writes what the out buffer holds with one write.
+void FlushOutBuffer(FaxCoderState& c) {
+  if (c.outFill == 0) return;
+  if (c.packedOutput == 0) {
+    for (uint32_t i = 0; i < c.outFill; ++i) c.outBuffer[i] = ReverseBits(c.outBuffer[i]);
+  }
+  size_t written = 0;
+  if (c.output != nullptr) written = std::fwrite(c.outBuffer.data(), 1, c.outFill, c.output);
+  if (written != c.outFill) c.writeFailed = 1;
+  c.bytesWritten += static_cast<uint32_t>(written);
+  c.outFill = 0;
+}
+
+void PutByte(FaxCoderState& c, uint8_t byte) {
+  c.outBuffer[c.outFill++] = byte;
+  if (c.outFill == kFaxOutBufferSize) FlushOutBuffer(c);
+}
+
+// Moves whole bytes from the bit buffer to the out buffer once 32 bits are
+// pending, so most codes cost one OR and one add.
+inline void PutBits(FaxCoderState& c, uint32_t bits, uint32_t length) {
+  c.bitBuffer |= static_cast<uint64_t>(bits) << c.bitCount;
+  c.bitCount += length;
+  c.bitsCoded += length;
+  if (c.bitCount >= 32) {
+    if (c.outFill + 4 < kFaxOutBufferSize) {
+      uint32_t word = static_cast<uint32_t>(c.bitBuffer);
+      for (int i = 0; i < 4; ++i) c.outBuffer[c.outFill + i] = static_cast<uint8_t>(word >> (8 * i));
+      c.outFill += 4;
+    } else {
+      for (int i = 0; i < 4; ++i) PutByte(c, static_cast<uint8_t>(c.bitBuffer >> (8 * i)));
+    }
+    c.bitBuffer >>= 32;
+    c.bitCount -= 32;
+  }
+}
+
+inline void PutCode(FaxCoderState& c, FaxCode code) { PutBits(c, code.bits, code.length); }
+
+// Pads the pending bits with 0 bits to whole bytes and moves them out.
+void FlushBits(FaxCoderState& c) {
+  while (c.bitCount > 0) {
+    PutByte(c, static_cast<uint8_t>(c.bitBuffer));
+    c.bitBuffer >>= 8;
+    c.bitCount = c.bitCount >= 8 ? c.bitCount - 8 : 0;
+  }
+  c.bitBuffer = 0;
+}
+
+void PutZeroBits(FaxCoderState& c, uint64_t count) {
+  while (count > 0) {
+    uint32_t now = static_cast<uint32_t>(std::min<uint64_t>(count, 16));
+    PutBits(c, 0, now);
+    count -= now;
+  }
+}
+
+// One run as make-up and terminating codes.
+void PutRun(FaxCoderState& c, uint32_t run, bool black) {
+  while (run > 1791) {
+    uint32_t step = std::min<uint32_t>(run, 2560) / 64 * 64;
+    PutCode(c, kExtendedMakeUp[step / 64 - 28]);
+    run -= step;
+  }
+  if (run >= 64) {
+    PutCode(c, black ? kBlackMakeUp[run / 64 - 1] : kWhiteMakeUp[run / 64 - 1]);
+    run %= 64;
+  }
+  PutCode(c, black ? kBlackTerminating[run] : kWhiteTerminating[run]);
+}
+
+// ---- run extraction -------------------------------------------------------
+
+// Finds the changing elements of one line: positions where the colour
+// differs from the pixel before (the pixel before the first is white).
+// Pixels are taken 64 at a time, normalised so that black is 1; a word whose
+// pixels all have the current colour is skipped whole. kMsbFirst keeps the
+// first pixel in bit 63 (bytes swapped in), otherwise in bit 0.
+template <bool kMsbFirst>
+int ExtractChanges(const uint8_t* line, int bytes, bool bitOneIsWhite, uint16_t* changes) {
+  int count = 0;
+  int position = 0;
+  uint64_t colour = 0;  // 0 white, ~0 black
+  const uint64_t invert = bitOneIsWhite ? ~uint64_t{0} : 0;
+  auto scan = [&](uint64_t word, int bits) {
+    word ^= invert;
+    for (;;) {
+      uint64_t differing = word ^ colour;
+      int skip = differing == 0 ? 64
+                                : (kMsbFirst ? std::countl_zero(differing)
+                                             : std::countr_zero(differing));
+      if (skip >= bits) {
+        position += bits;
+        return;
+      }
+      position += skip;
+      changes[count++] = static_cast<uint16_t>(position);
+      colour = ~colour;
+      word = kMsbFirst ? word << skip : word >> skip;
+      bits -= skip;
+    }
+  };
+  int offset = 0;
+  for (; offset + 8 <= bytes; offset += 8) {
+    uint64_t word;
+    std::memcpy(&word, line + offset, 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    if (kMsbFirst) word = __builtin_bswap64(word);
+    if ((word ^ invert) == colour) {
+      position += 64;
+      continue;
+    }
+    scan(word, 64);
+  }
+  if (offset < bytes) {
+    uint64_t word = 0;
+    for (int i = 0; offset + i < bytes; ++i) {
+      uint64_t byte = line[offset + i];
+      word |= kMsbFirst ? byte << (56 - 8 * i) : byte << (8 * i);
+    }
+    scan(word, 8 * (bytes - offset));
+  }
+  return count;
+}
+
+// ---- line coding ----------------------------------------------------------
+
+void CodeOneDimensional(FaxCoderState& c) {
+  const uint16_t* changes = c.codingChanges.data();
+  uint32_t start = 0;
+  for (int i = 0; i <= c.codingCount; ++i) {
+    uint32_t end = changes[i];  // changes[codingCount] is the width sentinel
+    PutRun(c, end - start, (i & 1) != 0);
+    start = end;
+  }
+}
+
+// The coding procedure of T.4 4.2.1.3 over changing-element lists. The
+// index of a1 in the coding list also gives a0's colour (even = white),
+// because colours alternate from white on every line.
+void CodeTwoDimensional(FaxCoderState& c) {
+  const uint16_t* cur = c.codingChanges.data();
+  const uint16_t* ref = c.referenceChanges.data();
+  const int width = c.width;
+  int a0 = -1;
+  int ia = 0;  // index of a1
+  int ib = 0;  // search start for b1
+  while (a0 < width) {
+    // b1: first element right of a0 whose colour is opposite to a0's, i.e.
+    // whose index has the parity of ia. A vertical step may have moved a0
+    // left of the previous b1, so the search may go back.
+    while (ib > 0 && ref[ib - 1] > a0) --ib;
+    while (ref[ib] <= a0 && ref[ib] < width) ++ib;
+    if ((ib & 1) != (ia & 1)) ++ib;
+    const int b1 = ref[ib];
+    const int b2 = ref[ib + 1];
+    const int a1 = cur[ia];
+    if (b2 < a1) {
+      PutCode(c, kPassCode);
+      a0 = b2;
+      continue;
+    }
+    const int delta = a1 - b1;
+    if (delta >= -3 && delta <= 3) {
+      PutCode(c, kVerticalCodes[delta + 3]);
+      a0 = a1;
+      ++ia;
+      continue;
+    }
+    const int a2 = cur[ia + 1];
+    const bool black = (ia & 1) != 0;
+    PutCode(c, kHorizontalCode);
+    PutRun(c, static_cast<uint32_t>(a1 - std::max(a0, 0)), black);
+    PutRun(c, static_cast<uint32_t>(a2 - a1), !black);
+    a0 = a2;
+    ia += 2;
+  }
+}
+
+void PutEol(FaxCoderState& c) {
+  if (c.k == 1) {
+    PutCode(c, kEolCode);
+  } else {
+    PutCode(c, kEolCode);
+    PutBits(c, c.lineInGroup == 0 ? 1 : 0, 1);
+  }
+}
+
+void CodeLine(FaxCoderState& c, const uint8_t* line) {
+  const int pixelsFromInput = c.bytesPerLine * 8;
+  uint16_t* changes = c.codingChanges.data();
+  const bool bitOneIsWhite = c.whiteValue == 0;
+  int count = c.lsbFirstInput ? ExtractChanges<false>(line, c.bytesPerLine, bitOneIsWhite, changes)
+                              : ExtractChanges<true>(line, c.bytesPerLine, bitOneIsWhite, changes);
+  // Pixels past the last whole byte never arrive; they are coded white so
+  // that every line still holds the width the TIFF directory announces.
+  if (pixelsFromInput < c.width && (count & 1) != 0) {
+    changes[count++] = static_cast<uint16_t>(pixelsFromInput);
+  }
+  for (int i = 0; i < 3; ++i) changes[count + i] = static_cast<uint16_t>(c.width);
+  c.codingCount = count;
+
+  const uint64_t lineStart = c.bitsCoded;
+  if (c.codingMode != kFaxModeMMR) PutEol(c);
+  if (c.lineInGroup == 0 && c.codingMode != kFaxModeMMR) {
+    CodeOneDimensional(c);
+  } else {
+    if (c.lineInGroup == 0) {
+      c.referenceCount = 0;
+      for (int i = 0; i < 3; ++i) c.referenceChanges[i] = static_cast<uint16_t>(c.width);
+    }
+    CodeTwoDimensional(c);
+  }
+  const uint64_t lineBits = c.bitsCoded - lineStart;
+  if (lineBits < static_cast<uint64_t>(std::max(c.minimumBits, 0))) {
+    PutZeroBits(c, static_cast<uint64_t>(c.minimumBits) - lineBits);
+  }
+  if (c.eolAlign && (c.bitCount % 8) != 0) PutBits(c, 0, 8 - c.bitCount % 8);
+
+  c.lineInGroup = c.k == 0 ? 1 : static_cast<uint16_t>((c.lineInGroup + 1) % c.k);
+  if (c.lineInGroup != 0) {
+    // Swapping keeps both arrays allocated; the old reference is overwritten
+    // by the next line's extraction.
+    c.referenceChanges.swap(c.codingChanges);
+    c.referenceCount = c.codingCount;
+  }
+  c.codingCount = 0;
+  ++c.totalLines;
+}
+
+int FinishPage(FaxCoderState& c) {
+  if (c.codingMode == kFaxModeMMR) {
+    PutCode(c, kEolCode);
+    PutCode(c, kEolCode);
+  } else {
+    for (int i = 0; i < 6; ++i) {
+      PutCode(c, kEolCode);
+      if (c.codingMode == kFaxModeMR) PutBits(c, 1, 1);
+    }
+  }
+  FlushBits(c);
+  FlushOutBuffer(c);
+  return c.writeFailed ? -1 : 0;
+}
+
+// Fills every field from the image header, keeping the buffers.
+void LoadFromHeader(ScanJob& job) {
+  FaxCoderState& c = job.coder;
+  const ImageHeaderView header(job.imgHeader);
+  c.linesDone = 0;
+  c.width = header.Width();
+  c.height = header.Height();
+  c.bytesPerLine = c.width / 8;
+  c.input = job.lineBuf;
+  c.linesPerCall = 1;
+  c.pageEnd = 0;
+  c.k = 0;
+  c.minimumBits = 0;
+  c.codingMode = kFaxModeMMR;
+  c.eolAlign = 0;
+  c.lsbFirstInput = (header.PixelPacking() & 1) == 0 ? 1 : 0;
+  c.packedOutput = 1;
+  c.whiteValue = header.Polarity() == 0 ? 1 : 0;
+  c.resolution = header.Dpi();
+  c.referenceCount = c.codingCount = 0;
+  c.lineInGroup = 0;
+  c.output = job.pageFile;
+  c.outFill = 0;
+  c.bitBuffer = 0;
+  c.bitCount = 0;
+  c.bitsCoded = 0;
+  c.bytesWritten = 0;
+  c.totalLines = 0;
+  c.writeFailed = 0;
+  // Room for a change at every pixel plus the three sentinels; grows only
+  // when a page is wider than any before it on this job.
+  const size_t entries = static_cast<size_t>(c.width) + 4;
+  if (c.codingChanges.size() < entries) c.codingChanges.resize(entries);
+  if (c.referenceChanges.size() < entries) c.referenceChanges.resize(entries);
+  std::fill(c.codingChanges.begin(), c.codingChanges.end(), 0);
+  std::fill(c.referenceChanges.begin(), c.referenceChanges.end(), 0);
+  if (c.outBuffer.size() != kFaxOutBufferSize) c.outBuffer.assign(kFaxOutBufferSize, 0);
+}
+
+}  // namespace
+
+bool SetupCoder(ScanJob& job) {
+  const ImageHeaderView header(job.imgHeader);
+  if (header.Width() == 0 || header.Height() == 0) return false;
+  LoadFromHeader(job);
+  return true;
+}
+
+void ResetCoder(ScanJob& job) { LoadFromHeader(job); }
+
+int CodeLines(FaxCoderState& c) {
+  c.linesDone = 0;
+  switch (c.codingMode) {
+    case kFaxModeMH:
+      c.k = 1;
+      break;
+    case kFaxModeMR:
+      break;
+    case kFaxModeMMR:
+      c.k = 0;
+      c.eolAlign = 0;
+      c.minimumBits = 0;
+      break;
+    default:
+      return -1;
+  }
+  if (c.outBuffer.size() != kFaxOutBufferSize || c.codingChanges.size() < size_t(c.width) + 4 ||
+      c.referenceChanges.size() < size_t(c.width) + 4) {
+    return -1;  // never set up
+  }
+  if (c.pageEnd) return FinishPage(c);
+  if (c.input == nullptr) return -1;
+  for (int i = 0; i < c.linesPerCall; ++i) {
+    CodeLine(c, c.input + static_cast<size_t>(i) * c.bytesPerLine);
+    ++c.linesDone;
+  }
+  return c.writeFailed ? -1 : c.linesDone;
+}
+
+}  // namespace qb

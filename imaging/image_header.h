@@ -1,0 +1,50 @@
+// Read access to the job's 84-byte copy of the image header, already in host
+// byte order, for the fields the coder and the TIFF writer need.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace qb {
+
+// Offsets inside the image header record.
+constexpr size_t kHeaderFormatNameOffset = 4;
+constexpr size_t kHeaderResolutionCode = 10;
+constexpr size_t kHeaderWidth = 12;
+constexpr size_t kHeaderHeight = 14;
+constexpr size_t kHeaderPixelPacking = 22;
+constexpr size_t kHeaderPolarity = 24;
+
+class ImageHeaderView {
+ public:
+  explicit ImageHeaderView(const uint8_t* header) : header_(header) {}
+
+  uint16_t Field(size_t offset) const {
+    uint16_t value;
+    std::memcpy(&value, header_ + offset, sizeof value);
+    return value;
+  }
+  uint16_t ResolutionCode() const { return Field(kHeaderResolutionCode); }
+  uint16_t Width() const { return Field(kHeaderWidth); }
+  uint16_t Height() const { return Field(kHeaderHeight); }
+  uint16_t PixelPacking() const { return Field(kHeaderPixelPacking); }
+  uint16_t Polarity() const { return Field(kHeaderPolarity); }
+  // 300, 400 or 600 for their codes; every other code counts as 200 dpi.
+  int32_t Dpi() const {
+    switch (ResolutionCode()) {
+      case 0x0300:
+        return 300;
+      case 0x0400:
+        return 400;
+      case 0x0600:
+        return 600;
+      default:
+        return 200;
+    }
+  }
+
+ private:
+  const uint8_t* header_;
+};
+
+}  // namespace qb

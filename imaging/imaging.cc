@@ -1,2 +1,0 @@
-// Placeholder until the imaging code lands.
-namespace qb {}

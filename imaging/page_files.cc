@@ -1,0 +1,165 @@
+#include "imaging/page_files.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "config/folders.h"
+#include "imaging/image_header.h"
+#include "imaging/tiff_layout.h"
+#include "platform/files.h"
+#include "platform/trace.h"
+#include "storage/file_naming.h"
+
+namespace qb {
+namespace {
+
+// Shared by all connections; only touched on the main thread.
+uint32_t g_tempJobCounter = 0;
+
+std::string TempName(uint32_t tempJobNo, int pageIndex, const char* extension) {
+  char name[64];
+  std::snprintf(name, sizeof name, "rcvimg%u_%d.%s", tempJobNo, pageIndex, extension);
+  return TempFolderPath() + name;
+}
+
+bool CanOpenForReading(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  std::fclose(file);
+  return true;
+}
+
+bool CopyInto(const std::string& name, char* path, size_t pathSize) {
+  if (name.size() + 1 > pathSize) return false;
+  std::memcpy(path, name.c_str(), name.size() + 1);
+  return true;
+}
+
+// The extension of a path with its dot, or "" when its file name has none.
+std::string ExtensionOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  const char* name = slash != nullptr ? slash + 1 : path;
+  const char* dot = std::strrchr(name, '.');
+  return dot != nullptr ? std::string(dot) : std::string();
+}
+
+}  // namespace
+
+std::string TempDatName(int pageIndex, uint32_t tempJobNo) {
+  return TempName(tempJobNo, pageIndex, "dat");
+}
+
+std::string TempTifName(uint32_t tempJobNo, int pageIndex) {
+  return TempName(tempJobNo, pageIndex, "tif");
+}
+
+void SetTempJobCounter(uint32_t value) { g_tempJobCounter = value; }
+
+bool MakeTempPageName(int pageIndex, char* path, size_t pathSize, uint32_t* tempJobNo) {
+  if (path[0] != '\0') {
+    std::string name = TempDatName(pageIndex, *tempJobNo);
+    RemoveFile(name);
+    return CopyInto(name, path, pathSize);
+  }
+  if (g_tempJobCounter > 999999) g_tempJobCounter = 0;
+  ++g_tempJobCounter;
+  std::string name = TempDatName(pageIndex, g_tempJobCounter);
+  // Every number in use would take 100000 tries; give up rather than spin.
+  for (int tries = 0; CanOpenForReading(name); ++tries) {
+    if (tries > 200000) return false;
+    if (g_tempJobCounter > 99999) g_tempJobCounter = 0;
+    ++g_tempJobCounter;
+    name = TempDatName(pageIndex, g_tempJobCounter);
+  }
+  *tempJobNo = g_tempJobCounter;
+  return CopyInto(name, path, pathSize);
+}
+
+bool WriteTiff(uint32_t tempJobNo, int firstPage, int codingMode, int fillFlag,
+               const char* outputPath, int pageCount) {
+  if (codingMode < 1 || codingMode > 3) return false;
+  std::FILE* out = std::fopen(outputPath, "wb");
+  if (out == nullptr) return false;
+  const uint8_t fileHeader[8] = {'I', 'I', 42, 0, 8, 0, 0, 0};
+  bool ok = std::fwrite(fileHeader, 1, sizeof fileHeader, out) == sizeof fileHeader;
+  std::vector<uint8_t> block(65536);
+  uint32_t directoryOffset = 8;
+  for (int written = 0; ok && written < pageCount; ++written) {
+    const int pageIndex = firstPage + written;
+    const std::string pagePath = TempDatName(pageIndex, tempJobNo);
+    std::FILE* page = std::fopen(pagePath.c_str(), "rb");
+    uint8_t header[kImageHeaderSize];
+    if (page == nullptr || std::fread(header, 1, sizeof header, page) != sizeof header) {
+      TraceLog("  WriteTiff: cannot read %s", pagePath.c_str());
+      if (page != nullptr) std::fclose(page);
+      ok = false;
+      break;
+    }
+    const int64_t fileSize = FileSize(pagePath);
+    const uint32_t dataSize =
+        fileSize > static_cast<int64_t>(kImageHeaderSize)
+            ? static_cast<uint32_t>(fileSize - static_cast<int64_t>(kImageHeaderSize))
+            : 0;
+    const ImageHeaderView view(header);
+    TiffPageInfo info;
+    info.width = view.Width();
+    info.height = view.Height();
+    info.dpi = static_cast<uint32_t>(view.Dpi());
+    info.compression = codingMode == 3 ? 4 : 3;
+    info.photometric = view.Polarity() == 0 ? 0 : 1;
+    info.fillOrder = fillFlag == 0 ? 1 : 2;
+    info.t4t6Tag = codingMode == 3 ? 0x0125 : 0x0124;
+    info.t4t6Options = codingMode == 2 ? 1 : 0;
+    info.dataSize = dataSize;
+    info.pageNumber = static_cast<uint16_t>(written);
+    const bool more = written + 1 < pageCount;
+    uint8_t directory[kTiffDirectoryBlockSize];
+    const uint32_t nextOffset = BuildTiffDirectory(info, directoryOffset, more, directory);
+    ok = std::fwrite(directory, 1, sizeof directory, out) == sizeof directory;
+    for (uint32_t left = dataSize; ok && left > 0;) {
+      const size_t now = left < block.size() ? left : block.size();
+      const size_t got = std::fread(block.data(), 1, now, page);
+      // A page file that shrank under us would leave a strip shorter than
+      // its byte count; fail the document rather than write a broken TIFF.
+      ok = got == now && std::fwrite(block.data(), 1, got, out) == got;
+      left -= static_cast<uint32_t>(now);
+    }
+    std::fclose(page);
+    RemoveFile(pagePath);
+    directoryOffset = nextOffset;
+  }
+  if (std::fclose(out) != 0) ok = false;
+  return ok;
+}
+
+void DeleteTempPages(ScanJob& job) {
+  for (int i = 0; i < job.pageCount; ++i) RemoveFile(TempDatName(i, job.tempJobNo));
+}
+
+void CleanupDocument(ScanJob& job) {
+  if (job.pageFile != nullptr) {
+    std::fclose(job.pageFile);
+    job.pageFile = nullptr;
+  }
+  if (job.outputPath[0] != '\0' && job.fileOk == 1) {
+    const std::string extension = ExtensionOf(job.outputPath);
+    const std::string folder = std::string(job.folderPath) + "/";
+    const int digits = static_cast<int>(job.numberWidth);
+    RemoveFile(folder + MakeNumberedName(job.baseName, 0, digits, extension.c_str()));
+    for (int number = 1; number <= job.pageCount + 1; ++number) {
+      RemoveFile(folder + MakeNumberedName(job.baseName, number, digits, extension.c_str()));
+    }
+  }
+  job.pageCount = 0;
+}
+
+void SwapWordBytes(uint8_t* buffer, size_t length) {
+  for (size_t i = 0; i + 1 < length; i += 2) {
+    const uint8_t first = buffer[i];
+    buffer[i] = buffer[i + 1];
+    buffer[i + 1] = first;
+  }
+}
+
+}  // namespace qb

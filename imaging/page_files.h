@@ -1,0 +1,57 @@
+// Temporary page files of the raw road and the TIFF writer that assembles
+// them. A temporary page file holds the page's 84-byte image header (host
+// order) followed by the page's coded data; it lives in the temporary folder
+// as "rcvimg<tempJobNo>_<page index>.dat".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "scanproto/scan_job.h"
+
+namespace qb {
+
+// Full path of page `pageIndex`'s temporary page file of job `tempJobNo`.
+std::string TempDatName(int pageIndex, uint32_t tempJobNo);
+
+// Full path of the temporary TIFF "rcvimg<tempJobNo>_<pageIndex>.tif".
+std::string TempTifName(uint32_t tempJobNo, int pageIndex);
+
+// Makes the temporary page file name for `pageIndex` into `path` (size
+// `pathSize`). When `path` is empty (the connection's first file) a new job
+// number is drawn from the process-wide counter, skipping numbers whose
+// file already exists, and stored in `*tempJobNo`; otherwise the name is
+// built from `*tempJobNo` and any file of that name is deleted. Returns false
+// when the name does not fit into `path` or no free number was found.
+bool MakeTempPageName(int pageIndex, char* path, size_t pathSize, uint32_t* tempJobNo);
+
+// Sets the process-wide counter behind MakeTempPageName (tests; the program
+// starts it at 0).
+void SetTempJobCounter(uint32_t value);
+
+// Assembles `pageCount` pages, starting at `firstPage`, from the temporary
+// page files of `tempJobNo` into a new little-endian TIFF at `outputPath`
+// (replacing any file there): one directory of 17 entries per page, then its
+// resolutions, then its coded data as one strip. `codingMode` 1 or 2 writes
+// Compression 3, 3 writes Compression 4; `fillFlag` 0 writes FillOrder 1,
+// anything else FillOrder 2 (the coder's LSB-first output). Each page file is
+// deleted once copied. Returns false when the output cannot be created or
+// written, a page file cannot be opened or its header read, or the mode is
+// not 1 to 3; the pages written before stay in the output.
+bool WriteTiff(uint32_t tempJobNo, int firstPage, int codingMode, int fillFlag,
+               const char* outputPath, int pageCount);
+
+// Deletes the job's temporary page files 0 to job.pageCount - 1.
+void DeleteTempPages(ScanJob& job);
+
+// Drops the document being received: closes job.pageFile; when
+// job.outputPath is set and job.fileOk is 1, deletes in job.folderPath the
+// page names (job.baseName, job.numberWidth, outputPath's extension) for
+// numbers 0 and 1 to pageCount + 1; sets job.pageCount to 0.
+void CleanupDocument(ScanJob& job);
+
+// Swaps the two bytes of each of the length / 2 16-bit words of `buffer`.
+void SwapWordBytes(uint8_t* buffer, size_t length);
+
+}  // namespace qb

@@ -1,0 +1,239 @@
+#include "tests/imaging/imaging_test_support.h"
+
+#include <tiffio.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+
+#include "config/folders.h"
+#include "imaging/fax_coder.h"
+#include "imaging/page_files.h"
+
+namespace qb::test {
+
+Bitmap BlankBitmap(int width, int height, uint8_t value) {
+  Bitmap b{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height, value)};
+  return b;
+}
+
+Bitmap TextLikeBitmap(int width, int height, uint32_t seed) {
+  // Lines of "glyphs": short strokes and blobs with wide white margins,
+  // roughly the run statistics of a printed page.
+  Bitmap b = BlankBitmap(width, height, 0);
+  std::mt19937 random(seed);
+  const int lineHeight = std::max(8, height / 40);
+  const int glyph = std::max(4, lineHeight * 2 / 3);
+  for (int top = lineHeight; top + glyph < height - lineHeight; top += lineHeight * 3 / 2) {
+    for (int left = width / 12; left + glyph < width - width / 12; left += glyph + glyph / 4) {
+      if (random() % 7 == 0) continue;  // word gap
+      const int strokes = 1 + static_cast<int>(random() % 3);
+      for (int s = 0; s < strokes; ++s) {
+        const int x0 = left + static_cast<int>(random() % glyph);
+        const int y0 = top + static_cast<int>(random() % glyph);
+        const int w = 1 + static_cast<int>(random() % (glyph / 2));
+        const int h = 1 + static_cast<int>(random() % glyph);
+        for (int y = y0; y < std::min(y0 + h, height); ++y) {
+          for (int x = x0; x < std::min(x0 + w, width); ++x) b.At(x, y) = 1;
+        }
+      }
+    }
+  }
+  return b;
+}
+
+Bitmap AlternatingBitmap(int width, int height) {
+  Bitmap b = BlankBitmap(width, height, 0);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) b.At(x, y) = static_cast<uint8_t>((x + y) & 1);
+  }
+  return b;
+}
+
+Bitmap EveryRunBitmap(int width, int maxRun) {
+  // Fill rows with runs 0, 1, 2, ... alternating colours; the next row
+  // carries on where the previous one stopped.
+  std::vector<std::vector<uint8_t>> rows;
+  std::vector<uint8_t> row;
+  uint8_t colour = 0;
+  for (int run = 0; run <= maxRun; ++run) {
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int i = 0; i < run; ++i) {
+        row.push_back(colour);
+        if (static_cast<int>(row.size()) == width) {
+          rows.push_back(row);
+          row.clear();
+        }
+      }
+      colour ^= 1;
+    }
+  }
+  row.resize(width, 0);
+  rows.push_back(row);
+  Bitmap b = BlankBitmap(width, static_cast<int>(rows.size()), 0);
+  for (size_t y = 0; y < rows.size(); ++y) {
+    std::memcpy(&b.pixels[y * width], rows[y].data(), width);
+  }
+  return b;
+}
+
+Bitmap RandomBitmap(int width, int height, uint32_t seed) {
+  Bitmap b = BlankBitmap(width, height, 0);
+  std::mt19937 random(seed);
+  for (auto& p : b.pixels) p = static_cast<uint8_t>(random() & 1);
+  return b;
+}
+
+std::vector<uint8_t> PackLine(const Bitmap& page, int y, bool msbFirst) {
+  std::vector<uint8_t> line(page.width / 8, 0);
+  for (int x = 0; x < page.width / 8 * 8; ++x) {
+    if (page.At(x, y) == 0) continue;
+    const int bit = msbFirst ? 7 - x % 8 : x % 8;
+    line[x / 8] |= static_cast<uint8_t>(1u << bit);
+  }
+  return line;
+}
+
+JobFixture::JobFixture() : job_(std::make_unique<ScanJob>()), lineBuf_(kLineBufSize) {
+  job_->ClearJobFields();
+  job_->lineBuf = lineBuf_.data();
+  static int counter = 0;
+  // Taken once: TMP is pointed at each fixture's own folder below.
+  static const std::filesystem::path base = std::filesystem::temp_directory_path();
+  folder_ = base /
+            ("qb_imaging_" + std::to_string(std::random_device()()) + "_" + std::to_string(++counter));
+  std::filesystem::create_directories(folder_);
+  ::setenv("TMP", folder_.c_str(), 1);
+  InitTempFolder();
+}
+
+JobFixture::~JobFixture() {
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& format) {
+  ScanJob& job = *job_;
+  for (const Bitmap& page : pages) {
+    const uint16_t fields[][2] = {
+        {10, format.resolutionCode},
+        {12, static_cast<uint16_t>(page.width)},
+        {14, static_cast<uint16_t>(page.height)},
+        {22, static_cast<uint16_t>(format.msbFirst ? 1 : 0)},
+        {24, format.polarity},
+        {4, 40},  // a format name offset, as a raw-road header has
+    };
+    for (const auto& field : fields) std::memcpy(job.imgHeader + field[0], &field[1], 2);
+    if (!MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath,
+                          &job.tempJobNo)) {
+      return false;
+    }
+    if (job.pageCount == 0) {
+      if (!SetupCoder(job)) return false;
+    } else {
+      ResetCoder(job);
+    }
+    job.coder.codingMode = format.codingMode;
+    job.pageFile = std::fopen(job.curFilePath, "wb+");
+    if (job.pageFile == nullptr) return false;
+    job.coder.output = job.pageFile;
+    std::fwrite(job.imgHeader, 1, kImageHeaderSize, job.pageFile);
+    for (int y = 0; y < page.height; ++y) {
+      const std::vector<uint8_t> line = PackLine(page, y, format.msbFirst);
+      std::memcpy(job.lineBuf, line.data(), line.size());
+      if (CodeLines(job.coder) < 0) return false;
+    }
+    job.coder.pageEnd = 1;
+    const int finished = CodeLines(job.coder);
+    std::fclose(job.pageFile);
+    job.pageFile = nullptr;
+    if (finished < 0) return false;
+    ++job.pageCount;
+  }
+  return true;
+}
+
+namespace {
+
+std::string* g_libtiffMessages = nullptr;
+
+void CollectLibtiffMessage(const char* module, const char* format, va_list args) {
+  if (g_libtiffMessages == nullptr) return;
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  *g_libtiffMessages += std::string(module ? module : "") + ": " + text + "\n";
+}
+
+}  // namespace
+
+bool DecodeTiff(const std::string& path, std::vector<Bitmap>* pages, std::string* error) {
+  std::string messages;
+  g_libtiffMessages = &messages;
+  TIFFErrorHandler oldError = TIFFSetErrorHandler(CollectLibtiffMessage);
+  TIFFErrorHandler oldWarning = TIFFSetWarningHandler(CollectLibtiffMessage);
+  TIFF* tiff = TIFFOpen(path.c_str(), "r");
+  bool ok = tiff != nullptr;
+  while (ok) {
+    uint32_t width = 0, height = 0;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+    Bitmap page = BlankBitmap(static_cast<int>(width), static_cast<int>(height), 0);
+    std::vector<uint8_t> row(TIFFScanlineSize(tiff));
+    for (uint32_t y = 0; ok && y < height; ++y) {
+      ok = TIFFReadScanline(tiff, row.data(), y, 0) == 1;
+      for (uint32_t x = 0; ok && x < width; ++x) {
+        page.At(static_cast<int>(x), static_cast<int>(y)) = (row[x / 8] >> (7 - x % 8)) & 1;
+      }
+    }
+    pages->push_back(std::move(page));
+    if (!TIFFReadDirectory(tiff)) break;
+  }
+  if (tiff != nullptr) TIFFClose(tiff);
+  TIFFSetErrorHandler(oldError);
+  TIFFSetWarningHandler(oldWarning);
+  g_libtiffMessages = nullptr;
+  // Warnings count too: libtiff only warns about a line of the wrong length.
+  if (!messages.empty()) ok = false;
+  if (error != nullptr) *error = messages;
+  return ok;
+}
+
+Bitmap ExpectedDecode(const Bitmap& input, uint16_t polarity) {
+  Bitmap expected = input;
+  const int coded = input.width / 8 * 8;
+  for (int y = 0; y < input.height; ++y) {
+    for (int x = 0; x < input.width; ++x) {
+      uint8_t bit = input.At(x, y);
+      if (polarity != 0) bit ^= 1;
+      expected.At(x, y) = x < coded ? bit : 0;
+    }
+  }
+  return expected;
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+    if (output != nullptr) output->append(buffer, got);
+  }
+  const int status = ::pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace qb::test

@@ -1,0 +1,76 @@
+// Bitmaps, a coding driver that follows the reception code's call order,
+// and libtiff-based decoding for the imaging tests.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scanproto/scan_job.h"
+
+namespace qb::test {
+
+// A page as pixels: 1 = the input bit value 1, row-major.
+struct Bitmap {
+  int width = 0;   // header width (pixels per line)
+  int height = 0;
+  std::vector<uint8_t> pixels;  // width * height
+  uint8_t& At(int x, int y) { return pixels[static_cast<size_t>(y) * width + x]; }
+  uint8_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+Bitmap BlankBitmap(int width, int height, uint8_t value);
+Bitmap TextLikeBitmap(int width, int height, uint32_t seed);
+Bitmap AlternatingBitmap(int width, int height);
+// Rows of runs of every length from 0 to maxRun in both colours.
+Bitmap EveryRunBitmap(int width, int maxRun);
+Bitmap RandomBitmap(int width, int height, uint32_t seed);
+
+// How the printer packs the page.
+struct PageFormat {
+  int codingMode = 3;     // 1 MH, 2 MR, 3 MMR
+  bool msbFirst = true;   // pixel packing bit 0
+  uint16_t polarity = 0;  // 0: bit 0 is white
+  uint16_t resolutionCode = 0x0200;
+};
+
+// Bytes per line as the printer sends them (width / 8, the first pixel in
+// bit 7 or bit 0).
+std::vector<uint8_t> PackLine(const Bitmap& page, int y, bool msbFirst);
+
+// A heap ScanJob with a line buffer and TMP pointing at a fresh folder.
+class JobFixture {
+ public:
+  JobFixture();
+  ~JobFixture();
+  ScanJob& job() { return *job_; }
+  const std::filesystem::path& folder() const { return folder_; }
+
+  // Codes the pages through temporary page files the way image reception
+  // does; returns false when the coder reports an error.
+  bool CodePages(const std::vector<Bitmap>& pages, const PageFormat& format);
+
+ private:
+  std::unique_ptr<ScanJob> job_;
+  std::vector<uint8_t> lineBuf_;
+  std::filesystem::path folder_;
+};
+
+// Decodes every page of a TIFF with libtiff into pixels (1 = decoded bit 1).
+// Returns false when libtiff reports an error.
+bool DecodeTiff(const std::string& path, std::vector<Bitmap>* pages, std::string* error);
+
+// The decoded bit libtiff yields for an input pixel: white runs come back as
+// 0, and polarity 1 makes the input bit 1 white. Pixels past width / 8 * 8
+// are coded white.
+Bitmap ExpectedDecode(const Bitmap& input, uint16_t polarity);
+
+// Runs a shell command; returns its exit status and captures stdout+stderr.
+int RunCommand(const std::string& command, std::string* output);
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace qb::test
