@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -166,6 +167,18 @@ void SetBlocking(int socket, bool blocking) {
   int flags = ::fcntl(socket, F_GETFL);
   if (flags < 0) return;
   ::fcntl(socket, F_SETFL, blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK));
+}
+
+uint16_t LocalPort(int socket) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+bool WaitReadable(int socket, int timeoutMs) {
+  pollfd entry{socket, POLLIN, 0};
+  return ::poll(&entry, 1, timeoutMs) > 0;
 }
 
 std::string LocalHostNameText() {

@@ -65,6 +65,10 @@ void SockClose(int socket);
 void SetReceiveBufferSize(int socket, int bytes);
 void SetSendBufferSize(int socket, int bytes);
 void SetBlocking(int socket, bool blocking);
+// The local port a socket is bound to (0 on failure).
+uint16_t LocalPort(int socket);
+// Waits up to timeoutMs for the socket to become readable; false on time-out.
+bool WaitReadable(int socket, int timeoutMs);
 
 // The machine's host name ("" on failure).
 std::string LocalHostNameText();

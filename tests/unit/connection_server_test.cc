@@ -1,0 +1,275 @@
+// The scan server in this process on a loop with a hand-moved clock;
+// clients are plain sockets on loopback.
+#include "scanproto/connection_server.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/net.h"
+#include "platform/trace.h"
+#include "scanproto/cipher.h"
+#include "test_root.h"
+
+namespace qb {
+namespace {
+
+constexpr uint32_t kLoopback = 0x7F000001;
+
+struct MainWindowRecorder final : Window {
+  std::vector<std::pair<uint32_t, int64_t>> seen;
+  int64_t HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) override {
+    seen.emplace_back(message, message == WM_COMMAND ? static_cast<int64_t>(wParam) * 1000 + lParam
+                                                      : 0);
+    return 0;
+  }
+};
+
+class ScanServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_.WriteSettings("[MANAGEMENT]\n");
+    StartTraceCapture();
+    ScanServerHooks hooks;
+    hooks.freeBytes = [this](const char*) { return freeBytes_; };
+    ASSERT_TRUE(StartCommunication(loop_, &main_, hooks));
+    clock_.Advance(10);  // lets the start-up timer hand over to the idle check
+    Pump();
+  }
+  void TearDown() override {
+    for (int fd : clients_) SockClose(fd);
+    StopCommunication();
+    StopTraceCapture();
+  }
+
+  void Pump(int rounds = 3) {
+    for (int i = 0; i < rounds; ++i) loop_.RunOnce(2);
+  }
+
+  int Connect(uint16_t port) {
+    int fd = TcpConnect(kLoopback, port);
+    EXPECT_GE(fd, 0);
+    clients_.push_back(fd);
+    Pump();
+    return fd;
+  }
+
+  // Reads exactly n bytes, running the server between waits. Returns what
+  // arrived (shorter when the peer closed or nothing came for a while).
+  std::string Receive(int fd, size_t n) {
+    std::string got;
+    for (int idle = 0; got.size() < n && idle < 200;) {
+      Pump(1);
+      if (!WaitReadable(fd, 1)) {
+        ++idle;
+        continue;
+      }
+      char chunk[65536];
+      long count = SockRecv(fd, chunk, std::min(sizeof chunk, n - got.size()));
+      if (count <= 0) break;
+      got.append(chunk, static_cast<size_t>(count));
+    }
+    return got;
+  }
+
+  // True when the server has closed or shut down the connection.
+  bool ClosedByServer(int fd) {
+    for (int i = 0; i < 100; ++i) {
+      Pump(1);
+      if (WaitReadable(fd, 1)) {
+        char scrap[4096];
+        long count = SockRecv(fd, scrap, sizeof scrap);
+        if (count <= 0) return true;
+      }
+    }
+    return false;
+  }
+
+  void SendRaw(int fd, const std::string& bytes) {
+    ASSERT_EQ(SockSend(fd, bytes.data(), bytes.size()), static_cast<long>(bytes.size()));
+  }
+
+  static std::string Packet(const std::string& body) {
+    std::string packet;
+    packet += static_cast<char>(body.size() >> 8);
+    packet += static_cast<char>(body.size() & 0xFF);
+    return packet + body;
+  }
+
+  int TraceCount(const std::string& line) {
+    for (std::string& text : TakeCapturedTrace()) trace_.push_back(std::move(text));
+    return static_cast<int>(std::count(trace_.begin(), trace_.end(), line));
+  }
+
+  static const std::string kOk, kJobLimit, kDiskFull;
+
+  test::TestRoot root_;
+  ManualClock clock_;
+  EventLoop loop_{&clock_};
+  MainWindowRecorder main_;
+  uint64_t freeBytes_ = 1ull << 40;
+  std::vector<int> clients_;
+  std::vector<std::string> trace_;
+};
+
+const std::string ScanServerTest::kOk("OK\0\x05", 4);
+const std::string ScanServerTest::kJobLimit("NG\0\x15", 4);
+const std::string ScanServerTest::kDiskFull("NG\0\x01", 4);
+
+TEST_F(ScanServerTest, JobLimitCountsOnlyJobPortConnections) {
+  int direct = Connect(kDirectPort);
+  EXPECT_EQ(Receive(direct, 4), kOk);
+  for (int i = 0; i < 30; ++i) ASSERT_EQ(Receive(Connect(kJobPort), 4), kOk) << i;
+  // The limit applies on both ports, but only job-port connections count.
+  EXPECT_EQ(Receive(Connect(kDirectPort), 4), kJobLimit);
+  int refused = Connect(kJobPort);
+  EXPECT_EQ(Receive(refused, 4), kJobLimit);
+  EXPECT_EQ(JobCount(), 31);
+  EXPECT_FALSE(ClosedByServer(refused));  // a refused printer may still talk
+
+  SockClose(clients_[1]);
+  clients_.erase(clients_.begin() + 1);
+  Pump();
+  EXPECT_EQ(JobCount(), 30);
+  EXPECT_EQ(TraceCount(" Job Num=30"), 2);
+}
+
+TEST_F(ScanServerTest, LowDiskRefusesOnBothPortsAndTellsTheTray) {
+  freeBytes_ = kDiskFloorBytes - 1;
+  EXPECT_EQ(Receive(Connect(kJobPort), 4), kDiskFull);
+  EXPECT_EQ(Receive(Connect(kDirectPort), 4), kDiskFull);
+  EXPECT_EQ(std::count(main_.seen.begin(), main_.seen.end(),
+                       std::make_pair(WM_COMMAND, int64_t{kCmdTrayState * 1000 + 3})),
+            2);
+  freeBytes_ = kDiskFloorBytes;
+  EXPECT_EQ(Receive(Connect(kJobPort), 4), kOk);
+}
+
+TEST_F(ScanServerTest, FramingSkipsEmptyPacketsAndWaitsForWholeBodies) {
+  int fd = Connect(kJobPort);
+  ASSERT_EQ(Receive(fd, 4), kOk);
+  std::string cap = Packet(std::string("\x34\x00\x00\x01\x00\x00\x00\x00", 8));
+  SendRaw(fd, std::string("\0\0\0\x02", 4));
+  Pump();
+  // One byte at a time, the length field included.
+  for (char byte : cap) {
+    SendRaw(fd, std::string(1, byte));
+    Pump(1);
+  }
+  Pump();
+  EXPECT_EQ(TraceCount("  Rcv:JCSock Packet(Length=0)"), 1);
+  EXPECT_EQ(TraceCount("  Rcv:JCSock Packet(Length=2)"), 1);
+  EXPECT_EQ(TraceCount(" RcvMsg:TVS_DIRECT_CAP"), 1);
+
+  std::string largest(kMaxRxBody, '\0');
+  largest[0] = '\x34';
+  SendRaw(fd, Packet(largest));
+  Pump(10);
+  EXPECT_EQ(TraceCount(" RcvMsg:TVS_DIRECT_CAP"), 2);
+  EXPECT_FALSE(ClosedByServer(fd));
+
+  std::string tooLarge(kMaxRxBody + 1, '\0');
+  SendRaw(fd, Packet(tooLarge).substr(0, 100));
+  EXPECT_TRUE(ClosedByServer(fd));
+  EXPECT_EQ(TraceCount(" JcSockSize=24577(24576)"), 1);
+  Pump();
+  EXPECT_EQ(FirstJob(), nullptr);
+}
+
+TEST_F(ScanServerTest, ImageDataPhaseEndsWithTheFirstShortPacket) {
+  int fd = Connect(kJobPort);
+  ASSERT_EQ(Receive(fd, 4), kOk);
+  FirstJob()->imageDataMode = 1;
+  SendRaw(fd, Packet(std::string("\x30\x02\x00\x00\x00", 5)));  // data, whatever it starts with
+  Pump();
+  EXPECT_EQ(TraceCount(" RcvMsg:TVS_PAGE_END"), 0);
+  SendRaw(fd, Packet(std::string("\x30\x02\x00\x00", 4)));
+  Pump();
+  EXPECT_EQ(TraceCount("   ImgDataEnd Flag"), 1);
+  EXPECT_EQ(TraceCount(" RcvMsg:TVS_PAGE_END"), 1);
+  EXPECT_EQ(FirstJob()->imageDataMode, 0);
+}
+
+TEST_F(ScanServerTest, DirectPortBodiesAreDecipheredAndUnknownCodesTraced) {
+  int fd = Connect(kDirectPort);
+  ASSERT_EQ(Receive(fd, 4), kOk);
+  uint8_t cap[8] = {0x34, 0x00, 0, 1, 0, 0, 0, 0};
+  CipherBody("0-127.0.0.1-0", cap, sizeof cap, kEncipher);
+  SendRaw(fd, Packet(std::string(reinterpret_cast<char*>(cap), sizeof cap)));
+  uint8_t unknown[4] = {0x30, 0x01, 0, 0};
+  CipherBody("0-127.0.0.1-0", unknown, sizeof unknown, kEncipher);
+  SendRaw(fd, Packet(std::string(reinterpret_cast<char*>(unknown), sizeof unknown)));
+  Pump(5);
+  EXPECT_EQ(TraceCount(" RcvMsg:TVS_DIRECT_CAP"), 1);
+  EXPECT_EQ(TraceCount(" RcvMsg:Unknown Message(3001)"), 1);
+  EXPECT_EQ(Receive(fd, 1), "");  // nothing is answered
+
+  int job = Connect(kJobPort);
+  ASSERT_EQ(Receive(job, 4), kOk);
+  SendRaw(job, Packet(std::string("\x38\x00\x00\x00", 4)));
+  Pump();
+  EXPECT_EQ(TraceCount(" RcvMsg:Unknown Message(3800)"), 0);
+  EXPECT_EQ(TraceCount(" RcvMsg:TVS_DIRECT_DIR_NAME"), 0);
+}
+
+TEST_F(ScanServerTest, PartlySentReplyIsCompletedWithoutLossOrRepeat) {
+  int fd = Connect(kJobPort);
+  ASSERT_EQ(Receive(fd, 4), kOk);
+  ScanJob* job = FirstJob();
+  SetSendBufferSize(job->socket, 4096);
+  // The client reads nothing until the socket no longer takes a whole reply.
+  std::string expected;
+  bool partial = false;
+  for (int k = 0; k < 500 && !partial; ++k) {
+    for (size_t i = 0; i < kMaxTxBody; ++i) {
+      job->txBuffer[2 + i] = static_cast<uint8_t>(i * 13 + k);
+    }
+    job->txLength = kMaxTxBody;
+    job->txState = 1;
+    SendPacket(*job);
+    expected.append(reinterpret_cast<char*>(job->txBuffer), kTxBufferSize);
+    partial = job->txState != 2;
+  }
+  ASSERT_TRUE(partial);
+
+  std::string got = Receive(fd, expected.size());
+  ASSERT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected);
+  EXPECT_EQ(job->txState, 2);
+  EXPECT_EQ(job->txCount, 0u);
+  EXPECT_GE(TraceCount(" Resend") + TraceCount(" Data Send Would Block"), 1);
+  EXPECT_EQ(Receive(fd, 1), "");  // and nothing more
+}
+
+TEST_F(ScanServerTest, IdleConnectionsCloseAfter240Seconds) {
+  int quiet = Connect(kJobPort);
+  int talkative = Connect(kJobPort);
+  ASSERT_EQ(Receive(quiet, 4), kOk);
+  ASSERT_EQ(Receive(talkative, 4), kOk);
+  for (int second = 1; second <= 480; ++second) {
+    if (second % 200 == 0) SendRaw(talkative, std::string("\0\0", 2));
+    clock_.Advance(1000);
+    loop_.RunOnce(0);
+    if (second == 240) {
+      ASSERT_EQ(JobCount(), 2) << "closed too early";
+    }
+    if (second == 241) {
+      Pump();
+      EXPECT_EQ(JobCount(), 1);
+    }
+  }
+  EXPECT_TRUE(ClosedByServer(quiet));
+  EXPECT_FALSE(ClosedByServer(talkative));
+  EXPECT_EQ(TraceCount(" TVS_CON_TIME_OUT"), 1);
+}
+
+TEST_F(ScanServerTest, The111thConnectionIsClosedWithoutGreeting) {
+  for (int i = 0; i < kConnectionSlots; ++i) ASSERT_EQ(Receive(Connect(kDirectPort), 4), kOk);
+  int extra = Connect(kDirectPort);
+  EXPECT_TRUE(ClosedByServer(extra));
+  EXPECT_EQ(JobCount(), 0);
+}
+
+}  // namespace
+}  // namespace qb

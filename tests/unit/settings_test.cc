@@ -1,0 +1,189 @@
+#include "config/settings.h"
+
+#include <gtest/gtest.h>
+
+#include "config/folders.h"
+#include "config/scanner_list.h"
+#include "platform/profile.h"
+#include "test_root.h"
+
+namespace qb {
+namespace {
+
+TEST(Folders, GenerationsChooseTheirPlaces) {
+  test::TestRoot root;
+  EXPECT_EQ(GetOsGeneration(), 2);
+  EXPECT_EQ(SettingsPath(), root.SettingsFile());
+  ::setenv("QUILLBOX_OS_GENERATION", "1", 1);
+  EXPECT_EQ(DataFolder(), root.path() + "/srv/Tovira/Quillbox");
+  ::setenv("QUILLBOX_OS_GENERATION", "0", 1);
+  LocateSettingsFile();
+  EXPECT_EQ(SettingsPath(), root.path() + "/etc/quern.ini");
+  std::ofstream(root.path() + "/etc/quern.ini") << "[MANAGEMENT]\nHDD=55\n";
+  EXPECT_EQ(GetHDD(), 55);
+}
+
+TEST(Folders, FirstStartCarriesTheOldSettingsFileOverOnce) {
+  test::TestRoot root;
+  std::filesystem::remove(root.SettingsFile());
+  std::string longLine(3000, 'x');
+  std::ofstream(root.path() + "/etc/quern.ini") << "[MANAGEMENT]\nList=7\n;" << longLine << "\n";
+  LocateSettingsFile();
+  EXPECT_EQ(test::ReadWholeFile(root.SettingsFile()),
+            "[MANAGEMENT]\nList=7\n;" + longLine + "\n");
+  EXPECT_EQ(std::filesystem::status(root.SettingsFile()).permissions(),
+            std::filesystem::perms(0666));
+  EXPECT_EQ(GetList(), 7);
+
+  std::ofstream(root.path() + "/etc/quern.ini", std::ios::trunc) << "[MANAGEMENT]\nList=9\n";
+  LocateSettingsFile();
+  EXPECT_EQ(GetList(), 7);  // the data-folder file is left alone once it exists
+}
+
+TEST(Folders, MissingDataFolderMeansDefaultsAndNoFile) {
+  test::TestRoot root(/*withDataFolder=*/false);
+  std::ofstream(root.path() + "/etc/quern.ini") << "[MANAGEMENT]\nFtpPort=2121\n";
+  LocateSettingsFile();
+  EXPECT_FALSE(std::filesystem::exists(root.DataDir()));
+  EXPECT_EQ(GetFtpPort(), 21);
+  EXPECT_EQ(GetHDD(), 80);
+  EXPECT_EQ(GetList(), 100);
+}
+
+TEST(Folders, TempFolderComesFromTmpUnchanged) {
+  ::setenv("TMP", "/var/tmp/x", 1);
+  InitTempFolder();
+  EXPECT_EQ(TempFolderPath(), "/var/tmp/x/");
+  ::unsetenv("TMP");
+  InitTempFolder();
+  EXPECT_EQ(TempFolderPath(), "/");
+}
+
+TEST(Settings, DefaultsOfAnEmptyFile) {
+  test::TestRoot root;
+  root.WriteSettings("garbage line\n[[[\n=\n");
+  char text[260];
+  EXPECT_FALSE(GetLanguage(text, sizeof text));
+  EXPECT_FALSE(GetConf(text, sizeof text));
+  EXPECT_EQ(GetHDD(), 80);
+  EXPECT_TRUE(GetReceive());
+  EXPECT_EQ(GetList(), 100);
+  EXPECT_TRUE(GetOverWrite());
+  EXPECT_EQ(GetMaxConnectNum(), 30);
+  EXPECT_EQ(GetMACAddressCheck(), 0);
+  EXPECT_EQ(GetFileTypeCheck(), 1);
+  EXPECT_FALSE(GetFTP_DebugLog(text, sizeof text));
+  EXPECT_FALSE(GetFTP_DebugLogDBA(text, sizeof text));
+  EXPECT_EQ(GetFtpPort(), 21);
+  EXPECT_EQ(GetFTP_Support(), 1);
+  EXPECT_EQ(GetFTPS_Support(), 1);
+  EXPECT_EQ(GetFTP_SocketTimeOut(), 120);
+  EXPECT_FALSE(GetFTP_IgnoreConnReset());
+  EXPECT_EQ(GetTOVScan(), 0);
+  EXPECT_EQ(GetTrace(), 0);
+  EXPECT_TRUE(GetUSESMTP());
+}
+
+TEST(Settings, ClampsAndOnOffRules) {
+  test::TestRoot root;
+  auto with = [&root](const std::string& body) { root.WriteSettings("[MANAGEMENT]\n" + body); };
+  with("MaxConnectNum=250\n");
+  EXPECT_EQ(GetMaxConnectNum(), 100);
+  with("MaxConnectNum=-5\n");
+  EXPECT_EQ(GetMaxConnectNum(), 100);
+  with("MaxConnectNum=0\n");
+  EXPECT_EQ(GetMaxConnectNum(), 0);
+  with("FTP_SocketTimeOut=10\n");
+  EXPECT_EQ(GetFTP_SocketTimeOut(), 30);
+  with("FTP_SocketTimeOut=99999\n");
+  EXPECT_EQ(GetFTP_SocketTimeOut(), 3600);
+  with("Receive=2\nOverWrite=2\n");
+  EXPECT_FALSE(GetReceive());
+  EXPECT_TRUE(GetOverWrite());
+  with("Receive=1\nOverWrite=0\n");
+  EXPECT_TRUE(GetReceive());
+  EXPECT_FALSE(GetOverWrite());
+}
+
+TEST(Settings, QuestionMarkMeansAbsentAndEmptyMeansPresent) {
+  test::TestRoot root;
+  char text[260] = "junk";
+  root.WriteSettings("[LANGUAGE]\nLanguage=?\n[PATH]\nCONF=\n");
+  EXPECT_FALSE(GetLanguage(text, sizeof text));
+  EXPECT_STREQ(text, "");
+  EXPECT_TRUE(GetConf(text, sizeof text));
+  EXPECT_STREQ(text, "");
+  root.WriteSettings("[LANGUAGE]\nLanguage=\n");
+  EXPECT_TRUE(GetLanguage(text, sizeof text));
+}
+
+TEST(Settings, DepartmentNameOnlyWithTovScanAndCutToEight) {
+  test::TestRoot root;
+  char name[64] = "junk";
+  root.WriteSettings("[IDS]\nTOVScan=0\nDepName=Accounting\n");
+  EXPECT_FALSE(GetDepName(name, sizeof name));
+  EXPECT_STREQ(name, "");
+  root.WriteSettings("[IDS]\nTOVScan=1\nDepName=Accounting\n");
+  EXPECT_TRUE(GetDepName(name, sizeof name));
+  EXPECT_STREQ(name, "Accounti");
+  root.WriteSettings("[IDS]\nTOVScan=1\n");
+  EXPECT_TRUE(GetDepName(name, sizeof name));
+  EXPECT_STREQ(name, "");
+}
+
+TEST(Settings, ChangesAreSeenWithoutRestart) {
+  test::TestRoot root;
+  root.WriteSettings("[MANAGEMENT]\nHDD=60\n");
+  EXPECT_EQ(GetHDD(), 60);
+  root.WriteSettings("[management]\nhdd=70\n");
+  EXPECT_EQ(GetHDD(), 70);
+}
+
+TEST(ScannerList, NewestFirstCappedAndPrefixRemoval) {
+  test::TestRoot root;
+  root.WriteSettings("");
+  for (int i = 0; i < 111; ++i) AddScannerEntry("10.0.0.5", "", 1000 + i);
+  EXPECT_EQ(CountScannerEntries(), 110);
+  char value[128];
+  ASSERT_TRUE(ReadScannerEntry(1, value, sizeof value));
+  EXPECT_EQ(std::string(value).substr(0, 14), "10.0.0.5,1110,");
+  ASSERT_TRUE(ReadScannerEntry(110, value, sizeof value));
+  EXPECT_EQ(std::string(value).substr(0, 14), "10.0.0.5,1001,");
+
+  ClearScannerEntries();
+  EXPECT_EQ(CountScannerEntries(), 0);
+  AddScannerEntry("10.0.0.5", "scan", 123);
+  AddScannerEntry("10.0.0.6", "", 7);
+  AddScannerEntry("10.0.0.5", "scan", 12);
+  RemoveScannerEntry("10.0.0.5", "scan", 12);  // also takes 123: a prefix match
+  EXPECT_EQ(CountScannerEntries(), 1);
+  ASSERT_TRUE(ReadScannerEntry(1, value, sizeof value));
+  EXPECT_EQ(std::string(value).substr(0, 11), "10.0.0.6,7,");
+}
+
+TEST(ScannerList, ForeignFirstKeyHidesTheList) {
+  test::TestRoot root;
+  root.WriteSettings("[SCANNERADDR]\nOther=1\nScanner1=old\n");
+  EXPECT_EQ(CountScannerEntries(), 0);
+  AddScannerEntry("10.0.0.9", "", 3);
+  char value[128];
+  ReadScannerEntry(1, value, sizeof value);
+  EXPECT_EQ(std::string(value).substr(0, 11), "10.0.0.9,3,");
+  EXPECT_EQ(ProfileGetString(root.SettingsFile(), "SCANNERADDR", "Other", ""), "1");
+}
+
+TEST(JobCounter, StartsAtOneAndWrapsOnlyAt9999) {
+  test::TestRoot root;
+  root.WriteSettings("");
+  EXPECT_EQ(NextJobNumber(), 1);
+  EXPECT_EQ(NextJobNumber(), 2);
+  root.WriteSettings("[SCANJOB]\nJobCount=9999\n");
+  EXPECT_EQ(NextJobNumber(), 9999);
+  EXPECT_EQ(NextJobNumber(), 1);
+  root.WriteSettings("[SCANJOB]\nJobCount=12000\n");
+  EXPECT_EQ(NextJobNumber(), 12000);
+  EXPECT_EQ(NextJobNumber(), 12001);
+}
+
+}  // namespace
+}  // namespace qb

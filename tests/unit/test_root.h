@@ -1,0 +1,52 @@
+// A throw-away machine root for tests: QUILLBOX_ROOT points at a fresh
+// temporary folder for the lifetime of the object.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "config/folders.h"
+
+namespace qb::test {
+
+class TestRoot {
+ public:
+  explicit TestRoot(bool withDataFolder = true) {
+    char pattern[] = "/tmp/qbtest.XXXXXX";
+    root_ = ::mkdtemp(pattern);
+    ::setenv("QUILLBOX_ROOT", root_.c_str(), 1);
+    ::unsetenv("QUILLBOX_OS_GENERATION");
+    if (withDataFolder) std::filesystem::create_directories(DataDir());
+    std::filesystem::create_directories(root_ + "/etc");
+    std::filesystem::create_directories(root_ + "/tmp");
+    LocateSettingsFile();
+  }
+  ~TestRoot() {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+    ::unsetenv("QUILLBOX_ROOT");
+    ::unsetenv("QUILLBOX_OS_GENERATION");
+  }
+  TestRoot(const TestRoot&) = delete;
+  TestRoot& operator=(const TestRoot&) = delete;
+
+  const std::string& path() const { return root_; }
+  std::string DataDir() const { return root_ + "/var/lib/Tovira/Quillbox"; }
+  std::string SettingsFile() const { return DataDir() + "/quern.ini"; }
+
+  void WriteSettings(const std::string& text) const {
+    std::ofstream(SettingsFile(), std::ios::trunc) << text;
+  }
+
+ private:
+  std::string root_;
+};
+
+inline std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace qb::test
