@@ -1,0 +1,174 @@
+#include "storage/receive_log.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "storage/log_time.h"
+#include "tests/storage/storage_fixture.h"
+
+namespace qb {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ScopedEnv;
+using testing::StorageTest;
+
+constexpr char kDateTime[] = R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2})";
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class ReceiveLogTest : public StorageTest {
+ protected:
+  std::unique_ptr<ScanJob> Job(const std::string& outputPath, const char* sender = "ScannerA") {
+    auto job = std::make_unique<ScanJob>();
+    job->ClearJobFields();
+    std::snprintf(job->outputPath, sizeof job->outputPath, "%s", outputPath.c_str());
+    std::snprintf(job->senderName, sizeof job->senderName, "%s", sender);
+    return job;
+  }
+  static std::string Entries(int from, int count) {
+    std::string text;
+    for (int i = from; i < from + count; ++i) text += "entry " + std::to_string(i) + "\n";
+    return text;
+  }
+};
+
+TEST_F(ReceiveLogTest, StoredDocumentEntryInNormalAndMarkedForm) {
+  std::string folder = (root_ / "out").string();
+  auto job = Job(folder + "/doc_000.pdf");
+  ASSERT_TRUE(LogStoredDocument(*job, true));
+  job->multiPage = 0;
+  job->pageCount = 5;
+  ASSERT_TRUE(LogStoredDocument(*job, false));
+
+  std::vector<std::string> lines = Lines(ReadReceiveLog());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(std::regex_match(
+      lines[0], std::regex(std::string(kDateTime) + R"( \*;ScannerA;doc_000\.pdf;1;)" + folder)))
+      << lines[0];
+  EXPECT_TRUE(std::regex_match(
+      lines[1],
+      std::regex(std::string(kDateTime) + R"(  ;ScannerA;\*\*\* doc_000\.pdf \*\*\*;5;)" + folder)))
+      << lines[1];
+}
+
+TEST_F(ReceiveLogTest, ScannerColumnFallsBackAndIsCutToSixteenBytes) {
+  auto job = Job("/doc.pdf", "");
+  // The request's sender-name offset (bytes 4-5 of the parameter copy).
+  job->paraCopy[5] = 100;
+  std::snprintf(reinterpret_cast<char*>(job->paraCopy + 100), 40, "%s", "ABCDEFGHIJKLMNOPQRST");
+  ASSERT_TRUE(LogStoredDocument(*job, true));
+  std::vector<std::string> lines = Lines(ReadReceiveLog());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(" *;ABCDEFGHIJKLMNOP;doc.pdf;1;/"), std::string::npos) << lines[0];
+
+  // Fifteen bytes and then a double-byte character: under code page 932
+  // the character is left out whole.
+  auto japanese = Job("/x/doc.pdf", "123456789012345\x82\xA0zz");
+  {
+    ScopedEnv codePage("QUILLBOX_CODEPAGE", "932");
+    ASSERT_TRUE(LogStoredDocument(*japanese, true));
+  }
+  ASSERT_TRUE(LogStoredDocument(*japanese, true));
+  lines = Lines(ReadReceiveLog());
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[1].find(";123456789012345;doc.pdf"), std::string::npos);
+  EXPECT_NE(lines[2].find(";123456789012345\x82;doc.pdf"), std::string::npos);
+}
+
+TEST_F(ReceiveLogTest, FaxNoticeEntry) {
+  FaxNotice notice;
+  notice.dateText = "2021/03/04 05:06";
+  notice.textB = "Sender_1";
+  notice.textC = "C";
+  notice.textD = "D";
+  notice.textE = "E";
+  notice.textF = "F";
+  ASSERT_TRUE(LogFaxNotice(notice));
+  notice.textC.clear();
+  ASSERT_TRUE(LogFaxNotice(notice));
+  EXPECT_EQ(ReadReceiveLog(),
+            "2021/03/04 05:06 *;Sender_1 C;F;1;E;D\n"
+            "2021/03/04 05:06 *;Sender_1;F;1;E;D\n");
+}
+
+TEST_F(ReceiveLogTest, LogLivesInTheWindowsDirectoryForOtherGenerations) {
+  ScopedEnv generation("QUILLBOX_OS_GENERATION", "3");
+  TouchReceiveLog();
+  EXPECT_TRUE(fs::exists(root_ / "etc/tvscanlog_f.bin"));
+  EXPECT_FALSE(fs::exists(DataFolderPath() / "tvscanlog_f.bin"));
+}
+
+TEST_F(ReceiveLogTest, MissingDataFolderSkipsTheEntry) {
+  fs::remove_all(DataFolderPath());
+  auto job = Job("/x/doc.pdf");
+  EXPECT_FALSE(LogStoredDocument(*job, true));
+  TrimReceiveLog();
+  EXPECT_FALSE(fs::exists(DataFolderPath()));
+}
+
+TEST_F(ReceiveLogTest, TrimKeepsListEntries) {
+  std::string full = std::string(kReceiveLogHeader) + "\n" + Entries(1, 100);
+  WriteReceiveLog(full);
+  TrimReceiveLog();  // List defaults to 100
+  EXPECT_EQ(ReadReceiveLog(), full);
+
+  WriteReceiveLog(full + "entry 101\n");
+  TrimReceiveLog();
+  EXPECT_EQ(ReadReceiveLog(), std::string(kReceiveLogHeader) + "\n" + Entries(2, 100));
+
+  WriteSetting("MANAGEMENT", "List", "0");
+  TrimReceiveLog();
+  EXPECT_EQ(ReadReceiveLog(), std::string(kReceiveLogHeader) + "\n");
+}
+
+TEST_F(ReceiveLogTest, TrimDropsStrayHeadersAndKeepsAnAppendedFirstEntry) {
+  WriteReceiveLog("//old header\nentry 1\n//stray\nentry 2\n");
+  TrimReceiveLog();
+  EXPECT_EQ(ReadReceiveLog(), std::string(kReceiveLogHeader) + "\nentry 1\nentry 2\n");
+
+  // A file made by appends alone has no header: its first line is an entry.
+  WriteReceiveLog(Entries(1, 3));
+  TrimReceiveLog();
+  EXPECT_EQ(ReadReceiveLog(), Entries(1, 3));
+  WriteSetting("MANAGEMENT", "List", "2");
+  TrimReceiveLog();
+  EXPECT_EQ(ReadReceiveLog(), std::string(kReceiveLogHeader) + "\n" + Entries(2, 2));
+}
+
+TEST_F(ReceiveLogTest, ConcurrentWritersNeverMixLines) {
+  constexpr int kThreads = 4;
+  constexpr int kEach = 40;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this, t] {
+      auto job = Job((root_ / ("folder" + std::to_string(t)) / "doc.pdf").string());
+      for (int i = 0; i < kEach; ++i) LogStoredDocument(*job, true);
+      TrimReceiveLog();
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::vector<std::string> lines = Lines(ReadReceiveLog());
+  ASSERT_EQ(lines.size(), 101u);  // header + List entries
+  std::regex entry(std::string(kDateTime) + R"( \*;ScannerA;doc\.pdf;1;.*/folder\d)");
+  for (size_t i = 1; i < lines.size(); ++i) EXPECT_TRUE(std::regex_match(lines[i], entry)) << lines[i];
+}
+
+TEST(LogTime, TextsHaveTheirFormats) {
+  ScopedEnv locale("LC_ALL", "C");
+  EXPECT_TRUE(std::regex_match(MakeLogDateTime(), std::regex(kDateTime)));
+  EXPECT_TRUE(std::regex_match(MakeTimestamp(), std::regex(R"(\d{8}-\d{6})")));
+}
+
+}  // namespace
+}  // namespace qb
