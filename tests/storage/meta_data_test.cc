@@ -1,0 +1,145 @@
+#include "storage/meta_data.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/storage/meta_record_builder.h"
+#include "tests/storage/storage_fixture.h"
+
+namespace qb {
+namespace {
+
+using testing::MetaRecordBuilder;
+using testing::ScopedEnv;
+
+MetaAttributes Attributes(const std::vector<uint8_t>& record, bool* valid) {
+  MetaAttributes attributes;
+  *valid = ParseMetaAttributes(record.data(), record.size(), &attributes);
+  return attributes;
+}
+
+TEST(MetaAttributesParse, TextsAndNeutralisedSubFolder) {
+  auto record = MetaRecordBuilder("QNA_ATTR:")
+                    .Length(300)
+                    .Text(0, "..\\../name")
+                    .Text(1, "invoice")
+                    .Text(2, "t2")
+                    .Text(5, "t5")
+                    .Bytes();
+  bool valid = false;
+  MetaAttributes attributes = Attributes(record, &valid);
+  EXPECT_TRUE(valid);
+  EXPECT_EQ(attributes.subFolder, "xxxxxxname");
+  EXPECT_EQ(attributes.fileName, "invoice");
+  EXPECT_EQ(attributes.attributes[0], "t2");
+  EXPECT_EQ(attributes.attributes[1], "");
+  EXPECT_EQ(attributes.attributes[3], "t5");
+  EXPECT_EQ(attributes.length, 300);
+}
+
+TEST(MetaAttributesParse, LengthLimitAndOtherTags) {
+  bool valid = false;
+  MetaAttributes attributes =
+      Attributes(MetaRecordBuilder("QNA_ATTR:").Length(25600).Text(1, "f").Bytes(), &valid);
+  EXPECT_FALSE(valid);
+  EXPECT_EQ(attributes.length, 0);
+  attributes = Attributes(MetaRecordBuilder("QNA_ATTR:").Length(25599).Bytes(), &valid);
+  EXPECT_TRUE(valid);
+  EXPECT_EQ(attributes.length, 25599);
+
+  attributes = Attributes(MetaRecordBuilder("QNREG_DB:").Length(700).Text(1, "f").Bytes(), &valid);
+  EXPECT_FALSE(valid);
+  EXPECT_EQ(attributes.length, 700);
+  EXPECT_EQ(attributes.fileName, "");
+  attributes = Attributes(MetaRecordBuilder("QNN_SKAN:").Length(700).Bytes(), &valid);
+  EXPECT_FALSE(valid);
+  EXPECT_EQ(attributes.length, 512);
+}
+
+TEST(MetaAttributesParse, NothingIsReadOutsideTheRecord) {
+  // Offsets past the end, a text without NUL at the very end, a text longer
+  // than its field, and records cut inside the header. The vectors are
+  // exactly as long as the data, so the sanitizer build sees any over-read.
+  auto record = MetaRecordBuilder("QNA_ATTR:").Length(100).Offset(0, 5000).Bytes();
+  std::string unterminated = "abc";
+  size_t at = record.size();
+  record.insert(record.end(), unterminated.begin(), unterminated.end());
+  record[16] = 0;
+  record[17] = static_cast<uint8_t>(at);
+  bool valid = false;
+  MetaAttributes attributes = Attributes(record, &valid);
+  EXPECT_TRUE(valid);
+  EXPECT_EQ(attributes.subFolder, "");
+  EXPECT_EQ(attributes.fileName, "abc");
+
+  attributes = Attributes(MetaRecordBuilder("QNA_ATTR:").Text(1, std::string(400, 'n')).Bytes(),
+                          &valid);
+  EXPECT_EQ(attributes.fileName.size(), 259u);
+
+  for (size_t size : {0u, 5u, 9u, 11u, 12u, 20u}) {
+    std::vector<uint8_t> cut(record.begin(), record.begin() + size);
+    attributes = Attributes(cut, &valid);
+    EXPECT_EQ(valid, size >= 12) << size;
+  }
+}
+
+TEST(MetaAttributesParse, RandomRecordsNeverCrashEitherParser) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<uint8_t> record(random() % 64);
+    for (uint8_t& byte : record) byte = static_cast<uint8_t>(random());
+    const char* tags[] = {"QNA_ATTR:", "QNF_NOTI:"};
+    if (record.size() >= 9 && round % 2 == 0) std::copy_n(tags[round % 4 / 2], 9, record.begin());
+    MetaAttributes attributes;
+    FaxNotice notice;
+    ParseMetaAttributes(record.data(), record.size(), &attributes);
+    ParseFaxNotice(record.data(), record.size(), &notice);
+    EXPECT_LE(attributes.subFolder.size(), 259u);
+    EXPECT_LE(notice.textB.size(), 64u);
+  }
+}
+
+TEST(FaxNoticeParse, FieldsAndDate) {
+  ScopedEnv locale("LC_ALL", "C");
+  auto record = MetaRecordBuilder("QNF_NOTI:")
+                    .Number(0x1234)
+                    .Text(0, "2021.03.04.05.06")
+                    .Text(1, "a,b;c")
+                    .Text(2, "C")
+                    .Text(3, std::string(80, 'd'))
+                    .Text(4, "E")
+                    .Text(5, "F")
+                    .Bytes();
+  FaxNotice notice;
+  ASSERT_TRUE(ParseFaxNotice(record.data(), record.size(), &notice));
+  EXPECT_EQ(notice.number, 0x1234);
+  EXPECT_EQ(notice.dateText, "2021/03/04 05:06");
+  EXPECT_EQ(notice.textB, "a_b_c");
+  EXPECT_EQ(notice.textC, "C");
+  EXPECT_EQ(notice.textD, std::string(64, 'd'));
+  EXPECT_EQ(notice.textE, "E");
+  EXPECT_EQ(notice.textF, "F");
+}
+
+TEST(FaxNoticeParse, DateFallbacks) {
+  ScopedEnv locale("LC_ALL", "C");
+  FaxNotice notice;
+  auto longDate = MetaRecordBuilder("QNF_NOTI:").Text(0, std::string(64, '9')).Bytes();
+  ASSERT_TRUE(ParseFaxNotice(longDate.data(), longDate.size(), &notice));
+  EXPECT_EQ(notice.dateText, "2020/01/01 00:00");
+
+  auto noDate = MetaRecordBuilder("QNF_NOTI:").Text(1, "B").Bytes();
+  ASSERT_TRUE(ParseFaxNotice(noDate.data(), noDate.size(), &notice));
+  EXPECT_EQ(notice.dateText, "");
+
+  auto badDate = MetaRecordBuilder("QNF_NOTI:").Text(0, "2021.13.04.25.06").Bytes();
+  ASSERT_TRUE(ParseFaxNotice(badDate.data(), badDate.size(), &notice));
+  EXPECT_EQ(notice.dateText, " ");
+
+  auto other = MetaRecordBuilder("QNA_ATTR:").Bytes();
+  EXPECT_FALSE(ParseFaxNotice(other.data(), other.size(), &notice));
+}
+
+}  // namespace
+}  // namespace qb
