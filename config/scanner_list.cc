@@ -1,6 +1,9 @@
 #include "config/scanner_list.h"
 
+#include <strings.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -28,14 +31,30 @@ std::string EntryKey(const char* address, const char* name, int connectionNumber
   return text;
 }
 
-void WriteEntry(int position, const std::string& value) {
-  ProfileWriteString(SettingsPath(), kSection, KeyOf(position).c_str(), value.c_str());
+// Whether Scanner<position> exists, from one read of the key names.
+std::vector<bool> ExistingPositions() {
+  std::vector<bool> exists(kMaxScannerEntries + 1, false);
+  for (const std::string& name : ProfileKeyNames(SettingsPath(), kSection)) {
+    if (name.size() < 8 || strncasecmp(name.c_str(), "Scanner", 7) != 0) continue;
+    int position = std::atoi(name.c_str() + 7);
+    if (position >= 1 && position <= kMaxScannerEntries && KeyOf(position).size() == name.size()) {
+      exists[position] = true;
+    }
+  }
+  return exists;
 }
 
-void DeleteEntriesFrom(int position) {
-  for (int i = position; i <= kMaxScannerEntries; ++i) {
-    ProfileWriteString(SettingsPath(), kSection, KeyOf(i).c_str(), nullptr);
+// Writes values to Scanner1.. in order and deletes every later key up to
+// Scanner110, in one rewrite of the settings file.
+void RewriteList(const std::vector<std::string>& values) {
+  std::vector<bool> exists = ExistingPositions();
+  std::vector<ProfileUpdate> updates;
+  int position = 1;
+  for (const std::string& value : values) updates.push_back({KeyOf(position++), value});
+  for (; position <= kMaxScannerEntries; ++position) {
+    if (exists[position]) updates.push_back({KeyOf(position), std::nullopt});
   }
+  ProfileWriteMany(SettingsPath(), kSection, updates);
 }
 
 }  // namespace
@@ -61,7 +80,7 @@ bool AddScannerEntry(const char* address, const char* name, int connectionNumber
   std::string value = EntryKey(address, name, connectionNumber) + "," + LocalTimeOfDayText();
   int count = CountScannerEntries();
   if (count == 0) {
-    WriteEntry(1, value);
+    ProfileWriteString(SettingsPath(), kSection, "Scanner1", value.c_str());
     return true;
   }
   int keep = count < kMaxScannerEntries - 1 ? count : kMaxScannerEntries - 1;
@@ -70,10 +89,9 @@ bool AddScannerEntry(const char* address, const char* name, int connectionNumber
     char old[1024];
     if (ReadScannerEntry(i, old, sizeof old)) kept.emplace_back(old);
   }
-  WriteEntry(1, value);
-  int position = 2;
-  for (const std::string& old : kept) WriteEntry(position++, old);
-  DeleteEntriesFrom(position);
+  std::vector<std::string> values{value};
+  values.insert(values.end(), kept.begin(), kept.end());
+  RewriteList(values);
   return true;
 }
 
@@ -81,16 +99,16 @@ bool RemoveScannerEntry(const char* address, const char* name, int connectionNum
   GlobalLockGuard lock;
   std::string key = EntryKey(address, name, connectionNumber);
   std::vector<std::string> values;
+  std::vector<bool> exists = ExistingPositions();
   for (int i = 1; i <= kMaxScannerEntries; ++i) {
     char value[1024];
-    if (ReadScannerEntry(i, value, sizeof value)) values.emplace_back(value);
+    if (exists[i] && ReadScannerEntry(i, value, sizeof value)) values.emplace_back(value);
   }
-  int position = 1;
+  std::vector<std::string> remaining;
   for (const std::string& value : values) {
-    if (value.compare(0, key.size(), key) == 0) continue;
-    WriteEntry(position++, value);
+    if (value.compare(0, key.size(), key) != 0) remaining.push_back(value);
   }
-  DeleteEntriesFrom(position);
+  RewriteList(remaining);
   return true;
 }
 
@@ -98,9 +116,9 @@ bool ClearScannerEntries() {
   GlobalLockGuard lock;
   int count = CountScannerEntries();
   if (count > kMaxScannerEntries) count = kMaxScannerEntries;
-  for (int i = 1; i <= count; ++i) {
-    ProfileWriteString(SettingsPath(), kSection, KeyOf(i).c_str(), nullptr);
-  }
+  std::vector<ProfileUpdate> updates;
+  for (int i = 1; i <= count; ++i) updates.push_back({KeyOf(i), std::nullopt});
+  ProfileWriteMany(SettingsPath(), kSection, updates);
   return true;
 }
 

@@ -99,8 +99,11 @@ void EventLoop::UpdateInterest(Registration& r) {
     if ((r.mask & FD_CLOSE) && (r.readArmed || !(r.mask & FD_READ))) wanted |= EPOLLRDHUP;
   }
   if ((r.mask & (FD_WRITE | FD_CONNECT)) && r.writeArmed) wanted |= EPOLLOUT;
-  if (wanted == r.epollEvents) return;
+  SetInterest(r, wanted);
+}
 
+void EventLoop::SetInterest(Registration& r, uint32_t wanted) {
+  if (wanted == r.epollEvents) return;
   epoll_event event{};
   event.events = wanted;
   event.data.u64 = r.serial;
@@ -125,6 +128,10 @@ void EventLoop::Forget(int socket) {
   by_socket_.erase(found);
 }
 
+// Disarming is lazy: a delivered event only clears the armed flag, and the
+// epoll interest is narrowed when the kernel reports the same event again
+// before the program has reacted. In the common case (the handler receives
+// at once) no epoll_ctl call is made at all.
 void EventLoop::NoteReceiveCalled(int socket) {
   auto found = by_socket_.find(socket);
   if (found == by_socket_.end() || found->second.readArmed) return;
@@ -165,35 +172,38 @@ void EventLoop::DeliverSocketEvents(uint64_t serial, uint32_t events) {
 
   Registration* r = lookup();
   if (r == nullptr) return;
-  if ((events & EPOLLOUT) && r->writeArmed && (r->mask & (FD_WRITE | FD_CONNECT))) {
-    r->writeArmed = false;
-    UpdateInterest(*r);
-    if (r->mask & FD_WRITE) Deliver(*r, FD_WRITE);
-    if ((r = lookup()) == nullptr) return;
+  if ((events & EPOLLOUT) && (r->mask & (FD_WRITE | FD_CONNECT))) {
+    if (r->writeArmed) {
+      r->writeArmed = false;
+      if (r->mask & FD_WRITE) Deliver(*r, FD_WRITE);
+      if ((r = lookup()) == nullptr) return;
+    }
+    if (!r->writeArmed) UpdateInterest(*r);  // writable stays true: stop watching it
   }
 
   bool hangup = (events & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) != 0;
   if ((r->mask & FD_ACCEPT) && (events & EPOLLIN)) {
     if (r->acceptArmed) {
       r->acceptArmed = false;
-      UpdateInterest(*r);
       Deliver(*r, FD_ACCEPT);
+      if ((r = lookup()) == nullptr) return;
     }
+    if (!r->acceptArmed) UpdateInterest(*r);
     return;
   }
 
-  int pending = (events & (EPOLLIN | EPOLLHUP | EPOLLERR | EPOLLRDHUP)) ? BytesPending(r->socket)
-                                                                        : 0;
+  // Data pending is asked of the kernel only when the peer may be gone.
+  int pending = hangup ? BytesPending(r->socket) : 1;
   if (events & EPOLLIN) {
-    if (pending == 0) hangup = true;  // readable with nothing to read: end of stream
     bool deliverRead = (r->mask & FD_READ) && r->readArmed &&
                        (pending > 0 || !(r->mask & FD_CLOSE));
     if (deliverRead) {
       r->readArmed = false;
-      UpdateInterest(*r);
       Deliver(*r, FD_READ);
       if ((r = lookup()) == nullptr) return;
-      pending = BytesPending(r->socket);
+      if (hangup) pending = BytesPending(r->socket);
+    } else if ((r->mask & FD_READ) && !r->readArmed) {
+      UpdateInterest(*r);  // reported again before a receive: stop watching it
     }
   }
 
@@ -202,7 +212,7 @@ void EventLoop::DeliverSocketEvents(uint64_t serial, uint32_t events) {
     r->closeDelivered = true;
     UpdateInterest(*r);
     Deliver(*r, FD_CLOSE);
-  } else if (hangup && !(r->mask & FD_CLOSE) && !r->readArmed) {
+  } else if (hangup) {
     UpdateInterest(*r);
   }
 }

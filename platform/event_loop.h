@@ -135,6 +135,7 @@ class EventLoop {
   };
 
   void UpdateInterest(Registration& registration);
+  void SetInterest(Registration& registration, uint32_t wanted);
   void DeliverSocketEvents(uint64_t serial, uint32_t epollEvents);
   void Deliver(Registration& registration, uint32_t event);
   bool DrainQueue();

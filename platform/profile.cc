@@ -175,11 +175,54 @@ std::vector<std::string> ProfileKeyNames(const std::string& path, const char* se
   return names;
 }
 
+namespace {
+
+// The content with section/key set to value (null: deleted).
+std::string ApplyWrite(const std::string& content, const char* section, const char* key,
+                       const char* value) {
+  std::vector<Line> lines = SplitLines(content);
+  std::string entry = value == nullptr ? std::string() : std::string(key) + "=" + value + "\n";
+  auto range = FindSection(lines, section);
+  if (!range) {
+    if (value == nullptr) return content;
+    std::string updated = content;
+    if (!updated.empty() && updated.back() != '\n') updated += "\n";
+    return updated + "[" + section + "]\n" + entry;
+  }
+  for (size_t i = range->first + 1; i < range->second; ++i) {
+    if (lines[i].kind == Line::kKey && SameName(lines[i].name, key)) {
+      return content.substr(0, lines[i].begin) + entry + content.substr(lines[i].end);
+    }
+  }
+  if (value == nullptr) return content;
+  // Append after the section's last key line so blank lines stay between
+  // sections.
+  size_t after = range->first;
+  for (size_t i = range->first + 1; i < range->second; ++i) {
+    if (lines[i].kind == Line::kKey) after = i;
+  }
+  size_t insertAt = lines[after].end;
+  std::string head = content.substr(0, insertAt);
+  if (!head.empty() && head.back() != '\n') head += "\n";
+  return head + entry + content.substr(insertAt);
+}
+
+}  // namespace
+
 bool ProfileWriteString(const std::string& path, const char* section, const char* key,
                         const char* value) {
-  int flags = O_RDWR | O_CLOEXEC | (value != nullptr ? O_CREAT : 0);
+  std::vector<ProfileUpdate> updates{{key, value == nullptr ? std::nullopt
+                                                            : std::optional<std::string>(value)}};
+  return ProfileWriteMany(path, section, updates);
+}
+
+bool ProfileWriteMany(const std::string& path, const char* section,
+                      const std::vector<ProfileUpdate>& updates) {
+  bool creates = false;
+  for (const ProfileUpdate& update : updates) creates |= update.value.has_value();
+  int flags = O_RDWR | O_CLOEXEC | (creates ? O_CREAT : 0);
   int fd = ::open(path.c_str(), flags, 0666);
-  if (fd < 0) return value == nullptr && errno == ENOENT;
+  if (fd < 0) return !creates && errno == ENOENT;
   ::flock(fd, LOCK_EX);
   struct stat info;
   if (::fstat(fd, &info) == 0 && info.st_size == 0) ::fchmod(fd, 0666);
@@ -191,55 +234,22 @@ bool ProfileWriteString(const std::string& path, const char* section, const char
     if (got <= 0) break;
     content.append(chunk, static_cast<size_t>(got));
   }
-
-  std::vector<Line> lines = SplitLines(content);
-  std::string updated;
-  std::string entry = value == nullptr ? std::string() : std::string(key) + "=" + value + "\n";
-  auto range = FindSection(lines, section);
-  if (!range) {
-    if (value == nullptr) {
-      ::flock(fd, LOCK_UN);
-      ::close(fd);
-      return true;
-    }
-    updated = content;
-    if (!updated.empty() && updated.back() != '\n') updated += "\n";
-    updated += std::string("[") + section + "]\n" + entry;
-  } else {
-    size_t keyLine = range->second;
-    for (size_t i = range->first + 1; i < range->second; ++i) {
-      if (lines[i].kind == Line::kKey && SameName(lines[i].name, key)) {
-        keyLine = i;
-        break;
-      }
-    }
-    if (keyLine < range->second) {
-      updated = content.substr(0, lines[keyLine].begin) + entry + content.substr(lines[keyLine].end);
-    } else if (value == nullptr) {
-      ::flock(fd, LOCK_UN);
-      ::close(fd);
-      return true;
-    } else {
-      // Append after the section's last key line so trailing blank lines
-      // stay between sections.
-      size_t after = range->first;
-      for (size_t i = range->first + 1; i < range->second; ++i) {
-        if (lines[i].kind == Line::kKey) after = i;
-      }
-      size_t insertAt = lines[after].end;
-      std::string head = content.substr(0, insertAt);
-      if (!head.empty() && head.back() != '\n') head += "\n";
-      updated = head + entry + content.substr(insertAt);
-    }
+  std::string updated = content;
+  for (const ProfileUpdate& update : updates) {
+    updated = ApplyWrite(updated, section, update.key.c_str(),
+                         update.value ? update.value->c_str() : nullptr);
   }
 
-  bool ok = ::ftruncate(fd, 0) == 0;
-  size_t written = 0;
-  while (ok && written < updated.size()) {
-    ssize_t put = ::pwrite(fd, updated.data() + written, updated.size() - written,
-                           static_cast<off_t>(written));
-    if (put <= 0) ok = false;
-    else written += static_cast<size_t>(put);
+  bool ok = true;
+  if (updated != content) {
+    ok = ::ftruncate(fd, 0) == 0;
+    size_t written = 0;
+    while (ok && written < updated.size()) {
+      ssize_t put = ::pwrite(fd, updated.data() + written, updated.size() - written,
+                             static_cast<off_t>(written));
+      if (put <= 0) ok = false;
+      else written += static_cast<size_t>(put);
+    }
   }
   ::flock(fd, LOCK_UN);
   ::close(fd);

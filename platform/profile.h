@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,14 @@ std::vector<std::string> ProfileKeyNames(const std::string& path, const char* se
 // written (for instance its folder is missing).
 bool ProfileWriteString(const std::string& path, const char* section, const char* key,
                         const char* value);
+
+// Several writes to one section in one locked read-modify-write.
+struct ProfileUpdate {
+  std::string key;
+  std::optional<std::string> value;  // nullopt deletes the key
+};
+bool ProfileWriteMany(const std::string& path, const char* section,
+                      const std::vector<ProfileUpdate>& updates);
 
 // Parses an integer the way ProfileGetInt does (exposed for tests and for
 // the other readers of decimal text).

@@ -197,10 +197,7 @@ void OnReadable(int socket) {
   long got = 0;
 
   if (job->rxLength == 0) {
-    if (job->rxLengthBytes == 0) {
-      job->rxWrite = job->rxBuffer + 2;
-      std::memset(job->rxBuffer, 0, sizeof job->rxBuffer);
-    }
+    if (job->rxLengthBytes == 0) job->rxWrite = job->rxBuffer + 2;
     switch (ReceiveInto(socket, job->rxBuffer + job->rxLengthBytes, 2 - job->rxLengthBytes,
                         &got)) {
       case ReadOutcome::kWouldBlock:
@@ -268,6 +265,11 @@ void OnReadable(int socket) {
   job->rxWrite += got;
 
   if (job->rxCount == job->rxLength) {
+    // Everything after the body reads as zero, as if the buffer had been
+    // cleared before the packet.
+    size_t end = 2 + job->rxCount;
+    if (job->rxDirtyEnd > end) std::memset(job->rxBuffer + end, 0, job->rxDirtyEnd - end);
+    job->rxDirtyEnd = static_cast<uint16_t>(end);
     DispatchPacket(*job, job->rxBuffer + 2, job->rxCount);
     // A handler whose reply failed has closed the job already.
     if (FindJob(socket) != job) return;

@@ -1,0 +1,145 @@
+"""Starts build/quillbox on a throw-away machine root and talks to it."""
+import hashlib
+import os
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import tempfile
+import time
+
+BINARY = os.environ.get("QB_BINARY", os.path.join(os.path.dirname(__file__), "../../build/quillbox"))
+JOB_PORT = 37100
+DIRECT_PORT = 37101
+CLIENT_ADDRESS = "127.0.0.2"  # any 127.x other than 127.0.0.1
+OK = b"OK\x00\x05"
+NG_JOB_LIMIT = b"NG\x00\x15"
+NG_DISK = b"NG\x00\x01"
+
+
+def rc4(key, data):
+    """Textbook RC4, independent of the receiver's library."""
+    state = list(range(256))
+    j = 0
+    for i in range(256):
+        j = (j + state[i] + key[i % len(key)]) % 256
+        state[i], state[j] = state[j], state[i]
+    i = j = 0
+    out = bytearray()
+    for byte in data:
+        i = (i + 1) % 256
+        j = (j + state[i]) % 256
+        state[i], state[j] = state[j], state[i]
+        out.append(byte ^ state[(state[i] + state[j]) % 256])
+    return bytes(out)
+
+
+def direct_cipher(key_text, body):
+    return rc4(hashlib.sha1(key_text.encode()).digest()[:16], body)
+
+
+def packet(body):
+    return struct.pack(">H", len(body)) + body
+
+
+class Receiver:
+    """One receiver process with its own root; use as a context manager."""
+
+    def __init__(self, settings="[DEBUG]\nTrace=2\n", data_folder=True, env=None):
+        self.root = tempfile.mkdtemp(prefix="qb-e2e-")
+        self.data = os.path.join(self.root, "var/lib/Tovira/Quillbox")
+        for folder in ("etc", "tmp", "srv"):
+            os.makedirs(os.path.join(self.root, folder))
+        if data_folder:
+            os.makedirs(self.data)
+            if settings is not None:
+                with open(self.settings_path, "w") as handle:
+                    handle.write(settings)
+        self.env = dict(os.environ, QUILLBOX_ROOT=self.root, TMP=os.path.join(self.root, "tmp"))
+        self.env.pop("QUILLBOX_OS_GENERATION", None)
+        self.env.update(env or {})
+        self.process = None
+
+    @property
+    def settings_path(self):
+        return os.path.join(self.data, "quern.ini")
+
+    @property
+    def trace_path(self):
+        return os.path.join(self.root, "tmp/qbxLog.log")
+
+    def start(self):
+        self.process = subprocess.Popen([BINARY], env=self.env, stderr=subprocess.PIPE)
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            if self.process.poll() is not None:
+                raise RuntimeError("receiver ended: " + self.process.stderr.read().decode(errors="replace"))
+            try:
+                socket.create_connection(("127.0.0.1", DIRECT_PORT), timeout=0.2).close()
+                return self
+            except OSError:
+                time.sleep(0.05)
+        raise RuntimeError("receiver did not start listening")
+
+    def stop(self, sig=signal.SIGTERM, timeout=10):
+        if self.process is None or self.process.poll() is not None:
+            return self.process.returncode if self.process else None
+        self.process.send_signal(sig)
+        try:
+            return self.process.wait(timeout=timeout)
+        finally:
+            self.process.stderr.close()
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def trace(self):
+        try:
+            with open(self.trace_path, "rb") as handle:
+                return handle.read().decode("utf-8", errors="replace").splitlines()
+        except FileNotFoundError:
+            return []
+
+    def wait_for_trace(self, line, timeout=5.0, count=1):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if self.trace().count(line) >= count:
+                return True
+            time.sleep(0.02)
+        return False
+
+    def connect(self, port=JOB_PORT, source=CLIENT_ADDRESS):
+        client = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        client.bind((source, 0))
+        client.settimeout(5)
+        client.connect(("127.0.0.1", port))
+        return client
+
+
+def receive_exactly(client, count):
+    data = b""
+    while len(data) < count:
+        chunk = client.recv(count - len(data))
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
+def closed_by_peer(client, timeout=5.0):
+    client.settimeout(timeout)
+    try:
+        while True:
+            if not client.recv(4096):
+                return True
+    except ConnectionResetError:
+        return True
+    except socket.timeout:
+        return False

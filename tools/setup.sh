@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs what building and testing Quillbox needs (Debian 12), then
+# configures and builds into build/ (or $QB_BUILD_DIR).
+# Usage: tools/setup.sh [extra cmake arguments]
+set -eu
+cd "$(dirname "$0")/.."
+
+PACKAGES="g++ cmake ninja-build pkg-config libssl-dev libgtest-dev libgmock-dev \
+libbenchmark-dev libtiff-dev libtiff-tools poppler-utils qpdf python3 curl lftp \
+netcat-openbsd iproute2"
+
+missing=""
+for package in $PACKAGES; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing="$missing $package"
+done
+if [ -n "$missing" ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  echo "Installing:$missing"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
+fi
+
+BUILD_DIR="${QB_BUILD_DIR:-build}"
+cmake -S . -B "$BUILD_DIR" -G Ninja "$@" >/dev/null
+ninja -C "$BUILD_DIR"
