@@ -54,7 +54,8 @@ struct Formats {
 Formats LocaleFormats() {
   Formats formats;
   std::string name = TimeLocaleName();
-  if (name == "C" || name == "POSIX") return formats;
+  // "C.UTF-8" and its spellings are the C locale with another character set.
+  if (name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0) return formats;
   formats.locale = ::newlocale(LC_TIME_MASK, name.c_str(), static_cast<locale_t>(0));
   if (formats.locale == nullptr) return formats;
   formats.date = ::nl_langinfo_l(D_FMT, formats.locale);

@@ -1,6 +1,6 @@
 // Local date and time, and their texts in the user's formats. The formats
 // come from the LC_TIME locale of the environment (LC_ALL, LC_TIME, LANG);
-// the C and POSIX locales, and a locale that is not installed, give
+// the C locale (also as C.UTF-8), POSIX and a locale that is not installed give
 // "%Y/%m/%d" and "%H:%M".
 #pragma once
 

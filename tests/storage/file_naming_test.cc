@@ -148,8 +148,6 @@ TEST(NumberedNames, RenumberKeepsTheOldWidth) {
   EXPECT_EQ(RenumberFileName("/srv/in/doc_0.tif", 12), "/srv/in/doc_12.tif");
   EXPECT_EQ(RenumberFileName("/srv/a_b/x_y_00009.pdf", 2), "/srv/a_b/x_y_002.pdf");
   EXPECT_EQ(RenumberFileName("/srv/in/plain.tif", 3), "/srv/in/plain.tif");
-  EXPECT_EQ(MakeNumberedName("doc(1)", 4, 6, ".pdf"), "doc(1)_000004.pdf");
-  EXPECT_EQ(MakeNumberedName("doc", 4, 2, ".pdf"), "doc.pdf");
 }
 
 TEST(NameCleaning, InvalidCharactersBecomeUnderscores) {

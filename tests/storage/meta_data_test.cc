@@ -120,6 +120,10 @@ TEST(FaxNoticeParse, FieldsAndDate) {
   EXPECT_EQ(notice.textD, std::string(64, 'd'));
   EXPECT_EQ(notice.textE, "E");
   EXPECT_EQ(notice.textF, "F");
+
+  ScopedEnv utf8Locale("LC_ALL", "C.UTF-8");
+  ASSERT_TRUE(ParseFaxNotice(record.data(), record.size(), &notice));
+  EXPECT_EQ(notice.dateText, "2021/03/04 05:06");
 }
 
 TEST(FaxNoticeParse, DateFallbacks) {

@@ -7,7 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "storage/log_time.h"
 #include "tests/storage/storage_fixture.h"
 
 namespace qb {
@@ -114,13 +113,6 @@ TEST_F(ReceiveLogTest, FaxNoticeEntry) {
             "2021/03/04 05:06 *;Sender_1;F;1;E;D\n");
 }
 
-TEST_F(ReceiveLogTest, LogLivesInTheWindowsDirectoryForOtherGenerations) {
-  ScopedEnv generation("QUILLBOX_OS_GENERATION", "3");
-  TouchReceiveLog();
-  EXPECT_TRUE(fs::exists(root_ / "etc/tvscanlog_f.bin"));
-  EXPECT_FALSE(fs::exists(DataFolderPath() / "tvscanlog_f.bin"));
-}
-
 TEST_F(ReceiveLogTest, MissingDataFolderSkipsTheEntry) {
   fs::remove_all(DataFolderPath());
   auto job = Job("/x/doc.pdf");
@@ -177,17 +169,6 @@ TEST_F(ReceiveLogTest, ConcurrentWritersNeverMixLines) {
     std::string entry = AfterDateTime(lines[i]);
     ASSERT_EQ(entry.size(), entryStart.size() + 1) << lines[i];
     EXPECT_EQ(entry.substr(0, entryStart.size()), entryStart);
-  }
-}
-
-TEST(LogTime, TextsHaveTheirFormats) {
-  ScopedEnv locale("LC_ALL", "C");
-  std::string logTime = MakeLogDateTime();
-  EXPECT_TRUE(StartsWithDateTime(logTime) && logTime.size() == kDateTimeLength) << logTime;
-  std::string stamp = MakeTimestamp();
-  ASSERT_EQ(stamp.size(), 15u);
-  for (size_t i = 0; i < stamp.size(); ++i) {
-    EXPECT_TRUE(i == 8 ? stamp[i] == '-' : (stamp[i] >= '0' && stamp[i] <= '9')) << stamp;
   }
 }
 
