@@ -25,20 +25,19 @@ extern "C" {
 #endif
 
 typedef struct ExtParams {
-  const char* pScannerAddr;     /* scanner's network address text */
-  int32_t slRcvFileNum;         /* files stored for the job */
-  const char* pRcvFileName;     /* full path of the stored file */
-  const uint8_t* pMetaData;     /* the job's meta data record, or null */
-  const char* pSenderNameJp;    /* sender name, possibly empty */
-  int32_t slSaveNo;             /* destination number */
+  const char* pScannerAddr;  /* scanner's network address text */
+  int32_t slRcvFileNum;      /* files stored for the job */
+  const char* pRcvFileName;  /* full path of the stored file */
+  const uint8_t* pMetaData;  /* the job's meta data record, or null */
+  const char* pSenderNameJp; /* sender name, possibly empty */
+  int32_t slSaveNo;          /* destination number */
 } ExtParams;
 
 #define QUERN_EXT_OPERATION_STORED 2
 #define QUERN_EXT_STATUS_MARKED 4
 #define QUERN_EXT_EXPORT_NAME "quernExtExpFunc"
 
-typedef int (*QuernExtExpFunc)(int operation, int32_t* status, ExtParams* params,
-                               void* reserved);
+typedef int (*QuernExtExpFunc)(int operation, int32_t* status, ExtParams* params, void* reserved);
 
 #ifdef __cplusplus
 }

@@ -139,8 +139,8 @@ std::string MakeUniqueFileName(const std::string& path, bool overwrite, std::str
     for (int n = 0; IsTaken(folder, candidate.candidate); ++n) {
       candidate = MakeNameCandidate(parts.baseName + parts.extension, n);
     }
-    std::string name = MakeNumberedName(candidate.stem.c_str(), candidate.number,
-                                        candidate.digits, parts.extension.c_str());
+    std::string name = MakeNumberedName(candidate.stem.c_str(), candidate.number, candidate.digits,
+                                        parts.extension.c_str());
     reservations.Reserve(folder, name);
     result = folder + name;
   }
@@ -158,8 +158,7 @@ std::string RenumberFileName(const std::string& path, int number) {
   const char* format = width == 1 ? "%d" : width == 2 ? "%02d" : width == 4 ? "%04d" : "%03d";
   char digitsText[32];
   std::snprintf(digitsText, sizeof digitsText, format, number);
-  return FolderOf(parts) + parts.baseName.substr(0, underscore + 1) + digitsText +
-         parts.extension;
+  return FolderOf(parts) + parts.baseName.substr(0, underscore + 1) + digitsText + parts.extension;
 }
 
 }  // namespace qb

@@ -30,7 +30,8 @@ LocalDateTime ParseDottedDate(const std::string& text) {
   size_t start = 0;
   for (int i = 0; i < 5 && start <= text.size(); ++i) {
     size_t dot = i == 4 ? std::string::npos : text.find('.', start);
-    std::string part = text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+    std::string part =
+        text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
     values[i] = ParseLeadingInt(part.c_str());
     if (dot == std::string::npos) break;
     start = dot + 1;
@@ -69,7 +70,8 @@ bool ParseMetaAttributes(const uint8_t* record, size_t size, MetaAttributes* att
   bool valid = HasMetaTag(record, size, kTagAttributes);
   if (valid) {
     attributes->fileName = TextNo(record, size, 1, kPathTextLimit);
-    for (int i = 0; i < 4; ++i) attributes->attributes[i] = TextNo(record, size, i + 2, kPathTextLimit);
+    for (int i = 0; i < 4; ++i)
+      attributes->attributes[i] = TextNo(record, size, i + 2, kPathTextLimit);
     attributes->subFolder = TextNo(record, size, 0, kPathTextLimit);
     NeutraliseParentRefs(&attributes->subFolder);
   }

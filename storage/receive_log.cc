@@ -106,7 +106,8 @@ void TrimReceiveLog() {
   if (log == nullptr) return;
   std::fputs(kReceiveLogHeader, log);
   std::fputc('\n', log);
-  for (size_t i = static_cast<size_t>(excess); i < kept.size(); ++i) std::fputs(kept[i].c_str(), log);
+  for (size_t i = static_cast<size_t>(excess); i < kept.size(); ++i)
+    std::fputs(kept[i].c_str(), log);
   std::fclose(log);
 }
 

@@ -84,7 +84,7 @@ TEST_F(DestinationTest, HostileListContentNeverBreaksTheLookup) {
   list += "\n\n";
   list += "9;" + std::string(1000, 'x') + ";;;\n";  // read in 519-byte pieces
   list += std::string("\x01\xff\x80;\0;bin;", 10) + "\n";
-  list += "99999999999999999999;" + b_ + "\n";   // saturates, matches nothing
+  list += "99999999999999999999;" + b_ + "\n";  // saturates, matches nothing
   list += "-2;" + b_ + "\n";
   list += "4;" + a_ + ";;5678\n";
   WriteDestinationList(list);

@@ -113,13 +113,12 @@ TEST_F(ExtensionCallTest, DumpRecordsTheCall) {
   int32_t status = 1;
   qnExtParaOperation(job_.get(), &status);
 
-  std::string expected = std::string("Loading ExtDLL : ") + QB_EXAMPLE_EXTENSION + "\n" +
-                         "MetaData=BINARY[" +
-                         std::string(reinterpret_cast<const char*>(job_->paraCopy + 100), 30) +
-                         "]END\n" + "QuernExtExpFunc : pScannerAddr = 192.168.1.20, " +
-                         "slRcvFileNum = 3, pRcvFileName = " + folder_ +
-                         "/doc_000.pdf, pSenderNameJp = Alice, slSaveNo = 12\n" +
-                         "QuernExtExpFunc complete(0)\n";
+  std::string expected =
+      std::string("Loading ExtDLL : ") + QB_EXAMPLE_EXTENSION + "\n" + "MetaData=BINARY[" +
+      std::string(reinterpret_cast<const char*>(job_->paraCopy + 100), 30) + "]END\n" +
+      "QuernExtExpFunc : pScannerAddr = 192.168.1.20, " +
+      "slRcvFileNum = 3, pRcvFileName = " + folder_ +
+      "/doc_000.pdf, pSenderNameJp = Alice, slSaveNo = 12\n" + "QuernExtExpFunc complete(0)\n";
   EXPECT_EQ(ReadWholeFile(dump), expected);
   EXPECT_NE(Calls().find("\tmeta=yes\n"), std::string::npos);
 }

@@ -28,8 +28,8 @@ class FileNamingTest : public StorageTest {
   void Touch(const std::string& name) const { WriteWholeFile(folder_ / name, "x"); }
   std::string Unique(const std::string& name, bool overwrite = false, std::string* stem = nullptr,
                      int* digits = nullptr) const {
-    std::string path = MakeUniqueFileName((folder_ / name).string(), overwrite, nullptr, stem,
-                                          digits);
+    std::string path =
+        MakeUniqueFileName((folder_ / name).string(), overwrite, nullptr, stem, digits);
     return fs::path(path).filename().string();
   }
   fs::path folder_;
@@ -130,7 +130,9 @@ TEST(NameCandidate, SplitsPageNumbersAndMarks) {
 
 TEST(NameCandidate, Cp932TrailByteIsNotAnUnderscore) {
   // 0x83 0x5F is one katakana character whose second byte equals "_".
-  const std::string name = "ab\x83\x5F" "001.pdf";
+  const std::string name =
+      "ab\x83\x5F"
+      "001.pdf";
   {
     ScopedEnv utf8("QUILLBOX_CODEPAGE", nullptr);
     EXPECT_EQ(MakeNameCandidate(name, 0).digits, 3);
@@ -138,7 +140,9 @@ TEST(NameCandidate, Cp932TrailByteIsNotAnUnderscore) {
   ScopedEnv japanese("QUILLBOX_CODEPAGE", "932");
   NameCandidate result = MakeNameCandidate(name, 1);
   EXPECT_EQ(result.digits, 0);
-  EXPECT_EQ(result.candidate, "ab\x83\x5F" "001(1).pdf");
+  EXPECT_EQ(result.candidate,
+            "ab\x83\x5F"
+            "001(1).pdf");
 }
 
 TEST(NumberedNames, RenumberKeepsTheOldWidth) {
@@ -182,8 +186,8 @@ TEST(NameCleaning, ParentReferencesCannotClimbOut) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"..\\..\\name", "xxxxxxname"}, {"../../etc", "xxxxxxetc"}, {"a/..", "a/xx"},
-      {"..", "xx"},                   {"a..b/c", "a..b/c"},       {"x\\..", "x\\xx"},
+      {"..\\..\\name", "xxxxxxname"}, {"../../etc", "xxxxxxetc"}, {"a/..", "a/xx"}, {"..", "xx"},
+      {"a..b/c", "a..b/c"},           {"x\\..", "x\\xx"},
   };
   for (const Case& c : cases) {
     char buffer[32];

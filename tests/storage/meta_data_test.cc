@@ -73,8 +73,8 @@ TEST(MetaAttributesParse, NothingIsReadOutsideTheRecord) {
   EXPECT_EQ(attributes.subFolder, "");
   EXPECT_EQ(attributes.fileName, "abc");
 
-  attributes = Attributes(MetaRecordBuilder("QNA_ATTR:").Text(1, std::string(400, 'n')).Bytes(),
-                          &valid);
+  attributes =
+      Attributes(MetaRecordBuilder("QNA_ATTR:").Text(1, std::string(400, 'n')).Bytes(), &valid);
   EXPECT_EQ(attributes.fileName.size(), 259u);
 
   for (size_t size : {0u, 5u, 9u, 11u, 12u, 20u}) {
