@@ -9,10 +9,11 @@
 #include "config/scanner_list.h"
 #include "config/settings.h"
 #include "nameservice/host_table.h"
-#include "platform/disk.h"
 #include "platform/net.h"
 #include "platform/trace.h"
+#include "scanproto/access_lock.h"
 #include "scanproto/dispatcher.h"
+#include "storage/disk_space.h"
 
 namespace qb {
 namespace {
@@ -53,10 +54,11 @@ void SendToMain(uint32_t message, uint64_t wParam, int64_t lParam) {
   }
 }
 
+const ScanServerHooks kNoHooks;
+
 uint64_t FreeBytesOf(const char* folder) {
   if (g_server->hooks.freeBytes) return g_server->hooks.freeBytes(folder);
-  DiskSpace space;
-  return QueryDiskSpace(folder, &space) ? space.freeToCaller : 0;
+  return GetFreeBytes(folder);
 }
 
 void CopyCut(char* target, size_t size, const char* text) {
@@ -130,7 +132,7 @@ void OnAccept(int listener, uint16_t port) {
     return;
   }
   std::string dotted = DottedAddress(peer.address);
-  if (g_server->hooks.isLocked && g_server->hooks.isLocked(dotted.c_str())) {
+  if (IsLocked(dotted.c_str())) {
     SockClose(socket);
     TraceLog(" Access locked client:%s\n", dotted.c_str());
     return;
@@ -413,6 +415,13 @@ void StopCommunication() {
   g_server->loop->RemoveWindow(&g_server->window);
   delete g_server;
   g_server = nullptr;
+}
+
+const ScanServerHooks& ServerHooks() { return g_server == nullptr ? kNoHooks : g_server->hooks; }
+
+int64_t SendToMainWindow(uint32_t message, uint64_t wParam, int64_t lParam) {
+  if (g_server == nullptr || g_server->mainWindow == nullptr) return 0;
+  return g_server->loop->SendMessage(g_server->mainWindow, message, wParam, lParam);
 }
 
 Window* CommunicationWindow() { return g_server == nullptr ? nullptr : &g_server->window; }

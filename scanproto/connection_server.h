@@ -30,14 +30,13 @@ constexpr uint32_t IDC_CONNECT_OPEN = 2001;
 constexpr uint32_t IDC_CONNECT_CLOSE = 2003;
 constexpr uint32_t kCmdServerStartFailed = 1002;  // WM_COMMAND id
 constexpr uint32_t kCmdTrayState = 1015;          // WM_COMMAND id, lParam = state
+constexpr uint32_t kCmdNewFileNotice = 40003;     // WM_COMMAND id: announce a new file
 
 // What the server needs from the rest of the program. Unset members do
 // nothing (or, for the disk query, measure with the platform directly).
 struct ScanServerHooks {
   // Free bytes of the volume of a folder; a failed query counts as 0.
   std::function<uint64_t(const char* folder)> freeBytes;
-  // Whether the peer (dotted IPv4) is locked out.
-  std::function<bool(const char* peerIp)> isLocked;
   // Receive-log entry of a deferred job, written at disconnect.
   std::function<void(ScanJob& job)> logDeferredDocument;
   // Status notification to the configuration program.
@@ -49,6 +48,11 @@ struct ScanServerHooks {
   // Creates the name-resolve responder once the listeners run.
   std::function<void(Window* commWindow)> startNameService;
 };
+
+// The hooks given at start (empty ones when the server is not running).
+const ScanServerHooks& ServerHooks();
+// Sends (synchronously) a message to the main window, if there is one.
+int64_t SendToMainWindow(uint32_t message, uint64_t wParam, int64_t lParam);
 
 // Creates the communication window and starts the listeners. On failure
 // the main window receives WM_COMMAND 1002 and the result is false.
