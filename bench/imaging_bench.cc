@@ -5,10 +5,10 @@
 #include <benchmark/benchmark.h>
 #include <tiffio.h>
 
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <map>
@@ -179,8 +179,7 @@ std::string MakeTwentyPageTiff() {
     job->coder.output = job->pageFile;
     std::fwrite(job->imgHeader, 1, qb::kImageHeaderSize, job->pageFile);
     for (int y = 0; y < page.height; ++y) {
-      std::memcpy(job->lineBuf, &page.bits[static_cast<size_t>(y) * page.Stride()],
-                  page.Stride());
+      std::memcpy(job->lineBuf, &page.bits[static_cast<size_t>(y) * page.Stride()], page.Stride());
       qb::CodeLines(job->coder);
     }
     job->coder.pageEnd = 1;
@@ -231,8 +230,8 @@ int main(int argc, char** argv) {
     const Page* page;
   } pages[] = {{"A4 600 dpi", &A4At600()}, {"A4 200 dpi", &A4At200()}};
   for (const auto& p : pages) {
-    for (const auto& [mode, ourMode, theirMode] :
-         {std::tuple{"MH", 1, COMPRESSION_CCITTFAX3}, std::tuple{"MMR", 3, COMPRESSION_CCITTFAX4}}) {
+    for (const auto& [mode, ourMode, theirMode] : {std::tuple{"MH", 1, COMPRESSION_CCITTFAX3},
+                                                   std::tuple{"MMR", 3, COMPRESSION_CCITTFAX4}}) {
       static std::deque<std::string> names;  // stable: the benchmarks keep the pointers
       names.push_back(std::string("ours ") + mode + " " + p.name);
       benchmark::RegisterBenchmark(names.back().c_str(), OurCoder, p.page, ourMode,

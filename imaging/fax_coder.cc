@@ -45,7 +45,8 @@ inline void PutBits(FaxCoderState& c, uint32_t bits, uint32_t length) {
   if (c.bitCount >= 32) {
     if (c.outFill + 4 < kFaxOutBufferSize) {
       uint32_t word = static_cast<uint32_t>(c.bitBuffer);
-      for (int i = 0; i < 4; ++i) c.outBuffer[c.outFill + i] = static_cast<uint8_t>(word >> (8 * i));
+      for (int i = 0; i < 4; ++i)
+        c.outBuffer[c.outFill + i] = static_cast<uint8_t>(word >> (8 * i));
       c.outFill += 4;
     } else {
       for (int i = 0; i < 4; ++i) PutByte(c, static_cast<uint8_t>(c.bitBuffer >> (8 * i)));
@@ -106,9 +107,9 @@ int ExtractChanges(const uint8_t* line, int bytes, bool bitOneIsWhite, uint16_t*
     word ^= invert;
     for (;;) {
       uint64_t differing = word ^ colour;
-      int skip = differing == 0 ? 64
-                                : (kMsbFirst ? std::countl_zero(differing)
-                                             : std::countr_zero(differing));
+      int skip = differing == 0
+                     ? 64
+                     : (kMsbFirst ? std::countl_zero(differing) : std::countr_zero(differing));
       if (skip >= bits) {
         position += bits;
         return;

@@ -20,8 +20,8 @@ enum FaxCodingMode : int32_t {
 constexpr size_t kFaxOutBufferSize = 32768;
 
 struct FaxCoderState {
-  int32_t linesDone = 0;     // lines coded by the current CodeLines call
-  int32_t bytesPerLine = 0;  // width / 8: only whole bytes come from the printer
+  int32_t linesDone = 0;           // lines coded by the current CodeLines call
+  int32_t bytesPerLine = 0;        // width / 8: only whole bytes come from the printer
   const uint8_t* input = nullptr;  // the line to code
   uint16_t linesPerCall = 1;
   int32_t pageEnd = 0;  // set at page end: the next call finishes the page

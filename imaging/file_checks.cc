@@ -126,8 +126,8 @@ int CheckInfoVersion4(std::FILE* file, long xref, bool encrypted) {
   char line[127];
   if (!ReadLine(file, line, sizeof line)) return kPdfFormatError;
   if (StartsWith(line, "/Creator ()")) {
-    const bool ok = NextLineStartsWith(file, "/Author ()") &&
-                    NextLineStartsWith(file, "/Producer ()");
+    const bool ok =
+        NextLineStartsWith(file, "/Author ()") && NextLineStartsWith(file, "/Producer ()");
     return ok ? kCheckPassed : kPdfFormatError;
   }
   if (StartsWith(line, "/CreationDate")) {

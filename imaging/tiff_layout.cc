@@ -55,8 +55,8 @@ uint32_t BuildTiffDirectory(const TiffPageInfo& page, uint32_t directoryOffset, 
   w.ShortEntry(0x0106, page.photometric);
   w.ShortEntry(0x010A, page.fillOrder);
   w.Entry(0x0111, kLong, 1, stripOffset);
-  w.ShortEntry(0x0112, 1);  // Orientation: top left
-  w.ShortEntry(0x0115, 1);  // SamplesPerPixel
+  w.ShortEntry(0x0112, 1);                 // Orientation: top left
+  w.ShortEntry(0x0115, 1);                 // SamplesPerPixel
   w.Entry(0x0116, kLong, 1, page.height);  // RowsPerStrip: one strip
   w.Entry(0x0117, kLong, 1, page.dataSize);
   w.Entry(0x011A, kRational, 1, valueArea);

@@ -10,7 +10,7 @@ namespace qb {
 // Results of hgTiff2Pdf.
 enum : int {
   kTiff2PdfOk = 0,
-  kTiff2PdfBadTiff = 1,   // the TIFF cannot be opened, read or described in PDF
+  kTiff2PdfBadTiff = 1,      // the TIFF cannot be opened, read or described in PDF
   kTiff2PdfWriteFailed = 2,  // the PDF cannot be written
 };
 

@@ -97,17 +97,41 @@ bool ReadDirectory(TiffReader& reader, uint64_t directory, FaxTiffPage* page, ui
         break;
     }
     switch (tag) {
-      case 0x0100: page->width = value; break;
-      case 0x0101: page->height = value; break;
-      case 0x0102: bitsPerSample = static_cast<uint16_t>(value); break;
-      case 0x0103: page->compression = static_cast<uint16_t>(value); break;
-      case 0x0106: page->photometric = static_cast<uint16_t>(value); break;
-      case 0x010A: page->fillOrder = static_cast<uint16_t>(value); break;
-      case 0x0111: page->stripOffset = value; haveOffset = true; break;
-      case 0x0115: samplesPerPixel = static_cast<uint16_t>(value); break;
-      case 0x0117: page->stripBytes = value; haveBytes = true; break;
-      case 0x0124: page->t4Options = value; break;
-      case 0x0128: resolutionUnit = static_cast<uint16_t>(value); break;
+      case 0x0100:
+        page->width = value;
+        break;
+      case 0x0101:
+        page->height = value;
+        break;
+      case 0x0102:
+        bitsPerSample = static_cast<uint16_t>(value);
+        break;
+      case 0x0103:
+        page->compression = static_cast<uint16_t>(value);
+        break;
+      case 0x0106:
+        page->photometric = static_cast<uint16_t>(value);
+        break;
+      case 0x010A:
+        page->fillOrder = static_cast<uint16_t>(value);
+        break;
+      case 0x0111:
+        page->stripOffset = value;
+        haveOffset = true;
+        break;
+      case 0x0115:
+        samplesPerPixel = static_cast<uint16_t>(value);
+        break;
+      case 0x0117:
+        page->stripBytes = value;
+        haveBytes = true;
+        break;
+      case 0x0124:
+        page->t4Options = value;
+        break;
+      case 0x0128:
+        resolutionUnit = static_cast<uint16_t>(value);
+        break;
       case 0x011A:
       case 0x011B: {
         uint32_t offset;

@@ -22,7 +22,7 @@ struct RoundTripCase {
 
 std::vector<RoundTripCase> Cases() {
   Bitmap longRun = BlankBitmap(4000, 6, 0);
-  for (int x = 500; x < 3500; ++x) longRun.At(x, 2) = 1;  // 3000 black
+  for (int x = 500; x < 3500; ++x) longRun.At(x, 2) = 1;                // 3000 black
   for (int x = 0; x < 4000; ++x) longRun.At(x, 4) = x >= 3000 ? 1 : 0;  // 3000 white
   Bitmap edgeRuns = BlankBitmap(1728, 4, 0);
   edgeRuns.At(0, 0) = 1;     // line starts black
@@ -80,12 +80,9 @@ TEST_P(FaxRoundTripTest, LibtiffDecodesWhatWasCoded) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, FaxRoundTripTest, ::testing::Values(1, 2, 3),
-                         [](const auto& info) {
-                           return std::string(info.param == 1   ? "MH"
-                                              : info.param == 2 ? "MR"
-                                                                : "MMR");
-                         });
+INSTANTIATE_TEST_SUITE_P(Modes, FaxRoundTripTest, ::testing::Values(1, 2, 3), [](const auto& info) {
+  return std::string(info.param == 1 ? "MH" : info.param == 2 ? "MR" : "MMR");
+});
 
 // libtiff's raw-strip reader as a second opinion that pages were written
 // one per file when assembled one at a time.
@@ -152,8 +149,13 @@ TEST(FaxCoderTest, BlackStartAndLongRunCodes) {
   const std::string bits = BitsOf(CodeSingleLine(line, 1, true));
   // EOL, white 0, black: extended 2560 + make-up 384 + terminating 56, then
   // white 8.
-  const std::string expected = "000000000001" "00110101" "000000011111" "000000110100"
-                               "000000101000" "10011";
+  const std::string expected =
+      "000000000001"
+      "00110101"
+      "000000011111"
+      "000000110100"
+      "000000101000"
+      "10011";
   EXPECT_EQ(bits.substr(0, expected.size()), expected);
 }
 
@@ -161,7 +163,11 @@ TEST(FaxCoderTest, MmrPageEndsWithEofbPaddedToByte) {
   // An all-white line against the all-white reference is one V0 (1); then
   // EOFB (24 bits) and 7 padding bits.
   const std::string bits = BitsOf(CodeSingleLine(BlankBitmap(1728, 1, 0), 3, true));
-  EXPECT_EQ(bits, "1" "000000000001" "000000000001" "0000000");
+  EXPECT_EQ(bits,
+            "1"
+            "000000000001"
+            "000000000001"
+            "0000000");
 }
 
 TEST(FaxCoderTest, UnknownModeAndMissingSetupFail) {

@@ -1,12 +1,12 @@
 // The received-file checks on hand-made files, and on truncated and random
 // ones, which must fail without crashing.
+#include "imaging/file_checks.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <random>
 #include <string>
-
-#include "imaging/file_checks.h"
 
 namespace qb {
 namespace {
@@ -96,7 +96,10 @@ TEST(JpegCheckTest, SignatureAndDensities) {
   EXPECT_EQ(Check(CheckJpegFile, MakeJpeg(1200, 600), true), kCheckPassed);
   EXPECT_EQ(Check(CheckJpegFile, MakeJpeg(300, 72), false), kJpegFormatError);
   EXPECT_EQ(Check(CheckJpegFile, MakeJpeg(72, 72), false), kJpegReadError);
-  const Bytes exif("\xFF\xD8\xFF\xE1\x00\x10" "Exif\x00\x00\x01\x01\x01\x00\xC8\x00\xC8", 19);
+  const Bytes exif(
+      "\xFF\xD8\xFF\xE1\x00\x10"
+      "Exif\x00\x00\x01\x01\x01\x00\xC8\x00\xC8",
+      19);
   EXPECT_EQ(Check(CheckJpegFile, exif, false), kJpegFormatError);
   const Bytes good = MakeJpeg(200, 200);
   for (size_t cut = 0; cut < 18; ++cut) {
@@ -108,7 +111,8 @@ TEST(JpegCheckTest, SignatureAndDensities) {
 // cross-reference section; `trailerExtra` lines go before "startxref".
 Bytes MakePdf(char minor, const Bytes& info, size_t distance, const Bytes& trailerExtra = "",
               const Bytes& ending = "%%EOF\n") {
-  Bytes b = Bytes("%PDF-1.") + minor + "\n%\xE2\xE3\xCF\xD3\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
+  Bytes b =
+      Bytes("%PDF-1.") + minor + "\n%\xE2\xE3\xCF\xD3\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
   Bytes block = info;
   if (block.size() + 1 < distance) block += "%" + Bytes(distance - block.size() - 2, 'x') + "\n";
   while (block.size() < distance) block += "\n";
@@ -142,7 +146,8 @@ TEST(PdfCheckTest, Version4Layouts) {
   const Bytes emptyNames = "3 0 obj\n<<\n/Creator ()\n/Author ()\n/Producer ()\n>>\nendobj\n";
   const Bytes twoThenEmpty = "2 0 obj\n<<\n/Title (x)\n>>\nendobj\n" + emptyNames;
   const Bytes twoThenDate =
-      "%" + Bytes(120, 'y') + "\n2 0 obj\n<<\n/Title (x)\n>>\nendobj\n3 0 obj\n<<\n/CreationDate (D:1)\n>>\nendobj\n";
+      "%" + Bytes(120, 'y') +
+      "\n2 0 obj\n<<\n/Title (x)\n>>\nendobj\n3 0 obj\n<<\n/CreationDate (D:1)\n>>\nendobj\n";
   const Bytes namedAuthor = "3 0 obj\n<<\n/Creator ()\n/Author (me)\n/Producer ()\n>>\nendobj\n";
   EXPECT_EQ(Check(CheckPdfFile, MakePdf('4', creationDate, 180), false), kCheckPassed);
   EXPECT_EQ(Check(CheckPdfFile, MakePdf('4', emptyNames, 180), false), kCheckPassed);
@@ -157,8 +162,7 @@ TEST(PdfCheckTest, Version4Layouts) {
 
 TEST(PdfCheckTest, VersionEndingAndXrefRules) {
   EXPECT_EQ(Check(CheckPdfFile, MakePdf('3', kInfo2, 111), false), kPdfFormatError);
-  EXPECT_EQ(Check(CheckPdfFile, MakePdf('3', "", 180, "/Encrypt 9 0 R\n"), false),
-            kPdfFormatError);
+  EXPECT_EQ(Check(CheckPdfFile, MakePdf('3', "", 180, "/Encrypt 9 0 R\n"), false), kPdfFormatError);
   EXPECT_EQ(Check(CheckPdfFile, MakePdf('2', kInfo2, 111, "", "%%EOF\r\n"), false),
             kPdfFormatError);
   EXPECT_EQ(Check(CheckPdfFile, MakePdf('2', kInfo2, 111, "", "%%EOF"), false), kPdfFormatError);
@@ -189,8 +193,10 @@ TEST(ReceivedFileCheckTest, DataFormSelectsTheCheck) {
 // Mutated, truncated and random files: the checks must fail or pass without
 // reading outside the file (the sanitizer build watches).
 TEST(ReceivedFileCheckTest, DamagedFilesNeverCrash) {
-  const Bytes seeds[] = {MakeTiff(false, 200, 1, true), MakeTiff(true, 7200, 36, true),
-                         MakeJpeg(300, 300), MakePdf('2', kInfo2, 111),
+  const Bytes seeds[] = {MakeTiff(false, 200, 1, true),
+                         MakeTiff(true, 7200, 36, true),
+                         MakeJpeg(300, 300),
+                         MakePdf('2', kInfo2, 111),
                          MakePdf('4', "", 180, "/Encrypt 9 0 R\n"),
                          MakePdf('2', kInfo2Deferred, 208)};
   std::mt19937 random(12345);

@@ -103,8 +103,8 @@ JobFixture::JobFixture() : job_(std::make_unique<ScanJob>()), lineBuf_(kLineBufS
   static int counter = 0;
   // Taken once: TMP is pointed at each fixture's own folder below.
   static const std::filesystem::path base = std::filesystem::temp_directory_path();
-  folder_ = base /
-            ("qb_imaging_" + std::to_string(std::random_device()()) + "_" + std::to_string(++counter));
+  folder_ = base / ("qb_imaging_" + std::to_string(std::random_device()()) + "_" +
+                    std::to_string(++counter));
   std::filesystem::create_directories(folder_);
   ::setenv("TMP", folder_.c_str(), 1);
   InitTempFolder();
@@ -127,8 +127,7 @@ bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& f
         {4, 40},  // a format name offset, as a raw-road header has
     };
     for (const auto& field : fields) std::memcpy(job.imgHeader + field[0], &field[1], 2);
-    if (!MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath,
-                          &job.tempJobNo)) {
+    if (!MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath, &job.tempJobNo)) {
       return false;
     }
     if (job.pageCount == 0) {
@@ -233,7 +232,8 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace qb::test

@@ -14,7 +14,7 @@ namespace qb::test {
 
 // A page as pixels: 1 = the input bit value 1, row-major.
 struct Bitmap {
-  int width = 0;   // header width (pixels per line)
+  int width = 0;  // header width (pixels per line)
   int height = 0;
   std::vector<uint8_t> pixels;  // width * height
   uint8_t& At(int x, int y) { return pixels[static_cast<size_t>(y) * width + x]; }

@@ -1,10 +1,11 @@
 // The TIFF writer's fixed layout, the temporary names and the clean-ups.
+#include "imaging/page_files.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 
-#include "imaging/page_files.h"
 #include "storage/file_naming.h"
 #include "tests/imaging/imaging_test_support.h"
 
@@ -54,10 +55,10 @@ TEST(WriteTiffTest, OnePageLayout) {
   EXPECT_EQ(std::vector<uint8_t>(b.begin(), b.begin() + 8),
             (std::vector<uint8_t>{'I', 'I', 42, 0, 8, 0, 0, 0}));
   const std::vector<Entry> expected = {
-      {0x00FE, 4, 1, 2},    {0x0100, 4, 1, 1728}, {0x0101, 4, 1, 2200}, {0x0102, 3, 1, 1},
-      {0x0103, 3, 1, 4},    {0x0106, 3, 1, 1},    {0x010A, 3, 1, 2},    {0x0111, 4, 1, 234},
-      {0x0112, 3, 1, 1},    {0x0115, 3, 1, 1},    {0x0116, 4, 1, 2200}, {0x0117, 4, 1, 1000},
-      {0x011A, 5, 1, 218},  {0x011B, 5, 1, 226},  {0x0125, 4, 1, 0},    {0x0128, 3, 1, 2},
+      {0x00FE, 4, 1, 2},   {0x0100, 4, 1, 1728}, {0x0101, 4, 1, 2200}, {0x0102, 3, 1, 1},
+      {0x0103, 3, 1, 4},   {0x0106, 3, 1, 1},    {0x010A, 3, 1, 2},    {0x0111, 4, 1, 234},
+      {0x0112, 3, 1, 1},   {0x0115, 3, 1, 1},    {0x0116, 4, 1, 2200}, {0x0117, 4, 1, 1000},
+      {0x011A, 5, 1, 218}, {0x011B, 5, 1, 226},  {0x0125, 4, 1, 0},    {0x0128, 3, 1, 2},
       {0x0129, 3, 2, 0},  // page index 3 written alone is page 0
   };
   const std::vector<Entry> entries = EntriesAt(b, 8);
@@ -88,13 +89,13 @@ TEST(WriteTiffTest, TwoPageLayoutAndMhTags) {
   EXPECT_EQ(U32At(b, 214), 1234u);  // first page's next-directory offset
   const std::vector<Entry> second = EntriesAt(b, 1234);
   ASSERT_EQ(second.size(), 17u);
-  EXPECT_EQ(second[4].value, 3u);        // Compression T.4
-  EXPECT_EQ(second[6].value, 2u);        // FillOrder 2
-  EXPECT_EQ(second[7].value, 1460u);     // strip
-  EXPECT_EQ(second[12].value, 1444u);    // value area
-  EXPECT_EQ(second[14].tag, 0x0124);     // T4Options
-  EXPECT_EQ(second[16].value, 1u);       // PageNumber (1, 0)
-  EXPECT_EQ(U32At(b, 1234 + 206), 0u);   // last page
+  EXPECT_EQ(second[4].value, 3u);       // Compression T.4
+  EXPECT_EQ(second[6].value, 2u);       // FillOrder 2
+  EXPECT_EQ(second[7].value, 1460u);    // strip
+  EXPECT_EQ(second[12].value, 1444u);   // value area
+  EXPECT_EQ(second[14].tag, 0x0124);    // T4Options
+  EXPECT_EQ(second[16].value, 1u);      // PageNumber (1, 0)
+  EXPECT_EQ(U32At(b, 1234 + 206), 0u);  // last page
   EXPECT_EQ(U32At(b, 1444), 200u);
   EXPECT_EQ(U32At(b, 218), 600u);
 }

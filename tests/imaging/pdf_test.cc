@@ -60,8 +60,8 @@ std::string CountDifferences(const Bitmap& a, const Bitmap& b) {
     if (a.pixels[i] != b.pixels[i] && count++ == 0) first = i;
   }
   if (count == 0) return "";
-  return std::to_string(count) + " differ, first at x " + std::to_string(first % a.width) +
-         " y " + std::to_string(first / a.width);
+  return std::to_string(count) + " differ, first at x " + std::to_string(first % a.width) + " y " +
+         std::to_string(first / a.width);
 }
 
 struct PdfCase {
@@ -77,9 +77,13 @@ TEST_P(PdfRoundTripTest, PopplerShowsTheInputAndQpdfFindsNoError) {
   const int mode = GetParam();
   const std::vector<PdfCase> cases = {
       {"text", {TextLikeBitmap(1728, 240, 11)}, 0x0200, 200},
-      {"alternating_and_edges", {AlternatingBitmap(1728, 16), EveryRunBitmap(3000, 800)}, 0x0300,
+      {"alternating_and_edges",
+       {AlternatingBitmap(1728, 16), EveryRunBitmap(3000, 800)},
+       0x0300,
        300},
-      {"width_1730_two_pages", {TextLikeBitmap(1730, 150, 12), BlankBitmap(1730, 20, 1)}, 0x0600,
+      {"width_1730_two_pages",
+       {TextLikeBitmap(1730, 150, 12), BlankBitmap(1730, 20, 1)},
+       0x0600,
        600},
   };
   for (const PdfCase& c : cases) {
@@ -104,8 +108,8 @@ TEST_P(PdfRoundTripTest, PopplerShowsTheInputAndQpdfFindsNoError) {
       for (size_t i = 0; i < c.pages.size(); ++i) {
         const std::string prefix = (fixture.folder() / ("page" + std::to_string(i))).string();
         const std::string page = std::to_string(i + 1);
-        ASSERT_EQ(RunCommand("pdftoppm -mono -r " + std::to_string(c.dpi) + " -f " + page +
-                                 " -l " + page + " -singlefile '" + pdf + "' '" + prefix + "'",
+        ASSERT_EQ(RunCommand("pdftoppm -mono -r " + std::to_string(c.dpi) + " -f " + page + " -l " +
+                                 page + " -singlefile '" + pdf + "' '" + prefix + "'",
                              &output),
                   0)
             << output;
