@@ -326,6 +326,26 @@ void EventLoop::WatchTerminationSignals(std::function<void(int)> handler) {
   ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, signal_fd_, &event);
 }
 
+void EventLoop::WatchReadable(int fd, std::function<void()> onReadable) {
+  StopWatching(fd);
+  uint64_t serial = next_serial_++;
+  watchers_[serial] = Watcher{fd, std::move(onReadable)};
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.u64 = serial;
+  ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &event);
+}
+
+void EventLoop::StopWatching(int fd) {
+  for (auto it = watchers_.begin(); it != watchers_.end(); ++it) {
+    if (it->second.fd != fd) continue;
+    epoll_event event{};
+    ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd, &event);
+    watchers_.erase(it);
+    return;
+  }
+}
+
 void EventLoop::RunOnce(int maxWaitMs) {
   bool busy = DrainQueue();
   if (quit_requested_) return;
@@ -351,6 +371,9 @@ void EventLoop::RunOnce(int maxWaitMs) {
       while (::read(signal_fd_, &info, sizeof info) == sizeof info) {
         if (signal_handler_) signal_handler_(static_cast<int>(info.ssi_signo));
       }
+    } else if (auto watcher = watchers_.find(serial); watcher != watchers_.end()) {
+      std::function<void()> callback = watcher->second.onReadable;  // may stop watching
+      callback();
     } else {
       DeliverSocketEvents(serial, events[i].events);
     }

@@ -93,6 +93,11 @@ class EventLoop {
   // thread with the signal number. Call once, before other threads start.
   void WatchTerminationSignals(std::function<void(int)> handler);
 
+  // Calls `onReadable` on the owner thread while `fd` (any pollable
+  // descriptor that is not a registered socket) has input. Owner thread only.
+  void WatchReadable(int fd, std::function<void()> onReadable);
+  void StopWatching(int fd);
+
   // Called by the socket functions of the platform layer.
   void NoteReceiveCalled(int socket);
   void NoteAcceptCalled(int socket);
@@ -153,6 +158,11 @@ class EventLoop {
   std::unordered_map<int, Registration> by_socket_;
   std::unordered_map<uint64_t, int> socket_of_serial_;
   std::map<TimerKey, Timer> timers_;
+  struct Watcher {
+    int fd;
+    std::function<void()> onReadable;
+  };
+  std::unordered_map<uint64_t, Watcher> watchers_;
 
   std::mutex queue_mutex_;
   std::deque<Posted> queue_;

@@ -1,0 +1,179 @@
+#include "platform/endpoint.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "platform/places.h"
+
+namespace qb {
+namespace {
+
+constexpr size_t kMessageBytes = 20;
+std::atomic<uint32_t> g_next_window{1};
+std::atomic<uint32_t> g_next_reply{1};
+
+std::string WindowsFolder() {
+  std::string folder = RunFolder() + "/windows";
+  ::mkdir(folder.c_str(), 0777);
+  return folder;
+}
+
+bool MakeAddress(const std::string& path, sockaddr_un* address, socklen_t* length) {
+  if (path.size() >= sizeof address->sun_path) return false;
+  std::memset(address, 0, sizeof *address);
+  address->sun_family = AF_UNIX;
+  std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
+  *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+  return true;
+}
+
+void PutLe(uint8_t* out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint64_t GetLe(const uint8_t* in, int bytes) {
+  uint64_t value = 0;
+  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | in[i];
+  return value;
+}
+
+void Encode(uint8_t* out, uint32_t message, uint64_t wParam, int64_t lParam) {
+  PutLe(out, message, 4);
+  PutLe(out + 4, wParam, 8);
+  PutLe(out + 12, static_cast<uint64_t>(lParam), 8);
+}
+
+// Sends one message datagram from `fd` to the handle's endpoint.
+bool SendDatagram(int fd, uint32_t handle, uint32_t message, uint64_t wParam, int64_t lParam) {
+  sockaddr_un target;
+  socklen_t length;
+  if (!MakeAddress(EndpointPath(handle), &target, &length)) return false;
+  uint8_t datagram[kMessageBytes];
+  Encode(datagram, message, wParam, lParam);
+  return ::sendto(fd, datagram, sizeof datagram, MSG_NOSIGNAL,
+                  reinterpret_cast<sockaddr*>(&target), length) == sizeof datagram;
+}
+
+}  // namespace
+
+std::string EndpointPath(uint32_t handle) { return WindowsFolder() + "/" + std::to_string(handle); }
+
+WindowEndpoint::WindowEndpoint(EventLoop& loop, Window* window) : loop_(loop), window_(window) {
+  // Handles are unique on the machine: the process id with a counter.
+  handle_ = (static_cast<uint32_t>(::getpid()) << 8 | (g_next_window++ & 0xFF)) & 0x7FFFFFFF;
+  path_ = EndpointPath(handle_);
+  sockaddr_un address;
+  socklen_t length;
+  if (!MakeAddress(path_, &address, &length)) return;
+  fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) return;
+  ::unlink(path_.c_str());
+  if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
+  ::chmod(path_.c_str(), 0666);
+  loop_.WatchReadable(fd_, [this] { OnDatagram(); });
+}
+
+WindowEndpoint::~WindowEndpoint() {
+  if (fd_ < 0) return;
+  loop_.StopWatching(fd_);
+  ::close(fd_);
+  ::unlink(path_.c_str());
+  if (!classLink_.empty()) ::unlink(classLink_.c_str());
+}
+
+bool WindowEndpoint::RegisterClass(const std::string& className) {
+  if (fd_ < 0) return false;
+  classLink_ = WindowsFolder() + "/class-" + className;
+  ::unlink(classLink_.c_str());
+  return ::symlink(std::to_string(handle_).c_str(), classLink_.c_str()) == 0;
+}
+
+void WindowEndpoint::OnDatagram() {
+  for (;;) {
+    uint8_t datagram[64];
+    sockaddr_un sender;
+    socklen_t senderLength = sizeof sender;
+    ssize_t got = ::recvfrom(fd_, datagram, sizeof datagram, 0,
+                             reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    if (got < 0) return;
+    if (got != static_cast<ssize_t>(kMessageBytes)) continue;  // not a message: dropped
+    uint32_t message = static_cast<uint32_t>(GetLe(datagram, 4));
+    uint64_t wParam = GetLe(datagram + 4, 8);
+    int64_t lParam = static_cast<int64_t>(GetLe(datagram + 12, 8));
+    bool wantsReply = senderLength > offsetof(sockaddr_un, sun_path) && sender.sun_path[0] != '\0';
+    if (!wantsReply) {
+      loop_.PostMessage(window_, message, wParam, lParam);
+      continue;
+    }
+    int64_t result = window_->HandleMessage(message, wParam, lParam);
+    uint8_t reply[8];
+    PutLe(reply, static_cast<uint64_t>(result), 8);
+    ::sendto(fd_, reply, sizeof reply, MSG_NOSIGNAL | MSG_DONTWAIT,
+             reinterpret_cast<sockaddr*>(&sender), senderLength);
+  }
+}
+
+uint32_t FindWindowByClass(const std::string& className) {
+  char target[64];
+  std::string link = WindowsFolder() + "/class-" + className;
+  ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+  if (length <= 0) return 0;
+  target[length] = '\0';
+  char* end = nullptr;
+  unsigned long handle = std::strtoul(target, &end, 10);
+  if (end == target || *end != '\0' || handle == 0 || handle > 0xFFFFFFFFul) return 0;
+  // Only a bound socket answers a connect: a stale file is no window.
+  sockaddr_un address;
+  socklen_t addressLength;
+  if (!MakeAddress(EndpointPath(static_cast<uint32_t>(handle)), &address, &addressLength)) return 0;
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  bool alive = ::connect(fd, reinterpret_cast<sockaddr*>(&address), addressLength) == 0;
+  ::close(fd);
+  return alive ? static_cast<uint32_t>(handle) : 0;
+}
+
+bool PostMessageToWindow(uint32_t handle, uint32_t message, uint64_t wParam, int64_t lParam) {
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool sent = SendDatagram(fd, handle, message, wParam, lParam);
+  ::close(fd);
+  return sent;
+}
+
+bool SendMessageToWindow(uint32_t handle, uint32_t message, uint64_t wParam, int64_t lParam,
+                         int64_t* result, int timeoutMs) {
+  std::string replyPath = WindowsFolder() + "/reply-" + std::to_string(::getpid()) + "-" +
+                          std::to_string(g_next_reply++);
+  sockaddr_un own;
+  socklen_t ownLength;
+  if (!MakeAddress(replyPath, &own, &ownLength)) return false;
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  ::unlink(replyPath.c_str());
+  bool answered = false;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&own), ownLength) == 0 &&
+      SendDatagram(fd, handle, message, wParam, lParam)) {
+    pollfd entry{fd, POLLIN, 0};
+    uint8_t reply[8];
+    if (::poll(&entry, 1, timeoutMs) > 0 && ::recv(fd, reply, sizeof reply, 0) == sizeof reply) {
+      if (result != nullptr) *result = static_cast<int64_t>(GetLe(reply, 8));
+      answered = true;
+    }
+  }
+  ::close(fd);
+  ::unlink(replyPath.c_str());
+  return answered;
+}
+
+}  // namespace qb
