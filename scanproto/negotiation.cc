@@ -1,12 +1,254 @@
+// Parameter requests: which destination a job goes to, with what name and
+// meta data, and whether this printer may send at all.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "config/scanner_list.h"
+#include "config/settings.h"
+#include "platform/clock_text.h"
+#include "platform/trace.h"
+#include "scanproto/access_lock.h"
+#include "scanproto/connection_server.h"
+#include "scanproto/dispatcher.h"
 #include "scanproto/handlers.h"
+#include "scanproto/para_fields.h"
+#include "storage/bounded_text.h"
+#include "storage/destinations.h"
+#include "storage/job_data.h"
+#include "storage/meta_data.h"
+#include "storage/name_cleaning.h"
+#include "storage/receive_log.h"
 
 namespace qb {
+namespace {
 
-// Not answered yet: these messages get no reply until the handlers are built.
-void OnCap(ScanJob& /*job*/, uint8_t* /*body*/, size_t /*length*/) {}
-void OnCapDirect(ScanJob& /*job*/, uint8_t* /*body*/, size_t /*length*/) {}
-void OnPara(ScanJob& /*job*/, uint8_t* /*body*/, size_t /*length*/) {}
-void OnPara2(ScanJob& /*job*/, uint8_t* /*body*/, size_t /*length*/) {}
-void OnPara2Direct(ScanJob& /*job*/, uint8_t* /*body*/, size_t /*length*/) {}
+constexpr size_t kParaHeader = 8;  // code, destination, name offset, meta offset
+constexpr size_t kShortParaData = 18;
+constexpr size_t kLongParaData = kParaCopySize - kParaHeader;  // 532
+constexpr uint16_t kMetaOffsetLimit = 25600;
+constexpr uint16_t kNoticeOffsetLimit = 541;
+constexpr size_t kSenderNameChars = 16;
+constexpr size_t kHeapMetaAbove = 512;
+constexpr uint32_t kNoAccessCode = 0xFFFFFFFF;
+constexpr size_t kDepNameSize = 9;
+
+struct ParaRequest {
+  uint16_t destination = 0;
+  uint16_t nameOffset = 0;
+  uint16_t metaOffset = 0;
+};
+
+struct ParaReply {
+  uint16_t result = 0;
+  uint16_t error = kErrFolder;
+  uint32_t value = kNoAccessCode;
+};
+
+// Fields the request is too short to hold read as 0.
+ParaRequest ReadRequest(const uint8_t* body, size_t length) {
+  auto field = [&](size_t at) -> uint16_t { return at + 2 <= length ? ReadBe16(body + at) : 0; };
+  return {field(2), field(4), field(6)};
+}
+
+// The bytes of the request from `offset` on, as far as they arrived.
+ByteBlock Tail(const uint8_t* body, size_t length, size_t offset) {
+  if (offset == 0 || offset >= length) return {nullptr, 0};
+  return {body + offset, length - offset};
+}
+
+// A new request replaces whatever an earlier one on the connection left.
+void StartParaCopy(ScanJob& job, uint16_t code, const ParaRequest& request) {
+  std::memset(job.paraCopy, 0, sizeof job.paraCopy);
+  WriteBe16(job.paraCopy, code);
+  WriteBe16(job.paraCopy + 2, request.destination);
+  WriteBe16(job.paraCopy + 4, request.nameOffset);
+  WriteBe16(job.paraCopy + 6, request.metaOffset);
+  delete[] job.metaData;
+  job.metaData = nullptr;
+  job.metaDataLength = 0;
+}
+
+// Looks the destination up and fills the reply; the job's folder is set
+// only for a destination that can take files.
+bool CheckFolder(ScanJob& job, uint16_t destination, ParaReply* reply) {
+  DestinationRecord record;
+  // A folder that does not fit the job's path buffer would be cut to some
+  // other folder; it counts as unusable.
+  if (!LookupDestination(destination, &record) || record.folder.size() >= kPathMax) {
+    TraceLog("  Folder(%d) check NG", destination);
+    *reply = ParaReply();
+    return false;
+  }
+  reply->result = 1;
+  reply->error = kErrNone;
+  reply->value = PackAccessCode(record.accessCode);
+  CopyToBuffer(record.folder, job.folderPath, sizeof job.folderPath);
+  TraceLog("  Folder check OK");
+  return true;
+}
+
+// A printer may send meta data (and so a job of its own naming) only when
+// its class and protocol version go together.
+bool MayRunJob(const ScanJob& job, uint16_t metaOffset) {
+  switch (ClassifyPeer(job.peerIp)) {
+    case kClassUndetermined:
+      return true;
+    case kClassGroupB:
+      return metaOffset == 0;
+    case kClassGroupA:
+      return job.majorVersion != 3 && metaOffset != 0;
+    default:
+      return false;
+  }
+}
+
+// Destination 0 carries a fax-receive notice instead of a job.
+void HandleNotice(ScanJob& job, const uint8_t* body, size_t length, uint16_t metaOffset) {
+  FaxNotice notice;
+  ByteBlock block = Tail(body, length, metaOffset);
+  bool ok = metaOffset < kNoticeOffsetLimit && ParseFaxNotice(block.data, block.size, &notice);
+  if (ok) LogFaxNotice(notice);
+  SendParaRes(job, ok ? 1 : 0, ok ? kErrNone : kErrFolder, kNoAccessCode);
+  if (!ok) return;
+  const ScanServerHooks& hooks = ServerHooks();
+  if (hooks.notifyConfig) hooks.notifyConfig(WM_USER + 1, 3);
+  if (GetReceive() && hooks.receiveEndSignal) hooks.receiveEndSignal();
+}
+
+// The sender name for a file name: the "QNN_SKAN:" record's text, else the
+// request's name field.
+std::string SenderName(const uint8_t* body, size_t length, const ParaRequest& request) {
+  std::string name;
+  ByteBlock block = Tail(body, length, request.metaOffset);
+  if (request.metaOffset != 0) {
+    if (!HasMetaTag(block.data, block.size, kTagSenderName)) return "";
+    name = TextAt(block.data, block.size, kMetaTagLength, kSenderNameChars);
+  }
+  if (name.empty()) name = TextAt(body, length, request.nameOffset, kSenderNameChars);
+  return name;
+}
+
+// Applies an attribute record: sub-folder and file name. Returns the
+// record's length (0 tells that the meta data are to be dropped).
+uint16_t ApplyMetaAttributes(ScanJob& job, const uint8_t* body, size_t length,
+                             uint16_t metaOffset) {
+  ByteBlock block = Tail(body, length, metaOffset);
+  MetaAttributes attributes;
+  if (ParseMetaAttributes(block.data, block.size, &attributes)) {
+    size_t folderLength = std::strlen(job.folderPath);
+    if (!attributes.subFolder.empty() &&
+        folderLength + 1 + attributes.subFolder.size() < kPathMax) {
+      job.folderPath[folderLength] = '/';
+      CopyToBuffer(attributes.subFolder, job.folderPath + folderLength + 1,
+                   kPathMax - folderLength - 1);
+    }
+    if (!attributes.fileName.empty()) {
+      // The name comes from the network: no separator may take it elsewhere.
+      ReplaceInvalidNameChars(&attributes.fileName);
+      CopyToBuffer(attributes.fileName, job.fileName, sizeof job.fileName);
+    }
+  }
+  return attributes.length;
+}
+
+// Keeps a meta-data block too long for the parameter copy. Bytes the
+// record announces but the request did not bring stay zero.
+bool KeepLongMetaData(ScanJob& job, const uint8_t* body, size_t length, uint16_t metaOffset,
+                      uint16_t metaLength) {
+  job.metaData = new (std::nothrow) uint8_t[metaLength]();
+  if (job.metaData == nullptr) return false;
+  job.metaDataLength = metaLength;
+  ByteBlock block = Tail(body, length, metaOffset);
+  std::memcpy(job.metaData, block.data, std::min<size_t>(block.size, metaLength));
+  return true;
+}
+
+}  // namespace
+
+void OnPara(ScanJob& job, uint8_t* body, size_t length) {
+  ParaRequest request = ReadRequest(body, length);
+  request.nameOffset = request.metaOffset = 0;
+  StartParaCopy(job, TVS_DIRECT_PARA, request);
+
+  ParaReply reply;
+  int peerClass = ClassifyPeer(job.peerIp);
+  if (peerClass == kClassOther || (peerClass != kClassUndetermined && job.majorVersion != 1)) {
+    reply.error = kErrParaRefused;
+  } else if (CheckFolder(job, request.destination, &reply)) {
+    job.jobNo = NextJobNumber();
+  } else {
+    job.fileOk = 0;
+  }
+  SendParaRes(job, reply.result, reply.error, reply.value);
+}
+
+void OnPara2(ScanJob& job, uint8_t* body, size_t length) {
+  ParaRequest request = ReadRequest(body, length);
+  StartParaCopy(job, TVS_DIRECT_PARA2, request);
+  job.checksum = 0;
+  job.rcvTotalImgBytes = 0;
+  job.fileName[0] = '\0';
+
+  if (request.destination == 0) {
+    HandleNotice(job, body, length, request.metaOffset);
+    return;
+  }
+
+  ParaReply reply;
+  if (!MayRunJob(job, request.metaOffset)) {
+    LockClient(job.peerIp);
+  } else if (CheckFolder(job, request.destination, &reply)) {
+    if (request.metaOffset > kMetaOffsetLimit) request.metaOffset = 0;
+    if (request.metaOffset == 0) job.deferredNotify = 1;
+    size_t copy = request.metaOffset == 0 ? kShortParaData : kLongParaData;
+    if (length > kParaHeader) {
+      std::memcpy(job.paraCopy + kParaHeader, body + kParaHeader,
+                  std::min(copy, length - kParaHeader));
+    }
+    WriteBe16(job.paraCopy + 6, request.metaOffset);
+
+    uint16_t metaLength = 0;
+    if (request.metaOffset != 0) {
+      metaLength = ApplyMetaAttributes(job, body, length, request.metaOffset);
+      if (metaLength == 0) WriteBe16(job.paraCopy + 6, 0);
+    }
+
+    if (GetTOVScan() != 0) {
+      char department[kDepNameSize] = "";
+      GetDepName(department, sizeof department);
+      std::string name =
+          SenderFileName(SenderName(body, length, request), department, CurrentLocalTime());
+      CopyToBuffer(name, job.fileName, sizeof job.fileName);
+    }
+    TraceLog("File Name = %s", job.fileName);
+
+    if (metaLength > kHeapMetaAbove &&
+        !KeepLongMetaData(job, body, length, request.metaOffset, metaLength)) {
+      reply.result = 0;
+      reply.error = kErrNoMemory;
+    }
+  }
+  SendParaRes(job, reply.result, reply.error, reply.value);
+}
+
+void OnPara2Direct(ScanJob& job, uint8_t* body, size_t length) {
+  ParaRequest request = ReadRequest(body, length);
+  StartParaCopy(job, TVS_DIRECT_PARA2, request);
+  job.checksum = 0;
+
+  ParaReply reply;
+  // The panel's folder check is a bare 8-byte request of protocol 3.0;
+  // anything else is not a panel and is kept out.
+  bool valid = job.majorVersion == 3 && job.minorVersion == 0 && request.nameOffset == 0 &&
+               request.metaOffset == 0 && length == kParaHeader;
+  if (!valid) {
+    TraceLog("  Folder(%d) check NG", request.destination);
+    LockClient(job.peerIp);
+  } else {
+    CheckFolder(job, request.destination, &reply);
+  }
+  SendParaResDirect(job, reply.result, reply.error, reply.value);
+}
 
 }  // namespace qb
