@@ -1,8 +1,4 @@
 // quillbox: receives scanned documents from networked printers.
-#include "app/receiver.h"
-#include "platform/event_loop.h"
+#include "app/startup.h"
 
-int main() {
-  qb::EventLoop loop;
-  return qb::RunReceiver(loop);
-}
+int main(int argc, char** argv) { return qb::RunProgram(argc, argv); }

@@ -13,7 +13,9 @@
 #include "platform/trace.h"
 #include "scanproto/access_lock.h"
 #include "scanproto/dispatcher.h"
+#include "scanproto/reception_support.h"
 #include "storage/disk_space.h"
+#include "storage/receive_log.h"
 
 namespace qb {
 namespace {
@@ -43,6 +45,7 @@ struct Server {
   int directListener = -1;
   Slot slots[kConnectionSlots];
   int32_t jobCount = 0;
+  unsigned maxConnections = 30;  // read once when the server starts
   char localHostName[33] = "";
 };
 
@@ -109,9 +112,9 @@ ScanJob* CreateJob(int socket, const Ipv4Peer& peer, uint16_t port) {
     SendToMain(WM_COMMAND, kCmdTrayState, 3);
   } else {
     TraceLog(" Job Num=%d", g_server->jobCount);
-    unsigned limit = static_cast<unsigned>(GetMaxConnectNum());
-    job->state = static_cast<unsigned>(g_server->jobCount) >= limit ? kStateJobLimit
-                                                                    : kStateAdmitted;
+    job->state = static_cast<unsigned>(g_server->jobCount) >= g_server->maxConnections
+                     ? kStateJobLimit
+                     : kStateAdmitted;
   }
 
   CopyCut(job->peerIp, sizeof job->peerIp, DottedAddress(peer.address).c_str());
@@ -285,7 +288,11 @@ void OnPeerClosed(int socket) {
   ScanJob* job = FindJob(socket);
   if (job == nullptr) return;
   if (job->deferredNotify == 1 && job->notifyPending == 1) {
-    if (g_server->hooks.logDeferredDocument) g_server->hooks.logDeferredDocument(*job);
+    if (g_server->hooks.logDeferredDocument) {
+      g_server->hooks.logDeferredDocument(*job);
+    } else {
+      LogStoredDocument(*job, true);
+    }
     if (g_server->hooks.notifyConfig) g_server->hooks.notifyConfig(WM_USER + 1, 3);
     if (GetReceive() && g_server->hooks.receiveEndSignal) g_server->hooks.receiveEndSignal();
     job->pageCount = 0;
@@ -399,6 +406,7 @@ bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hoo
   g_server->loop = &loop;
   g_server->mainWindow = mainWindow;
   g_server->hooks = std::move(hooks);
+  g_server->maxConnections = static_cast<unsigned>(GetMaxConnectNum());
   loop.SetTimer(&g_server->window, kHideTimer, 10);
   if (!StartScanServer()) return false;
   g_server->started = true;
@@ -463,9 +471,8 @@ void CloseJob(ScanJob& job) {
 
   if (g_server->hooks.discardJobFiles) {
     g_server->hooks.discardJobFiles(job);
-  } else if (job.pageFile != nullptr) {
-    std::fclose(job.pageFile);
-    job.pageFile = nullptr;
+  } else {
+    DiscardJobFiles(job);  // no temporary page or half-written file outlives its job
   }
   if (job.listenPort == kJobPort && g_server->jobCount > 0) --g_server->jobCount;
   for (Slot& slot : g_server->slots) {

@@ -69,8 +69,10 @@ class Receiver:
     def trace_path(self):
         return os.path.join(self.root, "tmp/qbxLog.log")
 
-    def start(self):
-        self.process = subprocess.Popen([BINARY], env=self.env, stderr=subprocess.PIPE)
+    def start(self, args=(), wait_for_port=True):
+        self.process = subprocess.Popen([BINARY, *args], env=self.env, stderr=subprocess.PIPE)
+        if not wait_for_port:
+            return self
         deadline = time.time() + 10
         while time.time() < deadline:
             if self.process.poll() is not None:

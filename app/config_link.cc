@@ -1,0 +1,117 @@
+#include "app/config_link.h"
+
+#include <cstring>
+
+#include "app/process_state.h"
+#include "platform/endpoint.h"
+#include "platform/global_lock.h"
+#include "platform/mapped_file.h"
+#include "platform/places.h"
+#include "platform/svc_ctrl.h"
+#include "platform/trace.h"
+
+namespace qb {
+namespace {
+
+bool g_enabled = false;
+
+// Maps the record, lets `change` work on a copy of its fields and writes
+// them back; nothing happens while the record is not in use.
+template <typename Change>
+bool Update(Change change) {
+  if (!g_enabled) return false;
+  return WithMappedFile(ConfigLinkPath(), kConfigLinkSize, true, [&](uint8_t* bytes) {
+    ConfigLinkFields fields;
+    std::memcpy(&fields, bytes, sizeof fields);
+    change(fields);
+    std::memcpy(bytes, &fields, sizeof fields);
+  });
+}
+
+// Sends a status message to the configuration program's window if the
+// record says it is there. Another process may have filled the record with
+// anything: only the two fixed words are read.
+void SendStatus(uint32_t message, int code, int64_t lParam) {
+  int32_t present = 0, window = 0;
+  Update([&](ConfigLinkFields& fields) {
+    present = fields.configPresent;
+    window = fields.configWindow;
+  });
+  if (present != 1 || window == 0) return;
+  SendMessageToWindow(static_cast<uint32_t>(window), message, static_cast<uint64_t>(code), lParam,
+                      nullptr);
+}
+
+}  // namespace
+
+std::string ConfigLinkPath() { return RunFolder() + "/TvScannerQuernConf"; }
+
+void OpenConfigLink(uint32_t mainWindow, uint16_t commState, uint16_t hddState) {
+  GlobalLockGuard lock;
+  g_enabled = true;
+  Update([&](ConfigLinkFields& fields) {
+    if (std::strncmp(fields.ownerTag, "CONFSET", 7) != 0) {
+      std::memset(fields.ownerTag, 0, sizeof fields.ownerTag);
+      std::strcpy(fields.ownerTag, "COMMUNICATE");
+      fields.configPresent = 0;
+      fields.configWindow = 0;
+    }
+    fields.commPresent = 1;
+    fields.commWindow = static_cast<int32_t>(mainWindow);
+    fields.commState = commState;
+    fields.hddState = hddState;
+    std::memset(fields.reserved, 0, sizeof fields.reserved);
+  });
+}
+
+void ReleaseConfigLink() {
+  GlobalLockGuard lock;
+  Update([](ConfigLinkFields& fields) {
+    if (fields.configPresent == 1) {
+      std::memset(fields.ownerTag, 0, sizeof fields.ownerTag);
+      std::strcpy(fields.ownerTag, "CONFSET");
+    }
+    fields.commPresent = 0;
+    fields.commWindow = 0;
+  });
+  g_enabled = false;
+}
+
+void PublishCommState(uint16_t state) {
+  GlobalLockGuard lock;
+  Update([state](ConfigLinkFields& fields) { fields.commState = state; });
+}
+
+void PublishHddState(uint16_t state) {
+  GlobalLockGuard lock;
+  Update([state](ConfigLinkFields& fields) { fields.hddState = state; });
+}
+
+bool ReadConfigLink(ConfigLinkFields* fields) {
+  GlobalLockGuard lock;
+  return Update([fields](ConfigLinkFields& current) { *fields = current; });
+}
+
+void NotifyConfig(uint32_t message, int code) {
+  if (Process().processMode == kModeService && code == kStatusNewFile) {
+    TraceLog(" QN_PROCTYPE_SERVICE / WM_COMM_RCV_NEW_FILE ");
+    rcvNewFile();
+    return;
+  }
+  GlobalLockGuard lock;
+  SendStatus(message, code, 0);
+}
+
+void NotifyConfigCount(uint32_t message, int code, int count) { SendStatus(message, code, count); }
+
+uint16_t HddStateOfIcon(int iconState) {
+  return iconState == 2 ? 256 : iconState == 3 ? 512 : 0;
+}
+
+void NotifyConfigDisk(uint32_t message, int iconState) {
+  uint16_t state = HddStateOfIcon(iconState);
+  Update([state](ConfigLinkFields& fields) { fields.hddState = state; });
+  SendStatus(message, kStatusDiskState, 0);
+}
+
+}  // namespace qb

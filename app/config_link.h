@@ -1,0 +1,62 @@
+// The 68-byte record shared with the configuration program
+// (R/run/quillbox/TvScannerQuernConf) and the status messages sent to that
+// program's window. Only outside service mode is the record used; in
+// service mode every access does nothing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qb {
+
+constexpr size_t kConfigLinkSize = 68;
+constexpr uint32_t WM_CONFIG_STATUS = 0x0400 + 1;
+
+// Status codes sent with WM_CONFIG_STATUS.
+enum ConfigStatus : int {
+  kStatusConnected = 1,
+  kStatusIdle = 2,
+  kStatusNewFile = 3,
+  kStatusDiskState = 4,
+  kStatusServiceStarted = 5,
+  kStatusServiceStopped = 6,
+  kStatusServiceStoppedBeforeClose = 7,
+};
+
+// Fixed fields of the record.
+struct ConfigLinkFields {
+  char ownerTag[32];
+  int32_t configPresent;
+  int32_t configWindow;
+  int32_t commPresent;
+  int32_t commWindow;
+  int32_t commState;
+  int32_t hddState;
+  int32_t reserved[3];
+};
+static_assert(sizeof(ConfigLinkFields) == kConfigLinkSize);
+
+std::string ConfigLinkPath();
+// Enables the record (outside service mode) and writes the start fields.
+void OpenConfigLink(uint32_t mainWindow, uint16_t commState, uint16_t hddState);
+// Writes the exit fields and disables the record.
+void ReleaseConfigLink();
+void PublishCommState(uint16_t state);
+void PublishHddState(uint16_t state);
+// Reads the record (tests and tools); false when it is not in use.
+bool ReadConfigLink(ConfigLinkFields* fields);
+
+// Status notification: in service mode code 3 reaches the companion
+// service's library; otherwise the configuration program's window, when
+// it is present, gets (message, code, 0).
+void NotifyConfig(uint32_t message, int code);
+// The same with lParam = count (main thread only).
+void NotifyConfigCount(uint32_t message, int code, int count);
+// Stores the disk state of a tray icon state (2 → 256, 3 → 512, other 0)
+// and sends code 4 (main thread only).
+void NotifyConfigDisk(uint32_t message, int iconState);
+
+// The disk word of a tray icon state.
+uint16_t HddStateOfIcon(int iconState);
+
+}  // namespace qb

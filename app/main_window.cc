@@ -1,0 +1,214 @@
+#include "app/main_window.h"
+
+#include <chrono>
+#include <thread>
+
+#include "app/config_link.h"
+#include "app/process_state.h"
+#include "app/service_link.h"
+#include "app/tray.h"
+#include "config/folders.h"
+#include "config/scanner_list.h"
+#include "ftp/ftp_server.h"
+#include "platform/endpoint.h"
+#include "platform/global_lock.h"
+#include "platform/svc_ctrl.h"
+#include "platform/trace.h"
+#include "scanproto/connection_server.h"
+#include "storage/receive_log.h"
+
+namespace qb {
+namespace {
+
+constexpr uint64_t kTrayIconId = 101;
+constexpr int64_t kLeftDoubleClick = 0x0203;
+constexpr int64_t kRightButtonDown = 0x0204;
+
+uint16_t g_scan_state = kCommIdle;
+uint16_t g_ftp_state = kCommIdle;
+uint16_t g_published_state = kCommIdle;
+
+void PublishCombinedState() {
+  uint16_t combined = g_scan_state == kCommBusy || g_ftp_state == kCommBusy ? kCommBusy : kCommIdle;
+  if (combined == g_published_state) return;
+  g_published_state = combined;
+  setCommState(combined);
+}
+
+void Pause200ms() { std::this_thread::sleep_for(std::chrono::milliseconds(200)); }
+
+}  // namespace
+
+void SetScanConnectionState(uint16_t state) {
+  GlobalLockGuard lock;
+  g_scan_state = state;
+  PublishCombinedState();
+}
+
+void SetFtpConnectionState(uint16_t state) {
+  GlobalLockGuard lock;
+  g_ftp_state = state;
+  PublishCombinedState();
+}
+
+int64_t MainWindow::HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) {
+  ProcessState& process = Process();
+  switch (message) {
+    case WM_DESTROY:
+      Shutdown();
+      return 0;
+    case WM_CLOSE:
+      Shutdown();  // a closed main window is destroyed
+      return 0;
+    case WM_COMMAND:
+      OnCommand(static_cast<uint32_t>(wParam & 0xFFFF), lParam);
+      return 0;
+    case kMsgConnectOpen:
+      OnConnectionChange(true);
+      return 0;
+    case kMsgConnectClose:
+      OnConnectionChange(false);
+      return 0;
+    case kMsgServiceState:
+      process.commState = static_cast<uint16_t>(wParam);
+      PublishCommState(process.commState);
+      if (getSvcJobNum() > 0) {
+        NotifyConfigCount(WM_CONFIG_STATUS, kStatusConnected, getSvcJobNum());
+      } else {
+        NotifyConfig(WM_CONFIG_STATUS, kStatusIdle);
+      }
+      return 0;
+    case kMsgTrayIcon:
+      if (wParam == kTrayIconId && lParam == kLeftDoubleClick) LaunchConfigProgram();
+      if (wParam == kTrayIconId && lParam == kRightButtonDown) TrayShowMenu();
+      return 0;
+    case kMsgPipeText:
+      // From another process the pointer means nothing: only the number is traced.
+      TraceLog(" Pipe MSG:%lld", static_cast<long long>(lParam));
+      return 0;
+    case kMsgServiceEnd:
+      if (process.serviceLaunched) Shutdown();
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+void MainWindow::OnCommand(uint32_t id, int64_t lParam) {
+  ProcessState& process = Process();
+  switch (id) {
+    case kCmdExit:
+      if (process.processMode == kModeDesktop) {
+        StopCompanionService();
+        Pause200ms();
+      }
+      loop_.PostMessage(this, WM_DESTROY, 0, 0);
+      break;
+    case kCmdOk:
+      TrayShowIcon(true);
+      PublishHddState(process.hddState);
+      break;
+    case kCmdOpen:
+      TrayShowIcon(false);
+      LaunchConfigProgram();
+      break;
+    case kCmdTray:
+      TraySetState(static_cast<int>(lParam));
+      process.hddState = HddStateOfIcon(static_cast<int>(lParam));
+      PublishHddState(process.hddState);
+      NotifyConfigDisk(WM_CONFIG_STATUS, static_cast<int>(lParam));
+      break;
+    case kCmdLogList:
+      if (lParam == 1) {
+        TrimReceiveLog();
+        if (process.quitOnLogList) Shutdown();
+      } else if (lParam == 2) {
+        if (process.processMode != kModeDesktop) process.quitOnLogList = true;
+      } else if (lParam == 3) {
+        process.menuDisabled = true;
+      } else if (lParam == 4) {
+        process.menuDisabled = false;
+      }
+      break;
+    case kCmdNewFile:
+      ReceiveEndSignal();
+      break;
+    case kCmdTrayClose:
+      if (process.processMode == kModeDesktop) {
+        if (!StopCompanionService()) break;
+        NotifyConfig(WM_CONFIG_STATUS, kStatusServiceStoppedBeforeClose);
+        Pause200ms();
+      }
+      Shutdown();  // WM_CLOSE on the main window
+      break;
+    case kCmdConfiguration:
+      LaunchConfigProgram();
+      break;
+    case kCmdServiceStart:
+      StartCompanionService();
+      if (process.processMode == kModeDesktop) {
+        NotifyConfig(WM_CONFIG_STATUS, kStatusServiceStarted);
+      }
+      break;
+    case kCmdServiceStop:
+      StopCompanionService();
+      Pause200ms();
+      if (process.processMode == kModeDesktop) {
+        NotifyConfig(WM_CONFIG_STATUS, kStatusServiceStopped);
+      }
+      TrayShowIcon(false);
+      break;
+    default:
+      break;
+  }
+}
+
+void MainWindow::OnConnectionChange(bool opened) {
+  ProcessState& process = Process();
+  int jobs = JobCount();
+  if (opened) {
+    process.commState = kCommBusy;
+  } else if (process.processMode == kModeDesktop) {
+    process.commState = getSvcJobNum() < 1 ? kCommIdle : kCommBusy;
+  } else {
+    process.commState = jobs < 1 ? kCommIdle : kCommBusy;
+  }
+  if (process.processMode == kModeService) {
+    SetScanConnectionState(process.commState);
+    setSvcJobNum(jobs);
+    TraceLog(opened ? " SetSvcJobNum() Set=%d Result=%d" : " IDC_CONNECT_CLOSE() SetJobNum=%d Result=%d",
+             jobs, getSvcJobNum());
+  }
+  PublishCommState(process.commState);
+  if (opened) {
+    NotifyConfigCount(WM_CONFIG_STATUS, kStatusConnected, jobs);
+  } else {
+    NotifyConfig(WM_CONFIG_STATUS, kStatusIdle);
+  }
+}
+
+void MainWindow::Shutdown() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  ProcessState& process = Process();
+  StopAddressMonitor();
+  StopCommunication();  // closes every connection (and the name service with it)
+  StopFtpServer();
+  ClearScannerEntries();
+  NotifyConfig(WM_CONFIG_STATUS, kStatusIdle);
+  ReleaseConfigLink();
+  if (uint32_t fax = FindWindowByClass("TVFAXRCVHANDLE2QBX")) {
+    SendMessageToWindow(fax, WM_USER + 5, 0, 0, nullptr);
+  }
+  if (process.processMode == kModeDesktop) {
+    StopServiceCheck();
+  } else if (process.processMode == kModeService) {
+    setSvcJobNum(0);
+    setCommState(kCommIdle);
+    if (GetOsGeneration() == 2) stopPipeSvr();
+  }
+  TrayRemoveIcon();
+  loop_.Quit(0);
+}
+
+}  // namespace qb

@@ -1,0 +1,49 @@
+// The hidden main window: the receiver of connection news, tray and
+// user commands, and the place where the program shuts down.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/event_loop.h"
+
+namespace qb {
+
+// Main-window messages and command ids.
+constexpr uint32_t kMsgConnectOpen = 2001;
+constexpr uint32_t kMsgConnectClose = 2003;
+constexpr uint32_t kMsgServiceState = 2004;
+constexpr uint32_t kMsgTrayIcon = WM_USER + 10;
+constexpr uint32_t kMsgPipeText = WM_USER + 500;
+constexpr uint32_t kMsgServiceEnd = 32778;  // the companion service ends the service instance
+constexpr uint32_t kCmdExit = 1002;
+constexpr uint32_t kCmdOk = 1013;
+constexpr uint32_t kCmdOpen = 1014;
+constexpr uint32_t kCmdTray = 1015;
+constexpr uint32_t kCmdLogList = 1026;
+constexpr uint32_t kCmdNewFile = 40003;
+constexpr uint32_t kCmdTrayClose = 40004;
+constexpr uint32_t kCmdConfiguration = 40006;
+constexpr uint32_t kCmdServiceStart = 40007;
+constexpr uint32_t kCmdServiceStop = 40008;
+
+class MainWindow final : public Window {
+ public:
+  explicit MainWindow(EventLoop& loop) : loop_(loop) {}
+  int64_t HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) override;
+
+ private:
+  void OnCommand(uint32_t id, int64_t lParam);
+  void OnConnectionChange(bool opened);
+  void Shutdown();
+
+  EventLoop& loop_;
+  bool destroyed_ = false;
+};
+
+// Service mode: the scan-protocol and FTP connection states (16/17) are
+// combined (17 if either is 17) and handed to the service library when the
+// combination changes. Any thread.
+void SetScanConnectionState(uint16_t state);
+void SetFtpConnectionState(uint16_t state);
+
+}  // namespace qb

@@ -1,0 +1,89 @@
+#include "app/service_link.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/service_manager.h"
+#include "platform/system_log.h"
+#include "platform/trace.h"
+
+namespace qb {
+namespace {
+
+constexpr char kServiceName[] = "QBXSVC";
+
+void ShowServiceError(int error) {
+  std::string text = "The companion service could not be controlled (error " +
+                     std::to_string(error) + ").";
+  ShowMessageBox(text.c_str(), "Quillbox");
+}
+
+}  // namespace
+
+bool QueryCompanionStartType(int* startType, int* error) {
+  int result = QueryServiceStartType(kServiceName, startType);
+  if (result != 0) {
+    *error = result;
+    if (result == kErrorNoServiceManager) {
+      TraceLog("--- !! Can not OPEN SCM !!--");
+    } else if (result == kErrorServiceDoesNotExist) {
+      TraceLog("--- !! Can not OPEN service !!--");
+    } else {
+      TraceLog("--- !! Can not Query Config(%d) !!--", result);
+    }
+    return false;
+  }
+  if (*startType == 2) {
+    TraceLog("--- !! Service is Auto Start !!--");
+  } else if (*startType == 3) {
+    TraceLog("--- !! Service is Manual Start !!--");
+  } else {
+    TraceLog("--- !! Service is Mukou !!--");
+  }
+  return true;
+}
+
+bool IsCompanionServiceRunning() {
+  bool running = false;
+  int result = QueryServiceRunning(kServiceName, &running);
+  if (result == kErrorNoServiceManager) TraceLog("--- !! Can not OPEN SCM !!--");
+  if (result == kErrorServiceDoesNotExist) TraceLog("--- !! Can not OPEN service !!--");
+  return result == 0 && running;
+}
+
+bool StartCompanionService() {
+  int result = StartServiceUnit(kServiceName);
+  if (result == 0) {
+    TraceLog("--- !! Strart service OK !!--");
+    return true;
+  }
+  ShowServiceError(result);
+  if (result == kErrorNoServiceManager) TraceLog("--- !! Can not OPEN SCM !!--");
+  else if (result == kErrorServiceDoesNotExist) TraceLog("--- !! Can not OPEN service !!--");
+  else TraceLog("--- !! Can not Strart service(%d) !!--", result);
+  return false;
+}
+
+bool StopCompanionService() {
+  bool alreadyStopped = false;
+  int result = StopServiceUnit(kServiceName, &alreadyStopped);
+  if (result == 0) {
+    TraceLog("--- !! Stop service OK !!--");
+    return true;
+  }
+  if (alreadyStopped) return true;
+  ShowServiceError(result);
+  if (result == kErrorNoServiceManager) TraceLog("--- !! Can not OPEN SCM !!--");
+  else if (result == kErrorServiceDoesNotExist) TraceLog("--- !! Can not OPEN service !!--");
+  else TraceLog("--- !! Can not Stop service(%d) !!--", result);
+  return false;
+}
+
+// The service-check thread and the address monitor come with the service
+// link work; until then starting them is traced only.
+void StartServiceCheck(uint32_t mainWindow) { TraceLog("svcCheckStart(%u)", mainWindow); }
+void StopServiceCheck() {}
+void StartAddressMonitor(uint32_t mainWindow) { TraceLog("addrChangeCheckStart(%u)", mainWindow); }
+void StopAddressMonitor() {}
+
+}  // namespace qb

@@ -1,0 +1,186 @@
+import os
+import queue
+import threading
+import re
+import signal
+import socket
+import struct
+import subprocess
+import time
+import unittest
+
+from receiver import (CLIENT_ADDRESS, DIRECT_PORT, JOB_PORT, NG_JOB_LIMIT, OK, Receiver, BINARY,
+                      closed_by_peer, receive_exactly)
+
+RECORD_FORMAT = "<32s9i"  # tag, configPresent, configWindow, commPresent, commWindow,
+                          # commState, hddState, three reserved words
+
+
+def read_record(receiver):
+    with open(os.path.join(receiver.root, "run/quillbox/TvScannerQuernConf"), "rb") as handle:
+        data = handle.read(68)
+    tag, *words = struct.unpack(RECORD_FORMAT, data)
+    return tag.split(b"\0")[0].decode(), words
+
+
+def write_record_words(receiver, config_present, config_window):
+    path = os.path.join(receiver.root, "run/quillbox/TvScannerQuernConf")
+    with open(path, "r+b") as handle:
+        handle.seek(32)
+        handle.write(struct.pack("<2i", config_present, config_window))
+
+
+class FakeConfigWindow:
+    """The configuration program's window: a datagram endpoint that answers
+    every message at once (from its own thread, as a program would)."""
+
+    def __init__(self, receiver, handle=424242):
+        self.handle = handle
+        self.path = os.path.join(receiver.root, "run/quillbox/windows", str(handle))
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.sock.bind(self.path)
+        self.messages = queue.Queue()
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        while True:
+            try:
+                data, sender = self.sock.recvfrom(64)
+            except OSError:
+                return
+            if sender:
+                self.sock.sendto(struct.pack("<q", 0), sender)
+            self.messages.put(struct.unpack("<IQq", data))
+
+    def next_message(self):
+        return self.messages.get(timeout=5)
+
+    def close(self):
+        self.sock.close()
+        os.unlink(self.path)
+
+
+def wait_until(predicate, timeout=5.0):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.02)
+    return False
+
+
+class Startup(unittest.TestCase):
+    def test_second_instance_is_refused_and_the_first_runs_on(self):
+        with Receiver() as receiver:
+            second = subprocess.run([BINARY], env=receiver.env, capture_output=True, timeout=10)
+            self.assertEqual(second.returncode, 0)
+            self.assertIn(b"Error: Quillbox is Already running", second.stderr)
+            self.assertIsNone(receiver.process.poll())
+            self.assertEqual(receive_exactly(receiver.connect(), 4), OK)
+
+    def test_shared_record_follows_the_program_and_the_config_window_hears_of_jobs(self):
+        with Receiver() as receiver:
+            tag, words = read_record(receiver)
+            self.assertEqual(tag, "COMMUNICATE")
+            config_present, config_window, comm_present, comm_window, comm_state = words[:5]
+            self.assertEqual((config_present, config_window, comm_present, comm_state), (0, 0, 1, 16))
+            self.assertNotEqual(comm_window, 0)
+
+            # The start-up probe's connection must be gone before we listen.
+            self.assertTrue(wait_until(lambda: any(
+                l.startswith("Connection closed") for l in receiver.trace())))
+            window = FakeConfigWindow(receiver)
+            write_record_words(receiver, 1, window.handle)
+            client = receiver.connect()
+            self.assertEqual(receive_exactly(client, 4), OK)
+            self.assertEqual(window.next_message(), (1025, 1, 1))
+            self.assertTrue(wait_until(lambda: read_record(receiver)[1][4] == 17))
+            client.close()
+            self.assertEqual(window.next_message(), (1025, 2, 0))
+            self.assertTrue(wait_until(lambda: read_record(receiver)[1][4] == 16))
+
+            self.assertEqual(receiver.stop(), 0)
+            tag, words = read_record(receiver)
+            self.assertEqual(tag, "CONFSET")  # the configuration program is still there
+            self.assertEqual(words[2:4], [0, 0])
+            window.close()
+
+    def test_a_configuration_program_tag_is_left_alone(self):
+        receiver = Receiver()
+        os.makedirs(os.path.join(receiver.root, "run/quillbox"))
+        with open(os.path.join(receiver.root, "run/quillbox/TvScannerQuernConf"), "wb") as handle:
+            handle.write(struct.pack(RECORD_FORMAT, b"CONFSET", 1, 777, 0, 0, 0, 0, 5, 6, 7))
+        with receiver:
+            tag, words = read_record(receiver)
+            self.assertEqual(tag, "CONFSET")
+            self.assertEqual(words[:3], [1, 777, 1])
+            self.assertEqual(words[6:], [0, 0, 0])
+
+    def test_sigterm_ends_quickly_and_clears_the_connected_list(self):
+        with Receiver() as receiver:
+            client = receiver.connect()
+            self.assertEqual(receive_exactly(client, 4), OK)
+            with open(receiver.settings_path) as handle:
+                self.assertRegex(handle.read(),
+                                 r"Scanner1=127\.0\.0\.2,\d+,\d\d:\d\d:\d\d\n")
+            started = time.time()
+            self.assertEqual(receiver.stop(signal.SIGTERM), 0)
+            self.assertLess(time.time() - started, 1.0)
+            self.assertEqual(read_record(receiver)[1][2], 0)
+            with open(receiver.settings_path) as handle:
+                self.assertNotIn("Scanner", handle.read())
+            self.assertTrue(closed_by_peer(client))
+
+    def test_connection_limit_is_read_once_at_start(self):
+        with Receiver(settings="[MANAGEMENT]\nMaxConnectNum=1\n") as receiver:
+            with open(receiver.settings_path, "w") as handle:
+                handle.write("[MANAGEMENT]\nMaxConnectNum=30\n")
+            first = receiver.connect()
+            self.assertEqual(receive_exactly(first, 4), OK)
+            self.assertEqual(receive_exactly(receiver.connect(), 4), NG_JOB_LIMIT)
+
+    def test_service_mode_skips_the_shared_record(self):
+        service = Receiver()
+        try:
+            service.start(["QBXSVC"])
+            self.assertTrue(service.wait_for_trace(" Service QBX Start !!!"))
+            self.assertEqual(receive_exactly(service.connect(DIRECT_PORT), 4), OK)
+            self.assertFalse(os.path.exists(
+                os.path.join(service.root, "run/quillbox/TvScannerQuernConf")))
+            self.assertEqual(service.stop(), 0)
+        finally:
+            service.__exit__(None, None, None)
+
+    def test_other_command_lines_are_desktop_starts(self):
+        for args in (["qbxsvc"], ["QBXSVC "], ["QBXSVC", "x"]):
+            receiver = Receiver()
+            try:
+                receiver.start(args)
+                self.assertTrue(receiver.wait_for_trace(" Normal QBX Start !!!"), args)
+                self.assertEqual(receiver.stop(), 0)
+            finally:
+                receiver.__exit__(None, None, None)
+
+    def test_an_installed_companion_service_makes_a_desktop_instance_without_server(self):
+        receiver = Receiver()
+        fake_bin = os.path.join(receiver.root, "fakebin")
+        os.makedirs(fake_bin)
+        with open(os.path.join(fake_bin, "systemctl"), "w") as handle:
+            handle.write("#!/bin/sh\n[ \"$1\" = is-enabled ] && { echo disabled; exit 1; }\n"
+                         "echo inactive; exit 3\n")
+        os.chmod(os.path.join(fake_bin, "systemctl"), 0o755)
+        receiver.env["PATH"] = fake_bin + ":" + receiver.env["PATH"]
+        try:
+            receiver.start(wait_for_port=False)
+            self.assertTrue(receiver.wait_for_trace(" Desktop QBX Start !!!(0)"))
+            self.assertIn("--- !! Service is Mukou !!--", receiver.trace())
+            with self.assertRaises(OSError):
+                socket.create_connection(("127.0.0.1", JOB_PORT), timeout=1).close()
+            self.assertEqual(receiver.stop(), 0)
+        finally:
+            receiver.__exit__(None, None, None)
+
+
+if __name__ == "__main__":
+    unittest.main()
