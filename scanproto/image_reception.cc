@@ -1,13 +1,346 @@
+// The pages of a document: image header, data packets, page end, checksum
+// and page delete. Two roads: finished files (TIFF, JPEG, PDF) are written
+// straight into the destination folder; raw bitmap lines are fax-coded
+// line by line into temporary page files that the end of data assembles.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "config/folders.h"
+#include "config/settings.h"
+#include "imaging/fax_coder.h"
+#include "imaging/file_checks.h"
+#include "imaging/image_header.h"
+#include "imaging/page_files.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+#include "platform/trace.h"
+#include "scanproto/access_lock.h"
+#include "scanproto/dispatcher.h"
 #include "scanproto/handlers.h"
+#include "scanproto/received_header.h"
+#include "scanproto/reception_support.h"
+#include "storage/disk_space.h"
+#include "storage/file_naming.h"
+#include "storage/name_cleaning.h"
+#include "storage/output_file.h"
+#include "storage/path_parts.h"
+#include "storage/raw_dump.h"
 
 namespace qb {
+namespace {
 
-// Not answered yet: these messages get no reply until the handlers are built.
-void OnImageHeader(ScanJob& /*job*/, uint8_t* /*body*/, size_t /*length*/) {}
-void OnPageEnd(ScanJob& /*job*/, uint8_t* /*body*/, size_t /*length*/) {}
-void OnDataEnd(ScanJob& /*job*/, uint8_t* /*body*/, size_t /*length*/) {}
-void OnPageDelete(ScanJob& /*job*/, uint8_t* /*body*/, size_t /*length*/) {}
-void OnImgChecksum(ScanJob& /*job*/, uint8_t* /*body*/, size_t /*length*/) {}
-void OnImageData(ScanJob& /*job*/, size_t /*length*/) {}
+constexpr uint32_t kClass3UnknownLength = 0xFFFFFFFF;
+// Narrower lines hold no whole byte, and the coder codes whole bytes only.
+constexpr uint16_t kMinRawWidth = 8;
+
+void CopyText(char* target, size_t size, const std::string& text) {
+  std::snprintf(target, size, "%s", text.c_str());
+}
+
+// The refusal of a printer the header step does not serve.
+bool ClientRefused(const ScanJob& job, uint32_t dataLength) {
+  const int peerClass = ClassifyPeer(job.peerIp);
+  if (peerClass == kClassUndetermined) return false;
+  return peerClass == kClassOther || job.majorVersion == 3 || job.listenPort == kDirectPort ||
+         (peerClass == kClassGroupB && dataLength == kClass3UnknownLength);
+}
+
+bool ExtensionFitsDataForm(const std::string& name, uint16_t dataForm) {
+  const char* wanted = nullptr;
+  if (dataForm >= 1 && dataForm <= 3) wanted = ".tif";
+  if (dataForm == kDataFormJpeg) wanted = ".jpg";
+  if (dataForm == kDataFormPdf) wanted = ".pdf";
+  if (wanted == nullptr) return true;
+  const std::string extension = SplitPath(name).extension;
+  if (extension.size() != std::strlen(wanted)) return false;
+  for (size_t i = 0; i < extension.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(extension[i])) != wanted[i]) return false;
+  }
+  return true;
+}
+
+void Cancel(ScanJob& job) { SendPcCancel(job, kReasonPcCancel); }
+
+// Raw road, step by step as the header asks: temporary page file name,
+// coder, coding mode and, for the first page, the reserved output name.
+// False when the page cannot be received at all.
+bool PrepareRawPage(ScanJob& job, const ImageHeader& header) {
+  if (!MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath,
+                        &job.tempJobNo)) {
+    TraceLog("  ### no temporary page name");
+    return false;
+  }
+  const ImageHeaderView view(job.imgHeader);
+  const bool usable = view.Width() >= kMinRawWidth && view.Height() != 0;
+  if (job.pageCount == 0) {
+    if (!SetupCoder(job) || !usable) job.discardMode = 1;
+  } else {
+    if (!usable) job.discardMode = 1;
+    ResetCoder(job);
+  }
+  job.lineFill = 0;
+
+  const char* extension = "tif";
+  if (std::strcmp(header.formatName, "PDF-G4MMR") == 0) extension = "pdf";
+  if (std::strcmp(header.formatName, "TIFF-G3MH") == 0) job.coder.codingMode = kFaxModeMH;
+
+  if (job.pageCount == 0) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%04d_000.", job.jobNo);
+    CopyText(job.outputPath, sizeof job.outputPath,
+             std::string(header.documentName) + number + extension);
+    std::string stem;
+    int digits = 0;
+    MakeUniqueFileName(std::string(job.folderPath) + "/" + job.outputPath, GetOverWrite(),
+                       nullptr, &stem, &digits);
+    CopyText(job.baseName, sizeof job.baseName, stem);
+    job.numberWidth = static_cast<uint32_t>(digits);
+  } else if (header.continuation == 0) {
+    job.multiPage = 0;
+  }
+  return true;
+}
+
+// File road, first file of a document: the name to save under, checked
+// against the data form, then reserved in the destination folder.
+void NameFirstFile(ScanJob& job, const ImageHeader& header) {
+  std::string name;
+  if (std::strlen(header.documentName) + std::strlen(job.fileName) >= 261) {
+    name = "InvalidFile.xxx";
+  } else if (job.fileName[0] == '\0') {
+    name = header.documentName;
+  } else {
+    name = std::string(job.fileName) + "_000" + SplitPath(header.documentName).extension;
+  }
+  if (!ExtensionFitsDataForm(name, header.dataForm)) {
+    // The file is still created; the end of data removes it with the rest.
+    TraceLog("  ### Invalid File type!!!");
+    job.discardMode = 1;
+    Cancel(job);
+    LockClient(job.peerIp);
+  }
+  std::string path, stem;
+  int digits = 0;
+  MakeUniqueFileName(std::string(job.folderPath) + "/" + name, GetOverWrite(), &path, &stem,
+                     &digits);
+  CopyText(job.curFilePath, sizeof job.curFilePath, path);
+  CopyText(job.outputPath, sizeof job.outputPath, path);
+  CopyText(job.baseName, sizeof job.baseName, stem);
+  job.numberWidth = static_cast<uint32_t>(digits);
+  const PathParts parts = SplitPath(path);
+  CopyText(job.saveFileTitle, sizeof job.saveFileTitle, parts.baseName + parts.extension);
+  TraceLog("  Save FName=%s", job.curFilePath);
+}
+
+// File road, a further file of the same document: numbered after the
+// first, which is renamed to number 1 when the job has its own file name.
+void NameFurtherFile(ScanJob& job) {
+  job.multiPage = 0;
+  const std::string extension = ExtensionOfPath(job.outputPath);
+  CopyText(job.curFilePath, sizeof job.curFilePath,
+           DocumentPageName(job, job.pageCount + 1, extension));
+  if (job.pageCount == 1 && job.fileName[0] != '\0') {
+    const std::string first = DocumentPageName(job, 1, extension);
+    CopyText(job.outputPath, sizeof job.outputPath, first);
+    CopyText(job.saveFileTitle, sizeof job.saveFileTitle, DocumentPageTitle(job, 1, extension));
+    if (ProfileGetInt(SettingsPath(), "MANAGEMENT", "OverWrite", 1) == 1) RemoveFile(first);
+    RenameFile(DocumentPageName(job, 0, extension), first);
+  }
+  TraceLog("  Save FName=%s", job.curFilePath);
+}
+
+std::FILE* OpenPageFile(const ScanJob& job, bool rawRoad, const char* mode) {
+  const int generation = GetOsGeneration();
+  if (generation == 0 || generation == 3) return std::fopen(job.curFilePath, mode);
+  std::FILE* file = OpenOutputFile(job.curFilePath, mode);
+  if (file == nullptr && !rawRoad && std::strcmp(mode, "wb+") == 0) {
+    RemoveFile(job.curFilePath);
+    file = std::fopen(job.curFilePath, mode);
+  }
+  return file;
+}
+
+// Gathers the packet into whole lines and codes each; lines beyond the
+// announced height are dropped, so a page never grows past its header.
+void CodeRawPacket(ScanJob& job, uint8_t* data, size_t length) {
+  const ImageHeaderView view(job.imgHeader);
+  const uint16_t packing = view.PixelPacking();
+  if (packing == 2 || packing == 3) SwapWordBytes(data, length);
+  const uint32_t lineBytes = static_cast<uint32_t>(job.coder.bytesPerLine);
+  if (lineBytes == 0 || lineBytes > kLineBufSize) return;
+  job.coder.input = job.lineBuf;
+  for (size_t used = 0; used < length;) {
+    size_t take = lineBytes - job.lineFill;
+    if (take > length - used) take = length - used;
+    std::memcpy(job.lineBuf + job.lineFill, data + used, take);
+    job.lineFill += static_cast<uint32_t>(take);
+    used += take;
+    if (job.lineFill < lineBytes) break;
+    job.lineFill = 0;
+    if (job.coder.totalLines >= view.Height()) continue;
+    if (CodeLines(job.coder) < 0) {
+      TraceLog("  G3_Encode Error");
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
+  if (RawDumpEnabled()) RawDumpPrintf("tvRcvImgHeader szSavePath=%s\n", job.folderPath);
+  job.imageDataMode = 1;
+
+  ImageHeader header;
+  ParseImageHeader(body, length, &header);
+  TraceLog("  DataLength:%ld", static_cast<long>(header.dataLength));
+  job.hddFreeBytes = FolderFreeBytes(job.folderPath);
+  TraceLog("  HDD Free Bytes:%ld", static_cast<long>(job.hddFreeBytes));
+  const int freePercent = GetFreePercent(job.folderPath);
+  if (header.valid) ReplaceInvalidNameChars(header.documentName);
+
+  const bool refused = ClientRefused(job, header.dataLength);
+  if (refused) {
+    job.discardMode = 1;
+    Cancel(job);
+  }
+  if (refused || !header.valid) {
+    // An accepted printer with a broken header gets no cancel here: its
+    // data are dropped and the end of data answers as for any failure.
+    job.discardMode = 1;
+    TraceLog("  ### Invalid Client!!!");
+    LockClient(job.peerIp);
+    return;
+  }
+  if (job.hddFreeBytes < kDiskFullLimit) {
+    job.discardMode = 1;
+    SetTrayState(kTrayFull);
+    Cancel(job);
+    return;
+  }
+  if (GetHDD() <= 100 - freePercent) SetTrayState(kTrayWarning);
+
+  std::memcpy(job.imgHeader, header.record, kImageHeaderSize);
+  // A page file left open by a page that never ended is closed before the
+  // next one takes its place.
+  if (job.pageFile != nullptr) {
+    std::fclose(job.pageFile);
+    job.pageFile = nullptr;
+  }
+  job.coder.output = nullptr;
+
+  const bool rawRoad = header.dataForm == kDataFormRaw && job.majorVersion == 1;
+  if (rawRoad) {
+    if (!PrepareRawPage(job, header)) {
+      job.fileOk = 0;
+      Cancel(job);
+      return;
+    }
+  } else if (header.continuation == 0) {
+    if (job.pageCount == 0) {
+      NameFirstFile(job, header);
+    } else {
+      NameFurtherFile(job);
+    }
+  }
+
+  job.pageFile = OpenPageFile(job, rawRoad, header.continuation == 0 ? "wb+" : "ab+");
+  if (job.pageFile == nullptr) {
+    job.fileOk = 0;
+    Cancel(job);
+    return;
+  }
+  job.fileOk = 1;
+  if (rawRoad) {
+    job.coder.output = job.pageFile;
+    std::fwrite(job.imgHeader, 1, kImageHeaderSize, job.pageFile);
+  }
+}
+
+void OnImageData(ScanJob& job, size_t length) {
+  if (length > kMaxRxBody) return;  // the framing never delivers more
+  uint8_t* data = job.rxBuffer + 2;
+  job.rcvTotalImgBytes += static_cast<uint32_t>(length);
+  // Unsigned on purpose, as the printers expect: once more has arrived
+  // than was free, the difference wraps and the check no longer stops it.
+  if (job.hddFreeBytes - job.rcvTotalImgBytes < kDiskFullLimit) {
+    job.discardMode = 1;
+    Cancel(job);
+    SetTrayState(kTrayFull);
+    TraceLog("  HDD Full になりました");
+    return;
+  }
+  if (HeaderField16(job, kHdrDataForm) == kDataFormRaw) {
+    if (CodingIntoPageFile(job)) CodeRawPacket(job, data, length);
+    return;
+  }
+  // Without an open file (the header could not open it, or a write failed)
+  // the packet is dropped: recreating the file here would leave a file
+  // that lacks its beginning.
+  if (job.pageFile == nullptr) return;
+  const size_t written = std::fwrite(data, 1, length, job.pageFile);
+  if (written < length) {
+    TraceLog("fwrite() Error %ld/%ld", static_cast<long>(written), static_cast<long>(length));
+    std::fclose(job.pageFile);
+    job.pageFile = nullptr;
+    job.discardMode = 1;
+  }
+  uint16_t sum = job.checksum;
+  for (size_t i = 0; i < length; ++i) sum = static_cast<uint16_t>(sum + data[i]);
+  job.checksum = sum;
+}
+
+void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
+  // A page end too short to carry its status does not end a page well.
+  const uint16_t status = length >= 4 ? ReadBe16(body + 2) : 0xFFFF;
+  job.imageDataMode = 0;
+  const bool raw = CodingIntoPageFile(job);
+  if (status == 0) {
+    if (raw) {
+      job.coder.pageEnd = 1;
+      if (job.discardMode != 1 && CodeLines(job.coder) < 0) TraceLog("  G3_Encode Error");
+    }
+    if (job.pageFile != nullptr) ++job.pageCount;
+  }
+  if (job.pageFile == nullptr) return;
+  std::rewind(job.pageFile);
+  const bool passes =
+      raw || CheckReceivedFile(job.pageFile, HeaderField16(job, kHdrDataForm), job.deferredNotify);
+  std::fclose(job.pageFile);
+  job.pageFile = nullptr;
+  job.coder.output = nullptr;
+  if (!passes) {
+    RemoveFile(job.curFilePath);
+    LockClient(job.peerIp);
+    job.discardMode = 1;
+  }
+}
+
+void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length) {
+  if (length < 4) return;  // no sum to compare
+  const uint16_t sum = ReadBe16(body + 2);
+  if (job.pageFile != nullptr) std::fflush(job.pageFile);
+  if (sum == job.checksum) {
+    SendChecksumRes(job, 1, kErrNone);
+    job.checksumOk = 1;
+  } else {
+    SendChecksumRes(job, 0, kErrChecksum);
+    DiscardJobFiles(job);
+  }
+}
+
+void OnPageDelete(ScanJob& job, uint8_t* body, size_t length) {
+  if (length < 4 || ReadBe16(body + 2) != 0) return;
+  if (HeaderField16(job, kHdrFormatNameOffset) == 0) {
+    DiscardJobFiles(job);
+  } else {
+    // The pages received so far are gone, so the document starts again at
+    // page 0 instead of assembling pages that no longer exist.
+    DeleteRawPageFiles(job);
+    job.pageCount = 0;
+  }
+}
 
 }  // namespace qb

@@ -1,0 +1,135 @@
+#include "scanproto/raw_assembly.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "imaging/page_files.h"
+#include "imaging/pdf/hg_tiff2pdf.h"
+#include "platform/files.h"
+#include "platform/trace.h"
+#include "scanproto/received_header.h"
+#include "scanproto/reception_support.h"
+#include "storage/file_naming.h"
+#include "storage/path_parts.h"
+
+namespace qb {
+namespace {
+
+// The coder writes least significant bit first.
+constexpr int kFillOrderLsbFirst = 1;
+
+void SetOutputPath(ScanJob& job, const std::string& path) {
+  std::snprintf(job.outputPath, sizeof job.outputPath, "%s", path.c_str());
+}
+
+// The name a PDF's TIFF keeps when the conversion fails: the PDF's name
+// with ".tif".
+std::string TiffInsteadOf(const std::string& pdfPath) {
+  const PathParts parts = SplitPath(pdfPath);
+  return parts.drive + parts.directory + parts.baseName + ".tif";
+}
+
+bool Assemble(ScanJob& job, int firstPage, const std::string& target, int pages) {
+  if (WriteTiff(job.tempJobNo, firstPage, job.coder.codingMode, kFillOrderLsbFirst,
+                target.c_str(), pages)) {
+    return true;
+  }
+  RemoveFile(target);  // never leave a TIFF that lacks pages
+  return false;
+}
+
+void PdfOneFile(ScanJob& job, const std::string& extension) {
+  const std::string target = DocumentPageName(job, 0, extension);
+  const std::string tiff = TempTifName(job.tempJobNo, 0);
+  if (!Assemble(job, 0, tiff, job.pageCount)) {
+    TraceLog("  PDF make Error1");
+    job.fileOk = 0;
+    return;
+  }
+  if (hgTiff2Pdf(tiff.c_str(), target.c_str(), 0, 0, 0) == kTiff2PdfOk) {
+    RemoveFile(tiff);
+    SetOutputPath(job, target);
+    return;
+  }
+  // The pages are still worth having: the document is kept as TIFF.
+  const std::string kept = TiffInsteadOf(target);
+  if (RenameFile(tiff, kept)) {
+    SetOutputPath(job, kept);
+  } else {
+    RemoveFile(tiff);
+    job.fileOk = 0;
+  }
+}
+
+void PdfFilePerPage(ScanJob& job, const std::string& extension) {
+  for (int i = 0; i < job.pageCount; ++i) {
+    const std::string target = DocumentPageName(job, i + 1, extension);
+    const std::string tiff = RenumberFileName(TempTifName(job.tempJobNo, i), i + 1);
+    if (!Assemble(job, i, tiff, 1)) {
+      job.fileOk = 0;
+      return;
+    }
+    if (hgTiff2Pdf(tiff.c_str(), target.c_str(), 0, 0, 0) == kTiff2PdfOk) {
+      TraceLog("  PDF make Error 0");
+      RemoveFile(tiff);
+      if (i == 0) SetOutputPath(job, DocumentPageTitle(job, 1, extension));
+      continue;
+    }
+    // Unlike the one-file way, a failed page fails the document, although
+    // its TIFF stays in the folder.
+    const std::string kept = TiffInsteadOf(target);
+    if (RenameFile(tiff, kept)) {
+      TraceLog("  PDF make Error 1");
+      TraceLog("  PDF make change %s to", tiff.c_str());
+      TraceLog("  %s to", kept.c_str());
+    } else {
+      TraceLog("  PDF make Error 2");
+    }
+    RemoveFile(tiff);
+    job.fileOk = 0;
+    return;
+  }
+}
+
+void TiffOneFile(ScanJob& job, const std::string& extension) {
+  const std::string target = DocumentPageName(job, 0, extension);
+  TraceLog("  Debug T3 JobNo=%d", static_cast<int>(job.tempJobNo));
+  TraceLog("  Debug T3 TiffFile=%s", target.c_str());
+  TraceLog("  Debug T3 rcvImgNum=%d", job.pageCount);
+  if (!Assemble(job, 0, target, job.pageCount)) job.fileOk = 0;
+  SetOutputPath(job, target);
+}
+
+void TiffFilePerPage(ScanJob& job, const std::string& extension) {
+  for (int i = 0; i < job.pageCount; ++i) {
+    if (!Assemble(job, i, DocumentPageName(job, i + 1, extension), 1)) {
+      job.fileOk = 0;
+      return;
+    }
+    if (i == 0) SetOutputPath(job, DocumentPageTitle(job, 1, extension));
+  }
+}
+
+}  // namespace
+
+void AssembleRawDocument(ScanJob& job) {
+  const std::string extension = ExtensionOfPath(job.outputPath);
+  const bool pdf = std::strncmp(HeaderFormatName(job), "PDF", 3) == 0;
+  if (job.pageCount <= 0) {
+    job.fileOk = 0;  // no page ended: there is nothing to store
+  } else if (pdf && job.multiPage == 1) {
+    PdfOneFile(job, extension);
+  } else if (pdf) {
+    PdfFilePerPage(job, extension);
+  } else if (job.multiPage == 1) {
+    TiffOneFile(job, extension);
+  } else {
+    TiffFilePerPage(job, extension);
+  }
+  // A failed assembly stops early; the pages it did not reach, and a page
+  // that never ended, go too.
+  DeleteRawPageFiles(job);
+}
+
+}  // namespace qb

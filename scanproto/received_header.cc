@@ -1,0 +1,77 @@
+#include "scanproto/received_header.h"
+
+#include <cstring>
+
+#include "imaging/image_header.h"
+#include "scanproto/dispatcher.h"
+
+namespace qb {
+namespace {
+
+constexpr size_t kU16Fields[] = {0, 2, 4, 10, 12, 14, 16, 18, 20, 22, 24, 32, 34};
+
+// Length of the NUL-terminated text at `offset` of `bytes[0, size)`, or
+// `limit` + 1 when it has no NUL within `limit` characters or before `size`.
+size_t BoundedTextLength(const uint8_t* bytes, size_t size, size_t offset, size_t limit) {
+  if (offset >= size) return limit + 1;
+  const void* nul = std::memchr(bytes + offset, '\0', size - offset);
+  if (nul == nullptr) return limit + 1;
+  size_t length = static_cast<size_t>(static_cast<const uint8_t*>(nul) - (bytes + offset));
+  return length > limit ? limit + 1 : length;
+}
+
+}  // namespace
+
+void ParseImageHeader(const uint8_t* body, size_t length, ImageHeader* header) {
+  std::memset(header->record, 0, sizeof header->record);
+  std::memcpy(header->record, body, length < kImageHeaderSize ? length : kImageHeaderSize);
+  header->formatName[0] = '\0';
+  header->documentName[0] = '\0';
+  header->valid = false;
+
+  uint8_t* record = header->record;
+  for (size_t offset : kU16Fields) {
+    uint16_t value = ReadBe16(record + offset);
+    std::memcpy(record + offset, &value, sizeof value);
+  }
+  uint32_t dataLength = ReadBe32(record + kHdrDataLength);
+  std::memcpy(record + kHdrDataLength, &dataLength, sizeof dataLength);
+
+  header->dataForm = ImageHeaderView(record).Field(kHdrDataForm);
+  header->dataLength = dataLength;
+  header->continuation = ImageHeaderView(record).Field(kHdrContinuation);
+  if (length < kHdrFixedPart) return;
+
+  // The format name is read again from the kept copy at the end of the
+  // data, so it has to end inside the first 84 bytes as well.
+  const size_t formatOffset = ImageHeaderView(record).Field(kHdrFormatNameOffset);
+  const size_t copied = length < kImageHeaderSize ? length : kImageHeaderSize;
+  const size_t formatLength = BoundedTextLength(record, copied, formatOffset, kMaxFormatName);
+  const size_t nameOffset = ImageHeaderView(record).Field(kHdrDocumentNameOffset);
+  // The document name may run past byte 84 of a longer message, but its
+  // first byte must lie within the record.
+  const size_t nameLength =
+      nameOffset <= kImageHeaderSize
+          ? BoundedTextLength(body, length, nameOffset, kMaxDocumentName - 1)
+          : kMaxDocumentName;
+  if (formatLength > kMaxFormatName || nameLength > kMaxDocumentName - 1) return;
+
+  std::memcpy(header->formatName, record + formatOffset, formatLength);
+  header->formatName[formatLength] = '\0';
+  std::memcpy(header->documentName, body + nameOffset, nameLength);
+  header->documentName[nameLength] = '\0';
+  header->valid = true;
+}
+
+uint16_t HeaderField16(const ScanJob& job, size_t offset) {
+  return ImageHeaderView(job.imgHeader).Field(offset);
+}
+
+const char* HeaderFormatName(const ScanJob& job) {
+  const size_t offset = HeaderField16(job, kHdrFormatNameOffset);
+  if (offset >= kImageHeaderSize) return "";
+  if (std::memchr(job.imgHeader + offset, '\0', kImageHeaderSize - offset) == nullptr) return "";
+  return reinterpret_cast<const char*>(job.imgHeader + offset);
+}
+
+}  // namespace qb

@@ -1,0 +1,54 @@
+// The image header a printer sends before each page or file: its fixed
+// fields, the format name and the document name, taken apart with every
+// offset and string checked against the bytes that really arrived.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "scanproto/scan_job.h"
+
+namespace qb {
+
+// Offsets inside the 84-byte record (the kept copy is in host order).
+constexpr size_t kHdrDataForm = 2;
+constexpr size_t kHdrFormatNameOffset = 4;
+constexpr size_t kHdrDataLength = 6;
+constexpr size_t kHdrContinuation = 32;
+constexpr size_t kHdrDocumentNameOffset = 34;
+// The fixed fields end here; a shorter header cannot be read.
+constexpr size_t kHdrFixedPart = 36;
+
+// Longest format name admitted: the raw road names its files after
+// "TIFF-G4MMR" (10 characters), so anything shorter would refuse it.
+constexpr size_t kMaxFormatName = 10;
+// A document name must be shorter than this.
+constexpr size_t kMaxDocumentName = 256;
+
+constexpr uint16_t kDataFormRaw = 0;
+constexpr uint16_t kDataFormJpeg = 4;
+constexpr uint16_t kDataFormPdf = 5;
+
+struct ImageHeader {
+  uint8_t record[kImageHeaderSize];  // the first 84 bytes in host order, zero-filled
+  uint16_t dataForm = 0;
+  uint32_t dataLength = 0;
+  uint16_t continuation = 0;
+  char formatName[kMaxFormatName + 1];
+  char documentName[kMaxDocumentName];
+  bool valid = false;  // both strings lie inside the message and are short enough
+};
+
+// Takes apart the `length` body bytes of an image header. The fields are
+// converted to host order in the copy only; `body` is left as it is.
+// A body shorter than the fixed fields, a string offset beyond 84, a
+// string without its NUL inside the received bytes, or a string too long
+// make the header invalid.
+void ParseImageHeader(const uint8_t* body, size_t length, ImageHeader* header);
+
+// Fields of the job's kept header copy (host order).
+uint16_t HeaderField16(const ScanJob& job, size_t offset);
+// The format name in the kept copy; "" when it does not end inside it.
+const char* HeaderFormatName(const ScanJob& job);
+
+}  // namespace qb

@@ -1,0 +1,424 @@
+// Image reception and document completion through the real server: the
+// printer's messages go over loopback, the files are checked on disk.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "imaging/fax_coder.h"
+#include "imaging/image_header.h"
+#include "imaging/page_files.h"
+#include "reception_fixture.h"
+#include "scanproto/access_lock.h"
+#include "scanproto/received_header.h"
+
+namespace qb::test {
+namespace {
+
+using Names = std::vector<std::string>;
+
+const std::string kChecksumOk = ThreeWords(0x3015, 1, 0);
+const std::string kDataEndRes = ThreeWords(0x3013, 1, 0);
+
+// A little-endian TIFF the format check accepts (XResolution 200/1),
+// padded with `extra` bytes of a pattern so that it spans packets.
+std::string SmallTiff(size_t extra) {
+  std::string tiff("II*\0\x08\0\0\0", 8);
+  tiff += std::string("\x01\0\x1A\x01\x05\0\x01\0\0\0\x1A\0\0\0", 14);  // one entry at 8
+  tiff += std::string(4, '\0');                                          // no next directory
+  tiff += std::string("\xC8\0\0\0\x01\0\0\0", 8);                        // 200 / 1 at 26
+  for (size_t i = 0; i < extra; ++i) tiff += static_cast<char>((i * 7 + 3) & 0xFF);
+  return tiff;
+}
+
+uint16_t ByteSum(const std::string& data) {
+  uint16_t sum = 0;
+  for (unsigned char c : data) sum = static_cast<uint16_t>(sum + c);
+  return sum;
+}
+
+std::string ReadFile(const std::string& path) { return ReadWholeFile(path); }
+
+// Rows of a page as the printer sends them: MSB first, a diagonal band.
+std::string RawPage(uint16_t width, uint16_t height, int seed) {
+  std::string page;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width / 8; ++x) {
+      page += static_cast<char>(((x + y / 4 + seed) % 5 == 0) ? 0xF0 : (y % 9 == 0 ? 0x81 : 0));
+    }
+  }
+  return page;
+}
+
+// What the coder makes of the same page: the strip the TIFF must carry.
+std::string CodedStrip(const HeaderSpec& spec, const std::string& page, int codingMode) {
+  ScanJob job;
+  job.ClearJobFields();
+  std::vector<uint8_t> line(kLineBufSize);
+  job.lineBuf = line.data();
+  ImageHeader header;
+  std::string body = ImageHeaderBody(spec);
+  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
+  std::memcpy(job.imgHeader, header.record, kImageHeaderSize);
+  EXPECT_TRUE(SetupCoder(job));
+  job.coder.codingMode = codingMode;
+  std::FILE* out = std::tmpfile();
+  job.coder.output = out;
+  job.coder.input = job.lineBuf;
+  const size_t bytes = spec.width / 8;
+  for (size_t at = 0; at + bytes <= page.size(); at += bytes) {
+    std::memcpy(job.lineBuf, page.data() + at, bytes);
+    CodeLines(job.coder);
+  }
+  job.coder.pageEnd = 1;
+  CodeLines(job.coder);
+  std::string coded(static_cast<size_t>(std::ftell(out)), '\0');
+  std::rewind(out);
+  EXPECT_EQ(std::fread(coded.data(), 1, coded.size(), out), coded.size());
+  std::fclose(out);
+  return coded;
+}
+
+uint32_t Le32(const std::string& s, size_t at) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(s[at])) |
+         static_cast<uint32_t>(static_cast<unsigned char>(s[at + 1])) << 8 |
+         static_cast<uint32_t>(static_cast<unsigned char>(s[at + 2])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(s[at + 3])) << 24;
+}
+
+// The strips of every page of one of our TIFFs (StripOffsets is entry 7,
+// StripByteCounts entry 11 of each 17-entry directory).
+std::vector<std::string> TiffStrips(const std::string& tiff) {
+  std::vector<std::string> strips;
+  for (uint32_t dir = Le32(tiff, 4); dir != 0 && dir + 210 <= tiff.size() && strips.size() < 50;
+       dir = Le32(tiff, dir + 2 + 17 * 12)) {
+    const uint32_t offset = Le32(tiff, dir + 2 + 7 * 12 + 8);
+    const uint32_t count = Le32(tiff, dir + 2 + 11 * 12 + 8);
+    strips.push_back(tiff.substr(offset, count));
+  }
+  return strips;
+}
+
+class ImageReceptionTest : public ReceptionTest {
+ protected:
+  // One page of the file road: header, data, page end.
+  void SendFile(const std::string& name, const std::string& data, uint16_t form = 1) {
+    HeaderSpec spec;
+    spec.dataForm = form;
+    spec.documentName = name;
+    SendBody(ImageHeaderBody(spec));
+    SendData(data, 4000);
+    SendBody(Body2(0x3002, 0));
+  }
+  // Odd packet sizes by default: lines straddle packets.
+  void SendRawPage(const HeaderSpec& spec, const std::string& page, size_t chunk = 3001) {
+    SendBody(ImageHeaderBody(spec));
+    SendData(page, chunk);
+    SendBody(Body2(0x3002, 0));
+  }
+  HeaderSpec RawSpec(const char* format, uint16_t continuation = 0) {
+    HeaderSpec spec;
+    spec.dataForm = 0;
+    spec.documentName = "raw";
+    spec.formatName = format;
+    spec.width = 1728;
+    spec.height = 300;
+    spec.continuation = continuation;
+    return spec;
+  }
+};
+
+TEST_F(ImageReceptionTest, FileRoadStoresLogsAndAnnouncesTheDocument) {
+  ConnectPrinter();
+  const std::string tiff = SmallTiff(9000);
+  SendFile("scan.tif", tiff);
+  SendBody(Body2(0x3005, ByteSum(tiff)));
+  EXPECT_EQ(Receive(8), kChecksumOk);
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+
+  EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
+  EXPECT_EQ(ReadFile(dest_ + "/scan.tif"), tiff);
+  const std::string log = ReadLog();
+  EXPECT_NE(log.find(";scan.tif;1;" + dest_ + "\n"), std::string::npos) << log;
+  EXPECT_EQ(main_.Count(kCmdNewFileNotice, 0), 1);
+  EXPECT_EQ(main_.Count(kCmdTrayState, 1) + main_.Count(kCmdTrayState, 2), 1);
+  EXPECT_EQ(job_->outputPath[0], '\0');
+  EXPECT_EQ(job_->pageCount, 0);
+}
+
+TEST_F(ImageReceptionTest, FileRoadWithJobFileNameNumbersEveryFile) {
+  ScanJob& job = ConnectPrinter();
+  std::strcpy(job.fileName, "Invoice");
+  const std::string a = SmallTiff(100), b = SmallTiff(200), c = SmallTiff(300);
+  SendFile("p.TIF", a);
+  SendFile("p.TIF", b);
+  SendFile("p.TIF", c);
+  SendBody(Body2(0x3005, static_cast<uint16_t>(ByteSum(a) + ByteSum(b) + ByteSum(c))));
+  EXPECT_EQ(Receive(8), kChecksumOk);
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+  // The first file moved from _000 to _001 when the second arrived.
+  EXPECT_EQ(DestinationFiles(), (Names{"Invoice_001.TIF", "Invoice_002.TIF", "Invoice_003.TIF"}));
+  EXPECT_EQ(ReadFile(dest_ + "/Invoice_003.TIF"), c);
+  EXPECT_NE(ReadLog().find(";Invoice_001.TIF;3;"), std::string::npos);
+}
+
+TEST_F(ImageReceptionTest, NameCollisionsFollowTheOverWriteSetting) {
+  std::ofstream(dest_ + "/scan.tif") << "older";
+  root_.WriteSettings("[MANAGEMENT]\nOverWrite=0\n");
+  ConnectPrinter();
+  const std::string tiff = SmallTiff(50);
+  SendFile("scan.tif", tiff);
+  SendBody(Body2(0x3005, ByteSum(tiff)));
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(16), kChecksumOk + kDataEndRes);
+  EXPECT_EQ(DestinationFiles(), (Names{"scan(1).tif", "scan.tif"}));
+  EXPECT_EQ(ReadFile(dest_ + "/scan.tif"), "older");
+
+  root_.WriteSettings("[MANAGEMENT]\nOverWrite=1\n");
+  SendFile("scan.tif", tiff);
+  SendBody(Body2(0x3005, static_cast<uint16_t>(2 * ByteSum(tiff))));  // one sum per connection
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(16), kChecksumOk + kDataEndRes);
+  EXPECT_EQ(DestinationFiles(), (Names{"scan(1).tif", "scan.tif"}));
+  EXPECT_EQ(ReadFile(dest_ + "/scan.tif"), tiff);
+}
+
+TEST_F(ImageReceptionTest, ChecksumMismatchAndMissingChecksumStoreNothing) {
+  ConnectPrinter();
+  const std::string tiff = SmallTiff(500);
+  SendFile("scan.tif", tiff);
+  SendBody(Body2(0x3005, static_cast<uint16_t>(ByteSum(tiff) + 1)));
+  EXPECT_EQ(Receive(8), ThreeWords(0x3015, 0, 0x3E05));
+  EXPECT_EQ(DestinationFiles(), Names{});
+  // No confirmed sum: the end of data refuses, and the printer is locked.
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+  EXPECT_EQ(DestinationFiles(), Names{});
+  EXPECT_EQ(ReadLog(), "");
+  EXPECT_TRUE(IsLocked("127.0.0.2"));
+  EXPECT_EQ(main_.Count(kCmdNewFileNotice, 0), 0);
+}
+
+TEST_F(ImageReceptionTest, WrongExtensionOrFailedFormatCheckIsCancelled) {
+  ConnectPrinter();
+  SendFile("scan.pdf", SmallTiff(100), 1);  // a TIFF form named .pdf
+  EXPECT_EQ(Receive(6), PcCancel());
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+  EXPECT_EQ(DestinationFiles(), Names{});
+  EXPECT_TRUE(IsLocked("127.0.0.2"));
+}
+
+TEST_F(ImageReceptionTest, JpegThatFailsItsCheckIsRemovedAtPageEnd) {
+  ConnectPrinter();
+  SendFile("photo.jpg", std::string(3000, 'x'), 4);
+  EXPECT_EQ(DestinationFiles(), Names{});
+  EXPECT_EQ(job_->discardMode, 1);
+}
+
+TEST_F(ImageReceptionTest, RawMmrPagesBecomeOneTiffWithTheCodedStrips) {
+  ConnectPrinter();
+  job_->checksumOk = 1;
+  const HeaderSpec spec = RawSpec("TIFF-G4MMR");
+  const std::string page1 = RawPage(spec.width, spec.height, 0);
+  const std::string page2 = RawPage(spec.width, spec.height, 3);
+  SendRawPage(spec, page1);
+  SendRawPage(RawSpec("TIFF-G4MMR", 1), page2);  // continues the same file
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+
+  ASSERT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
+  const std::vector<std::string> strips = TiffStrips(ReadFile(dest_ + "/raw0007_000.tif"));
+  ASSERT_EQ(strips.size(), 2u);
+  EXPECT_TRUE(strips[0] == CodedStrip(spec, page1, kFaxModeMMR));
+  EXPECT_TRUE(strips[1] == CodedStrip(spec, page2, kFaxModeMMR));
+  EXPECT_EQ(TempFiles(), Names{});
+  EXPECT_NE(ReadLog().find(";raw0007_000.tif;1;" + dest_), std::string::npos);
+}
+
+TEST_F(ImageReceptionTest, RawMhPagesOfOwnHeadersBecomeOneFileEach) {
+  ConnectPrinter();
+  job_->checksumOk = 1;
+  HeaderSpec spec = RawSpec("TIFF-G3MH");
+  spec.packing = 3;  // words arrive byte-swapped, first pixel in bit 7
+  const std::string page = RawPage(spec.width, spec.height, 1);
+  std::string swapped = page;
+  for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+  // Swapping works on the words of each packet, so packets are even.
+  SendRawPage(spec, swapped, 3000);
+  SendRawPage(spec, swapped, 3000);
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+  ASSERT_EQ(DestinationFiles(), (Names{"raw0007_001.tif", "raw0007_002.tif"}));
+  HeaderSpec plain = spec;
+  plain.packing = 1;
+  const std::vector<std::string> strips = TiffStrips(ReadFile(dest_ + "/raw0007_002.tif"));
+  ASSERT_EQ(strips.size(), 1u);
+  EXPECT_TRUE(strips[0] == CodedStrip(plain, page, kFaxModeMH));
+  // One file per page: the log names the first file and counts both.
+  EXPECT_NE(ReadLog().find(";raw0007_001.tif;2;"), std::string::npos);
+  EXPECT_EQ(TempFiles(), Names{});
+}
+
+TEST_F(ImageReceptionTest, PdfFormatMakesPdfFiles) {
+  ConnectPrinter();
+  job_->checksumOk = 1;
+  const HeaderSpec spec = RawSpec("PDF-G4MMR");
+  SendRawPage(spec, RawPage(spec.width, spec.height, 2));
+  SendRawPage(RawSpec("PDF-G4MMR", 1), RawPage(spec.width, spec.height, 4));
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+  ASSERT_EQ(DestinationFiles(), Names{"raw0007_000.pdf"});
+  EXPECT_EQ(ReadFile(dest_ + "/raw0007_000.pdf").substr(0, 7), "%PDF-1.");
+  EXPECT_EQ(TempFiles(), Names{});
+}
+
+TEST_F(ImageReceptionTest, RawDataBeyondTheAnnouncedHeightIsNotCoded) {
+  ConnectPrinter();
+  job_->checksumOk = 1;
+  HeaderSpec spec = RawSpec("TIFF-G4MMR");
+  spec.height = 40;
+  const std::string page = RawPage(spec.width, 40, 5);
+  SendRawPage(spec, page + RawPage(spec.width, 200, 9));
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+  const std::vector<std::string> strips = TiffStrips(ReadFile(dest_ + "/raw0007_000.tif"));
+  ASSERT_EQ(strips.size(), 1u);
+  EXPECT_TRUE(strips[0] == CodedStrip(spec, page, kFaxModeMMR));
+}
+
+TEST_F(ImageReceptionTest, DeferredJobIsLoggedAndAnnouncedAtDisconnect) {
+  ConnectPrinter();
+  job_->deferredNotify = 1;  // no checksum needed either
+  const HeaderSpec spec = RawSpec("TIFF-G4MMR");
+  SendRawPage(spec, RawPage(spec.width, spec.height, 0));
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+  EXPECT_EQ(job_->notifyPending, 1);
+  EXPECT_EQ(ReadLog(), "");
+  EXPECT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
+  SockClose(fd_);
+  fd_ = -1;
+  Pump(10);
+  EXPECT_NE(ReadLog().find(";raw0007_000.tif;1;"), std::string::npos);
+  EXPECT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});  // a logged document stays
+}
+
+TEST_F(ImageReceptionTest, DroppedConnectionLeavesNoFiles) {
+  ConnectPrinter();
+  const HeaderSpec spec = RawSpec("TIFF-G4MMR");
+  SendRawPage(spec, RawPage(spec.width, spec.height, 0));
+  SendBody(ImageHeaderBody(spec));
+  SendData(RawPage(spec.width, 100, 0));
+  EXPECT_EQ(TempFiles().size(), 2u);
+  SockClose(fd_);
+  fd_ = -1;
+  Pump(10);
+  EXPECT_EQ(FirstJob(), nullptr);
+  EXPECT_EQ(TempFiles(), Names{});
+
+  ConnectPrinter();
+  SendBody(ImageHeaderBody(HeaderSpec{}));
+  SendData(SmallTiff(5000));
+  EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
+  SockClose(fd_);
+  fd_ = -1;
+  Pump(10);
+  EXPECT_EQ(DestinationFiles(), Names{});
+}
+
+TEST_F(ImageReceptionTest, PageDeleteDropsWhatWasReceived) {
+  ConnectPrinter();
+  job_->checksumOk = 1;
+  const HeaderSpec spec = RawSpec("TIFF-G4MMR");
+  SendRawPage(spec, RawPage(spec.width, spec.height, 0));
+  SendBody(Body2(0x3004, 0));
+  EXPECT_EQ(TempFiles(), Names{});
+  SendRawPage(spec, RawPage(spec.width, spec.height, 1));
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+  const std::vector<std::string> strips = TiffStrips(ReadFile(dest_ + "/raw0007_000.tif"));
+  EXPECT_EQ(strips.size(), 1u);
+}
+
+TEST_F(ImageReceptionTest, MessagesOutOfOrderStoreNothingAndReadNothingStray) {
+  ConnectPrinter();
+  job_->checksumOk = 1;
+  SendBody(Body2(0x3002, 0));  // page end without a header
+  SendBody(Body2(0x3002, 0));  // and twice
+  SendBody(Body2(0x3003, 0));  // data end before any header: nothing to assemble
+  EXPECT_EQ(Receive(14), PcCancel() + kDataEndRes);
+  EXPECT_EQ(DestinationFiles(), Names{});
+  EXPECT_EQ(TempFiles(), Names{});
+  SendBody(std::string("\x30\x05", 2) + "\x01");  // a checksum too short to carry its sum
+  EXPECT_EQ(ReceiveAll(), "");
+}
+
+TEST_F(ImageReceptionTest, BrokenHeaderDropsTheDataWithoutCancel) {
+  ConnectPrinter();
+  std::string body = ImageHeaderBody(HeaderSpec{});
+  body[35] = 85;  // document name offset beyond the record
+  SendBody(body);
+  SendData(SmallTiff(100));
+  SendBody(Body2(0x3002, 0));
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+  EXPECT_EQ(DestinationFiles(), Names{});
+  EXPECT_TRUE(IsLocked("127.0.0.2"));
+}
+
+TEST_F(ImageReceptionTest, LowDiskCancelsAndShowsAFullTray) {
+  ConnectPrinter();
+  freeBytes_ = 10240000 - 1;
+  SendBody(ImageHeaderBody(HeaderSpec{}));
+  EXPECT_EQ(Receive(6), PcCancel());
+  EXPECT_EQ(main_.Count(kCmdTrayState, 3), 1);
+  EXPECT_EQ(DestinationFiles(), Names{});
+
+  // Room for the header, not for the data.
+  freeBytes_ = 10240000 + 3000;
+  ConnectPrinter();
+  SendBody(ImageHeaderBody(HeaderSpec{}));
+  SendData(SmallTiff(5000));
+  EXPECT_EQ(Receive(6), PcCancel());
+  EXPECT_EQ(job_->discardMode, 1);
+}
+
+TEST(ReceivedHeaderTest, StringsMustEndInsideTheReceivedBytes) {
+  HeaderSpec spec;
+  spec.formatName = "TIFF-G4MMR";  // 10 characters pass
+  std::string body = ImageHeaderBody(spec);
+  ImageHeader header;
+  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
+  EXPECT_TRUE(header.valid);
+  EXPECT_STREQ(header.formatName, "TIFF-G4MMR");
+  EXPECT_STREQ(header.documentName, "scan.tif");
+  EXPECT_EQ(ImageHeaderView(header.record).Field(kHdrDataForm), 1);
+
+  spec.formatName = "TIFF-G4MMRX";
+  body = ImageHeaderBody(spec);
+  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
+  EXPECT_FALSE(header.valid);
+
+  // A document name running past byte 84 is fine while it ends in the
+  // message; cut off before its NUL it is not.
+  spec.formatName = "TIFF";
+  spec.documentName = std::string(200, 'n');
+  body = ImageHeaderBody(spec);
+  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
+  EXPECT_TRUE(header.valid);
+  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size() - 1, &header);
+  EXPECT_FALSE(header.valid);
+  spec.documentName = std::string(256, 'n');
+  body = ImageHeaderBody(spec);
+  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
+  EXPECT_FALSE(header.valid);
+  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), 30, &header);
+  EXPECT_FALSE(header.valid);
+}
+
+}  // namespace
+}  // namespace qb::test

@@ -1,0 +1,155 @@
+#include "reception_fixture.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "scanproto/access_lock.h"
+
+namespace qb::test {
+
+std::string Be16(uint16_t value) {
+  return std::string{static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)};
+}
+
+std::string Body2(uint16_t code, uint16_t word) { return Be16(code) + Be16(word); }
+
+std::string ThreeWords(uint16_t code, uint16_t a, uint16_t b) {
+  return Be16(6) + Be16(code) + Be16(a) + Be16(b);
+}
+
+std::string PcCancel() { return Be16(4) + Be16(0x3602) + Be16(0xFEE2); }
+
+std::string ImageHeaderBody(const HeaderSpec& spec) {
+  std::string body(84, '\0');
+  auto put16 = [&](size_t at, uint16_t v) { body.replace(at, 2, Be16(v)); };
+  put16(0, 0x3001);
+  put16(2, spec.dataForm);
+  put16(4, 36);
+  body.replace(6, 4, Be16(spec.dataLength >> 16) + Be16(spec.dataLength & 0xFFFF));
+  put16(10, spec.resolution);
+  put16(12, spec.width);
+  put16(14, spec.height);
+  put16(22, spec.packing);
+  put16(24, spec.polarity);
+  put16(32, spec.continuation);
+  const size_t nameAt = 36 + spec.formatName.size() + 1;
+  put16(34, static_cast<uint16_t>(nameAt));
+  body.replace(36, spec.formatName.size(), spec.formatName);
+  std::string tail = spec.documentName + '\0';
+  if (nameAt + tail.size() > body.size()) body.resize(nameAt + tail.size(), '\0');
+  body.replace(nameAt, tail.size(), tail);
+  return body;
+}
+
+void ReceptionTest::SetUp() {
+  dest_ = root_.path() + "/srv/dest";
+  temp_ = root_.path() + "/tmp/pages";
+  std::filesystem::create_directories(dest_);
+  std::filesystem::create_directories(temp_);
+  ::setenv("TMP", temp_.c_str(), 1);
+  InitTempFolder();
+  root_.WriteSettings("[MANAGEMENT]\n");
+  ClearLockedClients();
+  ScanServerHooks hooks;
+  hooks.freeBytes = [this](const char*) { return freeBytes_; };
+  ASSERT_TRUE(StartCommunication(loop_, &main_, hooks));
+  clock_.Advance(10);
+  Pump();
+}
+
+void ReceptionTest::TearDown() {
+  if (fd_ >= 0) SockClose(fd_);
+  StopCommunication();
+  ClearLockedClients();
+}
+
+void ReceptionTest::Pump(int rounds) {
+  for (int i = 0; i < rounds; ++i) loop_.RunOnce(2);
+}
+
+ScanJob& ReceptionTest::ConnectPrinter() {
+  uint32_t local = 0;
+  ParseDottedAddress("127.0.0.2", &local);
+  fd_ = TcpConnect(0x7F000001, kJobPort, local);
+  EXPECT_GE(fd_, 0);
+  Pump();
+  EXPECT_EQ(Receive(4), std::string("OK\0\x05", 4));
+  job_ = FirstJob();
+  EXPECT_NE(job_, nullptr);
+  std::snprintf(job_->folderPath, sizeof job_->folderPath, "%s", dest_.c_str());
+  job_->jobNo = 7;
+  job_->majorVersion = 1;
+  return *job_;
+}
+
+void ReceptionTest::SendBody(const std::string& body) {
+  std::string packet = Be16(static_cast<uint16_t>(body.size())) + body;
+  ASSERT_EQ(SockSend(fd_, packet.data(), packet.size()), static_cast<long>(packet.size()));
+  const int socket = job_->socket;
+  for (int i = 0; i < 200; ++i) {
+    Pump(1);
+    if (FindJob(socket) != job_) return;  // closed by the server
+    if (job_->rxLength == 0 && job_->rxLengthBytes == 0) return;
+  }
+}
+
+void ReceptionTest::SendData(const std::string& data, size_t chunk) {
+  for (size_t at = 0; at < data.size();) {
+    size_t n = std::min(chunk, data.size() - at);
+    // A last piece under 5 bytes would end the data phase: fold it into
+    // the piece before.
+    if (data.size() - at - n > 0 && data.size() - at - n < 5) n -= 5;
+    SendBody(data.substr(at, n));
+    at += n;
+  }
+}
+
+std::string ReceptionTest::Receive(size_t n) {
+  std::string got;
+  for (int idle = 0; got.size() < n && idle < 100;) {
+    Pump(1);
+    if (!WaitReadable(fd_, 1)) {
+      ++idle;
+      continue;
+    }
+    char chunk[4096];
+    long count = SockRecv(fd_, chunk, std::min(sizeof chunk, n - got.size()));
+    if (count <= 0) break;
+    got.append(chunk, static_cast<size_t>(count));
+  }
+  return got;
+}
+
+std::string ReceptionTest::ReceiveAll() {
+  std::string got;
+  for (int idle = 0; idle < 20;) {
+    Pump(1);
+    if (!WaitReadable(fd_, 1)) {
+      ++idle;
+      continue;
+    }
+    char chunk[4096];
+    long count = SockRecv(fd_, chunk, sizeof chunk);
+    if (count <= 0) break;
+    got.append(chunk, static_cast<size_t>(count));
+  }
+  return got;
+}
+
+static std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> ReceptionTest::DestinationFiles() const { return Names(dest_); }
+std::vector<std::string> ReceptionTest::TempFiles() const { return Names(temp_); }
+
+std::string ReceptionTest::ReadLog() const {
+  return ReadWholeFile(root_.DataDir() + "/tvscanlog_f.bin");
+}
+
+}  // namespace qb::test
