@@ -106,6 +106,40 @@ class Startup(unittest.TestCase):
             self.assertEqual(words[2:4], [0, 0])
             window.close()
 
+    def test_main_window_commands_from_other_processes(self):
+        settings = "[DEBUG]\nTrace=2\n[MANAGEMENT]\nList=2\n"
+        with Receiver(settings=settings) as receiver:
+            log = os.path.join(receiver.data, "tvscanlog_f.bin")
+            with open(log, "w") as handle:
+                handle.write("".join("2026/01/0%d 10:00 *;p;f%d.pdf;1;/x\n" % (i, i)
+                                     for i in range(1, 6)))
+            self.assertTrue(wait_until(lambda: any(
+                l.startswith("Connection closed") for l in receiver.trace())))
+            window = FakeConfigWindow(receiver)
+            write_record_words(receiver, 1, window.handle)
+            main_window = read_record(receiver)[1][3]
+            endpoint = os.path.join(receiver.root, "run/quillbox/windows", str(main_window))
+            sender = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+            # WM_COMMAND 1015 with tray state 3: disk full is published and announced.
+            sender.sendto(struct.pack("<IQq", 0x111, 1015, 3), endpoint)
+            self.assertEqual(window.next_message(), (1025, 4, 0))
+            self.assertTrue(wait_until(lambda: read_record(receiver)[1][5] == 512))
+            # WM_COMMAND 1026 with 1: the receive log is trimmed to List entries.
+            sender.sendto(struct.pack("<IQq", 0x111, 1026, 1), endpoint)
+            self.assertTrue(wait_until(lambda: open(log).read().count(".pdf") == 2))
+            self.assertIn("f5.pdf", open(log).read())
+            sender.close()
+            window.close()
+
+    def test_the_fax_companion_hears_of_the_end(self):
+        with Receiver() as receiver:
+            companion = FakeConfigWindow(receiver, handle=515151)
+            os.symlink("515151", os.path.join(receiver.root,
+                                              "run/quillbox/windows/class-TVFAXRCVHANDLE2QBX"))
+            self.assertEqual(receiver.stop(), 0)
+            self.assertEqual(companion.next_message(), (1029, 0, 0))
+            companion.close()
+
     def test_a_configuration_program_tag_is_left_alone(self):
         receiver = Receiver()
         os.makedirs(os.path.join(receiver.root, "run/quillbox"))

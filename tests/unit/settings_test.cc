@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "config/folders.h"
 #include "config/scanner_list.h"
 #include "platform/profile.h"
@@ -159,6 +161,22 @@ TEST(ScannerList, NewestFirstCappedAndPrefixRemoval) {
   EXPECT_EQ(CountScannerEntries(), 1);
   ASSERT_TRUE(ReadScannerEntry(1, value, sizeof value));
   EXPECT_EQ(std::string(value).substr(0, 11), "10.0.0.6,7,");
+}
+
+TEST(ScannerList, ConcurrentAddersAndRemoversLoseNothing) {
+  test::TestRoot root;
+  root.WriteSettings("");
+  auto worker = [](const char* address) {
+    // Three-digit numbers, so that no removal key is a prefix of another entry.
+    for (int i = 100; i < 140; ++i) AddScannerEntry(address, "", i);
+    for (int i = 100; i < 140; i += 2) RemoveScannerEntry(address, "", i);
+  };
+  std::thread first(worker, "10.0.0.1");
+  std::thread second(worker, "10.0.0.2");
+  first.join();
+  second.join();
+  // The 20 odd connection numbers of each address remain.
+  EXPECT_EQ(CountScannerEntries(), 40);
 }
 
 TEST(ScannerList, ForeignFirstKeyHidesTheList) {
