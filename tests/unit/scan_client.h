@@ -1,0 +1,148 @@
+// The scan server in this process on a hand-moved clock, with a printer
+// client that connects from a chosen loopback address and exchanges whole
+// message bodies (enciphered on the direct port).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/net.h"
+#include "platform/trace.h"
+#include "scanproto/access_lock.h"
+#include "scanproto/cipher.h"
+#include "scanproto/connection_server.h"
+#include "test_root.h"
+
+namespace qb::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// 127.0.0.1 is the PC itself (class 1); other 127.x addresses cannot be
+// classified and are let through (class 99).
+constexpr char kPrinterIp[] = "127.0.0.2";
+constexpr char kSelfIp[] = "127.0.0.1";
+
+inline void Put16(Bytes* body, size_t at, uint16_t value) {
+  if (body->size() < at + 2) body->resize(at + 2, 0);
+  (*body)[at] = static_cast<uint8_t>(value >> 8);
+  (*body)[at + 1] = static_cast<uint8_t>(value);
+}
+inline uint16_t Get16(const Bytes& body, size_t at) {
+  return at + 2 <= body.size() ? static_cast<uint16_t>(body[at] << 8 | body[at + 1]) : 0xDEAD;
+}
+inline uint32_t Get32(const Bytes& body, size_t at) {
+  return static_cast<uint32_t>(Get16(body, at)) << 16 | Get16(body, at + 2);
+}
+
+class ScanClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_.WriteSettings("[MANAGEMENT]\n");
+    ClearLockedClients();
+    ScanServerHooks hooks;
+    hooks.freeBytes = [](const char*) { return uint64_t{1} << 40; };
+    hooks.notifyConfig = [this](uint32_t message, int64_t value) {
+      notices_.emplace_back(message, value);
+    };
+    ASSERT_TRUE(StartCommunication(loop_, nullptr, hooks));
+    clock_.Advance(10);
+    Pump();
+  }
+  void TearDown() override {
+    if (fd_ >= 0) SockClose(fd_);
+    StopCommunication();
+    ClearLockedClients();
+  }
+
+  void Pump(int rounds = 3) {
+    for (int i = 0; i < rounds; ++i) loop_.RunOnce(2);
+  }
+
+  // Connects and takes the greeting.
+  void Connect(uint16_t port, const char* from = kPrinterIp) {
+    uint32_t local = 0;
+    ASSERT_TRUE(ParseDottedAddress(from, &local));
+    fd_ = TcpConnect(0x7F000001, port, local);
+    ASSERT_GE(fd_, 0);
+    ip_ = from;
+    ASSERT_EQ(ReceiveRaw(4), std::string("OK\0\x05", 4));
+  }
+
+  // The one job of the connection.
+  ScanJob& Job() { return *FirstJob(); }
+
+  void Send(Bytes body) {
+    if (!key_.empty()) CipherBody(key_, body.data(), body.size(), kEncipher);
+    std::string frame{static_cast<char>(body.size() >> 8), static_cast<char>(body.size() & 0xFF)};
+    frame.append(body.begin(), body.end());
+    ASSERT_EQ(SockSend(fd_, frame.data(), frame.size()), static_cast<long>(frame.size()));
+    Pump();
+  }
+
+  // The next reply body, deciphered with `key` (default: the link's key).
+  Bytes Reply(const std::string* key = nullptr) {
+    std::string head = ReceiveRaw(2);
+    if (head.size() < 2) return {};
+    size_t length = static_cast<uint8_t>(head[0]) << 8 | static_cast<uint8_t>(head[1]);
+    std::string text = ReceiveRaw(length);
+    Bytes body(text.begin(), text.end());
+    const std::string& k = key != nullptr ? *key : key_;
+    if (!k.empty()) CipherBody(k, body.data(), body.size(), kDecipher);
+    return body;
+  }
+
+  // Runs the direct port's capability exchange, which fixes the key numbers.
+  Bytes DirectHandshake(uint16_t major = 3, uint16_t minor = 0, uint16_t clientKey = 77) {
+    Bytes cap;
+    Put16(&cap, 0, 0x3400);
+    Put16(&cap, 2, major);
+    Put16(&cap, 4, minor);
+    Put16(&cap, 6, clientKey);
+    key_ = "0-" + ip_ + "-0";
+    Send(cap);
+    std::string replyKey = std::to_string(clientKey) + "-" + ip_ + "-0";
+    Bytes reply = Reply(&replyKey);
+    key_ = std::to_string(clientKey) + "-" + ip_ + "-" + std::to_string(Get16(reply, 14));
+    return reply;
+  }
+
+  std::string ReceiveRaw(size_t n) {
+    std::string got;
+    for (int idle = 0; got.size() < n && idle < 200;) {
+      Pump(1);
+      if (!WaitReadable(fd_, 1)) {
+        ++idle;
+        continue;
+      }
+      char chunk[65536];
+      long count = SockRecv(fd_, chunk, std::min(sizeof chunk, n - got.size()));
+      if (count <= 0) break;
+      got.append(chunk, static_cast<size_t>(count));
+    }
+    return got;
+  }
+
+  // Destination list lines "number;folder;;code;" with folders made under
+  // the test root.
+  std::string MakeFolder(const std::string& name) {
+    std::string folder = root_.path() + "/" + name;
+    std::filesystem::create_directories(folder);
+    return folder;
+  }
+  void WriteDestinations(const std::string& text) {
+    std::ofstream(root_.DataDir() + "/tvscan_f.bin", std::ios::trunc) << text;
+  }
+
+  TestRoot root_;
+  ManualClock clock_;
+  EventLoop loop_{&clock_};
+  int fd_ = -1;
+  std::string ip_;
+  std::string key_;
+  std::vector<std::pair<uint32_t, int64_t>> notices_;
+};
+
+}  // namespace qb::test
