@@ -1,0 +1,114 @@
+// The printer panel's folder requests, through the in-process server.
+#include "scanproto/folder_browse.h"
+
+#include "scan_client.h"
+
+namespace qb::test {
+namespace {
+
+TEST(PackDirEntriesTest, CutsAfterTheEntryThatReaches26001Bytes) {
+  std::vector<uint8_t> out(kDirListCut + 256);
+  uint16_t count = 0;
+  EXPECT_EQ(PackDirEntries({}, out.data(), &count), 0u);
+  EXPECT_EQ(count, 0);
+
+  // 256-byte entries: 101 make 25856 bytes, the 102nd passes the cut.
+  std::vector<std::string> names(300, std::string(255, 'n'));
+  EXPECT_EQ(PackDirEntries(names, out.data(), &count), 102u * 256);
+  EXPECT_EQ(count, 102);
+  EXPECT_EQ(out[0], 0xFF);
+
+  // Longer names are cut to what a length byte can say.
+  EXPECT_EQ(PackDirEntries({std::string(300, 'x'), ".."}, out.data(), &count), 256u + 3);
+  EXPECT_EQ(out[256], 2);
+  EXPECT_EQ(out[257], '.');
+}
+
+class FolderBrowseTest : public ScanClientTest {
+ protected:
+  void SetUp() override {
+    ScanClientTest::SetUp();
+    folder_ = MakeFolder("dest3");
+    WriteDestinations("3;" + folder_ + ";;;\n4;" + root_.path() + "/gone;;;\n");
+    Connect(kDirectPort);
+    DirectHandshake();
+  }
+
+  Bytes DirList(const std::string& path, uint16_t offset = 4) {
+    Bytes request;
+    Put16(&request, 0, 0x3801);
+    Put16(&request, 2, offset);
+    request.insert(request.end(), path.begin(), path.end());
+    request.push_back(0);
+    Send(request);
+    return Reply();
+  }
+
+  std::string folder_;
+};
+
+TEST_F(FolderBrowseTest, DirNameGivesTheFolderOfAUsableDestination) {
+  Bytes request;
+  Put16(&request, 0, 0x3800);
+  Put16(&request, 2, 3);
+  Send(request);
+  Bytes reply = Reply();
+  ASSERT_EQ(reply.size(), 9 + folder_.size());
+  EXPECT_EQ(Get16(reply, 0), 0x3810);
+  EXPECT_EQ(Get16(reply, 2), 1);
+  EXPECT_EQ(Get16(reply, 4), 0);
+  EXPECT_EQ(Get16(reply, 6), 8);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply.data() + 8)), folder_);
+
+  for (uint16_t missing : {4, 5}) {  // listed without a folder, not listed
+    Put16(&request, 2, missing);
+    Send(request);
+    reply = Reply();
+    ASSERT_EQ(reply.size(), 8u) << missing;
+    EXPECT_EQ(Get16(reply, 2), 0);
+    EXPECT_EQ(Get16(reply, 4), 0x3E40);
+    EXPECT_EQ(Get16(reply, 6), 0);
+  }
+}
+
+TEST_F(FolderBrowseTest, DirListSendsSortedSubFoldersAfterTheParent) {
+  for (const char* name : {"b", "A", "c", ".hidden"}) MakeFolder(std::string("dest3/") + name);
+  std::string longName(255, 'L');
+  MakeFolder("dest3/" + longName);
+  std::ofstream(folder_ + "/file.txt") << "not a folder";
+
+  Bytes reply = DirList(folder_);
+  EXPECT_EQ(Get16(reply, 0), 0x3811);
+  EXPECT_EQ(Get16(reply, 2), 1);
+  EXPECT_EQ(Get16(reply, 4), 0);
+  ASSERT_EQ(Get16(reply, 6), 5);
+  std::vector<std::string> names;
+  for (size_t at = 8; at < reply.size(); at += 1 + reply[at]) {
+    names.emplace_back(reply.begin() + static_cast<long>(at) + 1,
+                       reply.begin() + static_cast<long>(at) + 1 + reply[at]);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"..", "A", longName, "b", "c"}));
+}
+
+TEST_F(FolderBrowseTest, UnreadablePathsAndStrayOffsetsListNothing) {
+  Bytes reply = DirList(root_.path() + "/nowhere");
+  EXPECT_EQ(reply.size(), 8u);
+  EXPECT_EQ(Get16(reply, 2), 1);
+  EXPECT_EQ(Get16(reply, 6), 0);
+
+  reply = DirList(folder_, 5000);  // the path offset lies beyond the request
+  EXPECT_EQ(reply.size(), 8u);
+  EXPECT_EQ(Get16(reply, 6), 0);
+
+  // A path without its NUL at the very end of the request is read up to there.
+  Bytes request;
+  Put16(&request, 0, 0x3801);
+  Put16(&request, 2, 4);
+  request.insert(request.end(), folder_.begin(), folder_.end());
+  Send(request);
+  reply = Reply();
+  EXPECT_EQ(Get16(reply, 6), 1);  // just ".."
+}
+
+}  // namespace
+}  // namespace qb::test
