@@ -14,12 +14,7 @@
 namespace qb {
 namespace {
 
-// Reads the whole file under a lock of the given kind; nullopt if it cannot
-// be opened.
-std::optional<std::string> ReadLocked(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  ::flock(fd, LOCK_SH);
+std::string ReadAll(int fd) {
   std::string content;
   char chunk[8192];
   for (;;) {
@@ -27,6 +22,15 @@ std::optional<std::string> ReadLocked(const std::string& path) {
     if (got <= 0) break;
     content.append(chunk, static_cast<size_t>(got));
   }
+  return content;
+}
+
+// Reads the whole file under a shared lock; nullopt if it cannot be opened.
+std::optional<std::string> ReadLocked(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  ::flock(fd, LOCK_SH);
+  std::string content = ReadAll(fd);
   ::flock(fd, LOCK_UN);
   ::close(fd);
   return content;
@@ -227,13 +231,7 @@ bool ProfileWriteMany(const std::string& path, const char* section,
   struct stat info;
   if (::fstat(fd, &info) == 0 && info.st_size == 0) ::fchmod(fd, 0666);
 
-  std::string content;
-  char chunk[8192];
-  for (;;) {
-    ssize_t got = ::read(fd, chunk, sizeof chunk);
-    if (got <= 0) break;
-    content.append(chunk, static_cast<size_t>(got));
-  }
+  std::string content = ReadAll(fd);
   std::string updated = content;
   for (const ProfileUpdate& update : updates) {
     updated = ApplyWrite(updated, section, update.key.c_str(),

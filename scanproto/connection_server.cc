@@ -180,14 +180,17 @@ void OnWritable(int socket) {
   if (job->state == kStateAdmitted) job->state = kStateGreeted;
 }
 
-// Outcome of one receive into the job's buffer.
-enum class ReadOutcome { kGotBytes, kWouldBlock, kError, kPeerClosed };
-
-ReadOutcome ReceiveInto(int socket, uint8_t* target, size_t length, long* got) {
-  *got = SockRecv(socket, target, length);
-  if (*got > 0) return ReadOutcome::kGotBytes;
-  if (*got == 0) return ReadOutcome::kPeerClosed;
-  return LastSocketError() == kWsaEWouldBlock ? ReadOutcome::kWouldBlock : ReadOutcome::kError;
+// Receives into the job's buffer. Returns the byte count, or 0 when the
+// caller must stop: nothing is there yet, or the connection has been shut
+// down (after `onError` for a failure other than would-block).
+template <typename OnError>
+long ReceiveOrShutDown(int socket, uint8_t* target, size_t length, OnError onError) {
+  long got = SockRecv(socket, target, length);
+  if (got > 0) return got;
+  if (got < 0 && LastSocketError() == kWsaEWouldBlock) return 0;
+  if (got < 0) onError();
+  SockShutdown(socket, kShutBoth);
+  return 0;
 }
 
 void OnReadable(int socket) {
@@ -203,20 +206,9 @@ void OnReadable(int socket) {
 
   if (job->rxLength == 0) {
     if (job->rxLengthBytes == 0) job->rxWrite = job->rxBuffer + 2;
-    switch (ReceiveInto(socket, job->rxBuffer + job->rxLengthBytes, 2 - job->rxLengthBytes,
-                        &got)) {
-      case ReadOutcome::kWouldBlock:
-        return;
-      case ReadOutcome::kError:
-        TraceLog(" OnReadError 0");
-        SockShutdown(socket, kShutBoth);
-        return;
-      case ReadOutcome::kPeerClosed:
-        SockShutdown(socket, kShutBoth);
-        return;
-      case ReadOutcome::kGotBytes:
-        break;
-    }
+    got = ReceiveOrShutDown(socket, job->rxBuffer + job->rxLengthBytes, 2 - job->rxLengthBytes,
+                            [] { TraceLog(" OnReadError 0"); });
+    if (got == 0) return;
     job->rxLengthBytes = static_cast<uint8_t>(job->rxLengthBytes + got);
     if (job->rxLengthBytes < 2) return;  // the second byte follows
     job->rxLengthBytes = 0;
@@ -232,39 +224,20 @@ void OnReadable(int socket) {
       SockShutdown(socket, kShutBoth);
       return;
     }
-    switch (ReceiveInto(socket, job->rxWrite, job->rxLength, &got)) {
-      case ReadOutcome::kWouldBlock:
-        return;
-      case ReadOutcome::kError:
-        TraceLog(" OnReadError 2");
-        SockShutdown(socket, kShutBoth);
-        return;
-      case ReadOutcome::kPeerClosed:
-        SockShutdown(socket, kShutBoth);
-        return;
-      case ReadOutcome::kGotBytes:
-        break;
-    }
+    got = ReceiveOrShutDown(socket, job->rxWrite, job->rxLength,
+                            [] { TraceLog(" OnReadError 2"); });
+    if (got == 0) return;
   } else {
     if (job->rxLength > kMaxRxBody) {
       // An oversized packet shut the connection down; nothing more is kept.
       Drain(socket, 2047);
       return;
     }
-    switch (ReceiveInto(socket, job->rxWrite, job->rxLength - job->rxCount, &got)) {
-      case ReadOutcome::kWouldBlock:
-        return;
-      case ReadOutcome::kError:
-        TraceLog(" OnReadError 3(%ld)", static_cast<long>(LastSocketError()));
-        g_server->loop->AsyncSelect(socket, &g_server->window, WM_SOCK_EVENT, FD_CLOSE);
-        SockShutdown(socket, kShutBoth);
-        return;
-      case ReadOutcome::kPeerClosed:
-        SockShutdown(socket, kShutBoth);
-        return;
-      case ReadOutcome::kGotBytes:
-        break;
-    }
+    got = ReceiveOrShutDown(socket, job->rxWrite, job->rxLength - job->rxCount, [socket] {
+      TraceLog(" OnReadError 3(%ld)", static_cast<long>(LastSocketError()));
+      g_server->loop->AsyncSelect(socket, &g_server->window, WM_SOCK_EVENT, FD_CLOSE);
+    });
+    if (got == 0) return;
   }
   job->rxCount += static_cast<uint32_t>(got);
   job->rxWrite += got;

@@ -48,6 +48,15 @@ uint16_t MessageCode(const uint8_t* body, size_t length) {
   return length >= 2 ? ReadBe16(body) : static_cast<uint16_t>(length == 1 ? body[0] << 8 : 0);
 }
 
+constexpr uint16_t kParaResLength = 10;
+
+void WriteParaRes(uint8_t* body, uint16_t result, uint16_t error, uint32_t value) {
+  WriteBe16(body, DT_DIRECT_PARARES);
+  WriteBe16(body + 2, result);
+  WriteBe16(body + 4, error);
+  WriteBe32(body + 6, value);
+}
+
 void SendBody(ScanJob& job, uint16_t length) {
   job.txLength = length;
   job.txState = 1;
@@ -87,22 +96,14 @@ void DispatchPacket(ScanJob& job, uint8_t* body, size_t length) {
 }
 
 void SendParaRes(ScanJob& job, uint16_t result, uint16_t error, uint32_t value) {
-  uint8_t* body = job.txBuffer + 2;
-  WriteBe16(body, DT_DIRECT_PARARES);
-  WriteBe16(body + 2, result);
-  WriteBe16(body + 4, error);
-  WriteBe32(body + 6, value);
-  SendBody(job, 10);
+  WriteParaRes(job.txBuffer + 2, result, error, value);
+  SendBody(job, kParaResLength);
 }
 
 void SendParaResDirect(ScanJob& job, uint16_t result, uint16_t error, uint32_t value) {
-  uint8_t* body = job.txBuffer + 2;
-  WriteBe16(body, DT_DIRECT_PARARES);
-  WriteBe16(body + 2, result);
-  WriteBe16(body + 4, error);
-  WriteBe32(body + 6, value);
-  CipherBody(CipherKeyText(job), body, 10, kEncipher);
-  SendBody(job, 10);
+  WriteParaRes(job.txBuffer + 2, result, error, value);
+  CipherBody(CipherKeyText(job), job.txBuffer + 2, kParaResLength, kEncipher);
+  SendBody(job, kParaResLength);
 }
 
 void SendThreeWords(ScanJob& job, uint16_t code, uint16_t a, uint16_t b) {
