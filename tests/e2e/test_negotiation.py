@@ -116,8 +116,8 @@ class Negotiation(unittest.TestCase):
             # A listing whose path offset points past the request lists nothing.
             client.sendall(packet(direct_cipher(key, struct.pack(">HH", 0x3801, 900))))
             self.assertEqual(receive_body(client, key), struct.pack(">HHHH", 0x3811, 1, 0, 0))
-            # A folder-name request cut after its code reads destination 0.
-            client.sendall(packet(direct_cipher(key, struct.pack(">H", 0x3800))))
+            # A folder-name request cut inside its number reads destination 0.
+            client.sendall(packet(direct_cipher(key, struct.pack(">HB", 0x3800, 1))))
             self.assertEqual(receive_body(client, key), struct.pack(">HHHH", 0x3810, 0, 0x3E40, 0))
             self.assertTrue(receiver.wait_for_trace("DT_DIRECT_DIR_LISTRES: dataLEngth = 8"))
 
