@@ -85,9 +85,9 @@ void Close(ScanJob& job, uint16_t status, int32_t extensionResult) {
   TraceLog("  HDD Free Bytes     =%ld", static_cast<long>(job.hddFreeBytes));
   TraceLog("  Rcv Total ImgBytes =%ld", static_cast<long>(job.rcvTotalImgBytes));
   const int freePercent = GetFreePercent(job.folderPath);
-  SetTrayState(job.hddFreeBytes < kDiskFullLimit     ? kTrayFull
-               : GetHDD() <= 100 - freePercent ? kTrayWarning
-                                               : kTrayNormal);
+  SetTrayState(job.hddFreeBytes < kDiskFullLimit ? kTrayFull
+               : GetHDD() <= 100 - freePercent   ? kTrayWarning
+                                                 : kTrayNormal);
   if (job.discardMode == 1 || status != kStatusComplete) return;
   if (job.deferredNotify == 1) {
     job.notifyPending = 1;  // logged and announced when the printer hangs up

@@ -67,8 +67,7 @@ void Cancel(ScanJob& job) { SendPcCancel(job, kReasonPcCancel); }
 // coder, coding mode and, for the first page, the reserved output name.
 // False when the page cannot be received at all.
 bool PrepareRawPage(ScanJob& job, const ImageHeader& header) {
-  if (!MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath,
-                        &job.tempJobNo)) {
+  if (!MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath, &job.tempJobNo)) {
     TraceLog("  ### no temporary page name");
     return false;
   }
@@ -93,8 +92,8 @@ bool PrepareRawPage(ScanJob& job, const ImageHeader& header) {
              std::string(header.documentName) + number + extension);
     std::string stem;
     int digits = 0;
-    MakeUniqueFileName(std::string(job.folderPath) + "/" + job.outputPath, GetOverWrite(),
-                       nullptr, &stem, &digits);
+    MakeUniqueFileName(std::string(job.folderPath) + "/" + job.outputPath, GetOverWrite(), nullptr,
+                       &stem, &digits);
     CopyText(job.baseName, sizeof job.baseName, stem);
     job.numberWidth = static_cast<uint32_t>(digits);
   } else if (header.continuation == 0) {

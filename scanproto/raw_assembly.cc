@@ -31,8 +31,8 @@ std::string TiffInsteadOf(const std::string& pdfPath) {
 }
 
 bool Assemble(ScanJob& job, int firstPage, const std::string& target, int pages) {
-  if (WriteTiff(job.tempJobNo, firstPage, job.coder.codingMode, kFillOrderLsbFirst,
-                target.c_str(), pages)) {
+  if (WriteTiff(job.tempJobNo, firstPage, job.coder.codingMode, kFillOrderLsbFirst, target.c_str(),
+                pages)) {
     return true;
   }
   RemoveFile(target);  // never leave a TIFF that lacks pages

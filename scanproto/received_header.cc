@@ -50,10 +50,9 @@ void ParseImageHeader(const uint8_t* body, size_t length, ImageHeader* header) {
   const size_t nameOffset = ImageHeaderView(record).Field(kHdrDocumentNameOffset);
   // The document name may run past byte 84 of a longer message, but its
   // first byte must lie within the record.
-  const size_t nameLength =
-      nameOffset <= kImageHeaderSize
-          ? BoundedTextLength(body, length, nameOffset, kMaxDocumentName - 1)
-          : kMaxDocumentName;
+  const size_t nameLength = nameOffset <= kImageHeaderSize
+                                ? BoundedTextLength(body, length, nameOffset, kMaxDocumentName - 1)
+                                : kMaxDocumentName;
   if (formatLength > kMaxFormatName || nameLength > kMaxDocumentName - 1) return;
 
   std::memcpy(header->formatName, record + formatOffset, formatLength);

@@ -26,8 +26,8 @@ const std::string kDataEndRes = ThreeWords(0x3013, 1, 0);
 std::string SmallTiff(size_t extra) {
   std::string tiff("II*\0\x08\0\0\0", 8);
   tiff += std::string("\x01\0\x1A\x01\x05\0\x01\0\0\0\x1A\0\0\0", 14);  // one entry at 8
-  tiff += std::string(4, '\0');                                          // no next directory
-  tiff += std::string("\xC8\0\0\0\x01\0\0\0", 8);                        // 200 / 1 at 26
+  tiff += std::string(4, '\0');                                         // no next directory
+  tiff += std::string("\xC8\0\0\0\x01\0\0\0", 8);                       // 200 / 1 at 26
   for (size_t i = 0; i < extra; ++i) tiff += static_cast<char>((i * 7 + 3) & 0xFF);
   return tiff;
 }
