@@ -28,8 +28,8 @@ std::string SenderFileName(const std::string& sender, const std::string& departm
   char date[40];
   std::snprintf(date, sizeof date, "%04d%02d%02d-%02d%02d%02d", when.year, when.month, when.day,
                 when.hour, when.minute, when.second);
-  std::string name = department.empty() ? sender + "-" + date
-                                        : sender + "-" + department + "-" + date;
+  std::string name =
+      department.empty() ? sender + "-" + date : sender + "-" + department + "-" + date;
   ReplaceInvalidNameChars(&name);
   return name;
 }

@@ -1,9 +1,9 @@
 // Capability and parameter requests, through the in-process server.
 #include <cstring>
 
+#include "scan_client.h"
 #include "scanproto/capability.h"
 #include "scanproto/para_fields.h"
-#include "scan_client.h"
 #include "storage/meta_data.h"
 
 namespace qb::test {

@@ -19,9 +19,9 @@ int main(int argc, char** argv) {
     int (*run)(const Options&);
   };
   const Command commands[] = {
-      {"cap", 0, 0, RunCapability},      {"check", 1, 1, RunFolderCheck},
-      {"dir-name", 1, 1, RunDirName},    {"dir-list", 1, 1, RunDirList},
-      {"send", 2, 1000, RunSendFiles},   {"raw", 1, 1000, RunSendRaw},
+      {"cap", 0, 0, RunCapability},    {"check", 1, 1, RunFolderCheck},
+      {"dir-name", 1, 1, RunDirName},  {"dir-list", 1, 1, RunDirList},
+      {"send", 2, 1000, RunSendFiles}, {"raw", 1, 1000, RunSendRaw},
   };
   for (const Command& command : commands) {
     if (options.command != command.name) continue;

@@ -52,12 +52,12 @@ std::string DescribeParaRes(const Bytes& body) {
   uint32_t code = GetBe32(body, 6);
   char text[16];
   std::snprintf(text, sizeof text, "%08X", code);
-  return std::string("parameters: accepted, access code ") +
-         (code == 0xFFFFFFFF ? "none" : text);
+  return std::string("parameters: accepted, access code ") + (code == 0xFFFFFFFF ? "none" : text);
 }
 
 std::string DescribeDirNameRes(const Bytes& body) {
-  if (GetBe16(body, 2) != 1) return "destination folder: refused, " + ErrorInWords(GetBe16(body, 4));
+  if (GetBe16(body, 2) != 1)
+    return "destination folder: refused, " + ErrorInWords(GetBe16(body, 4));
   return "destination folder: " + TextIn(body, GetBe16(body, 6));
 }
 

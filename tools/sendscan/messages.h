@@ -56,8 +56,8 @@ Bytes AttributeRecord(const std::string& subFolder, const std::string& fileName)
 Bytes SenderRecord(const std::string& name);
 
 struct ImageHeaderFields {
-  uint16_t dataForm = 0;       // 0 raw lines, 1 TIFF, 4 JPEG, 5 PDF
-  std::string formatName;      // raw road only; "" sends offset 0
+  uint16_t dataForm = 0;   // 0 raw lines, 1 TIFF, 4 JPEG, 5 PDF
+  std::string formatName;  // raw road only; "" sends offset 0
   uint32_t dataLength = 0;
   uint16_t resolutionCode = 0x0200;
   uint16_t width = 0;

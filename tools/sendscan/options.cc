@@ -55,11 +55,16 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
     std::string* target;
   };
   const TextOption texts[] = {
-      {"--host", &o->host},           {"--source", &o->source},
-      {"--doc-name", &o->documentName}, {"--file-name", &o->fileName},
-      {"--sub-folder", &o->subFolder}, {"--sender", &o->senderName},
-      {"--skan-sender", &o->senderRecord}, {"--meta-file", &o->metaFile},
-      {"--format", &o->format},       {"--save-pages", &o->savePages},
+      {"--host", &o->host},
+      {"--source", &o->source},
+      {"--doc-name", &o->documentName},
+      {"--file-name", &o->fileName},
+      {"--sub-folder", &o->subFolder},
+      {"--sender", &o->senderName},
+      {"--skan-sender", &o->senderRecord},
+      {"--meta-file", &o->metaFile},
+      {"--format", &o->format},
+      {"--save-pages", &o->savePages},
   };
   struct NumberOption {
     const char* name;
@@ -80,10 +85,22 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
   };
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--direct") { o->direct = true; continue; }
-    if (arg == "--job-port") { o->jobPort = true; continue; }
-    if (arg == "--para") { o->usePara = true; continue; }
-    if (arg == "--per-page") { o->perPage = true; continue; }
+    if (arg == "--direct") {
+      o->direct = true;
+      continue;
+    }
+    if (arg == "--job-port") {
+      o->jobPort = true;
+      continue;
+    }
+    if (arg == "--para") {
+      o->usePara = true;
+      continue;
+    }
+    if (arg == "--per-page") {
+      o->perPage = true;
+      continue;
+    }
     if (arg.rfind("--", 0) != 0) {
       if (o->command.empty()) {
         o->command = arg;

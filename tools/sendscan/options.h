@@ -13,7 +13,7 @@ struct Options {
   std::string host = "127.0.0.1";
   std::string source = "127.0.0.2";
   int timeoutMs = 10000;
-  bool direct = false;  // cap: ask the direct port
+  bool direct = false;   // cap: ask the direct port
   bool jobPort = false;  // check: negotiate on the job port instead
   bool usePara = false;  // PARA instead of PARA2 on the job port
   int major = -1;        // -1: 1 on the job port, 3 on the direct port

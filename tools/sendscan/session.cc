@@ -90,8 +90,8 @@ class Conversation {
         !Await(kCapRes, &reply)) {
       return false;
     }
-    Bytes request = options_.usePara ? ParaRequest(destination)
-                                     : Para2Request(destination, parameters);
+    Bytes request =
+        options_.usePara ? ParaRequest(destination) : Para2Request(destination, parameters);
     if (!Send(request) || !Await(kParaRes, &reply)) return false;
     return Accepted(reply);
   }
@@ -159,8 +159,7 @@ class DataPump {
       if (!conversation_->link().SendFramed(frame_.data(), out)) return kBroken;
       if (drop) {
         conversation_->link().Close();
-        Say("dropped the connection after " + std::to_string(dropAfter_) +
-            " bytes of image data");
+        Say("dropped the connection after " + std::to_string(dropAfter_) + " bytes of image data");
         return kDropped;
       }
       sent_ += n;
@@ -182,8 +181,8 @@ class DataPump {
 
 bool BuildParameters(const Options& o, JobParameters* parameters) {
   parameters->senderName = o.senderName;
-  int records = (!o.fileName.empty() || !o.subFolder.empty()) + !o.senderRecord.empty() +
-                !o.metaFile.empty();
+  int records =
+      (!o.fileName.empty() || !o.subFolder.empty()) + !o.senderRecord.empty() + !o.metaFile.empty();
   if (records > 1) {
     Say("a job carries one meta-data record: choose --file-name/--sub-folder, --skan-sender or "
         "--meta-file");
@@ -215,8 +214,8 @@ int FinishDocument(Conversation& c, const Options& o, uint16_t checksum, int pag
   uint16_t sum = o.checksum >= 0 ? static_cast<uint16_t>(o.checksum) : checksum;
   if (c.Send(TwoWords(kImgChecksum, sum)) && c.Await(kChecksumRes, &reply)) c.Accepted(reply);
   if (c.Send(TwoWords(kDataEnd, 0)) && c.Await(kDataEndRes, &reply)) c.FollowUp(kFollowUpMs);
-  Say(std::string(c.failed() ? "document failed" : "document sent") + " (" +
-      std::to_string(pages) + (pages == 1 ? " page)" : " pages)"));
+  Say(std::string(c.failed() ? "document failed" : "document sent") + " (" + std::to_string(pages) +
+      (pages == 1 ? " page)" : " pages)"));
   return c.Status();
 }
 
@@ -253,8 +252,8 @@ int RunFolderCheck(const Options& o) {
     return c.Status();
   }
   Bytes reply;
-  if (c.Open(kDirectPortNumber) && c.NegotiateDirect() &&
-      c.Send(Para2DirectRequest(destination)) && c.Await(kParaRes, &reply)) {
+  if (c.Open(kDirectPortNumber) && c.NegotiateDirect() && c.Send(Para2DirectRequest(destination)) &&
+      c.Await(kParaRes, &reply)) {
     c.Accepted(reply);
   }
   return c.Status();
@@ -306,8 +305,8 @@ int RunSendFiles(const Options& o) {
     ImageHeaderFields header;
     header.dataForm = DataFormOf(file);
     header.dataLength = static_cast<uint32_t>(size);
-    header.documentName = o.documentName.empty() ? std::filesystem::path(file).filename().string()
-                                                 : o.documentName;
+    header.documentName =
+        o.documentName.empty() ? std::filesystem::path(file).filename().string() : o.documentName;
     Say("sending " + file + " (" + std::to_string(size) + " bytes) as " + header.documentName);
     if (!c.Send(ImageHeader(header))) return c.Status();
     auto fill = [&in](uint8_t* data, size_t n) {
