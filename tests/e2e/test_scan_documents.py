@@ -81,13 +81,40 @@ def pdf_pages(path, dpi):
         return [read_pbm(p) for p in sorted(glob.glob(scratch + "/p*.pbm"))]
 
 
+EXTENSION = os.path.join(os.path.dirname(SENDSCAN), "tools/extension_example/libquern_ext_example.so")
+
+
+def jfif(density=200):
+    """A JPEG file as far as the receiver's check reads it."""
+    return (b"\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x01" + struct.pack(">HH", density, density)
+            + b"\x00\x00" + b"\x00" * 64 + b"\xFF\xD9")
+
+
+def printer_pdf():
+    """A one-page PDF 1.4 laid out as printers write it: the information
+    object, with its creation date, just before the cross-reference table."""
+    objects = [(1, b"<< /Type /Catalog /Pages 3 0 R >>"),
+               (3, b"<< /Type /Pages /Count 1 /Kids [4 0 R] >>"),
+               (4, b"<< /Type /Page /Parent 3 0 R /MediaBox [0 0 612 792] >>"),
+               (2, b"<<\n/CreationDate (D:20261205120000)\n>>")]
+    data, offsets = b"%PDF-1.4\n", {}
+    for number, body in objects:
+        offsets[number] = len(data)
+        data += b"%d 0 obj\n%s\nendobj\n" % (number, body)
+    xref = len(data)
+    data += b"xref\n0 5\n0000000000 65535 f \n"
+    data += b"".join(b"%010d 00000 n \n" % offsets[n] for n in range(1, 5))
+    data += b"trailer\n<< /Size 5 /Root 1 0 R /Info 2 0 R >>\nstartxref\n%d\n%%%%EOF\n" % xref
+    return data
+
+
 class DocumentReceiver(Receiver):
-    def __init__(self, settings="[DEBUG]\nTrace=2\n"):
-        super().__init__(settings=settings)
+    def __init__(self, settings="[DEBUG]\nTrace=2\n", extension="", env=None):
+        super().__init__(settings=settings, env=env)
         self.folder = os.path.join(self.root, "srv/dest1")
         os.makedirs(self.folder)
         with open(os.path.join(self.data, "tvscan_f.bin"), "w") as handle:
-            handle.write("1;%s;Front desk;;\n" % self.folder)
+            handle.write("1;%s;Front desk;;%s\n" % (self.folder, extension))
 
     def files(self, folder=None):
         return sorted(os.listdir(folder or self.folder))
@@ -180,6 +207,61 @@ class ScanDocuments(unittest.TestCase):
             receiver.wait_for_trace("Connection closed on socket", count=2)
             self.assertEqual(receiver.files(), [])
             self.assertEqual(receiver.temp_files(), [])
+
+    def test_file_road_jpeg_and_pdf(self):
+        with DocumentReceiver() as receiver:
+            pdf = os.path.join(self.scratch, "made.pdf")
+            with open(pdf, "wb") as handle:
+                handle.write(printer_pdf())
+            subprocess.run(["qpdf", "--check", pdf], check=True, capture_output=True)
+            jpeg = os.path.join(self.scratch, "photo.jpg")
+            with open(jpeg, "wb") as handle:
+                handle.write(jfif())
+            for source in (pdf, jpeg):
+                code, out = sendscan("send", 1, source, "--skan-sender", "Desk")
+                self.assertEqual(code, 0, out)
+            self.assertEqual(receiver.files(), ["made.pdf", "photo.jpg"])
+            with open(jpeg, "rb") as a, open(os.path.join(receiver.folder, "photo.jpg"), "rb") as b:
+                self.assertEqual(a.read(), b.read())
+            # A JPEG whose density no printer sends is dropped and its sender
+            # locked out; the printer only learns it at its next connection.
+            odd = os.path.join(self.scratch, "odd.jpg")
+            with open(odd, "wb") as handle:
+                handle.write(jfif(density=72))
+            sendscan("send", 1, odd)
+            self.assertEqual(receiver.files(), ["made.pdf", "photo.jpg"])
+            self.assertNotEqual(sendscan("send", 1, pdf)[0], 0)
+
+    def test_extension_library_gets_each_stored_document(self):
+        calls = os.path.join(self.scratch, "calls.log")
+        with DocumentReceiver(extension=EXTENSION,
+                              env={"QUERN_EXT_EXAMPLE_LOG": calls}) as receiver:
+            code, out = sendscan("raw", 1, "--doc-name", "ext", "--skan-sender", "Reception")
+            self.assertEqual(code, 0, out)
+            stored = os.path.join(receiver.folder, receiver.files()[0])
+            with open(calls) as handle:
+                lines = handle.read().splitlines()
+            self.assertEqual(len(lines), 1)
+            fields = dict(field.split("=", 1) for field in lines[0].split("\t"))
+            self.assertEqual(fields["operation"], "2")
+            self.assertEqual(fields["scanner"], "127.0.0.2")
+            self.assertEqual(fields["files"], "1")
+            self.assertEqual(fields["path"], stored)
+            self.assertEqual(fields["destination"], "1")
+            self.assertEqual(fields["meta"], "yes")
+            self.assertIn(";Reception;%s;1;%s" % (os.path.basename(stored), receiver.folder),
+                          receiver.log())
+
+    def test_department_file_names_with_tovscan(self):
+        settings = "[DEBUG]\nTrace=2\n[IDS]\nTOVScan=1\nDepName=Sales\n"
+        with DocumentReceiver(settings=settings) as receiver:
+            self.assertEqual(sendscan("raw", 1, "--doc-name", "src")[0], 0)
+            source = os.path.join(self.scratch, "scan.tif")
+            os.rename(os.path.join(receiver.folder, receiver.files()[0]), source)
+            code, out = sendscan("send", 1, source, "--sender", "Alice")
+            self.assertEqual(code, 0, out)
+            # Files sent whole are named after the sender; raw scans keep theirs.
+            self.assertRegex(receiver.files()[0], r"^Alice-Sales-\d{8}-\d{6}_000\.tif$")
 
 
 if __name__ == "__main__":
