@@ -23,6 +23,7 @@ namespace {
 
 constexpr uint64_t kWakeSerial = 1;
 constexpr uint64_t kSignalSerial = 2;
+constexpr int kReadRoundsPerWakeup = 16;
 
 thread_local EventLoop* t_current_loop = nullptr;
 
@@ -76,7 +77,7 @@ void EventLoop::AsyncSelect(int socket, Window* window, uint32_t message, uint32
   }
   if (found == by_socket_.end()) {
     Registration registration{next_serial_++, socket, window, message, mask, true, true, true,
-                              false, 0};
+                              false, false, 0};
     found = by_socket_.emplace(socket, registration).first;
     socket_of_serial_[registration.serial] = socket;
   } else {
@@ -139,6 +140,11 @@ void EventLoop::NoteReceiveCalled(int socket) {
   UpdateInterest(found->second);
 }
 
+void EventLoop::NoteReceiveFilled(int socket) {
+  auto found = by_socket_.find(socket);
+  if (found != by_socket_.end()) found->second.moreLikely = true;
+}
+
 void EventLoop::NoteAcceptCalled(int socket) {
   auto found = by_socket_.find(socket);
   if (found == by_socket_.end() || found->second.acceptArmed) return;
@@ -198,9 +204,18 @@ void EventLoop::DeliverSocketEvents(uint64_t serial, uint32_t events) {
     bool deliverRead = (r->mask & FD_READ) && r->readArmed &&
                        (pending > 0 || !(r->mask & FD_CLOSE));
     if (deliverRead) {
-      r->readArmed = false;
-      Deliver(*r, FD_READ);
-      if ((r = lookup()) == nullptr) return;
+      // While the handler keeps receiving whole requests, more data is
+      // almost surely waiting: announce it again at once instead of asking
+      // epoll, a few times before other sockets get their turn. A guess
+      // that was wrong costs the handler one receive that would block,
+      // which every read handler already expects.
+      for (int round = 0; round < kReadRoundsPerWakeup; ++round) {
+        r->readArmed = false;
+        r->moreLikely = false;
+        Deliver(*r, FD_READ);
+        if ((r = lookup()) == nullptr) return;
+        if (!r->readArmed || !r->moreLikely || r->closeDelivered) break;
+      }
       if (hangup) pending = BytesPending(r->socket);
     } else if ((r->mask & FD_READ) && !r->readArmed) {
       UpdateInterest(*r);  // reported again before a receive: stop watching it

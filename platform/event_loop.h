@@ -100,6 +100,8 @@ class EventLoop {
 
   // Called by the socket functions of the platform layer.
   void NoteReceiveCalled(int socket);
+  // A receive that filled its whole request: more data is probably there.
+  void NoteReceiveFilled(int socket);
   void NoteAcceptCalled(int socket);
   void NoteSendWouldBlock(int socket);
   void Forget(int socket);
@@ -117,6 +119,7 @@ class EventLoop {
     bool acceptArmed;
     bool writeArmed;
     bool closeDelivered;
+    bool moreLikely;  // the last receive filled its request
     uint32_t epollEvents;  // current interest; 0 = not in the epoll set
   };
   struct Posted {

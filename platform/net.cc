@@ -129,6 +129,9 @@ long SockRecv(int socket, void* buffer, size_t length) {
   if (EventLoop* loop = EventLoop::Current()) loop->NoteReceiveCalled(socket);
   ssize_t got = ::recv(socket, buffer, length, 0);
   if (got < 0) return Fail();
+  if (got > 0 && static_cast<size_t>(got) == length) {
+    if (EventLoop* loop = EventLoop::Current()) loop->NoteReceiveFilled(socket);
+  }
   return got;
 }
 
