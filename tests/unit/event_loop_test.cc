@@ -111,7 +111,13 @@ TEST_F(SocketRules, WriteOnceReadUntilReceivedCloseOnce) {
   };
   SockRecv(server_, buffer, 1);
   for (int i = 0; i < 5; ++i) loop_.RunOnce(20);
-  EXPECT_EQ(Events(FD_READ), 4);  // one per remaining byte
+  // One per remaining byte; a receive that filled its request may be
+  // followed by one more announcement that finds nothing.
+  int reads = Events(FD_READ);
+  EXPECT_GE(reads, 4);
+  EXPECT_LE(reads, 5);
+  for (int i = 0; i < 5; ++i) loop_.RunOnce(20);
+  EXPECT_EQ(Events(FD_READ), reads);  // nothing left, nothing announced
 
   SockClose(client_);
   client_ = -1;
