@@ -9,7 +9,10 @@
 // level-triggered epoll: AsyncSelect(socket, window, message, mask) makes
 // the socket's events reach the window as (message, socket, event):
 //   read   (0x01) is raised while data is pending, and again only after the
-//                 program has called SockRecv on the socket;
+//                 program has called SockRecv on the socket (at once, without
+//                 asking epoll, when that receive filled its whole request;
+//                 such a guess may find nothing, and the receive then
+//                 reports would-block);
 //   write  (0x02) is raised once after registration, and again only after a
 //                 SockSend that would block;
 //   accept (0x08) is raised while a connection waits, and again only after
