@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,28 +32,29 @@ std::string EntryKey(const char* address, const char* name, int connectionNumber
   return text;
 }
 
-// Whether Scanner<position> exists, from one read of the key names.
-std::vector<bool> ExistingPositions() {
-  std::vector<bool> exists(kMaxScannerEntries + 1, false);
-  for (const std::string& name : ProfileKeyNames(SettingsPath(), kSection)) {
+// The values of Scanner1..Scanner110 as the file holds them now, from one
+// read of the section; an empty optional where a key is missing.
+std::vector<std::optional<std::string>> ReadList() {
+  std::vector<std::optional<std::string>> list(kMaxScannerEntries + 1);
+  for (const auto& [name, value] : ProfileSection(SettingsPath(), kSection)) {
     if (name.size() < 8 || strncasecmp(name.c_str(), "Scanner", 7) != 0) continue;
     int position = std::atoi(name.c_str() + 7);
     if (position >= 1 && position <= kMaxScannerEntries && KeyOf(position).size() == name.size()) {
-      exists[position] = true;
+      list[position] = value;
     }
   }
-  return exists;
+  return list;
 }
 
 // Writes values to Scanner1.. in order and deletes every later key up to
 // Scanner110, in one rewrite of the settings file.
-void RewriteList(const std::vector<std::string>& values) {
-  std::vector<bool> exists = ExistingPositions();
+void RewriteList(const std::vector<std::optional<std::string>>& current,
+                 const std::vector<std::string>& values) {
   std::vector<ProfileUpdate> updates;
   int position = 1;
   for (const std::string& value : values) updates.push_back({KeyOf(position++), value});
   for (; position <= kMaxScannerEntries; ++position) {
-    if (exists[position]) updates.push_back({KeyOf(position), std::nullopt});
+    if (current[position]) updates.push_back({KeyOf(position), std::nullopt});
   }
   ProfileWriteMany(SettingsPath(), kSection, updates);
 }
@@ -84,31 +86,25 @@ bool AddScannerEntry(const char* address, const char* name, int connectionNumber
     return true;
   }
   int keep = count < kMaxScannerEntries - 1 ? count : kMaxScannerEntries - 1;
-  std::vector<std::string> kept;
-  for (int i = 1; i <= keep; ++i) {
-    char old[1024];
-    if (ReadScannerEntry(i, old, sizeof old)) kept.emplace_back(old);
-  }
+  std::vector<std::optional<std::string>> current = ReadList();
   std::vector<std::string> values{value};
-  values.insert(values.end(), kept.begin(), kept.end());
-  RewriteList(values);
+  for (int i = 1; i <= keep; ++i) {
+    if (current[i] && !current[i]->empty()) values.push_back(*current[i]);
+  }
+  RewriteList(current, values);
   return true;
 }
 
 bool RemoveScannerEntry(const char* address, const char* name, int connectionNumber) {
   GlobalLockGuard lock;
   std::string key = EntryKey(address, name, connectionNumber);
-  std::vector<std::string> values;
-  std::vector<bool> exists = ExistingPositions();
-  for (int i = 1; i <= kMaxScannerEntries; ++i) {
-    char value[1024];
-    if (exists[i] && ReadScannerEntry(i, value, sizeof value)) values.emplace_back(value);
-  }
+  std::vector<std::optional<std::string>> current = ReadList();
   std::vector<std::string> remaining;
-  for (const std::string& value : values) {
-    if (value.compare(0, key.size(), key) != 0) remaining.push_back(value);
+  for (int i = 1; i <= kMaxScannerEntries; ++i) {
+    if (!current[i] || current[i]->empty()) continue;
+    if (current[i]->compare(0, key.size(), key) != 0) remaining.push_back(*current[i]);
   }
-  RewriteList(remaining);
+  RewriteList(current, remaining);
   return true;
 }
 

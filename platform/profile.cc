@@ -100,6 +100,13 @@ std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<Line>& li
   return std::nullopt;
 }
 
+std::string_view Unquoted(std::string_view value) {
+  if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
 std::optional<std::string> LookUp(const std::string& path, const char* section,
                                   const char* key) {
   std::optional<std::string> content = ReadLocked(path);
@@ -109,12 +116,7 @@ std::optional<std::string> LookUp(const std::string& path, const char* section,
   if (!range) return std::nullopt;
   for (size_t i = range->first + 1; i < range->second; ++i) {
     if (lines[i].kind == Line::kKey && SameName(lines[i].name, key)) {
-      std::string_view value = lines[i].value;
-      if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') &&
-          value.back() == value[0]) {
-        value = value.substr(1, value.size() - 2);
-      }
-      return std::string(value);
+      return std::string(Unquoted(lines[i].value));
     }
   }
   return std::nullopt;
@@ -159,6 +161,26 @@ size_t ProfileGetString(const std::string& path, const char* section, const char
 int ProfileGetInt(const std::string& path, const char* section, const char* key, int fallback) {
   std::optional<std::string> value = LookUp(path, section, key);
   return value ? ParseLeadingInt(value->c_str()) : fallback;
+}
+
+std::vector<std::pair<std::string, std::string>> ProfileSection(const std::string& path,
+                                                                 const char* section) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  std::optional<std::string> content = ReadLocked(path);
+  if (!content) return entries;
+  std::vector<Line> lines = SplitLines(*content);
+  auto range = FindSection(lines, section);
+  if (!range) return entries;
+  for (size_t i = range->first + 1; i < range->second; ++i) {
+    if (lines[i].kind != Line::kKey) continue;
+    bool seen = false;
+    for (const auto& entry : entries) {
+      seen |= entry.first.size() == lines[i].name.size() &&
+              ::strncasecmp(entry.first.data(), lines[i].name.data(), entry.first.size()) == 0;
+    }
+    if (!seen) entries.emplace_back(lines[i].name, Unquoted(lines[i].value));
+  }
+  return entries;
 }
 
 std::vector<std::string> ProfileKeyNames(const std::string& path, const char* section,

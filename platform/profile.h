@@ -35,6 +35,11 @@ int ProfileGetInt(const std::string& path, const char* section, const char* key,
 std::vector<std::string> ProfileKeyNames(const std::string& path, const char* section,
                                          size_t maxBytes = 65536);
 
+// Every key of a section with its value (as ProfileGetString would return
+// it for the first occurrence of that key), in file order, from one read.
+std::vector<std::pair<std::string, std::string>> ProfileSection(const std::string& path,
+                                                                 const char* section);
+
 // Writes section/key = value, replacing the first matching key, appending the
 // key at the end of its section or a new section at the end of the file.
 // A null value deletes the key. Returns false when the file cannot be
