@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <filesystem>
 
 #include "tests/storage/storage_fixture.h"
@@ -72,11 +74,24 @@ TEST_F(DestinationTest, UnusableFolderIsRefusedButTheRecordIsFilled) {
   EXPECT_FALSE(LookupDestination(6, &record));
   EXPECT_FALSE(LookupDestination(7, &record));  // no folder field at all
 
-  if (testing::PermissionsAreIgnored(root_)) GTEST_SKIP() << "permissions are not enforced";
-  fs::permissions(a_, fs::perms::owner_read | fs::perms::owner_exec);
-  WriteDestinationList("8;" + a_ + "\n");
+  if (!testing::PermissionsAreIgnored(root_)) {
+    fs::permissions(a_, fs::perms::owner_read | fs::perms::owner_exec);
+    WriteDestinationList("8;" + a_ + "\n");
+    EXPECT_FALSE(LookupDestination(8, &record));
+    fs::permissions(a_, fs::perms::owner_all);
+    return;
+  }
+  // Root writes anywhere the permissions say no: a read-only file system
+  // stops even root.
+  std::string readOnly = (root_ / "readonly").string();
+  fs::create_directories(readOnly);
+  if (std::system(("mount -t tmpfs -o ro,size=1m tmpfs " + readOnly + " 2>/dev/null").c_str()) !=
+      0) {
+    GTEST_SKIP() << "no read-only folder can be made here";
+  }
+  WriteDestinationList("8;" + readOnly + "\n");
   EXPECT_FALSE(LookupDestination(8, &record));
-  fs::permissions(a_, fs::perms::owner_all);
+  std::system(("umount " + readOnly).c_str());
 }
 
 TEST_F(DestinationTest, HostileListContentNeverBreaksTheLookup) {
