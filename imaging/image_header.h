@@ -7,13 +7,19 @@
 
 namespace qb {
 
-// Offsets inside the image header record.
+// Offsets inside the image header record (84 bytes).
+constexpr size_t kHeaderDataForm = 2;
 constexpr size_t kHeaderFormatNameOffset = 4;
+constexpr size_t kHeaderDataLength = 6;
 constexpr size_t kHeaderResolutionCode = 10;
 constexpr size_t kHeaderWidth = 12;
 constexpr size_t kHeaderHeight = 14;
 constexpr size_t kHeaderPixelPacking = 22;
 constexpr size_t kHeaderPolarity = 24;
+constexpr size_t kHeaderContinuation = 32;
+constexpr size_t kHeaderDocumentNameOffset = 34;
+// The fixed fields end here; a shorter header cannot be read.
+constexpr size_t kHeaderFixedPart = 36;
 
 class ImageHeaderView {
  public:

@@ -121,7 +121,7 @@ void OnDataEnd(ScanJob& job, uint8_t* body, size_t length) {
       LockClient(job.peerIp);
     }
   } else {
-    if (HeaderField16(job, kHdrDataForm) == kDataFormRaw) {
+    if (HeaderField16(job, kHeaderDataForm) == kDataFormRaw) {
       if (job.fileOk == 0) {
         AnswerDataEnd(job);
         DeleteRawPageFiles(job);

@@ -271,7 +271,7 @@ void OnImageData(ScanJob& job, size_t length) {
     TraceLog("  HDD Full になりました");
     return;
   }
-  if (HeaderField16(job, kHdrDataForm) == kDataFormRaw) {
+  if (HeaderField16(job, kHeaderDataForm) == kDataFormRaw) {
     if (CodingIntoPageFile(job)) CodeRawPacket(job, data, length);
     return;
   }
@@ -306,7 +306,7 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
   if (job.pageFile == nullptr) return;
   std::rewind(job.pageFile);
   const bool passes =
-      raw || CheckReceivedFile(job.pageFile, HeaderField16(job, kHdrDataForm), job.deferredNotify);
+      raw || CheckReceivedFile(job.pageFile, HeaderField16(job, kHeaderDataForm), job.deferredNotify);
   std::fclose(job.pageFile);
   job.pageFile = nullptr;
   job.coder.output = nullptr;
@@ -332,7 +332,7 @@ void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length) {
 
 void OnPageDelete(ScanJob& job, uint8_t* body, size_t length) {
   if (length < 4 || ReadBe16(body + 2) != 0) return;
-  if (HeaderField16(job, kHdrFormatNameOffset) == 0) {
+  if (HeaderField16(job, kHeaderFormatNameOffset) == 0) {
     DiscardJobFiles(job);
   } else {
     // The pages received so far are gone, so the document starts again at

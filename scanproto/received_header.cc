@@ -34,20 +34,20 @@ void ParseImageHeader(const uint8_t* body, size_t length, ImageHeader* header) {
     uint16_t value = ReadBe16(record + offset);
     std::memcpy(record + offset, &value, sizeof value);
   }
-  uint32_t dataLength = ReadBe32(record + kHdrDataLength);
-  std::memcpy(record + kHdrDataLength, &dataLength, sizeof dataLength);
+  uint32_t dataLength = ReadBe32(record + kHeaderDataLength);
+  std::memcpy(record + kHeaderDataLength, &dataLength, sizeof dataLength);
 
-  header->dataForm = ImageHeaderView(record).Field(kHdrDataForm);
+  header->dataForm = ImageHeaderView(record).Field(kHeaderDataForm);
   header->dataLength = dataLength;
-  header->continuation = ImageHeaderView(record).Field(kHdrContinuation);
-  if (length < kHdrFixedPart) return;
+  header->continuation = ImageHeaderView(record).Field(kHeaderContinuation);
+  if (length < kHeaderFixedPart) return;
 
   // The format name is read again from the kept copy at the end of the
   // data, so it has to end inside the first 84 bytes as well.
-  const size_t formatOffset = ImageHeaderView(record).Field(kHdrFormatNameOffset);
+  const size_t formatOffset = ImageHeaderView(record).Field(kHeaderFormatNameOffset);
   const size_t copied = length < kImageHeaderSize ? length : kImageHeaderSize;
   const size_t formatLength = BoundedTextLength(record, copied, formatOffset, kMaxFormatName);
-  const size_t nameOffset = ImageHeaderView(record).Field(kHdrDocumentNameOffset);
+  const size_t nameOffset = ImageHeaderView(record).Field(kHeaderDocumentNameOffset);
   // The document name may run past byte 84 of a longer message, but its
   // first byte must lie within the record.
   const size_t nameLength = nameOffset <= kImageHeaderSize
@@ -67,7 +67,7 @@ uint16_t HeaderField16(const ScanJob& job, size_t offset) {
 }
 
 const char* HeaderFormatName(const ScanJob& job) {
-  const size_t offset = HeaderField16(job, kHdrFormatNameOffset);
+  const size_t offset = HeaderField16(job, kHeaderFormatNameOffset);
   if (offset >= kImageHeaderSize) return "";
   if (std::memchr(job.imgHeader + offset, '\0', kImageHeaderSize - offset) == nullptr) return "";
   return reinterpret_cast<const char*>(job.imgHeader + offset);

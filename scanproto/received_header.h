@@ -6,18 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "imaging/image_header.h"
 #include "scanproto/scan_job.h"
 
 namespace qb {
-
-// Offsets inside the 84-byte record (the kept copy is in host order).
-constexpr size_t kHdrDataForm = 2;
-constexpr size_t kHdrFormatNameOffset = 4;
-constexpr size_t kHdrDataLength = 6;
-constexpr size_t kHdrContinuation = 32;
-constexpr size_t kHdrDocumentNameOffset = 34;
-// The fixed fields end here; a shorter header cannot be read.
-constexpr size_t kHdrFixedPart = 36;
 
 // Longest format name admitted: the raw road names its files after
 // "TIFF-G4MMR" (10 characters), so anything shorter would refuse it.

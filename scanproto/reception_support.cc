@@ -45,7 +45,7 @@ void DeleteRawPageFiles(ScanJob& job) {
 void DiscardJobFiles(ScanJob& job) {
   // Temporary page numbers start at 1, so a job that never made one (0)
   // has nothing of its own in the temporary folder.
-  if (job.tempJobNo != 0 && HeaderField16(job, kHdrDataForm) == kDataFormRaw) {
+  if (job.tempJobNo != 0 && HeaderField16(job, kHeaderDataForm) == kDataFormRaw) {
     DeleteRawPageFiles(job);
   }
   CleanupDocument(job);

@@ -396,7 +396,7 @@ TEST(ReceivedHeaderTest, StringsMustEndInsideTheReceivedBytes) {
   EXPECT_TRUE(header.valid);
   EXPECT_STREQ(header.formatName, "TIFF-G4MMR");
   EXPECT_STREQ(header.documentName, "scan.tif");
-  EXPECT_EQ(ImageHeaderView(header.record).Field(kHdrDataForm), 1);
+  EXPECT_EQ(ImageHeaderView(header.record).Field(kHeaderDataForm), 1);
 
   spec.formatName = "TIFF-G4MMRX";
   body = ImageHeaderBody(spec);
