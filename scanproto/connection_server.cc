@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "config/folders.h"
 #include "config/scanner_list.h"
@@ -28,6 +29,9 @@ constexpr uint64_t kHideTimer = 1;
 class CommunicationWindow final : public Window {
  public:
   int64_t HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) override;
+
+ private:
+  int64_t Dispatch(uint32_t message, uint64_t wParam, int64_t lParam);
 };
 
 struct Slot {
@@ -45,6 +49,11 @@ struct Server {
   int directListener = -1;
   Slot slots[kConnectionSlots];
   int32_t jobCount = 0;
+  // Jobs closed while a handler may still hold them (a failed reply closes
+  // the job under the handler's feet): their memory is released when the
+  // outermost message handling returns.
+  std::vector<ScanJob*> retired;
+  int handlerDepth = 0;
   unsigned maxConnections = 30;  // read once when the server starts
   char localHostName[33] = "";
 };
@@ -328,7 +337,19 @@ bool StartScanServer() {
   return true;
 }
 
+void FreeRetiredJobs() {
+  for (ScanJob* job : g_server->retired) FreeJob(job);
+  g_server->retired.clear();
+}
+
 int64_t CommunicationWindow::HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) {
+  ++g_server->handlerDepth;
+  int64_t result = Dispatch(message, wParam, lParam);
+  if (--g_server->handlerDepth == 0) FreeRetiredJobs();
+  return result;
+}
+
+int64_t CommunicationWindow::Dispatch(uint32_t message, uint64_t wParam, int64_t lParam) {
   int socket = static_cast<int>(wParam);
   uint32_t event = static_cast<uint32_t>(lParam) & 0xFFFF;
   switch (message) {
@@ -391,6 +412,7 @@ bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hoo
 void StopCommunication() {
   if (g_server == nullptr) return;
   for (ScanJob* job = FirstJob(); job != nullptr; job = FirstJob()) CloseJob(*job);
+  FreeRetiredJobs();
   CloseListener(g_server->jobListener);
   CloseListener(g_server->directListener);
   g_server->loop->RemoveWindow(&g_server->window);
@@ -408,6 +430,7 @@ int64_t SendToMainWindow(uint32_t message, uint64_t wParam, int64_t lParam) {
 Window* CommunicationWindow() { return g_server == nullptr ? nullptr : &g_server->window; }
 
 void SendPacket(ScanJob& job) {
+  if (job.socket < 0) return;  // closed while its handler was still running
   uint32_t total = job.txLength + 2u;
   if (job.txCount == 0) {
     job.txBuffer[0] = static_cast<uint8_t>(job.txLength >> 8);
@@ -451,7 +474,10 @@ void CloseJob(ScanJob& job) {
   for (Slot& slot : g_server->slots) {
     if (slot.inUse == 1 && slot.job == &job) slot = Slot{};
   }
-  FreeJob(&job);
+  // The handler that caused the close may still be using the record: it is
+  // marked closed now and freed once the message handling is over.
+  job.socket = -1;
+  g_server->retired.push_back(&job);
   SendToMain(IDC_CONNECT_CLOSE, 0, 0);
 }
 
