@@ -26,7 +26,7 @@ def hostile_body(rng):
 
 class HostileInput(unittest.TestCase):
     def test_random_conversations_never_break_the_receiver(self):
-        rng = random.Random(20261205)
+        rng = random.Random(int(os.environ.get("QB_FUZZ_SEED", "20261205")))
         with Receiver(settings="[DEBUG]\nTrace=0\n") as receiver:
             folder = os.path.join(receiver.root, "srv/d1")
             os.makedirs(folder)
@@ -61,6 +61,59 @@ class HostileInput(unittest.TestCase):
             leftovers = [n for n in os.listdir(os.path.join(receiver.root, "tmp"))
                          if n.startswith("rcvimg")]
             self.assertEqual(leftovers, [])
+
+    def test_negotiated_jobs_with_random_pages_and_message_order(self):
+        """Past negotiation, where image headers, data and the end messages
+        come with odd fields and in any order."""
+        rng = random.Random(int(os.environ.get("QB_FUZZ_SEED", "20261205")))
+        with Receiver(settings="[DEBUG]\nTrace=0\n[MANAGEMENT]\nOverWrite=0\n") as receiver:
+            folder = os.path.join(receiver.root, "srv/d1")
+            os.makedirs(folder)
+            with open(os.path.join(receiver.data, "tvscan_f.bin"), "w") as handle:
+                handle.write("1;%s;;;\n" % folder)
+            for round_number in range(200):
+                source = "127.%d.%d.%d" % (rng.randrange(1, 255), rng.randrange(256),
+                                           rng.randrange(1, 255))
+                client = receiver.connect(JOB_PORT, source=source)
+                client.settimeout(2)
+                try:
+                    receive_exactly(client, 4)
+                    client.sendall(packet(struct.pack(">HHH", 0x3400, 1, 0)))
+                    para = struct.pack(">HHHH", 0x3402, 1, 0, rng.choice([0, 40]))
+                    para = (para + b"\0" * 32 + b"NOTE:fuzz").ljust(540, b"\0")
+                    client.sendall(packet(para))
+                    for _ in range(rng.randrange(1, 10)):
+                        client.sendall(packet(self.random_step(rng)))
+                except OSError:
+                    pass
+                client.close()
+                self.assertIsNone(receiver.process.poll(), "receiver died in round %d" % round_number)
+            self.assertEqual(receiver.stop(), 0)
+            leftovers = [n for n in os.listdir(os.path.join(receiver.root, "tmp"))
+                         if n.startswith("rcvimg")]
+            self.assertEqual(leftovers, [])
+
+    @staticmethod
+    def random_step(rng):
+        kind = rng.random()
+        if kind < 0.3:
+            form = rng.choice([0, 0, 1, 2, 4, 5, 9])
+            name = rng.choice([b"TIFF-G4MMR", b"PDF-G4MMR", b"TIFF-G3MH", b"X", b"TOO-LONG-NAME"])
+            header = bytearray(84)
+            struct.pack_into(">HHHIHHH", header, 0, 0x3001, form, 36,
+                             rng.choice([0, 100, 0xFFFFFFFF]), rng.choice([0x200, 0x300, 0x600, 7]),
+                             rng.choice([0, 1, 7, 8, 64, 1728, 4961]),
+                             rng.choice([0, 1, 3, 50, 2200]))
+            struct.pack_into(">HH", header, 22, rng.randrange(4), rng.randrange(2))
+            struct.pack_into(">HH", header, 32, rng.randrange(2),
+                             rng.choice([37 + len(name), 0, 83, 90, 0xFFFF]))
+            header[36:36 + len(name)] = name
+            doc = b"doc" + bytes([rng.choice(b"ab./\\:")]) + b".tif\0"
+            return bytes(header[:37 + len(name)]) + doc
+        if kind < 0.7:
+            return bytes(rng.getrandbits(8) for _ in range(rng.choice([5, 8, 216, 1000, 24576])))
+        code = rng.choice([0x3002, 0x3003, 0x3004, 0x3005])
+        return struct.pack(">HH", code, rng.choice([0, 0, 1, rng.randrange(0x10000)]))
 
 
 if __name__ == "__main__":
