@@ -113,6 +113,25 @@ class Receiver {
     std::filesystem::remove_all(root_, ignored);
   }
   const std::string& dest() const { return dest_; }
+  // Whether every file in the folder has the same content (the printers of
+  // the crowd test all send the same page, so every stored file must be
+  // the same one-page TIFF).
+  bool AllFilesEqual() const {
+    std::string first;
+    bool haveFirst = false;
+    for (const auto& entry : std::filesystem::directory_iterator(dest_)) {
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (!haveFirst) {
+        first = content;
+        haveFirst = true;
+      } else if (content != first) {
+        return false;
+      }
+    }
+    return haveFirst && first.compare(0, 4, std::string("II*\0", 4)) == 0;
+  }
+
   size_t FileCount() const {
     size_t n = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dest_)) {
@@ -327,6 +346,8 @@ void BM_HundredPrinters(benchmark::State& state) {
       // Two files per document (one per page), none sharing a name.
       if (delivered != kPrinters || receiver.FileCount() != 2u * static_cast<size_t>(kPrinters)) {
         state.SkipWithError("a document is missing");
+      } else if (!receiver.AllFilesEqual()) {
+        state.SkipWithError("a stored page differs from what was sent");
       }
     }
     peak = std::max(peak, sampler.Stop());

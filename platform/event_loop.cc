@@ -7,6 +7,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <vector>
 
@@ -145,6 +146,11 @@ void EventLoop::NoteReceiveFilled(int socket) {
   if (found != by_socket_.end()) found->second.moreLikely = true;
 }
 
+void EventLoop::NoteAcceptSucceeded(int socket) {
+  auto found = by_socket_.find(socket);
+  if (found != by_socket_.end()) found->second.moreLikely = true;
+}
+
 void EventLoop::NoteAcceptCalled(int socket) {
   auto found = by_socket_.find(socket);
   if (found == by_socket_.end() || found->second.acceptArmed) return;
@@ -189,10 +195,14 @@ void EventLoop::DeliverSocketEvents(uint64_t serial, uint32_t events) {
 
   bool hangup = (events & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) != 0;
   if ((r->mask & FD_ACCEPT) && (events & EPOLLIN)) {
-    if (r->acceptArmed) {
+    // As with reads: while accepts succeed, more callers are probably
+    // queued, and a listener's queue is short; take them while they wait.
+    for (int round = 0; round < kReadRoundsPerWakeup && r->acceptArmed; ++round) {
       r->acceptArmed = false;
+      r->moreLikely = false;
       Deliver(*r, FD_ACCEPT);
       if ((r = lookup()) == nullptr) return;
+      if (!r->moreLikely) break;
     }
     if (!r->acceptArmed) UpdateInterest(*r);
     return;
@@ -375,6 +385,12 @@ void EventLoop::RunOnce(int maxWaitMs) {
 
   epoll_event events[64];
   int count = ::epoll_wait(epoll_fd_, events, 64, wait);
+  // Listeners first: their queues are short, and a connection left waiting
+  // behind a burst of data is a printer whose handshake the kernel drops.
+  std::stable_partition(events, events + count, [this](const epoll_event& event) {
+    auto found = socket_of_serial_.find(event.data.u64);
+    return found != socket_of_serial_.end() && (by_socket_.at(found->second).mask & FD_ACCEPT);
+  });
   for (int i = 0; i < count && !quit_requested_; ++i) {
     uint64_t serial = events[i].data.u64;
     if (serial == kWakeSerial) {

@@ -16,7 +16,8 @@
 //   write  (0x02) is raised once after registration, and again only after a
 //                 SockSend that would block;
 //   accept (0x08) is raised while a connection waits, and again only after
-//                 TcpAccept;
+//                 TcpAccept (at once when that accept succeeded); listeners
+//                 are served first in each pass;
 //   close  (0x20) is raised once, when the peer has closed (or the socket
 //                 failed) and no data is left to read.
 // A handler may close any socket or remove any window while events are
@@ -106,6 +107,7 @@ class EventLoop {
   // A receive that filled its whole request: more data is probably there.
   void NoteReceiveFilled(int socket);
   void NoteAcceptCalled(int socket);
+  void NoteAcceptSucceeded(int socket);
   void NoteSendWouldBlock(int socket);
   void Forget(int socket);
 
@@ -122,7 +124,7 @@ class EventLoop {
     bool acceptArmed;
     bool writeArmed;
     bool closeDelivered;
-    bool moreLikely;  // the last receive filled its request
+    bool moreLikely;  // the last receive filled its request / accept succeeded
     uint32_t epollEvents;  // current interest; 0 = not in the epoll set
   };
   struct Posted {

@@ -97,6 +97,7 @@ int TcpAccept(int listener, Ipv4Peer* peer) {
   int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&address), &length,
                      SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) return Fail();
+  if (EventLoop* loop = EventLoop::Current()) loop->NoteAcceptSucceeded(listener);
   if (peer != nullptr) {
     peer->address = ntohl(address.sin_addr.s_addr);
     peer->port = ntohs(address.sin_port);
