@@ -52,13 +52,13 @@ std::string RawPage(uint16_t width, uint16_t height, int seed) {
 }
 
 // What the coder makes of the same page: the strip the TIFF must carry.
-std::string CodedStrip(const HeaderSpec& spec, const std::string& page, int codingMode) {
+std::string CodedStrip(const PageHeaderFields& fields, const std::string& page, int codingMode) {
   ScanJob job;
   job.ClearJobFields();
   std::vector<uint8_t> line(kLineBufSize);
   job.lineBuf = line.data();
   ImageHeader header;
-  std::string body = ImageHeaderBody(spec);
+  std::string body = ImageHeaderBody(fields);
   ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
   std::memcpy(job.imgHeader, header.record, kImageHeaderSize);
   EXPECT_TRUE(SetupCoder(job));
@@ -66,7 +66,7 @@ std::string CodedStrip(const HeaderSpec& spec, const std::string& page, int codi
   std::FILE* out = std::tmpfile();
   job.coder.output = out;
   job.coder.input = job.lineBuf;
-  const size_t bytes = spec.width / 8;
+  const size_t bytes = fields.width / 8;
   for (size_t at = 0; at + bytes <= page.size(); at += bytes) {
     std::memcpy(job.lineBuf, page.data() + at, bytes);
     CodeLines(job.coder);
@@ -104,28 +104,28 @@ class ImageReceptionTest : public ReceptionTest {
  protected:
   // One page of the file road: header, data, page end.
   void SendFile(const std::string& name, const std::string& data, uint16_t form = 1) {
-    HeaderSpec spec;
-    spec.dataForm = form;
-    spec.documentName = name;
-    SendBody(ImageHeaderBody(spec));
+    PageHeaderFields fields;
+    fields.dataForm = form;
+    fields.documentName = name;
+    SendBody(ImageHeaderBody(fields));
     SendData(data, 4000);
     SendBody(Body2(0x3002, 0));
   }
   // Odd packet sizes by default: lines straddle packets.
-  void SendRawPage(const HeaderSpec& spec, const std::string& page, size_t chunk = 3001) {
-    SendBody(ImageHeaderBody(spec));
+  void SendRawPage(const PageHeaderFields& fields, const std::string& page, size_t chunk = 3001) {
+    SendBody(ImageHeaderBody(fields));
     SendData(page, chunk);
     SendBody(Body2(0x3002, 0));
   }
-  HeaderSpec RawSpec(const char* format, uint16_t continuation = 0) {
-    HeaderSpec spec;
-    spec.dataForm = 0;
-    spec.documentName = "raw";
-    spec.formatName = format;
-    spec.width = 1728;
-    spec.height = 300;
-    spec.continuation = continuation;
-    return spec;
+  PageHeaderFields RawFields(const char* format, uint16_t continuation = 0) {
+    PageHeaderFields fields;
+    fields.dataForm = 0;
+    fields.documentName = "raw";
+    fields.formatName = format;
+    fields.width = 1728;
+    fields.height = 300;
+    fields.continuation = continuation;
+    return fields;
   }
 };
 
@@ -222,19 +222,19 @@ TEST_F(ImageReceptionTest, JpegThatFailsItsCheckIsRemovedAtPageEnd) {
 TEST_F(ImageReceptionTest, RawMmrPagesBecomeOneTiffWithTheCodedStrips) {
   ConnectPrinter();
   job_->checksumOk = 1;
-  const HeaderSpec spec = RawSpec("TIFF-G4MMR");
-  const std::string page1 = RawPage(spec.width, spec.height, 0);
-  const std::string page2 = RawPage(spec.width, spec.height, 3);
-  SendRawPage(spec, page1);
-  SendRawPage(RawSpec("TIFF-G4MMR", 1), page2);  // continues the same file
+  const PageHeaderFields fields = RawFields("TIFF-G4MMR");
+  const std::string page1 = RawPage(fields.width, fields.height, 0);
+  const std::string page2 = RawPage(fields.width, fields.height, 3);
+  SendRawPage(fields, page1);
+  SendRawPage(RawFields("TIFF-G4MMR", 1), page2);  // continues the same file
   SendBody(Body2(0x3003, 0));
   EXPECT_EQ(Receive(8), kDataEndRes);
 
   ASSERT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
   const std::vector<std::string> strips = TiffStrips(ReadFile(dest_ + "/raw0007_000.tif"));
   ASSERT_EQ(strips.size(), 2u);
-  EXPECT_TRUE(strips[0] == CodedStrip(spec, page1, kFaxModeMMR));
-  EXPECT_TRUE(strips[1] == CodedStrip(spec, page2, kFaxModeMMR));
+  EXPECT_TRUE(strips[0] == CodedStrip(fields, page1, kFaxModeMMR));
+  EXPECT_TRUE(strips[1] == CodedStrip(fields, page2, kFaxModeMMR));
   EXPECT_EQ(TempFiles(), Names{});
   EXPECT_NE(ReadLog().find(";raw0007_000.tif;1;" + dest_), std::string::npos);
 }
@@ -242,18 +242,18 @@ TEST_F(ImageReceptionTest, RawMmrPagesBecomeOneTiffWithTheCodedStrips) {
 TEST_F(ImageReceptionTest, RawMhPagesOfOwnHeadersBecomeOneFileEach) {
   ConnectPrinter();
   job_->checksumOk = 1;
-  HeaderSpec spec = RawSpec("TIFF-G3MH");
-  spec.packing = 3;  // words arrive byte-swapped, first pixel in bit 7
-  const std::string page = RawPage(spec.width, spec.height, 1);
+  PageHeaderFields fields = RawFields("TIFF-G3MH");
+  fields.packing = 3;  // words arrive byte-swapped, first pixel in bit 7
+  const std::string page = RawPage(fields.width, fields.height, 1);
   std::string swapped = page;
   for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
   // Swapping works on the words of each packet, so packets are even.
-  SendRawPage(spec, swapped, 3000);
-  SendRawPage(spec, swapped, 3000);
+  SendRawPage(fields, swapped, 3000);
+  SendRawPage(fields, swapped, 3000);
   SendBody(Body2(0x3003, 0));
   EXPECT_EQ(Receive(8), kDataEndRes);
   ASSERT_EQ(DestinationFiles(), (Names{"raw0007_001.tif", "raw0007_002.tif"}));
-  HeaderSpec plain = spec;
+  PageHeaderFields plain = fields;
   plain.packing = 1;
   const std::vector<std::string> strips = TiffStrips(ReadFile(dest_ + "/raw0007_002.tif"));
   ASSERT_EQ(strips.size(), 1u);
@@ -266,9 +266,9 @@ TEST_F(ImageReceptionTest, RawMhPagesOfOwnHeadersBecomeOneFileEach) {
 TEST_F(ImageReceptionTest, PdfFormatMakesPdfFiles) {
   ConnectPrinter();
   job_->checksumOk = 1;
-  const HeaderSpec spec = RawSpec("PDF-G4MMR");
-  SendRawPage(spec, RawPage(spec.width, spec.height, 2));
-  SendRawPage(RawSpec("PDF-G4MMR", 1), RawPage(spec.width, spec.height, 4));
+  const PageHeaderFields fields = RawFields("PDF-G4MMR");
+  SendRawPage(fields, RawPage(fields.width, fields.height, 2));
+  SendRawPage(RawFields("PDF-G4MMR", 1), RawPage(fields.width, fields.height, 4));
   SendBody(Body2(0x3003, 0));
   EXPECT_EQ(Receive(8), kDataEndRes);
   ASSERT_EQ(DestinationFiles(), Names{"raw0007_000.pdf"});
@@ -279,22 +279,22 @@ TEST_F(ImageReceptionTest, PdfFormatMakesPdfFiles) {
 TEST_F(ImageReceptionTest, RawDataBeyondTheAnnouncedHeightIsNotCoded) {
   ConnectPrinter();
   job_->checksumOk = 1;
-  HeaderSpec spec = RawSpec("TIFF-G4MMR");
-  spec.height = 40;
-  const std::string page = RawPage(spec.width, 40, 5);
-  SendRawPage(spec, page + RawPage(spec.width, 200, 9));
+  PageHeaderFields fields = RawFields("TIFF-G4MMR");
+  fields.height = 40;
+  const std::string page = RawPage(fields.width, 40, 5);
+  SendRawPage(fields, page + RawPage(fields.width, 200, 9));
   SendBody(Body2(0x3003, 0));
   EXPECT_EQ(Receive(8), kDataEndRes);
   const std::vector<std::string> strips = TiffStrips(ReadFile(dest_ + "/raw0007_000.tif"));
   ASSERT_EQ(strips.size(), 1u);
-  EXPECT_TRUE(strips[0] == CodedStrip(spec, page, kFaxModeMMR));
+  EXPECT_TRUE(strips[0] == CodedStrip(fields, page, kFaxModeMMR));
 }
 
 TEST_F(ImageReceptionTest, DeferredJobIsLoggedAndAnnouncedAtDisconnect) {
   ConnectPrinter();
   job_->deferredNotify = 1;  // no checksum needed either
-  const HeaderSpec spec = RawSpec("TIFF-G4MMR");
-  SendRawPage(spec, RawPage(spec.width, spec.height, 0));
+  const PageHeaderFields fields = RawFields("TIFF-G4MMR");
+  SendRawPage(fields, RawPage(fields.width, fields.height, 0));
   SendBody(Body2(0x3003, 0));
   EXPECT_EQ(Receive(8), kDataEndRes);
   EXPECT_EQ(job_->notifyPending, 1);
@@ -309,10 +309,10 @@ TEST_F(ImageReceptionTest, DeferredJobIsLoggedAndAnnouncedAtDisconnect) {
 
 TEST_F(ImageReceptionTest, DroppedConnectionLeavesNoFiles) {
   ConnectPrinter();
-  const HeaderSpec spec = RawSpec("TIFF-G4MMR");
-  SendRawPage(spec, RawPage(spec.width, spec.height, 0));
-  SendBody(ImageHeaderBody(spec));
-  SendData(RawPage(spec.width, 100, 0));
+  const PageHeaderFields fields = RawFields("TIFF-G4MMR");
+  SendRawPage(fields, RawPage(fields.width, fields.height, 0));
+  SendBody(ImageHeaderBody(fields));
+  SendData(RawPage(fields.width, 100, 0));
   EXPECT_EQ(TempFiles().size(), 2u);
   SockClose(fd_);
   fd_ = -1;
@@ -321,7 +321,7 @@ TEST_F(ImageReceptionTest, DroppedConnectionLeavesNoFiles) {
   EXPECT_EQ(TempFiles(), Names{});
 
   ConnectPrinter();
-  SendBody(ImageHeaderBody(HeaderSpec{}));
+  SendBody(ImageHeaderBody(PageHeaderFields{}));
   SendData(SmallTiff(5000));
   EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
   SockClose(fd_);
@@ -333,11 +333,11 @@ TEST_F(ImageReceptionTest, DroppedConnectionLeavesNoFiles) {
 TEST_F(ImageReceptionTest, PageDeleteDropsWhatWasReceived) {
   ConnectPrinter();
   job_->checksumOk = 1;
-  const HeaderSpec spec = RawSpec("TIFF-G4MMR");
-  SendRawPage(spec, RawPage(spec.width, spec.height, 0));
+  const PageHeaderFields fields = RawFields("TIFF-G4MMR");
+  SendRawPage(fields, RawPage(fields.width, fields.height, 0));
   SendBody(Body2(0x3004, 0));
   EXPECT_EQ(TempFiles(), Names{});
-  SendRawPage(spec, RawPage(spec.width, spec.height, 1));
+  SendRawPage(fields, RawPage(fields.width, fields.height, 1));
   SendBody(Body2(0x3003, 0));
   EXPECT_EQ(Receive(8), kDataEndRes);
   const std::vector<std::string> strips = TiffStrips(ReadFile(dest_ + "/raw0007_000.tif"));
@@ -359,7 +359,7 @@ TEST_F(ImageReceptionTest, MessagesOutOfOrderStoreNothingAndReadNothingStray) {
 
 TEST_F(ImageReceptionTest, BrokenHeaderDropsTheDataWithoutCancel) {
   ConnectPrinter();
-  std::string body = ImageHeaderBody(HeaderSpec{});
+  std::string body = ImageHeaderBody(PageHeaderFields{});
   body[35] = 85;  // document name offset beyond the record
   SendBody(body);
   SendData(SmallTiff(100));
@@ -373,7 +373,7 @@ TEST_F(ImageReceptionTest, BrokenHeaderDropsTheDataWithoutCancel) {
 TEST_F(ImageReceptionTest, LowDiskCancelsAndShowsAFullTray) {
   ConnectPrinter();
   freeBytes_ = 10240000 - 1;
-  SendBody(ImageHeaderBody(HeaderSpec{}));
+  SendBody(ImageHeaderBody(PageHeaderFields{}));
   EXPECT_EQ(Receive(6), PcCancel());
   EXPECT_EQ(main_.Count(kCmdTrayState, 3), 1);
   EXPECT_EQ(DestinationFiles(), Names{});
@@ -381,16 +381,16 @@ TEST_F(ImageReceptionTest, LowDiskCancelsAndShowsAFullTray) {
   // Room for the header, not for the data.
   freeBytes_ = 10240000 + 3000;
   ConnectPrinter();
-  SendBody(ImageHeaderBody(HeaderSpec{}));
+  SendBody(ImageHeaderBody(PageHeaderFields{}));
   SendData(SmallTiff(5000));
   EXPECT_EQ(Receive(6), PcCancel());
   EXPECT_EQ(job_->discardMode, 1);
 }
 
 TEST(ReceivedHeaderTest, StringsMustEndInsideTheReceivedBytes) {
-  HeaderSpec spec;
-  spec.formatName = "TIFF-G4MMR";  // 10 characters pass
-  std::string body = ImageHeaderBody(spec);
+  PageHeaderFields fields;
+  fields.formatName = "TIFF-G4MMR";  // 10 characters pass
+  std::string body = ImageHeaderBody(fields);
   ImageHeader header;
   ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
   EXPECT_TRUE(header.valid);
@@ -398,22 +398,22 @@ TEST(ReceivedHeaderTest, StringsMustEndInsideTheReceivedBytes) {
   EXPECT_STREQ(header.documentName, "scan.tif");
   EXPECT_EQ(ImageHeaderView(header.record).Field(kHeaderDataForm), 1);
 
-  spec.formatName = "TIFF-G4MMRX";
-  body = ImageHeaderBody(spec);
+  fields.formatName = "TIFF-G4MMRX";
+  body = ImageHeaderBody(fields);
   ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
   EXPECT_FALSE(header.valid);
 
   // A document name running past byte 84 is fine while it ends in the
   // message; cut off before its NUL it is not.
-  spec.formatName = "TIFF";
-  spec.documentName = std::string(200, 'n');
-  body = ImageHeaderBody(spec);
+  fields.formatName = "TIFF";
+  fields.documentName = std::string(200, 'n');
+  body = ImageHeaderBody(fields);
   ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
   EXPECT_TRUE(header.valid);
   ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size() - 1, &header);
   EXPECT_FALSE(header.valid);
-  spec.documentName = std::string(256, 'n');
-  body = ImageHeaderBody(spec);
+  fields.documentName = std::string(256, 'n');
+  body = ImageHeaderBody(fields);
   ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
   EXPECT_FALSE(header.valid);
   ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), 30, &header);

@@ -19,23 +19,23 @@ std::string ThreeWords(uint16_t code, uint16_t a, uint16_t b) {
 
 std::string PcCancel() { return Be16(4) + Be16(0x3602) + Be16(0xFEE2); }
 
-std::string ImageHeaderBody(const HeaderSpec& spec) {
+std::string ImageHeaderBody(const PageHeaderFields& fields) {
   std::string body(84, '\0');
   auto put16 = [&](size_t at, uint16_t v) { body.replace(at, 2, Be16(v)); };
   put16(0, 0x3001);
-  put16(2, spec.dataForm);
+  put16(2, fields.dataForm);
   put16(4, 36);
-  body.replace(6, 4, Be16(spec.dataLength >> 16) + Be16(spec.dataLength & 0xFFFF));
-  put16(10, spec.resolution);
-  put16(12, spec.width);
-  put16(14, spec.height);
-  put16(22, spec.packing);
-  put16(24, spec.polarity);
-  put16(32, spec.continuation);
-  const size_t nameAt = 36 + spec.formatName.size() + 1;
+  body.replace(6, 4, Be16(fields.dataLength >> 16) + Be16(fields.dataLength & 0xFFFF));
+  put16(10, fields.resolution);
+  put16(12, fields.width);
+  put16(14, fields.height);
+  put16(22, fields.packing);
+  put16(24, fields.polarity);
+  put16(32, fields.continuation);
+  const size_t nameAt = 36 + fields.formatName.size() + 1;
   put16(34, static_cast<uint16_t>(nameAt));
-  body.replace(36, spec.formatName.size(), spec.formatName);
-  std::string tail = spec.documentName + '\0';
+  body.replace(36, fields.formatName.size(), fields.formatName);
+  std::string tail = fields.documentName + '\0';
   if (nameAt + tail.size() > body.size()) body.resize(nameAt + tail.size(), '\0');
   body.replace(nameAt, tail.size(), tail);
   return body;

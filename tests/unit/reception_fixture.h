@@ -32,7 +32,7 @@ struct MainWindowLog final : Window {
   }
 };
 
-struct HeaderSpec {
+struct PageHeaderFields {
   uint16_t dataForm = 1;
   std::string documentName = "scan.tif";
   std::string formatName = "TIFF";
@@ -43,7 +43,7 @@ struct HeaderSpec {
 
 std::string Be16(uint16_t value);
 std::string Body2(uint16_t code, uint16_t word);  // a 4-byte message
-std::string ImageHeaderBody(const HeaderSpec& spec);
+std::string ImageHeaderBody(const PageHeaderFields& fields);
 // Replies as the printer sees them.
 std::string ThreeWords(uint16_t code, uint16_t a, uint16_t b);
 std::string PcCancel();
