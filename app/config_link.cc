@@ -104,9 +104,7 @@ void NotifyConfig(uint32_t message, int code) {
 
 void NotifyConfigCount(uint32_t message, int code, int count) { SendStatus(message, code, count); }
 
-uint16_t HddStateOfIcon(int iconState) {
-  return iconState == 2 ? 256 : iconState == 3 ? 512 : 0;
-}
+uint16_t HddStateOfIcon(int iconState) { return iconState == 2 ? 256 : iconState == 3 ? 512 : 0; }
 
 void NotifyConfigDisk(uint32_t message, int iconState) {
   uint16_t state = HddStateOfIcon(iconState);

@@ -176,8 +176,9 @@ void MainWindow::OnConnectionChange(bool opened) {
   if (process.processMode == kModeService) {
     SetScanConnectionState(process.commState);
     setSvcJobNum(jobs);
-    TraceLog(opened ? " SetSvcJobNum() Set=%d Result=%d" : " IDC_CONNECT_CLOSE() SetJobNum=%d Result=%d",
-             jobs, getSvcJobNum());
+    TraceLog(
+        opened ? " SetSvcJobNum() Set=%d Result=%d" : " IDC_CONNECT_CLOSE() SetJobNum=%d Result=%d",
+        jobs, getSvcJobNum());
   }
   PublishCommState(process.commState);
   if (opened) {

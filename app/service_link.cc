@@ -13,8 +13,8 @@ namespace {
 constexpr char kServiceName[] = "QBXSVC";
 
 void ShowServiceError(int error) {
-  std::string text = "The companion service could not be controlled (error " +
-                     std::to_string(error) + ").";
+  std::string text =
+      "The companion service could not be controlled (error " + std::to_string(error) + ").";
   ShowMessageBox(text.c_str(), "Quillbox");
 }
 
@@ -58,9 +58,12 @@ bool StartCompanionService() {
     return true;
   }
   ShowServiceError(result);
-  if (result == kErrorNoServiceManager) TraceLog("--- !! Can not OPEN SCM !!--");
-  else if (result == kErrorServiceDoesNotExist) TraceLog("--- !! Can not OPEN service !!--");
-  else TraceLog("--- !! Can not Strart service(%d) !!--", result);
+  if (result == kErrorNoServiceManager)
+    TraceLog("--- !! Can not OPEN SCM !!--");
+  else if (result == kErrorServiceDoesNotExist)
+    TraceLog("--- !! Can not OPEN service !!--");
+  else
+    TraceLog("--- !! Can not Strart service(%d) !!--", result);
   return false;
 }
 
@@ -73,9 +76,12 @@ bool StopCompanionService() {
   }
   if (alreadyStopped) return true;
   ShowServiceError(result);
-  if (result == kErrorNoServiceManager) TraceLog("--- !! Can not OPEN SCM !!--");
-  else if (result == kErrorServiceDoesNotExist) TraceLog("--- !! Can not OPEN service !!--");
-  else TraceLog("--- !! Can not Stop service(%d) !!--", result);
+  if (result == kErrorNoServiceManager)
+    TraceLog("--- !! Can not OPEN SCM !!--");
+  else if (result == kErrorServiceDoesNotExist)
+    TraceLog("--- !! Can not OPEN service !!--");
+  else
+    TraceLog("--- !! Can not Stop service(%d) !!--", result);
   return false;
 }
 

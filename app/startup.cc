@@ -45,8 +45,7 @@ ScanServerHooks MakeServerHooks(uint32_t mainWindow) {
 
 // Disk word at start: from the free percentage of the CONF folder's volume.
 uint16_t InitialHddState() {
-  return static_cast<uint16_t>(
-      EstimateDiskStateByPercent(GetFreePercent(ConfFolder()), GetHDD()));
+  return static_cast<uint16_t>(EstimateDiskStateByPercent(GetFreePercent(ConfFolder()), GetHDD()));
 }
 
 }  // namespace
@@ -91,7 +90,8 @@ int RunProgram(int argc, char** argv) {
   bool serverFailed = false;
 
   if (process.serviceLaunched) {
-    serverFailed = !StartCommunication(loop, &mainWindow, MakeServerHooks(process.mainWindowHandle));
+    serverFailed =
+        !StartCommunication(loop, &mainWindow, MakeServerHooks(process.mainWindowHandle));
     TraceLog(" Service QBX Start !!!");
     if (GetOsGeneration() == 2) startPipeSvr(process.mainWindowHandle);
     process.processMode = kModeService;

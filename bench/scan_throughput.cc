@@ -141,7 +141,12 @@ class RateReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 BENCHMARK(BM_ScanConnection)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_RawLoopback)->Arg(0)->Arg(65536)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_RawLoopback)
+    ->Arg(0)
+    ->Arg(65536)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 int main(int argc, char** argv) {
   ::setenv("QUILLBOX_ROOT", "/nonexistent-quillbox-bench", 1);

@@ -14,18 +14,18 @@ bool GetLanguage(char* buffer, size_t size);
 // [PATH]
 bool GetConf(char* buffer, size_t size);
 // [MANAGEMENT]
-int GetHDD();                // default 80
-bool GetReceive();           // only exactly 1 is on (default 1)
-int GetList();               // default 100
-bool GetOverWrite();         // any non-zero is on (default 1)
-int GetMaxConnectNum();      // default 30, at most 100 (unsigned compare)
-int GetMACAddressCheck();    // default 0
-int GetFileTypeCheck();      // default 1
+int GetHDD();              // default 80
+bool GetReceive();         // only exactly 1 is on (default 1)
+int GetList();             // default 100
+bool GetOverWrite();       // any non-zero is on (default 1)
+int GetMaxConnectNum();    // default 30, at most 100 (unsigned compare)
+int GetMACAddressCheck();  // default 0
+int GetFileTypeCheck();    // default 1
 bool GetFTP_DebugLog(char* buffer, size_t size);
 bool GetFTP_DebugLogDBA(char* buffer, size_t size);
-int GetFtpPort();            // default 21
-int GetFTP_Support();        // default 1
-int GetFTPS_Support();       // default 1
+int GetFtpPort();       // default 21
+int GetFTP_Support();   // default 1
+int GetFTPS_Support();  // default 1
 bool GetSSL_PrivateKey(char* buffer, size_t size);
 bool GetSSL_CertificateKey(char* buffer, size_t size);
 int GetFTP_SocketTimeOut();  // default 120, clamped to 30..3600

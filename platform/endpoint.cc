@@ -56,8 +56,8 @@ bool SendDatagram(int fd, uint32_t handle, uint32_t message, uint64_t wParam, in
   if (!MakeAddress(EndpointPath(handle), &target, &length)) return false;
   uint8_t datagram[kMessageBytes];
   Encode(datagram, message, wParam, lParam);
-  return ::sendto(fd, datagram, sizeof datagram, MSG_NOSIGNAL,
-                  reinterpret_cast<sockaddr*>(&target), length) == sizeof datagram;
+  return ::sendto(fd, datagram, sizeof datagram, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&target),
+                  length) == sizeof datagram;
 }
 
 }  // namespace

@@ -77,8 +77,8 @@ void EventLoop::AsyncSelect(int socket, Window* window, uint32_t message, uint32
     return;
   }
   if (found == by_socket_.end()) {
-    Registration registration{next_serial_++, socket, window, message, mask, true, true, true,
-                              false, false, 0};
+    Registration registration{next_serial_++, socket, window, message, mask, true,
+                              true,           true,   false,  false,   0};
     found = by_socket_.emplace(socket, registration).first;
     socket_of_serial_[registration.serial] = socket;
   } else {
@@ -211,8 +211,8 @@ void EventLoop::DeliverSocketEvents(uint64_t serial, uint32_t events) {
   // Data pending is asked of the kernel only when the peer may be gone.
   int pending = hangup ? BytesPending(r->socket) : 1;
   if (events & EPOLLIN) {
-    bool deliverRead = (r->mask & FD_READ) && r->readArmed &&
-                       (pending > 0 || !(r->mask & FD_CLOSE));
+    bool deliverRead =
+        (r->mask & FD_READ) && r->readArmed && (pending > 0 || !(r->mask & FD_CLOSE));
     if (deliverRead) {
       // While the handler keeps receiving whole requests, more data is
       // almost surely waiting: announce it again at once instead of asking
@@ -250,8 +250,7 @@ void EventLoop::PostMessage(Window* window, uint32_t message, uint64_t wParam, i
   Wake();
 }
 
-int64_t EventLoop::SendMessage(Window* window, uint32_t message, uint64_t wParam,
-                               int64_t lParam) {
+int64_t EventLoop::SendMessage(Window* window, uint32_t message, uint64_t wParam, int64_t lParam) {
   if (std::this_thread::get_id() == owner_) return window->HandleMessage(message, wParam, lParam);
   Reply reply;
   {

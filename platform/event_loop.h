@@ -124,7 +124,7 @@ class EventLoop {
     bool acceptArmed;
     bool writeArmed;
     bool closeDelivered;
-    bool moreLikely;  // the last receive filled its request / accept succeeded
+    bool moreLikely;       // the last receive filled its request / accept succeeded
     uint32_t epollEvents;  // current interest; 0 = not in the epoll set
   };
   struct Posted {

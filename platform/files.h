@@ -14,7 +14,7 @@ namespace qb {
 // ("rt", "wt+", "at+", "rb", ...). Null on failure.
 std::FILE* OpenEveryoneWritable(const std::string& path, const char* mode);
 
-bool FileExists(const std::string& path);     // any kind of entry
+bool FileExists(const std::string& path);  // any kind of entry
 bool IsDirectory(const std::string& path);
 bool IsReadOnlyFile(const std::string& path);  // owner write bit missing
 bool MakeWritable(const std::string& path);    // adds the owner write bit

@@ -35,27 +35,52 @@ sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
 
 int WsaErrorFromErrno(int error) {
   switch (error) {
-    case EINTR: return kWsaEInterrupted;
-    case EBADF: return kWsaEBadf;
-    case EACCES: case EPERM: return kWsaEAccess;
-    case EFAULT: return kWsaEFault;
-    case EINVAL: return kWsaEInval;
-    case EMFILE: case ENFILE: return kWsaEMFile;
-    case EAGAIN: return kWsaEWouldBlock;
-    case EMSGSIZE: return kWsaEMsgSize;
-    case EADDRINUSE: return kWsaEAddrInUse;
-    case EADDRNOTAVAIL: return kWsaEAddrNotAvail;
-    case ENETDOWN: return kWsaENetDown;
-    case ENETUNREACH: return kWsaENetUnreach;
-    case ECONNABORTED: return kWsaEConnAborted;
-    case ECONNRESET: case EPIPE: return kWsaEConnReset;
-    case ENOBUFS: case ENOMEM: return kWsaENoBufs;
-    case ENOTCONN: return kWsaENotConn;
-    case ESHUTDOWN: return kWsaEShutdown;
-    case ETIMEDOUT: return kWsaETimedOut;
-    case ECONNREFUSED: return kWsaEConnRefused;
-    case EHOSTUNREACH: return kWsaEHostUnreach;
-    default: return 10000 + error;
+    case EINTR:
+      return kWsaEInterrupted;
+    case EBADF:
+      return kWsaEBadf;
+    case EACCES:
+    case EPERM:
+      return kWsaEAccess;
+    case EFAULT:
+      return kWsaEFault;
+    case EINVAL:
+      return kWsaEInval;
+    case EMFILE:
+    case ENFILE:
+      return kWsaEMFile;
+    case EAGAIN:
+      return kWsaEWouldBlock;
+    case EMSGSIZE:
+      return kWsaEMsgSize;
+    case EADDRINUSE:
+      return kWsaEAddrInUse;
+    case EADDRNOTAVAIL:
+      return kWsaEAddrNotAvail;
+    case ENETDOWN:
+      return kWsaENetDown;
+    case ENETUNREACH:
+      return kWsaENetUnreach;
+    case ECONNABORTED:
+      return kWsaEConnAborted;
+    case ECONNRESET:
+    case EPIPE:
+      return kWsaEConnReset;
+    case ENOBUFS:
+    case ENOMEM:
+      return kWsaENoBufs;
+    case ENOTCONN:
+      return kWsaENotConn;
+    case ESHUTDOWN:
+      return kWsaEShutdown;
+    case ETIMEDOUT:
+      return kWsaETimedOut;
+    case ECONNREFUSED:
+      return kWsaEConnRefused;
+    case EHOSTUNREACH:
+      return kWsaEHostUnreach;
+    default:
+      return 10000 + error;
   }
 }
 

@@ -65,14 +65,15 @@ std::vector<Line> SplitLines(const std::string& content) {
   while (pos < content.size()) {
     size_t newline = content.find('\n', pos);
     size_t end = newline == std::string::npos ? content.size() : newline + 1;
-    std::string_view text(content.data() + pos, (newline == std::string::npos ? end : newline) - pos);
+    std::string_view text(content.data() + pos,
+                          (newline == std::string::npos ? end : newline) - pos);
     Line line{pos, end, Line::kOther, {}, {}};
     std::string_view trimmed = Trim(text);
     if (!trimmed.empty() && trimmed[0] == '[') {
       size_t close = trimmed.find(']');
       line.kind = Line::kSection;
-      line.name = Trim(trimmed.substr(1, close == std::string_view::npos ? std::string_view::npos
-                                                                          : close - 1));
+      line.name = Trim(
+          trimmed.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
     } else if (!trimmed.empty() && trimmed[0] != ';') {
       size_t equals = trimmed.find('=');
       if (equals != std::string_view::npos) {
@@ -107,8 +108,7 @@ std::string_view Unquoted(std::string_view value) {
   return value;
 }
 
-std::optional<std::string> LookUp(const std::string& path, const char* section,
-                                  const char* key) {
+std::optional<std::string> LookUp(const std::string& path, const char* section, const char* key) {
   std::optional<std::string> content = ReadLocked(path);
   if (!content) return std::nullopt;
   std::vector<Line> lines = SplitLines(*content);
@@ -164,7 +164,7 @@ int ProfileGetInt(const std::string& path, const char* section, const char* key,
 }
 
 std::vector<std::pair<std::string, std::string>> ProfileSection(const std::string& path,
-                                                                 const char* section) {
+                                                                const char* section) {
   std::vector<std::pair<std::string, std::string>> entries;
   std::optional<std::string> content = ReadLocked(path);
   if (!content) return entries;
@@ -237,8 +237,8 @@ std::string ApplyWrite(const std::string& content, const char* section, const ch
 
 bool ProfileWriteString(const std::string& path, const char* section, const char* key,
                         const char* value) {
-  std::vector<ProfileUpdate> updates{{key, value == nullptr ? std::nullopt
-                                                            : std::optional<std::string>(value)}};
+  std::vector<ProfileUpdate> updates{
+      {key, value == nullptr ? std::nullopt : std::optional<std::string>(value)}};
   return ProfileWriteMany(path, section, updates);
 }
 
@@ -267,8 +267,10 @@ bool ProfileWriteMany(const std::string& path, const char* section,
     while (ok && written < updated.size()) {
       ssize_t put = ::pwrite(fd, updated.data() + written, updated.size() - written,
                              static_cast<off_t>(written));
-      if (put <= 0) ok = false;
-      else written += static_cast<size_t>(put);
+      if (put <= 0)
+        ok = false;
+      else
+        written += static_cast<size_t>(put);
     }
   }
   ::flock(fd, LOCK_UN);

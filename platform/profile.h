@@ -38,7 +38,7 @@ std::vector<std::string> ProfileKeyNames(const std::string& path, const char* se
 // Every key of a section with its value (as ProfileGetString would return
 // it for the first occurrence of that key), in file order, from one read.
 std::vector<std::pair<std::string, std::string>> ProfileSection(const std::string& path,
-                                                                 const char* section);
+                                                                const char* section);
 
 // Writes section/key = value, replacing the first matching key, appending the
 // key at the end of its section or a new section at the end of the file.

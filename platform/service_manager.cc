@@ -73,8 +73,8 @@ bool Contains(const std::string& text, const char* part) {
 int ErrorOf(const CommandResult& result) {
   if (!result.started) return kErrorNoServiceManager;
   const std::string& text = result.output;
-  if (Contains(text, "not been booted with systemd") || Contains(text, "Failed to connect to bus") ||
-      Contains(text, "Failed to get D-Bus")) {
+  if (Contains(text, "not been booted with systemd") ||
+      Contains(text, "Failed to connect to bus") || Contains(text, "Failed to get D-Bus")) {
     return kErrorNoServiceManager;
   }
   if (Contains(text, "No such file or directory") || Contains(text, "not found") ||

@@ -9,7 +9,7 @@
 namespace qb {
 
 // Peer classes.
-constexpr int kClassOther = 1;         // not a served printer, 127.0.0.1, or unknown address
+constexpr int kClassOther = 1;  // not a served printer, 127.0.0.1, or unknown address
 constexpr int kClassGroupA = 2;
 constexpr int kClassGroupB = 3;
 constexpr int kClassUndetermined = 99;  // address resolution failed: let it through

@@ -173,9 +173,11 @@ void OnWritable(int socket) {
     SendPacket(*job);
     return;
   }
-  static const uint8_t kGreetings[4][4] = {
-      {'O', 'K', 0x00, 0x05}, {'O', 'K', 0x00, 0x05}, {'N', 'G', 0x00, 0x15}, {'N', 'G', 0x00, 0x01}};
-  const uint8_t* greeting = kGreetings[job->state == kStateJobLimit  ? 2
+  static const uint8_t kGreetings[4][4] = {{'O', 'K', 0x00, 0x05},
+                                           {'O', 'K', 0x00, 0x05},
+                                           {'N', 'G', 0x00, 0x15},
+                                           {'N', 'G', 0x00, 0x01}};
+  const uint8_t* greeting = kGreetings[job->state == kStateJobLimit   ? 2
                                        : job->state == kStateDiskFull ? 3
                                                                       : 0];
   if (SockSend(socket, greeting, 4) < 0) {
@@ -233,8 +235,8 @@ void OnReadable(int socket) {
       SockShutdown(socket, kShutBoth);
       return;
     }
-    got = ReceiveOrShutDown(socket, job->rxWrite, job->rxLength,
-                            [] { TraceLog(" OnReadError 2"); });
+    got =
+        ReceiveOrShutDown(socket, job->rxWrite, job->rxLength, [] { TraceLog(" OnReadError 2"); });
     if (got == 0) return;
   } else {
     if (job->rxLength > kMaxRxBody) {
@@ -360,9 +362,12 @@ int64_t CommunicationWindow::Dispatch(uint32_t message, uint64_t wParam, int64_t
       if (event == FD_ACCEPT) OnAccept(socket, kDirectPort);
       return 0;
     case WM_SOCK_EVENT:
-      if (event == FD_READ) OnReadable(socket);
-      else if (event == FD_WRITE) OnWritable(socket);
-      else if (event == FD_CLOSE) OnPeerClosed(socket);
+      if (event == FD_READ)
+        OnReadable(socket);
+      else if (event == FD_WRITE)
+        OnWritable(socket);
+      else if (event == FD_CLOSE)
+        OnPeerClosed(socket);
       return 0;
     case WM_SEND_RESULT:
       if (wParam == 2) {

@@ -305,8 +305,8 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
   }
   if (job.pageFile == nullptr) return;
   std::rewind(job.pageFile);
-  const bool passes =
-      raw || CheckReceivedFile(job.pageFile, HeaderField16(job, kHeaderDataForm), job.deferredNotify);
+  const bool passes = raw || CheckReceivedFile(job.pageFile, HeaderField16(job, kHeaderDataForm),
+                                               job.deferredNotify);
   std::fclose(job.pageFile);
   job.pageFile = nullptr;
   job.coder.output = nullptr;

@@ -43,15 +43,26 @@ void TracePrefix(const uint8_t mac[6]) {
 int ArpFailure(int error) {
   TraceLog("Error: SendArp failed with error: %d", error);
   switch (error) {
-    case 1168: TraceLog(" (ERROR_NOT_FOUND)\n"); break;
-    case 1784: TraceLog(" (ERROR_INVALID_USER_BUFFER)\n"); break;
-    case 111: TraceLog(" (ERROR_BUFFER_OVERFLOW)\n"); break;
-    case 31: TraceLog(" (ERROR_GEN_FAILURE)\n"); break;
-    case 87: TraceLog(" (ERROR_INVALID_PARAMETER)\n"); break;
-    default: TraceLog("\n"); break;
+    case 1168:
+      TraceLog(" (ERROR_NOT_FOUND)\n");
+      break;
+    case 1784:
+      TraceLog(" (ERROR_INVALID_USER_BUFFER)\n");
+      break;
+    case 111:
+      TraceLog(" (ERROR_BUFFER_OVERFLOW)\n");
+      break;
+    case 31:
+      TraceLog(" (ERROR_GEN_FAILURE)\n");
+      break;
+    case 87:
+      TraceLog(" (ERROR_INVALID_PARAMETER)\n");
+      break;
+    default:
+      TraceLog("\n");
+      break;
   }
-  return error == kErrorGenFailure || error == kErrorBadNetName ? kClassUndetermined
-                                                                : kClassOther;
+  return error == kErrorGenFailure || error == kErrorBadNetName ? kClassUndetermined : kClassOther;
 }
 
 }  // namespace

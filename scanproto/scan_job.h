@@ -27,10 +27,10 @@ constexpr size_t kImageHeaderSize = 84;
 
 // Admission states of a connection.
 enum : int32_t {
-  kStateAdmitted = 0,   // greeting "OK" not yet sent
-  kStateGreeted = 1,    // replies may flow
-  kStateJobLimit = 2,   // refused, "NG" 0x15
-  kStateDiskFull = 3,   // refused, "NG" 0x01
+  kStateAdmitted = 0,  // greeting "OK" not yet sent
+  kStateGreeted = 1,   // replies may flow
+  kStateJobLimit = 2,  // refused, "NG" 0x15
+  kStateDiskFull = 3,  // refused, "NG" 0x01
 };
 
 struct ScanJob {
@@ -48,7 +48,7 @@ struct ScanJob {
   // End of the bytes written by earlier packets: clearing only those keeps
   // the buffer as a full clear would, without touching 25600 bytes a packet.
   uint16_t rxDirtyEnd = 0;
-  uint16_t txLength = 0;  // body length of the reply in txBuffer
+  uint16_t txLength = 0;            // body length of the reply in txBuffer
   uint8_t rxBuffer[kRxBufferSize];  // length field, then body
   uint8_t* rxWrite = nullptr;       // where the next body bytes go
   uint8_t* txBuffer = nullptr;      // kTxBufferSize bytes on the heap

@@ -107,7 +107,7 @@ TEST_F(PeerClassOnLink, VendorPrefixesDecideTheClass) {
 }
 
 TEST_F(PeerClassOnLink, OffLinkAndSilentPeersAreUndetermined) {
-  EXPECT_EQ(ClassifyPeer("10.213.78.5"), kClassUndetermined);  // behind a gateway
+  EXPECT_EQ(ClassifyPeer("10.213.78.5"), kClassUndetermined);   // behind a gateway
   EXPECT_EQ(ClassifyPeer("10.213.77.99"), kClassUndetermined);  // on the link, nobody there
 }
 

@@ -20,8 +20,8 @@ constexpr uint32_t kLoopback = 0x7F000001;
 struct MainWindowRecorder final : Window {
   std::vector<std::pair<uint32_t, int64_t>> seen;
   int64_t HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) override {
-    seen.emplace_back(message, message == WM_COMMAND ? static_cast<int64_t>(wParam) * 1000 + lParam
-                                                      : 0);
+    seen.emplace_back(message,
+                      message == WM_COMMAND ? static_cast<int64_t>(wParam) * 1000 + lParam : 0);
     return 0;
   }
 };

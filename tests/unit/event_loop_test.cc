@@ -48,7 +48,9 @@ TEST(EventLoop, MessagesFromOtherThreadsArriveOnTheOwnerThread) {
   EventLoop loop;
   Recorder window;
   std::thread::id handlerThread;
-  window.onMessage = [&](uint32_t, uint64_t, int64_t) { handlerThread = std::this_thread::get_id(); };
+  window.onMessage = [&](uint32_t, uint64_t, int64_t) {
+    handlerThread = std::this_thread::get_id();
+  };
   int64_t result = 0;
   std::thread other([&] {
     loop.PostMessage(&window, WM_USER + 1, 0, 11);

@@ -31,8 +31,7 @@ TEST(Folders, FirstStartCarriesTheOldSettingsFileOverOnce) {
   std::string longLine(3000, 'x');
   std::ofstream(root.path() + "/etc/quern.ini") << "[MANAGEMENT]\nList=7\n;" << longLine << "\n";
   LocateSettingsFile();
-  EXPECT_EQ(test::ReadWholeFile(root.SettingsFile()),
-            "[MANAGEMENT]\nList=7\n;" + longLine + "\n");
+  EXPECT_EQ(test::ReadWholeFile(root.SettingsFile()), "[MANAGEMENT]\nList=7\n;" + longLine + "\n");
   EXPECT_EQ(std::filesystem::status(root.SettingsFile()).permissions(),
             std::filesystem::perms(0666));
   EXPECT_EQ(GetList(), 7);
