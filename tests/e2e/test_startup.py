@@ -23,6 +23,18 @@ def read_record(receiver):
     return tag.split(b"\0")[0].decode(), words
 
 
+def wait_for_record(receiver, timeout=10.0):
+    """The record is filled at the end of start-up, a moment after the ports
+    open: wait until this program has marked itself present."""
+    path = os.path.join(receiver.root, "run/quillbox/TvScannerQuernConf")
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if os.path.exists(path) and os.path.getsize(path) >= 68 and read_record(receiver)[1][2] == 1:
+            return read_record(receiver)
+        time.sleep(0.02)
+    raise AssertionError("the shared record was not filled")
+
+
 def write_record_words(receiver, config_present, config_window):
     path = os.path.join(receiver.root, "run/quillbox/TvScannerQuernConf")
     with open(path, "r+b") as handle:
@@ -81,7 +93,7 @@ class Startup(unittest.TestCase):
 
     def test_shared_record_follows_the_program_and_the_config_window_hears_of_jobs(self):
         with Receiver() as receiver:
-            tag, words = read_record(receiver)
+            tag, words = wait_for_record(receiver)
             self.assertEqual(tag, "COMMUNICATE")
             config_present, config_window, comm_present, comm_window, comm_state = words[:5]
             self.assertEqual((config_present, config_window, comm_present, comm_state), (0, 0, 1, 16))
@@ -115,6 +127,7 @@ class Startup(unittest.TestCase):
                                      for i in range(1, 6)))
             self.assertTrue(wait_until(lambda: any(
                 l.startswith("Connection closed") for l in receiver.trace())))
+            wait_for_record(receiver)
             window = FakeConfigWindow(receiver)
             write_record_words(receiver, 1, window.handle)
             main_window = read_record(receiver)[1][3]
@@ -146,13 +159,14 @@ class Startup(unittest.TestCase):
         with open(os.path.join(receiver.root, "run/quillbox/TvScannerQuernConf"), "wb") as handle:
             handle.write(struct.pack(RECORD_FORMAT, b"CONFSET", 1, 777, 0, 0, 0, 0, 5, 6, 7))
         with receiver:
-            tag, words = read_record(receiver)
+            tag, words = wait_for_record(receiver)
             self.assertEqual(tag, "CONFSET")
             self.assertEqual(words[:3], [1, 777, 1])
             self.assertEqual(words[6:], [0, 0, 0])
 
     def test_sigterm_ends_quickly_and_clears_the_connected_list(self):
         with Receiver() as receiver:
+            wait_for_record(receiver)
             client = receiver.connect()
             self.assertEqual(receive_exactly(client, 4), OK)
             with open(receiver.settings_path) as handle:
