@@ -6,7 +6,8 @@ import socket
 import struct
 import unittest
 
-from receiver import DIRECT_PORT, JOB_PORT, OK, Receiver, packet, receive_exactly
+from receiver import (DIRECT_PORT, JOB_PORT, OK, Receiver, direct_cipher, packet,
+                      receive_exactly)
 
 CODES = [0x3400, 0x3401, 0x3402, 0x3001, 0x3002, 0x3003, 0x3004, 0x3005, 0x3800, 0x3801]
 
@@ -92,6 +93,45 @@ class HostileInput(unittest.TestCase):
             leftovers = [n for n in os.listdir(os.path.join(receiver.root, "tmp"))
                          if n.startswith("rcvimg")]
             self.assertEqual(leftovers, [])
+
+    def test_enciphered_panel_requests_with_odd_fields(self):
+        """Direct-port requests that pass the cipher, with offsets and paths
+        pointing anywhere."""
+        rng = random.Random(int(os.environ.get("QB_FUZZ_SEED", "20261205")))
+        with Receiver(settings="[DEBUG]\nTrace=0\n") as receiver:
+            folder = os.path.join(receiver.root, "srv/d1")
+            os.makedirs(os.path.join(folder, "sub"))
+            with open(os.path.join(receiver.data, "tvscan_f.bin"), "w") as handle:
+                handle.write("1;%s;;1234;\n" % folder)
+            for round_number in range(200):
+                source = "127.%d.%d.%d" % (rng.randrange(1, 255), rng.randrange(256),
+                                           rng.randrange(1, 255))
+                client = receiver.connect(DIRECT_PORT, source=source)
+                client.settimeout(2)
+                try:
+                    receive_exactly(client, 4)
+                    key = "7-%s-0" % source
+                    cap = struct.pack(">HHHH", 0x3400, 3, 0, 7).ljust(16, b"\0")
+                    client.sendall(packet(direct_cipher("0-%s-0" % source, cap)))
+                    length = struct.unpack(">H", receive_exactly(client, 2))[0]
+                    reply = direct_cipher(key, receive_exactly(client, length))
+                    key = "7-%s-%d" % (source, struct.unpack(">H", reply[14:16])[0])
+                    for _ in range(rng.randrange(1, 6)):
+                        code = rng.choice([0x3402, 0x3800, 0x3801, 0x3400])
+                        size = rng.choice([2, 4, 6, 8, 9, 40, 300, 1000])
+                        body = bytearray(rng.getrandbits(8) for _ in range(size))
+                        body[0:2] = struct.pack(">H", code)
+                        if code == 0x3801 and size >= 40 and rng.random() < 0.7:
+                            path = rng.choice([folder, folder + "/sub", "/", "/nonexistent",
+                                               folder + "/../../..", "x" * 300]).encode()
+                            struct.pack_into(">H", body, 2, 8)
+                            body = body[:8] + path + (b"\0" if rng.random() < 0.8 else b"")
+                        client.sendall(packet(direct_cipher(key, bytes(body))))
+                except OSError:
+                    pass
+                client.close()
+                self.assertIsNone(receiver.process.poll(), "receiver died in round %d" % round_number)
+            self.assertEqual(receiver.stop(), 0)
 
     @staticmethod
     def random_step(rng):
