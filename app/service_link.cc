@@ -18,6 +18,19 @@ void ShowServiceError(int error) {
   ShowMessageBox(text.c_str(), "Quillbox");
 }
 
+// The message box and the trace of a failed start or stop (`action` is
+// the word the trace uses).
+void ReportServiceFailure(int result, const char* action) {
+  ShowServiceError(result);
+  if (result == kErrorNoServiceManager) {
+    TraceLog("--- !! Can not OPEN SCM !!--");
+  } else if (result == kErrorServiceDoesNotExist) {
+    TraceLog("--- !! Can not OPEN service !!--");
+  } else {
+    TraceLog("--- !! Can not %s service(%d) !!--", action, result);
+  }
+}
+
 }  // namespace
 
 bool QueryCompanionStartType(int* startType, int* error) {
@@ -57,13 +70,7 @@ bool StartCompanionService() {
     TraceLog("--- !! Strart service OK !!--");
     return true;
   }
-  ShowServiceError(result);
-  if (result == kErrorNoServiceManager)
-    TraceLog("--- !! Can not OPEN SCM !!--");
-  else if (result == kErrorServiceDoesNotExist)
-    TraceLog("--- !! Can not OPEN service !!--");
-  else
-    TraceLog("--- !! Can not Strart service(%d) !!--", result);
+  ReportServiceFailure(result, "Strart");
   return false;
 }
 
@@ -75,13 +82,7 @@ bool StopCompanionService() {
     return true;
   }
   if (alreadyStopped) return true;
-  ShowServiceError(result);
-  if (result == kErrorNoServiceManager)
-    TraceLog("--- !! Can not OPEN SCM !!--");
-  else if (result == kErrorServiceDoesNotExist)
-    TraceLog("--- !! Can not OPEN service !!--");
-  else
-    TraceLog("--- !! Can not Stop service(%d) !!--", result);
+  ReportServiceFailure(result, "Stop");
   return false;
 }
 

@@ -12,10 +12,24 @@ import time
 BINARY = os.environ.get("QB_BINARY", os.path.join(os.path.dirname(__file__), "../../build/quillbox"))
 JOB_PORT = 37100
 DIRECT_PORT = 37101
+SENDSCAN = os.environ.get("QB_SENDSCAN", os.path.join(os.path.dirname(BINARY), "quillbox-sendscan"))
 CLIENT_ADDRESS = "127.0.0.2"  # any 127.x other than 127.0.0.1
 OK = b"OK\x00\x05"
 NG_JOB_LIMIT = b"NG\x00\x15"
 NG_DISK = b"NG\x00\x01"
+
+
+def sendscan(*args, reply_timeout=10):
+    """Runs the printer simulator; returns its exit code and what it said."""
+    result = subprocess.run([SENDSCAN, "--timeout", str(reply_timeout)] + [str(a) for a in args],
+                            capture_output=True, text=True, timeout=12 * reply_timeout)
+    return result.returncode, result.stdout
+
+
+def random_loopback_source(rng):
+    """A 127.x address other than 127.0.0.1: a printer the receiver has not
+    locked out yet."""
+    return "127.%d.%d.%d" % (rng.randrange(1, 255), rng.randrange(256), rng.randrange(1, 255))
 
 
 def rc4(key, data):

@@ -7,7 +7,24 @@ import struct
 import unittest
 
 from receiver import (DIRECT_PORT, JOB_PORT, OK, Receiver, direct_cipher, packet,
-                      receive_exactly)
+                      random_loopback_source, receive_exactly)
+
+
+def fuzz_rng():
+    return random.Random(int(os.environ.get("QB_FUZZ_SEED", "20261205")))
+
+
+def add_destination(receiver, access_code=""):
+    """Destination 1 of the receiver, with a sub-folder; returns its folder."""
+    folder = os.path.join(receiver.root, "srv/d1")
+    os.makedirs(os.path.join(folder, "sub"))
+    with open(os.path.join(receiver.data, "tvscan_f.bin"), "w") as handle:
+        handle.write("1;%s;;%s;\n" % (folder, access_code))
+    return folder
+
+
+def temp_leftovers(receiver):
+    return [n for n in os.listdir(os.path.join(receiver.root, "tmp")) if n.startswith("rcvimg")]
 
 CODES = [0x3400, 0x3401, 0x3402, 0x3001, 0x3002, 0x3003, 0x3004, 0x3005, 0x3800, 0x3801]
 
@@ -27,19 +44,15 @@ def hostile_body(rng):
 
 class HostileInput(unittest.TestCase):
     def test_random_conversations_never_break_the_receiver(self):
-        rng = random.Random(int(os.environ.get("QB_FUZZ_SEED", "20261205")))
+        rng = fuzz_rng()
         with Receiver(settings="[DEBUG]\nTrace=0\n") as receiver:
-            folder = os.path.join(receiver.root, "srv/d1")
-            os.makedirs(folder)
-            with open(os.path.join(receiver.data, "tvscan_f.bin"), "w") as handle:
-                handle.write("1;%s;;;\n" % folder)
+            add_destination(receiver)
             greeted = 0
             for round_number in range(1500):
                 port = rng.choice([JOB_PORT, DIRECT_PORT])
                 # A fresh source address each time: a printer that earned a
                 # lock-out would otherwise be turned away unheard.
-                source = "127.%d.%d.%d" % (rng.randrange(1, 255), rng.randrange(256),
-                                           rng.randrange(1, 255))
+                source = random_loopback_source(rng)
                 client = receiver.connect(port, source=source)
                 client.settimeout(2)
                 try:
@@ -59,22 +72,16 @@ class HostileInput(unittest.TestCase):
             good = receiver.connect(JOB_PORT, source="127.0.0.3")
             self.assertEqual(receive_exactly(good, 4), OK)
             self.assertEqual(receiver.stop(), 0)
-            leftovers = [n for n in os.listdir(os.path.join(receiver.root, "tmp"))
-                         if n.startswith("rcvimg")]
-            self.assertEqual(leftovers, [])
+            self.assertEqual(temp_leftovers(receiver), [])
 
     def test_negotiated_jobs_with_random_pages_and_message_order(self):
         """Past negotiation, where image headers, data and the end messages
         come with odd fields and in any order."""
-        rng = random.Random(int(os.environ.get("QB_FUZZ_SEED", "20261205")))
+        rng = fuzz_rng()
         with Receiver(settings="[DEBUG]\nTrace=0\n[MANAGEMENT]\nOverWrite=0\n") as receiver:
-            folder = os.path.join(receiver.root, "srv/d1")
-            os.makedirs(folder)
-            with open(os.path.join(receiver.data, "tvscan_f.bin"), "w") as handle:
-                handle.write("1;%s;;;\n" % folder)
+            add_destination(receiver)
             for round_number in range(200):
-                source = "127.%d.%d.%d" % (rng.randrange(1, 255), rng.randrange(256),
-                                           rng.randrange(1, 255))
+                source = random_loopback_source(rng)
                 client = receiver.connect(JOB_PORT, source=source)
                 client.settimeout(2)
                 try:
@@ -90,22 +97,16 @@ class HostileInput(unittest.TestCase):
                 client.close()
                 self.assertIsNone(receiver.process.poll(), "receiver died in round %d" % round_number)
             self.assertEqual(receiver.stop(), 0)
-            leftovers = [n for n in os.listdir(os.path.join(receiver.root, "tmp"))
-                         if n.startswith("rcvimg")]
-            self.assertEqual(leftovers, [])
+            self.assertEqual(temp_leftovers(receiver), [])
 
     def test_enciphered_panel_requests_with_odd_fields(self):
         """Direct-port requests that pass the cipher, with offsets and paths
         pointing anywhere."""
-        rng = random.Random(int(os.environ.get("QB_FUZZ_SEED", "20261205")))
+        rng = fuzz_rng()
         with Receiver(settings="[DEBUG]\nTrace=0\n") as receiver:
-            folder = os.path.join(receiver.root, "srv/d1")
-            os.makedirs(os.path.join(folder, "sub"))
-            with open(os.path.join(receiver.data, "tvscan_f.bin"), "w") as handle:
-                handle.write("1;%s;;1234;\n" % folder)
+            folder = add_destination(receiver, "1234")
             for round_number in range(200):
-                source = "127.%d.%d.%d" % (rng.randrange(1, 255), rng.randrange(256),
-                                           rng.randrange(1, 255))
+                source = random_loopback_source(rng)
                 client = receiver.connect(DIRECT_PORT, source=source)
                 client.settimeout(2)
                 try:

@@ -7,17 +7,10 @@ import unittest
 
 from receiver import (CLIENT_ADDRESS, DIRECT_PORT, JOB_PORT, OK, Receiver, closed_by_peer,
                       direct_cipher, packet, receive_exactly)
-
-SENDSCAN = os.environ.get(
-    "QB_SENDSCAN",
-    os.path.join(os.path.dirname(os.environ.get("QB_BINARY", os.path.join(
-        os.path.dirname(__file__), "../../build/quillbox"))), "quillbox-sendscan"))
-
+from receiver import sendscan as simulator
 
 def sendscan(*args):
-    result = subprocess.run([SENDSCAN, "--timeout", "5"] + [str(a) for a in args],
-                            capture_output=True, text=True, timeout=60)
-    return result.returncode, result.stdout
+    return simulator(*args, reply_timeout=5)
 
 
 class DestinationReceiver(Receiver):

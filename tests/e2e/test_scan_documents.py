@@ -8,18 +8,7 @@ import subprocess
 import tempfile
 import unittest
 
-from receiver import Receiver
-
-SENDSCAN = os.environ.get(
-    "QB_SENDSCAN",
-    os.path.join(os.path.dirname(os.environ.get("QB_BINARY", os.path.join(
-        os.path.dirname(__file__), "../../build/quillbox"))), "quillbox-sendscan"))
-
-
-def sendscan(*args):
-    result = subprocess.run([SENDSCAN, "--timeout", "10"] + [str(a) for a in args],
-                            capture_output=True, text=True, timeout=120)
-    return result.returncode, result.stdout
+from receiver import SENDSCAN, Receiver, sendscan
 
 
 def read_pbm(path):
