@@ -272,11 +272,7 @@ void OnPeerClosed(int socket) {
   ScanJob* job = FindJob(socket);
   if (job == nullptr) return;
   if (job->deferredNotify == 1 && job->notifyPending == 1) {
-    if (g_server->hooks.logDeferredDocument) {
-      g_server->hooks.logDeferredDocument(*job);
-    } else {
-      LogStoredDocument(*job, true);
-    }
+    LogStoredDocument(*job, true);
     if (g_server->hooks.notifyConfig) g_server->hooks.notifyConfig(WM_USER + 1, 3);
     if (GetReceive() && g_server->hooks.receiveEndSignal) g_server->hooks.receiveEndSignal();
     job->pageCount = 0;
@@ -470,11 +466,7 @@ void CloseJob(ScanJob& job) {
   RemoveScannerEntry(job.peerIp, job.peerName, job.socket);
   SockClose(job.socket);
 
-  if (g_server->hooks.discardJobFiles) {
-    g_server->hooks.discardJobFiles(job);
-  } else {
-    DiscardJobFiles(job);  // no temporary page or half-written file outlives its job
-  }
+  DiscardJobFiles(job);  // no temporary page or half-written file outlives its job
   if (job.listenPort == kJobPort && g_server->jobCount > 0) --g_server->jobCount;
   for (Slot& slot : g_server->slots) {
     if (slot.inUse == 1 && slot.job == &job) slot = Slot{};

@@ -33,18 +33,14 @@ constexpr uint32_t kCmdTrayState = 1015;          // WM_COMMAND id, lParam = sta
 constexpr uint32_t kCmdNewFileNotice = 40003;     // WM_COMMAND id: announce a new file
 
 // What the server needs from the rest of the program. Unset members do
-// nothing (or, for the disk query, measure with the platform directly).
+// nothing (the disk query measures through storage when unset).
 struct ScanServerHooks {
   // Free bytes of the volume of a folder; a failed query counts as 0.
   std::function<uint64_t(const char* folder)> freeBytes;
-  // Receive-log entry of a deferred job, written at disconnect.
-  std::function<void(ScanJob& job)> logDeferredDocument;
   // Status notification to the configuration program.
   std::function<void(uint32_t message, int64_t value)> notifyConfig;
   // The user's "a document has arrived" signal.
   std::function<void()> receiveEndSignal;
-  // Discards the unfinished files of a job that is being freed.
-  std::function<void(ScanJob& job)> discardJobFiles;
   // Creates the name-resolve responder once the listeners run.
   std::function<void(Window* commWindow)> startNameService;
 };
