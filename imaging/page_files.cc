@@ -57,7 +57,10 @@ std::string TempTifName(uint32_t tempJobNo, int pageIndex) {
 void SetTempJobCounter(uint32_t value) { g_tempJobCounter = value; }
 
 bool MakeTempPageName(int pageIndex, char* path, size_t pathSize, uint32_t* tempJobNo) {
-  if (path[0] != '\0') {
+  // A job's page files share its number once it has one. The current path
+  // alone does not tell: a file sent whole on the same connection also
+  // leaves one, and number 0 would then be shared by every such job.
+  if (path[0] != '\0' && *tempJobNo != 0) {
     std::string name = TempDatName(pageIndex, *tempJobNo);
     RemoveFile(name);
     return CopyInto(name, path, pathSize);

@@ -19,7 +19,8 @@ std::string TempDatName(int pageIndex, uint32_t tempJobNo);
 std::string TempTifName(uint32_t tempJobNo, int pageIndex);
 
 // Makes the temporary page file name for `pageIndex` into `path` (size
-// `pathSize`). When `path` is empty (the connection's first file) a new job
+// `pathSize`). When `path` is empty or `*tempJobNo` is still 0 (the job has
+// no page file of its own yet, though a file sent whole may have left a path) a new job
 // number is drawn from the process-wide counter, skipping numbers whose
 // file already exists, and stored in `*tempJobNo`; otherwise the name is
 // built from `*tempJobNo` and any file of that name is deleted. Returns false

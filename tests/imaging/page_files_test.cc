@@ -136,6 +136,13 @@ TEST(TempNamesTest, CounterRulesAndNames) {
   EXPECT_EQ(std::string(path), tmp + "rcvimg4_1.dat");
   EXPECT_FALSE(std::filesystem::exists(path));
 
+  // A path left by a file sent whole is not a number of the job's own.
+  std::snprintf(path, sizeof path, "%s", "/srv/scans/dest1/photo.jpg");
+  uint32_t fresh = 0;
+  ASSERT_TRUE(MakeTempPageName(0, path, sizeof path, &fresh));
+  EXPECT_EQ(fresh, 5u);
+  EXPECT_EQ(std::string(path), tmp + "rcvimg5_0.dat");
+
   char tiny[8] = "";
   EXPECT_FALSE(MakeTempPageName(0, tiny, sizeof tiny, &jobNo));
 }
