@@ -136,13 +136,8 @@ ScanJob* CreateJob(int socket, const Ipv4Peer& peer, uint16_t port) {
   return job;
 }
 
-void OnAccept(int listener, uint16_t port) {
-  Ipv4Peer peer;
-  int socket = TcpAccept(listener, &peer);
-  if (socket < 0) {
-    TraceLog(" accept() error:%d", LastSocketError());
-    return;
-  }
+// Everything after accept(): access lock, notification, admission.
+void ServeAccepted(int socket, const Ipv4Peer& peer, uint16_t port) {
   std::string dotted = DottedAddress(peer.address);
   if (IsLocked(dotted.c_str())) {
     SockClose(socket);
@@ -160,6 +155,16 @@ void OnAccept(int listener, uint16_t port) {
   }
   AddScannerEntry(job->peerIp, job->peerName, job->socket);
   SendToMain(IDC_CONNECT_OPEN, 0, 0);
+}
+
+void OnAccept(int listener, uint16_t port) {
+  Ipv4Peer peer;
+  int socket = TcpAccept(listener, &peer);
+  if (socket < 0) {
+    TraceLog(" accept() error:%d", LastSocketError());
+    return;
+  }
+  ServeAccepted(socket, peer, port);
 }
 
 void OnWritable(int socket) {
@@ -395,7 +400,7 @@ int64_t CommunicationWindow::Dispatch(uint32_t message, uint64_t wParam, int64_t
 
 }  // namespace
 
-bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hooks) {
+bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hooks, bool listen) {
   if (g_server != nullptr) StopCommunication();
   g_server = new Server;
   g_server->loop = &loop;
@@ -403,7 +408,7 @@ bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hoo
   g_server->hooks = std::move(hooks);
   g_server->maxConnections = static_cast<unsigned>(GetMaxConnectNum());
   loop.SetTimer(&g_server->window, kHideTimer, 10);
-  if (!StartScanServer()) return false;
+  if (listen && !StartScanServer()) return false;
   g_server->started = true;
   for (Slot& slot : g_server->slots) slot = Slot{};
   if (g_server->hooks.startNameService) g_server->hooks.startNameService(&g_server->window);
@@ -419,6 +424,17 @@ void StopCommunication() {
   g_server->loop->RemoveWindow(&g_server->window);
   delete g_server;
   g_server = nullptr;
+}
+
+void AdoptConnection(int socket, uint16_t listenPort, uint32_t peerAddress) {
+  if (g_server == nullptr) {
+    SockClose(socket);
+    return;
+  }
+  SetBlocking(socket, false);
+  Ipv4Peer peer;
+  peer.address = peerAddress;
+  ServeAccepted(socket, peer, listenPort);
 }
 
 const ScanServerHooks& ServerHooks() { return g_server == nullptr ? kNoHooks : g_server->hooks; }

@@ -51,10 +51,21 @@ const ScanServerHooks& ServerHooks();
 int64_t SendToMainWindow(uint32_t message, uint64_t wParam, int64_t lParam);
 
 // Creates the communication window and starts the listeners. On failure
-// the main window receives WM_COMMAND 1002 and the result is false.
-bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hooks);
+// the main window receives WM_COMMAND 1002 and the result is false. With
+// `listen` false no port is opened: connections then come only through
+// AdoptConnection.
+bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hooks,
+                        bool listen = true);
 // Closes every connection and both listeners.
 void StopCommunication();
+// Serves `socket`, a connected stream socket of any family, as a connection
+// that the listener of `listenPort` (kJobPort or kDirectPort) has just
+// accepted from `peerAddress` (IPv4, host order): access lock, admission and
+// greeting go as after accept(). The socket is made non-blocking and belongs
+// to the server from then on. For in-process drivers such as the fuzz
+// targets, which hand over one end of a socket pair; without a running
+// server the socket is closed.
+void AdoptConnection(int socket, uint16_t listenPort, uint32_t peerAddress);
 // The communication window (null when not started).
 Window* CommunicationWindow();
 
