@@ -46,7 +46,14 @@ CandidateOf<Text> BuildCandidate(const Text& name, int n) {
   Text base = dot == Text::npos ? name : name.substr(0, dot);
   Text extension = dot == Text::npos ? Text() : name.substr(dot);
   Text mark;
-  if (n != 0) mark = FromAscii<Text>("(" + std::to_string(n) + ")");
+  if (n != 0) {
+    // Appended piece by piece: g++ 12 at -O2 warns falsely (-Wrestrict)
+    // about "(" + std::string.
+    std::string text(1, '(');
+    text += std::to_string(n);
+    text += ')';
+    mark = FromAscii<Text>(text);
+  }
 
   CandidateOf<Text> result;
   size_t underscore = LastUnderscore(base);

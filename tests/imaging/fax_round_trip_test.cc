@@ -92,7 +92,9 @@ TEST(FaxCoderTest, PagesAssembledSeparatelyEachDecode) {
   PageFormat format;
   ASSERT_TRUE(fixture.CodePages(pages, format));
   for (int i = 0; i < 2; ++i) {
-    const std::string tiff = (fixture.folder() / ("p" + std::to_string(i) + ".tif")).string();
+    std::string name = "p";
+    name += std::to_string(i) + ".tif";
+    const std::string tiff = (fixture.folder() / name).string();
     ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, i, 3, 1, tiff.c_str(), 1));
     std::vector<Bitmap> decoded;
     std::string error;

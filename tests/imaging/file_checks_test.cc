@@ -114,7 +114,12 @@ Bytes MakePdf(char minor, const Bytes& info, size_t distance, const Bytes& trail
   Bytes b =
       Bytes("%PDF-1.") + minor + "\n%\xE2\xE3\xCF\xD3\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
   Bytes block = info;
-  if (block.size() + 1 < distance) block += "%" + Bytes(distance - block.size() - 2, 'x') + "\n";
+  if (block.size() + 1 < distance) {
+    const size_t filler = distance - block.size() - 2;
+    block += '%';
+    block.append(filler, 'x');
+    block += '\n';
+  }
   while (block.size() < distance) block += "\n";
   b += block;
   const size_t xref = b.size();
@@ -167,7 +172,7 @@ TEST(PdfCheckTest, VersionEndingAndXrefRules) {
             kPdfFormatError);
   EXPECT_EQ(Check(CheckPdfFile, MakePdf('2', kInfo2, 111, "", "%%EOF"), false), kPdfFormatError);
   Bytes wrongXref = MakePdf('2', kInfo2, 111);
-  wrongXref.replace(wrongXref.rfind("startxref\n") + 10, 1, "9");  // offset now wrong
+  wrongXref[wrongXref.rfind("startxref\n") + 10] = '9';  // offset now wrong
   EXPECT_NE(Check(CheckPdfFile, wrongXref, false), kCheckPassed);
   EXPECT_EQ(Check(CheckPdfFile, "%PDF-2.0\n%%EOF\n", false), kPdfFormatError);
   const Bytes good = MakePdf('2', kInfo2, 111);
