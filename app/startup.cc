@@ -1,7 +1,9 @@
 #include "app/startup.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "app/config_link.h"
 #include "app/main_window.h"
@@ -14,6 +16,7 @@
 #include "ftp/ftp_server.h"
 #include "platform/endpoint.h"
 #include "platform/instance_lock.h"
+#include "platform/places.h"
 #include "platform/svc_ctrl.h"
 #include "platform/system_log.h"
 #include "platform/trace.h"
@@ -24,9 +27,48 @@
 namespace qb {
 namespace {
 
+// Exit codes besides the message loop's own 0.
+constexpr int kExitPortsFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitAlreadyRunning = 3;
+constexpr int kExitNoRunObjects = 4;
+
+const char kUsage[] =
+    "usage: quillbox [QBXSVC]\n"
+    "Receives scanned documents from networked printers (scan protocol on TCP 37100/37101).\n"
+    "  (no argument)  normal mode; desktop mode when the QBXSVC.service unit exists\n"
+    "  QBXSVC         service mode, as the companion service starts it\n"
+    "  -h, --help     print this help and exit\n"
+    "  --version      print the version and exit\n"
+    "Environment: QUILLBOX_ROOT is put in front of every machine-wide place (data folder\n"
+    "R/var/lib/Tovira/Quillbox, run-time objects R/run/quillbox); TMP holds page files.\n"
+    "Exit codes: 0 ended normally, 1 scan ports cannot be opened, 2 unknown option,\n"
+    "3 already running, 4 run-time objects under R/run/quillbox cannot be created.\n";
+
 // The command line selects service mode only when it is exactly "QBXSVC".
 bool IsServiceCommandLine(int argc, char** argv) {
   return argc == 2 && std::strcmp(argv[1], "QBXSVC") == 0;
+}
+
+// Answers the options, which touch nothing; -1 means start. Words that are
+// not options keep their old meaning: anything but "QBXSVC" is a desktop
+// start.
+int AnswerOptions(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (arg[0] != '-') continue;
+    if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(arg, "--version") == 0) {
+      std::printf("quillbox %s\n", QB_VERSION);
+      return 0;
+    }
+    std::fprintf(stderr, "quillbox: unknown option %s (quillbox --help lists the options)\n", arg);
+    return kExitUsage;
+  }
+  return -1;
 }
 
 void StartFtpIfEnabled(bool serviceMode) {
@@ -51,16 +93,21 @@ uint16_t InitialHddState() {
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
+  if (int answered = AnswerOptions(argc, argv); answered >= 0) return answered;
   ProcessState& process = Process();
   process.serviceLaunched = IsServiceCommandLine(argc, argv);
 
   if (!process.serviceLaunched) {
-    InstanceLock lock = AcquireInstanceLock("QeurnComm main");
+    std::string problem;
+    InstanceLock lock = AcquireInstanceLock("QeurnComm main", &problem);
     if (lock == InstanceLock::kAlreadyHeld) {
       ShowMessageBox("Quillbox is Already running", "Error");
-      return 0;
+      return kExitAlreadyRunning;
     }
-    if (lock == InstanceLock::kFailed) return 0;
+    if (lock == InstanceLock::kFailed) {
+      ShowMessageBox(("Quillbox " + problem).c_str(), "Error");
+      return kExitNoRunObjects;
+    }
   }
 
   LocateSettingsFile();
@@ -69,7 +116,12 @@ int RunProgram(int argc, char** argv) {
   EventLoop loop;
   MainWindow mainWindow(loop);
   auto endpoint = std::make_unique<WindowEndpoint>(loop, &mainWindow);
-  if (!endpoint->ok()) return 0;
+  if (!endpoint->ok()) {
+    const std::string text =
+        "Quillbox cannot create its window endpoint under " + RunFolder() + "/windows";
+    ShowMessageBox(text.c_str(), "Error");
+    return kExitNoRunObjects;
+  }
   endpoint->RegisterClass("MENU");
   process.mainWindowHandle = endpoint->handle();
 
@@ -125,7 +177,7 @@ int RunProgram(int argc, char** argv) {
   // (the main window has already shut everything down).
   if (serverFailed) {
     ShowMessageBox("The scan ports 37100/37101 cannot be opened.", "Quillbox");
-    return 1;
+    return kExitPortsFailed;
   }
   return code;
 }

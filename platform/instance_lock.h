@@ -8,7 +8,9 @@ namespace qb {
 
 enum class InstanceLock { kAcquired, kAlreadyHeld, kFailed };
 
-// Takes the lock named `name` for the rest of the process's life.
-InstanceLock AcquireInstanceLock(const std::string& name);
+// Takes the lock named `name` for the rest of the process's life. On
+// kFailed, `problem` (when given) says in words which path could not be
+// created or locked and why.
+InstanceLock AcquireInstanceLock(const std::string& name, std::string* problem = nullptr);
 
 }  // namespace qb
