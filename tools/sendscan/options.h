@@ -8,8 +8,11 @@
 namespace qb::sendscan {
 
 struct Options {
-  std::string command;            // cap, check, dir-name, dir-list, send, raw
+  std::string command;            // cap, check, dir-name, dir-list, send, raw, make-pdf, make-tiff
   std::vector<std::string> args;  // the command's operands
+  bool help = false;
+  bool version = false;
+  bool force = false;  // send files even when the receiver's checks would drop them
   std::string host = "127.0.0.1";
   std::string source = "127.0.0.2";
   int timeoutMs = 10000;

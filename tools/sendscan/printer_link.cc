@@ -55,7 +55,9 @@ bool PrinterLink::Open(const std::string& host, const std::string& source, uint1
   source_ = source;
   uint8_t greeting[4];
   if (!ReadExactly(greeting, 4, timeoutMs)) {
-    *error = "no greeting from the receiver (closed or locked out)";
+    *error =
+        "no greeting from the receiver: it closed the connection, or it has locked this "
+        "address out for about 5 minutes (try --source 127.0.0.N)";
     return false;
   }
   std::string words = GreetingInWords(greeting);

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "tools/sendscan/bitmap.h"
+#include "tools/sendscan/file_maker.h"
 #include "tools/sendscan/messages.h"
 #include "tools/sendscan/printer_link.h"
 
@@ -219,6 +220,20 @@ int FinishDocument(Conversation& c, const Options& o, uint16_t checksum, int pag
   return c.Status();
 }
 
+// The bitmaps named after the command's first operand.
+bool ReadBitmaps(const Options& o, std::vector<Bitmap>* bitmaps) {
+  for (size_t i = 1; i < o.args.size(); ++i) {
+    Bitmap bitmap;
+    std::string error;
+    if (!ReadNetpbm(o.args[i], &bitmap, &error)) {
+      Say(error);
+      return false;
+    }
+    bitmaps->push_back(std::move(bitmap));
+  }
+  return true;
+}
+
 uint16_t DataFormOf(const std::string& path) {
   std::string extension = std::filesystem::path(path).extension().string();
   for (char& ch : extension) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -288,6 +303,10 @@ int RunSendFiles(const Options& o) {
     return kExitFault;
   }
   std::vector<std::string> files(o.args.begin() + 1, o.args.end());
+  // A job without meta data is one the receiver handles as deferred; its
+  // checks differ a little.
+  const bool deferred = o.usePara || parameters.metaRecord.empty();
+  bool doomed = false;
   for (const std::string& file : files) {
     std::error_code error;
     uint64_t size = std::filesystem::file_size(file, error);
@@ -295,6 +314,16 @@ int RunSendFiles(const Options& o) {
       Say(file + ": not a readable .tif, .jpg or .pdf file of 5 bytes or more");
       return kExitFault;
     }
+    std::string reason = PreCheckFile(file, DataFormOf(file), deferred);
+    if (reason.empty()) continue;
+    Say(file + ": " + reason + "; the receiver would drop it and lock this address out for 5 " +
+        "minutes");
+    if (!o.force) {
+      Say("nothing sent (make a file that passes with make-pdf or make-tiff, or send it anyway "
+          "with --force)");
+      return kExitWouldDrop;
+    }
+    doomed = true;
   }
   Conversation c(o);
   if (!c.Open(kJobPortNumber) || !c.NegotiateJob(destination, parameters)) return c.Status();
@@ -313,13 +342,19 @@ int RunSendFiles(const Options& o) {
       return static_cast<bool>(in.read(reinterpret_cast<char*>(data), static_cast<long>(n)));
     };
     DataPump::Outcome outcome = pump.Send(size, fill);
-    if (outcome == DataPump::kDropped) return kExitOk;
+    if (outcome == DataPump::kDropped) return kExitRefused;
     if (outcome == DataPump::kBroken || !c.Send(TwoWords(kPageEnd, 0))) {
       Say("sending " + file + " failed");
       return kExitRefused;
     }
   }
-  return FinishDocument(c, o, pump.checksum(), static_cast<int>(files.size()));
+  int status = FinishDocument(c, o, pump.checksum(), static_cast<int>(files.size()));
+  if (doomed && status == kExitOk) {
+    // The receiver answers as usual and drops the file afterwards.
+    Say("the receiver's checks drop this document: it did not land (--force)");
+    return kExitRefused;
+  }
+  return status;
 }
 
 int RunSendRaw(const Options& o) {
@@ -329,15 +364,7 @@ int RunSendRaw(const Options& o) {
     return kExitFault;
   }
   std::vector<Bitmap> bitmaps;
-  for (size_t i = 1; i < o.args.size(); ++i) {
-    Bitmap bitmap;
-    std::string error;
-    if (!ReadNetpbm(o.args[i], &bitmap, &error)) {
-      Say(error);
-      return kExitFault;
-    }
-    bitmaps.push_back(std::move(bitmap));
-  }
+  if (!ReadBitmaps(o, &bitmaps)) return kExitFault;
   int pages = o.pages > 0 ? o.pages : std::max<int>(1, static_cast<int>(bitmaps.size()));
   Conversation c(o);
   if (!c.Open(kJobPortNumber) || !c.NegotiateJob(destination, parameters)) return c.Status();
@@ -372,7 +399,7 @@ int RunSendRaw(const Options& o) {
       return true;
     };
     DataPump::Outcome outcome = pump.Send(total, fill);
-    if (outcome == DataPump::kDropped) return kExitOk;
+    if (outcome == DataPump::kDropped) return kExitRefused;
     if (outcome == DataPump::kBroken || !c.Send(TwoWords(kPageEnd, 0))) {
       Say("the receiver closed the connection");
       return kExitRefused;
@@ -380,6 +407,62 @@ int RunSendRaw(const Options& o) {
   }
   // Raw lines are not summed by the receiver: its checksum stays 0.
   return FinishDocument(c, o, 0, pages);
+}
+
+}  // namespace qb::sendscan
+
+namespace qb::sendscan {
+namespace {
+
+using FileWriter = bool (*)(const std::string&, const std::vector<Bitmap>&, int, std::string*);
+
+int MakeFile(const Options& o, FileWriter write, const char* kind) {
+  const std::string& path = o.args[0];
+  std::vector<Bitmap> bitmaps;
+  if (!ReadBitmaps(o, &bitmaps)) return kExitFault;
+  int count = o.pages > 0 ? o.pages : std::max<int>(1, static_cast<int>(bitmaps.size()));
+  std::vector<Bitmap> pages;
+  for (int page = 0; page < count; ++page) {
+    pages.push_back(bitmaps.empty() ? TestPage(o.width, o.height, page)
+                                    : bitmaps[page % bitmaps.size()]);
+  }
+  std::string error;
+  if (!write(path, pages, o.dpi, &error)) {
+    Say(error);
+    return kExitFault;
+  }
+  // What is made here must pass the checks it is made for.
+  for (bool deferred : {false, true}) {
+    std::string reason = PreCheckFile(path, DataFormOf(path), deferred);
+    if (!reason.empty()) {
+      Say(path + ": " + reason);
+      return kExitFault;
+    }
+  }
+  Say("wrote " + path + ": " + kind + ", " + std::to_string(count) +
+      (count == 1 ? " page" : " pages") + " at " + std::to_string(o.dpi) +
+      " dpi, laid out as printers write it");
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunMakePdf(const Options& o) {
+  if (DataFormOf(o.args[0]) != 5) {
+    Say(o.args[0] + ": the PDF's name must end in .pdf (send takes the form from the name)");
+    return kExitFault;
+  }
+  return MakeFile(o, WritePrinterPdf, "PDF 1.4, T.6 coded");
+}
+
+int RunMakeTiff(const Options& o) {
+  if (DataFormOf(o.args[0]) != 1) {
+    Say(o.args[0] +
+        ": the TIFF's name must end in .tif or .tiff (send takes the form from the "
+        "name)");
+    return kExitFault;
+  }
+  return MakeFile(o, WriteFaxTiff, "TIFF, T.6 coded");
 }
 
 }  // namespace qb::sendscan
