@@ -1,0 +1,74 @@
+// Parameter requests and their meta data, handler by handler: the job
+// port's short and extended requests (destination, sender name, attribute
+// record with file name and sub-folder, fax-receive notice for destination
+// 0) and the direct port's folder check, after the capability request that
+// sets the protocol version.
+//
+// Input: byte 0 picks the request handler (bits 0-1), the protocol version
+// the capability exchange left (bits 2-3: 1.0, 2.0, 3.0, 3.1) and the peer
+// (bit 4: 127.0.0.1, the PC itself, which is never served; otherwise a
+// peer whose class cannot be told, which is served). The rest is the
+// request body as received. The settings ask for sender-based file names
+// (TOVScan 1) so that that naming runs as well.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "exact_copy.h"
+#include "fuzz_root.h"
+#include "scanproto/access_lock.h"
+#include "scanproto/handlers.h"
+
+namespace {
+
+qb::fuzz::FuzzRoot& Root() {
+  static qb::fuzz::FuzzRoot root("[MANAGEMENT]\n[IDS]\nTOVScan=1\nDepName=SALES\n");
+  return root;
+}
+
+qb::ScanJob& Job() {
+  static qb::ScanJob* job = [] {
+    auto* created = new qb::ScanJob;
+    created->txBuffer = new uint8_t[qb::kTxBufferSize];
+    created->lineBuf = new uint8_t[qb::kLineBufSize];
+    return created;
+  }();
+  return *job;
+}
+
+using Handler = void (*)(qb::ScanJob&, uint8_t*, size_t);
+constexpr Handler kHandlers[] = {qb::OnPara, qb::OnPara2, qb::OnPara2Direct, qb::OnPara2};
+constexpr uint16_t kVersions[][2] = {{1, 0}, {2, 0}, {3, 0}, {3, 1}};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  Root();
+  qb::ScanJob& job = Job();
+  job.ClearJobFields();
+  job.socket = -1;  // replies are built but not sent
+  const uint8_t control = data[0];
+  const bool direct = (control & 3) == 2;
+  job.listenPort = direct ? qb::kDirectPort : qb::kJobPort;
+  job.majorVersion = kVersions[(control >> 2) & 3][0];
+  job.minorVersion = kVersions[(control >> 2) & 3][1];
+  std::strcpy(job.peerIp, (control & 0x10) != 0 ? "127.0.0.1" : "127.0.0.2");
+  qb::ClearLockedClients();
+
+  qb::fuzz::ExactCopy body(data + 1, size - 1);
+  kHandlers[control & 3](job, body.data(), body.size());
+
+  // Whatever the request said, the job's texts stay terminated inside their
+  // fields and a kept meta-data block has the length the job records.
+  for (const char* text : {job.folderPath, job.fileName}) {
+    if (std::memchr(text, '\0', qb::kPathMax) == nullptr) std::abort();
+  }
+  if ((job.metaData == nullptr) != (job.metaDataLength == 0)) std::abort();
+  delete[] job.metaData;
+  job.metaData = nullptr;
+  ::unlink(Root().ReceiveLog().c_str());  // notices are appended to it
+  return 0;
+}

@@ -1,0 +1,71 @@
+#include "fuzz_root.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "config/folders.h"
+
+namespace qb::fuzz {
+namespace fs = std::filesystem;
+
+FuzzRoot::FuzzRoot(const std::string& settings) {
+  char pattern[] = "/tmp/qbfuzz.XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) std::abort();
+  root_ = pattern;
+  ::setenv("QUILLBOX_ROOT", root_.c_str(), 1);
+  ::unsetenv("QUILLBOX_OS_GENERATION");
+  fs::create_directories(DataDir());
+  fs::create_directories(root_ + "/etc");
+  fs::create_directories(TempFolder());
+  fs::create_directories(Destination(1) + "/sub");
+  fs::create_directories(Destination(2));
+  WriteFile(SettingsFile(), settings);
+  WriteFile(DestinationList(), "1;" + Destination(1) + ";Front desk;;\n2;" + Destination(2) +
+                                   ";Accounts;1234;\n3;" + Destination(3) + ";Gone;;\n");
+  ::setenv("TMP", TempFolder().c_str(), 1);
+  LocateSettingsFile();
+  InitTempFolder();
+  InitConfFolder();
+}
+
+FuzzRoot::~FuzzRoot() {
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+std::string FuzzRoot::Destination(int number) const {
+  return root_ + "/srv/dest" + std::to_string(number);
+}
+
+void FuzzRoot::WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) std::abort();
+  for (size_t at = 0; at < size;) {
+    ssize_t put = ::write(fd, data + at, size - at);
+    if (put <= 0) std::abort();
+    at += static_cast<size_t>(put);
+  }
+  ::close(fd);
+}
+
+void FuzzRoot::WriteFile(const std::string& path, const std::string& text) {
+  WriteFile(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+void FuzzRoot::ClearDocuments() const {
+  const std::string keep[] = {Destination(1) + "/sub"};
+  for (const std::string& folder :
+       {Destination(1), Destination(1) + "/sub", Destination(2), TempFolder()}) {
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+      if (it->path() == keep[0]) continue;
+      std::error_code ignored;
+      fs::remove_all(it->path(), ignored);
+    }
+  }
+}
+
+}  // namespace qb::fuzz

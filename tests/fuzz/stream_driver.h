@@ -1,0 +1,63 @@
+// Drives the scan server in this process with one printer conversation per
+// fuzz input. The server runs without listeners on a hand-moved clock; each
+// conversation is one end of an AF_UNIX stream socket pair handed to it as
+// a connection accepted on the job or direct port, the other end plays the
+// printer: it writes the input, reads every reply, and hangs up. Between
+// writes the event loop runs until nothing moves any more.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fuzz_root.h"
+#include "platform/clock.h"
+#include "platform/event_loop.h"
+
+namespace qb::fuzz {
+
+class StreamDriver {
+ public:
+  // `settings` is the text of the settings file of the driver's root.
+  explicit StreamDriver(const std::string& settings);
+  ~StreamDriver();
+
+  // Job port: the input is the printer's byte stream, written in pieces
+  // whose sizes follow from the input (so that length fields and bodies
+  // also arrive split).
+  void JobConversation(const uint8_t* data, size_t size);
+
+  // Direct port: the input is the plaintext the printer means to send, as
+  // length-framed bodies; each body is enciphered as a printer would, with
+  // the key of the connection as it stands after the previous body.
+  void DirectConversation(const uint8_t* data, size_t size);
+
+  const FuzzRoot& root() const { return root_; }
+
+ private:
+  void Open(uint16_t port);
+  // Writes all of `bytes` (running the loop while the socket is full);
+  // false once the server no longer takes anything.
+  bool Write(const uint8_t* bytes, size_t size);
+  void PumpUntilQuiet();
+  void Close();
+  void ReadReplies();
+  // With QB_FUZZ_SHOW set: what the conversation stored, on standard error.
+  void Show() const;
+
+  FuzzRoot root_;
+  ManualClock clock_;
+  EventLoop loop_{&clock_};
+  int printer_ = -1;  // the printer's end
+  int server_ = -1;   // the end handed to the server
+  bool serverGone_ = false;
+  bool show_ = false;
+  size_t replyBytes_ = 0;
+};
+
+// Peer address of every conversation: a 127.x address other than
+// 127.0.0.1, which cannot be classified and is therefore served.
+constexpr char kPeerIp[] = "127.0.0.2";
+constexpr uint32_t kPeerAddress = 0x7F000002;
+
+}  // namespace qb::fuzz
