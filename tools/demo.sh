@@ -1,15 +1,52 @@
 #!/bin/sh
-# Installs what is missing, builds, and starts the receiver on the demo root
-# kept under demo/root (trace on the console; Ctrl-C ends it).
+# Installs what is missing, builds only what the demo runs (the receiver, the
+# printer simulator and the example extension) and starts the receiver on the
+# demo root kept under demo/root. The console shows one line per received
+# document, taken from the receive log; the full trace goes to
+# demo/root/tmp/qbxLog.log (QB_DEMO_TRACE=1 puts it on the console instead).
+# Ctrl-C ends it. QB_BUILD_DIR chooses another build folder than build/.
 set -eu
 cd "$(dirname "$0")/.."
-tools/setup.sh
+QB_TARGETS="quillbox quillbox-sendscan qb_extension_example" tools/setup.sh
 DEMO="$(pwd)/demo/root"
 DATA="$DEMO/var/lib/Tovira/Quillbox"
 # The settings file is the program's to write (connected printers, job
 # counter), so the demo starts from a copy; delete it to start afresh.
 [ -f "$DATA/quern.ini" ] || cp demo/quern.ini.template "$DATA/quern.ini"
+sed -i "s/^Trace=.*/Trace=${QB_DEMO_TRACE:-2}/" "$DATA/quern.ini"
 sed "s|@DEMO@|$DEMO|g" demo/tvscan_f.template > "$DATA/tvscan_f.bin"
-mkdir -p "$DEMO/tmp"
-echo "Quillbox demo: data folder $DEMO/var/lib/Tovira/Quillbox, scans land in $DEMO/srv/scans"
-QUILLBOX_ROOT="$DEMO" TMP="$DEMO/tmp" exec build/quillbox
+mkdir -p "$DEMO/tmp" "$DEMO/srv/scans/dest1" "$DEMO/srv/scans/dest2" "$DEMO/srv/scans/dest3"
+LOG="$DATA/tvscanlog_f.bin"
+BUILD="${QB_BUILD_DIR:-build}"
+touch "$LOG"
+
+# One line per receive-log entry "date time mark;sender;file;files;folder":
+# the time, the file, how many files, the sender name and the destination.
+show_received() {
+  while IFS=';' read -r when sender name files folder; do
+    case "$when" in //*) continue ;; esac
+    line="received ${when% *}  $name"
+    [ "$files" = 1 ] || line="$line ($files files)"
+    [ -z "$sender" ] || line="$line  from $sender"
+    to=$(awk -F';' -v f="$folder" '$2 == f { print $1; exit }' "$DATA/tvscan_f.bin")
+    if [ -n "$to" ]; then
+      line="$line  to destination $to"
+    elif [ -n "$folder" ]; then
+      line="$line  in ${folder#"$DEMO"/}"
+    fi
+    echo "$line"
+  done
+}
+
+cat <<TEXT
+Quillbox demo: data folder $DATA
+  scans land in $DEMO/srv/scans/dest1..3, the trace goes to $DEMO/tmp/qbxLog.log
+  try from another terminal:
+    $BUILD/quillbox-sendscan raw 1                      # a test page by the raw road
+    $BUILD/quillbox-sendscan make-pdf /tmp/page.pdf     # a PDF that passes the checks,
+    $BUILD/quillbox-sendscan send 1 /tmp/page.pdf       # sent by the file road
+  Ctrl-C ends the receiver.
+TEXT
+# tail follows this process, which becomes the receiver, and ends with it.
+tail -n 0 -F --pid=$$ "$LOG" 2>/dev/null | show_received &
+QUILLBOX_ROOT="$DEMO" TMP="$DEMO/tmp" exec "$BUILD/quillbox"

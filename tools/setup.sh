@@ -1,13 +1,14 @@
 #!/bin/sh
 # Installs what building and testing Quillbox needs (Debian 12), then
-# configures and builds into build/ (or $QB_BUILD_DIR).
+# configures and builds into build/ (or $QB_BUILD_DIR): everything, or only
+# the ninja targets listed in $QB_TARGETS.
 # Usage: tools/setup.sh [extra cmake arguments]
 set -eu
 cd "$(dirname "$0")/.."
 
 PACKAGES="g++ cmake ninja-build pkg-config libssl-dev libgtest-dev libgmock-dev \
 libbenchmark-dev libtiff-dev libtiff-tools poppler-utils qpdf python3 curl lftp \
-netcat-openbsd iproute2"
+netcat-openbsd iproute2 python3-pil"
 
 missing=""
 for package in $PACKAGES; do
@@ -24,4 +25,5 @@ fi
 
 BUILD_DIR="${QB_BUILD_DIR:-build}"
 cmake -S . -B "$BUILD_DIR" -G Ninja "$@" >/dev/null
-ninja -C "$BUILD_DIR"
+# shellcheck disable=SC2086 # the target list is split on purpose
+ninja -C "$BUILD_DIR" ${QB_TARGETS:-}
