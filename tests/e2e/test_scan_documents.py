@@ -192,7 +192,7 @@ class ScanDocuments(unittest.TestCase):
         with DocumentReceiver() as receiver:
             sendscan("raw", 1, "--checksum", 1234)
             self.assertEqual(receiver.files(), [])
-            sendscan("raw", 1, "--pages", 3, "--drop-after", 300000)
+            self.assertEqual(sendscan("raw", 1, "--pages", 3, "--drop-after", 300000)[0], 1)
             receiver.wait_for_trace("Connection closed on socket", count=2)
             self.assertEqual(receiver.files(), [])
             self.assertEqual(receiver.temp_files(), [])
@@ -217,7 +217,7 @@ class ScanDocuments(unittest.TestCase):
             odd = os.path.join(self.scratch, "odd.jpg")
             with open(odd, "wb") as handle:
                 handle.write(jfif(density=72))
-            sendscan("send", 1, odd)
+            self.assertEqual(sendscan("send", 1, odd, "--force")[0], 1)
             self.assertEqual(receiver.files(), ["made.pdf", "photo.jpg"])
             self.assertNotEqual(sendscan("send", 1, pdf)[0], 0)
 

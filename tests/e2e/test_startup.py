@@ -86,7 +86,7 @@ class Startup(unittest.TestCase):
     def test_second_instance_is_refused_and_the_first_runs_on(self):
         with Receiver() as receiver:
             second = subprocess.run([BINARY], env=receiver.env, capture_output=True, timeout=10)
-            self.assertEqual(second.returncode, 0)
+            self.assertEqual(second.returncode, 3)
             self.assertIn(b"Error: Quillbox is Already running", second.stderr)
             self.assertIsNone(receiver.process.poll())
             self.assertEqual(receive_exactly(receiver.connect(), 4), OK)

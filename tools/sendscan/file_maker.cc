@@ -1,6 +1,7 @@
 #include "tools/sendscan/file_maker.h"
 
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -84,9 +85,14 @@ class OutputFile {
   bool failed_ = false;
 };
 
+// The page size in points, written 0.0001 pt short: renderers that compute
+// points * dpi / 72 in binary floating point then stay just below the pixel
+// count instead of a hair above it, and show the page pixel for pixel.
 std::string Points(int pixels, int dpi) {
+  long long tenThousandths = std::llround(pixels * 72.0 / dpi * 10000.0) - 1;
+  if (tenThousandths < 1) tenThousandths = 1;
   char text[32];
-  std::snprintf(text, sizeof text, "%.4f", pixels * 72.0 / dpi);
+  std::snprintf(text, sizeof text, "%lld.%04lld", tenThousandths / 10000, tenThousandths % 10000);
   return text;
 }
 

@@ -1,0 +1,215 @@
+"""The command lines of quillbox and quillbox-sendscan: help, version, usage
+faults and failures with their exit codes and messages; the sender's own
+run of the receiver's file checks, and the files its make-pdf and make-tiff
+commands write."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from receiver import BINARY, SENDSCAN, Receiver, sendscan
+from test_scan_documents import DocumentReceiver, pdf_pages, read_pbm, tiff_pages
+
+
+def run(*command, env=None):
+    result = subprocess.run([str(c) for c in command], capture_output=True, text=True,
+                            timeout=60, env=env)
+    return result.returncode, result.stdout, result.stderr
+
+
+def plain_pdf():
+    """A valid one-page PDF as general tools lay it out: the information
+    object first, far from the cross-reference table."""
+    objects = [(1, b"<< /Producer (some tool) >>"),
+               (2, b"<< /Type /Catalog /Pages 3 0 R >>"),
+               (3, b"<< /Type /Pages /Count 1 /Kids [4 0 R] >>"),
+               (4, b"<< /Type /Page /Parent 3 0 R /MediaBox [0 0 612 792] >>")]
+    data, offsets = b"%PDF-1.4\n", {}
+    for number, body in objects:
+        offsets[number] = len(data)
+        data += b"%d 0 obj\n%s\nendobj\n" % (number, body)
+    data += b"%" + b"x" * 300 + b"\n"
+    xref = len(data)
+    data += b"xref\n0 5\n0000000000 65535 f \n"
+    data += b"".join(b"%010d 00000 n \n" % offsets[n] for n in range(1, 5))
+    data += b"trailer\n<< /Size 5 /Root 2 0 R /Info 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % xref
+    return data
+
+
+PIL_SCRIPT = "from PIL import Image; import sys; Image.new('1', (400, 300), 1).save(sys.argv[1])"
+
+
+def pil_pdf(path):
+    """Writes a PDF with PIL, from this interpreter or the system's; False
+    when neither has PIL."""
+    for python in (sys.executable, "/usr/bin/python3"):
+        if os.path.exists(python) and subprocess.run(
+                [python, "-c", PIL_SCRIPT, path], capture_output=True).returncode == 0:
+            return True
+    return False
+
+
+def write_pbm(path, width, height):
+    """A page with a frame and a few bars, as binary PBM."""
+    stride = (width + 7) // 8
+    rows = []
+    for y in range(height):
+        row = bytearray(stride)
+        for x in range(width):
+            if x < 4 or x >= width - 4 or y < 4 or y >= height - 4 or (y // 20) % 3 == 0 and x % 50 < 30:
+                row[x // 8] |= 0x80 >> (x % 8)
+        rows.append(bytes(row))
+    with open(path, "wb") as handle:
+        handle.write(b"P4\n%d %d\n" % (width, height) + b"".join(rows))
+
+
+class QuillboxCommandLine(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="qb-cli-")
+        self.env = dict(os.environ, QUILLBOX_ROOT=self.root)
+
+    def tearDown(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def test_help_version_and_unknown_options_touch_nothing(self):
+        for option in ("--help", "-h"):
+            code, out, err = run(BINARY, option, env=self.env)
+            self.assertEqual(code, 0, err)
+            self.assertIn("usage: quillbox", out)
+            self.assertIn("QBXSVC", out)
+        code, out, _ = run(BINARY, "--version", env=self.env)
+        self.assertEqual(code, 0)
+        self.assertRegex(out, r"^quillbox \d+\.\d+\.\d+\n$")
+        code, out, err = run(BINARY, "--frobnicate", env=self.env)
+        self.assertEqual(code, 2)
+        self.assertIn("unknown option --frobnicate", err)
+        self.assertEqual(os.listdir(self.root), [])
+
+    def test_a_second_instance_fails_with_its_message(self):
+        with Receiver() as receiver:
+            code, _, err = run(BINARY, env=receiver.env)
+            self.assertEqual(code, 3)
+            self.assertIn("Error: Quillbox is Already running", err)
+            self.assertIsNone(receiver.process.poll())
+
+    def test_a_lock_that_cannot_be_created_names_the_folder(self):
+        run_folder = os.path.join(self.root, "run/quillbox")
+        os.makedirs(run_folder)
+        for folder in (self.root, os.path.dirname(run_folder), run_folder):
+            os.chmod(folder, 0o755)
+        command = [BINARY]
+        if os.geteuid() == 0:
+            # Root writes anywhere: the program runs as nobody instead.
+            if not shutil.which("setpriv") or not os.access(BINARY, os.X_OK):
+                self.skipTest("needs setpriv to drop root")
+            command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", BINARY]
+        else:
+            os.chmod(run_folder, 0o555)
+        code, _, err = run(*command, env=self.env)
+        self.assertEqual(code, 4, err)
+        self.assertIn("Error: Quillbox cannot create the instance lock %s/QeurnComm main: "
+                      % run_folder, err)
+        self.assertIn("write rights on %s" % run_folder, err)
+
+
+class SendscanCommandLine(unittest.TestCase):
+    def test_help_version_and_usage_faults(self):
+        code, out, err = run(SENDSCAN, "--help")
+        self.assertEqual((code, err), (0, ""))
+        self.assertIn("make-pdf", out)
+        self.assertIn("exit codes", out)
+        code, out, _ = run(SENDSCAN, "--version")
+        self.assertEqual(code, 0)
+        self.assertRegex(out, r"^quillbox-sendscan \d+\.\d+\.\d+\n$")
+        faults = {("--bogus", "cap"): "unknown option --bogus",
+                  ("-x",): "unknown option -x",
+                  ("send", "1"): "send: missing FILE",
+                  ("send",): "send: missing DEST",
+                  ("make-pdf",): "make-pdf: missing OUT.pdf",
+                  ("cap", "more"): "unexpected operand more",
+                  ("frob",): "unknown command frob",
+                  ("--host",): "--host needs a value",
+                  (): "no command given"}
+        for args, message in faults.items():
+            code, out, err = run(SENDSCAN, *args)
+            self.assertEqual(code, 2, args)
+            self.assertIn(message, err, args)
+
+
+class SendscanFileChecks(unittest.TestCase):
+    def setUp(self):
+        self.scratch = tempfile.mkdtemp(prefix="qb-files-")
+
+    def tearDown(self):
+        shutil.rmtree(self.scratch, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.scratch, name)
+
+    def test_files_the_receiver_would_drop_are_refused_before_sending(self):
+        with open(self.path("plain.pdf"), "wb") as handle:
+            handle.write(plain_pdf())
+        subprocess.run(["qpdf", "--check", self.path("plain.pdf")], check=True,
+                       capture_output=True)
+        refused = [self.path("plain.pdf")]
+        if pil_pdf(self.path("pil.pdf")):
+            refused.append(self.path("pil.pdf"))
+        with open(self.path("odd.tif"), "wb") as handle:  # a TIFF without a resolution
+            handle.write(b"II*\x00\x08\x00\x00\x00\x00\x00" + b"\x00" * 8)
+        with DocumentReceiver() as receiver:
+            for path in refused:
+                code, out = sendscan("send", 1, path)
+                self.assertEqual(code, 3, out)
+                self.assertIn("this PDF's layout is not one that printers write; the receiver "
+                              "would drop it and lock this address out for 5 minutes", out)
+                self.assertIn("nothing sent", out)
+            code, out = sendscan("send", 1, self.path("odd.tif"))
+            self.assertEqual(code, 3, out)
+            self.assertIn("resolution of 100, 200, 300, 400 or 600 dpi", out)
+            # Nothing went out, so the address is not locked out.
+            self.assertEqual(sendscan("cap")[0], 0)
+            # Forced, the file goes out, is dropped, and the sender says so.
+            code, out = sendscan("send", 1, self.path("plain.pdf"), "--force")
+            self.assertEqual(code, 1, out)
+            self.assertIn("did not land", out)
+            self.assertEqual(receiver.files(), [])
+            code, out = sendscan("cap")
+            self.assertEqual(code, 1)
+            self.assertIn("--source 127.0.0.N", out)
+            self.assertEqual(sendscan("cap", "--source", "127.0.0.3")[0], 0)
+
+    def test_made_pdf_and_tiff_land_with_their_pixels(self):
+        write_pbm(self.path("page.pbm"), 800, 600)
+        original = read_pbm(self.path("page.pbm"))
+        code, out = sendscan("make-pdf", self.path("page.pdf"), self.path("page.pbm"),
+                             "--pages", 2)
+        self.assertEqual(code, 0, out)
+        code, out = sendscan("make-tiff", self.path("page.tif"), self.path("page.pbm"),
+                             "--dpi", 300)
+        self.assertEqual(code, 0, out)
+        self.assertEqual(sendscan("make-tiff", self.path("page.pdf"))[0], 2)  # wrong extension
+        subprocess.run(["qpdf", "--check", self.path("page.pdf")], check=True,
+                       capture_output=True)
+        with DocumentReceiver() as receiver:
+            for name in ("page.pdf", "page.tif"):
+                code, out = sendscan("send", 1, self.path(name))
+                self.assertEqual(code, 0, out)
+            self.assertEqual(receiver.files(), ["page.pdf", "page.tif"])
+            self.assertIn(";page.pdf;1;", receiver.log())
+            rendered = pdf_pages(os.path.join(receiver.folder, "page.pdf"), 200)
+            self.assertEqual(rendered, [original, original])
+            self.assertEqual(tiff_pages(os.path.join(receiver.folder, "page.tif")), [original])
+
+    def test_the_built_in_test_page_is_made_at_the_asked_size(self):
+        code, out = sendscan("make-tiff", self.path("test.tif"), "--width", 1024, "--height", 700,
+                             "--pages", 3)
+        self.assertEqual(code, 0, out)
+        pages = tiff_pages(self.path("test.tif"))
+        self.assertEqual([(w, h) for w, h, _ in pages], [(1024, 700)] * 3)
+        self.assertEqual(len({data for _, _, data in pages}), 3)  # the pages differ
+
+
+if __name__ == "__main__":
+    unittest.main()
