@@ -51,6 +51,7 @@ int GetMaxConnectNum() {
 
 int GetMACAddressCheck() { return ReadInt("MANAGEMENT", "MACAddressCheck", 0); }
 int GetFileTypeCheck() { return ReadInt("MANAGEMENT", "FileTypeCheck", 1); }
+int GetDirListScope() { return ReadInt("MANAGEMENT", "DirListScope", 0); }
 
 bool GetFTP_DebugLog(char* buffer, size_t size) {
   return ReadText("MANAGEMENT", "FTP_DebugLog", "", buffer, size);

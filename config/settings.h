@@ -21,6 +21,9 @@ bool GetOverWrite();       // any non-zero is on (default 1)
 int GetMaxConnectNum();    // default 30, at most 100 (unsigned compare)
 int GetMACAddressCheck();  // default 0
 int GetFileTypeCheck();    // default 1
+// Which folders the panel may list: 0 any folder of the machine (default),
+// 1 only the destination folders and folders below them.
+int GetDirListScope();
 bool GetFTP_DebugLog(char* buffer, size_t size);
 bool GetFTP_DebugLogDBA(char* buffer, size_t size);
 int GetFtpPort();       // default 21

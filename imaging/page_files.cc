@@ -9,7 +9,6 @@
 #include "imaging/tiff_layout.h"
 #include "platform/files.h"
 #include "platform/trace.h"
-#include "storage/file_naming.h"
 
 namespace qb {
 namespace {
@@ -34,14 +33,6 @@ bool CopyInto(const std::string& name, char* path, size_t pathSize) {
   if (name.size() + 1 > pathSize) return false;
   std::memcpy(path, name.c_str(), name.size() + 1);
   return true;
-}
-
-// The extension of a path with its dot, or "" when its file name has none.
-std::string ExtensionOf(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  const char* name = slash != nullptr ? slash + 1 : path;
-  const char* dot = std::strrchr(name, '.');
-  return dot != nullptr ? std::string(dot) : std::string();
 }
 
 }  // namespace
@@ -138,23 +129,6 @@ bool WriteTiff(uint32_t tempJobNo, int firstPage, int codingMode, int fillFlag,
 
 void DeleteTempPages(ScanJob& job) {
   for (int i = 0; i < job.pageCount; ++i) RemoveFile(TempDatName(i, job.tempJobNo));
-}
-
-void CleanupDocument(ScanJob& job) {
-  if (job.pageFile != nullptr) {
-    std::fclose(job.pageFile);
-    job.pageFile = nullptr;
-  }
-  if (job.outputPath[0] != '\0' && job.fileOk == 1) {
-    const std::string extension = ExtensionOf(job.outputPath);
-    const std::string folder = std::string(job.folderPath) + "/";
-    const int digits = static_cast<int>(job.numberWidth);
-    RemoveFile(folder + MakeNumberedName(job.baseName, 0, digits, extension.c_str()));
-    for (int number = 1; number <= job.pageCount + 1; ++number) {
-      RemoveFile(folder + MakeNumberedName(job.baseName, number, digits, extension.c_str()));
-    }
-  }
-  job.pageCount = 0;
 }
 
 void SwapWordBytes(uint8_t* buffer, size_t length) {

@@ -46,12 +46,6 @@ bool WriteTiff(uint32_t tempJobNo, int firstPage, int codingMode, int fillFlag,
 // Deletes the job's temporary page files 0 to job.pageCount - 1.
 void DeleteTempPages(ScanJob& job);
 
-// Drops the document being received: closes job.pageFile; when
-// job.outputPath is set and job.fileOk is 1, deletes in job.folderPath the
-// page names (job.baseName, job.numberWidth, outputPath's extension) for
-// numbers 0 and 1 to pageCount + 1; sets job.pageCount to 0.
-void CleanupDocument(ScanJob& job);
-
 // Swaps the two bytes of each of the length / 2 16-bit words of `buffer`.
 void SwapWordBytes(uint8_t* buffer, size_t length);
 

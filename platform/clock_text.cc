@@ -103,14 +103,21 @@ LocalDateTime CurrentLocalTime() {
 }
 
 std::string FormatShortDateTime(const LocalDateTime& when) {
+  // Values outside the calendar print nothing, so none is worth the
+  // arithmetic below (which must not overflow on an extreme year).
+  if (!IsCalendarDate(when) && !IsClockTime(when)) return " ";
   struct tm fields;
   std::memset(&fields, 0, sizeof fields);
-  fields.tm_year = when.year - 1900;
-  fields.tm_mon = when.month - 1;
-  fields.tm_mday = when.day;
-  fields.tm_hour = when.hour;
-  fields.tm_min = when.minute;
-  fields.tm_sec = when.second;
+  if (IsCalendarDate(when)) {
+    fields.tm_year = when.year - 1900;
+    fields.tm_mon = when.month - 1;
+    fields.tm_mday = when.day;
+  }
+  if (IsClockTime(when)) {
+    fields.tm_hour = when.hour;
+    fields.tm_min = when.minute;
+    fields.tm_sec = when.second;
+  }
   fields.tm_isdst = -1;
   // Day of the week and of the year for formats that show them; the copy
   // keeps the given fields even when mktime would normalise them.

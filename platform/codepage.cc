@@ -67,4 +67,11 @@ bool Utf16ToCp932(std::u16string_view text, std::string* bytes) {
   return true;
 }
 
+bool Utf8ToCp932(std::string_view text, std::string* bytes) {
+  std::vector<char> out;
+  if (!Convert("CP932", "UTF-8", text.data(), text.size(), &out)) return false;
+  bytes->assign(out.begin(), out.end());
+  return true;
+}
+
 }  // namespace qb

@@ -24,5 +24,7 @@ bool IsDoubleByteLead(unsigned char byte);
 // the input holds a sequence that the other side cannot represent.
 bool Cp932ToUtf16(std::string_view bytes, std::u16string* text);
 bool Utf16ToCp932(std::u16string_view text, std::string* bytes);
+// UTF-8 (the program's own texts) to code page 932.
+bool Utf8ToCp932(std::string_view text, std::string* bytes);
 
 }  // namespace qb

@@ -387,7 +387,8 @@ void EventLoop::RunOnce(int maxWaitMs) {
   // Listeners first: their queues are short, and a connection left waiting
   // behind a burst of data is a printer whose handshake the kernel drops.
   std::stable_partition(events, events + count, [this](const epoll_event& event) {
-    auto found = socket_of_serial_.find(event.data.u64);
+    uint64_t serial = event.data.u64;  // epoll_event is packed: no reference into it
+    auto found = socket_of_serial_.find(serial);
     return found != socket_of_serial_.end() && (by_socket_.at(found->second).mask & FD_ACCEPT);
   });
   for (int i = 0; i < count && !quit_requested_; ++i) {

@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>  // renameat2
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +50,46 @@ bool RenameFile(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+PlaceResult RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return PlaceResult::kPlaced;
+  }
+  if (errno == EEXIST) return PlaceResult::kNameTaken;
+  if (errno != EINVAL && errno != ENOSYS) return PlaceResult::kFailed;
+  // A file system without the flag: a hard link fails on an existing name.
+  if (::link(from.c_str(), to.c_str()) != 0) {
+    return errno == EEXIST ? PlaceResult::kNameTaken : PlaceResult::kFailed;
+  }
+  ::unlink(from.c_str());
+  return PlaceResult::kPlaced;
+}
+
+bool CreateNewFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  ::fchmod(fd, 0666);
+  ::close(fd);
+  return true;
+}
+
+namespace {
+bool SyncPath(const std::string& path, int flags) {
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+}  // namespace
+
+bool SyncFile(const std::string& path) { return SyncPath(path, O_RDONLY); }
+
+bool SyncFolder(const std::string& path) {
+  return SyncPath(path.empty() ? "." : path, O_RDONLY | O_DIRECTORY);
+}
+
+bool MakeEveryoneWritable(const std::string& path) { return ::chmod(path.c_str(), 0666) == 0; }
+
 int64_t FileSize(const std::string& path) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) return -1;
@@ -66,6 +108,17 @@ bool ListFolder(const std::string& path, std::vector<FolderEntry>* entries) {
   }
   ::closedir(dir);
   return true;
+}
+
+}  // namespace qb
+
+namespace qb {
+
+int CurrentProcessId() { return static_cast<int>(::getpid()); }
+
+bool ProcessIsRunning(int pid) {
+  if (pid <= 0) return false;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 }  // namespace qb

@@ -19,7 +19,26 @@ bool IsDirectory(const std::string& path);
 bool IsReadOnlyFile(const std::string& path);  // owner write bit missing
 bool MakeWritable(const std::string& path);    // adds the owner write bit
 bool RemoveFile(const std::string& path);
+// Renames; replaces an existing `to` (used only where the target is a
+// placeholder of our own).
 bool RenameFile(const std::string& from, const std::string& to);
+
+// Result of putting a file in place without replacing anything.
+enum class PlaceResult { kPlaced, kNameTaken, kFailed };
+// Gives `from` the name `to` unless `to` exists already (as a rename on
+// Windows does): renameat2 with RENAME_NOREPLACE, or link and unlink where
+// the file system lacks it.
+PlaceResult RenameNoReplace(const std::string& from, const std::string& to);
+
+// Creates a new empty file that every user may write (0666), failing when
+// the name exists. False on failure.
+bool CreateNewFile(const std::string& path);
+// Makes a file's content durable (fsync); false on failure.
+bool SyncFile(const std::string& path);
+// Makes a folder's entries durable (fsync of the folder); false on failure.
+bool SyncFolder(const std::string& path);
+// Gives a file mode 0666 whatever the umask.
+bool MakeEveryoneWritable(const std::string& path);
 // Size in bytes, or -1 when it cannot be read.
 int64_t FileSize(const std::string& path);
 
@@ -29,5 +48,13 @@ struct FolderEntry {
 };
 // The entries of a folder except "." and ".."; false when it cannot be read.
 bool ListFolder(const std::string& path, std::vector<FolderEntry>* entries);
+
+}  // namespace qb
+
+namespace qb {
+
+// This process's id, and whether a process of that id is running.
+int CurrentProcessId();
+bool ProcessIsRunning(int pid);
 
 }  // namespace qb

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -100,6 +101,8 @@ bool ParseDottedAddress(const char* text, uint32_t* hostOrderAddress) {
   return true;
 }
 
+int MaxListenBacklog() { return SOMAXCONN; }
+
 int TcpListen(uint16_t port, int backlog) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return Fail();
@@ -161,7 +164,15 @@ long SockRecv(int socket, void* buffer, size_t length) {
   return got;
 }
 
+namespace {
+std::atomic<size_t> g_send_limit{0};
+}  // namespace
+
+void SetSendLimitForTests(size_t bytes) { g_send_limit = bytes; }
+
 long SockSend(int socket, const void* buffer, size_t length) {
+  const size_t limit = g_send_limit.load(std::memory_order_relaxed);
+  if (limit != 0 && length > limit) length = limit;
   ssize_t put = ::send(socket, buffer, length, MSG_NOSIGNAL);
   if (put < 0) {
     Fail();

@@ -47,6 +47,9 @@ bool ParseDottedAddress(const char* text, uint32_t* hostOrderAddress);
 
 // A non-blocking IPv4 listener on `port` of every local address; -1 on
 // failure (LastSocketError tells why).
+// The longest listen queue the system allows: a burst of connections is
+// then served without the kernel's SYN retransmission delays.
+int MaxListenBacklog();
 int TcpListen(uint16_t port, int backlog);
 // Accepts one connection as a non-blocking socket; -1 on failure.
 int TcpAccept(int listener, Ipv4Peer* peer);
@@ -57,6 +60,9 @@ int TcpConnect(uint32_t address, uint16_t port, uint32_t localAddress = 0);
 // Bytes received (>0), 0 when the peer has closed, -1 on error.
 long SockRecv(int socket, void* buffer, size_t length);
 // Bytes sent, or -1 on error (kWsaEWouldBlock when the buffer is full).
+// Tests: every SockSend hands the system at most `bytes` (0: no limit), as
+// a kernel with little room takes only part of a send.
+void SetSendLimitForTests(size_t bytes);
 long SockSend(int socket, const void* buffer, size_t length);
 enum ShutdownHow { kShutReceive = 0, kShutSend = 1, kShutBoth = 2 };
 void SockShutdown(int socket, ShutdownHow how);

@@ -3,7 +3,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 
+#include "platform/codepage.h"
 #include "platform/places.h"
 
 namespace qb {
@@ -13,6 +16,25 @@ std::mutex g_trace_mutex;
 int g_trace_mode = 0;
 bool g_capturing = false;
 std::vector<std::string> g_captured;
+// The program's trace texts are written in UTF-8; under code page 932 the
+// Japanese ones go out as code page 932 bytes. Formats are literals, so
+// each is converted once (before formatting, so that file names already in
+// code page 932 pass through untouched).
+std::unordered_map<const char*, std::string> g_cp932_formats;
+
+const char* FormatInCodePage(const char* format) {
+  bool ascii = true;
+  for (const char* c = format; *c != '\0' && ascii; ++c)
+    ascii = static_cast<unsigned char>(*c) < 0x80;
+  if (ascii || AnsiCodePage() != kCodePageJapanese) return format;
+  auto found = g_cp932_formats.find(format);
+  if (found == g_cp932_formats.end()) {
+    std::string converted;
+    if (!Utf8ToCp932(format, &converted)) converted = format;
+    found = g_cp932_formats.emplace(format, std::move(converted)).first;
+  }
+  return found->second.c_str();
+}
 
 }  // namespace
 
@@ -33,7 +55,7 @@ void TraceLog(const char* format, ...) {
   char line[kTraceLineMax + 1];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
+  std::vsnprintf(line, sizeof line, FormatInCodePage(format), args);
   va_end(args);
 
   if (g_capturing) g_captured.emplace_back(line);

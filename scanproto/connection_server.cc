@@ -16,6 +16,7 @@
 #include "scanproto/dispatcher.h"
 #include "scanproto/reception_support.h"
 #include "storage/disk_space.h"
+#include "storage/document_files.h"
 #include "storage/receive_log.h"
 
 namespace qb {
@@ -272,17 +273,24 @@ void OnReadable(int socket) {
   }
 }
 
+// A job whose documents are logged and announced when the printer hangs
+// up: done now, at a disconnect or when the receiver stops.
+void FinishDeferredDocuments(ScanJob& job) {
+  if (job.deferredNotify == 1 && job.notifyPending == 1) {
+    LogStoredDocument(job, true);
+    if (g_server->hooks.notifyConfig) g_server->hooks.notifyConfig(WM_USER + 1, 3);
+    if (GetReceive() && g_server->hooks.receiveEndSignal) g_server->hooks.receiveEndSignal();
+    job.notifyPending = 0;
+    job.pageCount = 0;
+    job.outputPath[0] = '\0';
+  }
+}
+
 void OnPeerClosed(int socket) {
   Drain(socket, 2047);
   ScanJob* job = FindJob(socket);
   if (job == nullptr) return;
-  if (job->deferredNotify == 1 && job->notifyPending == 1) {
-    LogStoredDocument(*job, true);
-    if (g_server->hooks.notifyConfig) g_server->hooks.notifyConfig(WM_USER + 1, 3);
-    if (GetReceive() && g_server->hooks.receiveEndSignal) g_server->hooks.receiveEndSignal();
-    job->pageCount = 0;
-    job->outputPath[0] = '\0';
-  }
+  FinishDeferredDocuments(*job);
   CloseJob(*job);
 }
 
@@ -317,7 +325,7 @@ bool StartScanServer() {
   CopyCut(g_server->localHostName, sizeof g_server->localHostName, host.c_str());
   TraceLog("接続を待機しています");
 
-  g_server->jobListener = TcpListen(kJobPort, 5);
+  g_server->jobListener = TcpListen(kJobPort, MaxListenBacklog());
   if (g_server->jobListener < 0) {
     TraceLog(" listen on port %d failed:%d", kJobPort, LastSocketError());
     StartFailure();
@@ -325,7 +333,7 @@ bool StartScanServer() {
   }
   g_server->loop->AsyncSelect(g_server->jobListener, &g_server->window, WM_SOCK_JOB_ACCEPT,
                               FD_ACCEPT);
-  g_server->directListener = TcpListen(kDirectPort, 5);
+  g_server->directListener = TcpListen(kDirectPort, MaxListenBacklog());
   if (g_server->directListener < 0) {
     TraceLog(" listen on port %d failed:%d", kDirectPort, LastSocketError());
     StartFailure();
@@ -408,6 +416,8 @@ bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hoo
   g_server->hooks = std::move(hooks);
   g_server->maxConnections = static_cast<unsigned>(GetMaxConnectNum());
   loop.SetTimer(&g_server->window, kHideTimer, 10);
+  // What a receiver that crashed was still writing never shows up as a scan.
+  if (listen) RemoveAbandonedStagingFilesInDestinations();
   if (listen && !StartScanServer()) return false;
   g_server->started = true;
   for (Slot& slot : g_server->slots) slot = Slot{};
@@ -417,7 +427,10 @@ bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hoo
 
 void StopCommunication() {
   if (g_server == nullptr) return;
-  for (ScanJob* job = FirstJob(); job != nullptr; job = FirstJob()) CloseJob(*job);
+  for (ScanJob* job = FirstJob(); job != nullptr; job = FirstJob()) {
+    FinishDeferredDocuments(*job);
+    CloseJob(*job);
+  }
   FreeRetiredJobs();
   CloseListener(g_server->jobListener);
   CloseListener(g_server->directListener);
@@ -449,32 +462,41 @@ Window* CommunicationWindow() { return g_server == nullptr ? nullptr : &g_server
 void SendPacket(ScanJob& job) {
   if (job.socket < 0) return;  // closed while its handler was still running
   uint32_t total = job.txLength + 2u;
+  if (job.txCount >= total) {
+    // A new reply was written over one that had not gone out completely
+    // (only a peer that sends before it reads does that): start afresh
+    // rather than send from beyond the new reply's end.
+    job.txCount = 0;
+  }
   if (job.txCount == 0) {
     job.txBuffer[0] = static_cast<uint8_t>(job.txLength >> 8);
     job.txBuffer[1] = static_cast<uint8_t>(job.txLength);
   } else {
     TraceLog(" Resend");
   }
-  uint32_t requested = total - job.txCount;
-  long sent = SockSend(job.socket, job.txBuffer + job.txCount, requested);
-  if (sent < 0) {
-    if (LastSocketError() != kWsaEWouldBlock) {
-      CloseJob(job);
-      g_server->loop->SendMessage(&g_server->window, WM_SEND_RESULT, 3, 0);
-      return;
+  // The kernel may take part of a reply without saying "would block"; only
+  // a send that would block announces the next write event, so keep sending
+  // until the reply is out or the socket is full.
+  while (job.txCount < total) {
+    uint32_t requested = total - job.txCount;
+    long sent = SockSend(job.socket, job.txBuffer + job.txCount, requested);
+    if (sent < 0) {
+      if (LastSocketError() != kWsaEWouldBlock) {
+        CloseJob(job);
+        g_server->loop->SendMessage(&g_server->window, WM_SEND_RESULT, 3, 0);
+        return;
+      }
+      TraceLog(" Data Send Would Block");
+      return;  // the next write event goes on from txCount
     }
-    TraceLog(" Data Send Would Block");
-    sent = 0;
-  } else {
     TraceLog(" Data Send to %d(Req/Result)(%ld/%ld)", job.socket, static_cast<long>(requested),
              sent);
+    job.txCount += static_cast<uint32_t>(sent);
+    if (sent == 0) return;
   }
-  job.txCount += static_cast<uint32_t>(sent);
-  if (job.txCount >= total) {
-    job.txState = 2;
-    g_server->loop->SendMessage(&g_server->window, WM_SEND_RESULT, 2,
-                                reinterpret_cast<int64_t>(&job));
-  }
+  job.txState = 2;
+  g_server->loop->SendMessage(&g_server->window, WM_SEND_RESULT, 2,
+                              reinterpret_cast<int64_t>(&job));
 }
 
 void CloseJob(ScanJob& job) {

@@ -43,6 +43,13 @@ void DispatchPacket(ScanJob& job, uint8_t* body, size_t length);
 
 // Big-endian helpers for message bodies.
 inline uint16_t ReadBe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+// The 16-bit field at `offset` of a body of `length` bytes, read as the
+// zero-filled receive buffer holds it: bytes past the body count as 0.
+inline uint16_t BodyWord(const uint8_t* body, size_t length, size_t offset) {
+  const unsigned high = offset < length ? body[offset] : 0;
+  const unsigned low = offset + 1 < length ? body[offset + 1] : 0;
+  return static_cast<uint16_t>(high << 8 | low);
+}
 inline uint32_t ReadBe32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
          static_cast<uint32_t>(p[2]) << 8 | p[3];

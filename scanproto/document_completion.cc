@@ -47,6 +47,8 @@ void LogDocument(ScanJob& job, int32_t extensionResult) {
 // in the order the printer expects them.
 void Complete(ScanJob& job, uint16_t* status, int32_t* extensionResult) {
   bool deferred = false;
+  // The files go in place, durable, before anything tells of them.
+  if (job.fileOk != 0 && !CommitDocumentFiles(job)) job.fileOk = 0;
   if (job.fileOk == 0) {
     SendPcCancel(job, kReasonPcCancel);
     *status = kStatusFailed;
@@ -100,7 +102,7 @@ void Close(ScanJob& job, uint16_t status, int32_t extensionResult) {
 
 void OnDataEnd(ScanJob& job, uint8_t* body, size_t length) {
   int32_t extensionResult = 1;
-  uint16_t status = length >= 4 ? ReadBe16(body + 2) : 0xFFFF;
+  uint16_t status = BodyWord(body, length, 2);
   job.imageDataMode = 0;
 
   if (status != kStatusComplete) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "config/settings.h"
 #include "platform/trace.h"
 #include "scanproto/cipher.h"
 #include "scanproto/connection_server.h"
@@ -86,7 +87,10 @@ void OnDirList(ScanJob& job, uint8_t* body, size_t length) {
   std::string path = TextAt(body, length, offset, kPathChars);
   TraceLog("   Request DirName");
   TraceLog("    :%s", path.c_str());
-  std::vector<std::string> names = ListSubfolders(path);
+  // With DirListScope 1 a folder outside the destinations reads as one
+  // that cannot be read: nothing of the rest of the machine is shown.
+  std::vector<std::string> names;
+  if (GetDirListScope() != 1 || IsWithinDestinations(path)) names = ListSubfolders(path);
   uint16_t count = 0;
   size_t entriesLength = PackDirEntries(names, job.txBuffer + 2 + kReplyHeader, &count);
   SendDirListRes(job, count, entriesLength);

@@ -93,7 +93,7 @@ bool PrepareRawPage(ScanJob& job, const ImageHeader& header) {
     std::string stem;
     int digits = 0;
     MakeUniqueFileName(std::string(job.folderPath) + "/" + job.outputPath, GetOverWrite(), nullptr,
-                       &stem, &digits);
+                       &stem, &digits, job.files->Owner());
     CopyText(job.baseName, sizeof job.baseName, stem);
     job.numberWidth = static_cast<uint32_t>(digits);
   } else if (header.continuation == 0) {
@@ -123,7 +123,7 @@ void NameFirstFile(ScanJob& job, const ImageHeader& header) {
   std::string path, stem;
   int digits = 0;
   MakeUniqueFileName(std::string(job.folderPath) + "/" + name, GetOverWrite(), &path, &stem,
-                     &digits);
+                     &digits, job.files->Owner());
   CopyText(job.curFilePath, sizeof job.curFilePath, path);
   CopyText(job.outputPath, sizeof job.outputPath, path);
   CopyText(job.baseName, sizeof job.baseName, stem);
@@ -135,28 +135,46 @@ void NameFirstFile(ScanJob& job, const ImageHeader& header) {
 
 // File road, a further file of the same document: numbered after the
 // first, which is renamed to number 1 when the job has its own file name.
+// No file of the document ever takes another's name: a name without page
+// digits would give every file the first one's name, so such a document's
+// further files are numbered "_002", "_003", ... And with OverWrite off a
+// further file whose name is taken (in the folder, by a running job) moves
+// on as the collision rule moves a first file: "doc(1)_002.tif".
 void NameFurtherFile(ScanJob& job) {
   job.multiPage = 0;
   const std::string extension = ExtensionOfPath(job.outputPath);
-  CopyText(job.curFilePath, sizeof job.curFilePath,
-           DocumentPageName(job, job.pageCount + 1, extension));
   if (job.pageCount == 1 && job.fileName[0] != '\0') {
     const std::string first = DocumentPageName(job, 1, extension);
+    job.files->Rename(DocumentPageName(job, 0, extension), first);
     CopyText(job.outputPath, sizeof job.outputPath, first);
     CopyText(job.saveFileTitle, sizeof job.saveFileTitle, DocumentPageTitle(job, 1, extension));
-    if (ProfileGetInt(SettingsPath(), "MANAGEMENT", "OverWrite", 1) == 1) RemoveFile(first);
-    RenameFile(DocumentPageName(job, 0, extension), first);
   }
+  if (job.numberWidth == 0) job.numberWidth = 3;
+  std::string path = DocumentPageName(job, job.pageCount + 1, extension);
+  DocumentFiles& files = *job.files;
+  if (!GetOverWrite() || files.Holds(path)) {
+    const PathParts parts = SplitPath(path);
+    path = MakeFreeExactName(std::string(job.folderPath) + "/", parts.baseName + parts.extension,
+                             files.Owner(),
+                             [&files](const std::string& taken) { return files.Holds(taken); });
+  }
+  CopyText(job.curFilePath, sizeof job.curFilePath, path);
   TraceLog("  Save FName=%s", job.curFilePath);
 }
 
-std::FILE* OpenPageFile(const ScanJob& job, bool rawRoad, const char* mode) {
+// Opens the page's file: the temporary page file on the raw road, the
+// staging file of the destination file on the file road.
+std::FILE* OpenPageFile(ScanJob& job, bool rawRoad, bool continuation) {
+  const char* mode = continuation ? "ab+" : "wb+";
+  const std::string path =
+      rawRoad ? std::string(job.curFilePath) : StagingPathFor(job, job.curFilePath, !continuation);
+  if (path.empty()) return nullptr;
   const int generation = GetOsGeneration();
-  if (generation == 0 || generation == 3) return std::fopen(job.curFilePath, mode);
-  std::FILE* file = OpenOutputFile(job.curFilePath, mode);
-  if (file == nullptr && !rawRoad && std::strcmp(mode, "wb+") == 0) {
-    RemoveFile(job.curFilePath);
-    file = std::fopen(job.curFilePath, mode);
+  if (generation == 0 || generation == 3) return std::fopen(path.c_str(), mode);
+  std::FILE* file = OpenOutputFile(path.c_str(), mode);
+  if (file == nullptr && !rawRoad && !continuation) {
+    RemoveFile(path);
+    file = std::fopen(path.c_str(), mode);
   }
   return file;
 }
@@ -245,7 +263,7 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
     }
   }
 
-  job.pageFile = OpenPageFile(job, rawRoad, header.continuation == 0 ? "wb+" : "ab+");
+  job.pageFile = OpenPageFile(job, rawRoad, header.continuation != 0);
   if (job.pageFile == nullptr) {
     job.fileOk = 0;
     Cancel(job);
@@ -292,8 +310,7 @@ void OnImageData(ScanJob& job, size_t length) {
 }
 
 void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
-  // A page end too short to carry its status does not end a page well.
-  const uint16_t status = length >= 4 ? ReadBe16(body + 2) : 0xFFFF;
+  const uint16_t status = BodyWord(body, length, 2);
   job.imageDataMode = 0;
   const bool raw = CodingIntoPageFile(job);
   if (status == 0) {
@@ -311,15 +328,14 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
   job.pageFile = nullptr;
   job.coder.output = nullptr;
   if (!passes) {
-    RemoveFile(job.curFilePath);
+    job.files->Drop(job.curFilePath);
     LockClient(job.peerIp);
     job.discardMode = 1;
   }
 }
 
 void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length) {
-  if (length < 4) return;  // no sum to compare
-  const uint16_t sum = ReadBe16(body + 2);
+  const uint16_t sum = BodyWord(body, length, 2);
   if (job.pageFile != nullptr) std::fflush(job.pageFile);
   if (sum == job.checksum) {
     SendChecksumRes(job, 1, kErrNone);
@@ -331,14 +347,13 @@ void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length) {
 }
 
 void OnPageDelete(ScanJob& job, uint8_t* body, size_t length) {
-  if (length < 4 || ReadBe16(body + 2) != 0) return;
+  if (BodyWord(body, length, 2) != 0) return;
   if (HeaderField16(job, kHeaderFormatNameOffset) == 0) {
     DiscardJobFiles(job);
-  } else {
-    // The pages received so far are gone, so the document starts again at
-    // page 0 instead of assembling pages that no longer exist.
-    DeleteRawPageFiles(job);
-    job.pageCount = 0;
+  } else if (job.tempJobNo != 0) {
+    // Only the finished pages' temporary files go; the count stays, so an
+    // end of data that follows finds pages missing and fails the document.
+    DeleteTempPages(job);
   }
 }
 

@@ -188,7 +188,6 @@ void OnPara2(ScanJob& job, uint8_t* body, size_t length) {
   StartParaCopy(job, TVS_DIRECT_PARA2, request);
   job.checksum = 0;
   job.rcvTotalImgBytes = 0;
-  job.fileName[0] = '\0';
 
   if (request.destination == 0) {
     HandleNotice(job, body, length, request.metaOffset);

@@ -30,31 +30,56 @@ std::string TiffInsteadOf(const std::string& pdfPath) {
   return parts.drive + parts.directory + parts.baseName + ".tif";
 }
 
-bool Assemble(ScanJob& job, int firstPage, const std::string& target, int pages) {
-  if (WriteTiff(job.tempJobNo, firstPage, job.coder.codingMode, kFillOrderLsbFirst, target.c_str(),
-                pages)) {
+// Writes pages into the staging file of `target` (a destination file, or
+// a temporary TIFF outside any destination when `staged` is false).
+bool Assemble(ScanJob& job, int firstPage, const std::string& target, int pages,
+              bool staged = true) {
+  const std::string path = staged ? StagingPathFor(job, target, true) : target;
+  if (!path.empty() && WriteTiff(job.tempJobNo, firstPage, job.coder.codingMode, kFillOrderLsbFirst,
+                                 path.c_str(), pages)) {
     return true;
   }
-  RemoveFile(target);  // never leave a TIFF that lacks pages
+  // Never keep a TIFF that lacks pages.
+  if (staged) {
+    job.files->Drop(target);
+  } else {
+    RemoveFile(target);
+  }
+  return false;
+}
+
+// The PDF made from a temporary TIFF into the staging file of `target`.
+bool ConvertToPdf(ScanJob& job, const std::string& tiff, const std::string& target) {
+  const std::string path = StagingPathFor(job, target, true);
+  if (!path.empty() && hgTiff2Pdf(tiff.c_str(), path.c_str(), 0, 0, 0) == kTiff2PdfOk) return true;
+  job.files->Drop(target);
+  return false;
+}
+
+// Keeps a temporary TIFF as the document file `kept`.
+bool KeepTiff(ScanJob& job, const std::string& tiff, const std::string& kept) {
+  const std::string path = StagingPathFor(job, kept, true);
+  if (!path.empty() && RenameFile(tiff, path)) return true;
+  job.files->Drop(kept);
   return false;
 }
 
 void PdfOneFile(ScanJob& job, const std::string& extension) {
   const std::string target = DocumentPageName(job, 0, extension);
   const std::string tiff = TempTifName(job.tempJobNo, 0);
-  if (!Assemble(job, 0, tiff, job.pageCount)) {
+  if (!Assemble(job, 0, tiff, job.pageCount, false)) {
     TraceLog("  PDF make Error1");
     job.fileOk = 0;
     return;
   }
-  if (hgTiff2Pdf(tiff.c_str(), target.c_str(), 0, 0, 0) == kTiff2PdfOk) {
+  if (ConvertToPdf(job, tiff, target)) {
     RemoveFile(tiff);
     SetOutputPath(job, target);
     return;
   }
   // The pages are still worth having: the document is kept as TIFF.
   const std::string kept = TiffInsteadOf(target);
-  if (RenameFile(tiff, kept)) {
+  if (KeepTiff(job, tiff, kept)) {
     SetOutputPath(job, kept);
   } else {
     RemoveFile(tiff);
@@ -66,11 +91,11 @@ void PdfFilePerPage(ScanJob& job, const std::string& extension) {
   for (int i = 0; i < job.pageCount; ++i) {
     const std::string target = DocumentPageName(job, i + 1, extension);
     const std::string tiff = RenumberFileName(TempTifName(job.tempJobNo, i), i + 1);
-    if (!Assemble(job, i, tiff, 1)) {
+    if (!Assemble(job, i, tiff, 1, false)) {
       job.fileOk = 0;
       return;
     }
-    if (hgTiff2Pdf(tiff.c_str(), target.c_str(), 0, 0, 0) == kTiff2PdfOk) {
+    if (ConvertToPdf(job, tiff, target)) {
       TraceLog("  PDF make Error 0");
       RemoveFile(tiff);
       if (i == 0) SetOutputPath(job, DocumentPageTitle(job, 1, extension));
@@ -79,7 +104,7 @@ void PdfFilePerPage(ScanJob& job, const std::string& extension) {
     // Unlike the one-file way, a failed page fails the document, although
     // its TIFF stays in the folder.
     const std::string kept = TiffInsteadOf(target);
-    if (RenameFile(tiff, kept)) {
+    if (KeepTiff(job, tiff, kept)) {
       TraceLog("  PDF make Error 1");
       TraceLog("  PDF make change %s to", tiff.c_str());
       TraceLog("  %s to", kept.c_str());

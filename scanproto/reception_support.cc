@@ -1,10 +1,14 @@
 #include "scanproto/reception_support.h"
 
 #include <cstdio>
+#include <utility>
+#include <vector>
 
+#include "config/settings.h"
 #include "imaging/page_files.h"
 #include "platform/event_loop.h"
 #include "platform/files.h"
+#include "platform/trace.h"
 #include "scanproto/connection_server.h"
 #include "scanproto/received_header.h"
 #include "storage/disk_space.h"
@@ -48,7 +52,47 @@ void DiscardJobFiles(ScanJob& job) {
   if (job.tempJobNo != 0 && HeaderField16(job, kHeaderDataForm) == kDataFormRaw) {
     DeleteRawPageFiles(job);
   }
-  CleanupDocument(job);
+  if (job.pageFile != nullptr) {
+    std::fclose(job.pageFile);
+    job.pageFile = nullptr;
+    job.coder.output = nullptr;
+  }
+  job.files->DropAll();
+  job.pageCount = 0;
+}
+
+namespace {
+
+void FollowMove(char* field, size_t size, const std::string& from, const std::string& to) {
+  const std::string fromTitle = SplitPath(from).baseName + SplitPath(from).extension;
+  const std::string toTitle = SplitPath(to).baseName + SplitPath(to).extension;
+  if (from == field) {
+    std::snprintf(field, size, "%s", to.c_str());
+  } else if (fromTitle == field) {
+    std::snprintf(field, size, "%s", toTitle.c_str());
+  }
+}
+
+}  // namespace
+
+bool CommitDocumentFiles(ScanJob& job) {
+  std::vector<std::pair<std::string, std::string>> moved;
+  const bool ok = job.files->Commit(GetOverWrite(), &moved);
+  for (const auto& [from, to] : moved) {
+    TraceLog("  Save FName=%s", to.c_str());
+    FollowMove(job.outputPath, sizeof job.outputPath, from, to);
+    FollowMove(job.saveFileTitle, sizeof job.saveFileTitle, from, to);
+  }
+  return ok;
+}
+
+std::string StagingPathFor(ScanJob& job, const std::string& finalPath, bool fresh) {
+  if (finalPath.empty()) return {};
+  if (!fresh) {
+    std::string staging = job.files->StagingPathOf(finalPath);
+    if (!staging.empty()) return staging;
+  }
+  return job.files->Begin(finalPath);
 }
 
 }  // namespace qb

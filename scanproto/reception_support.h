@@ -38,10 +38,21 @@ std::string ExtensionOfPath(const char* path);
 // 0 to pageCount (the last one may be a page that never ended).
 void DeleteRawPageFiles(ScanJob& job);
 
-// Everything a job that goes away unfinished leaves behind: the open page
-// file, its temporary page files and the document's files in the
-// destination folder (only while outputPath is set, that is before the
-// document was logged).
+// Everything an unfinished document leaves behind: the open page file,
+// its temporary page files and the files it has not yet put in place in the
+// destination folder. Files of documents already completed are never
+// touched.
 void DiscardJobFiles(ScanJob& job);
+
+// Puts the document's files in place (durable, never replacing an existing
+// file unless OverWrite is on); a name taken meanwhile moves on, and
+// outputPath and saveFileTitle follow it. False when a file could not be
+// stored.
+bool CommitDocumentFiles(ScanJob& job);
+
+// The path a destination file of the document is written through: the
+// staging file of `finalPath`, started afresh when `fresh` is set or when
+// the document has none yet. Empty when it cannot be created.
+std::string StagingPathFor(ScanJob& job, const std::string& finalPath, bool fresh);
 
 }  // namespace qb

@@ -7,9 +7,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "imaging/fax_coder_state.h"
 #include "platform/net.h"
+#include "storage/document_files.h"
+#include "storage/name_reservations.h"
 
 namespace qb {
 
@@ -92,6 +95,10 @@ struct ScanJob {
   uint32_t lineFill = 0;
   uint8_t imgHeader[kImageHeaderSize];
   FaxCoderState coder;
+  // The document's files in the destination until its end of data puts
+  // them in place; also holds the names reserved for it.
+  std::unique_ptr<DocumentFiles> files =
+      std::make_unique<DocumentFiles>(NameReservations::NewOwner());
 
   // Every counter, flag and string at its initial value; buffers and
   // pointers are left to the owner.

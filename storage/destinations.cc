@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/files.h"
 #include "platform/folder_access.h"
@@ -91,6 +92,37 @@ std::vector<std::string> ListSubfolders(const std::string& folder) {
   // Every Linux folder has a parent entry, which the file system reports.
   names.insert(names.begin(), "..");
   return names;
+}
+
+std::vector<std::string> DestinationFolders() {
+  std::vector<std::string> folders;
+  GlobalLockGuard hold;
+  std::FILE* list = OpenSharedDataFile(kDestinationListName, "rt");
+  if (list == nullptr) return folders;
+  char line[kListLineBuffer];
+  while (std::fgets(line, sizeof line, list) != nullptr) {
+    std::string rest = line;
+    SplitField(&rest);
+    std::string folder = SplitField(&rest);
+    if (!folder.empty()) folders.push_back(folder);
+  }
+  std::fclose(list);
+  return folders;
+}
+
+bool IsWithinDestinations(const std::string& path) {
+  namespace fs = std::filesystem;
+  if (path.empty()) return false;
+  std::error_code error;
+  const std::string target = fs::weakly_canonical(fs::path(path), error).string();
+  if (error) return false;
+  for (const std::string& folder : DestinationFolders()) {
+    std::string base = fs::weakly_canonical(fs::path(folder), error).string();
+    if (error) continue;
+    if (!base.empty() && base.back() == '/') base.pop_back();
+    if (target == base || target.compare(0, base.size() + 1, base + "/") == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace qb

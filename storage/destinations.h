@@ -43,4 +43,11 @@ bool IsFolderReachable(const std::string& folder);
 // or read.
 std::vector<std::string> ListSubfolders(const std::string& folder);
 
+// The folders of every line of the destination list (empty ones left out).
+std::vector<std::string> DestinationFolders();
+
+// Whether `path` is one of the destination folders or lies below one, after
+// resolving "..", "." and symbolic links.
+bool IsWithinDestinations(const std::string& path);
+
 }  // namespace qb

@@ -1,5 +1,6 @@
 #include "storage/file_naming.h"
 
+#include <cctype>
 #include <cstdio>
 #include <string_view>
 #include <vector>
@@ -129,7 +130,7 @@ NameCandidate MakeNameCandidate(const std::string& name, int n) {
 }
 
 std::string MakeUniqueFileName(const std::string& path, bool overwrite, std::string* fullPath,
-                               std::string* stem, int* digits) {
+                               std::string* stem, int* digits, uint64_t owner) {
   PathParts parts = SplitPath(path);
   std::string folder = FolderOf(parts);
   NameCandidate candidate = MakeNameCandidate(parts.baseName + parts.extension, 0);
@@ -148,13 +149,35 @@ std::string MakeUniqueFileName(const std::string& path, bool overwrite, std::str
     }
     std::string name = MakeNumberedName(candidate.stem.c_str(), candidate.number, candidate.digits,
                                         parts.extension.c_str());
-    reservations.Reserve(folder, name);
+    if (owner != 0) reservations.Reserve(folder, name, owner);
     result = folder + name;
   }
   if (fullPath != nullptr) *fullPath = result;
   if (stem != nullptr) *stem = candidate.stem;
   if (digits != nullptr) *digits = candidate.digits;
   return result;
+}
+
+std::string MakeFreeExactName(const std::string& folder, const std::string& name, uint64_t owner,
+                              const std::function<bool(const std::string&)>& alsoTaken) {
+  const PathParts parts = SplitPath(name);
+  const size_t underscore = FindLastUnderscore(parts.baseName);
+  // "_NNN" page numbers stay last, the mark goes before them.
+  const bool numbered = underscore != std::string::npos &&
+                        parts.baseName.size() - underscore == 4 &&
+                        std::isdigit(static_cast<unsigned char>(parts.baseName[underscore + 1]));
+  const std::string head = numbered ? parts.baseName.substr(0, underscore) : parts.baseName;
+  const std::string tail = numbered ? parts.baseName.substr(underscore) : std::string();
+  NameReservations& reservations = NameReservations::Instance();
+  std::lock_guard<std::mutex> hold(reservations.Mutex());
+  std::string candidate = parts.baseName + parts.extension;
+  for (int n = 1; reservations.IsReserved(folder, candidate) || FileExists(folder + candidate) ||
+                  (alsoTaken && alsoTaken(folder + candidate));
+       ++n) {
+    candidate = head + "(" + std::to_string(n) + ")" + tail + parts.extension;
+  }
+  if (owner != 0) reservations.Reserve(folder, candidate, owner);
+  return folder + candidate;
 }
 
 std::string RenumberFileName(const std::string& path, int number) {

@@ -3,6 +3,8 @@
 // numbering of multi-file documents.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace qb {
@@ -32,14 +34,23 @@ NameCandidate MakeNameCandidate(const std::string& name, int n);
 // The full path under which a new file for the desired `path` is stored.
 // Unless `overwrite` (the setting OverWrite) is on, candidates for counters
 // 0, 0, 1, 2, ... are probed until none matches a file in the folder or a
-// name this function handed out that is not on disk yet; there is no upper
-// limit. The result is folder + MakeNumberedName(stem, number, digits,
+// name reserved by a job that is still running; there is no upper limit.
+// The name found is reserved for `owner` (see NameReservations; 0 reserves
+// nothing). The result is folder + MakeNumberedName(stem, number, digits,
 // extension); it is also stored in `fullPath`, and `stem` and `digits` let
 // the caller number further pages. Any output pointer may be null. Never
 // changes the process's current directory; safe to call from several
 // threads. A folder that does not exist gives the desired name back.
 std::string MakeUniqueFileName(const std::string& path, bool overwrite, std::string* fullPath,
-                               std::string* stem, int* digits);
+                               std::string* stem, int* digits, uint64_t owner = 0);
+
+// The first of `name`, then "stem(1)...", "stem(2)...", ... (the mark
+// before a page number "_NNN" or before the extension) that is neither a
+// file in `folder` nor reserved, nor refused by `alsoTaken`; reserved for
+// `owner`. Exact names, no page-series wildcard: for further files of a
+// document, whose own earlier pages share the series. `folder` ends in "/".
+std::string MakeFreeExactName(const std::string& folder, const std::string& name, uint64_t owner,
+                              const std::function<bool(const std::string&)>& alsoTaken);
 
 // The same path with the number after the last "_" of the base name
 // replaced by `number`, written as wide as the old one: one character "%d",

@@ -1,5 +1,6 @@
 #include "storage/meta_data.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/clock_text.h"
@@ -23,6 +24,8 @@ std::string TextNo(const uint8_t* record, size_t size, int index, size_t limit) 
   return TextAt(record, size, offset, limit);
 }
 
+constexpr int kDatePartLimit = 1000000;
+
 // "2021.03.04.05.06" as year, month, day, hour and minute; the last part
 // runs to the end, missing parts read as 0.
 LocalDateTime ParseDottedDate(const std::string& text) {
@@ -32,7 +35,9 @@ LocalDateTime ParseDottedDate(const std::string& text) {
     size_t dot = i == 4 ? std::string::npos : text.find('.', start);
     std::string part =
         text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-    values[i] = ParseLeadingInt(part.c_str());
+    // Far beyond any calendar value, but small enough that no later
+    // arithmetic on a printer's number can overflow.
+    values[i] = std::clamp(ParseLeadingInt(part.c_str()), -kDatePartLimit, kDatePartLimit);
     if (dot == std::string::npos) break;
     start = dot + 1;
   }

@@ -1,8 +1,7 @@
 #include "storage/name_reservations.h"
 
 #include <algorithm>
-
-#include "platform/files.h"
+#include <atomic>
 
 namespace qb {
 
@@ -32,22 +31,30 @@ NameReservations& NameReservations::Instance() {
   return table;
 }
 
-void NameReservations::DropSettled() {
-  auto now = std::chrono::steady_clock::now();
-  std::erase_if(entries_, [&](const Entry& entry) {
-    return now - entry.since > kLifetime || FileExists(entry.folder + entry.name);
-  });
+uint64_t NameReservations::NewOwner() {
+  static std::atomic<uint64_t> next{1};
+  return next++;
 }
 
-bool NameReservations::IsReserved(const std::string& folder, const std::string& pattern) {
-  DropSettled();
+bool NameReservations::IsReserved(const std::string& folder, const std::string& pattern) const {
   return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& entry) {
     return entry.folder == folder && MatchesNamePattern(pattern, entry.name);
   });
 }
 
-void NameReservations::Reserve(const std::string& folder, const std::string& name) {
-  entries_.push_back({folder, name, std::chrono::steady_clock::now()});
+void NameReservations::Reserve(const std::string& folder, const std::string& name, uint64_t owner) {
+  entries_.push_back({folder, name, owner});
+}
+
+void NameReservations::Release(uint64_t owner) {
+  if (owner == 0) return;
+  std::lock_guard<std::mutex> hold(mutex_);
+  std::erase_if(entries_, [owner](const Entry& entry) { return entry.owner == owner; });
+}
+
+size_t NameReservations::Count() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return entries_.size();
 }
 
 }  // namespace qb

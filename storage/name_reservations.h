@@ -1,13 +1,14 @@
-// Names handed out by MakeUniqueFileName that may not exist on disk yet.
+// Names handed out by MakeUniqueFileName whose files are not in place yet.
 // The collision rule only looks at files already in the folder, so two
-// threads naming a document for the same desired name would otherwise both
+// jobs naming a document for the same desired name would otherwise both
 // get it: the FTP sessions and the scan protocol name files concurrently and
-// create them some time later. A name stays reserved until its file exists
-// (the folder itself then shows the collision) or until it is so old that
-// its job must have ended without creating it.
+// put them in place some time later. A name stays reserved until the job
+// that holds it releases it, whatever way that job ends; from then on the
+// folder itself decides. Only live jobs hold names, so a look-up costs the
+// same however many jobs came before.
 #pragma once
 
-#include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,27 +21,31 @@ bool MatchesNamePattern(const std::string& pattern, const std::string& name);
 
 class NameReservations {
  public:
-  static constexpr std::chrono::minutes kLifetime{60};
-
   // The one table of the process.
   static NameReservations& Instance();
+
+  // A new holder identity for a job (never 0).
+  static uint64_t NewOwner();
 
   // Serialises the probe-and-reserve step of the callers.
   std::mutex& Mutex() { return mutex_; }
 
-  // With Mutex() held: whether a live reservation in `folder` matches the
-  // name pattern; drops reservations whose file now exists or that expired.
-  bool IsReserved(const std::string& folder, const std::string& pattern);
-  // With Mutex() held: reserves folder + name.
-  void Reserve(const std::string& folder, const std::string& name);
+  // With Mutex() held: whether a reservation in `folder` matches the name
+  // pattern (of any holder).
+  bool IsReserved(const std::string& folder, const std::string& pattern) const;
+  // With Mutex() held: reserves folder + name for `owner`.
+  void Reserve(const std::string& folder, const std::string& name, uint64_t owner);
+  // Drops every name `owner` holds (takes Mutex() itself).
+  void Release(uint64_t owner);
+  // Names held now (tests).
+  size_t Count();
 
  private:
   struct Entry {
     std::string folder;
     std::string name;
-    std::chrono::steady_clock::time_point since;
+    uint64_t owner;
   };
-  void DropSettled();
 
   std::mutex mutex_;
   std::vector<Entry> entries_;

@@ -147,35 +147,9 @@ TEST(TempNamesTest, CounterRulesAndNames) {
   EXPECT_FALSE(MakeTempPageName(0, tiny, sizeof tiny, &jobNo));
 }
 
-TEST(CleanupTest, DeletesPageNamesAndTempPages) {
+TEST(TempPagesTest, DeletesOnlyTheFinishedPages) {
   JobFixture fixture;
   ScanJob& job = fixture.job();
-  const std::string folder = fixture.folder().string();
-  std::snprintf(job.folderPath, sizeof job.folderPath, "%s", folder.c_str());
-  std::snprintf(job.baseName, sizeof job.baseName, "scan");
-  std::snprintf(job.outputPath, sizeof job.outputPath, "scan0001_000.tif");
-  job.numberWidth = 3;
-  job.pageCount = 2;
-  for (int n = 0; n <= 4; ++n) {
-    WriteFileBytes(folder + "/" + MakeNumberedName("scan", n, 3, ".tif"), {1});
-  }
-  WriteFileBytes(folder + "/keep.tif", {1});
-  job.pageFile = std::fopen((folder + "/open.dat").c_str(), "wb");
-  CleanupDocument(job);
-  EXPECT_EQ(job.pageFile, nullptr);
-  EXPECT_EQ(job.pageCount, 0);
-  for (int n = 0; n <= 3; ++n) {
-    EXPECT_FALSE(std::filesystem::exists(folder + "/" + MakeNumberedName("scan", n, 3, ".tif")));
-  }
-  EXPECT_TRUE(std::filesystem::exists(folder + "/scan_004.tif"));
-  EXPECT_TRUE(std::filesystem::exists(folder + "/keep.tif"));
-
-  // A job without a usable file leaves the folder alone.
-  job.fileOk = 0;
-  job.pageCount = 5;
-  CleanupDocument(job);
-  EXPECT_TRUE(std::filesystem::exists(folder + "/scan_004.tif"));
-
   job.tempJobNo = 9;
   job.pageCount = 2;
   for (int i = 0; i < 3; ++i) WriteFileBytes(TempDatName(i, 9), {1});

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "storage/name_cleaning.h"
+#include "storage/name_reservations.h"
 #include "storage/output_file.h"
 #include "tests/storage/storage_fixture.h"
 
@@ -73,12 +74,33 @@ TEST_F(FileNamingTest, MissingFolderGivesTheDesiredName) {
   EXPECT_EQ(full, desired);
 }
 
-TEST_F(FileNamingTest, HandedOutNamesStayTakenUntilTheirFileExists) {
-  EXPECT_EQ(Unique("job_000.pdf"), "job_000.pdf");
-  EXPECT_EQ(Unique("job_000.pdf"), "job(1)_000.pdf");
-  Touch("job_000.pdf");
-  Touch("job(1)_000.pdf");
-  EXPECT_EQ(Unique("job_000.pdf"), "job(2)_000.pdf");
+// A name handed to a running job is taken until that job ends, whatever
+// the end; then only the folder counts, so a job that never wrote its file
+// leaves nothing behind, and looking up names costs the same after
+// thousands of such jobs as before the first.
+TEST_F(FileNamingTest, ReservedNamesLastAsLongAsTheirJob) {
+  const uint64_t first = NameReservations::NewOwner(), second = NameReservations::NewOwner();
+  auto unique = [this](const char* name, uint64_t owner) {
+    return fs::path(MakeUniqueFileName((folder_ / name).string(), false, nullptr, nullptr, nullptr,
+                                       owner))
+        .filename()
+        .string();
+  };
+  EXPECT_EQ(unique("job_000.pdf", first), "job_000.pdf");
+  EXPECT_EQ(unique("job_000.pdf", second), "job(1)_000.pdf");
+  NameReservations::Instance().Release(first);
+  EXPECT_EQ(unique("job_000.pdf", first), "job_000.pdf");  // dropped, never written
+  NameReservations::Instance().Release(first);
+  NameReservations::Instance().Release(second);
+  EXPECT_EQ(NameReservations::Instance().Count(), 0u);
+
+  for (int i = 0; i < 2000; ++i) {
+    const uint64_t owner = NameReservations::NewOwner();
+    unique("a.tif", owner);
+    NameReservations::Instance().Release(owner);
+  }
+  EXPECT_EQ(NameReservations::Instance().Count(), 0u);
+  EXPECT_EQ(unique("a.tif", 0), "a.tif");
 }
 
 TEST_F(FileNamingTest, ConcurrentNamingNeverHandsOutOnePathTwice) {
@@ -87,20 +109,34 @@ TEST_F(FileNamingTest, ConcurrentNamingNeverHandsOutOnePathTwice) {
   constexpr int kNamesEach = 15;
   std::vector<std::vector<std::string>> results(kThreads);
   std::vector<std::thread> threads;
+  std::vector<uint64_t> owners;
+  for (int t = 0; t < kThreads; ++t) owners.push_back(NameReservations::NewOwner());
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       const char* desired = t % 2 == 0 ? "same_000.pdf" : "same.pdf";
       for (int i = 0; i < kNamesEach; ++i) {
         std::string path = (folder_ / desired).string();
-        results[t].push_back(MakeUniqueFileName(path, false, nullptr, nullptr, nullptr));
+        results[t].push_back(MakeUniqueFileName(path, false, nullptr, nullptr, nullptr, owners[t]));
       }
     });
   }
   for (std::thread& thread : threads) thread.join();
+  for (uint64_t owner : owners) NameReservations::Instance().Release(owner);
   std::set<std::string> seen;
   for (const auto& list : results) seen.insert(list.begin(), list.end());
   EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kNamesEach));
   EXPECT_EQ(fs::current_path(), before);
+}
+
+// Further files of a document: exact names, the mark before the page number.
+TEST_F(FileNamingTest, FreeExactNameSkipsFilesReservationsAndTheDocumentsOwn) {
+  const std::string folder = folder_.string() + "/";
+  Touch("doc_002.tif");
+  EXPECT_EQ(MakeFreeExactName(folder, "doc_003.tif", 0, nullptr), folder + "doc_003.tif");
+  EXPECT_EQ(MakeFreeExactName(folder, "doc_002.tif", 0, nullptr), folder + "doc(1)_002.tif");
+  auto own = [&](const std::string& path) { return path == folder + "page(1).tif"; };
+  Touch("page.tif");
+  EXPECT_EQ(MakeFreeExactName(folder, "page.tif", 0, own), folder + "page(2).tif");
 }
 
 TEST(NameCandidate, SplitsPageNumbersAndMarks) {

@@ -243,6 +243,32 @@ TEST_F(ScanServerTest, PartlySentReplyIsCompletedWithoutLossOrRepeat) {
   EXPECT_EQ(Receive(fd, 1), "");  // and nothing more
 }
 
+// The kernel may take only part of a send without "would block"; the rest
+// must still follow, once, and the next (shorter) reply must arrive exactly
+// as written, with nothing from outside it.
+TEST_F(ScanServerTest, ShortSendIsFinishedAndTheNextReplyIsIntact) {
+  int fd = Connect(kJobPort);
+  ASSERT_EQ(Receive(fd, 4), kOk);
+  ScanJob* job = FirstJob();
+  auto reply = [job](uint16_t length, int seed) {
+    for (size_t i = 0; i < length; ++i) job->txBuffer[2 + i] = static_cast<uint8_t>(i * 7 + seed);
+    job->txLength = length;
+    job->txState = 1;
+    SendPacket(*job);
+    return std::string(reinterpret_cast<char*>(job->txBuffer), length + 2u);
+  };
+  SetSendLimitForTests(4096);
+  std::string listing = reply(26221, 1);
+  std::string got = Receive(fd, listing.size());
+  std::string next = reply(300, 9);
+  std::string after = Receive(fd, next.size());
+  SetSendLimitForTests(0);
+  ASSERT_EQ(got.size(), listing.size());
+  EXPECT_TRUE(got == listing);
+  EXPECT_TRUE(after == next);
+  EXPECT_EQ(Receive(fd, 1), "");
+}
+
 TEST_F(ScanServerTest, IdleConnectionsCloseAfter240Seconds) {
   int quiet = Connect(kJobPort);
   int talkative = Connect(kJobPort);

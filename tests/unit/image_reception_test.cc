@@ -12,11 +12,13 @@
 #include "reception_fixture.h"
 #include "scanproto/access_lock.h"
 #include "scanproto/received_header.h"
+#include "storage/name_reservations.h"
 
 namespace qb::test {
 namespace {
 
 using Names = std::vector<std::string>;
+namespace fs = std::filesystem;
 
 const std::string kChecksumOk = ThreeWords(0x3015, 1, 0);
 const std::string kDataEndRes = ThreeWords(0x3013, 1, 0);
@@ -323,25 +325,48 @@ TEST_F(ImageReceptionTest, DroppedConnectionLeavesNoFiles) {
   ConnectPrinter();
   SendBody(ImageHeaderBody(PageHeaderFields{}));
   SendData(SmallTiff(5000));
-  EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
+  // Until its end of data a document shows under no real name.
+  ASSERT_EQ(DestinationFiles().size(), 1u);
+  EXPECT_EQ(DestinationFiles()[0].rfind(".qbx-", 0), 0u);
   SockClose(fd_);
   fd_ = -1;
   Pump(10);
   EXPECT_EQ(DestinationFiles(), Names{});
 }
 
-TEST_F(ImageReceptionTest, PageDeleteDropsWhatWasReceived) {
+// A page delete removes the finished pages' temporary files and nothing
+// else: the count stays, so a raw document missing its pages fails, and on
+// the file road the next file is a further file, not a new first one.
+TEST_F(ImageReceptionTest, PageDeleteRemovesOnlyTheFinishedTemporaryPages) {
   ConnectPrinter();
   job_->checksumOk = 1;
   const PageHeaderFields fields = RawFields("TIFF-G4MMR");
   SendRawPage(fields, RawPage(fields.width, fields.height, 0));
   SendBody(Body2(0x3004, 0));
   EXPECT_EQ(TempFiles(), Names{});
+  EXPECT_EQ(job_->pageCount, 1);
   SendRawPage(fields, RawPage(fields.width, fields.height, 1));
   SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(8), kDataEndRes);
-  const std::vector<std::string> strips = TiffStrips(ReadFile(dest_ + "/raw0007_000.tif"));
-  EXPECT_EQ(strips.size(), 1u);
+  EXPECT_EQ(Receive(14), PcCancel() + kDataEndRes);
+  EXPECT_EQ(DestinationFiles(), Names{});
+  EXPECT_EQ(TempFiles(), Names{});
+  SockClose(fd_);
+  fd_ = -1;
+  Pump(10);
+
+  std::ofstream(dest_ + "/note.tif") << "older";
+  root_.WriteSettings("[MANAGEMENT]\nOverWrite=1\n");
+  ConnectPrinter();
+  const std::string a = SmallTiff(10), b = SmallTiff(20);
+  SendFile("note.tif", a);
+  SendBody(Body2(0x3004, 0));
+  SendFile("note.tif", b);
+  SendBody(Body2(0x3005, static_cast<uint16_t>(ByteSum(a) + ByteSum(b))));
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(16), kChecksumOk + kDataEndRes);
+  EXPECT_EQ(DestinationFiles(), (Names{"note.tif", "note_002.tif"}));
+  EXPECT_EQ(ReadFile(dest_ + "/note.tif"), a);
+  EXPECT_EQ(ReadFile(dest_ + "/note_002.tif"), b);
 }
 
 TEST_F(ImageReceptionTest, MessagesOutOfOrderStoreNothingAndReadNothingStray) {
@@ -353,8 +378,103 @@ TEST_F(ImageReceptionTest, MessagesOutOfOrderStoreNothingAndReadNothingStray) {
   EXPECT_EQ(Receive(14), PcCancel() + kDataEndRes);
   EXPECT_EQ(DestinationFiles(), Names{});
   EXPECT_EQ(TempFiles(), Names{});
-  SendBody(std::string("\x30\x05", 2) + "\x01");  // a checksum too short to carry its sum
-  EXPECT_EQ(ReceiveAll(), "");
+  // A checksum too short to carry its sum reads it as the zero-filled
+  // buffer holds it (0x0100 here), and is answered.
+  SendBody(std::string("\x30\x05", 2) + "\x01");
+  EXPECT_EQ(ReceiveAll(), ThreeWords(0x3015, 0, 0x3E05));
+}
+
+// A data end of three bytes reads its status as the zero-filled buffer
+// holds it: 0x00 then 0 is "complete".
+TEST_F(ImageReceptionTest, ShortDataEndReadsItsStatusLikeTheBufferHoldsIt) {
+  ConnectPrinter();
+  const std::string tiff = SmallTiff(300);
+  SendFile("short.tif", tiff);
+  SendBody(Body2(0x3005, ByteSum(tiff)));
+  SendBody(std::string("\x30\x03\x00", 3));
+  EXPECT_EQ(Receive(16), kChecksumOk + kDataEndRes);
+  EXPECT_EQ(DestinationFiles(), Names{"short.tif"});
+  EXPECT_NE(ReadLog().find(";short.tif;1;"), std::string::npos);
+}
+
+// No file of a document replaces another file: a name without page digits
+// numbers the further files, and a name that someone took while the
+// document was arriving moves on to the next free one.
+TEST_F(ImageReceptionTest, FurtherFilesNeverReplaceAFile) {
+  root_.WriteSettings("[MANAGEMENT]\nOverWrite=0\n");
+  ConnectPrinter();
+  const std::string a = SmallTiff(10), b = SmallTiff(20), c = SmallTiff(30);
+  SendFile("page1.tif", a);
+  SendFile("page1.tif", b);
+  std::ofstream(dest_ + "/page1_003.tif") << "the user's";
+  SendFile("page1.tif", c);
+  SendBody(Body2(0x3005, static_cast<uint16_t>(ByteSum(a) + ByteSum(b) + ByteSum(c))));
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(16), kChecksumOk + kDataEndRes);
+  EXPECT_EQ(DestinationFiles(),
+            (Names{"page1(1)_003.tif", "page1.tif", "page1_002.tif", "page1_003.tif"}));
+  EXPECT_EQ(ReadFile(dest_ + "/page1.tif"), a);
+  EXPECT_EQ(ReadFile(dest_ + "/page1_002.tif"), b);
+  EXPECT_EQ(ReadFile(dest_ + "/page1_003.tif"), "the user's");
+  EXPECT_EQ(ReadFile(dest_ + "/page1(1)_003.tif"), c);
+  SockClose(fd_);
+  fd_ = -1;
+  Pump(10);
+
+  // The renumbering of a first file with the job's file name does not
+  // replace a file either.
+  ScanJob& job = ConnectPrinter();
+  std::strcpy(job.fileName, "Inv");
+  SendFile("p.tif", a);
+  std::ofstream(dest_ + "/Inv_001.tif") << "another";
+  SendFile("p.tif", b);
+  SendBody(Body2(0x3005, static_cast<uint16_t>(ByteSum(a) + ByteSum(b))));
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(16), kChecksumOk + kDataEndRes);
+  EXPECT_EQ(ReadFile(dest_ + "/Inv_001.tif"), "another");
+  EXPECT_EQ(ReadFile(dest_ + "/Inv(1)_001.tif"), a);
+  EXPECT_EQ(ReadFile(dest_ + "/Inv_002.tif"), b);
+  EXPECT_NE(ReadLog().find(";Inv(1)_001.tif;2;"), std::string::npos);
+}
+
+// A dropped document leaves its reserved name free again: the next printer
+// gets the plain name, not "(1)".
+TEST_F(ImageReceptionTest, DroppedDocumentsDoNotKeepTheirNames) {
+  root_.WriteSettings("[MANAGEMENT]\nOverWrite=0\n");
+  for (int round = 0; round < 3; ++round) {
+    ConnectPrinter();
+    SendBody(ImageHeaderBody(PageHeaderFields{}));
+    SockClose(fd_);
+    fd_ = -1;
+    Pump(10);
+  }
+  EXPECT_EQ(NameReservations::Instance().Count(), 0u);
+  ConnectPrinter();
+  const std::string tiff = SmallTiff(40);
+  SendFile("scan.tif", tiff);
+  SendBody(Body2(0x3005, ByteSum(tiff)));
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(16), kChecksumOk + kDataEndRes);
+  EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
+}
+
+// Stopping the receiver never removes a document the printer was told is
+// stored; a deferred one gets its log entry as at a disconnect. Only the
+// unfinished document of another printer goes.
+TEST_F(ImageReceptionTest, StoppingKeepsAcknowledgedDocumentsAndLogsDeferredOnes) {
+  ConnectPrinter();
+  job_->deferredNotify = 1;
+  const PageHeaderFields fields = RawFields("TIFF-G4MMR");
+  SendRawPage(fields, RawPage(fields.width, fields.height, 0));
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+  SendBody(ImageHeaderBody(PageHeaderFields{}));  // a second document, never finished
+  SendData(SmallTiff(3000));
+  StopCommunication();
+  EXPECT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
+  EXPECT_EQ(fs::status(dest_ + "/raw0007_000.tif").permissions() & fs::perms::all, fs::perms(0666));
+  EXPECT_NE(ReadLog().find(";raw0007_000.tif;1;"), std::string::npos);
+  EXPECT_EQ(TempFiles(), Names{});
 }
 
 TEST_F(ImageReceptionTest, BrokenHeaderDropsTheDataWithoutCancel) {

@@ -1,0 +1,72 @@
+// The files of one received document on their way into a destination
+// folder. Each file is written under a hidden staging name (".qbx-....part")
+// in the folder it is meant for, so it stays on the destination's file
+// system; it appears under its final name only when the document is
+// committed: content made durable first, then the name put in place without
+// replacing anything (unless OverWrite asks for it), then the folder made
+// durable. A receiver that stops or crashes half-way therefore never leaves
+// a partial scan under a real name, and a document the printer was told is
+// stored is on disk to stay.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qb {
+
+class DocumentFiles {
+ public:
+  // `owner` holds the document's reserved names (NameReservations); they
+  // are released when the document is committed or dropped.
+  explicit DocumentFiles(uint64_t owner) : owner_(owner) {}
+  ~DocumentFiles() { DropAll(); }
+  DocumentFiles(const DocumentFiles&) = delete;
+  DocumentFiles& operator=(const DocumentFiles&) = delete;
+
+  uint64_t Owner() const { return owner_; }
+
+  // Starts (or starts again) the file that is to appear as `finalPath`:
+  // creates an empty staging file beside it (mode 0666) and returns its
+  // path; empty when it cannot be created.
+  std::string Begin(const std::string& finalPath);
+  // The staging file of `finalPath`, empty when there is none.
+  std::string StagingPathOf(const std::string& finalPath) const;
+  // Whether the document has a file to appear as `finalPath`.
+  bool Holds(const std::string& finalPath) const { return !StagingPathOf(finalPath).empty(); }
+  // The file meant for `from` will appear as `to`; nothing on disk moves.
+  void Rename(const std::string& from, const std::string& to);
+  // Deletes the staging file of `finalPath`.
+  void Drop(const std::string& finalPath);
+  // Deletes every staging file and releases the names.
+  void DropAll();
+  size_t Count() const { return files_.size(); }
+
+  // Makes every file durable and gives it its final name. With `overwrite`
+  // off an existing file is never replaced: a name taken since it was
+  // chosen moves to the next free one ("name(1).ext"), listed in `moved` as
+  // (old, new) full paths. Releases the names. False when a file could not
+  // be made durable or placed; those placed before stay, the rest are
+  // dropped.
+  bool Commit(bool overwrite, std::vector<std::pair<std::string, std::string>>* moved);
+
+ private:
+  struct File {
+    std::string finalPath;
+    std::string stagingPath;
+  };
+
+  uint64_t owner_;
+  std::vector<File> files_;
+};
+
+// The staging files that a receiver which ended without committing (a
+// crash, a power loss) left in `folder`; they belong to no running process.
+// Deletes them and returns how many there were.
+int RemoveAbandonedStagingFiles(const std::string& folder);
+// The same for every destination folder of the list and the folders right
+// below them (meta data may name a sub-folder); run when the receiver starts.
+int RemoveAbandonedStagingFilesInDestinations();
+
+}  // namespace qb

@@ -1,0 +1,89 @@
+#include "storage/document_files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "storage/name_reservations.h"
+#include "tests/storage/storage_fixture.h"
+
+namespace qb {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadWholeFile;
+using testing::StorageTest;
+using testing::WriteWholeFile;
+
+class DocumentFilesTest : public StorageTest {
+ protected:
+  void SetUp() override {
+    StorageTest::SetUp();
+    folder_ = MakeFolder("dest");
+  }
+  std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+  fs::path folder_;
+};
+
+// Until the commit only hidden staging files exist; a commit with OverWrite
+// off never replaces a file that appeared meanwhile, and every stored file
+// is writable for every user.
+TEST_F(DocumentFilesTest, FilesAppearOnlyWhenCommittedAndNeverReplaceOthers) {
+  DocumentFiles files(NameReservations::NewOwner());
+  WriteWholeFile(files.Begin(Path("scan_001.tif")), "page one");
+  WriteWholeFile(files.Begin(Path("scan_000.tif")), "renamed later");
+  files.Rename(Path("scan_000.tif"), Path("scan_002.tif"));
+  ASSERT_EQ(Names().size(), 2u);
+  for (const std::string& name : Names()) EXPECT_EQ(name.rfind(".qbx-", 0), 0u) << name;
+
+  WriteWholeFile(Path("scan_002.tif"), "the user's");  // taken while we were receiving
+  std::vector<std::pair<std::string, std::string>> moved;
+  ASSERT_TRUE(files.Commit(false, &moved));
+  EXPECT_EQ(Names(), (std::set<std::string>{"scan_001.tif", "scan_002.tif", "scan(1)_002.tif"}));
+  EXPECT_EQ(ReadWholeFile(Path("scan_002.tif")), "the user's");
+  EXPECT_EQ(ReadWholeFile(Path("scan(1)_002.tif")), "renamed later");
+  ASSERT_EQ(moved.size(), 1u);
+  EXPECT_EQ(moved[0].second, Path("scan(1)_002.tif"));
+  EXPECT_EQ(fs::status(Path("scan_001.tif")).permissions() & fs::perms::all, fs::perms(0666));
+  EXPECT_EQ(files.Count(), 0u);
+}
+
+TEST_F(DocumentFilesTest, OverWriteReplacesAndDroppedFilesLeaveNothing) {
+  WriteWholeFile(Path("memo.pdf"), "older");
+  {
+    DocumentFiles files(NameReservations::NewOwner());
+    WriteWholeFile(files.Begin(Path("memo.pdf")), "newer");
+    ASSERT_TRUE(files.Commit(true, nullptr));
+  }
+  EXPECT_EQ(ReadWholeFile(Path("memo.pdf")), "newer");
+  {
+    DocumentFiles files(NameReservations::NewOwner());
+    WriteWholeFile(files.Begin(Path("a.tif")), "a");
+    WriteWholeFile(files.Begin(Path("b.tif")), "b");
+    files.Drop(Path("a.tif"));
+    EXPECT_EQ(files.Count(), 1u);
+  }  // a document that goes away unfinished
+  EXPECT_EQ(Names(), std::set<std::string>{"memo.pdf"});
+}
+
+TEST_F(DocumentFilesTest, AbandonedStagingFilesOfDeadProcessesAreRemoved) {
+  WriteWholeFile(Path(".qbx-999999999-1.part"), "half a scan");  // no such process
+  WriteWholeFile(Path(".qbx-1-1.part"), "init is alive");
+  WriteWholeFile(Path(".hidden"), "not ours");
+  fs::create_directory(folder_ / "sub");
+  WriteWholeFile(folder_ / "sub" / ".qbx-999999998-4.part", "x");
+  WriteDestinationList("1;" + folder_.string() + ";;;\n");
+  EXPECT_EQ(RemoveAbandonedStagingFilesInDestinations(), 2);
+  EXPECT_EQ(Names(), (std::set<std::string>{".hidden", ".qbx-1-1.part", "sub"}));
+}
+
+}  // namespace
+}  // namespace qb
