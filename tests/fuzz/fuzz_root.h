@@ -1,7 +1,7 @@
-// The machine root of a fuzz target: a fresh folder under /tmp that
-// QUILLBOX_ROOT points at for the life of the process, with a data folder,
-// a settings file, a destination list, destination folders and a folder
-// for temporary page files.
+// The machine root of a fuzz target: a fresh folder (under /dev/shm, else
+// /tmp) that QUILLBOX_ROOT points at for the life of the process, with a
+// data folder, a settings file, a destination list, destination folders
+// and a folder for temporary page files.
 #pragma once
 
 #include <cstddef>
