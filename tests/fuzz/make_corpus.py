@@ -34,7 +34,7 @@ def words(*values):
 
 
 def text_at(buffer, at, text):
-    data = text.encode() + b"\0"
+    data = (text if isinstance(text, bytes) else text.encode()) + b"\0"
     if len(buffer) < at + len(data):
         buffer.extend(bytes(at + len(data) - len(buffer)))
     buffer[at:at + len(data)] = data
@@ -86,7 +86,7 @@ def para2(destination, sender_name="", meta=b""):
     struct.pack_into(">HH", body, 0, PARA2, destination)
     if sender_name:
         struct.pack_into(">H", body, 4, 8)
-        name = sender_name.encode()[:16]
+        name = (sender_name if isinstance(sender_name, bytes) else sender_name.encode())[:16]
         body[8:8 + len(name)] = name
     if meta:
         struct.pack_into(">H", body, 6, 26)
@@ -178,7 +178,8 @@ def file_document(files, destination=1, sender_name="", meta=b"", major=2, sum_o
     out = frame(cap(major)) + frame(para2(destination, sender_name, meta))
     total = b""
     for name, data in files:
-        form = {".tif": 1, ".jpg": 4, ".pdf": 5}[os.path.splitext(name)[1]]
+        form = {b".tif": 1, b".jpg": 4, b".pdf": 5}[os.path.splitext(
+            name if isinstance(name, bytes) else name.encode())[1]]
         out += frame(image_header(form, name, len(data))) + data_packets(data)
         out += frame(words(PAGE_END, 0))
         total += data
@@ -258,7 +259,13 @@ SETTINGS = (b"[LANGUAGE]\nLanguage=?\n[MANAGEMENT]\nHDD=80\nReceive=1\nList=100\
 def main():
     seeds = {
         "fuzz_job_stream": job_stream_seeds(),
-        "fuzz_job_stream_alt": job_stream_seeds(),
+        "fuzz_job_stream_alt": dict(job_stream_seeds(), **{
+            # Code page 932: names whose second bytes are "\\" or "|".
+            "file-cp932": file_document([(b"\x83\x5c\x83\x7c.tif", tiff())],
+                                        sender_name=b"\x83\x5c\x83\x5c"),
+            "file-cp932-attributes": file_document(
+                [("scan.pdf", printer_pdf())],
+                meta=meta_record("QNA_ATTR:", {0: b"sub", 1: b"\x95\x5c\x8e\xa6"}))}),
         "fuzz_direct_stream": direct_stream_seeds(),
         "fuzz_image_header": {
             "raw": image_header(0, "SCAN", 128, "TIFF-G4MMR", 64, 16),
