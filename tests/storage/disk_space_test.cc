@@ -41,6 +41,13 @@ TEST_F(DiskMeasurementTest, MissingFolderIsMeasuredOnItsParent) {
   EXPECT_LE(std::abs(parent - child), 1);  // other processes may write between
 }
 
+// An image header before any parameter request has no folder yet: the
+// working directory's volume stands in, as the current drive would.
+TEST_F(DiskMeasurementTest, EmptyPathMeasuresTheWorkingDirectorysVolume) {
+  EXPECT_EQ(GetFreeBytes("") > 0, GetFreeBytes(".") > 0);
+  EXPECT_GT(GetFreeBytes(""), 0u);
+}
+
 TEST_F(DiskMeasurementTest, UnqueryablePathCountsAsFullAndEightyPercent) {
   EXPECT_EQ(GetFreeBytes("no-such-relative-folder"), 0u);
   EXPECT_EQ(GetFreePercent("no-such-relative-folder"), 80);

@@ -141,6 +141,12 @@ TEST(FaxNoticeParse, DateFallbacks) {
   ASSERT_TRUE(ParseFaxNotice(badDate.data(), badDate.size(), &notice));
   EXPECT_EQ(notice.dateText, " ");
 
+  // Numbers far outside the calendar: nothing printed, nothing overflows
+  // (the sanitizer build stops at signed overflow).
+  auto hugeDate = MetaRecordBuilder("QNF_NOTI:").Text(0, "-99999999999.-99999999999.1.1.1").Bytes();
+  ASSERT_TRUE(ParseFaxNotice(hugeDate.data(), hugeDate.size(), &notice));
+  EXPECT_EQ(notice.dateText, " 01:01");
+
   auto other = MetaRecordBuilder("QNA_ATTR:").Bytes();
   EXPECT_FALSE(ParseFaxNotice(other.data(), other.size(), &notice));
 }

@@ -110,5 +110,21 @@ TEST_F(FolderBrowseTest, UnreadablePathsAndStrayOffsetsListNothing) {
   EXPECT_EQ(Get16(reply, 6), 1);  // just ".."
 }
 
+// DirListScope 1: only destination folders and what lies below them are
+// listed; the rest of the machine reads as unreadable, ".." tricks included.
+TEST_F(FolderBrowseTest, ScopeOneListsOnlyDestinationFolders) {
+  MakeFolder("dest3/sub");
+  MakeFolder("elsewhere/secret");
+  root_.WriteSettings("[MANAGEMENT]\nDirListScope=1\n");
+  EXPECT_EQ(Get16(DirList(folder_), 6), 2);           // "..", "sub"
+  EXPECT_EQ(Get16(DirList(folder_ + "/sub"), 6), 1);  // ".."
+  EXPECT_EQ(Get16(DirList(root_.path() + "/elsewhere"), 6), 0);
+  EXPECT_EQ(Get16(DirList(folder_ + "/../elsewhere"), 6), 0);
+  EXPECT_EQ(Get16(DirList("/"), 6), 0);
+
+  root_.WriteSettings("[MANAGEMENT]\nDirListScope=0\n");
+  EXPECT_EQ(Get16(DirList(root_.path() + "/elsewhere"), 6), 2);
+}
+
 }  // namespace
 }  // namespace qb::test

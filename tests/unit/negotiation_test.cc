@@ -220,6 +220,12 @@ TEST_F(NegotiationTest, AttributeRecordNamesTheFileAndSubFolder) {
   EXPECT_EQ(Get16(Reply(), 2), 1);
   EXPECT_EQ(std::string(Job().folderPath), folder_);
   EXPECT_EQ(std::string(Job().fileName), "n");
+
+  // A later request without a name keeps the one the job has.
+  PutRecord(&request, 26, AttributeRecord("", "", 100));
+  Send(request);
+  EXPECT_EQ(Get16(Reply(), 2), 1);
+  EXPECT_EQ(std::string(Job().fileName), "n");
 }
 
 TEST_F(NegotiationTest, LongMetaDataIsKeptAndAnAnnouncedTailThatNeverCameIsZero) {
