@@ -1,0 +1,115 @@
+// A connection handed to the server as if accepted (the entry the fuzz
+// targets drive) goes through the accept path: access lock, admission by
+// port, greeting, scanner list and framing, on a server without listeners.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "config/scanner_list.h"
+#include "platform/net.h"
+#include "scanproto/access_lock.h"
+#include "scanproto/connection_server.h"
+#include "test_root.h"
+
+namespace qb {
+namespace {
+
+class AdoptedConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_.WriteSettings("[MANAGEMENT]\nMaxConnectNum=1\n");
+    ClearLockedClients();
+    ScanServerHooks hooks;
+    hooks.freeBytes = [](const char*) { return uint64_t{1} << 40; };
+    ASSERT_TRUE(StartCommunication(loop_, nullptr, hooks, false));
+    clock_.Advance(10);
+    Pump();
+  }
+  void TearDown() override {
+    for (int fd : printers_) ::close(fd);
+    StopCommunication();
+    ClearLockedClients();
+  }
+
+  void Pump() {
+    for (int i = 0; i < 5; ++i) loop_.RunOnce(0);
+  }
+
+  // The printer's end of a new socket pair whose other end the server adopts.
+  int Adopt(uint16_t port, uint32_t peer) {
+    int pair[2];
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    printers_.push_back(pair[0]);
+    AdoptConnection(pair[1], port, peer);
+    Pump();
+    return pair[0];
+  }
+
+  std::string Read(int fd) {
+    char buffer[256];
+    long got = ::recv(fd, buffer, sizeof buffer, 0);
+    return got > 0 ? std::string(buffer, static_cast<size_t>(got)) : std::string();
+  }
+
+  test::TestRoot root_;
+  ManualClock clock_;
+  EventLoop loop_{&clock_};
+  std::vector<int> printers_;
+};
+
+TEST_F(AdoptedConnectionTest, IsGreetedFramedAndListedLikeAnAcceptedOne) {
+  int printer = Adopt(kJobPort, 0x7F000002);
+  EXPECT_EQ(Read(printer), std::string("OK\0\x05", 4));
+  ScanJob* job = FirstJob();
+  ASSERT_NE(job, nullptr);
+  EXPECT_STREQ(job->peerIp, "127.0.0.2");
+  EXPECT_EQ(job->listenPort, kJobPort);
+  EXPECT_EQ(JobCount(), 1);
+  EXPECT_EQ(CountScannerEntries(), 1);
+
+  // A capability request gets its reply through the same framing.
+  const char request[] = {0, 6, 0x34, 0x00, 0, 1, 0, 0};
+  ASSERT_EQ(::send(printer, request, sizeof request, 0), static_cast<long>(sizeof request));
+  Pump();
+  std::string reply = Read(printer);
+  ASSERT_GE(reply.size(), 4u);
+  EXPECT_EQ(reply.substr(2, 2), std::string("\x34\x10", 2));
+
+  ::close(printer);
+  printers_.clear();
+  Pump();
+  EXPECT_EQ(FirstJob(), nullptr);
+  EXPECT_EQ(JobCount(), 0);
+  EXPECT_EQ(CountScannerEntries(), 0);
+}
+
+TEST_F(AdoptedConnectionTest, AdmissionAndLockApplyAsAfterAccept) {
+  // MaxConnectNum=1: a direct connection is not counted, the second
+  // job-port connection is refused.
+  EXPECT_EQ(Read(Adopt(kDirectPort, 0x7F000004)), std::string("OK\0\x05", 4));
+  EXPECT_EQ(Read(Adopt(kJobPort, 0x7F000002)), std::string("OK\0\x05", 4));
+  EXPECT_EQ(Read(Adopt(kJobPort, 0x7F000003)), std::string("NG\0\x15", 4));
+
+  // A locked peer is closed at once, without a job or a greeting.
+  LockClient("127.0.0.9");
+  int locked = Adopt(kJobPort, 0x7F000009);
+  char scrap;
+  EXPECT_EQ(::recv(locked, &scrap, 1, 0), 0);  // end of stream
+  EXPECT_EQ(JobCount(), 2);
+}
+
+TEST_F(AdoptedConnectionTest, WithoutAServerTheSocketIsClosed) {
+  StopCommunication();
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  printers_.push_back(pair[0]);
+  AdoptConnection(pair[1], kJobPort, 0x7F000002);
+  char scrap;
+  EXPECT_EQ(::recv(pair[0], &scrap, 1, 0), 0);
+}
+
+}  // namespace
+}  // namespace qb
