@@ -15,6 +15,12 @@ SystemClock* SystemClock::Instance() {
   return &clock;
 }
 
+int64_t ThreadCpuMicros() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
 int WallClockMilliseconds() {
   struct timespec now;
   ::clock_gettime(CLOCK_REALTIME, &now);

@@ -31,6 +31,9 @@ class ManualClock final : public Clock {
   std::atomic<int64_t> now_{1000000};
 };
 
+// CPU time the calling thread has used, in microseconds (measurements).
+int64_t ThreadCpuMicros();
+
 // Milliseconds part (0..999) of the wall clock.
 int WallClockMilliseconds();
 
