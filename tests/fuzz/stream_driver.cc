@@ -51,6 +51,7 @@ void StreamDriver::Open(uint16_t port) {
   server_ = pair[1];
   serverGone_ = false;
   replyBytes_ = 0;
+  replies_.clear();
   AdoptConnection(server_, port, kPeerAddress);
   PumpUntilQuiet();  // the greeting
 }
@@ -59,6 +60,7 @@ void StreamDriver::ReadReplies() {
   uint8_t scrap[65536];
   for (ssize_t got; (got = ::recv(printer_, scrap, sizeof scrap, 0)) > 0;) {
     replyBytes_ += static_cast<size_t>(got);
+    if (show_) replies_.append(reinterpret_cast<const char*>(scrap), static_cast<size_t>(got));
   }
 }
 
@@ -109,6 +111,18 @@ void StreamDriver::Close() {
 
 void StreamDriver::Show() const {
   std::fprintf(stderr, "conversation: %zu reply bytes\n", replyBytes_);
+  // After the 4-byte greeting: length-framed replies, shown by their first
+  // three words (enciphered on the direct port).
+  for (size_t at = 4; at + 2 <= replies_.size();) {
+    const auto* frame = reinterpret_cast<const uint8_t*>(replies_.data() + at);
+    const size_t length = Be16(frame);
+    std::fprintf(stderr, "  reply %zu bytes:", length);
+    for (size_t i = 0; i < 6 && i + 1 < length && at + 3 + i < replies_.size(); i += 2) {
+      std::fprintf(stderr, " %04x", Be16(frame + 2 + i));
+    }
+    std::fprintf(stderr, "\n");
+    at += 2 + length;
+  }
   for (int number : {1, 2}) {
     std::error_code error;
     for (std::filesystem::recursive_directory_iterator it(root_.Destination(number), error), end;

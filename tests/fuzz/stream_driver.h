@@ -53,6 +53,7 @@ class StreamDriver {
   bool serverGone_ = false;
   bool show_ = false;
   size_t replyBytes_ = 0;
+  std::string replies_;  // kept with QB_FUZZ_SHOW only
 };
 
 // Peer address of every conversation: a 127.x address other than
