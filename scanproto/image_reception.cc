@@ -231,6 +231,14 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
     LockClient(job.peerIp);
     return;
   }
+  if (job.folderPath[0] == '\0') {
+    // No parameter request has found a destination: with an empty folder
+    // the file would land at the top of the file system.
+    job.discardMode = 1;
+    TraceLog("  ### No destination folder");
+    Cancel(job);
+    return;
+  }
   if (job.hddFreeBytes < kDiskFullLimit) {
     job.discardMode = 1;
     SetTrayState(kTrayFull);

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "fuzz_root.h"
@@ -44,6 +45,10 @@ class StreamDriver {
   void ReadReplies();
   // With QB_FUZZ_SHOW set: what the conversation stored, on standard error.
   void Show() const;
+  // Stops the run when the conversation created a file at the top of the
+  // file system (a folder path that came out empty), the one place outside
+  // the root that a lost folder leads to.
+  void CheckTopFolder() const;
 
   FuzzRoot root_;
   ManualClock clock_;
@@ -54,6 +59,8 @@ class StreamDriver {
   bool show_ = false;
   size_t replyBytes_ = 0;
   std::string replies_;  // kept with QB_FUZZ_SHOW only
+  timespec started_{};   // wall clock at the start of the conversation
+  timespec topStamp_{};  // modification time of "/" then
 };
 
 // Peer address of every conversation: a 127.x address other than

@@ -1,6 +1,7 @@
 // Image reception and document completion through the real server: the
 // printer's messages go over loopback, the files are checked on disk.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -538,6 +539,22 @@ TEST(ReceivedHeaderTest, StringsMustEndInsideTheReceivedBytes) {
   EXPECT_FALSE(header.valid);
   ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), 30, &header);
   EXPECT_FALSE(header.valid);
+}
+
+TEST_F(ImageReceptionTest, HeaderWithoutADestinationIsCancelledAndWritesNothing) {
+  // No parameter request has found a folder for this job: nothing may be
+  // written, least of all at the top of the file system.
+  ScanJob& job = ConnectPrinter();
+  job.folderPath[0] = '\0';
+  const std::string name = "qb-no-destination-" + std::to_string(::getpid()) + ".tif";
+  SendFile(name, SmallTiff(100));
+  EXPECT_EQ(Receive(6), PcCancel());
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+  const bool written = std::filesystem::exists("/" + name);
+  std::filesystem::remove("/" + name);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(ReadLog(), "");
 }
 
 }  // namespace
