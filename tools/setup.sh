@@ -2,13 +2,14 @@
 # Installs what building and testing Quillbox needs (Debian 12), then
 # configures and builds into build/ (or $QB_BUILD_DIR): everything, or only
 # the ninja targets listed in $QB_TARGETS.
-# Usage: tools/setup.sh [extra cmake arguments]
+# Usage: tools/setup.sh [extra cmake arguments]; QB_EXTRA_PACKAGES adds
+# Debian packages to install.
 set -eu
 cd "$(dirname "$0")/.."
 
 PACKAGES="g++ cmake ninja-build pkg-config libssl-dev libgtest-dev libgmock-dev \
 libbenchmark-dev libtiff-dev libtiff-tools poppler-utils qpdf python3 curl lftp \
-netcat-openbsd iproute2 python3-pil"
+netcat-openbsd iproute2 python3-pil ${QB_EXTRA_PACKAGES:-}"
 
 missing=""
 for package in $PACKAGES; do
