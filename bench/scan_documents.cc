@@ -96,8 +96,8 @@ class Receiver {
       Main main(this, &loop);
       qb::ScanServerHooks hooks;
       hooks.freeBytes = [](const char*) { return uint64_t{1} << 40; };
-      if (!qb::StartCommunication(loop, &main, hooks)) {
-        std::fprintf(stderr, "scan ports are busy\n");
+      if (!qb::StartCommunication(loop, &main, hooks, true, qb::ListenPorts{0, 0})) {
+        std::fprintf(stderr, "the scan server did not start\n");
         std::exit(1);
       }
       loop.SetTimer(&main, kStopTimer, 20);
@@ -189,7 +189,7 @@ class Printer {
     for (int attempt = 0; attempt < 400 && !ok_; ++attempt) {
       if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
       if (fd_ >= 0) qb::SockClose(fd_);
-      fd_ = qb::TcpConnect(kLoopback, qb::kJobPort, local);
+      fd_ = qb::TcpConnect(kLoopback, qb::BoundPort(qb::kJobPort), local);
       qb::SetBlocking(fd_, true);
       ok_ = qb::WaitReadable(fd_, 2000) && Read(4) == std::string("OK\0\x05", 4);
     }

@@ -72,8 +72,8 @@ void BM_ScanConnection(benchmark::State& state) {
       BenchMainWindow main(&loop);
       qb::ScanServerHooks hooks;
       hooks.freeBytes = [](const char*) { return uint64_t{1} << 40; };
-      if (!qb::StartCommunication(own, &main, hooks)) {
-        std::fprintf(stderr, "scan ports are busy\n");
+      if (!qb::StartCommunication(own, &main, hooks, true, qb::ListenPorts{0, 0})) {
+        std::fprintf(stderr, "the scan server did not start\n");
         std::exit(1);
       }
       ready = true;
@@ -82,7 +82,7 @@ void BM_ScanConnection(benchmark::State& state) {
       own.RemoveWindow(&main);
     });
     while (!ready) std::this_thread::yield();
-    int fd = qb::TcpConnect(kLoopback, qb::kJobPort);
+    int fd = qb::TcpConnect(kLoopback, qb::BoundPort(qb::kJobPort));
     char greeting[4];
     qb::SockRecv(fd, greeting, 4);
     SendAll(fd, block, blocks);

@@ -46,6 +46,7 @@ struct Server {
   CommunicationWindow window;
   ScanServerHooks hooks;
   bool started = false;
+  ListenPorts ports;
   int jobListener = -1;
   int directListener = -1;
   Slot slots[kConnectionSlots];
@@ -325,7 +326,7 @@ bool StartScanServer() {
   CopyCut(g_server->localHostName, sizeof g_server->localHostName, host.c_str());
   TraceLog("接続を待機しています");
 
-  g_server->jobListener = TcpListen(kJobPort, MaxListenBacklog());
+  g_server->jobListener = TcpListen(g_server->ports.job, MaxListenBacklog());
   if (g_server->jobListener < 0) {
     TraceLog(" listen on port %d failed:%d", kJobPort, LastSocketError());
     StartFailure();
@@ -333,7 +334,7 @@ bool StartScanServer() {
   }
   g_server->loop->AsyncSelect(g_server->jobListener, &g_server->window, WM_SOCK_JOB_ACCEPT,
                               FD_ACCEPT);
-  g_server->directListener = TcpListen(kDirectPort, MaxListenBacklog());
+  g_server->directListener = TcpListen(g_server->ports.direct, MaxListenBacklog());
   if (g_server->directListener < 0) {
     TraceLog(" listen on port %d failed:%d", kDirectPort, LastSocketError());
     StartFailure();
@@ -408,9 +409,11 @@ int64_t CommunicationWindow::Dispatch(uint32_t message, uint64_t wParam, int64_t
 
 }  // namespace
 
-bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hooks, bool listen) {
+bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hooks, bool listen,
+                        ListenPorts ports) {
   if (g_server != nullptr) StopCommunication();
   g_server = new Server;
+  g_server->ports = ports;
   g_server->loop = &loop;
   g_server->mainWindow = mainWindow;
   g_server->hooks = std::move(hooks);
@@ -455,6 +458,12 @@ const ScanServerHooks& ServerHooks() { return g_server == nullptr ? kNoHooks : g
 int64_t SendToMainWindow(uint32_t message, uint64_t wParam, int64_t lParam) {
   if (g_server == nullptr || g_server->mainWindow == nullptr) return 0;
   return g_server->loop->SendMessage(g_server->mainWindow, message, wParam, lParam);
+}
+
+uint16_t BoundPort(uint16_t role) {
+  if (g_server == nullptr) return 0;
+  const int listener = role == kJobPort ? g_server->jobListener : g_server->directListener;
+  return listener < 0 ? 0 : LocalPort(listener);
 }
 
 Window* CommunicationWindow() { return g_server == nullptr ? nullptr : &g_server->window; }

@@ -50,12 +50,24 @@ const ScanServerHooks& ServerHooks();
 // Sends (synchronously) a message to the main window, if there is one.
 int64_t SendToMainWindow(uint32_t message, uint64_t wParam, int64_t lParam);
 
+// The ports the two listeners bind. The program always uses the fixed
+// ones; in-process tests pass 0 (any free port, see BoundPort) so that they
+// can run side by side. A connection's `listenPort` is always kJobPort or
+// kDirectPort: it names the listener's role, whatever port it bound.
+struct ListenPorts {
+  uint16_t job = kJobPort;
+  uint16_t direct = kDirectPort;
+};
+
 // Creates the communication window and starts the listeners. On failure
 // the main window receives WM_COMMAND 1002 and the result is false. With
 // `listen` false no port is opened: connections then come only through
 // AdoptConnection.
 bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hooks,
-                        bool listen = true);
+                        bool listen = true, ListenPorts ports = ListenPorts{});
+// The port the listener of `role` (kJobPort or kDirectPort) is bound to; 0
+// when it is not listening.
+uint16_t BoundPort(uint16_t role);
 // Closes every connection and both listeners.
 void StopCommunication();
 // Serves `socket`, a connected stream socket of any family, as a connection

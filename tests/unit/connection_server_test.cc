@@ -33,7 +33,7 @@ class ScanServerTest : public ::testing::Test {
     StartTraceCapture();
     ScanServerHooks hooks;
     hooks.freeBytes = [this](const char*) { return freeBytes_; };
-    ASSERT_TRUE(StartCommunication(loop_, &main_, hooks));
+    ASSERT_TRUE(StartCommunication(loop_, &main_, hooks, true, ListenPorts{0, 0}));
     clock_.Advance(10);  // lets the start-up timer hand over to the idle check
     Pump();
   }
@@ -48,7 +48,7 @@ class ScanServerTest : public ::testing::Test {
   }
 
   int Connect(uint16_t port) {
-    int fd = TcpConnect(kLoopback, port);
+    int fd = TcpConnect(kLoopback, BoundPort(port));
     EXPECT_GE(fd, 0);
     clients_.push_back(fd);
     Pump();

@@ -52,7 +52,7 @@ void ReceptionTest::SetUp() {
   ClearLockedClients();
   ScanServerHooks hooks;
   hooks.freeBytes = [this](const char*) { return freeBytes_; };
-  ASSERT_TRUE(StartCommunication(loop_, &main_, hooks));
+  ASSERT_TRUE(StartCommunication(loop_, &main_, hooks, true, ListenPorts{0, 0}));
   clock_.Advance(10);
   Pump();
 }
@@ -70,7 +70,7 @@ void ReceptionTest::Pump(int rounds) {
 ScanJob& ReceptionTest::ConnectPrinter() {
   uint32_t local = 0;
   ParseDottedAddress("127.0.0.2", &local);
-  fd_ = TcpConnect(0x7F000001, kJobPort, local);
+  fd_ = TcpConnect(0x7F000001, BoundPort(kJobPort), local);
   EXPECT_GE(fd_, 0);
   Pump();
   EXPECT_EQ(Receive(4), std::string("OK\0\x05", 4));

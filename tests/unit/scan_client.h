@@ -47,7 +47,7 @@ class ScanClientTest : public ::testing::Test {
     hooks.notifyConfig = [this](uint32_t message, int64_t value) {
       notices_.emplace_back(message, value);
     };
-    ASSERT_TRUE(StartCommunication(loop_, nullptr, hooks));
+    ASSERT_TRUE(StartCommunication(loop_, nullptr, hooks, true, ListenPorts{0, 0}));
     clock_.Advance(10);
     Pump();
   }
@@ -65,7 +65,7 @@ class ScanClientTest : public ::testing::Test {
   void Connect(uint16_t port, const char* from = kPrinterIp) {
     uint32_t local = 0;
     ASSERT_TRUE(ParseDottedAddress(from, &local));
-    fd_ = TcpConnect(0x7F000001, port, local);
+    fd_ = TcpConnect(0x7F000001, BoundPort(port), local);
     ASSERT_GE(fd_, 0);
     ip_ = from;
     ASSERT_EQ(ReceiveRaw(4), std::string("OK\0\x05", 4));
