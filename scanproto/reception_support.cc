@@ -48,10 +48,9 @@ void DeleteRawPageFiles(ScanJob& job) {
 
 void DiscardJobFiles(ScanJob& job) {
   // Temporary page numbers start at 1, so a job that never made one (0)
-  // has nothing of its own in the temporary folder.
-  if (job.tempJobNo != 0 && HeaderField16(job, kHeaderDataForm) == kDataFormRaw) {
-    DeleteRawPageFiles(job);
-  }
+  // has nothing of its own in the temporary folder. One that did may have
+  // gone on with a file since: the kept header no longer tells.
+  if (job.tempJobNo != 0) DeleteRawPageFiles(job);
   if (job.pageFile != nullptr) {
     std::fclose(job.pageFile);
     job.pageFile = nullptr;

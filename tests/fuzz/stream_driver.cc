@@ -113,6 +113,26 @@ void StreamDriver::Close() {
   if (!serverGone_ || FirstJob() != nullptr || JobCount() != 0) std::abort();
   if (show_) Show();
   CheckTopFolder();
+  CheckNothingLeftBehind();
+}
+
+void StreamDriver::CheckNothingLeftBehind() const {
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(root_.TempFolder(), error), end; !error && it != end;
+       it.increment(error)) {
+    std::fprintf(stderr, "temporary file left behind: %s\n", it->path().c_str());
+    std::abort();
+  }
+  for (int number : {1, 2}) {
+    for (std::filesystem::recursive_directory_iterator it(root_.Destination(number), error), end;
+         !error && it != end; it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      if (name.rfind(".qbx-", 0) == 0) {
+        std::fprintf(stderr, "staging file left behind: %s\n", it->path().c_str());
+        std::abort();
+      }
+    }
+  }
 }
 
 void StreamDriver::CheckTopFolder() const {

@@ -49,6 +49,9 @@ class StreamDriver {
   // file system (a folder path that came out empty), the one place outside
   // the root that a lost folder leads to.
   void CheckTopFolder() const;
+  // Stops the run when a temporary page file or a staging file outlived the
+  // connection that wrote it.
+  void CheckNothingLeftBehind() const;
 
   FuzzRoot root_;
   ManualClock clock_;

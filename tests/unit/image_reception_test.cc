@@ -557,5 +557,24 @@ TEST_F(ImageReceptionTest, HeaderWithoutADestinationIsCancelledAndWritesNothing)
   EXPECT_EQ(ReadLog(), "");
 }
 
+TEST_F(ImageReceptionTest, RawPageReplacedByAFileLeavesNoTemporaryFile) {
+  // A raw page is begun, then a file-road header takes its place: the
+  // raw page's temporary file still goes with the connection.
+  ConnectPrinter();
+  SendBody(ImageHeaderBody(RawFields("TIFF-G4MMR")));
+  SendData(std::string(216 * 10, '\0'));
+  EXPECT_EQ(TempFiles().size(), 1u);
+  SendBody(Body2(0x3004, 1));  // short: ends the data, deletes nothing
+  PageHeaderFields file;
+  file.documentName = "scan.tif";
+  SendBody(ImageHeaderBody(file));
+  SockClose(fd_);
+  fd_ = -1;
+  for (int i = 0; i < 20 && FirstJob() != nullptr; ++i) Pump(1);
+  EXPECT_EQ(FirstJob(), nullptr);
+  EXPECT_EQ(TempFiles(), Names{});
+  EXPECT_EQ(DestinationFiles(), Names{});
+}
+
 }  // namespace
 }  // namespace qb::test
