@@ -9,6 +9,7 @@
 
 #include "exact_copy.h"
 #include "fuzz_root.h"
+#include "handler_job.h"
 #include "scanproto/dispatcher.h"
 #include "scanproto/handlers.h"
 
@@ -19,27 +20,19 @@ qb::fuzz::FuzzRoot& Root() {
   return root;
 }
 
-qb::ScanJob& Job() {
-  static qb::ScanJob* job = [] {
-    auto* created = new qb::ScanJob;
-    created->txBuffer = new uint8_t[qb::kTxBufferSize];
-    return created;
-  }();
-  return *job;
+qb::fuzz::HandlerJob& Connection() {
+  static qb::fuzz::HandlerJob connection(qb::kDirectPort);
+  return connection;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Root();
-  qb::ScanJob& job = Job();
-  job.ClearJobFields();
-  job.socket = -1;  // replies are built and enciphered but not sent
-  job.listenPort = qb::kDirectPort;
+  qb::ScanJob& job = Connection().Fresh("127.0.0.2");
   job.majorVersion = 3;
   job.clientKeyNo = 77;
   job.serverKeyNo = 1234;
-  std::strcpy(job.peerIp, "127.0.0.2");
 
   qb::fuzz::ExactCopy body(data, size);
   qb::OnDirName(job, body.data(), body.size());
@@ -47,5 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size != 0) std::memcpy(body.data(), data, size);  // handlers may work in place
   qb::OnDirList(job, body.data(), body.size());
   if (job.txLength + 2u > qb::kTxBufferSize) std::abort();
+  Connection().DrainReplies();
   return 0;
 }

@@ -18,6 +18,7 @@
 
 #include "exact_copy.h"
 #include "fuzz_root.h"
+#include "handler_job.h"
 #include "scanproto/access_lock.h"
 #include "scanproto/handlers.h"
 
@@ -28,14 +29,9 @@ qb::fuzz::FuzzRoot& Root() {
   return root;
 }
 
-qb::ScanJob& Job() {
-  static qb::ScanJob* job = [] {
-    auto* created = new qb::ScanJob;
-    created->txBuffer = new uint8_t[qb::kTxBufferSize];
-    created->lineBuf = new uint8_t[qb::kLineBufSize];
-    return created;
-  }();
-  return *job;
+qb::fuzz::HandlerJob& Connection() {
+  static qb::fuzz::HandlerJob connection(qb::kJobPort);
+  return connection;
 }
 
 using Handler = void (*)(qb::ScanJob&, uint8_t*, size_t);
@@ -47,15 +43,12 @@ constexpr uint16_t kVersions[][2] = {{1, 0}, {2, 0}, {3, 0}, {3, 1}};
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   Root();
-  qb::ScanJob& job = Job();
-  job.ClearJobFields();
-  job.socket = -1;  // replies are built but not sent
   const uint8_t control = data[0];
   const bool direct = (control & 3) == 2;
+  qb::ScanJob& job = Connection().Fresh((control & 0x10) != 0 ? "127.0.0.1" : "127.0.0.2");
   job.listenPort = direct ? qb::kDirectPort : qb::kJobPort;
   job.majorVersion = kVersions[(control >> 2) & 3][0];
   job.minorVersion = kVersions[(control >> 2) & 3][1];
-  std::strcpy(job.peerIp, (control & 0x10) != 0 ? "127.0.0.1" : "127.0.0.2");
   qb::ClearLockedClients();
 
   qb::fuzz::ExactCopy body(data + 1, size - 1);
@@ -70,5 +63,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   delete[] job.metaData;
   job.metaData = nullptr;
   ::unlink(Root().ReceiveLog().c_str());  // notices are appended to it
+  Connection().DrainReplies();
   return 0;
 }

@@ -1,0 +1,60 @@
+// A job record for calling protocol handlers directly, as the dispatcher
+// would: buffers as the connection server allocates them, a socket pair
+// whose far end takes the replies (emptied after every input), and a
+// server without listeners on a hand-moved clock, which hears of each
+// reply sent.
+#pragma once
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/event_loop.h"
+#include "scanproto/connection_server.h"
+#include "scanproto/scan_job.h"
+
+namespace qb::fuzz {
+
+class HandlerJob {
+ public:
+  explicit HandlerJob(uint16_t listenPort) : listenPort_(listenPort) {
+    job_.txBuffer = new uint8_t[kTxBufferSize];
+    job_.lineBuf = new uint8_t[kLineBufSize];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair_) != 0) {
+      std::abort();
+    }
+    ScanServerHooks hooks;
+    hooks.freeBytes = [](const char*) { return uint64_t{1} << 40; };
+    if (!StartCommunication(loop_, nullptr, hooks, false)) std::abort();
+  }
+
+  // The record as a fresh connection from `peerIp` has it.
+  ScanJob& Fresh(const char* peerIp) {
+    job_.ClearJobFields();
+    job_.socket = pair_[1];
+    job_.listenPort = listenPort_;
+    job_.state = kStateGreeted;
+    std::strncpy(job_.peerIp, peerIp, sizeof job_.peerIp - 1);
+    return job_;
+  }
+
+  // Throws away the replies of the last input.
+  void DrainReplies() {
+    uint8_t scrap[65536];
+    while (::recv(pair_[0], scrap, sizeof scrap, 0) > 0) {
+    }
+  }
+
+ private:
+  ManualClock clock_;
+  EventLoop loop_{&clock_};
+  ScanJob job_;
+  uint16_t listenPort_;
+  int pair_[2] = {-1, -1};
+};
+
+}  // namespace qb::fuzz
