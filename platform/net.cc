@@ -166,11 +166,23 @@ long SockRecv(int socket, void* buffer, size_t length) {
 
 namespace {
 std::atomic<size_t> g_send_limit{0};
+std::atomic<int> g_sends_until_failure{0};
+std::atomic<int> g_failing_socket{-1};
 }  // namespace
 
 void SetSendLimitForTests(size_t bytes) { g_send_limit = bytes; }
 
+void FailSendForTests(int socket, int nth) {
+  g_failing_socket = socket;
+  g_sends_until_failure = nth;
+}
+
 long SockSend(int socket, const void* buffer, size_t length) {
+  if (g_sends_until_failure.load(std::memory_order_relaxed) > 0 && socket == g_failing_socket &&
+      --g_sends_until_failure == 0) {
+    t_last_error = kWsaEConnReset;
+    return -1;
+  }
   const size_t limit = g_send_limit.load(std::memory_order_relaxed);
   if (limit != 0 && length > limit) length = limit;
   ssize_t put = ::send(socket, buffer, length, MSG_NOSIGNAL);

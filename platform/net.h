@@ -63,6 +63,9 @@ long SockRecv(int socket, void* buffer, size_t length);
 // Tests: every SockSend hands the system at most `bytes` (0: no limit), as
 // a kernel with little room takes only part of a send.
 void SetSendLimitForTests(size_t bytes);
+// Tests: the `nth` SockSend on `socket` from now (1 = the next) fails as a
+// reset connection would; nth 0 turns it off.
+void FailSendForTests(int socket, int nth);
 long SockSend(int socket, const void* buffer, size_t length);
 enum ShutdownHow { kShutReceive = 0, kShutSend = 1, kShutBoth = 2 };
 void SockShutdown(int socket, ShutdownHow how);

@@ -51,10 +51,10 @@ struct Server {
   int directListener = -1;
   Slot slots[kConnectionSlots];
   int32_t jobCount = 0;
-  // Jobs closed while a handler may still hold them (a failed reply closes
-  // the job under the handler's feet): their memory is released when the
-  // outermost message handling returns.
-  std::vector<ScanJob*> retired;
+  // Connections whose close was asked for while a handler ran (a failed
+  // reply, a peer gone, an idle time-out): they are closed when the
+  // outermost message handling returns, never under a handler's feet.
+  std::vector<ScanJob*> closing;
   int handlerDepth = 0;
   unsigned maxConnections = 30;  // read once when the server starts
   char localHostName[33] = "";
@@ -267,8 +267,7 @@ void OnReadable(int socket) {
     if (job->rxDirtyEnd > end) std::memset(job->rxBuffer + end, 0, job->rxDirtyEnd - end);
     job->rxDirtyEnd = static_cast<uint16_t>(end);
     DispatchPacket(*job, job->rxBuffer + 2, job->rxCount);
-    // A handler whose reply failed has closed the job already.
-    if (FindJob(socket) != job) return;
+    if (job->closing) return;  // a reply failed: the connection ends after this event
     job->rxLength = 0;
     job->rxCount = 0;
   }
@@ -295,8 +294,25 @@ void OnPeerClosed(int socket) {
   CloseJob(*job);
 }
 
+// Ends a connection now: scanner list, socket, unfinished files, the
+// record itself, and the main window told.
+void EndJob(ScanJob& job) {
+  TraceLog("Connection closed on socket %d from: %s", job.socket, job.peerIp);
+  RemoveScannerEntry(job.peerIp, job.peerName, job.socket);
+  SockClose(job.socket);
+
+  DiscardJobFiles(job);  // no temporary page or half-written file outlives its job
+  if (job.listenPort == kJobPort && g_server->jobCount > 0) --g_server->jobCount;
+  for (Slot& slot : g_server->slots) {
+    if (slot.inUse == 1 && slot.job == &job) slot = Slot{};
+  }
+  FreeJob(&job);
+  SendToMain(IDC_CONNECT_CLOSE, 0, 0);
+}
+
 void OnIdleTick() {
   for (ScanJob* job = FirstJob(); job != nullptr; job = NextJob(job)) {
+    if (job->closing) continue;
     if (++job->idleSeconds > kIdleLimitSeconds) {
       g_server->loop->SendMessage(&g_server->window, TVS_CON_TIME_OUT,
                                   static_cast<uint64_t>(job->socket), 0);
@@ -349,15 +365,18 @@ bool StartScanServer() {
   return true;
 }
 
-void FreeRetiredJobs() {
-  for (ScanJob* job : g_server->retired) FreeJob(job);
-  g_server->retired.clear();
+void EndClosingJobs() {
+  while (!g_server->closing.empty()) {
+    ScanJob* job = g_server->closing.front();
+    g_server->closing.erase(g_server->closing.begin());
+    EndJob(*job);
+  }
 }
 
 int64_t CommunicationWindow::HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) {
   ++g_server->handlerDepth;
   int64_t result = Dispatch(message, wParam, lParam);
-  if (--g_server->handlerDepth == 0) FreeRetiredJobs();
+  if (--g_server->handlerDepth == 0) EndClosingJobs();
   return result;
 }
 
@@ -432,9 +451,9 @@ void StopCommunication() {
   if (g_server == nullptr) return;
   for (ScanJob* job = FirstJob(); job != nullptr; job = FirstJob()) {
     FinishDeferredDocuments(*job);
-    CloseJob(*job);
+    EndJob(*job);
   }
-  FreeRetiredJobs();
+  g_server->closing.clear();
   CloseListener(g_server->jobListener);
   CloseListener(g_server->directListener);
   g_server->loop->RemoveWindow(&g_server->window);
@@ -469,7 +488,7 @@ uint16_t BoundPort(uint16_t role) {
 Window* CommunicationWindow() { return g_server == nullptr ? nullptr : &g_server->window; }
 
 void SendPacket(ScanJob& job) {
-  if (job.socket < 0) return;  // closed while its handler was still running
+  if (job.closing) return;  // an earlier reply failed: nothing more goes out
   uint32_t total = job.txLength + 2u;
   if (job.txCount >= total) {
     // A new reply was written over one that had not gone out completely
@@ -509,20 +528,13 @@ void SendPacket(ScanJob& job) {
 }
 
 void CloseJob(ScanJob& job) {
-  TraceLog("Connection closed on socket %d from: %s", job.socket, job.peerIp);
-  RemoveScannerEntry(job.peerIp, job.peerName, job.socket);
-  SockClose(job.socket);
-
-  DiscardJobFiles(job);  // no temporary page or half-written file outlives its job
-  if (job.listenPort == kJobPort && g_server->jobCount > 0) --g_server->jobCount;
-  for (Slot& slot : g_server->slots) {
-    if (slot.inUse == 1 && slot.job == &job) slot = Slot{};
+  if (job.closing) return;
+  job.closing = true;
+  if (g_server->handlerDepth > 0) {
+    g_server->closing.push_back(&job);
+  } else {
+    EndJob(job);
   }
-  // The handler that caused the close may still be using the record: it is
-  // marked closed now and freed once the message handling is over.
-  job.socket = -1;
-  g_server->retired.push_back(&job);
-  SendToMain(IDC_CONNECT_CLOSE, 0, 0);
 }
 
 ScanJob* FindJob(int socket) {

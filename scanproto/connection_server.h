@@ -84,7 +84,11 @@ Window* CommunicationWindow();
 // Sends the reply in job.txBuffer (body at offset 2, txLength set). Result
 // through WM_SEND_RESULT; a partly sent reply goes on at the next write event.
 void SendPacket(ScanJob& job);
-// Ends a connection and frees its job.
+// Ends a connection and frees its job: at once outside the server's
+// message handling; asked for inside it (a handler whose reply failed, a
+// time-out found during the idle pass), when the outermost handling
+// returns, so a handler never finds its job gone. Until then the job is
+// marked `closing` and sends nothing.
 void CloseJob(ScanJob& job);
 
 ScanJob* FindJob(int socket);

@@ -56,6 +56,7 @@ struct ScanJob {
   uint8_t* rxWrite = nullptr;       // where the next body bytes go
   uint8_t* txBuffer = nullptr;      // kTxBufferSize bytes on the heap
   int32_t txState = 0;              // 1 handed to SendPacket, 2 sent completely
+  bool closing = false;             // its close waits for the handler to return
   char peerIp[33];
   char peerName[33];
 
@@ -111,6 +112,7 @@ struct ScanJob {
     for (uint8_t& b : rxBuffer) b = 0;
     rxWrite = rxBuffer + 2;
     txState = 0;
+    closing = false;
     peerIp[0] = peerName[0] = '\0';
     majorVersion = minorVersion = clientKeyNo = serverKeyNo = 0;
     senderName[0] = '\0';

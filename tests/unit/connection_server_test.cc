@@ -291,6 +291,22 @@ TEST_F(ScanServerTest, IdleConnectionsCloseAfter240Seconds) {
   EXPECT_EQ(TraceCount(" TVS_CON_TIME_OUT"), 1);
 }
 
+// Connections that time out in the same second all close in that second's
+// pass: closing one does not end the pass over the others.
+TEST_F(ScanServerTest, EveryConnectionIdleTooLongClosesInTheSameTick) {
+  int fds[3];
+  for (int& fd : fds) {
+    fd = Connect(kJobPort);
+    ASSERT_EQ(Receive(fd, 4), kOk);
+  }
+  for (int second = 1; second <= 241; ++second) {
+    clock_.Advance(1000);
+    loop_.RunOnce(0);
+  }
+  EXPECT_EQ(JobCount(), 0);
+  EXPECT_EQ(TraceCount(" TVS_CON_TIME_OUT"), 3);
+}
+
 TEST_F(ScanServerTest, The111thConnectionIsClosedWithoutGreeting) {
   for (int i = 0; i < kConnectionSlots; ++i) ASSERT_EQ(Receive(Connect(kDirectPort), 4), kOk);
   int extra = Connect(kDirectPort);

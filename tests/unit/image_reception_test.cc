@@ -478,6 +478,48 @@ TEST_F(ImageReceptionTest, StoppingKeepsAcknowledgedDocumentsAndLogsDeferredOnes
   EXPECT_EQ(TempFiles(), Names{});
 }
 
+size_t OpenDescriptors() {
+  return static_cast<size_t>(
+      std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+// A reply that cannot be sent ends the connection, but only once the
+// handler is done with it: a cancel that fails half-way through an image
+// header leaves no open file, no file and no reserved name behind.
+TEST_F(ImageReceptionTest, FailedCancelLeavesNothingBehind) {
+  root_.WriteSettings("[MANAGEMENT]\nOverWrite=0\n");
+  ConnectPrinter();
+  const size_t descriptors = OpenDescriptors();
+  FailSendForTests(job_->socket, 1);
+  PageHeaderFields misnamed;  // a TIFF form named .pdf: cancelled
+  misnamed.documentName = "scan.pdf";
+  SendBody(ImageHeaderBody(misnamed));
+  FailSendForTests(-1, 0);
+  for (int i = 0; i < 20 && FirstJob() != nullptr; ++i) Pump(1);
+  EXPECT_EQ(FirstJob(), nullptr);
+  EXPECT_EQ(DestinationFiles(), Names{});
+  EXPECT_EQ(NameReservations::Instance().Count(), 0u);
+  EXPECT_LT(OpenDescriptors(), descriptors);  // the connection's socket went too
+}
+
+// A document stored before its answer could be sent stays stored and
+// logged: the extension library and the log see files that exist.
+TEST_F(ImageReceptionTest, FailedDataEndAnswerKeepsTheStoredDocument) {
+  ConnectPrinter();
+  const std::string tiff = SmallTiff(700);
+  SendFile("kept.tif", tiff);
+  SendBody(Body2(0x3005, ByteSum(tiff)));
+  EXPECT_EQ(Receive(8), kChecksumOk);
+  FailSendForTests(job_->socket, 1);
+  SendBody(Body2(0x3003, 0));
+  FailSendForTests(-1, 0);
+  for (int i = 0; i < 20 && FirstJob() != nullptr; ++i) Pump(1);
+  EXPECT_EQ(FirstJob(), nullptr);
+  EXPECT_EQ(DestinationFiles(), Names{"kept.tif"});
+  EXPECT_EQ(ReadFile(dest_ + "/kept.tif"), tiff);
+  EXPECT_NE(ReadLog().find(";kept.tif;1;"), std::string::npos);
+}
+
 TEST_F(ImageReceptionTest, BrokenHeaderDropsTheDataWithoutCancel) {
   ConnectPrinter();
   std::string body = ImageHeaderBody(PageHeaderFields{});
