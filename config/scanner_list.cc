@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -122,7 +123,9 @@ int NextJobNumber() {
   GlobalLockGuard lock;
   int counter = ProfileGetInt(SettingsPath(), "SCANJOB", "JobCount", 0);
   int job = counter == 0 ? 1 : counter;
-  int next = counter == 0 ? 2 : counter == 9999 ? 1 : counter + 1;
+  // A hand-edited counter may sit at the top of the int range (the reader
+  // saturates there): it starts again at 1 rather than overflow.
+  int next = counter == 0 ? 2 : counter == 9999 || counter == INT_MAX ? 1 : counter + 1;
   ProfileWriteString(SettingsPath(), "SCANJOB", "JobCount", std::to_string(next).c_str());
   return job;
 }

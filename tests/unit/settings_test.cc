@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <thread>
 
 #include "config/folders.h"
@@ -200,6 +201,11 @@ TEST(JobCounter, StartsAtOneAndWrapsOnlyAt9999) {
   root.WriteSettings("[SCANJOB]\nJobCount=12000\n");
   EXPECT_EQ(NextJobNumber(), 12000);
   EXPECT_EQ(NextJobNumber(), 12001);
+  // A counter beyond the int range reads as its largest value, which does
+  // not step past it.
+  root.WriteSettings("[SCANJOB]\nJobCount=99999999999\n");
+  EXPECT_EQ(NextJobNumber(), INT_MAX);
+  EXPECT_EQ(NextJobNumber(), 1);
 }
 
 }  // namespace
