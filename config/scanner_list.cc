@@ -1,7 +1,6 @@
 #include "config/scanner_list.h"
 
-#include <strings.h>
-
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +16,15 @@
 
 namespace qb {
 namespace {
+
+// "Scanner" at the start of a key, in any case.
+bool StartsWithScanner(const std::string& key) {
+  static const char kPrefix[] = "scanner";
+  for (size_t i = 0; i < 7; ++i) {
+    if (std::tolower(static_cast<unsigned char>(key[i])) != kPrefix[i]) return false;
+  }
+  return true;
+}
 
 constexpr char kSection[] = "SCANNERADDR";
 constexpr size_t kKeyListBytes = 8800;
@@ -38,7 +46,7 @@ std::string EntryKey(const char* address, const char* name, int connectionNumber
 std::vector<std::optional<std::string>> ReadList() {
   std::vector<std::optional<std::string>> list(kMaxScannerEntries + 1);
   for (const auto& [name, value] : ProfileSection(SettingsPath(), kSection)) {
-    if (name.size() < 8 || strncasecmp(name.c_str(), "Scanner", 7) != 0) continue;
+    if (name.size() < 8 || !StartsWithScanner(name)) continue;
     int position = std::atoi(name.c_str() + 7);
     if (position >= 1 && position <= kMaxScannerEntries && KeyOf(position).size() == name.size()) {
       list[position] = value;

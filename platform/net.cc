@@ -103,6 +103,11 @@ bool ParseDottedAddress(const char* text, uint32_t* hostOrderAddress) {
 
 int MaxListenBacklog() { return SOMAXCONN; }
 
+bool StreamSocketPair(int sockets[2], bool nonBlocking) {
+  const int type = SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0);
+  return ::socketpair(AF_UNIX, type, 0, sockets) == 0;
+}
+
 int TcpListen(uint16_t port, int backlog) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return Fail();

@@ -51,6 +51,9 @@ bool ParseDottedAddress(const char* text, uint32_t* hostOrderAddress);
 // then served without the kernel's SYN retransmission delays.
 int MaxListenBacklog();
 int TcpListen(uint16_t port, int backlog);
+// A connected pair of local stream sockets (in-process drivers and tests);
+// non-blocking when asked. False on failure.
+bool StreamSocketPair(int sockets[2], bool nonBlocking);
 // Accepts one connection as a non-blocking socket; -1 on failure.
 int TcpAccept(int listener, Ipv4Peer* peer);
 // Connects (blocking) to address:port, optionally from a local address

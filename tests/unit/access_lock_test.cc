@@ -1,10 +1,11 @@
 #include "scanproto/access_lock.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
+
+#include "platform/files.h"
 
 namespace qb {
 namespace {
@@ -65,7 +66,7 @@ class PeerClassOnLink : public ::testing::Test {
  protected:
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces";
-    suffix_ = std::to_string(::getpid() % 100000);
+    suffix_ = std::to_string(CurrentProcessId() % 100000);
     ns_ = "qbns" + suffix_;
     near_ = "qbva" + suffix_;
     far_ = "qbvb" + suffix_;

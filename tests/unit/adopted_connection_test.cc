@@ -2,8 +2,6 @@
 // targets drive) goes through the accept path: access lock, admission by
 // port, greeting, scanner list and framing, on a server without listeners.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -29,7 +27,7 @@ class AdoptedConnectionTest : public ::testing::Test {
     Pump();
   }
   void TearDown() override {
-    for (int fd : printers_) ::close(fd);
+    for (int fd : printers_) SockClose(fd);
     StopCommunication();
     ClearLockedClients();
   }
@@ -41,7 +39,7 @@ class AdoptedConnectionTest : public ::testing::Test {
   // The printer's end of a new socket pair whose other end the server adopts.
   int Adopt(uint16_t port, uint32_t peer) {
     int pair[2];
-    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    EXPECT_TRUE(StreamSocketPair(pair, true));
     printers_.push_back(pair[0]);
     AdoptConnection(pair[1], port, peer);
     Pump();
@@ -50,7 +48,7 @@ class AdoptedConnectionTest : public ::testing::Test {
 
   std::string Read(int fd) {
     char buffer[256];
-    long got = ::recv(fd, buffer, sizeof buffer, 0);
+    long got = SockRecv(fd, buffer, sizeof buffer);
     return got > 0 ? std::string(buffer, static_cast<size_t>(got)) : std::string();
   }
 
@@ -72,13 +70,13 @@ TEST_F(AdoptedConnectionTest, IsGreetedFramedAndListedLikeAnAcceptedOne) {
 
   // A capability request gets its reply through the same framing.
   const char request[] = {0, 6, 0x34, 0x00, 0, 1, 0, 0};
-  ASSERT_EQ(::send(printer, request, sizeof request, 0), static_cast<long>(sizeof request));
+  ASSERT_EQ(SockSend(printer, request, sizeof request), static_cast<long>(sizeof request));
   Pump();
   std::string reply = Read(printer);
   ASSERT_GE(reply.size(), 4u);
   EXPECT_EQ(reply.substr(2, 2), std::string("\x34\x10", 2));
 
-  ::close(printer);
+  SockClose(printer);
   printers_.clear();
   Pump();
   EXPECT_EQ(FirstJob(), nullptr);
@@ -97,18 +95,18 @@ TEST_F(AdoptedConnectionTest, AdmissionAndLockApplyAsAfterAccept) {
   LockClient("127.0.0.9");
   int locked = Adopt(kJobPort, 0x7F000009);
   char scrap;
-  EXPECT_EQ(::recv(locked, &scrap, 1, 0), 0);  // end of stream
+  EXPECT_EQ(SockRecv(locked, &scrap, 1), 0);  // end of stream
   EXPECT_EQ(JobCount(), 2);
 }
 
 TEST_F(AdoptedConnectionTest, WithoutAServerTheSocketIsClosed) {
   StopCommunication();
   int pair[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  ASSERT_TRUE(StreamSocketPair(pair, false));
   printers_.push_back(pair[0]);
   AdoptConnection(pair[1], kJobPort, 0x7F000002);
   char scrap;
-  EXPECT_EQ(::recv(pair[0], &scrap, 1, 0), 0);
+  EXPECT_EQ(SockRecv(pair[0], &scrap, 1), 0);
 }
 
 }  // namespace

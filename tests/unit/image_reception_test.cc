@@ -1,7 +1,6 @@
 // Image reception and document completion through the real server: the
 // printer's messages go over loopback, the files are checked on disk.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -10,6 +9,7 @@
 #include "imaging/fax_coder.h"
 #include "imaging/image_header.h"
 #include "imaging/page_files.h"
+#include "platform/files.h"
 #include "reception_fixture.h"
 #include "scanproto/access_lock.h"
 #include "scanproto/received_header.h"
@@ -588,7 +588,7 @@ TEST_F(ImageReceptionTest, HeaderWithoutADestinationIsCancelledAndWritesNothing)
   // written, least of all at the top of the file system.
   ScanJob& job = ConnectPrinter();
   job.folderPath[0] = '\0';
-  const std::string name = "qb-no-destination-" + std::to_string(::getpid()) + ".tif";
+  const std::string name = "qb-no-destination-" + std::to_string(CurrentProcessId()) + ".tif";
   SendFile(name, SmallTiff(100));
   EXPECT_EQ(Receive(6), PcCancel());
   SendBody(Body2(0x3003, 0));
