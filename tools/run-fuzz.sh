@@ -6,22 +6,10 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-PACKAGES="clang libclang-rt-dev cmake ninja-build libssl-dev"
-missing=""
-for package in $PACKAGES; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-    missing="$missing $package"
-done
-if [ -n "$missing" ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  echo "Installing:$missing"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
-fi
-
-BUILD_DIR="${QB_FUZZ_BUILD_DIR:-build-fuzz}"
-CC=clang CXX=clang++ cmake -S . -B "$BUILD_DIR" -G Ninja -DQB_FUZZ=ON \
-  -DQB_BUILD_TESTS=OFF -DQB_BUILD_BENCH=OFF "$@" >/dev/null
-ninja -C "$BUILD_DIR" qb_fuzz_targets
+# The packages and the configure-and-build step are setup.sh's, with clang.
+export QB_BUILD_DIR="${QB_FUZZ_BUILD_DIR:-build-fuzz}" QB_EXTRA_PACKAGES="clang libclang-rt-dev" \
+  QB_TARGETS=qb_fuzz_targets
+[ -e "$QB_BUILD_DIR/CMakeCache.txt" ] || export CC=clang CXX=clang++
+tools/setup.sh -DQB_FUZZ=ON -DQB_BUILD_TESTS=OFF -DQB_BUILD_BENCH=OFF "$@"
+BUILD_DIR="$QB_BUILD_DIR"
 ctest --test-dir "$BUILD_DIR" -L fuzz --output-on-failure -j2
