@@ -94,6 +94,21 @@ int64_t MainWindow::HandleMessage(uint32_t message, uint64_t wParam, int64_t lPa
   }
 }
 
+ScanServerHooks MainWindow::ServerHooks(uint32_t ownHandle) {
+  ScanServerHooks hooks;
+  hooks.connectionOpened = [this] { OnConnectionChange(true); };
+  hooks.connectionClosed = [this] { OnConnectionChange(false); };
+  hooks.startFailed = [this] { OnCommand(kCmdExit, 0); };
+  hooks.trayState = [this](int state) { OnCommand(kCmdTray, state); };
+  hooks.newFileNotice = [this] { OnCommand(kCmdNewFile, 0); };
+  hooks.notifyConfig = [](uint32_t message, int64_t code) {
+    NotifyConfig(message, static_cast<int>(code));
+  };
+  hooks.receiveEndSignal = [] { ReceiveEndSignal(); };
+  hooks.startNameService = [ownHandle] { StartAddressMonitor(ownHandle); };
+  return hooks;
+}
+
 void MainWindow::OnCommand(uint32_t id, int64_t lParam) {
   ProcessState& process = Process();
   switch (id) {

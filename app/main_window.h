@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/event_loop.h"
+#include "scanproto/connection_server.h"
 
 namespace qb {
 
@@ -29,7 +30,12 @@ constexpr uint32_t kCmdServiceStop = 40008;
 class MainWindow final : public Window {
  public:
   explicit MainWindow(EventLoop& loop) : loop_(loop) {}
+  // Messages from other processes (through the window's endpoint) and the
+  // window's own queued ones.
   int64_t HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) override;
+
+  // What the scan server tells the program (see ScanServerHooks).
+  ScanServerHooks ServerHooks(uint32_t ownHandle);
 
  private:
   void OnCommand(uint32_t id, int64_t lParam);

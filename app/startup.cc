@@ -75,16 +75,6 @@ void StartFtpIfEnabled(bool serviceMode) {
   if (GetFTP_Support() != 0 || GetFTPS_Support() != 0) StartFtpServer(GetFtpPort(), serviceMode);
 }
 
-ScanServerHooks MakeServerHooks(uint32_t mainWindow) {
-  ScanServerHooks hooks;
-  hooks.notifyConfig = [](uint32_t message, int64_t code) {
-    NotifyConfig(message, static_cast<int>(code));
-  };
-  hooks.receiveEndSignal = [] { ReceiveEndSignal(); };
-  hooks.startNameService = [mainWindow](Window*) { StartAddressMonitor(mainWindow); };
-  return hooks;
-}
-
 // Disk word at start: from the free percentage of the CONF folder's volume.
 uint16_t InitialHddState() {
   return static_cast<uint16_t>(EstimateDiskStateByPercent(GetFreePercent(ConfFolder()), GetHDD()));
@@ -142,8 +132,7 @@ int RunProgram(int argc, char** argv) {
   bool serverFailed = false;
 
   if (process.serviceLaunched) {
-    serverFailed =
-        !StartCommunication(loop, &mainWindow, MakeServerHooks(process.mainWindowHandle));
+    serverFailed = !StartCommunication(loop, mainWindow.ServerHooks(process.mainWindowHandle));
     TraceLog(" Service QBX Start !!!");
     if (GetOsGeneration() == 2) startPipeSvr(process.mainWindowHandle);
     process.processMode = kModeService;
@@ -155,8 +144,7 @@ int RunProgram(int argc, char** argv) {
       TraceLog(" Desktop QBX Start !!!(%d)", getConnectCounter());
       StartServiceCheck(process.mainWindowHandle);
     } else if (error == 1060 || error == 120) {
-      serverFailed =
-          !StartCommunication(loop, &mainWindow, MakeServerHooks(process.mainWindowHandle));
+      serverFailed = !StartCommunication(loop, mainWindow.ServerHooks(process.mainWindowHandle));
       process.processMode = kModeNormal;
       TraceLog(" Normal QBX Start !!!");
       StartFtpIfEnabled(false);

@@ -23,6 +23,7 @@
 #include "config/folders.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "platform/fault_env.h"
 #include "platform/net.h"
 #include "scanproto/access_lock.h"
 #include "scanproto/connection_server.h"
@@ -92,20 +93,21 @@ class Receiver {
     qb::ClearLockedClients();
     std::atomic<bool> ready{false};
     thread_ = std::thread([this, &ready] {
-      qb::EventLoop loop;
-      Main main(this, &loop);
-      qb::ScanServerHooks hooks;
-      hooks.freeBytes = [](const char*) { return uint64_t{1} << 40; };
-      if (!qb::StartCommunication(loop, &main, hooks, true, qb::ListenPorts{0, 0})) {
+      qb::FaultEnv env(false);  // real clock and sockets; a disk that is never full
+      env.SetFreeBytes(uint64_t{1} << 40);
+      qb::EventLoop loop(&env);
+      if (!qb::StartCommunication(loop, qb::ScanServerHooks{}, true, qb::ListenPorts{0, 0})) {
         std::fprintf(stderr, "the scan server did not start\n");
         std::exit(1);
       }
-      loop.SetTimer(&main, kStopTimer, 20);
+      // Ends the loop once asked to and every connection has been freed.
+      loop.AddTimer(20, [this, &loop] {
+        if (stop_ && qb::FirstJob() == nullptr) loop.Quit(0);
+      });
       const int64_t cpuAtStart = qb::ThreadCpuMicros();
       ready = true;
       loop.Run();
       qb::StopCommunication();
-      loop.RemoveWindow(&main);
       cpuMicros_ = qb::ThreadCpuMicros() - cpuAtStart;
     });
     while (!ready) std::this_thread::yield();
@@ -152,23 +154,6 @@ class Receiver {
   }
 
  private:
-  class Main final : public qb::Window {
-   public:
-    Main(Receiver* owner, qb::EventLoop* loop) : owner_(owner), loop_(loop) {}
-    int64_t HandleMessage(uint32_t message, uint64_t wParam, int64_t) override {
-      if (message == qb::WM_TIMER && wParam == kStopTimer && owner_->stop_ &&
-          qb::FirstJob() == nullptr) {
-        loop_->Quit(0);
-      }
-      return 0;
-    }
-
-   private:
-    Receiver* owner_;
-    qb::EventLoop* loop_;
-  };
-
-  static constexpr uint64_t kStopTimer = 77;
   std::atomic<bool> stop_{false};
   std::atomic<int64_t> cpuMicros_{0};
   std::string root_, dest_;

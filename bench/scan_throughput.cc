@@ -12,6 +12,7 @@
 
 #include "config/folders.h"
 #include "platform/event_loop.h"
+#include "platform/fault_env.h"
 #include "platform/net.h"
 #include "scanproto/connection_server.h"
 
@@ -24,20 +25,6 @@ constexpr size_t kPacketsPerRound = 4096;  // 96 MiB a round
 double g_scan_rate = 0;
 double g_raw_rate = 0;
 double g_raw_64k_rate = 0;
-
-// Ends the server's loop when the benchmark connection has been closed and
-// freed, which happens only after every byte before the close was read.
-class BenchMainWindow final : public qb::Window {
- public:
-  explicit BenchMainWindow(qb::EventLoop** loop) : loop_(loop) {}
-  int64_t HandleMessage(uint32_t message, uint64_t, int64_t) override {
-    if (message == qb::IDC_CONNECT_CLOSE) (*loop_)->Quit(0);
-    return 0;
-  }
-
- private:
-  qb::EventLoop** loop_;
-};
 
 std::string MakePackets() {
   // Code 0 is not a message: the dispatcher drops such packets unanswered.
@@ -67,19 +54,21 @@ void BM_ScanConnection(benchmark::State& state) {
     qb::EventLoop* loop = nullptr;
     std::atomic<bool> ready{false};
     std::thread server([&] {
-      qb::EventLoop own;
+      qb::FaultEnv env(false);  // real clock and sockets; a disk that is never full
+      env.SetFreeBytes(uint64_t{1} << 40);
+      qb::EventLoop own(&env);
       loop = &own;
-      BenchMainWindow main(&loop);
       qb::ScanServerHooks hooks;
-      hooks.freeBytes = [](const char*) { return uint64_t{1} << 40; };
-      if (!qb::StartCommunication(own, &main, hooks, true, qb::ListenPorts{0, 0})) {
+      // Ends the loop when the benchmark connection has been closed and
+      // freed, which happens only after every byte before the close was read.
+      hooks.connectionClosed = [&own] { own.Quit(0); };
+      if (!qb::StartCommunication(own, hooks, true, qb::ListenPorts{0, 0})) {
         std::fprintf(stderr, "the scan server did not start\n");
         std::exit(1);
       }
       ready = true;
       own.Run();
       qb::StopCommunication();
-      own.RemoveWindow(&main);
     });
     while (!ready) std::this_thread::yield();
     int fd = qb::TcpConnect(kLoopback, qb::BoundPort(qb::kJobPort));

@@ -4,17 +4,6 @@
 
 namespace qb {
 
-int64_t SystemClock::NowMs() const {
-  struct timespec now;
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-SystemClock* SystemClock::Instance() {
-  static SystemClock clock;
-  return &clock;
-}
-
 int64_t ThreadCpuMicros() {
   struct timespec now;
   ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);

@@ -1,35 +1,10 @@
-// Clocks. Timers of the event loop run on a Clock so that tests can move
-// time forward instead of waiting minutes.
+// CPU and wall-clock readings for measurements and trace texts. Time that
+// decides behaviour (timers, lock-outs) comes from an Env (env.h).
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 namespace qb {
-
-class Clock {
- public:
-  virtual ~Clock() = default;
-  // Monotonic milliseconds; only differences are meaningful.
-  virtual int64_t NowMs() const = 0;
-};
-
-// The machine's monotonic clock.
-class SystemClock final : public Clock {
- public:
-  int64_t NowMs() const override;
-  static SystemClock* Instance();
-};
-
-// A clock that only moves when told to. Thread-safe.
-class ManualClock final : public Clock {
- public:
-  int64_t NowMs() const override { return now_.load(); }
-  void Advance(int64_t ms) { now_ += ms; }
-
- private:
-  std::atomic<int64_t> now_{1000000};
-};
 
 // CPU time the calling thread has used, in microseconds (measurements).
 int64_t ThreadCpuMicros();

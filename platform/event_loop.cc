@@ -13,7 +13,7 @@
 
 namespace qb {
 
-struct Reply {
+struct EventLoop::Reply {
   std::mutex mutex;
   std::condition_variable done_signal;
   bool done = false;
@@ -26,15 +26,15 @@ constexpr uint64_t kWakeSerial = 1;
 constexpr uint64_t kSignalSerial = 2;
 constexpr int kReadRoundsPerWakeup = 16;
 
-thread_local EventLoop* t_current_loop = nullptr;
-
 int BytesPending(int socket) {
   int pending = 0;
   if (::ioctl(socket, FIONREAD, &pending) != 0) return 0;
   return pending;
 }
 
-void Answer(Reply* reply, int64_t result) {
+}  // namespace
+
+void EventLoop::Answer(Reply* reply, int64_t result) {
   if (reply == nullptr) return;
   std::lock_guard<std::mutex> lock(reply->mutex);
   reply->result = result;
@@ -42,65 +42,117 @@ void Answer(Reply* reply, int64_t result) {
   reply->done_signal.notify_one();
 }
 
-}  // namespace
+// --- LoopSocket ---
 
-EventLoop::EventLoop(const Clock* clock)
-    : clock_(clock != nullptr ? clock : SystemClock::Instance()),
-      owner_(std::this_thread::get_id()) {
+LoopSocket::LoopSocket(LoopSocket&& other) noexcept : loop_(other.loop_), fd_(other.fd_) {
+  other.fd_ = -1;
+}
+
+LoopSocket& LoopSocket::operator=(LoopSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    loop_ = other.loop_;
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+void LoopSocket::Watch(SocketHandler* handler, uint32_t events) {
+  if (fd_ < 0) return;
+  if (events == 0) {
+    loop_->Forget(fd_);
+  } else {
+    loop_->Watch(fd_, handler, events);
+  }
+}
+
+long LoopSocket::Receive(void* buffer, size_t length) {
+  long got = SockRecv(fd_, buffer, length);
+  // Receiving re-enables the readable event.
+  loop_->NoteReceive(fd_, got > 0 && static_cast<size_t>(got) == length);
+  return got;
+}
+
+long LoopSocket::Send(const void* data, size_t length) {
+  long put = loop_->env().Send(fd_, data, length);
+  // A send that would block re-enables the writable event.
+  if (put < 0 && LastSocketError() == kWsaEWouldBlock) loop_->NoteSendWouldBlock(fd_);
+  return put;
+}
+
+int LoopSocket::Accept(Ipv4Peer* peer) {
+  int fd = TcpAccept(fd_, peer);
+  loop_->NoteAccept(fd_, fd >= 0);
+  return fd;
+}
+
+void LoopSocket::Shutdown(ShutdownHow how) {
+  if (fd_ >= 0) SockShutdown(fd_, how);
+}
+
+void LoopSocket::Close() {
+  if (fd_ < 0) return;
+  loop_->Forget(fd_);
+  SockClose(fd_);
+  fd_ = -1;
+}
+
+// --- EventLoop ---
+
+EventLoop::EventLoop(Env* env)
+    : env_(env != nullptr ? env : &Env::Default()), owner_(std::this_thread::get_id()) {
   epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
   wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   epoll_event event{};
   event.events = EPOLLIN;
   event.data.u64 = kWakeSerial;
   ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, &event);
-  t_current_loop = this;
 }
 
 EventLoop::~EventLoop() {
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
-    for (Posted& posted : queue_) Answer(posted.reply, 0);
+    for (Queued& queued : queue_) Answer(queued.reply, 0);
     queue_.clear();
   }
   if (signal_fd_ >= 0) ::close(signal_fd_);
   ::close(wake_fd_);
   ::close(epoll_fd_);
-  if (t_current_loop == this) t_current_loop = nullptr;
 }
 
-EventLoop* EventLoop::Current() { return t_current_loop; }
-
-void EventLoop::AsyncSelect(int socket, Window* window, uint32_t message, uint32_t mask) {
+void EventLoop::Watch(int socket, SocketHandler* handler, uint32_t events) {
   auto found = by_socket_.find(socket);
-  if (mask == 0) {
-    if (found != by_socket_.end()) Forget(socket);
-    return;
-  }
   if (found == by_socket_.end()) {
-    Registration registration{next_serial_++, socket, window, message, mask, true,
-                              true,           true,   false,  false,   0};
+    Registration registration{next_serial_++, socket, handler, events, true,
+                              true,           true,   false,   false,  0};
     found = by_socket_.emplace(socket, registration).first;
     socket_of_serial_[registration.serial] = socket;
   } else {
-    // A new selection re-enables every event, as a fresh registration does.
-    found->second.window = window;
-    found->second.message = message;
-    found->second.mask = mask;
+    found->second.handler = handler;
+    found->second.events = events;
     found->second.readArmed = found->second.acceptArmed = found->second.writeArmed = true;
   }
   UpdateInterest(found->second);
 }
 
+EventLoop::Registration* EventLoop::Find(int socket) {
+  auto found = by_socket_.find(socket);
+  return found == by_socket_.end() ? nullptr : &found->second;
+}
+
 void EventLoop::UpdateInterest(Registration& r) {
   uint32_t wanted = 0;
   if (!r.closeDelivered) {
-    if ((r.mask & FD_READ) && r.readArmed) wanted |= EPOLLIN;
-    if ((r.mask & FD_ACCEPT) && r.acceptArmed) wanted |= EPOLLIN;
-    // Hang-up is only watched while it can be delivered; otherwise a closed
+    if ((r.events & kEventReadable) && r.readArmed) wanted |= EPOLLIN;
+    if ((r.events & kEventAcceptable) && r.acceptArmed) wanted |= EPOLLIN;
+    // Hang-up is only watched while it can be told; otherwise a closed
     // peer with unread data would wake the loop forever.
-    if ((r.mask & FD_CLOSE) && (r.readArmed || !(r.mask & FD_READ))) wanted |= EPOLLRDHUP;
+    if ((r.events & kEventPeerClosed) && (r.readArmed || !(r.events & kEventReadable))) {
+      wanted |= EPOLLRDHUP;
+    }
   }
-  if ((r.mask & (FD_WRITE | FD_CONNECT)) && r.writeArmed) wanted |= EPOLLOUT;
+  if ((r.events & kEventWritable) && r.writeArmed) wanted |= EPOLLOUT;
   SetInterest(r, wanted);
 }
 
@@ -134,43 +186,29 @@ void EventLoop::Forget(int socket) {
 // epoll interest is narrowed when the kernel reports the same event again
 // before the program has reacted. In the common case (the handler receives
 // at once) no epoll_ctl call is made at all.
-void EventLoop::NoteReceiveCalled(int socket) {
-  auto found = by_socket_.find(socket);
-  if (found == by_socket_.end() || found->second.readArmed) return;
-  found->second.readArmed = true;
-  UpdateInterest(found->second);
+void EventLoop::NoteReceive(int socket, bool filled) {
+  Registration* r = Find(socket);
+  if (r == nullptr) return;
+  if (filled) r->moreLikely = true;
+  if (r->readArmed) return;
+  r->readArmed = true;
+  UpdateInterest(*r);
 }
 
-void EventLoop::NoteReceiveFilled(int socket) {
-  auto found = by_socket_.find(socket);
-  if (found != by_socket_.end()) found->second.moreLikely = true;
-}
-
-void EventLoop::NoteAcceptSucceeded(int socket) {
-  auto found = by_socket_.find(socket);
-  if (found != by_socket_.end()) found->second.moreLikely = true;
-}
-
-void EventLoop::NoteAcceptCalled(int socket) {
-  auto found = by_socket_.find(socket);
-  if (found == by_socket_.end() || found->second.acceptArmed) return;
-  found->second.acceptArmed = true;
-  UpdateInterest(found->second);
+void EventLoop::NoteAccept(int socket, bool succeeded) {
+  Registration* r = Find(socket);
+  if (r == nullptr) return;
+  if (succeeded) r->moreLikely = true;
+  if (r->acceptArmed) return;
+  r->acceptArmed = true;
+  UpdateInterest(*r);
 }
 
 void EventLoop::NoteSendWouldBlock(int socket) {
-  auto found = by_socket_.find(socket);
-  if (found == by_socket_.end() || found->second.writeArmed) return;
-  found->second.writeArmed = true;
-  UpdateInterest(found->second);
-}
-
-void EventLoop::Deliver(Registration& r, uint32_t event) {
-  // Copy what the call needs: the handler may forget the registration.
-  Window* window = r.window;
-  uint32_t message = r.message;
-  int socket = r.socket;
-  window->HandleMessage(message, static_cast<uint64_t>(socket), static_cast<int64_t>(event));
+  Registration* r = Find(socket);
+  if (r == nullptr || r->writeArmed) return;
+  r->writeArmed = true;
+  UpdateInterest(*r);
 }
 
 void EventLoop::DeliverSocketEvents(uint64_t serial, uint32_t events) {
@@ -184,23 +222,23 @@ void EventLoop::DeliverSocketEvents(uint64_t serial, uint32_t events) {
 
   Registration* r = lookup();
   if (r == nullptr) return;
-  if ((events & EPOLLOUT) && (r->mask & (FD_WRITE | FD_CONNECT))) {
+  if ((events & EPOLLOUT) && (r->events & kEventWritable)) {
     if (r->writeArmed) {
       r->writeArmed = false;
-      if (r->mask & FD_WRITE) Deliver(*r, FD_WRITE);
+      r->handler->OnWritable();
       if ((r = lookup()) == nullptr) return;
     }
     if (!r->writeArmed) UpdateInterest(*r);  // writable stays true: stop watching it
   }
 
   bool hangup = (events & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) != 0;
-  if ((r->mask & FD_ACCEPT) && (events & EPOLLIN)) {
+  if ((r->events & kEventAcceptable) && (events & EPOLLIN)) {
     // As with reads: while accepts succeed, more callers are probably
     // queued, and a listener's queue is short; take them while they wait.
     for (int round = 0; round < kReadRoundsPerWakeup && r->acceptArmed; ++round) {
       r->acceptArmed = false;
       r->moreLikely = false;
-      Deliver(*r, FD_ACCEPT);
+      r->handler->OnAcceptable();
       if ((r = lookup()) == nullptr) return;
       if (!r->moreLikely) break;
     }
@@ -211,8 +249,8 @@ void EventLoop::DeliverSocketEvents(uint64_t serial, uint32_t events) {
   // Data pending is asked of the kernel only when the peer may be gone.
   int pending = hangup ? BytesPending(r->socket) : 1;
   if (events & EPOLLIN) {
-    bool deliverRead =
-        (r->mask & FD_READ) && r->readArmed && (pending > 0 || !(r->mask & FD_CLOSE));
+    bool deliverRead = (r->events & kEventReadable) && r->readArmed &&
+                       (pending > 0 || !(r->events & kEventPeerClosed));
     if (deliverRead) {
       // While the handler keeps receiving whole requests, more data is
       // almost surely waiting: announce it again at once instead of asking
@@ -222,42 +260,46 @@ void EventLoop::DeliverSocketEvents(uint64_t serial, uint32_t events) {
       for (int round = 0; round < kReadRoundsPerWakeup; ++round) {
         r->readArmed = false;
         r->moreLikely = false;
-        Deliver(*r, FD_READ);
+        r->handler->OnReadable();
         if ((r = lookup()) == nullptr) return;
         if (!r->readArmed || !r->moreLikely || r->closeDelivered) break;
       }
       if (hangup) pending = BytesPending(r->socket);
-    } else if ((r->mask & FD_READ) && !r->readArmed) {
+    } else if ((r->events & kEventReadable) && !r->readArmed) {
       UpdateInterest(*r);  // reported again before a receive: stop watching it
     }
   }
 
-  if (hangup && (r->mask & FD_CLOSE) && !r->closeDelivered &&
-      (pending == 0 || !(r->mask & FD_READ))) {
+  if (hangup && (r->events & kEventPeerClosed) && !r->closeDelivered &&
+      (pending == 0 || !(r->events & kEventReadable))) {
     r->closeDelivered = true;
     UpdateInterest(*r);
-    Deliver(*r, FD_CLOSE);
+    r->handler->OnPeerClosed();
   } else if (hangup) {
     UpdateInterest(*r);
   }
 }
 
-void EventLoop::PostMessage(Window* window, uint32_t message, uint64_t wParam, int64_t lParam) {
+void EventLoop::Enqueue(Queued queued) {
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
-    queue_.push_back({window, message, wParam, lParam, nullptr});
+    queue_.push_back(std::move(queued));
   }
   Wake();
+}
+
+void EventLoop::Post(std::function<void()> task) {
+  Enqueue(Queued{std::move(task), nullptr, 0, 0, 0, nullptr});
+}
+
+void EventLoop::PostMessage(Window* window, uint32_t message, uint64_t wParam, int64_t lParam) {
+  Enqueue(Queued{nullptr, window, message, wParam, lParam, nullptr});
 }
 
 int64_t EventLoop::SendMessage(Window* window, uint32_t message, uint64_t wParam, int64_t lParam) {
   if (std::this_thread::get_id() == owner_) return window->HandleMessage(message, wParam, lParam);
   Reply reply;
-  {
-    std::lock_guard<std::mutex> lock(queue_mutex_);
-    queue_.push_back({window, message, wParam, lParam, &reply});
-  }
-  Wake();
+  Enqueue(Queued{nullptr, window, message, wParam, lParam, &reply});
   std::unique_lock<std::mutex> lock(reply.mutex);
   reply.done_signal.wait(lock, [&reply] { return reply.done; });
   return reply.result;
@@ -272,62 +314,60 @@ void EventLoop::Wake() {
 bool EventLoop::DrainQueue() {
   bool delivered = false;
   for (;;) {
-    Posted posted;
+    Queued queued;
     {
       std::lock_guard<std::mutex> lock(queue_mutex_);
       if (queue_.empty()) break;
-      posted = queue_.front();
+      queued = std::move(queue_.front());
       queue_.pop_front();
     }
-    int64_t result = posted.window->HandleMessage(posted.message, posted.wParam, posted.lParam);
-    Answer(posted.reply, result);
+    if (queued.task) {
+      queued.task();
+    } else {
+      Answer(queued.reply,
+             queued.window->HandleMessage(queued.message, queued.wParam, queued.lParam));
+    }
     delivered = true;
     if (quit_requested_) break;
   }
   return delivered;
 }
 
-void EventLoop::SetTimer(Window* window, uint64_t id, uint32_t periodMs) {
-  timers_[TimerKey{window, id}] = Timer{periodMs, clock_->NowMs() + periodMs};
+EventLoop::TimerId EventLoop::AddTimer(uint32_t periodMs, std::function<void()> callback) {
+  const TimerId id = next_timer_++;
+  const int64_t due = env_->NowMs() + periodMs;
+  timers_[id] = Timer{periodMs, due, std::move(callback)};
+  due_.emplace(due, id);
+  return id;
 }
 
-void EventLoop::KillTimer(Window* window, uint64_t id) { timers_.erase(TimerKey{window, id}); }
-
-int64_t EventLoop::NextTimerDue() const {
-  int64_t next = LLONG_MAX;
-  for (const auto& [key, timer] : timers_) {
-    if (timer.due < next) next = timer.due;
-  }
-  return next;
+void EventLoop::CancelTimer(TimerId id) {
+  auto found = timers_.find(id);
+  if (found == timers_.end()) return;
+  due_.erase({found->second.due, id});
+  timers_.erase(found);
 }
 
 void EventLoop::FireDueTimers() {
-  int64_t now = clock_->NowMs();
-  std::vector<TimerKey> due;
-  for (const auto& [key, timer] : timers_) {
-    if (timer.due <= now) due.push_back(key);
-  }
-  for (const TimerKey& key : due) {
-    auto found = timers_.find(key);
-    if (found == timers_.end() || found->second.due > now) continue;  // killed or reset
-    // One message however late the timer is, as window timers do.
-    found->second.due = now + found->second.periodMs;
-    key.window->HandleMessage(WM_TIMER, key.id, 0);
+  const int64_t now = env_->NowMs();
+  // Timers added or re-armed while firing are due no earlier than now +
+  // their period, so this pass ends.
+  while (!due_.empty() && due_.begin()->first <= now) {
+    const TimerId id = due_.begin()->second;
+    due_.erase(due_.begin());
+    Timer& timer = timers_.at(id);
+    // Once however late the timer is, as window timers do.
+    timer.due = now + timer.periodMs;
+    due_.emplace(timer.due, id);
+    std::function<void()> callback = timer.callback;  // the callback may cancel its timer
+    callback();
   }
 }
 
 void EventLoop::RemoveWindow(Window* window) {
-  for (auto it = timers_.begin(); it != timers_.end();) {
-    it = it->first.window == window ? timers_.erase(it) : std::next(it);
-  }
-  std::vector<int> sockets;
-  for (const auto& [socket, registration] : by_socket_) {
-    if (registration.window == window) sockets.push_back(socket);
-  }
-  for (int socket : sockets) Forget(socket);
   std::lock_guard<std::mutex> lock(queue_mutex_);
   for (auto it = queue_.begin(); it != queue_.end();) {
-    if (it->window == window) {
+    if (!it->task && it->window == window) {
       Answer(it->reply, 0);
       it = queue_.erase(it);
     } else {
@@ -375,9 +415,8 @@ void EventLoop::RunOnce(int maxWaitMs) {
   if (quit_requested_) return;
 
   int wait = busy ? 0 : maxWaitMs;
-  int64_t next = NextTimerDue();
-  if (next != LLONG_MAX) {
-    int64_t untilDue = next - clock_->NowMs();
+  if (!due_.empty()) {
+    int64_t untilDue = due_.begin()->first - env_->NowMs();
     if (untilDue < 0) untilDue = 0;
     if (wait < 0 || untilDue < wait) wait = static_cast<int>(untilDue);
   }
@@ -389,7 +428,8 @@ void EventLoop::RunOnce(int maxWaitMs) {
   std::stable_partition(events, events + count, [this](const epoll_event& event) {
     uint64_t serial = event.data.u64;  // epoll_event is packed: no reference into it
     auto found = socket_of_serial_.find(serial);
-    return found != socket_of_serial_.end() && (by_socket_.at(found->second).mask & FD_ACCEPT);
+    return found != socket_of_serial_.end() &&
+           (by_socket_.at(found->second).events & kEventAcceptable);
   });
   for (int i = 0; i < count && !quit_requested_; ++i) {
     uint64_t serial = events[i].data.u64;

@@ -1,55 +1,48 @@
-// Windows, window messages and socket notification on one thread.
+// The event loop of one thread: sockets watched with a handler object,
+// callback timers, tasks posted from other threads, and the windows that
+// other processes send messages to.
 //
-// A Window is an object with a message handler owned by the thread that
-// runs its EventLoop. PostMessage queues a message; SendMessage runs the
-// handler on the owner thread and waits for its result (directly when the
-// caller is that thread). Timers deliver WM_TIMER with the timer id.
-//
-// Socket notification follows the window-message socket rules on top of
-// level-triggered epoll: AsyncSelect(socket, window, message, mask) makes
-// the socket's events reach the window as (message, socket, event):
-//   read   (0x01) is raised while data is pending, and again only after the
-//                 program has called SockRecv on the socket (at once, without
-//                 asking epoll, when that receive filled its whole request;
-//                 such a guess may find nothing, and the receive then
-//                 reports would-block);
-//   write  (0x02) is raised once after registration, and again only after a
-//                 SockSend that would block;
-//   accept (0x08) is raised while a connection waits, and again only after
-//                 TcpAccept (at once when that accept succeeded); listeners
-//                 are served first in each pass;
-//   close  (0x20) is raised once, when the peer has closed (or the socket
-//                 failed) and no data is left to read.
-// A handler may close any socket or remove any window while events are
-// being delivered; events for it that are still pending are dropped.
+// Socket events follow fixed rules on top of level-triggered epoll; the
+// scan protocol is written against them:
+//   readable    is told while data is pending, and again only after the
+//               program has received on the socket (at once, without asking
+//               epoll, when that receive filled its whole request; such a
+//               guess may find nothing, and the receive then reports
+//               would-block);
+//   writable    is told once after the socket is watched, and again only
+//               after a send that would block;
+//   acceptable  is told while a connection waits, and again only after an
+//               accept (at once when that accept succeeded); listeners are
+//               served first in each pass;
+//   peer closed is told once, when the peer has closed (or the socket
+//               failed) and no data is left to read.
+// The loop learns of receives, sends and accepts because they go through
+// the LoopSocket that owns the descriptor. A handler may close any socket
+// while events are being delivered; events for it still pending are dropped.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
-#include "platform/clock.h"
+#include "platform/env.h"
+#include "platform/net.h"
 
 namespace qb {
 
+// Window messages: only what other processes send us travels this way.
 constexpr uint32_t WM_DESTROY = 0x0002;
 constexpr uint32_t WM_CLOSE = 0x0010;
 constexpr uint32_t WM_COMMAND = 0x0111;
-constexpr uint32_t WM_TIMER = 0x0113;
 constexpr uint32_t WM_USER = 0x0400;
-
-constexpr uint32_t FD_READ = 0x01;
-constexpr uint32_t FD_WRITE = 0x02;
-constexpr uint32_t FD_OOB = 0x04;
-constexpr uint32_t FD_ACCEPT = 0x08;
-constexpr uint32_t FD_CONNECT = 0x10;
-constexpr uint32_t FD_CLOSE = 0x20;
 
 class Window {
  public:
@@ -57,31 +50,85 @@ class Window {
   virtual int64_t HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) = 0;
 };
 
+// What a watched socket is told. Each call comes on the loop's thread.
+class SocketHandler {
+ public:
+  virtual void OnAcceptable() {}
+  virtual void OnReadable() {}
+  virtual void OnWritable() {}
+  virtual void OnPeerClosed() {}
+
+ protected:
+  ~SocketHandler() = default;
+};
+
+// The events to be told of (any combination).
+enum SocketEvents : uint32_t {
+  kEventReadable = 0x01,
+  kEventWritable = 0x02,
+  kEventAcceptable = 0x08,
+  kEventPeerClosed = 0x20,
+};
+
+class EventLoop;
+
+// A socket descriptor owned by the program and used on one loop: closing
+// it (or destroying it) ends its watch. Move-only.
+class LoopSocket {
+ public:
+  LoopSocket() = default;
+  LoopSocket(EventLoop& loop, int fd) : loop_(&loop), fd_(fd) {}
+  ~LoopSocket() { Close(); }
+  LoopSocket(LoopSocket&& other) noexcept;
+  LoopSocket& operator=(LoopSocket&& other) noexcept;
+  LoopSocket(const LoopSocket&) = delete;
+  LoopSocket& operator=(const LoopSocket&) = delete;
+
+  // Tells `handler` of `events` (0: nothing any more). Watching again
+  // re-enables every event, as a fresh watch does.
+  void Watch(SocketHandler* handler, uint32_t events);
+  // As SockRecv, SockSend (through the loop's Env) and TcpAccept.
+  long Receive(void* buffer, size_t length);
+  long Send(const void* data, size_t length);
+  int Accept(Ipv4Peer* peer);
+  void Shutdown(ShutdownHow how);
+  void Close();
+
+  int fd() const { return fd_; }
+  bool IsOpen() const { return fd_ >= 0; }
+
+ private:
+  EventLoop* loop_ = nullptr;
+  int fd_ = -1;
+};
+
 class EventLoop {
  public:
-  // The constructing thread owns the loop. `clock` drives the timers
-  // (the system clock when null) and must outlive the loop.
-  explicit EventLoop(const Clock* clock = nullptr);
+  // The constructing thread owns the loop. `env` gives the timers their
+  // clock and the sockets their sends (the real one when null); it must
+  // outlive the loop.
+  explicit EventLoop(Env* env = nullptr);
   ~EventLoop();
   EventLoop(const EventLoop&) = delete;
   EventLoop& operator=(const EventLoop&) = delete;
 
-  // The loop owned by the calling thread, or null.
-  static EventLoop* Current();
+  Env& env() const { return *env_; }
 
-  // Owner thread only. A mask of 0 ends notification for the socket.
-  void AsyncSelect(int socket, Window* window, uint32_t message, uint32_t mask);
+  // Timers, owner thread only. The callback runs every `periodMs`, once
+  // however late the loop is; it may cancel its own or any other timer.
+  using TimerId = uint64_t;
+  TimerId AddTimer(uint32_t periodMs, std::function<void()> callback);
+  void CancelTimer(TimerId id);
 
-  // Any thread.
+  // Any thread: runs `task` on the owner thread, in the order posted.
+  void Post(std::function<void()> task);
+
+  // Messages for a window (from other processes, through its endpoint).
+  // Any thread; SendMessage waits for the result (runs directly on the
+  // owner thread).
   void PostMessage(Window* window, uint32_t message, uint64_t wParam, int64_t lParam);
   int64_t SendMessage(Window* window, uint32_t message, uint64_t wParam, int64_t lParam);
-
-  // Owner thread only. Setting an existing id again restarts it.
-  void SetTimer(Window* window, uint64_t id, uint32_t periodMs);
-  void KillTimer(Window* window, uint64_t id);
-
-  // Forgets every timer, queued message and socket registration of a
-  // window that is about to be destroyed. Owner thread only.
+  // Drops queued messages of a window that is about to be destroyed.
   void RemoveWindow(Window* window);
 
   // Runs until Quit; returns the quit code.
@@ -90,7 +137,7 @@ class EventLoop {
   void Quit(int code);
   bool QuitRequested() const { return quit_requested_; }
   // Waits at most maxWaitMs (less when a timer is due sooner) and delivers
-  // what is ready: queued messages, socket events, due timers.
+  // what is ready: posted tasks and messages, socket events, due timers.
   void RunOnce(int maxWaitMs);
 
   // Termination signals (SIGTERM, SIGINT) reach `handler` on the owner
@@ -98,28 +145,18 @@ class EventLoop {
   void WatchTerminationSignals(std::function<void(int)> handler);
 
   // Calls `onReadable` on the owner thread while `fd` (any pollable
-  // descriptor that is not a registered socket) has input. Owner thread only.
+  // descriptor that is not a LoopSocket) has input. Owner thread only.
   void WatchReadable(int fd, std::function<void()> onReadable);
   void StopWatching(int fd);
 
-  // Called by the socket functions of the platform layer.
-  void NoteReceiveCalled(int socket);
-  // A receive that filled its whole request: more data is probably there.
-  void NoteReceiveFilled(int socket);
-  void NoteAcceptCalled(int socket);
-  void NoteAcceptSucceeded(int socket);
-  void NoteSendWouldBlock(int socket);
-  void Forget(int socket);
-
-  const Clock& clock() const { return *clock_; }
-
  private:
+  friend class LoopSocket;
+
   struct Registration {
     uint64_t serial;
     int socket;
-    Window* window;
-    uint32_t message;
-    uint32_t mask;
+    SocketHandler* handler;
+    uint32_t events;
     bool readArmed;
     bool acceptArmed;
     bool writeArmed;
@@ -127,36 +164,39 @@ class EventLoop {
     bool moreLikely;       // the last receive filled its request / accept succeeded
     uint32_t epollEvents;  // current interest; 0 = not in the epoll set
   };
-  struct Posted {
+  struct Reply;
+  struct Queued {
+    std::function<void()> task;  // a posted task, or else a message:
     Window* window;
     uint32_t message;
     uint64_t wParam;
     int64_t lParam;
-    // Set for a SendMessage from another thread.
-    struct Reply* reply;
-  };
-  struct TimerKey {
-    Window* window;
-    uint64_t id;
-    bool operator<(const TimerKey& other) const {
-      return window != other.window ? window < other.window : id < other.id;
-    }
+    Reply* reply;  // set for a SendMessage from another thread
   };
   struct Timer {
     uint32_t periodMs;
     int64_t due;
+    std::function<void()> callback;
   };
 
+  // Called by LoopSocket.
+  void Watch(int socket, SocketHandler* handler, uint32_t events);
+  void Forget(int socket);
+  void NoteReceive(int socket, bool filled);
+  void NoteAccept(int socket, bool succeeded);
+  void NoteSendWouldBlock(int socket);
+
+  static void Answer(Reply* reply, int64_t result);
+  Registration* Find(int socket);
   void UpdateInterest(Registration& registration);
   void SetInterest(Registration& registration, uint32_t wanted);
   void DeliverSocketEvents(uint64_t serial, uint32_t epollEvents);
-  void Deliver(Registration& registration, uint32_t event);
   bool DrainQueue();
   void FireDueTimers();
-  int64_t NextTimerDue() const;
+  void Enqueue(Queued queued);
   void Wake();
 
-  const Clock* clock_;
+  Env* env_;
   std::thread::id owner_;
   int epoll_fd_ = -1;
   int wake_fd_ = -1;
@@ -165,7 +205,12 @@ class EventLoop {
   uint64_t next_serial_ = 16;  // small serials are reserved for wake and signals
   std::unordered_map<int, Registration> by_socket_;
   std::unordered_map<uint64_t, int> socket_of_serial_;
-  std::map<TimerKey, Timer> timers_;
+
+  // Timers by due time; a timer's id finds its entry.
+  TimerId next_timer_ = 1;
+  std::set<std::pair<int64_t, TimerId>> due_;
+  std::unordered_map<TimerId, Timer> timers_;
+
   struct Watcher {
     int fd;
     std::function<void()> onReadable;
@@ -173,7 +218,7 @@ class EventLoop {
   std::unordered_map<uint64_t, Watcher> watchers_;
 
   std::mutex queue_mutex_;
-  std::deque<Posted> queue_;
+  std::deque<Queued> queue_;
 
   std::atomic<bool> quit_requested_{false};
   std::atomic<int> quit_code_{0};

@@ -8,11 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-
-#include "platform/event_loop.h"
 
 namespace qb {
 namespace {
@@ -87,6 +84,8 @@ int WsaErrorFromErrno(int error) {
 
 int LastSocketError() { return t_last_error; }
 
+void SetLastSocketError(int error) { t_last_error = error; }
+
 std::string DottedAddress(uint32_t hostOrderAddress) {
   char text[INET_ADDRSTRLEN];
   in_addr in{htonl(hostOrderAddress)};
@@ -124,13 +123,11 @@ int TcpListen(uint16_t port, int backlog) {
 }
 
 int TcpAccept(int listener, Ipv4Peer* peer) {
-  if (EventLoop* loop = EventLoop::Current()) loop->NoteAcceptCalled(listener);
   sockaddr_in address{};
   socklen_t length = sizeof address;
   int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&address), &length,
                      SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) return Fail();
-  if (EventLoop* loop = EventLoop::Current()) loop->NoteAcceptSucceeded(listener);
   if (peer != nullptr) {
     peer->address = ntohl(address.sin_addr.s_addr);
     peer->port = ntohs(address.sin_port);
@@ -159,46 +156,14 @@ int TcpConnect(uint32_t address, uint16_t port, uint32_t localAddress) {
 }
 
 long SockRecv(int socket, void* buffer, size_t length) {
-  // Receiving re-enables read notification, as with window-message sockets.
-  if (EventLoop* loop = EventLoop::Current()) loop->NoteReceiveCalled(socket);
   ssize_t got = ::recv(socket, buffer, length, 0);
   if (got < 0) return Fail();
-  if (got > 0 && static_cast<size_t>(got) == length) {
-    if (EventLoop* loop = EventLoop::Current()) loop->NoteReceiveFilled(socket);
-  }
   return got;
 }
 
-namespace {
-std::atomic<size_t> g_send_limit{0};
-std::atomic<int> g_sends_until_failure{0};
-std::atomic<int> g_failing_socket{-1};
-}  // namespace
-
-void SetSendLimitForTests(size_t bytes) { g_send_limit = bytes; }
-
-void FailSendForTests(int socket, int nth) {
-  g_failing_socket = socket;
-  g_sends_until_failure = nth;
-}
-
 long SockSend(int socket, const void* buffer, size_t length) {
-  if (g_sends_until_failure.load(std::memory_order_relaxed) > 0 && socket == g_failing_socket &&
-      --g_sends_until_failure == 0) {
-    t_last_error = kWsaEConnReset;
-    return -1;
-  }
-  const size_t limit = g_send_limit.load(std::memory_order_relaxed);
-  if (limit != 0 && length > limit) length = limit;
   ssize_t put = ::send(socket, buffer, length, MSG_NOSIGNAL);
-  if (put < 0) {
-    Fail();
-    // A send that would block re-enables write notification.
-    if (t_last_error == kWsaEWouldBlock) {
-      if (EventLoop* loop = EventLoop::Current()) loop->NoteSendWouldBlock(socket);
-    }
-    return -1;
-  }
+  if (put < 0) return Fail();
   return put;
 }
 
@@ -207,10 +172,7 @@ void SockShutdown(int socket, ShutdownHow how) {
   ::shutdown(socket, mode);
 }
 
-void SockClose(int socket) {
-  if (EventLoop* loop = EventLoop::Current()) loop->Forget(socket);
-  ::close(socket);
-}
+void SockClose(int socket) { ::close(socket); }
 
 void SetReceiveBufferSize(int socket, int bytes) {
   ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);

@@ -34,6 +34,8 @@ constexpr int kWsaEHostUnreach = 10065;
 int WsaErrorFromErrno(int error);
 // WinSock number of the last failed socket call on this thread.
 int LastSocketError();
+// Sets it, for a stand-in that fails as a socket call would.
+void SetLastSocketError(int error);
 
 // Peer IPv4 address in host order.
 struct Ipv4Peer {
@@ -63,16 +65,12 @@ int TcpConnect(uint32_t address, uint16_t port, uint32_t localAddress = 0);
 // Bytes received (>0), 0 when the peer has closed, -1 on error.
 long SockRecv(int socket, void* buffer, size_t length);
 // Bytes sent, or -1 on error (kWsaEWouldBlock when the buffer is full).
-// Tests: every SockSend hands the system at most `bytes` (0: no limit), as
-// a kernel with little room takes only part of a send.
-void SetSendLimitForTests(size_t bytes);
-// Tests: the `nth` SockSend on `socket` from now (1 = the next) fails as a
-// reset connection would; nth 0 turns it off.
-void FailSendForTests(int socket, int nth);
+// A socket that an EventLoop watches is used through its LoopSocket
+// instead, so that the loop learns of each call.
 long SockSend(int socket, const void* buffer, size_t length);
 enum ShutdownHow { kShutReceive = 0, kShutSend = 1, kShutBoth = 2 };
 void SockShutdown(int socket, ShutdownHow how);
-// Closes the socket and ends its event notification.
+// Closes the socket.
 void SockClose(int socket);
 void SetReceiveBufferSize(int socket, int bytes);
 void SetSendBufferSize(int socket, int bytes);

@@ -1,6 +1,5 @@
 #include "scanproto/access_lock.h"
 
-#include <ctime>
 #include <deque>
 
 #include "platform/net.h"
@@ -18,9 +17,6 @@ struct LockedClient {
 
 // Oldest first. Main thread only.
 std::deque<LockedClient> g_locked;
-std::function<int64_t()> g_now;
-
-int64_t NowSeconds() { return g_now ? g_now() : static_cast<int64_t>(std::time(nullptr)); }
 
 uint32_t AddressOf(const char* ipText) {
   uint32_t address = 0;
@@ -30,9 +26,8 @@ uint32_t AddressOf(const char* ipText) {
 
 }  // namespace
 
-bool IsLocked(const char* ipText) {
+bool IsLocked(const char* ipText, int64_t now) {
   while (g_locked.size() > kMaxLockedClients) g_locked.pop_front();
-  int64_t now = NowSeconds();
   std::erase_if(g_locked, [now](const LockedClient& c) { return now - c.lockedAt > kLockSeconds; });
   uint32_t address = AddressOf(ipText);
   for (const LockedClient& client : g_locked) {
@@ -41,15 +36,13 @@ bool IsLocked(const char* ipText) {
   return false;
 }
 
-void LockClient(const char* ipText) {
-  if (!IsLocked(ipText)) g_locked.push_back({AddressOf(ipText), NowSeconds()});
+void LockClient(const char* ipText, int64_t now) {
+  if (!IsLocked(ipText, now)) g_locked.push_back({AddressOf(ipText), now});
   TraceLog(" ### Access Locked client num: %d", static_cast<int>(g_locked.size()));
   TraceLog(" ### Access Lock Start: %s", ipText);
 }
 
 size_t LockedClientCount() { return g_locked.size(); }
-
-void SetAccessLockClock(std::function<int64_t()> secondsNow) { g_now = std::move(secondsNow); }
 
 void ClearLockedClients() { g_locked.clear(); }
 

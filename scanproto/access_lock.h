@@ -3,8 +3,8 @@
 // misbehaving: a lock lasts until it is 300 seconds old.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <functional>
 
 namespace qb {
 
@@ -19,16 +19,14 @@ constexpr size_t kMaxLockedClients = 3000;
 // The class of a peer given as dotted IPv4 text.
 int ClassifyPeer(const char* ipText);
 
-// Locks the peer (dotted IPv4 text); an address already locked keeps its
-// first lock time.
-void LockClient(const char* ipText);
-// Purges expired locks and answers whether the peer is locked.
-bool IsLocked(const char* ipText);
+// Locks the peer (dotted IPv4 text) at `nowSeconds` (wall clock, from the
+// server's Env); an address already locked keeps its first lock time.
+void LockClient(const char* ipText, int64_t nowSeconds);
+// Purges locks expired at `nowSeconds` and answers whether the peer is locked.
+bool IsLocked(const char* ipText, int64_t nowSeconds);
 // Number of entries in the list (after the last purge).
 size_t LockedClientCount();
 
-// Tests replace the wall clock (seconds since 1970); null restores it.
-void SetAccessLockClock(std::function<int64_t()> secondsNow);
 // Forgets every lock.
 void ClearLockedClients();
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -22,57 +23,54 @@
 namespace qb {
 namespace {
 
-constexpr uint32_t kListenerDirectMask = FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
-constexpr uint32_t kConnectionMask = FD_READ | FD_WRITE | FD_CLOSE;
 constexpr int kReceiveBufferBytes = 65536;
-constexpr uint64_t kHideTimer = 1;
+constexpr uint32_t kConnectionEvents = kEventReadable | kEventWritable | kEventPeerClosed;
+constexpr uint32_t kIdleTickMs = 1000;
+constexpr uint32_t kStartDelayMs = 10;
 
-class CommunicationWindow final : public Window {
+// One accepted socket and the job record of its printer. The table owns
+// it; it ends (socket closed, files cleaned up) only between events.
+class Connection final : public SocketHandler {
  public:
-  int64_t HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) override;
+  Connection(EventLoop& loop, int fd) : socket(loop, fd) {}
+  void OnReadable() override;
+  void OnWritable() override;
+  void OnPeerClosed() override;
 
- private:
-  int64_t Dispatch(uint32_t message, uint64_t wParam, int64_t lParam);
+  LoopSocket socket;
+  std::unique_ptr<ScanJob> job;
 };
 
-struct Slot {
-  int32_t inUse = 0;
-  ScanJob* job = nullptr;
+// A listening socket of one role (kJobPort or kDirectPort).
+class Listener final : public SocketHandler {
+ public:
+  void OnAcceptable() override;
+
+  LoopSocket socket;
+  uint16_t role = kJobPort;
 };
 
 struct Server {
   EventLoop* loop = nullptr;
-  Window* mainWindow = nullptr;
-  CommunicationWindow window;
   ScanServerHooks hooks;
-  bool started = false;
   ListenPorts ports;
-  int jobListener = -1;
-  int directListener = -1;
-  Slot slots[kConnectionSlots];
+  Listener jobListener;
+  Listener directListener;
+  std::unique_ptr<Connection> slots[kConnectionSlots];
+  EventLoop::TimerId startTimer = 0;
+  EventLoop::TimerId idleTimer = 0;
   int32_t jobCount = 0;
-  // Connections whose close was asked for while a handler ran (a failed
-  // reply, a peer gone, an idle time-out): they are closed when the
-  // outermost message handling returns, never under a handler's feet.
-  std::vector<ScanJob*> closing;
-  int handlerDepth = 0;
+  bool anyClosing = false;       // some job is marked for closing
   unsigned maxConnections = 30;  // read once when the server starts
   char localHostName[33] = "";
 };
 
 Server* g_server = nullptr;
-
-void SendToMain(uint32_t message, uint64_t wParam, int64_t lParam) {
-  if (g_server->mainWindow != nullptr) {
-    g_server->loop->SendMessage(g_server->mainWindow, message, wParam, lParam);
-  }
-}
-
 const ScanServerHooks kNoHooks;
 
-uint64_t FreeBytesOf(const char* folder) {
-  if (g_server->hooks.freeBytes) return g_server->hooks.freeBytes(folder);
-  return GetFreeBytes(folder);
+template <typename Hook, typename... Args>
+void Tell(const Hook& hook, Args... args) {
+  if (hook) hook(args...);
 }
 
 void CopyCut(char* target, size_t size, const char* text) {
@@ -83,44 +81,53 @@ void CopyCut(char* target, size_t size, const char* text) {
 }
 
 // Reads and throws away what is pending, in chunks of `chunk` bytes.
-void Drain(int socket, size_t chunk) {
+void Drain(LoopSocket& socket, size_t chunk) {
   char scrap[2048];
   if (chunk > sizeof scrap) chunk = sizeof scrap;
-  while (SockRecv(socket, scrap, chunk) > 0) {
+  while (socket.Receive(scrap, chunk) > 0) {
   }
 }
 
-void FreeJob(ScanJob* job) {
-  delete job->peerAddress;
-  delete[] job->txBuffer;
-  delete[] job->lineBuf;
-  delete[] job->metaData;
-  delete job;
+void FreeJobBuffers(ScanJob& job) {
+  delete job.peerAddress;
+  delete[] job.txBuffer;
+  delete[] job.lineBuf;
+  delete[] job.metaData;
+  job.peerAddress = nullptr;
+  job.txBuffer = job.lineBuf = job.metaData = nullptr;
 }
 
-ScanJob* CreateJob(int socket, const Ipv4Peer& peer, uint16_t port) {
+// Takes a free slot for the socket and makes its job: admission by free
+// disk space and job count. Null when no slot or no memory is left (the
+// socket is closed then).
+Connection* CreateConnection(LoopSocket socket, const Ipv4Peer& peer, uint16_t port) {
   int index = 0;
-  while (index < kConnectionSlots && g_server->slots[index].inUse == 1) ++index;
+  while (index < kConnectionSlots && g_server->slots[index]) ++index;
   if (index == kConnectionSlots) return nullptr;
 
+  auto connection = std::unique_ptr<Connection>(new (std::nothrow) Connection(*g_server->loop, -1));
   ScanJob* job = new (std::nothrow) ScanJob;
-  if (job == nullptr) return nullptr;
+  if (connection == nullptr || job == nullptr) {
+    delete job;
+    return nullptr;
+  }
+  connection->job.reset(job);
   job->peerAddress = new (std::nothrow) Ipv4Peer(peer);
   job->txBuffer = new (std::nothrow) uint8_t[kTxBufferSize];
   job->lineBuf = new (std::nothrow) uint8_t[kLineBufSize];
   if (job->peerAddress == nullptr || job->txBuffer == nullptr || job->lineBuf == nullptr) {
-    FreeJob(job);
+    FreeJobBuffers(*job);
     return nullptr;
   }
-  g_server->slots[index] = Slot{1, job};
-
+  connection->socket = std::move(socket);
   job->ClearJobFields();
-  job->socket = socket;
+  job->socket = connection->socket.fd();
+  job->link = &connection->socket;
   job->listenPort = port;
 
-  if (FreeBytesOf(ConfFolder().c_str()) < kDiskFloorBytes) {
+  if (GetFreeBytes(ConfFolder(), ServerEnv()) < kDiskFloorBytes) {
     job->state = kStateDiskFull;
-    SendToMain(WM_COMMAND, kCmdTrayState, 3);
+    Tell(g_server->hooks.trayState, 3);
   } else {
     TraceLog(" Job Num=%d", g_server->jobCount);
     job->state = static_cast<unsigned>(g_server->jobCount) >= g_server->maxConnections
@@ -135,142 +142,159 @@ ScanJob* CreateJob(int socket, const Ipv4Peer& peer, uint16_t port) {
 
   TraceLog(" Sock Port=%d", port);
   if (port == kJobPort) ++g_server->jobCount;
-  return job;
+  g_server->slots[index] = std::move(connection);
+  return g_server->slots[index].get();
 }
 
-// Everything after accept(): access lock, notification, admission.
-void ServeAccepted(int socket, const Ipv4Peer& peer, uint16_t port) {
+// Everything after accept(): access lock, watching, admission, greeting.
+void ServeAccepted(LoopSocket socket, const Ipv4Peer& peer, uint16_t port) {
   std::string dotted = DottedAddress(peer.address);
-  if (IsLocked(dotted.c_str())) {
-    SockClose(socket);
+  if (IsLocked(dotted.c_str(), ServerEnv().WallSeconds())) {
+    socket.Close();
     TraceLog(" Access locked client:%s\n", dotted.c_str());
     return;
   }
-  g_server->loop->AsyncSelect(socket, &g_server->window, WM_SOCK_EVENT, kConnectionMask);
-  SetReceiveBufferSize(socket, kReceiveBufferBytes);
-  TraceLog("Connection accepted on socket %d from: %s", socket, dotted.c_str());
+  SetReceiveBufferSize(socket.fd(), kReceiveBufferBytes);
+  TraceLog("Connection accepted on socket %d from: %s", socket.fd(), dotted.c_str());
 
-  ScanJob* job = CreateJob(socket, peer, port);
-  if (job == nullptr) {
-    SockClose(socket);
-    return;
-  }
-  AddScannerEntry(job->peerIp, job->peerName, job->socket);
-  SendToMain(IDC_CONNECT_OPEN, 0, 0);
+  Connection* connection = CreateConnection(std::move(socket), peer, port);
+  if (connection == nullptr) return;  // the socket closed with its handle
+  connection->socket.Watch(connection, kConnectionEvents);
+  ScanJob& job = *connection->job;
+  AddScannerEntry(job.peerIp, job.peerName, job.socket);
+  Tell(g_server->hooks.connectionOpened);
 }
 
-void OnAccept(int listener, uint16_t port) {
+// Ends a connection now: scanner list, socket, unfinished files, the
+// record itself, and the program told.
+void EndConnection(std::unique_ptr<Connection>& slot) {
+  ScanJob& job = *slot->job;
+  TraceLog("Connection closed on socket %d from: %s", job.socket, job.peerIp);
+  RemoveScannerEntry(job.peerIp, job.peerName, job.socket);
+  slot->socket.Close();
+  DiscardJobFiles(job);  // no temporary page or half-written file outlives its job
+  if (job.listenPort == kJobPort && g_server->jobCount > 0) --g_server->jobCount;
+  FreeJobBuffers(job);
+  slot.reset();
+  Tell(g_server->hooks.connectionClosed);
+}
+
+// Called when an event has been handled: the connections whose close was
+// asked for meanwhile end now.
+void EndClosingJobs() {
+  if (g_server == nullptr || !g_server->anyClosing) return;
+  g_server->anyClosing = false;
+  for (std::unique_ptr<Connection>& slot : g_server->slots) {
+    if (slot && slot->job->closing) EndConnection(slot);
+  }
+}
+
+void Listener::OnAcceptable() {
   Ipv4Peer peer;
-  int socket = TcpAccept(listener, &peer);
-  if (socket < 0) {
+  int fd = socket.Accept(&peer);
+  if (fd < 0) {
     TraceLog(" accept() error:%d", LastSocketError());
     return;
   }
-  ServeAccepted(socket, peer, port);
+  ServeAccepted(LoopSocket(*g_server->loop, fd), peer, role);
+  EndClosingJobs();
 }
 
-void OnWritable(int socket) {
-  ScanJob* job = FindJob(socket);
-  if (job == nullptr) {
-    Drain(socket, 1023);
-    SockClose(socket);
-    return;
-  }
-  if (job->state == kStateGreeted) {
-    SendPacket(*job);
+void Connection::OnWritable() {
+  ScanJob& j = *job;
+  if (j.state == kStateGreeted) {
+    SendPacket(j);
+    EndClosingJobs();
     return;
   }
   static const uint8_t kGreetings[4][4] = {{'O', 'K', 0x00, 0x05},
                                            {'O', 'K', 0x00, 0x05},
                                            {'N', 'G', 0x00, 0x15},
                                            {'N', 'G', 0x00, 0x01}};
-  const uint8_t* greeting = kGreetings[job->state == kStateJobLimit   ? 2
-                                       : job->state == kStateDiskFull ? 3
-                                                                      : 0];
-  if (SockSend(socket, greeting, 4) < 0) {
+  const uint8_t* greeting = kGreetings[j.state == kStateJobLimit   ? 2
+                                       : j.state == kStateDiskFull ? 3
+                                                                   : 0];
+  if (socket.Send(greeting, 4) < 0) {
     if (LastSocketError() == kWsaEWouldBlock) {
       TraceLog("  Snd: WSAEWOULDBLOCK");
     } else {
-      SockShutdown(socket, kShutSend);
+      socket.Shutdown(kShutSend);
     }
     return;
   }
-  if (job->state == kStateAdmitted) job->state = kStateGreeted;
+  if (j.state == kStateAdmitted) j.state = kStateGreeted;
 }
 
 // Receives into the job's buffer. Returns the byte count, or 0 when the
 // caller must stop: nothing is there yet, or the connection has been shut
 // down (after `onError` for a failure other than would-block).
 template <typename OnError>
-long ReceiveOrShutDown(int socket, uint8_t* target, size_t length, OnError onError) {
-  long got = SockRecv(socket, target, length);
+long ReceiveOrShutDown(LoopSocket& socket, uint8_t* target, size_t length, OnError onError) {
+  long got = socket.Receive(target, length);
   if (got > 0) return got;
   if (got < 0 && LastSocketError() == kWsaEWouldBlock) return 0;
   if (got < 0) onError();
-  SockShutdown(socket, kShutBoth);
+  socket.Shutdown(kShutBoth);
   return 0;
 }
 
-void OnReadable(int socket) {
-  ScanJob* job = FindJob(socket);
-  if (job == nullptr) {
-    TraceLog(" GetRequestListError");
-    Drain(socket, 2047);
-    SockClose(socket);
-    return;
-  }
-  job->idleSeconds = 0;
+void Connection::OnReadable() {
+  ScanJob& j = *job;
+  j.idleSeconds = 0;
   long got = 0;
 
-  if (job->rxLength == 0) {
-    if (job->rxLengthBytes == 0) job->rxWrite = job->rxBuffer + 2;
-    got = ReceiveOrShutDown(socket, job->rxBuffer + job->rxLengthBytes, 2 - job->rxLengthBytes,
+  if (j.rxLength == 0) {
+    if (j.rxLengthBytes == 0) j.rxWrite = j.rxBuffer + 2;
+    got = ReceiveOrShutDown(socket, j.rxBuffer + j.rxLengthBytes, 2 - j.rxLengthBytes,
                             [] { TraceLog(" OnReadError 0"); });
     if (got == 0) return;
-    job->rxLengthBytes = static_cast<uint8_t>(job->rxLengthBytes + got);
-    if (job->rxLengthBytes < 2) return;  // the second byte follows
-    job->rxLengthBytes = 0;
+    j.rxLengthBytes = static_cast<uint8_t>(j.rxLengthBytes + got);
+    if (j.rxLengthBytes < 2) return;  // the second byte follows
+    j.rxLengthBytes = 0;
 
-    uint16_t length = static_cast<uint16_t>(job->rxBuffer[0] << 8 | job->rxBuffer[1]);
+    uint16_t length = static_cast<uint16_t>(j.rxBuffer[0] << 8 | j.rxBuffer[1]);
     if (length == 0 || length == 2) {
       TraceLog("  Rcv:JCSock Packet(Length=%d)", length);
       return;
     }
-    job->rxLength = length;
+    j.rxLength = length;
     if (length > kMaxRxBody) {
       TraceLog(" JcSockSize=%ld(%ld)", static_cast<long>(length), static_cast<long>(kMaxRxBody));
-      SockShutdown(socket, kShutBoth);
+      socket.Shutdown(kShutBoth);
       return;
     }
-    got =
-        ReceiveOrShutDown(socket, job->rxWrite, job->rxLength, [] { TraceLog(" OnReadError 2"); });
+    got = ReceiveOrShutDown(socket, j.rxWrite, j.rxLength, [] { TraceLog(" OnReadError 2"); });
     if (got == 0) return;
   } else {
-    if (job->rxLength > kMaxRxBody) {
+    if (j.rxLength > kMaxRxBody) {
       // An oversized packet shut the connection down; nothing more is kept.
       Drain(socket, 2047);
       return;
     }
-    got = ReceiveOrShutDown(socket, job->rxWrite, job->rxLength - job->rxCount, [socket] {
+    got = ReceiveOrShutDown(socket, j.rxWrite, j.rxLength - j.rxCount, [this] {
       TraceLog(" OnReadError 3(%ld)", static_cast<long>(LastSocketError()));
-      g_server->loop->AsyncSelect(socket, &g_server->window, WM_SOCK_EVENT, FD_CLOSE);
+      socket.Watch(this, kEventPeerClosed);
     });
     if (got == 0) return;
   }
-  job->rxCount += static_cast<uint32_t>(got);
-  job->rxWrite += got;
+  j.rxCount += static_cast<uint32_t>(got);
+  j.rxWrite += got;
 
-  if (job->rxCount == job->rxLength) {
+  if (j.rxCount == j.rxLength) {
     // Everything after the body reads as zero, as if the buffer had been
     // cleared before the packet.
-    size_t end = 2 + job->rxCount;
-    if (job->rxDirtyEnd > end) std::memset(job->rxBuffer + end, 0, job->rxDirtyEnd - end);
-    job->rxDirtyEnd = static_cast<uint16_t>(end);
-    DispatchPacket(*job, job->rxBuffer + 2, job->rxCount);
-    if (job->closing) return;  // a reply failed: the connection ends after this event
-    job->rxLength = 0;
-    job->rxCount = 0;
+    size_t end = 2 + j.rxCount;
+    if (j.rxDirtyEnd > end) std::memset(j.rxBuffer + end, 0, j.rxDirtyEnd - end);
+    j.rxDirtyEnd = static_cast<uint16_t>(end);
+    DispatchPacket(j, j.rxBuffer + 2, j.rxCount);
+    if (j.closing) {
+      EndClosingJobs();  // a reply failed: the connection ends now, this one with it
+      return;
+    }
+    j.rxLength = 0;
+    j.rxCount = 0;
   }
+  EndClosingJobs();
 }
 
 // A job whose documents are logged and announced when the printer hangs
@@ -278,58 +302,54 @@ void OnReadable(int socket) {
 void FinishDeferredDocuments(ScanJob& job) {
   if (job.deferredNotify == 1 && job.notifyPending == 1) {
     LogStoredDocument(job, true);
-    if (g_server->hooks.notifyConfig) g_server->hooks.notifyConfig(WM_USER + 1, 3);
-    if (GetReceive() && g_server->hooks.receiveEndSignal) g_server->hooks.receiveEndSignal();
+    Tell(g_server->hooks.notifyConfig, WM_USER + 1, int64_t{3});
+    if (GetReceive()) Tell(g_server->hooks.receiveEndSignal);
     job.notifyPending = 0;
     job.pageCount = 0;
     job.outputPath[0] = '\0';
   }
 }
 
-void OnPeerClosed(int socket) {
-  Drain(socket, 2047);
-  ScanJob* job = FindJob(socket);
-  if (job == nullptr) return;
-  FinishDeferredDocuments(*job);
-  CloseJob(*job);
+// The printer has gone (or has been silent too long).
+void PeerGone(Connection& connection) {
+  Drain(connection.socket, 2047);
+  FinishDeferredDocuments(*connection.job);
+  CloseJob(*connection.job);
 }
 
-// Ends a connection now: scanner list, socket, unfinished files, the
-// record itself, and the main window told.
-void EndJob(ScanJob& job) {
-  TraceLog("Connection closed on socket %d from: %s", job.socket, job.peerIp);
-  RemoveScannerEntry(job.peerIp, job.peerName, job.socket);
-  SockClose(job.socket);
-
-  DiscardJobFiles(job);  // no temporary page or half-written file outlives its job
-  if (job.listenPort == kJobPort && g_server->jobCount > 0) --g_server->jobCount;
-  for (Slot& slot : g_server->slots) {
-    if (slot.inUse == 1 && slot.job == &job) slot = Slot{};
-  }
-  FreeJob(&job);
-  SendToMain(IDC_CONNECT_CLOSE, 0, 0);
+void Connection::OnPeerClosed() {
+  PeerGone(*this);
+  EndClosingJobs();
 }
 
 void OnIdleTick() {
-  for (ScanJob* job = FirstJob(); job != nullptr; job = NextJob(job)) {
-    if (job->closing) continue;
-    if (++job->idleSeconds > kIdleLimitSeconds) {
-      g_server->loop->SendMessage(&g_server->window, TVS_CON_TIME_OUT,
-                                  static_cast<uint64_t>(job->socket), 0);
+  for (std::unique_ptr<Connection>& slot : g_server->slots) {
+    if (!slot || slot->job->closing) continue;
+    if (++slot->job->idleSeconds > kIdleLimitSeconds) {
+      TraceLog(" TVS_CON_TIME_OUT");
+      PeerGone(*slot);
     }
   }
-}
-
-int CloseListener(int& socket) {
-  if (socket >= 0) SockClose(socket);
-  socket = -1;
-  return 0;
+  EndClosingJobs();
 }
 
 void StartFailure() {
-  CloseListener(g_server->jobListener);
-  CloseListener(g_server->directListener);
-  SendToMain(WM_COMMAND, kCmdServerStartFailed, 0);
+  g_server->jobListener.socket.Close();
+  g_server->directListener.socket.Close();
+  Tell(g_server->hooks.startFailed);
+}
+
+bool Listen(Listener& listener, uint16_t role, uint16_t port) {
+  int fd = TcpListen(port, MaxListenBacklog());
+  if (fd < 0) {
+    TraceLog(" listen on port %d failed:%d", role, LastSocketError());
+    StartFailure();
+    return false;
+  }
+  listener.role = role;
+  listener.socket = LoopSocket(*g_server->loop, fd);
+  listener.socket.Watch(&listener, kEventAcceptable);
+  return true;
 }
 
 bool StartScanServer() {
@@ -342,22 +362,8 @@ bool StartScanServer() {
   CopyCut(g_server->localHostName, sizeof g_server->localHostName, host.c_str());
   TraceLog("接続を待機しています");
 
-  g_server->jobListener = TcpListen(g_server->ports.job, MaxListenBacklog());
-  if (g_server->jobListener < 0) {
-    TraceLog(" listen on port %d failed:%d", kJobPort, LastSocketError());
-    StartFailure();
-    return false;
-  }
-  g_server->loop->AsyncSelect(g_server->jobListener, &g_server->window, WM_SOCK_JOB_ACCEPT,
-                              FD_ACCEPT);
-  g_server->directListener = TcpListen(g_server->ports.direct, MaxListenBacklog());
-  if (g_server->directListener < 0) {
-    TraceLog(" listen on port %d failed:%d", kDirectPort, LastSocketError());
-    StartFailure();
-    return false;
-  }
-  g_server->loop->AsyncSelect(g_server->directListener, &g_server->window, WM_SOCK_DIRECT_ACCEPT,
-                              kListenerDirectMask);
+  if (!Listen(g_server->jobListener, kJobPort, g_server->ports.job)) return false;
+  if (!Listen(g_server->directListener, kDirectPort, g_server->ports.direct)) return false;
 
   std::string fullHost = LocalHostNameText();
   TraceLog("Server Started: %s[%s] on port %d", fullHost.c_str(),
@@ -365,98 +371,39 @@ bool StartScanServer() {
   return true;
 }
 
-void EndClosingJobs() {
-  while (!g_server->closing.empty()) {
-    ScanJob* job = g_server->closing.front();
-    g_server->closing.erase(g_server->closing.begin());
-    EndJob(*job);
-  }
-}
-
-int64_t CommunicationWindow::HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) {
-  ++g_server->handlerDepth;
-  int64_t result = Dispatch(message, wParam, lParam);
-  if (--g_server->handlerDepth == 0) EndClosingJobs();
-  return result;
-}
-
-int64_t CommunicationWindow::Dispatch(uint32_t message, uint64_t wParam, int64_t lParam) {
-  int socket = static_cast<int>(wParam);
-  uint32_t event = static_cast<uint32_t>(lParam) & 0xFFFF;
-  switch (message) {
-    case WM_SOCK_JOB_ACCEPT:
-      if (event == FD_ACCEPT) OnAccept(socket, kJobPort);
-      return 0;
-    case WM_SOCK_DIRECT_ACCEPT:
-      if (event == FD_ACCEPT) OnAccept(socket, kDirectPort);
-      return 0;
-    case WM_SOCK_EVENT:
-      if (event == FD_READ)
-        OnReadable(socket);
-      else if (event == FD_WRITE)
-        OnWritable(socket);
-      else if (event == FD_CLOSE)
-        OnPeerClosed(socket);
-      return 0;
-    case WM_SEND_RESULT:
-      if (wParam == 2) {
-        ScanJob* job = reinterpret_cast<ScanJob*>(lParam);
-        job->txCount = 0;
-        TraceLog(" DataSend OK(%d)", job->socket);
-      } else if (wParam == 3) {
-        TraceLog(" DataSend Error");
-      }
-      return 0;
-    case TVS_CON_TIME_OUT:
-      TraceLog(" TVS_CON_TIME_OUT");
-      OnPeerClosed(socket);
-      return 0;
-    case WM_TIMER:
-      if (wParam == kHideTimer) {
-        // The window is never shown; the first tick starts the idle check.
-        g_server->loop->KillTimer(this, kHideTimer);
-        g_server->loop->SetTimer(this, IDT_IDLE_CHECK, 1000);
-        TraceLog(" Timer Start");
-      } else if (wParam == IDT_IDLE_CHECK) {
-        OnIdleTick();
-      }
-      return 0;
-    default:
-      return 0;
-  }
-}
-
 }  // namespace
 
-bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hooks, bool listen,
-                        ListenPorts ports) {
+bool StartCommunication(EventLoop& loop, ScanServerHooks hooks, bool listen, ListenPorts ports) {
   if (g_server != nullptr) StopCommunication();
   g_server = new Server;
   g_server->ports = ports;
   g_server->loop = &loop;
-  g_server->mainWindow = mainWindow;
   g_server->hooks = std::move(hooks);
   g_server->maxConnections = static_cast<unsigned>(GetMaxConnectNum());
-  loop.SetTimer(&g_server->window, kHideTimer, 10);
+  // The idle check starts a moment after the listeners, once the loop runs.
+  g_server->startTimer = loop.AddTimer(kStartDelayMs, [] {
+    g_server->loop->CancelTimer(g_server->startTimer);
+    g_server->idleTimer = g_server->loop->AddTimer(kIdleTickMs, OnIdleTick);
+    TraceLog(" Timer Start");
+  });
   // What a receiver that crashed was still writing never shows up as a scan.
   if (listen) RemoveAbandonedStagingFilesInDestinations();
   if (listen && !StartScanServer()) return false;
-  g_server->started = true;
-  for (Slot& slot : g_server->slots) slot = Slot{};
-  if (g_server->hooks.startNameService) g_server->hooks.startNameService(&g_server->window);
+  Tell(g_server->hooks.startNameService);
   return true;
 }
 
 void StopCommunication() {
   if (g_server == nullptr) return;
-  for (ScanJob* job = FirstJob(); job != nullptr; job = FirstJob()) {
-    FinishDeferredDocuments(*job);
-    EndJob(*job);
+  for (std::unique_ptr<Connection>& slot : g_server->slots) {
+    if (!slot) continue;
+    FinishDeferredDocuments(*slot->job);
+    EndConnection(slot);
   }
-  g_server->closing.clear();
-  CloseListener(g_server->jobListener);
-  CloseListener(g_server->directListener);
-  g_server->loop->RemoveWindow(&g_server->window);
+  g_server->jobListener.socket.Close();
+  g_server->directListener.socket.Close();
+  g_server->loop->CancelTimer(g_server->startTimer);
+  g_server->loop->CancelTimer(g_server->idleTimer);
   delete g_server;
   g_server = nullptr;
 }
@@ -469,26 +416,21 @@ void AdoptConnection(int socket, uint16_t listenPort, uint32_t peerAddress) {
   SetBlocking(socket, false);
   Ipv4Peer peer;
   peer.address = peerAddress;
-  ServeAccepted(socket, peer, listenPort);
+  ServeAccepted(LoopSocket(*g_server->loop, socket), peer, listenPort);
 }
 
 const ScanServerHooks& ServerHooks() { return g_server == nullptr ? kNoHooks : g_server->hooks; }
 
-int64_t SendToMainWindow(uint32_t message, uint64_t wParam, int64_t lParam) {
-  if (g_server == nullptr || g_server->mainWindow == nullptr) return 0;
-  return g_server->loop->SendMessage(g_server->mainWindow, message, wParam, lParam);
-}
+Env& ServerEnv() { return g_server == nullptr ? Env::Default() : g_server->loop->env(); }
 
 uint16_t BoundPort(uint16_t role) {
   if (g_server == nullptr) return 0;
-  const int listener = role == kJobPort ? g_server->jobListener : g_server->directListener;
-  return listener < 0 ? 0 : LocalPort(listener);
+  const Listener& listener = role == kJobPort ? g_server->jobListener : g_server->directListener;
+  return listener.socket.IsOpen() ? LocalPort(listener.socket.fd()) : 0;
 }
 
-Window* CommunicationWindow() { return g_server == nullptr ? nullptr : &g_server->window; }
-
 void SendPacket(ScanJob& job) {
-  if (job.closing) return;  // an earlier reply failed: nothing more goes out
+  if (job.closing || job.link == nullptr) return;  // an earlier reply failed: nothing more goes out
   uint32_t total = job.txLength + 2u;
   if (job.txCount >= total) {
     // A new reply was written over one that had not gone out completely
@@ -503,19 +445,19 @@ void SendPacket(ScanJob& job) {
     TraceLog(" Resend");
   }
   // The kernel may take part of a reply without saying "would block"; only
-  // a send that would block announces the next write event, so keep sending
-  // until the reply is out or the socket is full.
+  // a send that would block announces the next writable event, so keep
+  // sending until the reply is out or the socket is full.
   while (job.txCount < total) {
     uint32_t requested = total - job.txCount;
-    long sent = SockSend(job.socket, job.txBuffer + job.txCount, requested);
+    long sent = job.link->Send(job.txBuffer + job.txCount, requested);
     if (sent < 0) {
       if (LastSocketError() != kWsaEWouldBlock) {
         CloseJob(job);
-        g_server->loop->SendMessage(&g_server->window, WM_SEND_RESULT, 3, 0);
+        TraceLog(" DataSend Error");
         return;
       }
       TraceLog(" Data Send Would Block");
-      return;  // the next write event goes on from txCount
+      return;  // the next writable event goes on from txCount
     }
     TraceLog(" Data Send to %d(Req/Result)(%ld/%ld)", job.socket, static_cast<long>(requested),
              sent);
@@ -523,32 +465,28 @@ void SendPacket(ScanJob& job) {
     if (sent == 0) return;
   }
   job.txState = 2;
-  g_server->loop->SendMessage(&g_server->window, WM_SEND_RESULT, 2,
-                              reinterpret_cast<int64_t>(&job));
+  job.txCount = 0;
+  TraceLog(" DataSend OK(%d)", job.socket);
 }
 
 void CloseJob(ScanJob& job) {
   if (job.closing) return;
   job.closing = true;
-  if (g_server->handlerDepth > 0) {
-    g_server->closing.push_back(&job);
-  } else {
-    EndJob(job);
-  }
+  if (g_server != nullptr) g_server->anyClosing = true;
 }
 
 ScanJob* FindJob(int socket) {
   if (g_server == nullptr) return nullptr;
-  for (const Slot& slot : g_server->slots) {
-    if (slot.inUse == 1 && slot.job->socket == socket) return slot.job;
+  for (const std::unique_ptr<Connection>& slot : g_server->slots) {
+    if (slot && slot->job->socket == socket) return slot->job.get();
   }
   return nullptr;
 }
 
 ScanJob* FirstJob() {
   if (g_server == nullptr) return nullptr;
-  for (const Slot& slot : g_server->slots) {
-    if (slot.inUse == 1) return slot.job;
+  for (const std::unique_ptr<Connection>& slot : g_server->slots) {
+    if (slot) return slot->job.get();
   }
   return nullptr;
 }
@@ -557,11 +495,11 @@ ScanJob* NextJob(const ScanJob* job) {
   if (g_server == nullptr) return nullptr;
   int index = 0;
   while (index < kConnectionSlots &&
-         !(g_server->slots[index].inUse == 1 && g_server->slots[index].job == job)) {
+         !(g_server->slots[index] && g_server->slots[index]->job.get() == job)) {
     ++index;
   }
   for (++index; index < kConnectionSlots; ++index) {
-    if (g_server->slots[index].inUse == 1) return g_server->slots[index].job;
+    if (g_server->slots[index]) return g_server->slots[index]->job.get();
   }
   return nullptr;
 }

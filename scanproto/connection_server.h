@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/env.h"
 #include "platform/event_loop.h"
 #include "scanproto/scan_job.h"
 
@@ -16,39 +17,30 @@ constexpr int kConnectionSlots = 110;
 constexpr uint64_t kDiskFloorBytes = 10240000;  // below this a printer is refused
 constexpr uint32_t kIdleLimitSeconds = 240;
 
-// Messages of the communication window.
-constexpr uint32_t WM_SOCK_JOB_ACCEPT = WM_USER + 1;
-constexpr uint32_t WM_SOCK_DIRECT_ACCEPT = WM_USER + 2;
-constexpr uint32_t WM_SOCK_NAME_SERVICE = WM_USER + 3;
-constexpr uint32_t WM_SOCK_EVENT = WM_USER + 4;
-constexpr uint32_t WM_SEND_RESULT = WM_USER + 5;
-constexpr uint32_t TVS_CON_TIME_OUT = WM_USER + 9;
-constexpr uint64_t IDT_IDLE_CHECK = 1030;
-
-// Messages to the main window.
-constexpr uint32_t IDC_CONNECT_OPEN = 2001;
-constexpr uint32_t IDC_CONNECT_CLOSE = 2003;
-constexpr uint32_t kCmdServerStartFailed = 1002;  // WM_COMMAND id
-constexpr uint32_t kCmdTrayState = 1015;          // WM_COMMAND id, lParam = state
-constexpr uint32_t kCmdNewFileNotice = 40003;     // WM_COMMAND id: announce a new file
-
-// What the server needs from the rest of the program. Unset members do
-// nothing (the disk query measures through storage when unset).
+// What the server tells the rest of the program. Unset members do nothing.
+// All are called on the loop's thread.
 struct ScanServerHooks {
-  // Free bytes of the volume of a folder; a failed query counts as 0.
-  std::function<uint64_t(const char* folder)> freeBytes;
+  // A connection was opened / has ended (the connection count changed).
+  std::function<void()> connectionOpened;
+  std::function<void()> connectionClosed;
+  // The listeners could not be started.
+  std::function<void()> startFailed;
+  // The disk state for the tray: 1 or 2 a document arrived, 3 the disk is full.
+  std::function<void(int state)> trayState;
+  // Announce a new file (when no "document has arrived" signal is set up).
+  std::function<void()> newFileNotice;
   // Status notification to the configuration program.
   std::function<void(uint32_t message, int64_t value)> notifyConfig;
   // The user's "a document has arrived" signal.
   std::function<void()> receiveEndSignal;
-  // Creates the name-resolve responder once the listeners run.
-  std::function<void(Window* commWindow)> startNameService;
+  // Starts the name-resolve side once the listeners run.
+  std::function<void()> startNameService;
 };
 
 // The hooks given at start (empty ones when the server is not running).
 const ScanServerHooks& ServerHooks();
-// Sends (synchronously) a message to the main window, if there is one.
-int64_t SendToMainWindow(uint32_t message, uint64_t wParam, int64_t lParam);
+// The environment of the running server (the real one when none runs).
+Env& ServerEnv();
 
 // The ports the two listeners bind. The program always uses the fixed
 // ones; in-process tests pass 0 (any free port, see BoundPort) so that they
@@ -59,12 +51,12 @@ struct ListenPorts {
   uint16_t direct = kDirectPort;
 };
 
-// Creates the communication window and starts the listeners. On failure
-// the main window receives WM_COMMAND 1002 and the result is false. With
+// Starts the listeners on `loop` (whose Env the server uses throughout).
+// On failure `startFailed` is called and the result is false. With
 // `listen` false no port is opened: connections then come only through
 // AdoptConnection.
-bool StartCommunication(EventLoop& loop, Window* mainWindow, ScanServerHooks hooks,
-                        bool listen = true, ListenPorts ports = ListenPorts{});
+bool StartCommunication(EventLoop& loop, ScanServerHooks hooks, bool listen = true,
+                        ListenPorts ports = ListenPorts{});
 // The port the listener of `role` (kJobPort or kDirectPort) is bound to; 0
 // when it is not listening.
 uint16_t BoundPort(uint16_t role);
@@ -78,17 +70,13 @@ void StopCommunication();
 // targets, which hand over one end of a socket pair; without a running
 // server the socket is closed.
 void AdoptConnection(int socket, uint16_t listenPort, uint32_t peerAddress);
-// The communication window (null when not started).
-Window* CommunicationWindow();
-
-// Sends the reply in job.txBuffer (body at offset 2, txLength set). Result
-// through WM_SEND_RESULT; a partly sent reply goes on at the next write event.
+// Sends the reply in job.txBuffer (body at offset 2, txLength set) on the
+// job's socket; a partly sent reply goes on at the next writable event. A
+// failed send closes the job.
 void SendPacket(ScanJob& job);
-// Ends a connection and frees its job: at once outside the server's
-// message handling; asked for inside it (a handler whose reply failed, a
-// time-out found during the idle pass), when the outermost handling
-// returns, so a handler never finds its job gone. Until then the job is
-// marked `closing` and sends nothing.
+// Marks the job's connection for closing: it sends nothing more and is
+// ended once the event that is being handled has been handled, so a
+// handler never finds its job gone.
 void CloseJob(ScanJob& job);
 
 ScanJob* FindJob(int socket);

@@ -76,8 +76,8 @@ void Announce() {
   if (!GetReceive()) return;
   if (hooks.receiveEndSignal) {
     hooks.receiveEndSignal();
-  } else {
-    SendToMainWindow(WM_COMMAND, kCmdNewFileNotice, 0);
+  } else if (hooks.newFileNotice) {
+    hooks.newFileNotice();
   }
   TraceLog("  Notify Dialog Open ");
 }
@@ -86,7 +86,7 @@ void Close(ScanJob& job, uint16_t status, int32_t extensionResult) {
   job.hddFreeBytes = FolderFreeBytes(job.folderPath);
   TraceLog("  HDD Free Bytes     =%ld", static_cast<long>(job.hddFreeBytes));
   TraceLog("  Rcv Total ImgBytes =%ld", static_cast<long>(job.rcvTotalImgBytes));
-  const int freePercent = GetFreePercent(job.folderPath);
+  const int freePercent = GetFreePercent(job.folderPath, ServerEnv());
   SetTrayState(job.hddFreeBytes < kDiskFullLimit ? kTrayFull
                : GetHDD() <= 100 - freePercent   ? kTrayWarning
                                                  : kTrayNormal);
@@ -120,7 +120,7 @@ void OnDataEnd(ScanJob& job, uint8_t* body, size_t length) {
       DiscardJobFiles(job);
       job.discardMode = 1;
       AnswerDataEnd(job);
-      LockClient(job.peerIp);
+      LockClient(job.peerIp, ServerEnv().WallSeconds());
     }
   } else {
     if (HeaderField16(job, kHeaderDataForm) == kDataFormRaw) {

@@ -17,6 +17,7 @@
 #include "platform/profile.h"
 #include "platform/trace.h"
 #include "scanproto/access_lock.h"
+#include "scanproto/connection_server.h"
 #include "scanproto/dispatcher.h"
 #include "scanproto/handlers.h"
 #include "scanproto/received_header.h"
@@ -118,7 +119,7 @@ void NameFirstFile(ScanJob& job, const ImageHeader& header) {
     TraceLog("  ### Invalid File type!!!");
     job.discardMode = 1;
     Cancel(job);
-    LockClient(job.peerIp);
+    LockClient(job.peerIp, ServerEnv().WallSeconds());
   }
   std::string path, stem;
   int digits = 0;
@@ -215,7 +216,7 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   TraceLog("  DataLength:%ld", static_cast<long>(header.dataLength));
   job.hddFreeBytes = FolderFreeBytes(job.folderPath);
   TraceLog("  HDD Free Bytes:%ld", static_cast<long>(job.hddFreeBytes));
-  const int freePercent = GetFreePercent(job.folderPath);
+  const int freePercent = GetFreePercent(job.folderPath, ServerEnv());
   if (header.valid) ReplaceInvalidNameChars(header.documentName);
 
   const bool refused = ClientRefused(job, header.dataLength);
@@ -228,7 +229,7 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
     // data are dropped and the end of data answers as for any failure.
     job.discardMode = 1;
     TraceLog("  ### Invalid Client!!!");
-    LockClient(job.peerIp);
+    LockClient(job.peerIp, ServerEnv().WallSeconds());
     return;
   }
   if (job.folderPath[0] == '\0') {
@@ -337,7 +338,7 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
   job.coder.output = nullptr;
   if (!passes) {
     job.files->Drop(job.curFilePath);
-    LockClient(job.peerIp);
+    LockClient(job.peerIp, ServerEnv().WallSeconds());
     job.discardMode = 1;
   }
 }

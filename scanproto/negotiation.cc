@@ -196,7 +196,7 @@ void OnPara2(ScanJob& job, uint8_t* body, size_t length) {
 
   ParaReply reply;
   if (!MayRunJob(job, request.metaOffset)) {
-    LockClient(job.peerIp);
+    LockClient(job.peerIp, ServerEnv().WallSeconds());
   } else if (CheckFolder(job, request.destination, &reply)) {
     if (request.metaOffset > kMetaOffsetLimit) request.metaOffset = 0;
     if (request.metaOffset == 0) job.deferredNotify = 1;
@@ -243,7 +243,7 @@ void OnPara2Direct(ScanJob& job, uint8_t* body, size_t length) {
                request.metaOffset == 0 && length == kParaHeader;
   if (!valid) {
     TraceLog("  Folder(%d) check NG", request.destination);
-    LockClient(job.peerIp);
+    LockClient(job.peerIp, ServerEnv().WallSeconds());
   } else {
     CheckFolder(job, request.destination, &reply);
   }

@@ -17,14 +17,11 @@
 
 namespace qb {
 
-uint32_t FolderFreeBytes(const char* folder) {
-  const ScanServerHooks& hooks = ServerHooks();
-  if (!hooks.freeBytes) return GetFreeBytes(folder);
-  const uint64_t bytes = hooks.freeBytes(folder);
-  return bytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bytes);
-}
+uint32_t FolderFreeBytes(const char* folder) { return GetFreeBytes(folder, ServerEnv()); }
 
-void SetTrayState(int state) { SendToMainWindow(WM_COMMAND, kCmdTrayState, state); }
+void SetTrayState(int state) {
+  if (ServerHooks().trayState) ServerHooks().trayState(state);
+}
 
 std::string DocumentPageTitle(const ScanJob& job, int number, const std::string& extension) {
   return MakeNumberedName(job.baseName, number, static_cast<int>(job.numberWidth),

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "imaging/fax_coder_state.h"
+#include "platform/event_loop.h"
 #include "platform/net.h"
 #include "storage/document_files.h"
 #include "storage/name_reservations.h"
@@ -38,7 +39,8 @@ enum : int32_t {
 
 struct ScanJob {
   // --- connection fields ---
-  int32_t socket = -1;
+  int32_t socket = -1;              // its number, for traces and the scanner list
+  LoopSocket* link = nullptr;       // the socket itself, owned by the connection
   Ipv4Peer* peerAddress = nullptr;  // heap copy, freed with the job
   uint32_t idleSeconds = 0;         // seconds since the last read event
   uint32_t rxCount = 0;             // body bytes of the current packet so far

@@ -13,15 +13,15 @@ namespace {
 // The query for `path`, or else for its nearest existing parent: a
 // destination sub-folder that is not there yet still lies on the volume of
 // its parent.
-bool QueryWithParentRetry(const std::string& path, DiskSpace* space) {
-  if (QueryDiskSpace(path, space)) return true;
+bool QueryWithParentRetry(const std::string& path, DiskSpace* space, const Env& env) {
+  if (env.QueryDiskSpace(path, space)) return true;
   std::string folder = path;
   while (!folder.empty()) {
     while (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
     size_t slash = folder.rfind(kPathSeparator);
     if (slash == std::string::npos) return false;
     folder.resize(slash == 0 ? 1 : slash);
-    if (QueryDiskSpace(folder, space)) return true;
+    if (env.QueryDiskSpace(folder, space)) return true;
     if (folder.size() == 1) return false;
   }
   return false;
@@ -46,17 +46,18 @@ uint32_t SaturateFreeBytes(uint64_t freeToCaller) {
   return static_cast<uint32_t>(freeToCaller);
 }
 
-int GetFreePercent(const std::string& path) {
+int GetFreePercent(const std::string& path, const Env& env) {
   DiskSpace space{0, 0};
   int percent = kUnknownFreePercent;
-  if (QueryWithParentRetry(path, &space)) percent = FreePercentOf(space.freeToCaller, space.total);
+  if (QueryWithParentRetry(path, &space, env))
+    percent = FreePercentOf(space.freeToCaller, space.total);
   TraceLog(" HDD Check  %d percent", percent);
   return percent;
 }
 
-uint32_t GetFreeBytes(const std::string& path) {
+uint32_t GetFreeBytes(const std::string& path, const Env& env) {
   DiskSpace space{0, 0};
-  if (!QueryWithParentRetry(path, &space)) return 0;
+  if (!QueryWithParentRetry(path, &space, env)) return 0;
   return SaturateFreeBytes(space.freeToCaller);
 }
 
@@ -70,9 +71,9 @@ DiskState EstimateDiskStateByPercent(int freePercent, int hddSetting) {
   return hddSetting > 100 - freePercent ? DiskState::kNormal : DiskState::kWarning;
 }
 
-DiskState EvaluateDiskState(const std::string& path) {
-  uint32_t freeBytes = GetFreeBytes(path);
-  int freePercent = GetFreePercent(path);
+DiskState EvaluateDiskState(const std::string& path, const Env& env) {
+  uint32_t freeBytes = GetFreeBytes(path, env);
+  int freePercent = GetFreePercent(path, env);
   return ClassifyDiskState(freeBytes, freePercent, GetHDD());
 }
 

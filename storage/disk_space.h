@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/env.h"
+
 namespace qb {
 
 // Below this many free bytes a volume counts as full.
@@ -19,18 +21,20 @@ enum class DiskState : int {
   kFull = 512,     // fewer than kDiskFullLimit bytes free
 };
 
+// The volume is measured through `env`.
+//
 // Free share of the volume holding `path` for the calling user, in whole
 // percent (truncated). A path that cannot be queried is retried with its
 // nearest existing parent folder; when that fails too the result is 80.
 // Traces " HDD Check  %d percent".
-int GetFreePercent(const std::string& path);
+int GetFreePercent(const std::string& path, const Env& env = Env::Default());
 
 // Bytes free for the calling user on that volume, saturated at 4294967295.
 // A volume that cannot be queried counts as full (0).
-uint32_t GetFreeBytes(const std::string& path);
+uint32_t GetFreeBytes(const std::string& path, const Env& env = Env::Default());
 
 // The state by one measurement of each kind and the setting HDD.
-DiskState EvaluateDiskState(const std::string& path);
+DiskState EvaluateDiskState(const std::string& path, const Env& env = Env::Default());
 
 // The state word rule itself: full below the limit, warning when `hddSetting`
 // is not greater than the used percentage, normal otherwise.

@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "platform/fault_env.h"
 #include "scanproto/connection_server.h"
 #include "scanproto/scan_job.h"
 
@@ -28,14 +28,16 @@ class HandlerJob {
       std::abort();
     }
     ScanServerHooks hooks;
-    hooks.freeBytes = [](const char*) { return uint64_t{1} << 40; };
-    if (!StartCommunication(loop_, nullptr, hooks, false)) std::abort();
+    env_.SetFreeBytes(uint64_t{1} << 40);
+    if (!StartCommunication(loop_, hooks, false)) std::abort();
+    link_ = LoopSocket(loop_, pair_[1]);
   }
 
   // The record as a fresh connection from `peerIp` has it.
   ScanJob& Fresh(const char* peerIp) {
     job_.ClearJobFields();
     job_.socket = pair_[1];
+    job_.link = &link_;
     job_.listenPort = listenPort_;
     job_.state = kStateGreeted;
     std::strncpy(job_.peerIp, peerIp, sizeof job_.peerIp - 1);
@@ -50,11 +52,12 @@ class HandlerJob {
   }
 
  private:
-  ManualClock clock_;
-  EventLoop loop_{&clock_};
+  FaultEnv env_;
+  EventLoop loop_{&env_};
   ScanJob job_;
   uint16_t listenPort_;
   int pair_[2] = {-1, -1};
+  LoopSocket link_;  // the server's end, as a connection owns it
 };
 
 }  // namespace qb::fuzz

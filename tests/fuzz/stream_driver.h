@@ -12,8 +12,8 @@
 #include <string>
 
 #include "fuzz_root.h"
-#include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "platform/fault_env.h"
 
 namespace qb::fuzz {
 
@@ -54,8 +54,8 @@ class StreamDriver {
   void CheckNothingLeftBehind() const;
 
   FuzzRoot root_;
-  ManualClock clock_;
-  EventLoop loop_{&clock_};
+  FaultEnv env_;
+  EventLoop loop_{&env_};
   int printer_ = -1;  // the printer's end
   int server_ = -1;   // the end handed to the server
   bool serverGone_ = false;

@@ -12,14 +12,10 @@ namespace {
 
 class AccessLockTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ClearLockedClients();
-    SetAccessLockClock([this] { return now_; });
-  }
-  void TearDown() override {
-    SetAccessLockClock(nullptr);
-    ClearLockedClients();
-  }
+  void SetUp() override { ClearLockedClients(); }
+  void TearDown() override { ClearLockedClients(); }
+  void LockClient(const char* ip) { qb::LockClient(ip, now_); }
+  bool IsLocked(const char* ip) { return qb::IsLocked(ip, now_); }
   int64_t now_ = 1700000000;
 };
 

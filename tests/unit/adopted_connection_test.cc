@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/scanner_list.h"
+#include "platform/fault_env.h"
 #include "platform/net.h"
 #include "scanproto/access_lock.h"
 #include "scanproto/connection_server.h"
@@ -21,9 +22,9 @@ class AdoptedConnectionTest : public ::testing::Test {
     root_.WriteSettings("[MANAGEMENT]\nMaxConnectNum=1\n");
     ClearLockedClients();
     ScanServerHooks hooks;
-    hooks.freeBytes = [](const char*) { return uint64_t{1} << 40; };
-    ASSERT_TRUE(StartCommunication(loop_, nullptr, hooks, false));
-    clock_.Advance(10);
+    env_.SetFreeBytes(uint64_t{1} << 40);
+    ASSERT_TRUE(StartCommunication(loop_, hooks, false));
+    env_.AdvanceMs(10);
     Pump();
   }
   void TearDown() override {
@@ -53,8 +54,8 @@ class AdoptedConnectionTest : public ::testing::Test {
   }
 
   test::TestRoot root_;
-  ManualClock clock_;
-  EventLoop loop_{&clock_};
+  FaultEnv env_;
+  EventLoop loop_{&env_};
   std::vector<int> printers_;
 };
 
@@ -92,7 +93,7 @@ TEST_F(AdoptedConnectionTest, AdmissionAndLockApplyAsAfterAccept) {
   EXPECT_EQ(Read(Adopt(kJobPort, 0x7F000003)), std::string("NG\0\x15", 4));
 
   // A locked peer is closed at once, without a job or a greeting.
-  LockClient("127.0.0.9");
+  LockClient("127.0.0.9", env_.WallSeconds());
   int locked = Adopt(kJobPort, 0x7F000009);
   char scrap;
   EXPECT_EQ(SockRecv(locked, &scrap, 1), 0);  // end of stream

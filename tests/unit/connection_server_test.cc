@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/fault_env.h"
 #include "platform/net.h"
 #include "platform/trace.h"
 #include "scanproto/cipher.h"
@@ -17,24 +18,16 @@ namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
 
-struct MainWindowRecorder final : Window {
-  std::vector<std::pair<uint32_t, int64_t>> seen;
-  int64_t HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) override {
-    seen.emplace_back(message,
-                      message == WM_COMMAND ? static_cast<int64_t>(wParam) * 1000 + lParam : 0);
-    return 0;
-  }
-};
-
 class ScanServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_.WriteSettings("[MANAGEMENT]\n");
     StartTraceCapture();
     ScanServerHooks hooks;
-    hooks.freeBytes = [this](const char*) { return freeBytes_; };
-    ASSERT_TRUE(StartCommunication(loop_, &main_, hooks, true, ListenPorts{0, 0}));
-    clock_.Advance(10);  // lets the start-up timer hand over to the idle check
+    env_.SetFreeBytes(uint64_t{1} << 40);
+    hooks.trayState = [this](int state) { trayStates_.push_back(state); };
+    ASSERT_TRUE(StartCommunication(loop_, hooks, true, ListenPorts{0, 0}));
+    env_.AdvanceMs(10);  // lets the start-up timer hand over to the idle check
     Pump();
   }
   void TearDown() override {
@@ -105,10 +98,9 @@ class ScanServerTest : public ::testing::Test {
   static const std::string kOk, kJobLimit, kDiskFull;
 
   test::TestRoot root_;
-  ManualClock clock_;
-  EventLoop loop_{&clock_};
-  MainWindowRecorder main_;
-  uint64_t freeBytes_ = 1ull << 40;
+  FaultEnv env_;
+  EventLoop loop_{&env_};
+  std::vector<int> trayStates_;
   std::vector<int> clients_;
   std::vector<std::string> trace_;
 };
@@ -136,13 +128,11 @@ TEST_F(ScanServerTest, JobLimitCountsOnlyJobPortConnections) {
 }
 
 TEST_F(ScanServerTest, LowDiskRefusesOnBothPortsAndTellsTheTray) {
-  freeBytes_ = kDiskFloorBytes - 1;
+  env_.SetFreeBytes(kDiskFloorBytes - 1);
   EXPECT_EQ(Receive(Connect(kJobPort), 4), kDiskFull);
   EXPECT_EQ(Receive(Connect(kDirectPort), 4), kDiskFull);
-  EXPECT_EQ(std::count(main_.seen.begin(), main_.seen.end(),
-                       std::make_pair(WM_COMMAND, int64_t{kCmdTrayState * 1000 + 3})),
-            2);
-  freeBytes_ = kDiskFloorBytes;
+  EXPECT_EQ(std::count(trayStates_.begin(), trayStates_.end(), 3), 2);
+  env_.SetFreeBytes(kDiskFloorBytes);
   EXPECT_EQ(Receive(Connect(kJobPort), 4), kOk);
 }
 
@@ -257,12 +247,12 @@ TEST_F(ScanServerTest, ShortSendIsFinishedAndTheNextReplyIsIntact) {
     SendPacket(*job);
     return std::string(reinterpret_cast<char*>(job->txBuffer), length + 2u);
   };
-  SetSendLimitForTests(4096);
+  env_.LimitSends(4096);
   std::string listing = reply(26221, 1);
   std::string got = Receive(fd, listing.size());
   std::string next = reply(300, 9);
   std::string after = Receive(fd, next.size());
-  SetSendLimitForTests(0);
+  env_.LimitSends(0);
   ASSERT_EQ(got.size(), listing.size());
   EXPECT_TRUE(got == listing);
   EXPECT_TRUE(after == next);
@@ -276,7 +266,7 @@ TEST_F(ScanServerTest, IdleConnectionsCloseAfter240Seconds) {
   ASSERT_EQ(Receive(talkative, 4), kOk);
   for (int second = 1; second <= 480; ++second) {
     if (second % 200 == 0) SendRaw(talkative, std::string("\0\0", 2));
-    clock_.Advance(1000);
+    env_.AdvanceMs(1000);
     loop_.RunOnce(0);
     if (second == 240) {
       ASSERT_EQ(JobCount(), 2) << "closed too early";
@@ -300,7 +290,7 @@ TEST_F(ScanServerTest, EveryConnectionIdleTooLongClosesInTheSameTick) {
     ASSERT_EQ(Receive(fd, 4), kOk);
   }
   for (int second = 1; second <= 241; ++second) {
-    clock_.Advance(1000);
+    env_.AdvanceMs(1000);
     loop_.RunOnce(0);
   }
   EXPECT_EQ(JobCount(), 0);

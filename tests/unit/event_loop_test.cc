@@ -2,144 +2,195 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/fault_env.h"
 #include "platform/net.h"
 
 namespace qb {
 namespace {
 
+TEST(EventLoop, TimersRunInDueOrderOnTheInjectedClockOncePerLateTick) {
+  FaultEnv env;
+  EventLoop loop(&env);
+  std::string fired;
+  EventLoop::TimerId slow = loop.AddTimer(1000, [&] { fired += 's'; });
+  loop.AddTimer(300, [&] { fired += 'f'; });
+  loop.RunOnce(0);
+  EXPECT_EQ(fired, "");
+  env.AdvanceMs(300);
+  loop.RunOnce(0);
+  EXPECT_EQ(fired, "f");
+  env.AdvanceMs(700);  // both due: the one due first runs first
+  loop.RunOnce(0);
+  EXPECT_EQ(fired, "ffs");
+  env.AdvanceMs(5000);  // late: once each, not once per missed period
+  loop.RunOnce(0);
+  EXPECT_EQ(fired, "ffsfs");
+  loop.CancelTimer(slow);
+  env.AdvanceMs(1000);
+  loop.RunOnce(0);
+  EXPECT_EQ(fired, "ffsfsf");
+}
+
+TEST(EventLoop, ATimerMayCancelItselfAndAddAnother) {
+  FaultEnv env;
+  EventLoop loop(&env);
+  int first = 0, second = 0;
+  EventLoop::TimerId id = 0;
+  id = loop.AddTimer(10, [&] {
+    ++first;
+    loop.CancelTimer(id);
+    loop.AddTimer(1000, [&] { ++second; });
+  });
+  env.AdvanceMs(10);
+  loop.RunOnce(0);
+  env.AdvanceMs(1000);
+  loop.RunOnce(0);
+  env.AdvanceMs(1000);
+  loop.RunOnce(0);
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 2);
+}
+
 struct Recorder final : Window {
   std::vector<std::pair<uint32_t, int64_t>> seen;
-  std::function<void(uint32_t, uint64_t, int64_t)> onMessage;
+  std::thread::id thread;
   int64_t HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) override {
-    seen.emplace_back(message, message == WM_TIMER ? static_cast<int64_t>(wParam) : lParam);
-    if (onMessage) onMessage(message, wParam, lParam);
+    seen.emplace_back(message, lParam);
+    thread = std::this_thread::get_id();
     return static_cast<int64_t>(wParam) * 2;
-  }
-  int Count(uint32_t message, int64_t value) const {
-    int n = 0;
-    for (const auto& [m, v] : seen) n += (m == message && v == value);
-    return n;
   }
 };
 
-TEST(EventLoop, TimersFollowTheInjectedClockAndFireOncePerLateTick) {
-  ManualClock clock;
-  EventLoop loop(&clock);
-  Recorder window;
-  loop.SetTimer(&window, 7, 1000);
-  loop.RunOnce(0);
-  EXPECT_EQ(window.Count(WM_TIMER, 7), 0);
-  clock.Advance(1000);
-  loop.RunOnce(0);
-  EXPECT_EQ(window.Count(WM_TIMER, 7), 1);
-  clock.Advance(5000);  // late: one message, not five
-  loop.RunOnce(0);
-  EXPECT_EQ(window.Count(WM_TIMER, 7), 2);
-  loop.KillTimer(&window, 7);
-  clock.Advance(5000);
-  loop.RunOnce(0);
-  EXPECT_EQ(window.Count(WM_TIMER, 7), 2);
-}
-
-TEST(EventLoop, MessagesFromOtherThreadsArriveOnTheOwnerThread) {
+TEST(EventLoop, TasksAndMessagesFromOtherThreadsRunOnTheOwnerThreadInOrder) {
   EventLoop loop;
   Recorder window;
-  std::thread::id handlerThread;
-  window.onMessage = [&](uint32_t, uint64_t, int64_t) {
-    handlerThread = std::this_thread::get_id();
-  };
+  std::vector<int> order;
+  std::thread::id taskThread;
   int64_t result = 0;
   std::thread other([&] {
+    for (int i = 0; i < 100; ++i) loop.Post([&order, i] { order.push_back(i); });
+    loop.Post([&] { taskThread = std::this_thread::get_id(); });
     loop.PostMessage(&window, WM_USER + 1, 0, 11);
     result = loop.SendMessage(&window, WM_USER + 2, 21, 0);
     loop.Quit(3);
   });
   EXPECT_EQ(loop.Run(), 3);
   other.join();
+  ASSERT_EQ(order.size(), 100u);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(order[static_cast<size_t>(i)], i);
+  EXPECT_EQ(taskThread, std::this_thread::get_id());
+  EXPECT_EQ(window.thread, std::this_thread::get_id());
   EXPECT_EQ(result, 42);
-  EXPECT_EQ(handlerThread, std::this_thread::get_id());
-  EXPECT_EQ(window.Count(WM_USER + 1, 11), 1);
+  EXPECT_EQ(window.seen.front(), std::make_pair(WM_USER + 1, int64_t{11}));
   EXPECT_EQ(loop.SendMessage(&window, WM_USER + 3, 5, 0), 10);  // direct on the owner thread
 }
 
-// A connected pair over loopback; the server side is registered.
+// Counts what a watched socket is told; `onEvent` may act on it.
+struct EventCounter final : SocketHandler {
+  int readable = 0, writable = 0, closed = 0;
+  std::function<void(char)> onEvent;
+  void OnReadable() override { Tell('r', readable); }
+  void OnWritable() override { Tell('w', writable); }
+  void OnPeerClosed() override { Tell('c', closed); }
+  void Tell(char event, int& count) {
+    ++count;
+    if (onEvent) onEvent(event);
+  }
+};
+
+// A connected pair over loopback; the server side is watched.
 class SocketRules : public ::testing::Test {
  protected:
   void SetUp() override {
     listener_ = TcpListen(0, 1);
     ASSERT_GE(listener_, 0);
+    client_ = TcpConnect(0x7F000001, LocalPort(listener_));
+    ASSERT_GE(client_, 0);
+    int fd = -1;
+    for (int i = 0; i < 100 && fd < 0; ++i) {
+      fd = TcpAccept(listener_, nullptr);
+      if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_GE(fd, 0);
+    server_ = LoopSocket(loop_, fd);
+    server_.Watch(&events_, kEventReadable | kEventWritable | kEventPeerClosed);
   }
   void TearDown() override {
     if (client_ >= 0) SockClose(client_);
-    if (server_ >= 0) SockClose(server_);
     SockClose(listener_);
   }
-  void Connect(uint16_t port) {
-    client_ = TcpConnect(0x7F000001, port);
-    ASSERT_GE(client_, 0);
-    for (int i = 0; i < 100 && server_ < 0; ++i) {
-      server_ = TcpAccept(listener_, nullptr);
-      if (server_ < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_GE(server_, 0);
-    loop_.AsyncSelect(server_, &window_, WM_USER + 4, FD_READ | FD_WRITE | FD_CLOSE);
+  void Run(int rounds, int waitMs = 20) {
+    for (int i = 0; i < rounds; ++i) loop_.RunOnce(waitMs);
   }
-  int Events(uint32_t event) const { return window_.Count(WM_USER + 4, event); }
 
   EventLoop loop_;
-  Recorder window_;
-  int listener_ = -1, client_ = -1, server_ = -1;
+  EventCounter events_;
+  LoopSocket server_;
+  int listener_ = -1, client_ = -1;
 };
 
 TEST_F(SocketRules, WriteOnceReadUntilReceivedCloseOnce) {
-  Connect(LocalPort(listener_));
-  loop_.RunOnce(100);
-  EXPECT_EQ(Events(FD_WRITE), 1);
-  loop_.RunOnce(0);
-  EXPECT_EQ(Events(FD_WRITE), 1);  // not again without a blocked send
+  Run(1, 100);
+  EXPECT_EQ(events_.writable, 1);
+  Run(1, 0);
+  EXPECT_EQ(events_.writable, 1);  // not again without a blocked send
 
-  // Nobody receives: read is announced once only.
+  // Nobody receives: readable is told once only.
   ASSERT_EQ(SockSend(client_, "abcd", 4), 4);
-  for (int i = 0; i < 5; ++i) loop_.RunOnce(20);
-  EXPECT_EQ(Events(FD_READ), 1);
+  Run(5);
+  EXPECT_EQ(events_.readable, 1);
 
-  // A receive that leaves data behind re-enables the announcement.
+  // A receive that leaves data behind re-enables it.
   char buffer[4];
-  window_.onMessage = [&](uint32_t, uint64_t, int64_t event) {
-    if (event == FD_READ) SockRecv(server_, buffer, 1);
+  events_.onEvent = [&](char event) {
+    if (event == 'r') server_.Receive(buffer, 1);
   };
-  SockRecv(server_, buffer, 1);
-  for (int i = 0; i < 5; ++i) loop_.RunOnce(20);
+  server_.Receive(buffer, 1);
+  Run(5);
   // One per remaining byte; a receive that filled its request may be
-  // followed by one more announcement that finds nothing.
-  int reads = Events(FD_READ);
+  // followed by one more that finds nothing.
+  int reads = events_.readable;
   EXPECT_GE(reads, 4);
   EXPECT_LE(reads, 5);
-  for (int i = 0; i < 5; ++i) loop_.RunOnce(20);
-  EXPECT_EQ(Events(FD_READ), reads);  // nothing left, nothing announced
+  Run(5);
+  EXPECT_EQ(events_.readable, reads);  // nothing left, nothing told
 
   SockClose(client_);
   client_ = -1;
-  for (int i = 0; i < 5; ++i) loop_.RunOnce(20);
-  EXPECT_EQ(Events(FD_CLOSE), 1);
+  Run(5);
+  EXPECT_EQ(events_.closed, 1);
+}
+
+TEST_F(SocketRules, ASendThatWouldBlockBringsWritableBack) {
+  Run(1, 100);
+  ASSERT_EQ(events_.writable, 1);
+  SetSendBufferSize(server_.fd(), 4096);
+  std::string chunk(65536, 'x');
+  while (server_.Send(chunk.data(), chunk.size()) > 0) {
+  }
+  ASSERT_EQ(LastSocketError(), kWsaEWouldBlock);
+  Run(2, 0);
+  EXPECT_EQ(events_.writable, 1);  // still full
+  char sink[65536];
+  while (WaitReadable(client_, 50)) SockRecv(client_, sink, sizeof sink);
+  Run(2);
+  EXPECT_EQ(events_.writable, 2);
 }
 
 TEST_F(SocketRules, HandlerMayCloseTheSocketDuringDelivery) {
-  Connect(LocalPort(listener_));
-  window_.onMessage = [&](uint32_t, uint64_t, int64_t event) {
-    if (event == FD_WRITE) {
-      SockClose(server_);
-      server_ = -1;
-    }
+  events_.onEvent = [&](char event) {
+    if (event == 'w') server_.Close();
   };
   SockSend(client_, "x", 1);
-  loop_.RunOnce(100);
-  loop_.RunOnce(20);
-  EXPECT_EQ(Events(FD_WRITE), 1);
-  EXPECT_EQ(Events(FD_READ), 0);
+  Run(1, 100);
+  Run(1);
+  EXPECT_EQ(events_.writable, 1);
+  EXPECT_EQ(events_.readable, 0);
+  EXPECT_FALSE(server_.IsOpen());
 }
 
 }  // namespace

@@ -145,8 +145,8 @@ TEST_F(ImageReceptionTest, FileRoadStoresLogsAndAnnouncesTheDocument) {
   EXPECT_EQ(ReadFile(dest_ + "/scan.tif"), tiff);
   const std::string log = ReadLog();
   EXPECT_NE(log.find(";scan.tif;1;" + dest_ + "\n"), std::string::npos) << log;
-  EXPECT_EQ(main_.Count(kCmdNewFileNotice, 0), 1);
-  EXPECT_EQ(main_.Count(kCmdTrayState, 1) + main_.Count(kCmdTrayState, 2), 1);
+  EXPECT_EQ(events_.newFileNotices, 1);
+  EXPECT_EQ(events_.TrayCount(1) + events_.TrayCount(2), 1);
   EXPECT_EQ(job_->outputPath[0], '\0');
   EXPECT_EQ(job_->pageCount, 0);
 }
@@ -201,8 +201,8 @@ TEST_F(ImageReceptionTest, ChecksumMismatchAndMissingChecksumStoreNothing) {
   EXPECT_EQ(Receive(8), kDataEndRes);
   EXPECT_EQ(DestinationFiles(), Names{});
   EXPECT_EQ(ReadLog(), "");
-  EXPECT_TRUE(IsLocked("127.0.0.2"));
-  EXPECT_EQ(main_.Count(kCmdNewFileNotice, 0), 0);
+  EXPECT_TRUE(IsLocked("127.0.0.2", env_.WallSeconds()));
+  EXPECT_EQ(events_.newFileNotices, 0);
 }
 
 TEST_F(ImageReceptionTest, WrongExtensionOrFailedFormatCheckIsCancelled) {
@@ -212,7 +212,7 @@ TEST_F(ImageReceptionTest, WrongExtensionOrFailedFormatCheckIsCancelled) {
   SendBody(Body2(0x3003, 0));
   EXPECT_EQ(Receive(8), kDataEndRes);
   EXPECT_EQ(DestinationFiles(), Names{});
-  EXPECT_TRUE(IsLocked("127.0.0.2"));
+  EXPECT_TRUE(IsLocked("127.0.0.2", env_.WallSeconds()));
 }
 
 TEST_F(ImageReceptionTest, JpegThatFailsItsCheckIsRemovedAtPageEnd) {
@@ -490,11 +490,11 @@ TEST_F(ImageReceptionTest, FailedCancelLeavesNothingBehind) {
   root_.WriteSettings("[MANAGEMENT]\nOverWrite=0\n");
   ConnectPrinter();
   const size_t descriptors = OpenDescriptors();
-  FailSendForTests(job_->socket, 1);
+  env_.FailSend(job_->socket, 1);
   PageHeaderFields misnamed;  // a TIFF form named .pdf: cancelled
   misnamed.documentName = "scan.pdf";
   SendBody(ImageHeaderBody(misnamed));
-  FailSendForTests(-1, 0);
+  env_.FailSend(-1, 0);
   for (int i = 0; i < 20 && FirstJob() != nullptr; ++i) Pump(1);
   EXPECT_EQ(FirstJob(), nullptr);
   EXPECT_EQ(DestinationFiles(), Names{});
@@ -510,9 +510,9 @@ TEST_F(ImageReceptionTest, FailedDataEndAnswerKeepsTheStoredDocument) {
   SendFile("kept.tif", tiff);
   SendBody(Body2(0x3005, ByteSum(tiff)));
   EXPECT_EQ(Receive(8), kChecksumOk);
-  FailSendForTests(job_->socket, 1);
+  env_.FailSend(job_->socket, 1);
   SendBody(Body2(0x3003, 0));
-  FailSendForTests(-1, 0);
+  env_.FailSend(-1, 0);
   for (int i = 0; i < 20 && FirstJob() != nullptr; ++i) Pump(1);
   EXPECT_EQ(FirstJob(), nullptr);
   EXPECT_EQ(DestinationFiles(), Names{"kept.tif"});
@@ -530,19 +530,19 @@ TEST_F(ImageReceptionTest, BrokenHeaderDropsTheDataWithoutCancel) {
   SendBody(Body2(0x3003, 0));
   EXPECT_EQ(Receive(8), kDataEndRes);
   EXPECT_EQ(DestinationFiles(), Names{});
-  EXPECT_TRUE(IsLocked("127.0.0.2"));
+  EXPECT_TRUE(IsLocked("127.0.0.2", env_.WallSeconds()));
 }
 
 TEST_F(ImageReceptionTest, LowDiskCancelsAndShowsAFullTray) {
   ConnectPrinter();
-  freeBytes_ = 10240000 - 1;
+  env_.SetFreeBytes(10240000 - 1);
   SendBody(ImageHeaderBody(PageHeaderFields{}));
   EXPECT_EQ(Receive(6), PcCancel());
-  EXPECT_EQ(main_.Count(kCmdTrayState, 3), 1);
+  EXPECT_EQ(events_.TrayCount(3), 1);
   EXPECT_EQ(DestinationFiles(), Names{});
 
   // Room for the header, not for the data.
-  freeBytes_ = 10240000 + 3000;
+  env_.SetFreeBytes(10240000 + 3000);
   ConnectPrinter();
   SendBody(ImageHeaderBody(PageHeaderFields{}));
   SendData(SmallTiff(5000));

@@ -134,14 +134,14 @@ TEST_F(NegotiationTest, DirectFolderCheckOtherThanBare30RequestIsRefusedAndLocke
   DirectHandshake(3, 0);
   Send(Para2(9, 0, 0, 8));  // listed, but its folder does not exist
   EXPECT_EQ(Get16(Reply(), 4), 0x3E40);
-  EXPECT_FALSE(IsLocked(kPrinterIp));
+  EXPECT_FALSE(IsLocked(kPrinterIp, env_.WallSeconds()));
 
   Send(Para2(7, 0, 0, 9));  // one byte too many
   Bytes reply = Reply();
   EXPECT_EQ(Get16(reply, 2), 0);
   EXPECT_EQ(Get16(reply, 4), 0x3E40);
   EXPECT_EQ(Get32(reply, 6), 0xFFFFFFFFu);
-  EXPECT_TRUE(IsLocked(kPrinterIp));
+  EXPECT_TRUE(IsLocked(kPrinterIp, env_.WallSeconds()));
 }
 
 TEST_F(NegotiationTest, DirectFolderCheckNeedsProtocol30) {
@@ -149,7 +149,7 @@ TEST_F(NegotiationTest, DirectFolderCheckNeedsProtocol30) {
   DirectHandshake(1, 0);
   Send(Para2(7, 0, 0, 8));
   EXPECT_EQ(Get16(Reply(), 4), 0x3E40);
-  EXPECT_TRUE(IsLocked(kPrinterIp));
+  EXPECT_TRUE(IsLocked(kPrinterIp, env_.WallSeconds()));
 }
 
 TEST_F(NegotiationTest, ParaChecksVersionClassAndFolder) {
@@ -179,14 +179,14 @@ TEST_F(NegotiationTest, ParaFromThePcItselfIsRefused) {
   Bytes reply = Negotiate(para);
   EXPECT_EQ(Get16(reply, 2), 0);
   EXPECT_EQ(Get16(reply, 4), 0x3E01);
-  EXPECT_FALSE(IsLocked(kSelfIp));
+  EXPECT_FALSE(IsLocked(kSelfIp, env_.WallSeconds()));
 }
 
 TEST_F(NegotiationTest, Para2FromThePcItselfIsRefusedAndLocked) {
   Connect(kJobPort, kSelfIp);
   Bytes reply = Negotiate(Para2(7, 0, 0, 26));
   EXPECT_EQ(Get16(reply, 4), 0x3E40);
-  EXPECT_TRUE(IsLocked(kSelfIp));
+  EXPECT_TRUE(IsLocked(kSelfIp, env_.WallSeconds()));
 }
 
 TEST_F(NegotiationTest, Para2WithoutMetaDataDefersTheNotice) {

@@ -51,9 +51,11 @@ void ReceptionTest::SetUp() {
   root_.WriteSettings("[MANAGEMENT]\n");
   ClearLockedClients();
   ScanServerHooks hooks;
-  hooks.freeBytes = [this](const char*) { return freeBytes_; };
-  ASSERT_TRUE(StartCommunication(loop_, &main_, hooks, true, ListenPorts{0, 0}));
-  clock_.Advance(10);
+  env_.SetFreeBytes(uint64_t{1} << 40);
+  hooks.trayState = [this](int state) { events_.trayStates.push_back(state); };
+  hooks.newFileNotice = [this] { ++events_.newFileNotices; };
+  ASSERT_TRUE(StartCommunication(loop_, hooks, true, ListenPorts{0, 0}));
+  env_.AdvanceMs(10);
   Pump();
 }
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "config/folders.h"
-#include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "platform/fault_env.h"
 #include "platform/net.h"
 #include "scanproto/connection_server.h"
 #include "scanproto/scan_job.h"
@@ -19,15 +19,13 @@
 
 namespace qb::test {
 
-struct MainWindowLog final : Window {
-  std::vector<std::pair<uint64_t, int64_t>> commands;  // WM_COMMAND (id, lParam)
-  int64_t HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) override {
-    if (message == WM_COMMAND) commands.emplace_back(wParam, lParam);
-    return 0;
-  }
-  int Count(uint64_t id, int64_t value) const {
+// What the server told the program.
+struct ServerEventLog {
+  std::vector<int> trayStates;
+  int newFileNotices = 0;
+  int TrayCount(int state) const {
     int n = 0;
-    for (const auto& c : commands) n += c.first == id && c.second == value;
+    for (int s : trayStates) n += s == state;
     return n;
   }
 };
@@ -68,10 +66,9 @@ class ReceptionTest : public ::testing::Test {
   std::string ReadLog() const;
 
   TestRoot root_;
-  ManualClock clock_;
-  EventLoop loop_{&clock_};
-  MainWindowLog main_;
-  uint64_t freeBytes_ = 1ull << 40;
+  FaultEnv env_;
+  EventLoop loop_{&env_};
+  ServerEventLog events_;
   std::string dest_;
   std::string temp_;
   int fd_ = -1;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fault_env.h"
 #include "platform/net.h"
 #include "platform/trace.h"
 #include "scanproto/access_lock.h"
@@ -43,12 +44,12 @@ class ScanClientTest : public ::testing::Test {
     root_.WriteSettings("[MANAGEMENT]\n");
     ClearLockedClients();
     ScanServerHooks hooks;
-    hooks.freeBytes = [](const char*) { return uint64_t{1} << 40; };
+    env_.SetFreeBytes(uint64_t{1} << 40);
     hooks.notifyConfig = [this](uint32_t message, int64_t value) {
       notices_.emplace_back(message, value);
     };
-    ASSERT_TRUE(StartCommunication(loop_, nullptr, hooks, true, ListenPorts{0, 0}));
-    clock_.Advance(10);
+    ASSERT_TRUE(StartCommunication(loop_, hooks, true, ListenPorts{0, 0}));
+    env_.AdvanceMs(10);
     Pump();
   }
   void TearDown() override {
@@ -137,8 +138,8 @@ class ScanClientTest : public ::testing::Test {
   }
 
   TestRoot root_;
-  ManualClock clock_;
-  EventLoop loop_{&clock_};
+  FaultEnv env_;
+  EventLoop loop_{&env_};
   int fd_ = -1;
   std::string ip_;
   std::string key_;

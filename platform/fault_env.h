@@ -1,0 +1,64 @@
+// An Env for tests: a clock that moves only when told, and faults on
+// demand (a send that fails or is taken only in part, a full disk, a file
+// write that fails). Whatever is not faked goes to the real Env.
+// Thread-safe: receivers in tests run on their own threads.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+#include "platform/env.h"
+
+namespace qb {
+
+class FaultEnv final : public Env {
+ public:
+  // With `manualClock` false the clocks are the real ones (and Advance
+  // does nothing): for measurements that only need the faults.
+  explicit FaultEnv(bool manualClock = true) : manual_clock_(manualClock) {}
+
+  int64_t NowMs() const override { return manual_clock_ ? now_ms_.load() : Env::NowMs(); }
+  int64_t WallSeconds() const override {
+    return manual_clock_ ? wall_seconds_.load() : Env::WallSeconds();
+  }
+  bool QueryDiskSpace(const std::string& path, DiskSpace* space) const override;
+  long Send(int socket, const void* data, size_t length) override;
+  size_t Write(std::FILE* file, const void* data, size_t length) override;
+
+  // Moves both clocks.
+  void AdvanceMs(int64_t ms) {
+    now_ms_ += ms;
+    wall_seconds_ = wall_base_ + (now_ms_.load() - kStartMs) / 1000;
+  }
+  void AdvanceSeconds(int64_t seconds) { AdvanceMs(seconds * 1000); }
+
+  // Every volume reports `bytes` free (of a 1 TB volume); nullopt: the real figures.
+  void SetFreeBytes(std::optional<uint64_t> bytes);
+  // The `nth` send on `socket` from now (1 = the next) fails as a reset
+  // connection would; 0 turns it off.
+  void FailSend(int socket, int nth);
+  // Each send hands the kernel at most `bytes` (0: no limit), as a socket
+  // with little room takes only part of a send.
+  void LimitSends(size_t bytes) { send_limit_ = bytes; }
+  // The `nth` file write from now fails as a full disk would (it writes
+  // nothing); 0 turns it off.
+  void FailWrite(int nth) { writes_until_failure_ = nth; }
+
+ private:
+  static constexpr int64_t kStartMs = 1000000;
+  const bool manual_clock_;
+  std::atomic<int64_t> now_ms_{kStartMs};
+  const int64_t wall_base_ = 1700000000;
+  std::atomic<int64_t> wall_seconds_{wall_base_};
+
+  mutable std::mutex mutex_;
+  std::optional<uint64_t> free_bytes_;
+  int failing_socket_ = -1;
+  int sends_until_failure_ = 0;
+  std::atomic<size_t> send_limit_{0};
+  std::atomic<int> writes_until_failure_{0};
+};
+
+}  // namespace qb
