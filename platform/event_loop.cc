@@ -87,6 +87,10 @@ int LoopSocket::Accept(Ipv4Peer* peer) {
   return fd;
 }
 
+void LoopSocket::PauseReading(bool paused) {
+  if (fd_ >= 0) loop_->PauseReading(fd_, paused);
+}
+
 void LoopSocket::Shutdown(ShutdownHow how) {
   if (fd_ >= 0) SockShutdown(fd_, how);
 }
@@ -124,8 +128,8 @@ EventLoop::~EventLoop() {
 void EventLoop::Watch(int socket, SocketHandler* handler, uint32_t events) {
   auto found = by_socket_.find(socket);
   if (found == by_socket_.end()) {
-    Registration registration{next_serial_++, socket, handler, events, true,
-                              true,           true,   false,   false,  0};
+    Registration registration{next_serial_++, socket, handler, events, true, true,
+                              true,           false,  false,   false,  0};
     found = by_socket_.emplace(socket, registration).first;
     socket_of_serial_[registration.serial] = socket;
   } else {
@@ -143,7 +147,7 @@ EventLoop::Registration* EventLoop::Find(int socket) {
 
 void EventLoop::UpdateInterest(Registration& r) {
   uint32_t wanted = 0;
-  if (!r.closeDelivered) {
+  if (!r.closeDelivered && !r.readPaused) {
     if ((r.events & kEventReadable) && r.readArmed) wanted |= EPOLLIN;
     if ((r.events & kEventAcceptable) && r.acceptArmed) wanted |= EPOLLIN;
     // Hang-up is only watched while it can be told; otherwise a closed
@@ -204,6 +208,14 @@ void EventLoop::NoteAccept(int socket, bool succeeded) {
   UpdateInterest(*r);
 }
 
+void EventLoop::PauseReading(int socket, bool paused) {
+  Registration* r = Find(socket);
+  if (r == nullptr || r->readPaused == paused) return;
+  r->readPaused = paused;
+  if (!paused) r->readArmed = true;  // what arrived meanwhile is told afresh
+  UpdateInterest(*r);
+}
+
 void EventLoop::NoteSendWouldBlock(int socket) {
   Registration* r = Find(socket);
   if (r == nullptr || r->writeArmed) return;
@@ -229,6 +241,10 @@ void EventLoop::DeliverSocketEvents(uint64_t serial, uint32_t events) {
       if ((r = lookup()) == nullptr) return;
     }
     if (!r->writeArmed) UpdateInterest(*r);  // writable stays true: stop watching it
+  }
+  if (r->readPaused) {
+    UpdateInterest(*r);  // what else was reported waits for the resume
+    return;
   }
 
   bool hangup = (events & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) != 0;
@@ -262,7 +278,7 @@ void EventLoop::DeliverSocketEvents(uint64_t serial, uint32_t events) {
         r->moreLikely = false;
         r->handler->OnReadable();
         if ((r = lookup()) == nullptr) return;
-        if (!r->readArmed || !r->moreLikely || r->closeDelivered) break;
+        if (!r->readArmed || !r->moreLikely || r->closeDelivered || r->readPaused) break;
       }
       if (hangup) pending = BytesPending(r->socket);
     } else if ((r->events & kEventReadable) && !r->readArmed) {

@@ -89,6 +89,10 @@ class LoopSocket {
   void Watch(SocketHandler* handler, uint32_t events);
   // As SockRecv, SockSend (through the loop's Env) and TcpAccept.
   long Receive(void* buffer, size_t length);
+  // While paused, neither readable nor peer closed is told (the data and
+  // the close wait in the kernel); writable goes on. Resuming tells what
+  // is pending, as a level-triggered watch does.
+  void PauseReading(bool paused);
   long Send(const void* data, size_t length);
   int Accept(Ipv4Peer* peer);
   void Shutdown(ShutdownHow how);
@@ -161,7 +165,8 @@ class EventLoop {
     bool acceptArmed;
     bool writeArmed;
     bool closeDelivered;
-    bool moreLikely;       // the last receive filled its request / accept succeeded
+    bool moreLikely;  // the last receive filled its request / accept succeeded
+    bool readPaused;
     uint32_t epollEvents;  // current interest; 0 = not in the epoll set
   };
   struct Reply;
@@ -185,6 +190,7 @@ class EventLoop {
   void NoteReceive(int socket, bool filled);
   void NoteAccept(int socket, bool succeeded);
   void NoteSendWouldBlock(int socket);
+  void PauseReading(int socket, bool paused);
 
   static void Answer(Reply* reply, int64_t result);
   Registration* Find(int socket);

@@ -13,6 +13,7 @@
 #include "nameservice/host_table.h"
 #include "platform/net.h"
 #include "platform/trace.h"
+#include "platform/worker_pool.h"
 #include "scanproto/access_lock.h"
 #include "scanproto/dispatcher.h"
 #include "scanproto/reception_support.h"
@@ -27,6 +28,8 @@ constexpr int kReceiveBufferBytes = 65536;
 constexpr uint32_t kConnectionEvents = kEventReadable | kEventWritable | kEventPeerClosed;
 constexpr uint32_t kIdleTickMs = 1000;
 constexpr uint32_t kStartDelayMs = 10;
+// How long stopping waits for document work that is still running.
+constexpr int kStopGraceMs = 500;
 
 // One accepted socket and the job record of its printer. The table owns
 // it; it ends (socket closed, files cleaned up) only between events.
@@ -57,6 +60,7 @@ struct Server {
   Listener jobListener;
   Listener directListener;
   std::unique_ptr<Connection> slots[kConnectionSlots];
+  std::unique_ptr<WorkerPool> workers = std::make_unique<WorkerPool>();
   EventLoop::TimerId startTimer = 0;
   EventLoop::TimerId idleTimer = 0;
   int32_t jobCount = 0;
@@ -185,8 +189,20 @@ void EndClosingJobs() {
   if (g_server == nullptr || !g_server->anyClosing) return;
   g_server->anyClosing = false;
   for (std::unique_ptr<Connection>& slot : g_server->slots) {
-    if (slot && slot->job->closing) EndConnection(slot);
+    if (!slot || !slot->job->closing) continue;
+    if (slot->job->held) {
+      g_server->anyClosing = true;  // ends when its document work is done
+    } else {
+      EndConnection(slot);
+    }
   }
+}
+
+bool IsServed(const ScanJob* job) {
+  for (const std::unique_ptr<Connection>& slot : g_server->slots) {
+    if (slot && slot->job.get() == job) return true;
+  }
+  return false;
 }
 
 void Listener::OnAcceptable() {
@@ -240,6 +256,7 @@ long ReceiveOrShutDown(LoopSocket& socket, uint8_t* target, size_t length, OnErr
 
 void Connection::OnReadable() {
   ScanJob& j = *job;
+  if (j.held) return;  // reading is paused; this was reported before the pause
   j.idleSeconds = 0;
   long got = 0;
 
@@ -318,13 +335,14 @@ void PeerGone(Connection& connection) {
 }
 
 void Connection::OnPeerClosed() {
+  if (job->held) return;  // as for reading
   PeerGone(*this);
   EndClosingJobs();
 }
 
 void OnIdleTick() {
   for (std::unique_ptr<Connection>& slot : g_server->slots) {
-    if (!slot || slot->job->closing) continue;
+    if (!slot || slot->job->closing || slot->job->held) continue;
     if (++slot->job->idleSeconds > kIdleLimitSeconds) {
       TraceLog(" TVS_CON_TIME_OUT");
       PeerGone(*slot);
@@ -395,8 +413,19 @@ bool StartCommunication(EventLoop& loop, ScanServerHooks hooks, bool listen, Lis
 
 void StopCommunication() {
   if (g_server == nullptr) return;
+  // Document work that finishes soon is let finish (its files are in place
+  // before it ends); work stuck in a library keeps its job, which is then
+  // left alone rather than freed under it.
+  const bool workDone = g_server->workers->WaitIdle(kStopGraceMs);
   for (std::unique_ptr<Connection>& slot : g_server->slots) {
     if (!slot) continue;
+    if (slot->job->held && !workDone) {
+      TraceLog(" Stop: document work of socket %d still running", slot->job->socket);
+      slot->socket.Close();
+      (void)slot.release();
+      continue;
+    }
+    slot->job->held = false;
     FinishDeferredDocuments(*slot->job);
     EndConnection(slot);
   }
@@ -467,6 +496,31 @@ void SendPacket(ScanJob& job) {
   job.txState = 2;
   job.txCount = 0;
   TraceLog(" DataSend OK(%d)", job.socket);
+}
+
+void RunDocumentWork(ScanJob& job, std::function<void()> work, std::function<void()> done) {
+  const ScanServerHooks& hooks = ServerHooks();
+  if (hooks.runDocumentWork) {
+    hooks.runDocumentWork(std::move(work), std::move(done));
+    return;
+  }
+  if (g_server == nullptr || job.link == nullptr) {  // a job outside the table
+    work();
+    done();
+    return;
+  }
+  job.held = true;
+  job.link->PauseReading(true);
+  ScanJob* target = &job;
+  g_server->workers->Run(*g_server->loop, std::move(work), [target, done = std::move(done)] {
+    if (g_server == nullptr || !IsServed(target)) return;  // the server stopped meanwhile
+    target->held = false;
+    done();
+    if (!target->held) {
+      target->link->PauseReading(false);
+      EndClosingJobs();
+    }
+  });
 }
 
 void CloseJob(ScanJob& job) {

@@ -35,6 +35,10 @@ struct ScanServerHooks {
   std::function<void()> receiveEndSignal;
   // Starts the name-resolve side once the listeners run.
   std::function<void()> startNameService;
+  // Runs the slow steps of a document (`work`), then `done` on the loop's
+  // thread. Unset: `work` runs on a pool thread. Tests that want every step
+  // within the handling of one packet run both at once.
+  std::function<void(std::function<void()> work, std::function<void()> done)> runDocumentWork;
 };
 
 // The hooks given at start (empty ones when the server is not running).
@@ -74,6 +78,13 @@ void AdoptConnection(int socket, uint16_t listenPort, uint32_t peerAddress);
 // job's socket; a partly sent reply goes on at the next writable event. A
 // failed send closes the job.
 void SendPacket(ScanJob& job);
+// Runs the slow steps of one of the job's documents (conversion, the
+// user's extension library, waiting for the disk) away from the event
+// loop, then `done` on the loop. Until `done` has run the job is held:
+// nothing more is read from its printer (what it sends waits in the
+// kernel, so the order it sees is kept), it does not time out, and a close
+// waits. `done` may start further work.
+void RunDocumentWork(ScanJob& job, std::function<void()> work, std::function<void()> done);
 // Marks the job's connection for closing: it sends nothing more and is
 // ended once the event that is being handled has been handled, so a
 // handler never finds its job gone.

@@ -2,6 +2,7 @@
 // meta data and extension step, the receive log, the reply, and the closing
 // steps that update the tray and announce the new file.
 #include <cstring>
+#include <memory>
 
 #include "config/settings.h"
 #include "imaging/page_files.h"
@@ -43,30 +44,42 @@ void LogDocument(ScanJob& job, int32_t extensionResult) {
   job.outputPath[0] = '\0';
 }
 
-// A stored (or failed) document: meta data, extension, log and the reply,
-// in the order the printer expects them.
-void Complete(ScanJob& job, uint16_t* status, int32_t* extensionResult) {
-  bool deferred = false;
-  // The files go in place, durable, before anything tells of them.
+// What the steps of one document's end hand on to each other.
+struct DocumentEnd {
+  uint16_t status = kStatusComplete;
+  int32_t extensionResult = 1;
+  bool deferred = false;  // the printer gets its answer before the extension
+};
+
+// Off the loop: the raw road's assembly, the files put in place (durable
+// before anything tells of them), and, unless the printer is answered
+// first, the extension library and the log.
+void StoreDocument(ScanJob& job, bool assemble, DocumentEnd& end) {
+  if (assemble) AssembleRawDocument(job);
   if (job.fileOk != 0 && !CommitDocumentFiles(job)) job.fileOk = 0;
+  if (job.fileOk == 0) return;
+  if (HasMetaText(job)) {
+    // Attribute records may take the extension library a while; the
+    // printer gets its answer first.
+    end.deferred = IsAttributeRecord(job);
+    if (!end.deferred) qnExtParaOperation(&job, &end.extensionResult);
+  }
+  if (job.deferredNotify == 0 && !end.deferred) LogDocument(job, end.extensionResult);
+}
+
+// On the loop: the printer's answer.
+void AnswerStoredDocument(ScanJob& job, DocumentEnd& end) {
   if (job.fileOk == 0) {
     SendPcCancel(job, kReasonPcCancel);
-    *status = kStatusFailed;
-  } else {
-    if (HasMetaText(job)) {
-      // Attribute records may take the extension library a while; the
-      // printer gets its answer first.
-      deferred = IsAttributeRecord(job);
-      if (!deferred) qnExtParaOperation(&job, extensionResult);
-    }
-    if (job.deferredNotify == 0 && !deferred) LogDocument(job, *extensionResult);
+    end.status = kStatusFailed;
   }
   AnswerDataEnd(job);
-  if (deferred) {
-    qnExtParaOperation(&job, extensionResult);
-    LogDocument(job, *extensionResult);
-  }
-  if (job.deferredNotify == 0) job.pageCount = 0;
+}
+
+// Off the loop again, after the answer: the deferred extension call and log.
+void CallDeferredExtension(ScanJob& job, DocumentEnd& end) {
+  qnExtParaOperation(&job, &end.extensionResult);
+  LogDocument(job, end.extensionResult);
 }
 
 void Announce() {
@@ -98,6 +111,36 @@ void Close(ScanJob& job, uint16_t status, int32_t extensionResult) {
   }
 }
 
+void CloseDocument(ScanJob& job, const DocumentEnd& end) {
+  if (job.deferredNotify == 0) job.pageCount = 0;
+  Close(job, end.status, end.extensionResult);
+}
+
+// A complete document: stored, answered and announced in that order, the
+// slow steps away from the event loop.
+void FinishDocument(ScanJob& job) {
+  const bool raw = HeaderField16(job, kHeaderDataForm) == kDataFormRaw;
+  if (raw && job.fileOk == 0) {
+    AnswerDataEnd(job);
+    DeleteRawPageFiles(job);
+  }
+  const bool assemble = raw && job.fileOk != 0;
+  auto end = std::make_shared<DocumentEnd>();
+  ScanJob* j = &job;
+  RunDocumentWork(
+      job, [j, end, assemble] { StoreDocument(*j, assemble, *end); },
+      [j, end] {
+        AnswerStoredDocument(*j, *end);
+        if (!end->deferred) {
+          CloseDocument(*j, *end);
+          return;
+        }
+        RunDocumentWork(
+            *j, [j, end] { CallDeferredExtension(*j, *end); },
+            [j, end] { CloseDocument(*j, *end); });
+      });
+}
+
 }  // namespace
 
 void OnDataEnd(ScanJob& job, uint8_t* body, size_t length) {
@@ -123,15 +166,8 @@ void OnDataEnd(ScanJob& job, uint8_t* body, size_t length) {
       LockClient(job.peerIp, ServerEnv().WallSeconds());
     }
   } else {
-    if (HeaderField16(job, kHeaderDataForm) == kDataFormRaw) {
-      if (job.fileOk == 0) {
-        AnswerDataEnd(job);
-        DeleteRawPageFiles(job);
-      } else {
-        AssembleRawDocument(job);
-      }
-    }
-    Complete(job, &status, &extensionResult);
+    FinishDocument(job);
+    return;
   }
   Close(job, status, extensionResult);
 }

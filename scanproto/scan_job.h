@@ -59,6 +59,7 @@ struct ScanJob {
   uint8_t* txBuffer = nullptr;      // kTxBufferSize bytes on the heap
   int32_t txState = 0;              // 1 handed to SendPacket, 2 sent completely
   bool closing = false;             // its close waits for the handler to return
+  bool held = false;                // document work runs off the loop (see RunDocumentWork)
   char peerIp[33];
   char peerName[33];
 
@@ -115,6 +116,7 @@ struct ScanJob {
     rxWrite = rxBuffer + 2;
     txState = 0;
     closing = false;
+    held = false;
     peerIp[0] = peerName[0] = '\0';
     majorVersion = minorVersion = clientKeyNo = serverKeyNo = 0;
     senderName[0] = '\0';

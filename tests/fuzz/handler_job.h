@@ -28,6 +28,10 @@ class HandlerJob {
       std::abort();
     }
     ScanServerHooks hooks;
+    hooks.runDocumentWork = [](auto work, auto done) {  // every step within the packet's handling
+      work();
+      done();
+    };
     env_.SetFreeBytes(uint64_t{1} << 40);
     if (!StartCommunication(loop_, hooks, false)) std::abort();
     link_ = LoopSocket(loop_, pair_[1]);

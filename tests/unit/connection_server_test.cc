@@ -24,6 +24,10 @@ class ScanServerTest : public ::testing::Test {
     root_.WriteSettings("[MANAGEMENT]\n");
     StartTraceCapture();
     ScanServerHooks hooks;
+    hooks.runDocumentWork = [](auto work, auto done) {  // every step within the packet's handling
+      work();
+      done();
+    };
     env_.SetFreeBytes(uint64_t{1} << 40);
     hooks.trayState = [this](int state) { trayStates_.push_back(state); };
     ASSERT_TRUE(StartCommunication(loop_, hooks, true, ListenPorts{0, 0}));

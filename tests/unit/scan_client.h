@@ -44,6 +44,10 @@ class ScanClientTest : public ::testing::Test {
     root_.WriteSettings("[MANAGEMENT]\n");
     ClearLockedClients();
     ScanServerHooks hooks;
+    hooks.runDocumentWork = [](auto work, auto done) {  // every step within the packet's handling
+      work();
+      done();
+    };
     env_.SetFreeBytes(uint64_t{1} << 40);
     hooks.notifyConfig = [this](uint32_t message, int64_t value) {
       notices_.emplace_back(message, value);

@@ -4,9 +4,11 @@
 // is "4" it sets the status to 4, so the receiver marks the document's
 // receive-log entry. Both variables are read at each call, since the
 // receiver loads the library afresh for every document.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "storage/extension_api.h"
 
@@ -38,6 +40,10 @@ extern "C" __attribute__((visibility("default"))) int quernExtExpFunc(int operat
                  params == nullptr ? "" : OrEmpty(params->pSenderNameJp),
                  params == nullptr ? 0 : params->slSaveNo, meta);
     std::fclose(log);
+  }
+  // A slow library, for trying what a receiver does while one runs.
+  if (const char* sleepMs = std::getenv("QUERN_EXT_EXAMPLE_SLEEP_MS")) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(sleepMs)));
   }
   const char* wanted = std::getenv("QUERN_EXT_EXAMPLE_STATUS");
   if (status != nullptr && wanted != nullptr && std::strcmp(wanted, "4") == 0) {
