@@ -499,11 +499,6 @@ void SendPacket(ScanJob& job) {
 }
 
 void RunDocumentWork(ScanJob& job, std::function<void()> work, std::function<void()> done) {
-  const ScanServerHooks& hooks = ServerHooks();
-  if (hooks.runDocumentWork) {
-    hooks.runDocumentWork(std::move(work), std::move(done));
-    return;
-  }
   if (g_server == nullptr || job.link == nullptr) {  // a job outside the table
     work();
     done();
@@ -512,14 +507,23 @@ void RunDocumentWork(ScanJob& job, std::function<void()> work, std::function<voi
   job.held = true;
   job.link->PauseReading(true);
   ScanJob* target = &job;
-  g_server->workers->Run(*g_server->loop, std::move(work), [target, done = std::move(done)] {
-    if (g_server == nullptr || !IsServed(target)) return;  // the server stopped meanwhile
+  // Runs `done` unless the server has stopped or ended the job meanwhile,
+  // and lets the printer be heard again unless `done` started more work.
+  auto finish = [target, done = std::move(done)] {
+    if (g_server == nullptr || !IsServed(target)) return false;
     target->held = false;
     done();
-    if (!target->held) {
-      target->link->PauseReading(false);
-      EndClosingJobs();
-    }
+    if (target->held) return false;
+    target->link->PauseReading(false);
+    return true;
+  };
+  if (g_server->hooks.runDocumentWork) {
+    // The handler that started the work ends the closing jobs when it returns.
+    g_server->hooks.runDocumentWork(std::move(work), [finish = std::move(finish)] { finish(); });
+    return;
+  }
+  g_server->workers->Run(*g_server->loop, std::move(work), [finish = std::move(finish)] {
+    if (finish()) EndClosingJobs();
   });
 }
 

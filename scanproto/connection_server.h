@@ -37,7 +37,8 @@ struct ScanServerHooks {
   std::function<void()> startNameService;
   // Runs the slow steps of a document (`work`), then `done` on the loop's
   // thread. Unset: `work` runs on a pool thread. Tests that want every step
-  // within the handling of one packet run both at once.
+  // within the handling of one packet run both at once; the job is held
+  // (see RunDocumentWork) either way.
   std::function<void(std::function<void()> work, std::function<void()> done)> runDocumentWork;
 };
 
