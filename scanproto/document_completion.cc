@@ -14,11 +14,9 @@
 #include "scanproto/raw_assembly.h"
 #include "scanproto/received_header.h"
 #include "scanproto/reception_support.h"
+#include "scanproto/stored_document.h"
 #include "storage/disk_space.h"
-#include "storage/extension_call.h"
-#include "storage/job_data.h"
 #include "storage/meta_data.h"
-#include "storage/receive_log.h"
 
 namespace qb {
 namespace {
@@ -57,13 +55,13 @@ void Complete(ScanJob& job, uint16_t* status, int32_t* extensionResult) {
       // Attribute records may take the extension library a while; the
       // printer gets its answer first.
       deferred = IsAttributeRecord(job);
-      if (!deferred) qnExtParaOperation(&job, extensionResult);
+      if (!deferred) RunExtensionStep(job, extensionResult);
     }
     if (job.deferredNotify == 0 && !deferred) LogDocument(job, *extensionResult);
   }
   AnswerDataEnd(job);
   if (deferred) {
-    qnExtParaOperation(&job, extensionResult);
+    RunExtensionStep(job, extensionResult);
     LogDocument(job, *extensionResult);
   }
   if (job.deferredNotify == 0) job.pageCount = 0;
