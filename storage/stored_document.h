@@ -1,8 +1,8 @@
 // A document that has been put in its destination folder, as the storage
 // steps after it (extension library, receive log) need to know it. The scan
 // protocol fills one from its connection record at the end of a document;
-// the FTP side fills one for each file it stores. Plain values, so that
-// storage/ knows nothing of either protocol.
+// the FTP side is to fill one for each file it stores. Plain values, so
+// that storage/ knows nothing of either protocol.
 #pragma once
 
 #include <cstddef>
