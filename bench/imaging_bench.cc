@@ -88,11 +88,11 @@ void OurCoder(benchmark::State& state, const Page* page, int mode, const char* n
   for (const auto& f : fields) std::memcpy(job->imgHeader + f[0], &f[1], 2);
   std::FILE* sink = std::fopen("/dev/null", "wb");
   job->pageFile = sink;
-  qb::SetupCoder(*job);
+  qb::SetupCoder(job->coder, job->imgHeader, job->lineBuf, job->pageFile);
   double outBytes = 0;
   const std::clock_t start = std::clock();
   for (auto _ : state) {
-    qb::ResetCoder(*job);
+    qb::ResetCoder(job->coder, job->imgHeader, job->lineBuf, job->pageFile);
     job->coder.codingMode = mode;
     // Lines arrive one at a time in the job's line buffer.
     for (int y = 0; y < page->height; ++y) {
@@ -171,9 +171,9 @@ std::string MakeTwentyPageTiff() {
   for (int p = 0; p < 20; ++p) {
     qb::MakeTempPageName(p, job->curFilePath, sizeof job->curFilePath, &job->tempJobNo);
     if (p == 0) {
-      qb::SetupCoder(*job);
+      qb::SetupCoder(job->coder, job->imgHeader, job->lineBuf, job->pageFile);
     } else {
-      qb::ResetCoder(*job);
+      qb::ResetCoder(job->coder, job->imgHeader, job->lineBuf, job->pageFile);
     }
     job->pageFile = std::fopen(job->curFilePath, "wb");
     job->coder.output = job->pageFile;

@@ -265,14 +265,14 @@ int FinishPage(FaxCoderState& c) {
 }
 
 // Fills every field from the image header, keeping the buffers.
-void LoadFromHeader(ScanJob& job) {
-  FaxCoderState& c = job.coder;
-  const ImageHeaderView header(job.imgHeader);
+void LoadFromHeader(FaxCoderState& c, const uint8_t* imageHeader, const uint8_t* lineBuffer,
+                    std::FILE* pageFile) {
+  const ImageHeaderView header(imageHeader);
   c.linesDone = 0;
   c.width = header.Width();
   c.height = header.Height();
   c.bytesPerLine = c.width / 8;
-  c.input = job.lineBuf;
+  c.input = lineBuffer;
   c.linesPerCall = 1;
   c.pageEnd = 0;
   c.k = 0;
@@ -285,7 +285,7 @@ void LoadFromHeader(ScanJob& job) {
   c.resolution = header.Dpi();
   c.referenceCount = c.codingCount = 0;
   c.lineInGroup = 0;
-  c.output = job.pageFile;
+  c.output = pageFile;
   c.outFill = 0;
   c.bitBuffer = 0;
   c.bitCount = 0;
@@ -305,14 +305,18 @@ void LoadFromHeader(ScanJob& job) {
 
 }  // namespace
 
-bool SetupCoder(ScanJob& job) {
-  const ImageHeaderView header(job.imgHeader);
+bool SetupCoder(FaxCoderState& coder, const uint8_t* imageHeader, const uint8_t* lineBuffer,
+                std::FILE* pageFile) {
+  const ImageHeaderView header(imageHeader);
   if (header.Width() == 0 || header.Height() == 0) return false;
-  LoadFromHeader(job);
+  LoadFromHeader(coder, imageHeader, lineBuffer, pageFile);
   return true;
 }
 
-void ResetCoder(ScanJob& job) { LoadFromHeader(job); }
+void ResetCoder(FaxCoderState& coder, const uint8_t* imageHeader, const uint8_t* lineBuffer,
+                std::FILE* pageFile) {
+  LoadFromHeader(coder, imageHeader, lineBuffer, pageFile);
+}
 
 int CodeLines(FaxCoderState& c) {
   c.linesDone = 0;

@@ -7,6 +7,8 @@
 
 namespace qb {
 
+constexpr size_t kImageHeaderSize = 84;
+
 // Offsets inside the image header record (84 bytes).
 constexpr size_t kHeaderDataForm = 2;
 constexpr size_t kHeaderFormatNameOffset = 4;

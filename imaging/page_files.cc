@@ -127,8 +127,8 @@ bool WriteTiff(uint32_t tempJobNo, int firstPage, int codingMode, int fillFlag,
   return ok;
 }
 
-void DeleteTempPages(ScanJob& job) {
-  for (int i = 0; i < job.pageCount; ++i) RemoveFile(TempDatName(i, job.tempJobNo));
+void DeleteTempPages(uint32_t tempJobNo, int pageCount) {
+  for (int i = 0; i < pageCount; ++i) RemoveFile(TempDatName(i, tempJobNo));
 }
 
 void SwapWordBytes(uint8_t* buffer, size_t length) {

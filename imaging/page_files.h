@@ -8,8 +8,6 @@
 #include <cstdint>
 #include <string>
 
-#include "scanproto/scan_job.h"
-
 namespace qb {
 
 // Full path of page `pageIndex`'s temporary page file of job `tempJobNo`.
@@ -43,8 +41,8 @@ void SetTempJobCounter(uint32_t value);
 bool WriteTiff(uint32_t tempJobNo, int firstPage, int codingMode, int fillFlag,
                const char* outputPath, int pageCount);
 
-// Deletes the job's temporary page files 0 to job.pageCount - 1.
-void DeleteTempPages(ScanJob& job);
+// Deletes the temporary page files 0 to pageCount - 1 of job `tempJobNo`.
+void DeleteTempPages(uint32_t tempJobNo, int pageCount);
 
 // Swaps the two bytes of each of the length / 2 16-bit words of `buffer`.
 void SwapWordBytes(uint8_t* buffer, size_t length);

@@ -16,4 +16,10 @@ int WallClockMilliseconds() {
   return static_cast<int>(now.tv_nsec / 1000000);
 }
 
+int64_t WallClockNs() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 }  // namespace qb

@@ -12,4 +12,8 @@ int64_t ThreadCpuMicros();
 // Milliseconds part (0..999) of the wall clock.
 int WallClockMilliseconds();
 
+// The wall clock in nanoseconds since 1970, comparable with the file times
+// of EntryModified (platform/files.h).
+int64_t WallClockNs();
+
 }  // namespace qb

@@ -96,6 +96,14 @@ int64_t FileSize(const std::string& path) {
   return static_cast<int64_t>(info.st_size);
 }
 
+bool EntryModified(const std::string& path, int64_t* modifiedNs, bool* regularFile) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0) return false;
+  *modifiedNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  if (regularFile != nullptr) *regularFile = S_ISREG(info.st_mode);
+  return true;
+}
+
 bool ListFolder(const std::string& path, std::vector<FolderEntry>* entries) {
   DIR* dir = ::opendir(path.c_str());
   if (dir == nullptr) return false;

@@ -42,6 +42,11 @@ bool MakeEveryoneWritable(const std::string& path);
 // Size in bytes, or -1 when it cannot be read.
 int64_t FileSize(const std::string& path);
 
+// Modification time (nanoseconds since 1970) of the entry at `path` itself,
+// a symbolic link not followed, and whether it is a regular file. False
+// when the entry cannot be read.
+bool EntryModified(const std::string& path, int64_t* modifiedNs, bool* regularFile);
+
 struct FolderEntry {
   std::string name;
   bool isDirectory;

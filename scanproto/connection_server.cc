@@ -17,9 +17,9 @@
 #include "scanproto/access_lock.h"
 #include "scanproto/dispatcher.h"
 #include "scanproto/reception_support.h"
+#include "scanproto/stored_document.h"
 #include "storage/disk_space.h"
 #include "storage/document_files.h"
-#include "storage/receive_log.h"
 
 namespace qb {
 namespace {

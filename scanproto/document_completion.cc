@@ -15,11 +15,9 @@
 #include "scanproto/raw_assembly.h"
 #include "scanproto/received_header.h"
 #include "scanproto/reception_support.h"
+#include "scanproto/stored_document.h"
 #include "storage/disk_space.h"
-#include "storage/extension_call.h"
-#include "storage/job_data.h"
 #include "storage/meta_data.h"
-#include "storage/receive_log.h"
 
 namespace qb {
 namespace {
@@ -62,7 +60,7 @@ void StoreDocument(ScanJob& job, bool assemble, DocumentEnd& end) {
     // Attribute records may take the extension library a while; the
     // printer gets its answer first.
     end.deferred = IsAttributeRecord(job);
-    if (!end.deferred) qnExtParaOperation(&job, &end.extensionResult);
+    if (!end.deferred) RunExtensionStep(job, &end.extensionResult);
   }
   if (job.deferredNotify == 0 && !end.deferred) LogDocument(job, end.extensionResult);
 }
@@ -78,7 +76,7 @@ void AnswerStoredDocument(ScanJob& job, DocumentEnd& end) {
 
 // Off the loop again, after the answer: the deferred extension call and log.
 void CallDeferredExtension(ScanJob& job, DocumentEnd& end) {
-  qnExtParaOperation(&job, &end.extensionResult);
+  RunExtensionStep(job, &end.extensionResult);
   LogDocument(job, end.extensionResult);
 }
 

@@ -75,10 +75,12 @@ bool PrepareRawPage(ScanJob& job, const ImageHeader& header) {
   const ImageHeaderView view(job.imgHeader);
   const bool usable = view.Width() >= kMinRawWidth && view.Height() != 0;
   if (job.pageCount == 0) {
-    if (!SetupCoder(job) || !usable) job.discardMode = 1;
+    if (!SetupCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile) || !usable) {
+      job.discardMode = 1;
+    }
   } else {
     if (!usable) job.discardMode = 1;
-    ResetCoder(job);
+    ResetCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile);
   }
   job.lineFill = 0;
 
@@ -362,7 +364,7 @@ void OnPageDelete(ScanJob& job, uint8_t* body, size_t length) {
   } else if (job.tempJobNo != 0) {
     // Only the finished pages' temporary files go; the count stays, so an
     // end of data that follows finds pages missing and fails the document.
-    DeleteTempPages(job);
+    DeleteTempPages(job.tempJobNo, job.pageCount);
   }
 }
 

@@ -15,10 +15,10 @@
 #include "scanproto/para_fields.h"
 #include "storage/bounded_text.h"
 #include "storage/destinations.h"
-#include "storage/job_data.h"
 #include "storage/meta_data.h"
 #include "storage/name_cleaning.h"
 #include "storage/receive_log.h"
+#include "storage/stored_document.h"
 
 namespace qb {
 namespace {

@@ -1,8 +1,6 @@
-// The record of one scan-protocol connection. It is shared by the protocol
-// handlers, the page-file and coder code (imaging/) and the storage steps
-// (storage/); the FTP side fills zeroed records to hand its results to the
-// receive log and the extension library. Header only, so that the lower
-// libraries can read it without linking the protocol server.
+// The record of one scan-protocol connection, shared by the protocol
+// handlers. The libraries below (imaging/, storage/) never see it: the
+// handlers hand them the coder state, buffers and a StoredDocument.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +8,7 @@
 #include <memory>
 
 #include "imaging/fax_coder_state.h"
+#include "imaging/image_header.h"
 #include "platform/event_loop.h"
 #include "platform/net.h"
 #include "storage/document_files.h"
@@ -27,7 +26,6 @@ constexpr size_t kMaxTxBody = kTxBufferSize - 2;
 constexpr size_t kLineBufSize = 10240;
 constexpr size_t kPathMax = 260;
 constexpr size_t kParaCopySize = 540;
-constexpr size_t kImageHeaderSize = 84;
 
 // Admission states of a connection.
 enum : int32_t {

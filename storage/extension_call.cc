@@ -6,7 +6,6 @@
 #include "storage/bounded_text.h"
 #include "storage/destinations.h"
 #include "storage/extension_api.h"
-#include "storage/job_data.h"
 #include "storage/meta_data.h"
 #include "storage/raw_dump.h"
 
@@ -24,25 +23,21 @@ void DumpMetaRecord(const ByteBlock& record) {
   RawDumpBytes(record.data, std::min(claimed, record.size));
 }
 
-void CallExtension(const std::string& libraryName, ScanJob* job, const ByteBlock& meta,
+void CallExtension(const std::string& libraryName, const StoredDocument& document,
                    int32_t* status) {
   if (RawDumpEnabled()) RawDumpPrintf("Loading ExtDLL : %s\n", libraryName.c_str());
   DynamicLibrary library(libraryName);
   auto function = reinterpret_cast<QuernExtExpFunc>(library.Symbol(QUERN_EXT_EXPORT_NAME));
   if (function == nullptr) return;
 
-  // Terminated copies: the job's buffers are filled from the network and
-  // the library must not read past them.
-  std::string scanner = FixedText(job->peerIp, sizeof job->peerIp);
-  std::string storedPath = FixedText(job->outputPath, sizeof job->outputPath);
-  std::string sender = FixedText(job->senderName, sizeof job->senderName);
+  const ByteBlock& meta = document.metaData;
   ExtParams params;
-  params.pScannerAddr = scanner.c_str();
-  params.slRcvFileNum = StoredFileCount(*job);
-  params.pRcvFileName = storedPath.c_str();
+  params.pScannerAddr = document.peerAddress.c_str();
+  params.slRcvFileNum = document.fileCount;
+  params.pRcvFileName = document.outputPath.c_str();
   params.pMetaData = meta.data;
-  params.pSenderNameJp = sender.c_str();
-  params.slSaveNo = JobDestinationNumber(*job);
+  params.pSenderNameJp = document.senderName.c_str();
+  params.slSaveNo = document.destination;
 
   if (RawDumpEnabled()) {
     DumpMetaRecord(meta);
@@ -58,18 +53,17 @@ void CallExtension(const std::string& libraryName, ScanJob* job, const ByteBlock
 
 }  // namespace
 
-void qnExtParaOperation(ScanJob* job, int32_t* status) {
+bool qnExtParaOperation(StoredDocument* document, int32_t* status) {
   DestinationRecord destination;
-  if (!LookupDestination(JobDestinationNumber(*job), &destination)) return;
+  if (!LookupDestination(document->destination, &destination)) return false;
 
-  ByteBlock meta = JobMetaRecord(*job);
   if (!destination.extensionLibrary.empty()) {
-    CallExtension(destination.extensionLibrary, job, meta, status);
+    CallExtension(destination.extensionLibrary, *document, status);
   }
-  if (HasMetaTag(meta.data, meta.size, kTagSenderName)) {
-    std::string sender = TextAt(meta.data, meta.size, kMetaTagLength, kSenderNameLimit);
-    CopyToBuffer(sender, job->senderName, sizeof job->senderName);
-  }
+  const ByteBlock& meta = document->metaData;
+  if (!HasMetaTag(meta.data, meta.size, kTagSenderName)) return false;
+  document->senderName = TextAt(meta.data, meta.size, kMetaTagLength, kSenderNameLimit);
+  return true;
 }
 
 }  // namespace qb

@@ -9,7 +9,6 @@
 #include "platform/global_lock.h"
 #include "storage/bounded_text.h"
 #include "storage/data_files.h"
-#include "storage/job_data.h"
 #include "storage/log_time.h"
 #include "storage/path_parts.h"
 
@@ -20,9 +19,9 @@ namespace {
 // line, as the other readers of the file do.
 constexpr int kLogLineBuffer = 520;
 
-std::string ScannerColumn(const ScanJob& job) {
-  std::string sender = FixedText(job.senderName, sizeof job.senderName);
-  if (sender.empty()) sender = JobNameOffsetText(job, kPathMax);
+std::string ScannerColumn(const StoredDocument& document) {
+  const std::string& sender =
+      document.senderName.empty() ? document.requestSenderName : document.senderName;
   return CutToBytes(sender, kScannerColumnBytes);
 }
 
@@ -51,14 +50,14 @@ bool StartsWithHeaderMark(const char* line) { return line[0] == '/' && line[1] =
 
 }  // namespace
 
-bool LogStoredDocument(const ScanJob& job, bool normal) {
-  PathParts parts = SplitPath(FixedText(job.outputPath, sizeof job.outputPath));
+bool LogStoredDocument(const StoredDocument& document, bool normal) {
+  PathParts parts = SplitPath(document.outputPath);
   std::string name = parts.baseName + parts.extension;
   std::string line = MakeLogDateTime();
   line += normal ? " *;" : "  ;";
-  line += ScannerColumn(job) + ";";
+  line += ScannerColumn(document) + ";";
   line += (normal ? name : "*** " + name + " ***") + ";";
-  line += std::to_string(StoredFileCount(job)) + ";";
+  line += std::to_string(document.fileCount) + ";";
   line += FolderColumn(parts);
   return AppendLine(line);
 }

@@ -8,8 +8,8 @@
 // cannot be opened is skipped; the job is not affected.
 #pragma once
 
-#include "scanproto/scan_job.h"
 #include "storage/meta_data.h"
+#include "storage/stored_document.h"
 
 namespace qb {
 
@@ -17,15 +17,14 @@ constexpr char kReceiveLogHeader[] = "//Quillbox Receive Log List";
 // Bytes of the scanner column.
 constexpr size_t kScannerColumnBytes = 16;
 
-// Appends "date time *;scanner;name;count;folder" for the job's stored
-// file `outputPath`. The scanner is the job's sender name, else the text at
-// the request's sender-name offset, cut to 16 bytes without splitting a
-// double-byte character. Count is 1 for one multi-page file, else
-// `pageCount`. The folder column is the file's folder without its trailing
-// separator. `normal` false (the extension library returned status 4)
-// writes the marker as two blanks and the name as "*** name ***". True when
-// the line was written.
-bool LogStoredDocument(const ScanJob& job, bool normal);
+// Appends "date time *;scanner;name;count;folder" for the document's stored
+// file `outputPath`. The scanner is the sender name, else the request's
+// sender name, cut to 16 bytes without splitting a double-byte character.
+// Count is `fileCount`. The folder column is the file's folder without its
+// trailing separator. `normal` false (the extension library returned
+// status 4) writes the marker as two blanks and the name as "*** name ***".
+// True when the line was written.
+bool LogStoredDocument(const StoredDocument& document, bool normal);
 
 // Appends "date *;B[ C];F;1;E;D" for a fax-receive notice.
 bool LogFaxNotice(const FaxNotice& notice);

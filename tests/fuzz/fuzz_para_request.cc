@@ -10,8 +10,6 @@
 // peer whose class cannot be told, which is served). The rest is the
 // request body as received. The settings ask for sender-based file names
 // (TOVScan 1) so that that naming runs as well.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +17,7 @@
 #include "exact_copy.h"
 #include "fuzz_root.h"
 #include "handler_job.h"
+#include "platform/files.h"
 #include "scanproto/access_lock.h"
 #include "scanproto/handlers.h"
 
@@ -62,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((job.metaData == nullptr) != (job.metaDataLength == 0)) std::abort();
   delete[] job.metaData;
   job.metaData = nullptr;
-  ::unlink(Root().ReceiveLog().c_str());  // notices are appended to it
+  qb::RemoveFile(Root().ReceiveLog());  // notices are appended to it
   Connection().DrainReplies();
   return 0;
 }

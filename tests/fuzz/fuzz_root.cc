@@ -1,8 +1,6 @@
 #include "fuzz_root.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -15,10 +13,15 @@ FuzzRoot::FuzzRoot(const std::string& settings) {
   // A memory file system when there is one: every conversation creates,
   // rewrites and deletes files, which on a disk costs far more than the
   // code under test.
-  std::string pattern =
-      ::access("/dev/shm", W_OK) == 0 ? "/dev/shm/qbfuzz.XXXXXX" : "/tmp/qbfuzz.XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-  root_ = pattern;
+  std::string memory = "/dev/shm/qbfuzz.XXXXXX";
+  std::string disk = "/tmp/qbfuzz.XXXXXX";
+  if (::mkdtemp(memory.data()) != nullptr) {
+    root_ = memory;
+  } else if (::mkdtemp(disk.data()) != nullptr) {
+    root_ = disk;
+  } else {
+    std::abort();
+  }
   ::setenv("QUILLBOX_ROOT", root_.c_str(), 1);
   ::unsetenv("QUILLBOX_OS_GENERATION");
   fs::create_directories(DataDir());
@@ -45,14 +48,10 @@ std::string FuzzRoot::Destination(int number) const {
 }
 
 void FuzzRoot::WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) std::abort();
-  for (size_t at = 0; at < size;) {
-    ssize_t put = ::write(fd, data + at, size - at);
-    if (put <= 0) std::abort();
-    at += static_cast<size_t>(put);
-  }
-  ::close(fd);
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) std::abort();
+  if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
+  if (std::fclose(file) != 0) std::abort();
 }
 
 void FuzzRoot::WriteFile(const std::string& path, const std::string& text) {

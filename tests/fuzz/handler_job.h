@@ -5,15 +5,13 @@
 // reply sent.
 #pragma once
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/event_loop.h"
 #include "platform/fault_env.h"
+#include "platform/net.h"
 #include "scanproto/connection_server.h"
 #include "scanproto/scan_job.h"
 
@@ -24,9 +22,7 @@ class HandlerJob {
   explicit HandlerJob(uint16_t listenPort) : listenPort_(listenPort) {
     job_.txBuffer = new uint8_t[kTxBufferSize];
     job_.lineBuf = new uint8_t[kLineBufSize];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair_) != 0) {
-      std::abort();
-    }
+    if (!StreamSocketPair(pair_, true)) std::abort();
     ScanServerHooks hooks;
     hooks.runDocumentWork = [](auto work, auto done) {  // every step within the packet's handling
       work();
@@ -51,7 +47,7 @@ class HandlerJob {
   // Throws away the replies of the last input.
   void DrainReplies() {
     uint8_t scrap[65536];
-    while (::recv(pair_[0], scrap, sizeof scrap, 0) > 0) {
+    while (SockRecv(pair_[0], scrap, sizeof scrap) > 0) {
     }
   }
 

@@ -1,18 +1,16 @@
 #include "stream_driver.h"
 
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/net.h"
+#include "platform/socket_queue.h"
 #include "scanproto/access_lock.h"
 #include "scanproto/cipher.h"
 #include "scanproto/connection_server.h"
@@ -49,17 +47,14 @@ void StreamDriver::Open(uint16_t port) {
   ClearLockedClients();
   root_.ClearDocuments();
   int pair[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) {
-    std::abort();
-  }
+  if (!StreamSocketPair(pair, true)) std::abort();
   printer_ = pair[0];
   server_ = pair[1];
   serverGone_ = false;
   replyBytes_ = 0;
-  struct stat top {};
-  ::stat("/", &top);
-  topStamp_ = top.st_mtim;
-  ::clock_gettime(CLOCK_REALTIME, &started_);
+  topStamp_ = 0;
+  EntryModified("/", &topStamp_, nullptr);
+  started_ = WallClockNs();
   replies_.clear();
   AdoptConnection(server_, port, kPeerAddress);
   PumpUntilQuiet();  // the greeting
@@ -67,7 +62,7 @@ void StreamDriver::Open(uint16_t port) {
 
 void StreamDriver::ReadReplies() {
   uint8_t scrap[65536];
-  for (ssize_t got; (got = ::recv(printer_, scrap, sizeof scrap, 0)) > 0;) {
+  for (long got; (got = SockRecv(printer_, scrap, sizeof scrap)) > 0;) {
     replyBytes_ += static_cast<size_t>(got);
     if (show_) replies_.append(reinterpret_cast<const char*>(scrap), static_cast<size_t>(got));
   }
@@ -77,11 +72,9 @@ void StreamDriver::PumpUntilQuiet() {
   int quiet = 0;
   for (int round = 0; round < kMaxRounds; ++round) {
     loop_.RunOnce(0);
-    int unread = 0;
-    int replies = 0;
     if (!serverGone_ && FindJob(server_) == nullptr) serverGone_ = true;
-    if (!serverGone_) ::ioctl(server_, FIONREAD, &unread);
-    ::ioctl(printer_, FIONREAD, &replies);
+    const int unread = serverGone_ ? 0 : UnreadBytes(server_);
+    const int replies = UnreadBytes(printer_);
     ReadReplies();
     if (unread == 0 && replies == 0) {
       if (++quiet >= kQuietRounds) return;
@@ -94,12 +87,12 @@ void StreamDriver::PumpUntilQuiet() {
 
 bool StreamDriver::Write(const uint8_t* bytes, size_t size) {
   for (size_t at = 0; at < size;) {
-    ssize_t put = ::send(printer_, bytes + at, size - at, MSG_NOSIGNAL);
+    long put = SockSend(printer_, bytes + at, size - at);
     if (put > 0) {
       at += static_cast<size_t>(put);
       continue;
     }
-    if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;  // shut down
+    if (put < 0 && LastSocketError() != kWsaEWouldBlock) return false;  // shut down
     if (serverGone_) return false;
     PumpUntilQuiet();
   }
@@ -107,7 +100,7 @@ bool StreamDriver::Write(const uint8_t* bytes, size_t size) {
 }
 
 void StreamDriver::Close() {
-  ::close(printer_);
+  SockClose(printer_);
   printer_ = -1;
   for (int round = 0; round < kMaxRounds && !serverGone_; ++round) {
     loop_.RunOnce(0);
@@ -140,19 +133,16 @@ void StreamDriver::CheckNothingLeftBehind() const {
 }
 
 void StreamDriver::CheckTopFolder() const {
-  struct stat top {};
-  if (::stat("/", &top) != 0) return;
-  if (top.st_mtim.tv_sec == topStamp_.tv_sec && top.st_mtim.tv_nsec == topStamp_.tv_nsec) return;
-  auto notBefore = [this](const timespec& t) {
-    return t.tv_sec > started_.tv_sec ||
-           (t.tv_sec == started_.tv_sec && t.tv_nsec >= started_.tv_nsec);
-  };
+  int64_t top = 0;
+  if (!EntryModified("/", &top, nullptr)) return;
+  if (top == topStamp_) return;
   std::error_code error;
   for (std::filesystem::directory_iterator it("/", error), end; !error && it != end;
        it.increment(error)) {
-    struct stat entry {};
-    if (::lstat(it->path().c_str(), &entry) == 0 && S_ISREG(entry.st_mode) &&
-        notBefore(entry.st_mtim)) {
+    int64_t modified = 0;
+    bool regular = false;
+    if (EntryModified(it->path().string(), &modified, &regular) && regular &&
+        modified >= started_) {
       std::fprintf(stderr, "the conversation wrote %s\n", it->path().c_str());
       std::abort();
     }

@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
 #include <string>
 
 #include "fuzz_root.h"
@@ -61,9 +60,9 @@ class StreamDriver {
   bool serverGone_ = false;
   bool show_ = false;
   size_t replyBytes_ = 0;
-  std::string replies_;  // kept with QB_FUZZ_SHOW only
-  timespec started_{};   // wall clock at the start of the conversation
-  timespec topStamp_{};  // modification time of "/" then
+  std::string replies_;   // kept with QB_FUZZ_SHOW only
+  int64_t started_ = 0;   // wall clock at the start of the conversation, ns
+  int64_t topStamp_ = 0;  // modification time of "/" then, ns
 };
 
 // Peer address of every conversation: a 127.x address other than

@@ -107,7 +107,7 @@ TEST(FaxCoderTest, PagesAssembledSeparatelyEachDecode) {
 // Bit-exact code streams for lines whose coding can be worked out by hand.
 std::vector<uint8_t> CodeSingleLine(const Bitmap& line, int mode, bool finish) {
   JobFixture fixture;
-  ScanJob& job = fixture.job();
+  PageJob& job = fixture.job();
   const uint16_t width = static_cast<uint16_t>(line.width), height = 1, packing = 1;
   std::memcpy(job.imgHeader + 12, &width, 2);
   std::memcpy(job.imgHeader + 14, &height, 2);
@@ -176,7 +176,7 @@ TEST(FaxCoderTest, UnknownModeAndMissingSetupFail) {
   FaxCoderState never_set_up;
   EXPECT_EQ(CodeLines(never_set_up), -1);
   JobFixture fixture;
-  ScanJob& job = fixture.job();
+  PageJob& job = fixture.job();
   const uint16_t width = 16, height = 1;
   std::memcpy(job.imgHeader + 12, &width, 2);
   EXPECT_FALSE(SetupCoder(job));  // height 0
@@ -188,7 +188,7 @@ TEST(FaxCoderTest, UnknownModeAndMissingSetupFail) {
 
 TEST(FaxCoderTest, FailedWriteIsReported) {
   JobFixture fixture;
-  ScanJob& job = fixture.job();
+  PageJob& job = fixture.job();
   const uint16_t width = 1728, height = 1;
   std::memcpy(job.imgHeader + 12, &width, 2);
   std::memcpy(job.imgHeader + 14, &height, 2);

@@ -97,9 +97,15 @@ std::vector<uint8_t> PackLine(const Bitmap& page, int y, bool msbFirst) {
   return line;
 }
 
-JobFixture::JobFixture() : job_(std::make_unique<ScanJob>()), lineBuf_(kLineBufSize) {
-  job_->ClearJobFields();
-  job_->lineBuf = lineBuf_.data();
+bool SetupCoder(PageJob& job) {
+  return SetupCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile);
+}
+
+void ResetCoder(PageJob& job) { ResetCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile); }
+
+// As large as the receiver's line buffer.
+JobFixture::JobFixture() : lineBuf_(10240) {
+  job_.lineBuf = lineBuf_.data();
   static int counter = 0;
   // Taken once: TMP is pointed at each fixture's own folder below.
   static const std::filesystem::path base = std::filesystem::temp_directory_path();
@@ -116,7 +122,7 @@ JobFixture::~JobFixture() {
 }
 
 bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& format) {
-  ScanJob& job = *job_;
+  PageJob& job = job_;
   for (const Bitmap& page : pages) {
     const uint16_t fields[][2] = {
         {10, format.resolutionCode},

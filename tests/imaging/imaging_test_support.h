@@ -3,12 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "scanproto/scan_job.h"
+#include "imaging/fax_coder_state.h"
+#include "imaging/image_header.h"
 
 namespace qb::test {
 
@@ -40,12 +41,28 @@ struct PageFormat {
 // bit 7 or bit 0).
 std::vector<uint8_t> PackLine(const Bitmap& page, int y, bool msbFirst);
 
-// A heap ScanJob with a line buffer and TMP pointing at a fresh folder.
+// What image reception keeps per job for the coder and the page files.
+struct PageJob {
+  uint8_t imgHeader[kImageHeaderSize] = {};
+  uint8_t* lineBuf = nullptr;
+  FaxCoderState coder;
+  std::FILE* pageFile = nullptr;
+  char curFilePath[260] = "";
+  uint32_t tempJobNo = 0;
+  int pageCount = 0;
+};
+
+// SetupCoder and ResetCoder on the job's header, line buffer and page file,
+// as image reception calls them.
+bool SetupCoder(PageJob& job);
+void ResetCoder(PageJob& job);
+
+// A job with a line buffer and TMP pointing at a fresh folder.
 class JobFixture {
  public:
   JobFixture();
   ~JobFixture();
-  ScanJob& job() { return *job_; }
+  PageJob& job() { return job_; }
   const std::filesystem::path& folder() const { return folder_; }
 
   // Codes the pages through temporary page files the way image reception
@@ -53,7 +70,7 @@ class JobFixture {
   bool CodePages(const std::vector<Bitmap>& pages, const PageFormat& format);
 
  private:
-  std::unique_ptr<ScanJob> job_;
+  PageJob job_;
   std::vector<uint8_t> lineBuf_;
   std::filesystem::path folder_;
 };

@@ -117,7 +117,7 @@ TEST(TempNamesTest, CounterRulesAndNames) {
   EXPECT_EQ(TempTifName(17, 2), tmp + "rcvimg17_2.tif");
 
   SetTempJobCounter(1000000);
-  char path[kPathMax] = "";
+  char path[sizeof PageJob::curFilePath] = "";
   uint32_t jobNo = 0;
   ASSERT_TRUE(MakeTempPageName(0, path, sizeof path, &jobNo));
   EXPECT_EQ(jobNo, 1u);
@@ -149,11 +149,11 @@ TEST(TempNamesTest, CounterRulesAndNames) {
 
 TEST(TempPagesTest, DeletesOnlyTheFinishedPages) {
   JobFixture fixture;
-  ScanJob& job = fixture.job();
+  PageJob& job = fixture.job();
   job.tempJobNo = 9;
   job.pageCount = 2;
   for (int i = 0; i < 3; ++i) WriteFileBytes(TempDatName(i, 9), {1});
-  DeleteTempPages(job);
+  DeleteTempPages(job.tempJobNo, job.pageCount);
   EXPECT_FALSE(std::filesystem::exists(TempDatName(0, 9)));
   EXPECT_FALSE(std::filesystem::exists(TempDatName(1, 9)));
   EXPECT_TRUE(std::filesystem::exists(TempDatName(2, 9)));

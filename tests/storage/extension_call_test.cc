@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "storage/raw_dump.h"
 #include "storage/receive_log.h"
 #include "tests/storage/meta_record_builder.h"
@@ -24,14 +22,11 @@ class ExtensionCallTest : public StorageTest {
     StorageTest::SetUp();
     folder_ = MakeFolder("dest").string();
     callLog_ = (root_ / "calls.log").string();
-    job_ = std::make_unique<ScanJob>();
-    job_->ClearJobFields();
-    job_->paraCopy[3] = 12;  // destination number, big-endian at 2
-    std::snprintf(job_->peerIp, sizeof job_->peerIp, "192.168.1.20");
-    std::snprintf(job_->senderName, sizeof job_->senderName, "Alice");
-    std::snprintf(job_->outputPath, sizeof job_->outputPath, "%s/doc_000.pdf", folder_.c_str());
-    job_->multiPage = 0;
-    job_->pageCount = 3;
+    document_.destination = 12;
+    document_.peerAddress = "192.168.1.20";
+    document_.senderName = "Alice";
+    document_.outputPath = folder_ + "/doc_000.pdf";
+    document_.fileCount = 3;
   }
   void ListLibrary(const std::string& library) const {
     WriteDestinationList("12;" + folder_ + ";;;" + library + "\n");
@@ -40,14 +35,14 @@ class ExtensionCallTest : public StorageTest {
 
   std::string folder_;
   std::string callLog_;
-  std::unique_ptr<ScanJob> job_;
+  StoredDocument document_;
 };
 
 TEST_F(ExtensionCallTest, ExampleLibrarySeesTheDocument) {
   ListLibrary(QB_EXAMPLE_EXTENSION);
   ScopedEnv logPath("QUERN_EXT_EXAMPLE_LOG", callLog_.c_str());
   int32_t status = 1;
-  qnExtParaOperation(job_.get(), &status);
+  qnExtParaOperation(&document_, &status);
   EXPECT_EQ(status, 1);
   EXPECT_EQ(Calls(), "operation=2\tstatus=1\tscanner=192.168.1.20\tfiles=3\tpath=" + folder_ +
                          "/doc_000.pdf\tsender=Alice\tdestination=12\tmeta=no\n");
@@ -58,9 +53,9 @@ TEST_F(ExtensionCallTest, StatusFourMarksTheLogEntry) {
   ScopedEnv logPath("QUERN_EXT_EXAMPLE_LOG", callLog_.c_str());
   ScopedEnv wanted("QUERN_EXT_EXAMPLE_STATUS", "4");
   int32_t status = 0;
-  qnExtParaOperation(job_.get(), &status);
+  qnExtParaOperation(&document_, &status);
   ASSERT_EQ(status, 4);
-  ASSERT_TRUE(LogStoredDocument(*job_, status != 4));
+  ASSERT_TRUE(LogStoredDocument(document_, status != 4));
   EXPECT_NE(ReadReceiveLog().find("  ;Alice;*** doc_000.pdf ***;3;" + folder_), std::string::npos);
 }
 
@@ -69,11 +64,11 @@ TEST_F(ExtensionCallTest, UnusableLibrariesAreSkipped) {
   for (std::string library : {(root_ / "missing.so").string(), std::string("libm.so.6")}) {
     ListLibrary(library);
     int32_t status = 1;
-    qnExtParaOperation(job_.get(), &status);
+    qnExtParaOperation(&document_, &status);
     EXPECT_EQ(status, 1) << library;
   }
   EXPECT_FALSE(fs::exists(callLog_));
-  EXPECT_TRUE(LogStoredDocument(*job_, true));
+  EXPECT_TRUE(LogStoredDocument(document_, true));
 }
 
 TEST_F(ExtensionCallTest, SenderRecordAppliesAfterTheCallOnlyForAListedDestination) {
@@ -81,21 +76,19 @@ TEST_F(ExtensionCallTest, SenderRecordAppliesAfterTheCallOnlyForAListedDestinati
   std::string name = "Bob-the-scanner-with-a-very-long-name";
   std::vector<uint8_t> block(record.begin(), record.begin() + 9);
   block.insert(block.end(), name.begin(), name.end());  // no NUL: ends with the block
-  job_->metaData = block.data();
-  job_->metaDataLength = static_cast<uint32_t>(block.size());
+  document_.metaData = {block.data(), block.size()};
 
   WriteDestinationList("");
   int32_t status = 1;
-  qnExtParaOperation(job_.get(), &status);
-  EXPECT_STREQ(job_->senderName, "Alice");
+  EXPECT_FALSE(qnExtParaOperation(&document_, &status));
+  EXPECT_EQ(document_.senderName, "Alice");
 
   ListLibrary(QB_EXAMPLE_EXTENSION);
   ScopedEnv logPath("QUERN_EXT_EXAMPLE_LOG", callLog_.c_str());
-  qnExtParaOperation(job_.get(), &status);
+  EXPECT_TRUE(qnExtParaOperation(&document_, &status));
   EXPECT_NE(Calls().find("\tsender=Alice\t"), std::string::npos);
   EXPECT_NE(Calls().find("\tmeta=yes\n"), std::string::npos);
-  EXPECT_EQ(std::string(job_->senderName), name.substr(0, 32));
-  job_->metaData = nullptr;
+  EXPECT_EQ(document_.senderName, name.substr(0, 32));
 }
 
 TEST_F(ExtensionCallTest, DumpRecordsTheCall) {
@@ -104,18 +97,18 @@ TEST_F(ExtensionCallTest, DumpRecordsTheCall) {
   ForgetRawDumpPathForTests();
   ASSERT_TRUE(RawDumpEnabled());
 
-  // The record sits in the parameter copy at the request's meta offset.
+  // The dump shows as many bytes as the record's length field claims.
   auto record = MetaRecordBuilder("QNA_ATTR:").Length(30).Text(1, "abc").Bytes();
-  job_->paraCopy[7] = 100;
-  std::copy(record.begin(), record.end(), job_->paraCopy + 100);
+  record.resize(80, 'x');
+  document_.metaData = {record.data(), record.size()};
   ListLibrary(QB_EXAMPLE_EXTENSION);
   ScopedEnv logPath("QUERN_EXT_EXAMPLE_LOG", callLog_.c_str());
   int32_t status = 1;
-  qnExtParaOperation(job_.get(), &status);
+  qnExtParaOperation(&document_, &status);
 
   std::string expected =
       std::string("Loading ExtDLL : ") + QB_EXAMPLE_EXTENSION + "\n" + "MetaData=BINARY[" +
-      std::string(reinterpret_cast<const char*>(job_->paraCopy + 100), 30) + "]END\n" +
+      std::string(reinterpret_cast<const char*>(record.data()), 30) + "]END\n" +
       "QuernExtExpFunc : pScannerAddr = 192.168.1.20, " +
       "slRcvFileNum = 3, pRcvFileName = " + folder_ +
       "/doc_000.pdf, pSenderNameJp = Alice, slSaveNo = 12\n" + "QuernExtExpFunc complete(0)\n";

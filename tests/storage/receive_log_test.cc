@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -45,12 +44,13 @@ std::vector<std::string> Lines(const std::string& text) {
 
 class ReceiveLogTest : public StorageTest {
  protected:
-  std::unique_ptr<ScanJob> Job(const std::string& outputPath, const char* sender = "ScannerA") {
-    auto job = std::make_unique<ScanJob>();
-    job->ClearJobFields();
-    std::snprintf(job->outputPath, sizeof job->outputPath, "%s", outputPath.c_str());
-    std::snprintf(job->senderName, sizeof job->senderName, "%s", sender);
-    return job;
+  static StoredDocument Document(const std::string& outputPath,
+                                 const std::string& sender = "ScannerA") {
+    StoredDocument document;
+    document.outputPath = outputPath;
+    document.senderName = sender;
+    document.fileCount = 1;
+    return document;
   }
   static std::string Entries(int from, int count) {
     std::string text;
@@ -61,11 +61,10 @@ class ReceiveLogTest : public StorageTest {
 
 TEST_F(ReceiveLogTest, StoredDocumentEntryInNormalAndMarkedForm) {
   std::string folder = (root_ / "out").string();
-  auto job = Job(folder + "/doc_000.pdf");
-  ASSERT_TRUE(LogStoredDocument(*job, true));
-  job->multiPage = 0;
-  job->pageCount = 5;
-  ASSERT_TRUE(LogStoredDocument(*job, false));
+  StoredDocument document = Document(folder + "/doc_000.pdf");
+  ASSERT_TRUE(LogStoredDocument(document, true));
+  document.fileCount = 5;
+  ASSERT_TRUE(LogStoredDocument(document, false));
 
   std::vector<std::string> lines = Lines(ReadReceiveLog());
   ASSERT_EQ(lines.size(), 2u);
@@ -74,23 +73,22 @@ TEST_F(ReceiveLogTest, StoredDocumentEntryInNormalAndMarkedForm) {
 }
 
 TEST_F(ReceiveLogTest, ScannerColumnFallsBackAndIsCutToSixteenBytes) {
-  auto job = Job("/doc.pdf", "");
-  // The request's sender-name offset (bytes 4-5 of the parameter copy).
-  job->paraCopy[5] = 100;
-  std::snprintf(reinterpret_cast<char*>(job->paraCopy + 100), 40, "%s", "ABCDEFGHIJKLMNOPQRST");
-  ASSERT_TRUE(LogStoredDocument(*job, true));
+  StoredDocument document = Document("/doc.pdf", "");
+  document.requestSenderName = "ABCDEFGHIJKLMNOPQRST";
+  ASSERT_TRUE(LogStoredDocument(document, true));
   std::vector<std::string> lines = Lines(ReadReceiveLog());
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find(" *;ABCDEFGHIJKLMNOP;doc.pdf;1;/"), std::string::npos) << lines[0];
 
   // Fifteen bytes and then a double-byte character: under code page 932
   // the character is left out whole.
-  auto japanese = Job("/x/doc.pdf", "123456789012345\x82\xA0zz");
+  StoredDocument japanese = Document("/x/doc.pdf", "123456789012345\x82\xA0zz");
+  japanese.requestSenderName = "not used while there is a sender name";
   {
     ScopedEnv codePage("QUILLBOX_CODEPAGE", "932");
-    ASSERT_TRUE(LogStoredDocument(*japanese, true));
+    ASSERT_TRUE(LogStoredDocument(japanese, true));
   }
-  ASSERT_TRUE(LogStoredDocument(*japanese, true));
+  ASSERT_TRUE(LogStoredDocument(japanese, true));
   lines = Lines(ReadReceiveLog());
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_NE(lines[1].find(";123456789012345;doc.pdf"), std::string::npos);
@@ -115,8 +113,7 @@ TEST_F(ReceiveLogTest, FaxNoticeEntry) {
 
 TEST_F(ReceiveLogTest, MissingDataFolderSkipsTheEntry) {
   fs::remove_all(DataFolderPath());
-  auto job = Job("/x/doc.pdf");
-  EXPECT_FALSE(LogStoredDocument(*job, true));
+  EXPECT_FALSE(LogStoredDocument(Document("/x/doc.pdf"), true));
   TrimReceiveLog();
   EXPECT_FALSE(fs::exists(DataFolderPath()));
 }
@@ -156,8 +153,9 @@ TEST_F(ReceiveLogTest, ConcurrentWritersNeverMixLines) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([this, t] {
-      auto job = Job((root_ / ("folder" + std::to_string(t)) / "doc.pdf").string());
-      for (int i = 0; i < kEach; ++i) LogStoredDocument(*job, true);
+      const StoredDocument document =
+          Document((root_ / ("folder" + std::to_string(t)) / "doc.pdf").string());
+      for (int i = 0; i < kEach; ++i) LogStoredDocument(document, true);
       TrimReceiveLog();
     });
   }

@@ -64,7 +64,7 @@ std::string CodedStrip(const PageHeaderFields& fields, const std::string& page, 
   std::string body = ImageHeaderBody(fields);
   ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
   std::memcpy(job.imgHeader, header.record, kImageHeaderSize);
-  EXPECT_TRUE(SetupCoder(job));
+  EXPECT_TRUE(SetupCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile));
   job.coder.codingMode = codingMode;
   std::FILE* out = std::tmpfile();
   job.coder.output = out;

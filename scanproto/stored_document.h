@@ -1,0 +1,39 @@
+// The storage steps at the end of a scan document, fed from the connection
+// record. The job keeps the parameter request in `paraCopy` at its request
+// positions: destination number at 2, the sender name's offset at 4, the
+// meta data's offset at 6 (all big-endian); a meta data block too long for
+// the copy is held separately in `metaData`.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "scanproto/scan_job.h"
+#include "storage/stored_document.h"
+
+namespace qb {
+
+uint16_t JobDestinationNumber(const ScanJob& job);
+
+// The text at the request's sender-name offset, at most `limit` bytes; ""
+// when the offset is 0 or outside the copy.
+std::string JobNameOffsetText(const ScanJob& job, size_t limit);
+
+// The job's meta data record: the separately held block when there is one,
+// else the record inside the parameter copy (up to the copy's end); empty
+// when the job has none.
+ByteBlock JobMetaRecord(const ScanJob& job);
+
+// The job's document as the storage steps take it. Its meta data points
+// into the job, so it is valid only while the job is unchanged.
+StoredDocument StoredDocumentOf(const ScanJob& job);
+
+// The receive-log line of the job's document (storage/receive_log.h).
+bool LogStoredDocument(const ScanJob& job, bool normal);
+
+// The extension step of the job's document (storage/extension_call.h); a
+// sender name from the meta data is written back into the job.
+void RunExtensionStep(ScanJob& job, int32_t* status);
+
+}  // namespace qb

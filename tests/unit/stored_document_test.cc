@@ -1,0 +1,101 @@
+#include "scanproto/stored_document.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "test_root.h"
+
+namespace qb {
+namespace {
+
+// A cleared job whose parameter copy names destination 300, a sender name
+// at offset 100 and a meta data record at offset 200.
+std::unique_ptr<ScanJob> RequestedJob() {
+  auto job = std::make_unique<ScanJob>();
+  job->ClearJobFields();
+  job->paraCopy[2] = 0x01;
+  job->paraCopy[3] = 0x2C;
+  job->paraCopy[5] = 100;
+  job->paraCopy[7] = 200;
+  std::strcpy(reinterpret_cast<char*>(job->paraCopy + 100), "FrontDeskScanner");
+  std::strcpy(reinterpret_cast<char*>(job->paraCopy + 200), "QNN_SKAN:Carol");
+  std::strcpy(job->peerIp, "10.1.2.3");
+  std::strcpy(job->senderName, "Alice");
+  std::strcpy(job->outputPath, "/srv/in/doc_000.pdf");
+  return job;
+}
+
+TEST(StoredDocumentTest, TakesTheRequestFieldsAndTheJobsTexts) {
+  auto job = RequestedJob();
+  job->multiPage = 1;
+  job->pageCount = 4;
+  StoredDocument document = StoredDocumentOf(*job);
+  EXPECT_EQ(document.destination, 300);
+  EXPECT_EQ(document.peerAddress, "10.1.2.3");
+  EXPECT_EQ(document.senderName, "Alice");
+  EXPECT_EQ(document.requestSenderName, "FrontDeskScanner");
+  EXPECT_EQ(document.outputPath, "/srv/in/doc_000.pdf");
+  EXPECT_EQ(document.fileCount, 1);  // one multi-page file
+  // The record inside the copy reaches to the copy's end.
+  EXPECT_EQ(document.metaData.data, job->paraCopy + 200);
+  EXPECT_EQ(document.metaData.size, kParaCopySize - 200);
+
+  job->multiPage = 0;
+  EXPECT_EQ(StoredDocumentOf(*job).fileCount, 4);  // a file per page
+
+  uint8_t separate[600] = {};
+  job->metaData = separate;
+  job->metaDataLength = sizeof separate;
+  document = StoredDocumentOf(*job);
+  EXPECT_EQ(document.metaData.data, separate);
+  EXPECT_EQ(document.metaData.size, sizeof separate);
+  job->metaData = nullptr;
+}
+
+TEST(StoredDocumentTest, AbsentOrOutOfRangeOffsetsGiveNothing) {
+  auto job = RequestedJob();
+  job->paraCopy[4] = 0x7F;  // name offset far past the copy
+  job->paraCopy[6] = 0x02;
+  job->paraCopy[7] = 0x1C;  // meta offset 540: just past the copy
+  StoredDocument document = StoredDocumentOf(*job);
+  EXPECT_EQ(document.requestSenderName, "");
+  EXPECT_EQ(document.metaData.data, nullptr);
+  EXPECT_EQ(document.metaData.size, 0u);
+
+  job->paraCopy[4] = job->paraCopy[5] = 0;
+  job->paraCopy[6] = job->paraCopy[7] = 0;
+  document = StoredDocumentOf(*job);
+  EXPECT_EQ(document.requestSenderName, "");
+  EXPECT_EQ(document.metaData.data, nullptr);
+}
+
+TEST(StoredDocumentTest, UnterminatedBuffersAreCutAtTheirEnd) {
+  auto job = RequestedJob();
+  std::memset(job->peerIp, '1', sizeof job->peerIp);
+  std::memset(job->senderName, 'S', sizeof job->senderName);
+  StoredDocument document = StoredDocumentOf(*job);
+  EXPECT_EQ(document.peerAddress, std::string(sizeof job->peerIp, '1'));
+  EXPECT_EQ(document.senderName, std::string(sizeof job->senderName, 'S'));
+}
+
+// The sender-name record of the meta data renames the job's sender for the
+// log line that follows, but only for a destination in the list.
+TEST(StoredDocumentTest, ExtensionStepWritesTheRecordsSenderBack) {
+  test::TestRoot root;
+  auto job = RequestedJob();
+  int32_t status = 1;
+  RunExtensionStep(*job, &status);
+  EXPECT_STREQ(job->senderName, "Alice");
+
+  std::ofstream(root.DataDir() + "/tvscan_f.bin") << "300;" << root.path() << ";;;\n";
+  RunExtensionStep(*job, &status);
+  EXPECT_STREQ(job->senderName, "Carol");
+  EXPECT_EQ(status, 1);
+}
+
+}  // namespace
+}  // namespace qb
