@@ -1,6 +1,5 @@
 #include "platform/ordered_sender.h"
 
-#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -8,20 +7,14 @@
 
 #include "platform/endpoint.h"
 #include "platform/trace.h"
+#include "platform/worker_thread.h"
 
 namespace qb {
 
 OrderedSender::OrderedSender(size_t capacity, int replyTimeoutMs)
     : capacity_(capacity == 0 ? 1 : capacity), reply_timeout_ms_(replyTimeoutMs) {
   abandon_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  // The termination signals are read through a signalfd on the main thread,
-  // which only works while every thread blocks them: the worker starts with
-  // all signals blocked, whenever it is created.
-  sigset_t all, previous;
-  ::sigfillset(&all);
-  ::pthread_sigmask(SIG_SETMASK, &all, &previous);
-  worker_ = std::thread([this] { Work(); });
-  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  worker_ = StartWorkerThread([this] { Work(); });
 }
 
 OrderedSender::~OrderedSender() {
@@ -63,10 +56,10 @@ size_t OrderedSender::Finish(int graceMs) {
                              [this] { return queue_.empty() && !busy_; });
   if (!done) {
     abandoned_ = true;
+    // Stays readable from now on: every later wait of the worker ends at once.
     uint64_t one = 1;
-    if (abandon_fd_ >= 0 && ::write(abandon_fd_, &one, sizeof one) != sizeof one) {
-      // Cannot happen with a fresh eventfd; the reply time-out still ends the wait.
-    }
+    ssize_t written = ::write(abandon_fd_, &one, sizeof one);
+    (void)written;  // a fresh eventfd takes it; failing that, the reply time-out ends the wait
     wake_.notify_all();
   }
   lock.unlock();
