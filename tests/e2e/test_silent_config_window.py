@@ -1,50 +1,14 @@
 """A configuration program whose window exists but never answers: printers
 are served and the program ends as if it were not there."""
-import os
-import queue
 import signal
-import socket
 import struct
-import threading
 import time
 import unittest
 
 from receiver import OK, Receiver, packet, receive_exactly
-from test_startup import wait_for_record, wait_until, write_record_words
+from test_startup import FakeConfigWindow, wait_for_record, wait_until, write_record_words
 
 CAPABILITY_REQUEST = struct.pack(">HHH", 0x3400, 1, 0)
-
-
-class SilentConfigWindow:
-    """The configuration program's window endpoint: it reads every message
-    (so that they can be checked) and never answers one."""
-
-    def __init__(self, receiver, handle=434343):
-        self.handle = handle
-        self.path = os.path.join(receiver.root, "run/quillbox/windows", str(handle))
-        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        self.sock.bind(self.path)
-        self.messages = queue.Queue()
-        self.thread = threading.Thread(target=self._read, daemon=True)
-        self.thread.start()
-
-    def _read(self):
-        while True:
-            try:
-                data = self.sock.recv(64)
-            except OSError:
-                return
-            self.messages.put(struct.unpack("<IQq", data))
-
-    def received(self):
-        seen = []
-        while not self.messages.empty():
-            seen.append(self.messages.get())
-        return seen
-
-    def close(self):
-        self.sock.close()
-        os.unlink(self.path)
 
 
 def timed(action):
@@ -65,7 +29,7 @@ class SilentConfigProgram(unittest.TestCase):
             # The start-up probe's connection must be gone before the window is announced.
             self.assertTrue(wait_until(lambda: any(
                 l.startswith("Connection closed") for l in receiver.trace())))
-            window = SilentConfigWindow(receiver)
+            window = FakeConfigWindow(receiver, answers=False)
             write_record_words(receiver, 1, window.handle)
 
             # Long socket time-outs, so that a slow receiver is measured, not cut off.
@@ -102,7 +66,9 @@ class SilentConfigProgram(unittest.TestCase):
 
             # Nothing was lost or reordered on the way: both arrivals, then
             # the idle states of the exit.
-            messages = window.received()
+            messages = []
+            while not window.messages.empty():
+                messages.append(window.messages.get())
             self.assertEqual(messages[:2], [(1025, 1, 1), (1025, 1, 2)])
             self.assertEqual(messages[2:], [(1025, 2, 0)] * (len(messages) - 2))
             self.assertGreaterEqual(len(messages), 3)

@@ -44,10 +44,12 @@ def write_record_words(receiver, config_present, config_window):
 
 class FakeConfigWindow:
     """The configuration program's window: a datagram endpoint that answers
-    every message at once (from its own thread, as a program would)."""
+    every message at once (from its own thread, as a program would), or,
+    with answers=False, reads every message and never answers one."""
 
-    def __init__(self, receiver, handle=424242):
+    def __init__(self, receiver, handle=424242, answers=True):
         self.handle = handle
+        self.answers = answers
         self.path = os.path.join(receiver.root, "run/quillbox/windows", str(handle))
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
         self.sock.bind(self.path)
@@ -61,7 +63,7 @@ class FakeConfigWindow:
                 data, sender = self.sock.recvfrom(64)
             except OSError:
                 return
-            if sender:
+            if sender and self.answers:
                 self.sock.sendto(struct.pack("<q", 0), sender)
             self.messages.put(struct.unpack("<IQq", data))
 

@@ -67,20 +67,16 @@ TEST(PeerClass, LoopbackAndUnroutablePeers) {
   EXPECT_EQ(ClassifyPeer("not an address"), kClassOther);
 }
 
-// What needs no resolution is answered at once and kept; nothing is handed
-// to the resolver.
-TEST(PeerClass, WithoutWaitingAnswersWhatNeedsNoResolution) {
-  ClearPeerClassCache();
-  int peerClass = 0;
-  EXPECT_TRUE(ClassifyPeerIfKnown("127.0.0.1", &peerClass));
-  EXPECT_EQ(peerClass, kClassOther);
-  EXPECT_TRUE(ClassifyPeerIfKnown("not an address", &peerClass));
-  EXPECT_EQ(peerClass, kClassOther);
+// Without waiting, the same answers, and none goes to the resolver.
+TEST(PeerClass, LoopbackAndUnroutablePeersAreKnownAtOnce) {
   NeighbourResolver resolver;
-  bool called = false;
-  EXPECT_TRUE(ClassifyPeerOrResolve(resolver, "127.0.0.2", &peerClass, [&](int) { called = true; }));
-  EXPECT_EQ(peerClass, kClassUndetermined);
-  EXPECT_FALSE(called);
+  for (auto [ip, expected] : {std::pair{"127.0.0.1", kClassOther},
+                              std::pair{"127.0.0.2", kClassUndetermined},
+                              std::pair{"not an address", kClassOther}}) {
+    int peerClass = 0;
+    EXPECT_TRUE(ClassifyPeerOrResolve(resolver, ip, &peerClass, [](int) { FAIL(); })) << ip;
+    EXPECT_EQ(peerClass, expected) << ip;
+  }
 }
 
 // Printers on a real link: a network namespace joined to this one by a veth

@@ -1,14 +1,11 @@
-// The ordered sender against real window endpoints: one whose loop is not
-// run (it neither reads nor answers until the test pumps it) and one served
-// by a loop on its own thread.
+// The ordered sender against real window endpoints whose loop the test
+// runs: until it does, the window neither reads nor answers.
 #include "platform/ordered_sender.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -54,42 +51,6 @@ struct SilentPeer {
     while (window.Seen().size() < count && MsSince(start) < 5000) loop.RunOnce(10);
     return window.Seen();
   }
-};
-
-// A window that answers at once, from a loop on its own thread.
-class AnsweringPeer {
- public:
-  AnsweringPeer() {
-    std::promise<uint32_t> ready;
-    auto handle = ready.get_future();
-    thread_ = std::thread([this, &ready] {
-      EventLoop loop;
-      WindowEndpoint endpoint(loop, &window_);
-      loop_ = &loop;
-      ready.set_value(endpoint.handle());
-      loop.Run();
-      loop.RemoveWindow(&window_);
-    });
-    handle_ = handle.get();
-  }
-  ~AnsweringPeer() {
-    loop_.load()->Quit(0);
-    thread_.join();
-  }
-  uint32_t handle() const { return handle_; }
-  std::vector<int64_t> WaitFor(size_t count) {
-    auto start = Clock::now();
-    while (window_.Seen().size() < count && MsSince(start) < 5000) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return window_.Seen();
-  }
-
- private:
-  Recorder window_;
-  std::atomic<EventLoop*> loop_{nullptr};
-  uint32_t handle_ = 0;
-  std::thread thread_;
 };
 
 std::vector<int64_t> Range(int64_t first, int64_t last) {
@@ -143,16 +104,15 @@ TEST(OrderedSender, AFullQueueDropsTheOldestWaitingMessage) {
 }
 
 // The exit: a silent peer holds the worker; Finish gives up after the
-// grace, and what is still queued is posted in order to whoever reads.
+// grace, and what is still queued is posted in order, for whoever reads.
 TEST(OrderedSender, FinishIsBoundedWhenAPeerNeverAnswers) {
   test::TestRoot root;
-  SilentPeer silent;
-  AnsweringPeer answering;
+  SilentPeer silent, later;
   OrderedSender sender;
   sender.Queue(silent.handle(), WM_USER + 1, 0, 1);
-  sender.Queue(answering.handle(), WM_USER + 1, 0, 2);
+  sender.Queue(later.handle(), WM_USER + 1, 0, 2);
   sender.Queue(silent.handle(), WM_USER + 1, 0, 3);
-  sender.Queue(answering.handle(), WM_USER + 1, 0, 4);
+  sender.Queue(later.handle(), WM_USER + 1, 0, 4);
   StartTraceCapture();
   auto start = Clock::now();
   EXPECT_EQ(sender.Finish(200), 4u);
@@ -161,10 +121,10 @@ TEST(OrderedSender, FinishIsBoundedWhenAPeerNeverAnswers) {
   StopTraceCapture();
   EXPECT_GE(took, 190);
   EXPECT_LT(took, 600);
-  EXPECT_EQ(answering.WaitFor(2), (std::vector<int64_t>{2, 4}));
+  EXPECT_EQ(later.Pump(2), (std::vector<int64_t>{2, 4}));
   EXPECT_EQ(CountContaining(trace, "abandoned at exit"), 1u);
   EXPECT_EQ(CountContaining(trace, "3 notification(s) posted at exit"), 1u);
-  EXPECT_FALSE(sender.Queue(answering.handle(), WM_USER + 1, 0, 5));
+  EXPECT_FALSE(sender.Queue(later.handle(), WM_USER + 1, 0, 5));
 }
 
 // A peer that stopped reading fills its socket queue; a send to it must
