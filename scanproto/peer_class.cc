@@ -99,7 +99,7 @@ bool ResolveWithoutWaiting(uint32_t address, NeighbourAnswer* answer) {
 }
 
 // The classification: *address is set whenever the text is an address;
-// false (nothing traced past the table) when `resolve` could not answer.
+// false when `resolve` could not answer (a table miss: nothing traced yet).
 bool Classify(const char* ipText, const Resolution& resolve, uint32_t* address, int* peerClass) {
   *address = 0;
   if (!ParseDottedAddress(ipText, address)) {
@@ -119,8 +119,9 @@ bool Classify(const char* ipText, const Resolution& resolve, uint32_t* address, 
     TracePrefix(mac);
     *peerClass = MatchPrefix(mac, kTableOrder);
     if (*peerClass != kClassOther) return true;
-    // The entry was just there, so this resolution does not wait.
-    answer.error = ResolveNeighbour(*address, answer.mac, &answer.length);
+    // The entry was just there, so the resolution normally answers at once;
+    // should it have gone meanwhile, the form that must not wait gives up.
+    if (!resolve(*address, &answer)) return false;
     *peerClass = answer.error == 0 ? kClassOther : ArpFailure(answer.error);
     return true;
   }
