@@ -69,6 +69,8 @@ class SilentConfigProgram(unittest.TestCase):
             messages = []
             while not window.messages.empty():
                 messages.append(window.messages.get())
+            if messages[:1] == [(1025, 2, 0)]:  # the start-up probe's, as in test_startup
+                messages.pop(0)
             self.assertEqual(messages[:2], [(1025, 1, 1), (1025, 1, 2)])
             self.assertEqual(messages[2:], [(1025, 2, 0)] * (len(messages) - 2))
             self.assertGreaterEqual(len(messages), 3)
