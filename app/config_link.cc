@@ -1,11 +1,13 @@
 #include "app/config_link.h"
 
 #include <cstring>
+#include <memory>
 
 #include "app/process_state.h"
 #include "platform/endpoint.h"
 #include "platform/global_lock.h"
 #include "platform/mapped_file.h"
+#include "platform/ordered_sender.h"
 #include "platform/places.h"
 #include "platform/svc_ctrl.h"
 #include "platform/trace.h"
@@ -14,6 +16,8 @@ namespace qb {
 namespace {
 
 bool g_enabled = false;
+// Set for the run of the event loop; guarded by GlobalLock.
+std::unique_ptr<OrderedSender> g_sender;
 
 // Maps the record, lets `change` work on a copy of its fields and writes
 // them back; nothing happens while the record is not in use.
@@ -28,9 +32,11 @@ bool Update(Change change) {
   });
 }
 
-// Sends a status message to the configuration program's window if the
-// record says it is there. Another process may have filled the record with
-// anything: only the two fixed words are read.
+// Queues a status message for the configuration program's window if the
+// record says it is there. The record is read now, not when the message
+// leaves: the exit sequence releases it right after queueing its last
+// status. Another process may have filled the record with anything: only
+// the two fixed words are read.
 void SendStatus(uint32_t message, int code, int64_t lParam) {
   int32_t present = 0, window = 0;
   Update([&](ConfigLinkFields& fields) {
@@ -38,11 +44,34 @@ void SendStatus(uint32_t message, int code, int64_t lParam) {
     window = fields.configWindow;
   });
   if (present != 1 || window == 0) return;
-  SendMessageToWindow(static_cast<uint32_t>(window), message, static_cast<uint64_t>(code), lParam,
-                      nullptr);
+  NotifyWindow(static_cast<uint32_t>(window), message, static_cast<uint64_t>(code), lParam);
 }
 
 }  // namespace
+
+void StartNotifications() {
+  GlobalLockGuard lock;
+  if (!g_sender) g_sender = std::make_unique<OrderedSender>();
+}
+
+size_t FinishNotifications(int graceMs) {
+  std::unique_ptr<OrderedSender> sender;
+  {
+    GlobalLockGuard lock;
+    sender.swap(g_sender);
+  }
+  // Outside the lock: the grace may be spent waiting for another process.
+  return sender ? sender->Finish(graceMs) : 0;
+}
+
+void NotifyWindow(uint32_t window, uint32_t message, uint64_t wParam, int64_t lParam) {
+  GlobalLockGuard lock;
+  if (!g_sender) {
+    TraceLog(" Notification not sent, no sender: message %u to window %u", message, window);
+    return;
+  }
+  g_sender->Queue(window, message, wParam, lParam);
+}
 
 std::string ConfigLinkPath() { return RunFolder() + "/TvScannerQuernConf"; }
 

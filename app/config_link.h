@@ -4,6 +4,7 @@
 // service mode every access does nothing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -46,9 +47,21 @@ void PublishHddState(uint16_t state);
 // Reads the record (tests and tools); false when it is not in use.
 bool ReadConfigLink(ConfigLinkFields* fields);
 
+// Messages to other programs' windows (the configuration program, the
+// companions) leave through one ordered sender (platform/ordered_sender.h),
+// so that the main thread never waits for another process; none of them
+// needs the reply. StartNotifications before the event loop runs,
+// FinishNotifications when it has ended: it spends at most graceMs on what
+// is still queued and returns the number of messages whose replies were
+// not awaited to the end. Without a started sender nothing is sent (traced).
+void StartNotifications();
+size_t FinishNotifications(int graceMs);
+// Queues (message, wParam, lParam) for another program's window; any thread.
+void NotifyWindow(uint32_t window, uint32_t message, uint64_t wParam, int64_t lParam);
+
 // Status notification: in service mode code 3 reaches the companion
 // service's library; otherwise the configuration program's window, when
-// it is present, gets (message, code, 0).
+// it is present, gets (message, code, 0), queued in the order of the calls.
 void NotifyConfig(uint32_t message, int code);
 // The same with lParam = count (main thread only).
 void NotifyConfigCount(uint32_t message, int code, int count);

@@ -214,7 +214,7 @@ void MainWindow::Shutdown() {
   NotifyConfig(WM_CONFIG_STATUS, kStatusIdle);
   ReleaseConfigLink();
   if (uint32_t fax = FindWindowByClass("TVFAXRCVHANDLE2QBX")) {
-    SendMessageToWindow(fax, WM_USER + 5, 0, 0, nullptr);
+    NotifyWindow(fax, WM_USER + 5, 0, 0);
   }
   if (process.processMode == kModeDesktop) {
     StopServiceCheck();

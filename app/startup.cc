@@ -33,6 +33,11 @@ constexpr int kExitUsage = 2;
 constexpr int kExitAlreadyRunning = 3;
 constexpr int kExitNoRunObjects = 4;
 
+// What the notifications still queued at exit may take: a termination
+// signal ends the program within 1 s even when the configuration program
+// never answers (the rest of the exit takes a few milliseconds).
+constexpr int kNotificationGraceMs = 500;
+
 const char kUsage[] =
     "usage: quillbox [QBXSVC]\n"
     "Receives scanned documents from networked printers (scan protocol on TCP 37100/37101).\n"
@@ -129,6 +134,8 @@ int RunProgram(int argc, char** argv) {
     }
   });
 
+  StartNotifications();
+
   bool serverFailed = false;
 
   if (process.serviceLaunched) {
@@ -161,6 +168,9 @@ int RunProgram(int argc, char** argv) {
   int code = loop.Run();
   StopCommunication();
   loop.RemoveWindow(&mainWindow);
+  // The exit sequence has queued its last status messages in order; they get
+  // a bounded grace, not the full reply time of a silent peer each.
+  FinishNotifications(kNotificationGraceMs);
   // A receiver that could not listen says so and ends with a failure code
   // (the main window has already shut everything down).
   if (serverFailed) {

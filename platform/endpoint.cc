@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "platform/places.h"
@@ -58,6 +60,24 @@ bool SendDatagram(int fd, uint32_t handle, uint32_t message, uint64_t wParam, in
   Encode(datagram, message, wParam, lParam);
   return ::sendto(fd, datagram, sizeof datagram, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&target),
                   length) == sizeof datagram;
+}
+
+// Waits until `fd` has `events`; false when the deadline passes first or
+// `abandonFd` (-1: none) becomes readable.
+bool WaitUnless(int fd, short events, int abandonFd,
+                std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    if (left < 0) left = 0;
+    pollfd entries[2] = {{fd, events, 0}, {abandonFd, POLLIN, 0}};
+    int ready = ::poll(entries, abandonFd >= 0 ? 2 : 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    if (abandonFd >= 0 && entries[1].revents != 0) return false;
+    return (entries[0].revents & events) != 0;
+  }
 }
 
 }  // namespace
@@ -153,20 +173,43 @@ bool PostMessageToWindow(uint32_t handle, uint32_t message, uint64_t wParam, int
 
 bool SendMessageToWindow(uint32_t handle, uint32_t message, uint64_t wParam, int64_t lParam,
                          int64_t* result, int timeoutMs) {
+  return SendMessageToWindowUnless(handle, message, wParam, lParam, result, timeoutMs, -1);
+}
+
+bool SendMessageToWindowUnless(uint32_t handle, uint32_t message, uint64_t wParam, int64_t lParam,
+                               int64_t* result, int timeoutMs, int abandonFd) {
+  sockaddr_un target;
+  socklen_t targetLength;
+  if (!MakeAddress(EndpointPath(handle), &target, &targetLength)) return false;
   std::string replyPath = WindowsFolder() + "/reply-" + std::to_string(::getpid()) + "-" +
                           std::to_string(g_next_reply++);
   sockaddr_un own;
   socklen_t ownLength;
   if (!MakeAddress(replyPath, &own, &ownLength)) return false;
-  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   ::unlink(replyPath.c_str());
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   bool answered = false;
+  // Connected, so that a peer whose queue is full (it stopped reading) can
+  // be waited for with poll instead of blocking in send without limit.
   if (::bind(fd, reinterpret_cast<sockaddr*>(&own), ownLength) == 0 &&
-      SendDatagram(fd, handle, message, wParam, lParam)) {
-    pollfd entry{fd, POLLIN, 0};
+      ::connect(fd, reinterpret_cast<sockaddr*>(&target), targetLength) == 0) {
+    uint8_t datagram[kMessageBytes];
+    Encode(datagram, message, wParam, lParam);
+    bool sent = false;
+    for (;;) {
+      ssize_t count = ::send(fd, datagram, sizeof datagram, MSG_NOSIGNAL);
+      if (count == static_cast<ssize_t>(sizeof datagram)) {
+        sent = true;
+        break;
+      }
+      if (count >= 0 || (errno != EAGAIN && errno != EINTR)) break;
+      if (errno == EAGAIN && !WaitUnless(fd, POLLOUT, abandonFd, deadline)) break;
+    }
     uint8_t reply[8];
-    if (::poll(&entry, 1, timeoutMs) > 0 && ::recv(fd, reply, sizeof reply, 0) == sizeof reply) {
+    if (sent && WaitUnless(fd, POLLIN, abandonFd, deadline) &&
+        ::recv(fd, reply, sizeof reply, 0) == sizeof reply) {
       if (result != nullptr) *result = static_cast<int64_t>(GetLe(reply, 8));
       answered = true;
     }

@@ -47,8 +47,14 @@ uint32_t FindWindowByClass(const std::string& className);
 // endpoint.
 bool PostMessageToWindow(uint32_t handle, uint32_t message, uint64_t wParam, int64_t lParam);
 // Delivers a message and waits up to timeoutMs for the result; false when
-// the window does not answer in time.
+// the window does not answer in time. The time-out covers the delivery too:
+// a window that stopped reading (its queue full) is not waited for longer.
 bool SendMessageToWindow(uint32_t handle, uint32_t message, uint64_t wParam, int64_t lParam,
                          int64_t* result, int timeoutMs = 5000);
+// The same, but gives up at once when `abandonFd` (a descriptor the caller
+// owns; -1 for none) becomes readable, so that another thread can cut the
+// wait short.
+bool SendMessageToWindowUnless(uint32_t handle, uint32_t message, uint64_t wParam, int64_t lParam,
+                               int64_t* result, int timeoutMs, int abandonFd);
 
 }  // namespace qb

@@ -6,13 +6,15 @@
 #include <linux/rtnetlink.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
+
+#include "platform/worker_thread.h"
 
 namespace qb {
 namespace {
@@ -91,7 +93,7 @@ bool LookupNeighbour(uint32_t address, uint8_t mac[6], bool* tableReadable) {
   return found;
 }
 
-int ResolveNeighbour(uint32_t address, uint8_t mac[6], uint32_t* length) {
+int ResolveNeighbourNow(uint32_t address, uint8_t mac[6], uint32_t* length) {
   *length = 0;
   if ((address >> 24) == 127 || IsOwnAddress(address) || !HasOnLinkRoute(address)) {
     return kErrorBadNetName;
@@ -100,6 +102,16 @@ int ResolveNeighbour(uint32_t address, uint8_t mac[6], uint32_t* length) {
     *length = 6;
     return 0;
   }
+  return kErrorIoPending;
+}
+
+int ResolveNeighbour(uint32_t address, uint8_t mac[6], uint32_t* length) {
+  return ResolveNeighbourUnless(address, mac, length, -1);
+}
+
+int ResolveNeighbourUnless(uint32_t address, uint8_t mac[6], uint32_t* length, int abandonFd) {
+  int quick = ResolveNeighbourNow(address, mac, length);
+  if (quick != kErrorIoPending) return quick;
   // Neighbour-table changes are announced on a netlink socket: waiting on
   // it wakes us when the answer arrives instead of polling the table.
   int watch = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
@@ -135,19 +147,72 @@ int ResolveNeighbour(uint32_t address, uint8_t mac[6], uint32_t* length) {
                     deadline - std::chrono::steady_clock::now())
                     .count();
     if (left <= 0) break;
-    if (watch < 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(left < 50 ? left : 50));
-      continue;
-    }
-    pollfd entry{watch, POLLIN, 0};
-    if (::poll(&entry, 1, static_cast<int>(left)) > 0) {
+    // Without the netlink socket the table is polled every 50 ms.
+    pollfd entries[2] = {{watch, POLLIN, 0}, {abandonFd, POLLIN, 0}};
+    int wait = watch < 0 ? static_cast<int>(left < 50 ? left : 50) : static_cast<int>(left);
+    if (::poll(entries, 2, wait) > 0) {
+      if (entries[1].revents != 0) {
+        result = kErrorOperationAborted;
+        break;
+      }
       char scrap[8192];
-      while (::recv(watch, scrap, sizeof scrap, 0) > 0) {
+      while (watch >= 0 && ::recv(watch, scrap, sizeof scrap, 0) > 0) {
       }
     }
   }
   if (watch >= 0) ::close(watch);
   return result;
+}
+
+NeighbourResolver::NeighbourResolver() {
+  abandon_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  worker_ = StartWorkerThread([this] { Work(); });
+}
+
+NeighbourResolver::~NeighbourResolver() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  uint64_t one = 1;
+  ssize_t written = ::write(abandon_fd_, &one, sizeof one);
+  (void)written;  // failing that, the resolution under way ends within its second
+  wake_.notify_all();
+  worker_.join();
+  if (abandon_fd_ >= 0) ::close(abandon_fd_);
+}
+
+void NeighbourResolver::Resolve(uint32_t address, Done done) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stopping_) return;
+  std::vector<Done>& waiting = waiting_[address];
+  if (waiting.empty() && address != in_progress_) order_.push_back(address);
+  waiting.push_back(std::move(done));
+  wake_.notify_one();
+}
+
+void NeighbourResolver::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return stopping_ || !order_.empty(); });
+    if (stopping_) return;
+    uint32_t address = order_.front();
+    order_.pop_front();
+    in_progress_ = address;
+    lock.unlock();
+    NeighbourAnswer answer{};
+    answer.error = ResolveNeighbourUnless(address, answer.mac, &answer.length, abandon_fd_);
+    lock.lock();
+    in_progress_ = 0;
+    if (stopping_) return;
+    // Requests that came in during the resolution share its answer.
+    std::vector<Done> callers;
+    callers.swap(waiting_[address]);
+    waiting_.erase(address);
+    lock.unlock();
+    for (Done& done : callers) done(answer);
+    lock.lock();
+  }
 }
 
 }  // namespace qb

@@ -1,5 +1,12 @@
-#include <cstring>
+#include "scanproto/peer_class.h"
 
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "platform/clock.h"
 #include "platform/neighbours.h"
 #include "platform/net.h"
 #include "platform/trace.h"
@@ -65,35 +72,148 @@ int ArpFailure(int error) {
   return error == kErrorGenFailure || error == kErrorBadNetName ? kClassUndetermined : kClassOther;
 }
 
+// The class from a resolution's answer (the end of every classification
+// that had to resolve).
+int ClassFromAnswer(const NeighbourAnswer& answer) {
+  if (answer.error != 0) return ArpFailure(answer.error);
+  if (answer.length == 0) {
+    TraceLog("Warning: SendArp completed successfully, but returned length=0\n");
+    return kClassOther;
+  }
+  TracePrefix(answer.mac);
+  return MatchPrefix(answer.mac, kArpOrder);
+}
+
+// How a classification gets a resolution's answer when the neighbour table
+// has none: false when it cannot be had now (the lookup must not wait).
+using Resolution = std::function<bool(uint32_t address, NeighbourAnswer* answer)>;
+
+bool ResolveWaiting(uint32_t address, NeighbourAnswer* answer) {
+  answer->error = ResolveNeighbour(address, answer->mac, &answer->length);
+  return true;
+}
+
+bool ResolveWithoutWaiting(uint32_t address, NeighbourAnswer* answer) {
+  answer->error = ResolveNeighbourNow(address, answer->mac, &answer->length);
+  return answer->error != kErrorIoPending;
+}
+
+// The classification: *address is set whenever the text is an address;
+// false when `resolve` could not answer (a table miss: nothing traced yet).
+bool Classify(const char* ipText, const Resolution& resolve, uint32_t* address, int* peerClass) {
+  *address = 0;
+  if (!ParseDottedAddress(ipText, address)) {
+    *peerClass = kClassOther;
+    return true;
+  }
+  if (*address == 0x7F000001) {
+    *peerClass = kClassOther;
+    return true;
+  }
+
+  uint8_t mac[6];
+  bool readable = false;
+  NeighbourAnswer answer{};
+  if (LookupNeighbour(*address, mac, &readable)) {
+    TraceLog(" found Address in IpNettable: %s\n", ipText);
+    TracePrefix(mac);
+    *peerClass = MatchPrefix(mac, kTableOrder);
+    if (*peerClass != kClassOther) return true;
+    // The entry was just there, so the resolution normally answers at once;
+    // should it have gone meanwhile, the form that must not wait gives up.
+    if (!resolve(*address, &answer)) return false;
+    *peerClass = answer.error == 0 ? kClassOther : ArpFailure(answer.error);
+    return true;
+  }
+  if (!resolve(*address, &answer)) return false;
+  if (!readable) TraceLog("GetIpNetTable failed.\n");
+  TraceLog("Sending ARP request for IP address: %s\n", ipText);
+  *peerClass = ClassFromAnswer(answer);
+  return true;
+}
+
+// Answers of the last kPeerClassCacheMs by address. A printer's hardware
+// address does not change, but an address may pass to another device, and
+// a neighbour that did not answer may be back: so the answers are kept
+// briefly only.
+struct CacheEntry {
+  int peerClass;
+  int64_t storedMs;
+};
+constexpr size_t kCacheLimit = 1024;
+std::mutex g_cache_mutex;
+std::unordered_map<uint32_t, CacheEntry> g_cache;
+const Clock* g_cache_clock = nullptr;
+
+int64_t CacheNow() { return (g_cache_clock ? g_cache_clock : SystemClock::Instance())->NowMs(); }
+
+bool CachedClass(uint32_t address, int* peerClass) {
+  std::lock_guard<std::mutex> lock(g_cache_mutex);
+  auto found = g_cache.find(address);
+  if (found == g_cache.end()) return false;
+  if (CacheNow() - found->second.storedMs >= kPeerClassCacheMs) {
+    g_cache.erase(found);
+    return false;
+  }
+  *peerClass = found->second.peerClass;
+  return true;
+}
+
+void StoreClass(uint32_t address, int peerClass) {
+  std::lock_guard<std::mutex> lock(g_cache_mutex);
+  int64_t now = CacheNow();
+  if (g_cache.size() >= kCacheLimit) {
+    std::erase_if(g_cache, [now](const auto& entry) {
+      return now - entry.second.storedMs >= kPeerClassCacheMs;
+    });
+  }
+  if (g_cache.size() >= kCacheLimit) g_cache.clear();  // only under a flood of addresses
+  g_cache[address] = CacheEntry{peerClass, now};
+}
+
 }  // namespace
 
 int ClassifyPeer(const char* ipText) {
   uint32_t address = 0;
-  if (!ParseDottedAddress(ipText, &address)) return kClassOther;
-  if (address == 0x7F000001) return kClassOther;
+  int peerClass = kClassOther;
+  Classify(ipText, ResolveWaiting, &address, &peerClass);
+  return peerClass;
+}
 
-  uint8_t mac[6];
-  uint32_t length = 0;
-  bool readable = false;
-  if (LookupNeighbour(address, mac, &readable)) {
-    TraceLog(" found Address in IpNettable: %s\n", ipText);
-    TracePrefix(mac);
-    int peerClass = MatchPrefix(mac, kTableOrder);
-    if (peerClass != kClassOther) return peerClass;
-    int error = ResolveNeighbour(address, mac, &length);
-    return error == 0 ? kClassOther : ArpFailure(error);
-  }
-  if (!readable) TraceLog("GetIpNetTable failed.\n");
+bool ClassifyPeerIfKnown(const char* ipText, int* peerClass) {
+  uint32_t address = 0;
+  if (ParseDottedAddress(ipText, &address) && CachedClass(address, peerClass)) return true;
+  if (!Classify(ipText, ResolveWithoutWaiting, &address, peerClass)) return false;
+  if (address != 0) StoreClass(address, *peerClass);
+  return true;
+}
 
-  TraceLog("Sending ARP request for IP address: %s\n", ipText);
-  int error = ResolveNeighbour(address, mac, &length);
-  if (error != 0) return ArpFailure(error);
-  if (length == 0) {
-    TraceLog("Warning: SendArp completed successfully, but returned length=0\n");
-    return kClassOther;
-  }
-  TracePrefix(mac);
-  return MatchPrefix(mac, kArpOrder);
+bool ClassifyPeerOrResolve(NeighbourResolver& resolver, const char* ipText, int* peerClass,
+                           std::function<void(int peerClass)> done) {
+  if (ClassifyPeerIfKnown(ipText, peerClass)) return true;
+  uint32_t address = 0;
+  ParseDottedAddress(ipText, &address);
+  std::string text = ipText;
+  resolver.Resolve(address, [text, address, done = std::move(done)](const NeighbourAnswer& answer) {
+    // Read as a synchronous classification reads its resolution (the table
+    // had no entry a moment ago; it may have one now, but the class of a
+    // resolved address follows the resolution's rules).
+    TraceLog("Sending ARP request for IP address: %s\n", text.c_str());
+    int resolvedClass = ClassFromAnswer(answer);
+    StoreClass(address, resolvedClass);
+    done(resolvedClass);
+  });
+  return false;
+}
+
+void SetPeerClassClock(const Clock* clock) {
+  std::lock_guard<std::mutex> lock(g_cache_mutex);
+  g_cache_clock = clock;
+}
+
+void ClearPeerClassCache() {
+  std::lock_guard<std::mutex> lock(g_cache_mutex);
+  g_cache.clear();
 }
 
 }  // namespace qb

@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <future>
+#include <memory>
 #include <string>
+#include <thread>
 
+#include "platform/clock.h"
 #include "platform/files.h"
+#include "scanproto/peer_class.h"
 
 namespace qb {
 namespace {
@@ -54,6 +61,18 @@ TEST(PeerClass, LoopbackAndUnroutablePeers) {
   EXPECT_EQ(ClassifyPeer("127.0.0.1"), kClassOther);
   EXPECT_EQ(ClassifyPeer("127.0.0.2"), kClassUndetermined);  // no address resolution possible
   EXPECT_EQ(ClassifyPeer("not an address"), kClassOther);
+}
+
+// Without waiting, the same answers, and none goes to the resolver.
+TEST(PeerClass, LoopbackAndUnroutablePeersAreKnownAtOnce) {
+  NeighbourResolver resolver;
+  for (auto [ip, expected] : {std::pair{"127.0.0.1", kClassOther},
+                              std::pair{"127.0.0.2", kClassUndetermined},
+                              std::pair{"not an address", kClassOther}}) {
+    int peerClass = 0;
+    EXPECT_TRUE(ClassifyPeerOrResolve(resolver, ip, &peerClass, [](int) { FAIL(); })) << ip;
+    EXPECT_EQ(peerClass, expected) << ip;
+  }
 }
 
 // Printers on a real link: a network namespace joined to this one by a veth
@@ -123,6 +142,102 @@ TEST_F(PeerClassOnLink, OffLinkAndSilentPeersAreUndetermined) {
   if (skipped_) GTEST_SKIP() << "network namespaces are not allowed here";
   EXPECT_EQ(ClassifyPeer((remote_ + "5").c_str()), kClassUndetermined);  // behind a gateway
   EXPECT_EQ(ClassifyPeer((link_ + "99").c_str()), kClassUndetermined);  // on the link, nobody there
+}
+
+// The forms that never wait, against the same link.
+class PeerClassWithoutWaiting : public PeerClassOnLink {
+ protected:
+  using Ms = std::chrono::milliseconds;
+  void SetUp() override {
+    PeerClassOnLink::SetUp();
+    ClearPeerClassCache();
+    SetPeerClassClock(&clock_);
+  }
+  void TearDown() override {
+    SetPeerClassClock(nullptr);
+    ClearPeerClassCache();
+    PeerClassOnLink::TearDown();
+  }
+  static int64_t MsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - start).count();
+  }
+  // Starts a classification that must go to the resolver; the future gives
+  // the class and whether it came on another thread.
+  std::future<std::pair<int, bool>> Start(NeighbourResolver& resolver, const std::string& ip) {
+    auto result = std::make_shared<std::promise<std::pair<int, bool>>>();
+    auto caller = std::this_thread::get_id();
+    int peerClass = 0;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ClassifyPeerOrResolve(resolver, ip.c_str(), &peerClass, [=](int resolved) {
+      result->set_value({resolved, std::this_thread::get_id() != caller});
+    }));
+    EXPECT_LT(MsSince(start), 100);
+    return result->get_future();
+  }
+
+  ManualClock clock_;
+};
+
+TEST_F(PeerClassWithoutWaiting, ASilentNeighbourIsResolvedOnTheWorkerOnceAndKeptForAWhile) {
+  ASSERT_NO_FATAL_FAILURE(Join(81));
+  if (skipped_) GTEST_SKIP() << "network namespaces are not allowed here";
+  const std::string silent = link_ + "99";
+  int peerClass = 0;
+  EXPECT_FALSE(ClassifyPeerIfKnown(silent.c_str(), &peerClass));
+  NeighbourResolver resolver;
+  auto start = std::chrono::steady_clock::now();
+  auto first = Start(resolver, silent);
+  auto second = Start(resolver, silent);  // shares the resolution under way
+  ASSERT_EQ(first.wait_for(Ms(3000)), std::future_status::ready);
+  ASSERT_EQ(second.wait_for(Ms(3000)), std::future_status::ready);
+  EXPECT_LT(MsSince(start), 1800);  // one second-long wait, not two
+  EXPECT_EQ(first.get(), std::make_pair(kClassUndetermined, true));
+  EXPECT_EQ(second.get().first, kClassUndetermined);
+
+  EXPECT_TRUE(ClassifyPeerIfKnown(silent.c_str(), &peerClass));
+  EXPECT_EQ(peerClass, kClassUndetermined);
+  clock_.Advance(kPeerClassCacheMs);
+  EXPECT_FALSE(ClassifyPeerIfKnown(silent.c_str(), &peerClass));
+}
+
+// A resolved address is classed by the resolution's prefix list, as
+// ClassifyPeer classes it when the table had no entry: the third group-A
+// prefix counts only from the table.
+TEST_F(PeerClassWithoutWaiting, AResolvedPrinterGetsTheClassOfTheWaitingLookup) {
+  ASSERT_NO_FATAL_FAILURE(Join(83));
+  if (skipped_) GTEST_SKIP() << "network namespaces are not allowed here";
+  const std::string printer = link_ + "2";
+  NeighbourResolver resolver;
+  SetFarAddress("02:51:42:00:00:01");
+  auto groupA = Start(resolver, printer);
+  ASSERT_EQ(groupA.wait_for(Ms(3000)), std::future_status::ready);
+  EXPECT_EQ(groupA.get().first, kClassGroupA);
+
+  SetFarAddress("02:51:44:00:00:01");
+  ClearPeerClassCache();
+  auto tableOnly = Start(resolver, printer);
+  ASSERT_EQ(tableOnly.wait_for(Ms(3000)), std::future_status::ready);
+  EXPECT_EQ(tableOnly.get().first, kClassOther);
+  // Now the table has the entry: answered at once, without the resolver.
+  ClearPeerClassCache();
+  int peerClass = 0;
+  EXPECT_TRUE(ClassifyPeerIfKnown(printer.c_str(), &peerClass));
+  EXPECT_EQ(peerClass, kClassGroupA);
+}
+
+TEST_F(PeerClassWithoutWaiting, AStoppedResolverEndsAtOnceAndCallsNobody) {
+  ASSERT_NO_FATAL_FAILURE(Join(85));
+  if (skipped_) GTEST_SKIP() << "network namespaces are not allowed here";
+  auto resolver = std::make_unique<NeighbourResolver>();
+  std::atomic<bool> called{false};
+  int peerClass = 0;
+  EXPECT_FALSE(ClassifyPeerOrResolve(*resolver, (link_ + "99").c_str(), &peerClass,
+                                     [&](int) { called = true; }));
+  std::this_thread::sleep_for(Ms(50));  // the resolution is under way
+  auto start = std::chrono::steady_clock::now();
+  resolver.reset();
+  EXPECT_LT(MsSince(start), 300);
+  EXPECT_FALSE(called);
 }
 
 }  // namespace
