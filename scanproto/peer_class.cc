@@ -6,7 +6,6 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/clock.h"
 #include "platform/neighbours.h"
 #include "platform/net.h"
 #include "platform/trace.h"
@@ -143,15 +142,11 @@ struct CacheEntry {
 constexpr size_t kCacheLimit = 1024;
 std::mutex g_cache_mutex;
 std::unordered_map<uint32_t, CacheEntry> g_cache;
-const Clock* g_cache_clock = nullptr;
-
-int64_t CacheNow() { return (g_cache_clock ? g_cache_clock : SystemClock::Instance())->NowMs(); }
-
-bool CachedClass(uint32_t address, int* peerClass) {
+bool CachedClass(const Env& env, uint32_t address, int* peerClass) {
   std::lock_guard<std::mutex> lock(g_cache_mutex);
   auto found = g_cache.find(address);
   if (found == g_cache.end()) return false;
-  if (CacheNow() - found->second.storedMs >= kPeerClassCacheMs) {
+  if (env.NowMs() - found->second.storedMs >= kPeerClassCacheMs) {
     g_cache.erase(found);
     return false;
   }
@@ -159,9 +154,9 @@ bool CachedClass(uint32_t address, int* peerClass) {
   return true;
 }
 
-void StoreClass(uint32_t address, int peerClass) {
+void StoreClass(const Env& env, uint32_t address, int peerClass) {
   std::lock_guard<std::mutex> lock(g_cache_mutex);
-  int64_t now = CacheNow();
+  int64_t now = env.NowMs();
   if (g_cache.size() >= kCacheLimit) {
     std::erase_if(g_cache, [now](const auto& entry) {
       return now - entry.second.storedMs >= kPeerClassCacheMs;
@@ -180,35 +175,32 @@ int ClassifyPeer(const char* ipText) {
   return peerClass;
 }
 
-bool ClassifyPeerIfKnown(const char* ipText, int* peerClass) {
+bool ClassifyPeerIfKnown(const Env& env, const char* ipText, int* peerClass) {
   uint32_t address = 0;
-  if (ParseDottedAddress(ipText, &address) && CachedClass(address, peerClass)) return true;
+  if (ParseDottedAddress(ipText, &address) && CachedClass(env, address, peerClass)) return true;
   if (!Classify(ipText, ResolveWithoutWaiting, &address, peerClass)) return false;
-  if (address != 0) StoreClass(address, *peerClass);
+  if (address != 0) StoreClass(env, address, *peerClass);
   return true;
 }
 
-bool ClassifyPeerOrResolve(NeighbourResolver& resolver, const char* ipText, int* peerClass,
-                           std::function<void(int peerClass)> done) {
-  if (ClassifyPeerIfKnown(ipText, peerClass)) return true;
+bool ClassifyPeerOrResolve(const Env& env, NeighbourResolver& resolver, const char* ipText,
+                           int* peerClass, std::function<void(int peerClass)> done) {
+  if (ClassifyPeerIfKnown(env, ipText, peerClass)) return true;
   uint32_t address = 0;
   ParseDottedAddress(ipText, &address);
   std::string text = ipText;
-  resolver.Resolve(address, [text, address, done = std::move(done)](const NeighbourAnswer& answer) {
-    // Read as a synchronous classification reads its resolution (the table
-    // had no entry a moment ago; it may have one now, but the class of a
-    // resolved address follows the resolution's rules).
-    TraceLog("Sending ARP request for IP address: %s\n", text.c_str());
-    int resolvedClass = ClassFromAnswer(answer);
-    StoreClass(address, resolvedClass);
-    done(resolvedClass);
-  });
+  const Env* cacheEnv = &env;
+  resolver.Resolve(
+      address, [cacheEnv, text, address, done = std::move(done)](const NeighbourAnswer& answer) {
+        // Read as a synchronous classification reads its resolution (the table
+        // had no entry a moment ago; it may have one now, but the class of a
+        // resolved address follows the resolution's rules).
+        TraceLog("Sending ARP request for IP address: %s\n", text.c_str());
+        int resolvedClass = ClassFromAnswer(answer);
+        StoreClass(*cacheEnv, address, resolvedClass);
+        done(resolvedClass);
+      });
   return false;
-}
-
-void SetPeerClassClock(const Clock* clock) {
-  std::lock_guard<std::mutex> lock(g_cache_mutex);
-  g_cache_clock = clock;
 }
 
 void ClearPeerClassCache() {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "platform/clock.h"
+#include "platform/env.h"
 #include "platform/neighbours.h"
 
 namespace qb {
@@ -20,17 +20,17 @@ constexpr int64_t kPeerClassCacheMs = 30000;
 // The class without waiting: from an answer of the last kPeerClassCacheMs,
 // or what ClassifyPeer would answer without waiting. False when only asking
 // the neighbour could tell.
-bool ClassifyPeerIfKnown(const char* ipText, int* peerClass);
+// The cache's time is `env`'s.
+bool ClassifyPeerIfKnown(const Env& env, const char* ipText, int* peerClass);
 
 // As ClassifyPeerIfKnown; when that cannot tell, the resolution goes to
 // `resolver` and the result is false: done(peerClass) is then called on the
 // resolver's worker thread (never when the resolver is destroyed first),
 // with the class ClassifyPeer would have given.
-bool ClassifyPeerOrResolve(NeighbourResolver& resolver, const char* ipText, int* peerClass,
-                           std::function<void(int peerClass)> done);
+// `env` must outlive the resolver.
+bool ClassifyPeerOrResolve(const Env& env, NeighbourResolver& resolver, const char* ipText,
+                           int* peerClass, std::function<void(int peerClass)> done);
 
-// Tests move the cache's time; null restores the system clock.
-void SetPeerClassClock(const Clock* clock);
 void ClearPeerClassCache();
 
 }  // namespace qb

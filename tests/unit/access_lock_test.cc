@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/clock.h"
+#include "platform/fault_env.h"
 #include "platform/files.h"
 #include "scanproto/peer_class.h"
 
@@ -66,11 +66,13 @@ TEST(PeerClass, LoopbackAndUnroutablePeers) {
 // Without waiting, the same answers, and none goes to the resolver.
 TEST(PeerClass, LoopbackAndUnroutablePeersAreKnownAtOnce) {
   NeighbourResolver resolver;
-  for (auto [ip, expected] : {std::pair{"127.0.0.1", kClassOther},
-                              std::pair{"127.0.0.2", kClassUndetermined},
-                              std::pair{"not an address", kClassOther}}) {
+  for (auto [ip, expected] :
+       {std::pair{"127.0.0.1", kClassOther}, std::pair{"127.0.0.2", kClassUndetermined},
+        std::pair{"not an address", kClassOther}}) {
     int peerClass = 0;
-    EXPECT_TRUE(ClassifyPeerOrResolve(resolver, ip, &peerClass, [](int) { FAIL(); })) << ip;
+    EXPECT_TRUE(ClassifyPeerOrResolve(Env::Default(), resolver, ip, &peerClass, [](int) {
+      FAIL();
+    })) << ip;
     EXPECT_EQ(peerClass, expected) << ip;
   }
 }
@@ -151,10 +153,8 @@ class PeerClassWithoutWaiting : public PeerClassOnLink {
   void SetUp() override {
     PeerClassOnLink::SetUp();
     ClearPeerClassCache();
-    SetPeerClassClock(&clock_);
   }
   void TearDown() override {
-    SetPeerClassClock(nullptr);
     ClearPeerClassCache();
     PeerClassOnLink::TearDown();
   }
@@ -168,14 +168,14 @@ class PeerClassWithoutWaiting : public PeerClassOnLink {
     auto caller = std::this_thread::get_id();
     int peerClass = 0;
     auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(ClassifyPeerOrResolve(resolver, ip.c_str(), &peerClass, [=](int resolved) {
+    EXPECT_FALSE(ClassifyPeerOrResolve(env_, resolver, ip.c_str(), &peerClass, [=](int resolved) {
       result->set_value({resolved, std::this_thread::get_id() != caller});
     }));
     EXPECT_LT(MsSince(start), 100);
     return result->get_future();
   }
 
-  ManualClock clock_;
+  FaultEnv env_;
 };
 
 TEST_F(PeerClassWithoutWaiting, ASilentNeighbourIsResolvedOnTheWorkerOnceAndKeptForAWhile) {
@@ -183,7 +183,7 @@ TEST_F(PeerClassWithoutWaiting, ASilentNeighbourIsResolvedOnTheWorkerOnceAndKept
   if (skipped_) GTEST_SKIP() << "network namespaces are not allowed here";
   const std::string silent = link_ + "99";
   int peerClass = 0;
-  EXPECT_FALSE(ClassifyPeerIfKnown(silent.c_str(), &peerClass));
+  EXPECT_FALSE(ClassifyPeerIfKnown(env_, silent.c_str(), &peerClass));
   NeighbourResolver resolver;
   auto start = std::chrono::steady_clock::now();
   auto first = Start(resolver, silent);
@@ -194,10 +194,10 @@ TEST_F(PeerClassWithoutWaiting, ASilentNeighbourIsResolvedOnTheWorkerOnceAndKept
   EXPECT_EQ(first.get(), std::make_pair(kClassUndetermined, true));
   EXPECT_EQ(second.get().first, kClassUndetermined);
 
-  EXPECT_TRUE(ClassifyPeerIfKnown(silent.c_str(), &peerClass));
+  EXPECT_TRUE(ClassifyPeerIfKnown(env_, silent.c_str(), &peerClass));
   EXPECT_EQ(peerClass, kClassUndetermined);
-  clock_.Advance(kPeerClassCacheMs);
-  EXPECT_FALSE(ClassifyPeerIfKnown(silent.c_str(), &peerClass));
+  env_.AdvanceMs(kPeerClassCacheMs);
+  EXPECT_FALSE(ClassifyPeerIfKnown(env_, silent.c_str(), &peerClass));
 }
 
 // A resolved address is classed by the resolution's prefix list, as
@@ -221,7 +221,7 @@ TEST_F(PeerClassWithoutWaiting, AResolvedPrinterGetsTheClassOfTheWaitingLookup) 
   // Now the table has the entry: answered at once, without the resolver.
   ClearPeerClassCache();
   int peerClass = 0;
-  EXPECT_TRUE(ClassifyPeerIfKnown(printer.c_str(), &peerClass));
+  EXPECT_TRUE(ClassifyPeerIfKnown(env_, printer.c_str(), &peerClass));
   EXPECT_EQ(peerClass, kClassGroupA);
 }
 
@@ -231,7 +231,7 @@ TEST_F(PeerClassWithoutWaiting, AStoppedResolverEndsAtOnceAndCallsNobody) {
   auto resolver = std::make_unique<NeighbourResolver>();
   std::atomic<bool> called{false};
   int peerClass = 0;
-  EXPECT_FALSE(ClassifyPeerOrResolve(*resolver, (link_ + "99").c_str(), &peerClass,
+  EXPECT_FALSE(ClassifyPeerOrResolve(env_, *resolver, (link_ + "99").c_str(), &peerClass,
                                      [&](int) { called = true; }));
   std::this_thread::sleep_for(Ms(50));  // the resolution is under way
   auto start = std::chrono::steady_clock::now();
