@@ -308,7 +308,7 @@ void OnImageData(ScanJob& job, size_t length) {
   // the packet is dropped: recreating the file here would leave a file
   // that lacks its beginning.
   if (job.pageFile == nullptr) return;
-  const size_t written = std::fwrite(data, 1, length, job.pageFile);
+  const size_t written = ServerEnv().Write(job.pageFile, data, length);
   if (written < length) {
     TraceLog("fwrite() Error %ld/%ld", static_cast<long>(written), static_cast<long>(length));
     std::fclose(job.pageFile);

@@ -5,20 +5,27 @@
 #include <mutex>
 #include <vector>
 
+#include "config/folders.h"
 #include "config/settings.h"
 
 namespace qb {
 namespace {
 
+// The path is read at the first use and kept for the life of the process,
+// which has one settings file; tests, which move between settings files,
+// get it read again for each.
 std::mutex g_path_mutex;
 bool g_path_read = false;
+std::string g_read_from;  // the settings file it was read from
 std::string g_path;
 
 std::string DumpPath() {
+  const std::string& settings = SettingsPath();
   std::lock_guard<std::mutex> hold(g_path_mutex);
-  if (!g_path_read) {
+  if (!g_path_read || settings != g_read_from) {
     char buffer[260];  // the setting's buffer size
     g_path = GetFTP_DebugLogDBA(buffer, sizeof buffer) ? buffer : "";
+    g_read_from = settings;
     g_path_read = true;
   }
   return g_path;
@@ -64,12 +71,6 @@ void RawDumpBytes(const void* bytes, size_t length) {
   if (length > 0) std::fwrite(bytes, 1, length, file);
   std::fputs("]END\n", file);
   std::fclose(file);
-}
-
-void ForgetRawDumpPathForTests() {
-  std::lock_guard<std::mutex> hold(g_path_mutex);
-  g_path_read = false;
-  g_path.clear();
 }
 
 }  // namespace qb

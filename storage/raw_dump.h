@@ -20,8 +20,4 @@ void RawDumpPrintf(const char* format, ...) __attribute__((format(printf, 1, 2))
 // Appends "BINARY[", the bytes, and "]END\n".
 void RawDumpBytes(const void* bytes, size_t length);
 
-// Reads the setting again at the next use; for tests only, since the
-// program keeps the first path for its whole run.
-void ForgetRawDumpPathForTests();
-
 }  // namespace qb

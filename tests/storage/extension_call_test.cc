@@ -94,7 +94,6 @@ TEST_F(ExtensionCallTest, SenderRecordAppliesAfterTheCallOnlyForAListedDestinati
 TEST_F(ExtensionCallTest, DumpRecordsTheCall) {
   fs::path dump = root_ / "dump.bin";
   WriteSetting("MANAGEMENT", "FTP_DebugLogDBA", dump.string());
-  ForgetRawDumpPathForTests();
   ASSERT_TRUE(RawDumpEnabled());
 
   // The dump shows as many bytes as the record's length field claims.

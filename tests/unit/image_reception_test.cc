@@ -550,6 +550,60 @@ TEST_F(ImageReceptionTest, LowDiskCancelsAndShowsAFullTray) {
   EXPECT_EQ(job_->discardMode, 1);
 }
 
+// The disk fills while a file is written although the free-space check
+// let it start: the document ends as a dropped one, with nothing left of
+// it and nothing logged.
+TEST_F(ImageReceptionTest, FailedWriteDropsTheDocumentAndLeavesNothing) {
+  ConnectPrinter();
+  const std::string tiff = SmallTiff(9000);
+  env_.FailWrite(2);
+  SendFile("scan.tif", tiff);
+  EXPECT_EQ(job_->discardMode, 1);
+  SendBody(Body2(0x3003, 0));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+  EXPECT_EQ(DestinationFiles(), Names{});
+  EXPECT_EQ(ReadLog(), "");
+  EXPECT_EQ(events_.newFileNotices, 0);
+
+  // The job stays failed; the printer's next connection stores as usual.
+  SockClose(fd_);
+  Pump();
+  ConnectPrinter();
+  SendFile("scan.tif", tiff);
+  SendBody(Body2(0x3005, ByteSum(tiff)));
+  SendBody(Body2(0x3003, 0));
+  ReceiveAll();
+  EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
+  EXPECT_EQ(ReadFile(dest_ + "/scan.tif"), tiff);
+}
+
+// With the slow steps on the worker pool, the printer still sees its
+// answers in the order it asked: a message sent right behind the end of
+// data is read only once the document is stored and answered.
+class PooledReceptionTest : public ImageReceptionTest {
+ protected:
+  PooledReceptionTest() { inlineDocumentWork_ = false; }
+};
+
+TEST_F(PooledReceptionTest, AMessageBehindTheEndOfDataIsAnsweredAfterIt) {
+  ConnectPrinter();
+  const std::string tiff = SmallTiff(9000);
+  for (int document = 1; document <= 3; ++document) {
+    SendFile(std::string(1, static_cast<char>('a' + document - 1)) + ".tif", tiff);
+    SendBody(
+        Body2(0x3005, static_cast<uint16_t>(document * ByteSum(tiff))));  // one sum per connection
+    EXPECT_EQ(Receive(8), kChecksumOk);
+    const std::string end = Be16(4) + Body2(0x3003, 0);
+    const std::string capability = Be16(6) + Body2(0x3400, 1) + Be16(0);
+    const std::string both = end + capability;
+    ASSERT_EQ(SockSend(fd_, both.data(), both.size()), static_cast<long>(both.size()));
+    EXPECT_EQ(Receive(8), kDataEndRes);
+    EXPECT_EQ(ReceiveAll().substr(2, 2), std::string("\x34\x10", 2));
+  }
+  EXPECT_EQ(DestinationFiles(), (Names{"a.tif", "b.tif", "c.tif"}));
+  EXPECT_EQ(events_.newFileNotices, 3);
+}
+
 TEST(ReceivedHeaderTest, StringsMustEndInsideTheReceivedBytes) {
   PageHeaderFields fields;
   fields.formatName = "TIFF-G4MMR";  // 10 characters pass

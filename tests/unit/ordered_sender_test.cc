@@ -60,8 +60,9 @@ std::vector<int64_t> Range(int64_t first, int64_t last) {
 }
 
 size_t CountContaining(const std::vector<std::string>& lines, const std::string& part) {
-  return std::count_if(lines.begin(), lines.end(),
-                       [&](const std::string& line) { return line.find(part) != std::string::npos; });
+  return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+    return line.find(part) != std::string::npos;
+  });
 }
 
 // More messages than the peer's socket queue holds, to a peer that does not
@@ -77,7 +78,7 @@ TEST(OrderedSender, KeepsOrderAndNeverMakesTheCallerWait) {
   });
   for (int64_t v = 1; v <= 30; ++v) sender.Queue(peer.handle(), WM_USER + 1, 0, v);
   other.join();
-  EXPECT_LT(MsSince(start), 100);
+  EXPECT_LT(MsSince(start), 1000);  // far from one 5 s wait, even on a loaded machine
 
   std::vector<int64_t> seen = peer.Pump(50);
   ASSERT_EQ(seen.size(), 50u);
@@ -120,7 +121,7 @@ TEST(OrderedSender, FinishIsBoundedWhenAPeerNeverAnswers) {
   std::vector<std::string> trace = TakeCapturedTrace();
   StopTraceCapture();
   EXPECT_GE(took, 190);
-  EXPECT_LT(took, 600);
+  EXPECT_LT(took, 2000);  // not the 5 s of an unanswered send
   EXPECT_EQ(later.Pump(2), (std::vector<int64_t>{2, 4}));
   EXPECT_EQ(CountContaining(trace, "abandoned at exit"), 1u);
   EXPECT_EQ(CountContaining(trace, "3 notification(s) posted at exit"), 1u);

@@ -51,10 +51,12 @@ void ReceptionTest::SetUp() {
   root_.WriteSettings("[MANAGEMENT]\n");
   ClearLockedClients();
   ScanServerHooks hooks;
-  hooks.runDocumentWork = [](auto work, auto done) {  // every step within the packet's handling
-    work();
-    done();
-  };
+  if (inlineDocumentWork_) {
+    hooks.runDocumentWork = [](auto work, auto done) {  // every step within the packet's handling
+      work();
+      done();
+    };
+  }
   env_.SetFreeBytes(uint64_t{1} << 40);
   hooks.trayState = [this](int state) { events_.trayStates.push_back(state); };
   hooks.newFileNotice = [this] { ++events_.newFileNotices; };

@@ -71,6 +71,9 @@ class ReceptionTest : public ::testing::Test {
   ServerEventLog events_;
   std::string dest_;
   std::string temp_;
+  // False: a document's slow steps run on the server's worker pool, as in
+  // the program (set before SetUp).
+  bool inlineDocumentWork_ = true;
   int fd_ = -1;
   ScanJob* job_ = nullptr;
 };
