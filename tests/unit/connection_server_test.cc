@@ -11,88 +11,24 @@
 #include "platform/net.h"
 #include "platform/trace.h"
 #include "scanproto/cipher.h"
-#include "test_root.h"
+#include "server_fixture.h"
 
 namespace qb {
 namespace {
 
-constexpr uint32_t kLoopback = 0x7F000001;
-
-class ScanServerTest : public ::testing::Test {
+class ScanServerTest : public test::ServerTest {
  protected:
   void SetUp() override {
-    root_.WriteSettings("[MANAGEMENT]\n");
     StartTraceCapture();
-    ScanServerHooks hooks;
-    hooks.runDocumentWork = [](auto work, auto done) {  // every step within the packet's handling
-      work();
-      done();
-    };
-    env_.SetFreeBytes(uint64_t{1} << 40);
-    hooks.trayState = [this](int state) { trayStates_.push_back(state); };
-    ASSERT_TRUE(StartCommunication(loop_, hooks, true, ListenPorts{0, 0}));
-    env_.AdvanceMs(10);  // lets the start-up timer hand over to the idle check
-    Pump();
+    ServerTest::SetUp();
   }
   void TearDown() override {
-    for (int fd : clients_) SockClose(fd);
-    StopCommunication();
+    ServerTest::TearDown();
     StopTraceCapture();
   }
 
-  void Pump(int rounds = 3) {
-    for (int i = 0; i < rounds; ++i) loop_.RunOnce(2);
-  }
-
-  int Connect(uint16_t port) {
-    int fd = TcpConnect(kLoopback, BoundPort(port));
-    EXPECT_GE(fd, 0);
-    clients_.push_back(fd);
-    Pump();
-    return fd;
-  }
-
-  // Reads exactly n bytes, running the server between waits. Returns what
-  // arrived (shorter when the peer closed or nothing came for a while).
-  std::string Receive(int fd, size_t n) {
-    std::string got;
-    for (int idle = 0; got.size() < n && idle < 200;) {
-      Pump(1);
-      if (!WaitReadable(fd, 1)) {
-        ++idle;
-        continue;
-      }
-      char chunk[65536];
-      long count = SockRecv(fd, chunk, std::min(sizeof chunk, n - got.size()));
-      if (count <= 0) break;
-      got.append(chunk, static_cast<size_t>(count));
-    }
-    return got;
-  }
-
-  // True when the server has closed or shut down the connection.
-  bool ClosedByServer(int fd) {
-    for (int i = 0; i < 100; ++i) {
-      Pump(1);
-      if (WaitReadable(fd, 1)) {
-        char scrap[4096];
-        long count = SockRecv(fd, scrap, sizeof scrap);
-        if (count <= 0) return true;
-      }
-    }
-    return false;
-  }
-
-  void SendRaw(int fd, const std::string& bytes) {
-    ASSERT_EQ(SockSend(fd, bytes.data(), bytes.size()), static_cast<long>(bytes.size()));
-  }
-
-  static std::string Packet(const std::string& body) {
-    std::string packet;
-    packet += static_cast<char>(body.size() >> 8);
-    packet += static_cast<char>(body.size() & 0xFF);
-    return packet + body;
-  }
+  int Connect(uint16_t port) { return OpenClient(port); }
+  static std::string Packet(const std::string& body) { return Frame(body); }
 
   int TraceCount(const std::string& line) {
     for (std::string& text : TakeCapturedTrace()) trace_.push_back(std::move(text));
@@ -101,11 +37,6 @@ class ScanServerTest : public ::testing::Test {
 
   static const std::string kOk, kJobLimit, kDiskFull;
 
-  test::TestRoot root_;
-  FaultEnv env_;
-  EventLoop loop_{&env_};
-  std::vector<int> trayStates_;
-  std::vector<int> clients_;
   std::vector<std::string> trace_;
 };
 
@@ -135,7 +66,7 @@ TEST_F(ScanServerTest, LowDiskRefusesOnBothPortsAndTellsTheTray) {
   env_.SetFreeBytes(kDiskFloorBytes - 1);
   EXPECT_EQ(Receive(Connect(kJobPort), 4), kDiskFull);
   EXPECT_EQ(Receive(Connect(kDirectPort), 4), kDiskFull);
-  EXPECT_EQ(std::count(trayStates_.begin(), trayStates_.end(), 3), 2);
+  EXPECT_EQ(TrayCount(3), 2);
   env_.SetFreeBytes(kDiskFloorBytes);
   EXPECT_EQ(Receive(Connect(kJobPort), 4), kOk);
 }

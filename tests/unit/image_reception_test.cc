@@ -145,8 +145,8 @@ TEST_F(ImageReceptionTest, FileRoadStoresLogsAndAnnouncesTheDocument) {
   EXPECT_EQ(ReadFile(dest_ + "/scan.tif"), tiff);
   const std::string log = ReadLog();
   EXPECT_NE(log.find(";scan.tif;1;" + dest_ + "\n"), std::string::npos) << log;
-  EXPECT_EQ(events_.newFileNotices, 1);
-  EXPECT_EQ(events_.TrayCount(1) + events_.TrayCount(2), 1);
+  EXPECT_EQ(newFileNotices_, 1);
+  EXPECT_EQ(TrayCount(1) + TrayCount(2), 1);
   EXPECT_EQ(job_->outputPath[0], '\0');
   EXPECT_EQ(job_->pageCount, 0);
 }
@@ -202,7 +202,7 @@ TEST_F(ImageReceptionTest, ChecksumMismatchAndMissingChecksumStoreNothing) {
   EXPECT_EQ(DestinationFiles(), Names{});
   EXPECT_EQ(ReadLog(), "");
   EXPECT_TRUE(IsLocked("127.0.0.2", env_.WallSeconds()));
-  EXPECT_EQ(events_.newFileNotices, 0);
+  EXPECT_EQ(newFileNotices_, 0);
 }
 
 TEST_F(ImageReceptionTest, WrongExtensionOrFailedFormatCheckIsCancelled) {
@@ -303,7 +303,7 @@ TEST_F(ImageReceptionTest, DeferredJobIsLoggedAndAnnouncedAtDisconnect) {
   EXPECT_EQ(job_->notifyPending, 1);
   EXPECT_EQ(ReadLog(), "");
   EXPECT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
-  SockClose(fd_);
+  CloseClient(fd_);
   fd_ = -1;
   Pump(10);
   EXPECT_NE(ReadLog().find(";raw0007_000.tif;1;"), std::string::npos);
@@ -317,7 +317,7 @@ TEST_F(ImageReceptionTest, DroppedConnectionLeavesNoFiles) {
   SendBody(ImageHeaderBody(fields));
   SendData(RawPage(fields.width, 100, 0));
   EXPECT_EQ(TempFiles().size(), 2u);
-  SockClose(fd_);
+  CloseClient(fd_);
   fd_ = -1;
   Pump(10);
   EXPECT_EQ(FirstJob(), nullptr);
@@ -329,7 +329,7 @@ TEST_F(ImageReceptionTest, DroppedConnectionLeavesNoFiles) {
   // Until its end of data a document shows under no real name.
   ASSERT_EQ(DestinationFiles().size(), 1u);
   EXPECT_EQ(DestinationFiles()[0].rfind(".qbx-", 0), 0u);
-  SockClose(fd_);
+  CloseClient(fd_);
   fd_ = -1;
   Pump(10);
   EXPECT_EQ(DestinationFiles(), Names{});
@@ -351,7 +351,7 @@ TEST_F(ImageReceptionTest, PageDeleteRemovesOnlyTheFinishedTemporaryPages) {
   EXPECT_EQ(Receive(14), PcCancel() + kDataEndRes);
   EXPECT_EQ(DestinationFiles(), Names{});
   EXPECT_EQ(TempFiles(), Names{});
-  SockClose(fd_);
+  CloseClient(fd_);
   fd_ = -1;
   Pump(10);
 
@@ -418,7 +418,7 @@ TEST_F(ImageReceptionTest, FurtherFilesNeverReplaceAFile) {
   EXPECT_EQ(ReadFile(dest_ + "/page1_002.tif"), b);
   EXPECT_EQ(ReadFile(dest_ + "/page1_003.tif"), "the user's");
   EXPECT_EQ(ReadFile(dest_ + "/page1(1)_003.tif"), c);
-  SockClose(fd_);
+  CloseClient(fd_);
   fd_ = -1;
   Pump(10);
 
@@ -445,7 +445,7 @@ TEST_F(ImageReceptionTest, DroppedDocumentsDoNotKeepTheirNames) {
   for (int round = 0; round < 3; ++round) {
     ConnectPrinter();
     SendBody(ImageHeaderBody(PageHeaderFields{}));
-    SockClose(fd_);
+    CloseClient(fd_);
     fd_ = -1;
     Pump(10);
   }
@@ -538,7 +538,7 @@ TEST_F(ImageReceptionTest, LowDiskCancelsAndShowsAFullTray) {
   env_.SetFreeBytes(10240000 - 1);
   SendBody(ImageHeaderBody(PageHeaderFields{}));
   EXPECT_EQ(Receive(6), PcCancel());
-  EXPECT_EQ(events_.TrayCount(3), 1);
+  EXPECT_EQ(TrayCount(3), 1);
   EXPECT_EQ(DestinationFiles(), Names{});
 
   // Room for the header, not for the data.
@@ -563,10 +563,10 @@ TEST_F(ImageReceptionTest, FailedWriteDropsTheDocumentAndLeavesNothing) {
   EXPECT_EQ(Receive(8), kDataEndRes);
   EXPECT_EQ(DestinationFiles(), Names{});
   EXPECT_EQ(ReadLog(), "");
-  EXPECT_EQ(events_.newFileNotices, 0);
+  EXPECT_EQ(newFileNotices_, 0);
 
   // The job stays failed; the printer's next connection stores as usual.
-  SockClose(fd_);
+  CloseClient(fd_);
   Pump();
   ConnectPrinter();
   SendFile("scan.tif", tiff);
@@ -601,7 +601,7 @@ TEST_F(PooledReceptionTest, AMessageBehindTheEndOfDataIsAnsweredAfterIt) {
     EXPECT_EQ(ReceiveAll().substr(2, 2), std::string("\x34\x10", 2));
   }
   EXPECT_EQ(DestinationFiles(), (Names{"a.tif", "b.tif", "c.tif"}));
-  EXPECT_EQ(events_.newFileNotices, 3);
+  EXPECT_EQ(newFileNotices_, 3);
 }
 
 TEST(ReceivedHeaderTest, StringsMustEndInsideTheReceivedBytes) {
@@ -664,7 +664,7 @@ TEST_F(ImageReceptionTest, RawPageReplacedByAFileLeavesNoTemporaryFile) {
   PageHeaderFields file;
   file.documentName = "scan.tif";
   SendBody(ImageHeaderBody(file));
-  SockClose(fd_);
+  CloseClient(fd_);
   fd_ = -1;
   for (int i = 0; i < 20 && FirstJob() != nullptr; ++i) Pump(1);
   EXPECT_EQ(FirstJob(), nullptr);

@@ -48,39 +48,11 @@ void ReceptionTest::SetUp() {
   std::filesystem::create_directories(temp_);
   ::setenv("TMP", temp_.c_str(), 1);
   InitTempFolder();
-  root_.WriteSettings("[MANAGEMENT]\n");
-  ClearLockedClients();
-  ScanServerHooks hooks;
-  if (inlineDocumentWork_) {
-    hooks.runDocumentWork = [](auto work, auto done) {  // every step within the packet's handling
-      work();
-      done();
-    };
-  }
-  env_.SetFreeBytes(uint64_t{1} << 40);
-  hooks.trayState = [this](int state) { events_.trayStates.push_back(state); };
-  hooks.newFileNotice = [this] { ++events_.newFileNotices; };
-  ASSERT_TRUE(StartCommunication(loop_, hooks, true, ListenPorts{0, 0}));
-  env_.AdvanceMs(10);
-  Pump();
-}
-
-void ReceptionTest::TearDown() {
-  if (fd_ >= 0) SockClose(fd_);
-  StopCommunication();
-  ClearLockedClients();
-}
-
-void ReceptionTest::Pump(int rounds) {
-  for (int i = 0; i < rounds; ++i) loop_.RunOnce(2);
+  ServerTest::SetUp();
 }
 
 ScanJob& ReceptionTest::ConnectPrinter() {
-  uint32_t local = 0;
-  ParseDottedAddress("127.0.0.2", &local);
-  fd_ = TcpConnect(0x7F000001, BoundPort(kJobPort), local);
-  EXPECT_GE(fd_, 0);
-  Pump();
+  fd_ = OpenClient(kJobPort, kPrinterIp);
   EXPECT_EQ(Receive(4), std::string("OK\0\x05", 4));
   job_ = FirstJob();
   EXPECT_NE(job_, nullptr);
@@ -110,38 +82,6 @@ void ReceptionTest::SendData(const std::string& data, size_t chunk) {
     SendBody(data.substr(at, n));
     at += n;
   }
-}
-
-std::string ReceptionTest::Receive(size_t n) {
-  std::string got;
-  for (int idle = 0; got.size() < n && idle < 100;) {
-    Pump(1);
-    if (!WaitReadable(fd_, 1)) {
-      ++idle;
-      continue;
-    }
-    char chunk[4096];
-    long count = SockRecv(fd_, chunk, std::min(sizeof chunk, n - got.size()));
-    if (count <= 0) break;
-    got.append(chunk, static_cast<size_t>(count));
-  }
-  return got;
-}
-
-std::string ReceptionTest::ReceiveAll() {
-  std::string got;
-  for (int idle = 0; idle < 20;) {
-    Pump(1);
-    if (!WaitReadable(fd_, 1)) {
-      ++idle;
-      continue;
-    }
-    char chunk[4096];
-    long count = SockRecv(fd_, chunk, sizeof chunk);
-    if (count <= 0) break;
-    got.append(chunk, static_cast<size_t>(count));
-  }
-  return got;
 }
 
 static std::vector<std::string> Names(const std::string& folder) {

@@ -15,20 +15,9 @@
 #include "platform/net.h"
 #include "scanproto/connection_server.h"
 #include "scanproto/scan_job.h"
-#include "test_root.h"
+#include "server_fixture.h"
 
 namespace qb::test {
-
-// What the server told the program.
-struct ServerEventLog {
-  std::vector<int> trayStates;
-  int newFileNotices = 0;
-  int TrayCount(int state) const {
-    int n = 0;
-    for (int s : trayStates) n += s == state;
-    return n;
-  }
-};
 
 struct PageHeaderFields {
   uint16_t dataForm = 1;
@@ -46,34 +35,24 @@ std::string ImageHeaderBody(const PageHeaderFields& fields);
 std::string ThreeWords(uint16_t code, uint16_t a, uint16_t b);
 std::string PcCancel();
 
-class ReceptionTest : public ::testing::Test {
+class ReceptionTest : public ServerTest {
  protected:
   void SetUp() override;
-  void TearDown() override;
 
-  void Pump(int rounds = 3);
   // Connects from 127.0.0.2 and prepares the job as a finished parameter
   // exchange would: destination folder, job number, protocol version 1.
   ScanJob& ConnectPrinter();
   void SendBody(const std::string& body);
   // The image data in packets of at most `chunk` bytes (never below 5).
   void SendData(const std::string& data, size_t chunk = 24576);
-  std::string Receive(size_t n);
-  // Everything that arrives within a short wait.
-  std::string ReceiveAll();
+  std::string Receive(size_t n) { return ServerTest::Receive(fd_, n); }
+  std::string ReceiveAll() { return ServerTest::ReceiveAll(fd_); }
   std::vector<std::string> DestinationFiles() const;
   std::vector<std::string> TempFiles() const;
   std::string ReadLog() const;
 
-  TestRoot root_;
-  FaultEnv env_;
-  EventLoop loop_{&env_};
-  ServerEventLog events_;
   std::string dest_;
   std::string temp_;
-  // False: a document's slow steps run on the server's worker pool, as in
-  // the program (set before SetUp).
-  bool inlineDocumentWork_ = true;
   int fd_ = -1;
   ScanJob* job_ = nullptr;
 };

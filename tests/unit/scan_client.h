@@ -15,16 +15,11 @@
 #include "scanproto/access_lock.h"
 #include "scanproto/cipher.h"
 #include "scanproto/connection_server.h"
-#include "test_root.h"
+#include "server_fixture.h"
 
 namespace qb::test {
 
 using Bytes = std::vector<uint8_t>;
-
-// 127.0.0.1 is the PC itself (class 1); other 127.x addresses cannot be
-// classified and are let through (class 99).
-constexpr char kPrinterIp[] = "127.0.0.2";
-constexpr char kSelfIp[] = "127.0.0.1";
 
 inline void Put16(Bytes* body, size_t at, uint16_t value) {
   if (body->size() < at + 2) body->resize(at + 2, 0);
@@ -38,39 +33,11 @@ inline uint32_t Get32(const Bytes& body, size_t at) {
   return static_cast<uint32_t>(Get16(body, at)) << 16 | Get16(body, at + 2);
 }
 
-class ScanClientTest : public ::testing::Test {
+class ScanClientTest : public ServerTest {
  protected:
-  void SetUp() override {
-    root_.WriteSettings("[MANAGEMENT]\n");
-    ClearLockedClients();
-    ScanServerHooks hooks;
-    hooks.runDocumentWork = [](auto work, auto done) {  // every step within the packet's handling
-      work();
-      done();
-    };
-    env_.SetFreeBytes(uint64_t{1} << 40);
-    hooks.notifyConfig = [this](uint32_t message, int64_t value) {
-      notices_.emplace_back(message, value);
-    };
-    ASSERT_TRUE(StartCommunication(loop_, hooks, true, ListenPorts{0, 0}));
-    env_.AdvanceMs(10);
-    Pump();
-  }
-  void TearDown() override {
-    if (fd_ >= 0) SockClose(fd_);
-    StopCommunication();
-    ClearLockedClients();
-  }
-
-  void Pump(int rounds = 3) {
-    for (int i = 0; i < rounds; ++i) loop_.RunOnce(2);
-  }
-
   // Connects and takes the greeting.
   void Connect(uint16_t port, const char* from = kPrinterIp) {
-    uint32_t local = 0;
-    ASSERT_TRUE(ParseDottedAddress(from, &local));
-    fd_ = TcpConnect(0x7F000001, BoundPort(port), local);
+    fd_ = OpenClient(port, from);
     ASSERT_GE(fd_, 0);
     ip_ = from;
     ASSERT_EQ(ReceiveRaw(4), std::string("OK\0\x05", 4));
@@ -114,21 +81,7 @@ class ScanClientTest : public ::testing::Test {
     return reply;
   }
 
-  std::string ReceiveRaw(size_t n) {
-    std::string got;
-    for (int idle = 0; got.size() < n && idle < 200;) {
-      Pump(1);
-      if (!WaitReadable(fd_, 1)) {
-        ++idle;
-        continue;
-      }
-      char chunk[65536];
-      long count = SockRecv(fd_, chunk, std::min(sizeof chunk, n - got.size()));
-      if (count <= 0) break;
-      got.append(chunk, static_cast<size_t>(count));
-    }
-    return got;
-  }
+  std::string ReceiveRaw(size_t n) { return Receive(fd_, n); }
 
   // Destination list lines "number;folder;;code;" with folders made under
   // the test root.
@@ -141,13 +94,9 @@ class ScanClientTest : public ::testing::Test {
     std::ofstream(root_.DataDir() + "/tvscan_f.bin", std::ios::trunc) << text;
   }
 
-  TestRoot root_;
-  FaultEnv env_;
-  EventLoop loop_{&env_};
   int fd_ = -1;
   std::string ip_;
   std::string key_;
-  std::vector<std::pair<uint32_t, int64_t>> notices_;
 };
 
 }  // namespace qb::test
