@@ -285,6 +285,10 @@ void EventLoop::DeliverSocketEvents(uint64_t serial, uint32_t events) {
       UpdateInterest(*r);  // reported again before a receive: stop watching it
     }
   }
+  if (r->readPaused) {
+    UpdateInterest(*r);  // a handler paused reading: the close waits for the resume too
+    return;
+  }
 
   if (hangup && (r->events & kEventPeerClosed) && !r->closeDelivered &&
       (pending == 0 || !(r->events & kEventReadable))) {

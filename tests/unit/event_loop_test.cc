@@ -123,6 +123,12 @@ class SocketRules : public ::testing::Test {
     if (client_ >= 0) SockClose(client_);
     SockClose(listener_);
   }
+  // Sends, then closes the client, so data and close arrive together.
+  void SendRawAndClose(const std::string& bytes) {
+    ASSERT_EQ(SockSend(client_, bytes.data(), bytes.size()), static_cast<long>(bytes.size()));
+    SockClose(client_);
+    client_ = -1;
+  }
   void Run(int rounds, int waitMs = 20) {
     for (int i = 0; i < rounds; ++i) loop_.RunOnce(waitMs);
   }
@@ -179,6 +185,27 @@ TEST_F(SocketRules, ASendThatWouldBlockBringsWritableBack) {
   while (WaitReadable(client_, 50)) SockRecv(client_, sink, sizeof sink);
   Run(2);
   EXPECT_EQ(events_.writable, 2);
+}
+
+// A handler that pauses reading (its printer's document is being stored)
+// hears neither the next data nor the peer's close until it resumes, and
+// then hears both, the close once.
+TEST_F(SocketRules, PausedReadingHoldsDataAndCloseUntilResumed) {
+  char buffer[16];
+  events_.onEvent = [&](char event) {
+    if (event == 'r' && server_.Receive(buffer, sizeof buffer) > 0) server_.PauseReading(true);
+  };
+  SendRawAndClose("ab");
+  Run(5);
+  EXPECT_EQ(events_.readable, 1);
+  EXPECT_EQ(events_.closed, 0);
+
+  events_.onEvent = [&](char event) {
+    if (event == 'r') server_.Receive(buffer, sizeof buffer);
+  };
+  server_.PauseReading(false);
+  Run(5);
+  EXPECT_EQ(events_.closed, 1);
 }
 
 TEST_F(SocketRules, HandlerMayCloseTheSocketDuringDelivery) {
