@@ -85,14 +85,16 @@ void OurCoder(benchmark::State& state, const Page* page, int mode, const char* n
                                 {14, static_cast<uint16_t>(page->height)},
                                 {22, 1},
                                 {10, 0x0600}};
-  for (const auto& f : fields) std::memcpy(job->imgHeader + f[0], &f[1], 2);
+  uint8_t record[qb::kImageHeaderSize] = {};
+  for (const auto& f : fields) std::memcpy(record + f[0], &f[1], 2);
+  const qb::PageLayout layout = qb::PageLayoutOfRecord(record);
   std::FILE* sink = std::fopen("/dev/null", "wb");
   job->pageFile = sink;
-  qb::SetupCoder(job->coder, job->imgHeader, job->lineBuf, job->pageFile);
+  qb::SetupCoder(job->coder, layout, job->lineBuf, job->pageFile);
   double outBytes = 0;
   const std::clock_t start = std::clock();
   for (auto _ : state) {
-    qb::ResetCoder(job->coder, job->imgHeader, job->lineBuf, job->pageFile);
+    qb::ResetCoder(job->coder, layout, job->lineBuf, job->pageFile);
     job->coder.codingMode = mode;
     // Lines arrive one at a time in the job's line buffer.
     for (int y = 0; y < page->height; ++y) {
@@ -167,17 +169,19 @@ std::string MakeTwentyPageTiff() {
   job->lineBuf = lineBuf.data();
   const Page& page = A4At600();
   const uint16_t fields[][2] = {{12, 4960}, {14, 7016}, {22, 1}, {10, 0x0600}, {4, 40}};
-  for (const auto& f : fields) std::memcpy(job->imgHeader + f[0], &f[1], 2);
+  uint8_t record[qb::kImageHeaderSize] = {};
+  for (const auto& f : fields) std::memcpy(record + f[0], &f[1], 2);
+  const qb::PageLayout layout = qb::PageLayoutOfRecord(record);
   for (int p = 0; p < 20; ++p) {
     qb::MakeTempPageName(p, job->curFilePath, sizeof job->curFilePath, &job->tempJobNo);
     if (p == 0) {
-      qb::SetupCoder(job->coder, job->imgHeader, job->lineBuf, job->pageFile);
+      qb::SetupCoder(job->coder, layout, job->lineBuf, job->pageFile);
     } else {
-      qb::ResetCoder(job->coder, job->imgHeader, job->lineBuf, job->pageFile);
+      qb::ResetCoder(job->coder, layout, job->lineBuf, job->pageFile);
     }
     job->pageFile = std::fopen(job->curFilePath, "wb");
     job->coder.output = job->pageFile;
-    std::fwrite(job->imgHeader, 1, qb::kImageHeaderSize, job->pageFile);
+    std::fwrite(record, 1, qb::kImageHeaderSize, job->pageFile);
     for (int y = 0; y < page.height; ++y) {
       std::memcpy(job->lineBuf, &page.bits[static_cast<size_t>(y) * page.Stride()], page.Stride());
       qb::CodeLines(job->coder);

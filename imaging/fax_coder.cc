@@ -265,12 +265,11 @@ int FinishPage(FaxCoderState& c) {
 }
 
 // Fills every field from the image header, keeping the buffers.
-void LoadFromHeader(FaxCoderState& c, const uint8_t* imageHeader, const uint8_t* lineBuffer,
+void LoadFromHeader(FaxCoderState& c, const PageLayout& page, const uint8_t* lineBuffer,
                     std::FILE* pageFile) {
-  const ImageHeaderView header(imageHeader);
   c.linesDone = 0;
-  c.width = header.Width();
-  c.height = header.Height();
+  c.width = page.width;
+  c.height = page.height;
   c.bytesPerLine = c.width / 8;
   c.input = lineBuffer;
   c.linesPerCall = 1;
@@ -279,10 +278,10 @@ void LoadFromHeader(FaxCoderState& c, const uint8_t* imageHeader, const uint8_t*
   c.minimumBits = 0;
   c.codingMode = kFaxModeMMR;
   c.eolAlign = 0;
-  c.lsbFirstInput = (header.PixelPacking() & 1) == 0 ? 1 : 0;
+  c.lsbFirstInput = (page.pixelPacking & 1) == 0 ? 1 : 0;
   c.packedOutput = 1;
-  c.whiteValue = header.Polarity() == 0 ? 1 : 0;
-  c.resolution = header.Dpi();
+  c.whiteValue = page.polarity == 0 ? 1 : 0;
+  c.resolution = page.Dpi();
   c.referenceCount = c.codingCount = 0;
   c.lineInGroup = 0;
   c.output = pageFile;
@@ -305,17 +304,16 @@ void LoadFromHeader(FaxCoderState& c, const uint8_t* imageHeader, const uint8_t*
 
 }  // namespace
 
-bool SetupCoder(FaxCoderState& coder, const uint8_t* imageHeader, const uint8_t* lineBuffer,
+bool SetupCoder(FaxCoderState& coder, const PageLayout& page, const uint8_t* lineBuffer,
                 std::FILE* pageFile) {
-  const ImageHeaderView header(imageHeader);
-  if (header.Width() == 0 || header.Height() == 0) return false;
-  LoadFromHeader(coder, imageHeader, lineBuffer, pageFile);
+  if (page.width == 0 || page.height == 0) return false;
+  LoadFromHeader(coder, page, lineBuffer, pageFile);
   return true;
 }
 
-void ResetCoder(FaxCoderState& coder, const uint8_t* imageHeader, const uint8_t* lineBuffer,
+void ResetCoder(FaxCoderState& coder, const PageLayout& page, const uint8_t* lineBuffer,
                 std::FILE* pageFile) {
-  LoadFromHeader(coder, imageHeader, lineBuffer, pageFile);
+  LoadFromHeader(coder, page, lineBuffer, pageFile);
 }
 
 int CodeLines(FaxCoderState& c) {

@@ -8,24 +8,25 @@
 #include <cstdio>
 
 #include "imaging/fax_coder_state.h"
+#include "imaging/image_header.h"
 
 namespace qb {
 
-// Prepares `coder` for the first page of a document from the page's 84-byte
-// image header (resolution code, width, height, pixel packing, polarity):
+// Prepares `coder` for the first page of a document from the page's layout
+// (resolution code, width, height, pixel packing, polarity):
 // sizes the two changing-element arrays and the 32768-byte out buffer once,
 // selects MMR, points `input` at `lineBuffer` and `output` at `pageFile`
 // (which may still be null; the caller sets coder.output once the page file
 // is open). Returns false, leaving the coder unusable, when the width or
 // height is 0.
-bool SetupCoder(FaxCoderState& coder, const uint8_t* imageHeader, const uint8_t* lineBuffer,
+bool SetupCoder(FaxCoderState& coder, const PageLayout& page, const uint8_t* lineBuffer,
                 std::FILE* pageFile);
 
 // Prepares `coder` for a further page of the same document: the same
 // settings as SetupCoder (MMR included; the caller selects MH afterwards if
 // the page asks for it), reusing and clearing the buffers. Does not test
 // width and height; the buffers grow if a later page is wider.
-void ResetCoder(FaxCoderState& coder, const uint8_t* imageHeader, const uint8_t* lineBuffer,
+void ResetCoder(FaxCoderState& coder, const PageLayout& page, const uint8_t* lineBuffer,
                 std::FILE* pageFile);
 
 // Codes `linesPerCall` lines from coder.input, or, when coder.pageEnd is

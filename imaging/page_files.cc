@@ -95,13 +95,13 @@ bool WriteTiff(uint32_t tempJobNo, int firstPage, int codingMode, int fillFlag,
         fileSize > static_cast<int64_t>(kImageHeaderSize)
             ? static_cast<uint32_t>(fileSize - static_cast<int64_t>(kImageHeaderSize))
             : 0;
-    const ImageHeaderView view(header);
+    const PageLayout layout = PageLayoutOfRecord(header);
     TiffPageInfo info;
-    info.width = view.Width();
-    info.height = view.Height();
-    info.dpi = static_cast<uint32_t>(view.Dpi());
+    info.width = layout.width;
+    info.height = layout.height;
+    info.dpi = static_cast<uint32_t>(layout.Dpi());
     info.compression = codingMode == 3 ? 4 : 3;
-    info.photometric = view.Polarity() == 0 ? 0 : 1;
+    info.photometric = layout.polarity == 0 ? 0 : 1;
     info.fillOrder = fillFlag == 0 ? 1 : 2;
     info.t4t6Tag = codingMode == 3 ? 0x0125 : 0x0124;
     info.t4t6Options = codingMode == 2 ? 1 : 0;

@@ -72,15 +72,15 @@ bool PrepareRawPage(ScanJob& job, const ImageHeader& header) {
     TraceLog("  ### no temporary page name");
     return false;
   }
-  const ImageHeaderView view(job.imgHeader);
-  const bool usable = view.Width() >= kMinRawWidth && view.Height() != 0;
+  const PageLayout& layout = header.layout;
+  const bool usable = layout.width >= kMinRawWidth && layout.height != 0;
   if (job.pageCount == 0) {
-    if (!SetupCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile) || !usable) {
+    if (!SetupCoder(job.coder, layout, job.lineBuf, job.pageFile) || !usable) {
       job.discardMode = 1;
     }
   } else {
     if (!usable) job.discardMode = 1;
-    ResetCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile);
+    ResetCoder(job.coder, layout, job.lineBuf, job.pageFile);
   }
   job.lineFill = 0;
 
@@ -185,8 +185,8 @@ std::FILE* OpenPageFile(ScanJob& job, bool rawRoad, bool continuation) {
 // Gathers the packet into whole lines and codes each; lines beyond the
 // announced height are dropped, so a page never grows past its header.
 void CodeRawPacket(ScanJob& job, uint8_t* data, size_t length) {
-  const ImageHeaderView view(job.imgHeader);
-  const uint16_t packing = view.PixelPacking();
+  const PageLayout& layout = job.imageHeader.layout;
+  const uint16_t packing = layout.pixelPacking;
   if (packing == 2 || packing == 3) SwapWordBytes(data, length);
   const uint32_t lineBytes = static_cast<uint32_t>(job.coder.bytesPerLine);
   if (lineBytes == 0 || lineBytes > kLineBufSize) return;
@@ -199,7 +199,7 @@ void CodeRawPacket(ScanJob& job, uint8_t* data, size_t length) {
     used += take;
     if (job.lineFill < lineBytes) break;
     job.lineFill = 0;
-    if (job.coder.totalLines >= view.Height()) continue;
+    if (job.coder.totalLines >= layout.height) continue;
     if (CodeLines(job.coder) < 0) {
       TraceLog("  G3_Encode Error");
       return;
@@ -250,7 +250,7 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   }
   if (GetHDD() <= 100 - freePercent) SetTrayState(kTrayWarning);
 
-  std::memcpy(job.imgHeader, header.record, kImageHeaderSize);
+  job.imageHeader = header;
   // A page file left open by a page that never ended is closed before the
   // next one takes its place.
   if (job.pageFile != nullptr) {
@@ -283,7 +283,7 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   job.fileOk = 1;
   if (rawRoad) {
     job.coder.output = job.pageFile;
-    std::fwrite(job.imgHeader, 1, kImageHeaderSize, job.pageFile);
+    std::fwrite(job.imageHeader.record, 1, kImageHeaderSize, job.pageFile);
   }
 }
 
@@ -300,7 +300,7 @@ void OnImageData(ScanJob& job, size_t length) {
     TraceLog("  HDD Full になりました");
     return;
   }
-  if (HeaderField16(job, kHeaderDataForm) == kDataFormRaw) {
+  if (job.imageHeader.dataForm == kDataFormRaw) {
     if (CodingIntoPageFile(job)) CodeRawPacket(job, data, length);
     return;
   }
@@ -333,8 +333,8 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
   }
   if (job.pageFile == nullptr) return;
   std::rewind(job.pageFile);
-  const bool passes = raw || CheckReceivedFile(job.pageFile, HeaderField16(job, kHeaderDataForm),
-                                               job.deferredNotify);
+  const bool passes =
+      raw || CheckReceivedFile(job.pageFile, job.imageHeader.dataForm, job.deferredNotify);
   std::fclose(job.pageFile);
   job.pageFile = nullptr;
   job.coder.output = nullptr;
@@ -359,7 +359,7 @@ void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length) {
 
 void OnPageDelete(ScanJob& job, uint8_t* body, size_t length) {
   if (BodyWord(body, length, 2) != 0) return;
-  if (HeaderField16(job, kHeaderFormatNameOffset) == 0) {
+  if (job.imageHeader.formatNameOffset == 0) {
     DiscardJobFiles(job);
   } else if (job.tempJobNo != 0) {
     // Only the finished pages' temporary files go; the count stays, so an

@@ -8,7 +8,6 @@
 #include "imaging/pdf/hg_tiff2pdf.h"
 #include "platform/files.h"
 #include "platform/trace.h"
-#include "scanproto/received_header.h"
 #include "scanproto/reception_support.h"
 #include "storage/file_naming.h"
 #include "storage/path_parts.h"
@@ -140,7 +139,7 @@ void TiffFilePerPage(ScanJob& job, const std::string& extension) {
 
 void AssembleRawDocument(ScanJob& job) {
   const std::string extension = ExtensionOfPath(job.outputPath);
-  const bool pdf = std::strncmp(HeaderFormatName(job), "PDF", 3) == 0;
+  const bool pdf = std::strncmp(job.imageHeader.formatName, "PDF", 3) == 0;
   if (job.pageCount <= 0) {
     job.fileOk = 0;  // no page ended: there is nothing to store
   } else if (pdf && job.multiPage == 1) {

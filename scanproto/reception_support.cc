@@ -10,7 +10,6 @@
 #include "platform/files.h"
 #include "platform/trace.h"
 #include "scanproto/connection_server.h"
-#include "scanproto/received_header.h"
 #include "storage/disk_space.h"
 #include "storage/file_naming.h"
 #include "storage/path_parts.h"

@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "imaging/fax_coder_state.h"
-#include "imaging/image_header.h"
 #include "platform/event_loop.h"
 #include "platform/net.h"
+#include "scanproto/received_header.h"
 #include "storage/document_files.h"
 #include "storage/name_reservations.h"
 
@@ -95,7 +95,8 @@ struct ScanJob {
   char baseName[kPathMax];
   uint32_t numberWidth = 0;
   uint32_t lineFill = 0;
-  uint8_t imgHeader[kImageHeaderSize];
+  // The last image header that opened a page or file, parsed.
+  ImageHeader imageHeader;
   FaxCoderState coder;
   // The document's files in the destination until its end of data puts
   // them in place; also holds the names reserved for it.
@@ -133,7 +134,7 @@ struct ScanJob {
     multiPage = 1;
     curFilePath[0] = saveFileTitle[0] = baseName[0] = '\0';
     numberWidth = lineFill = 0;
-    for (uint8_t& b : imgHeader) b = 0;
+    imageHeader = ImageHeader();
     coder = FaxCoderState();
   }
 };

@@ -109,9 +109,9 @@ std::vector<uint8_t> CodeSingleLine(const Bitmap& line, int mode, bool finish) {
   JobFixture fixture;
   PageJob& job = fixture.job();
   const uint16_t width = static_cast<uint16_t>(line.width), height = 1, packing = 1;
-  std::memcpy(job.imgHeader + 12, &width, 2);
-  std::memcpy(job.imgHeader + 14, &height, 2);
-  std::memcpy(job.imgHeader + 22, &packing, 2);
+  std::memcpy(job.headerRecord + 12, &width, 2);
+  std::memcpy(job.headerRecord + 14, &height, 2);
+  std::memcpy(job.headerRecord + 22, &packing, 2);
   EXPECT_TRUE(SetupCoder(job));
   job.coder.codingMode = mode;
   const std::string path = (fixture.folder() / "line.bin").string();
@@ -178,9 +178,9 @@ TEST(FaxCoderTest, UnknownModeAndMissingSetupFail) {
   JobFixture fixture;
   PageJob& job = fixture.job();
   const uint16_t width = 16, height = 1;
-  std::memcpy(job.imgHeader + 12, &width, 2);
+  std::memcpy(job.headerRecord + 12, &width, 2);
   EXPECT_FALSE(SetupCoder(job));  // height 0
-  std::memcpy(job.imgHeader + 14, &height, 2);
+  std::memcpy(job.headerRecord + 14, &height, 2);
   ASSERT_TRUE(SetupCoder(job));
   job.coder.codingMode = 4;
   EXPECT_EQ(CodeLines(job.coder), -1);
@@ -190,8 +190,8 @@ TEST(FaxCoderTest, FailedWriteIsReported) {
   JobFixture fixture;
   PageJob& job = fixture.job();
   const uint16_t width = 1728, height = 1;
-  std::memcpy(job.imgHeader + 12, &width, 2);
-  std::memcpy(job.imgHeader + 14, &height, 2);
+  std::memcpy(job.headerRecord + 12, &width, 2);
+  std::memcpy(job.headerRecord + 14, &height, 2);
   ASSERT_TRUE(SetupCoder(job));
   const std::string path = (fixture.folder() / "ro.bin").string();
   WriteFileBytes(path, {});

@@ -98,10 +98,12 @@ std::vector<uint8_t> PackLine(const Bitmap& page, int y, bool msbFirst) {
 }
 
 bool SetupCoder(PageJob& job) {
-  return SetupCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile);
+  return SetupCoder(job.coder, PageLayoutOfRecord(job.headerRecord), job.lineBuf, job.pageFile);
 }
 
-void ResetCoder(PageJob& job) { ResetCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile); }
+void ResetCoder(PageJob& job) {
+  ResetCoder(job.coder, PageLayoutOfRecord(job.headerRecord), job.lineBuf, job.pageFile);
+}
 
 // As large as the receiver's line buffer.
 JobFixture::JobFixture() : lineBuf_(10240) {
@@ -132,7 +134,7 @@ bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& f
         {24, format.polarity},
         {4, 40},  // a format name offset, as a raw-road header has
     };
-    for (const auto& field : fields) std::memcpy(job.imgHeader + field[0], &field[1], 2);
+    for (const auto& field : fields) std::memcpy(job.headerRecord + field[0], &field[1], 2);
     if (!MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath, &job.tempJobNo)) {
       return false;
     }
@@ -145,7 +147,7 @@ bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& f
     job.pageFile = std::fopen(job.curFilePath, "wb+");
     if (job.pageFile == nullptr) return false;
     job.coder.output = job.pageFile;
-    std::fwrite(job.imgHeader, 1, kImageHeaderSize, job.pageFile);
+    std::fwrite(job.headerRecord, 1, kImageHeaderSize, job.pageFile);
     for (int y = 0; y < page.height; ++y) {
       const std::vector<uint8_t> line = PackLine(page, y, format.msbFirst);
       std::memcpy(job.lineBuf, line.data(), line.size());

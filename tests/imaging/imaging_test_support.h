@@ -43,7 +43,7 @@ std::vector<uint8_t> PackLine(const Bitmap& page, int y, bool msbFirst);
 
 // What image reception keeps per job for the coder and the page files.
 struct PageJob {
-  uint8_t imgHeader[kImageHeaderSize] = {};
+  uint8_t headerRecord[kImageHeaderSize] = {};
   uint8_t* lineBuf = nullptr;
   FaxCoderState coder;
   std::FILE* pageFile = nullptr;

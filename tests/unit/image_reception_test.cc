@@ -63,8 +63,7 @@ std::string CodedStrip(const PageHeaderFields& fields, const std::string& page, 
   ImageHeader header;
   std::string body = ImageHeaderBody(fields);
   ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
-  std::memcpy(job.imgHeader, header.record, kImageHeaderSize);
-  EXPECT_TRUE(SetupCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile));
+  EXPECT_TRUE(SetupCoder(job.coder, header.layout, job.lineBuf, job.pageFile));
   job.coder.codingMode = codingMode;
   std::FILE* out = std::tmpfile();
   job.coder.output = out;
@@ -550,6 +549,37 @@ TEST_F(ImageReceptionTest, LowDiskCancelsAndShowsAFullTray) {
   EXPECT_EQ(job_->discardMode, 1);
 }
 
+TEST(ReceivedHeaderTest, EveryFieldIsTakenFromItsOffset) {
+  PageHeaderFields fields;
+  fields.dataForm = kDataFormRaw;
+  fields.width = 4960;
+  fields.height = 7016;
+  fields.resolution = 0x0600;
+  fields.packing = 3;
+  fields.polarity = 1;
+  fields.continuation = 1;
+  fields.dataLength = 0x01020304;
+  const std::string body = ImageHeaderBody(fields);
+  ImageHeader header;
+  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
+  ASSERT_TRUE(header.valid);
+  EXPECT_EQ(header.dataForm, kDataFormRaw);
+  EXPECT_EQ(header.dataLength, 0x01020304u);
+  EXPECT_EQ(header.layout.width, 4960);
+  EXPECT_EQ(header.layout.height, 7016);
+  EXPECT_EQ(header.layout.resolutionCode, 0x0600);
+  EXPECT_EQ(header.layout.Dpi(), 600);
+  EXPECT_EQ(header.layout.pixelPacking, 3);
+  EXPECT_EQ(header.layout.polarity, 1);
+  EXPECT_EQ(header.continuation, 1);
+  EXPECT_NE(header.formatNameOffset, 0);
+  // The kept record, as a raw page file starts with it, says the same.
+  const PageLayout kept = PageLayoutOfRecord(header.record);
+  EXPECT_EQ(kept.width, 4960);
+  EXPECT_EQ(kept.height, 7016);
+  EXPECT_EQ(kept.polarity, 1);
+}
+
 TEST(ReceivedHeaderTest, StringsMustEndInsideTheReceivedBytes) {
   PageHeaderFields fields;
   fields.formatName = "TIFF-G4MMR";  // 10 characters pass
@@ -559,7 +589,7 @@ TEST(ReceivedHeaderTest, StringsMustEndInsideTheReceivedBytes) {
   EXPECT_TRUE(header.valid);
   EXPECT_STREQ(header.formatName, "TIFF-G4MMR");
   EXPECT_STREQ(header.documentName, "scan.tif");
-  EXPECT_EQ(ImageHeaderView(header.record).Field(kHeaderDataForm), 1);
+  EXPECT_EQ(header.dataForm, 1);
 
   fields.formatName = "TIFF-G4MMRX";
   body = ImageHeaderBody(fields);
