@@ -75,18 +75,18 @@ bool PrepareRawPage(ScanJob& job, const ImageHeader& header) {
   const PageLayout& layout = header.layout;
   const bool usable = layout.width >= kMinRawWidth && layout.height != 0;
   if (job.pageCount == 0) {
-    if (!SetupCoder(job.coder, layout, job.lineBuf, job.pageFile) || !usable) {
+    if (!job.coder.SetUp(layout) || !usable) {
       job.discardMode = 1;
     }
   } else {
     if (!usable) job.discardMode = 1;
-    ResetCoder(job.coder, layout, job.lineBuf, job.pageFile);
+    job.coder.Reset(layout);
   }
   job.lineFill = 0;
 
   const char* extension = "tif";
   if (std::strcmp(header.formatName, "PDF-G4MMR") == 0) extension = "pdf";
-  if (std::strcmp(header.formatName, "TIFF-G3MH") == 0) job.coder.codingMode = kFaxModeMH;
+  if (std::strcmp(header.formatName, "TIFF-G3MH") == 0) job.coder.SetCodingMode(kFaxModeMH);
 
   if (job.pageCount == 0) {
     char number[16];
@@ -188,9 +188,8 @@ void CodeRawPacket(ScanJob& job, uint8_t* data, size_t length) {
   const PageLayout& layout = job.imageHeader.layout;
   const uint16_t packing = layout.pixelPacking;
   if (packing == 2 || packing == 3) SwapWordBytes(data, length);
-  const uint32_t lineBytes = static_cast<uint32_t>(job.coder.bytesPerLine);
+  const uint32_t lineBytes = static_cast<uint32_t>(job.coder.BytesPerLine());
   if (lineBytes == 0 || lineBytes > kLineBufSize) return;
-  job.coder.input = job.lineBuf;
   for (size_t used = 0; used < length;) {
     size_t take = lineBytes - job.lineFill;
     if (take > length - used) take = length - used;
@@ -199,8 +198,8 @@ void CodeRawPacket(ScanJob& job, uint8_t* data, size_t length) {
     used += take;
     if (job.lineFill < lineBytes) break;
     job.lineFill = 0;
-    if (job.coder.totalLines >= layout.height) continue;
-    if (CodeLines(job.coder) < 0) {
+    if (job.coder.LinesCoded() >= layout.height) continue;
+    if (job.coder.CodeLine(job.lineBuf) < 0) {
       TraceLog("  G3_Encode Error");
       return;
     }
@@ -253,11 +252,8 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   job.imageHeader = header;
   // A page file left open by a page that never ended is closed before the
   // next one takes its place.
-  if (job.pageFile != nullptr) {
-    std::fclose(job.pageFile);
-    job.pageFile = nullptr;
-  }
-  job.coder.output = nullptr;
+  job.pageFile.Close();
+  job.coder.StopWriting();
 
   const bool rawRoad = header.dataForm == kDataFormRaw && job.majorVersion == 1;
   if (rawRoad) {
@@ -274,16 +270,16 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
     }
   }
 
-  job.pageFile = OpenPageFile(job, rawRoad, header.continuation != 0);
-  if (job.pageFile == nullptr) {
+  job.pageFile = PageFile(OpenPageFile(job, rawRoad, header.continuation != 0));
+  if (!job.pageFile.IsOpen()) {
     job.fileOk = 0;
     Cancel(job);
     return;
   }
   job.fileOk = 1;
   if (rawRoad) {
-    job.coder.output = job.pageFile;
-    std::fwrite(job.imageHeader.record, 1, kImageHeaderSize, job.pageFile);
+    job.coder.WriteInto(&job.pageFile);
+    job.pageFile.Write(job.imageHeader.record, kImageHeaderSize);
   }
 }
 
@@ -307,12 +303,11 @@ void OnImageData(ScanJob& job, size_t length) {
   // Without an open file (the header could not open it, or a write failed)
   // the packet is dropped: recreating the file here would leave a file
   // that lacks its beginning.
-  if (job.pageFile == nullptr) return;
-  const size_t written = std::fwrite(data, 1, length, job.pageFile);
+  if (!job.pageFile.IsOpen()) return;
+  const size_t written = job.pageFile.Write(data, length);
   if (written < length) {
     TraceLog("fwrite() Error %ld/%ld", static_cast<long>(written), static_cast<long>(length));
-    std::fclose(job.pageFile);
-    job.pageFile = nullptr;
+    job.pageFile.Close();
     job.discardMode = 1;
   }
   uint16_t sum = job.checksum;
@@ -326,18 +321,16 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
   const bool raw = CodingIntoPageFile(job);
   if (status == 0) {
     if (raw) {
-      job.coder.pageEnd = 1;
-      if (job.discardMode != 1 && CodeLines(job.coder) < 0) TraceLog("  G3_Encode Error");
+      if (job.discardMode != 1 && job.coder.FinishPage() < 0) TraceLog("  G3_Encode Error");
     }
-    if (job.pageFile != nullptr) ++job.pageCount;
+    if (job.pageFile.IsOpen()) ++job.pageCount;
   }
-  if (job.pageFile == nullptr) return;
-  std::rewind(job.pageFile);
+  if (!job.pageFile.IsOpen()) return;
+  job.pageFile.Rewind();
   const bool passes =
-      raw || CheckReceivedFile(job.pageFile, job.imageHeader.dataForm, job.deferredNotify);
-  std::fclose(job.pageFile);
-  job.pageFile = nullptr;
-  job.coder.output = nullptr;
+      raw || CheckReceivedFile(job.pageFile.Stream(), job.imageHeader.dataForm, job.deferredNotify);
+  job.pageFile.Close();
+  job.coder.StopWriting();
   if (!passes) {
     job.files->Drop(job.curFilePath);
     LockClient(job.peerIp, ServerEnv().WallSeconds());
@@ -347,7 +340,7 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
 
 void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length) {
   const uint16_t sum = BodyWord(body, length, 2);
-  if (job.pageFile != nullptr) std::fflush(job.pageFile);
+  job.pageFile.Flush();
   if (sum == job.checksum) {
     SendChecksumRes(job, 1, kErrNone);
     job.checksumOk = 1;

@@ -34,8 +34,8 @@ std::string TiffInsteadOf(const std::string& pdfPath) {
 bool Assemble(ScanJob& job, int firstPage, const std::string& target, int pages,
               bool staged = true) {
   const std::string path = staged ? StagingPathFor(job, target, true) : target;
-  if (!path.empty() && WriteTiff(job.tempJobNo, firstPage, job.coder.codingMode, kFillOrderLsbFirst,
-                                 path.c_str(), pages)) {
+  if (!path.empty() && WriteTiff(job.tempJobNo, firstPage, job.coder.CodingMode(),
+                                 kFillOrderLsbFirst, path.c_str(), pages)) {
     return true;
   }
   // Never keep a TIFF that lacks pages.

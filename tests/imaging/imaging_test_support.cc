@@ -97,13 +97,9 @@ std::vector<uint8_t> PackLine(const Bitmap& page, int y, bool msbFirst) {
   return line;
 }
 
-bool SetupCoder(PageJob& job) {
-  return SetupCoder(job.coder, PageLayoutOfRecord(job.headerRecord), job.lineBuf, job.pageFile);
-}
+bool SetupCoder(PageJob& job) { return job.coder.SetUp(PageLayoutOfRecord(job.headerRecord)); }
 
-void ResetCoder(PageJob& job) {
-  ResetCoder(job.coder, PageLayoutOfRecord(job.headerRecord), job.lineBuf, job.pageFile);
-}
+void ResetCoder(PageJob& job) { job.coder.Reset(PageLayoutOfRecord(job.headerRecord)); }
 
 // As large as the receiver's line buffer.
 JobFixture::JobFixture() : lineBuf_(10240) {
@@ -143,20 +139,18 @@ bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& f
     } else {
       ResetCoder(job);
     }
-    job.coder.codingMode = format.codingMode;
-    job.pageFile = std::fopen(job.curFilePath, "wb+");
-    if (job.pageFile == nullptr) return false;
-    job.coder.output = job.pageFile;
-    std::fwrite(job.headerRecord, 1, kImageHeaderSize, job.pageFile);
+    job.coder.SetCodingMode(format.codingMode);
+    job.pageFile = PageFile(std::fopen(job.curFilePath, "wb+"));
+    if (!job.pageFile.IsOpen()) return false;
+    job.coder.WriteInto(&job.pageFile);
+    job.pageFile.Write(job.headerRecord, kImageHeaderSize);
     for (int y = 0; y < page.height; ++y) {
       const std::vector<uint8_t> line = PackLine(page, y, format.msbFirst);
       std::memcpy(job.lineBuf, line.data(), line.size());
-      if (CodeLines(job.coder) < 0) return false;
+      if (job.coder.CodeLine(job.lineBuf) < 0) return false;
     }
-    job.coder.pageEnd = 1;
-    const int finished = CodeLines(job.coder);
-    std::fclose(job.pageFile);
-    job.pageFile = nullptr;
+    const int finished = job.coder.FinishPage();
+    job.pageFile.Close();
     if (finished < 0) return false;
     ++job.pageCount;
   }

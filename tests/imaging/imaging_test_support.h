@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "imaging/fax_coder_state.h"
+#include "imaging/fax_coder.h"
 #include "imaging/image_header.h"
+#include "imaging/page_file.h"
 
 namespace qb::test {
 
@@ -45,14 +46,14 @@ std::vector<uint8_t> PackLine(const Bitmap& page, int y, bool msbFirst);
 struct PageJob {
   uint8_t headerRecord[kImageHeaderSize] = {};
   uint8_t* lineBuf = nullptr;
-  FaxCoderState coder;
-  std::FILE* pageFile = nullptr;
+  FaxCoder coder;
+  PageFile pageFile;
   char curFilePath[260] = "";
   uint32_t tempJobNo = 0;
   int pageCount = 0;
 };
 
-// SetupCoder and ResetCoder on the job's header, line buffer and page file,
+// SetUp and Reset of the job's coder with the layout of its header record,
 // as image reception calls them.
 bool SetupCoder(PageJob& job);
 void ResetCoder(PageJob& job);

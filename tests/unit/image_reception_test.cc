@@ -63,22 +63,19 @@ std::string CodedStrip(const PageHeaderFields& fields, const std::string& page, 
   ImageHeader header;
   std::string body = ImageHeaderBody(fields);
   ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
-  EXPECT_TRUE(SetupCoder(job.coder, header.layout, job.lineBuf, job.pageFile));
-  job.coder.codingMode = codingMode;
-  std::FILE* out = std::tmpfile();
-  job.coder.output = out;
-  job.coder.input = job.lineBuf;
+  EXPECT_TRUE(job.coder.SetUp(header.layout));
+  job.coder.SetCodingMode(codingMode);
+  PageFile out(std::tmpfile());
+  job.coder.WriteInto(&out);
   const size_t bytes = fields.width / 8;
   for (size_t at = 0; at + bytes <= page.size(); at += bytes) {
     std::memcpy(job.lineBuf, page.data() + at, bytes);
-    CodeLines(job.coder);
+    job.coder.CodeLine(job.lineBuf);
   }
-  job.coder.pageEnd = 1;
-  CodeLines(job.coder);
-  std::string coded(static_cast<size_t>(std::ftell(out)), '\0');
-  std::rewind(out);
-  EXPECT_EQ(std::fread(coded.data(), 1, coded.size(), out), coded.size());
-  std::fclose(out);
+  job.coder.FinishPage();
+  std::string coded(static_cast<size_t>(std::ftell(out.Stream())), '\0');
+  out.Rewind();
+  EXPECT_EQ(std::fread(coded.data(), 1, coded.size(), out.Stream()), coded.size());
   return coded;
 }
 
@@ -517,6 +514,30 @@ TEST_F(ImageReceptionTest, FailedDataEndAnswerKeepsTheStoredDocument) {
   EXPECT_EQ(DestinationFiles(), Names{"kept.tif"});
   EXPECT_EQ(ReadFile(dest_ + "/kept.tif"), tiff);
   EXPECT_NE(ReadLog().find(";kept.tif;1;"), std::string::npos);
+}
+
+// A connection that ends half-way through a page, raw or whole file, takes
+// its page file with it.
+TEST_F(ImageReceptionTest, ConnectionEndingMidPageLeavesNoFileOpen) {
+  for (const bool raw : {true, false}) {
+    SCOPED_TRACE(raw ? "raw page" : "file");
+    const size_t descriptors = OpenDescriptors();
+    ConnectPrinter();
+    if (raw) {
+      const PageHeaderFields fields = RawFields("TIFF-G4MMR");
+      SendBody(ImageHeaderBody(fields));
+      SendData(RawPage(fields.width, 100, 0));
+    } else {
+      SendBody(ImageHeaderBody(PageHeaderFields{}));
+      SendData(SmallTiff(3000));
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptors + 3);  // both socket ends and the page file
+    SockClose(fd_);
+    fd_ = -1;
+    for (int i = 0; i < 20 && FirstJob() != nullptr; ++i) Pump(1);
+    EXPECT_EQ(FirstJob(), nullptr);
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+  }
 }
 
 TEST_F(ImageReceptionTest, BrokenHeaderDropsTheDataWithoutCancel) {
