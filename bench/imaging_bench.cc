@@ -170,8 +170,9 @@ std::string MakeTwentyPageTiff() {
   uint8_t record[qb::kImageHeaderSize] = {};
   for (const auto& f : fields) std::memcpy(record + f[0], &f[1], 2);
   const qb::PageLayout layout = qb::PageLayoutOfRecord(record);
+  qb::TempPageCounter tempPages;
   for (int p = 0; p < 20; ++p) {
-    qb::MakeTempPageName(p, job->curFilePath, sizeof job->curFilePath, &job->tempJobNo);
+    tempPages.MakeTempPageName(p, job->curFilePath, sizeof job->curFilePath, &job->tempJobNo);
     if (p == 0) {
       job->coder.SetUp(layout);
     } else {

@@ -64,11 +64,20 @@ bool ExtensionFitsDataForm(const std::string& name, uint16_t dataForm) {
 
 void Cancel(ScanJob& job) { SendPcCancel(job, kReasonPcCancel); }
 
+// Every connection of the process draws its temporary page numbers here
+// (on the loop's thread only), so numbers go on across jobs and restarts
+// of the server.
+TempPageCounter& TempPages() {
+  static TempPageCounter counter;
+  return counter;
+}
+
 // Raw road, step by step as the header asks: temporary page file name,
 // coder, coding mode and, for the first page, the reserved output name.
 // False when the page cannot be received at all.
 bool PrepareRawPage(ScanJob& job, const ImageHeader& header) {
-  if (!MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath, &job.tempJobNo)) {
+  if (!TempPages().MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath,
+                                    &job.tempJobNo)) {
     TraceLog("  ### no temporary page name");
     return false;
   }

@@ -131,7 +131,8 @@ bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& f
         {4, 40},  // a format name offset, as a raw-road header has
     };
     for (const auto& field : fields) std::memcpy(job.headerRecord + field[0], &field[1], 2);
-    if (!MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath, &job.tempJobNo)) {
+    if (!tempPages_.MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath,
+                                     &job.tempJobNo)) {
       return false;
     }
     if (job.pageCount == 0) {

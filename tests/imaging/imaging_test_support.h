@@ -11,6 +11,7 @@
 #include "imaging/fax_coder.h"
 #include "imaging/image_header.h"
 #include "imaging/page_file.h"
+#include "imaging/page_files.h"
 
 namespace qb::test {
 
@@ -72,6 +73,7 @@ class JobFixture {
 
  private:
   PageJob job_;
+  TempPageCounter tempPages_;
   std::vector<uint8_t> lineBuf_;
   std::filesystem::path folder_;
 };
