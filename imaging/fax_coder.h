@@ -23,8 +23,9 @@ class FaxCoder {
   // Prepares the first page of a document from the page's layout
   // (resolution code, width, height, pixel packing, polarity): sizes the
   // two changing-element arrays and the 32768-byte out buffer once and
-  // selects MMR. Writes nowhere until WriteInto. Returns false, leaving the
-  // coder unusable, when the width or height is 0.
+  // selects MMR. The page file is chosen apart (WriteInto). Returns false
+  // and changes nothing when the width or height is 0; a coder never set
+  // up refuses to code.
   bool SetUp(const PageLayout& page);
   // Prepares a further page of the same document: the same settings as
   // SetUp (MMR included), reusing and clearing the buffers. Does not test
