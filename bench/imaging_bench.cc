@@ -85,31 +85,31 @@ void OurCoder(benchmark::State& state, const Page* page, int mode, const char* n
                                 {14, static_cast<uint16_t>(page->height)},
                                 {22, 1},
                                 {10, 0x0600}};
-  for (const auto& f : fields) std::memcpy(job->imgHeader + f[0], &f[1], 2);
-  std::FILE* sink = std::fopen("/dev/null", "wb");
-  job->pageFile = sink;
-  qb::SetupCoder(job->coder, job->imgHeader, job->lineBuf, job->pageFile);
+  uint8_t record[qb::kImageHeaderSize] = {};
+  for (const auto& f : fields) std::memcpy(record + f[0], &f[1], 2);
+  const qb::PageLayout layout = qb::PageLayoutOfRecord(record);
+  job->pageFile = qb::PageFile(std::fopen("/dev/null", "wb"));
+  job->coder.SetUp(layout);
+  job->coder.WriteInto(&job->pageFile);
   double outBytes = 0;
   const std::clock_t start = std::clock();
   for (auto _ : state) {
-    qb::ResetCoder(job->coder, job->imgHeader, job->lineBuf, job->pageFile);
-    job->coder.codingMode = mode;
+    job->coder.Reset(layout);
+    job->coder.SetCodingMode(mode);
     // Lines arrive one at a time in the job's line buffer.
     for (int y = 0; y < page->height; ++y) {
       std::memcpy(job->lineBuf, &page->bits[static_cast<size_t>(y) * page->Stride()],
                   page->Stride());
-      qb::CodeLines(job->coder);
+      job->coder.CodeLine(job->lineBuf);
     }
-    job->coder.pageEnd = 1;
-    qb::CodeLines(job->coder);
-    outBytes = job->coder.bytesWritten;
+    job->coder.FinishPage();
+    outBytes = job->coder.BytesWritten();
   }
   // Process CPU time, not wall time: the build machine is shared.
   const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
   Record(name, seconds, state.iterations(), outBytes);
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(page->bits.size()));
   state.counters["out_bytes"] = outBytes;
-  std::fclose(sink);
 }
 
 void LibtiffCoder(benchmark::State& state, const Page* page, int compression, const char* name) {
@@ -167,24 +167,26 @@ std::string MakeTwentyPageTiff() {
   job->lineBuf = lineBuf.data();
   const Page& page = A4At600();
   const uint16_t fields[][2] = {{12, 4960}, {14, 7016}, {22, 1}, {10, 0x0600}, {4, 40}};
-  for (const auto& f : fields) std::memcpy(job->imgHeader + f[0], &f[1], 2);
+  uint8_t record[qb::kImageHeaderSize] = {};
+  for (const auto& f : fields) std::memcpy(record + f[0], &f[1], 2);
+  const qb::PageLayout layout = qb::PageLayoutOfRecord(record);
+  qb::TempPageCounter tempPages;
   for (int p = 0; p < 20; ++p) {
-    qb::MakeTempPageName(p, job->curFilePath, sizeof job->curFilePath, &job->tempJobNo);
+    tempPages.MakeTempPageName(p, job->curFilePath, sizeof job->curFilePath, &job->tempJobNo);
     if (p == 0) {
-      qb::SetupCoder(job->coder, job->imgHeader, job->lineBuf, job->pageFile);
+      job->coder.SetUp(layout);
     } else {
-      qb::ResetCoder(job->coder, job->imgHeader, job->lineBuf, job->pageFile);
+      job->coder.Reset(layout);
     }
-    job->pageFile = std::fopen(job->curFilePath, "wb");
-    job->coder.output = job->pageFile;
-    std::fwrite(job->imgHeader, 1, qb::kImageHeaderSize, job->pageFile);
+    job->pageFile = qb::PageFile(std::fopen(job->curFilePath, "wb"));
+    job->coder.WriteInto(&job->pageFile);
+    job->pageFile.Write(record, qb::kImageHeaderSize);
     for (int y = 0; y < page.height; ++y) {
       std::memcpy(job->lineBuf, &page.bits[static_cast<size_t>(y) * page.Stride()], page.Stride());
-      qb::CodeLines(job->coder);
+      job->coder.CodeLine(job->lineBuf);
     }
-    job->coder.pageEnd = 1;
-    qb::CodeLines(job->coder);
-    std::fclose(job->pageFile);
+    job->coder.FinishPage();
+    job->pageFile.Close();
   }
   const std::string tiff = (folder / "doc.tif").string();
   qb::WriteTiff(job->tempJobNo, 0, 3, 1, tiff.c_str(), 20);

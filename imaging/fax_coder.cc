@@ -25,7 +25,7 @@ void FlushOutBuffer(FaxCoderState& c) {
     for (uint32_t i = 0; i < c.outFill; ++i) c.outBuffer[i] = ReverseBits(c.outBuffer[i]);
   }
   size_t written = 0;
-  if (c.output != nullptr) written = std::fwrite(c.outBuffer.data(), 1, c.outFill, c.output);
+  if (c.output != nullptr) written = c.output->Write(c.outBuffer.data(), c.outFill);
   if (written != c.outFill) c.writeFailed = 1;
   c.bytesWritten += static_cast<uint32_t>(written);
   c.outFill = 0;
@@ -207,7 +207,7 @@ void PutEol(FaxCoderState& c) {
   }
 }
 
-void CodeLine(FaxCoderState& c, const uint8_t* line) {
+void CodeOneLine(FaxCoderState& c, const uint8_t* line) {
   const int pixelsFromInput = c.bytesPerLine * 8;
   uint16_t* changes = c.codingChanges.data();
   const bool bitOneIsWhite = c.whiteValue == 0;
@@ -249,7 +249,7 @@ void CodeLine(FaxCoderState& c, const uint8_t* line) {
   ++c.totalLines;
 }
 
-int FinishPage(FaxCoderState& c) {
+int CodePageEnd(FaxCoderState& c) {
   if (c.codingMode == kFaxModeMMR) {
     PutCode(c, kEolCode);
     PutCode(c, kEolCode);
@@ -264,28 +264,22 @@ int FinishPage(FaxCoderState& c) {
   return c.writeFailed ? -1 : 0;
 }
 
-// Fills every field from the image header, keeping the buffers.
-void LoadFromHeader(FaxCoderState& c, const uint8_t* imageHeader, const uint8_t* lineBuffer,
-                    std::FILE* pageFile) {
-  const ImageHeaderView header(imageHeader);
-  c.linesDone = 0;
-  c.width = header.Width();
-  c.height = header.Height();
+// Fills every field from the page layout, keeping the buffers. The page
+// file stays as it is: the caller points the coder at it.
+void LoadFromLayout(FaxCoderState& c, const PageLayout& page) {
+  c.width = page.width;
+  c.height = page.height;
   c.bytesPerLine = c.width / 8;
-  c.input = lineBuffer;
-  c.linesPerCall = 1;
-  c.pageEnd = 0;
   c.k = 0;
   c.minimumBits = 0;
   c.codingMode = kFaxModeMMR;
   c.eolAlign = 0;
-  c.lsbFirstInput = (header.PixelPacking() & 1) == 0 ? 1 : 0;
+  c.lsbFirstInput = (page.pixelPacking & 1) == 0 ? 1 : 0;
   c.packedOutput = 1;
-  c.whiteValue = header.Polarity() == 0 ? 1 : 0;
-  c.resolution = header.Dpi();
+  c.whiteValue = page.polarity == 0 ? 1 : 0;
+  c.resolution = page.Dpi();
   c.referenceCount = c.codingCount = 0;
   c.lineInGroup = 0;
-  c.output = pageFile;
   c.outFill = 0;
   c.bitBuffer = 0;
   c.bitCount = 0;
@@ -305,21 +299,18 @@ void LoadFromHeader(FaxCoderState& c, const uint8_t* imageHeader, const uint8_t*
 
 }  // namespace
 
-bool SetupCoder(FaxCoderState& coder, const uint8_t* imageHeader, const uint8_t* lineBuffer,
-                std::FILE* pageFile) {
-  const ImageHeaderView header(imageHeader);
-  if (header.Width() == 0 || header.Height() == 0) return false;
-  LoadFromHeader(coder, imageHeader, lineBuffer, pageFile);
+bool FaxCoder::SetUp(const PageLayout& page) {
+  if (page.width == 0 || page.height == 0) return false;
+  LoadFromLayout(state_, page);
   return true;
 }
 
-void ResetCoder(FaxCoderState& coder, const uint8_t* imageHeader, const uint8_t* lineBuffer,
-                std::FILE* pageFile) {
-  LoadFromHeader(coder, imageHeader, lineBuffer, pageFile);
-}
+void FaxCoder::Reset(const PageLayout& page) { LoadFromLayout(state_, page); }
 
-int CodeLines(FaxCoderState& c) {
-  c.linesDone = 0;
+// Settles the mode's parameters; false for an unknown mode or a coder never
+// set up.
+bool FaxCoder::ReadyForCall() {
+  FaxCoderState& c = state_;
   switch (c.codingMode) {
     case kFaxModeMH:
       c.k = 1;
@@ -332,19 +323,21 @@ int CodeLines(FaxCoderState& c) {
       c.minimumBits = 0;
       break;
     default:
-      return -1;
+      return false;
   }
-  if (c.outBuffer.size() != kFaxOutBufferSize || c.codingChanges.size() < size_t(c.width) + 4 ||
-      c.referenceChanges.size() < size_t(c.width) + 4) {
-    return -1;  // never set up
-  }
-  if (c.pageEnd) return FinishPage(c);
-  if (c.input == nullptr) return -1;
-  for (int i = 0; i < c.linesPerCall; ++i) {
-    CodeLine(c, c.input + static_cast<size_t>(i) * c.bytesPerLine);
-    ++c.linesDone;
-  }
-  return c.writeFailed ? -1 : c.linesDone;
+  return c.outBuffer.size() == kFaxOutBufferSize && c.codingChanges.size() >= size_t(c.width) + 4 &&
+         c.referenceChanges.size() >= size_t(c.width) + 4;
+}
+
+int FaxCoder::CodeLine(const uint8_t* line) {
+  if (!ReadyForCall() || line == nullptr) return -1;
+  CodeOneLine(state_, line);
+  return state_.writeFailed ? -1 : 1;
+}
+
+int FaxCoder::FinishPage() {
+  if (!ReadyForCall()) return -1;
+  return CodePageEnd(state_);
 }
 
 }  // namespace qb

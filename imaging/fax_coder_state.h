@@ -1,12 +1,12 @@
-// State of the fax run-length coder, one per scan job. The coder reads and
-// writes it through imaging/fax_coder.h; nothing else should change it
-// except `input` and `output`, which the reception code points at the line
-// buffer and the page file.
+// State of the fax run-length coder, one per scan job: the private part of
+// FaxCoder (imaging/fax_coder.h), in a header of its own so that the coding
+// steps in fax_coder.cc can be plain functions over it.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
+
+#include "imaging/page_file.h"
 
 namespace qb {
 
@@ -20,11 +20,7 @@ enum FaxCodingMode : int32_t {
 constexpr size_t kFaxOutBufferSize = 32768;
 
 struct FaxCoderState {
-  int32_t linesDone = 0;           // lines coded by the current CodeLines call
-  int32_t bytesPerLine = 0;        // width / 8: only whole bytes come from the printer
-  const uint8_t* input = nullptr;  // the line to code
-  uint16_t linesPerCall = 1;
-  int32_t pageEnd = 0;  // set at page end: the next call finishes the page
+  int32_t bytesPerLine = 0;  // width / 8: only whole bytes come from the printer
   int32_t height = 0;
   int32_t k = 0;  // MR group length; 1 for MH, 0 for MMR
   int32_t width = 0;
@@ -44,7 +40,7 @@ struct FaxCoderState {
   int32_t codingCount = 0;
   uint16_t lineInGroup = 0;  // 0: the next line is coded one-dimensionally
 
-  std::FILE* output = nullptr;
+  PageFile* output = nullptr;      // not owned
   std::vector<uint8_t> outBuffer;  // kFaxOutBufferSize bytes, sized once per job
   uint32_t outFill = 0;
   uint64_t bitBuffer = 0;  // pending code bits, first bit in bit 0

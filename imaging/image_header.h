@@ -1,5 +1,5 @@
-// Read access to the job's 84-byte copy of the image header, already in host
-// byte order, for the fields the coder and the TIFF writer need.
+// The page layout of an image header, as the coder and the TIFF writer need
+// it, and the 84-byte record a raw page's temporary file starts with.
 #pragma once
 
 #include <cstdint>
@@ -23,23 +23,23 @@ constexpr size_t kHeaderDocumentNameOffset = 34;
 // The fixed fields end here; a shorter header cannot be read.
 constexpr size_t kHeaderFixedPart = 36;
 
-class ImageHeaderView {
- public:
-  explicit ImageHeaderView(const uint8_t* header) : header_(header) {}
+// A 16-bit field of a record already in host byte order.
+inline uint16_t RecordField16(const uint8_t* record, size_t offset) {
+  uint16_t value;
+  std::memcpy(&value, record + offset, sizeof value);
+  return value;
+}
 
-  uint16_t Field(size_t offset) const {
-    uint16_t value;
-    std::memcpy(&value, header_ + offset, sizeof value);
-    return value;
-  }
-  uint16_t ResolutionCode() const { return Field(kHeaderResolutionCode); }
-  uint16_t Width() const { return Field(kHeaderWidth); }
-  uint16_t Height() const { return Field(kHeaderHeight); }
-  uint16_t PixelPacking() const { return Field(kHeaderPixelPacking); }
-  uint16_t Polarity() const { return Field(kHeaderPolarity); }
+struct PageLayout {
+  uint16_t resolutionCode = 0;
+  uint16_t width = 0;
+  uint16_t height = 0;
+  uint16_t pixelPacking = 0;  // odd: the first pixel of a byte is bit 7
+  uint16_t polarity = 0;      // 0: bit value 0 is white
+
   // 300, 400 or 600 for their codes; every other code counts as 200 dpi.
   int32_t Dpi() const {
-    switch (ResolutionCode()) {
+    switch (resolutionCode) {
       case 0x0300:
         return 300;
       case 0x0400:
@@ -50,9 +50,17 @@ class ImageHeaderView {
         return 200;
     }
   }
-
- private:
-  const uint8_t* header_;
 };
+
+// The layout fields of a host-order record.
+inline PageLayout PageLayoutOfRecord(const uint8_t* record) {
+  PageLayout layout;
+  layout.resolutionCode = RecordField16(record, kHeaderResolutionCode);
+  layout.width = RecordField16(record, kHeaderWidth);
+  layout.height = RecordField16(record, kHeaderHeight);
+  layout.pixelPacking = RecordField16(record, kHeaderPixelPacking);
+  layout.polarity = RecordField16(record, kHeaderPolarity);
+  return layout;
+}
 
 }  // namespace qb

@@ -13,9 +13,6 @@
 namespace qb {
 namespace {
 
-// Shared by all connections; only touched on the main thread.
-uint32_t g_tempJobCounter = 0;
-
 std::string TempName(uint32_t tempJobNo, int pageIndex, const char* extension) {
   char name[64];
   std::snprintf(name, sizeof name, "rcvimg%u_%d.%s", tempJobNo, pageIndex, extension);
@@ -45,9 +42,8 @@ std::string TempTifName(uint32_t tempJobNo, int pageIndex) {
   return TempName(tempJobNo, pageIndex, "tif");
 }
 
-void SetTempJobCounter(uint32_t value) { g_tempJobCounter = value; }
-
-bool MakeTempPageName(int pageIndex, char* path, size_t pathSize, uint32_t* tempJobNo) {
+bool TempPageCounter::MakeTempPageName(int pageIndex, char* path, size_t pathSize,
+                                       uint32_t* tempJobNo) {
   // A job's page files share its number once it has one. The current path
   // alone does not tell: a file sent whole on the same connection also
   // leaves one, and number 0 would then be shared by every such job.
@@ -56,17 +52,17 @@ bool MakeTempPageName(int pageIndex, char* path, size_t pathSize, uint32_t* temp
     RemoveFile(name);
     return CopyInto(name, path, pathSize);
   }
-  if (g_tempJobCounter > 999999) g_tempJobCounter = 0;
-  ++g_tempJobCounter;
-  std::string name = TempDatName(pageIndex, g_tempJobCounter);
+  if (last_ > 999999) last_ = 0;
+  ++last_;
+  std::string name = TempDatName(pageIndex, last_);
   // Every number in use would take 100000 tries; give up rather than spin.
   for (int tries = 0; CanOpenForReading(name); ++tries) {
     if (tries > 200000) return false;
-    if (g_tempJobCounter > 99999) g_tempJobCounter = 0;
-    ++g_tempJobCounter;
-    name = TempDatName(pageIndex, g_tempJobCounter);
+    if (last_ > 99999) last_ = 0;
+    ++last_;
+    name = TempDatName(pageIndex, last_);
   }
-  *tempJobNo = g_tempJobCounter;
+  *tempJobNo = last_;
   return CopyInto(name, path, pathSize);
 }
 
@@ -95,13 +91,13 @@ bool WriteTiff(uint32_t tempJobNo, int firstPage, int codingMode, int fillFlag,
         fileSize > static_cast<int64_t>(kImageHeaderSize)
             ? static_cast<uint32_t>(fileSize - static_cast<int64_t>(kImageHeaderSize))
             : 0;
-    const ImageHeaderView view(header);
+    const PageLayout layout = PageLayoutOfRecord(header);
     TiffPageInfo info;
-    info.width = view.Width();
-    info.height = view.Height();
-    info.dpi = static_cast<uint32_t>(view.Dpi());
+    info.width = layout.width;
+    info.height = layout.height;
+    info.dpi = static_cast<uint32_t>(layout.Dpi());
     info.compression = codingMode == 3 ? 4 : 3;
-    info.photometric = view.Polarity() == 0 ? 0 : 1;
+    info.photometric = layout.polarity == 0 ? 0 : 1;
     info.fillOrder = fillFlag == 0 ? 1 : 2;
     info.t4t6Tag = codingMode == 3 ? 0x0125 : 0x0124;
     info.t4t6Options = codingMode == 2 ? 1 : 0;

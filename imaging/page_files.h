@@ -16,18 +16,25 @@ std::string TempDatName(int pageIndex, uint32_t tempJobNo);
 // Full path of the temporary TIFF "rcvimg<tempJobNo>_<pageIndex>.tif".
 std::string TempTifName(uint32_t tempJobNo, int pageIndex);
 
-// Makes the temporary page file name for `pageIndex` into `path` (size
-// `pathSize`). When `path` is empty or `*tempJobNo` is still 0 (the job has
-// no page file of its own yet, though a file sent whole may have left a path) a new job
-// number is drawn from the process-wide counter, skipping numbers whose
-// file already exists, and stored in `*tempJobNo`; otherwise the name is
-// built from `*tempJobNo` and any file of that name is deleted. Returns false
-// when the name does not fit into `path` or no free number was found.
-bool MakeTempPageName(int pageIndex, char* path, size_t pathSize, uint32_t* tempJobNo);
+// Draws the job numbers of temporary page files. One counter serves every
+// job that shares the temporary folder, so that no two draw the same number.
+class TempPageCounter {
+ public:
+  // `last` is the number drawn last; the program starts at 0.
+  explicit TempPageCounter(uint32_t last = 0) : last_(last) {}
 
-// Sets the process-wide counter behind MakeTempPageName (tests; the program
-// starts it at 0).
-void SetTempJobCounter(uint32_t value);
+  // Makes the temporary page file name for `pageIndex` into `path` (size
+  // `pathSize`). When `path` is empty or `*tempJobNo` is still 0 (the job
+  // has no page file of its own yet, though a file sent whole may have left
+  // a path) a new job number is drawn, skipping numbers whose file already
+  // exists, and stored in `*tempJobNo`; otherwise the name is built from
+  // `*tempJobNo` and any file of that name is deleted. Returns false when
+  // the name does not fit into `path` or no free number was found.
+  bool MakeTempPageName(int pageIndex, char* path, size_t pathSize, uint32_t* tempJobNo);
+
+ private:
+  uint32_t last_;
+};
 
 // Assembles `pageCount` pages, starting at `firstPage`, from the temporary
 // page files of `tempJobNo` into a new little-endian TIFF at `outputPath`

@@ -117,7 +117,7 @@ void CloseDocument(ScanJob& job, const DocumentEnd& end) {
 // A complete document: stored, answered and announced in that order, the
 // slow steps away from the event loop.
 void FinishDocument(ScanJob& job) {
-  const bool raw = HeaderField16(job, kHeaderDataForm) == kDataFormRaw;
+  const bool raw = job.imageHeader.dataForm == kDataFormRaw;
   if (raw && job.fileOk == 0) {
     AnswerDataEnd(job);
     DeleteRawPageFiles(job);

@@ -64,29 +64,38 @@ bool ExtensionFitsDataForm(const std::string& name, uint16_t dataForm) {
 
 void Cancel(ScanJob& job) { SendPcCancel(job, kReasonPcCancel); }
 
+// Every connection of the process draws its temporary page numbers here
+// (on the loop's thread only), so numbers go on across jobs and restarts
+// of the server.
+TempPageCounter& TempPages() {
+  static TempPageCounter counter;
+  return counter;
+}
+
 // Raw road, step by step as the header asks: temporary page file name,
 // coder, coding mode and, for the first page, the reserved output name.
 // False when the page cannot be received at all.
 bool PrepareRawPage(ScanJob& job, const ImageHeader& header) {
-  if (!MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath, &job.tempJobNo)) {
+  if (!TempPages().MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath,
+                                    &job.tempJobNo)) {
     TraceLog("  ### no temporary page name");
     return false;
   }
-  const ImageHeaderView view(job.imgHeader);
-  const bool usable = view.Width() >= kMinRawWidth && view.Height() != 0;
+  const PageLayout& layout = header.layout;
+  const bool usable = layout.width >= kMinRawWidth && layout.height != 0;
   if (job.pageCount == 0) {
-    if (!SetupCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile) || !usable) {
+    if (!job.coder.SetUp(layout) || !usable) {
       job.discardMode = 1;
     }
   } else {
     if (!usable) job.discardMode = 1;
-    ResetCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile);
+    job.coder.Reset(layout);
   }
   job.lineFill = 0;
 
   const char* extension = "tif";
   if (std::strcmp(header.formatName, "PDF-G4MMR") == 0) extension = "pdf";
-  if (std::strcmp(header.formatName, "TIFF-G3MH") == 0) job.coder.codingMode = kFaxModeMH;
+  if (std::strcmp(header.formatName, "TIFF-G3MH") == 0) job.coder.SetCodingMode(kFaxModeMH);
 
   if (job.pageCount == 0) {
     char number[16];
@@ -185,12 +194,11 @@ std::FILE* OpenPageFile(ScanJob& job, bool rawRoad, bool continuation) {
 // Gathers the packet into whole lines and codes each; lines beyond the
 // announced height are dropped, so a page never grows past its header.
 void CodeRawPacket(ScanJob& job, uint8_t* data, size_t length) {
-  const ImageHeaderView view(job.imgHeader);
-  const uint16_t packing = view.PixelPacking();
+  const PageLayout& layout = job.imageHeader.layout;
+  const uint16_t packing = layout.pixelPacking;
   if (packing == 2 || packing == 3) SwapWordBytes(data, length);
-  const uint32_t lineBytes = static_cast<uint32_t>(job.coder.bytesPerLine);
+  const uint32_t lineBytes = static_cast<uint32_t>(job.coder.BytesPerLine());
   if (lineBytes == 0 || lineBytes > kLineBufSize) return;
-  job.coder.input = job.lineBuf;
   for (size_t used = 0; used < length;) {
     size_t take = lineBytes - job.lineFill;
     if (take > length - used) take = length - used;
@@ -199,8 +207,8 @@ void CodeRawPacket(ScanJob& job, uint8_t* data, size_t length) {
     used += take;
     if (job.lineFill < lineBytes) break;
     job.lineFill = 0;
-    if (job.coder.totalLines >= view.Height()) continue;
-    if (CodeLines(job.coder) < 0) {
+    if (job.coder.LinesCoded() >= layout.height) continue;
+    if (job.coder.CodeLine(job.lineBuf) < 0) {
       TraceLog("  G3_Encode Error");
       return;
     }
@@ -250,14 +258,11 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   }
   if (GetHDD() <= 100 - freePercent) SetTrayState(kTrayWarning);
 
-  std::memcpy(job.imgHeader, header.record, kImageHeaderSize);
+  job.imageHeader = header;
   // A page file left open by a page that never ended is closed before the
   // next one takes its place.
-  if (job.pageFile != nullptr) {
-    std::fclose(job.pageFile);
-    job.pageFile = nullptr;
-  }
-  job.coder.output = nullptr;
+  job.pageFile.Close();
+  job.coder.StopWriting();
 
   const bool rawRoad = header.dataForm == kDataFormRaw && job.majorVersion == 1;
   if (rawRoad) {
@@ -274,16 +279,16 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
     }
   }
 
-  job.pageFile = OpenPageFile(job, rawRoad, header.continuation != 0);
-  if (job.pageFile == nullptr) {
+  job.pageFile = PageFile(OpenPageFile(job, rawRoad, header.continuation != 0));
+  if (!job.pageFile.IsOpen()) {
     job.fileOk = 0;
     Cancel(job);
     return;
   }
   job.fileOk = 1;
   if (rawRoad) {
-    job.coder.output = job.pageFile;
-    std::fwrite(job.imgHeader, 1, kImageHeaderSize, job.pageFile);
+    job.coder.WriteInto(&job.pageFile);
+    job.pageFile.Write(job.imageHeader.record, kImageHeaderSize);
   }
 }
 
@@ -300,19 +305,18 @@ void OnImageData(ScanJob& job, size_t length) {
     TraceLog("  HDD Full になりました");
     return;
   }
-  if (HeaderField16(job, kHeaderDataForm) == kDataFormRaw) {
+  if (job.imageHeader.dataForm == kDataFormRaw) {
     if (CodingIntoPageFile(job)) CodeRawPacket(job, data, length);
     return;
   }
   // Without an open file (the header could not open it, or a write failed)
   // the packet is dropped: recreating the file here would leave a file
   // that lacks its beginning.
-  if (job.pageFile == nullptr) return;
-  const size_t written = ServerEnv().Write(job.pageFile, data, length);
+  if (!job.pageFile.IsOpen()) return;
+  const size_t written = ServerEnv().Write(job.pageFile.Stream(), data, length);
   if (written < length) {
     TraceLog("fwrite() Error %ld/%ld", static_cast<long>(written), static_cast<long>(length));
-    std::fclose(job.pageFile);
-    job.pageFile = nullptr;
+    job.pageFile.Close();
     job.discardMode = 1;
   }
   uint16_t sum = job.checksum;
@@ -326,18 +330,16 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
   const bool raw = CodingIntoPageFile(job);
   if (status == 0) {
     if (raw) {
-      job.coder.pageEnd = 1;
-      if (job.discardMode != 1 && CodeLines(job.coder) < 0) TraceLog("  G3_Encode Error");
+      if (job.discardMode != 1 && job.coder.FinishPage() < 0) TraceLog("  G3_Encode Error");
     }
-    if (job.pageFile != nullptr) ++job.pageCount;
+    if (job.pageFile.IsOpen()) ++job.pageCount;
   }
-  if (job.pageFile == nullptr) return;
-  std::rewind(job.pageFile);
-  const bool passes = raw || CheckReceivedFile(job.pageFile, HeaderField16(job, kHeaderDataForm),
-                                               job.deferredNotify);
-  std::fclose(job.pageFile);
-  job.pageFile = nullptr;
-  job.coder.output = nullptr;
+  if (!job.pageFile.IsOpen()) return;
+  job.pageFile.Rewind();
+  const bool passes =
+      raw || CheckReceivedFile(job.pageFile.Stream(), job.imageHeader.dataForm, job.deferredNotify);
+  job.pageFile.Close();
+  job.coder.StopWriting();
   if (!passes) {
     job.files->Drop(job.curFilePath);
     LockClient(job.peerIp, ServerEnv().WallSeconds());
@@ -347,7 +349,7 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
 
 void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length) {
   const uint16_t sum = BodyWord(body, length, 2);
-  if (job.pageFile != nullptr) std::fflush(job.pageFile);
+  job.pageFile.Flush();
   if (sum == job.checksum) {
     SendChecksumRes(job, 1, kErrNone);
     job.checksumOk = 1;
@@ -359,7 +361,7 @@ void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length) {
 
 void OnPageDelete(ScanJob& job, uint8_t* body, size_t length) {
   if (BodyWord(body, length, 2) != 0) return;
-  if (HeaderField16(job, kHeaderFormatNameOffset) == 0) {
+  if (job.imageHeader.formatNameOffset == 0) {
     DiscardJobFiles(job);
   } else if (job.tempJobNo != 0) {
     // Only the finished pages' temporary files go; the count stays, so an

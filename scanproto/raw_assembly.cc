@@ -8,7 +8,6 @@
 #include "imaging/pdf/hg_tiff2pdf.h"
 #include "platform/files.h"
 #include "platform/trace.h"
-#include "scanproto/received_header.h"
 #include "scanproto/reception_support.h"
 #include "storage/file_naming.h"
 #include "storage/path_parts.h"
@@ -35,8 +34,8 @@ std::string TiffInsteadOf(const std::string& pdfPath) {
 bool Assemble(ScanJob& job, int firstPage, const std::string& target, int pages,
               bool staged = true) {
   const std::string path = staged ? StagingPathFor(job, target, true) : target;
-  if (!path.empty() && WriteTiff(job.tempJobNo, firstPage, job.coder.codingMode, kFillOrderLsbFirst,
-                                 path.c_str(), pages)) {
+  if (!path.empty() && WriteTiff(job.tempJobNo, firstPage, job.coder.CodingMode(),
+                                 kFillOrderLsbFirst, path.c_str(), pages)) {
     return true;
   }
   // Never keep a TIFF that lacks pages.
@@ -140,7 +139,7 @@ void TiffFilePerPage(ScanJob& job, const std::string& extension) {
 
 void AssembleRawDocument(ScanJob& job) {
   const std::string extension = ExtensionOfPath(job.outputPath);
-  const bool pdf = std::strncmp(HeaderFormatName(job), "PDF", 3) == 0;
+  const bool pdf = std::strncmp(job.imageHeader.formatName, "PDF", 3) == 0;
   if (job.pageCount <= 0) {
     job.fileOk = 0;  // no page ended: there is nothing to store
   } else if (pdf && job.multiPage == 1) {

@@ -7,7 +7,7 @@
 
 namespace qb {
 
-// Assembles job.pageCount pages (coded in job.coder.codingMode) from the
+// Assembles job.pageCount pages (coded in job.coder.CodingMode()) from the
 // job's temporary page files. Sets job.outputPath to the stored document
 // (for one file per page: the first page's file name without folder) and
 // job.fileOk to 0 when the document could not be made. Afterwards no

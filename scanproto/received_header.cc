@@ -37,17 +37,20 @@ void ParseImageHeader(const uint8_t* body, size_t length, ImageHeader* header) {
   uint32_t dataLength = ReadBe32(record + kHeaderDataLength);
   std::memcpy(record + kHeaderDataLength, &dataLength, sizeof dataLength);
 
-  header->dataForm = ImageHeaderView(record).Field(kHeaderDataForm);
+  header->dataForm = RecordField16(record, kHeaderDataForm);
+  header->formatNameOffset = RecordField16(record, kHeaderFormatNameOffset);
   header->dataLength = dataLength;
-  header->continuation = ImageHeaderView(record).Field(kHeaderContinuation);
+  header->layout = PageLayoutOfRecord(record);
+  header->continuation = RecordField16(record, kHeaderContinuation);
+  header->documentNameOffset = RecordField16(record, kHeaderDocumentNameOffset);
   if (length < kHeaderFixedPart) return;
 
-  // The format name is read again from the kept copy at the end of the
-  // data, so it has to end inside the first 84 bytes as well.
-  const size_t formatOffset = ImageHeaderView(record).Field(kHeaderFormatNameOffset);
+  // The format name has to end inside the first 84 bytes: a raw page's
+  // temporary file keeps only those.
+  const size_t formatOffset = header->formatNameOffset;
   const size_t copied = length < kImageHeaderSize ? length : kImageHeaderSize;
   const size_t formatLength = BoundedTextLength(record, copied, formatOffset, kMaxFormatName);
-  const size_t nameOffset = ImageHeaderView(record).Field(kHeaderDocumentNameOffset);
+  const size_t nameOffset = header->documentNameOffset;
   // The document name may run past byte 84 of a longer message, but its
   // first byte must lie within the record.
   const size_t nameLength = nameOffset <= kImageHeaderSize
@@ -60,17 +63,6 @@ void ParseImageHeader(const uint8_t* body, size_t length, ImageHeader* header) {
   std::memcpy(header->documentName, body + nameOffset, nameLength);
   header->documentName[nameLength] = '\0';
   header->valid = true;
-}
-
-uint16_t HeaderField16(const ScanJob& job, size_t offset) {
-  return ImageHeaderView(job.imgHeader).Field(offset);
-}
-
-const char* HeaderFormatName(const ScanJob& job) {
-  const size_t offset = HeaderField16(job, kHeaderFormatNameOffset);
-  if (offset >= kImageHeaderSize) return "";
-  if (std::memchr(job.imgHeader + offset, '\0', kImageHeaderSize - offset) == nullptr) return "";
-  return reinterpret_cast<const char*>(job.imgHeader + offset);
 }
 
 }  // namespace qb

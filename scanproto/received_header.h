@@ -1,13 +1,12 @@
 // The image header a printer sends before each page or file: its fixed
-// fields, the format name and the document name, taken apart with every
-// offset and string checked against the bytes that really arrived.
+// fields, the format name and the document name, taken apart once with
+// every offset and string checked against the bytes that really arrived.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "imaging/image_header.h"
-#include "scanproto/scan_job.h"
 
 namespace qb {
 
@@ -22,12 +21,18 @@ constexpr uint16_t kDataFormJpeg = 4;
 constexpr uint16_t kDataFormPdf = 5;
 
 struct ImageHeader {
-  uint8_t record[kImageHeaderSize];  // the first 84 bytes in host order, zero-filled
+  // The first 84 bytes in host order, zero-filled. Kept as bytes because a
+  // raw page's temporary file starts with exactly these, and the TIFF
+  // writer reads the page layout back from there.
+  uint8_t record[kImageHeaderSize] = {};
   uint16_t dataForm = 0;
+  uint16_t formatNameOffset = 0;  // 0 on the file road's headers
   uint32_t dataLength = 0;
+  PageLayout layout;  // resolution, width, height, pixel packing, polarity
   uint16_t continuation = 0;
-  char formatName[kMaxFormatName + 1];
-  char documentName[kMaxDocumentName];
+  uint16_t documentNameOffset = 0;
+  char formatName[kMaxFormatName + 1] = {};
+  char documentName[kMaxDocumentName] = {};
   bool valid = false;  // both strings lie inside the message and are short enough
 };
 
@@ -37,10 +42,5 @@ struct ImageHeader {
 // string without its NUL inside the received bytes, or a string too long
 // make the header invalid.
 void ParseImageHeader(const uint8_t* body, size_t length, ImageHeader* header);
-
-// Fields of the job's kept header copy (host order).
-uint16_t HeaderField16(const ScanJob& job, size_t offset);
-// The format name in the kept copy; "" when it does not end inside it.
-const char* HeaderFormatName(const ScanJob& job);
 
 }  // namespace qb

@@ -10,7 +10,6 @@
 #include "platform/files.h"
 #include "platform/trace.h"
 #include "scanproto/connection_server.h"
-#include "scanproto/received_header.h"
 #include "storage/disk_space.h"
 #include "storage/file_naming.h"
 #include "storage/path_parts.h"
@@ -35,11 +34,8 @@ std::string DocumentPageName(const ScanJob& job, int number, const std::string& 
 std::string ExtensionOfPath(const char* path) { return SplitPath(path).extension; }
 
 void DeleteRawPageFiles(ScanJob& job) {
-  if (job.pageFile != nullptr) {
-    std::fclose(job.pageFile);
-    job.pageFile = nullptr;
-  }
-  job.coder.output = nullptr;
+  job.pageFile.Close();
+  job.coder.StopWriting();
   for (int i = 0; i <= job.pageCount; ++i) RemoveFile(TempDatName(i, job.tempJobNo));
 }
 
@@ -48,10 +44,9 @@ void DiscardJobFiles(ScanJob& job) {
   // has nothing of its own in the temporary folder. One that did may have
   // gone on with a file since: the kept header no longer tells.
   if (job.tempJobNo != 0) DeleteRawPageFiles(job);
-  if (job.pageFile != nullptr) {
-    std::fclose(job.pageFile);
-    job.pageFile = nullptr;
-    job.coder.output = nullptr;
+  if (job.pageFile.IsOpen()) {
+    job.pageFile.Close();
+    job.coder.StopWriting();
   }
   job.files->DropAll();
   job.pageCount = 0;

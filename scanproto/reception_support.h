@@ -22,7 +22,7 @@ void SetTrayState(int state);
 // True while the open page file is a raw-road temporary page file: only
 // then does the fax coder write into it.
 inline bool CodingIntoPageFile(const ScanJob& job) {
-  return job.pageFile != nullptr && job.coder.output == job.pageFile;
+  return job.pageFile.IsOpen() && job.coder.WritesInto(job.pageFile);
 }
 
 // Full path of page `number` of the job's document: folder, then the page

@@ -1,16 +1,16 @@
 // The record of one scan-protocol connection, shared by the protocol
 // handlers. The libraries below (imaging/, storage/) never see it: the
-// handlers hand them the coder state, buffers and a StoredDocument.
+// handlers hand them the coder, the page file, buffers and a StoredDocument.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
-#include "imaging/fax_coder_state.h"
-#include "imaging/image_header.h"
+#include "imaging/fax_coder.h"
+#include "imaging/page_file.h"
 #include "platform/event_loop.h"
 #include "platform/net.h"
+#include "scanproto/received_header.h"
 #include "storage/document_files.h"
 #include "storage/name_reservations.h"
 
@@ -82,7 +82,8 @@ struct ScanJob {
   int32_t imageDataMode = 0;
   int32_t discardMode = 0;
   int32_t pageCount = 0;
-  std::FILE* pageFile = nullptr;
+  // The page being received: a raw page's temporary file or a staging file.
+  PageFile pageFile;
   uint8_t* lineBuf = nullptr;  // kLineBufSize bytes on the heap
 
   // --- image reception state ---
@@ -95,8 +96,9 @@ struct ScanJob {
   char baseName[kPathMax];
   uint32_t numberWidth = 0;
   uint32_t lineFill = 0;
-  uint8_t imgHeader[kImageHeaderSize];
-  FaxCoderState coder;
+  // The last image header that opened a page or file, parsed.
+  ImageHeader imageHeader;
+  FaxCoder coder;
   // The document's files in the destination until its end of data puts
   // them in place; also holds the names reserved for it.
   std::unique_ptr<DocumentFiles> files =
@@ -128,13 +130,13 @@ struct ScanJob {
     checksum = 0;
     imageDataMode = discardMode = 0;
     pageCount = 0;
-    pageFile = nullptr;
+    pageFile.Close();
     rcvTotalImgBytes = hddFreeBytes = tempJobNo = 0;
     multiPage = 1;
     curFilePath[0] = saveFileTitle[0] = baseName[0] = '\0';
     numberWidth = lineFill = 0;
-    for (uint8_t& b : imgHeader) b = 0;
-    coder = FaxCoderState();
+    imageHeader = ImageHeader();
+    coder = FaxCoder();
   }
 };
 

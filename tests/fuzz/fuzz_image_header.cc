@@ -1,7 +1,7 @@
 // The image header that comes before every page or file: the input is the
 // message body as received. A valid header's texts end inside the bytes
-// that arrived and fit their fields; the kept copy gives the same format
-// name back.
+// that arrived and fit their fields; the record a raw page file keeps holds
+// the same fields and format name.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -18,10 +18,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!header.valid) return 0;
   if (size < qb::kHeaderFixedPart) std::abort();
 
-  static qb::ScanJob job;
-  std::memcpy(job.imgHeader, header.record, sizeof job.imgHeader);
-  if (std::strcmp(qb::HeaderFormatName(job), header.formatName) != 0) std::abort();
-  if (qb::HeaderField16(job, qb::kHeaderDataForm) != header.dataForm) std::abort();
-  if (qb::HeaderField16(job, qb::kHeaderContinuation) != header.continuation) std::abort();
+  // A raw page's temporary file keeps the record, and the TIFF writer reads
+  // the layout back from it: both must agree with the parsed fields.
+  const qb::PageLayout layout = qb::PageLayoutOfRecord(header.record);
+  if (layout.width != header.layout.width || layout.height != header.layout.height ||
+      layout.pixelPacking != header.layout.pixelPacking ||
+      layout.polarity != header.layout.polarity ||
+      layout.resolutionCode != header.layout.resolutionCode) {
+    std::abort();
+  }
+  if (qb::RecordField16(header.record, qb::kHeaderDataForm) != header.dataForm) std::abort();
+  const char* kept = reinterpret_cast<const char*>(header.record + header.formatNameOffset);
+  if (header.formatNameOffset >= qb::kImageHeaderSize ||
+      std::strcmp(kept, header.formatName) != 0) {
+    std::abort();
+  }
   return 0;
 }

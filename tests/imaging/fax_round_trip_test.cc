@@ -109,21 +109,21 @@ std::vector<uint8_t> CodeSingleLine(const Bitmap& line, int mode, bool finish) {
   JobFixture fixture;
   PageJob& job = fixture.job();
   const uint16_t width = static_cast<uint16_t>(line.width), height = 1, packing = 1;
-  std::memcpy(job.imgHeader + 12, &width, 2);
-  std::memcpy(job.imgHeader + 14, &height, 2);
-  std::memcpy(job.imgHeader + 22, &packing, 2);
+  std::memcpy(job.headerRecord + 12, &width, 2);
+  std::memcpy(job.headerRecord + 14, &height, 2);
+  std::memcpy(job.headerRecord + 22, &packing, 2);
   EXPECT_TRUE(SetupCoder(job));
-  job.coder.codingMode = mode;
+  job.coder.SetCodingMode(mode);
   const std::string path = (fixture.folder() / "line.bin").string();
-  job.coder.output = std::fopen(path.c_str(), "wb");
+  job.pageFile = PageFile(std::fopen(path.c_str(), "wb"));
+  job.coder.WriteInto(&job.pageFile);
   const std::vector<uint8_t> packed = PackLine(line, 0, true);
   std::memcpy(job.lineBuf, packed.data(), packed.size());
-  EXPECT_EQ(CodeLines(job.coder), 1);
-  job.coder.pageEnd = finish ? 1 : 0;
+  EXPECT_EQ(job.coder.CodeLine(job.lineBuf), 1);
   if (finish) {
-    EXPECT_EQ(CodeLines(job.coder), 0);
+    EXPECT_EQ(job.coder.FinishPage(), 0);
   }
-  std::fclose(job.coder.output);
+  job.pageFile.Close();
   return ReadFileBytes(path);
 }
 
@@ -173,34 +173,36 @@ TEST(FaxCoderTest, MmrPageEndsWithEofbPaddedToByte) {
 }
 
 TEST(FaxCoderTest, UnknownModeAndMissingSetupFail) {
-  FaxCoderState never_set_up;
-  EXPECT_EQ(CodeLines(never_set_up), -1);
+  FaxCoder never_set_up;
+  const uint8_t line[2] = {};
+  EXPECT_EQ(never_set_up.CodeLine(line), -1);
+  EXPECT_EQ(never_set_up.FinishPage(), -1);
   JobFixture fixture;
   PageJob& job = fixture.job();
   const uint16_t width = 16, height = 1;
-  std::memcpy(job.imgHeader + 12, &width, 2);
+  std::memcpy(job.headerRecord + 12, &width, 2);
   EXPECT_FALSE(SetupCoder(job));  // height 0
-  std::memcpy(job.imgHeader + 14, &height, 2);
+  std::memcpy(job.headerRecord + 14, &height, 2);
   ASSERT_TRUE(SetupCoder(job));
-  job.coder.codingMode = 4;
-  EXPECT_EQ(CodeLines(job.coder), -1);
+  job.coder.SetCodingMode(4);
+  EXPECT_EQ(job.coder.CodeLine(job.lineBuf), -1);
 }
 
 TEST(FaxCoderTest, FailedWriteIsReported) {
   JobFixture fixture;
   PageJob& job = fixture.job();
   const uint16_t width = 1728, height = 1;
-  std::memcpy(job.imgHeader + 12, &width, 2);
-  std::memcpy(job.imgHeader + 14, &height, 2);
+  std::memcpy(job.headerRecord + 12, &width, 2);
+  std::memcpy(job.headerRecord + 14, &height, 2);
   ASSERT_TRUE(SetupCoder(job));
   const std::string path = (fixture.folder() / "ro.bin").string();
   WriteFileBytes(path, {});
-  job.coder.output = std::fopen(path.c_str(), "rb");  // writes fail
-  ASSERT_NE(job.coder.output, nullptr);
-  EXPECT_EQ(CodeLines(job.coder), 1);
-  job.coder.pageEnd = 1;
-  EXPECT_EQ(CodeLines(job.coder), -1);
-  std::fclose(job.coder.output);
+  job.pageFile = PageFile(std::fopen(path.c_str(), "rb"));  // writes fail
+  ASSERT_TRUE(job.pageFile.IsOpen());
+  job.coder.WriteInto(&job.pageFile);
+  EXPECT_EQ(job.coder.CodeLine(job.lineBuf), 1);
+  EXPECT_EQ(job.coder.FinishPage(), -1);
+  EXPECT_TRUE(job.coder.WriteFailed());
 }
 
 }  // namespace

@@ -97,11 +97,9 @@ std::vector<uint8_t> PackLine(const Bitmap& page, int y, bool msbFirst) {
   return line;
 }
 
-bool SetupCoder(PageJob& job) {
-  return SetupCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile);
-}
+bool SetupCoder(PageJob& job) { return job.coder.SetUp(PageLayoutOfRecord(job.headerRecord)); }
 
-void ResetCoder(PageJob& job) { ResetCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile); }
+void ResetCoder(PageJob& job) { job.coder.Reset(PageLayoutOfRecord(job.headerRecord)); }
 
 // As large as the receiver's line buffer.
 JobFixture::JobFixture() : lineBuf_(10240) {
@@ -132,8 +130,9 @@ bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& f
         {24, format.polarity},
         {4, 40},  // a format name offset, as a raw-road header has
     };
-    for (const auto& field : fields) std::memcpy(job.imgHeader + field[0], &field[1], 2);
-    if (!MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath, &job.tempJobNo)) {
+    for (const auto& field : fields) std::memcpy(job.headerRecord + field[0], &field[1], 2);
+    if (!tempPages_.MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath,
+                                     &job.tempJobNo)) {
       return false;
     }
     if (job.pageCount == 0) {
@@ -141,20 +140,18 @@ bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& f
     } else {
       ResetCoder(job);
     }
-    job.coder.codingMode = format.codingMode;
-    job.pageFile = std::fopen(job.curFilePath, "wb+");
-    if (job.pageFile == nullptr) return false;
-    job.coder.output = job.pageFile;
-    std::fwrite(job.imgHeader, 1, kImageHeaderSize, job.pageFile);
+    job.coder.SetCodingMode(format.codingMode);
+    job.pageFile = PageFile(std::fopen(job.curFilePath, "wb+"));
+    if (!job.pageFile.IsOpen()) return false;
+    job.coder.WriteInto(&job.pageFile);
+    job.pageFile.Write(job.headerRecord, kImageHeaderSize);
     for (int y = 0; y < page.height; ++y) {
       const std::vector<uint8_t> line = PackLine(page, y, format.msbFirst);
       std::memcpy(job.lineBuf, line.data(), line.size());
-      if (CodeLines(job.coder) < 0) return false;
+      if (job.coder.CodeLine(job.lineBuf) < 0) return false;
     }
-    job.coder.pageEnd = 1;
-    const int finished = CodeLines(job.coder);
-    std::fclose(job.pageFile);
-    job.pageFile = nullptr;
+    const int finished = job.coder.FinishPage();
+    job.pageFile.Close();
     if (finished < 0) return false;
     ++job.pageCount;
   }

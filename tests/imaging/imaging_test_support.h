@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "imaging/fax_coder_state.h"
+#include "imaging/fax_coder.h"
 #include "imaging/image_header.h"
+#include "imaging/page_file.h"
+#include "imaging/page_files.h"
 
 namespace qb::test {
 
@@ -43,16 +45,16 @@ std::vector<uint8_t> PackLine(const Bitmap& page, int y, bool msbFirst);
 
 // What image reception keeps per job for the coder and the page files.
 struct PageJob {
-  uint8_t imgHeader[kImageHeaderSize] = {};
+  uint8_t headerRecord[kImageHeaderSize] = {};
   uint8_t* lineBuf = nullptr;
-  FaxCoderState coder;
-  std::FILE* pageFile = nullptr;
+  FaxCoder coder;
+  PageFile pageFile;
   char curFilePath[260] = "";
   uint32_t tempJobNo = 0;
   int pageCount = 0;
 };
 
-// SetupCoder and ResetCoder on the job's header, line buffer and page file,
+// SetUp and Reset of the job's coder with the layout of its header record,
 // as image reception calls them.
 bool SetupCoder(PageJob& job);
 void ResetCoder(PageJob& job);
@@ -71,6 +73,7 @@ class JobFixture {
 
  private:
   PageJob job_;
+  TempPageCounter tempPages_;
   std::vector<uint8_t> lineBuf_;
   std::filesystem::path folder_;
 };

@@ -116,10 +116,10 @@ TEST(TempNamesTest, CounterRulesAndNames) {
   EXPECT_EQ(TempDatName(2, 17), tmp + "rcvimg17_2.dat");
   EXPECT_EQ(TempTifName(17, 2), tmp + "rcvimg17_2.tif");
 
-  SetTempJobCounter(1000000);
+  TempPageCounter counter(1000000);
   char path[sizeof PageJob::curFilePath] = "";
   uint32_t jobNo = 0;
-  ASSERT_TRUE(MakeTempPageName(0, path, sizeof path, &jobNo));
+  ASSERT_TRUE(counter.MakeTempPageName(0, path, sizeof path, &jobNo));
   EXPECT_EQ(jobNo, 1u);
   EXPECT_EQ(std::string(path), tmp + "rcvimg1_0.dat");
 
@@ -127,24 +127,45 @@ TEST(TempNamesTest, CounterRulesAndNames) {
   WriteFileBytes(TempDatName(0, 2), {1});
   WriteFileBytes(TempDatName(0, 3), {1});
   path[0] = '\0';
-  ASSERT_TRUE(MakeTempPageName(0, path, sizeof path, &jobNo));
+  ASSERT_TRUE(counter.MakeTempPageName(0, path, sizeof path, &jobNo));
   EXPECT_EQ(jobNo, 4u);
 
   // Later pages reuse the number and replace a stale file.
   WriteFileBytes(TempDatName(1, 4), {1, 2, 3});
-  ASSERT_TRUE(MakeTempPageName(1, path, sizeof path, &jobNo));
+  ASSERT_TRUE(counter.MakeTempPageName(1, path, sizeof path, &jobNo));
   EXPECT_EQ(std::string(path), tmp + "rcvimg4_1.dat");
   EXPECT_FALSE(std::filesystem::exists(path));
 
   // A path left by a file sent whole is not a number of the job's own.
   std::snprintf(path, sizeof path, "%s", "/srv/scans/dest1/photo.jpg");
   uint32_t fresh = 0;
-  ASSERT_TRUE(MakeTempPageName(0, path, sizeof path, &fresh));
+  ASSERT_TRUE(counter.MakeTempPageName(0, path, sizeof path, &fresh));
   EXPECT_EQ(fresh, 5u);
   EXPECT_EQ(std::string(path), tmp + "rcvimg5_0.dat");
 
   char tiny[8] = "";
-  EXPECT_FALSE(MakeTempPageName(0, tiny, sizeof tiny, &jobNo));
+  EXPECT_FALSE(counter.MakeTempPageName(0, tiny, sizeof tiny, &jobNo));
+}
+
+// A fresh number wraps after 999999; a number skipped for an existing file
+// wraps after 99999 already.
+TEST(TempNamesTest, CounterWrapsAtItsTwoLimits) {
+  JobFixture fixture;
+  char path[sizeof PageJob::curFilePath] = "";
+  uint32_t jobNo = 0;
+  TempPageCounter high(999999);
+  ASSERT_TRUE(high.MakeTempPageName(0, path, sizeof path, &jobNo));
+  EXPECT_EQ(jobNo, 1000000u);
+
+  WriteFileBytes(TempDatName(0, 99999), {1});
+  WriteFileBytes(TempDatName(0, 100000), {1});
+  TempPageCounter skipping(99998);
+  path[0] = '\0';
+  ASSERT_TRUE(skipping.MakeTempPageName(0, path, sizeof path, &jobNo));
+  EXPECT_EQ(jobNo, 1u);
+  path[0] = '\0';
+  ASSERT_TRUE(skipping.MakeTempPageName(0, path, sizeof path, &jobNo));
+  EXPECT_EQ(jobNo, 2u);  // each counter goes on from its own last number
 }
 
 TEST(TempPagesTest, DeletesOnlyTheFinishedPages) {

@@ -63,23 +63,19 @@ std::string CodedStrip(const PageHeaderFields& fields, const std::string& page, 
   ImageHeader header;
   std::string body = ImageHeaderBody(fields);
   ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
-  std::memcpy(job.imgHeader, header.record, kImageHeaderSize);
-  EXPECT_TRUE(SetupCoder(job.coder, job.imgHeader, job.lineBuf, job.pageFile));
-  job.coder.codingMode = codingMode;
-  std::FILE* out = std::tmpfile();
-  job.coder.output = out;
-  job.coder.input = job.lineBuf;
+  EXPECT_TRUE(job.coder.SetUp(header.layout));
+  job.coder.SetCodingMode(codingMode);
+  PageFile out(std::tmpfile());
+  job.coder.WriteInto(&out);
   const size_t bytes = fields.width / 8;
   for (size_t at = 0; at + bytes <= page.size(); at += bytes) {
     std::memcpy(job.lineBuf, page.data() + at, bytes);
-    CodeLines(job.coder);
+    job.coder.CodeLine(job.lineBuf);
   }
-  job.coder.pageEnd = 1;
-  CodeLines(job.coder);
-  std::string coded(static_cast<size_t>(std::ftell(out)), '\0');
-  std::rewind(out);
-  EXPECT_EQ(std::fread(coded.data(), 1, coded.size(), out), coded.size());
-  std::fclose(out);
+  job.coder.FinishPage();
+  std::string coded(static_cast<size_t>(std::ftell(out.Stream())), '\0');
+  out.Rewind();
+  EXPECT_EQ(std::fread(coded.data(), 1, coded.size(), out.Stream()), coded.size());
   return coded;
 }
 
@@ -520,6 +516,30 @@ TEST_F(ImageReceptionTest, FailedDataEndAnswerKeepsTheStoredDocument) {
   EXPECT_NE(ReadLog().find(";kept.tif;1;"), std::string::npos);
 }
 
+// A connection that ends half-way through a page, raw or whole file, takes
+// its page file with it.
+TEST_F(ImageReceptionTest, ConnectionEndingMidPageLeavesNoFileOpen) {
+  for (const bool raw : {true, false}) {
+    SCOPED_TRACE(raw ? "raw page" : "file");
+    const size_t descriptors = OpenDescriptors();
+    ConnectPrinter();
+    if (raw) {
+      const PageHeaderFields fields = RawFields("TIFF-G4MMR");
+      SendBody(ImageHeaderBody(fields));
+      SendData(RawPage(fields.width, 100, 0));
+    } else {
+      SendBody(ImageHeaderBody(PageHeaderFields{}));
+      SendData(SmallTiff(3000));
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptors + 3);  // both socket ends and the page file
+    SockClose(fd_);
+    fd_ = -1;
+    for (int i = 0; i < 20 && FirstJob() != nullptr; ++i) Pump(1);
+    EXPECT_EQ(FirstJob(), nullptr);
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+  }
+}
+
 TEST_F(ImageReceptionTest, BrokenHeaderDropsTheDataWithoutCancel) {
   ConnectPrinter();
   std::string body = ImageHeaderBody(PageHeaderFields{});
@@ -604,6 +624,37 @@ TEST_F(PooledReceptionTest, AMessageBehindTheEndOfDataIsAnsweredAfterIt) {
   EXPECT_EQ(newFileNotices_, 3);
 }
 
+TEST(ReceivedHeaderTest, EveryFieldIsTakenFromItsOffset) {
+  PageHeaderFields fields;
+  fields.dataForm = kDataFormRaw;
+  fields.width = 4960;
+  fields.height = 7016;
+  fields.resolution = 0x0600;
+  fields.packing = 3;
+  fields.polarity = 1;
+  fields.continuation = 1;
+  fields.dataLength = 0x01020304;
+  const std::string body = ImageHeaderBody(fields);
+  ImageHeader header;
+  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
+  ASSERT_TRUE(header.valid);
+  EXPECT_EQ(header.dataForm, kDataFormRaw);
+  EXPECT_EQ(header.dataLength, 0x01020304u);
+  EXPECT_EQ(header.layout.width, 4960);
+  EXPECT_EQ(header.layout.height, 7016);
+  EXPECT_EQ(header.layout.resolutionCode, 0x0600);
+  EXPECT_EQ(header.layout.Dpi(), 600);
+  EXPECT_EQ(header.layout.pixelPacking, 3);
+  EXPECT_EQ(header.layout.polarity, 1);
+  EXPECT_EQ(header.continuation, 1);
+  EXPECT_NE(header.formatNameOffset, 0);
+  // The kept record, as a raw page file starts with it, says the same.
+  const PageLayout kept = PageLayoutOfRecord(header.record);
+  EXPECT_EQ(kept.width, 4960);
+  EXPECT_EQ(kept.height, 7016);
+  EXPECT_EQ(kept.polarity, 1);
+}
+
 TEST(ReceivedHeaderTest, StringsMustEndInsideTheReceivedBytes) {
   PageHeaderFields fields;
   fields.formatName = "TIFF-G4MMR";  // 10 characters pass
@@ -613,7 +664,7 @@ TEST(ReceivedHeaderTest, StringsMustEndInsideTheReceivedBytes) {
   EXPECT_TRUE(header.valid);
   EXPECT_STREQ(header.formatName, "TIFF-G4MMR");
   EXPECT_STREQ(header.documentName, "scan.tif");
-  EXPECT_EQ(ImageHeaderView(header.record).Field(kHeaderDataForm), 1);
+  EXPECT_EQ(header.dataForm, 1);
 
   fields.formatName = "TIFF-G4MMRX";
   body = ImageHeaderBody(fields);

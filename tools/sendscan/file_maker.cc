@@ -1,5 +1,6 @@
 #include "tools/sendscan/file_maker.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -19,30 +20,25 @@ using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 // bit 0 of each byte (TIFF FillOrder 2); PDF wants it in bit 7.
 bool CodePage(const Bitmap& page, bool lsbFirst, std::vector<uint8_t>* code) {
   if (page.width <= 0 || page.height <= 0 || page.width > 65535) return false;
-  FilePtr scratch(std::tmpfile(), std::fclose);
-  if (!scratch) return false;
-  FaxCoderState coder;
-  coder.width = page.width;
-  coder.height = page.height;
-  coder.bytesPerLine = page.width / 8;  // the coder reads whole bytes, as from a printer
-  coder.codingMode = kFaxModeMMR;
-  coder.lsbFirstInput = 0;  // PBM: first pixel in the most significant bit
-  coder.whiteValue = 1;     // PBM: 1 is black
-  coder.packedOutput = lsbFirst ? 1 : 0;
-  coder.resolution = 200;
-  coder.codingChanges.resize(static_cast<size_t>(page.width) + 4);
-  coder.referenceChanges.resize(static_cast<size_t>(page.width) + 4);
-  coder.outBuffer.assign(kFaxOutBufferSize, 0);
-  coder.output = scratch.get();
+  PageFile scratch(std::tmpfile());
+  if (!scratch.IsOpen()) return false;
+  PageLayout layout;
+  layout.width = static_cast<uint16_t>(page.width);
+  // The coder reads the height only to refuse a page of none.
+  layout.height = static_cast<uint16_t>(std::min(page.height, 65535));
+  layout.pixelPacking = 1;  // PBM: first pixel in the most significant bit
+  layout.polarity = 0;      // PBM: 1 is black
+  FaxCoder coder;           // MMR, and whole bytes of a line only, as from a printer
+  if (!coder.SetUp(layout)) return false;
+  coder.SetLsbFirstOutput(lsbFirst);
+  coder.WriteInto(&scratch);
   for (int y = 0; y < page.height; ++y) {
-    coder.input = page.Row(y);
-    if (CodeLines(coder) < 0) return false;
+    if (coder.CodeLine(page.Row(y)) < 0) return false;
   }
-  coder.pageEnd = 1;
-  if (CodeLines(coder) < 0) return false;
-  code->resize(coder.bytesWritten);
-  std::rewind(scratch.get());
-  return std::fread(code->data(), 1, code->size(), scratch.get()) == code->size();
+  if (coder.FinishPage() < 0) return false;
+  code->resize(coder.BytesWritten());
+  scratch.Rewind();
+  return std::fread(code->data(), 1, code->size(), scratch.Stream()) == code->size();
 }
 
 // Writes through a ".part" file renamed at the end, so that a failure leaves
