@@ -79,8 +79,6 @@ void Record(const std::string& name, double seconds, int64_t iterations, double 
 void OurCoder(benchmark::State& state, const Page* page, int mode, const char* name) {
   auto job = std::make_unique<qb::ScanJob>();
   job->ClearJobFields();
-  std::vector<uint8_t> lineBuf(qb::kLineBufSize);
-  job->lineBuf = lineBuf.data();
   const uint16_t fields[][2] = {{12, static_cast<uint16_t>(page->width)},
                                 {14, static_cast<uint16_t>(page->height)},
                                 {22, 1},
@@ -163,8 +161,6 @@ std::string MakeTwentyPageTiff() {
   qb::InitTempFolder();
   auto job = std::make_unique<qb::ScanJob>();
   job->ClearJobFields();
-  std::vector<uint8_t> lineBuf(qb::kLineBufSize);
-  job->lineBuf = lineBuf.data();
   const Page& page = A4At600();
   const uint16_t fields[][2] = {{12, 4960}, {14, 7016}, {22, 1}, {10, 0x0600}, {4, 40}};
   uint8_t record[qb::kImageHeaderSize] = {};

@@ -92,15 +92,6 @@ void Drain(LoopSocket& socket, size_t chunk) {
   }
 }
 
-void FreeJobBuffers(ScanJob& job) {
-  delete job.peerAddress;
-  delete[] job.txBuffer;
-  delete[] job.lineBuf;
-  delete[] job.metaData;
-  job.peerAddress = nullptr;
-  job.txBuffer = job.lineBuf = job.metaData = nullptr;
-}
-
 // Takes a free slot for the socket and makes its job: admission by free
 // disk space and job count. Null when no slot or no memory is left (the
 // socket is closed then).
@@ -116,13 +107,7 @@ Connection* CreateConnection(LoopSocket socket, const Ipv4Peer& peer, uint16_t p
     return nullptr;
   }
   connection->job.reset(job);
-  job->peerAddress = new (std::nothrow) Ipv4Peer(peer);
-  job->txBuffer = new (std::nothrow) uint8_t[kTxBufferSize];
-  job->lineBuf = new (std::nothrow) uint8_t[kLineBufSize];
-  if (job->peerAddress == nullptr || job->txBuffer == nullptr || job->lineBuf == nullptr) {
-    FreeJobBuffers(*job);
-    return nullptr;
-  }
+  job->peerAddress = peer;
   connection->socket = std::move(socket);
   job->ClearJobFields();
   job->socket = connection->socket.fd();
@@ -178,7 +163,6 @@ void EndConnection(std::unique_ptr<Connection>& slot) {
   slot->socket.Close();
   DiscardJobFiles(job);  // no temporary page or half-written file outlives its job
   if (job.listenPort == kJobPort && g_server->jobCount > 0) --g_server->jobCount;
-  FreeJobBuffers(job);
   slot.reset();
   Tell(g_server->hooks.connectionClosed);
 }

@@ -64,8 +64,7 @@ void StartParaCopy(ScanJob& job, uint16_t code, const ParaRequest& request) {
   WriteBe16(job.paraCopy + 2, request.destination);
   WriteBe16(job.paraCopy + 4, request.nameOffset);
   WriteBe16(job.paraCopy + 6, request.metaOffset);
-  delete[] job.metaData;
-  job.metaData = nullptr;
+  job.metaData.reset();
   job.metaDataLength = 0;
 }
 
@@ -156,11 +155,11 @@ uint16_t ApplyMetaAttributes(ScanJob& job, const uint8_t* body, size_t length,
 // record announces but the request did not bring stay zero.
 bool KeepLongMetaData(ScanJob& job, const uint8_t* body, size_t length, uint16_t metaOffset,
                       uint16_t metaLength) {
-  job.metaData = new (std::nothrow) uint8_t[metaLength]();
+  job.metaData.reset(new (std::nothrow) uint8_t[metaLength]());
   if (job.metaData == nullptr) return false;
   job.metaDataLength = metaLength;
   ByteBlock block = Tail(body, length, metaOffset);
-  std::memcpy(job.metaData, block.data, std::min<size_t>(block.size, metaLength));
+  std::memcpy(job.metaData.get(), block.data, std::min<size_t>(block.size, metaLength));
   return true;
 }
 

@@ -1,6 +1,9 @@
 // The record of one scan-protocol connection, shared by the protocol
 // handlers. The libraries below (imaging/, storage/) never see it: the
 // handlers hand them the coder, the page file, buffers and a StoredDocument.
+// It owns everything it points to (the buffers are part of it, so nothing
+// is allocated per packet and nothing is left to free by hand); the
+// connection that owns the record owns the socket.
 #pragma once
 
 #include <cstdint>
@@ -37,13 +40,13 @@ enum : int32_t {
 
 struct ScanJob {
   // --- connection fields ---
-  int32_t socket = -1;              // its number, for traces and the scanner list
-  LoopSocket* link = nullptr;       // the socket itself, owned by the connection
-  Ipv4Peer* peerAddress = nullptr;  // heap copy, freed with the job
-  uint32_t idleSeconds = 0;         // seconds since the last read event
-  uint32_t rxCount = 0;             // body bytes of the current packet so far
-  uint32_t txCount = 0;             // bytes of the current reply sent, length field included
-  uint16_t listenPort = 0;          // 37100 or 37101
+  int32_t socket = -1;         // its number, for traces and the scanner list
+  LoopSocket* link = nullptr;  // the socket itself, owned by the connection
+  Ipv4Peer peerAddress;
+  uint32_t idleSeconds = 0;  // seconds since the last read event
+  uint32_t rxCount = 0;      // body bytes of the current packet so far
+  uint32_t txCount = 0;      // bytes of the current reply sent, length field included
+  uint16_t listenPort = 0;   // 37100 or 37101
   int32_t state = kStateAdmitted;
   uint16_t rxLength = 0;  // announced body length; 0 = waiting for a length field
   // Bytes of the length field received so far: TCP may split even those two.
@@ -54,7 +57,7 @@ struct ScanJob {
   uint16_t txLength = 0;            // body length of the reply in txBuffer
   uint8_t rxBuffer[kRxBufferSize];  // length field, then body
   uint8_t* rxWrite = nullptr;       // where the next body bytes go
-  uint8_t* txBuffer = nullptr;      // kTxBufferSize bytes on the heap
+  uint8_t txBuffer[kTxBufferSize];  // length field, then the reply's body
   int32_t txState = 0;              // 1 handed to SendPacket, 2 sent completely
   bool closing = false;             // its close waits for the handler to return
   bool held = false;                // document work runs off the loop (see RunDocumentWork)
@@ -75,7 +78,7 @@ struct ScanJob {
   int32_t jobNo = 0;
   int32_t fileOk = 1;
   char outputPath[kPathMax];
-  uint8_t* metaData = nullptr;  // heap copy of a meta-data block over 512 bytes
+  std::unique_ptr<uint8_t[]> metaData;  // a meta-data block too long for paraCopy
   uint32_t metaDataLength = 0;
   int32_t checksumOk = 0;
   uint16_t checksum = 0;
@@ -84,7 +87,7 @@ struct ScanJob {
   int32_t pageCount = 0;
   // The page being received: a raw page's temporary file or a staging file.
   PageFile pageFile;
-  uint8_t* lineBuf = nullptr;  // kLineBufSize bytes on the heap
+  uint8_t lineBuf[kLineBufSize];  // raw lines gathered for the coder
 
   // --- image reception state ---
   uint32_t rcvTotalImgBytes = 0;

@@ -23,7 +23,7 @@ std::string JobNameOffsetText(const ScanJob& job, size_t limit) {
 }
 
 ByteBlock JobMetaRecord(const ScanJob& job) {
-  if (job.metaData != nullptr) return {job.metaData, job.metaDataLength};
+  if (job.metaData != nullptr) return {job.metaData.get(), job.metaDataLength};
   uint16_t offset = BigEndian16At(job.paraCopy, kParaCopySize, kMetaOffsetAt);
   if (offset == 0 || offset >= kParaCopySize) return {};
   return {job.paraCopy + offset, kParaCopySize - offset};

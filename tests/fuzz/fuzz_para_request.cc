@@ -59,8 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (std::memchr(text, '\0', qb::kPathMax) == nullptr) std::abort();
   }
   if ((job.metaData == nullptr) != (job.metaDataLength == 0)) std::abort();
-  delete[] job.metaData;
-  job.metaData = nullptr;
+  job.metaData.reset();
   qb::RemoveFile(Root().ReceiveLog());  // notices are appended to it
   Connection().DrainReplies();
   return 0;

@@ -20,8 +20,6 @@ namespace qb::fuzz {
 class HandlerJob {
  public:
   explicit HandlerJob(uint16_t listenPort) : listenPort_(listenPort) {
-    job_.txBuffer = new uint8_t[kTxBufferSize];
-    job_.lineBuf = new uint8_t[kLineBufSize];
     if (!StreamSocketPair(pair_, true)) std::abort();
     ScanServerHooks hooks;
     hooks.runDocumentWork = [](auto work, auto done) {  // every step within the packet's handling

@@ -58,8 +58,6 @@ std::string RawPage(uint16_t width, uint16_t height, int seed) {
 std::string CodedStrip(const PageHeaderFields& fields, const std::string& page, int codingMode) {
   ScanJob job;
   job.ClearJobFields();
-  std::vector<uint8_t> line(kLineBufSize);
-  job.lineBuf = line.data();
   ImageHeader header;
   std::string body = ImageHeaderBody(fields);
   ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);

@@ -238,7 +238,7 @@ TEST_F(NegotiationTest, LongMetaDataIsKeptAndAnAnnouncedTailThatNeverCameIsZero)
   ASSERT_NE(Job().metaData, nullptr);
   ASSERT_EQ(Job().metaDataLength, 700u);
   EXPECT_EQ(Job().metaData[699], 0x5A);
-  EXPECT_EQ(std::memcmp(Job().metaData, "QNA_ATTR:", 9), 0);
+  EXPECT_EQ(std::memcmp(Job().metaData.get(), "QNA_ATTR:", 9), 0);
 
   // The same record cut off after 600 bytes: the rest reads as zeros.
   request.resize(26 + 600);

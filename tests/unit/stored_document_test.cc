@@ -47,13 +47,11 @@ TEST(StoredDocumentTest, TakesTheRequestFieldsAndTheJobsTexts) {
   job->multiPage = 0;
   EXPECT_EQ(StoredDocumentOf(*job).fileCount, 4);  // a file per page
 
-  uint8_t separate[600] = {};
-  job->metaData = separate;
-  job->metaDataLength = sizeof separate;
+  job->metaData.reset(new uint8_t[600]());
+  job->metaDataLength = 600;
   document = StoredDocumentOf(*job);
-  EXPECT_EQ(document.metaData.data, separate);
-  EXPECT_EQ(document.metaData.size, sizeof separate);
-  job->metaData = nullptr;
+  EXPECT_EQ(document.metaData.data, job->metaData.get());
+  EXPECT_EQ(document.metaData.size, 600u);
 }
 
 TEST(StoredDocumentTest, AbsentOrOutOfRangeOffsetsGiveNothing) {
