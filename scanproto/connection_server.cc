@@ -31,8 +31,9 @@ constexpr uint32_t kStartDelayMs = 10;
 // How long stopping waits for document work that is still running.
 constexpr int kStopGraceMs = 500;
 
-// One accepted socket and the job record of its printer. The table owns
-// it; it ends (socket closed, files cleaned up) only between events.
+// One accepted socket, its framing and the job record of its printer. The
+// table owns it; it ends (socket closed, files cleaned up) only between
+// events.
 class Connection final : public SocketHandler {
  public:
   Connection(EventLoop& loop, int fd) : socket(loop, fd) {}
@@ -42,6 +43,18 @@ class Connection final : public SocketHandler {
 
   LoopSocket socket;
   std::unique_ptr<ScanJob> job;
+
+  // Framing: a 2-byte length field, then the body, into a fixed buffer.
+  uint32_t idleSeconds = 0;  // seconds since the last readable event
+  uint16_t rxLength = 0;     // announced body length; 0 = waiting for a length field
+  // Bytes of the length field received so far: TCP may split even those two.
+  uint8_t rxLengthBytes = 0;
+  uint32_t rxCount = 0;  // body bytes of the current packet so far
+  // End of the bytes written by earlier packets: clearing only those keeps
+  // the buffer as a full clear would, without touching 25600 bytes a packet.
+  uint16_t rxDirtyEnd = 0;
+  uint8_t rxBuffer[kRxBufferSize] = {};  // length field, then body
+  uint8_t* rxWrite = rxBuffer + 2;       // where the next body bytes go
 };
 
 // A listening socket of one role (kJobPort or kDirectPort).
@@ -241,59 +254,59 @@ long ReceiveOrShutDown(LoopSocket& socket, uint8_t* target, size_t length, OnErr
 void Connection::OnReadable() {
   ScanJob& j = *job;
   if (j.held) return;  // reading is paused; this was reported before the pause
-  j.idleSeconds = 0;
+  idleSeconds = 0;
   long got = 0;
 
-  if (j.rxLength == 0) {
-    if (j.rxLengthBytes == 0) j.rxWrite = j.rxBuffer + 2;
-    got = ReceiveOrShutDown(socket, j.rxBuffer + j.rxLengthBytes, 2 - j.rxLengthBytes,
+  if (rxLength == 0) {
+    if (rxLengthBytes == 0) rxWrite = rxBuffer + 2;
+    got = ReceiveOrShutDown(socket, rxBuffer + rxLengthBytes, 2 - rxLengthBytes,
                             [] { TraceLog(" OnReadError 0"); });
     if (got == 0) return;
-    j.rxLengthBytes = static_cast<uint8_t>(j.rxLengthBytes + got);
-    if (j.rxLengthBytes < 2) return;  // the second byte follows
-    j.rxLengthBytes = 0;
+    rxLengthBytes = static_cast<uint8_t>(rxLengthBytes + got);
+    if (rxLengthBytes < 2) return;  // the second byte follows
+    rxLengthBytes = 0;
 
-    uint16_t length = static_cast<uint16_t>(j.rxBuffer[0] << 8 | j.rxBuffer[1]);
+    uint16_t length = static_cast<uint16_t>(rxBuffer[0] << 8 | rxBuffer[1]);
     if (length == 0 || length == 2) {
       TraceLog("  Rcv:JCSock Packet(Length=%d)", length);
       return;
     }
-    j.rxLength = length;
+    rxLength = length;
     if (length > kMaxRxBody) {
       TraceLog(" JcSockSize=%ld(%ld)", static_cast<long>(length), static_cast<long>(kMaxRxBody));
       socket.Shutdown(kShutBoth);
       return;
     }
-    got = ReceiveOrShutDown(socket, j.rxWrite, j.rxLength, [] { TraceLog(" OnReadError 2"); });
+    got = ReceiveOrShutDown(socket, rxWrite, rxLength, [] { TraceLog(" OnReadError 2"); });
     if (got == 0) return;
   } else {
-    if (j.rxLength > kMaxRxBody) {
+    if (rxLength > kMaxRxBody) {
       // An oversized packet shut the connection down; nothing more is kept.
       Drain(socket, 2047);
       return;
     }
-    got = ReceiveOrShutDown(socket, j.rxWrite, j.rxLength - j.rxCount, [this] {
+    got = ReceiveOrShutDown(socket, rxWrite, rxLength - rxCount, [this] {
       TraceLog(" OnReadError 3(%ld)", static_cast<long>(LastSocketError()));
       socket.Watch(this, kEventPeerClosed);
     });
     if (got == 0) return;
   }
-  j.rxCount += static_cast<uint32_t>(got);
-  j.rxWrite += got;
+  rxCount += static_cast<uint32_t>(got);
+  rxWrite += got;
 
-  if (j.rxCount == j.rxLength) {
+  if (rxCount == rxLength) {
     // Everything after the body reads as zero, as if the buffer had been
     // cleared before the packet.
-    size_t end = 2 + j.rxCount;
-    if (j.rxDirtyEnd > end) std::memset(j.rxBuffer + end, 0, j.rxDirtyEnd - end);
-    j.rxDirtyEnd = static_cast<uint16_t>(end);
-    DispatchPacket(j, j.rxBuffer + 2, j.rxCount);
+    size_t end = 2 + rxCount;
+    if (rxDirtyEnd > end) std::memset(rxBuffer + end, 0, rxDirtyEnd - end);
+    rxDirtyEnd = static_cast<uint16_t>(end);
+    DispatchPacket(j, rxBuffer + 2, rxCount);
     if (j.closing) {
       EndClosingJobs();  // a reply failed: the connection ends now, this one with it
       return;
     }
-    j.rxLength = 0;
-    j.rxCount = 0;
+    rxLength = 0;
+    rxCount = 0;
   }
   EndClosingJobs();
 }
@@ -327,7 +340,7 @@ void Connection::OnPeerClosed() {
 void OnIdleTick() {
   for (std::unique_ptr<Connection>& slot : g_server->slots) {
     if (!slot || slot->job->closing || slot->job->held) continue;
-    if (++slot->job->idleSeconds > kIdleLimitSeconds) {
+    if (++slot->idleSeconds > kIdleLimitSeconds) {
       TraceLog(" TVS_CON_TIME_OUT");
       PeerGone(*slot);
     }
@@ -544,6 +557,15 @@ ScanJob* NextJob(const ScanJob* job) {
     if (g_server->slots[index]) return g_server->slots[index]->job.get();
   }
   return nullptr;
+}
+
+size_t PacketBytesPending(const ScanJob& job) {
+  if (g_server == nullptr) return 0;
+  for (const std::unique_ptr<Connection>& slot : g_server->slots) {
+    if (slot && slot->job.get() == &job)
+      return slot->rxLengthBytes + (slot->rxLength == 0 ? 0 : 2u + slot->rxCount);
+  }
+  return 0;
 }
 
 int JobCount() { return g_server == nullptr ? 0 : g_server->jobCount; }

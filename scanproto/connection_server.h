@@ -96,6 +96,10 @@ ScanJob* FirstJob();
 // The job after `job` in slot order; null when `job` is no longer in the table.
 ScanJob* NextJob(const ScanJob* job);
 
+// Bytes of a packet the job's connection has begun but not yet finished
+// receiving; 0 between packets (tests wait for that).
+size_t PacketBytesPending(const ScanJob& job);
+
 // Open job-port connections (refused ones included).
 int JobCount();
 // The host name up to the first ".", at most 32 characters.

@@ -23,8 +23,8 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length);
 void OnDataEnd(ScanJob& job, uint8_t* body, size_t length);
 void OnPageDelete(ScanJob& job, uint8_t* body, size_t length);
 void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length);
-// A data packet of `length` bytes at offset 2 of the job's receive buffer.
-void OnImageData(ScanJob& job, size_t length);
+// A data packet of `length` bytes.
+void OnImageData(ScanJob& job, uint8_t* data, size_t length);
 
 // Destination folder browsing.
 void OnDirName(ScanJob& job, uint8_t* body, size_t length);

@@ -292,9 +292,8 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   }
 }
 
-void OnImageData(ScanJob& job, size_t length) {
+void OnImageData(ScanJob& job, uint8_t* data, size_t length) {
   if (length > kMaxRxBody) return;  // the framing never delivers more
-  uint8_t* data = job.rxBuffer + 2;
   job.rcvTotalImgBytes += static_cast<uint32_t>(length);
   // Unsigned on purpose, as the printers expect: once more has arrived
   // than was free, the difference wraps and the check no longer stops it.

@@ -43,20 +43,10 @@ struct ScanJob {
   int32_t socket = -1;         // its number, for traces and the scanner list
   LoopSocket* link = nullptr;  // the socket itself, owned by the connection
   Ipv4Peer peerAddress;
-  uint32_t idleSeconds = 0;  // seconds since the last read event
-  uint32_t rxCount = 0;      // body bytes of the current packet so far
-  uint32_t txCount = 0;      // bytes of the current reply sent, length field included
-  uint16_t listenPort = 0;   // 37100 or 37101
+  uint32_t txCount = 0;     // bytes of the current reply sent, length field included
+  uint16_t listenPort = 0;  // 37100 or 37101
   int32_t state = kStateAdmitted;
-  uint16_t rxLength = 0;  // announced body length; 0 = waiting for a length field
-  // Bytes of the length field received so far: TCP may split even those two.
-  uint8_t rxLengthBytes = 0;
-  // End of the bytes written by earlier packets: clearing only those keeps
-  // the buffer as a full clear would, without touching 25600 bytes a packet.
-  uint16_t rxDirtyEnd = 0;
   uint16_t txLength = 0;            // body length of the reply in txBuffer
-  uint8_t rxBuffer[kRxBufferSize];  // length field, then body
-  uint8_t* rxWrite = nullptr;       // where the next body bytes go
   uint8_t txBuffer[kTxBufferSize];  // length field, then the reply's body
   int32_t txState = 0;              // 1 handed to SendPacket, 2 sent completely
   bool closing = false;             // its close waits for the handler to return
@@ -110,13 +100,9 @@ struct ScanJob {
   // Every counter, flag and string at its initial value; buffers and
   // pointers are left to the owner.
   void ClearJobFields() {
-    idleSeconds = rxCount = txCount = 0;
+    txCount = 0;
     state = kStateAdmitted;
-    rxLength = txLength = 0;
-    rxLengthBytes = 0;
-    rxDirtyEnd = 0;
-    for (uint8_t& b : rxBuffer) b = 0;
-    rxWrite = rxBuffer + 2;
+    txLength = 0;
     txState = 0;
     closing = false;
     held = false;

@@ -69,7 +69,7 @@ void ReceptionTest::SendBody(const std::string& body) {
   for (int i = 0; i < 200; ++i) {
     Pump(1);
     if (FindJob(socket) != job_) return;  // closed by the server
-    if (job_->rxLength == 0 && job_->rxLengthBytes == 0) return;
+    if (PacketBytesPending(*job_) == 0) return;
   }
 }
 
