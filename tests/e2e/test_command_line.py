@@ -197,7 +197,7 @@ class SendscanFileChecks(unittest.TestCase):
                 code, out = sendscan("send", 1, self.path(name))
                 self.assertEqual(code, 0, out)
             self.assertEqual(receiver.files(), ["page.pdf", "page.tif"])
-            self.assertIn(";page.pdf;1;", receiver.log())
+            self.assertIn(";page.pdf;1;", receiver.log_with(";page.pdf;1;"))
             rendered = pdf_pages(os.path.join(receiver.folder, "page.pdf"), 200)
             self.assertEqual(rendered, [original, original])
             self.assertEqual(tiff_pages(os.path.join(receiver.folder, "page.tif")), [original])

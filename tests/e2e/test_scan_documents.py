@@ -6,6 +6,7 @@ import os
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 
 from receiver import SENDSCAN, Receiver, sendscan
@@ -115,6 +116,14 @@ class DocumentReceiver(Receiver):
         path = os.path.join(self.data, "tvscanlog_f.bin")
         return open(path, encoding="utf-8", errors="replace").read() if os.path.exists(path) else ""
 
+    def log_with(self, text, timeout=5.0):
+        """The receive log once it holds `text`: a document whose entry waits
+        for the printer to hang up is logged a moment after the sender ends."""
+        deadline = time.time() + timeout
+        while text not in self.log() and time.time() < deadline:
+            time.sleep(0.02)
+        return self.log()
+
 
 class ScanDocuments(unittest.TestCase):
     def setUp(self):
@@ -133,7 +142,8 @@ class ScanDocuments(unittest.TestCase):
             self.assertEqual(len(sent), 3)
             for page, original in zip(pages, sent):
                 self.assertTrue(page == original)
-            self.assertIn(";%s;1;%s" % (files[0], receiver.folder), receiver.log())
+            entry = ";%s;1;%s" % (files[0], receiver.folder)
+            self.assertIn(entry, receiver.log_with(entry))
             self.assertEqual(receiver.temp_files(), [])
 
     def test_raw_mh_one_file_per_page(self):
@@ -238,8 +248,8 @@ class ScanDocuments(unittest.TestCase):
             self.assertEqual(fields["path"], stored)
             self.assertEqual(fields["destination"], "1")
             self.assertEqual(fields["meta"], "yes")
-            self.assertIn(";Reception;%s;1;%s" % (os.path.basename(stored), receiver.folder),
-                          receiver.log())
+            entry = ";Reception;%s;1;%s" % (os.path.basename(stored), receiver.folder)
+            self.assertIn(entry, receiver.log_with(entry))
 
     def test_department_file_names_with_tovscan(self):
         settings = "[DEBUG]\nTrace=2\n[IDS]\nTOVScan=1\nDepName=Sales\n"
