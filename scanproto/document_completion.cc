@@ -30,7 +30,7 @@ constexpr uint16_t kStatusFailed = 0xFFF1;
 
 void AnswerDataEnd(ScanJob& job) { SendThreeWords(job, DT_DATA_ENDRES, 1, 0); }
 
-bool HasMetaText(const ScanJob& job) { return ReadBe16(job.paraCopy + 6) != 0; }
+bool HasMetaText(const ScanJob& job) { return job.para.metaOffset != 0; }
 
 bool IsAttributeRecord(const ScanJob& job) {
   const ByteBlock record = JobMetaRecord(job);

@@ -57,13 +57,20 @@ ByteBlock Tail(const uint8_t* body, size_t length, size_t offset) {
   return {body + offset, length - offset};
 }
 
+// The kept meta-data offset, in the named field and in the copy's words.
+void KeepMetaOffset(ScanJob& job, uint16_t metaOffset) {
+  job.para.metaOffset = metaOffset;
+  WriteBe16(job.paraCopy + 6, metaOffset);
+}
+
 // A new request replaces whatever an earlier one on the connection left.
 void StartParaCopy(ScanJob& job, uint16_t code, const ParaRequest& request) {
   std::memset(job.paraCopy, 0, sizeof job.paraCopy);
+  job.para = KeptParaRequest{code, request.destination, request.nameOffset, 0};
   WriteBe16(job.paraCopy, code);
   WriteBe16(job.paraCopy + 2, request.destination);
   WriteBe16(job.paraCopy + 4, request.nameOffset);
-  WriteBe16(job.paraCopy + 6, request.metaOffset);
+  KeepMetaOffset(job, request.metaOffset);
   job.metaData.reset();
   job.metaDataLength = 0;
 }
@@ -204,12 +211,12 @@ void OnPara2(ScanJob& job, uint8_t* body, size_t length) {
       std::memcpy(job.paraCopy + kParaHeader, body + kParaHeader,
                   std::min(copy, length - kParaHeader));
     }
-    WriteBe16(job.paraCopy + 6, request.metaOffset);
+    KeepMetaOffset(job, request.metaOffset);
 
     uint16_t metaLength = 0;
     if (request.metaOffset != 0) {
       metaLength = ApplyMetaAttributes(job, body, length, request.metaOffset);
-      if (metaLength == 0) WriteBe16(job.paraCopy + 6, 0);
+      if (metaLength == 0) KeepMetaOffset(job, 0);
     }
 
     if (GetTOVScan() != 0) {

@@ -38,6 +38,16 @@ enum : int32_t {
   kStateDiskFull = 3,  // refused, "NG" 0x01
 };
 
+// The fixed words of the parameter request kept for the document; the
+// texts and the meta-data record they point at stay in `paraCopy`, at the
+// offsets given here.
+struct KeptParaRequest {
+  uint16_t code = 0;
+  uint16_t destination = 0;
+  uint16_t nameOffset = 0;
+  uint16_t metaOffset = 0;  // 0: no meta data
+};
+
 struct ScanJob {
   // --- connection fields ---
   int32_t socket = -1;         // its number, for traces and the scanner list
@@ -60,7 +70,8 @@ struct ScanJob {
   uint16_t clientKeyNo = 0;
   uint16_t serverKeyNo = 0;
   char senderName[33];
-  uint8_t paraCopy[kParaCopySize];
+  KeptParaRequest para;
+  uint8_t paraCopy[kParaCopySize];  // the request as the printer sent it, its words included
   int32_t deferredNotify = 0;
   int32_t notifyPending = 0;
   char folderPath[kPathMax];
@@ -109,6 +120,7 @@ struct ScanJob {
     peerIp[0] = peerName[0] = '\0';
     majorVersion = minorVersion = clientKeyNo = serverKeyNo = 0;
     senderName[0] = '\0';
+    para = KeptParaRequest{};
     for (uint8_t& b : paraCopy) b = 0;
     deferredNotify = notifyPending = 0;
     folderPath[0] = fileName[0] = outputPath[0] = '\0';

@@ -5,26 +5,15 @@
 #include "storage/receive_log.h"
 
 namespace qb {
-namespace {
-
-constexpr size_t kDestinationAt = 2;
-constexpr size_t kNameOffsetAt = 4;
-constexpr size_t kMetaOffsetAt = 6;
-
-}  // namespace
-
-uint16_t JobDestinationNumber(const ScanJob& job) {
-  return BigEndian16At(job.paraCopy, kParaCopySize, kDestinationAt);
-}
+uint16_t JobDestinationNumber(const ScanJob& job) { return job.para.destination; }
 
 std::string JobNameOffsetText(const ScanJob& job, size_t limit) {
-  uint16_t offset = BigEndian16At(job.paraCopy, kParaCopySize, kNameOffsetAt);
-  return TextAt(job.paraCopy, kParaCopySize, offset, limit);
+  return TextAt(job.paraCopy, kParaCopySize, job.para.nameOffset, limit);
 }
 
 ByteBlock JobMetaRecord(const ScanJob& job) {
   if (job.metaData != nullptr) return {job.metaData.get(), job.metaDataLength};
-  uint16_t offset = BigEndian16At(job.paraCopy, kParaCopySize, kMetaOffsetAt);
+  const uint16_t offset = job.para.metaOffset;
   if (offset == 0 || offset >= kParaCopySize) return {};
   return {job.paraCopy + offset, kParaCopySize - offset};
 }

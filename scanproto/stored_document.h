@@ -1,8 +1,9 @@
 // The storage steps at the end of a scan document, fed from the connection
-// record. The job keeps the parameter request in `paraCopy` at its request
-// positions: destination number at 2, the sender name's offset at 4, the
-// meta data's offset at 6 (all big-endian); a meta data block too long for
-// the copy is held separately in `metaData`.
+// record. The job keeps the parameter request's words by name (`para`:
+// destination number, the sender name's offset, the meta data's offset)
+// and its texts in `paraCopy`, at those offsets; a meta data block too long
+// for the copy is held separately in `metaData`. Every offset is checked
+// against the copy before it is read.
 #pragma once
 
 #include <cstddef>

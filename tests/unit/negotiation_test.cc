@@ -211,6 +211,7 @@ TEST_F(NegotiationTest, AttributeRecordNamesTheFileAndSubFolder) {
   EXPECT_EQ(std::string(Job().folderPath), folder_ + "/sub");
   EXPECT_EQ(std::string(Job().fileName), "a_b");  // no separator from the network
   EXPECT_EQ(Job().deferredNotify, 0);
+  EXPECT_EQ(Job().para.metaOffset, 26);
   EXPECT_EQ(Get16(Bytes(Job().paraCopy, Job().paraCopy + 8), 6), 26);
 
   // A sub-folder that would make the path 260 characters long is left out.
@@ -253,6 +254,7 @@ TEST_F(NegotiationTest, LongMetaDataIsKeptAndAnAnnouncedTailThatNeverCameIsZero)
   Send(request);
   EXPECT_EQ(Get16(Reply(), 2), 1);
   EXPECT_EQ(Job().metaData, nullptr);
+  EXPECT_EQ(Job().para.metaOffset, 0);
   EXPECT_EQ(Get16(Bytes(Job().paraCopy, Job().paraCopy + 8), 6), 0);
 }
 

@@ -17,10 +17,7 @@ namespace {
 std::unique_ptr<ScanJob> RequestedJob() {
   auto job = std::make_unique<ScanJob>();
   job->ClearJobFields();
-  job->paraCopy[2] = 0x01;
-  job->paraCopy[3] = 0x2C;
-  job->paraCopy[5] = 100;
-  job->paraCopy[7] = 200;
+  job->para = KeptParaRequest{0x3402, 300, 100, 200};
   std::strcpy(reinterpret_cast<char*>(job->paraCopy + 100), "FrontDeskScanner");
   std::strcpy(reinterpret_cast<char*>(job->paraCopy + 200), "QNN_SKAN:Carol");
   std::strcpy(job->peerIp, "10.1.2.3");
@@ -56,16 +53,14 @@ TEST(StoredDocumentTest, TakesTheRequestFieldsAndTheJobsTexts) {
 
 TEST(StoredDocumentTest, AbsentOrOutOfRangeOffsetsGiveNothing) {
   auto job = RequestedJob();
-  job->paraCopy[4] = 0x7F;  // name offset far past the copy
-  job->paraCopy[6] = 0x02;
-  job->paraCopy[7] = 0x1C;  // meta offset 540: just past the copy
+  job->para.nameOffset = 0x7F00;  // far past the copy
+  job->para.metaOffset = 540;     // just past the copy
   StoredDocument document = StoredDocumentOf(*job);
   EXPECT_EQ(document.requestSenderName, "");
   EXPECT_EQ(document.metaData.data, nullptr);
   EXPECT_EQ(document.metaData.size, 0u);
 
-  job->paraCopy[4] = job->paraCopy[5] = 0;
-  job->paraCopy[6] = job->paraCopy[7] = 0;
+  job->para.nameOffset = job->para.metaOffset = 0;
   document = StoredDocumentOf(*job);
   EXPECT_EQ(document.requestSenderName, "");
   EXPECT_EQ(document.metaData.data, nullptr);
