@@ -190,22 +190,21 @@ void EventLoop::Forget(int socket) {
 // epoll interest is narrowed when the kernel reports the same event again
 // before the program has reacted. In the common case (the handler receives
 // at once) no epoll_ctl call is made at all.
-void EventLoop::NoteReceive(int socket, bool filled) {
+void EventLoop::Rearm(int socket, bool Registration::*armed, bool moreLikely) {
   Registration* r = Find(socket);
   if (r == nullptr) return;
-  if (filled) r->moreLikely = true;
-  if (r->readArmed) return;
-  r->readArmed = true;
+  if (moreLikely) r->moreLikely = true;
+  if (r->*armed) return;
+  r->*armed = true;
   UpdateInterest(*r);
 }
 
+void EventLoop::NoteReceive(int socket, bool filled) {
+  Rearm(socket, &Registration::readArmed, filled);
+}
+
 void EventLoop::NoteAccept(int socket, bool succeeded) {
-  Registration* r = Find(socket);
-  if (r == nullptr) return;
-  if (succeeded) r->moreLikely = true;
-  if (r->acceptArmed) return;
-  r->acceptArmed = true;
-  UpdateInterest(*r);
+  Rearm(socket, &Registration::acceptArmed, succeeded);
 }
 
 void EventLoop::PauseReading(int socket, bool paused) {
@@ -216,12 +215,7 @@ void EventLoop::PauseReading(int socket, bool paused) {
   UpdateInterest(*r);
 }
 
-void EventLoop::NoteSendWouldBlock(int socket) {
-  Registration* r = Find(socket);
-  if (r == nullptr || r->writeArmed) return;
-  r->writeArmed = true;
-  UpdateInterest(*r);
-}
+void EventLoop::NoteSendWouldBlock(int socket) { Rearm(socket, &Registration::writeArmed, false); }
 
 void EventLoop::DeliverSocketEvents(uint64_t serial, uint32_t events) {
   // Each step looks the registration up again: the previous delivery may

@@ -193,6 +193,9 @@ class EventLoop {
   void PauseReading(int socket, bool paused);
 
   static void Answer(Reply* reply, int64_t result);
+  // Re-enables the event whose flag is `armed`; `moreLikely` notes that the
+  // call that did it found data or a caller, so more probably wait.
+  void Rearm(int socket, bool Registration::*armed, bool moreLikely);
   Registration* Find(int socket);
   void UpdateInterest(Registration& registration);
   void SetInterest(Registration& registration, uint32_t wanted);

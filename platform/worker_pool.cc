@@ -6,6 +6,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/worker_thread.h"
+
 namespace qb {
 
 struct WorkerPool::Shared {
@@ -62,7 +64,8 @@ void WorkerPool::Run(EventLoop& loop, std::function<void()> work, std::function<
   const size_t free = shared_->threads - shared_->busy;
   if (free < shared_->queue.size() && shared_->threads < shared_->maxThreads) {
     ++shared_->threads;
-    std::thread([self = shared_] { self->Serve(self); }).detach();
+    // Signals stay with the main thread's signalfd, whoever created the pool.
+    StartWorkerThread([self = shared_] { self->Serve(self); }).detach();
   }
   shared_->wake.notify_one();
 }

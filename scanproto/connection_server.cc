@@ -495,6 +495,11 @@ void SendPacket(ScanJob& job) {
   TraceLog(" DataSend OK(%d)", job.socket);
 }
 
+void RunDocumentWorkInline(std::function<void()> work, std::function<void()> done) {
+  work();
+  done();
+}
+
 void RunDocumentWork(ScanJob& job, std::function<void()> work, std::function<void()> done) {
   if (g_server == nullptr || job.link == nullptr) {  // a job outside the table
     work();

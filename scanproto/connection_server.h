@@ -79,6 +79,9 @@ void AdoptConnection(int socket, uint16_t listenPort, uint32_t peerAddress);
 // job's socket; a partly sent reply goes on at the next writable event. A
 // failed send closes the job.
 void SendPacket(ScanJob& job);
+// A `runDocumentWork` hook for tests and in-process drivers: every step
+// within the handling of the packet that starts it, in order.
+void RunDocumentWorkInline(std::function<void()> work, std::function<void()> done);
 // Runs the slow steps of one of the job's documents (conversion, the
 // user's extension library, waiting for the disk) away from the event
 // loop, then `done` on the loop. Until `done` has run the job is held:

@@ -22,10 +22,7 @@ class HandlerJob {
   explicit HandlerJob(uint16_t listenPort) : listenPort_(listenPort) {
     if (!StreamSocketPair(pair_, true)) std::abort();
     ScanServerHooks hooks;
-    hooks.runDocumentWork = [](auto work, auto done) {  // every step within the packet's handling
-      work();
-      done();
-    };
+    hooks.runDocumentWork = RunDocumentWorkInline;
     env_.SetFreeBytes(uint64_t{1} << 40);
     if (!StartCommunication(loop_, hooks, false)) std::abort();
     link_ = LoopSocket(loop_, pair_[1]);

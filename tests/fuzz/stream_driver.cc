@@ -30,10 +30,7 @@ uint16_t Be16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8
 StreamDriver::StreamDriver(const std::string& settings)
     : root_(settings), show_(std::getenv("QB_FUZZ_SHOW") != nullptr) {
   ScanServerHooks hooks;
-  hooks.runDocumentWork = [](auto work, auto done) {  // every step within the packet's handling
-    work();
-    done();
-  };
+  hooks.runDocumentWork = RunDocumentWorkInline;
   env_.SetFreeBytes(uint64_t{1} << 40);
   if (!StartCommunication(loop_, hooks, false)) std::abort();
   env_.AdvanceMs(10);  // the server's start-up timer

@@ -22,10 +22,7 @@ class AdoptedConnectionTest : public ::testing::Test {
     root_.WriteSettings("[MANAGEMENT]\nMaxConnectNum=1\n");
     ClearLockedClients();
     ScanServerHooks hooks;
-    hooks.runDocumentWork = [](auto work, auto done) {  // every step within the packet's handling
-      work();
-      done();
-    };
+    hooks.runDocumentWork = RunDocumentWorkInline;
     env_.SetFreeBytes(uint64_t{1} << 40);
     ASSERT_TRUE(StartCommunication(loop_, hooks, false));
     env_.AdvanceMs(10);

@@ -12,10 +12,7 @@ void ServerTest::SetUp() {
   env_.SetFreeBytes(uint64_t{1} << 40);
   ScanServerHooks hooks;
   if (inlineDocumentWork_) {
-    hooks.runDocumentWork = [](auto work, auto done) {
-      work();
-      done();
-    };
+    hooks.runDocumentWork = RunDocumentWorkInline;
   }
   hooks.trayState = [this](int state) { trayStates_.push_back(state); };
   hooks.newFileNotice = [this] { ++newFileNotices_; };
