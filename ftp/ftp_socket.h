@@ -1,0 +1,113 @@
+// The transport under the FTP server: one TCP connection (control or
+// data), plain or inside a TLS session; a line reader and writer for the
+// control connection and a stream receiver for stored files.
+//
+// Results of the receive and send calls: > 0 bytes or line length; 0
+// nothing yet; -1 error (the socket has been closed); -2 the peer closed
+// (closed); -3 time-out, or the server is stopping.
+//
+// Every wait is a poll on the socket and the server's wake descriptor with
+// the time-outs the protocol gives; nothing sleeps and polls again.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "ftp/ftp_running.h"
+#include "platform/env.h"
+#include "platform/tls.h"
+
+namespace qb {
+
+class CAbsFileWriter;
+
+constexpr int kFtpRecvError = -1;
+constexpr int kFtpPeerClosed = -2;
+constexpr int kFtpTimedOut = -3;
+
+class CFtpSocket {
+ public:
+  CFtpSocket(FtpRunning* running, Env& env = Env::Default());
+  ~CFtpSocket();
+  CFtpSocket(const CFtpSocket&) = delete;
+  CFtpSocket& operator=(const CFtpSocket&) = delete;
+
+  // Listens on `port` of `address` ("INADDR_ANY" or dotted IPv4) with the
+  // system's maximum backlog; false with lastError() set on failure.
+  bool listen(uint16_t port, const char* address);
+  // The next waiting connection, waiting up to waitMs for one (0: answer
+  // at once); null when none came or the server stops.
+  std::unique_ptr<CFtpSocket> accept(int waitMs = 0);
+  // Active connect: 1 connected, -1 error, -3 time-out or stopping.
+  int connect(const char* address, uint16_t port);
+
+  void setTimeout(int seconds) { timeout_seconds_ = seconds; }
+  int timeout() const { return timeout_seconds_; }
+  bool isTls() const { return tls_ != nullptr; }
+  // Server side TLS handshake (about 6 s at most); on failure the
+  // connection stays plain. Bytes the line reader kept from before the
+  // handshake are dropped.
+  bool sslAccept(TlsContext* context);
+
+  int Recv(void* buffer, int length);
+  // Sends all bytes; a negative time-out takes the socket's own.
+  int Send(const void* buffer, int length, int timeoutSeconds);
+  // One line without its line end (CR, LF or CR LF), NUL-terminated.
+  int LineRecv(char* buffer, int size);
+  // The text and CR LF, whole: lines of two threads never interleave.
+  int LineSend(const char* text, int timeoutSeconds);
+  // Feeds the stream into `writer` until the peer closes it (true), an
+  // error, a writer failure or the time-out without data (false).
+  bool recvBinaryFile(CAbsFileWriter* writer);
+  bool isClosed();
+  void close();
+
+  int handle() const { return handle_; }
+  int lastError() const { return last_error_; }
+  // Bound port of a listener (useful with port 0).
+  uint16_t localPort() const { return local_port_; }
+  // Dotted addresses of both ends.
+  std::string localAddressText() const;
+  std::string peerAddressText() const;
+  // Peer's IPv4 address in network byte order.
+  uint32_t peerAddress() const;
+  FtpRunning* running() const { return running_; }
+
+ private:
+  // ... implementation's fields
+  FtpRunning* running_;
+  Env& env_;
+  int handle_ = -1;
+  uint32_t local_address_ = 0;  // host order
+  uint16_t local_port_ = 0;
+  uint32_t peer_address_ = 0;  // host order
+  uint16_t peer_port_ = 0;
+  std::unique_ptr<TlsSession> tls_;
+  int last_error_ = 0;
+  std::string pending_;  // bytes after the last line returned
+  int timeout_seconds_ = 0;
+  std::mutex send_mutex_;  // one whole line at a time
+  std::mutex tls_mutex_;   // TLS reads and writes never overlap
+};
+
+// The server's TLS context from PEM files; null (and a line to `logger`)
+// when a file cannot be read.
+std::unique_ptr<TlsContext> createSslContext(const char* keyPath, const char* passPhrase,
+                                             const char* certificatePath,
+                                             void (*logger)(const char*));
+
+// The FTP debug log (setting FTP_DebugLog, read once).
+void FtpLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+bool FtpLogEnabled();
+
+// Byte searches that step over double-byte characters of the code page.
+const char* FindLastByte(const char* text, char byte);
+const char* FindFirstByte(const char* text, char byte);
+// An existing folder (one trailing separator ignored; "" is none).
+bool IsFolder(const char* path);
+// A file or folder matches `path` (wildcards allowed).
+bool PathExists(const char* path);
+
+}  // namespace qb

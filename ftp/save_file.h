@@ -1,0 +1,79 @@
+// Received-file buffers: a stored file is collected here while it arrives
+// and written to its destination only when the session decides to.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+
+namespace qb {
+
+// The sink that recvBinaryFile writes into.
+class CAbsFileWriter {
+ public:
+  virtual ~CAbsFileWriter() = default;
+  // Appends bytes; false: they could not be kept, the receive stops.
+  virtual bool write(const void* data, uint32_t length) = 0;
+};
+
+// A received file: a sink that can report its size, be read back, carry a
+// destination path and be saved there.
+class CVirtualSaveFile : public CAbsFileWriter {
+ public:
+  virtual bool save() = 0;
+  virtual uint32_t getSize() = 0;
+  // Copies the whole content to `out` (room for getSize() bytes).
+  virtual bool readAll(void* out) = 0;
+  // Destination path, or null.
+  virtual const char* getPath() = 0;
+  // Backing temporary file, or null when there is none.
+  virtual const char* getTempName() = 0;
+  virtual void setPath(const char* path) = 0;
+};
+
+// Keeps the bytes in a temporary file "TXQB….tmp" in the temporary folder
+// (deleted with the object).
+class CVirtualSaveFileTF : public CVirtualSaveFile {
+ public:
+  explicit CVirtualSaveFileTF(const char* path, Env& env = Env::Default());
+  ~CVirtualSaveFileTF() override;
+  bool write(const void* data, uint32_t length) override;
+  bool save() override;
+  uint32_t getSize() override { return size_; }
+  bool readAll(void* out) override;
+  const char* getPath() override;
+  const char* getTempName() override;
+  void setPath(const char* path) override;
+
+ private:
+  // ... implementation's fields
+  Env& env_;
+  std::unique_ptr<std::string> path_;
+  std::string temp_name_;
+  uint32_t size_ = 0;
+};
+
+// Keeps the bytes in memory in 256 KiB chunks.
+class CVirtualSaveFileMem : public CVirtualSaveFile {
+ public:
+  explicit CVirtualSaveFileMem(const char* path);
+  ~CVirtualSaveFileMem() override;
+  bool write(const void* data, uint32_t length) override;
+  bool save() override;
+  uint32_t getSize() override;
+  bool readAll(void* out) override;
+  const char* getPath() override;
+  const char* getTempName() override { return nullptr; }
+  void setPath(const char* path) override;
+
+ private:
+  static constexpr uint32_t kChunkSize = 262144;
+  std::unique_ptr<std::string> path_;
+  std::vector<std::unique_ptr<uint8_t[]>> chunks_;
+  uint32_t used_ = 0;
+};
+
+}  // namespace qb

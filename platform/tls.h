@@ -1,0 +1,56 @@
+// TLS for the FTP server, over OpenSSL: a server context built from PEM
+// files and one session per connected socket. The results are OpenSSL's
+// own kinds, so the callers can keep their rules for each.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace qb {
+
+// Initialises the TLS library once per process (start-up).
+void InitTlsLibrary();
+
+enum class TlsStatus { kOk, kWantRead, kWantWrite, kZeroReturn, kSyscall, kOther };
+struct TlsResult {
+  int bytes = 0;  // > 0 with kOk
+  TlsStatus status = TlsStatus::kOk;
+  int code = 0;   // OpenSSL's SSL_get_error value
+};
+
+class TlsContext {
+ public:
+  ~TlsContext();
+  // Version-flexible server context with every bug workaround and the
+  // oldest protocol version admitted ("1.0".."1.3").
+  static std::unique_ptr<TlsContext> NewServer(const std::string& minVersion);
+  bool UseCertificateFile(const char* path);
+  // `passPhrase` null: no callback.
+  bool UsePrivateKeyFile(const char* path, const char* passPhrase);
+  void* native() const { return ctx_; }
+
+ private:
+  TlsContext() = default;
+  void* ctx_ = nullptr;
+  std::string pass_phrase_;
+};
+
+class TlsSession {
+ public:
+  // A session over the connected socket (the socket stays the caller's).
+  static std::unique_ptr<TlsSession> NewServer(TlsContext* context, int socket);
+  ~TlsSession();  // frees without shutdown
+  TlsResult Accept();
+  TlsResult Read(void* buffer, int length);
+  TlsResult Write(const void* data, int length);
+  // Bytes already decrypted and waiting.
+  int Pending() const;
+  void Shutdown();
+
+ private:
+  TlsSession() = default;
+  void* ssl_ = nullptr;
+};
+
+}  // namespace qb
