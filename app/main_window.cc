@@ -9,7 +9,7 @@
 #include "app/tray.h"
 #include "config/folders.h"
 #include "config/scanner_list.h"
-#include "ftp/ftp_server.h"
+#include "ftp/program_ftp.h"
 #include "platform/endpoint.h"
 #include "platform/global_lock.h"
 #include "platform/svc_ctrl.h"

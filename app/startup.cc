@@ -13,12 +13,13 @@
 #include "config/folders.h"
 #include "config/scanner_list.h"
 #include "config/settings.h"
-#include "ftp/ftp_server.h"
+#include "ftp/program_ftp.h"
 #include "platform/endpoint.h"
 #include "platform/instance_lock.h"
 #include "platform/places.h"
 #include "platform/svc_ctrl.h"
 #include "platform/system_log.h"
+#include "platform/tls.h"
 #include "platform/trace.h"
 #include "scanproto/connection_server.h"
 #include "storage/disk_space.h"
@@ -107,6 +108,7 @@ int RunProgram(int argc, char** argv) {
 
   LocateSettingsFile();
   InitTempFolder();
+  InitTlsLibrary();  // before any thread may use TLS
 
   EventLoop loop;
   MainWindow mainWindow(loop);

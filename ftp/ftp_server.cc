@@ -1,15 +1,184 @@
 #include "ftp/ftp_server.h"
 
-#include "platform/trace.h"
+#include <cstdio>
+#include <cstring>
+
+#include "config/folders.h"
+#include "config/settings.h"
+#include "ftp/ftp_session.h"
+#include "platform/detached_thread.h"
+#include "platform/global_lock.h"
+#include "platform/system_log.h"
 
 namespace qb {
+namespace {
 
-// The FTP server is not built yet; starting it only says so.
-bool StartFtpServer(int port, bool /*serviceMode*/) {
-  TraceLog(" FTP server on port %d is not built yet", port);
-  return false;
+void LogToFtpLog(const char* text) { FtpLog("%s", text); }
+
+}  // namespace
+
+void ReportFtpStartError(const char* message, bool serviceMode) {
+  if (serviceMode) {
+    LogSystemError(message);
+  } else {
+    ShowMessageBox(message, "Quillbox");
+  }
 }
 
-void StopFtpServer() {}
+CFtpServer::CFtpServer(Env& env) : env_(env) {}
+
+CFtpServer::~CFtpServer() { stop(); }
+
+// --- base hooks ---
+
+void CFtpServer::onSessionCountChanged(int /*count*/, int /*delta*/) {}
+
+bool CFtpServer::acceptClient(uint32_t /*address*/) { return true; }
+
+std::unique_ptr<CFtpSession> CFtpServer::createSession(CFtpSocket* control) {
+  return std::make_unique<CFtpSession>(this, control);
+}
+
+void CFtpServer::onInit() {}
+
+void CFtpServer::onDispose() {}
+
+// --- running ---
+
+bool CFtpServer::start(uint8_t serviceMode) {
+  if (thread_.joinable()) return true;
+  service_mode_ = serviceMode;
+  thread_ = std::thread([this] { ServerThread(); });
+  return true;
+}
+
+void CFtpServer::stop() {
+  running_.Stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+uint16_t CFtpServer::WaitUntilListening(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(state_mutex_);
+  state_changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return listening_done_; });
+  return bound_port_;
+}
+
+void CFtpServer::ReportStartError(const char* message) { ReportFtpStartError(message, serviceMode()); }
+
+void CFtpServer::BuildTlsContext() {
+  char keyPath[260] = {};
+  char certificatePath[260] = {};
+  GetSSL_PrivateKey(keyPath, sizeof keyPath);
+  GetSSL_CertificateKey(certificatePath, sizeof certificatePath);
+  if (keyPath[0] == '\0') {
+    // The pair that comes with the program, next to its executable.
+    char folder[260] = {};
+    GetProgramFolder(folder, sizeof folder);
+    std::snprintf(keyPath, sizeof keyPath, "%s/DfPriv.key", folder);
+    std::snprintf(certificatePath, sizeof certificatePath, "%s/DfCert.crt", folder);
+  }
+  tls_ = createSslContext(keyPath, "", certificatePath, LogToFtpLog);
+  if (tls_ == nullptr) ReportStartError("Cannot initialize SSL");
+}
+
+void CFtpServer::ServerThread() {
+  onInit();
+  CFtpSocket listener(&running_, env_);
+  const bool listening = listener.listen(static_cast<uint16_t>(port_), "INADDR_ANY");
+  if (!listening) {
+    ReportStartError("Cannot listen FTP port");
+  } else {
+    if (GetFTPS_Support() != 0) BuildTlsContext();
+  }
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    listening_done_ = true;
+    bound_port_ = listening ? listener.localPort() : 0;
+  }
+  state_changed_.notify_all();
+
+  if (listening) {
+    AcceptLoop(listener);
+    WaitForSessionsToEnd();
+  }
+  tls_.reset();
+  onDispose();
+  listener.close();
+}
+
+// Waits for connections instead of looking every 50 ms: the wait ends at
+// once when a client connects or the server stops.
+void CFtpServer::AcceptLoop(CFtpSocket& listener) {
+  while (running_.IsRunning()) {
+    std::unique_ptr<CFtpSocket> control = listener.accept(-1);
+    if (control == nullptr) continue;
+    const uint32_t address = control->peerAddress();
+    if (FtpLogEnabled()) {
+      const uint8_t* octet = reinterpret_cast<const uint8_t*>(&address);
+      FtpLog("Connect from %d.%d.%d.%d\n", octet[0], octet[1], octet[2], octet[3]);
+    }
+    if (!Admit(*control)) continue;  // closed without a word
+    CFtpSocket* raw = control.get();
+    std::unique_ptr<CFtpSession> made = createSession(raw);
+    CFtpSession* session = made.release();
+    {
+      GlobalLockGuard lock;
+      sessions_.push_back(session);
+    }
+    CFtpSocket* socket = control.release();
+    if (!StartDetachedThread(kFtpThreadStackBytes, [this, session, socket] {
+          session->RunCommandLoop();
+          EndSession(session, std::unique_ptr<CFtpSocket>(socket));
+        })) {
+      EndSession(session, std::unique_ptr<CFtpSocket>(socket));
+    }
+  }
+}
+
+// Admission: the session count, two sessions per address, and the hook.
+// The session joins the list here rather than on its own thread, so that a
+// burst of connections from one address cannot slip past the per-address
+// limit before the first of them is listed.
+bool CFtpServer::Admit(CFtpSocket& control) {
+  const std::string peer = control.peerAddressText();
+  const uint32_t address = control.peerAddress();
+  {
+    GlobalLockGuard lock;
+    if (session_count_.load() > kMaxFtpSessions - 1) return false;
+    int fromPeer = 0;
+    for (CFtpSession* session : sessions_) {
+      if (session->control()->peerAddress() == address) ++fromPeer;
+    }
+    if (fromPeer >= kMaxFtpSessionsPerAddress) return false;
+  }
+  if (!acceptClient(address)) return false;
+  GlobalLockGuard lock;
+  const int count = ++session_count_;
+  onSessionCountChanged(count, +1);
+  return true;
+}
+
+// The last thing a session thread does: after the count is lowered the
+// server may be gone, so nothing of it is touched after the wake-up.
+void CFtpServer::EndSession(CFtpSession* session, std::unique_ptr<CFtpSocket> control) {
+  {
+    GlobalLockGuard lock;
+    sessions_.remove(session);
+  }
+  delete session;
+  control.reset();
+  {
+    GlobalLockGuard lock;
+    const int count = --session_count_;
+    onSessionCountChanged(count, -1);
+  }
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  state_changed_.notify_all();
+}
+
+void CFtpServer::WaitForSessionsToEnd() {
+  std::unique_lock<std::mutex> lock(state_mutex_);
+  state_changed_.wait(lock, [this] { return session_count_.load() == 0; });
+}
 
 }  // namespace qb

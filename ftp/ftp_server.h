@@ -1,11 +1,98 @@
-// The FTP / FTPS server of the receiver.
+// The FTP / FTPS server: a listening socket with a thread that admits
+// connections, one thread per admitted session running its command loop,
+// one per data transfer. The base classes form a complete server in which
+// nobody can log in; a derived server and session give it its users,
+// folders and saving through the hooks below.
 #pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "ftp/ftp_running.h"
+#include "ftp/ftp_socket.h"
+#include "platform/env.h"
+#include "platform/tls.h"
 
 namespace qb {
 
-// Starts the FTP server thread on `port`; false when it cannot be started.
-bool StartFtpServer(int port, bool serviceMode);
-// Stops the server and waits for its threads.
-void StopFtpServer();
+class CFtpSession;
+
+// Connections held at once, and per peer address.
+constexpr int kMaxFtpSessions = 20000;
+constexpr int kMaxFtpSessionsPerAddress = 2;
+// Session and transfer threads are many and shallow.
+constexpr size_t kFtpThreadStackBytes = 256 * 1024;
+
+class CFtpServer {
+ public:
+  explicit CFtpServer(Env& env = Env::Default());
+  virtual ~CFtpServer();
+  CFtpServer(const CFtpServer&) = delete;
+  CFtpServer& operator=(const CFtpServer&) = delete;
+
+  void setPort(int port) { port_ = port; }
+  // Starts the server thread (once per object); always true.
+  bool start(uint8_t serviceMode);
+  // Ends every session and waits until the server thread has finished.
+  void stop();
+
+  // --- hooks ---
+  // After the session count changed by `delta` to `count`, under GlobalLock.
+  virtual void onSessionCountChanged(int count, int delta);
+  // May a connection from this address (network byte order) become a session.
+  virtual bool acceptClient(uint32_t address);
+  virtual std::unique_ptr<CFtpSession> createSession(CFtpSocket* control);
+  virtual void onInit();
+  virtual void onDispose();
+
+  // --- for sessions, tests and start-up ---
+  TlsContext* tlsContext() const { return tls_.get(); }
+  FtpRunning* running() { return &running_; }
+  Env& env() const { return env_; }
+  int sessionCount() const { return session_count_.load(); }
+  bool serviceMode() const { return service_mode_ != 0; }
+  // Waits up to timeoutMs for the server to listen; its port then (0 when
+  // listening failed or took longer). With port 0 the system picks one.
+  uint16_t WaitUntilListening(int timeoutMs);
+  // How often an idle session checks its idle limit, and how long a line
+  // may take (5 s; tests shorten it).
+  void setHeartbeatMs(int ms) { heartbeat_ms_ = ms; }
+  int heartbeatMs() const { return heartbeat_ms_; }
+
+ private:
+  void ServerThread();
+  void BuildTlsContext();
+  void AcceptLoop(CFtpSocket& listener);
+  bool Admit(CFtpSocket& control);
+  void EndSession(CFtpSession* session, std::unique_ptr<CFtpSocket> control);
+  void WaitForSessionsToEnd();
+  void ReportStartError(const char* message);
+
+  Env& env_;
+  FtpRunning running_;
+  int port_ = 21;
+  uint8_t service_mode_ = 0;
+  int heartbeat_ms_ = 5000;
+  std::unique_ptr<TlsContext> tls_;
+  std::thread thread_;
+
+  // Guarded by GlobalLock.
+  std::list<CFtpSession*> sessions_;
+  std::atomic<int> session_count_{0};
+
+  std::mutex state_mutex_;
+  std::condition_variable state_changed_;
+  bool listening_done_ = false;  // the server thread got past listen
+  uint16_t bound_port_ = 0;
+};
+
+// Reports a start-up failure of the server to a person: the system log in
+// service mode, a message box otherwise.
+void ReportFtpStartError(const char* message, bool serviceMode);
 
 }  // namespace qb

@@ -38,13 +38,15 @@ class CFtpSocket {
   // system's maximum backlog; false with lastError() set on failure.
   bool listen(uint16_t port, const char* address);
   // The next waiting connection, waiting up to waitMs for one (0: answer
-  // at once); null when none came or the server stops.
+  // at once, -1: no limit); null when none came or the server stops.
   std::unique_ptr<CFtpSocket> accept(int waitMs = 0);
   // Active connect: 1 connected, -1 error, -3 time-out or stopping.
   int connect(const char* address, uint16_t port);
 
-  void setTimeout(int seconds) { timeout_seconds_ = seconds; }
-  int timeout() const { return timeout_seconds_; }
+  void setTimeout(int seconds) { timeout_ms_ = seconds * 1000; }
+  // The same in milliseconds (the command loop's heartbeat).
+  void setTimeoutMs(int ms) { timeout_ms_ = ms; }
+  int timeout() const { return timeout_ms_ / 1000; }
   bool isTls() const { return tls_ != nullptr; }
   // Server side TLS handshake (about 6 s at most); on failure the
   // connection stays plain. Bytes the line reader kept from before the
@@ -87,7 +89,7 @@ class CFtpSocket {
   std::unique_ptr<TlsSession> tls_;
   int last_error_ = 0;
   std::string pending_;  // bytes after the last line returned
-  int timeout_seconds_ = 0;
+  int timeout_ms_ = 0;  // 0: no time-out
   std::mutex send_mutex_;  // one whole line at a time
   std::mutex tls_mutex_;   // TLS reads and writes never overlap
 };

@@ -1,0 +1,207 @@
+#include "ftp/ftp_data_connection.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "config/settings.h"
+#include "ftp/ftp_commands.h"
+#include "ftp/ftp_server.h"
+#include "ftp/ftp_session.h"
+#include "ftp/save_file.h"
+#include "platform/detached_thread.h"
+#include "platform/net.h"
+#include "platform/poll_wait.h"
+
+namespace qb {
+
+// What one transfer thread works with. The sockets move here when the
+// transfer starts, so a PASV sent while it runs makes a listener of its own
+// and the transfer's clean-up closes only what it used.
+struct CFtpDataConnection::Transfer {
+  int mode = kTransferList;
+  std::string path;
+  std::string argument;
+  std::unique_ptr<CFtpSocket> listener;
+  std::unique_ptr<CFtpSocket> socket;
+  StopSignal abort;         // raised to end the wait for a passive connection
+  bool announced = false;   // the session's 150 has gone out (guarded by mutex_)
+};
+
+CFtpDataConnection::CFtpDataConnection(CFtpSession* session, CFtpSocket* control)
+    : session_(session), control_(control) {}
+
+CFtpDataConnection::~CFtpDataConnection() {
+  abortAndWait();
+  std::lock_guard<std::mutex> lock(mutex_);
+  passive_listener_.reset();
+  data_socket_.reset();
+}
+
+const char* CFtpDataConnection::typeName() const { return type_ == 1 ? "BINARY" : "ASCII"; }
+
+bool CFtpDataConnection::busy() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return busy_;
+}
+
+bool CFtpDataConnection::hasDataPath() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return passive_listener_ != nullptr || data_socket_ != nullptr;
+}
+
+bool CFtpDataConnection::passive() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    passive_listener_.reset();
+  }
+  CFtpServer* server = session_->server();
+  auto listener = std::make_unique<CFtpSocket>(server->running(), server->env());
+  uint16_t port = 0;
+  for (int i = 0; i < kPassivePortCount; ++i) {
+    const uint16_t candidate = static_cast<uint16_t>(kPassivePortFirst + i);
+    if (listener->listen(candidate, "INADDR_ANY")) {
+      port = candidate;
+      break;
+    }
+  }
+  if (port == 0) return false;
+
+  std::string address = control_->localAddressText();
+  for (char& c : address) {
+    if (c == '.') c = ',';
+  }
+  char reply[128];
+  std::snprintf(reply, sizeof reply, "227 Entering Passive Mode (%s,%d,%d)", address.c_str(), port / 256,
+                port % 256);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    passive_listener_ = std::move(listener);
+  }
+  control_->LineSend(reply, kFtpReplySendTimeout);
+  return true;
+}
+
+bool CFtpDataConnection::active(const char* line) {
+  PortTarget target;
+  if (!ParsePortArgument(line, &target)) return false;
+  // The data connection goes only to the client itself: a PORT naming
+  // another host would make this server attack it on the client's behalf.
+  uint32_t peer = 0;
+  ParseDottedAddress(control_->peerAddressText().c_str(), &peer);
+  if (target.address != peer) return false;
+
+  CFtpServer* server = session_->server();
+  auto socket = std::make_unique<CFtpSocket>(server->running(), server->env());
+  const std::string address = DottedAddress(target.address);
+  if (socket->connect(address.c_str(), target.port) != 1) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  data_socket_ = std::move(socket);  // an earlier one is closed
+  return true;
+}
+
+void CFtpDataConnection::startTransfer(int mode, const char* path, const char* argument) {
+  abortAndWait();
+  auto transfer = std::make_shared<Transfer>();
+  transfer->mode = mode;
+  transfer->path = path;
+  transfer->argument = argument;
+  transfer->announced = mode != kTransferStor;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    transfer->listener = std::move(passive_listener_);
+    transfer->socket = std::move(data_socket_);
+    busy_ = true;
+    failed_ = false;
+    current_ = transfer;
+  }
+  if (!StartDetachedThread(kFtpThreadStackBytes, [this, transfer] { RunTransfer(transfer); })) {
+    control_->LineSend("426 Transfer abort.", kFtpReplySendTimeout);
+    std::lock_guard<std::mutex> lock(mutex_);
+    busy_ = false;
+    current_.reset();
+    ended_.notify_all();
+  }
+}
+
+void CFtpDataConnection::Announced() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (current_) current_->announced = true;
+  ended_.notify_all();
+}
+
+void CFtpDataConnection::abortAndWait() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (current_) {
+    current_->abort.Raise();
+    current_->announced = true;
+    ended_.notify_all();
+  }
+  ended_.wait(lock, [this] { return !busy_; });
+}
+
+bool CFtpDataConnection::AcceptPassive(Transfer& transfer) {
+  CFtpServer* server = session_->server();
+  const int descriptors[3] = {transfer.listener->handle(), server->running()->WakeDescriptor(),
+                              transfer.abort.Descriptor()};
+  while (transfer.socket == nullptr) {
+    const int ready = WaitAnyReadable(descriptors, 3, -1);
+    if (ready != 0) return false;  // aborted or the server stops
+    transfer.socket = transfer.listener->accept(0);
+  }
+  FtpLog("PASV accepted.");
+  return true;
+}
+
+void CFtpDataConnection::WaitUntilAnnounced(Transfer& transfer) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  ended_.wait(lock, [&transfer] { return transfer.announced; });
+}
+
+void CFtpDataConnection::RunTransfer(std::shared_ptr<Transfer> transfer) {
+  CFtpServer* server = session_->server();
+  bool success = false;
+  bool ready = true;
+  if (transfer->listener != nullptr) ready = AcceptPassive(*transfer);
+  if (ready && transfer->socket == nullptr) ready = false;
+  const bool listing = transfer->mode == kTransferList || transfer->mode == kTransferNlst;
+
+  // A listing's 150 goes out before the data connection's TLS handshake:
+  // clients start TLS on the data connection only once they have read it.
+  if (ready && listing) {
+    char text[128];
+    std::snprintf(text, sizeof text, "150 Opening %s mode data connection for ls.", typeName());
+    control_->LineSend(text, kFtpReplySendTimeout);
+  }
+  if (ready && control_->isTls() && !transfer->socket->sslAccept(server->tlsContext())) ready = false;
+  if (ready) {
+    transfer->socket->setTimeout(GetFTP_SocketTimeOut());
+    if (listing) {
+      success = true;
+    } else {
+      auto file = std::make_unique<CVirtualSaveFileTF>(transfer->path.c_str(), server->env());
+      if (transfer->socket->recvBinaryFile(file.get())) {
+        success = true;
+        CVirtualSaveFile* received = file.release();
+        if (!session_->onFileReceived(received)) {
+          session_->receivedFiles().emplace_back(received);
+        }
+      } else {
+        failed_ = true;
+      }
+    }
+  } else if (!listing) {
+    failed_ = true;
+  }
+
+  WaitUntilAnnounced(*transfer);
+  control_->LineSend(success ? "226 Transfer complete." : "426 Transfer abort.", kFtpReplySendTimeout);
+  transfer->listener.reset();
+  transfer->socket.reset();
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (current_ == transfer) current_.reset();
+  busy_ = false;
+  ended_.notify_all();
+}
+
+}  // namespace qb

@@ -1,0 +1,75 @@
+// The data connection of one FTP session: the passive listener (PASV) or
+// the active connection (PORT), and each transfer (LIST, NLST, STOR) run on
+// a thread of its own so the command loop stays free for ABOR and QUIT.
+// The transfer's 150, 226 and 426 replies go out on the control socket from
+// that thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "ftp/ftp_socket.h"
+#include "platform/stop_signal.h"
+
+namespace qb {
+
+class CFtpSession;
+
+// Passive data ports.
+constexpr uint16_t kPassivePortFirst = 9822;
+constexpr int kPassivePortCount = 1000;
+
+enum FtpTransferMode : int { kTransferList = 0, kTransferStor = 1, kTransferNlst = 3 };
+
+class CFtpDataConnection {
+ public:
+  CFtpDataConnection(CFtpSession* session, CFtpSocket* control);
+  // Aborts and waits for a running transfer, then closes both sockets.
+  ~CFtpDataConnection();
+  CFtpDataConnection(const CFtpDataConnection&) = delete;
+  CFtpDataConnection& operator=(const CFtpDataConnection&) = delete;
+
+  // PASV: true once the 227 reply has been sent.
+  bool passive();
+  // PORT: true once the data socket is connected.
+  bool active(const char* line);
+  // Starts a transfer thread, after the previous one has ended. For STOR
+  // the session sends the 150 reply itself and then calls Announced(), so
+  // the transfer's own reply never overtakes it.
+  void startTransfer(int mode, const char* path, const char* argument);
+  void Announced();
+  // Ends a transfer that still waits for its passive connection, and waits
+  // until any transfer has ended.
+  void abortAndWait();
+  bool hasDataPath();
+  void setType(int type) { type_ = type; }
+  const char* typeName() const;
+  bool failed() const { return failed_.load(); }
+  bool busy();
+
+ private:
+  struct Transfer;
+  void RunTransfer(std::shared_ptr<Transfer> transfer);
+  bool AcceptPassive(Transfer& transfer);
+  void WaitUntilAnnounced(Transfer& transfer);
+  void EndTransfer();
+
+  CFtpSession* session_;
+  CFtpSocket* control_;
+  int type_ = 0;
+  std::atomic<bool> failed_{false};
+
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  bool busy_ = false;
+  std::shared_ptr<Transfer> current_;
+  // Owned here; a running transfer borrows them until it ends.
+  std::unique_ptr<CFtpSocket> data_socket_;
+  std::unique_ptr<CFtpSocket> passive_listener_;
+};
+
+}  // namespace qb

@@ -1,0 +1,82 @@
+// One FTP control connection: the command loop with its login gate and
+// replies, run on a thread of its own. The hooks give the session its
+// users, folders and what happens to stored files; the base ones let
+// nobody in.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "ftp/ftp_socket.h"
+#include "ftp/save_file.h"
+
+namespace qb {
+
+class CFtpServer;
+class CFtpDataConnection;
+
+constexpr size_t kFtpLineBufferSize = 30000;
+constexpr size_t kFtpUserNameMax = 32;
+constexpr int kFtpReplySendTimeout = 10;
+
+class CFtpSession {
+ public:
+  CFtpSession(CFtpServer* server, CFtpSocket* control);
+  virtual ~CFtpSession();
+  CFtpSession(const CFtpSession&) = delete;
+  CFtpSession& operator=(const CFtpSession&) = delete;
+
+  // Runs the command loop until the session ends (session thread).
+  void RunCommandLoop();
+
+  // --- hooks, in the order a session calls them ---
+  virtual void onStart();
+  // Once, when the command loop ends; `quit` after QUIT only.
+  virtual bool onEnd(bool quit);
+  virtual bool checkPassword(const char* user, const char* password);
+  // The USER reply: a format with one %s for the user name.
+  virtual bool getPasswordPrompt(int code, char* out);
+  virtual bool resetDir();
+  virtual bool getCurrentDir(char* out);
+  virtual bool changeDir(const char* path);
+  // The local path (at most 260 characters) for a client's name; "" is
+  // the current folder.
+  virtual bool makeLocalPath(const char* name, char* out);
+  // A STOR completed (transfer thread); true: the hook took the file.
+  virtual bool onFileReceived(CVirtualSaveFile* file);
+  virtual bool checkFreeSpace(const char* folder);
+
+  CFtpServer* server() const { return server_; }
+  CFtpSocket* control() const { return control_; }
+  const char* userName() const { return user_name_; }
+  const char* peerAddress() const { return peer_address_; }
+  bool deleteRequested() const { return delete_requested_ != 0; }
+  // Files stored during the session that no hook took.
+  std::list<std::unique_ptr<CVirtualSaveFile>>& receivedFiles() { return received_files_; }
+
+ private:
+  enum class Next { kContinue, kEnd };
+  Next Dispatch(const char* line, std::string* reply);
+  Next HandleCommand(int command, const char* line, const std::string& argument,
+                     std::string* reply);
+  bool SendDirect(const std::string& text);
+  int LineWaitMs() const;
+
+  CFtpServer* server_;
+  CFtpSocket* control_;
+  std::unique_ptr<CFtpDataConnection> data_;
+  char user_name_[260] = {};
+  char peer_address_[260] = {};
+  char prompt_[500] = {};
+  std::list<std::unique_ptr<CVirtualSaveFile>> received_files_;
+  uint8_t delete_requested_ = 0;
+
+  bool quit_ = false;
+  bool logged_in_ = false;
+  int64_t last_activity_ = 0;  // whole seconds
+  int idle_limit_ = 120;
+};
+
+}  // namespace qb
