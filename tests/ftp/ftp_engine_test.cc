@@ -1,0 +1,411 @@
+// The engine's command loop, login gate, data connections and admission,
+// driven over real sockets on ports the system picks.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "platform/fault_env.h"
+#include "platform/net.h"
+#include "platform/process_stats.h"
+#include "tests/ftp/ftp_client.h"
+#include "tests/ftp/test_server.h"
+#include "tests/unit/test_root.h"
+
+namespace qb::test {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+constexpr uint32_t kLoopback = 0x7F000001;
+
+class FtpEngineTest : public ::testing::Test {
+ protected:
+  void StartServer(const std::string& settings = "", bool manualClock = false) {
+    root_.WriteSettings("[MANAGEMENT]\nFTP_Support=1\nFTPS_Support=0\nFTP_SocketTimeOut=30\n" + settings);
+    folder_ = root_.path() + "/received";
+    std::filesystem::create_directories(folder_);
+    ::setenv("TMP", (root_.path() + "/tmp").c_str(), 1);
+    InitTempFolder();
+    env_ = std::make_unique<FaultEnv>(manualClock);
+    server_ = std::make_unique<TestFtpServer>(folder_, *env_);
+    server_->setHeartbeatMs(50);
+    server_->setPort(0);
+    server_->start(0);
+    port_ = server_->WaitUntilListening(5000);
+    ASSERT_NE(port_, 0);
+  }
+  std::unique_ptr<FtpLineClient> Connect(uint32_t from = 0) {
+    return std::make_unique<FtpLineClient>(port_, from);
+  }
+  std::unique_ptr<FtpLineClient> LoggedIn() {
+    auto client = Connect();
+    EXPECT_TRUE(client->LogIn());
+    return client;
+  }
+  // Connects a data socket to the port of a PASV reply.
+  int OpenPassive(FtpLineClient& client) {
+    const uint16_t port = PassivePort(client.Command("PASV"));
+    EXPECT_GE(port, 9822);
+    EXPECT_LE(port, 10821);
+    return TcpConnect(kLoopback, port);
+  }
+  bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
+    const auto deadline = steady_clock::now() + milliseconds(ms);
+    while (steady_clock::now() < deadline) {
+      if (done()) return true;
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+    return done();
+  }
+  int TemporaryFiles() {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(root_.path() + "/tmp")) {
+      if (entry.path().filename().string().rfind("TXQB", 0) == 0) ++count;
+    }
+    return count;
+  }
+
+  TestRoot root_;
+  std::string folder_;
+  std::unique_ptr<FaultEnv> env_;
+  std::unique_ptr<TestFtpServer> server_;
+  uint16_t port_ = 0;
+};
+
+TEST_F(FtpEngineTest, CommandTableAndLoginGate) {
+  StartServer();
+  auto client = Connect();
+  EXPECT_EQ(client->Reply(), "220 FTP ( TX QBX Service ) ready");
+  EXPECT_EQ(client->Command(""), "500 '': command not understood.");
+  EXPECT_EQ(client->Command("HELP"), "500 'HELP': command not understood.");
+  EXPECT_EQ(client->Command("SITE CHMOD 777 x"), "500 'SITE': command not understood.");
+  EXPECT_EQ(client->Command("NOOP"), "530 Please login with USER and PASS.");
+  EXPECT_EQ(client->Command("PASS secret"), "503 Login with USER first.");
+  EXPECT_EQ(client->Command("USER"), "331 Password required for noname.");
+  EXPECT_EQ(client->Command("USER 0123456789012345678901234567890123456789"),
+            "331 Password required for 01234567890123456789012345678901.");
+  EXPECT_EQ(client->Command("USER a;b"), "331 Password required for a_b.");
+  EXPECT_EQ(client->Command("userx   tester"), "331 Password required for tester.");  // prefix match
+  EXPECT_EQ(client->Command("pass secret"), "230 User tester logged in.");
+  EXPECT_EQ(client->Command("USER other"), "530 Already logged in.");
+  EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory");
+  EXPECT_EQ(client->Command("CWD /"), "250 CWD command successful");
+  EXPECT_EQ(client->Command("CDUP"), "550 Permission denied.");
+  EXPECT_EQ(client->Command("CWD"), "500 command not understood.");
+  EXPECT_EQ(client->Command("TYPE i"), "200 Type set 'I'");
+  EXPECT_EQ(client->Command("TYPE E"), "500 command not understood.");
+  EXPECT_EQ(client->Command("TYPE"), "500 command not understood.");
+  EXPECT_EQ(client->Command("LIST"), "226 data connection close.");
+  EXPECT_EQ(client->Command("MKD x"), "550 Permission denied.");
+  EXPECT_EQ(client->Command("RNFR x"), "550 Permission denied.");
+  EXPECT_EQ(client->Command("DELE x"), "250 DELE command successful.");
+  EXPECT_EQ(client->Command("AUTH TLS"), "500 command not understood.");  // no TLS context
+  EXPECT_EQ(client->Command("PBSZ 0"), "500 command not understood.");
+  EXPECT_EQ(client->Command("CCC"), "500 command not understood.");
+  EXPECT_EQ(client->Command("QUIT"), "221 Goodbye.");
+  EXPECT_EQ(client->Reply(), "<closed>");
+}
+
+TEST_F(FtpEngineTest, RefusedOrOverlongPasswordEndsTheSession) {
+  StartServer();
+  auto wrong = Connect();
+  wrong->Reply();
+  wrong->Command("USER tester");
+  EXPECT_EQ(wrong->Command("PASS nope"), "530 Login incorrect.");
+  EXPECT_EQ(wrong->Reply(), "<closed>");
+
+  // The right password padded to 50 characters is still refused.
+  auto longer = Connect();
+  longer->Reply();
+  longer->Command("USER tester");
+  EXPECT_EQ(longer->Command("PASS " + std::string(50, 'x')), "530 Login incorrect.");
+  EXPECT_EQ(longer->Reply(), "<closed>");
+}
+
+TEST_F(FtpEngineTest, OverlongArgumentsAndLinesEndTheSessionWithoutReply) {
+  StartServer();
+  auto argument = LoggedIn();
+  EXPECT_EQ(argument->Command("CWD " + std::string(255, 'a')), "550 Permission denied.");
+  EXPECT_EQ(argument->Command("CWD " + std::string(256, 'a')), "<closed>");
+
+  auto line = LoggedIn();
+  line->SendRaw(std::string(30000, 'N'));  // no line end within the buffer
+  EXPECT_EQ(line->Reply(), "<closed>");
+
+  // A NUL inside a line ends the command text there.
+  auto nul = LoggedIn();
+  EXPECT_EQ(nul->Command(std::string("NOOP\0junk", 9)), "200 NOOP command successful.");
+}
+
+TEST_F(FtpEngineTest, PassiveListingIsEmptyAndEachTransferNeedsItsOwnPasv) {
+  StartServer();
+  auto client = LoggedIn();
+  for (int round = 0; round < 2; ++round) {
+    const int data = OpenPassive(*client);
+    ASSERT_GE(data, 0);
+    client->Send(round == 0 ? "LIST" : "NLST");
+    EXPECT_EQ(client->Reply(), "150 Opening ASCII mode data connection for ls.");
+    EXPECT_EQ(client->Reply(), "226 Transfer complete.");
+    char byte;
+    EXPECT_TRUE(WaitReadable(data, 2000));
+    EXPECT_EQ(SockRecv(data, &byte, 1), 0);  // closed without a byte
+    SockClose(data);
+    EXPECT_EQ(client->Command("LIST"), "226 data connection close.");
+  }
+  const int data = OpenPassive(*client);
+  SockClose(data);
+  EXPECT_EQ(client->Command("RETR scan.pdf"), "550 scan.pdf: No such file or directory.");
+}
+
+TEST_F(FtpEngineTest, PortAcceptsOnlySixOctetsPointingAtTheClient) {
+  StartServer();
+  auto client = LoggedIn();
+  EXPECT_EQ(client->Command("PORT 127,0,0,1,39"), "500 command not understood.");
+  EXPECT_EQ(client->Command("PORT 127,0,0,1,39,1,7"), "500 command not understood.");
+  EXPECT_EQ(client->Command("PORT 127,0,0,256,39,1"), "500 command not understood.");
+  EXPECT_EQ(client->Command("PORT 127,0,0,1,x,1"), "500 command not understood.");
+
+  // No bounce: a listener on another address hears nothing.
+  const int other = TcpListen(0, 4);
+  ASSERT_GE(other, 0);
+  const uint16_t otherPort = LocalPort(other);
+  char line[64];
+  std::snprintf(line, sizeof line, "PORT 127,0,0,2,%d,%d", otherPort / 256, otherPort % 256);
+  EXPECT_EQ(client->Command(line), "500 command not understood.");
+  EXPECT_FALSE(WaitReadable(other, 200));
+
+  // The client's own address is connected to, and a STOR over it lands.
+  std::snprintf(line, sizeof line, "PORT 127,0,0,1,%d,%d", otherPort / 256, otherPort % 256);
+  EXPECT_EQ(client->Command(line), "200 PORT command successful.");
+  Ipv4Peer peer;
+  const int data = TcpAccept(other, &peer);
+  ASSERT_GE(data, 0);
+  client->Send("STOR active.bin");
+  EXPECT_EQ(client->Reply(), "150 Opening ASCII mode data connection for active.bin.");
+  SetBlocking(data, true);
+  SockSend(data, "hello", 5);
+  SockClose(data);
+  EXPECT_EQ(client->Reply(), "226 Transfer complete.");
+  EXPECT_EQ(client->Command("QUIT"), "221 Goodbye.");
+  EXPECT_TRUE(WaitUntil([&] { return ReadWholeFile(folder_ + "/active.bin") == "hello"; }));
+  SockClose(other);
+}
+
+TEST_F(FtpEngineTest, StoredFilesAreKeptUntilTheSessionEndsAndNoTemporaryFileStays) {
+  StartServer();
+  auto client = LoggedIn();
+  const std::string content(100000, 'z');
+  for (const char* name : {"one.tif", "two.tif"}) {
+    const int data = OpenPassive(*client);
+    client->Send(std::string("STOR ") + name);
+    EXPECT_EQ(client->Reply(), std::string("150 Opening ASCII mode data connection for ") + name + ".");
+    SetBlocking(data, true);
+    SockSend(data, content.data(), content.size());
+    SockClose(data);
+    EXPECT_EQ(client->Reply(), "226 Transfer complete.");
+  }
+  // Not saved before the session ends.
+  EXPECT_FALSE(std::filesystem::exists(folder_ + "/one.tif"));
+  EXPECT_EQ(TemporaryFiles(), 2);
+  // An empty STOR is received but never saved.
+  const int empty = OpenPassive(*client);
+  client->Send("STOR empty.tif");
+  client->Reply();
+  SockClose(empty);
+  EXPECT_EQ(client->Reply(), "226 Transfer complete.");
+  client->Close();  // a dropped session hands its files over as well
+
+  EXPECT_TRUE(WaitUntil([&] { return server_->sessionsEnded() == 1; }));
+  EXPECT_EQ(ReadWholeFile(folder_ + "/one.tif"), content);
+  EXPECT_EQ(ReadWholeFile(folder_ + "/two.tif"), content);
+  EXPECT_FALSE(std::filesystem::exists(folder_ + "/empty.tif"));
+  EXPECT_EQ(TemporaryFiles(), 0);
+}
+
+TEST_F(FtpEngineTest, TransferRepliesNeverOvertakeTheSessionsOwn) {
+  StartServer();
+  auto client = LoggedIn();
+  for (int i = 0; i < 20; ++i) {
+    const int data = OpenPassive(*client);
+    SetBlocking(data, true);
+    // The data is complete before the command is even sent.
+    SockSend(data, "abc", 3);
+    SockClose(data);
+    client->Send("STOR quick.bin");
+    EXPECT_EQ(client->Reply(), "150 Opening ASCII mode data connection for quick.bin.");
+    EXPECT_EQ(client->Reply(), "226 Transfer complete.");
+  }
+}
+
+TEST_F(FtpEngineTest, AbortEndsAWaitingTransferAndANewPasvSurvivesTheOldCleanUp) {
+  StartServer();
+  auto client = LoggedIn();
+  PassivePort(client->Command("PASV"));
+  client->Send("STOR never.bin");
+  EXPECT_EQ(client->Reply(), "150 Opening ASCII mode data connection for never.bin.");
+  client->Send("ABOR");
+  EXPECT_EQ(client->Reply(), "426 Transfer abort.");
+  EXPECT_EQ(client->Reply(), "250 ABOR command successful.");
+
+  // PASV at once after 226: the listener it makes is still there for the
+  // next transfer.
+  for (int i = 0; i < 10; ++i) {
+    const int data = OpenPassive(*client);
+    client->Send("NLST");
+    EXPECT_EQ(client->Reply(), "150 Opening ASCII mode data connection for ls.");
+    EXPECT_EQ(client->Reply(), "226 Transfer complete.");
+    SockClose(data);
+  }
+  const int data = OpenPassive(*client);
+  EXPECT_GE(data, 0);
+  client->Send("LIST");
+  EXPECT_EQ(client->Reply(), "150 Opening ASCII mode data connection for ls.");
+  EXPECT_EQ(client->Reply(), "226 Transfer complete.");
+  SockClose(data);
+}
+
+TEST_F(FtpEngineTest, AFailedStoreEndsTheSessionAtTheNextBeat) {
+  StartServer();
+  auto client = LoggedIn();
+  const int data = OpenPassive(*client);
+  env_->FailWrite(1);  // the disk is full
+  client->Send("STOR full.bin");
+  EXPECT_EQ(client->Reply(), "150 Opening ASCII mode data connection for full.bin.");
+  SetBlocking(data, true);
+  SockSend(data, "abc", 3);
+  EXPECT_EQ(client->Reply(), "426 Transfer abort.");
+  EXPECT_EQ(client->Reply(2000), "<closed>");
+  SockClose(data);
+  EXPECT_TRUE(WaitUntil([&] { return TemporaryFiles() == 0; }));
+}
+
+TEST_F(FtpEngineTest, IdleLimitEndsTheSessionOnTheMovableClock) {
+  StartServer("", /*manualClock=*/true);
+  auto client = LoggedIn();
+  env_->AdvanceSeconds(29);
+  EXPECT_EQ(client->Reply(300), "");  // still open
+  EXPECT_EQ(client->Command("NOOP"), "200 NOOP command successful.");
+  env_->AdvanceSeconds(31);
+  EXPECT_EQ(client->Reply(5000), "<closed>");
+
+  // A running transfer keeps the session alive however long it waits.
+  auto waiting = LoggedIn();
+  PassivePort(waiting->Command("PASV"));
+  waiting->Send("STOR slow.bin");
+  waiting->Reply();
+  env_->AdvanceSeconds(100);
+  EXPECT_EQ(waiting->Reply(300), "");
+  EXPECT_EQ(waiting->Command("NOOP"), "200 NOOP command successful.");
+}
+
+TEST_F(FtpEngineTest, AdmissionAllowsTwoSessionsPerAddress) {
+  StartServer();
+  auto first = Connect();
+  auto second = Connect();
+  EXPECT_EQ(first->Reply(), "220 FTP ( TX QBX Service ) ready");
+  EXPECT_EQ(second->Reply(), "220 FTP ( TX QBX Service ) ready");
+  auto third = Connect();
+  EXPECT_EQ(third->Reply(), "<closed>");
+  auto elsewhere = Connect(0x7F000002);
+  EXPECT_EQ(elsewhere->Reply(), "220 FTP ( TX QBX Service ) ready");
+  EXPECT_EQ(server_->sessionCount(), 3);
+  first->Command("QUIT");
+  EXPECT_TRUE(WaitUntil([&] { return server_->sessionCount() == 2; }));
+  auto again = Connect();
+  EXPECT_EQ(again->Reply(), "220 FTP ( TX QBX Service ) ready");
+}
+
+TEST_F(FtpEngineTest, StopEndsWaitingSessionsAtOnce) {
+  StartServer();
+  auto idle = LoggedIn();
+  auto transferring = LoggedIn();
+  PassivePort(transferring->Command("PASV"));
+  transferring->Send("STOR x.bin");
+  transferring->Reply();
+  const auto started = steady_clock::now();
+  server_->stop();
+  EXPECT_LT(steady_clock::now() - started, milliseconds(1000));
+  EXPECT_EQ(server_->sessionCount(), 0);
+  EXPECT_EQ(idle->Reply(1000), "<closed>");
+}
+
+// Sessions that end in every way leave no thread, descriptor or temporary
+// file behind.
+TEST_F(FtpEngineTest, ThousandSessionsLeaveNothingBehind) {
+  StartServer();
+  const int threadsBefore = CountThreads();
+  const int descriptorsBefore = CountOpenDescriptors();
+  for (int i = 0; i < 250; ++i) {
+    auto quitting = LoggedIn();
+    const int data = OpenPassive(*quitting);
+    quitting->Send("STOR f.bin");
+    quitting->Reply();
+    SetBlocking(data, true);
+    SockSend(data, "abc", 3);
+    SockClose(data);
+    quitting->Reply();
+    quitting->Command("QUIT");
+    quitting->Reply();
+
+    auto dropped = LoggedIn();
+    PassivePort(dropped->Command("PASV"));
+    dropped->Send("STOR g.bin");  // its transfer waits when the client goes
+    dropped->Reply();
+    dropped->Close();
+
+    auto refused = Connect();
+    refused->Reply();
+    refused->Command("USER tester");
+    refused->Command("PASS wrong");
+    refused->Reply();
+
+    auto silent = Connect();
+    silent->Close();
+  }
+  EXPECT_TRUE(WaitUntil([&] { return server_->sessionCount() == 0; }, 20000));
+  EXPECT_TRUE(WaitUntil([&] { return CountThreads() <= threadsBefore; }, 5000));
+  EXPECT_EQ(CountOpenDescriptors(), descriptorsBefore);
+  std::filesystem::remove(folder_ + "/f.bin");
+  EXPECT_EQ(TemporaryFiles(), 0);
+  // And the server still serves.
+  auto last = LoggedIn();
+  EXPECT_EQ(last->Command("QUIT"), "221 Goodbye.");
+}
+
+// Many sessions storing at once (run under the thread sanitizer too).
+TEST_F(FtpEngineTest, TwoHundredSessionsStoreAtOnce) {
+  StartServer();
+  constexpr int kClients = 200;
+  std::vector<std::thread> clients;
+  std::atomic<int> stored{0};
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&, i] {
+      // Two sessions per address at most: each client its own address.
+      FtpLineClient client(port_, kLoopback + 1 + static_cast<uint32_t>(i));
+      if (!client.LogIn()) return;
+      const uint16_t port = PassivePort(client.Command("PASV"));
+      const int data = TcpConnect(kLoopback, port, kLoopback + 1 + static_cast<uint32_t>(i));
+      client.Send("STOR file" + std::to_string(i) + ".bin");
+      client.Reply();
+      const std::string content(20000 + i, static_cast<char>('a' + i % 26));
+      SetBlocking(data, true);
+      SockSend(data, content.data(), content.size());
+      SockClose(data);
+      if (client.Reply(20000) == "226 Transfer complete." && client.Command("QUIT") == "221 Goodbye.") ++stored;
+    });
+  }
+  for (auto& thread : clients) thread.join();
+  EXPECT_EQ(stored.load(), kClients);
+  EXPECT_TRUE(WaitUntil([&] { return server_->sessionsEnded() == kClients; }, 20000));
+  for (int i = 0; i < kClients; ++i) {
+    EXPECT_EQ(ReadWholeFile(folder_ + "/file" + std::to_string(i) + ".bin"),
+              std::string(20000 + i, static_cast<char>('a' + i % 26)));
+  }
+}
+
+}  // namespace
+}  // namespace qb::test
