@@ -16,8 +16,21 @@ DATA="$DEMO/var/lib/Tovira/Quillbox"
 sed -i "s/^Trace=.*/Trace=${QB_DEMO_TRACE:-2}/" "$DATA/quern.ini"
 sed "s|@DEMO@|$DEMO|g" demo/tvscan_f.template > "$DATA/tvscan_f.bin"
 mkdir -p "$DEMO/tmp" "$DEMO/srv/scans/dest1" "$DEMO/srv/scans/dest2" "$DEMO/srv/scans/dest3"
-LOG="$DATA/tvscanlog_f.bin"
+# FTPS needs a key pair. Without one named in the settings the receiver
+# looks for DfPriv.key and DfCert.crt next to its program; when those are
+# not there either, the demo makes a self-signed pair of its own (never the
+# receiver itself) and names it in the demo's settings.
 BUILD="${QB_BUILD_DIR:-build}"
+if ! grep -q '^SSL_PrivateKey=..*' "$DATA/quern.ini" &&
+   [ ! -f "$BUILD/DfPriv.key" -o ! -f "$BUILD/DfCert.crt" ]; then
+  mkdir -p "$DEMO/etc/ssl"
+  [ -f "$DEMO/etc/ssl/demo-key.pem" ] ||
+    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=$(hostname)" \
+      -keyout "$DEMO/etc/ssl/demo-key.pem" -out "$DEMO/etc/ssl/demo-cert.pem" 2>/dev/null
+  sed -i "/^\[MANAGEMENT\]/a SSL_PrivateKey=$DEMO/etc/ssl/demo-key.pem\nSSL_CertificateKey=$DEMO/etc/ssl/demo-cert.pem" \
+    "$DATA/quern.ini"
+fi
+LOG="$DATA/tvscanlog_f.bin"
 touch "$LOG"
 
 # One line per receive-log entry "date time mark;sender;file;files;folder":
