@@ -82,6 +82,20 @@ int GetFTP_SocketTimeOut() {
 
 bool GetFTP_IgnoreConnReset() { return ReadInt("MANAGEMENT", "FTP_IgnoreConnReset", 0) != 0; }
 
+bool GetFTPS_MinTLSVersion(char* buffer, size_t size) {
+  if (size == 0) return false;
+  char value[8];
+  bool valid = ReadMarkedText("MANAGEMENT", "FTPS_MinTLSVersion", value, sizeof value) &&
+               (std::strcmp(value, "1.0") == 0 || std::strcmp(value, "1.1") == 0 ||
+                std::strcmp(value, "1.2") == 0 || std::strcmp(value, "1.3") == 0);
+  const char* chosen = valid ? value : "1.2";
+  size_t length = std::strlen(chosen);
+  if (length > size - 1) length = size - 1;
+  std::memcpy(buffer, chosen, length);
+  buffer[length] = '\0';
+  return valid;
+}
+
 int GetTOVScan() { return ReadInt("IDS", "TOVScan", 0); }
 
 bool GetDepName(char* buffer, size_t size) {

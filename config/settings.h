@@ -33,6 +33,10 @@ bool GetSSL_PrivateKey(char* buffer, size_t size);
 bool GetSSL_CertificateKey(char* buffer, size_t size);
 int GetFTP_SocketTimeOut();  // default 120, clamped to 30..3600
 bool GetFTP_IgnoreConnReset();
+// The oldest TLS version FTPS admits: "1.0", "1.1", "1.2" or "1.3" always
+// lands in the buffer; absent ("?" or empty) or any other text gives
+// "1.2". Returns whether the setting itself named a valid version.
+bool GetFTPS_MinTLSVersion(char* buffer, size_t size);
 // [IDS]
 int GetTOVScan();  // default 0
 // Returns whether TOVScan is non-zero; the name (at most 8 characters) is

@@ -10,6 +10,7 @@
 // the time-outs the protocol gives; nothing sleeps and polls again.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -26,6 +27,8 @@ class CAbsFileWriter;
 constexpr int kFtpRecvError = -1;
 constexpr int kFtpPeerClosed = -2;
 constexpr int kFtpTimedOut = -3;
+// How long a TLS handshake may wait for the client (20 tries of 300 ms).
+constexpr int kSslAcceptBudgetMs = 6000;
 
 class CFtpSocket {
  public:
@@ -38,20 +41,23 @@ class CFtpSocket {
   // system's maximum backlog; false with lastError() set on failure.
   bool listen(uint16_t port, const char* address);
   // The next waiting connection, waiting up to waitMs for one (0: answer
-  // at once, -1: no limit); null when none came or the server stops.
+  // at once); null when none came or the server stops.
   std::unique_ptr<CFtpSocket> accept(int waitMs = 0);
   // Active connect: 1 connected, -1 error, -3 time-out or stopping.
   int connect(const char* address, uint16_t port);
+  // Takes over a connected stream socket (made non-blocking), as accept
+  // would hand it over: for in-process drivers and tests.
+  void attach(int handle);
 
   void setTimeout(int seconds) { timeout_ms_ = seconds * 1000; }
   // The same in milliseconds (the command loop's heartbeat).
   void setTimeoutMs(int ms) { timeout_ms_ = ms; }
   int timeout() const { return timeout_ms_ / 1000; }
-  bool isTls() const { return tls_ != nullptr; }
-  // Server side TLS handshake (about 6 s at most); on failure the
-  // connection stays plain. Bytes the line reader kept from before the
-  // handshake are dropped.
-  bool sslAccept(TlsContext* context);
+  bool isTls() const { return tls_on_.load(std::memory_order_acquire); }
+  // Server side TLS handshake, waiting for the client at most budgetMs; on
+  // failure the connection stays plain. Bytes the line reader kept from
+  // before the handshake are dropped. Other writers wait for its end.
+  bool sslAccept(TlsContext* context, int budgetMs = kSslAcceptBudgetMs);
 
   int Recv(void* buffer, int length);
   // Sends all bytes; a negative time-out takes the socket's own.
@@ -66,7 +72,7 @@ class CFtpSocket {
   bool isClosed();
   void close();
 
-  int handle() const { return handle_; }
+  int handle() const { return handle_.load(std::memory_order_acquire); }
   int lastError() const { return last_error_; }
   // Bound port of a listener (useful with port 0).
   uint16_t localPort() const { return local_port_; }
@@ -78,10 +84,26 @@ class CFtpSocket {
   FtpRunning* running() const { return running_; }
 
  private:
-  // ... implementation's fields
+  enum class Ready { kReady, kTimedOut, kStopped };
+  // Waits until a receive may find something (TLS bytes already decrypted
+  // count), up to timeoutMs (-1: no limit).
+  Ready WaitForInput(int timeoutMs);
+  int SendLocked(const char* data, int length, int timeoutSeconds);
+  // Callers hold tls_mutex_.
+  void CloseLocked();
+  void TakeEnds();
+  bool Running() const { return running_ == nullptr || running_->IsRunning(); }
+  int WakeFd() const { return running_ != nullptr ? running_->WakeDescriptor() : -1; }
+
   FtpRunning* running_;
   Env& env_;
-  int handle_ = -1;
+  std::atomic<int> handle_{-1};
+  std::atomic<bool> tls_on_{false};
+  // Set on accept, connect and attach: only a connection can be closed by
+  // its peer.
+  bool watch_close_ = false;
+  // The last TLS read wanted to write first (the next wait is for room).
+  bool read_wants_write_ = false;
   uint32_t local_address_ = 0;  // host order
   uint16_t local_port_ = 0;
   uint32_t peer_address_ = 0;  // host order
@@ -90,8 +112,11 @@ class CFtpSocket {
   int last_error_ = 0;
   std::string pending_;  // bytes after the last line returned
   int timeout_ms_ = 0;  // 0: no time-out
-  std::mutex send_mutex_;  // one whole line at a time
-  std::mutex tls_mutex_;   // TLS reads and writes never overlap
+  std::mutex send_mutex_;  // one whole line at a time; held by a handshake
+  // Held for every TLS call and for every change of the handle or the TLS
+  // session, never while waiting: TLS reads and writes never overlap, and
+  // a close on one thread never pulls the socket from under another.
+  std::mutex tls_mutex_;
 };
 
 // The server's TLS context from PEM files; null (and a line to `logger`)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,7 +50,8 @@ class CVirtualSaveFileTF : public CVirtualSaveFile {
   void setPath(const char* path) override;
 
  private:
-  // ... implementation's fields
+  // The temporary file opened for `mode`; made on first need.
+  std::FILE* OpenTemp(const char* mode);
   Env& env_;
   std::unique_ptr<std::string> path_;
   std::string temp_name_;

@@ -35,4 +35,8 @@ size_t Env::Write(std::FILE* file, const void* data, size_t length) {
   return std::fwrite(data, 1, length, file);
 }
 
+TlsResult Env::TlsWrite(TlsSession& session, const void* data, int length) {
+  return session.Write(data, length);
+}
+
 }  // namespace qb

@@ -48,4 +48,15 @@ size_t FaultEnv::Write(std::FILE* file, const void* data, size_t length) {
   return Env::Write(file, data, length);
 }
 
+TlsResult FaultEnv::TlsWrite(TlsSession& session, const void* data, int length) {
+  int left = tls_writes_until_failure_.load();
+  while (left > 0 && !tls_writes_until_failure_.compare_exchange_weak(left, left - 1)) {
+  }
+  if (left == 1) {
+    SetLastSocketError(kWsaEConnReset);
+    return {0, TlsStatus::kSyscall, 5};
+  }
+  return Env::TlsWrite(session, data, length);
+}
+
 }  // namespace qb

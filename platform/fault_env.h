@@ -23,9 +23,11 @@ class FaultEnv final : public Env {
   int64_t WallSeconds() const override {
     return manual_clock_ ? wall_seconds_.load() : Env::WallSeconds();
   }
+  int64_t LongestWaitMs() const override { return manual_clock_ ? 10 : -1; }
   bool QueryDiskSpace(const std::string& path, DiskSpace* space) const override;
   long Send(int socket, const void* data, size_t length) override;
   size_t Write(std::FILE* file, const void* data, size_t length) override;
+  TlsResult TlsWrite(TlsSession& session, const void* data, int length) override;
 
   // Moves both clocks.
   void AdvanceMs(int64_t ms) {
@@ -45,6 +47,9 @@ class FaultEnv final : public Env {
   // The `nth` file write from now fails as a full disk would (it writes
   // nothing); 0 turns it off.
   void FailWrite(int nth) { writes_until_failure_ = nth; }
+  // The `nth` TLS write from now fails as one on a reset connection would
+  // (SSL_ERROR_SYSCALL, nothing written); 0 turns it off.
+  void FailTlsWrite(int nth) { tls_writes_until_failure_ = nth; }
 
  private:
   static constexpr int64_t kStartMs = 1000000;
@@ -59,6 +64,7 @@ class FaultEnv final : public Env {
   int sends_until_failure_ = 0;
   std::atomic<size_t> send_limit_{0};
   std::atomic<int> writes_until_failure_{0};
+  std::atomic<int> tls_writes_until_failure_{0};
 };
 
 }  // namespace qb

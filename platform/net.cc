@@ -107,12 +107,14 @@ bool StreamSocketPair(int sockets[2], bool nonBlocking) {
   return ::socketpair(AF_UNIX, type, 0, sockets) == 0;
 }
 
-int TcpListen(uint16_t port, int backlog) {
+int TcpListen(uint16_t port, int backlog) { return TcpListenAt(INADDR_ANY, port, backlog); }
+
+int TcpListenAt(uint32_t hostOrderAddress, uint16_t port, int backlog) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return Fail();
   int on = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address = MakeAddress(INADDR_ANY, port);
+  sockaddr_in address = MakeAddress(hostOrderAddress, port);
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(fd, backlog) != 0) {
     int result = Fail();
@@ -153,6 +155,54 @@ int TcpConnect(uint32_t address, uint16_t port, uint32_t localAddress) {
     return result;
   }
   return fd;
+}
+
+int TcpConnectStart(uint32_t address, uint16_t port, bool* inProgress) {
+  *inProgress = false;
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return Fail();
+  sockaddr_in remote = MakeAddress(address, port);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+    if (errno == EINPROGRESS) {
+      *inProgress = true;
+      return fd;
+    }
+    int result = Fail();
+    ::close(fd);
+    return result;
+  }
+  return fd;
+}
+
+int ConnectResult(int socket) {
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+  return error == 0 ? 0 : WsaErrorFromErrno(error);
+}
+
+namespace {
+
+bool EndOf(int socket, Ipv4Peer* end, bool peer) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  int result = peer ? ::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length)
+                    : ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+  if (result != 0 || address.sin_family != AF_INET) return false;
+  end->address = ntohl(address.sin_addr.s_addr);
+  end->port = ntohs(address.sin_port);
+  return true;
+}
+
+}  // namespace
+
+bool SocketLocalEnd(int socket, Ipv4Peer* end) { return EndOf(socket, end, false); }
+bool SocketPeerEnd(int socket, Ipv4Peer* end) { return EndOf(socket, end, true); }
+
+bool PeerHasClosed(int socket) {
+  pollfd entry{socket, POLLRDHUP, 0};
+  if (::poll(&entry, 1, 0) <= 0) return false;
+  return (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
 long SockRecv(int socket, void* buffer, size_t length) {

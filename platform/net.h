@@ -53,6 +53,8 @@ bool ParseDottedAddress(const char* text, uint32_t* hostOrderAddress);
 // then served without the kernel's SYN retransmission delays.
 int MaxListenBacklog();
 int TcpListen(uint16_t port, int backlog);
+// The same on one local address (host order; 0 = every address).
+int TcpListenAt(uint32_t hostOrderAddress, uint16_t port, int backlog);
 // A connected pair of local stream sockets (in-process drivers and tests);
 // non-blocking when asked. False on failure.
 bool StreamSocketPair(int sockets[2], bool nonBlocking);
@@ -61,6 +63,21 @@ int TcpAccept(int listener, Ipv4Peer* peer);
 // Connects (blocking) to address:port, optionally from a local address
 // (host order, 0 = any); -1 on failure. For tools and tests.
 int TcpConnect(uint32_t address, uint16_t port, uint32_t localAddress = 0);
+
+// Starts a non-blocking connect to address:port; the socket, or -1 on
+// failure. `inProgress` tells whether the caller must wait for
+// writability and then ask ConnectResult.
+int TcpConnectStart(uint32_t address, uint16_t port, bool* inProgress);
+// Outcome of a connect once the socket became writable: 0 connected, else
+// the WinSock error number.
+int ConnectResult(int socket);
+// The two ends of a connected (or bound) IPv4 socket; false when the
+// socket has none (not IPv4, not connected).
+bool SocketLocalEnd(int socket, Ipv4Peer* end);
+bool SocketPeerEnd(int socket, Ipv4Peer* end);
+// The peer shut its sending side down or the connection was reset, as far
+// as the kernel knows now; unread data are left where they are.
+bool PeerHasClosed(int socket);
 
 // Bytes received (>0), 0 when the peer has closed, -1 on error.
 long SockRecv(int socket, void* buffer, size_t length);

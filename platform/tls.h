@@ -25,6 +25,9 @@ class TlsContext {
   // Version-flexible server context with every bug workaround and the
   // oldest protocol version admitted ("1.0".."1.3").
   static std::unique_ptr<TlsContext> NewServer(const std::string& minVersion);
+  // A client context that accepts any certificate: for tests and tools
+  // that play the printer.
+  static std::unique_ptr<TlsContext> NewClient();
   bool UseCertificateFile(const char* path);
   // `passPhrase` null: no callback.
   bool UsePrivateKeyFile(const char* path, const char* passPhrase);
@@ -40,8 +43,11 @@ class TlsSession {
  public:
   // A session over the connected socket (the socket stays the caller's).
   static std::unique_ptr<TlsSession> NewServer(TlsContext* context, int socket);
+  // The client side (tests and tools): Connect instead of Accept.
+  static std::unique_ptr<TlsSession> NewClient(TlsContext* context, int socket);
   ~TlsSession();  // frees without shutdown
   TlsResult Accept();
+  TlsResult Connect();
   TlsResult Read(void* buffer, int length);
   TlsResult Write(const void* data, int length);
   // Bytes already decrypted and waiting.
@@ -50,7 +56,14 @@ class TlsSession {
 
  private:
   TlsSession() = default;
+  static std::unique_ptr<TlsSession> Over(TlsContext* context, int socket);
   void* ssl_ = nullptr;
 };
+
+// Writes a new self-signed certificate and its private key as PEM files
+// (the key protected by `passPhrase` unless it is null): for tests and for
+// a first FTPS set-up. False on failure.
+bool WriteSelfSignedCertificate(const std::string& keyPath, const std::string& certificatePath,
+                                const char* passPhrase = nullptr);
 
 }  // namespace qb

@@ -107,6 +107,19 @@ TEST(Settings, ClampsAndOnOffRules) {
   EXPECT_FALSE(GetOverWrite());
 }
 
+TEST(Settings, MinimumTlsVersionFallsBackToOnePointTwo) {
+  test::TestRoot root;
+  char version[8] = "junk";
+  root.WriteSettings("[MANAGEMENT]\nFTPS_MinTLSVersion=1.0\n");
+  EXPECT_TRUE(GetFTPS_MinTLSVersion(version, sizeof version));
+  EXPECT_STREQ(version, "1.0");
+  for (const char* text : {"?", "", "1.4", "1.2.0", "TLS1.3"}) {
+    root.WriteSettings(std::string("[MANAGEMENT]\nFTPS_MinTLSVersion=") + text + "\n");
+    EXPECT_FALSE(GetFTPS_MinTLSVersion(version, sizeof version)) << text;
+    EXPECT_STREQ(version, "1.2") << text;
+  }
+}
+
 TEST(Settings, QuestionMarkMeansAbsentAndEmptyMeansPresent) {
   test::TestRoot root;
   char text[260] = "junk";

@@ -1,0 +1,148 @@
+#include "ftp/save_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "config/folders.h"
+#include "platform/file_lookup.h"
+#include "platform/files.h"
+
+namespace qb {
+namespace {
+
+constexpr size_t kSaveBlock = 1048576;
+
+}  // namespace
+
+// ---- CVirtualSaveFileTF ----
+
+CVirtualSaveFileTF::CVirtualSaveFileTF(const char* path, Env& env) : env_(env) { setPath(path); }
+
+CVirtualSaveFileTF::~CVirtualSaveFileTF() {
+  // Nothing else ever deletes the temporary file: a discarded transfer
+  // leaves no TXQB file behind.
+  if (!temp_name_.empty()) {
+    RemoveFile(temp_name_);
+    temp_name_.clear();
+  }
+  size_ = 0;
+}
+
+const char* CVirtualSaveFileTF::getPath() { return path_ ? path_->c_str() : nullptr; }
+
+const char* CVirtualSaveFileTF::getTempName() { return temp_name_.c_str(); }
+
+void CVirtualSaveFileTF::setPath(const char* path) {
+  path_.reset(path != nullptr ? new std::string(path) : nullptr);
+}
+
+std::FILE* CVirtualSaveFileTF::OpenTemp(const char* mode) {
+  if (temp_name_.empty() && !CreateUniqueTempFile(TempFolderPath(), "TXQB", &temp_name_)) {
+    temp_name_.clear();
+    return nullptr;
+  }
+  // Opened afresh for each operation: no handle is held while the
+  // transfer waits for data.
+  return std::fopen(temp_name_.c_str(), mode);
+}
+
+bool CVirtualSaveFileTF::write(const void* data, uint32_t length) {
+  std::FILE* file = OpenTemp("r+b");
+  if (file == nullptr) return false;
+  bool ok = std::fseek(file, 0, SEEK_END) == 0 && env_.Write(file, data, length) == length;
+  // A full disk may only show when the buffered bytes are flushed.
+  if (std::fclose(file) != 0) ok = false;
+  if (ok) size_ += length;
+  return ok;
+}
+
+bool CVirtualSaveFileTF::readAll(void* out) {
+  std::FILE* file = OpenTemp("rb");
+  if (file == nullptr) return false;
+  bool ok = std::fread(out, 1, size_, file) == size_;
+  std::fclose(file);
+  return ok;
+}
+
+bool CVirtualSaveFileTF::save() {
+  // An empty received file is never saved.
+  if (size_ == 0 || !path_) return false;
+  std::FILE* source = OpenTemp("rb");
+  if (source == nullptr) return false;
+  std::FILE* target = std::fopen(path_->c_str(), "wb");
+  if (target == nullptr) {
+    std::fclose(source);
+    return false;
+  }
+  std::unique_ptr<char[]> block(new char[kSaveBlock]);
+  for (;;) {
+    size_t got = std::fread(block.get(), 1, kSaveBlock, source);
+    if (got == 0) break;
+    env_.Write(target, block.get(), got);
+  }
+  std::fclose(source);
+  std::fclose(target);
+  return true;
+}
+
+// ---- CVirtualSaveFileMem ----
+
+CVirtualSaveFileMem::CVirtualSaveFileMem(const char* path) { setPath(path); }
+
+CVirtualSaveFileMem::~CVirtualSaveFileMem() = default;
+
+const char* CVirtualSaveFileMem::getPath() { return path_ ? path_->c_str() : nullptr; }
+
+void CVirtualSaveFileMem::setPath(const char* path) {
+  path_.reset(path != nullptr ? new std::string(path) : nullptr);
+}
+
+bool CVirtualSaveFileMem::write(const void* data, uint32_t length) {
+  if (chunks_.empty()) chunks_.emplace_back(new uint8_t[kChunkSize]);
+  const auto* from = static_cast<const uint8_t*>(data);
+  while (length > 0) {
+    uint32_t take = kChunkSize - used_;
+    if (take > length) take = length;
+    std::memcpy(chunks_.back().get() + used_, from, take);
+    used_ += take;
+    from += take;
+    length -= take;
+    // A chunk that has just filled gets an empty successor at once, even
+    // when no byte follows: the size counts every chunk with a successor
+    // as full.
+    if (used_ == kChunkSize) {
+      chunks_.emplace_back(new uint8_t[kChunkSize]);
+      used_ = 0;
+    }
+  }
+  return true;
+}
+
+uint32_t CVirtualSaveFileMem::getSize() {
+  if (chunks_.empty()) return 0;
+  return static_cast<uint32_t>(chunks_.size() - 1) * kChunkSize + used_;
+}
+
+bool CVirtualSaveFileMem::readAll(void* out) {
+  auto* to = static_cast<uint8_t*>(out);
+  for (size_t i = 0; i < chunks_.size(); ++i) {
+    const uint32_t part = i + 1 < chunks_.size() ? kChunkSize : used_;
+    std::memcpy(to, chunks_[i].get(), part);
+    to += part;
+  }
+  return true;
+}
+
+bool CVirtualSaveFileMem::save() {
+  if (!path_) return false;
+  std::FILE* target = std::fopen(path_->c_str(), "wb");
+  if (target == nullptr) return false;
+  for (size_t i = 0; i < chunks_.size(); ++i) {
+    const uint32_t part = i + 1 < chunks_.size() ? kChunkSize : used_;
+    if (part > 0) std::fwrite(chunks_[i].get(), 1, part, target);
+  }
+  std::fclose(target);
+  return true;
+}
+
+}  // namespace qb
