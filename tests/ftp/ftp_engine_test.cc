@@ -285,10 +285,15 @@ TEST_F(FtpEngineTest, AFailedStoreEndsTheSessionAtTheNextBeat) {
 
 TEST_F(FtpEngineTest, IdleLimitEndsTheSessionOnTheMovableClock) {
   StartServer("", /*manualClock=*/true);
+  // The session measures its wait when it starts waiting: give it the
+  // moment to start before the clock jumps.
+  auto settle = [] { std::this_thread::sleep_for(milliseconds(200)); };
   auto client = LoggedIn();
+  settle();
   env_->AdvanceSeconds(29);
   EXPECT_EQ(client->Reply(300), "");  // still open
   EXPECT_EQ(client->Command("NOOP"), "200 NOOP command successful.");
+  settle();
   env_->AdvanceSeconds(31);
   EXPECT_EQ(client->Reply(5000), "<closed>");
 
@@ -297,6 +302,7 @@ TEST_F(FtpEngineTest, IdleLimitEndsTheSessionOnTheMovableClock) {
   PassivePort(waiting->Command("PASV"));
   waiting->Send("STOR slow.bin");
   waiting->Reply();
+  settle();
   env_->AdvanceSeconds(100);
   EXPECT_EQ(waiting->Reply(300), "");
   EXPECT_EQ(waiting->Command("NOOP"), "200 NOOP command successful.");
