@@ -69,5 +69,7 @@ class FtpTestServer:
         except Exception:
             self.process.kill()
             self.process.wait()
+        self.process.stdin.close()
+        self.process.stdout.close()
         shutil.rmtree(self.root, ignore_errors=True)
         return False

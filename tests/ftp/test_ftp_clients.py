@@ -28,6 +28,7 @@ class FtplibClient(unittest.TestCase):
             # The server hangs up after a refused password.
             with self.assertRaises((EOFError, OSError, ftplib.Error)):
                 ftp.voidcmd("NOOP")
+            ftp.close()
 
     def test_plain_store_listing_and_replies(self):
         data = payload(300000)
