@@ -8,6 +8,7 @@
 #include "ftp/ftp_session.h"
 #include "platform/detached_thread.h"
 #include "platform/global_lock.h"
+#include "platform/net.h"
 #include "platform/system_log.h"
 
 namespace qb {
@@ -118,6 +119,9 @@ void CFtpServer::AcceptLoop(CFtpSocket& listener) {
       FtpLog("Connect from %d.%d.%d.%d\n", octet[0], octet[1], octet[2], octet[3]);
     }
     if (!Admit(*control)) continue;  // closed without a word
+    // A transfer's 226 follows the session's 150 at once; without this the
+    // second reply would wait for the client's delayed acknowledgement.
+    SetNoDelay(control->handle());
     CFtpSocket* raw = control.get();
     std::unique_ptr<CFtpSession> made = createSession(raw);
     CFtpSession* session = made.release();

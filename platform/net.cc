@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -230,6 +231,11 @@ void SetReceiveBufferSize(int socket, int bytes) {
 
 void SetSendBufferSize(int socket, int bytes) {
   ::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+}
+
+void SetNoDelay(int socket) {
+  int on = 1;
+  ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 void SetBlocking(int socket, bool blocking) {

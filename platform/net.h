@@ -92,6 +92,9 @@ void SockClose(int socket);
 void SetReceiveBufferSize(int socket, int bytes);
 void SetSendBufferSize(int socket, int bytes);
 void SetBlocking(int socket, bool blocking);
+// Sends each write at once instead of holding a small one back until the
+// last is acknowledged (line protocols whose replies come in pairs).
+void SetNoDelay(int socket);
 // The local port a socket is bound to (0 on failure).
 uint16_t LocalPort(int socket);
 // Waits up to timeoutMs for the socket to become readable; false on time-out.

@@ -339,16 +339,16 @@ TEST_F(FtpEngineTest, StopEndsWaitingSessionsAtOnce) {
   EXPECT_EQ(idle->Reply(1000), "<closed>");
 }
 
-// Sessions that end in every way leave no thread, descriptor or temporary
-// file behind.
+// Sessions that end in every way (QUIT, refused, dropped, silent, idle and
+// the server's stop) leave no thread, descriptor or temporary file behind.
 TEST_F(FtpEngineTest, ThousandSessionsLeaveNothingBehind) {
-  StartServer();
+  StartServer("", /*manualClock=*/true);
   const int threadsBefore = CountThreads();
   const int descriptorsBefore = CountOpenDescriptors();
-  for (int i = 0; i < 250; ++i) {
-    // Sessions end on their own threads a moment later: each round comes
-    // from addresses of its own, so the per-address limit never refuses it.
-    const uint32_t from = 0x7F010000 + static_cast<uint32_t>(i) * 4;
+  // Sessions end on their own threads a moment later: each round comes from
+  // addresses of its own, so the per-address limit never refuses it.
+  uint32_t from = 0x7F010000;
+  for (int i = 0; i < 225; ++i, from += 4) {
     auto quitting = LoggedIn(from);
     const int data = OpenPassive(*quitting);
     quitting->Send("STOR f.bin");
@@ -376,13 +376,40 @@ TEST_F(FtpEngineTest, ThousandSessionsLeaveNothingBehind) {
     silent->Close();
   }
   EXPECT_TRUE(WaitUntil([&] { return server_->sessionCount() == 0; }, 20000));
+
+  // A hundred left idle past the limit, one with a file stored.
+  std::vector<std::unique_ptr<FtpLineClient>> idle;
+  for (int i = 0; i < 100; ++i) idle.push_back(LoggedIn(from + static_cast<uint32_t>(i)));
+  const int data = OpenPassive(*idle[0]);
+  idle[0]->Send("STOR idle.bin");
+  idle[0]->Reply();
+  SetBlocking(data, true);
+  SockSend(data, "abc", 3);
+  SockClose(data);
+  EXPECT_EQ(idle[0]->Reply(), "226 Transfer complete.");
+  std::this_thread::sleep_for(milliseconds(200));
+  env_->AdvanceSeconds(60);
+  for (auto& client : idle) EXPECT_EQ(client->Reply(5000), "<closed>");
+  EXPECT_TRUE(WaitUntil([&] { return server_->sessionCount() == 0; }, 20000));
+  EXPECT_EQ(ReadWholeFile(folder_ + "/idle.bin"), "abc");
+
   EXPECT_TRUE(WaitUntil([&] { return CountThreads() <= threadsBefore; }, 5000));
+  EXPECT_EQ(CountOpenDescriptors(), descriptorsBefore + 100);  // the clients' own
+  idle.clear();
   EXPECT_EQ(CountOpenDescriptors(), descriptorsBefore);
-  std::filesystem::remove(folder_ + "/f.bin");
+
+  // A hundred more waiting when the server stops.
+  std::vector<std::unique_ptr<FtpLineClient>> waiting;
+  for (int i = 0; i < 100; ++i) waiting.push_back(LoggedIn(from + 200 + static_cast<uint32_t>(i)));
+  PassivePort(waiting[0]->Command("PASV"));
+  waiting[0]->Send("STOR never.bin");
+  waiting[0]->Reply();
+  server_->stop();
+  EXPECT_EQ(server_->sessionCount(), 0);
+  EXPECT_TRUE(WaitUntil([&] { return CountThreads() <= threadsBefore - 1; }, 5000));  // server thread too
+  waiting.clear();
+  EXPECT_EQ(CountOpenDescriptors(), descriptorsBefore - 1);  // and its listener
   EXPECT_EQ(TemporaryFiles(), 0);
-  // And the server still serves.
-  auto last = LoggedIn();
-  EXPECT_EQ(last->Command("QUIT"), "221 Goodbye.");
 }
 
 // Many sessions storing at once (run under the thread sanitizer too).
