@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from receiver import Receiver
+from receiver import BINARY, Receiver
 
 FTP_PORT = 2121
 
@@ -101,6 +101,15 @@ class FtpServerOfTheReceiver(unittest.TestCase):
                 self.assertIn(b"Quillbox: Cannot listen FTP port", stop_and_read_stderr(receiver))
         finally:
             blocker.close()
+
+    def test_no_key_pair_is_made_behind_the_users_back(self):
+        program_folder = os.path.dirname(os.path.abspath(BINARY))
+        if os.path.exists(os.path.join(program_folder, "DfPriv.key")):
+            self.skipTest("a key pair lies next to the program")
+        with Receiver(settings=settings()) as receiver:
+            self.assertIn(b"Quillbox: Cannot initialize SSL", stop_and_read_stderr(receiver))
+        self.assertFalse(os.path.exists(os.path.join(program_folder, "DfPriv.key")))
+        self.assertFalse(os.path.exists(os.path.join(program_folder, "DfCert.crt")))
 
     def test_unreadable_keys_leave_plain_ftp_only(self):
         receiver = Receiver(settings=settings(key="/nonexistent/key.pem", cert="/nonexistent/cert.pem"))

@@ -77,6 +77,36 @@ class FtplibClient(unittest.TestCase):
             self.assertIn("SSL AUTH OK!", server.log())
 
 
+class TlsVersions(unittest.TestCase):
+    """FTPS_MinTLSVersion: TLS 1.2 and newer by default; an administrator
+    may admit an older printer, or insist on 1.3."""
+
+    def handshake(self, server, newest):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+        context.check_hostname = False
+        context.verify_mode = ssl.CERT_NONE
+        context.minimum_version = ssl.TLSVersion.TLSv1_2
+        context.maximum_version = newest
+        ftp = ftplib.FTP_TLS(context=context)
+        ftp.connect(HOST, server.port, timeout=10)
+        try:
+            ftp.auth()
+            return ftp.sock.version()
+        except (ssl.SSLError, OSError, EOFError):
+            return None
+        finally:
+            ftp.close()
+
+    def test_default_and_strictest(self):
+        with FtpTestServer() as server:
+            self.assertEqual(self.handshake(server, ssl.TLSVersion.TLSv1_2), "TLSv1.2")
+            self.assertEqual(self.handshake(server, ssl.TLSVersion.TLSv1_3), "TLSv1.3")
+        with FtpTestServer(extra_settings="FTPS_MinTLSVersion=1.3\n") as server:
+            self.assertIsNone(self.handshake(server, ssl.TLSVersion.TLSv1_2))
+            self.assertEqual(self.handshake(server, ssl.TLSVersion.TLSv1_3), "TLSv1.3")
+            self.assertIn("SSL AUTH FAILED.", server.log())
+
+
 class _Reader:
     def __init__(self, data):
         self.data, self.at = data, 0
