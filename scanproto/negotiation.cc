@@ -63,7 +63,10 @@ void KeepMetaOffset(Document& doc, uint16_t metaOffset) {
   WriteBe16(doc.paraCopy + 6, metaOffset);
 }
 
-// A new request replaces whatever an earlier one on the connection left.
+// A new request replaces the request an earlier one on the connection left
+// in the document (its copy, words and meta data). The folder changes only
+// when the new destination is found, the file name only when the new
+// request brings one or TOVScan makes one.
 void StartParaCopy(Document& doc, uint16_t code, const ParaRequest& request) {
   std::memset(doc.paraCopy, 0, sizeof doc.paraCopy);
   doc.para = KeptParaRequest{code, request.destination, request.nameOffset, 0};
