@@ -22,7 +22,7 @@
 #include "imaging/fax_coder.h"
 #include "imaging/page_files.h"
 #include "imaging/pdf/hg_tiff2pdf.h"
-#include "scanproto/scan_job.h"
+#include "scanproto/document.h"
 
 namespace {
 
@@ -77,8 +77,7 @@ void Record(const std::string& name, double seconds, int64_t iterations, double 
 }
 
 void OurCoder(benchmark::State& state, const Page* page, int mode, const char* name) {
-  auto job = std::make_unique<qb::ScanJob>();
-  job->ClearJobFields();
+  auto doc = std::make_unique<qb::Document>();
   const uint16_t fields[][2] = {{12, static_cast<uint16_t>(page->width)},
                                 {14, static_cast<uint16_t>(page->height)},
                                 {22, 1},
@@ -86,22 +85,22 @@ void OurCoder(benchmark::State& state, const Page* page, int mode, const char* n
   uint8_t record[qb::kImageHeaderSize] = {};
   for (const auto& f : fields) std::memcpy(record + f[0], &f[1], 2);
   const qb::PageLayout layout = qb::PageLayoutOfRecord(record);
-  job->pageFile = qb::PageFile(std::fopen("/dev/null", "wb"));
-  job->coder.SetUp(layout);
-  job->coder.WriteInto(&job->pageFile);
+  doc->pageFile = qb::PageFile(std::fopen("/dev/null", "wb"));
+  doc->coder.SetUp(layout);
+  doc->coder.WriteInto(&doc->pageFile);
   double outBytes = 0;
   const std::clock_t start = std::clock();
   for (auto _ : state) {
-    job->coder.Reset(layout);
-    job->coder.SetCodingMode(mode);
-    // Lines arrive one at a time in the job's line buffer.
+    doc->coder.Reset(layout);
+    doc->coder.SetCodingMode(mode);
+    // Lines arrive one at a time in the document's line buffer.
     for (int y = 0; y < page->height; ++y) {
-      std::memcpy(job->lineBuf, &page->bits[static_cast<size_t>(y) * page->Stride()],
+      std::memcpy(doc->lineBuf, &page->bits[static_cast<size_t>(y) * page->Stride()],
                   page->Stride());
-      job->coder.CodeLine(job->lineBuf);
+      doc->coder.CodeLine(doc->lineBuf);
     }
-    job->coder.FinishPage();
-    outBytes = job->coder.BytesWritten();
+    doc->coder.FinishPage();
+    outBytes = doc->coder.BytesWritten();
   }
   // Process CPU time, not wall time: the build machine is shared.
   const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
@@ -159,8 +158,7 @@ std::string MakeTwentyPageTiff() {
   std::filesystem::create_directories(folder);
   ::setenv("TMP", folder.c_str(), 1);
   qb::InitTempFolder();
-  auto job = std::make_unique<qb::ScanJob>();
-  job->ClearJobFields();
+  auto doc = std::make_unique<qb::Document>();
   const Page& page = A4At600();
   const uint16_t fields[][2] = {{12, 4960}, {14, 7016}, {22, 1}, {10, 0x0600}, {4, 40}};
   uint8_t record[qb::kImageHeaderSize] = {};
@@ -168,24 +166,24 @@ std::string MakeTwentyPageTiff() {
   const qb::PageLayout layout = qb::PageLayoutOfRecord(record);
   qb::TempPageCounter tempPages;
   for (int p = 0; p < 20; ++p) {
-    tempPages.MakeTempPageName(p, job->curFilePath, sizeof job->curFilePath, &job->tempJobNo);
+    tempPages.MakeTempPageName(p, doc->curFilePath, sizeof doc->curFilePath, &doc->tempJobNo);
     if (p == 0) {
-      job->coder.SetUp(layout);
+      doc->coder.SetUp(layout);
     } else {
-      job->coder.Reset(layout);
+      doc->coder.Reset(layout);
     }
-    job->pageFile = qb::PageFile(std::fopen(job->curFilePath, "wb"));
-    job->coder.WriteInto(&job->pageFile);
-    job->pageFile.Write(record, qb::kImageHeaderSize);
+    doc->pageFile = qb::PageFile(std::fopen(doc->curFilePath, "wb"));
+    doc->coder.WriteInto(&doc->pageFile);
+    doc->pageFile.Write(record, qb::kImageHeaderSize);
     for (int y = 0; y < page.height; ++y) {
-      std::memcpy(job->lineBuf, &page.bits[static_cast<size_t>(y) * page.Stride()], page.Stride());
-      job->coder.CodeLine(job->lineBuf);
+      std::memcpy(doc->lineBuf, &page.bits[static_cast<size_t>(y) * page.Stride()], page.Stride());
+      doc->coder.CodeLine(doc->lineBuf);
     }
-    job->coder.FinishPage();
-    job->pageFile.Close();
+    doc->coder.FinishPage();
+    doc->pageFile.Close();
   }
   const std::string tiff = (folder / "doc.tif").string();
-  qb::WriteTiff(job->tempJobNo, 0, 3, 1, tiff.c_str(), 20);
+  qb::WriteTiff(doc->tempJobNo, 0, 3, 1, tiff.c_str(), 20);
   return tiff;
 }
 

@@ -122,7 +122,7 @@ Connection* CreateConnection(LoopSocket socket, const Ipv4Peer& peer, uint16_t p
   connection->job.reset(job);
   job->peerAddress = peer;
   connection->socket = std::move(socket);
-  job->ClearJobFields();
+  job->Clear();
   job->socket = connection->socket.fd();
   job->link = &connection->socket;
   job->listenPort = port;
@@ -174,7 +174,7 @@ void EndConnection(std::unique_ptr<Connection>& slot) {
   TraceLog("Connection closed on socket %d from: %s", job.socket, job.peerIp);
   RemoveScannerEntry(job.peerIp, job.peerName, job.socket);
   slot->socket.Close();
-  DiscardJobFiles(job);  // no temporary page or half-written file outlives its job
+  DiscardDocumentFiles(job.document);  // no temporary page or half-written file outlives its job
   if (job.listenPort == kJobPort && g_server->jobCount > 0) --g_server->jobCount;
   slot.reset();
   Tell(g_server->hooks.connectionClosed);
@@ -319,8 +319,8 @@ void FinishDeferredDocuments(ScanJob& job) {
     Tell(g_server->hooks.notifyConfig, WM_USER + 1, int64_t{3});
     if (GetReceive()) Tell(g_server->hooks.receiveEndSignal);
     job.notifyPending = 0;
-    job.pageCount = 0;
-    job.outputPath[0] = '\0';
+    job.document.pageCount = 0;
+    job.document.outputPath[0] = '\0';
   }
 }
 

@@ -71,7 +71,7 @@ void DispatchPacket(ScanJob& job, uint8_t* body, size_t length) {
       TraceLog("   ImgDataEnd Flag");
       job.imageDataMode = 0;
     } else {
-      if (job.discardMode != 1) OnImageData(job, body, length);
+      if (job.document.discardMode != 1) OnImageData(job, body, length);
       return;
     }
   }

@@ -30,16 +30,16 @@ constexpr uint16_t kStatusFailed = 0xFFF1;
 
 void AnswerDataEnd(ScanJob& job) { SendThreeWords(job, DT_DATA_ENDRES, 1, 0); }
 
-bool HasMetaText(const ScanJob& job) { return job.para.metaOffset != 0; }
+bool HasMetaText(const Document& doc) { return doc.para.metaOffset != 0; }
 
-bool IsAttributeRecord(const ScanJob& job) {
-  const ByteBlock record = JobMetaRecord(job);
+bool IsAttributeRecord(const Document& doc) {
+  const ByteBlock record = DocumentMetaRecord(doc);
   return HasMetaTag(record.data, record.size, kTagAttributes);
 }
 
 void LogDocument(ScanJob& job, int32_t extensionResult) {
   LogStoredDocument(job, extensionResult != kExtensionMarked);
-  job.outputPath[0] = '\0';
+  job.document.outputPath[0] = '\0';
 }
 
 // What the steps of one document's end hand on to each other.
@@ -53,13 +53,14 @@ struct DocumentEnd {
 // before anything tells of them), and, unless the printer is answered
 // first, the extension library and the log.
 void StoreDocument(ScanJob& job, bool assemble, DocumentEnd& end) {
-  if (assemble) AssembleRawDocument(job);
-  if (job.fileOk != 0 && !CommitDocumentFiles(job)) job.fileOk = 0;
-  if (job.fileOk == 0) return;
-  if (HasMetaText(job)) {
+  Document& doc = job.document;
+  if (assemble) AssembleRawDocument(doc);
+  if (doc.fileOk != 0 && !CommitDocumentFiles(doc)) doc.fileOk = 0;
+  if (doc.fileOk == 0) return;
+  if (HasMetaText(doc)) {
     // Attribute records may take the extension library a while; the
     // printer gets its answer first.
-    end.deferred = IsAttributeRecord(job);
+    end.deferred = IsAttributeRecord(doc);
     if (!end.deferred) RunExtensionStep(job, &end.extensionResult);
   }
   if (job.deferredNotify == 0 && !end.deferred) LogDocument(job, end.extensionResult);
@@ -67,7 +68,7 @@ void StoreDocument(ScanJob& job, bool assemble, DocumentEnd& end) {
 
 // On the loop: the printer's answer.
 void AnswerStoredDocument(ScanJob& job, DocumentEnd& end) {
-  if (job.fileOk == 0) {
+  if (job.document.fileOk == 0) {
     SendPcCancel(job, kReasonPcCancel);
     end.status = kStatusFailed;
   }
@@ -94,14 +95,15 @@ void Announce() {
 }
 
 void Close(ScanJob& job, uint16_t status, int32_t extensionResult) {
-  job.hddFreeBytes = FolderFreeBytes(job.folderPath);
-  TraceLog("  HDD Free Bytes     =%ld", static_cast<long>(job.hddFreeBytes));
-  TraceLog("  Rcv Total ImgBytes =%ld", static_cast<long>(job.rcvTotalImgBytes));
-  const int freePercent = GetFreePercent(job.folderPath, ServerEnv());
-  SetTrayState(job.hddFreeBytes < kDiskFullLimit ? kTrayFull
+  Document& doc = job.document;
+  doc.hddFreeBytes = FolderFreeBytes(doc.folderPath);
+  TraceLog("  HDD Free Bytes     =%ld", static_cast<long>(doc.hddFreeBytes));
+  TraceLog("  Rcv Total ImgBytes =%ld", static_cast<long>(doc.rcvTotalImgBytes));
+  const int freePercent = GetFreePercent(doc.folderPath, ServerEnv());
+  SetTrayState(doc.hddFreeBytes < kDiskFullLimit ? kTrayFull
                : GetHDD() <= 100 - freePercent   ? kTrayWarning
                                                  : kTrayNormal);
-  if (job.discardMode == 1 || status != kStatusComplete) return;
+  if (doc.discardMode == 1 || status != kStatusComplete) return;
   if (job.deferredNotify == 1) {
     job.notifyPending = 1;  // logged and announced when the printer hangs up
   } else if (extensionResult != kExtensionMarked) {
@@ -110,19 +112,20 @@ void Close(ScanJob& job, uint16_t status, int32_t extensionResult) {
 }
 
 void CloseDocument(ScanJob& job, const DocumentEnd& end) {
-  if (job.deferredNotify == 0) job.pageCount = 0;
+  if (job.deferredNotify == 0) job.document.pageCount = 0;
   Close(job, end.status, end.extensionResult);
 }
 
 // A complete document: stored, answered and announced in that order, the
 // slow steps away from the event loop.
 void FinishDocument(ScanJob& job) {
-  const bool raw = job.imageHeader.dataForm == kDataFormRaw;
-  if (raw && job.fileOk == 0) {
+  Document& doc = job.document;
+  const bool raw = doc.imageHeader.dataForm == kDataFormRaw;
+  if (raw && doc.fileOk == 0) {
     AnswerDataEnd(job);
-    DeleteRawPageFiles(job);
+    DeleteRawPageFiles(doc);
   }
-  const bool assemble = raw && job.fileOk != 0;
+  const bool assemble = raw && doc.fileOk != 0;
   auto end = std::make_shared<DocumentEnd>();
   ScanJob* j = &job;
   RunDocumentWork(
@@ -145,21 +148,22 @@ void OnDataEnd(ScanJob& job, uint8_t* body, size_t length) {
   int32_t extensionResult = 1;
   uint16_t status = BodyWord(body, length, 2);
   job.imageDataMode = 0;
+  Document& doc = job.document;
 
   if (status != kStatusComplete) {
     TraceLog(" DataEnd　is not DT_DATA_END_COMPLETE");
     AnswerDataEnd(job);
-  } else if (job.discardMode == 1) {
-    DiscardJobFiles(job);
+  } else if (doc.discardMode == 1) {
+    DiscardDocumentFiles(doc);
     AnswerDataEnd(job);
-  } else if (job.checksumOk == 0 && job.deferredNotify == 0) {
+  } else if (doc.checksumOk == 0 && job.deferredNotify == 0) {
     // A printer of the second group without a confirmed checksum gets no
     // answer and no file, yet the closing steps below still announce a
     // document; this is what those printers have always seen.
     if (ClassifyPeer(job.peerIp) != kClassGroupB) {
       TraceLog(" DataEnd: check sum error!");
-      DiscardJobFiles(job);
-      job.discardMode = 1;
+      DiscardDocumentFiles(doc);
+      doc.discardMode = 1;
       AnswerDataEnd(job);
       LockClient(job.peerIp, ServerEnv().WallSeconds());
     }

@@ -75,41 +75,41 @@ TempPageCounter& TempPages() {
 // Raw road, step by step as the header asks: temporary page file name,
 // coder, coding mode and, for the first page, the reserved output name.
 // False when the page cannot be received at all.
-bool PrepareRawPage(ScanJob& job, const ImageHeader& header) {
-  if (!TempPages().MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath,
-                                    &job.tempJobNo)) {
+bool PrepareRawPage(Document& doc, const ImageHeader& header) {
+  if (!TempPages().MakeTempPageName(doc.pageCount, doc.curFilePath, sizeof doc.curFilePath,
+                                    &doc.tempJobNo)) {
     TraceLog("  ### no temporary page name");
     return false;
   }
   const PageLayout& layout = header.layout;
   const bool usable = layout.width >= kMinRawWidth && layout.height != 0;
-  if (job.pageCount == 0) {
-    if (!job.coder.SetUp(layout) || !usable) {
-      job.discardMode = 1;
+  if (doc.pageCount == 0) {
+    if (!doc.coder.SetUp(layout) || !usable) {
+      doc.discardMode = 1;
     }
   } else {
-    if (!usable) job.discardMode = 1;
-    job.coder.Reset(layout);
+    if (!usable) doc.discardMode = 1;
+    doc.coder.Reset(layout);
   }
-  job.lineFill = 0;
+  doc.lineFill = 0;
 
   const char* extension = "tif";
   if (std::strcmp(header.formatName, "PDF-G4MMR") == 0) extension = "pdf";
-  if (std::strcmp(header.formatName, "TIFF-G3MH") == 0) job.coder.SetCodingMode(kFaxModeMH);
+  if (std::strcmp(header.formatName, "TIFF-G3MH") == 0) doc.coder.SetCodingMode(kFaxModeMH);
 
-  if (job.pageCount == 0) {
+  if (doc.pageCount == 0) {
     char number[16];
-    std::snprintf(number, sizeof number, "%04d_000.", job.jobNo);
-    CopyText(job.outputPath, sizeof job.outputPath,
+    std::snprintf(number, sizeof number, "%04d_000.", doc.jobNo);
+    CopyText(doc.outputPath, sizeof doc.outputPath,
              std::string(header.documentName) + number + extension);
     std::string stem;
     int digits = 0;
-    MakeUniqueFileName(std::string(job.folderPath) + "/" + job.outputPath, GetOverWrite(), nullptr,
-                       &stem, &digits, job.files->Owner());
-    CopyText(job.baseName, sizeof job.baseName, stem);
-    job.numberWidth = static_cast<uint32_t>(digits);
+    MakeUniqueFileName(std::string(doc.folderPath) + "/" + doc.outputPath, GetOverWrite(), nullptr,
+                       &stem, &digits, doc.files.Owner());
+    CopyText(doc.baseName, sizeof doc.baseName, stem);
+    doc.numberWidth = static_cast<uint32_t>(digits);
   } else if (header.continuation == 0) {
-    job.multiPage = 0;
+    doc.multiPage = 0;
   }
   return true;
 }
@@ -117,32 +117,33 @@ bool PrepareRawPage(ScanJob& job, const ImageHeader& header) {
 // File road, first file of a document: the name to save under, checked
 // against the data form, then reserved in the destination folder.
 void NameFirstFile(ScanJob& job, const ImageHeader& header) {
+  Document& doc = job.document;
   std::string name;
-  if (std::strlen(header.documentName) + std::strlen(job.fileName) >= 261) {
+  if (std::strlen(header.documentName) + std::strlen(doc.fileName) >= 261) {
     name = "InvalidFile.xxx";
-  } else if (job.fileName[0] == '\0') {
+  } else if (doc.fileName[0] == '\0') {
     name = header.documentName;
   } else {
-    name = std::string(job.fileName) + "_000" + SplitPath(header.documentName).extension;
+    name = std::string(doc.fileName) + "_000" + SplitPath(header.documentName).extension;
   }
   if (!ExtensionFitsDataForm(name, header.dataForm)) {
     // The file is still created; the end of data removes it with the rest.
     TraceLog("  ### Invalid File type!!!");
-    job.discardMode = 1;
+    doc.discardMode = 1;
     Cancel(job);
     LockClient(job.peerIp, ServerEnv().WallSeconds());
   }
   std::string path, stem;
   int digits = 0;
-  MakeUniqueFileName(std::string(job.folderPath) + "/" + name, GetOverWrite(), &path, &stem,
-                     &digits, job.files->Owner());
-  CopyText(job.curFilePath, sizeof job.curFilePath, path);
-  CopyText(job.outputPath, sizeof job.outputPath, path);
-  CopyText(job.baseName, sizeof job.baseName, stem);
-  job.numberWidth = static_cast<uint32_t>(digits);
+  MakeUniqueFileName(std::string(doc.folderPath) + "/" + name, GetOverWrite(), &path, &stem,
+                     &digits, doc.files.Owner());
+  CopyText(doc.curFilePath, sizeof doc.curFilePath, path);
+  CopyText(doc.outputPath, sizeof doc.outputPath, path);
+  CopyText(doc.baseName, sizeof doc.baseName, stem);
+  doc.numberWidth = static_cast<uint32_t>(digits);
   const PathParts parts = SplitPath(path);
-  CopyText(job.saveFileTitle, sizeof job.saveFileTitle, parts.baseName + parts.extension);
-  TraceLog("  Save FName=%s", job.curFilePath);
+  CopyText(doc.saveFileTitle, sizeof doc.saveFileTitle, parts.baseName + parts.extension);
+  TraceLog("  Save FName=%s", doc.curFilePath);
 }
 
 // File road, a further file of the same document: numbered after the
@@ -152,34 +153,34 @@ void NameFirstFile(ScanJob& job, const ImageHeader& header) {
 // further files are numbered "_002", "_003", ... And with OverWrite off a
 // further file whose name is taken (in the folder, by a running job) moves
 // on as the collision rule moves a first file: "doc(1)_002.tif".
-void NameFurtherFile(ScanJob& job) {
-  job.multiPage = 0;
-  const std::string extension = ExtensionOfPath(job.outputPath);
-  if (job.pageCount == 1 && job.fileName[0] != '\0') {
-    const std::string first = DocumentPageName(job, 1, extension);
-    job.files->Rename(DocumentPageName(job, 0, extension), first);
-    CopyText(job.outputPath, sizeof job.outputPath, first);
-    CopyText(job.saveFileTitle, sizeof job.saveFileTitle, DocumentPageTitle(job, 1, extension));
+void NameFurtherFile(Document& doc) {
+  doc.multiPage = 0;
+  const std::string extension = ExtensionOfPath(doc.outputPath);
+  if (doc.pageCount == 1 && doc.fileName[0] != '\0') {
+    const std::string first = DocumentPageName(doc, 1, extension);
+    doc.files.Rename(DocumentPageName(doc, 0, extension), first);
+    CopyText(doc.outputPath, sizeof doc.outputPath, first);
+    CopyText(doc.saveFileTitle, sizeof doc.saveFileTitle, DocumentPageTitle(doc, 1, extension));
   }
-  if (job.numberWidth == 0) job.numberWidth = 3;
-  std::string path = DocumentPageName(job, job.pageCount + 1, extension);
-  DocumentFiles& files = *job.files;
+  if (doc.numberWidth == 0) doc.numberWidth = 3;
+  std::string path = DocumentPageName(doc, doc.pageCount + 1, extension);
+  DocumentFiles& files = doc.files;
   if (!GetOverWrite() || files.Holds(path)) {
     const PathParts parts = SplitPath(path);
-    path = MakeFreeExactName(std::string(job.folderPath) + "/", parts.baseName + parts.extension,
+    path = MakeFreeExactName(std::string(doc.folderPath) + "/", parts.baseName + parts.extension,
                              files.Owner(),
                              [&files](const std::string& taken) { return files.Holds(taken); });
   }
-  CopyText(job.curFilePath, sizeof job.curFilePath, path);
-  TraceLog("  Save FName=%s", job.curFilePath);
+  CopyText(doc.curFilePath, sizeof doc.curFilePath, path);
+  TraceLog("  Save FName=%s", doc.curFilePath);
 }
 
 // Opens the page's file: the temporary page file on the raw road, the
 // staging file of the destination file on the file road.
-std::FILE* OpenPageFile(ScanJob& job, bool rawRoad, bool continuation) {
+std::FILE* OpenPageFile(Document& doc, bool rawRoad, bool continuation) {
   const char* mode = continuation ? "ab+" : "wb+";
   const std::string path =
-      rawRoad ? std::string(job.curFilePath) : StagingPathFor(job, job.curFilePath, !continuation);
+      rawRoad ? std::string(doc.curFilePath) : StagingPathFor(doc, doc.curFilePath, !continuation);
   if (path.empty()) return nullptr;
   const int generation = GetOsGeneration();
   if (generation == 0 || generation == 3) return std::fopen(path.c_str(), mode);
@@ -193,22 +194,22 @@ std::FILE* OpenPageFile(ScanJob& job, bool rawRoad, bool continuation) {
 
 // Gathers the packet into whole lines and codes each; lines beyond the
 // announced height are dropped, so a page never grows past its header.
-void CodeRawPacket(ScanJob& job, uint8_t* data, size_t length) {
-  const PageLayout& layout = job.imageHeader.layout;
+void CodeRawPacket(Document& doc, uint8_t* data, size_t length) {
+  const PageLayout& layout = doc.imageHeader.layout;
   const uint16_t packing = layout.pixelPacking;
   if (packing == 2 || packing == 3) SwapWordBytes(data, length);
-  const uint32_t lineBytes = static_cast<uint32_t>(job.coder.BytesPerLine());
+  const uint32_t lineBytes = static_cast<uint32_t>(doc.coder.BytesPerLine());
   if (lineBytes == 0 || lineBytes > kLineBufSize) return;
   for (size_t used = 0; used < length;) {
-    size_t take = lineBytes - job.lineFill;
+    size_t take = lineBytes - doc.lineFill;
     if (take > length - used) take = length - used;
-    std::memcpy(job.lineBuf + job.lineFill, data + used, take);
-    job.lineFill += static_cast<uint32_t>(take);
+    std::memcpy(doc.lineBuf + doc.lineFill, data + used, take);
+    doc.lineFill += static_cast<uint32_t>(take);
     used += take;
-    if (job.lineFill < lineBytes) break;
-    job.lineFill = 0;
-    if (job.coder.LinesCoded() >= layout.height) continue;
-    if (job.coder.CodeLine(job.lineBuf) < 0) {
+    if (doc.lineFill < lineBytes) break;
+    doc.lineFill = 0;
+    if (doc.coder.LinesCoded() >= layout.height) continue;
+    if (doc.coder.CodeLine(doc.lineBuf) < 0) {
       TraceLog("  G3_Encode Error");
       return;
     }
@@ -218,154 +219,159 @@ void CodeRawPacket(ScanJob& job, uint8_t* data, size_t length) {
 }  // namespace
 
 void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
-  if (RawDumpEnabled()) RawDumpPrintf("tvRcvImgHeader szSavePath=%s\n", job.folderPath);
+  Document& doc = job.document;
+  if (RawDumpEnabled()) RawDumpPrintf("tvRcvImgHeader szSavePath=%s\n", doc.folderPath);
   job.imageDataMode = 1;
 
   ImageHeader header;
   ParseImageHeader(body, length, &header);
   TraceLog("  DataLength:%ld", static_cast<long>(header.dataLength));
-  job.hddFreeBytes = FolderFreeBytes(job.folderPath);
-  TraceLog("  HDD Free Bytes:%ld", static_cast<long>(job.hddFreeBytes));
-  const int freePercent = GetFreePercent(job.folderPath, ServerEnv());
+  doc.hddFreeBytes = FolderFreeBytes(doc.folderPath);
+  TraceLog("  HDD Free Bytes:%ld", static_cast<long>(doc.hddFreeBytes));
+  const int freePercent = GetFreePercent(doc.folderPath, ServerEnv());
   if (header.valid) ReplaceInvalidNameChars(header.documentName);
 
   const bool refused = ClientRefused(job, header.dataLength);
   if (refused) {
-    job.discardMode = 1;
+    doc.discardMode = 1;
     Cancel(job);
   }
   if (refused || !header.valid) {
     // An accepted printer with a broken header gets no cancel here: its
     // data are dropped and the end of data answers as for any failure.
-    job.discardMode = 1;
+    doc.discardMode = 1;
     TraceLog("  ### Invalid Client!!!");
     LockClient(job.peerIp, ServerEnv().WallSeconds());
     return;
   }
-  if (job.folderPath[0] == '\0') {
+  if (doc.folderPath[0] == '\0') {
     // No parameter request has found a destination: with an empty folder
     // the file would land at the top of the file system.
-    job.discardMode = 1;
+    doc.discardMode = 1;
     TraceLog("  ### No destination folder");
     Cancel(job);
     return;
   }
-  if (job.hddFreeBytes < kDiskFullLimit) {
-    job.discardMode = 1;
+  if (doc.hddFreeBytes < kDiskFullLimit) {
+    doc.discardMode = 1;
     SetTrayState(kTrayFull);
     Cancel(job);
     return;
   }
   if (GetHDD() <= 100 - freePercent) SetTrayState(kTrayWarning);
 
-  job.imageHeader = header;
+  doc.imageHeader = header;
   // A page file left open by a page that never ended is closed before the
   // next one takes its place.
-  job.pageFile.Close();
-  job.coder.StopWriting();
+  doc.pageFile.Close();
+  doc.coder.StopWriting();
 
   const bool rawRoad = header.dataForm == kDataFormRaw && job.majorVersion == 1;
   if (rawRoad) {
-    if (!PrepareRawPage(job, header)) {
-      job.fileOk = 0;
+    if (!PrepareRawPage(doc, header)) {
+      doc.fileOk = 0;
       Cancel(job);
       return;
     }
   } else if (header.continuation == 0) {
-    if (job.pageCount == 0) {
+    if (doc.pageCount == 0) {
       NameFirstFile(job, header);
     } else {
-      NameFurtherFile(job);
+      NameFurtherFile(doc);
     }
   }
 
-  job.pageFile = PageFile(OpenPageFile(job, rawRoad, header.continuation != 0));
-  if (!job.pageFile.IsOpen()) {
-    job.fileOk = 0;
+  doc.pageFile = PageFile(OpenPageFile(doc, rawRoad, header.continuation != 0));
+  if (!doc.pageFile.IsOpen()) {
+    doc.fileOk = 0;
     Cancel(job);
     return;
   }
-  job.fileOk = 1;
+  doc.fileOk = 1;
   if (rawRoad) {
-    job.coder.WriteInto(&job.pageFile);
-    job.pageFile.Write(job.imageHeader.record, kImageHeaderSize);
+    doc.coder.WriteInto(&doc.pageFile);
+    doc.pageFile.Write(doc.imageHeader.record, kImageHeaderSize);
   }
 }
 
 void OnImageData(ScanJob& job, uint8_t* data, size_t length) {
+  Document& doc = job.document;
   if (length > kMaxRxBody) return;  // the framing never delivers more
-  job.rcvTotalImgBytes += static_cast<uint32_t>(length);
+  doc.rcvTotalImgBytes += static_cast<uint32_t>(length);
   // Unsigned on purpose, as the printers expect: once more has arrived
   // than was free, the difference wraps and the check no longer stops it.
-  if (job.hddFreeBytes - job.rcvTotalImgBytes < kDiskFullLimit) {
-    job.discardMode = 1;
+  if (doc.hddFreeBytes - doc.rcvTotalImgBytes < kDiskFullLimit) {
+    doc.discardMode = 1;
     Cancel(job);
     SetTrayState(kTrayFull);
     TraceLog("  HDD Full になりました");
     return;
   }
-  if (job.imageHeader.dataForm == kDataFormRaw) {
-    if (CodingIntoPageFile(job)) CodeRawPacket(job, data, length);
+  if (doc.imageHeader.dataForm == kDataFormRaw) {
+    if (CodingIntoPageFile(doc)) CodeRawPacket(doc, data, length);
     return;
   }
   // Without an open file (the header could not open it, or a write failed)
   // the packet is dropped: recreating the file here would leave a file
   // that lacks its beginning.
-  if (!job.pageFile.IsOpen()) return;
-  const size_t written = ServerEnv().Write(job.pageFile.Stream(), data, length);
+  if (!doc.pageFile.IsOpen()) return;
+  const size_t written = ServerEnv().Write(doc.pageFile.Stream(), data, length);
   if (written < length) {
     TraceLog("fwrite() Error %ld/%ld", static_cast<long>(written), static_cast<long>(length));
-    job.pageFile.Close();
-    job.discardMode = 1;
+    doc.pageFile.Close();
+    doc.discardMode = 1;
   }
-  uint16_t sum = job.checksum;
+  uint16_t sum = doc.checksum;
   for (size_t i = 0; i < length; ++i) sum = static_cast<uint16_t>(sum + data[i]);
-  job.checksum = sum;
+  doc.checksum = sum;
 }
 
 void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
+  Document& doc = job.document;
   const uint16_t status = BodyWord(body, length, 2);
   job.imageDataMode = 0;
-  const bool raw = CodingIntoPageFile(job);
+  const bool raw = CodingIntoPageFile(doc);
   if (status == 0) {
     if (raw) {
-      if (job.discardMode != 1 && job.coder.FinishPage() < 0) TraceLog("  G3_Encode Error");
+      if (doc.discardMode != 1 && doc.coder.FinishPage() < 0) TraceLog("  G3_Encode Error");
     }
-    if (job.pageFile.IsOpen()) ++job.pageCount;
+    if (doc.pageFile.IsOpen()) ++doc.pageCount;
   }
-  if (!job.pageFile.IsOpen()) return;
-  job.pageFile.Rewind();
+  if (!doc.pageFile.IsOpen()) return;
+  doc.pageFile.Rewind();
   const bool passes =
-      raw || CheckReceivedFile(job.pageFile.Stream(), job.imageHeader.dataForm, job.deferredNotify);
-  job.pageFile.Close();
-  job.coder.StopWriting();
+      raw || CheckReceivedFile(doc.pageFile.Stream(), doc.imageHeader.dataForm, job.deferredNotify);
+  doc.pageFile.Close();
+  doc.coder.StopWriting();
   if (!passes) {
-    job.files->Drop(job.curFilePath);
+    doc.files.Drop(doc.curFilePath);
     LockClient(job.peerIp, ServerEnv().WallSeconds());
-    job.discardMode = 1;
+    doc.discardMode = 1;
   }
 }
 
 void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length) {
+  Document& doc = job.document;
   const uint16_t sum = BodyWord(body, length, 2);
-  job.pageFile.Flush();
-  if (sum == job.checksum) {
+  doc.pageFile.Flush();
+  if (sum == doc.checksum) {
     SendChecksumRes(job, 1, kErrNone);
-    job.checksumOk = 1;
+    doc.checksumOk = 1;
   } else {
     SendChecksumRes(job, 0, kErrChecksum);
-    DiscardJobFiles(job);
+    DiscardDocumentFiles(doc);
   }
 }
 
 void OnPageDelete(ScanJob& job, uint8_t* body, size_t length) {
+  Document& doc = job.document;
   if (BodyWord(body, length, 2) != 0) return;
-  if (job.imageHeader.formatNameOffset == 0) {
-    DiscardJobFiles(job);
-  } else if (job.tempJobNo != 0) {
+  if (doc.imageHeader.formatNameOffset == 0) {
+    DiscardDocumentFiles(doc);
+  } else if (doc.tempJobNo != 0) {
     // Only the finished pages' temporary files go; the count stays, so an
     // end of data that follows finds pages missing and fails the document.
-    DeleteTempPages(job.tempJobNo, job.pageCount);
+    DeleteTempPages(doc.tempJobNo, doc.pageCount);
   }
 }
 

@@ -58,28 +58,31 @@ ByteBlock Tail(const uint8_t* body, size_t length, size_t offset) {
 }
 
 // The kept meta-data offset, in the named field and in the copy's words.
-void KeepMetaOffset(ScanJob& job, uint16_t metaOffset) {
-  job.para.metaOffset = metaOffset;
-  WriteBe16(job.paraCopy + 6, metaOffset);
+void KeepMetaOffset(Document& doc, uint16_t metaOffset) {
+  doc.para.metaOffset = metaOffset;
+  WriteBe16(doc.paraCopy + 6, metaOffset);
 }
 
-// A new request replaces whatever an earlier one on the connection left.
-void StartParaCopy(ScanJob& job, uint16_t code, const ParaRequest& request) {
-  std::memset(job.paraCopy, 0, sizeof job.paraCopy);
-  job.para = KeptParaRequest{code, request.destination, request.nameOffset, 0};
-  WriteBe16(job.paraCopy, code);
-  WriteBe16(job.paraCopy + 2, request.destination);
-  WriteBe16(job.paraCopy + 4, request.nameOffset);
-  KeepMetaOffset(job, request.metaOffset);
-  job.metaData.reset();
-  job.metaDataLength = 0;
+// A new request replaces the request an earlier one on the connection left
+// in the document (its copy, words and meta data). The folder changes only
+// when the new destination is found, the file name only when the new
+// request brings one or TOVScan makes one.
+void StartParaCopy(Document& doc, uint16_t code, const ParaRequest& request) {
+  std::memset(doc.paraCopy, 0, sizeof doc.paraCopy);
+  doc.para = KeptParaRequest{code, request.destination, request.nameOffset, 0};
+  WriteBe16(doc.paraCopy, code);
+  WriteBe16(doc.paraCopy + 2, request.destination);
+  WriteBe16(doc.paraCopy + 4, request.nameOffset);
+  KeepMetaOffset(doc, request.metaOffset);
+  doc.metaData.reset();
+  doc.metaDataLength = 0;
 }
 
-// Looks the destination up and fills the reply; the job's folder is set
-// only for a destination that can take files.
-bool CheckFolder(ScanJob& job, uint16_t destination, ParaReply* reply) {
+// Looks the destination up and fills the reply; the document's folder is
+// set only for a destination that can take files.
+bool CheckFolder(Document& doc, uint16_t destination, ParaReply* reply) {
   DestinationRecord record;
-  // A folder that does not fit the job's path buffer would be cut to some
+  // A folder that does not fit the document's path buffer would be cut to some
   // other folder; it counts as unusable.
   if (!LookupDestination(destination, &record) || record.folder.size() >= kPathMax) {
     TraceLog("  Folder(%d) check NG", destination);
@@ -89,7 +92,7 @@ bool CheckFolder(ScanJob& job, uint16_t destination, ParaReply* reply) {
   reply->result = 1;
   reply->error = kErrNone;
   reply->value = PackAccessCode(record.accessCode);
-  CopyToBuffer(record.folder, job.folderPath, sizeof job.folderPath);
+  CopyToBuffer(record.folder, doc.folderPath, sizeof doc.folderPath);
   TraceLog("  Folder check OK");
   return true;
 }
@@ -137,22 +140,22 @@ std::string SenderName(const uint8_t* body, size_t length, const ParaRequest& re
 
 // Applies an attribute record: sub-folder and file name. Returns the
 // record's length (0 tells that the meta data are to be dropped).
-uint16_t ApplyMetaAttributes(ScanJob& job, const uint8_t* body, size_t length,
+uint16_t ApplyMetaAttributes(Document& doc, const uint8_t* body, size_t length,
                              uint16_t metaOffset) {
   ByteBlock block = Tail(body, length, metaOffset);
   MetaAttributes attributes;
   if (ParseMetaAttributes(block.data, block.size, &attributes)) {
-    size_t folderLength = std::strlen(job.folderPath);
+    size_t folderLength = std::strlen(doc.folderPath);
     if (!attributes.subFolder.empty() &&
         folderLength + 1 + attributes.subFolder.size() < kPathMax) {
-      job.folderPath[folderLength] = '/';
-      CopyToBuffer(attributes.subFolder, job.folderPath + folderLength + 1,
+      doc.folderPath[folderLength] = '/';
+      CopyToBuffer(attributes.subFolder, doc.folderPath + folderLength + 1,
                    kPathMax - folderLength - 1);
     }
     if (!attributes.fileName.empty()) {
       // The name comes from the network: no separator may take it elsewhere.
       ReplaceInvalidNameChars(&attributes.fileName);
-      CopyToBuffer(attributes.fileName, job.fileName, sizeof job.fileName);
+      CopyToBuffer(attributes.fileName, doc.fileName, sizeof doc.fileName);
     }
   }
   return attributes.length;
@@ -160,13 +163,13 @@ uint16_t ApplyMetaAttributes(ScanJob& job, const uint8_t* body, size_t length,
 
 // Keeps a meta-data block too long for the parameter copy. Bytes the
 // record announces but the request did not bring stay zero.
-bool KeepLongMetaData(ScanJob& job, const uint8_t* body, size_t length, uint16_t metaOffset,
+bool KeepLongMetaData(Document& doc, const uint8_t* body, size_t length, uint16_t metaOffset,
                       uint16_t metaLength) {
-  job.metaData.reset(new (std::nothrow) uint8_t[metaLength]());
-  if (job.metaData == nullptr) return false;
-  job.metaDataLength = metaLength;
+  doc.metaData.reset(new (std::nothrow) uint8_t[metaLength]());
+  if (doc.metaData == nullptr) return false;
+  doc.metaDataLength = metaLength;
   ByteBlock block = Tail(body, length, metaOffset);
-  std::memcpy(job.metaData.get(), block.data, std::min<size_t>(block.size, metaLength));
+  std::memcpy(doc.metaData.get(), block.data, std::min<size_t>(block.size, metaLength));
   return true;
 }
 
@@ -175,25 +178,27 @@ bool KeepLongMetaData(ScanJob& job, const uint8_t* body, size_t length, uint16_t
 void OnPara(ScanJob& job, uint8_t* body, size_t length) {
   ParaRequest request = ReadRequest(body, length);
   request.nameOffset = request.metaOffset = 0;
-  StartParaCopy(job, TVS_DIRECT_PARA, request);
+  Document& doc = job.document;
+  StartParaCopy(doc, TVS_DIRECT_PARA, request);
 
   ParaReply reply;
   int peerClass = ClassifyPeer(job.peerIp);
   if (peerClass == kClassOther || (peerClass != kClassUndetermined && job.majorVersion != 1)) {
     reply.error = kErrParaRefused;
-  } else if (CheckFolder(job, request.destination, &reply)) {
-    job.jobNo = NextJobNumber();
+  } else if (CheckFolder(doc, request.destination, &reply)) {
+    doc.jobNo = NextJobNumber();
   } else {
-    job.fileOk = 0;
+    doc.fileOk = 0;
   }
   SendParaRes(job, reply.result, reply.error, reply.value);
 }
 
 void OnPara2(ScanJob& job, uint8_t* body, size_t length) {
   ParaRequest request = ReadRequest(body, length);
-  StartParaCopy(job, TVS_DIRECT_PARA2, request);
-  job.checksum = 0;
-  job.rcvTotalImgBytes = 0;
+  Document& doc = job.document;
+  StartParaCopy(doc, TVS_DIRECT_PARA2, request);
+  doc.checksum = 0;
+  doc.rcvTotalImgBytes = 0;
 
   if (request.destination == 0) {
     HandleNotice(job, body, length, request.metaOffset);
@@ -203,20 +208,20 @@ void OnPara2(ScanJob& job, uint8_t* body, size_t length) {
   ParaReply reply;
   if (!MayRunJob(job, request.metaOffset)) {
     LockClient(job.peerIp, ServerEnv().WallSeconds());
-  } else if (CheckFolder(job, request.destination, &reply)) {
+  } else if (CheckFolder(doc, request.destination, &reply)) {
     if (request.metaOffset > kMetaOffsetLimit) request.metaOffset = 0;
     if (request.metaOffset == 0) job.deferredNotify = 1;
     size_t copy = request.metaOffset == 0 ? kShortParaData : kLongParaData;
     if (length > kParaHeader) {
-      std::memcpy(job.paraCopy + kParaHeader, body + kParaHeader,
+      std::memcpy(doc.paraCopy + kParaHeader, body + kParaHeader,
                   std::min(copy, length - kParaHeader));
     }
-    KeepMetaOffset(job, request.metaOffset);
+    KeepMetaOffset(doc, request.metaOffset);
 
     uint16_t metaLength = 0;
     if (request.metaOffset != 0) {
-      metaLength = ApplyMetaAttributes(job, body, length, request.metaOffset);
-      if (metaLength == 0) KeepMetaOffset(job, 0);
+      metaLength = ApplyMetaAttributes(doc, body, length, request.metaOffset);
+      if (metaLength == 0) KeepMetaOffset(doc, 0);
     }
 
     if (GetTOVScan() != 0) {
@@ -224,12 +229,12 @@ void OnPara2(ScanJob& job, uint8_t* body, size_t length) {
       GetDepName(department, sizeof department);
       std::string name =
           SenderFileName(SenderName(body, length, request), department, CurrentLocalTime());
-      CopyToBuffer(name, job.fileName, sizeof job.fileName);
+      CopyToBuffer(name, doc.fileName, sizeof doc.fileName);
     }
-    TraceLog("File Name = %s", job.fileName);
+    TraceLog("File Name = %s", doc.fileName);
 
     if (metaLength > kHeapMetaAbove &&
-        !KeepLongMetaData(job, body, length, request.metaOffset, metaLength)) {
+        !KeepLongMetaData(doc, body, length, request.metaOffset, metaLength)) {
       reply.result = 0;
       reply.error = kErrNoMemory;
     }
@@ -239,8 +244,9 @@ void OnPara2(ScanJob& job, uint8_t* body, size_t length) {
 
 void OnPara2Direct(ScanJob& job, uint8_t* body, size_t length) {
   ParaRequest request = ReadRequest(body, length);
-  StartParaCopy(job, TVS_DIRECT_PARA2, request);
-  job.checksum = 0;
+  Document& doc = job.document;
+  StartParaCopy(doc, TVS_DIRECT_PARA2, request);
+  doc.checksum = 0;
 
   ParaReply reply;
   // The panel's folder check is a bare 8-byte request of protocol 3.0;
@@ -251,7 +257,7 @@ void OnPara2Direct(ScanJob& job, uint8_t* body, size_t length) {
     TraceLog("  Folder(%d) check NG", request.destination);
     LockClient(job.peerIp, ServerEnv().WallSeconds());
   } else {
-    CheckFolder(job, request.destination, &reply);
+    CheckFolder(doc, request.destination, &reply);
   }
   SendParaResDirect(job, reply.result, reply.error, reply.value);
 }

@@ -3,15 +3,16 @@
 // TIFF or converted to PDF.
 #pragma once
 
-#include "scanproto/scan_job.h"
+#include "scanproto/document.h"
 
 namespace qb {
 
-// Assembles job.pageCount pages (coded in job.coder.CodingMode()) from the
-// job's temporary page files. Sets job.outputPath to the stored document
-// (for one file per page: the first page's file name without folder) and
-// job.fileOk to 0 when the document could not be made. Afterwards no
-// temporary file of the job is left, and no partly written output.
-void AssembleRawDocument(ScanJob& job);
+// Assembles doc.pageCount pages (coded in doc.coder.CodingMode()) from the
+// document's temporary page files. Sets doc.outputPath to the stored
+// document (for one file per page: the first page's file name without
+// folder) and doc.fileOk to 0 when the document could not be made.
+// Afterwards no temporary file of the document is left, and no partly
+// written output.
+void AssembleRawDocument(Document& doc);
 
 }  // namespace qb

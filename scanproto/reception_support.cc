@@ -22,34 +22,34 @@ void SetTrayState(int state) {
   if (ServerHooks().trayState) ServerHooks().trayState(state);
 }
 
-std::string DocumentPageTitle(const ScanJob& job, int number, const std::string& extension) {
-  return MakeNumberedName(job.baseName, number, static_cast<int>(job.numberWidth),
+std::string DocumentPageTitle(const Document& doc, int number, const std::string& extension) {
+  return MakeNumberedName(doc.baseName, number, static_cast<int>(doc.numberWidth),
                           extension.c_str());
 }
 
-std::string DocumentPageName(const ScanJob& job, int number, const std::string& extension) {
-  return std::string(job.folderPath) + "/" + DocumentPageTitle(job, number, extension);
+std::string DocumentPageName(const Document& doc, int number, const std::string& extension) {
+  return std::string(doc.folderPath) + "/" + DocumentPageTitle(doc, number, extension);
 }
 
 std::string ExtensionOfPath(const char* path) { return SplitPath(path).extension; }
 
-void DeleteRawPageFiles(ScanJob& job) {
-  job.pageFile.Close();
-  job.coder.StopWriting();
-  for (int i = 0; i <= job.pageCount; ++i) RemoveFile(TempDatName(i, job.tempJobNo));
+void DeleteRawPageFiles(Document& doc) {
+  doc.pageFile.Close();
+  doc.coder.StopWriting();
+  for (int i = 0; i <= doc.pageCount; ++i) RemoveFile(TempDatName(i, doc.tempJobNo));
 }
 
-void DiscardJobFiles(ScanJob& job) {
-  // Temporary page numbers start at 1, so a job that never made one (0)
-  // has nothing of its own in the temporary folder. One that did may have
+void DiscardDocumentFiles(Document& doc) {
+  // Temporary page numbers start at 1, so a document that never made one
+  // (0) has nothing of its own in the temporary folder. One that did may have
   // gone on with a file since: the kept header no longer tells.
-  if (job.tempJobNo != 0) DeleteRawPageFiles(job);
-  if (job.pageFile.IsOpen()) {
-    job.pageFile.Close();
-    job.coder.StopWriting();
+  if (doc.tempJobNo != 0) DeleteRawPageFiles(doc);
+  if (doc.pageFile.IsOpen()) {
+    doc.pageFile.Close();
+    doc.coder.StopWriting();
   }
-  job.files->DropAll();
-  job.pageCount = 0;
+  doc.files.DropAll();
+  doc.pageCount = 0;
 }
 
 namespace {
@@ -66,24 +66,24 @@ void FollowMove(char* field, size_t size, const std::string& from, const std::st
 
 }  // namespace
 
-bool CommitDocumentFiles(ScanJob& job) {
+bool CommitDocumentFiles(Document& doc) {
   std::vector<std::pair<std::string, std::string>> moved;
-  const bool ok = job.files->Commit(GetOverWrite(), &moved);
+  const bool ok = doc.files.Commit(GetOverWrite(), &moved);
   for (const auto& [from, to] : moved) {
     TraceLog("  Save FName=%s", to.c_str());
-    FollowMove(job.outputPath, sizeof job.outputPath, from, to);
-    FollowMove(job.saveFileTitle, sizeof job.saveFileTitle, from, to);
+    FollowMove(doc.outputPath, sizeof doc.outputPath, from, to);
+    FollowMove(doc.saveFileTitle, sizeof doc.saveFileTitle, from, to);
   }
   return ok;
 }
 
-std::string StagingPathFor(ScanJob& job, const std::string& finalPath, bool fresh) {
+std::string StagingPathFor(Document& doc, const std::string& finalPath, bool fresh) {
   if (finalPath.empty()) return {};
   if (!fresh) {
-    std::string staging = job.files->StagingPathOf(finalPath);
+    std::string staging = doc.files.StagingPathOf(finalPath);
     if (!staging.empty()) return staging;
   }
-  return job.files->Begin(finalPath);
+  return doc.files.Begin(finalPath);
 }
 
 }  // namespace qb

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "scanproto/scan_job.h"
+#include "scanproto/document.h"
 
 namespace qb {
 
@@ -14,45 +14,45 @@ namespace qb {
 enum : int { kTrayNormal = 1, kTrayWarning = 2, kTrayFull = 3 };
 
 // Free bytes of the volume holding `folder`, through the server's hook when
-// one is set (tests), saturated to 32 bits as the job keeps them.
+// one is set (tests), saturated to 32 bits as the document keeps them.
 uint32_t FolderFreeBytes(const char* folder);
 
 void SetTrayState(int state);
 
 // True while the open page file is a raw-road temporary page file: only
 // then does the fax coder write into it.
-inline bool CodingIntoPageFile(const ScanJob& job) {
-  return job.pageFile.IsOpen() && job.coder.WritesInto(job.pageFile);
+inline bool CodingIntoPageFile(const Document& doc) {
+  return doc.pageFile.IsOpen() && doc.coder.WritesInto(doc.pageFile);
 }
 
-// Full path of page `number` of the job's document: folder, then the page
-// name of the reserved base name with `extension` (dot included).
-std::string DocumentPageName(const ScanJob& job, int number, const std::string& extension);
+// Full path of page `number` of the document: folder, then the page name
+// of the reserved base name with `extension` (dot included).
+std::string DocumentPageName(const Document& doc, int number, const std::string& extension);
 // The page name alone, without folder.
-std::string DocumentPageTitle(const ScanJob& job, int number, const std::string& extension);
+std::string DocumentPageTitle(const Document& doc, int number, const std::string& extension);
 
 // Extension of the file name of `path`, dot included, or "".
 std::string ExtensionOfPath(const char* path);
 
 // Closes the page file and deletes the raw road's temporary page files
 // 0 to pageCount (the last one may be a page that never ended).
-void DeleteRawPageFiles(ScanJob& job);
+void DeleteRawPageFiles(Document& doc);
 
 // Everything an unfinished document leaves behind: the open page file,
 // its temporary page files and the files it has not yet put in place in the
 // destination folder. Files of documents already completed are never
 // touched.
-void DiscardJobFiles(ScanJob& job);
+void DiscardDocumentFiles(Document& doc);
 
 // Puts the document's files in place (durable, never replacing an existing
 // file unless OverWrite is on); a name taken meanwhile moves on, and
 // outputPath and saveFileTitle follow it. False when a file could not be
 // stored.
-bool CommitDocumentFiles(ScanJob& job);
+bool CommitDocumentFiles(Document& doc);
 
 // The path a destination file of the document is written through: the
 // staging file of `finalPath`, started afresh when `fresh` is set or when
 // the document has none yet. Empty when it cannot be created.
-std::string StagingPathFor(ScanJob& job, const std::string& finalPath, bool fresh);
+std::string StagingPathFor(Document& doc, const std::string& finalPath, bool fresh);
 
 }  // namespace qb

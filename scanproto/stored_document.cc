@@ -5,31 +5,32 @@
 #include "storage/receive_log.h"
 
 namespace qb {
-uint16_t JobDestinationNumber(const ScanJob& job) { return job.para.destination; }
+uint16_t DocumentDestination(const Document& doc) { return doc.para.destination; }
 
-std::string JobNameOffsetText(const ScanJob& job, size_t limit) {
-  return TextAt(job.paraCopy, kParaCopySize, job.para.nameOffset, limit);
+std::string DocumentNameOffsetText(const Document& doc, size_t limit) {
+  return TextAt(doc.paraCopy, kParaCopySize, doc.para.nameOffset, limit);
 }
 
-ByteBlock JobMetaRecord(const ScanJob& job) {
-  if (job.metaData != nullptr) return {job.metaData.get(), job.metaDataLength};
-  const uint16_t offset = job.para.metaOffset;
+ByteBlock DocumentMetaRecord(const Document& doc) {
+  if (doc.metaData != nullptr) return {doc.metaData.get(), doc.metaDataLength};
+  const uint16_t offset = doc.para.metaOffset;
   if (offset == 0 || offset >= kParaCopySize) return {};
-  return {job.paraCopy + offset, kParaCopySize - offset};
+  return {doc.paraCopy + offset, kParaCopySize - offset};
 }
 
 StoredDocument StoredDocumentOf(const ScanJob& job) {
   // Terminated copies: the job's buffers are filled from the network and
   // nothing may read past them.
+  const Document& doc = job.document;
   StoredDocument document;
-  document.destination = JobDestinationNumber(job);
+  document.destination = DocumentDestination(doc);
   document.peerAddress = FixedText(job.peerIp, sizeof job.peerIp);
-  document.senderName = FixedText(job.senderName, sizeof job.senderName);
-  document.requestSenderName = JobNameOffsetText(job, kPathMax);
-  document.outputPath = FixedText(job.outputPath, sizeof job.outputPath);
+  document.senderName = FixedText(doc.senderName, sizeof doc.senderName);
+  document.requestSenderName = DocumentNameOffsetText(doc, kPathMax);
+  document.outputPath = FixedText(doc.outputPath, sizeof doc.outputPath);
   // One multi-page file, or one file per page.
-  document.fileCount = job.multiPage != 0 ? 1 : job.pageCount;
-  document.metaData = JobMetaRecord(job);
+  document.fileCount = doc.multiPage != 0 ? 1 : doc.pageCount;
+  document.metaData = DocumentMetaRecord(doc);
   return document;
 }
 
@@ -40,7 +41,7 @@ bool LogStoredDocument(const ScanJob& job, bool normal) {
 void RunExtensionStep(ScanJob& job, int32_t* status) {
   StoredDocument document = StoredDocumentOf(job);
   if (qnExtParaOperation(&document, status)) {
-    CopyToBuffer(document.senderName, job.senderName, sizeof job.senderName);
+    CopyToBuffer(document.senderName, job.document.senderName, sizeof job.document.senderName);
   }
 }
 

@@ -55,11 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Whatever the request said, the job's texts stay terminated inside their
   // fields and a kept meta-data block has the length the job records.
-  for (const char* text : {job.folderPath, job.fileName}) {
+  const qb::Document& doc = job.document;
+  for (const char* text : {doc.folderPath, doc.fileName}) {
     if (std::memchr(text, '\0', qb::kPathMax) == nullptr) std::abort();
   }
-  if ((job.metaData == nullptr) != (job.metaDataLength == 0)) std::abort();
-  job.metaData.reset();
+  if ((doc.metaData == nullptr) != (doc.metaDataLength == 0)) std::abort();
+  job.document.metaData.reset();
   qb::RemoveFile(Root().ReceiveLog());  // notices are appended to it
   Connection().DrainReplies();
   return 0;

@@ -30,7 +30,7 @@ class HandlerJob {
 
   // The record as a fresh connection from `peerIp` has it.
   ScanJob& Fresh(const char* peerIp) {
-    job_.ClearJobFields();
+    job_.Clear();
     job_.socket = pair_[1];
     job_.link = &link_;
     job_.listenPort = listenPort_;

@@ -42,7 +42,7 @@ TEST(Cipher, EachPacketStartsAFreshKeyStreamAndIsItsOwnInverse) {
 
 TEST(Cipher, KeyTextUsesBothKeyNumbersAndThePeer) {
   ScanJob job;
-  job.ClearJobFields();
+  job.Clear();
   std::strcpy(job.peerIp, "192.168.1.20");
   EXPECT_EQ(CipherKeyText(job), "0-192.168.1.20-0");
   job.clientKeyNo = 513;

@@ -56,21 +56,20 @@ std::string RawPage(uint16_t width, uint16_t height, int seed) {
 
 // What the coder makes of the same page: the strip the TIFF must carry.
 std::string CodedStrip(const PageHeaderFields& fields, const std::string& page, int codingMode) {
-  ScanJob job;
-  job.ClearJobFields();
+  Document doc;
   ImageHeader header;
   std::string body = ImageHeaderBody(fields);
   ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
-  EXPECT_TRUE(job.coder.SetUp(header.layout));
-  job.coder.SetCodingMode(codingMode);
+  EXPECT_TRUE(doc.coder.SetUp(header.layout));
+  doc.coder.SetCodingMode(codingMode);
   PageFile out(std::tmpfile());
-  job.coder.WriteInto(&out);
+  doc.coder.WriteInto(&out);
   const size_t bytes = fields.width / 8;
   for (size_t at = 0; at + bytes <= page.size(); at += bytes) {
-    std::memcpy(job.lineBuf, page.data() + at, bytes);
-    job.coder.CodeLine(job.lineBuf);
+    std::memcpy(doc.lineBuf, page.data() + at, bytes);
+    doc.coder.CodeLine(doc.lineBuf);
   }
-  job.coder.FinishPage();
+  doc.coder.FinishPage();
   std::string coded(static_cast<size_t>(std::ftell(out.Stream())), '\0');
   out.Rewind();
   EXPECT_EQ(std::fread(coded.data(), 1, coded.size(), out.Stream()), coded.size());
@@ -141,13 +140,13 @@ TEST_F(ImageReceptionTest, FileRoadStoresLogsAndAnnouncesTheDocument) {
   EXPECT_NE(log.find(";scan.tif;1;" + dest_ + "\n"), std::string::npos) << log;
   EXPECT_EQ(newFileNotices_, 1);
   EXPECT_EQ(TrayCount(1) + TrayCount(2), 1);
-  EXPECT_EQ(job_->outputPath[0], '\0');
-  EXPECT_EQ(job_->pageCount, 0);
+  EXPECT_EQ(job_->document.outputPath[0], '\0');
+  EXPECT_EQ(job_->document.pageCount, 0);
 }
 
 TEST_F(ImageReceptionTest, FileRoadWithJobFileNameNumbersEveryFile) {
   ScanJob& job = ConnectPrinter();
-  std::strcpy(job.fileName, "Invoice");
+  std::strcpy(job.document.fileName, "Invoice");
   const std::string a = SmallTiff(100), b = SmallTiff(200), c = SmallTiff(300);
   SendFile("p.TIF", a);
   SendFile("p.TIF", b);
@@ -213,12 +212,12 @@ TEST_F(ImageReceptionTest, JpegThatFailsItsCheckIsRemovedAtPageEnd) {
   ConnectPrinter();
   SendFile("photo.jpg", std::string(3000, 'x'), 4);
   EXPECT_EQ(DestinationFiles(), Names{});
-  EXPECT_EQ(job_->discardMode, 1);
+  EXPECT_EQ(job_->document.discardMode, 1);
 }
 
 TEST_F(ImageReceptionTest, RawMmrPagesBecomeOneTiffWithTheCodedStrips) {
   ConnectPrinter();
-  job_->checksumOk = 1;
+  job_->document.checksumOk = 1;
   const PageHeaderFields fields = RawFields("TIFF-G4MMR");
   const std::string page1 = RawPage(fields.width, fields.height, 0);
   const std::string page2 = RawPage(fields.width, fields.height, 3);
@@ -238,7 +237,7 @@ TEST_F(ImageReceptionTest, RawMmrPagesBecomeOneTiffWithTheCodedStrips) {
 
 TEST_F(ImageReceptionTest, RawMhPagesOfOwnHeadersBecomeOneFileEach) {
   ConnectPrinter();
-  job_->checksumOk = 1;
+  job_->document.checksumOk = 1;
   PageHeaderFields fields = RawFields("TIFF-G3MH");
   fields.packing = 3;  // words arrive byte-swapped, first pixel in bit 7
   const std::string page = RawPage(fields.width, fields.height, 1);
@@ -262,7 +261,7 @@ TEST_F(ImageReceptionTest, RawMhPagesOfOwnHeadersBecomeOneFileEach) {
 
 TEST_F(ImageReceptionTest, PdfFormatMakesPdfFiles) {
   ConnectPrinter();
-  job_->checksumOk = 1;
+  job_->document.checksumOk = 1;
   const PageHeaderFields fields = RawFields("PDF-G4MMR");
   SendRawPage(fields, RawPage(fields.width, fields.height, 2));
   SendRawPage(RawFields("PDF-G4MMR", 1), RawPage(fields.width, fields.height, 4));
@@ -275,7 +274,7 @@ TEST_F(ImageReceptionTest, PdfFormatMakesPdfFiles) {
 
 TEST_F(ImageReceptionTest, RawDataBeyondTheAnnouncedHeightIsNotCoded) {
   ConnectPrinter();
-  job_->checksumOk = 1;
+  job_->document.checksumOk = 1;
   PageHeaderFields fields = RawFields("TIFF-G4MMR");
   fields.height = 40;
   const std::string page = RawPage(fields.width, 40, 5);
@@ -334,12 +333,12 @@ TEST_F(ImageReceptionTest, DroppedConnectionLeavesNoFiles) {
 // the file road the next file is a further file, not a new first one.
 TEST_F(ImageReceptionTest, PageDeleteRemovesOnlyTheFinishedTemporaryPages) {
   ConnectPrinter();
-  job_->checksumOk = 1;
+  job_->document.checksumOk = 1;
   const PageHeaderFields fields = RawFields("TIFF-G4MMR");
   SendRawPage(fields, RawPage(fields.width, fields.height, 0));
   SendBody(Body2(0x3004, 0));
   EXPECT_EQ(TempFiles(), Names{});
-  EXPECT_EQ(job_->pageCount, 1);
+  EXPECT_EQ(job_->document.pageCount, 1);
   SendRawPage(fields, RawPage(fields.width, fields.height, 1));
   SendBody(Body2(0x3003, 0));
   EXPECT_EQ(Receive(14), PcCancel() + kDataEndRes);
@@ -366,7 +365,7 @@ TEST_F(ImageReceptionTest, PageDeleteRemovesOnlyTheFinishedTemporaryPages) {
 
 TEST_F(ImageReceptionTest, MessagesOutOfOrderStoreNothingAndReadNothingStray) {
   ConnectPrinter();
-  job_->checksumOk = 1;
+  job_->document.checksumOk = 1;
   SendBody(Body2(0x3002, 0));  // page end without a header
   SendBody(Body2(0x3002, 0));  // and twice
   SendBody(Body2(0x3003, 0));  // data end before any header: nothing to assemble
@@ -419,7 +418,7 @@ TEST_F(ImageReceptionTest, FurtherFilesNeverReplaceAFile) {
   // The renumbering of a first file with the job's file name does not
   // replace a file either.
   ScanJob& job = ConnectPrinter();
-  std::strcpy(job.fileName, "Inv");
+  std::strcpy(job.document.fileName, "Inv");
   SendFile("p.tif", a);
   std::ofstream(dest_ + "/Inv_001.tif") << "another";
   SendFile("p.tif", b);
@@ -565,7 +564,7 @@ TEST_F(ImageReceptionTest, LowDiskCancelsAndShowsAFullTray) {
   SendBody(ImageHeaderBody(PageHeaderFields{}));
   SendData(SmallTiff(5000));
   EXPECT_EQ(Receive(6), PcCancel());
-  EXPECT_EQ(job_->discardMode, 1);
+  EXPECT_EQ(job_->document.discardMode, 1);
 }
 
 // The disk fills while a file is written although the free-space check
@@ -576,7 +575,7 @@ TEST_F(ImageReceptionTest, FailedWriteDropsTheDocumentAndLeavesNothing) {
   const std::string tiff = SmallTiff(9000);
   env_.FailWrite(2);
   SendFile("scan.tif", tiff);
-  EXPECT_EQ(job_->discardMode, 1);
+  EXPECT_EQ(job_->document.discardMode, 1);
   SendBody(Body2(0x3003, 0));
   EXPECT_EQ(Receive(8), kDataEndRes);
   EXPECT_EQ(DestinationFiles(), Names{});
@@ -690,7 +689,7 @@ TEST_F(ImageReceptionTest, HeaderWithoutADestinationIsCancelledAndWritesNothing)
   // No parameter request has found a folder for this job: nothing may be
   // written, least of all at the top of the file system.
   ScanJob& job = ConnectPrinter();
-  job.folderPath[0] = '\0';
+  job.document.folderPath[0] = '\0';
   const std::string name = "qb-no-destination-" + std::to_string(CurrentProcessId()) + ".tif";
   SendFile(name, SmallTiff(100));
   EXPECT_EQ(Receive(6), PcCancel());

@@ -161,14 +161,14 @@ TEST_F(NegotiationTest, ParaChecksVersionClassAndFolder) {
   Bytes reply = Negotiate(para, 2);
   EXPECT_EQ(Get16(reply, 2), 1);
   EXPECT_EQ(Get32(reply, 6), 0xFFFF1234u);
-  EXPECT_EQ(std::string(Job().folderPath), folder_);
-  EXPECT_GT(Job().jobNo, 0);
+  EXPECT_EQ(std::string(Job().document.folderPath), folder_);
+  EXPECT_GT(Job().document.jobNo, 0);
 
   Put16(&para, 2, 9);
   Send(para);
   reply = Reply();
   EXPECT_EQ(Get16(reply, 4), 0x3E40);
-  EXPECT_EQ(Job().fileOk, 0);
+  EXPECT_EQ(Job().document.fileOk, 0);
 }
 
 TEST_F(NegotiationTest, ParaFromThePcItselfIsRefused) {
@@ -197,8 +197,8 @@ TEST_F(NegotiationTest, Para2WithoutMetaDataDefersTheNotice) {
   EXPECT_EQ(Get16(reply, 2), 1);
   EXPECT_EQ(Get32(reply, 6), 0xFFFF1234u);
   EXPECT_EQ(Job().deferredNotify, 1);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(Job().paraCopy + 8)), "FRONT DESK");
-  EXPECT_EQ(Job().fileName[0], '\0');
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(Job().document.paraCopy + 8)), "FRONT DESK");
+  EXPECT_EQ(Job().document.fileName[0], '\0');
 }
 
 TEST_F(NegotiationTest, AttributeRecordNamesTheFileAndSubFolder) {
@@ -208,25 +208,25 @@ TEST_F(NegotiationTest, AttributeRecordNamesTheFileAndSubFolder) {
   PutRecord(&request, 26, AttributeRecord("sub", "a/b", 100));
   Bytes reply = Negotiate(request);
   EXPECT_EQ(Get16(reply, 2), 1);
-  EXPECT_EQ(std::string(Job().folderPath), folder_ + "/sub");
-  EXPECT_EQ(std::string(Job().fileName), "a_b");  // no separator from the network
+  EXPECT_EQ(std::string(Job().document.folderPath), folder_ + "/sub");
+  EXPECT_EQ(std::string(Job().document.fileName), "a_b");  // no separator from the network
   EXPECT_EQ(Job().deferredNotify, 0);
-  EXPECT_EQ(Job().para.metaOffset, 26);
-  EXPECT_EQ(Get16(Bytes(Job().paraCopy, Job().paraCopy + 8), 6), 26);
+  EXPECT_EQ(Job().document.para.metaOffset, 26);
+  EXPECT_EQ(Get16(Bytes(Job().document.paraCopy, Job().document.paraCopy + 8), 6), 26);
 
   // A sub-folder that would make the path 260 characters long is left out.
   std::string longName(259 - folder_.size(), 'x');
   PutRecord(&request, 26, AttributeRecord(longName, "n", 400));
   Send(request);
   EXPECT_EQ(Get16(Reply(), 2), 1);
-  EXPECT_EQ(std::string(Job().folderPath), folder_);
-  EXPECT_EQ(std::string(Job().fileName), "n");
+  EXPECT_EQ(std::string(Job().document.folderPath), folder_);
+  EXPECT_EQ(std::string(Job().document.fileName), "n");
 
   // A later request without a name keeps the one the job has.
   PutRecord(&request, 26, AttributeRecord("", "", 100));
   Send(request);
   EXPECT_EQ(Get16(Reply(), 2), 1);
-  EXPECT_EQ(std::string(Job().fileName), "n");
+  EXPECT_EQ(std::string(Job().document.fileName), "n");
 }
 
 TEST_F(NegotiationTest, LongMetaDataIsKeptAndAnAnnouncedTailThatNeverCameIsZero) {
@@ -236,33 +236,33 @@ TEST_F(NegotiationTest, LongMetaDataIsKeptAndAnAnnouncedTailThatNeverCameIsZero)
   Bytes request = Para2(7, 0, 26, 26);
   request.insert(request.end(), record.begin(), record.end());
   EXPECT_EQ(Get16(Negotiate(request), 2), 1);
-  ASSERT_NE(Job().metaData, nullptr);
-  ASSERT_EQ(Job().metaDataLength, 700u);
-  EXPECT_EQ(Job().metaData[699], 0x5A);
-  EXPECT_EQ(std::memcmp(Job().metaData.get(), "QNA_ATTR:", 9), 0);
+  ASSERT_NE(Job().document.metaData, nullptr);
+  ASSERT_EQ(Job().document.metaDataLength, 700u);
+  EXPECT_EQ(Job().document.metaData[699], 0x5A);
+  EXPECT_EQ(std::memcmp(Job().document.metaData.get(), "QNA_ATTR:", 9), 0);
 
   // The same record cut off after 600 bytes: the rest reads as zeros.
   request.resize(26 + 600);
   Send(request);
   EXPECT_EQ(Get16(Reply(), 2), 1);
-  ASSERT_EQ(Job().metaDataLength, 700u);
-  EXPECT_EQ(Job().metaData[599], record[599]);
-  EXPECT_EQ(Job().metaData[699], 0);
+  ASSERT_EQ(Job().document.metaDataLength, 700u);
+  EXPECT_EQ(Job().document.metaData[599], record[599]);
+  EXPECT_EQ(Job().document.metaData[699], 0);
 
   // A record whose length is out of range drops the meta data.
   Put16(&request, 26 + 10, 25600);
   Send(request);
   EXPECT_EQ(Get16(Reply(), 2), 1);
-  EXPECT_EQ(Job().metaData, nullptr);
-  EXPECT_EQ(Job().para.metaOffset, 0);
-  EXPECT_EQ(Get16(Bytes(Job().paraCopy, Job().paraCopy + 8), 6), 0);
+  EXPECT_EQ(Job().document.metaData, nullptr);
+  EXPECT_EQ(Job().document.para.metaOffset, 0);
+  EXPECT_EQ(Get16(Bytes(Job().document.paraCopy, Job().document.paraCopy + 8), 6), 0);
 }
 
 TEST_F(NegotiationTest, OffsetsBeyondTheRequestReadNothing) {
   Connect(kJobPort);
   // A meta offset past the body, and one past the limit (counts as none).
   EXPECT_EQ(Get16(Negotiate(Para2(7, 5000, 600, 540)), 2), 1);
-  EXPECT_EQ(Job().metaData, nullptr);
+  EXPECT_EQ(Job().document.metaData, nullptr);
   EXPECT_EQ(Job().deferredNotify, 0);
   Send(Para2(7, 0, 30000, 10));
   EXPECT_EQ(Get16(Reply(), 2), 1);
@@ -279,7 +279,7 @@ TEST_F(NegotiationTest, SenderNameMakesTheFileNameWhenTheSettingSaysSo) {
   PutBytes(&request, 8, "IGNORED");
   PutBytes(&request, 26, std::string("QNN_SKAN:Jo/Ann") + '\0');
   EXPECT_EQ(Get16(Negotiate(request), 2), 1);
-  std::string name = Job().fileName;
+  std::string name = Job().document.fileName;
   // "Jo_Ann-ACCT-YYYYMMDD-hhmmss"
   EXPECT_EQ(name.substr(0, 12), "Jo_Ann-ACCT-");
   EXPECT_EQ(name.size(), 12u + 15u);
@@ -290,7 +290,7 @@ TEST_F(NegotiationTest, SenderNameMakesTheFileNameWhenTheSettingSaysSo) {
   PutBytes(&plain, 8, "ABCDEFGHIJKLMNOPQRS");  // cut to 16
   Send(plain);
   EXPECT_EQ(Get16(Reply(), 2), 1);
-  EXPECT_EQ(std::string(Job().fileName).substr(0, 17), "ABCDEFGHIJKLMNOP-");
+  EXPECT_EQ(std::string(Job().document.fileName).substr(0, 17), "ABCDEFGHIJKLMNOP-");
 }
 
 TEST_F(NegotiationTest, DestinationZeroLogsAFaxNotice) {

@@ -56,8 +56,8 @@ ScanJob& ReceptionTest::ConnectPrinter() {
   EXPECT_EQ(Receive(4), std::string("OK\0\x05", 4));
   job_ = FirstJob();
   EXPECT_NE(job_, nullptr);
-  std::snprintf(job_->folderPath, sizeof job_->folderPath, "%s", dest_.c_str());
-  job_->jobNo = 7;
+  std::snprintf(job_->document.folderPath, sizeof job_->document.folderPath, "%s", dest_.c_str());
+  job_->document.jobNo = 7;
   job_->majorVersion = 1;
   return *job_;
 }

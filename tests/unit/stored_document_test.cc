@@ -16,20 +16,20 @@ namespace {
 // at offset 100 and a meta data record at offset 200.
 std::unique_ptr<ScanJob> RequestedJob() {
   auto job = std::make_unique<ScanJob>();
-  job->ClearJobFields();
-  job->para = KeptParaRequest{0x3402, 300, 100, 200};
-  std::strcpy(reinterpret_cast<char*>(job->paraCopy + 100), "FrontDeskScanner");
-  std::strcpy(reinterpret_cast<char*>(job->paraCopy + 200), "QNN_SKAN:Carol");
+  job->Clear();
+  job->document.para = KeptParaRequest{0x3402, 300, 100, 200};
+  std::strcpy(reinterpret_cast<char*>(job->document.paraCopy + 100), "FrontDeskScanner");
+  std::strcpy(reinterpret_cast<char*>(job->document.paraCopy + 200), "QNN_SKAN:Carol");
   std::strcpy(job->peerIp, "10.1.2.3");
-  std::strcpy(job->senderName, "Alice");
-  std::strcpy(job->outputPath, "/srv/in/doc_000.pdf");
+  std::strcpy(job->document.senderName, "Alice");
+  std::strcpy(job->document.outputPath, "/srv/in/doc_000.pdf");
   return job;
 }
 
 TEST(StoredDocumentTest, TakesTheRequestFieldsAndTheJobsTexts) {
   auto job = RequestedJob();
-  job->multiPage = 1;
-  job->pageCount = 4;
+  job->document.multiPage = 1;
+  job->document.pageCount = 4;
   StoredDocument document = StoredDocumentOf(*job);
   EXPECT_EQ(document.destination, 300);
   EXPECT_EQ(document.peerAddress, "10.1.2.3");
@@ -38,29 +38,29 @@ TEST(StoredDocumentTest, TakesTheRequestFieldsAndTheJobsTexts) {
   EXPECT_EQ(document.outputPath, "/srv/in/doc_000.pdf");
   EXPECT_EQ(document.fileCount, 1);  // one multi-page file
   // The record inside the copy reaches to the copy's end.
-  EXPECT_EQ(document.metaData.data, job->paraCopy + 200);
+  EXPECT_EQ(document.metaData.data, job->document.paraCopy + 200);
   EXPECT_EQ(document.metaData.size, kParaCopySize - 200);
 
-  job->multiPage = 0;
+  job->document.multiPage = 0;
   EXPECT_EQ(StoredDocumentOf(*job).fileCount, 4);  // a file per page
 
-  job->metaData.reset(new uint8_t[600]());
-  job->metaDataLength = 600;
+  job->document.metaData.reset(new uint8_t[600]());
+  job->document.metaDataLength = 600;
   document = StoredDocumentOf(*job);
-  EXPECT_EQ(document.metaData.data, job->metaData.get());
+  EXPECT_EQ(document.metaData.data, job->document.metaData.get());
   EXPECT_EQ(document.metaData.size, 600u);
 }
 
 TEST(StoredDocumentTest, AbsentOrOutOfRangeOffsetsGiveNothing) {
   auto job = RequestedJob();
-  job->para.nameOffset = 0x7F00;  // far past the copy
-  job->para.metaOffset = 540;     // just past the copy
+  job->document.para.nameOffset = 0x7F00;  // far past the copy
+  job->document.para.metaOffset = 540;     // just past the copy
   StoredDocument document = StoredDocumentOf(*job);
   EXPECT_EQ(document.requestSenderName, "");
   EXPECT_EQ(document.metaData.data, nullptr);
   EXPECT_EQ(document.metaData.size, 0u);
 
-  job->para.nameOffset = job->para.metaOffset = 0;
+  job->document.para.nameOffset = job->document.para.metaOffset = 0;
   document = StoredDocumentOf(*job);
   EXPECT_EQ(document.requestSenderName, "");
   EXPECT_EQ(document.metaData.data, nullptr);
@@ -69,10 +69,10 @@ TEST(StoredDocumentTest, AbsentOrOutOfRangeOffsetsGiveNothing) {
 TEST(StoredDocumentTest, UnterminatedBuffersAreCutAtTheirEnd) {
   auto job = RequestedJob();
   std::memset(job->peerIp, '1', sizeof job->peerIp);
-  std::memset(job->senderName, 'S', sizeof job->senderName);
+  std::memset(job->document.senderName, 'S', sizeof job->document.senderName);
   StoredDocument document = StoredDocumentOf(*job);
   EXPECT_EQ(document.peerAddress, std::string(sizeof job->peerIp, '1'));
-  EXPECT_EQ(document.senderName, std::string(sizeof job->senderName, 'S'));
+  EXPECT_EQ(document.senderName, std::string(sizeof job->document.senderName, 'S'));
 }
 
 // The sender-name record of the meta data renames the job's sender for the
@@ -82,11 +82,11 @@ TEST(StoredDocumentTest, ExtensionStepWritesTheRecordsSenderBack) {
   auto job = RequestedJob();
   int32_t status = 1;
   RunExtensionStep(*job, &status);
-  EXPECT_STREQ(job->senderName, "Alice");
+  EXPECT_STREQ(job->document.senderName, "Alice");
 
   std::ofstream(root.DataDir() + "/tvscan_f.bin") << "300;" << root.path() << ";;;\n";
   RunExtensionStep(*job, &status);
-  EXPECT_STREQ(job->senderName, "Carol");
+  EXPECT_STREQ(job->document.senderName, "Carol");
   EXPECT_EQ(status, 1);
 }
 
