@@ -311,22 +311,16 @@ TEST_F(FtpSocketTest, ListenAcceptAndConnectOverLoopback) {
   EXPECT_EQ(refused.connect("127.0.0.1", freed), -1);
   EXPECT_EQ(refused.lastError(), kWsaEConnRefused);
 
-  // Bad address text and a port taken.
-  CFtpSocket bad(&running_);
-  EXPECT_FALSE(bad.listen(0, "300.1.1.1"));
   CFtpSocket taken(&running_);
   EXPECT_FALSE(taken.listen(listener.localPort(), "127.0.0.1"));
   EXPECT_EQ(taken.lastError(), kWsaEAddrInUse);
-}
 
-TEST_F(FtpSocketTest, StopEndsAnAcceptWait) {
-  CFtpSocket listener(&running_);
-  ASSERT_TRUE(listener.listen(0, "127.0.0.1"));
+  // Stopping ends an accept wait.
   std::thread stopper([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     running_.Stop();
   });
-  auto start = Clock::now();
+  const auto start = Clock::now();
   EXPECT_EQ(listener.accept(5000), nullptr);
   stopper.join();
   EXPECT_LT(ElapsedMs(start), 1000);
