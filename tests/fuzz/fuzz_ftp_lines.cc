@@ -7,7 +7,8 @@
 //   - the non-empty lines returned are not, in order, the input's non-empty
 //     lines (split at CR and LF);
 //   - the reader ends with "peer closed" while a complete line of the
-//     input was never returned.
+//     input that fits the buffer was never returned (the close is seen
+//     with bytes unread, so a line too long for the buffer may end so).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -73,8 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char> buffer(30001);
   size_t matched = 0;
   int result = 0;
+  int limit = bufferSize;
   for (int call = 0;; ++call) {
-    const int limit = (call & 1) != 0 ? otherSize : bufferSize;
+    limit = (call & 1) != 0 ? otherSize : bufferSize;
     result = socket.LineRecv(buffer.data(), limit);
     if (result < 0) break;
     if (result > limit - 1) std::abort();
@@ -85,7 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++matched;
   }
   if (result == qb::kFtpTimedOut) std::abort();  // no time-out was set, nobody stopped
-  if (result == qb::kFtpPeerClosed && matched != expected.size()) std::abort();
+  if (result == qb::kFtpPeerClosed && matched != expected.size() &&
+      expected[matched].size() <= static_cast<size_t>(limit) - 1) {
+    std::abort();
+  }
   qb::SockClose(ends[1]);
   return 0;
 }
