@@ -128,9 +128,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       size_t matched = 0;
       int result;
       while ((result = socket.LineRecv(buffer.data(), static_cast<int>(buffer.size()))) >= 0) {
-        if (std::strlen(buffer.data()) != static_cast<size_t>(result)) std::abort();
+        const std::string line(buffer.data(), static_cast<size_t>(result));
+        if (buffer[result] != '\0') std::abort();
         if (result == 0) continue;
-        if (realClient && (matched >= expected.size() || expected[matched] != buffer.data())) {
+        if (realClient && (matched >= expected.size() || expected[matched] != line)) {
           std::abort();
         }
         ++matched;
