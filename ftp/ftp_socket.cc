@@ -247,6 +247,8 @@ int CFtpSocket::Recv(void* buffer, int length) {
   std::lock_guard<std::mutex> lock(tls_mutex_);
   const int fd = handle_;
   if (fd < 0) return kFtpRecvError;
+  // A receive of no bytes would read as the peer's close.
+  if (length <= 0) return 0;
   read_wants_write_ = false;
   if (tls_) {
     TlsResult result = tls_->Read(buffer, length);
@@ -292,6 +294,8 @@ int CFtpSocket::Send(const void* buffer, int length, int timeoutSeconds) {
 }
 
 int CFtpSocket::SendLocked(const char* data, int length, int timeoutSeconds) {
+  // Nothing to send; a TLS write of no bytes would read as a failure.
+  if (length <= 0) return 0;
   const int timeout = timeoutSeconds < 0 ? timeout_ms_ : timeoutSeconds * 1000;
   int64_t lastProgress = env_.NowMs();
   int sent = 0;

@@ -1,0 +1,153 @@
+// Received-file buffers: the temporary-file buffer the FTP engine makes for
+// every STOR, and the memory buffer with its chunk rule.
+#include "ftp/save_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "config/folders.h"
+#include "platform/fault_env.h"
+#include "tests/unit/test_root.h"
+
+namespace qb {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SaveFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    temp_ = root_.path() + "/tmp";
+    ::setenv("TMP", temp_.c_str(), 1);
+    InitTempFolder();
+  }
+  std::vector<std::string> TempFiles() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(temp_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+  static std::string Pattern(size_t size) {
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 31) ^ (i >> 9));
+    return data;
+  }
+  test::TestRoot root_;
+  std::string temp_;
+};
+
+TEST_F(SaveFileTest, ZeroByteStoreMakesNoTemporaryFileAndSavesNothing) {
+  const std::string target = root_.path() + "/out.pdf";
+  CVirtualSaveFileTF file(target.c_str());
+  EXPECT_EQ(file.getSize(), 0u);
+  EXPECT_STREQ(file.getTempName(), "");
+  EXPECT_FALSE(file.save());
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(SaveFileTest, TemporaryFileLivesInTmpAndGoesWithTheBuffer) {
+  const std::string data = Pattern(70000);
+  {
+    CVirtualSaveFileTF file(nullptr);
+    ASSERT_TRUE(file.write(data.data(), 30000));
+    ASSERT_TRUE(file.write(data.data() + 30000, 40000));
+    EXPECT_EQ(file.getSize(), 70000u);
+    const std::string name = file.getTempName();
+    EXPECT_EQ(fs::path(name).parent_path(), fs::path(temp_));
+    const std::string base = fs::path(name).filename().string();
+    EXPECT_EQ(base.rfind("TXQB", 0), 0u) << base;
+    EXPECT_EQ(base.substr(base.size() - 4), ".tmp");
+    EXPECT_EQ(fs::file_size(name), 70000u);
+    std::string back(data.size(), '\0');
+    ASSERT_TRUE(file.readAll(back.data()));
+    EXPECT_EQ(back, data);
+    EXPECT_FALSE(file.save());  // nowhere to save to
+    CVirtualSaveFileTF other(nullptr);
+    ASSERT_TRUE(other.write("b", 1));
+    EXPECT_STRNE(other.getTempName(), file.getTempName());
+  }
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(SaveFileTest, SavingTwiceToTwoPathsGivesTwoIdenticalFiles) {
+  // More than the 1 MiB copy block, so the copy takes several rounds.
+  const std::string data = Pattern(2500000);
+  const std::string first = root_.path() + "/first.tif", second = root_.path() + "/second.tif";
+  CVirtualSaveFileTF file(first.c_str());
+  for (size_t at = 0; at < data.size(); at += 30000) {
+    ASSERT_TRUE(file.write(data.data() + at, static_cast<uint32_t>(std::min<size_t>(30000, data.size() - at))));
+  }
+  ASSERT_TRUE(file.save());
+  file.setPath(second.c_str());
+  EXPECT_STREQ(file.getPath(), second.c_str());
+  ASSERT_TRUE(file.save());
+  EXPECT_EQ(test::ReadWholeFile(first), data);
+  EXPECT_EQ(test::ReadWholeFile(second), data);
+  // Saving replaces an existing destination and keeps the buffer usable.
+  ASSERT_TRUE(file.save());
+  EXPECT_EQ(fs::file_size(second), data.size());
+  EXPECT_FALSE(std::string(file.getTempName()).empty());
+}
+
+TEST_F(SaveFileTest, FailingWriteIsReportedAndNotCounted) {
+  FaultEnv env(false);
+  CVirtualSaveFileTF file(nullptr, env);
+  ASSERT_TRUE(file.write("1234", 4));
+  env.FailWrite(1);
+  EXPECT_FALSE(file.write("5678", 4));
+  EXPECT_EQ(file.getSize(), 4u);
+  EXPECT_TRUE(file.write("90", 2));
+  char back[6];
+  ASSERT_TRUE(file.readAll(back));
+  EXPECT_EQ(std::string(back, 6), "123490");
+}
+
+TEST_F(SaveFileTest, NoTemporaryFolderMeansTheWriteFails) {
+  ::setenv("TMP", (root_.path() + "/missing").c_str(), 1);
+  InitTempFolder();
+  CVirtualSaveFileTF file(nullptr);
+  EXPECT_FALSE(file.write("x", 1));
+  EXPECT_EQ(file.getSize(), 0u);
+  EXPECT_STREQ(file.getTempName(), "");
+}
+
+TEST_F(SaveFileTest, MemoryBufferChunkThatFillsExactlyGetsAnEmptySuccessor) {
+  const std::string data = Pattern(262144 + 5);
+  CVirtualSaveFileMem file(nullptr);
+  EXPECT_EQ(file.getSize(), 0u);
+  EXPECT_EQ(file.getTempName(), nullptr);
+  ASSERT_TRUE(file.write(data.data(), 100000));
+  ASSERT_TRUE(file.write(data.data() + 100000, 162144));
+  EXPECT_EQ(file.getSize(), 262144u);
+  std::string back(262144, '\0');
+  ASSERT_TRUE(file.readAll(back.data()));
+  EXPECT_EQ(back, data.substr(0, 262144));
+  ASSERT_TRUE(file.write(data.data() + 262144, 5));
+  EXPECT_EQ(file.getSize(), 262149u);
+  back.assign(262149, '\0');
+  ASSERT_TRUE(file.readAll(back.data()));
+  EXPECT_EQ(back, data);
+
+  // One write spanning several chunks.
+  const std::string big = Pattern(3 * 262144 + 17);
+  CVirtualSaveFileMem spanning(nullptr);
+  ASSERT_TRUE(spanning.write(big.data(), static_cast<uint32_t>(big.size())));
+  EXPECT_EQ(spanning.getSize(), big.size());
+  const std::string target = root_.path() + "/mem.bin";
+  EXPECT_FALSE(spanning.save());  // no path
+  spanning.setPath(target.c_str());
+  ASSERT_TRUE(spanning.save());
+  EXPECT_EQ(test::ReadWholeFile(target), big);
+  // Unlike the file buffer, an empty one saves an empty file.
+  CVirtualSaveFileMem empty(target.c_str());
+  ASSERT_TRUE(empty.save());
+  EXPECT_EQ(fs::file_size(target), 0u);
+}
+
+}  // namespace
+}  // namespace qb

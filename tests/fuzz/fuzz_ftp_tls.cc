@@ -1,0 +1,155 @@
+// The FTPS record path. The control byte picks how the input reaches the
+// server's sslAccept and receive:
+//   bit 0 clear: the input is the client's whole side of the connection
+//     (handshake and records, as raw bytes), then the client hangs up;
+//   bit 0 set: a real client shakes hands, sends the input as application
+//     data (bits 1-3 pick the piece size), then either ends with
+//     close_notify (bit 4 clear) or appends the input again as raw bytes
+//     (bit 4 set) and hangs up.
+// Bit 5 picks the line reader (LineRecv) or the stream receiver
+// (recvBinaryFile). Stops when
+//   - a handshake with the real client fails, or one with raw bytes succeeds
+//     but nothing goes on as it should;
+//   - the stream receiver keeps bytes that are not a prefix of the data,
+//     or, after close_notify, reports failure or misses bytes;
+//   - a line returned is not the next non-empty line of the data.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ftp/ftp_socket.h"
+#include "ftp/save_file.h"
+#include "fuzz_root.h"
+#include "platform/net.h"
+#include "platform/tls.h"
+
+namespace {
+
+struct Setup {
+  qb::fuzz::FuzzRoot root{""};
+  std::unique_ptr<qb::TlsContext> server;
+  std::unique_ptr<qb::TlsContext> client;
+  Setup() {
+    const std::string key = root.path() + "/key.pem", certificate = root.path() + "/cert.pem";
+    if (!qb::WriteSelfSignedCertificate(key, certificate)) std::abort();
+    server = qb::createSslContext(key.c_str(), "", certificate.c_str(), nullptr);
+    client = qb::TlsContext::NewClient();
+    if (!server || !client) std::abort();
+  }
+};
+
+Setup& Get() {
+  static Setup setup;
+  return setup;
+}
+
+bool SendAll(int socket, const uint8_t* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    long put = qb::SockSend(socket, data + done, size - done);
+    if (put <= 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+std::vector<std::string> NonEmptyLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string current;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') {
+      if (!current.empty()) lines.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  return lines;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Setup& setup = Get();
+  if (size < 1) return 0;
+  const uint8_t control = data[0];
+  ++data;
+  --size;
+  const bool realClient = (control & 1) != 0;
+  const size_t piece = size_t{1} << (((control >> 1) & 7) * 2);  // 1 .. 16384
+  const bool garbageAfter = (control & 16) != 0;
+  const bool lines = (control & 32) != 0;
+
+  int ends[2];
+  if (!qb::StreamSocketPair(ends, false)) std::abort();
+  qb::SetSendBufferSize(ends[1], 1 << 20);
+  static qb::FtpRunning running;
+  qb::CFtpSocket socket(&running);
+  socket.attach(ends[0]);
+  socket.setTimeout(2);
+
+  std::thread client;
+  bool handshaken = false;
+  if (realClient) {
+    client = std::thread([&] {
+      auto session = qb::TlsSession::NewClient(setup.client.get(), ends[1]);
+      if (!session || session->Connect().status != qb::TlsStatus::kOk) {
+        qb::SockShutdown(ends[1], qb::kShutBoth);
+        return;
+      }
+      handshaken = true;
+      for (size_t at = 0; at < size; at += piece) {
+        const size_t take = size - at < piece ? size - at : piece;
+        if (session->Write(data + at, static_cast<int>(take)).status != qb::TlsStatus::kOk) break;
+      }
+      if (garbageAfter) {
+        SendAll(ends[1], data, size);
+      } else {
+        session->Shutdown();
+      }
+      qb::SockShutdown(ends[1], qb::kShutSend);
+    });
+  } else {
+    SendAll(ends[1], data, size);
+    qb::SockShutdown(ends[1], qb::kShutSend);
+  }
+
+  // A short budget: with raw bytes the client never answers.
+  const bool accepted = socket.sslAccept(setup.server.get(), realClient ? 5000 : 50);
+  if (realClient && !accepted) std::abort();
+  const std::string sent(reinterpret_cast<const char*>(data), size);
+  if (accepted) {
+    if (lines) {
+      const std::vector<std::string> expected = NonEmptyLines(sent);
+      std::vector<char> buffer(30000);
+      size_t matched = 0;
+      int result;
+      while ((result = socket.LineRecv(buffer.data(), static_cast<int>(buffer.size()))) >= 0) {
+        const std::string line(buffer.data(), static_cast<size_t>(result));
+        if (buffer[result] != '\0') std::abort();
+        if (result == 0) continue;
+        if (realClient && (matched >= expected.size() || expected[matched] != line)) {
+          std::abort();
+        }
+        ++matched;
+      }
+    } else {
+      qb::CVirtualSaveFileMem file(nullptr);
+      const bool complete = socket.recvBinaryFile(&file);
+      std::string kept(file.getSize(), '\0');
+      file.readAll(kept.data());
+      if (realClient) {
+        if (kept.size() > sent.size() || sent.compare(0, kept.size(), kept) != 0) std::abort();
+        if (!garbageAfter && (!complete || kept != sent)) std::abort();
+      }
+    }
+  }
+  if (client.joinable()) client.join();
+  if (realClient && !handshaken) std::abort();
+  socket.close();
+  qb::SockClose(ends[1]);
+  return 0;
+}
