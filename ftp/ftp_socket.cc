@@ -253,8 +253,17 @@ int CFtpSocket::Recv(void* buffer, int length) {
   if (tls_) {
     TlsResult result = tls_->Read(buffer, length);
     switch (result.status) {
-      case TlsStatus::kOk:
-        return result.bytes;
+      case TlsStatus::kOk: {
+        // A record holds at most 16 KiB: take what is already here too, so
+        // a stored file moves in blocks as large as on a plain connection.
+        int got = result.bytes;
+        while (got < length && tls_->Pending() > 0) {
+          TlsResult more = tls_->Read(static_cast<char*>(buffer) + got, length - got);
+          if (more.status != TlsStatus::kOk) break;  // the next call meets it again
+          got += more.bytes;
+        }
+        return got;
+      }
       case TlsStatus::kWantRead:
         return 0;
       case TlsStatus::kWantWrite:

@@ -47,9 +47,12 @@ std::FILE* CVirtualSaveFileTF::OpenTemp(const char* mode) {
 }
 
 bool CVirtualSaveFileTF::write(const void* data, uint32_t length) {
-  std::FILE* file = OpenTemp("r+b");
+  // Appending and unbuffered: one open, one write and one close per block,
+  // without the stream's own seek and buffer set-up.
+  std::FILE* file = OpenTemp("ab");
   if (file == nullptr) return false;
-  bool ok = std::fseek(file, 0, SEEK_END) == 0 && env_.Write(file, data, length) == length;
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  bool ok = env_.Write(file, data, length) == length;
   // A full disk may only show when the buffered bytes are flushed.
   if (std::fclose(file) != 0) ok = false;
   if (ok) size_ += length;

@@ -163,6 +163,10 @@ std::unique_ptr<TlsContext> TlsContext::NewServer(const std::string& minVersion)
   // The default security level refuses the SHA-1 signatures that TLS 1.0
   // and 1.1 handshakes need: admitting those versions means lowering it.
   if (version < TLS1_2_VERSION) SSL_CTX_set_security_level(ctx, 0);
+  // Reads take whatever the socket holds, not one record header and then
+  // its body: half the receives on a stored file, and several records per
+  // wake-up (Pending() then reports what is buffered).
+  SSL_CTX_set_read_ahead(ctx, 1);
   return context;
 }
 
@@ -260,7 +264,11 @@ TlsResult TlsSession::Write(const void* data, int length) {
   return Outcome(Ssl(ssl_), SSL_write(Ssl(ssl_), data, length));
 }
 
-int TlsSession::Pending() const { return SSL_pending(Ssl(ssl_)); }
+// Decrypted bytes, or else whether a record read ahead waits undecrypted.
+int TlsSession::Pending() const {
+  const int decrypted = SSL_pending(Ssl(ssl_));
+  return decrypted > 0 ? decrypted : SSL_has_pending(Ssl(ssl_));
+}
 
 void TlsSession::Shutdown() {
   // One attempt: the close_notify goes out if the socket takes it; the

@@ -50,7 +50,8 @@ class TlsSession {
   TlsResult Connect();
   TlsResult Read(void* buffer, int length);
   TlsResult Write(const void* data, int length);
-  // Bytes already decrypted and waiting.
+  // Bytes already decrypted and waiting; 1 when only a record read ahead
+  // waits (0: the next byte must come from the socket).
   int Pending() const;
   void Shutdown();
 
