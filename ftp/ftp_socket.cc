@@ -387,8 +387,12 @@ CFtpSocket::Ready CFtpSocket::WaitForInput(int timeoutMs) {
 
 int CFtpSocket::LineRecv(char* buffer, int size) {
   if (size < 1) return kFtpRecvError;
-  std::vector<char> work(pending_.size() + static_cast<size_t>(size));
-  std::memcpy(work.data(), pending_.data(), pending_.size());
+  // Not cleared: an idle session's block stays untouched memory, which the
+  // system does not back until a line arrives.
+  const size_t workSize = pending_.size() + static_cast<size_t>(size);
+  const std::unique_ptr<char[]> workBlock = std::make_unique_for_overwrite<char[]>(workSize);
+  char* const work = workBlock.get();
+  std::memcpy(work, pending_.data(), pending_.size());
   size_t n = pending_.size();
   pending_.clear();
   size_t scanned = 0;
@@ -410,14 +414,14 @@ int CFtpSocket::LineRecv(char* buffer, int size) {
     const int64_t now = env_.NowMs();
     if (!Running() || Expired(timeout_ms_, start, now)) {
       // Time-out or stop: the partial line waits for the next call.
-      pending_.assign(work.data(), n);
+      pending_.assign(work, n);
       return kFtpTimedOut;
     }
     // Waits for data (or the stop) up to what remains of the time-out,
     // instead of a readiness poll and a 10 ms sleep per pass.
-    if (n < work.size() &&
+    if (n < workSize &&
         WaitForInput(WaitMs(LeftMs(timeout_ms_, start, now), env_)) == Ready::kReady) {
-      int got = Recv(work.data() + n, static_cast<int>(work.size() - n));
+      int got = Recv(work + n, static_cast<int>(workSize - n));
       if (got < 0) return got;
       n += static_cast<size_t>(got);
     }
@@ -425,11 +429,11 @@ int CFtpSocket::LineRecv(char* buffer, int size) {
   }
 
   if (end > static_cast<size_t>(size) - 1) return kFtpRecvError;
-  std::memcpy(buffer, work.data(), end);
+  std::memcpy(buffer, work, end);
   buffer[end] = '\0';
   size_t consumed = end + 1;
   if (work[end] == '\r' && consumed < n && work[consumed] == '\n') ++consumed;
-  if (consumed < n) pending_.assign(work.data() + consumed, n - consumed);
+  if (consumed < n) pending_.assign(work + consumed, n - consumed);
   if (end >= 1 && FtpLogEnabled()) FtpLog("LineRecv:%s", buffer);
   return static_cast<int>(end);
 }
