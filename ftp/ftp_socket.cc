@@ -206,6 +206,7 @@ bool CFtpSocket::sslAccept(TlsContext* context, int budgetMs) {
     if (ok && handle_ >= 0) {
       tls_ = std::move(session);
       tls_on_ = true;
+      tls_end_read_ = false;
     } else {
       ok = false;
       session->Shutdown();
@@ -259,8 +260,16 @@ int CFtpSocket::Recv(void* buffer, int length) {
         int got = result.bytes;
         while (got < length && tls_->Pending() > 0) {
           TlsResult more = tls_->Read(static_cast<char*>(buffer) + got, length - got);
-          if (more.status != TlsStatus::kOk) break;  // the next call meets it again
-          got += more.bytes;
+          if (more.status == TlsStatus::kOk) {
+            got += more.bytes;
+            continue;
+          }
+          // The peer's close (or an error) came right behind the data: the
+          // next call meets it again, and must not wait on the socket first.
+          if (more.status != TlsStatus::kWantRead && more.status != TlsStatus::kWantWrite) {
+            tls_end_read_ = true;
+          }
+          break;
         }
         return got;
       }
@@ -371,7 +380,7 @@ CFtpSocket::Ready CFtpSocket::WaitForInput(int timeoutMs) {
     fd = handle_;
     if (fd < 0) return Ready::kReady;  // the receive reports it
     // Bytes the TLS layer has already decrypted never show on the socket.
-    if (tls_ && tls_->Pending() > 0) return Ready::kReady;
+    if (tls_ && (tls_->Pending() > 0 || tls_end_read_)) return Ready::kReady;
     forWrite = read_wants_write_;
   }
   switch (WaitSocket(fd, forWrite, WakeFd(), timeoutMs)) {

@@ -104,6 +104,9 @@ class CFtpSocket {
   bool watch_close_ = false;
   // The last TLS read wanted to write first (the next wait is for room).
   bool read_wants_write_ = false;
+  // A read taken on the way (to fill a block) met the end of the TLS
+  // stream or an error: the next receive reports it without waiting.
+  bool tls_end_read_ = false;
   uint32_t local_address_ = 0;  // host order
   uint16_t local_port_ = 0;
   uint32_t peer_address_ = 0;  // host order

@@ -110,9 +110,16 @@ bool ListFolder(const std::string& path, std::vector<FolderEntry>* entries) {
   while (struct dirent* entry = ::readdir(dir)) {
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    std::string full = path;
-    if (!full.empty() && full.back() != '/') full += '/';
-    entries->push_back({name, IsDirectory(full + name)});
+    // The entry's own type where the file system gives it: a stat per
+    // entry would cost more than the listing (names are looked up in
+    // folders of thousands of scans). Links and unknown types are looked at.
+    bool folder = entry->d_type == DT_DIR;
+    if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+      std::string full = path;
+      if (!full.empty() && full.back() != '/') full += '/';
+      folder = IsDirectory(full + name);
+    }
+    entries->push_back({std::move(name), folder});
   }
   ::closedir(dir);
   return true;

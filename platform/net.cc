@@ -142,6 +142,13 @@ int TcpConnect(uint32_t address, uint16_t port, uint32_t localAddress) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return Fail();
   if (localAddress != 0) {
+    // The port is the system's pick, and may be a port a server here wants
+    // next (37100, 37101): marked reusable, this connection's TIME_WAIT
+    // never keeps that server from listening, and the port is chosen only
+    // at connect, from the whole four-tuple.
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &on, sizeof on);
     sockaddr_in local = MakeAddress(localAddress, 0);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
       int result = Fail();

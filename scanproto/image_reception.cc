@@ -308,7 +308,15 @@ void OnImageData(ScanJob& job, uint8_t* data, size_t length) {
     return;
   }
   if (doc.imageHeader.dataForm == kDataFormRaw) {
-    if (CodingIntoPageFile(doc)) CodeRawPacket(doc, data, length);
+    // Coding is most of what a raw page costs: it runs on a worker while
+    // the printer is held, so the one loop thread can keep every core busy
+    // with many printers. Nothing more is read from this printer until the
+    // packet is coded, so the packet stays where it is in the connection's
+    // buffer and the order of pages and replies is unchanged.
+    if (CodingIntoPageFile(doc)) {
+      Document* coded = &doc;
+      RunDocumentWork(job, [coded, data, length] { CodeRawPacket(*coded, data, length); }, [] {});
+    }
     return;
   }
   // Without an open file (the header could not open it, or a write failed)

@@ -74,7 +74,7 @@ class FtplibClient(unittest.TestCase):
             self.assertEqual(ftp.storbinary("STOR tls.jpg", _Reader(data)), "226 Transfer complete.")
             ftp.quit()
             self.assertTrue(_wait_for_file(os.path.join(server.folder, "tls.jpg"), data))
-            self.assertIn("SSL AUTH OK!", server.log())
+            self.assertTrue(_wait_for(lambda: "SSL AUTH OK!" in server.log()))
 
 
 class TlsVersions(unittest.TestCase):
@@ -104,7 +104,7 @@ class TlsVersions(unittest.TestCase):
         with FtpTestServer(extra_settings="FTPS_MinTLSVersion=1.3\n") as server:
             self.assertIsNone(self.handshake(server, ssl.TLSVersion.TLSv1_2))
             self.assertEqual(self.handshake(server, ssl.TLSVersion.TLSv1_3), "TLSv1.3")
-            self.assertIn("SSL AUTH FAILED.", server.log())
+            self.assertTrue(_wait_for(lambda: "SSL AUTH FAILED." in server.log()))
 
 
 class _Reader:
@@ -115,6 +115,16 @@ class _Reader:
         chunk = self.data[self.at:self.at + n]
         self.at += len(chunk)
         return chunk
+
+
+def _wait_for(condition, seconds=10):
+    import time
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if condition():
+            return True
+        time.sleep(0.05)
+    return False
 
 
 def _wait_for_file(path, data, seconds=10):
