@@ -407,6 +407,35 @@ TEST_F(FtpTlsTest, ProtectedStreamEndsWithThePeersCloseWithOrWithoutNotify) {
   }
 }
 
+// A client that writes its file, sends its close and then waits for the
+// server's (as Python's ftplib does): the close arrives with the last data
+// and must end the stream at once, not after the data connection's time-out.
+TEST_F(FtpTlsTest, CloseArrivingWithTheLastDataEndsTheStreamAtOnce) {
+  for (int round = 0; round < 20; ++round) {
+    SocketPair pair(&running_);
+    pair.server->setTimeout(5);
+    std::string data(70000, 'e');
+    std::thread printer([&] {
+      test::TlsClient client(pair.client);
+      ASSERT_TRUE(client.Handshake());
+      client.Write(data);
+      client.Shutdown();
+      client.ReadAll();  // until the server's own close
+      pair.CloseClient();
+    });
+    ASSERT_TRUE(pair.server->sslAccept(context_.get()));
+    // Let data and close lie in the socket together before the first read.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    CVirtualSaveFileMem file(nullptr);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(pair.server->recvBinaryFile(&file));
+    EXPECT_LT(test::ElapsedMs(started), 2000);
+    pair.server->close();
+    printer.join();
+    EXPECT_EQ(file.getSize(), data.size());
+  }
+}
+
 TEST_F(FtpTlsTest, HandshakeThatStallsFailsWithinItsBudget) {
   SocketPair pair(&running_);
   ASSERT_TRUE(pair.Write("\x16\x03\x01"));  // the start of a record, then nothing
