@@ -459,9 +459,13 @@ int CFtpSocket::LineSend(const char* text, int timeoutSeconds) {
 bool CFtpSocket::recvBinaryFile(CAbsFileWriter* writer) {
   std::unique_ptr<char[]> buffer(new char[kBinaryBlock]);
   int64_t lastData = env_.NowMs();
-  int total = 0;
+  int64_t total = 0;  // a stored file may pass 2 GiB
   for (;;) {
-    if (!Running() || handle_ < 0) return true;
+    // A stream cut short by the server's stop is not a complete file: the
+    // client never hears 226 for it and sends it again, so it must not be
+    // handed on as received (the original counted it as complete).
+    if (!Running()) return false;
+    if (handle_ < 0) return true;
     // Waits for data up to the time-out since the last data, instead of
     // polling every millisecond.
     const Ready ready = WaitForInput(WaitMs(LeftMs(timeout_ms_, lastData, env_.NowMs()), env_));
@@ -475,12 +479,12 @@ bool CFtpSocket::recvBinaryFile(CAbsFileWriter* writer) {
       } else if (got == kFtpPeerClosed) {
         return true;
       } else if (got == kFtpRecvError) {
-        FtpLog("error - recvBinaryFile aborted in %d bytes.", total);
+        FtpLog("error - recvBinaryFile aborted in %lld bytes.", static_cast<long long>(total));
         return false;
       }
     }
     if (Expired(timeout_ms_, lastData, env_.NowMs())) {
-      FtpLog("timeout - recvBinaryFile aborted in %d bytes.", total);
+      FtpLog("timeout - recvBinaryFile aborted in %lld bytes.", static_cast<long long>(total));
       return false;
     }
   }

@@ -270,6 +270,22 @@ TEST_F(FtpSocketTest, StreamSilentForTheTimeOutFails) {
   EXPECT_EQ(file.getSize(), 10u);
 }
 
+// The server stopping in the middle of a stream: what came is not a file.
+TEST_F(FtpSocketTest, StreamCutShortByTheStopIsNotComplete) {
+  SocketPair pair(&running_);
+  pair.server->setTimeout(30);
+  ASSERT_TRUE(pair.Write("the first part of a page"));
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    running_.Stop();
+  });
+  CVirtualSaveFileMem file(nullptr);
+  auto start = Clock::now();
+  EXPECT_FALSE(pair.server->recvBinaryFile(&file));
+  EXPECT_LT(ElapsedMs(start), 1000);
+  stopper.join();
+}
+
 TEST_F(FtpSocketTest, StreamStopsWhenTheWriterCannotKeepTheBytes) {
   ::setenv("TMP", root_.path().c_str(), 1);
   InitTempFolder();
