@@ -341,10 +341,8 @@ void CFtpSessionQBX::SaveReceivedFiles() {
       if (!overwrite) {
         // Never over an existing file, nor over one of this session's own.
         const std::string folder = FolderPartOf(target);
-        target = folder + MakeFreeExactName(folder, NameOfPath(target), staged.Owner(),
-                                            [&staged, &folder](const std::string& name) {
-                                              return staged.Holds(folder + name);
-                                            });
+        target = MakeFreeExactName(folder, NameOfPath(target), staged.Owner(),
+                                   [&staged](const std::string& path) { return staged.Holds(path); });
       }
       file->setPath(target.c_str());
     }
