@@ -14,6 +14,7 @@
 #include "platform/global_lock.h"
 #include "platform/svc_ctrl.h"
 #include "platform/trace.h"
+#include "scanproto/access_lock.h"
 #include "scanproto/connection_server.h"
 #include "storage/receive_log.h"
 
@@ -106,6 +107,20 @@ ScanServerHooks MainWindow::ServerHooks(uint32_t ownHandle) {
   };
   hooks.receiveEndSignal = [] { ReceiveEndSignal(); };
   hooks.startNameService = [ownHandle] { StartAddressMonitor(ownHandle); };
+  return hooks;
+}
+
+FtpServerHooks MainWindow::FtpHooks() {
+  FtpServerHooks hooks;
+  EventLoop* loop = &loop_;
+  hooks.connectionState = [](uint16_t state) { SetFtpConnectionState(state); };
+  hooks.trayState = [this, loop](int state) { loop->Post([this, state] { OnCommand(kCmdTray, state); }); };
+  hooks.notifyConfig = [loop](uint32_t message, int64_t code) {
+    loop->Post([message, code] { NotifyConfig(message, static_cast<int>(code)); });
+  };
+  hooks.receiveEndSignal = [loop] { loop->Post([] { ReceiveEndSignal(); }); };
+  hooks.newFileNotice = [this, loop] { loop->Post([this] { OnCommand(kCmdNewFile, 0); }); };
+  hooks.classifyPeer = [](const char* ipText) { return ClassifyPeer(ipText); };
   return hooks;
 }
 

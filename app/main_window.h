@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "ftp/ftp_server_hooks.h"
 #include "platform/event_loop.h"
 #include "scanproto/connection_server.h"
 
@@ -36,6 +37,9 @@ class MainWindow final : public Window {
 
   // What the scan server tells the program (see ScanServerHooks).
   ScanServerHooks ServerHooks(uint32_t ownHandle);
+  // What the FTP server tells the program; its calls come from FTP threads
+  // and are posted to the loop, as the scan server's arrive there.
+  FtpServerHooks FtpHooks();
 
  private:
   void OnCommand(uint32_t id, int64_t lParam);

@@ -77,8 +77,10 @@ int AnswerOptions(int argc, char** argv) {
   return -1;
 }
 
-void StartFtpIfEnabled(bool serviceMode) {
-  if (GetFTP_Support() != 0 || GetFTPS_Support() != 0) StartFtpServer(GetFtpPort(), serviceMode);
+void StartFtpIfEnabled(bool serviceMode, MainWindow& mainWindow) {
+  if (GetFTP_Support() != 0 || GetFTPS_Support() != 0) {
+    StartFtpServer(GetFtpPort(), serviceMode, mainWindow.FtpHooks());
+  }
 }
 
 // Disk word at start: from the free percentage of the CONF folder's volume.
@@ -145,7 +147,7 @@ int RunProgram(int argc, char** argv) {
     TraceLog(" Service QBX Start !!!");
     if (GetOsGeneration() == 2) startPipeSvr(process.mainWindowHandle);
     process.processMode = kModeService;
-    StartFtpIfEnabled(true);
+    StartFtpIfEnabled(true, mainWindow);
   } else {
     int startType = 0, error = 0;
     if (QueryCompanionStartType(&startType, &error)) {
@@ -156,7 +158,7 @@ int RunProgram(int argc, char** argv) {
       serverFailed = !StartCommunication(loop, mainWindow.ServerHooks(process.mainWindowHandle));
       process.processMode = kModeNormal;
       TraceLog(" Normal QBX Start !!!");
-      StartFtpIfEnabled(false);
+      StartFtpIfEnabled(false, mainWindow);
     }
   }
 

@@ -1,23 +1,24 @@
 #include "ftp/program_ftp.h"
 
 #include <memory>
+#include <utility>
 
-#include "ftp/ftp_server.h"
+#include "ftp/ftp_server_qbx.h"
 
 namespace qb {
 namespace {
 
-std::unique_ptr<CFtpServer>& ProgramServer() {
-  static std::unique_ptr<CFtpServer> server;
+std::unique_ptr<CFtpServerQBX>& ProgramServer() {
+  static std::unique_ptr<CFtpServerQBX> server;
   return server;
 }
 
 }  // namespace
 
-bool StartFtpServer(int port, bool serviceMode) {
+bool StartFtpServer(int port, bool serviceMode, FtpServerHooks hooks) {
   auto& server = ProgramServer();
   if (server != nullptr) return true;
-  server = std::make_unique<CFtpServer>();
+  server = std::make_unique<CFtpServerQBX>(std::move(hooks));
   server->setPort(port);
   return server->start(serviceMode ? 1 : 0);
 }

@@ -16,4 +16,11 @@ int WallClockMilliseconds();
 // of EntryModified (platform/files.h).
 int64_t WallClockNs();
 
+// The processor's time-stamp counter, read after a serialising
+// instruction; false where the processor has none that can be read.
+bool ReadTimeStampCounter(uint64_t* value);
+
+// A monotonic clock in nanoseconds (stands in for the time-stamp counter).
+int64_t MonotonicNs();
+
 }  // namespace qb

@@ -3,6 +3,7 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "platform/crypto.h"
 
+#include <openssl/crypto.h>
 #include <openssl/rc4.h>
 #include <openssl/sha.h>
 
@@ -19,5 +20,11 @@ bool Rc4Apply(const uint8_t* key, size_t keyLength, uint8_t* buffer, size_t leng
   ::RC4(&schedule, length, buffer, buffer);
   return true;
 }
+
+bool ConstantTimeEqual(const void* a, const void* b, size_t length) {
+  return ::CRYPTO_memcmp(a, b, length) == 0;
+}
+
+void SecureZero(void* data, size_t length) { ::OPENSSL_cleanse(data, length); }
 
 }  // namespace qb

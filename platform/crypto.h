@@ -13,4 +13,11 @@ bool Sha1(const void* data, size_t length, uint8_t digest[20]);
 // the stream starts anew with each call. False on failure.
 bool Rc4Apply(const uint8_t* key, size_t keyLength, uint8_t* buffer, size_t length);
 
+// Whether the two blocks of `length` bytes are equal, in a time that does
+// not depend on where they differ (secrets and one-time passwords).
+bool ConstantTimeEqual(const void* a, const void* b, size_t length);
+
+// Overwrites `length` bytes with zeros in a way the compiler keeps.
+void SecureZero(void* data, size_t length);
+
 }  // namespace qb

@@ -111,18 +111,23 @@ std::vector<std::string> DestinationFolders() {
 }
 
 bool IsWithinDestinations(const std::string& path) {
+  for (const std::string& folder : DestinationFolders()) {
+    if (IsWithinFolder(path, folder)) return true;
+  }
+  return false;
+}
+
+bool IsWithinFolder(const std::string& path, const std::string& folder) {
   namespace fs = std::filesystem;
-  if (path.empty()) return false;
+  if (path.empty() || folder.empty()) return false;
   std::error_code error;
   const std::string target = fs::weakly_canonical(fs::path(path), error).string();
   if (error) return false;
-  for (const std::string& folder : DestinationFolders()) {
-    std::string base = fs::weakly_canonical(fs::path(folder), error).string();
-    if (error) continue;
-    if (!base.empty() && base.back() == '/') base.pop_back();
-    if (target == base || target.compare(0, base.size() + 1, base + "/") == 0) return true;
-  }
-  return false;
+  std::string base = fs::weakly_canonical(fs::path(folder), error).string();
+  if (error || base.empty()) return false;
+  if (base.size() > 1 && base.back() == '/') base.pop_back();
+  if (base == "/") return true;
+  return target == base || target.compare(0, base.size() + 1, base + "/") == 0;
 }
 
 }  // namespace qb

@@ -50,4 +50,9 @@ std::vector<std::string> DestinationFolders();
 // resolving "..", "." and symbolic links.
 bool IsWithinDestinations(const std::string& path);
 
+// Whether `path` is `folder` or lies below it once "..", "." and symbolic
+// links of both are resolved (the part of `path` that does not exist yet
+// is taken as written). A folder that cannot be resolved contains nothing.
+bool IsWithinFolder(const std::string& path, const std::string& folder);
+
 }  // namespace qb

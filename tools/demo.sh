@@ -58,6 +58,7 @@ Quillbox demo: data folder $DATA
     $BUILD/quillbox-sendscan raw 1                      # a test page by the raw road
     $BUILD/quillbox-sendscan make-pdf /tmp/page.pdf     # a PDF that passes the checks,
     $BUILD/quillbox-sendscan send 1 /tmp/page.pdf       # sent by the file road
+    curl -T /tmp/page.pdf --user scanner:1234 ftp://127.0.0.1:2121/2/   # by FTP, access code 1234
   Ctrl-C ends the receiver.
 TEXT
 # tail follows this process, which becomes the receiver, and ends with it.

@@ -1,9 +1,10 @@
 """The receiver's FTP server as a client meets it: started by the settings,
-greeting and refusing logins (no scanner login is built yet), TLS from the
+greeting with a challenge and refusing wrong passwords, TLS from the
 configured key pair, start-up errors reported, and no delay at shutdown."""
 import ftplib
-import signal
 import os
+import re
+import signal
 import socket
 import ssl
 import subprocess
@@ -64,7 +65,7 @@ class FtpServerOfTheReceiver(unittest.TestCase):
             ftp = connect_when_listening()
             self.assertIsNotNone(ftp)
             self.assertEqual(ftp.getwelcome(), "220 FTP ( TX QBX Service ) ready")
-            self.assertEqual(ftp.sendcmd("USER printer"), "331 Password required for printer.")
+            self.assertRegex(ftp.sendcmd("USER printer"), r"^331 [0-9A-F]{20} Password required for printer\.$")
             with self.assertRaises(ftplib.error_perm) as refused:
                 ftp.sendcmd("PASS anything")
             self.assertEqual(str(refused.exception), "530 Login incorrect.")

@@ -1,0 +1,153 @@
+#include "ftp/ftp_server_qbx.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "config/settings.h"
+#include "ftp/ftp_session_qbx.h"
+#include "ftp/scanner_paths.h"
+#include "platform/crypto.h"
+#include "platform/global_lock.h"
+
+namespace qb {
+namespace {
+
+// Classes of the hardware-address check that may connect.
+constexpr int kClassGroupA = 2;
+constexpr int kClassGroupB = 3;
+constexpr int kClassUndetermined = 99;
+
+}  // namespace
+
+CFtpServerQBX::CFtpServerQBX(FtpServerHooks hooks, Env& env) : CFtpServer(env), hooks_(std::move(hooks)) {}
+
+// The server thread must be gone before the lists it shares go.
+CFtpServerQBX::~CFtpServerQBX() {
+  stop();
+  for (auto& ticket : tickets_) SecureZero(ticket.data(), ticket.size());
+}
+
+void CFtpServerQBX::onSessionCountChanged(int count, int /*delta*/) {
+  GlobalLockGuard lock;
+  if (hooks_.connectionState) hooks_.connectionState(count != 0 ? kFtpStateBusy : kFtpStateIdle);
+}
+
+bool CFtpServerQBX::acceptClient(uint32_t address) {
+  GlobalLockGuard lock;
+  if (GetMACAddressCheck() != 0) {
+    const auto* octet = reinterpret_cast<const uint8_t*>(&address);
+    char text[20];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", octet[0], octet[1], octet[2], octet[3]);
+    const int peerClass = hooks_.classifyPeer ? hooks_.classifyPeer(text) : 0;
+    if (peerClass != kClassGroupA && peerClass != kClassGroupB && peerClass != kClassUndetermined) {
+      return false;
+    }
+  }
+  const auto found = failed_logins_.find(address);
+  if (found == failed_logins_.end()) return true;
+  if (env().WallSeconds() >= found->second.last + kLoginFailureSeconds) {
+    failed_logins_.erase(found);
+    return true;
+  }
+  return found->second.count < kLoginFailureLimit;
+}
+
+std::unique_ptr<CFtpSession> CFtpServerQBX::createSession(CFtpSocket* control) {
+  return std::make_unique<CFtpSessionQBX>(this, control);
+}
+
+void CFtpServerQBX::onInit() { FtpLog("CFtpServerQBX::onInit"); }
+
+void CFtpServerQBX::onDispose() { FtpLog("CFtpServerQBX::onDispose"); }
+
+void CFtpServerQBX::RecordLoginFailure(uint32_t address) {
+  GlobalLockGuard lock;
+  const int64_t now = env().WallSeconds();
+  auto found = failed_logins_.find(address);
+  if (found == failed_logins_.end()) {
+    if (failed_logins_.size() >= kMaxFtpBookkeeping) {
+      // Expired entries first; then the one that failed longest ago.
+      std::erase_if(failed_logins_, [now](const auto& entry) {
+        return now >= entry.second.last + kLoginFailureSeconds;
+      });
+      if (failed_logins_.size() >= kMaxFtpBookkeeping) {
+        auto oldest = failed_logins_.begin();
+        for (auto it = failed_logins_.begin(); it != failed_logins_.end(); ++it) {
+          if (it->second.last < oldest->second.last) oldest = it;
+        }
+        failed_logins_.erase(oldest);
+      }
+    }
+    failed_logins_[address] = FailedLogin{1, now};
+    return;
+  }
+  FailedLogin& entry = found->second;
+  if (now >= entry.last + kLoginFailureSeconds) {
+    entry.count = 1;
+  } else if (entry.count < 0xFFFF) {
+    ++entry.count;
+  }
+  entry.last = now;
+}
+
+void CFtpServerQBX::AddMetaEntry(std::unique_ptr<FtpMetaEntry> entry) {
+  GlobalLockGuard lock;
+  meta_entries_.push_back(std::move(entry));
+  while (meta_entries_.size() > kMaxFtpBookkeeping) meta_entries_.pop_front();
+}
+
+std::unique_ptr<FtpMetaEntry> CFtpServerQBX::TakeMetaEntryFor(const std::string& fileName) {
+  GlobalLockGuard lock;
+  std::unique_ptr<FtpMetaEntry> paired;
+  for (auto it = meta_entries_.begin(); it != meta_entries_.end();) {
+    const std::string base = MetaBaseName((*it)->path);
+    if (fileName.compare(0, base.size(), base) == 0) {
+      paired = std::move(*it);  // a later match replaces (and destroys) an earlier one
+      it = meta_entries_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return paired;
+}
+
+void CFtpServerQBX::AddTicket(const char* answer) {
+  GlobalLockGuard lock;
+  std::array<char, kAnswerDigits + 1> ticket{};
+  std::snprintf(ticket.data(), ticket.size(), "%s", answer);
+  tickets_.push_back(ticket);
+  SecureZero(ticket.data(), ticket.size());
+  while (tickets_.size() > kMaxFtpBookkeeping) {
+    SecureZero(tickets_.front().data(), tickets_.front().size());
+    tickets_.pop_front();
+  }
+}
+
+bool CFtpServerQBX::UseTicket(const char* password) {
+  GlobalLockGuard lock;
+  for (auto it = tickets_.begin(); it != tickets_.end(); ++it) {
+    if (AnswerMatches(password, it->data())) {
+      SecureZero(it->data(), it->size());
+      tickets_.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+size_t CFtpServerQBX::metaEntryCount() {
+  GlobalLockGuard lock;
+  return meta_entries_.size();
+}
+
+size_t CFtpServerQBX::ticketCount() {
+  GlobalLockGuard lock;
+  return tickets_.size();
+}
+
+size_t CFtpServerQBX::failedLoginCount() {
+  GlobalLockGuard lock;
+  return failed_logins_.size();
+}
+
+}  // namespace qb

@@ -1,0 +1,91 @@
+// The program's FTP server for scanners: who may connect (an optional
+// hardware-address check and a lock-out of addresses that keep failing to
+// log in), and what all sessions share: meta data files waiting for their
+// document, one-time tickets, and the lock that saves one session's files
+// at a time.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ftp/ftp_challenge.h"
+#include "ftp/ftp_server.h"
+#include "ftp/ftp_server_hooks.h"
+
+namespace qb {
+
+// FTP connection states published to the service library.
+constexpr uint16_t kFtpStateIdle = 16;
+constexpr uint16_t kFtpStateBusy = 17;
+// A failed login counts against its address for this long after it.
+constexpr int64_t kLoginFailureSeconds = 61;
+// Failures within that time after which the address is refused.
+constexpr int kLoginFailureLimit = 3;
+// The shared lists hold at most this many entries each; beyond it the
+// oldest goes, so a flood of clients cannot grow them without end.
+constexpr size_t kMaxFtpBookkeeping = 10000;
+// Meta data records are a few hundred bytes; a larger "meta" file is not
+// kept in memory.
+constexpr uint32_t kMaxMetaFileBytes = 1024 * 1024;
+
+// A meta data file that arrived in some session and waits for the document
+// it belongs to.
+struct FtpMetaEntry {
+  std::vector<uint8_t> data;  // the whole file
+  uint16_t destination = 0;   // the session's selected destination then
+  std::string path;           // its local path, ending in its "@DBA@" name
+};
+
+class CFtpServerQBX : public CFtpServer {
+ public:
+  explicit CFtpServerQBX(FtpServerHooks hooks = {}, Env& env = Env::Default());
+  ~CFtpServerQBX() override;
+
+  void onSessionCountChanged(int count, int delta) override;
+  bool acceptClient(uint32_t address) override;
+  std::unique_ptr<CFtpSession> createSession(CFtpSocket* control) override;
+  void onInit() override;
+  void onDispose() override;
+
+  // --- for the sessions ---
+  const FtpServerHooks& hooks() const { return hooks_; }
+  // Counts a failed login (or refused destination) of `address` (network
+  // byte order) at the server's wall clock.
+  void RecordLoginFailure(uint32_t address);
+  void AddMetaEntry(std::unique_ptr<FtpMetaEntry> entry);
+  // Removes every entry whose base name starts `fileName` and returns the
+  // last of them (the others are destroyed); null when none matches.
+  std::unique_ptr<FtpMetaEntry> TakeMetaEntryFor(const std::string& fileName);
+  // A one-time password: the 40-digit answer of a session's challenge.
+  void AddTicket(const char* answer);
+  // True (and the ticket is gone) when `password` is a ticket, any case.
+  bool UseTicket(const char* password);
+  // Serialises the ends of sessions.
+  std::mutex& endLock() { return end_lock_; }
+
+  // --- for tests ---
+  size_t metaEntryCount();
+  size_t ticketCount();
+  size_t failedLoginCount();
+
+ private:
+  struct FailedLogin {
+    uint16_t count = 0;
+    int64_t last = 0;  // seconds since 1970
+  };
+
+  FtpServerHooks hooks_;
+  // Guarded by GlobalLock.
+  std::list<std::unique_ptr<FtpMetaEntry>> meta_entries_;
+  std::list<std::array<char, kAnswerDigits + 1>> tickets_;
+  std::unordered_map<uint32_t, FailedLogin> failed_logins_;
+  std::mutex end_lock_;
+};
+
+}  // namespace qb

@@ -1,0 +1,398 @@
+#include "ftp/ftp_session_qbx.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "config/scanner_list.h"
+#include "config/settings.h"
+#include "ftp/ftp_server_qbx.h"
+#include "ftp/scanner_paths.h"
+#include "imaging/file_checks.h"
+#include "platform/crypto.h"
+#include "platform/event_loop.h"
+#include "platform/files.h"
+#include "platform/global_lock.h"
+#include "storage/destinations.h"
+#include "storage/disk_space.h"
+#include "storage/document_files.h"
+#include "storage/extension_call.h"
+#include "storage/file_naming.h"
+#include "storage/meta_data.h"
+#include "storage/name_reservations.h"
+#include "storage/path_parts.h"
+#include "storage/raw_dump.h"
+#include "storage/receive_log.h"
+#include "storage/stored_document.h"
+
+namespace qb {
+namespace {
+
+constexpr int kTrayNormal = 1;
+constexpr int kTrayWarning = 2;
+constexpr int kTrayFull = 3;
+constexpr int kDataFormTiff = 1;
+constexpr int kDataFormJpeg = 4;
+constexpr int kDataFormPdf = 5;
+constexpr size_t kCopyBlock = 1024 * 1024;
+
+bool IsAccessCode(const char* password) {
+  for (const char* p = password; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+  }
+  return true;
+}
+
+bool SameCode(const std::string& a, const char* b) {
+  const size_t length = std::strlen(b);
+  return a.size() == length && ConstantTimeEqual(a.data(), b, length);
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string WithoutTrailingSlash(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+// `base` moved into `subFolder` when that stays inside the destination
+// folder (symbolic links followed); otherwise the destination folder keeps
+// the file. Network data never decide where outside it a file goes.
+std::string PlaceWithinDestination(const std::string& base, const std::string& subFolder,
+                                   const std::string& destinationFolder) {
+  std::string placed;
+  if (!subFolder.empty() && PlaceIntoSubFolder(base, subFolder, &placed) &&
+      IsWithinFolder(FolderPartOf(placed), destinationFolder)) {
+    return placed;
+  }
+  return base;
+}
+
+// Whether the file passes the type check of the setting FileTypeCheck:
+// only TIFF, JPEG, PDF (each checked for its content) and XPS are kept.
+bool TypeAccepted(CVirtualSaveFile& file) {
+  if (GetFileTypeCheck() == 0) return true;
+  const std::string extension = Upper(SplitPath(file.getPath()).extension);
+  int form = 0;
+  if (extension == ".TIF") {
+    form = kDataFormTiff;
+  } else if (extension == ".JPG" || extension == ".JPEG") {
+    form = kDataFormJpeg;
+  } else if (extension == ".PDF") {
+    form = kDataFormPdf;
+  } else {
+    return extension == ".XPS";
+  }
+  const char* temp = file.getTempName();
+  if (temp == nullptr || temp[0] == '\0') return false;
+  std::FILE* in = std::fopen(temp, "rb");
+  if (in == nullptr) return false;
+  const bool passed = CheckReceivedFile(in, form, 0);
+  std::fclose(in);
+  return passed;
+}
+
+// Copies the received file into a staging file beside its destination
+// path; it appears under that name only when the session's files are
+// committed. A copy that fails (a full disk) leaves nothing behind.
+bool StageFile(CVirtualSaveFile& file, DocumentFiles& staged, Env& env) {
+  const std::string target = file.getPath();
+  if (file.getSize() == 0) return false;  // an empty file is never saved
+  const char* temp = file.getTempName();
+  if (temp == nullptr || temp[0] == '\0') return false;
+  const std::string staging = staged.Begin(target);
+  if (staging.empty()) return false;
+  bool ok = false;
+  std::FILE* in = std::fopen(temp, "rb");
+  std::FILE* out = in != nullptr ? std::fopen(staging.c_str(), "wb") : nullptr;
+  if (out != nullptr) {
+    std::unique_ptr<char[]> block(new char[kCopyBlock]);
+    uint64_t copied = 0;
+    ok = true;
+    for (;;) {
+      const size_t got = std::fread(block.get(), 1, kCopyBlock, in);
+      if (got == 0) break;
+      if (env.Write(out, block.get(), got) != got) {
+        ok = false;
+        break;
+      }
+      copied += got;
+    }
+    if (std::ferror(in) != 0 || copied != file.getSize()) ok = false;
+    if (std::fclose(out) != 0) ok = false;
+  }
+  if (in != nullptr) std::fclose(in);
+  if (!ok) staged.Drop(target);
+  return ok;
+}
+
+}  // namespace
+
+CFtpSessionQBX::CFtpSessionQBX(CFtpServerQBX* server, CFtpSocket* control)
+    : CFtpSession(server, control), qbx_(server) {}
+
+CFtpSessionQBX::~CFtpSessionQBX() {
+  SecureZero(login_code_, sizeof login_code_);
+  SecureZero(challenge_, sizeof challenge_);
+}
+
+void CFtpSessionQBX::onStart() {
+  socket_handle_ = control()->handle();
+  AddScannerEntry(peerAddress(), "", socket_handle_);
+}
+
+bool CFtpSessionQBX::getPasswordPrompt(int code, char* out) {
+  if (code != 331) return false;
+  MakeChallenge(server()->env().WallSeconds(), challenge_);
+  if (RawDumpEnabled()) {
+    char answer[kAnswerDigits + 1];
+    ExpectedAnswer(challenge_, answer);
+    RawDumpPrintf("Challenge code [%s] Answer [%s]\n", challenge_, answer);
+    SecureZero(answer, sizeof answer);
+  }
+  std::snprintf(out, 500, "331 %s Password required for %%s.", challenge_);
+  return true;
+}
+
+bool CFtpSessionQBX::checkPassword(const char* /*user*/, const char* password) {
+  GlobalLockGuard lock;
+  bool accepted = IsAccessCode(password);
+  if (!accepted && challenge_[0] != '\0') {
+    char answer[kAnswerDigits + 1];
+    ExpectedAnswer(challenge_, answer);
+    accepted = AnswerMatches(password, answer);
+    SecureZero(answer, sizeof answer);
+    if (!accepted) accepted = qbx_->UseTicket(password);
+    if (accepted) challenge_login_ = 1;
+  }
+  if (!accepted) {
+    qbx_->RecordLoginFailure(control()->peerAddress());
+    return false;
+  }
+  std::snprintf(login_code_, sizeof login_code_, "%s", password);
+  return true;
+}
+
+bool CFtpSessionQBX::resetDir() {
+  current_destination_ = 0;
+  return true;
+}
+
+bool CFtpSessionQBX::getCurrentDir(char* out) {
+  if (current_destination_ == 0) {
+    std::strcpy(out, "/");
+  } else {
+    std::snprintf(out, 16, "/%d", current_destination_);
+  }
+  return true;
+}
+
+bool CFtpSessionQBX::EnterDestination(int number, std::string* folder) {
+  DestinationRecord record;
+  const bool found = number > 0 && number <= 0xFFFF &&
+                     LookupDestination(static_cast<uint16_t>(number), &record);
+  if (found && (challenge_login_ != 0 || record.accessCode.empty() ||
+                SameCode(record.accessCode, login_code_))) {
+    selected_destination_ = static_cast<uint16_t>(number);
+    if (folder != nullptr) *folder = WithoutTrailingSlash(record.folder);
+    return true;
+  }
+  if (failure_recorded_ == 0) {
+    failure_recorded_ = 1;
+    qbx_->RecordLoginFailure(control()->peerAddress());
+  }
+  return false;
+}
+
+bool CFtpSessionQBX::changeDir(const char* path) {
+  const DirectoryChange change = ParseDirectoryChange(path, current_destination_);
+  switch (change.kind) {
+    case DirectoryChange::kRoot:
+      current_destination_ = 0;
+      return true;
+    case DirectoryChange::kEnter:
+      if (!EnterDestination(change.destination, nullptr)) return false;
+      current_destination_ = change.destination;
+      return true;
+    case DirectoryChange::kProbeSubFolder: {
+      std::string folder;
+      if (!EnterDestination(change.destination, &folder)) return false;
+      const std::string probe = folder + "/" + change.subFolder;
+      return IsDirectory(probe) && IsWithinFolder(probe, folder);
+    }
+    case DirectoryChange::kRefused:
+      break;
+  }
+  return false;
+}
+
+bool CFtpSessionQBX::makeLocalPath(const char* name, char* out) {
+  int destination = 0;
+  std::string fileName;
+  if (!ParseStoreName(name, current_destination_, &destination, &fileName)) return false;
+  std::string folder;
+  if (!EnterDestination(destination, &folder)) return false;
+  if (folder.size() + fileName.size() + 1 >= 259) return false;
+  const std::string path = fileName.empty() ? folder : folder + "/" + fileName;
+  std::memcpy(out, path.c_str(), path.size() + 1);
+  return true;
+}
+
+bool CFtpSessionQBX::checkFreeSpace(const char* folder) {
+  DiskSpace space{};
+  if (!server()->env().QueryDiskSpace(folder, &space)) return false;
+  const FtpServerHooks& hooks = qbx_->hooks();
+  if (space.freeToCaller < kDiskFullLimit) {
+    if (hooks.trayState) hooks.trayState(kTrayFull);
+    return false;
+  }
+  const int freePercent = FreePercentOf(space.freeToCaller, space.total);
+  if (hooks.trayState) hooks.trayState(GetHDD() > 100 - freePercent ? kTrayNormal : kTrayWarning);
+  return true;
+}
+
+bool CFtpSessionQBX::onFileReceived(CVirtualSaveFile* file) {
+  const char* path = file->getPath();
+  const std::string name = NameOfPath(path != nullptr ? path : "");
+  if (IsMetaFileName(name)) {
+    const uint32_t size = file->getSize();
+    if (size <= kMaxMetaFileBytes) {
+      auto entry = std::make_unique<FtpMetaEntry>();
+      entry->data.resize(size);
+      if (size == 0 || file->readAll(entry->data.data())) {
+        entry->destination = selected_destination_;
+        entry->path = path;
+        qbx_->AddMetaEntry(std::move(entry));
+        meta_received_ = 1;
+      }
+    }
+    delete file;  // its temporary file goes with it
+    return true;
+  }
+  if (!name.empty() && name[0] == '.') {
+    // Clients probe with dot files; nothing of them is kept.
+    delete file;
+    return true;
+  }
+  return false;
+}
+
+bool CFtpSessionQBX::onEnd(bool quit) {
+  {
+    std::lock_guard<std::mutex> end(qbx_->endLock());
+    if (quit && !deleteRequested()) SaveReceivedFiles();
+  }
+  RemoveScannerEntry(peerAddress(), "", socket_handle_);
+  return true;
+}
+
+void CFtpSessionQBX::SaveReceivedFiles() {
+  Env& env = server()->env();
+  if (meta_received_ != 0) {
+    char answer[kAnswerDigits + 1];
+    ExpectedAnswer(challenge_, answer);
+    qbx_->AddTicket(answer);
+    SecureZero(answer, sizeof answer);
+  }
+  const bool overwrite = GetOverWrite();
+  DocumentFiles staged(NameReservations::NewOwner());
+  std::string fullPath;
+  std::string stem;
+  int digits = 0;
+  std::string subFolder;
+  std::unique_ptr<FtpMetaEntry> paired;
+  int count = 0;
+
+  for (auto& file : receivedFiles()) {
+    const char* received = file->getPath();
+    if (received == nullptr) continue;
+    const std::string original = received;
+    const std::string destinationFolder = WithoutTrailingSlash(FolderPartOf(original));
+    const std::string base = DbaBasePath(original);
+
+    if (count == 0) {
+      if (auto found = qbx_->TakeMetaEntryFor(NameOfPath(original))) paired = std::move(found);
+      subFolder.clear();
+      if (paired != nullptr) {
+        MetaAttributes attributes;
+        if (ParseMetaAttributes(paired->data.data(), paired->data.size(), &attributes)) {
+          subFolder = CleanSubFolder(attributes.subFolder);
+        }
+      }
+      const std::string target = PlaceWithinDestination(base, subFolder, destinationFolder);
+      MakeUniqueFileName(target, overwrite, &fullPath, &stem, &digits, staged.Owner());
+      file->setPath(fullPath.c_str());
+    } else if (digits > 0 && fullPath.find('_') != std::string::npos) {
+      const std::string target = SeriesPath(fullPath, digits, count + 1);
+      {
+        NameReservations& names = NameReservations::Instance();
+        std::lock_guard<std::mutex> lock(names.Mutex());
+        names.Reserve(FolderPartOf(target), NameOfPath(target), staged.Owner());
+      }
+      file->setPath(target.c_str());
+    } else {
+      std::string target = PlaceWithinDestination(base, subFolder, destinationFolder);
+      if (!overwrite) {
+        // Never over an existing file, nor over one of this session's own.
+        const std::string folder = FolderPartOf(target);
+        target = MakeFreeExactName(folder, NameOfPath(target), staged.Owner(),
+                                   [&staged](const std::string& path) { return staged.Holds(path); });
+      }
+      file->setPath(target.c_str());
+    }
+
+    if (!TypeAccepted(*file)) continue;
+    // A file that cannot be stored (a sub-folder that does not exist, a
+    // full disk) still counts, as printers and the log have always seen.
+    StageFile(*file, staged, env);
+    ++count;
+  }
+
+  if (count > 0) {
+    std::vector<std::pair<std::string, std::string>> moved;
+    staged.Commit(overwrite, &moved);
+    for (const auto& [from, to] : moved) {
+      if (from == fullPath) fullPath = to;
+    }
+
+    StoredDocument logged;
+    logged.destination = selected_destination_;
+    logged.peerAddress = peerAddress();
+    logged.senderName = userName();
+    logged.outputPath = fullPath;
+    logged.fileCount = count;
+    LogStoredDocument(logged, true);
+
+    const FtpServerHooks& hooks = qbx_->hooks();
+    if (hooks.notifyConfig) hooks.notifyConfig(WM_USER + 1, 3);
+    if (GetReceive()) {
+      if (hooks.receiveEndSignal) {
+        hooks.receiveEndSignal();
+      } else if (hooks.newFileNotice) {
+        hooks.newFileNotice();
+      }
+    }
+
+    if (paired != nullptr) {
+      StoredDocument extension = logged;
+      extension.metaData = ByteBlock{paired->data.data(), paired->data.size()};
+      if (RawDumpEnabled()) {
+        RawDumpPrintf("Calling qnExtParaOperation MetaDataSize = %d bytes.\n",
+                      static_cast<int>(paired->data.size()));
+      }
+      int32_t status = 0;
+      qnExtParaOperation(&extension, &status);
+    }
+  } else {
+    staged.DropAll();
+  }
+  if (FtpLogEnabled()) FtpLog("Saved %d file(s).", count);
+}
+
+}  // namespace qb

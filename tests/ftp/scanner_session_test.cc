@@ -1,0 +1,595 @@
+// The scanner FTP session: login by challenge answer, access code or
+// ticket; the tree of numbered destinations; and what is saved where when a
+// session ends. Driven over real sockets against CFtpServerQBX on a port
+// the system picks, with a clock the tests move.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "config/folders.h"
+#include "ftp/ftp_challenge.h"
+#include "ftp/ftp_server_qbx.h"
+#include "ftp/ftp_session_qbx.h"
+#include "ftp/scanner_paths.h"
+#include "platform/crypto.h"
+#include "platform/event_loop.h"
+#include "platform/fault_env.h"
+#include "platform/net.h"
+#include "storage/name_reservations.h"
+#include "tests/ftp/ftp_client.h"
+#include "tests/unit/test_root.h"
+
+namespace qb::test {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+constexpr uint32_t kLoopback = 0x7F000001;
+
+// Files a content check accepts.
+std::string Put16Be(uint16_t v) { return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
+std::string GoodJpeg() {
+  return std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x01", 14) + Put16Be(200) + Put16Be(200) +
+         std::string("\x00\x00\xFF\xD9", 4);
+}
+std::string GoodPdf() {
+  const char* objects[] = {"<< /Type /Catalog /Pages 3 0 R >>", "<<\n/CreationDate (D:20261205120000)\n>>",
+                           "<< /Type /Pages /Count 1 /Kids [4 0 R] >>",
+                           "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 612 792] >>"};
+  const int order[] = {1, 3, 4, 2};
+  std::string data = "%PDF-1.4\n";
+  size_t offsets[5] = {};
+  for (int number : order) {
+    offsets[number] = data.size();
+    data += std::to_string(number) + " 0 obj\n" + objects[number - 1] + "\nendobj\n";
+  }
+  const size_t xref = data.size();
+  data += "xref\n0 5\n0000000000 65535 f \n";
+  char line[32];
+  for (int n = 1; n <= 4; ++n) {
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offsets[n]);
+    data += line;
+  }
+  data += "trailer\n<< /Size 5 /Root 1 0 R /Info 2 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return data;
+}
+
+// A "QNA_ATTR:" record naming `subFolder`.
+std::string AttributeRecord(const std::string& subFolder) {
+  std::string record = "QNA_ATTR:";
+  record += '\0';
+  const uint16_t textAt = 26;
+  const uint16_t length = static_cast<uint16_t>(textAt + subFolder.size() + 1);
+  record += Put16Be(length) + Put16Be(0) + Put16Be(textAt);
+  for (int i = 0; i < 5; ++i) record += Put16Be(0);
+  record += subFolder;
+  record += '\0';
+  return record;
+}
+
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct Announcements {
+  std::mutex mutex;
+  std::vector<int> tray;
+  std::vector<std::pair<uint32_t, int64_t>> notices;
+  std::vector<uint16_t> states;
+  std::atomic<int> signals{0};
+};
+
+class ScannerSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("TMP", (root_.path() + "/tmp").c_str(), 1);
+    InitTempFolder();
+    for (int n : {1, 3, 5, 6, 7}) {
+      folder_[n] = root_.path() + "/srv/d" + std::to_string(n);
+      fs::create_directories(folder_[n]);
+    }
+    std::ofstream(root_.DataDir() + "/tvscan_f.bin")
+        << "1;" << folder_[1] << ";One;;\n"
+        << "3;" << folder_[3] << ";Three;;\n"
+        << "5;" << folder_[5] << ";Five;1234;\n"
+        << "6;" << folder_[6] << ";Six;9999;\n"
+        << "7;" << folder_[7] << ";Seven;;" << QB_EXAMPLE_EXTENSION << "\n";
+    ::setenv("QUERN_EXT_EXAMPLE_LOG", (root_.path() + "/extension.log").c_str(), 1);
+  }
+  void TearDown() override {
+    if (server_) server_->stop();
+    ::unsetenv("QUERN_EXT_EXAMPLE_LOG");
+  }
+
+  void Start(const std::string& management = "") {
+    root_.WriteSettings("[MANAGEMENT]\nFTP_Support=1\nFTPS_Support=0\nFTP_SocketTimeOut=30\n" + management);
+    env_ = std::make_unique<FaultEnv>(true);
+    FtpServerHooks hooks;
+    auto* seen = &seen_;
+    hooks.trayState = [seen](int state) {
+      std::lock_guard<std::mutex> lock(seen->mutex);
+      seen->tray.push_back(state);
+    };
+    hooks.notifyConfig = [seen](uint32_t message, int64_t value) {
+      std::lock_guard<std::mutex> lock(seen->mutex);
+      seen->notices.emplace_back(message, value);
+    };
+    hooks.receiveEndSignal = [seen] { ++seen->signals; };
+    hooks.connectionState = [seen](uint16_t state) {
+      std::lock_guard<std::mutex> lock(seen->mutex);
+      seen->states.push_back(state);
+    };
+    hooks.classifyPeer = [](const char* ip) { return std::string(ip) == "127.0.0.3" ? 2 : 1; };
+    server_ = std::make_unique<CFtpServerQBX>(hooks, *env_);
+    server_->setHeartbeatMs(50);
+    server_->setPort(0);
+    server_->start(0);
+    port_ = server_->WaitUntilListening(5000);
+    ASSERT_NE(port_, 0);
+  }
+
+  std::unique_ptr<FtpLineClient> Connect(uint32_t from = 0) {
+    return std::make_unique<FtpLineClient>(port_, from);
+  }
+  // Greeting and USER; the challenge of the 331 reply.
+  std::string Greet(FtpLineClient& client, const std::string& user = "scanner") {
+    EXPECT_EQ(client.Reply(), "220 FTP ( TX QBX Service ) ready");
+    const std::string reply = client.Command("USER " + user);
+    EXPECT_EQ(reply.size(), 4 + 20 + std::string(" Password required for " + user + ".").size()) << reply;
+    EXPECT_EQ(reply.substr(24), " Password required for " + user + ".");
+    return reply.substr(4, 20);
+  }
+  std::unique_ptr<FtpLineClient> WithAnswer(uint32_t from = 0, std::string* answerOut = nullptr) {
+    auto client = Connect(from);
+    const std::string challenge = Greet(*client);
+    char answer[41];
+    ExpectedAnswer(challenge.c_str(), answer);
+    if (answerOut != nullptr) *answerOut = answer;
+    EXPECT_EQ(client->Command(std::string("PASS ") + answer), "230 User scanner logged in.");
+    return client;
+  }
+  std::unique_ptr<FtpLineClient> WithCode(const std::string& code, uint32_t from = 0) {
+    auto client = Connect(from);
+    Greet(*client);
+    EXPECT_EQ(client->Command("PASS " + code), "230 User scanner logged in.");
+    return client;
+  }
+  // PASV, STOR `name` with `data`; the final reply.
+  std::string Store(FtpLineClient& client, const std::string& name, const std::string& data) {
+    const uint16_t port = PassivePort(client.Command("PASV"));
+    if (port == 0) return "no PASV";
+    const int socket = TcpConnect(kLoopback, port);
+    client.Send("STOR " + name);
+    const std::string first = client.Reply();
+    if (first.rfind("150", 0) != 0) {
+      SockClose(socket);
+      return first;
+    }
+    SetBlocking(socket, true);
+    size_t sent = 0;
+    while (sent < data.size()) {
+      const long n = SockSend(socket, data.data() + sent, data.size() - sent);
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+    SockClose(socket);
+    return client.Reply();
+  }
+  void Quit(FtpLineClient& client) {
+    EXPECT_EQ(client.Command("QUIT"), "221 Goodbye.");
+    EXPECT_EQ(client.Reply(), "<closed>");
+    WaitForSessionsToEnd();
+  }
+  void WaitForSessionsToEnd() {
+    const auto deadline = steady_clock::now() + milliseconds(5000);
+    while (server_->sessionCount() != 0 && steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+    ASSERT_EQ(server_->sessionCount(), 0);
+  }
+  std::string ReceiveLog() { return ReadWholeFile(root_.DataDir() + "/tvscanlog_f.bin"); }
+  int StagingAndTemporaryFiles() {
+    int count = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(root_.path())) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(".qbx-", 0) == 0 || name.rfind("TXQB", 0) == 0) ++count;
+    }
+    return count;
+  }
+
+  TestRoot root_;
+  std::map<int, std::string> folder_;
+  std::unique_ptr<FaultEnv> env_;
+  std::unique_ptr<CFtpServerQBX> server_;
+  Announcements seen_;
+  uint16_t port_ = 0;
+};
+
+// ---- pure rules ----
+
+TEST(ScannerChallengeTest, LayoutAndAnswer) {
+  char challenge[21];
+  // Counter bytes least significant first; time bits 24..0 in bytes 6..9.
+  FormatChallenge(0x00FFEEDDCCBBAA99ull, 0x1ABCDEF, challenge);
+  EXPECT_STREQ(challenge, "99AABBCCDDEE7FABCDEF");
+  FormatChallenge(0x0080000000000000ull, 0x0123456, challenge);
+  EXPECT_STREQ(challenge, "00000000000000123456");
+  FormatChallenge(0, 0x7FFFFFFF, challenge);  // only 25 bits of the time
+  EXPECT_STREQ(challenge, "00000000000001FFFFFF");
+
+  // The answer is SHA-1 over the secret and the challenge's ten bytes.
+  const std::string secret = "Quillbox/FTP-challenge/v1.0;K";
+  const uint8_t bytes[10] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0x00, 0xFF};
+  std::string message = secret + std::string(reinterpret_cast<const char*>(bytes), 10);
+  uint8_t digest[20];
+  ASSERT_TRUE(Sha1(message.data(), message.size(), digest));
+  char expected[41];
+  for (int i = 0; i < 20; ++i) std::snprintf(expected + 2 * i, 3, "%02X", digest[i]);
+  char answer[41];
+  ExpectedAnswer("0123456789ABCDEF00FF", answer);
+  EXPECT_STREQ(answer, expected);
+  ExpectedAnswer("0123456789abcdef00ff", answer);  // digits of either case
+  EXPECT_STREQ(answer, expected);
+
+  std::string lower = expected;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_TRUE(AnswerMatches(lower.c_str(), expected));
+  EXPECT_FALSE(AnswerMatches(lower.substr(0, 39).c_str(), expected));
+  lower[39] = lower[39] == '0' ? '1' : '0';
+  EXPECT_FALSE(AnswerMatches(lower.c_str(), expected));
+
+  // Two challenges in a row differ (the counter moves).
+  char first[21], second[21];
+  MakeChallenge(1700000000, first);
+  MakeChallenge(1700000000, second);
+  EXPECT_STRNE(first, second);
+}
+
+TEST(ScannerPathsTest, DirectoryChanges) {
+  auto kind = [](const char* path, int current) { return ParseDirectoryChange(path, current).kind; };
+  EXPECT_EQ(kind("..", 3), DirectoryChange::kRoot);
+  EXPECT_EQ(kind("/", 0), DirectoryChange::kRoot);
+  EXPECT_EQ(kind("..", 0), DirectoryChange::kRefused);
+  EXPECT_EQ(kind(".", 0), DirectoryChange::kRefused);
+  EXPECT_EQ(kind("0", 0), DirectoryChange::kRefused);
+  EXPECT_EQ(kind("abc", 0), DirectoryChange::kRefused);
+  EXPECT_EQ(kind("70000", 0), DirectoryChange::kRefused);  // no wrap onto 4464
+  DirectoryChange change = ParseDirectoryChange("/03", 0);
+  EXPECT_EQ(change.kind, DirectoryChange::kEnter);
+  EXPECT_EQ(change.destination, 3);
+  change = ParseDirectoryChange("3/sub\\deeper", 0);
+  EXPECT_EQ(change.kind, DirectoryChange::kProbeSubFolder);
+  EXPECT_EQ(change.subFolder, "sub/deeper");
+  EXPECT_EQ(ParseDirectoryChange("3/", 0).kind, DirectoryChange::kEnter);
+}
+
+TEST(ScannerPathsTest, StoreNames) {
+  int d = 0;
+  std::string name;
+  ASSERT_TRUE(ParseStoreName("3/scan.pdf", 0, &d, &name));
+  EXPECT_EQ(d, 3);
+  EXPECT_EQ(name, "scan.pdf");
+  ASSERT_TRUE(ParseStoreName("scan.pdf", 3, &d, &name));
+  EXPECT_EQ(d, 3);
+  ASSERT_TRUE(ParseStoreName("\\5\\.\\a.tif", 1, &d, &name));
+  EXPECT_EQ(d, 5);
+  EXPECT_EQ(name, "a.tif");
+  ASSERT_TRUE(ParseStoreName("../7/x", 3, &d, &name));
+  EXPECT_EQ(d, 7);
+  ASSERT_TRUE(ParseStoreName("", 3, &d, &name));
+  EXPECT_EQ(name, "");
+  EXPECT_FALSE(ParseStoreName("/scan.pdf", 3, &d, &name));
+  EXPECT_FALSE(ParseStoreName("sub/scan.pdf", 0, &d, &name));
+  EXPECT_FALSE(ParseStoreName("scan.pdf", 0, &d, &name));
+  EXPECT_FALSE(ParseStoreName("3//x", 0, &d, &name));
+  EXPECT_FALSE(ParseStoreName("../../x", 3, &d, &name));
+  EXPECT_FALSE(ParseStoreName("99999/x", 0, &d, &name));
+}
+
+TEST(ScannerPathsTest, NamesAndPlacement) {
+  EXPECT_EQ(DbaBasePath("/d/@DBA@1#2#doc.pdf"), "/d/doc.pdf");
+  EXPECT_EQ(DbaBasePath("/d/@DBA@1#2#"), "/d/@DBA@1#2#");
+  EXPECT_EQ(DbaBasePath("/d/@DBA@1#2#.."), "/d/@DBA@1#2#..");
+  EXPECT_EQ(DbaBasePath("/d/@DBA@12doc.pdf"), "/d/@DBA@12doc.pdf");
+  EXPECT_EQ(DbaBasePath("/d/@dba@1#2#doc.pdf"), "/d/@dba@1#2#doc.pdf");
+  EXPECT_TRUE(IsMetaFileName("@DBA@1#2#doc.META"));
+  EXPECT_FALSE(IsMetaFileName("@dba@1#2#doc.meta"));
+  EXPECT_EQ(MetaBaseName("/d/@DBA@1#2#doc.meta"), "@DBA@1#2#doc");
+
+  EXPECT_EQ(CleanSubFolder("..\\..\\x"), "xxxxxxx");  // each "..\\" becomes "xxx"
+  EXPECT_EQ(CleanSubFolder("../../x"), "xxxxxxx");
+  EXPECT_EQ(CleanSubFolder("a\\b\\\\c\\"), "a/b/c");
+  EXPECT_EQ(CleanSubFolder("/etc"), "");
+  EXPECT_EQ(CleanSubFolder("\\etc"), "");
+  EXPECT_EQ(CleanSubFolder("a/.."), "a/xx");
+
+  std::string out;
+  ASSERT_TRUE(PlaceIntoSubFolder("/d/doc.pdf", "", &out));
+  EXPECT_EQ(out, "/d/doc.pdf");
+  ASSERT_TRUE(PlaceIntoSubFolder("/d/doc.pdf", "a/b", &out));
+  EXPECT_EQ(out, "/d/a/b/doc.pdf");
+  ASSERT_TRUE(PlaceIntoSubFolder("doc.pdf", "a/", &out));
+  EXPECT_EQ(out, "a/doc.pdf");
+  EXPECT_FALSE(PlaceIntoSubFolder("/d/doc.pdf", std::string(250, 'a'), &out));
+
+  EXPECT_EQ(SeriesPath("/d_x/scan_000.pdf", 3, 2), "/d_x/scan_002.pdf");
+  EXPECT_EQ(SeriesPath("/d/scan(1)_000.pdf", 3, 12), "/d/scan(1)_012.pdf");
+  EXPECT_EQ(SeriesPath("/d/scan_000.pdf", 3, 1234), "/d/scan_234.pdf");
+}
+
+// ---- sessions ----
+
+TEST_F(ScannerSessionTest, ChallengeAnswerTicketAndAccessCodeLogins) {
+  Start();
+  // A lower-case answer logs in with challenge login: access codes do not apply.
+  auto client = Connect();
+  const std::string challenge = Greet(*client);
+  char answer[41];
+  ExpectedAnswer(challenge.c_str(), answer);
+  std::string lower = answer;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(client->Command("PASS " + lower), "230 User scanner logged in.");
+  EXPECT_EQ(client->Command("CWD 6"), "250 CWD command successful");
+  Quit(*client);
+
+  // The code of destination 5 opens 5, not 6; the refusal counts once.
+  auto coded = WithCode("1234");
+  EXPECT_EQ(coded->Command("CWD 5"), "250 CWD command successful");
+  EXPECT_EQ(coded->Command("CWD 6"), "550 Permission denied.");
+  EXPECT_EQ(coded->Command("CWD 6"), "550 Permission denied.");
+  EXPECT_EQ(coded->Command("CWD 42"), "550 Permission denied.");
+  EXPECT_EQ(server_->failedLoginCount(), 1u);
+  Quit(*coded);
+
+  // No password: only destinations without a code.
+  auto empty = Connect();
+  Greet(*empty);
+  EXPECT_EQ(empty->Command("PASS"), "230 User scanner logged in.");
+  EXPECT_EQ(empty->Command("CWD 1"), "250 CWD command successful");
+  EXPECT_EQ(empty->Command("CWD /5"), "550 Permission denied.");
+  Quit(*empty);
+
+  // The answer of an earlier challenge is no password, and a new USER
+  // makes a new challenge.
+  auto stale = Connect();
+  const std::string second = Greet(*stale);
+  EXPECT_NE(second, challenge);
+  EXPECT_EQ(stale->Command(std::string("PASS ") + answer), "530 Login incorrect.");
+}
+
+TEST_F(ScannerSessionTest, LockOutAfterThreeFailuresUntil61SecondsHavePassed) {
+  Start();
+  const uint32_t from = 0x7F00000A;
+  for (int i = 0; i < 3; ++i) {
+    auto client = Connect(from);
+    Greet(*client);
+    EXPECT_EQ(client->Command("PASS wrong"), "530 Login incorrect.");
+    EXPECT_EQ(client->Reply(), "<closed>");
+    env_->AdvanceSeconds(20);
+  }
+  WaitForSessionsToEnd();
+  // The fourth connection is closed without a greeting; others still come in.
+  auto refused = Connect(from);
+  EXPECT_EQ(refused->Reply(), "<closed>");
+  auto other = Connect(0x7F00000B);
+  EXPECT_EQ(other->Reply(), "220 FTP ( TX QBX Service ) ready");
+  other.reset();
+  // The last failure was 20 s ago; 61 s after it the door opens again.
+  env_->AdvanceSeconds(40);
+  auto still = Connect(from);
+  EXPECT_EQ(still->Reply(), "<closed>");
+  env_->AdvanceSeconds(1);
+  auto again = Connect(from);
+  EXPECT_EQ(again->Reply(), "220 FTP ( TX QBX Service ) ready");
+}
+
+TEST_F(ScannerSessionTest, HardwareAddressCheckAdmitsOnlyServedPrinters) {
+  Start("MACAddressCheck=1\n");
+  auto local = Connect(kLoopback);
+  EXPECT_EQ(local->Reply(), "<closed>");
+  auto printer = Connect(0x7F000003);
+  EXPECT_EQ(printer->Reply(), "220 FTP ( TX QBX Service ) ready");
+}
+
+TEST_F(ScannerSessionTest, DirectoryRulesAndRootRefusals) {
+  Start();
+  fs::create_directories(folder_[3] + "/sub");
+  auto client = WithCode("");
+  EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory");
+  EXPECT_EQ(client->Command("CWD 0"), "550 Permission denied.");
+  EXPECT_EQ(client->Command("CWD ."), "550 Permission denied.");
+  EXPECT_EQ(client->Command("CWD .."), "550 Permission denied.");
+  const uint16_t port = PassivePort(client->Command("PASV"));
+  const int data = TcpConnect(kLoopback, port);
+  EXPECT_EQ(client->Command("LIST"), "550 Permission denied.");
+  EXPECT_EQ(client->Command("STOR a.pdf"), "451 STOR error.");
+  SockClose(data);
+  EXPECT_EQ(client->Command("CWD /03"), "250 CWD command successful");
+  EXPECT_EQ(client->Command("PWD"), "257 \"/3\" is current directory");
+  EXPECT_EQ(client->Command("CWD ."), "550 Permission denied.");
+  EXPECT_EQ(client->Command("CWD .."), "250 CWD command successful");
+  EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory");
+  EXPECT_EQ(client->Command("CWD 3/sub"), "250 CWD command successful");
+  EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory");  // not entered
+  EXPECT_EQ(client->Command("CWD 3/missing"), "550 Permission denied.");
+  EXPECT_EQ(client->Command("CWD 3/../../.."), "550 Permission denied.");  // exists, but outside
+  EXPECT_EQ(client->Command("CDUP"), "550 Permission denied.");
+}
+
+TEST_F(ScannerSessionTest, SeriesKeepsOneStemAndOneLogEntry) {
+  Start("OverWrite=0\n");
+  std::ofstream(folder_[3] + "/scan_000.pdf") << "older";
+  auto client = WithCode("", 0);
+  EXPECT_EQ(client->Command("CWD 3"), "250 CWD command successful");
+  EXPECT_EQ(Store(*client, "scan_000.pdf", GoodPdf()), "226 Transfer complete.");
+  EXPECT_EQ(Store(*client, "scan_001.pdf", GoodPdf()), "226 Transfer complete.");
+  Quit(*client);
+  EXPECT_EQ(Names(folder_[3]), (std::vector<std::string>{"scan(1)_000.pdf", "scan(1)_002.pdf", "scan_000.pdf"}));
+  EXPECT_EQ(ReadWholeFile(folder_[3] + "/scan_000.pdf"), "older");
+  EXPECT_EQ(ReadWholeFile(folder_[3] + "/scan(1)_002.pdf"), GoodPdf());
+  const std::string log = ReceiveLog();
+  EXPECT_NE(log.find(";scanner;scan(1)_000.pdf;2;" + folder_[3] + "\n"), std::string::npos) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
+  EXPECT_EQ(NameReservations::Instance().Count(), 0u);
+  EXPECT_EQ(StagingAndTemporaryFiles(), 0);
+  // Announced: the configuration program's notice and the user's signal.
+  std::lock_guard<std::mutex> lock(seen_.mutex);
+  ASSERT_EQ(seen_.notices.size(), 1u);
+  EXPECT_EQ(seen_.notices[0], (std::pair<uint32_t, int64_t>{WM_USER + 1, 3}));
+  EXPECT_EQ(seen_.signals.load(), 1);
+  EXPECT_FALSE(seen_.tray.empty());
+  EXPECT_EQ(seen_.tray.back(), 1);
+  EXPECT_EQ(seen_.states.front(), kFtpStateBusy);
+  EXPECT_EQ(seen_.states.back(), kFtpStateIdle);
+}
+
+TEST_F(ScannerSessionTest, PlainNamesNeverReplaceUnlessOverWriteIsOn) {
+  Start("OverWrite=0\n");
+  std::ofstream(folder_[1] + "/a.pdf") << "old a";
+  std::ofstream(folder_[1] + "/b.pdf") << "old b";
+  auto client = WithCode("");
+  EXPECT_EQ(Store(*client, "1/a.pdf", GoodPdf()), "226 Transfer complete.");
+  EXPECT_EQ(Store(*client, "1/b.pdf", GoodPdf()), "226 Transfer complete.");
+  Quit(*client);
+  EXPECT_EQ(Names(folder_[1]), (std::vector<std::string>{"a(1).pdf", "a.pdf", "b(1).pdf", "b.pdf"}));
+  EXPECT_EQ(ReadWholeFile(folder_[1] + "/b.pdf"), "old b");
+
+  root_.WriteSettings("[MANAGEMENT]\nFTP_Support=1\nFTPS_Support=0\nOverWrite=1\n");
+  auto replacing = WithCode("");
+  EXPECT_EQ(Store(*replacing, "1/b.pdf", GoodPdf()), "226 Transfer complete.");
+  Quit(*replacing);
+  EXPECT_EQ(ReadWholeFile(folder_[1] + "/b.pdf"), GoodPdf());
+}
+
+TEST_F(ScannerSessionTest, NothingIsSavedWithoutQuitOrAfterDele) {
+  Start();
+  auto dropped = WithCode("");
+  EXPECT_EQ(Store(*dropped, "1/a.pdf", GoodPdf()), "226 Transfer complete.");
+  dropped->Close();
+  auto deleted = WithCode("");
+  EXPECT_EQ(Store(*deleted, "1/b.pdf", GoodPdf()), "226 Transfer complete.");
+  EXPECT_EQ(deleted->Command("DELE b.pdf"), "250 DELE command successful.");
+  Quit(*deleted);
+  WaitForSessionsToEnd();
+  EXPECT_TRUE(Names(folder_[1]).empty());
+  EXPECT_EQ(ReceiveLog(), "");
+  EXPECT_EQ(StagingAndTemporaryFiles(), 0);
+}
+
+TEST_F(ScannerSessionTest, TypeChecksAndDotFiles) {
+  Start("FileTypeCheck=1\n");
+  auto client = WithCode("");
+  EXPECT_EQ(client->Command("CWD 1"), "250 CWD command successful");
+  EXPECT_EQ(Store(*client, ".probe", "x"), "226 Transfer complete.");
+  EXPECT_EQ(StagingAndTemporaryFiles(), 0);  // dropped at once
+  EXPECT_EQ(Store(*client, "notes.txt", "text"), "226 Transfer complete.");
+  EXPECT_EQ(Store(*client, "scan.tiff", "II*\0"), "226 Transfer complete.");
+  EXPECT_EQ(Store(*client, "bad.pdf", "not a pdf"), "226 Transfer complete.");
+  EXPECT_EQ(Store(*client, "photo.jpg", GoodJpeg()), "226 Transfer complete.");
+  EXPECT_EQ(Store(*client, "page.xps", "anything"), "226 Transfer complete.");
+  Quit(*client);
+  EXPECT_EQ(Names(folder_[1]), (std::vector<std::string>{"page.xps", "photo.jpg"}));
+
+  root_.WriteSettings("[MANAGEMENT]\nFTP_Support=1\nFTPS_Support=0\nFileTypeCheck=0\n");
+  auto unchecked = WithCode("");
+  EXPECT_EQ(Store(*unchecked, "1/notes.txt", "text"), "226 Transfer complete.");
+  Quit(*unchecked);
+  EXPECT_EQ(ReadWholeFile(folder_[1] + "/notes.txt"), "text");
+}
+
+TEST_F(ScannerSessionTest, MetaFilePairsWithItsDocumentAndLeavesATicket) {
+  Start();
+  fs::create_directories(folder_[7] + "/Invoices");
+  std::string answer;
+  auto client = WithAnswer(0, &answer);
+  EXPECT_EQ(client->Command("CWD 7"), "250 CWD command successful");
+  EXPECT_EQ(Store(*client, "@DBA@1#2#doc.meta", AttributeRecord("Invoices")), "226 Transfer complete.");
+  EXPECT_EQ(server_->metaEntryCount(), 1u);
+  EXPECT_EQ(Store(*client, "@DBA@1#2#doc.pdf", GoodPdf()), "226 Transfer complete.");
+  Quit(*client);
+  EXPECT_EQ(ReadWholeFile(folder_[7] + "/Invoices/doc.pdf"), GoodPdf());
+  EXPECT_EQ(server_->metaEntryCount(), 0u);
+  const std::string calls = ReadWholeFile(root_.path() + "/extension.log");
+  EXPECT_NE(calls.find("files=1\tpath=" + folder_[7] + "/Invoices/doc.pdf\tsender=scanner\tdestination=7\tmeta=yes"),
+            std::string::npos)
+      << calls;
+
+  // The session's answer is a ticket for one later login.
+  ASSERT_EQ(server_->ticketCount(), 1u);
+  auto withTicket = Connect();
+  Greet(*withTicket);
+  EXPECT_EQ(withTicket->Command("PASS " + answer), "230 User scanner logged in.");
+  EXPECT_EQ(withTicket->Command("CWD 6"), "250 CWD command successful");  // a challenge login
+  Quit(*withTicket);
+  auto twice = Connect();
+  Greet(*twice);
+  EXPECT_EQ(twice->Command("PASS " + answer), "530 Login incorrect.");
+}
+
+TEST_F(ScannerSessionTest, HostileSubFoldersStayInsideTheDestination) {
+  Start();
+  const std::string outside = root_.path() + "/outside";
+  fs::create_directories(outside);
+  fs::create_directories(folder_[7] + "/xxxoutside");
+  fs::create_directory_symlink(outside, folder_[7] + "/link");
+  // Parent references are neutralised (and land in the folder of that
+  // name when there is one); absolute folders and links out are refused,
+  // so the destination folder itself takes the file.
+  const std::pair<const char*, const char*> cases[] = {
+      {"../outside", "xxxoutside/"}, {"..\\outside", "xxxoutside/"}, {"/abs", ""},
+      {"\\abs", ""},               {"link", ""},                    {"link/deeper", ""},
+      {"link/..", ""}};
+  int n = 0;
+  for (const auto& [sub, where] : cases) {
+    auto client = WithAnswer();
+    const std::string stem = "@DBA@x#" + std::to_string(n) + "#doc" + std::to_string(n);
+    EXPECT_EQ(Store(*client, "7/" + stem + ".meta", AttributeRecord(sub)), "226 Transfer complete.");
+    EXPECT_EQ(Store(*client, "7/" + stem + ".pdf", GoodPdf()), "226 Transfer complete.");
+    Quit(*client);
+    EXPECT_TRUE(fs::exists(folder_[7] + "/" + where + "doc" + std::to_string(n) + ".pdf")) << sub;
+    ++n;
+  }
+  // A sub-folder that does not exist is not made: that file is not stored.
+  auto client = WithAnswer();
+  EXPECT_EQ(Store(*client, "7/@DBA@y#0#lost.meta", AttributeRecord("a/../../outside")), "226 Transfer complete.");
+  EXPECT_EQ(Store(*client, "7/@DBA@y#0#lost.pdf", GoodPdf()), "226 Transfer complete.");
+  Quit(*client);
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_FALSE(fs::exists(root_.path() + "/srv/outside"));
+  EXPECT_FALSE(fs::exists("/abs"));
+  EXPECT_EQ(StagingAndTemporaryFiles(), 0);
+}
+
+TEST_F(ScannerSessionTest, FullDiskWhileSavingLeavesNoPartialFile) {
+  Start();
+  auto client = WithCode("");
+  EXPECT_EQ(Store(*client, "1/big.pdf", GoodPdf()), "226 Transfer complete.");
+  env_->FailWrite(1);
+  Quit(*client);
+  EXPECT_TRUE(Names(folder_[1]).empty());
+  EXPECT_EQ(StagingAndTemporaryFiles(), 0);
+
+  // Too little room: STOR is refused and the tray shows the full disk.
+  env_->SetFreeBytes(1000);
+  auto refused = WithCode("");
+  EXPECT_EQ(Store(*refused, "1/x.pdf", GoodPdf()), "451 STOR error.");
+  std::lock_guard<std::mutex> lock(seen_.mutex);
+  EXPECT_EQ(seen_.tray.back(), 3);
+}
+
+}  // namespace
+}  // namespace qb::test
