@@ -33,7 +33,10 @@ void CFtpServerQBX::onSessionCountChanged(int count, int /*delta*/) {
 }
 
 bool CFtpServerQBX::acceptClient(uint32_t address) {
-  GlobalLockGuard lock;
+  // The hardware-address check may wait up to a second for an ARP answer,
+  // so it runs before the lock is taken (the original held it throughout):
+  // the scan road's log and list writes, which take the same lock on the
+  // event loop, never wait for a printer's ARP reply.
   if (GetMACAddressCheck() != 0) {
     const auto* octet = reinterpret_cast<const uint8_t*>(&address);
     char text[20];
@@ -43,6 +46,7 @@ bool CFtpServerQBX::acceptClient(uint32_t address) {
       return false;
     }
   }
+  GlobalLockGuard lock;
   const auto found = failed_logins_.find(address);
   if (found == failed_logins_.end()) return true;
   if (env().WallSeconds() >= found->second.last + kLoginFailureSeconds) {
