@@ -23,6 +23,8 @@ int CountEntries(const char* folder) {
 
 }  // namespace
 
+bool RunningAsRoot() { return ::geteuid() == 0; }
+
 int CountThreads() { return CountEntries("/proc/self/task"); }
 
 // The directory listing itself holds one descriptor while it is read.

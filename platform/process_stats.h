@@ -6,6 +6,9 @@
 
 namespace qb {
 
+// Whether the process runs with the administrator's rights.
+bool RunningAsRoot();
+
 int CountThreads();
 int CountOpenDescriptors();
 // Resident memory in bytes.
