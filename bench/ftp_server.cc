@@ -175,15 +175,17 @@ int Store(int mebibytes) {
   return 0;
 }
 
-// Opens `count` control connections, two per source address, and reads
-// each greeting.
-std::vector<int> OpenIdle(uint16_t port, int count) {
+// Opens `count` control connections from `first` on (two per source
+// address), reads each greeting and holds them for `seconds`: run as a
+// process of its own, so that the server's process holds only its side.
+int Clients(uint16_t port, int first, int count, int seconds) {
+  qb::RaiseDescriptorLimit();
   std::vector<int> sockets;
-  for (int i = 0; i < count; ++i) {
+  for (int i = first; i < first + count; ++i) {
     const uint32_t from = 0x7F000002 + static_cast<uint32_t>(i / 2);
     const int socket = qb::TcpConnect(0x7F000001, port, from);
     if (socket < 0) {
-      std::fprintf(stderr, "connect %d failed\n", i);
+      std::fprintf(stderr, "connect %d failed: error %d\n", i, qb::LastSocketError());
       break;
     }
     sockets.push_back(socket);
@@ -191,20 +193,40 @@ std::vector<int> OpenIdle(uint16_t port, int count) {
   int greeted = 0;
   for (int socket : sockets) {
     char greeting[64];
-    if (qb::WaitReadable(socket, 10000) && qb::SockRecv(socket, greeting, sizeof greeting) > 0) ++greeted;
+    if (qb::WaitReadable(socket, 20000) && qb::SockRecv(socket, greeting, sizeof greeting) > 0) ++greeted;
   }
-  std::printf("%d connections, %d greeted\n", static_cast<int>(sockets.size()), greeted);
-  return sockets;
+  std::printf("clients %d..%d: %d connected, %d greeted\n", first, first + count - 1,
+              static_cast<int>(sockets.size()), greeted);
+  std::fflush(stdout);
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  for (int socket : sockets) qb::SockClose(socket);
+  return 0;
 }
 
-int Idle(int count, int seconds, bool wakeups) {
-  qb::RaiseDescriptorLimit();
+// `count` idle sessions, their clients in two processes of their own (a
+// process may hold only so many descriptors).
+int Idle(const char* self, int count, int seconds, bool wakeups) {
+  const int64_t limit = qb::RaiseDescriptorLimit();
+  if (limit < count + 16) {
+    std::printf("this system lets a process hold %lld descriptors: %d sessions instead of %d\n",
+                static_cast<long long>(limit), static_cast<int>(limit - 16), count);
+    count = static_cast<int>(limit - 16);
+  }
   BenchServer server;
   server.setPort(0);
   server.start(0);
   const uint16_t port = server.WaitUntilListening(10000);
-  std::vector<int> sockets = OpenIdle(port, count);
-  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const int half = count / 2;
+  const int hold = seconds + 30;
+  Run(std::string(self) + " clients " + std::to_string(port) + " 0 " + std::to_string(half) + " " +
+      std::to_string(hold) + " &");
+  Run(std::string(self) + " clients " + std::to_string(port) + " " + std::to_string(half) + " " +
+      std::to_string(count - half) + " " + std::to_string(hold) + " &");
+  const auto deadline = Clock::now() + std::chrono::seconds(25);
+  while (server.sessionCount() < count && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(2));
   const int64_t cpuBefore = qb::ProcessCpuMicros();
   const int64_t switchesBefore = qb::VoluntaryContextSwitches();
   const auto started = Clock::now();
@@ -216,11 +238,12 @@ int Idle(int count, int seconds, bool wakeups) {
               server.sessionCount(), qb::CountThreads(), wall, cpu, 100.0 * cpu / wall,
               qb::ResidentBytes() / 1048576.0);
   if (wakeups) {
-    std::printf("wake-ups %lld in %.0f s (%.2f per session per 5 s heartbeat would be %d)\n",
-                static_cast<long long>(switches), wall, switches * 5.0 / wall / count,
-                static_cast<int>(count * wall / 5));
+    std::printf("wake-ups %lld in %.0f s (a wake-up per session per 5 s heartbeat would be %d)\n",
+                static_cast<long long>(switches), wall, static_cast<int>(count * wall / 5));
   }
-  for (int socket : sockets) qb::SockClose(socket);
+  // The clients end on their own after their time; this only hurries them.
+  const std::string stopClients = "pkill -f '" + std::string(self) + " clients " + std::to_string(port) + " '";
+  if (std::system(stopClients.c_str()) < 0) std::fprintf(stderr, "cannot run pkill\n");
   server.stop();
   return 0;
 }
@@ -229,14 +252,18 @@ int Idle(int count, int seconds, bool wakeups) {
 
 int main(int argc, char** argv) {
   const std::string what = argc > 1 ? argv[1] : "store";
+  if (what == "clients" && argc > 5) {
+    return Clients(static_cast<uint16_t>(std::atoi(argv[2])), std::atoi(argv[3]), std::atoi(argv[4]),
+                   std::atoi(argv[5]));
+  }
   PrepareRoot();
   int result = 2;
   if (what == "store") {
     result = Store(argc > 2 ? std::atoi(argv[2]) : 1024);
   } else if (what == "idle") {
-    result = Idle(argc > 2 ? std::atoi(argv[2]) : 20000, argc > 3 ? std::atoi(argv[3]) : 60, false);
+    result = Idle(argv[0], argc > 2 ? std::atoi(argv[2]) : 20000, argc > 3 ? std::atoi(argv[3]) : 60, false);
   } else if (what == "wakeups") {
-    result = Idle(argc > 2 ? std::atoi(argv[2]) : 100, argc > 3 ? std::atoi(argv[3]) : 30, true);
+    result = Idle(argv[0], argc > 2 ? std::atoi(argv[2]) : 100, argc > 3 ? std::atoi(argv[3]) : 30, true);
   } else {
     std::fprintf(stderr, "usage: qb_bench_ftp_server store [MiB] | idle [N] [s] | wakeups [N] [s]\n");
   }
