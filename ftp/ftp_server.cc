@@ -156,14 +156,20 @@ bool CFtpServer::Admit(CFtpSocket& control) {
     if (fromPeer >= kMaxFtpSessionsPerAddress) return false;
   }
   if (!acceptClient(address)) return false;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    ++session_threads_;
+  }
   GlobalLockGuard lock;
   const int count = ++session_count_;
   onSessionCountChanged(count, +1);
   return true;
 }
 
-// The last thing a session thread does: after the count is lowered the
-// server may be gone, so nothing of it is touched after the wake-up.
+// The last thing a session thread does. The server waits for the count of
+// session threads, which drops only once the hook for the lowered session
+// count has returned: after that the server may be gone, so nothing of it
+// is touched once the lock is let go.
 void CFtpServer::EndSession(CFtpSession* session, std::unique_ptr<CFtpSocket> control) {
   {
     GlobalLockGuard lock;
@@ -177,12 +183,13 @@ void CFtpServer::EndSession(CFtpSession* session, std::unique_ptr<CFtpSocket> co
     onSessionCountChanged(count, -1);
   }
   std::lock_guard<std::mutex> lock(state_mutex_);
+  --session_threads_;
   state_changed_.notify_all();
 }
 
 void CFtpServer::WaitForSessionsToEnd() {
   std::unique_lock<std::mutex> lock(state_mutex_);
-  state_changed_.wait(lock, [this] { return session_count_.load() == 0; });
+  state_changed_.wait(lock, [this] { return session_threads_ == 0; });
 }
 
 }  // namespace qb

@@ -88,6 +88,7 @@ class CFtpServer {
   std::mutex state_mutex_;
   std::condition_variable state_changed_;
   bool listening_done_ = false;  // the server thread got past listen
+  int session_threads_ = 0;      // admitted sessions whose thread has not finished
   uint16_t bound_port_ = 0;
 };
 
