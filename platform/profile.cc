@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <cctype>
 #include <optional>
+#include <unordered_set>
 
 namespace qb {
 namespace {
@@ -171,14 +173,13 @@ std::vector<std::pair<std::string, std::string>> ProfileSection(const std::strin
   std::vector<Line> lines = SplitLines(*content);
   auto range = FindSection(lines, section);
   if (!range) return entries;
+  // Names already taken, without case: the first of a name wins.
+  std::unordered_set<std::string> seen;
   for (size_t i = range->first + 1; i < range->second; ++i) {
     if (lines[i].kind != Line::kKey) continue;
-    bool seen = false;
-    for (const auto& entry : entries) {
-      seen |= entry.first.size() == lines[i].name.size() &&
-              ::strncasecmp(entry.first.data(), lines[i].name.data(), entry.first.size()) == 0;
-    }
-    if (!seen) entries.emplace_back(lines[i].name, Unquoted(lines[i].value));
+    std::string folded(lines[i].name);
+    for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (seen.insert(std::move(folded)).second) entries.emplace_back(lines[i].name, Unquoted(lines[i].value));
   }
   return entries;
 }
@@ -203,34 +204,67 @@ std::vector<std::string> ProfileKeyNames(const std::string& path, const char* se
 
 namespace {
 
-// The content with section/key set to value (null: deleted).
-std::string ApplyWrite(const std::string& content, const char* section, const char* key,
-                       const char* value) {
+// The content with every update applied in order to the first section
+// named so, exactly as if each were written on its own: a key present is
+// replaced where it stands (or its line deleted for no value); a key absent
+// is added after the section's last key line, so blank lines stay between
+// sections; a missing section is added at the end with the first value.
+// The file is read into lines once for the whole batch: a list of a hundred
+// keys rewritten one parse per key would cost a hundred parses.
+std::string ApplyWrites(const std::string& content, const char* section,
+                        const std::vector<ProfileUpdate>& updates) {
+  struct Segment {
+    std::string text;  // the line with its newline
+    bool key = false;
+    std::string name;
+  };
   std::vector<Line> lines = SplitLines(content);
-  std::string entry = value == nullptr ? std::string() : std::string(key) + "=" + value + "\n";
   auto range = FindSection(lines, section);
+  std::string before, after;
+  std::vector<Segment> body;  // the section's header line first
   if (!range) {
-    if (value == nullptr) return content;
-    std::string updated = content;
-    if (!updated.empty() && updated.back() != '\n') updated += "\n";
-    return updated + "[" + section + "]\n" + entry;
-  }
-  for (size_t i = range->first + 1; i < range->second; ++i) {
-    if (lines[i].kind == Line::kKey && SameName(lines[i].name, key)) {
-      return content.substr(0, lines[i].begin) + entry + content.substr(lines[i].end);
+    bool anyValue = false;
+    for (const ProfileUpdate& update : updates) anyValue |= update.value.has_value();
+    if (!anyValue) return content;
+    before = content;
+    if (!before.empty() && before.back() != '\n') before += "\n";
+    body.push_back({"[" + std::string(section) + "]\n", false, std::string()});
+  } else {
+    before = content.substr(0, lines[range->first].begin);
+    for (size_t i = range->first; i < range->second; ++i) {
+      body.push_back({content.substr(lines[i].begin, lines[i].end - lines[i].begin),
+                      lines[i].kind == Line::kKey, std::string(lines[i].name)});
     }
+    if (range->second < lines.size()) after = content.substr(lines[range->second].begin);
   }
-  if (value == nullptr) return content;
-  // Append after the section's last key line so blank lines stay between
-  // sections.
-  size_t after = range->first;
-  for (size_t i = range->first + 1; i < range->second; ++i) {
-    if (lines[i].kind == Line::kKey) after = i;
+
+  for (const ProfileUpdate& update : updates) {
+    const std::string name(Trim(update.key));
+    size_t found = 0;
+    for (size_t i = 1; i < body.size() && found == 0; ++i) {
+      if (body[i].key && SameName(body[i].name, update.key.c_str())) found = i;
+    }
+    if (found != 0) {
+      if (update.value) {
+        body[found] = {update.key + "=" + *update.value + "\n", true, name};
+      } else {
+        body.erase(body.begin() + static_cast<std::ptrdiff_t>(found));
+      }
+      continue;
+    }
+    if (!update.value) continue;
+    size_t last = 0;
+    for (size_t i = 1; i < body.size(); ++i) {
+      if (body[i].key) last = i;
+    }
+    if (!body[last].text.empty() && body[last].text.back() != '\n') body[last].text += "\n";
+    body.insert(body.begin() + static_cast<std::ptrdiff_t>(last) + 1,
+                {update.key + "=" + *update.value + "\n", true, name});
   }
-  size_t insertAt = lines[after].end;
-  std::string head = content.substr(0, insertAt);
-  if (!head.empty() && head.back() != '\n') head += "\n";
-  return head + entry + content.substr(insertAt);
+
+  std::string updated = std::move(before);
+  for (const Segment& segment : body) updated += segment.text;
+  return updated + after;
 }
 
 }  // namespace
@@ -254,11 +288,7 @@ bool ProfileWriteMany(const std::string& path, const char* section,
   if (::fstat(fd, &info) == 0 && info.st_size == 0) ::fchmod(fd, 0666);
 
   std::string content = ReadAll(fd);
-  std::string updated = content;
-  for (const ProfileUpdate& update : updates) {
-    updated = ApplyWrite(updated, section, update.key.c_str(),
-                         update.value ? update.value->c_str() : nullptr);
-  }
+  std::string updated = ApplyWrites(content, section, updates);
 
   bool ok = true;
   if (updated != content) {

@@ -60,6 +60,48 @@ TEST_F(ProfileTest, WritingKeepsEverythingElse) {
   EXPECT_EQ(test::ReadWholeFile(path_), "# top\n[one]\na=1\nB=20\nnew=x\n\n[two]\n[three]\nd=4\n");
 }
 
+// A batch is read and written once, and must come out exactly as the same
+// updates written one by one: random files (sections in any order, blank
+// and comment lines, a last line without its newline) and random batches
+// of replacements, additions and deletions, repeated keys included.
+TEST_F(ProfileTest, ABatchWritesWhatItsUpdatesOneByOneWould) {
+  const std::string other = root_.path() + "/q.ini";
+  uint32_t seed = 7;
+  auto next = [&seed](uint32_t range) {
+    seed = seed * 1103515245 + 12345;
+    return (seed >> 16) % range;
+  };
+  const char* keys[] = {"Scanner1", "scanner2", "Scanner3", "JobCount", "a"};
+  const char* sections[] = {"SCANNERADDR", "scannerAddr", "SCANJOB", "other"};
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    for (int line = 0, lines = static_cast<int>(next(12)); line < lines; ++line) {
+      switch (next(5)) {
+        case 0: text += std::string("[") + sections[next(4)] + "]\n"; break;
+        case 1: text += "\n"; break;
+        case 2: text += "; note\n"; break;
+        default: text += std::string(keys[next(5)]) + "=v" + std::to_string(next(9)) + "\n";
+      }
+    }
+    if (!text.empty() && next(3) == 0) text.pop_back();  // no newline at the end
+    std::vector<ProfileUpdate> batch;
+    for (int i = 0, n = static_cast<int>(next(6)); i < n; ++i) {
+      ProfileUpdate update{keys[next(5)], std::nullopt};
+      if (next(3) != 0) update.value = "w" + std::to_string(next(9));
+      batch.push_back(update);
+    }
+    const char* section = sections[next(4)];
+    std::ofstream(path_, std::ios::trunc) << text;
+    std::ofstream(other, std::ios::trunc) << text;
+    ProfileWriteMany(path_, section, batch);
+    for (const ProfileUpdate& update : batch) {
+      ProfileWriteString(other, section, update.key.c_str(),
+                         update.value ? update.value->c_str() : nullptr);
+    }
+    ASSERT_EQ(test::ReadWholeFile(path_), test::ReadWholeFile(other)) << "round " << round << ":\n" << text;
+  }
+}
+
 TEST_F(ProfileTest, WritesFailQuietlyWithoutAFolderAndDeletesCreateNothing) {
   EXPECT_FALSE(ProfileWriteString(root_.path() + "/no/such/dir.ini", "a", "b", "c"));
   EXPECT_TRUE(ProfileWriteString(path_, "a", "b", nullptr));
