@@ -228,7 +228,10 @@ std::string ApplyWrites(const std::string& content, const char* section,
     if (!anyValue) return content;
     before = content;
     if (!before.empty() && before.back() != '\n') before += "\n";
-    body.push_back({"[" + std::string(section) + "]\n", false, std::string()});
+    std::string header = "[";
+    header += section;
+    header += "]\n";
+    body.push_back({std::move(header), false, std::string()});
   } else {
     before = content.substr(0, lines[range->first].begin);
     for (size_t i = range->first; i < range->second; ++i) {
