@@ -10,7 +10,6 @@
 #include "ftp/save_file.h"
 #include "platform/detached_thread.h"
 #include "platform/net.h"
-#include "platform/poll_wait.h"
 
 namespace qb {
 
@@ -141,11 +140,11 @@ void CFtpDataConnection::abortAndWait() {
 
 bool CFtpDataConnection::AcceptPassive(Transfer& transfer) {
   CFtpServer* server = session_->server();
-  const int descriptors[3] = {transfer.listener->handle(), server->running()->WakeDescriptor(),
-                              transfer.abort.Descriptor()};
   while (transfer.socket == nullptr) {
-    const int ready = WaitAnyReadable(descriptors, 3, -1);
-    if (ready != 0) return false;  // aborted or the server stops
+    if (WaitSocket(transfer.listener->handle(), false, server->running()->WakeDescriptor(), -1,
+                   transfer.abort.Descriptor()) != WaitResult::kReady) {
+      return false;  // aborted or the server stops
+    }
     transfer.socket = transfer.listener->accept(0);
   }
   FtpLog("PASV accepted.");

@@ -31,12 +31,6 @@
 namespace qb {
 namespace {
 
-constexpr int kTrayNormal = 1;
-constexpr int kTrayWarning = 2;
-constexpr int kTrayFull = 3;
-constexpr int kDataFormTiff = 1;
-constexpr int kDataFormJpeg = 4;
-constexpr int kDataFormPdf = 5;
 constexpr size_t kCopyBlock = 1024 * 1024;
 
 bool IsAccessCode(const char* password) {

@@ -4,9 +4,16 @@
 // check instead of harming the reader.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 namespace qb {
+
+// The forms of a received file, as the image header names them (0 is the
+// raw road's bitmap lines, which are not a file to check).
+constexpr uint16_t kDataFormTiff = 1;
+constexpr uint16_t kDataFormJpeg = 4;
+constexpr uint16_t kDataFormPdf = 5;
 
 // Result codes: 0 passes; the caller only tells 0 from the rest.
 enum : int {

@@ -3,19 +3,16 @@
 #include <errno.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdint>
 
+#include "platform/clock.h"
+
 namespace qb {
 namespace {
 
-int64_t MonotonicMs() {
-  struct timespec now;
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
+int64_t MonotonicMs() { return MonotonicNs() / 1000000; }
 
 }  // namespace
 
@@ -34,15 +31,16 @@ void StopSignal::Raise() {
   }
 }
 
-WaitResult WaitSocket(int socket, bool forWrite, int stopFd, int timeoutMs) {
+WaitResult WaitSocket(int socket, bool forWrite, int stopFd, int timeoutMs, int otherStopFd) {
   // A read wait also ends when the peer shut its side down, so that the
   // caller's receive sees the end at once. A write wait ends on a full
   // hang-up or error only (always reported by poll): a peer that merely
   // stopped sending may still read what we write.
-  pollfd entries[2];
+  // Descriptors below zero are ignored by poll.
+  pollfd entries[3];
   entries[0] = {socket, static_cast<short>(forWrite ? POLLOUT : (POLLIN | POLLRDHUP)), 0};
   entries[1] = {stopFd, POLLIN, 0};
-  const nfds_t count = stopFd >= 0 ? 2 : 1;
+  entries[2] = {otherStopFd, POLLIN, 0};
   const int64_t deadline = timeoutMs < 0 ? -1 : MonotonicMs() + timeoutMs;
   for (;;) {
     int wait = -1;
@@ -50,14 +48,14 @@ WaitResult WaitSocket(int socket, bool forWrite, int stopFd, int timeoutMs) {
       int64_t left = deadline - MonotonicMs();
       wait = left > 0 ? static_cast<int>(left) : 0;
     }
-    int ready = ::poll(entries, count, wait);
+    int ready = ::poll(entries, 3, wait);
     if (ready < 0) {
       if (errno == EINTR) continue;
       // A descriptor poll cannot watch: let the caller's next call find out.
       return WaitResult::kReady;
     }
     if (ready == 0) return WaitResult::kTimedOut;
-    if (count == 2 && entries[1].revents != 0) return WaitResult::kStopped;
+    if (entries[1].revents != 0 || entries[2].revents != 0) return WaitResult::kStopped;
     if (entries[0].revents != 0) return WaitResult::kReady;
   }
 }

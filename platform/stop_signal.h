@@ -21,7 +21,8 @@ class StopSignal {
 // What a wait on a socket ended with.
 enum class WaitResult { kReady, kTimedOut, kStopped };
 // Waits until `socket` is readable (or writable), the peer hung up, `stopFd`
-// is readable, or timeoutMs passed (-1: no limit).
-WaitResult WaitSocket(int socket, bool forWrite, int stopFd, int timeoutMs);
+// (or `otherStopFd`) is readable, or timeoutMs passed (-1: no limit).
+// Descriptors below zero are not watched.
+WaitResult WaitSocket(int socket, bool forWrite, int stopFd, int timeoutMs, int otherStopFd = -1);
 
 }  // namespace qb

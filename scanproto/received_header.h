@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "imaging/file_checks.h"
 #include "imaging/image_header.h"
 
 namespace qb {
@@ -17,8 +18,6 @@ constexpr size_t kMaxFormatName = 10;
 constexpr size_t kMaxDocumentName = 256;
 
 constexpr uint16_t kDataFormRaw = 0;
-constexpr uint16_t kDataFormJpeg = 4;
-constexpr uint16_t kDataFormPdf = 5;
 
 struct ImageHeader {
   // The first 84 bytes in host order, zero-filled. Kept as bytes because a

@@ -7,11 +7,9 @@
 #include <string>
 
 #include "scanproto/document.h"
+#include "storage/disk_space.h"
 
 namespace qb {
-
-// Tray icon states sent to the main window.
-enum : int { kTrayNormal = 1, kTrayWarning = 2, kTrayFull = 3 };
 
 // Free bytes of the volume holding `folder`, through the server's hook when
 // one is set (tests), saturated to 32 bits as the document keeps them.

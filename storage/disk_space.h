@@ -21,6 +21,9 @@ enum class DiskState : int {
   kFull = 512,     // fewer than kDiskFullLimit bytes free
 };
 
+// Tray icon states a receiving road reports (scan protocol and FTP alike).
+enum : int { kTrayNormal = 1, kTrayWarning = 2, kTrayFull = 3 };
+
 // The volume is measured through `env`.
 //
 // Free share of the volume holding `path` for the calling user, in whole
