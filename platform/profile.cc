@@ -295,7 +295,11 @@ bool ProfileWriteMany(const std::string& path, const char* section,
 
   bool ok = true;
   if (updated != content) {
-    ok = ::ftruncate(fd, 0) == 0;
+    // Written over the old text, then cut to length: readers wait on the
+    // lock, so they never see the mix. Never truncating to zero first also
+    // spares the file system's flush of a file rewritten from empty (ext4
+    // starts writeback on close then), which a rewrite on every printer
+    // connection would pay each time.
     size_t written = 0;
     while (ok && written < updated.size()) {
       ssize_t put = ::pwrite(fd, updated.data() + written, updated.size() - written,
@@ -304,6 +308,9 @@ bool ProfileWriteMany(const std::string& path, const char* section,
         ok = false;
       else
         written += static_cast<size_t>(put);
+    }
+    if (ok && updated.size() < content.size()) {
+      ok = ::ftruncate(fd, static_cast<off_t>(updated.size())) == 0;
     }
   }
   ::flock(fd, LOCK_UN);
