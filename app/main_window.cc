@@ -36,7 +36,10 @@ void PublishCombinedState() {
   setCommState(combined);
 }
 
-void Pause200ms() { std::this_thread::sleep_for(std::chrono::milliseconds(200)); }
+// Starting or stopping the service waits for the service manager, and the
+// service is given 200 ms to settle after it; both happen on a worker, and
+// what follows runs back on the main thread.
+void PauseForService() { std::this_thread::sleep_for(std::chrono::milliseconds(200)); }
 
 }  // namespace
 
@@ -81,7 +84,7 @@ int64_t MainWindow::HandleMessage(uint32_t message, uint64_t wParam, int64_t lPa
       return 0;
     case kMsgTrayIcon:
       if (wParam == kTrayIconId && lParam == kLeftDoubleClick) LaunchConfigProgram();
-      if (wParam == kTrayIconId && lParam == kRightButtonDown) TrayShowMenu();
+      if (wParam == kTrayIconId && lParam == kRightButtonDown) ShowTrayMenu();
       return 0;
     case kMsgPipeText:
       // From another process the pointer means nothing: only the number is traced.
@@ -105,8 +108,8 @@ ScanServerHooks MainWindow::ServerHooks(uint32_t ownHandle) {
   hooks.notifyConfig = [](uint32_t message, int64_t code) {
     NotifyConfig(message, static_cast<int>(code));
   };
-  hooks.receiveEndSignal = [] { ReceiveEndSignal(); };
-  hooks.startNameService = [ownHandle] { StartAddressMonitor(ownHandle); };
+  hooks.receiveEndSignal = [] { SignalReceiveEnd(); };
+  hooks.startNameService = [ownHandle] { StartAddressMonitor(ownHandle, nullptr); };
   return hooks;
 }
 
@@ -118,7 +121,7 @@ FtpServerHooks MainWindow::FtpHooks() {
   hooks.notifyConfig = [loop](uint32_t message, int64_t code) {
     loop->Post([message, code] { NotifyConfig(message, static_cast<int>(code)); });
   };
-  hooks.receiveEndSignal = [loop] { loop->Post([] { ReceiveEndSignal(); }); };
+  hooks.receiveEndSignal = [loop] { loop->Post([] { SignalReceiveEnd(); }); };
   hooks.newFileNotice = [this, loop] { loop->Post([this] { OnCommand(kCmdNewFile, 0); }); };
   hooks.classifyPeer = [](const char* ipText) { return ClassifyPeer(ipText); };
   return hooks;
@@ -129,21 +132,23 @@ void MainWindow::OnCommand(uint32_t id, int64_t lParam) {
   switch (id) {
     case kCmdExit:
       if (process.processMode == kModeDesktop) {
-        StopCompanionService();
-        Pause200ms();
+        RunServiceCommand([] { StopCompanionService(); }, [this] {
+          loop_.PostMessage(this, WM_DESTROY, 0, 0);
+        });
+        break;
       }
       loop_.PostMessage(this, WM_DESTROY, 0, 0);
       break;
     case kCmdOk:
-      TrayShowIcon(true);
+      ShowTrayIcon(true);
       PublishHddState(process.hddState);
       break;
     case kCmdOpen:
-      TrayShowIcon(false);
+      ShowTrayIcon(false);
       LaunchConfigProgram();
       break;
     case kCmdTray:
-      TraySetState(static_cast<int>(lParam));
+      SetTrayIconState(static_cast<int>(lParam));
       process.hddState = HddStateOfIcon(static_cast<int>(lParam));
       PublishHddState(process.hddState);
       NotifyConfigDisk(WM_CONFIG_STATUS, static_cast<int>(lParam));
@@ -161,36 +166,59 @@ void MainWindow::OnCommand(uint32_t id, int64_t lParam) {
       }
       break;
     case kCmdNewFile:
-      ReceiveEndSignal();
+      ShowNewFileWindow();
       break;
     case kCmdTrayClose:
       if (process.processMode == kModeDesktop) {
-        if (!StopCompanionService()) break;
-        NotifyConfig(WM_CONFIG_STATUS, kStatusServiceStoppedBeforeClose);
-        Pause200ms();
+        auto stopped = std::make_shared<bool>(false);
+        RunServiceCommand(
+            [stopped] {
+              *stopped = StopCompanionService();
+              if (*stopped) NotifyConfig(WM_CONFIG_STATUS, kStatusServiceStoppedBeforeClose);
+            },
+            [this, stopped] {
+              if (*stopped) Shutdown();  // WM_CLOSE on the main window
+            });
+        break;
       }
       Shutdown();  // WM_CLOSE on the main window
       break;
     case kCmdConfiguration:
       LaunchConfigProgram();
       break;
-    case kCmdServiceStart:
-      StartCompanionService();
-      if (process.processMode == kModeDesktop) {
-        NotifyConfig(WM_CONFIG_STATUS, kStatusServiceStarted);
-      }
+    case kCmdServiceStart: {
+      const bool desktop = process.processMode == kModeDesktop;
+      RunServiceCommand(
+          [desktop] {
+            StartCompanionService();
+            if (desktop) NotifyConfig(WM_CONFIG_STATUS, kStatusServiceStarted);
+          },
+          [] {});
       break;
-    case kCmdServiceStop:
-      StopCompanionService();
-      Pause200ms();
-      if (process.processMode == kModeDesktop) {
-        NotifyConfig(WM_CONFIG_STATUS, kStatusServiceStopped);
-      }
-      TrayShowIcon(false);
+    }
+    case kCmdServiceStop: {
+      const bool desktop = process.processMode == kModeDesktop;
+      RunServiceCommand(
+          [desktop] {
+            StopCompanionService();
+            if (desktop) NotifyConfig(WM_CONFIG_STATUS, kStatusServiceStopped);
+          },
+          [] { ShowTrayIcon(false); });
       break;
+    }
     default:
       break;
   }
+}
+
+void MainWindow::RunServiceCommand(std::function<void()> command, std::function<void()> then) {
+  serviceCommands_.Run(
+      loop_,
+      [command = std::move(command)] {
+        command();
+        PauseForService();
+      },
+      std::move(then));
 }
 
 void MainWindow::OnConnectionChange(bool opened) {
@@ -238,7 +266,7 @@ void MainWindow::Shutdown() {
     setCommState(kCommIdle);
     if (GetOsGeneration() == 2) stopPipeSvr();
   }
-  TrayRemoveIcon();
+  RemoveTrayIcon();
   loop_.Quit(0);
 }
 

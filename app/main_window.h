@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "ftp/ftp_server_hooks.h"
 #include "platform/event_loop.h"
+#include "platform/worker_pool.h"
 #include "scanproto/connection_server.h"
 
 namespace qb {
@@ -45,8 +47,12 @@ class MainWindow final : public Window {
   void OnCommand(uint32_t id, int64_t lParam);
   void OnConnectionChange(bool opened);
   void Shutdown();
+  // Runs a service-manager command off the main thread, then `then` on it.
+  void RunServiceCommand(std::function<void()> command, std::function<void()> then);
 
   EventLoop& loop_;
+  // One at a time, in the order the user chose them.
+  WorkerPool serviceCommands_{1};
   bool destroyed_ = false;
 };
 

@@ -86,11 +86,4 @@ bool StopCompanionService() {
   return false;
 }
 
-// The service-check thread and the address monitor come with the service
-// link work; until then starting them is traced only.
-void StartServiceCheck(uint32_t mainWindow) { TraceLog("svcCheckStart(%u)", mainWindow); }
-void StopServiceCheck() {}
-void StartAddressMonitor(uint32_t mainWindow) { TraceLog("addrChangeCheckStart(%u)", mainWindow); }
-void StopAddressMonitor() {}
-
 }  // namespace qb

@@ -153,7 +153,7 @@ int RunProgram(int argc, char** argv) {
     if (QueryCompanionStartType(&startType, &error)) {
       process.processMode = kModeDesktop;
       TraceLog(" Desktop QBX Start !!!(%d)", getConnectCounter());
-      StartServiceCheck(process.mainWindowHandle);
+      StartServiceCheck(loop, &mainWindow, process.mainWindowHandle);
     } else if (error == 1060 || error == 120) {
       serverFailed = !StartCommunication(loop, mainWindow.ServerHooks(process.mainWindowHandle));
       process.processMode = kModeNormal;

@@ -78,7 +78,11 @@ int getCommState() {
   return state == 0 ? 16 : state;
 }
 void setIconState(int state) { Write(kIconState, state); }
-int getIconState() { return Read(kIconState); }
+int getIconState() {
+  // A service that never drew its icon has nothing to report but "normal".
+  int state = Read(kIconState);
+  return state == 0 ? 1 : state;
+}
 void setHDDState(int state) { Write(kHddState, state); }
 void rcvNewFile() { Write(kNewFile, 1); }
 int chkRcvNewFile() { return Read(kNewFile) == 1 ? 1 : 0; }

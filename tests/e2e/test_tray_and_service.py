@@ -1,0 +1,240 @@
+"""The tray as a user and a desktop applet see it: R/run/quillbox/tray.ini
+with the icon's picture and the last menu, commands sent to the main
+window's endpoint, a desktop instance that follows a service instance
+through a fake systemctl, the disk-full picture on a small volume and the
+address-change monitor (the last two need root)."""
+import configparser
+import os
+import socket
+import struct
+import subprocess
+import time
+import unittest
+
+from receiver import BINARY, JOB_PORT, OK, Receiver, receive_exactly, sendscan
+
+WM_COMMAND = 0x111
+TRAY_MESSAGE = 0x400 + 10
+RIGHT_BUTTON_DOWN = 0x204
+LEFT_DOUBLE_CLICK = 0x203
+
+FAKE_SYSTEMCTL = """#!/bin/sh
+here=$(dirname "$0")
+echo "$@" >> "$here/calls"
+case "$1" in
+  is-enabled) echo enabled; exit 0;;
+  is-active) s=$(cat "$here/state"); echo "$s"; [ "$s" = active ] && exit 0; exit 3;;
+  start) echo active > "$here/state";;
+  stop) echo inactive > "$here/state";;
+esac
+exit 0
+"""
+
+
+def read_text(path):
+    with open(path) as handle:
+        return handle.read()
+
+
+def wait_until(predicate, timeout=6.0):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def tray(root):
+    parser = configparser.ConfigParser(interpolation=None)
+    parser.read(os.path.join(root, "run/quillbox/tray.ini"))
+    return parser
+
+
+def icon(root):
+    return tray(root).get("TRAY", "Icon", fallback=None)
+
+
+def menu(root):
+    """The last menu as [(id, text, state)] in order."""
+    items = tray(root)["MENU"] if tray(root).has_section("MENU") else {}
+    return [tuple(items["item%d" % i].split(",")) for i in range(1, 9) if "item%d" % i in items]
+
+
+def post_to_main_window(root, message, wparam, lparam):
+    windows = os.path.join(root, "run/quillbox/windows")
+    handle = os.readlink(os.path.join(windows, "class-MENU"))
+    sender = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    sender.sendto(struct.pack("<IQq", message, wparam, lparam), os.path.join(windows, handle))
+    sender.close()
+
+
+def right_click_menu(root):
+    """Right-clicks the icon and returns the menu it then records."""
+    before = os.path.getmtime(os.path.join(root, "run/quillbox/tray.ini"))
+    time.sleep(0.01)
+    post_to_main_window(root, TRAY_MESSAGE, 101, RIGHT_BUTTON_DOWN)
+    wait_until(lambda: tray(root).has_section("MENU")
+               and os.path.getmtime(os.path.join(root, "run/quillbox/tray.ini")) > before)
+    time.sleep(0.1)
+    return menu(root)
+
+
+class TrayOfANormalInstance(unittest.TestCase):
+    def test_icon_menu_configuration_program_and_removal(self):
+        receiver = Receiver(settings=None)
+        conf = os.path.join(receiver.root, "conf")
+        os.makedirs(conf)
+        marker = os.path.join(receiver.root, "launched")
+        with open(os.path.join(conf, "QuernConf.exe"), "w") as handle:
+            handle.write("#!/bin/sh\necho \"run:$*\" >> %s\n" % marker)
+        os.chmod(os.path.join(conf, "QuernConf.exe"), 0o755)
+        with open(receiver.settings_path, "w") as handle:
+            handle.write("[DEBUG]\nTrace=2\n[PATH]\nCONF=%s\n" % conf)
+        with receiver:
+            root = receiver.root
+            self.assertTrue(wait_until(lambda: icon(root) == "SICON"))
+            self.assertEqual(tray(root).get("TRAY", "Tip"), "Quillbox")
+            self.assertEqual(tray(root).get("TRAY", "Visible"), "1")
+            self.assertEqual(right_click_menu(root), [
+                ("40006", "Configuration...", "default"), ("0", "-", "enabled"),
+                ("40004", "Close", "enabled")])
+            # A double click starts the configuration program, in normal mode
+            # without arguments ...
+            post_to_main_window(root, TRAY_MESSAGE, 101, LEFT_DOUBLE_CLICK)
+            self.assertTrue(wait_until(lambda: os.path.exists(marker)))
+            # ... and once it is present, another one only leaves it be.
+            record = os.path.join(root, "run/quillbox/TvScannerQuernConf")
+            with open(record, "r+b") as handle:
+                handle.seek(32)
+                handle.write(struct.pack("<2i", 1, 777777))
+            post_to_main_window(root, WM_COMMAND, 40006, 0)
+            time.sleep(0.5)
+            self.assertEqual(read_text(marker), "run:\n")
+            # The disk-state command draws the warning picture.
+            post_to_main_window(root, WM_COMMAND, 1015, 2)
+            self.assertTrue(wait_until(lambda: icon(root) == "SICON_YELOW"))
+            self.assertEqual(receiver.stop(), 0)
+            self.assertEqual(tray(root).get("TRAY", "Visible"), "0")
+
+
+class DesktopFollowsTheService(unittest.TestCase):
+    def setUp(self):
+        self.receiver = Receiver()
+        self.root = self.receiver.root
+        self.dest = os.path.join(self.root, "srv/dest1")
+        os.makedirs(self.dest)
+        with open(os.path.join(self.receiver.data, "tvscan_f.bin"), "w") as handle:
+            handle.write("1;%s;Front desk;;\n" % self.dest)
+        self.bin = os.path.join(self.root, "fakebin")
+        os.makedirs(self.bin)
+        with open(os.path.join(self.bin, "systemctl"), "w") as handle:
+            handle.write(FAKE_SYSTEMCTL)
+        os.chmod(os.path.join(self.bin, "systemctl"), 0o755)
+        self.set_service_state("active")
+        self.receiver.env["PATH"] = self.bin + ":" + self.receiver.env["PATH"]
+        self.desktop = None
+
+    def tearDown(self):
+        if self.desktop and self.desktop.poll() is None:
+            self.desktop.kill()
+            self.desktop.wait()
+        self.receiver.__exit__(None, None, None)
+
+    def set_service_state(self, state):
+        with open(os.path.join(self.bin, "state"), "w") as handle:
+            handle.write(state + "\n")
+
+    def test_icon_jobs_new_files_and_service_commands(self):
+        self.receiver.start(["QBXSVC"])  # the service instance: receives
+        self.desktop = subprocess.Popen([BINARY], env=self.receiver.env, stderr=subprocess.DEVNULL)
+        trace = self.receiver.trace
+        self.assertTrue(wait_until(lambda: any(l.startswith(" Desktop QBX Start !!!")
+                                               for l in trace())))
+        self.assertTrue(wait_until(lambda: icon(self.root) == "SICON"))
+
+        # A document reaches the service; the desktop learns of it once.
+        tiff = os.path.join(self.root, "page.tif")
+        self.assertEqual(sendscan("make-tiff", tiff)[0], 0)
+        code, out = sendscan("send", 1, tiff)
+        self.assertEqual(code, 0, out)
+        self.assertTrue(wait_until(lambda: trace().count("   chkRcvNewFile = TRUE") == 1))
+        self.assertTrue(wait_until(lambda: trace().count(" Beep") == 1))
+        time.sleep(1.5)
+        self.assertEqual(trace().count("   chkRcvNewFile = TRUE"), 1)
+
+        # While the service receives, neither "Stop" nor "Close" is offered.
+        printer = socket.create_connection(("127.0.0.1", JOB_PORT), timeout=5)
+        self.assertEqual(receive_exactly(printer, 4), OK)
+        self.assertEqual([(i[0], i[2]) for i in right_click_menu(self.root)],
+                         [("40006", "default"), ("40008", "grayed"), ("0", "enabled"),
+                          ("40004", "grayed")])
+        printer.close()
+
+        # The service stops: the stopped picture within about a second, and
+        # the menu offers "Start", which starts it again.
+        self.set_service_state("inactive")
+        self.assertTrue(wait_until(lambda: icon(self.root) == "SICON-STOP", timeout=4))
+        self.assertEqual([i[0] for i in right_click_menu(self.root)], ["40006", "40007", "0", "40004"])
+        post_to_main_window(self.root, WM_COMMAND, 40007, 0)
+        self.assertTrue(wait_until(lambda: icon(self.root) == "SICON", timeout=4))
+        self.assertIn("start QBXSVC.service", read_text(os.path.join(self.bin, "calls")))
+        self.assertIn("--- !! Strart service OK !!--", trace())
+
+        # The desktop's "Close" stops the service first.
+        post_to_main_window(self.root, WM_COMMAND, 40004, 0)
+        self.assertEqual(self.desktop.wait(timeout=10), 0)
+        self.assertIn("stop QBXSVC.service", read_text(os.path.join(self.bin, "calls")))
+        self.assertEqual(self.receiver.stop(), 0)
+
+
+def run(command):
+    return subprocess.run(command, shell=True, capture_output=True).returncode == 0
+
+
+@unittest.skipUnless(os.geteuid() == 0, "needs root to mount a small volume")
+class DiskFullPicture(unittest.TestCase):
+    def test_a_nearly_full_conf_volume_shows_red(self):
+        receiver = Receiver(settings=None)
+        conf = os.path.join(receiver.root, "conf")
+        os.makedirs(conf)
+        if not run("mount -t tmpfs -o size=9m tmpfs " + conf):
+            receiver.__exit__(None, None, None)
+            self.skipTest("tmpfs cannot be mounted here")
+        self.addCleanup(receiver.__exit__, None, None, None)
+        self.addCleanup(run, "umount " + conf)
+        with open(receiver.settings_path, "w") as handle:
+            handle.write("[DEBUG]\nTrace=2\n[PATH]\nCONF=%s\n[MANAGEMENT]\nHDD=99\n" % conf)
+        receiver.start()
+        self.assertTrue(wait_until(lambda: icon(receiver.root) == "SICON_RED"))
+        self.assertEqual(receiver.stop(), 0)
+
+
+@unittest.skipUnless(os.geteuid() == 0, "needs root for a network namespace")
+class AddressChanges(unittest.TestCase):
+    def test_each_change_is_noticed_once(self):
+        ns = "qbam%d" % (os.getpid() % 100000)
+        if not run("ip netns add " + ns):
+            self.skipTest("network namespaces are not allowed here")
+        self.addCleanup(run, "ip netns del " + ns)
+        self.assertTrue(run("ip netns exec %s ip link set lo up" % ns))
+        receiver = Receiver()
+        self.addCleanup(receiver.__exit__, None, None, None)
+        receiver.process = subprocess.Popen(["ip", "netns", "exec", ns, BINARY], env=receiver.env,
+                                            stderr=subprocess.PIPE)
+        self.assertTrue(receiver.wait_for_trace(" Normal QBX Start !!!"))
+        self.assertTrue(wait_until(lambda: any(l.startswith("addrChangeCheckStart(")
+                                               for l in receiver.trace())))
+        self.assertTrue(run("ip netns exec %s ip addr add 10.213.95.7/24 dev lo" % ns))
+        self.assertTrue(receiver.wait_for_trace("IP Address table changed.."))
+        self.assertTrue(receiver.wait_for_trace("IP Address[1]:10.213.95.7"))
+        self.assertTrue(run("ip netns exec %s ip addr del 10.213.95.7/24 dev lo" % ns))
+        self.assertTrue(receiver.wait_for_trace("IP Address table changed..", count=2))
+        time.sleep(0.5)
+        self.assertEqual(receiver.trace().count("IP Address table changed.."), 2)
+        self.assertEqual(receiver.stop(), 0)
+        self.assertIn("addrChangeCheckCtl --END--", receiver.trace())
+
+
+if __name__ == "__main__":
+    unittest.main()
