@@ -61,6 +61,11 @@ def menu(root):
     return [tuple(items["item%d" % i].split(",")) for i in range(1, 9) if "item%d" % i in items]
 
 
+def comm_state(root):
+    with open(os.path.join(root, "run/quillbox/TvScannerQuernConf"), "rb") as handle:
+        return struct.unpack("<32s9i", handle.read(68))[5]
+
+
 def post_to_main_window(root, message, wparam, lparam):
     windows = os.path.join(root, "run/quillbox/windows")
     handle = os.readlink(os.path.join(windows, "class-MENU"))
@@ -164,12 +169,15 @@ class DesktopFollowsTheService(unittest.TestCase):
         self.assertEqual(trace().count("   chkRcvNewFile = TRUE"), 1)
 
         # While the service receives, neither "Stop" nor "Close" is offered.
+        # The desktop's shared record also shows the service's connection.
         printer = socket.create_connection(("127.0.0.1", JOB_PORT), timeout=5)
         self.assertEqual(receive_exactly(printer, 4), OK)
+        self.assertTrue(wait_until(lambda: comm_state(self.root) == 17))
         self.assertEqual([(i[0], i[2]) for i in right_click_menu(self.root)],
                          [("40006", "default"), ("40008", "grayed"), ("0", "enabled"),
                           ("40004", "grayed")])
         printer.close()
+        self.assertTrue(wait_until(lambda: comm_state(self.root) == 16))
 
         # The service stops: the stopped picture within about a second, and
         # the menu offers "Start", which starts it again.
