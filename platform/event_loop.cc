@@ -437,6 +437,9 @@ void EventLoop::RunOnce(int maxWaitMs) {
 
   epoll_event events[64];
   int count = ::epoll_wait(epoll_fd_, events, 64, wait);
+  // Interrupted (a debugger, a stopped-and-continued process): nothing was
+  // delivered; the next pass waits again.
+  if (count < 0) count = 0;
   // Listeners first: their queues are short, and a connection left waiting
   // behind a burst of data is a printer whose handshake the kernel drops.
   std::stable_partition(events, events + count, [this](const epoll_event& event) {
