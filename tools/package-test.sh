@@ -184,19 +184,25 @@ echo "installed in $(elapsed "$start"); account quillbox $uid:$gid"
 install -d -o 0 -g "$gid" -m 2775 "$ROOT$DEST"
 printf '1;%s;Front desk;;\n' "$ROOT$DEST" >"$ROOT$DATA/tvscan_f.bin"
 
-# Runs the installed receiver as the unit does (service mode, account
-# quillbox, only CAP_NET_BIND_SERVICE) in a network namespace of its own,
-# has one document sent to destination 1 by the raw road, and stops it.
-receive_one_scan() { # receive_one_scan DOCUMENT-NAME
-  QB_ROOT="$ROOT" QB_UID=$uid QB_GID=$gid QB_NAME=$1 PATH="$WORK/bin:$PATH" \
-    unshare --net sh -eu -c '
+# Runs the installed receiver with what the installed unit gives it (its
+# command, account and capabilities) in a network namespace of its own, has
+# one document sent to destination 1 by the raw road, and stops it. The FTP
+# port 21 must be listening too: that is what the capability is for.
+unit_value() { sed -n "s/^$1=//p" "$ROOT/lib/systemd/system/quillbox.service"; }
+receive_one_scan() { # receive_one_scan DOCUMENT-NAME [DESKTOP-BIN: also start a desktop instance]
+  local command caps
+  command=$(unit_value ExecStart)
+  caps=$(unit_value AmbientCapabilities | tr 'A-Z ' 'a-z\n' | sed -n 's/^cap_\(.*\)/+\1/p' | paste -sd,)
+  expect "the unit's account is not quillbox" test "$(unit_value User):$(unit_value Group)" = quillbox:quillbox
+  QB_DESKTOP_BIN=${2:-} QB_ROOT="$ROOT" QB_UID=$uid QB_GID=$gid QB_NAME=$1 QB_CAPS="-all${caps:+,$caps}" \
+    PATH="$WORK/bin:$PATH" unshare --net sh -eu -c '
     ip link set lo up
     listening() { [ -n "$(ss -ltnH "sport = :$1")" ]; }
     QUILLBOX_ROOT=$QB_ROOT TMP=$QB_ROOT/var/tmp setpriv --reuid="$QB_UID" --regid="$QB_GID" \
-      --clear-groups --inh-caps=-all,+net_bind_service --ambient-caps=-all,+net_bind_service \
-      --bounding-set=-all,+net_bind_service --no-new-privs \
-      "$QB_ROOT/usr/bin/quillbox" QBXSVC 2>"$QB_ROOT/../service.err" &
+      --clear-groups --inh-caps="$QB_CAPS" --ambient-caps="$QB_CAPS" --bounding-set="$QB_CAPS" \
+      --no-new-privs "$QB_ROOT"'"$command"' 2>"$QB_ROOT/../service.err" &
     service=$!
+    trap '"'"'kill $service ${desktop:-} 2>/dev/null || true'"'"' EXIT
     tries=0
     until listening 37100 && listening 21; do
       tries=$((tries + 1))
@@ -207,6 +213,30 @@ receive_one_scan() { # receive_one_scan DOCUMENT-NAME
       sleep 0.1
     done
     "$QB_ROOT/usr/bin/quillbox-sendscan" raw 1 --doc-name "$QB_NAME" >"$QB_ROOT/../sendscan.out"
+    if [ -n "$QB_DESKTOP_BIN" ]; then
+      # A user of group quillbox (usual umask) starts the desktop instance
+      # next to the service: it must create its lock, endpoint and tray
+      # state in /run/quillbox. Someone outside the group cannot.
+      desktop_as() { # desktop_as UID GROUPS
+        PATH="$QB_DESKTOP_BIN:$PATH" QUILLBOX_ROOT=$QB_ROOT exec setpriv --reuid="$1" --regid="$1" \
+          $2 --inh-caps=-all --bounding-set=-all --no-new-privs \
+          sh -c "umask 022; exec \"$QB_ROOT/usr/bin/quillbox\"" 2>"$QB_ROOT/../desktop.err"
+      }
+      desktop_as 4242 --groups="$QB_GID" &
+      desktop=$!
+      tries=0
+      until grep -q "^Visible=1" "$QB_ROOT/run/quillbox/tray.ini" 2>/dev/null; do
+        tries=$((tries + 1))
+        if [ $tries -gt 50 ] || ! kill -0 $desktop 2>/dev/null; then
+          echo "the desktop instance did not start:"; cat "$QB_ROOT/../desktop.err"; exit 1
+        fi
+        sleep 0.1
+      done
+      kill -TERM $desktop
+      wait $desktop
+      code=0; (desktop_as 4343 --clear-groups) || code=$?
+      [ $code = 4 ] || { echo "a user outside group quillbox got $code, not 4"; exit 1; }
+    fi
     kill -TERM $service
     wait $service
   ' || { cat "$WORK/sendscan.out" 2>/dev/null; fail "receiving $1 as the service account"; }
@@ -224,8 +254,18 @@ expect_user_data_kept() {
   user_data | diff - "$WORK/user-data.sha256" || fail "user data changed after $1"
 }
 
-step "the installed service receives a scan"
-receive_one_scan before-upgrade
+step "the installed service receives a scan; a desktop instance follows it"
+# For the desktop instance the unit QBXSVC.service exists, enabled and running.
+mkdir -p "$WORK/desktop-bin"
+cat >"$WORK/desktop-bin/systemctl" <<'EOF'
+#!/bin/sh
+case "$1" in
+  is-enabled) echo enabled;;
+  is-active) echo active;;
+esac
+EOF
+chmod 755 "$WORK/desktop-bin/systemctl"
+receive_one_scan before-upgrade "$WORK/desktop-bin"
 expect "the first start did not copy /etc/quern.ini into the data folder" \
   grep -q '^;FtpPort=21' "$ROOT$DATA/quern.ini"
 expect_mode $DATA/quern.ini "666 $uid:$gid"
