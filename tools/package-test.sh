@@ -239,7 +239,7 @@ receive_one_scan() { # receive_one_scan DOCUMENT-NAME [DESKTOP-BIN: also start a
     fi
     kill -TERM $service
     wait $service
-  ' || { cat "$WORK/sendscan.out" 2>/dev/null; fail "receiving $1 as the service account"; }
+  ' || { cat "$WORK/sendscan.out" 2>/dev/null; fail "running the installed receiver as the service ($1)"; }
   local scan
   scan=$(find "$ROOT$DEST" -name "$1*.tif")
   expect "$1 did not land in $DEST" test -n "$scan"
