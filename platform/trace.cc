@@ -1,5 +1,7 @@
 #include "platform/trace.h"
 
+#include <sys/stat.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -36,6 +38,22 @@ const char* FormatInCodePage(const char* format) {
   return found->second.c_str();
 }
 
+// Opens the trace file for appending; a full one is first moved aside to
+// NAME.1. Where it cannot be moved (another account's file in a sticky
+// /tmp), it is emptied instead, which the writer of a line may do.
+std::FILE* OpenTraceFile() {
+  const std::string path = TraceFilePath();
+  std::FILE* file = std::fopen(path.c_str(), "a+");
+  if (file == nullptr) return nullptr;
+  struct stat info;
+  if (::fstat(::fileno(file), &info) != 0 || info.st_size < kTraceFileMax) return file;
+  std::fclose(file);
+  if (std::rename(path.c_str(), (path + ".1").c_str()) != 0) {
+    return std::fopen(path.c_str(), "w");
+  }
+  return std::fopen(path.c_str(), "a+");
+}
+
 }  // namespace
 
 void SetTraceMode(int mode) {
@@ -62,7 +80,7 @@ void TraceLog(const char* format, ...) {
   if (g_trace_mode == 1) {
     std::fprintf(stderr, "%s\n", line);
   } else if (g_trace_mode == 2) {
-    std::FILE* file = std::fopen(TraceFilePath().c_str(), "a+");
+    std::FILE* file = OpenTraceFile();
     if (file == nullptr) return;
     std::fprintf(file, "%s\n", line);
     std::fclose(file);

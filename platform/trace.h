@@ -3,6 +3,10 @@
 // 2 appends it to the trace file R/tmp/qbxLog.log, opened and closed per
 // line. No time stamp or prefix is added; a line that cannot be written is
 // lost. Callable from any thread.
+// A receiver left tracing for weeks must not fill the disk: once the file
+// has reached kTraceFileMax bytes it becomes R/tmp/qbxLog.log.1 (replacing
+// the one before) and the next line starts a new file, so the trace never
+// takes more than about twice that.
 #pragma once
 
 #include <string>
@@ -11,6 +15,7 @@
 namespace qb {
 
 constexpr int kTraceLineMax = 307;
+constexpr long kTraceFileMax = 16L * 1024 * 1024;
 
 void SetTraceMode(int mode);
 int TraceMode();
