@@ -162,7 +162,11 @@ uint32_t HostTable::WriteEntries(const LocalDateTime& now, bool markUpdate) {
   if (markUpdate) updates.push_back({"update", std::string("1")});
   int written = 0;
   for (const HostEntry& entry : list_.entries()) {
-    if (written == kSavedHosts || StampExpired(entry.stamp, now)) break;
+    if (written == kSavedHosts) break;
+    // Newest first, so once one entry is too old every later one is too;
+    // but a stamp in the future or one that cannot be read sorts anywhere
+    // and must not keep the good entries after it out of the file.
+    if (StampExpired(entry.stamp, now)) continue;
     std::string value = std::string(entry.stamp) + "," + entry.ip + "," + entry.name;
     updates.push_back({NumberedKey("scanner", ++written), OneLine(std::move(value))});
   }
