@@ -35,12 +35,20 @@ class FakeCompanion final : public Window {
       }
       ready_.notify_all();
       loop.Run();
+      // Quit may still be waking the loop: it goes only once Quit returned.
+      std::unique_lock<std::mutex> lock(mutex_);
+      ready_.wait(lock, [this] { return quitReturned_; });
     });
     std::unique_lock<std::mutex> lock(mutex_);
     ready_.wait(lock, [this] { return loop_ != nullptr; });
   }
   ~FakeCompanion() override {
     loop_->Quit(0);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      quitReturned_ = true;
+    }
+    ready_.notify_all();
     thread_.join();
   }
   int64_t HandleMessage(uint32_t message, uint64_t wParam, int64_t) override {
@@ -57,6 +65,7 @@ class FakeCompanion final : public Window {
   std::mutex mutex_;
   std::condition_variable ready_;
   EventLoop* loop_ = nullptr;
+  bool quitReturned_ = false;
   std::vector<std::string> messages_;
   std::thread thread_;
 };
