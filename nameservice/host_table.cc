@@ -91,6 +91,20 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+// Deletes of every prefixNN key from `first` to `last`, once per line that
+// holds one: a delete takes only the first of repeated keys (a hand-edited
+// file may have them), and the next would then show through.
+void DeleteNumberedKeys(const std::string& path, const char* section, const char* prefix,
+                        int first, int last, std::vector<ProfileUpdate>* updates) {
+  const std::vector<std::string> keys = ProfileKeyNames(path, section);
+  for (int number = first; number <= last; ++number) {
+    const std::string wanted = NumberedKey(prefix, number);
+    for (const std::string& key : keys) {
+      if (SameKey(key, wanted)) updates->push_back({wanted, std::nullopt});
+    }
+  }
+}
+
 }  // namespace
 
 std::string HostTablePath() { return DataFolder() + "/tvqnhost.ini"; }
@@ -131,9 +145,14 @@ void HostTable::Load() {
 }
 
 void HostTable::Record(const char* upperName, const char* ip, const LocalDateTime& now) {
+  // The file keeps a name up to a comma or a line end; recorded the same
+  // way, an entry reads back as it was written and merges with itself.
+  char name[kNameFieldBytes + 1];
+  CopyField(name, upperName);
+  name[std::strcspn(name, ",\r\n")] = '\0';
   char stamp[15];
   FormatStamp(now, stamp);
-  const bool pairIsNew = list_.Record(upperName, ip, stamp);
+  const bool pairIsNew = list_.Record(name, ip, stamp);
   if (!saveEachRecord_) {
     pending_ = pending_ || pairIsNew;
     return;
@@ -170,9 +189,7 @@ uint32_t HostTable::WriteEntries(const LocalDateTime& now, bool markUpdate) {
     std::string value = std::string(entry.stamp) + "," + entry.ip + "," + entry.name;
     updates.push_back({NumberedKey("scanner", ++written), OneLine(std::move(value))});
   }
-  for (int number = written + 1; number <= kSavedHosts; ++number) {
-    updates.push_back({NumberedKey("scanner", number), std::nullopt});
-  }
+  DeleteNumberedKeys(path_, kHostSection, "scanner", written + 1, kSavedHosts, &updates);
   ProfileWriteMany(path_, kHostSection, updates);
   const uint32_t before = ReadChangeCounter(path_);
   WriteCounter(path_, "id", UsableCounter(before) + 1);
@@ -193,9 +210,7 @@ void WriteOwnAddresses(const std::string& path, const std::vector<std::string>& 
   for (; number <= kSavedOwnAddresses && static_cast<size_t>(number) <= addresses.size(); ++number) {
     updates.push_back({NumberedKey("myaddr", number), OneLine(addresses[number - 1])});
   }
-  for (; number <= kSavedOwnAddresses; ++number) {
-    updates.push_back({NumberedKey("myaddr", number), std::nullopt});
-  }
+  DeleteNumberedKeys(path, kAddressSection, "myaddr", number, kSavedOwnAddresses, &updates);
   ProfileWriteMany(path, kAddressSection, updates);
 }
 

@@ -36,8 +36,9 @@ class HostTable {
   // Replaces the list with the file's entries and remembers its change
   // counter (creating it as 1).
   void Load();
-  // Records a request (HostList::Record) at `now`, then writes or marks
-  // the table as above.
+  // Records a request (HostList::Record) at `now`, the name cut at a comma
+  // or line end as the file would cut it, then writes or marks the table
+  // as above.
   void Record(const char* upperName, const char* ip, const LocalDateTime& now);
   // Merges what another instance wrote since our load, then writes the
   // newest ten entries that are not expired and increments the counter.

@@ -139,13 +139,30 @@ TEST_F(HostTableFile, AHandEditedFileLoadsWithoutHarm) {
   EXPECT_EQ(Get("HOST", "scanner04"), "?");
 }
 
-TEST_F(HostTableFile, ANameFromTheNetworkCannotAddLinesToTheFile) {
+TEST_F(HostTableFile, ANameFromTheNetworkCannotAddLinesToTheFileAndReadsBackAsWritten) {
   HostTable table(path_, false);
   table.Load();
   table.Record("EVIL\r\n[ID]\nid=77", "10.0.0.1", At(2024, 3, 1));
+  table.Record("A,B", "10.0.0.2", At(2024, 3, 1));
+  EXPECT_STREQ(table.list().FindByIp("10.0.0.2")->name, "A");
   table.Save(At(2024, 3, 1));
-  EXPECT_EQ(Get("HOST", "scanner01"), "20240301120000,10.0.0.1,EVIL");
+  EXPECT_EQ(Get("HOST", "scanner01"), "20240301120000,10.0.0.2,A");
+  EXPECT_EQ(Get("HOST", "scanner02"), "20240301120000,10.0.0.1,EVIL");
   EXPECT_EQ(Get("ID", "id"), "2");
+}
+
+TEST_F(HostTableFile, RepeatedKeysOfAHandEditedFileDoNotShowThroughAfterASave) {
+  std::FILE* file = std::fopen(path_.c_str(), "w");
+  std::fputs("[HOST]\nscanner02=20240301120000,10.0.0.2,FIRST\n"
+             "scanner02=20240301120000,10.0.0.3,REPEAT\n[MYADDR]\nmyaddr02=a\nmyaddr02=b\n",
+             file);
+  std::fclose(file);
+  HostTable table(path_, false);
+  table.Load();
+  table.Save(At(2024, 3, 20));  // everything expired
+  EXPECT_EQ(Get("HOST", "scanner02"), "?");
+  WriteOwnAddresses(path_, {"10.0.0.9"});
+  EXPECT_EQ(ReadOwnAddresses(path_), std::vector<std::string>{"10.0.0.9"});
 }
 
 TEST_F(HostTableFile, NotifyNumbersStartAtOneAndLeaveTheNextInTheFile) {
