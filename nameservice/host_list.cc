@@ -20,9 +20,16 @@ bool ReadDigits(const char* text, int count, int* value) {
   return true;
 }
 
-bool NewerFirst(const HostEntry& a, const HostEntry& b) {
-  return std::strcmp(a.stamp, b.stamp) > 0;
-}
+// Newest first; an entry a save would leave out ranks below any other.
+struct NewerFirst {
+  const LocalDateTime& today;
+  bool operator()(const HostEntry& a, const HostEntry& b) const {
+    const bool aLeftOut = StampExpired(a.stamp, today);
+    const bool bLeftOut = StampExpired(b.stamp, today);
+    if (aLeftOut != bLeftOut) return bLeftOut;
+    return std::strcmp(a.stamp, b.stamp) > 0;
+  }
+};
 
 }  // namespace
 
@@ -67,7 +74,9 @@ HostEntry* HostList::FindFirst(const char* name, const char* ip) {
   return nullptr;
 }
 
-bool HostList::Record(const char* name, const char* ip, const char* stamp) {
+bool HostList::Record(const char* name, const char* ip, const LocalDateTime& now) {
+  char stamp[15];
+  FormatStamp(now, stamp);
   bool matched = false;
   HostEntry* same = FindFirst(name, ip);
   const bool pairIsNew = same == nullptr;
@@ -90,29 +99,29 @@ bool HostList::Record(const char* name, const char* ip, const char* stamp) {
     CopyField(fresh.name, name);
     CopyField(fresh.ip, ip);
     CopyField(fresh.stamp, stamp);
-    Add(fresh);
+    Add(fresh, now);
   }
-  SortByAddressWithoutRepeats();
+  SortByAddressWithoutRepeats(now);
   return pairIsNew;
 }
 
-void HostList::Add(const HostEntry& entry) {
+void HostList::Add(const HostEntry& entry, const LocalDateTime& today) {
   if (entries_.size() < capacity_) {
     entries_.push_back(entry);
     return;
   }
-  auto oldest = std::min_element(entries_.begin(), entries_.end(),
-                                 [](const HostEntry& a, const HostEntry& b) {
-                                   return std::strcmp(a.stamp, b.stamp) < 0;
-                                 });
-  if (std::strcmp(oldest->stamp, entry.stamp) <= 0) *oldest = entry;
+  const NewerFirst newer{today};
+  auto lowest = std::min_element(entries_.begin(), entries_.end(),
+                                 [&](const HostEntry& a, const HostEntry& b) { return newer(b, a); });
+  if (!newer(*lowest, entry)) *lowest = entry;
 }
 
-void HostList::SortByAddressWithoutRepeats() {
-  std::sort(entries_.begin(), entries_.end(), [](const HostEntry& a, const HostEntry& b) {
+void HostList::SortByAddressWithoutRepeats(const LocalDateTime& today) {
+  const NewerFirst newer{today};
+  std::sort(entries_.begin(), entries_.end(), [&](const HostEntry& a, const HostEntry& b) {
     if (int byIp = std::strcmp(a.ip, b.ip)) return byIp > 0;
     if (int byName = std::strcmp(a.name, b.name)) return byName > 0;
-    return NewerFirst(a, b);
+    return newer(a, b);
   });
   auto end = std::unique(entries_.begin(), entries_.end(), [](const HostEntry& a, const HostEntry& b) {
     return std::strcmp(a.ip, b.ip) == 0 && std::strcmp(a.name, b.name) == 0;
@@ -120,7 +129,9 @@ void HostList::SortByAddressWithoutRepeats() {
   entries_.erase(end, entries_.end());
 }
 
-void HostList::SortNewestFirst() { std::stable_sort(entries_.begin(), entries_.end(), NewerFirst); }
+void HostList::SortNewestFirst(const LocalDateTime& today) {
+  std::stable_sort(entries_.begin(), entries_.end(), NewerFirst{today});
+}
 
 const HostEntry* HostList::FindByIp(const char* ip) const {
   for (const HostEntry& entry : entries_) {

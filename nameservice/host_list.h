@@ -40,22 +40,27 @@ class HostList {
 
   explicit HostList(size_t capacity = kCapacity);
 
-  // Records a request from (name, ip) at `stamp`: the entry with that
-  // name and ip, the entry with that name, and the entry with that ip each
-  // get the new values (all three searches run, each takes the first
-  // entry in list order); when none exists a new entry is added. Then the
-  // list is put in address order without repeats. True when the pair
-  // (name, ip) was not in the list before.
-  bool Record(const char* name, const char* ip, const char* stamp);
+  // Records a request from (name, ip) at `now`: the entry with that name
+  // and ip, the entry with that name, and the entry with that ip each get
+  // the new values (all three searches run, each takes the first entry in
+  // list order); when none exists a new entry is added. Then the list is
+  // put in address order without repeats. True when the pair (name, ip)
+  // was not in the list before.
+  bool Record(const char* name, const char* ip, const LocalDateTime& now);
 
-  // Adds an entry as it stands (loading, merging); the oldest gives way
-  // when the list is full.
-  void Add(const HostEntry& entry);
+  // The orders below rank entries by their stamps, newest first, where an
+  // entry that a save on `today` would leave out (expired, in the future,
+  // unreadable) ranks below every other: of two entries for one printer
+  // the one that can be saved is kept.
+  //
+  // Adds an entry as it stands (loading, merging); the lowest-ranked gives
+  // way when the list is full.
+  void Add(const HostEntry& entry, const LocalDateTime& today);
   // Descending by ip, then by name (byte-wise); of entries equal in both,
-  // only the newest stays.
-  void SortByAddressWithoutRepeats();
-  // Newest stamp first.
-  void SortNewestFirst();
+  // only the highest-ranked stays.
+  void SortByAddressWithoutRepeats(const LocalDateTime& today);
+  // Highest-ranked first.
+  void SortNewestFirst(const LocalDateTime& today);
 
   // The first entry in list order with this ip; null when there is none.
   const HostEntry* FindByIp(const char* ip) const;

@@ -109,7 +109,7 @@ void DeleteNumberedKeys(const std::string& path, const char* section, const char
 
 std::string HostTablePath() { return DataFolder() + "/tvqnhost.ini"; }
 
-void ReadHostEntries(const std::string& path, HostList* list) {
+void ReadHostEntries(const std::string& path, const LocalDateTime& today, HostList* list) {
   for (const auto& value : NumberedValues(path, kHostSection, "scanner", kSavedHosts)) {
     if (!value || *value == "?") continue;
     // stamp,ip,name: the name ends at a further comma.
@@ -125,7 +125,7 @@ void ReadHostEntries(const std::string& path, HostList* list) {
     if (second != std::string::npos) {
       CopyField(entry.name, text.substr(second + 1, third - (second + 1)).c_str());
     }
-    list->Add(entry);
+    list->Add(entry, today);
   }
 }
 
@@ -134,9 +134,9 @@ uint32_t ReadChangeCounter(const std::string& path) { return ReadCounter(path, "
 HostTable::HostTable(std::string path, bool saveEachRecord)
     : path_(std::move(path)), saveEachRecord_(saveEachRecord) {}
 
-void HostTable::Load() {
+void HostTable::Load(const LocalDateTime& today) {
   list_.Clear();
-  ReadHostEntries(path_, &list_);
+  ReadHostEntries(path_, today, &list_);
   loadedCounter_ = ReadChangeCounter(path_);
   if (loadedCounter_ == 0) {
     loadedCounter_ = 1;
@@ -150,9 +150,7 @@ void HostTable::Record(const char* upperName, const char* ip, const LocalDateTim
   char name[kNameFieldBytes + 1];
   CopyField(name, upperName);
   name[std::strcspn(name, ",\r\n")] = '\0';
-  char stamp[15];
-  FormatStamp(now, stamp);
-  const bool pairIsNew = list_.Record(name, ip, stamp);
+  const bool pairIsNew = list_.Record(name, ip, now);
   if (!saveEachRecord_) {
     pending_ = pending_ || pairIsNew;
     return;
@@ -166,9 +164,9 @@ void HostTable::Record(const char* upperName, const char* ip, const LocalDateTim
 void HostTable::Save(const LocalDateTime& now) {
   if (ReadChangeCounter(path_) != loadedCounter_) {
     HostList theirs(kSavedHosts);
-    ReadHostEntries(path_, &theirs);
-    for (const HostEntry& entry : theirs.entries()) list_.Add(entry);
-    list_.SortByAddressWithoutRepeats();
+    ReadHostEntries(path_, now, &theirs);
+    for (const HostEntry& entry : theirs.entries()) list_.Add(entry, now);
+    list_.SortByAddressWithoutRepeats(now);
   }
   const uint32_t before = WriteEntries(now, pending_);
   pending_ = false;
@@ -176,16 +174,14 @@ void HostTable::Save(const LocalDateTime& now) {
 }
 
 uint32_t HostTable::WriteEntries(const LocalDateTime& now, bool markUpdate) {
-  list_.SortNewestFirst();
+  list_.SortNewestFirst(now);
   std::vector<ProfileUpdate> updates;
   if (markUpdate) updates.push_back({"update", std::string("1")});
   int written = 0;
   for (const HostEntry& entry : list_.entries()) {
     if (written == kSavedHosts) break;
-    // Newest first, so once one entry is too old every later one is too;
-    // but a stamp in the future or one that cannot be read sorts anywhere
-    // and must not keep the good entries after it out of the file.
-    if (StampExpired(entry.stamp, now)) continue;
+    // Entries left out rank last: the first of them ends the walk.
+    if (StampExpired(entry.stamp, now)) break;
     std::string value = std::string(entry.stamp) + "," + entry.ip + "," + entry.name;
     updates.push_back({NumberedKey("scanner", ++written), OneLine(std::move(value))});
   }

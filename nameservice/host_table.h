@@ -34,8 +34,9 @@ class HostTable {
   HostTable(std::string path, bool saveEachRecord);
 
   // Replaces the list with the file's entries and remembers its change
-  // counter (creating it as 1).
-  void Load();
+  // counter (creating it as 1). `today` ranks the entries if there are
+  // more than the list holds.
+  void Load(const LocalDateTime& today);
   // Records a request (HostList::Record) at `now`, the name cut at a comma
   // or line end as the file would cut it, then writes or marks the table
   // as above.
@@ -60,7 +61,7 @@ class HostTable {
 };
 
 // The file's entries, in key order, added to `list`.
-void ReadHostEntries(const std::string& path, HostList* list);
+void ReadHostEntries(const std::string& path, const LocalDateTime& today, HostList* list);
 // ID/id; 0 when absent.
 uint32_t ReadChangeCounter(const std::string& path);
 

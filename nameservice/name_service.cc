@@ -76,7 +76,7 @@ std::mutex g_loop_mutex;
 EventLoop* g_loop = nullptr;
 
 bool NameService::Open() {
-  table_.Load();
+  table_.Load(Now());
   RefreshSubnetBroadcasts();
   int fd = UdpOpen();
   if (fd < 0) {

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool serviceMode = size > 0 && (data[0] & 1) != 0;
 
   qb::HostTable table(path, serviceMode);
-  table.Load();
+  table.Load(Noon());
   if (table.list().size() > static_cast<size_t>(qb::kSavedHosts)) std::abort();
   table.Record("FUZZ,PRINTER\n[ID]", "10.9.9.9", Noon());
   // Another instance writes between our load and our save.
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // newer ones fill the table.
   const bool hasNul = std::memchr(data, 0, size) != nullptr;
   qb::HostTable reread(path, false);
-  reread.Load();
+  reread.Load(Noon());
   if (reread.list().size() > static_cast<size_t>(qb::kSavedHosts)) std::abort();
   if (!hasNul) {
     for (const qb::HostEntry& entry : reread.list().entries()) {

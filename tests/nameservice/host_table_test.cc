@@ -35,7 +35,7 @@ class HostTableFile : public ::testing::Test {
 
 TEST_F(HostTableFile, SaveKeepsTheTenNewestAndDeletesTheKeysAfterThem) {
   HostTable table(path_, false);
-  table.Load();
+  table.Load(At(2024, 3, 1));
   for (int i = 0; i < 11; ++i) {
     char name[16], ip[16];
     std::snprintf(name, sizeof name, "P%02d", i);
@@ -59,7 +59,7 @@ TEST_F(HostTableFile, SaveKeepsTheTenNewestAndDeletesTheKeysAfterThem) {
 
 TEST_F(HostTableFile, TheChangeCounterStartsAtOneAndStepsOnEachSave) {
   HostTable table(path_, false);
-  table.Load();
+  table.Load(At(2024, 3, 1));
   EXPECT_EQ(Get("ID", "id"), "1");
   table.Save(At(2024, 3, 1));
   EXPECT_EQ(Get("ID", "id"), "2");
@@ -71,12 +71,12 @@ TEST_F(HostTableFile, TheChangeCounterStartsAtOneAndStepsOnEachSave) {
 
 TEST_F(HostTableFile, SaveMergesWhatAnotherInstanceWroteSinceTheLoad) {
   HostTable ours(path_, false);
-  ours.Load();
+  ours.Load(At(2024, 3, 1));
   ours.Record("OURS", "10.0.0.1", At(2024, 3, 1, 9));
   ours.Record("BOTH", "10.0.0.3", At(2024, 3, 1, 9));
 
   HostTable theirs(path_, false);
-  theirs.Load();
+  theirs.Load(At(2024, 3, 1));
   theirs.Record("THEIRS", "10.0.0.2", At(2024, 3, 1, 10));
   theirs.Record("BOTH", "10.0.0.3", At(2024, 3, 1, 11));
   theirs.Save(At(2024, 3, 1, 12));  // the counter moves on
@@ -92,13 +92,13 @@ TEST_F(HostTableFile, SaveMergesWhatAnotherInstanceWroteSinceTheLoad) {
   // entry deleted by hand stays deleted from the file's view.
   Put("HOST", "scanner02", nullptr);
   HostTable reloaded(path_, false);
-  reloaded.Load();
+  reloaded.Load(At(2024, 3, 1));
   EXPECT_EQ(reloaded.list().size(), 2u);
 }
 
 TEST_F(HostTableFile, ServiceModeWritesEachRecordAtOnce) {
   HostTable table(path_, true);
-  table.Load();
+  table.Load(At(2024, 3, 1));
   table.Record("P1", "10.0.0.1", At(2024, 3, 1));
   EXPECT_EQ(Get("HOST", "scanner01"), "20240301120000,10.0.0.1,P1");
   EXPECT_EQ(Get("HOST", "update"), "1");
@@ -119,7 +119,7 @@ TEST_F(HostTableFile, AHandEditedFileLoadsWithoutHarm) {
              file);
   std::fclose(file);
   HostTable table(path_, false);
-  table.Load();
+  table.Load(At(2024, 3, 1));
   std::vector<std::string> names, ips;
   for (const HostEntry& entry : table.list().entries()) {
     names.push_back(entry.name);
@@ -141,7 +141,7 @@ TEST_F(HostTableFile, AHandEditedFileLoadsWithoutHarm) {
 
 TEST_F(HostTableFile, ANameFromTheNetworkCannotAddLinesToTheFileAndReadsBackAsWritten) {
   HostTable table(path_, false);
-  table.Load();
+  table.Load(At(2024, 3, 1));
   table.Record("EVIL\r\n[ID]\nid=77", "10.0.0.1", At(2024, 3, 1));
   table.Record("A,B", "10.0.0.2", At(2024, 3, 1));
   EXPECT_STREQ(table.list().FindByIp("10.0.0.2")->name, "A");
@@ -158,7 +158,7 @@ TEST_F(HostTableFile, RepeatedKeysOfAHandEditedFileDoNotShowThroughAfterASave) {
              file);
   std::fclose(file);
   HostTable table(path_, false);
-  table.Load();
+  table.Load(At(2024, 3, 1));
   table.Save(At(2024, 3, 20));  // everything expired
   EXPECT_EQ(Get("HOST", "scanner02"), "?");
   WriteOwnAddresses(path_, {"10.0.0.9"});
