@@ -52,6 +52,12 @@ def read_ini(path):
     return values
 
 
+def wait_for_name_service(test, receiver):
+    """The scan ports open a moment before the UDP port is bound: a request
+    sent in between would be lost. The first write event comes after it."""
+    test.assertTrue(receiver.wait_for_trace(" QN:FD_WRITE Receive"))
+
+
 class Printer:
     """A printer on 127.0.0.2 that hears replies on port 37011."""
 
@@ -74,6 +80,7 @@ class Printer:
 class NameServiceOnLoopback(unittest.TestCase):
     def test_second_kind_requests_are_answered_on_37011_and_never_recorded(self):
         with Receiver() as receiver:
+            wait_for_name_service(self, receiver)
             printer = Printer()
             try:
                 reply, sender = printer.ask(0x09090003, OWN_NAME.lower())
@@ -96,6 +103,7 @@ class NameServiceOnLoopback(unittest.TestCase):
         service = Receiver()
         try:
             service.start(["QBXSVC"])
+            wait_for_name_service(self, service)
             printer = Printer()
             try:
                 reply, _ = printer.ask(0x09090004, "x")
@@ -113,6 +121,7 @@ class NameServiceOnLoopback(unittest.TestCase):
             with open(table_path, "w") as handle:
                 handle.write("[ID]\nid=5\n[HOST]\nscanner01=%s,127.0.0.9,EARLIER\n" % stamp_now(3600))
             receiver.start()
+            wait_for_name_service(self, receiver)
             # The reply goes to 127.0.0.2:37010, the receiver's own port: it
             # hears it and ignores it.
             sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -180,6 +189,7 @@ class FaxHandOff(unittest.TestCase):
         log = os.path.join(opt, "companion.log")
         try:
             receiver.start()
+            wait_for_name_service(self, receiver)
             sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
             sock.bind((CLIENT_ADDRESS, 0))
             # Our own announcement, come back: nothing happens.
@@ -274,6 +284,7 @@ class RepliesToPort37010(unittest.TestCase):
                                    datagram(0x09090002, "printer-ns"))
             self.assertEqual(printer.stdout.readline().strip(), "ready")
             receiver.start()
+            wait_for_name_service(self, receiver)
             printer.stdin.write("go\n")
             printer.stdin.flush()
             heard = self.heard(printer)
