@@ -111,7 +111,7 @@ class Receiver {
             },
             done);
       };
-      if (!qb::StartCommunication(loop, hooks, true, qb::ListenPorts{0, 0})) {
+      if (!qb::StartCommunication(loop, hooks, true, qb::ListenPorts{0, 0, qb::kNoNameService})) {
         std::fprintf(stderr, "the scan server did not start\n");
         std::exit(1);
       }

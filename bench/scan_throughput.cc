@@ -62,7 +62,7 @@ void BM_ScanConnection(benchmark::State& state) {
       // Ends the loop when the benchmark connection has been closed and
       // freed, which happens only after every byte before the close was read.
       hooks.connectionClosed = [&own] { own.Quit(0); };
-      if (!qb::StartCommunication(own, hooks, true, qb::ListenPorts{0, 0})) {
+      if (!qb::StartCommunication(own, hooks, true, qb::ListenPorts{0, 0, qb::kNoNameService})) {
         std::fprintf(stderr, "the scan server did not start\n");
         std::exit(1);
       }

@@ -11,6 +11,8 @@
 #include <climits>
 #include <vector>
 
+#include "platform/udp.h"
+
 namespace qb {
 
 struct EventLoop::Reply {
@@ -77,6 +79,19 @@ long LoopSocket::Receive(void* buffer, size_t length) {
 long LoopSocket::Send(const void* data, size_t length) {
   long put = loop_->env().Send(fd_, data, length);
   // A send that would block re-enables the writable event.
+  if (put < 0 && LastSocketError() == kWsaEWouldBlock) loop_->NoteSendWouldBlock(fd_);
+  return put;
+}
+
+long LoopSocket::ReceiveFrom(void* buffer, size_t length, Ipv4Peer* sender) {
+  long got = UdpReceiveFrom(fd_, buffer, length, sender);
+  // A datagram may be empty: any receive, even of nothing, re-enables the event.
+  loop_->NoteReceive(fd_, got > 0 && static_cast<size_t>(got) == length);
+  return got;
+}
+
+long LoopSocket::SendTo(const void* data, size_t length, uint32_t address, uint16_t port) {
+  long put = UdpSendTo(fd_, data, length, address, port);
   if (put < 0 && LastSocketError() == kWsaEWouldBlock) loop_->NoteSendWouldBlock(fd_);
   return put;
 }

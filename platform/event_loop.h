@@ -94,6 +94,10 @@ class LoopSocket {
   // is pending, as a level-triggered watch does.
   void PauseReading(bool paused);
   long Send(const void* data, size_t length);
+  // Datagram sockets: as UdpReceiveFrom and UdpSendTo (platform/udp.h),
+  // with the same effect on the events as Receive and Send.
+  long ReceiveFrom(void* buffer, size_t length, Ipv4Peer* sender);
+  long SendTo(const void* data, size_t length, uint32_t address, uint16_t port);
   int Accept(Ipv4Peer* peer);
   void Shutdown(ShutdownHow how);
   void Close();

@@ -11,6 +11,7 @@
 #include "config/scanner_list.h"
 #include "config/settings.h"
 #include "nameservice/host_table.h"
+#include "nameservice/name_service.h"
 #include "platform/net.h"
 #include "platform/trace.h"
 #include "platform/worker_pool.h"
@@ -404,12 +405,20 @@ bool StartCommunication(EventLoop& loop, ScanServerHooks hooks, bool listen, Lis
   // What a receiver that crashed was still writing never shows up as a scan.
   if (listen) RemoveAbandonedStagingFilesInDestinations();
   if (listen && !StartScanServer()) return false;
+  if (listen && ports.nameService != kNoNameService) {
+    NameServiceOptions nameService;
+    nameService.port = static_cast<uint16_t>(ports.nameService);
+    nameService.ownName = g_server->localHostName;
+    nameService.saveEachRecord = g_server->hooks.serviceMode;
+    OpenNameService(loop, std::move(nameService));
+  }
   Tell(g_server->hooks.startNameService);
   return true;
 }
 
 void StopCommunication() {
   if (g_server == nullptr) return;
+  CloseNameService();
   // Document work that finishes soon is let finish (its files are in place
   // before it ends); work stuck in a library keeps its job, which is then
   // left alone rather than freed under it.

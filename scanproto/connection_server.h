@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "nameservice/name_datagram.h"
 #include "platform/env.h"
 #include "platform/event_loop.h"
 #include "scanproto/scan_job.h"
@@ -33,8 +34,11 @@ struct ScanServerHooks {
   std::function<void(uint32_t message, int64_t value)> notifyConfig;
   // The user's "a document has arrived" signal.
   std::function<void()> receiveEndSignal;
-  // Starts the name-resolve side once the listeners run.
+  // Told once the listeners and the name service run.
   std::function<void()> startNameService;
+  // Service mode: the name service writes its host table at each new
+  // printer, not only at exit (a service may be ended without one).
+  bool serviceMode = false;
   // Runs the slow steps of a document (`work`), then `done` on the loop's
   // thread. Unset: `work` runs on a pool thread. Tests that want every step
   // within the handling of one packet run both at once; the job is held
@@ -51,9 +55,14 @@ Env& ServerEnv();
 // ones; in-process tests pass 0 (any free port, see BoundPort) so that they
 // can run side by side. A connection's `listenPort` is always kJobPort or
 // kDirectPort: it names the listener's role, whatever port it bound.
+constexpr int kNoNameService = -1;
 struct ListenPorts {
   uint16_t job = kJobPort;
   uint16_t direct = kDirectPort;
+  // The name service's UDP port (0: any free port). kNoNameService leaves
+  // it closed: tests of the scan protocol alone must not take the fixed
+  // port from a receiver running beside them.
+  int nameService = kNameServicePort;
 };
 
 // Starts the listeners on `loop` (whose Env the server uses throughout).
@@ -65,7 +74,8 @@ bool StartCommunication(EventLoop& loop, ScanServerHooks hooks, bool listen = tr
 // The port the listener of `role` (kJobPort or kDirectPort) is bound to; 0
 // when it is not listening.
 uint16_t BoundPort(uint16_t role);
-// Closes every connection and both listeners.
+// Closes every connection, both listeners and the name service (which
+// saves its host table).
 void StopCommunication();
 // Serves `socket`, a connected stream socket of any family, as a connection
 // that the listener of `listenPort` (kJobPort or kDirectPort) has just

@@ -19,7 +19,7 @@ void ServerTest::SetUp() {
   hooks.notifyConfig = [this](uint32_t message, int64_t value) {
     notices_.emplace_back(message, value);
   };
-  ASSERT_TRUE(StartCommunication(loop_, hooks, true, ListenPorts{0, 0}));
+  ASSERT_TRUE(StartCommunication(loop_, hooks, true, ListenPorts{0, 0, kNoNameService}));
   env_.AdvanceMs(10);  // lets the start-up timer hand over to the idle check
   Pump();
 }

@@ -1,0 +1,127 @@
+#include "nameservice/fax_handoff.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "config/folders.h"
+#include "config/settings.h"
+#include "nameservice/host_list.h"
+#include "nameservice/host_table.h"
+#include "platform/clock.h"
+#include "platform/endpoint.h"
+#include "platform/program_start.h"
+#include "platform/trace.h"
+#include "platform/worker_thread.h"
+
+namespace qb {
+namespace {
+
+constexpr int kFirstLookMs = 100;
+constexpr int kNextLookMs = 200;
+constexpr int kReplyLimitMs = 5000;
+
+int64_t MonotonicMs() { return MonotonicNs() / 1000000; }
+
+// Sleeps `ms`; false when `stopFd` cut the wait short.
+bool Pause(int ms, int stopFd) { return WaitSocket(-1, false, stopFd, ms) != WaitResult::kStopped; }
+
+std::string CompanionPath() {
+  char folder[260];
+  if (!GetConf(folder, sizeof folder)) GetProgramFolder(folder, sizeof folder);
+  TraceLog(" inst Path=%s", folder);
+  std::string path = folder;
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path + kFaxCompanionProgram;
+}
+
+// Starts the companion and waits, bounded, for its window: 0 when it did
+// not come up (or the wait was stopped).
+uint32_t StartCompanion(int stopFd, int* companionPid) {
+  if (*companionPid > 0) {
+    CollectEndedProgram(*companionPid);
+    *companionPid = -1;
+  }
+  const int pid = StartProgram(CompanionPath());
+  if (pid < 0) return 0;
+  *companionPid = pid;
+  const int64_t deadline = MonotonicMs() + kFaxCompanionStartLimitMs;
+  for (;;) {
+    if (!Pause(kFirstLookMs, stopFd)) return 0;
+    if (uint32_t window = FindWindowByClass(kFaxCompanionClass)) return window;
+    if (MonotonicMs() >= deadline) {
+      TraceLog(" fax companion window did not appear within %d ms", kFaxCompanionStartLimitMs);
+      return 0;
+    }
+    if (!Pause(kNextLookMs, stopFd)) return 0;
+  }
+}
+
+// The hand-off file, CRLF line ends as the companion reads it; false when
+// it could not be written whole.
+bool WriteHandOffFile(const std::string& path, const char* name, const char* ip) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  bool ok = std::fprintf(file, "%s\r\n%s\r\n", name, ip) >= 0;
+  ok = std::fclose(file) == 0 && ok;
+  return ok;
+}
+
+}  // namespace
+
+void HandOffFaxHandler(const char* name, const char* ip, int stopFd, int* companionPid) {
+  uint32_t window = FindWindowByClass(kFaxCompanionClass);
+  if (window == 0) window = StartCompanion(stopFd, companionPid);
+  if (window == 0) return;
+  const uint32_t number = NextNotifyId();
+  const std::string path = TempFolderPath() + "scni" + std::to_string(number) + ".tmp";
+  if (!WriteHandOffFile(path, name, ip)) return;
+  int64_t ignored = 0;
+  SendMessageToWindowUnless(window, kFaxHandOffMessage, number, 0, &ignored, kReplyLimitMs, stopFd);
+}
+
+FaxHandOffQueue::~FaxHandOffQueue() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  stop_.Raise();
+  wake_.notify_all();
+  if (worker_.joinable()) worker_.join();
+  if (companionPid_ > 0) CollectEndedProgram(companionPid_);
+}
+
+void FaxHandOffQueue::Request(const char* name, const char* ip) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stopping_) return;
+  for (size_t i = 0; i < count_; ++i) {
+    const Announcement& waiting = waiting_[(first_ + i) % kCapacity];
+    if (std::strcmp(waiting.name, name) == 0 && std::strcmp(waiting.ip, ip) == 0) return;
+  }
+  if (count_ == kCapacity) {
+    TraceLog(" fax hand-off queue full: announcement of %s dropped", ip);
+    return;
+  }
+  Announcement& slot = waiting_[(first_ + count_) % kCapacity];
+  CopyField(slot.name, name);
+  CopyField(slot.ip, ip);
+  ++count_;
+  if (!worker_.joinable()) worker_ = StartWorkerThread([this] { Work(); });
+  wake_.notify_one();
+}
+
+void FaxHandOffQueue::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return count_ > 0 || stopping_; });
+    if (stopping_) return;
+    const Announcement next = waiting_[first_];
+    first_ = (first_ + 1) % kCapacity;
+    --count_;
+    lock.unlock();
+    HandOffFaxHandler(next.name, next.ip, stop_.Descriptor(), &companionPid_);
+    lock.lock();
+  }
+}
+
+}  // namespace qb

@@ -1,0 +1,130 @@
+#include "platform/udp.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace qb {
+namespace {
+
+long Failed() {
+  SetLastSocketError(WsaErrorFromErrno(errno));
+  return -1;
+}
+
+sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
+  sockaddr_in in{};
+  in.sin_family = AF_INET;
+  in.sin_port = htons(port);
+  in.sin_addr.s_addr = htonl(address);
+  return in;
+}
+
+}  // namespace
+
+int UdpOpen() {
+  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return static_cast<int>(Failed());
+  return fd;
+}
+
+bool UdpBind(int socket, uint16_t port) {
+  sockaddr_in address = MakeAddress(INADDR_ANY, port);
+  if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return true;
+  Failed();
+  return false;
+}
+
+int UdpOpenBroadcast() {
+  int fd = UdpOpen();
+  if (fd < 0) return -1;
+  int on = 1;
+  if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+    Failed();
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+long UdpReceiveFrom(int socket, void* buffer, size_t length, Ipv4Peer* sender) {
+  sockaddr_in from{};
+  socklen_t fromLength = sizeof from;
+  ssize_t got = ::recvfrom(socket, buffer, length, 0, reinterpret_cast<sockaddr*>(&from),
+                           &fromLength);
+  if (got < 0) return Failed();
+  if (sender != nullptr) {
+    const bool ipv4 = fromLength >= sizeof from && from.sin_family == AF_INET;
+    sender->address = ipv4 ? ntohl(from.sin_addr.s_addr) : 0;
+    sender->port = ipv4 ? ntohs(from.sin_port) : 0;
+  }
+  return got;
+}
+
+long UdpSendTo(int socket, const void* data, size_t length, uint32_t address, uint16_t port) {
+  sockaddr_in to = MakeAddress(address, port);
+  ssize_t put = ::sendto(socket, data, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&to),
+                         sizeof to);
+  if (put < 0) return Failed();
+  return put;
+}
+
+bool IsNeverUnicast(uint32_t address) {
+  return address == 0 || address >= 0xE0000000u;  // 224.0.0.0 and everything above
+}
+
+std::vector<uint32_t> LocalBroadcastAddresses(size_t max) {
+  std::vector<uint32_t> found;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return found;
+  for (ifaddrs* entry = list; entry != nullptr && found.size() < max; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+    if ((entry->ifa_flags & IFF_BROADCAST) == 0 || entry->ifa_broadaddr == nullptr) continue;
+    const auto* broadcast = reinterpret_cast<const sockaddr_in*>(entry->ifa_broadaddr);
+    uint32_t address = ntohl(broadcast->sin_addr.s_addr);
+    if (address != 0 && std::find(found.begin(), found.end(), address) == found.end()) {
+      found.push_back(address);
+    }
+  }
+  ::freeifaddrs(list);
+  return found;
+}
+
+HostAddressLookup LocalHostAddresses(std::string* hostName, std::vector<std::string>* addresses,
+                                     int* error) {
+  hostName->clear();
+  addresses->clear();
+  char name[80] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) {
+    *error = WsaErrorFromErrno(errno);
+    return HostAddressLookup::kNoHostName;
+  }
+  *hostName = name;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* result = nullptr;
+  if (::getaddrinfo(name, nullptr, &hints, &result) != 0 || result == nullptr) {
+    return HostAddressLookup::kBadLookup;
+  }
+  for (addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family != AF_INET || entry->ai_addr == nullptr) continue;
+    const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
+    std::string dotted = DottedAddress(ntohl(in->sin_addr.s_addr));
+    if (std::find(addresses->begin(), addresses->end(), dotted) == addresses->end()) {
+      addresses->push_back(dotted);
+    }
+  }
+  ::freeaddrinfo(result);
+  return addresses->empty() ? HostAddressLookup::kBadLookup : HostAddressLookup::kOk;
+}
+
+}  // namespace qb

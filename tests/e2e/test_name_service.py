@@ -1,0 +1,306 @@
+"""The name service of the real receiver on UDP 37010: replies, the host
+table tvqnhost.ini at shutdown, its merge with another instance's writes,
+and the hand-off of another PC's fax-receive announcement to a fake fax
+companion. Replies to port 37010 go to the asking printer's own 37010,
+which on this machine belongs to the receiver: those tests put the printer
+in a network namespace of its own (needs root)."""
+import os
+import socket
+import stat
+import struct
+import subprocess
+import sys
+import time
+import unittest
+
+from receiver import CLIENT_ADDRESS, Receiver
+
+NAME_PORT = 37010
+NAME_PORT_2 = 37011
+OWN_NAME = socket.gethostname().split(".")[0][:32]
+LINK = "10.213.92."  # a subnet of this test's own
+
+
+def datagram(command, name, count=1):
+    body = struct.pack(">II", command, count) + name.encode()
+    return body + b"\0" * (296 - len(body))
+
+
+def command_of(reply):
+    return struct.unpack(">I", reply[:4])[0]
+
+
+def name_of(reply):
+    return reply[8:].split(b"\0")[0].decode()
+
+
+def stamp_now(seconds_ago=0):
+    return time.strftime("%Y%m%d%H%M%S", time.localtime(time.time() - seconds_ago))
+
+
+def read_ini(path):
+    """{(section, key): value}, sections and keys lower-cased."""
+    values, section = {}, ""
+    with open(path) as handle:
+        for line in handle:
+            line = line.strip()
+            if line.startswith("["):
+                section = line[1:-1].lower()
+            elif "=" in line:
+                key, value = line.split("=", 1)
+                values.setdefault((section, key.strip().lower()), value.strip())
+    return values
+
+
+def wait_for_name_service(test, receiver):
+    """The scan ports open a moment before the UDP port is bound: a request
+    sent in between would be lost. The first write event comes after it."""
+    test.assertTrue(receiver.wait_for_trace(" QN:FD_WRITE Receive"))
+
+
+class Printer:
+    """A printer on 127.0.0.2 that hears replies on port 37011."""
+
+    def __init__(self):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.bind((CLIENT_ADDRESS, NAME_PORT_2))
+
+    def ask(self, command, name, wait=2.0):
+        self.sock.settimeout(wait)
+        self.sock.sendto(datagram(command, name), ("127.0.0.1", NAME_PORT))
+        try:
+            return self.sock.recvfrom(1000)
+        except socket.timeout:
+            return None, None
+
+    def close(self):
+        self.sock.close()
+
+
+class NameServiceOnLoopback(unittest.TestCase):
+    def test_second_kind_requests_are_answered_on_37011_and_never_recorded(self):
+        with Receiver() as receiver:
+            wait_for_name_service(self, receiver)
+            printer = Printer()
+            try:
+                reply, sender = printer.ask(0x09090003, OWN_NAME.lower())
+                self.assertEqual(sender, ("127.0.0.1", NAME_PORT))
+                self.assertEqual(len(reply), 296)
+                self.assertEqual(command_of(reply), 0x09090013)
+                self.assertEqual(struct.unpack(">I", reply[4:8])[0], 1)
+                self.assertEqual(name_of(reply), OWN_NAME.upper())
+                reply, _ = printer.ask(0x09090004, "whoever")
+                self.assertEqual(command_of(reply), 0x09090014)
+                self.assertEqual(printer.ask(0x09090003, "not-" + OWN_NAME, wait=0.5), (None, None))
+            finally:
+                printer.close()
+            self.assertEqual(receiver.stop(), 0)
+            table = read_ini(os.path.join(receiver.data, "tvqnhost.ini"))
+            self.assertNotIn(("host", "scanner01"), table)
+            self.assertEqual(table[("id", "id")], "2")
+
+    def test_service_mode_answers_too(self):
+        service = Receiver()
+        try:
+            service.start(["QBXSVC"])
+            wait_for_name_service(self, service)
+            printer = Printer()
+            try:
+                reply, _ = printer.ask(0x09090004, "x")
+                self.assertEqual(command_of(reply), 0x09090014)
+            finally:
+                printer.close()
+            self.assertEqual(service.stop(), 0)
+        finally:
+            service.__exit__(None, None, None)
+
+    def test_a_notify_is_recorded_at_shutdown_merged_with_another_instances_table(self):
+        receiver = Receiver()
+        try:
+            table_path = os.path.join(receiver.data, "tvqnhost.ini")
+            with open(table_path, "w") as handle:
+                handle.write("[ID]\nid=5\n[HOST]\nscanner01=%s,127.0.0.9,EARLIER\n" % stamp_now(3600))
+            receiver.start()
+            wait_for_name_service(self, receiver)
+            # The reply goes to 127.0.0.2:37010, the receiver's own port: it
+            # hears it and ignores it.
+            sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            sock.bind((CLIENT_ADDRESS, 0))
+            sock.sendto(datagram(0x09090002, "printer-e2e", count=3), ("127.0.0.1", NAME_PORT))
+            sock.close()
+            self.assertTrue(receiver.wait_for_trace("  要求ホスト名 :printer-e2e"))
+            # Another instance writes the file meanwhile and steps the counter.
+            with open(table_path, "w") as handle:
+                handle.write("[ID]\nid=9\n[HOST]\nscanner01=%s,127.0.0.8,LATER\n" % stamp_now(60))
+            self.assertEqual(receiver.stop(), 0)
+            table = read_ini(table_path)
+            rows = [table.get(("host", "scanner%02d" % i)) for i in range(1, 5)]
+            self.assertTrue(rows[0].endswith(",127.0.0.2,PRINTER-E2E"), rows)
+            self.assertTrue(rows[1].endswith(",127.0.0.8,LATER"), rows)
+            self.assertTrue(rows[2].endswith(",127.0.0.9,EARLIER"), rows)
+            self.assertIsNone(rows[3])
+            self.assertEqual(table[("id", "id")], "10")
+            self.assertEqual(table[("host", "update")], "1")
+        finally:
+            receiver.__exit__(None, None, None)
+
+
+# The fax companion: a window endpoint of class TVFAXRCVHANDLE2QBX that logs
+# each message as "message wParam" and each hand-off file's content.
+COMPANION = r'''#!/usr/bin/env python3
+import os, socket, struct
+windows = os.path.join(os.environ["QUILLBOX_ROOT"], "run/quillbox/windows")
+handle = str(900000 + os.getpid() % 90000)
+here = os.path.dirname(os.path.abspath(__file__))
+with open(os.path.join(here, "companion.pid"), "w") as f:
+    f.write(str(os.getpid()))
+sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+sock.bind(os.path.join(windows, handle))
+link = os.path.join(windows, "class-TVFAXRCVHANDLE2QBX")
+if os.path.lexists(link):
+    os.unlink(link)
+os.symlink(handle, link)
+while True:
+    data, sender = sock.recvfrom(64)
+    if len(data) != 20:
+        continue
+    message, wparam, lparam = struct.unpack("<IQq", data)
+    tmp = os.environ.get("TMP", "")
+    with open(os.path.join(tmp, "scni%d.tmp" % wparam), "rb") as f:
+        content = f.read()
+    with open(os.path.join(here, "companion.log"), "a") as f:
+        f.write("%d %d %r\n" % (message, wparam, content))
+    if sender:
+        sock.sendto(struct.pack("<q", 0), sender)
+'''
+
+
+class FaxHandOff(unittest.TestCase):
+    def test_another_pcs_fax_handler_is_handed_to_a_companion_started_for_it(self):
+        receiver = Receiver()
+        opt = os.path.join(receiver.root, "opt")
+        os.makedirs(opt)
+        program = os.path.join(opt, "PF_QBX.exe")
+        with open(program, "w") as handle:
+            handle.write(COMPANION.replace("/usr/bin/env python3", sys.executable))
+        os.chmod(program, stat.S_IRWXU)
+        with open(receiver.settings_path, "w") as handle:
+            handle.write("[DEBUG]\nTrace=2\n[RCVFAX]\nUSESMTP=0\n[PATH]\nCONF=%s\n" % opt)
+        log = os.path.join(opt, "companion.log")
+        try:
+            receiver.start()
+            wait_for_name_service(self, receiver)
+            sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            sock.bind((CLIENT_ADDRESS, 0))
+            # Our own announcement, come back: nothing happens.
+            sock.sendto(datagram(0x09090019, OWN_NAME.lower()), ("127.0.0.1", NAME_PORT))
+            sock.sendto(datagram(0x09090019, "otherpc"), ("127.0.0.1", NAME_PORT))
+            sock.sendto(datagram(0x09090019, "thirdpc"), ("127.0.0.1", NAME_PORT))
+            sock.close()
+            deadline = time.time() + 15
+            lines = []
+            while time.time() < deadline and len(lines) < 2:
+                if os.path.exists(log):
+                    with open(log) as handle:
+                        lines = handle.read().splitlines()
+                time.sleep(0.05)
+            self.assertEqual(lines, ["1027 1 %r" % b"OTHERPC\r\n127.0.0.2\r\n",
+                                     "1027 2 %r" % b"THIRDPC\r\n127.0.0.2\r\n"])
+            self.assertIn(" inst Path=%s" % opt, receiver.trace())
+            self.assertEqual(receiver.stop(), 0)
+            table = read_ini(os.path.join(receiver.data, "tvqnhost.ini"))
+            self.assertEqual(table[("id", "qbxnotifyid")], "3")
+        finally:
+            pid_file = os.path.join(opt, "companion.pid")
+            if os.path.exists(pid_file):
+                with open(pid_file) as handle:
+                    try:
+                        os.kill(int(handle.read()), 9)
+                    except (OSError, ValueError):
+                        pass
+            receiver.__exit__(None, None, None)
+
+
+def run(command):
+    return subprocess.run(command, shell=True, capture_output=True, text=True).returncode == 0
+
+
+# Binds port 37010 in the printer's namespace, sends the requests given as
+# hex arguments to the receiver, and prints every datagram it hears for the
+# given seconds as "hex sender-address".
+PRINTER = r'''
+import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("0.0.0.0", 37010))
+print("ready", flush=True)
+sys.stdin.readline()
+for request in sys.argv[2:]:
+    s.sendto(bytes.fromhex(request), ("%s1", 37010))
+end = time.time() + float(sys.argv[1])
+while time.time() < end:
+    s.settimeout(max(0.01, end - time.time()))
+    try:
+        data, sender = s.recvfrom(1000)
+    except socket.timeout:
+        break
+    print(data.hex(), sender[0], flush=True)
+''' % LINK
+
+
+@unittest.skipUnless(os.geteuid() == 0, "needs root for network namespaces")
+class RepliesToPort37010(unittest.TestCase):
+    def setUp(self):
+        suffix = str(os.getpid() % 100000)
+        self.ns, self.near, self.far = "qbnm" + suffix, "qbna" + suffix, "qbnb" + suffix
+        if not run("ip netns add " + self.ns):
+            self.skipTest("network namespaces are not allowed here")
+        self.addCleanup(run, "ip netns del " + self.ns)
+        self.assertTrue(run("ip link add %s type veth peer name %s" % (self.near, self.far)))
+        self.addCleanup(run, "ip link del " + self.near)
+        self.assertTrue(run("ip link set %s netns %s" % (self.far, self.ns)))
+        self.assertTrue(run("ip addr add %s1/24 dev %s" % (LINK, self.near)))
+        self.assertTrue(run("ip link set %s up" % self.near))
+        self.assertTrue(run("ip netns exec %s ip addr add %s2/24 dev %s" % (self.ns, LINK, self.far)))
+        self.assertTrue(run("ip netns exec %s ip link set %s up" % (self.ns, self.far)))
+
+    def printer(self, seconds, *requests):
+        return subprocess.Popen(["ip", "netns", "exec", self.ns, sys.executable, "-c", PRINTER,
+                                 str(seconds)] + [r.hex() for r in requests],
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+
+    def heard(self, printer):
+        out, _ = printer.communicate(timeout=30)
+        return [(bytes.fromhex(line.split()[0]), line.split()[1]) for line in out.splitlines()]
+
+    def test_first_kind_requests_are_answered_on_37010_and_the_printer_hears_announcements(self):
+        receiver = Receiver()
+        try:
+            with open(os.path.join(receiver.data, "tvqnhost.ini"), "w") as handle:
+                handle.write("[HOST]\nupdate=1\nscanner01=%s,%s2,KNOWN\n" % (stamp_now(), LINK))
+            # Listening before the receiver starts: its start announces our
+            # name to the printers it knows.
+            printer = self.printer(3, datagram(0x09090001, OWN_NAME.lower()),
+                                   datagram(0x09090001, "someone-else"),
+                                   datagram(0x09090002, "printer-ns"))
+            self.assertEqual(printer.stdout.readline().strip(), "ready")
+            receiver.start()
+            wait_for_name_service(self, receiver)
+            printer.stdin.write("go\n")
+            printer.stdin.flush()
+            heard = self.heard(printer)
+            codes = [(command_of(d), name_of(d), sender) for d, sender in heard]
+            self.assertEqual(codes, [(0x09090012, OWN_NAME.upper(), LINK + "1"),
+                                     (0x09090011, OWN_NAME.upper(), LINK + "1"),
+                                     (0x09090012, OWN_NAME.upper(), LINK + "1")])
+            self.assertTrue(all(len(d) == 296 for d, _ in heard))
+            self.assertEqual(receiver.stop(), 0)
+            table = read_ini(os.path.join(receiver.data, "tvqnhost.ini"))
+            self.assertTrue(table[("host", "scanner01")].endswith(",%s2,PRINTER-NS" % LINK))
+            self.assertIsNone(table.get(("host", "scanner02")))
+            self.assertEqual(table[("host", "update")], "1")
+        finally:
+            receiver.__exit__(None, None, None)
+
+
+if __name__ == "__main__":
+    unittest.main()
