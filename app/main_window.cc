@@ -10,6 +10,7 @@
 #include "config/folders.h"
 #include "config/scanner_list.h"
 #include "ftp/program_ftp.h"
+#include "nameservice/name_service.h"
 #include "platform/endpoint.h"
 #include "platform/global_lock.h"
 #include "platform/svc_ctrl.h"
@@ -109,7 +110,12 @@ ScanServerHooks MainWindow::ServerHooks(uint32_t ownHandle) {
     NotifyConfig(message, static_cast<int>(code));
   };
   hooks.receiveEndSignal = [] { SignalReceiveEnd(); };
-  hooks.startNameService = [ownHandle] { StartAddressMonitor(ownHandle, nullptr); };
+  hooks.serviceMode = Process().serviceLaunched;
+  // The monitor's thread hands the announcement to the loop that owns the
+  // host list.
+  hooks.startNameService = [ownHandle] {
+    StartAddressMonitor(ownHandle, [] { RequestAnnounceToHosts(); });
+  };
   return hooks;
 }
 

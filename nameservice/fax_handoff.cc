@@ -10,7 +10,7 @@
 #include "nameservice/host_table.h"
 #include "platform/clock.h"
 #include "platform/endpoint.h"
-#include "platform/program_start.h"
+#include "platform/launch.h"
 #include "platform/trace.h"
 #include "platform/worker_thread.h"
 
@@ -38,11 +38,10 @@ std::string CompanionPath() {
 // Starts the companion and waits, bounded, for its window: 0 when it did
 // not come up (or the wait was stopped).
 uint32_t StartCompanion(int stopFd, int* companionPid) {
-  if (*companionPid > 0) {
-    CollectEndedProgram(*companionPid);
-    *companionPid = -1;
-  }
-  const int pid = StartProgram(CompanionPath());
+  // The launcher collects the exit of the one started before, whenever it
+  // comes; only the number of the latest is kept.
+  *companionPid = -1;
+  const int pid = LaunchProgram({CompanionPath()});
   if (pid < 0) return 0;
   *companionPid = pid;
   const int64_t deadline = MonotonicMs() + kFaxCompanionStartLimitMs;
@@ -88,7 +87,6 @@ FaxHandOffQueue::~FaxHandOffQueue() {
   stop_.Raise();
   wake_.notify_all();
   if (worker_.joinable()) worker_.join();
-  if (companionPid_ > 0) CollectEndedProgram(companionPid_);
 }
 
 void FaxHandOffQueue::Request(const char* name, const char* ip) {

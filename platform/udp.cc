@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,6 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "platform/address_watch.h"
 
 namespace qb {
 namespace {
@@ -108,23 +109,22 @@ HostAddressLookup LocalHostAddresses(std::string* hostName, std::vector<std::str
     return HostAddressLookup::kNoHostName;
   }
   *hostName = name;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* result = nullptr;
-  if (::getaddrinfo(name, nullptr, &hints, &result) != 0 || result == nullptr) {
-    return HostAddressLookup::kBadLookup;
-  }
-  for (addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family != AF_INET || entry->ai_addr == nullptr) continue;
-    const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-    std::string dotted = DottedAddress(ntohl(in->sin_addr.s_addr));
-    if (std::find(addresses->begin(), addresses->end(), dotted) == addresses->end()) {
-      addresses->push_back(dotted);
+  // The addresses of the interfaces, not a resolver lookup of the name: a
+  // lookup may wait for a name server (this runs on the event loop), and
+  // on Debian it answers the fixed 127.0.1.1 of /etc/hosts, so an address
+  // change would never be seen. The interface list is what a lookup of
+  // its own name gives a Windows machine.
+  std::vector<LocalAddress> local;
+  if (!ListLocalAddresses(&local)) return HostAddressLookup::kBadLookup;
+  for (const LocalAddress& address : local) {
+    if (address.dotted.rfind("127.", 0) == 0) continue;
+    if (std::find(addresses->begin(), addresses->end(), address.dotted) == addresses->end()) {
+      addresses->push_back(address.dotted);
     }
   }
-  ::freeaddrinfo(result);
-  return addresses->empty() ? HostAddressLookup::kBadLookup : HostAddressLookup::kOk;
+  // Without a network the name stands for the machine itself.
+  if (addresses->empty()) addresses->push_back("127.0.0.1");
+  return HostAddressLookup::kOk;
 }
 
 }  // namespace qb

@@ -39,8 +39,9 @@ bool IsNeverUnicast(uint32_t hostOrderAddress);
 // at most `max` of them.
 std::vector<uint32_t> LocalBroadcastAddresses(size_t max);
 
-// The machine's host name and the IPv4 addresses a lookup of that name
-// gives, in the resolver's order without repeats.
+// The machine's host name and its IPv4 addresses: those of its interfaces
+// in the kernel's order without repeats, loopback addresses left out
+// (127.0.0.1 alone when nothing else is configured).
 enum class HostAddressLookup { kOk, kNoHostName, kBadLookup };
 // `error` gets the WinSock number when the host name itself cannot be read.
 HostAddressLookup LocalHostAddresses(std::string* hostName, std::vector<std::string>* addresses,

@@ -2,7 +2,8 @@
 with the icon's picture and the last menu, commands sent to the main
 window's endpoint, a desktop instance that follows a service instance
 through a fake systemctl, the disk-full picture on a small volume and the
-address-change monitor (the last two need root)."""
+address-change monitor with the name announcement it leads to (the last
+two need root)."""
 import configparser
 import os
 import socket
@@ -228,18 +229,27 @@ class AddressChanges(unittest.TestCase):
         self.assertTrue(run("ip netns exec %s ip link set lo up" % ns))
         receiver = Receiver()
         self.addCleanup(receiver.__exit__, None, None, None)
+        # A printer the PC told its name before: it hears it again on each change.
+        with open(os.path.join(receiver.data, "tvqnhost.ini"), "w") as handle:
+            handle.write("[ID]\nid=1\n[HOST]\nscanner01=%s,127.0.0.2,PRINTER1\n"
+                         % time.strftime("%Y%m%d%H%M%S"))
         receiver.process = subprocess.Popen(["ip", "netns", "exec", ns, BINARY], env=receiver.env,
                                             stderr=subprocess.PIPE)
         self.assertTrue(receiver.wait_for_trace(" Normal QBX Start !!!"))
         self.assertTrue(wait_until(lambda: any(l.startswith("addrChangeCheckStart(")
                                                for l in receiver.trace())))
+        announced = "  NameResolve Send to:127.0.0.2"
+        self.assertTrue(receiver.wait_for_trace(announced))  # at start: no addresses were stored
         self.assertTrue(run("ip netns exec %s ip addr add 10.213.95.7/24 dev lo" % ns))
         self.assertTrue(receiver.wait_for_trace("IP Address table changed.."))
         self.assertTrue(receiver.wait_for_trace("IP Address[1]:10.213.95.7"))
+        self.assertTrue(receiver.wait_for_trace(announced, count=2))
         self.assertTrue(run("ip netns exec %s ip addr del 10.213.95.7/24 dev lo" % ns))
         self.assertTrue(receiver.wait_for_trace("IP Address table changed..", count=2))
+        self.assertTrue(receiver.wait_for_trace(announced, count=3))
         time.sleep(0.5)
         self.assertEqual(receiver.trace().count("IP Address table changed.."), 2)
+        self.assertEqual(receiver.trace().count(announced), 3)
         self.assertEqual(receiver.stop(), 0)
         self.assertIn("addrChangeCheckCtl --END--", receiver.trace())
 
