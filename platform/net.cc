@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/ipv4_address.h"
+
 namespace qb {
 namespace {
 
@@ -20,14 +22,6 @@ thread_local int t_last_error = 0;
 int Fail() {
   t_last_error = WsaErrorFromErrno(errno);
   return -1;
-}
-
-sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
-  sockaddr_in in{};
-  in.sin_family = AF_INET;
-  in.sin_port = htons(port);
-  in.sin_addr.s_addr = htonl(address);
-  return in;
 }
 
 }  // namespace
@@ -115,7 +109,7 @@ int TcpListenAt(uint32_t hostOrderAddress, uint16_t port, int backlog) {
   if (fd < 0) return Fail();
   int on = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address = MakeAddress(hostOrderAddress, port);
+  sockaddr_in address = MakeIpv4Address(hostOrderAddress, port);
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(fd, backlog) != 0) {
     int result = Fail();
@@ -149,14 +143,14 @@ int TcpConnect(uint32_t address, uint16_t port, uint32_t localAddress) {
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     ::setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &on, sizeof on);
-    sockaddr_in local = MakeAddress(localAddress, 0);
+    sockaddr_in local = MakeIpv4Address(localAddress, 0);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
       int result = Fail();
       ::close(fd);
       return result;
     }
   }
-  sockaddr_in remote = MakeAddress(address, port);
+  sockaddr_in remote = MakeIpv4Address(address, port);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
     int result = Fail();
     ::close(fd);
@@ -169,7 +163,7 @@ int TcpConnectStart(uint32_t address, uint16_t port, bool* inProgress) {
   *inProgress = false;
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return Fail();
-  sockaddr_in remote = MakeAddress(address, port);
+  sockaddr_in remote = MakeIpv4Address(address, port);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
     if (errno == EINPROGRESS) {
       *inProgress = true;

@@ -13,20 +13,14 @@
 
 #include "platform/address_watch.h"
 
+#include "platform/ipv4_address.h"
+
 namespace qb {
 namespace {
 
 long Failed() {
   SetLastSocketError(WsaErrorFromErrno(errno));
   return -1;
-}
-
-sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
-  sockaddr_in in{};
-  in.sin_family = AF_INET;
-  in.sin_port = htons(port);
-  in.sin_addr.s_addr = htonl(address);
-  return in;
 }
 
 }  // namespace
@@ -38,7 +32,7 @@ int UdpOpen() {
 }
 
 bool UdpBind(int socket, uint16_t port) {
-  sockaddr_in address = MakeAddress(INADDR_ANY, port);
+  sockaddr_in address = MakeIpv4Address(INADDR_ANY, port);
   if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return true;
   Failed();
   return false;
@@ -71,7 +65,7 @@ long UdpReceiveFrom(int socket, void* buffer, size_t length, Ipv4Peer* sender) {
 }
 
 long UdpSendTo(int socket, const void* data, size_t length, uint32_t address, uint16_t port) {
-  sockaddr_in to = MakeAddress(address, port);
+  sockaddr_in to = MakeIpv4Address(address, port);
   ssize_t put = ::sendto(socket, data, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&to),
                          sizeof to);
   if (put < 0) return Failed();

@@ -159,3 +159,32 @@ def closed_by_peer(client, timeout=5.0):
         return True
     except socket.timeout:
         return False
+
+
+def shell(command):
+    """Runs a shell command; True when it succeeded."""
+    return subprocess.run(command, shell=True, capture_output=True, text=True).returncode == 0
+
+
+def join_peer_namespace(test, tag, link):
+    """A network namespace of the test's own joined to ours by a veth pair:
+    our end gets link + "1", the namespace's end link + "2" (a /24 prefix).
+    Returns (namespace, our end, its end); the test is skipped where
+    namespaces are not allowed, and everything goes at its clean-up (root
+    only)."""
+    suffix = str(os.getpid() % 100000)
+    ns, near, far = "qb%sm%s" % (tag, suffix), "qb%sa%s" % (tag, suffix), "qb%sb%s" % (tag, suffix)
+    if not shell("ip netns add " + ns):
+        test.skipTest("network namespaces are not allowed here")
+    test.addCleanup(shell, "ip netns del " + ns)
+    test.assertTrue(shell("ip link add %s type veth peer name %s" % (near, far)))
+    test.addCleanup(shell, "ip link del " + near)
+    inside = "ip netns exec %s " % ns
+    for command in ("ip link set %s netns %s" % (far, ns),
+                    "ip addr add %s1/24 dev %s" % (link, near),
+                    "ip link set %s up" % near,
+                    inside + "ip addr add %s2/24 dev %s" % (link, far),
+                    inside + "ip link set %s up" % far,
+                    inside + "ip link set lo up"):
+        test.assertTrue(shell(command), command)
+    return ns, near, far

@@ -6,14 +6,11 @@ import os
 import subprocess
 import unittest
 
-from receiver import Receiver
+from receiver import Receiver, join_peer_namespace, shell
 
 FTP_PORT = 2121
 LINK = "10.213.91."  # a subnet of this test's own
 
-
-def run(command):
-    return subprocess.run(command, shell=True, capture_output=True, text=True).returncode == 0
 
 
 # Connects from the namespace and prints the first line the server sends,
@@ -34,26 +31,14 @@ print(data.decode().strip() or "<closed>")
 @unittest.skipUnless(os.geteuid() == 0, "needs root for network namespaces")
 class HardwareAddressCheck(unittest.TestCase):
     def setUp(self):
-        suffix = str(os.getpid() % 100000)
-        self.ns, self.near, self.far = "qbfm" + suffix, "qbfa" + suffix, "qbfb" + suffix
-        if not run("ip netns add " + self.ns):
-            self.skipTest("network namespaces are not allowed here")
-        self.addCleanup(run, "ip netns del " + self.ns)
-        self.assertTrue(run("ip link add %s type veth peer name %s" % (self.near, self.far)))
-        self.addCleanup(run, "ip link del " + self.near)
-        self.assertTrue(run("ip link set %s netns %s" % (self.far, self.ns)))
-        self.assertTrue(run("ip addr add %s1/24 dev %s" % (LINK, self.near)))
-        self.assertTrue(run("ip link set %s up" % self.near))
-        self.assertTrue(self.in_ns("ip addr add %s2/24 dev %s" % (LINK, self.far)))
-        self.assertTrue(self.in_ns("ip link set %s up" % self.far))
-        self.assertTrue(self.in_ns("ip link set lo up"))
+        self.ns, self.near, self.far = join_peer_namespace(self, "f", LINK)
 
     def in_ns(self, command):
-        return run("ip netns exec %s %s" % (self.ns, command))
+        return shell("ip netns exec %s %s" % (self.ns, command))
 
     def greeting_for(self, hardware_address):
         self.assertTrue(self.in_ns("ip link set %s address %s" % (self.far, hardware_address)))
-        run("ip neigh flush dev " + self.near)
+        shell("ip neigh flush dev " + self.near)
         result = subprocess.run(["ip", "netns", "exec", self.ns, "python3", "-c", CLIENT],
                                 capture_output=True, text=True, timeout=20)
         return result.stdout.strip()

@@ -13,7 +13,7 @@ import sys
 import time
 import unittest
 
-from receiver import CLIENT_ADDRESS, Receiver
+from receiver import CLIENT_ADDRESS, Receiver, join_peer_namespace, shell
 
 NAME_PORT = 37010
 NAME_PORT_2 = 37011
@@ -221,9 +221,6 @@ class FaxHandOff(unittest.TestCase):
             receiver.__exit__(None, None, None)
 
 
-def run(command):
-    return subprocess.run(command, shell=True, capture_output=True, text=True).returncode == 0
-
 
 # Binds port 37010 in the printer's namespace, sends the requests given as
 # hex arguments to the receiver, and prints every datagram it hears for the
@@ -250,18 +247,7 @@ while time.time() < end:
 @unittest.skipUnless(os.geteuid() == 0, "needs root for network namespaces")
 class RepliesToPort37010(unittest.TestCase):
     def setUp(self):
-        suffix = str(os.getpid() % 100000)
-        self.ns, self.near, self.far = "qbnm" + suffix, "qbna" + suffix, "qbnb" + suffix
-        if not run("ip netns add " + self.ns):
-            self.skipTest("network namespaces are not allowed here")
-        self.addCleanup(run, "ip netns del " + self.ns)
-        self.assertTrue(run("ip link add %s type veth peer name %s" % (self.near, self.far)))
-        self.addCleanup(run, "ip link del " + self.near)
-        self.assertTrue(run("ip link set %s netns %s" % (self.far, self.ns)))
-        self.assertTrue(run("ip addr add %s1/24 dev %s" % (LINK, self.near)))
-        self.assertTrue(run("ip link set %s up" % self.near))
-        self.assertTrue(run("ip netns exec %s ip addr add %s2/24 dev %s" % (self.ns, LINK, self.far)))
-        self.assertTrue(run("ip netns exec %s ip link set %s up" % (self.ns, self.far)))
+        self.ns, self.near, self.far = join_peer_namespace(self, "n", LINK)
 
     def printer(self, seconds, *requests):
         return subprocess.Popen(["ip", "netns", "exec", self.ns, sys.executable, "-c", PRINTER,

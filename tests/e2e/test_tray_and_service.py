@@ -12,7 +12,7 @@ import subprocess
 import time
 import unittest
 
-from receiver import BINARY, JOB_PORT, OK, Receiver, receive_exactly, sendscan
+from receiver import BINARY, JOB_PORT, OK, Receiver, receive_exactly, sendscan, shell
 
 WM_COMMAND = 0x111
 TRAY_MESSAGE = 0x400 + 10
@@ -197,9 +197,6 @@ class DesktopFollowsTheService(unittest.TestCase):
         self.assertEqual(self.receiver.stop(), 0)
 
 
-def run(command):
-    return subprocess.run(command, shell=True, capture_output=True).returncode == 0
-
 
 @unittest.skipUnless(os.geteuid() == 0, "needs root to mount a small volume")
 class DiskFullPicture(unittest.TestCase):
@@ -207,11 +204,11 @@ class DiskFullPicture(unittest.TestCase):
         receiver = Receiver(settings=None)
         conf = os.path.join(receiver.root, "conf")
         os.makedirs(conf)
-        if not run("mount -t tmpfs -o size=9m tmpfs " + conf):
+        if not shell("mount -t tmpfs -o size=9m tmpfs " + conf):
             receiver.__exit__(None, None, None)
             self.skipTest("tmpfs cannot be mounted here")
         self.addCleanup(receiver.__exit__, None, None, None)
-        self.addCleanup(run, "umount " + conf)
+        self.addCleanup(shell, "umount " + conf)
         with open(receiver.settings_path, "w") as handle:
             handle.write("[DEBUG]\nTrace=2\n[PATH]\nCONF=%s\n[MANAGEMENT]\nHDD=99\n" % conf)
         receiver.start()
@@ -223,10 +220,10 @@ class DiskFullPicture(unittest.TestCase):
 class AddressChanges(unittest.TestCase):
     def test_each_change_is_noticed_once(self):
         ns = "qbam%d" % (os.getpid() % 100000)
-        if not run("ip netns add " + ns):
+        if not shell("ip netns add " + ns):
             self.skipTest("network namespaces are not allowed here")
-        self.addCleanup(run, "ip netns del " + ns)
-        self.assertTrue(run("ip netns exec %s ip link set lo up" % ns))
+        self.addCleanup(shell, "ip netns del " + ns)
+        self.assertTrue(shell("ip netns exec %s ip link set lo up" % ns))
         receiver = Receiver()
         self.addCleanup(receiver.__exit__, None, None, None)
         # A printer the PC told its name before: it hears it again on each change.
@@ -240,11 +237,11 @@ class AddressChanges(unittest.TestCase):
                                                for l in receiver.trace())))
         announced = "  NameResolve Send to:127.0.0.2"
         self.assertTrue(receiver.wait_for_trace(announced))  # at start: no addresses were stored
-        self.assertTrue(run("ip netns exec %s ip addr add 10.213.95.7/24 dev lo" % ns))
+        self.assertTrue(shell("ip netns exec %s ip addr add 10.213.95.7/24 dev lo" % ns))
         self.assertTrue(receiver.wait_for_trace("IP Address table changed.."))
         self.assertTrue(receiver.wait_for_trace("IP Address[1]:10.213.95.7"))
         self.assertTrue(receiver.wait_for_trace(announced, count=2))
-        self.assertTrue(run("ip netns exec %s ip addr del 10.213.95.7/24 dev lo" % ns))
+        self.assertTrue(shell("ip netns exec %s ip addr del 10.213.95.7/24 dev lo" % ns))
         self.assertTrue(receiver.wait_for_trace("IP Address table changed..", count=2))
         self.assertTrue(receiver.wait_for_trace(announced, count=3))
         time.sleep(0.5)
