@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "platform/address_watch.h"
-
 #include "platform/ipv4_address.h"
 
 namespace qb {
