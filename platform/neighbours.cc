@@ -44,7 +44,7 @@ bool HasOnLinkRoute(uint32_t address) {
   char line[512];
   int bestLength = -1;
   bool bestOnLink = false;
-  std::fgets(line, sizeof line, routes);  // header
+  // The header line does not parse as a route and is skipped with the rest.
   while (std::fgets(line, sizeof line, routes) != nullptr) {
     char device[64];
     unsigned destination, gateway, flags, mask;
@@ -73,7 +73,7 @@ bool LookupNeighbour(uint32_t address, uint8_t mac[6], bool* tableReadable) {
   if (table == nullptr) return false;
   char line[512];
   bool found = false;
-  std::fgets(line, sizeof line, table);  // header
+  // The header line does not parse as an entry and is skipped with the rest.
   while (!found && std::fgets(line, sizeof line, table) != nullptr) {
     char ip[64], hardware[64];
     unsigned type, flags;
