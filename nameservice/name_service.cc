@@ -70,7 +70,7 @@ class NameService final : public SocketHandler {
   FaxHandOffQueue faxQueue_;
 };
 
-NameService* g_service = nullptr;
+std::unique_ptr<NameService> g_service;
 // The loop that RequestAnnounceToHosts posts to, for threads other than its own.
 std::mutex g_loop_mutex;
 EventLoop* g_loop = nullptr;
@@ -237,7 +237,7 @@ bool OpenNameService(EventLoop& loop, NameServiceOptions options) {
   CloseNameService();
   // The table is loaded and saved even when the socket fails: the printers
   // already known keep their names for the connections of this run.
-  g_service = new NameService(loop, std::move(options));
+  g_service = std::make_unique<NameService>(loop, std::move(options));
   {
     std::lock_guard<std::mutex> lock(g_loop_mutex);
     g_loop = &loop;
@@ -252,8 +252,7 @@ void CloseNameService() {
     g_loop = nullptr;
   }
   g_service->Save();
-  delete g_service;
-  g_service = nullptr;
+  g_service.reset();
 }
 
 uint16_t NameServicePort() { return g_service == nullptr ? 0 : g_service->Port(); }
