@@ -19,6 +19,16 @@ NG_JOB_LIMIT = b"NG\x00\x15"
 NG_DISK = b"NG\x00\x01"
 
 
+def wait_until(predicate, timeout=5.0):
+    """True once predicate() holds, False when timeout seconds passed first."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.02)
+    return False
+
+
 def sendscan(*args, reply_timeout=10):
     """Runs the printer simulator; returns its exit code and what it said."""
     result = subprocess.run([SENDSCAN, "--timeout", str(reply_timeout)] + [str(a) for a in args],
@@ -124,12 +134,7 @@ class Receiver:
             return []
 
     def wait_for_trace(self, line, timeout=5.0, count=1):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            if self.trace().count(line) >= count:
-                return True
-            time.sleep(0.02)
-        return False
+        return wait_until(lambda: self.trace().count(line) >= count, timeout)
 
     def connect(self, port=JOB_PORT, source=CLIENT_ADDRESS):
         client = socket.socket(socket.AF_INET, socket.SOCK_STREAM)

@@ -10,7 +10,7 @@ import time
 import unittest
 
 from receiver import (CLIENT_ADDRESS, DIRECT_PORT, JOB_PORT, NG_JOB_LIMIT, OK, Receiver, BINARY,
-                      closed_by_peer, receive_exactly)
+                      closed_by_peer, receive_exactly, wait_until)
 
 RECORD_FORMAT = "<32s9i"  # tag, configPresent, configWindow, commPresent, commWindow,
                           # commState, hddState, three reserved words
@@ -76,15 +76,6 @@ class FakeConfigWindow:
     def close(self):
         self.sock.close()
         os.unlink(self.path)
-
-
-def wait_until(predicate, timeout=5.0):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.02)
-    return False
 
 
 class Startup(unittest.TestCase):

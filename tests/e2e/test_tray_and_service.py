@@ -12,7 +12,8 @@ import subprocess
 import time
 import unittest
 
-from receiver import BINARY, JOB_PORT, OK, Receiver, receive_exactly, sendscan, shell
+from receiver import (BINARY, JOB_PORT, OK, Receiver, receive_exactly, sendscan, shell,
+                      wait_until)
 
 WM_COMMAND = 0x111
 TRAY_MESSAGE = 0x400 + 10
@@ -35,15 +36,6 @@ exit 0
 def read_text(path):
     with open(path) as handle:
         return handle.read()
-
-
-def wait_until(predicate, timeout=6.0):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return False
 
 
 def tray(root):

@@ -5,9 +5,19 @@
 #include <cstring>
 #include <string>
 
+#include "ftp/ftp_server.h"
 #include "platform/net.h"
 
 namespace qb::test {
+
+// Starts `server` on a port the system picks, with a fast heartbeat so that
+// time-outs show within a test; the port, or 0 when it did not listen.
+inline uint16_t StartOnFreePort(CFtpServer& server) {
+  server.setHeartbeatMs(50);
+  server.setPort(0);
+  server.start(0);
+  return server.WaitUntilListening(5000);
+}
 
 class FtpLineClient {
  public:

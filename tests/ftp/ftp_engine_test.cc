@@ -32,10 +32,7 @@ class FtpEngineTest : public ::testing::Test {
     InitTempFolder();
     env_ = std::make_unique<FaultEnv>(manualClock);
     server_ = std::make_unique<TestFtpServer>(folder_, *env_);
-    server_->setHeartbeatMs(50);
-    server_->setPort(0);
-    server_->start(0);
-    port_ = server_->WaitUntilListening(5000);
+    port_ = StartOnFreePort(*server_);
     ASSERT_NE(port_, 0);
   }
   std::unique_ptr<FtpLineClient> Connect(uint32_t from = 0) {

@@ -135,10 +135,7 @@ class ScannerSessionTest : public ::testing::Test {
     };
     hooks.classifyPeer = [](const char* ip) { return std::string(ip) == "127.0.0.3" ? 2 : 1; };
     server_ = std::make_unique<CFtpServerQBX>(hooks, *env_);
-    server_->setHeartbeatMs(50);
-    server_->setPort(0);
-    server_->start(0);
-    port_ = server_->WaitUntilListening(5000);
+    port_ = StartOnFreePort(*server_);
     ASSERT_NE(port_, 0);
   }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ftp/ftp_socket.h"
+#include "ftp_socket_pair.h"
 #include "fuzz_root.h"
 #include "platform/net.h"
 
@@ -55,21 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ++data;
   --size;
 
-  int ends[2];
-  if (!qb::StreamSocketPair(ends, false)) std::abort();
-  qb::SetSendBufferSize(ends[1], 1 << 20);
   static qb::FtpRunning running;
   qb::CFtpSocket socket(&running);
-  socket.attach(ends[0]);
+  const int client = qb::fuzz::AttachClientEnd(socket);
   // The whole input is in the socket before the first read: the reader
   // sees the close only after what came before it.
-  size_t done = 0;
-  while (done < size) {
-    long put = qb::SockSend(ends[1], data + done, size - done);
-    if (put <= 0) std::abort();
-    done += static_cast<size_t>(put);
-  }
-  qb::SockShutdown(ends[1], qb::kShutSend);
+  if (!qb::fuzz::SendAll(client, data, size)) std::abort();
+  qb::SockShutdown(client, qb::kShutSend);
 
   const std::vector<std::string> expected = CompleteLines(data, size);
   std::vector<char> buffer(30001);
@@ -93,6 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       expected[matched].size() <= static_cast<size_t>(limit) - 1) {
     std::abort();
   }
-  qb::SockClose(ends[1]);
+  qb::SockClose(client);
   return 0;
 }

@@ -22,6 +22,7 @@
 
 #include "ftp/ftp_socket.h"
 #include "ftp/save_file.h"
+#include "ftp_socket_pair.h"
 #include "fuzz_root.h"
 #include "platform/net.h"
 #include "platform/tls.h"
@@ -44,16 +45,6 @@ struct Setup {
 Setup& Get() {
   static Setup setup;
   return setup;
-}
-
-bool SendAll(int socket, const uint8_t* data, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    long put = qb::SockSend(socket, data + done, size - done);
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
 }
 
 std::vector<std::string> NonEmptyLines(const std::string& text) {
@@ -83,21 +74,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool garbageAfter = (control & 16) != 0;
   const bool lines = (control & 32) != 0;
 
-  int ends[2];
-  if (!qb::StreamSocketPair(ends, false)) std::abort();
-  qb::SetSendBufferSize(ends[1], 1 << 20);
   static qb::FtpRunning running;
   qb::CFtpSocket socket(&running);
-  socket.attach(ends[0]);
+  const int clientEnd = qb::fuzz::AttachClientEnd(socket);
   socket.setTimeout(2);
 
   std::thread client;
   bool handshaken = false;
   if (realClient) {
     client = std::thread([&] {
-      auto session = qb::TlsSession::NewClient(setup.client.get(), ends[1]);
+      auto session = qb::TlsSession::NewClient(setup.client.get(), clientEnd);
       if (!session || session->Connect().status != qb::TlsStatus::kOk) {
-        qb::SockShutdown(ends[1], qb::kShutBoth);
+        qb::SockShutdown(clientEnd, qb::kShutBoth);
         return;
       }
       handshaken = true;
@@ -106,15 +94,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (session->Write(data + at, static_cast<int>(take)).status != qb::TlsStatus::kOk) break;
       }
       if (garbageAfter) {
-        SendAll(ends[1], data, size);
+        qb::fuzz::SendAll(clientEnd, data, size);
       } else {
         session->Shutdown();
       }
-      qb::SockShutdown(ends[1], qb::kShutSend);
+      qb::SockShutdown(clientEnd, qb::kShutSend);
     });
   } else {
-    SendAll(ends[1], data, size);
-    qb::SockShutdown(ends[1], qb::kShutSend);
+    qb::fuzz::SendAll(clientEnd, data, size);
+    qb::SockShutdown(clientEnd, qb::kShutSend);
   }
 
   // A short budget: with raw bytes the client never answers.
@@ -150,6 +138,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (client.joinable()) client.join();
   if (realClient && !handshaken) std::abort();
   socket.close();
-  qb::SockClose(ends[1]);
+  qb::SockClose(clientEnd);
   return 0;
 }
