@@ -51,7 +51,7 @@ class FtplibClient(unittest.TestCase):
             self.assertEqual(ftp.quit(), "221 Goodbye.")
         # Saved when the session ended (the base session saves every file).
             self.assertTrue(_wait_for_file(os.path.join(server.folder, "scan.pdf"), data))
-            self.assertEqual(server.temporary_files(), [])
+            self.assertTrue(_wait_for(lambda: server.temporary_files() == []), server.temporary_files())
 
     def test_tls_store_with_protected_data(self):
         data = payload(70000)
@@ -166,7 +166,7 @@ class CommandLineClients(unittest.TestCase):
             tls = self.curl(server, "tester:secret", "--ssl-reqd", "-k")
             self.assertEqual(tls.returncode, 0, tls.stderr)
             self.assertTrue(_wait_for_file(os.path.join(server.folder, "page.tif"), self.data))
-            self.assertEqual(server.temporary_files(), [])
+            self.assertTrue(_wait_for(lambda: server.temporary_files() == []), server.temporary_files())
 
     def lftp(self, server, user, settings):
         script = "%s; open -u %s -p %d %s; put %s -o lftp.tif; bye" % (
