@@ -6,7 +6,7 @@
 #include "app/process_state.h"
 #include "platform/endpoint.h"
 #include "platform/global_lock.h"
-#include "platform/mapped_file.h"
+#include "platform/shared_record.h"
 #include "platform/ordered_sender.h"
 #include "platform/places.h"
 #include "platform/svc_ctrl.h"
@@ -19,17 +19,27 @@ bool g_enabled = false;
 // Set for the run of the event loop; guarded by GlobalLock.
 std::unique_ptr<OrderedSender> g_sender;
 
-// Maps the record, lets `change` work on a copy of its fields and writes
-// them back; nothing happens while the record is not in use.
+// Lets `change` work on a copy of the record's fields and writes them back;
+// nothing happens while the record is not in use.
 template <typename Change>
 bool Update(Change change) {
   if (!g_enabled) return false;
-  return WithMappedFile(ConfigLinkPath(), kConfigLinkSize, true, [&](uint8_t* bytes) {
+  return UpdateSharedRecord(ConfigLinkPath(), kConfigLinkSize, [&](uint8_t* bytes) {
     ConfigLinkFields fields;
     std::memcpy(&fields, bytes, sizeof fields);
     change(fields);
     std::memcpy(bytes, &fields, sizeof fields);
   });
+}
+
+// The record's fields; false while it is not in use or not present (a file
+// another process truncated or replaced reads as absent).
+bool Read(ConfigLinkFields* fields) {
+  if (!g_enabled) return false;
+  uint8_t bytes[kConfigLinkSize];
+  if (!ReadSharedRecord(ConfigLinkPath(), kConfigLinkSize, bytes)) return false;
+  std::memcpy(fields, bytes, sizeof *fields);
+  return true;
 }
 
 // Queues a status message for the configuration program's window if the
@@ -38,13 +48,10 @@ bool Update(Change change) {
 // status. Another process may have filled the record with anything: only
 // the two fixed words are read.
 void SendStatus(uint32_t message, int code, int64_t lParam) {
-  int32_t present = 0, window = 0;
-  Update([&](ConfigLinkFields& fields) {
-    present = fields.configPresent;
-    window = fields.configWindow;
-  });
-  if (present != 1 || window == 0) return;
-  NotifyWindow(static_cast<uint32_t>(window), message, static_cast<uint64_t>(code), lParam);
+  ConfigLinkFields fields;
+  if (!Read(&fields) || fields.configPresent != 1 || fields.configWindow == 0) return;
+  NotifyWindow(static_cast<uint32_t>(fields.configWindow), message, static_cast<uint64_t>(code),
+               lParam);
 }
 
 }  // namespace
@@ -118,7 +125,7 @@ void PublishHddState(uint16_t state) {
 
 bool ReadConfigLink(ConfigLinkFields* fields) {
   GlobalLockGuard lock;
-  return Update([fields](ConfigLinkFields& current) { *fields = current; });
+  return Read(fields);
 }
 
 void NotifyConfig(uint32_t message, int code) {

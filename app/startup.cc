@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "app/process_state.h"
 #include "app/service_link.h"
+#include "app/shared_files.h"
 #include "app/tray.h"
 #include "config/folders.h"
 #include "config/scanner_list.h"
@@ -16,6 +17,7 @@
 #include "ftp/program_ftp.h"
 #include "platform/endpoint.h"
 #include "platform/instance_lock.h"
+#include "platform/local_trust.h"
 #include "platform/places.h"
 #include "platform/svc_ctrl.h"
 #include "platform/system_log.h"
@@ -110,6 +112,9 @@ int RunProgram(int argc, char** argv) {
 
   LocateSettingsFile();
   InitTempFolder();
+  // In service mode nothing is run or loaded that an account outside the
+  // service's own and its group could have named or changed.
+  RequireTrustedPrograms(process.serviceLaunched);
   InitTlsLibrary();  // before any thread may use TLS
 
   EventLoop loop;
@@ -125,16 +130,21 @@ int RunProgram(int argc, char** argv) {
   process.mainWindowHandle = endpoint->handle();
 
   SetTraceMode(GetTrace());
+  TightenSharedFiles();
   InitConfFolder();
 
   // The companion service ends the service instance with SIGTERM (its
-  // message 32778); elsewhere a termination signal closes as tray "Close".
+  // message 32778); a hang-up means nothing to a service. In the other modes
+  // a termination signal closes this instance only. Deliberately not the
+  // tray's "Close": in desktop mode that also stops the service, and a
+  // user's log-out (SIGHUP, SIGTERM) must not stop it for everyone.
   // Watched before any thread starts, so that every thread has them blocked.
-  loop.WatchTerminationSignals([&](int) {
+  loop.WatchTerminationSignals([&](int signal) {
     if (process.serviceLaunched) {
+      if (signal == kHangUpSignal) return;
       mainWindow.HandleMessage(kMsgServiceEnd, 0, 0);
     } else {
-      mainWindow.HandleMessage(WM_COMMAND, kCmdTrayClose, 0);
+      mainWindow.HandleMessage(WM_CLOSE, 0, 0);
     }
   });
 

@@ -10,6 +10,7 @@
 #include "app/tray_menu.h"
 #include "config/folders.h"
 #include "platform/launch.h"
+#include "platform/local_trust.h"
 #include "platform/places.h"
 #include "platform/profile.h"
 #include "platform/svc_ctrl.h"
@@ -118,6 +119,7 @@ void LaunchConfigProgram() {
         process.processMode == kModeService || CompanionServiceSeenRunning();
     commandLine += running ? " ServiceModeActive" : " ServiceModeStop";
   }
+  if (!MayRunProgram(ConfFolder() + "/QuernConf.exe", ConfFolderNamedBy())) return;
   // The child is reaped by the launcher; nothing of it is held here.
   if (LaunchCommandLine(commandLine) < 0) TraceLog("Err:CreateProcess(%s)", commandLine.c_str());
 }

@@ -17,6 +17,7 @@ std::string g_settings_path;
 bool g_settings_located = false;
 std::string g_temp_folder;
 std::string g_conf_folder;
+bool g_conf_from_settings = false;
 
 std::string LocalFolderText(const char* folder) {
   std::string text = folder == nullptr ? "" : folder;
@@ -31,7 +32,7 @@ std::FILE* OpenUnder(const std::string& base, const char* folder, const char* fi
   // Same shape as "%s\%s\%s": a folder given with a leading separator makes
   // a doubled one, which the file system accepts.
   std::string path = base + "/" + LocalFolderText(folder) + "/" + fileName;
-  return OpenEveryoneWritable(path, mode);
+  return OpenGroupWritable(path, mode);
 }
 
 void CopyCut(const std::string& text, char* buffer, size_t size) {
@@ -109,7 +110,7 @@ std::FILE* OpenDataFile(const char* folder, const char* fileName, const char* mo
     case 2:
       return OpenDataFileAppData(folder, fileName, mode);
     default:
-      return OpenEveryoneWritable(WindowsDirectory() + "/" + fileName, mode);
+      return OpenGroupWritable(WindowsDirectory() + "/" + fileName, mode);
   }
 }
 
@@ -129,13 +130,12 @@ char* GetProgramFolder(char* buffer, size_t size) {
 
 void InitConfFolder() {
   char conf[260];
-  if (GetConf(conf, sizeof conf)) {
-    g_conf_folder = conf;
-  } else {
-    g_conf_folder = ExecutableFolder();
-  }
+  g_conf_from_settings = GetConf(conf, sizeof conf);
+  g_conf_folder = g_conf_from_settings ? std::string(conf) : ExecutableFolder();
 }
 
 const std::string& ConfFolder() { return g_conf_folder; }
+
+std::string ConfFolderNamedBy() { return g_conf_from_settings ? SettingsPath() : std::string(); }
 
 }  // namespace qb

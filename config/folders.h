@@ -27,8 +27,8 @@ const std::string& SettingsPath();
 void EnsureSettingsFile();
 
 // Opens folder/fileName under the all-users documents (generation 1) or
-// application-data (generation 2) folder, creating it so that every user
-// may write it. `folder` may use "\" or "/" and may start with a separator.
+// application-data (generation 2) folder, creating it for this account and
+// its group (0660). `folder` may use "\" or "/" and may start with a separator.
 std::FILE* OpenDataFileDocuments(const char* folder, const char* fileName, const char* mode);
 std::FILE* OpenDataFileAppData(const char* folder, const char* fileName, const char* mode);
 // The variant of the running generation; generations 0 and 3 open the file
@@ -50,5 +50,8 @@ char* GetProgramFolder(char* buffer, size_t size);
 // when the setting is absent). InitConfFolder reads it.
 void InitConfFolder();
 const std::string& ConfFolder();
+// The file whose text named the CONF folder: the settings file, or empty
+// when it is the program's own folder.
+std::string ConfFolderNamedBy();
 
 }  // namespace qb

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/endpoint.h"
 #include "platform/launch.h"
+#include "platform/local_trust.h"
 #include "platform/trace.h"
 #include "platform/worker_thread.h"
 
@@ -26,9 +27,16 @@ int64_t MonotonicMs() { return MonotonicNs() / 1000000; }
 // Sleeps `ms`; false when `stopFd` cut the wait short.
 bool Pause(int ms, int stopFd) { return WaitSocket(-1, false, stopFd, ms) != WaitResult::kStopped; }
 
-std::string CompanionPath() {
+// The companion's path; `namedBy` is the settings file when CONF named the
+// folder, empty for the program's own folder.
+std::string CompanionPath(std::string* namedBy) {
   char folder[260];
-  if (!GetConf(folder, sizeof folder)) GetProgramFolder(folder, sizeof folder);
+  namedBy->clear();
+  if (GetConf(folder, sizeof folder)) {
+    *namedBy = SettingsPath();
+  } else {
+    GetProgramFolder(folder, sizeof folder);
+  }
   TraceLog(" inst Path=%s", folder);
   std::string path = folder;
   if (!path.empty() && path.back() != '/') path += '/';
@@ -41,7 +49,10 @@ uint32_t StartCompanion(int stopFd, int* companionPid) {
   // The launcher collects the exit of the one started before, whenever it
   // comes; only the number of the latest is kept.
   *companionPid = -1;
-  const int pid = LaunchProgram({CompanionPath()});
+  std::string namedBy;
+  const std::string program = CompanionPath(&namedBy);
+  if (!MayRunProgram(program, namedBy)) return 0;
+  const int pid = LaunchProgram({program});
   if (pid < 0) return 0;
   *companionPid = pid;
   const int64_t deadline = MonotonicMs() + kFaxCompanionStartLimitMs;

@@ -10,8 +10,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 
+#include "platform/local_trust.h"
 #include "platform/places.h"
+#include "platform/trace.h"
 
 namespace qb {
 namespace {
@@ -22,7 +25,7 @@ std::atomic<uint32_t> g_next_reply{1};
 
 std::string WindowsFolder() {
   std::string folder = RunFolder() + "/windows";
-  ::mkdir(folder.c_str(), 0777);
+  MakeGroupFolder(folder);
   return folder;
 }
 
@@ -80,6 +83,53 @@ bool WaitUnless(int fd, short events, int abandonFd,
   }
 }
 
+// The credentials the kernel attached to a datagram (SO_PASSCRED), or null.
+const ucred* SenderCredentials(msghdr& header) {
+  if ((header.msg_flags & MSG_CTRUNC) != 0) return nullptr;
+  for (cmsghdr* part = CMSG_FIRSTHDR(&header); part != nullptr; part = CMSG_NXTHDR(&header, part)) {
+    if (part->cmsg_level == SOL_SOCKET && part->cmsg_type == SCM_CREDENTIALS &&
+        part->cmsg_len == CMSG_LEN(sizeof(ucred))) {
+      return reinterpret_cast<const ucred*>(CMSG_DATA(part));
+    }
+  }
+  return nullptr;
+}
+
+// One trace line per refused account a minute: a flood of messages from
+// an outsider costs no trace file.
+void TraceRefusedSender(const ucred* credentials) {
+  constexpr size_t kSlots = 16;
+  constexpr int64_t kQuietMs = 60 * 1000;
+  struct Refused {
+    int64_t uid = -1;
+    int64_t tracedMs = 0;
+  };
+  static std::mutex mutex;  // endpoints of several loops (tests) share the table
+  static Refused refused[kSlots];
+  std::lock_guard<std::mutex> lock(mutex);
+  const int64_t uid = credentials == nullptr ? -2 : static_cast<int64_t>(credentials->uid);
+  const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+  Refused* slot = &refused[0];
+  for (Refused& entry : refused) {
+    if (entry.uid == uid) {
+      slot = &entry;
+      break;
+    }
+    if (entry.tracedMs < slot->tracedMs) slot = &entry;
+  }
+  if (slot->uid == uid && now - slot->tracedMs < kQuietMs) return;
+  *slot = {uid, now};
+  if (credentials == nullptr) {
+    TraceLog(" Window message without sender credentials dropped");
+  } else {
+    TraceLog(" Window message from uid %d gid %d pid %d dropped: not this account, root or group %u",
+             static_cast<int>(credentials->uid), static_cast<int>(credentials->gid),
+             static_cast<int>(credentials->pid), ProgramGroup());
+  }
+}
+
 }  // namespace
 
 std::string EndpointPath(uint32_t handle) { return WindowsFolder() + "/" + std::to_string(handle); }
@@ -99,7 +149,12 @@ WindowEndpoint::WindowEndpoint(EventLoop& loop, Window* window) : loop_(loop), w
     fd_ = -1;
     return;
   }
-  ::chmod(path_.c_str(), 0666);
+  // Others can neither reach the folder nor write the socket; the sender
+  // of each message is checked as well (OnDatagram), since a member's
+  // process may hand its descriptor on.
+  ::chmod(path_.c_str(), kGroupFileMode);
+  int on = 1;
+  ::setsockopt(fd_, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
   loop_.WatchReadable(fd_, [this] { OnDatagram(); });
 }
 
@@ -122,10 +177,25 @@ void WindowEndpoint::OnDatagram() {
   for (;;) {
     uint8_t datagram[64];
     sockaddr_un sender;
-    socklen_t senderLength = sizeof sender;
-    ssize_t got = ::recvfrom(fd_, datagram, sizeof datagram, 0,
-                             reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+    iovec part{datagram, sizeof datagram};
+    msghdr header{};
+    header.msg_name = &sender;
+    header.msg_namelen = sizeof sender;
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    ssize_t got = ::recvmsg(fd_, &header, MSG_CMSG_CLOEXEC);
     if (got < 0) return;
+    socklen_t senderLength = header.msg_namelen;
+    const ucred* credentials = SenderCredentials(header);
+    if (credentials == nullptr ||
+        !IsTrustedAccount(static_cast<uint32_t>(credentials->uid),
+                          static_cast<uint32_t>(credentials->gid))) {
+      TraceRefusedSender(credentials);
+      continue;
+    }
     if (got != static_cast<ssize_t>(kMessageBytes)) continue;  // not a message: dropped
     uint32_t message = static_cast<uint32_t>(GetLe(datagram, 4));
     uint64_t wParam = GetLe(datagram + 4, 8);
@@ -194,6 +264,7 @@ bool SendMessageToWindowUnless(uint32_t handle, uint32_t message, uint64_t wPara
   // Connected, so that a peer whose queue is full (it stopped reading) can
   // be waited for with poll instead of blocking in send without limit.
   if (::bind(fd, reinterpret_cast<sockaddr*>(&own), ownLength) == 0 &&
+      ::chmod(replyPath.c_str(), kGroupFileMode) == 0 &&
       ::connect(fd, reinterpret_cast<sockaddr*>(&target), targetLength) == 0) {
     uint8_t datagram[kMessageBytes];
     Encode(datagram, message, wParam, lParam);

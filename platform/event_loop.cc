@@ -405,11 +405,14 @@ void EventLoop::RemoveWindow(Window* window) {
   }
 }
 
+static_assert(kHangUpSignal == SIGHUP);
+
 void EventLoop::WatchTerminationSignals(std::function<void(int)> handler) {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGHUP);
   ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal_fd_ = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
   signal_handler_ = std::move(handler);

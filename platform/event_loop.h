@@ -62,6 +62,9 @@ class SocketHandler {
   ~SocketHandler() = default;
 };
 
+// The signal number of a hang-up (SIGHUP), for termination handlers.
+constexpr int kHangUpSignal = 1;
+
 // The events to be told of (any combination).
 enum SocketEvents : uint32_t {
   kEventReadable = 0x01,
@@ -148,8 +151,9 @@ class EventLoop {
   // what is ready: posted tasks and messages, socket events, due timers.
   void RunOnce(int maxWaitMs);
 
-  // Termination signals (SIGTERM, SIGINT) reach `handler` on the owner
-  // thread with the signal number. Call once, before other threads start.
+  // Termination signals (SIGTERM, SIGINT, and SIGHUP, which ends a desktop
+  // session's programs at log-out) reach `handler` on the owner thread with
+  // the signal number. Call once, before other threads start.
   void WatchTerminationSignals(std::function<void(int)> handler);
 
   // Calls `onReadable` on the owner thread while `fd` (any pollable

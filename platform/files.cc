@@ -10,12 +10,14 @@
 
 #include <cstdio>
 
+#include "platform/local_trust.h"
+
 namespace qb {
 
-std::FILE* OpenEveryoneWritable(const std::string& path, const char* mode) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+std::FILE* OpenGroupWritable(const std::string& path, const char* mode) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kGroupFileMode);
   if (fd >= 0) {
-    ::fchmod(fd, 0666);
+    ::fchmod(fd, kGroupFileMode);
     ::close(fd);
   } else if (errno != EEXIST) {
     return nullptr;
@@ -65,9 +67,9 @@ PlaceResult RenameNoReplace(const std::string& from, const std::string& to) {
 }
 
 bool CreateNewFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kGroupFileMode);
   if (fd < 0) return false;
-  ::fchmod(fd, 0666);
+  ::fchmod(fd, kGroupFileMode);
   ::close(fd);
   return true;
 }
@@ -88,7 +90,7 @@ bool SyncFolder(const std::string& path) {
   return SyncPath(path.empty() ? "." : path, O_RDONLY | O_DIRECTORY);
 }
 
-bool MakeEveryoneWritable(const std::string& path) { return ::chmod(path.c_str(), 0666) == 0; }
+bool MakeGroupWritable(const std::string& path) { return ::chmod(path.c_str(), kGroupFileMode) == 0; }
 
 int64_t FileSize(const std::string& path) {
   struct stat info;

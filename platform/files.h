@@ -1,5 +1,5 @@
-// File services beyond the C library: creation that every user may write,
-// attributes, and folder walks.
+// File services beyond the C library: creation for the program's account
+// and group, attributes, and folder walks.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +9,11 @@
 
 namespace qb {
 
-// Creates the file when missing (mode 0666 whatever the umask; an existing
-// file keeps its mode), then opens it with the C library in `mode`
-// ("rt", "wt+", "at+", "rb", ...). Null on failure.
-std::FILE* OpenEveryoneWritable(const std::string& path, const char* mode);
+// Creates the file when missing (mode 0660 whatever the umask: the account
+// and its group, never others; an existing file keeps its mode), then opens
+// it with the C library in `mode` ("rt", "wt+", "at+", "rb", ...). Null on
+// failure.
+std::FILE* OpenGroupWritable(const std::string& path, const char* mode);
 
 bool FileExists(const std::string& path);  // any kind of entry
 bool IsDirectory(const std::string& path);
@@ -30,15 +31,16 @@ enum class PlaceResult { kPlaced, kNameTaken, kFailed };
 // the file system lacks it.
 PlaceResult RenameNoReplace(const std::string& from, const std::string& to);
 
-// Creates a new empty file that every user may write (0666), failing when
-// the name exists. False on failure.
+// Creates a new empty file for the account and its group (0660), failing
+// when the name exists. False on failure.
 bool CreateNewFile(const std::string& path);
 // Makes a file's content durable (fsync); false on failure.
 bool SyncFile(const std::string& path);
 // Makes a folder's entries durable (fsync of the folder); false on failure.
 bool SyncFolder(const std::string& path);
-// Gives a file mode 0666 whatever the umask.
-bool MakeEveryoneWritable(const std::string& path);
+// Gives a file mode 0660 (account and group may write, others nothing)
+// whatever the umask.
+bool MakeGroupWritable(const std::string& path);
 // Size in bytes, or -1 when it cannot be read.
 int64_t FileSize(const std::string& path);
 

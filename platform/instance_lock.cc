@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/local_trust.h"
 #include "platform/places.h"
 
 namespace qb {
@@ -28,7 +29,7 @@ void Describe(std::string* problem, const std::string& what, const std::string& 
 InstanceLock AcquireInstanceLock(const std::string& name, std::string* problem) {
   const std::string folder = RunFolder();
   const std::string path = folder + "/" + name;
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kGroupFileMode);
   if (fd < 0) {
     Describe(problem, "cannot create the instance lock", path, errno, folder);
     return InstanceLock::kFailed;

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/local_trust.h"
+
 namespace qb {
 namespace {
 
@@ -39,8 +41,15 @@ std::string TraceFilePath() { return RootPrefix() + "/tmp/qbxLog.log"; }
 
 std::string RunFolder() {
   std::string folder = RootPrefix() + "/run/quillbox";
-  MakeFolders(folder);
+  MakeFolders(RootPrefix() + "/run");
+  MakeGroupFolder(folder);
   return folder;
+}
+
+void MakeGroupFolder(const std::string& path) {
+  // mkdir leaves out the set-group-id bit and obeys the umask: the mode is
+  // given afterwards, only to a folder made here.
+  if (::mkdir(path.c_str(), kGroupFolderMode) == 0) ::chmod(path.c_str(), kGroupFolderMode);
 }
 
 int SystemOsGeneration() {

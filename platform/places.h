@@ -20,8 +20,12 @@ std::string CommonAppDataFolder();
 std::string CommonDocumentsFolder();
 // The trace file R/tmp/qbxLog.log.
 std::string TraceFilePath();
-// R/run/quillbox, created (with parents) on first use.
+// R/run/quillbox, created (with parents) on first use: mode 2770, so that
+// only this account and its group enter it and its entries keep the group.
 std::string RunFolder();
+// Creates the folder `path` (its parent must exist) with mode 2770; an
+// existing folder keeps its mode.
+void MakeGroupFolder(const std::string& path);
 
 // Operating system generation as the system reports it: 2 (NT 6.x) on
 // Linux, unless QUILLBOX_OS_GENERATION (0 to 3) says otherwise.

@@ -13,6 +13,8 @@
 #include <optional>
 #include <unordered_set>
 
+#include "platform/local_trust.h"
+
 namespace qb {
 namespace {
 
@@ -284,11 +286,11 @@ bool ProfileWriteMany(const std::string& path, const char* section,
   bool creates = false;
   for (const ProfileUpdate& update : updates) creates |= update.value.has_value();
   int flags = O_RDWR | O_CLOEXEC | (creates ? O_CREAT : 0);
-  int fd = ::open(path.c_str(), flags, 0666);
+  int fd = ::open(path.c_str(), flags, kGroupFileMode);
   if (fd < 0) return !creates && errno == ENOENT;
   ::flock(fd, LOCK_EX);
   struct stat info;
-  if (::fstat(fd, &info) == 0 && info.st_size == 0) ::fchmod(fd, 0666);
+  if (::fstat(fd, &info) == 0 && info.st_size == 0) ::fchmod(fd, kGroupFileMode);
 
   std::string content = ReadAll(fd);
   std::string updated = ApplyWrites(content, section, updates);

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/global_lock.h"
-#include "platform/mapped_file.h"
+#include "platform/shared_record.h"
 #include "platform/places.h"
 
 namespace qb {
@@ -32,16 +32,19 @@ int32_t Get(const uint8_t* bytes, Word word) {
 
 void Put(uint8_t* bytes, Word word, int32_t value) { std::memcpy(bytes + word * 4, &value, 4); }
 
+std::string SharedFilePath() { return RunFolder() + "/qnSvcCtrl"; }
+
 template <typename Use>
 void Access(Use use) {
   GlobalLockGuard lock;
-  WithMappedFile(RunFolder() + "/qnSvcCtrl", kBytes, true, use);
+  UpdateSharedRecord(SharedFilePath(), kBytes, use);
 }
 
+// A word of a missing, short or replaced file reads as 0.
 int32_t Read(Word word) {
-  int32_t value = 0;
-  Access([&](uint8_t* bytes) { value = Get(bytes, word); });
-  return value;
+  uint8_t bytes[kBytes];
+  if (!ReadSharedRecord(SharedFilePath(), kBytes, bytes)) return 0;
+  return Get(bytes, word);
 }
 
 void Write(Word word, int32_t value) {

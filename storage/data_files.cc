@@ -7,6 +7,12 @@
 
 namespace qb {
 
+std::string SharedDataFilePath(const char* fileName) {
+  int generation = GetOsGeneration();
+  if (generation == 1 || generation == 2) return DataFolder() + "/" + fileName;
+  return WindowsDirectory() + "/" + fileName;
+}
+
 std::FILE* OpenSharedDataFile(const char* fileName, const char* mode) {
   int generation = GetOsGeneration();
   if (generation == 1 || generation == 2) {

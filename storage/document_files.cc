@@ -85,7 +85,7 @@ bool DocumentFiles::Commit(bool overwrite,
   size_t done = 0;
   for (; done < files_.size() && ok; ++done) {
     File& file = files_[done];
-    MakeEveryoneWritable(file.stagingPath);  // whoever wrote it, every user may change it
+    MakeGroupWritable(file.stagingPath);  // whoever wrote it, the group may change it
     if (!SyncFile(file.stagingPath)) {
       ok = false;
       break;

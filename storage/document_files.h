@@ -28,7 +28,7 @@ class DocumentFiles {
   uint64_t Owner() const { return owner_; }
 
   // Starts (or starts again) the file that is to appear as `finalPath`:
-  // creates an empty staging file beside it (mode 0666) and returns its
+  // creates an empty staging file beside it (mode 0660) and returns its
   // path; empty when it cannot be created.
   std::string Begin(const std::string& finalPath);
   // The staging file of `finalPath`, empty when there is none.

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "platform/dynlib.h"
+#include "platform/local_trust.h"
+#include "storage/data_files.h"
 #include "storage/bounded_text.h"
 #include "storage/destinations.h"
 #include "storage/extension_api.h"
@@ -26,6 +28,9 @@ void DumpMetaRecord(const ByteBlock& record) {
 void CallExtension(const std::string& libraryName, const StoredDocument& document,
                    int32_t* status) {
   if (RawDumpEnabled()) RawDumpPrintf("Loading ExtDLL : %s\n", libraryName.c_str());
+  // The library runs in this process: in service mode, only one that
+  // nobody outside the account and its group could have named or changed.
+  if (!MayRunProgram(libraryName, SharedDataFilePath(kDestinationListName))) return;
   DynamicLibrary library(libraryName);
   auto function = reinterpret_cast<QuernExtExpFunc>(library.Symbol(QUERN_EXT_EXPORT_NAME));
   if (function == nullptr) return;

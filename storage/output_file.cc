@@ -5,7 +5,7 @@
 namespace qb {
 
 std::FILE* OpenOutputFile(const std::string& path, const char* mode) {
-  if (std::FILE* file = OpenEveryoneWritable(path, mode)) return file;
+  if (std::FILE* file = OpenGroupWritable(path, mode)) return file;
   // A document that replaces an earlier one (OverWrite) may meet a file
   // that a user marked read-only; clearing that one attribute is the only
   // change of rights the program makes.

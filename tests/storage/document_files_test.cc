@@ -35,7 +35,7 @@ class DocumentFilesTest : public StorageTest {
 
 // Until the commit only hidden staging files exist; a commit with OverWrite
 // off never replaces a file that appeared meanwhile, and every stored file
-// is writable for every user.
+// is writable by the account and its group, never by others.
 TEST_F(DocumentFilesTest, FilesAppearOnlyWhenCommittedAndNeverReplaceOthers) {
   DocumentFiles files(NameReservations::NewOwner());
   WriteWholeFile(files.Begin(Path("scan_001.tif")), "page one");
@@ -52,7 +52,7 @@ TEST_F(DocumentFilesTest, FilesAppearOnlyWhenCommittedAndNeverReplaceOthers) {
   EXPECT_EQ(ReadWholeFile(Path("scan(1)_002.tif")), "renamed later");
   ASSERT_EQ(moved.size(), 1u);
   EXPECT_EQ(moved[0].second, Path("scan(1)_002.tif"));
-  EXPECT_EQ(fs::status(Path("scan_001.tif")).permissions() & fs::perms::all, fs::perms(0666));
+  EXPECT_EQ(fs::status(Path("scan_001.tif")).permissions() & fs::perms::all, fs::perms(0660));
   EXPECT_EQ(files.Count(), 0u);
 }
 

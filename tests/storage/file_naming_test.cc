@@ -233,14 +233,12 @@ TEST(NameCleaning, ParentReferencesCannotClimbOut) {
   }
 }
 
-TEST_F(FileNamingTest, OutputFilesAreWritableForEveryone) {
+TEST_F(FileNamingTest, OutputFilesAreForTheAccountAndItsGroup) {
   fs::path path = folder_ / "page.tif";
   std::FILE* file = OpenOutputFile(path.string(), "wb+");
   ASSERT_NE(file, nullptr);
   std::fclose(file);
-  fs::perms everyone = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                       fs::perms::group_write | fs::perms::others_read | fs::perms::others_write;
-  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, everyone);
+  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms(0660));
 
   fs::path readOnly = folder_ / "kept.tif";
   Touch("kept.tif");

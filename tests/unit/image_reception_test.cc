@@ -466,7 +466,7 @@ TEST_F(ImageReceptionTest, StoppingKeepsAcknowledgedDocumentsAndLogsDeferredOnes
   SendData(SmallTiff(3000));
   StopCommunication();
   EXPECT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
-  EXPECT_EQ(fs::status(dest_ + "/raw0007_000.tif").permissions() & fs::perms::all, fs::perms(0666));
+  EXPECT_EQ(fs::status(dest_ + "/raw0007_000.tif").permissions() & fs::perms::all, fs::perms(0660));
   EXPECT_NE(ReadLog().find(";raw0007_000.tif;1;"), std::string::npos);
   EXPECT_EQ(TempFiles(), Names{});
 }

@@ -34,7 +34,7 @@ TEST(Folders, FirstStartCarriesTheOldSettingsFileOverOnce) {
   LocateSettingsFile();
   EXPECT_EQ(test::ReadWholeFile(root.SettingsFile()), "[MANAGEMENT]\nList=7\n;" + longLine + "\n");
   EXPECT_EQ(std::filesystem::status(root.SettingsFile()).permissions(),
-            std::filesystem::perms(0666));
+            std::filesystem::perms(0660));
   EXPECT_EQ(GetList(), 7);
 
   std::ofstream(root.path() + "/etc/quern.ini", std::ios::trunc) << "[MANAGEMENT]\nList=9\n";
