@@ -123,6 +123,11 @@ void PublishHddState(uint16_t state) {
   Update([state](ConfigLinkFields& fields) { fields.hddState = state; });
 }
 
+bool ConfigLinkInUse() {
+  GlobalLockGuard lock;
+  return g_enabled;
+}
+
 bool ReadConfigLink(ConfigLinkFields* fields) {
   GlobalLockGuard lock;
   return Read(fields);

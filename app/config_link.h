@@ -44,7 +44,10 @@ void OpenConfigLink(uint32_t mainWindow, uint16_t commState, uint16_t hddState);
 void ReleaseConfigLink();
 void PublishCommState(uint16_t state);
 void PublishHddState(uint16_t state);
-// Reads the record (tests and tools); false when it is not in use.
+// Whether this instance keeps the record (not in service mode).
+bool ConfigLinkInUse();
+// Reads the record; false when it is not in use or not present (missing,
+// cut short or replaced by another process).
 bool ReadConfigLink(ConfigLinkFields* fields);
 
 // Messages to other programs' windows (the configuration program, the

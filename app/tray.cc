@@ -107,11 +107,11 @@ void ShowTrayMenu() {
 }
 
 void LaunchConfigProgram() {
-  ConfigLinkFields link;
-  if (!ReadConfigLink(&link)) return;
+  if (!ConfigLinkInUse()) return;
   // Already running: its window is the user's to bring forward; a second
-  // copy is not started.
-  if (link.configPresent == 1 && link.configWindow != 0) return;
+  // copy is not started. A record another process removed says nobody is.
+  ConfigLinkFields link;
+  if (ReadConfigLink(&link) && link.configPresent == 1 && link.configWindow != 0) return;
   std::string commandLine = ConfFolder() + "/QuernConf.exe";
   const ProcessState& process = Process();
   if (process.processMode != kModeNormal) {

@@ -1,0 +1,381 @@
+"""Another local account against the receiver, as on a shared machine: an
+outsider (uid nobody, in no group of the program's) can neither write the
+receiver's files nor command, stop or crash any instance (normal, service,
+desktop) through its window endpoints, not even with a socket handed to it;
+a member of the program's group still can. In service mode a program is run
+only from files nobody else can change, and a desktop instance ended by its
+session leaves the service running. Root only: the test acts as the other
+accounts by forking and dropping its ids."""
+import json
+import os
+import pwd
+import socket
+import stat
+import struct
+import random
+import subprocess
+import tempfile
+import time
+import unittest
+
+from receiver import (BINARY, CLIENT_ADDRESS, JOB_PORT, Receiver, random_loopback_source,
+                      sendscan, wait_until)
+
+WM_DESTROY, WM_CLOSE, WM_COMMAND = 0x2, 0x10, 0x111
+TRAY_MESSAGE, LEFT_DOUBLE_CLICK = 0x400 + 10, 0x203
+SERVICE_END = 32778
+# Everything that ends, stops or starts something, or launches a program.
+HOSTILE_MESSAGES = [(WM_CLOSE, 0, 0), (WM_DESTROY, 0, 0), (WM_COMMAND, 40004, 0),
+                    (WM_COMMAND, 1002, 0), (SERVICE_END, 0, 0), (WM_COMMAND, 40008, 0),
+                    (WM_COMMAND, 40007, 0), (WM_COMMAND, 40006, 0),
+                    (TRAY_MESSAGE, 101, LEFT_DOUBLE_CLICK)]
+NOBODY = pwd.getpwnam("nobody").pw_uid
+OUTSIDER_GROUP = pwd.getpwnam("nobody").pw_gid
+GROUP = 4242  # the program's group of this test: no account has it
+REFUSED_LINE = "Window message from uid %d" % NOBODY
+
+FAKE_SYSTEMCTL = """#!/bin/sh
+here=$(dirname "$0")
+echo "$@" >> "$here/calls"
+case "$1" in
+  is-enabled) echo enabled; exit 0;;
+  is-active) echo active; exit 0;;
+esac
+exit 0
+"""
+
+
+def run_as(uid, gid, action):
+    """Runs action() in a child with those ids and no other groups; returns
+    what it returned (JSON-able), or "error: ..." for an exception."""
+    read_end, write_end = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        try:
+            os.close(read_end)
+            os.setgroups([])
+            os.setgid(gid)
+            os.setuid(uid)
+            result = action()
+        except BaseException as error:  # the parent judges it
+            result = "error: %r" % error
+        os.write(write_end, json.dumps(result).encode())
+        os._exit(0)
+    os.close(write_end)
+    data = b""
+    while True:
+        chunk = os.read(read_end, 65536)
+        if not chunk:
+            break
+        data += chunk
+    os.close(read_end)
+    os.waitpid(pid, 0)
+    return json.loads(data)
+
+
+def message(number, wparam, lparam):
+    return struct.pack("<IQq", number, wparam, lparam)
+
+
+def endpoints(root):
+    windows = os.path.join(root, "run/quillbox/windows")
+    return [os.path.join(windows, name) for name in os.listdir(windows) if name.isdigit()]
+
+
+def entries(folder):
+    """Every entry below folder (links not followed), folder included."""
+    found = [folder]
+    for base, folders, files in os.walk(folder):
+        found += [os.path.join(base, name) for name in folders + files]
+    return found
+
+
+def try_to_write(paths):
+    """As the caller's account: {path: "denied"|"opened"|other error} for
+    opening each regular file for writing, sending to each socket."""
+    results = {}
+    for path in paths:
+        try:
+            if stat.S_ISSOCK(os.lstat(path).st_mode):
+                with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
+                    sender.sendto(message(WM_CLOSE, 0, 0), path)
+            else:
+                os.close(os.open(path, os.O_WRONLY))
+            results[path] = "opened"
+        except PermissionError:
+            results[path] = "denied"
+        except OSError as error:
+            results[path] = "error %d" % error.errno
+    return results
+
+
+@unittest.skipUnless(os.geteuid() == 0, "acts as other accounts: needs root")
+class LocalTrust(unittest.TestCase):
+    def setUp(self):
+        # An installation's shape: the tree traversable by all, the data and
+        # run-time folders the program group's (as the package makes them),
+        # files an older version left writable by everyone.
+        self.receiver = Receiver()
+        self.root = self.receiver.root
+        os.chmod(self.root, 0o755)
+        for folder, mode in ((self.receiver.data, 0o2775), (os.path.join(self.root, "run"), 0o755),
+                             (os.path.join(self.root, "run/quillbox"), 0o2775)):
+            os.makedirs(folder, exist_ok=True)
+            os.chown(folder, 0, GROUP)
+            os.chmod(folder, mode)
+        self.conf = os.path.join(self.root, "conf")
+        os.makedirs(self.conf)
+        os.chmod(self.conf, 0o755)
+        self.marker = os.path.join(self.root, "launched")
+        self.dest = os.path.join(self.root, "srv/dest1")
+        os.makedirs(self.dest)
+        self.write_file(self.receiver.settings_path,
+                        "[DEBUG]\nTrace=2\n[RCVFAX]\nUSESMTP=0\n[PATH]\nCONF=%s\n" % self.conf, 0o666)
+        self.write_file(os.path.join(self.receiver.data, "tvscan_f.bin"),
+                        "1;%s;Front desk;;\n" % self.dest, 0o666)
+        for program in ("QuernConf.exe", "PF_QBX.exe"):
+            self.write_file(os.path.join(self.conf, program),
+                            "#!/bin/sh\necho %s >> %s\n" % (program, self.marker), 0o755)
+        self.others = []
+
+    def tearDown(self):
+        for process in self.others:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        self.receiver.__exit__(None, None, None)
+
+    @staticmethod
+    def write_file(path, text, mode):
+        with open(path, "w") as handle:
+            handle.write(text)
+        os.chown(path, 0, GROUP)  # as a file of the set-group-id data folder
+        os.chmod(path, mode)
+
+    def launched(self):
+        if not os.path.exists(self.marker):
+            return []
+        with open(self.marker) as handle:
+            return handle.read().split()
+
+    def assert_outsider_cannot_write(self):
+        """Nothing of the data and run-time folders is writable by others,
+        and the outsider can open, replace or send to none of it."""
+        paths = entries(self.receiver.data) + entries(os.path.join(self.root, "run/quillbox"))
+        for path in paths:
+            mode = os.lstat(path).st_mode
+            if not stat.S_ISLNK(mode):
+                self.assertEqual(mode & 0o002, 0, "%s is %o" % (path, mode))
+        results = run_as(NOBODY, OUTSIDER_GROUP, lambda: try_to_write(
+            [p for p in paths if not os.path.isdir(p) and not os.path.islink(p)]))
+        self.assertIsInstance(results, dict, results)
+        self.assertEqual({p: r for p, r in results.items() if r != "denied"}, {})
+        record = os.path.join(self.root, "run/quillbox/TvScannerQuernConf")
+
+        def replace_and_truncate():
+            outcomes = []
+            own_file = tempfile.mkstemp(prefix="qb-outsider-")[1]
+            for attempt in (lambda: os.truncate(record, 0),
+                            lambda: os.rename(own_file, record),
+                            lambda: os.unlink(record)):
+                try:
+                    attempt()
+                    outcomes.append("done")
+                except PermissionError:
+                    outcomes.append("denied")
+                except OSError as error:
+                    outcomes.append("error %d" % error.errno)
+            os.unlink(own_file)
+            return outcomes
+        if os.path.exists(record):
+            self.assertEqual(run_as(NOBODY, OUTSIDER_GROUP, replace_and_truncate), ["denied"] * 3)
+
+    def send_hostile_messages(self, uid, gid):
+        """Sockets connected to every endpoint by root, used by the account
+        (a member's process may hand its descriptor on): the kernel still
+        names the real sender. Returns how many datagrams went out."""
+        senders = []
+        for path in endpoints(self.root):
+            sender = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+            sender.connect(path)
+            senders.append(sender)
+
+        def send():
+            count = 0
+            for sender in senders:
+                for number, wparam, lparam in HOSTILE_MESSAGES * 5:
+                    sender.send(message(number, wparam, lparam))
+                    count += 1
+            return count
+        try:
+            return run_as(uid, gid, send)
+        finally:
+            for sender in senders:
+                sender.close()
+
+    def test_normal_instance(self):
+        receiver = self.receiver.start()
+        tiff = os.path.join(self.root, "page.tif")
+        self.assertEqual(sendscan("make-tiff", tiff)[0], 0)
+        self.assertEqual(sendscan("send", 1, tiff)[0], 0)
+        self.assertTrue(wait_until(lambda: os.listdir(self.dest)))
+        trace = receiver.trace()
+        for name in ("quern.ini", "tvscan_f.bin"):
+            self.assertIn(" Write access of other accounts removed: %s"
+                          % os.path.join(receiver.data, name), trace)
+        self.assertEqual(os.stat(os.path.join(receiver.data, "tvscanlog_f.bin")).st_mode & 0o777, 0o660)
+        self.assertEqual(os.stat(os.path.join(self.dest, os.listdir(self.dest)[0])).st_mode & 0o777,
+                         0o660)
+        self.assert_outsider_cannot_write()
+
+        # The outsider, even with a socket handed to it: nothing happens,
+        # and one trace line says so however many messages came.
+        sent = self.send_hostile_messages(NOBODY, OUTSIDER_GROUP)
+        self.assertEqual(sent, len(HOSTILE_MESSAGES) * 5)
+        time.sleep(1)
+        self.assertIsNone(receiver.process.poll())
+        self.assertEqual(self.launched(), [])
+        self.assertEqual(sum(REFUSED_LINE in line for line in receiver.trace()), 1)
+
+        # Shared records cut short, emptied or replaced while the receiver
+        # writes them: never a crash.
+        record = os.path.join(self.root, "run/quillbox/TvScannerQuernConf")
+        rng = random.Random(20)
+        with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as root_sender:
+            for round_number in range(150):
+                if round_number % 3 < 2:
+                    with open(record, "ab") as handle:
+                        handle.truncate(3 * (round_number % 3))
+                else:
+                    os.symlink("/dev/zero", record + ".new")
+                    os.replace(record + ".new", record)
+                root_sender.sendto(message(WM_COMMAND, 1015, 2 + round_number % 2),
+                                   endpoints(self.root)[0])
+                printer = socket.socket()
+                printer.bind((random_loopback_source(rng), 0))
+                printer.connect(("127.0.0.1", JOB_PORT))
+                printer.close()
+                if round_number % 3 == 2:
+                    time.sleep(0.005)
+                    os.unlink(record)
+        time.sleep(0.3)
+        self.assertIsNone(receiver.process.poll())
+
+        # A member of the group does what the configuration program does:
+        # changes the settings, opens the configuration program, closes.
+        def member():
+            with open(receiver.settings_path, "a") as handle:
+                handle.write("\n")
+            with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
+                for path in endpoints(self.root):
+                    sender.sendto(message(WM_COMMAND, 40006, 0), path)
+            return "ok"
+        if os.path.lexists(record):
+            os.unlink(record)  # no configuration program present
+        self.assertEqual(run_as(NOBODY, GROUP, member), "ok")
+        self.assertTrue(wait_until(lambda: self.launched() == ["QuernConf.exe"]))
+
+        def close():
+            with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
+                sender.sendto(message(WM_CLOSE, 0, 0), endpoints(self.root)[0])
+            return "ok"
+        self.assertEqual(run_as(NOBODY, GROUP, close), "ok")
+        self.assertEqual(receiver.process.wait(timeout=10), 0)
+
+    def start_desktop(self):
+        desktop = subprocess.Popen([BINARY], env=self.receiver.env, stderr=subprocess.DEVNULL)
+        self.others.append(desktop)
+        count = len([l for l in self.receiver.trace() if l.startswith(" Desktop QBX Start")])
+        self.assertTrue(wait_until(lambda: len(
+            [l for l in self.receiver.trace() if l.startswith(" Desktop QBX Start")]) > count))
+        return desktop
+
+    def test_service_and_desktop_instances(self):
+        fake = os.path.join(self.root, "fakebin")
+        os.makedirs(fake)
+        self.write_file(os.path.join(fake, "systemctl"), FAKE_SYSTEMCTL, 0o755)
+        calls = os.path.join(fake, "calls")
+        self.receiver.env["PATH"] = fake + ":" + self.receiver.env["PATH"]
+        service = self.receiver.start(["QBXSVC"])
+        desktop = self.start_desktop()
+        self.assertTrue(wait_until(lambda: len(endpoints(self.root)) == 2))
+        self.assert_outsider_cannot_write()
+
+        self.send_hostile_messages(NOBODY, OUTSIDER_GROUP)
+        time.sleep(1.5)
+        self.assertIsNone(service.process.poll())
+        self.assertIsNone(desktop.poll())
+        self.assertEqual(self.launched(), [])
+        with open(calls) as handle:
+            self.assertEqual([c for c in handle.read().split("\n") if c.startswith(("start", "stop"))], [])
+        self.assertEqual(sum(REFUSED_LINE in line for line in service.trace()), 2)  # one per instance
+
+        # The service-link record cut short while both use it.
+        link = os.path.join(self.root, "run/quillbox/qnSvcCtrl")
+        rng = random.Random(21)
+        for _ in range(100):
+            os.truncate(link, 0)
+            printer = socket.socket()
+            printer.bind((random_loopback_source(rng), 0))
+            printer.connect(("127.0.0.1", JOB_PORT))
+            printer.close()
+            time.sleep(0.01)
+        self.assertIsNone(service.process.poll())
+        self.assertIsNone(desktop.poll())
+
+        # A log-out ends the desktop instance only; a hang-up means nothing
+        # to the service.
+        desktop.send_signal(1)  # SIGHUP
+        self.assertEqual(desktop.wait(timeout=10), 0)
+        self.start_desktop().terminate()
+        self.assertEqual(self.others[-1].wait(timeout=10), 0)
+        service.process.send_signal(1)
+        time.sleep(0.5)
+        self.assertIsNone(service.process.poll())
+        with open(calls) as handle:
+            self.assertNotIn("stop", handle.read())
+
+        # A member may stop the service as the companion service would.
+        def stop():
+            with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
+                for path in endpoints(self.root):
+                    sender.sendto(message(SERVICE_END, 0, 0), path)
+            return "ok"
+        self.assertEqual(run_as(NOBODY, GROUP, stop), "ok")
+        self.assertEqual(service.process.wait(timeout=10), 0)
+
+    def test_service_runs_only_programs_nobody_else_can_change(self):
+        service = self.receiver.start(["QBXSVC"])
+        self.assertTrue(service.wait_for_trace(" QN:FD_WRITE Receive"))
+        program = os.path.join(self.conf, "PF_QBX.exe")
+
+        def fax_notice(name):
+            body = struct.pack(">II", 0x09090019, 1) + name.encode()
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
+                sender.bind((CLIENT_ADDRESS, 0))
+                sender.sendto(body + b"\0" * (296 - len(body)), ("127.0.0.1", 37010))
+
+        # The program is another account's, then the settings file that
+        # named its folder: refused, said in the trace.
+        os.chown(program, NOBODY, OUTSIDER_GROUP)
+        fax_notice("firstpc")
+        self.assertTrue(wait_until(lambda: any(
+            l.startswith(" Refused to run %s: %s is owned by uid %d" % (program, program, NOBODY))
+            for l in service.trace())))
+        os.chown(program, 0, 0)
+        os.chown(service.settings_path, NOBODY, OUTSIDER_GROUP)
+        fax_notice("secondpc")
+        self.assertTrue(wait_until(lambda: any(
+            l.startswith(" Refused to run %s: %s is owned by uid %d"
+                         % (program, service.settings_path, NOBODY)) for l in service.trace())))
+        time.sleep(0.3)
+        self.assertEqual(self.launched(), [])
+        # Both the service's own: run.
+        os.chown(service.settings_path, 0, GROUP)
+        fax_notice("thirdpc")
+        self.assertTrue(wait_until(lambda: self.launched() == ["PF_QBX.exe"]))
+        self.assertEqual(service.stop(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
