@@ -168,7 +168,7 @@ expect_mode /usr/share/doc/quillbox/examples/extension/storage/extension_api.h "
 expect_mode /usr/share/doc/quillbox/examples/extension/extension_example.cc "644 0:0"
 expect_mode $DATA "2775 $uid:$gid"
 expect_mode /run/quillbox "2775 $uid:$gid"
-expect_mode /run/quillbox/windows "2775 $uid:$gid"
+expect_mode /run/quillbox/windows "2770 $uid:$gid"
 expect "/etc/quern.ini is not the package's only conffile" \
   test "$(dpkg-query --admindir="$ROOT/var/lib/dpkg" -W -f='${Conffiles}' quillbox | awk '{ print $1 }' | xargs)" = /etc/quern.ini
 for link in multi-user.target.wants/quillbox.service QBXSVC.service; do
@@ -213,6 +213,24 @@ receive_one_scan() { # receive_one_scan DOCUMENT-NAME [DESKTOP-BIN: also start a
       sleep 0.1
     done
     "$QB_ROOT/usr/bin/quillbox-sendscan" raw 1 --doc-name "$QB_NAME" >"$QB_ROOT/../sendscan.out"
+    # Someone outside group quillbox can neither change the settings nor
+    # tell the service to close through its window endpoint.
+    outsider() {
+      setpriv --reuid=4343 --regid=4343 --clear-groups --inh-caps=-all --bounding-set=-all \
+        --no-new-privs "$@" 2>/dev/null
+    }
+    if outsider sh -c "echo CONF=/tmp >>\"$QB_ROOT/var/lib/Tovira/Quillbox/quern.ini\""; then
+      echo "an outsider could write quern.ini"; exit 1
+    fi
+    for endpoint in "$QB_ROOT"/run/quillbox/windows/[0-9]*; do
+      if outsider python3 -c "import socket, struct, sys
+socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM).sendto(struct.pack(\"<IQq\", 16, 0, 0), sys.argv[1])" \
+        "$endpoint"; then
+        echo "an outsider could send to $endpoint"; exit 1
+      fi
+    done
+    sleep 0.2
+    kill -0 $service || { echo "the service ended after the outsider tried"; exit 1; }
     if [ -n "$QB_DESKTOP_BIN" ]; then
       # A user of group quillbox (usual umask) starts the desktop instance
       # next to the service: it must create its lock, endpoint and tray
@@ -243,7 +261,7 @@ receive_one_scan() { # receive_one_scan DOCUMENT-NAME [DESKTOP-BIN: also start a
   local scan
   scan=$(find "$ROOT$DEST" -name "$1*.tif")
   expect "$1 did not land in $DEST" test -n "$scan"
-  [ "$(stat -c '%a %u' "$scan")" = "666 $uid" ] || fail "$scan is $(stat -c '%a %u' "$scan")"
+  [ "$(stat -c '%a %u' "$scan")" = "660 $uid" ] || fail "$scan is $(stat -c '%a %u' "$scan")"
   expect "the receive log does not name $1" grep -q "$1" "$ROOT$DATA/tvscanlog_f.bin"
   echo "received $(basename "$scan") as $uid, logged"
 }
@@ -268,7 +286,7 @@ chmod 755 "$WORK/desktop-bin/systemctl"
 receive_one_scan before-upgrade "$WORK/desktop-bin"
 expect "the first start did not copy /etc/quern.ini into the data folder" \
   grep -q '^;FtpPort=21' "$ROOT$DATA/quern.ini"
-expect_mode $DATA/quern.ini "666 $uid:$gid"
+expect_mode $DATA/quern.ini "660 $uid:$gid"
 
 step "upgrade over itself with a changed /etc/quern.ini"
 sed -i 's/^;List=100$/List=50/' "$ROOT/etc/quern.ini"
