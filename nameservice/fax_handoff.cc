@@ -10,6 +10,7 @@
 #include "nameservice/host_table.h"
 #include "platform/clock.h"
 #include "platform/endpoint.h"
+#include "platform/files.h"
 #include "platform/launch.h"
 #include "platform/local_trust.h"
 #include "platform/trace.h"
@@ -68,9 +69,12 @@ uint32_t StartCompanion(int stopFd, int* companionPid) {
 }
 
 // The hand-off file, CRLF line ends as the companion reads it; false when
-// it could not be written whole.
+// it could not be written whole. TMP may be a folder every account writes
+// (/var/tmp for the service): the name is made anew, never opened through
+// something another account left there under it.
 bool WriteHandOffFile(const std::string& path, const char* name, const char* ip) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  RemoveFile(path);
+  std::FILE* file = std::fopen(path.c_str(), "wbx");
   if (file == nullptr) return false;
   bool ok = std::fprintf(file, "%s\r\n%s\r\n", name, ip) >= 0;
   ok = std::fclose(file) == 0 && ok;
