@@ -45,8 +45,12 @@ inline void PutBits(FaxCoderState& c, uint32_t bits, uint32_t length) {
   if (c.bitCount >= 32) {
     if (c.outFill + 4 < kFaxOutBufferSize) {
       uint32_t word = static_cast<uint32_t>(c.bitBuffer);
-      for (int i = 0; i < 4; ++i)
-        c.outBuffer[c.outFill + i] = static_cast<uint8_t>(word >> (8 * i));
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&c.outBuffer[c.outFill], &word, 4);
+      } else {
+        for (int i = 0; i < 4; ++i)
+          c.outBuffer[c.outFill + i] = static_cast<uint8_t>(word >> (8 * i));
+      }
       c.outFill += 4;
     } else {
       for (int i = 0; i < 4; ++i) PutByte(c, static_cast<uint8_t>(c.bitBuffer >> (8 * i)));
@@ -76,8 +80,39 @@ void PutZeroBits(FaxCoderState& c, uint64_t count) {
   }
 }
 
-// One run as make-up and terminating codes.
-void PutRun(FaxCoderState& c, uint32_t run, bool black) {
+// Longest run whose codes (make-up and terminating) come from one table
+// entry.
+constexpr uint32_t kTableRunMax = 2560;
+
+// The make-up and terminating codes of every run up to kTableRunMax as one
+// bit string each (at most 13 + 12 bits), so a run costs one lookup.
+struct RunTable {
+  uint32_t bits[2][kTableRunMax + 1];
+  uint8_t length[2][kTableRunMax + 1];
+  RunTable() {
+    for (int black = 0; black < 2; ++black) {
+      for (uint32_t run = 0; run <= kTableRunMax; ++run) {
+        FaxCode makeUp{0, 0};
+        if (run >= 1792) {
+          makeUp = kExtendedMakeUp[run / 64 - 28];
+        } else if (run >= 64) {
+          makeUp = black ? kBlackMakeUp[run / 64 - 1] : kWhiteMakeUp[run / 64 - 1];
+        }
+        const FaxCode end = black ? kBlackTerminating[run % 64] : kWhiteTerminating[run % 64];
+        bits[black][run] = makeUp.bits | static_cast<uint32_t>(end.bits) << makeUp.length;
+        length[black][run] = static_cast<uint8_t>(makeUp.length + end.length);
+      }
+    }
+  }
+};
+
+const RunTable& Runs() {
+  static const RunTable table;
+  return table;
+}
+
+// One run as make-up and terminating codes, the long way.
+void PutRunPlain(FaxCoderState& c, uint32_t run, bool black) {
   while (run > 1791) {
     uint32_t step = std::min<uint32_t>(run, 2560) / 64 * 64;
     PutCode(c, kExtendedMakeUp[step / 64 - 28]);
@@ -90,15 +125,35 @@ void PutRun(FaxCoderState& c, uint32_t run, bool black) {
   PutCode(c, black ? kBlackTerminating[run] : kWhiteTerminating[run]);
 }
 
+inline void PutRun(FaxCoderState& c, uint32_t run, bool black) {
+  if (c.plainCoding) return PutRunPlain(c, run, black);
+  while (run > kTableRunMax) {
+    PutCode(c, kExtendedMakeUp[kTableRunMax / 64 - 28]);
+    run -= kTableRunMax;
+  }
+  const RunTable& table = Runs();
+  PutBits(c, table.bits[black][run], table.length[black][run]);
+}
+
+// `count` V0 codes (a single 1 bit each) at once.
+void PutOnes(FaxCoderState& c, uint32_t count) {
+  while (count >= 32) {
+    PutBits(c, 0xFFFFFFFFu, 32);
+    count -= 32;
+  }
+  if (count > 0) PutBits(c, (1u << count) - 1, count);
+}
+
 // ---- run extraction -------------------------------------------------------
 
 // Finds the changing elements of one line: positions where the colour
 // differs from the pixel before (the pixel before the first is white).
 // Pixels are taken 64 at a time, normalised so that black is 1; a word whose
 // pixels all have the current colour is skipped whole. kMsbFirst keeps the
-// first pixel in bit 63 (bytes swapped in), otherwise in bit 0.
+// first pixel in bit 63 (bytes swapped in), otherwise in bit 0. The plain
+// way: one step per change, following the colour.
 template <bool kMsbFirst>
-int ExtractChanges(const uint8_t* line, int bytes, bool bitOneIsWhite, uint16_t* changes) {
+int ExtractChangesPlain(const uint8_t* line, int bytes, bool bitOneIsWhite, uint16_t* changes) {
   int count = 0;
   int position = 0;
   uint64_t colour = 0;  // 0 white, ~0 black
@@ -144,6 +199,58 @@ int ExtractChanges(const uint8_t* line, int bytes, bool bitOneIsWhite, uint16_t*
   return count;
 }
 
+// The same, from a mask of transitions: each word is XORed with itself
+// moved by one pixel (the last pixel of the word before carried in), so
+// every set bit is a change and a change costs one bit scan.
+template <bool kMsbFirst>
+int ExtractChanges(const uint8_t* line, int bytes, bool bitOneIsWhite, uint16_t* changes) {
+  int count = 0;
+  const uint64_t invert = bitOneIsWhite ? ~uint64_t{0} : 0;
+  uint64_t carry = 0;  // the pixel before the word, 1 = black, in the word's first-pixel place
+  auto scan = [&](uint64_t word, int base, int bits) {
+    word ^= invert;
+    uint64_t transitions;
+    if constexpr (kMsbFirst) {
+      transitions = word ^ (word >> 1 | carry << 63);
+      carry = word & 1;
+      if (bits < 64) transitions &= ~uint64_t{0} << (64 - bits);
+      while (transitions != 0) {
+        const int at = std::countl_zero(transitions);
+        changes[count++] = static_cast<uint16_t>(base + at);
+        transitions &= ~(uint64_t{1} << (63 - at));
+      }
+    } else {
+      transitions = word ^ (word << 1 | carry);
+      carry = word >> 63;
+      if (bits < 64) transitions &= ~uint64_t{0} >> (64 - bits);
+      while (transitions != 0) {
+        changes[count++] = static_cast<uint16_t>(base + std::countr_zero(transitions));
+        transitions &= transitions - 1;
+      }
+    }
+  };
+  int offset = 0;
+  for (; offset + 8 <= bytes; offset += 8) {
+    uint64_t word;
+    std::memcpy(&word, line + offset, 8);
+    // A word all of the colour the line is in has no change; such a word
+    // reads the same in any byte order, so it is tested before the swap.
+    if ((word ^ invert) == (carry != 0 ? ~uint64_t{0} : 0)) continue;
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    if (kMsbFirst) word = __builtin_bswap64(word);
+    scan(word, offset * 8, 64);
+  }
+  if (offset < bytes) {
+    uint64_t word = 0;
+    for (int i = 0; offset + i < bytes; ++i) {
+      uint64_t byte = line[offset + i];
+      word |= kMsbFirst ? byte << (56 - 8 * i) : byte << (8 * i);
+    }
+    scan(word, offset * 8, 8 * (bytes - offset));
+  }
+  return count;
+}
+
 // ---- line coding ----------------------------------------------------------
 
 void CodeOneDimensional(FaxCoderState& c) {
@@ -171,8 +278,38 @@ void CodeTwoDimensional(FaxCoderState& c) {
     // whose index has the parity of ia. A vertical step may have moved a0
     // left of the previous b1, so the search may go back.
     while (ib > 0 && ref[ib - 1] > a0) --ib;
-    while (ref[ib] <= a0 && ref[ib] < width) ++ib;
+    // (a0 < width here, so the sentinels, at the width, end this search.)
+    while (ref[ib] <= a0) ++ib;
     if ((ib & 1) != (ia & 1)) ++ib;
+    if (!c.plainCoding && ref[ib] == cur[ia]) {
+      // a1 = b1, and so on while both lines change at the same places: a
+      // V0 code each, found four at a time. The coding line's first
+      // sentinel ends the run (a0 reaches the width there).
+      const int most = c.codingCount + 1 - ia;
+      int same = 0;
+      while (same + 4 <= most) {
+        uint64_t mine, theirs;
+        std::memcpy(&mine, cur + ia + same, 8);
+        std::memcpy(&theirs, ref + ib + same, 8);
+        const uint64_t differing = mine ^ theirs;
+        if (differing != 0) {
+          if constexpr (std::endian::native == std::endian::little) {
+            same += std::countr_zero(differing) / 16;
+          } else {
+            same += std::countl_zero(differing) / 16;
+          }
+          break;
+        }
+        same += 4;
+      }
+      while (same < most && cur[ia + same] == ref[ib + same]) ++same;
+      same = std::min(same, most);
+      PutOnes(c, static_cast<uint32_t>(same));
+      ia += same;
+      ib += same;
+      a0 = cur[ia - 1];
+      continue;
+    }
     const int b1 = ref[ib];
     const int b2 = ref[ib + 1];
     const int a1 = cur[ia];
@@ -207,12 +344,20 @@ void PutEol(FaxCoderState& c) {
   }
 }
 
-void CodeOneLine(FaxCoderState& c, const uint8_t* line) {
+// Fills codingChanges (and codingCount) with the line's changing elements
+// and the sentinels.
+void FindChanges(FaxCoderState& c, const uint8_t* line) {
   const int pixelsFromInput = c.bytesPerLine * 8;
   uint16_t* changes = c.codingChanges.data();
   const bool bitOneIsWhite = c.whiteValue == 0;
-  int count = c.lsbFirstInput ? ExtractChanges<false>(line, c.bytesPerLine, bitOneIsWhite, changes)
-                              : ExtractChanges<true>(line, c.bytesPerLine, bitOneIsWhite, changes);
+  int count;
+  if (c.plainCoding) {
+    count = c.lsbFirstInput ? ExtractChangesPlain<false>(line, c.bytesPerLine, bitOneIsWhite, changes)
+                            : ExtractChangesPlain<true>(line, c.bytesPerLine, bitOneIsWhite, changes);
+  } else {
+    count = c.lsbFirstInput ? ExtractChanges<false>(line, c.bytesPerLine, bitOneIsWhite, changes)
+                            : ExtractChanges<true>(line, c.bytesPerLine, bitOneIsWhite, changes);
+  }
   // Pixels past the last whole byte never arrive; they are coded white so
   // that every line still holds the width the TIFF directory announces.
   if (pixelsFromInput < c.width && (count & 1) != 0) {
@@ -220,16 +365,41 @@ void CodeOneLine(FaxCoderState& c, const uint8_t* line) {
   }
   for (int i = 0; i < 3; ++i) changes[count + i] = static_cast<uint16_t>(c.width);
   c.codingCount = count;
+}
+
+void CodeOneLine(FaxCoderState& c, const uint8_t* line) {
+  const bool twoDimensional = c.lineInGroup != 0 || c.codingMode == kFaxModeMMR;
+  if (twoDimensional && c.lineInGroup == 0) {
+    // The first line of an MMR page, or of an MR group, refers to an
+    // imaginary white line.
+    c.referenceCount = 0;
+    for (int i = 0; i < 3; ++i) c.referenceChanges[i] = static_cast<uint16_t>(c.width);
+    c.previousCount = 0;
+    c.previousInReference = true;
+    std::fill(c.previousLine.begin(), c.previousLine.end(), c.whiteValue == 1 ? 0x00 : 0xFF);
+  }
+  // A line equal to the one before has its changes: no search. Coded
+  // two-dimensionally against that line, every change is a V0.
+  const bool same = !c.plainCoding &&
+                    std::memcmp(line, c.previousLine.data(), c.previousLine.size()) == 0;
+  if (same) {
+    if (c.previousInReference) {
+      std::memcpy(c.codingChanges.data(), c.referenceChanges.data(),
+                  (static_cast<size_t>(c.previousCount) + 3) * sizeof(uint16_t));
+    }
+    c.codingCount = c.previousCount;
+  } else {
+    FindChanges(c, line);
+    if (!c.plainCoding) std::memcpy(c.previousLine.data(), line, c.previousLine.size());
+  }
 
   const uint64_t lineStart = c.bitsCoded;
   if (c.codingMode != kFaxModeMMR) PutEol(c);
-  if (c.lineInGroup == 0 && c.codingMode != kFaxModeMMR) {
+  if (!twoDimensional) {
     CodeOneDimensional(c);
+  } else if (same) {
+    PutOnes(c, static_cast<uint32_t>(c.codingCount) + 1);
   } else {
-    if (c.lineInGroup == 0) {
-      c.referenceCount = 0;
-      for (int i = 0; i < 3; ++i) c.referenceChanges[i] = static_cast<uint16_t>(c.width);
-    }
     CodeTwoDimensional(c);
   }
   const uint64_t lineBits = c.bitsCoded - lineStart;
@@ -239,6 +409,8 @@ void CodeOneLine(FaxCoderState& c, const uint8_t* line) {
   if (c.eolAlign && (c.bitCount % 8) != 0) PutBits(c, 0, 8 - c.bitCount % 8);
 
   c.lineInGroup = c.k == 0 ? 1 : static_cast<uint16_t>((c.lineInGroup + 1) % c.k);
+  c.previousCount = c.codingCount;
+  c.previousInReference = c.lineInGroup != 0;
   if (c.lineInGroup != 0) {
     // Swapping keeps both arrays allocated; the old reference is overwritten
     // by the next line's extraction.
@@ -289,12 +461,19 @@ void LoadFromLayout(FaxCoderState& c, const PageLayout& page) {
   c.writeFailed = 0;
   // Room for a change at every pixel plus the three sentinels; grows only
   // when a page is wider than any before it on this job.
-  const size_t entries = static_cast<size_t>(c.width) + 4;
+  // (Eight: the V0 runs read the lists four entries at a time.)
+  const size_t entries = static_cast<size_t>(c.width) + 8;
   if (c.codingChanges.size() < entries) c.codingChanges.resize(entries);
   if (c.referenceChanges.size() < entries) c.referenceChanges.resize(entries);
   std::fill(c.codingChanges.begin(), c.codingChanges.end(), 0);
   std::fill(c.referenceChanges.begin(), c.referenceChanges.end(), 0);
   if (c.outBuffer.size() != kFaxOutBufferSize) c.outBuffer.assign(kFaxOutBufferSize, 0);
+  // Before the first line: a white line, none of whose changes are known.
+  c.previousLine.assign(static_cast<size_t>(c.bytesPerLine), c.whiteValue == 1 ? 0x00 : 0xFF);
+  c.previousCount = 0;
+  c.previousInReference = true;
+  c.referenceChanges[0] = c.referenceChanges[1] = c.referenceChanges[2] =
+      static_cast<uint16_t>(c.width);
 }
 
 }  // namespace

@@ -39,6 +39,10 @@ class FaxCoder {
   // PDF wants its strips.
   void SetLsbFirstOutput(bool lsbFirst) { state_.packedOutput = lsbFirst ? 1 : 0; }
 
+  // true: every line is coded the long way, without the fast paths (the
+  // output is the same byte for byte; tests compare the two).
+  void SetPlainCoding(bool plain) { state_.plainCoding = plain; }
+
   // The page file the code goes to; it stays the caller's. Bytes flushed
   // while it is closed or after StopWriting are lost and count as a failed
   // write.

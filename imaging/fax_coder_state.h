@@ -40,6 +40,18 @@ struct FaxCoderState {
   int32_t codingCount = 0;
   uint16_t lineInGroup = 0;  // 0: the next line is coded one-dimensionally
 
+  // The raw bytes of the line before, so that a line equal to it (most
+  // lines of a page: white space, table rules) is coded without finding
+  // its changes again; where that line's changes are now: swapped into
+  // referenceChanges, or still in codingChanges.
+  std::vector<uint8_t> previousLine;
+  int32_t previousCount = 0;
+  bool previousInReference = true;
+  // Every line the long way (no line compare, no word-wide change search,
+  // no run of V0 codes at once): the oracle the fast paths are checked
+  // against.
+  bool plainCoding = false;
+
   PageFile* output = nullptr;      // not owned
   std::vector<uint8_t> outBuffer;  // kFaxOutBufferSize bytes, sized once per job
   uint32_t outFill = 0;
