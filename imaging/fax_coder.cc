@@ -36,50 +36,6 @@ void PutByte(FaxCoderState& c, uint8_t byte) {
   if (c.outFill == kFaxOutBufferSize) FlushOutBuffer(c);
 }
 
-// Moves whole bytes from the bit buffer to the out buffer once 32 bits are
-// pending, so most codes cost one OR and one add.
-inline void PutBits(FaxCoderState& c, uint32_t bits, uint32_t length) {
-  c.bitBuffer |= static_cast<uint64_t>(bits) << c.bitCount;
-  c.bitCount += length;
-  c.bitsCoded += length;
-  if (c.bitCount >= 32) {
-    if (c.outFill + 4 < kFaxOutBufferSize) {
-      uint32_t word = static_cast<uint32_t>(c.bitBuffer);
-      if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(&c.outBuffer[c.outFill], &word, 4);
-      } else {
-        for (int i = 0; i < 4; ++i)
-          c.outBuffer[c.outFill + i] = static_cast<uint8_t>(word >> (8 * i));
-      }
-      c.outFill += 4;
-    } else {
-      for (int i = 0; i < 4; ++i) PutByte(c, static_cast<uint8_t>(c.bitBuffer >> (8 * i)));
-    }
-    c.bitBuffer >>= 32;
-    c.bitCount -= 32;
-  }
-}
-
-inline void PutCode(FaxCoderState& c, FaxCode code) { PutBits(c, code.bits, code.length); }
-
-// Pads the pending bits with 0 bits to whole bytes and moves them out.
-void FlushBits(FaxCoderState& c) {
-  while (c.bitCount > 0) {
-    PutByte(c, static_cast<uint8_t>(c.bitBuffer));
-    c.bitBuffer >>= 8;
-    c.bitCount = c.bitCount >= 8 ? c.bitCount - 8 : 0;
-  }
-  c.bitBuffer = 0;
-}
-
-void PutZeroBits(FaxCoderState& c, uint64_t count) {
-  while (count > 0) {
-    uint32_t now = static_cast<uint32_t>(std::min<uint64_t>(count, 16));
-    PutBits(c, 0, now);
-    count -= now;
-  }
-}
-
 // Longest run whose codes (make-up and terminating) come from one table
 // entry.
 constexpr uint32_t kTableRunMax = 2560;
@@ -111,38 +67,113 @@ const RunTable& Runs() {
   return table;
 }
 
-// One run as make-up and terminating codes, the long way.
-void PutRunPlain(FaxCoderState& c, uint32_t run, bool black) {
-  while (run > 1791) {
-    uint32_t step = std::min<uint32_t>(run, 2560) / 64 * 64;
-    PutCode(c, kExtendedMakeUp[step / 64 - 28]);
-    run -= step;
+// The code bits of a line on their way to the out buffer. The pending bits
+// live in locals while a line is coded (the compiler keeps them in
+// registers: stores into the byte buffer could otherwise change any field
+// of the state as far as it knows) and go back to the state when the sink
+// goes. Whole 32-bit words move to the out buffer once 32 bits are pending,
+// so most codes cost one OR and one add.
+class BitSink {
+ public:
+  explicit BitSink(FaxCoderState& c)
+      : c_(c), buffer_(c.bitBuffer), count_(c.bitCount), coded_(c.bitsCoded),
+        plain_(c.plainCoding), runs_(Runs()) {}
+  ~BitSink() {
+    c_.bitBuffer = buffer_;
+    c_.bitCount = count_;
+    c_.bitsCoded = coded_;
   }
-  if (run >= 64) {
-    PutCode(c, black ? kBlackMakeUp[run / 64 - 1] : kWhiteMakeUp[run / 64 - 1]);
-    run %= 64;
-  }
-  PutCode(c, black ? kBlackTerminating[run] : kWhiteTerminating[run]);
-}
+  BitSink(const BitSink&) = delete;
+  BitSink& operator=(const BitSink&) = delete;
 
-inline void PutRun(FaxCoderState& c, uint32_t run, bool black) {
-  if (c.plainCoding) return PutRunPlain(c, run, black);
-  while (run > kTableRunMax) {
-    PutCode(c, kExtendedMakeUp[kTableRunMax / 64 - 28]);
-    run -= kTableRunMax;
+  // `length` (at most 32) bits, the first in bit 0 of `bits`.
+  void Put(uint32_t bits, uint32_t length) {
+    buffer_ |= static_cast<uint64_t>(bits) << count_;
+    count_ += length;
+    coded_ += length;
+    if (count_ >= 32) Spill();
   }
-  const RunTable& table = Runs();
-  PutBits(c, table.bits[black][run], table.length[black][run]);
-}
+  void Put(FaxCode code) { Put(code.bits, code.length); }
 
-// `count` V0 codes (a single 1 bit each) at once.
-void PutOnes(FaxCoderState& c, uint32_t count) {
-  while (count >= 32) {
-    PutBits(c, 0xFFFFFFFFu, 32);
-    count -= 32;
+  // One run as make-up and terminating codes.
+  void PutRun(uint32_t run, bool black) {
+    if (plain_) return PutRunPlain(run, black);
+    while (run > kTableRunMax) {
+      Put(kExtendedMakeUp[kTableRunMax / 64 - 28]);
+      run -= kTableRunMax;
+    }
+    Put(runs_.bits[black][run], runs_.length[black][run]);
   }
-  if (count > 0) PutBits(c, (1u << count) - 1, count);
-}
+
+  // `count` V0 codes (a single 1 bit each) at once.
+  void PutOnes(uint32_t count) {
+    while (count >= 32) {
+      Put(0xFFFFFFFFu, 32);
+      count -= 32;
+    }
+    if (count > 0) Put((1u << count) - 1, count);
+  }
+
+  void PutZeros(uint64_t count) {
+    while (count > 0) {
+      uint32_t now = static_cast<uint32_t>(std::min<uint64_t>(count, 16));
+      Put(0, now);
+      count -= now;
+    }
+  }
+
+  // Pads the pending bits with 0 bits to whole bytes and moves them out.
+  void FlushBits() {
+    while (count_ > 0) {
+      PutByte(c_, static_cast<uint8_t>(buffer_));
+      buffer_ >>= 8;
+      count_ = count_ >= 8 ? count_ - 8 : 0;
+    }
+    buffer_ = 0;
+  }
+
+  uint64_t Coded() const { return coded_; }
+  uint32_t PendingBits() const { return count_; }
+
+ private:
+  void Spill() {
+    if (c_.outFill + 4 < kFaxOutBufferSize) {
+      uint32_t word = static_cast<uint32_t>(buffer_);
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&c_.outBuffer[c_.outFill], &word, 4);
+      } else {
+        for (int i = 0; i < 4; ++i)
+          c_.outBuffer[c_.outFill + i] = static_cast<uint8_t>(word >> (8 * i));
+      }
+      c_.outFill += 4;
+    } else {
+      for (int i = 0; i < 4; ++i) PutByte(c_, static_cast<uint8_t>(buffer_ >> (8 * i)));
+    }
+    buffer_ >>= 32;
+    count_ -= 32;
+  }
+
+  // The run the long way: the oracle for the table.
+  void PutRunPlain(uint32_t run, bool black) {
+    while (run > 1791) {
+      uint32_t step = std::min<uint32_t>(run, 2560) / 64 * 64;
+      Put(kExtendedMakeUp[step / 64 - 28]);
+      run -= step;
+    }
+    if (run >= 64) {
+      Put(black ? kBlackMakeUp[run / 64 - 1] : kWhiteMakeUp[run / 64 - 1]);
+      run %= 64;
+    }
+    Put(black ? kBlackTerminating[run] : kWhiteTerminating[run]);
+  }
+
+  FaxCoderState& c_;
+  uint64_t buffer_;
+  uint32_t count_;
+  uint64_t coded_;
+  const bool plain_;
+  const RunTable& runs_;
+};
 
 // ---- run extraction -------------------------------------------------------
 
@@ -253,12 +284,13 @@ int ExtractChanges(const uint8_t* line, int bytes, bool bitOneIsWhite, uint16_t*
 
 // ---- line coding ----------------------------------------------------------
 
-void CodeOneDimensional(FaxCoderState& c) {
+void CodeOneDimensional(const FaxCoderState& c, BitSink& out) {
   const uint16_t* changes = c.codingChanges.data();
+  const int count = c.codingCount;
   uint32_t start = 0;
-  for (int i = 0; i <= c.codingCount; ++i) {
+  for (int i = 0; i <= count; ++i) {
     uint32_t end = changes[i];  // changes[codingCount] is the width sentinel
-    PutRun(c, end - start, (i & 1) != 0);
+    out.PutRun(end - start, (i & 1) != 0);
     start = end;
   }
 }
@@ -266,10 +298,12 @@ void CodeOneDimensional(FaxCoderState& c) {
 // The coding procedure of T.4 4.2.1.3 over changing-element lists. The
 // index of a1 in the coding list also gives a0's colour (even = white),
 // because colours alternate from white on every line.
-void CodeTwoDimensional(FaxCoderState& c) {
+void CodeTwoDimensional(const FaxCoderState& c, BitSink& out) {
   const uint16_t* cur = c.codingChanges.data();
   const uint16_t* ref = c.referenceChanges.data();
   const int width = c.width;
+  const int count = c.codingCount;
+  const bool fast = !c.plainCoding;
   int a0 = -1;
   int ia = 0;  // index of a1
   int ib = 0;  // search start for b1
@@ -281,11 +315,11 @@ void CodeTwoDimensional(FaxCoderState& c) {
     // (a0 < width here, so the sentinels, at the width, end this search.)
     while (ref[ib] <= a0) ++ib;
     if ((ib & 1) != (ia & 1)) ++ib;
-    if (!c.plainCoding && ref[ib] == cur[ia]) {
+    if (fast && ref[ib] == cur[ia]) {
       // a1 = b1, and so on while both lines change at the same places: a
       // V0 code each, found four at a time. The coding line's first
       // sentinel ends the run (a0 reaches the width there).
-      const int most = c.codingCount + 1 - ia;
+      const int most = count + 1 - ia;
       int same = 0;
       while (same + 4 <= most) {
         uint64_t mine, theirs;
@@ -304,7 +338,7 @@ void CodeTwoDimensional(FaxCoderState& c) {
       }
       while (same < most && cur[ia + same] == ref[ib + same]) ++same;
       same = std::min(same, most);
-      PutOnes(c, static_cast<uint32_t>(same));
+      out.PutOnes(static_cast<uint32_t>(same));
       ia += same;
       ib += same;
       a0 = cur[ia - 1];
@@ -314,34 +348,30 @@ void CodeTwoDimensional(FaxCoderState& c) {
     const int b2 = ref[ib + 1];
     const int a1 = cur[ia];
     if (b2 < a1) {
-      PutCode(c, kPassCode);
+      out.Put(kPassCode);
       a0 = b2;
       continue;
     }
     const int delta = a1 - b1;
     if (delta >= -3 && delta <= 3) {
-      PutCode(c, kVerticalCodes[delta + 3]);
+      out.Put(kVerticalCodes[delta + 3]);
       a0 = a1;
       ++ia;
       continue;
     }
     const int a2 = cur[ia + 1];
     const bool black = (ia & 1) != 0;
-    PutCode(c, kHorizontalCode);
-    PutRun(c, static_cast<uint32_t>(a1 - std::max(a0, 0)), black);
-    PutRun(c, static_cast<uint32_t>(a2 - a1), !black);
+    out.Put(kHorizontalCode);
+    out.PutRun(static_cast<uint32_t>(a1 - std::max(a0, 0)), black);
+    out.PutRun(static_cast<uint32_t>(a2 - a1), !black);
     a0 = a2;
     ia += 2;
   }
 }
 
-void PutEol(FaxCoderState& c) {
-  if (c.k == 1) {
-    PutCode(c, kEolCode);
-  } else {
-    PutCode(c, kEolCode);
-    PutBits(c, c.lineInGroup == 0 ? 1 : 0, 1);
-  }
+void PutEol(const FaxCoderState& c, BitSink& out) {
+  out.Put(kEolCode);
+  if (c.k != 1) out.Put(c.lineInGroup == 0 ? 1 : 0, 1);
 }
 
 // Fills codingChanges (and codingCount) with the line's changing elements
@@ -393,20 +423,23 @@ void CodeOneLine(FaxCoderState& c, const uint8_t* line) {
     if (!c.plainCoding) std::memcpy(c.previousLine.data(), line, c.previousLine.size());
   }
 
-  const uint64_t lineStart = c.bitsCoded;
-  if (c.codingMode != kFaxModeMMR) PutEol(c);
-  if (!twoDimensional) {
-    CodeOneDimensional(c);
-  } else if (same) {
-    PutOnes(c, static_cast<uint32_t>(c.codingCount) + 1);
-  } else {
-    CodeTwoDimensional(c);
+  {
+    BitSink out(c);
+    const uint64_t lineStart = out.Coded();
+    if (c.codingMode != kFaxModeMMR) PutEol(c, out);
+    if (!twoDimensional) {
+      CodeOneDimensional(c, out);
+    } else if (same) {
+      out.PutOnes(static_cast<uint32_t>(c.codingCount) + 1);
+    } else {
+      CodeTwoDimensional(c, out);
+    }
+    const uint64_t lineBits = out.Coded() - lineStart;
+    if (lineBits < static_cast<uint64_t>(std::max(c.minimumBits, 0))) {
+      out.PutZeros(static_cast<uint64_t>(c.minimumBits) - lineBits);
+    }
+    if (c.eolAlign && (out.PendingBits() % 8) != 0) out.Put(0, 8 - out.PendingBits() % 8);
   }
-  const uint64_t lineBits = c.bitsCoded - lineStart;
-  if (lineBits < static_cast<uint64_t>(std::max(c.minimumBits, 0))) {
-    PutZeroBits(c, static_cast<uint64_t>(c.minimumBits) - lineBits);
-  }
-  if (c.eolAlign && (c.bitCount % 8) != 0) PutBits(c, 0, 8 - c.bitCount % 8);
 
   c.lineInGroup = c.k == 0 ? 1 : static_cast<uint16_t>((c.lineInGroup + 1) % c.k);
   c.previousCount = c.codingCount;
@@ -422,16 +455,19 @@ void CodeOneLine(FaxCoderState& c, const uint8_t* line) {
 }
 
 int CodePageEnd(FaxCoderState& c) {
-  if (c.codingMode == kFaxModeMMR) {
-    PutCode(c, kEolCode);
-    PutCode(c, kEolCode);
-  } else {
-    for (int i = 0; i < 6; ++i) {
-      PutCode(c, kEolCode);
-      if (c.codingMode == kFaxModeMR) PutBits(c, 1, 1);
+  {
+    BitSink out(c);
+    if (c.codingMode == kFaxModeMMR) {
+      out.Put(kEolCode);
+      out.Put(kEolCode);
+    } else {
+      for (int i = 0; i < 6; ++i) {
+        out.Put(kEolCode);
+        if (c.codingMode == kFaxModeMR) out.Put(1, 1);
+      }
     }
+    out.FlushBits();
   }
-  FlushBits(c);
   FlushOutBuffer(c);
   return c.writeFailed ? -1 : 0;
 }
