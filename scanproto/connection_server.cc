@@ -586,4 +586,16 @@ int JobCount() { return g_server == nullptr ? 0 : g_server->jobCount; }
 
 const char* LocalHostName() { return g_server == nullptr ? "" : g_server->localHostName; }
 
+size_t JobsReceivingRawData() {
+  if (g_server == nullptr) return 0;
+  size_t count = 0;
+  for (const std::unique_ptr<Connection>& slot : g_server->slots) {
+    if (slot && slot->job->imageDataMode == 1 &&
+        slot->job->document.imageHeader.dataForm == kDataFormRaw) {
+      ++count;
+    }
+  }
+  return count;
+}
+
 }  // namespace qb

@@ -99,6 +99,9 @@ void RunDocumentWorkInline(std::function<void()> work, std::function<void()> don
 // kernel, so the order it sees is kept), it does not time out, and a close
 // waits. `done` may start further work.
 void RunDocumentWork(ScanJob& job, std::function<void()> work, std::function<void()> done);
+// How many printers are sending raw page data now (their jobs between an
+// image header of the raw road and its page end).
+size_t JobsReceivingRawData();
 // Marks the job's connection for closing: it sends nothing more and is
 // ended once the event that is being handled has been handled, so a
 // handler never finds its job gone.

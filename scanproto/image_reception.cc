@@ -308,15 +308,20 @@ void OnImageData(ScanJob& job, uint8_t* data, size_t length) {
     return;
   }
   if (doc.imageHeader.dataForm == kDataFormRaw) {
-    // Coding is most of what a raw page costs: it runs on a worker while
-    // the printer is held, so the one loop thread can keep every core busy
-    // with many printers. Nothing more is read from this printer until the
+    if (!CodingIntoPageFile(doc)) return;
+    // A lone printer's packet is coded right here: a trip to a worker and
+    // back (two wake-ups, a pause and resume of reading) would cost more
+    // than coding it. With several printers sending pages, coding runs on
+    // a worker while the printer is held, so the one loop thread keeps
+    // every core busy. Nothing more is read from this printer until the
     // packet is coded, so the packet stays where it is in the connection's
     // buffer and the order of pages and replies is unchanged.
-    if (CodingIntoPageFile(doc)) {
-      Document* coded = &doc;
-      RunDocumentWork(job, [coded, data, length] { CodeRawPacket(*coded, data, length); }, [] {});
+    if (JobsReceivingRawData() <= 1) {
+      CodeRawPacket(doc, data, length);
+      return;
     }
+    Document* coded = &doc;
+    RunDocumentWork(job, [coded, data, length] { CodeRawPacket(*coded, data, length); }, [] {});
     return;
   }
   // Without an open file (the header could not open it, or a write failed)
