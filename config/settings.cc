@@ -1,29 +1,38 @@
 #include "config/settings.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "config/folders.h"
+#include "config/setting_table.h"
 #include "platform/profile.h"
 
 namespace qb {
 namespace {
 
-int ReadInt(const char* section, const char* key, int fallback) {
-  return ProfileGetInt(SettingsPath(), section, key, fallback);
+// Every accessor reads through the settings table: section, key and
+// default are said once.
+int ReadInt(SettingId id) {
+  const Setting& setting = SettingOf(id);
+  return ProfileGetInt(SettingsPath(), setting.section, setting.key,
+                       std::atoi(setting.defaultValue));
 }
 
-bool ReadText(const char* section, const char* key, const char* fallback, char* buffer,
-              size_t size) {
+bool ReadText(SettingId id, char* buffer, size_t size) {
+  const Setting& setting = SettingOf(id);
   if (size == 0) return false;
-  ProfileGetString(SettingsPath(), section, key, fallback, buffer, size);
+  ProfileGetString(SettingsPath(), setting.section, setting.key, setting.defaultValue, buffer,
+                   size);
   return buffer[0] != '\0';
 }
 
 // The "?" marker convention: the marker is the default, and reading it
 // back means the key is absent.
-bool ReadMarkedText(const char* section, const char* key, char* buffer, size_t size) {
+bool ReadMarkedText(SettingId id, char* buffer, size_t size) {
+  const Setting& setting = SettingOf(id);
   if (size == 0) return false;
-  ProfileGetString(SettingsPath(), section, key, "?", buffer, size);
+  ProfileGetString(SettingsPath(), setting.section, setting.key, "?", buffer, size);
   if (std::strcmp(buffer, "?") == 0) {
     buffer[0] = '\0';
     return false;
@@ -33,62 +42,59 @@ bool ReadMarkedText(const char* section, const char* key, char* buffer, size_t s
 
 }  // namespace
 
-bool GetLanguage(char* buffer, size_t size) {
-  return ReadMarkedText("LANGUAGE", "Language", buffer, size);
-}
+bool GetConf(char* buffer, size_t size) { return ReadMarkedText(kSettingConf, buffer, size); }
 
-bool GetConf(char* buffer, size_t size) { return ReadMarkedText("PATH", "CONF", buffer, size); }
-
-int GetHDD() { return ReadInt("MANAGEMENT", "HDD", 80); }
-bool GetReceive() { return ReadInt("MANAGEMENT", "Receive", 1) == 1; }
-int GetList() { return ReadInt("MANAGEMENT", "List", 100); }
-bool GetOverWrite() { return ReadInt("MANAGEMENT", "OverWrite", 1) != 0; }
+int GetHDD() { return ReadInt(kSettingHdd); }
+bool GetReceive() { return ReadInt(kSettingReceive) == 1; }
+int GetList() { return ReadInt(kSettingList); }
+bool GetOverWrite() { return ReadInt(kSettingOverWrite) != 0; }
 
 int GetMaxConnectNum() {
-  unsigned value = static_cast<unsigned>(ReadInt("MANAGEMENT", "MaxConnectNum", 30));
+  unsigned value = static_cast<unsigned>(ReadInt(kSettingMaxConnectNum));
   return value > 100u ? 100 : static_cast<int>(value);
 }
 
-int GetMACAddressCheck() { return ReadInt("MANAGEMENT", "MACAddressCheck", 0); }
-int GetFileTypeCheck() { return ReadInt("MANAGEMENT", "FileTypeCheck", 1); }
-int GetDirListScope() { return ReadInt("MANAGEMENT", "DirListScope", 0); }
+int GetMACAddressCheck() { return ReadInt(kSettingMacAddressCheck); }
+int GetFileTypeCheck() { return ReadInt(kSettingFileTypeCheck); }
+int GetDirListScope() { return ReadInt(kSettingDirListScope); }
 
 bool GetFTP_DebugLog(char* buffer, size_t size) {
-  return ReadText("MANAGEMENT", "FTP_DebugLog", "", buffer, size);
+  return ReadText(kSettingFtpDebugLog, buffer, size);
 }
 
 bool GetFTP_DebugLogDBA(char* buffer, size_t size) {
-  return ReadText("MANAGEMENT", "FTP_DebugLogDBA", "", buffer, size);
+  return ReadText(kSettingFtpDebugLogDba, buffer, size);
 }
 
-int GetFtpPort() { return ReadInt("MANAGEMENT", "FtpPort", 21); }
-int GetFTP_Support() { return ReadInt("MANAGEMENT", "FTP_Support", 1); }
-int GetFTPS_Support() { return ReadInt("MANAGEMENT", "FTPS_Support", 1); }
+int GetFtpPort() { return ReadInt(kSettingFtpPort); }
+int GetFTP_Support() { return ReadInt(kSettingFtpSupport); }
+int GetFTPS_Support() { return ReadInt(kSettingFtpsSupport); }
 
 bool GetSSL_PrivateKey(char* buffer, size_t size) {
-  return ReadText("MANAGEMENT", "SSL_PrivateKey", "", buffer, size);
+  return ReadText(kSettingSslPrivateKey, buffer, size);
 }
 
 bool GetSSL_CertificateKey(char* buffer, size_t size) {
-  return ReadText("MANAGEMENT", "SSL_CertificateKey", "", buffer, size);
+  return ReadText(kSettingSslCertificateKey, buffer, size);
 }
 
 int GetFTP_SocketTimeOut() {
-  int value = ReadInt("MANAGEMENT", "FTP_SocketTimeOut", 120);
+  int value = ReadInt(kSettingFtpSocketTimeOut);
   if (value < 30) return 30;
   if (value > 3600) return 3600;
   return value;
 }
 
-bool GetFTP_IgnoreConnReset() { return ReadInt("MANAGEMENT", "FTP_IgnoreConnReset", 0) != 0; }
+bool GetFTP_IgnoreConnReset() { return ReadInt(kSettingFtpIgnoreConnReset) != 0; }
 
 bool GetFTPS_MinTLSVersion(char* buffer, size_t size) {
   if (size == 0) return false;
   char value[8];
-  bool valid = ReadMarkedText("MANAGEMENT", "FTPS_MinTLSVersion", value, sizeof value) &&
-               (std::strcmp(value, "1.0") == 0 || std::strcmp(value, "1.1") == 0 ||
-                std::strcmp(value, "1.2") == 0 || std::strcmp(value, "1.3") == 0);
-  const char* chosen = valid ? value : "1.2";
+  const Setting& setting = SettingOf(kSettingFtpsMinTlsVersion);
+  std::string why;
+  bool valid = ReadMarkedText(kSettingFtpsMinTlsVersion, value, sizeof value) &&
+               SettingValueValid(setting, value, &why);
+  const char* chosen = valid ? value : setting.defaultValue;
   size_t length = std::strlen(chosen);
   if (length > size - 1) length = size - 1;
   std::memcpy(buffer, chosen, length);
@@ -96,7 +102,7 @@ bool GetFTPS_MinTLSVersion(char* buffer, size_t size) {
   return valid;
 }
 
-int GetTOVScan() { return ReadInt("IDS", "TOVScan", 0); }
+int GetTOVScan() { return ReadInt(kSettingTovScan); }
 
 bool GetDepName(char* buffer, size_t size) {
   if (size == 0) return false;
@@ -105,7 +111,7 @@ bool GetDepName(char* buffer, size_t size) {
     return false;
   }
   char name[9];
-  ReadMarkedText("IDS", "DepName", name, sizeof name);
+  ReadMarkedText(kSettingDepName, name, sizeof name);
   size_t length = std::strlen(name);
   if (length > size - 1) length = size - 1;
   std::memcpy(buffer, name, length);
@@ -113,7 +119,7 @@ bool GetDepName(char* buffer, size_t size) {
   return true;
 }
 
-int GetTrace() { return ReadInt("DEBUG", "Trace", 0); }
-bool GetUSESMTP() { return ReadInt("RCVFAX", "USESMTP", 1) != 0; }
+int GetTrace() { return ReadInt(kSettingTrace); }
+bool GetUSESMTP() { return ReadInt(kSettingUseSmtp) != 0; }
 
 }  // namespace qb

@@ -1,16 +1,15 @@
 // One accessor per setting of the settings file. Each call reads the file
 // afresh, so a change made by the configuration program takes effect at the
 // next call. Text accessors copy into (buffer, size), cut to fit, and return
-// whether a value is present; the texts "?"-marked (Language, CONF,
-// DepName) count as absent when they read exactly "?".
+// whether a value is present; the texts "?"-marked (CONF, DepName,
+// FTPS_MinTLSVersion) count as absent when they read exactly "?". Section,
+// key, default and range of each are in config/setting_table.h.
 #pragma once
 
 #include <cstddef>
 
 namespace qb {
 
-// [LANGUAGE]
-bool GetLanguage(char* buffer, size_t size);
 // [PATH]
 bool GetConf(char* buffer, size_t size);
 // [MANAGEMENT]

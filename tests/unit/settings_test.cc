@@ -65,7 +65,6 @@ TEST(Settings, DefaultsOfAnEmptyFile) {
   test::TestRoot root;
   root.WriteSettings("garbage line\n[[[\n=\n");
   char text[260];
-  EXPECT_FALSE(GetLanguage(text, sizeof text));
   EXPECT_FALSE(GetConf(text, sizeof text));
   EXPECT_EQ(GetHDD(), 80);
   EXPECT_TRUE(GetReceive());
@@ -123,13 +122,12 @@ TEST(Settings, MinimumTlsVersionFallsBackToOnePointTwo) {
 TEST(Settings, QuestionMarkMeansAbsentAndEmptyMeansPresent) {
   test::TestRoot root;
   char text[260] = "junk";
-  root.WriteSettings("[LANGUAGE]\nLanguage=?\n[PATH]\nCONF=\n");
-  EXPECT_FALSE(GetLanguage(text, sizeof text));
+  root.WriteSettings("[PATH]\nCONF=?\n");
+  EXPECT_FALSE(GetConf(text, sizeof text));
   EXPECT_STREQ(text, "");
+  root.WriteSettings("[PATH]\nCONF=\n");
   EXPECT_TRUE(GetConf(text, sizeof text));
   EXPECT_STREQ(text, "");
-  root.WriteSettings("[LANGUAGE]\nLanguage=\n");
-  EXPECT_TRUE(GetLanguage(text, sizeof text));
 }
 
 TEST(Settings, DepartmentNameOnlyWithTovScanAndCutToEight) {
