@@ -14,6 +14,7 @@
 #include "config/scanner_list.h"
 #include "config/settings.h"
 #include "ftp/program_ftp.h"
+#include "platform/descriptor_limit.h"
 #include "platform/endpoint.h"
 #include "platform/instance_lock.h"
 #include "platform/places.h"
@@ -92,6 +93,7 @@ uint16_t InitialHddState() {
 
 int RunProgram(int argc, char** argv) {
   if (int answered = AnswerOptions(argc, argv); answered >= 0) return answered;
+  RaiseDescriptorLimitToHard();  // crowds of clients meet the system's limit, not 1,024
   ProcessState& process = Process();
   process.serviceLaunched = IsServiceCommandLine(argc, argv);
 

@@ -49,6 +49,11 @@ int GetMaxConnectNum() {
   return value > 100u ? 100 : static_cast<int>(value);
 }
 
+int GetMaxConnectPerAddress() {
+  const int value = ReadInt("MANAGEMENT", "MaxConnectPerAddress", 4);
+  return value < 0 ? 0 : value;
+}
+
 int GetMACAddressCheck() { return ReadInt("MANAGEMENT", "MACAddressCheck", 0); }
 int GetFileTypeCheck() { return ReadInt("MANAGEMENT", "FileTypeCheck", 1); }
 int GetDirListScope() { return ReadInt("MANAGEMENT", "DirListScope", 0); }
