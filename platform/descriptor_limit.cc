@@ -15,4 +15,16 @@ uint64_t RaiseDescriptorLimitToHard() {
   return static_cast<uint64_t>(limit.rlim_cur);
 }
 
+uint64_t SoftDescriptorLimit() {
+  rlimit limit{};
+  return ::getrlimit(RLIMIT_NOFILE, &limit) == 0 ? static_cast<uint64_t>(limit.rlim_cur) : 0;
+}
+
+bool SetSoftDescriptorLimit(uint64_t value) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  limit.rlim_cur = static_cast<rlim_t>(value);
+  return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
 }  // namespace qb

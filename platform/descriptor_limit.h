@@ -11,4 +11,9 @@ namespace qb {
 // the soft limit in force afterwards (0 when it cannot be read).
 uint64_t RaiseDescriptorLimitToHard();
 
+// The soft limit, and setting it (tests that run out of descriptors on
+// purpose); false when it cannot be set.
+uint64_t SoftDescriptorLimit();
+bool SetSoftDescriptorLimit(uint64_t limit);
+
 }  // namespace qb

@@ -111,6 +111,23 @@ TEST_F(ReceiveLogTest, FaxNoticeEntry) {
             "2021/03/04 05:06 *;Sender_1;F;1;E;D\n");
 }
 
+TEST_F(ReceiveLogTest, TextFromTheNetworkNeverAddsAFieldOrALine) {
+  StoredDocument document = Document("/x/a;b\rc.pdf", "Bob;x\n2030/01/01");
+  ASSERT_TRUE(LogStoredDocument(document, true));
+  FaxNotice notice;
+  notice.dateText = "2021/03/04 05:06";
+  notice.textB = "B\r\n";
+  notice.textC = "C;c";
+  notice.textD = "D\x01";
+  notice.textE = "E\nE";
+  notice.textF = "F\x7F;";
+  ASSERT_TRUE(LogFaxNotice(notice));
+  std::vector<std::string> lines = Lines(ReadReceiveLog());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(AfterDateTime(lines[0]), " *;Bobx2030/01/01;abc.pdf;1;/x");
+  EXPECT_EQ(lines[1], "2021/03/04 05:06 *;B Cc;F;1;EE;D");
+}
+
 TEST_F(ReceiveLogTest, MissingDataFolderSkipsTheEntry) {
   fs::remove_all(DataFolderPath());
   EXPECT_FALSE(LogStoredDocument(Document("/x/doc.pdf"), true));
