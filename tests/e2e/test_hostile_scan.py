@@ -68,8 +68,8 @@ class Confinement(unittest.TestCase):
                                           "--file-name", "file")[0], 0)
             self.assertEqual(all_files(outside), [])
             self.assertEqual(sorted(os.listdir(srv)), ["dest1", "elsewhere"])
-            stored = [n for n in receiver.files() if n.endswith(".tif")]
-            self.assertEqual(len(stored), 6, receiver.files())
+            # OverWrite is on: each road's documents share one name.
+            self.assertEqual(receiver.files(), ["dotdot", "file_000.tif", "link", "raw0000_000.tif"])
 
     def test_names_and_senders_cannot_forge_log_entries_or_file_names(self):
         with DocumentReceiver() as receiver:
@@ -216,10 +216,12 @@ class NameServiceFlood(unittest.TestCase):
             sender.bind(("127.0.0.2", 0))
             request = datagram(0x09090004, "x")[:4]  # four bytes drew 296 before
             try:
+                start = time.time()
                 for _ in range(3000):
                     sender.sendto(request, ("127.0.0.1", NAME_PORT))
                     time.sleep(0.0002)
-                self.assertLessEqual(self.replies(listener), 20)
+                seconds = time.time() - start
+                self.assertLessEqual(self.replies(listener), 10 * (int(seconds) + 2))
                 many = []
                 for i in range(40):
                     one = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
