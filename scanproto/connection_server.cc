@@ -284,15 +284,13 @@ void Connection::OnWritable() {
                                            {'N', 'G', 0x00, 0x01}};
   const bool jobRefused = j.state == kStateJobLimit || j.state == kStateAddressLimit;
   const uint8_t* greeting = kGreetings[jobRefused ? 2 : j.state == kStateDiskFull ? 3 : 0];
-  if (socket.Send(greeting, 4) < 0) {
-    if (LastSocketError() == kWsaEWouldBlock) {
-      TraceLog("  Snd: WSAEWOULDBLOCK");
-    } else {
-      socket.Shutdown(kShutSend);
-    }
+  const bool sent = socket.Send(greeting, 4) >= 0;
+  if (!sent && LastSocketError() == kWsaEWouldBlock) {
+    TraceLog("  Snd: WSAEWOULDBLOCK");
     return;
   }
-  if (j.state == kStateAdmitted) j.state = kStateGreeted;
+  if (!sent) socket.Shutdown(kShutSend);
+  if (sent && j.state == kStateAdmitted) j.state = kStateGreeted;
   if (j.state == kStateAddressLimit) {
     // Deliberately closed at once: kept open it would hold a slot that
     // another printer may need.
