@@ -15,6 +15,7 @@
 #include "config/scanner_list.h"
 #include "config/settings.h"
 #include "ftp/program_ftp.h"
+#include "platform/descriptor_limit.h"
 #include "platform/endpoint.h"
 #include "platform/instance_lock.h"
 #include "platform/local_trust.h"
@@ -94,6 +95,7 @@ uint16_t InitialHddState() {
 
 int RunProgram(int argc, char** argv) {
   if (int answered = AnswerOptions(argc, argv); answered >= 0) return answered;
+  RaiseDescriptorLimitToHard();  // crowds of clients meet the system's limit, not 1,024
   ProcessState& process = Process();
   process.serviceLaunched = IsServiceCommandLine(argc, argv);
 

@@ -25,6 +25,8 @@ const Setting kSettings[kSettingCount] = {
      "non-zero: a received file may replace one of the same name; 0: never"},
     {"MANAGEMENT", "MaxConnectNum", kInteger, "30", 1, 100, kNextStart, nullptr,
      "scan job connections at once (at most 100; a negative value counts as 100)"},
+    {"MANAGEMENT", "MaxConnectPerAddress", kInteger, "4", 0, 110, kNextStart, nullptr,
+     "connections one address may hold on each scan port; 0: no limit"},
     {"MANAGEMENT", "DirListScope", kInteger, "0", 0, 1, kEachUse, nullptr,
      "folders a printer's panel may list: 0 any folder, 1 only the destination folders and "
      "below"},

@@ -41,6 +41,7 @@ enum SettingId : size_t {
   kSettingList,
   kSettingOverWrite,
   kSettingMaxConnectNum,
+  kSettingMaxConnectPerAddress,
   kSettingDirListScope,
   kSettingMacAddressCheck,
   kSettingFileTypeCheck,

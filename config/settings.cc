@@ -54,6 +54,11 @@ int GetMaxConnectNum() {
   return value > 100u ? 100 : static_cast<int>(value);
 }
 
+int GetMaxConnectPerAddress() {
+  const int value = ReadInt(kSettingMaxConnectPerAddress);
+  return value < 0 ? 0 : value;
+}
+
 int GetMACAddressCheck() { return ReadInt(kSettingMacAddressCheck); }
 int GetFileTypeCheck() { return ReadInt(kSettingFileTypeCheck); }
 int GetDirListScope() { return ReadInt(kSettingDirListScope); }

@@ -18,6 +18,9 @@ bool GetReceive();         // only exactly 1 is on (default 1)
 int GetList();             // default 100
 bool GetOverWrite();       // any non-zero is on (default 1)
 int GetMaxConnectNum();    // default 30, at most 100 (unsigned compare)
+// Connections one address may hold on each scan port; default 4, 0 or
+// less: no limit.
+int GetMaxConnectPerAddress();
 int GetMACAddressCheck();  // default 0
 int GetFileTypeCheck();    // default 1
 // Which folders the panel may list: 0 any folder of the machine (default),

@@ -16,6 +16,7 @@
 #include "platform/event_loop.h"
 #include "platform/files.h"
 #include "platform/global_lock.h"
+#include "storage/confined_folder.h"
 #include "storage/destinations.h"
 #include "storage/disk_space.h"
 #include "storage/document_files.h"
@@ -55,17 +56,16 @@ std::string WithoutTrailingSlash(std::string folder) {
   return folder;
 }
 
-// `base` moved into `subFolder` when that stays inside the destination
-// folder (symbolic links followed); otherwise the destination folder keeps
+// `base` moved into `subFolder` when that is reached below the destination
+// folder without a symbolic link; otherwise the destination folder keeps
 // the file. Network data never decide where outside it a file goes.
 std::string PlaceWithinDestination(const std::string& base, const std::string& subFolder,
                                    const std::string& destinationFolder) {
   std::string placed;
-  if (!subFolder.empty() && PlaceIntoSubFolder(base, subFolder, &placed) &&
-      IsWithinFolder(FolderPartOf(placed), destinationFolder)) {
-    return placed;
-  }
-  return base;
+  if (subFolder.empty() || !PlaceIntoSubFolder(base, subFolder, &placed)) return base;
+  bool refused = false;
+  const std::string folder = SubFolderBelow(destinationFolder, subFolder, &refused);
+  return refused ? base : folder + "/" + NameOfPath(base);
 }
 
 // Whether the file passes the type check of the setting FileTypeCheck:
@@ -217,8 +217,7 @@ bool CFtpSessionQBX::changeDir(const char* path) {
     case DirectoryChange::kProbeSubFolder: {
       std::string folder;
       if (!EnterDestination(change.destination, &folder)) return false;
-      const std::string probe = folder + "/" + change.subFolder;
-      return IsDirectory(probe) && IsWithinFolder(probe, folder);
+      return IsRealFolderBelow(folder, change.subFolder);
     }
     case DirectoryChange::kRefused:
       break;
@@ -234,6 +233,8 @@ bool CFtpSessionQBX::makeLocalPath(const char* name, char* out) {
   if (!EnterDestination(destination, &folder)) return false;
   if (folder.size() + fileName.size() + 1 >= 259) return false;
   const std::string path = fileName.empty() ? folder : folder + "/" + fileName;
+  // Deliberately refused: an upload may not take the name of a folder.
+  if (!fileName.empty() && IsDirectory(path)) return false;
   std::memcpy(out, path.c_str(), path.size() + 1);
   return true;
 }
@@ -267,6 +268,12 @@ bool CFtpSessionQBX::onFileReceived(CVirtualSaveFile* file) {
       }
     }
     delete file;  // its temporary file goes with it
+    return true;
+  }
+  if (path == nullptr || IsDirectory(path)) {
+    // A bare STOR maps onto the folder itself: nothing of it is kept, so
+    // no upload is ever saved beside its destination.
+    delete file;
     return true;
   }
   if (!name.empty() && name[0] == '.') {

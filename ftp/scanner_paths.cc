@@ -17,10 +17,19 @@ constexpr long kMaxDestination = 65535;
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
+// Whether `byte` can follow a lead byte in code page 932. "/" cannot: on
+// this file system it always separates, whatever byte stands before it.
+bool IsTrailByte(unsigned char byte) {
+  return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
+}
+
 // Length of the character at `p` (2 for a double-byte character whose
 // second byte is there).
 size_t CharLength(const char* p) {
-  return IsDoubleByteLead(static_cast<unsigned char>(p[0])) && p[1] != '\0' ? 2 : 1;
+  return IsDoubleByteLead(static_cast<unsigned char>(p[0])) &&
+                 IsTrailByte(static_cast<unsigned char>(p[1]))
+             ? 2
+             : 1;
 }
 
 // The decimal number at the start of `text` by the atoi rule, saturated
@@ -102,6 +111,12 @@ bool ParseStoreName(const char* name, int currentDestination, int* destination, 
     p += length;
   }
   if (d < 1) return false;
+  // The name goes into a file name and the receive log.
+  RemoveControlsAndSemicolons(&component);
+  // Deliberately refused: a name that ends at a separator ("1/"), or names
+  // a folder entry, would make the upload take the name of a folder.
+  if (component.empty() && *name != '\0') return false;
+  if (component == "." || component == "..") return false;
   *destination = static_cast<int>(d);
   *fileName = component;
   return true;
@@ -155,6 +170,7 @@ std::string DbaBasePath(const std::string& path) {
 
 std::string CleanSubFolder(const std::string& text) {
   std::string sub = text;
+  RemoveControlsAndSemicolons(&sub);
   NeutraliseParentRefs(&sub);
   if (sub.empty() || IsSeparator(sub[0])) return {};
   std::string out;

@@ -27,9 +27,12 @@ struct DirectoryChange {
 DirectoryChange ParseDirectoryChange(const char* path, int currentDestination);
 
 // A STOR, LIST or NLST name mapped onto the tree: the destination it
-// addresses and the file name after the last separator (may be empty).
-// False for names that reach the root or climb above it, empty or
-// non-positive folder components.
+// addresses and the file name after the last separator, without control
+// characters and ";" (empty only for an empty `name`, which names the
+// current folder). False for names that reach the root or climb above it,
+// empty or non-positive folder components, and names ending in a
+// separator, "." or "..". A "/" always separates, also after a code page
+// 932 lead byte.
 bool ParseStoreName(const char* name, int currentDestination, int* destination, std::string* fileName);
 
 // The part after the last "/" (the name of a local path).

@@ -151,13 +151,20 @@ void HostTable::Record(const char* upperName, const char* ip, const LocalDateTim
   CopyField(name, upperName);
   name[std::strcspn(name, ",\r\n")] = '\0';
   const bool pairIsNew = list_.Record(name, ip, now);
-  if (!saveEachRecord_) {
-    pending_ = pending_ || pairIsNew;
-    return;
-  }
+  pending_ = pending_ || pairIsNew;
+  if (saveEachRecord_) writeDue_ = true;
+}
+
+HostTableWrite HostTable::TakeWrite(const LocalDateTime& now) {
+  HostTableWrite write{path_, list_, pending_, now};
+  pending_ = false;
+  writeDue_ = false;
+  return write;
+}
+
+void HostTable::WriteDone(uint32_t before) {
   // No merge here: when another instance wrote since our load, the counter
   // stays as loaded so that the next Save still merges its entries.
-  const uint32_t before = WriteEntries(now, pairIsNew);
   if (before == loadedCounter_) loadedCounter_ = UsableCounter(before) + 1;
 }
 
@@ -168,27 +175,30 @@ void HostTable::Save(const LocalDateTime& now) {
     for (const HostEntry& entry : theirs.entries()) list_.Add(entry, now);
     list_.SortByAddressWithoutRepeats(now);
   }
-  const uint32_t before = WriteEntries(now, pending_);
-  pending_ = false;
+  HostTableWrite write = TakeWrite(now);
+  const uint32_t before = WriteHostTable(write);
+  list_ = std::move(write.entries);
   loadedCounter_ = UsableCounter(before) + 1;
 }
 
-uint32_t HostTable::WriteEntries(const LocalDateTime& now, bool markUpdate) {
-  list_.SortNewestFirst(now);
+uint32_t WriteHostTable(HostTableWrite& write) {
+  const LocalDateTime& now = write.now;
+  const std::string& path = write.path;
+  write.entries.SortNewestFirst(now);
   std::vector<ProfileUpdate> updates;
-  if (markUpdate) updates.push_back({"update", std::string("1")});
+  if (write.markUpdate) updates.push_back({"update", std::string("1")});
   int written = 0;
-  for (const HostEntry& entry : list_.entries()) {
+  for (const HostEntry& entry : write.entries.entries()) {
     if (written == kSavedHosts) break;
     // Entries left out rank last: the first of them ends the walk.
     if (StampExpired(entry.stamp, now)) break;
     std::string value = std::string(entry.stamp) + "," + entry.ip + "," + entry.name;
     updates.push_back({NumberedKey("scanner", ++written), OneLine(std::move(value))});
   }
-  DeleteNumberedKeys(path_, kHostSection, "scanner", written + 1, kSavedHosts, &updates);
-  ProfileWriteMany(path_, kHostSection, updates);
-  const uint32_t before = ReadChangeCounter(path_);
-  WriteCounter(path_, "id", UsableCounter(before) + 1);
+  DeleteNumberedKeys(path, kHostSection, "scanner", written + 1, kSavedHosts, &updates);
+  ProfileWriteMany(path, kHostSection, updates);
+  const uint32_t before = ReadChangeCounter(path);
+  WriteCounter(path, "id", UsableCounter(before) + 1);
   return before;
 }
 

@@ -26,10 +26,22 @@ constexpr int kSavedOwnAddresses = 10;
 // DataFolder()/tvqnhost.ini.
 std::string HostTablePath();
 
+// One write of the table's entries, taken on the loop and done elsewhere.
+struct HostTableWrite {
+  std::string path;
+  HostList entries;
+  bool markUpdate = false;  // a new printer: an announcement is due
+  LocalDateTime now;
+};
+// Any thread: writes the newest ten entries that are not expired (and
+// update=1 when marked), then increments the change counter; returns the
+// counter as it was before.
+uint32_t WriteHostTable(HostTableWrite& write);
+
 class HostTable {
  public:
-  // `saveEachRecord`: service mode, where the file is written at every
-  // record (the process may be ended without a save); elsewhere a new
+  // `saveEachRecord`: service mode, where the file is written soon after
+  // each record (the process may be ended without a save); elsewhere a new
   // printer only marks the table for the save at exit.
   HostTable(std::string path, bool saveEachRecord);
 
@@ -38,9 +50,17 @@ class HostTable {
   // more than the list holds.
   void Load(const LocalDateTime& today);
   // Records a request (HostList::Record) at `now`, the name cut at a comma
-  // or line end as the file would cut it, then writes or marks the table
-  // as above.
+  // or line end as the file would cut it, and marks the table for the save
+  // at exit or, in service mode, for the next write.
   void Record(const char* upperName, const char* ip, const LocalDateTime& now);
+  // Service mode: records are waiting to be written. Deliberately not
+  // written at each record: a flood of requests would rewrite the file as
+  // fast as they come, on the loop.
+  bool WriteDue() const { return writeDue_; }
+  // The waiting write (clearing the mark), to be done by WriteHostTable,
+  // then WriteDone with its result on this table's thread.
+  HostTableWrite TakeWrite(const LocalDateTime& now);
+  void WriteDone(uint32_t before);
   // Merges what another instance wrote since our load, then writes the
   // newest ten entries that are not expired and increments the counter.
   void Save(const LocalDateTime& now);
@@ -49,15 +69,12 @@ class HostTable {
   const std::string& path() const { return path_; }
 
  private:
-  // Writes the entries (and update=1 when `markUpdate`), then increments
-  // the change counter; returns the counter as it was before.
-  uint32_t WriteEntries(const LocalDateTime& now, bool markUpdate);
-
   std::string path_;
   bool saveEachRecord_;
   HostList list_;
   uint32_t loadedCounter_ = 0;
-  bool pending_ = false;  // a new printer not yet written
+  bool pending_ = false;   // a new printer not yet written
+  bool writeDue_ = false;  // service mode: records not yet written
 };
 
 // The file's entries, in key order, added to `list`.

@@ -12,10 +12,12 @@
 #include "nameservice/fax_handoff.h"
 #include "nameservice/host_table.h"
 #include "nameservice/name_datagram.h"
+#include "nameservice/request_limiter.h"
 #include "platform/net.h"
 #include "platform/system_log.h"
 #include "platform/trace.h"
 #include "platform/udp.h"
+#include "platform/worker_pool.h"
 
 namespace qb {
 namespace {
@@ -27,6 +29,14 @@ static_assert(kReceiveBufferBytes >= kNameDatagramBytes);
 constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
 // Interfaces whose subnet broadcast is remembered (more are not checked).
 constexpr size_t kMaxSubnetBroadcasts = 16;
+// Datagrams read in one second at most; beyond it the socket is not read
+// until the next second and the kernel drops what does not fit its queue.
+// Far above what the printers of a network send, far below a flood's cost.
+constexpr uint32_t kReadsPerSecond = 1000;
+// Service mode: the table is written at most this often.
+constexpr uint32_t kTableWriteMs = 1000;
+// How long closing waits for a table write that is under way.
+constexpr int kWriteGraceMs = 2000;
 
 class NameService final : public SocketHandler {
  public:
@@ -38,7 +48,10 @@ class NameService final : public SocketHandler {
     UpperCaseAscii(ownUpperName_);
   }
 
+  ~NameService();
   bool Open();
+  // Waits for a table write that is under way (closing writes the table).
+  void FinishWrites() { writer_.WaitIdle(kWriteGraceMs); }
   void OnReadable() override;
   void OnWritable() override;
   void OnPeerClosed() override;
@@ -53,6 +66,12 @@ class NameService final : public SocketHandler {
 
  private:
   void Respond(Ipv4Peer sender);
+  // Counts a datagram against the second's reading budget; false (and the
+  // socket rests until the next second) when it is spent.
+  bool MayRead();
+  void NoteSecond(int64_t nowMs);
+  bool Admit(uint32_t address) { return limiter_.Admit(address, loop_.env().NowMs()); }
+  void WriteTableSoon();
   bool Send(const uint8_t* datagram, uint32_t address, uint16_t port);
   bool MayReplyTo(uint32_t address) const;
   void RefreshSubnetBroadcasts();
@@ -68,7 +87,20 @@ class NameService final : public SocketHandler {
   NameDatagram received_;
   std::vector<uint32_t> subnetBroadcasts_;
   FaxHandOffQueue faxQueue_;
+  RequestLimiter limiter_;
+  int64_t second_ = -1;
+  uint32_t readsThisSecond_ = 0;
+  EventLoop::TimerId resumeTimer_ = 0;
+  EventLoop::TimerId writeTimer_ = 0;
+  bool writing_ = false;
+  // Last: destroyed first, so that no write's completion finds us gone.
+  WorkerPool writer_{1};
 };
+
+NameService::~NameService() {
+  loop_.CancelTimer(resumeTimer_);
+  loop_.CancelTimer(writeTimer_);
+}
 
 std::unique_ptr<NameService> g_service;
 // The loop that RequestAnnounceToHosts posts to, for threads other than its own.
@@ -91,11 +123,54 @@ bool NameService::Open() {
     return false;
   }
   socket_.Watch(this, kEventReadable | kEventWritable | kEventPeerClosed);
+  if (options_.saveEachRecord) writeTimer_ = loop_.AddTimer(kTableWriteMs, [this] { WriteTableSoon(); });
   return true;
+}
+
+void NameService::NoteSecond(int64_t nowMs) {
+  const int64_t second = nowMs / 1000;
+  if (second == second_) return;
+  second_ = second;
+  readsThisSecond_ = 0;
+  // The excess is told once a second at most, never datagram by datagram.
+  if (const uint32_t refused = limiter_.TakeRefused()) {
+    TraceLog(" QN: %u requests over the limit were not answered", refused);
+  }
+}
+
+bool NameService::MayRead() {
+  const int64_t now = loop_.env().NowMs();
+  NoteSecond(now);
+  if (++readsThisSecond_ <= kReadsPerSecond) return true;
+  TraceLog(" QN: more than %u datagrams this second, not read until the next", kReadsPerSecond);
+  socket_.PauseReading(true);
+  const uint32_t rest = static_cast<uint32_t>(1000 - now % 1000);
+  resumeTimer_ = loop_.AddTimer(rest, [this] {
+    loop_.CancelTimer(resumeTimer_);
+    resumeTimer_ = 0;
+    socket_.PauseReading(false);
+  });
+  return false;
+}
+
+// Deliberately at most once a second and on a worker: the file is
+// rewritten whole, and requests may come as fast as anyone sends them.
+void NameService::WriteTableSoon() {
+  if (writing_ || !table_.WriteDue()) return;
+  writing_ = true;
+  auto write = std::make_shared<HostTableWrite>(table_.TakeWrite(Now()));
+  auto before = std::make_shared<uint32_t>(0);
+  writer_.Run(
+      loop_, [write, before] { *before = WriteHostTable(*write); },
+      [this, before] {
+        writing_ = false;
+        table_.WriteDone(*before);
+      });
 }
 
 void NameService::OnReadable() {
   TraceLog(" QN:FD_READ Receive");
+  if (!MayRead()) return;
   std::memset(buffer_, 0, sizeof buffer_);
   Ipv4Peer sender;
   if (socket_.ReceiveFrom(buffer_, sizeof buffer_, &sender) < 0) return;
@@ -115,6 +190,7 @@ void NameService::OnPeerClosed() {
 }
 
 void NameService::Deliver(const uint8_t* data, size_t size, Ipv4Peer sender) {
+  NoteSecond(loop_.env().NowMs());
   std::memset(buffer_, 0, sizeof buffer_);
   std::memcpy(buffer_, data, size < sizeof buffer_ ? size : sizeof buffer_);
   Respond(sender);
@@ -130,7 +206,9 @@ void NameService::Respond(Ipv4Peer sender) {
   if (received_.command == kFaxHandlerAnnounce) {
     TraceLog("  Command Name:MT_MULTI_NAME_RESOLVE_RES_4_FAXRCV_HDR( 0x%08x )", received_.command);
     // Our own broadcast comes back to us as well; only another PC's counts.
-    if (!nameIsOurs && !GetUSESMTP()) HandOffFax(received_.upperName, ip.c_str());
+    if (!nameIsOurs && !GetUSESMTP() && Admit(sender.address)) {
+      HandOffFax(received_.upperName, ip.c_str());
+    }
   }
   ReplyPlan plan = PlanReply(received_.command, nameIsOurs);
   // A forged sender must not turn our reply into a broadcast, nor get
@@ -139,6 +217,9 @@ void NameService::Respond(Ipv4Peer sender) {
     TraceLog("  Request Ignore");
     return;
   }
+  // Deliberately limited per claimed sender and in all: the excess is
+  // neither answered nor recorded (see RequestLimiter).
+  if (!Admit(sender.address)) return;
   if (plan.records) table_.Record(received_.upperName, ip.c_str(), Now());
   TraceLog("  Data Num    :%d", static_cast<int>(received_.count));
   TraceLog("  要求ホスト名 :%s", received_.name);
@@ -251,6 +332,7 @@ void CloseNameService() {
     std::lock_guard<std::mutex> lock(g_loop_mutex);
     g_loop = nullptr;
   }
+  g_service->FinishWrites();
   g_service->Save();
   g_service.reset();
 }

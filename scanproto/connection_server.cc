@@ -29,6 +29,10 @@ constexpr int kReceiveBufferBytes = 65536;
 constexpr uint32_t kConnectionEvents = kEventReadable | kEventWritable | kEventPeerClosed;
 constexpr uint32_t kIdleTickMs = 1000;
 constexpr uint32_t kStartDelayMs = 10;
+// A listener whose accept failed for want of descriptors or memory rests
+// this long: the waiting connection keeps it readable, and accepting again
+// at once would spin a core until something is freed.
+constexpr uint32_t kAcceptBackOffMs = 50;
 // How long stopping waits for document work that is still running.
 constexpr int kStopGraceMs = 500;
 
@@ -62,9 +66,15 @@ class Connection final : public SocketHandler {
 class Listener final : public SocketHandler {
  public:
   void OnAcceptable() override;
+  // Stops watching for a while after an accept that failed for want of
+  // descriptors or memory.
+  void BackOff();
+  void CancelBackOff();
 
   LoopSocket socket;
   uint16_t role = kJobPort;
+  EventLoop::TimerId backOffTimer = 0;
+  bool inBurst = false;  // the failures since the last accepted connection were traced
 };
 
 struct Server {
@@ -80,6 +90,7 @@ struct Server {
   int32_t jobCount = 0;
   bool anyClosing = false;       // some job is marked for closing
   unsigned maxConnections = 30;  // read once when the server starts
+  int maxPerAddress = 4;         // likewise; 0: no limit
   char localHostName[33] = "";
 };
 
@@ -106,8 +117,23 @@ void Drain(LoopSocket& socket, size_t chunk) {
   }
 }
 
+// Whether `address` holds its share of connections on the listener of
+// `port` already. Deliberately added: without it one client holding idle
+// connections (greeted, sending nothing) would take every job for minutes.
+bool AddressAtItsLimit(uint32_t address, uint16_t port) {
+  if (g_server->maxPerAddress <= 0) return false;
+  int held = 0;
+  for (const std::unique_ptr<Connection>& slot : g_server->slots) {
+    if (slot && slot->job->listenPort == port && slot->job->peerAddress.address == address &&
+        slot->job->state != kStateAddressLimit) {
+      ++held;
+    }
+  }
+  return held >= g_server->maxPerAddress;
+}
+
 // Takes a free slot for the socket and makes its job: admission by free
-// disk space and job count. Null when no slot or no memory is left (the
+// disk space, the address's share and job count. Null when no slot or no memory is left (the
 // socket is closed then).
 Connection* CreateConnection(LoopSocket socket, const Ipv4Peer& peer, uint16_t port) {
   int index = 0;
@@ -131,6 +157,9 @@ Connection* CreateConnection(LoopSocket socket, const Ipv4Peer& peer, uint16_t p
   if (GetFreeBytes(ConfFolder(), ServerEnv()) < kDiskFloorBytes) {
     job->state = kStateDiskFull;
     Tell(g_server->hooks.trayState, 3);
+  } else if (AddressAtItsLimit(peer.address, port)) {
+    TraceLog(" Connections per address reached: %s", DottedAddress(peer.address).c_str());
+    job->state = kStateAddressLimit;
   } else {
     TraceLog(" Job Num=%d", g_server->jobCount);
     job->state = static_cast<unsigned>(g_server->jobCount) >= g_server->maxConnections
@@ -144,7 +173,8 @@ Connection* CreateConnection(LoopSocket socket, const Ipv4Peer& peer, uint16_t p
   CopyCut(job->peerName, sizeof job->peerName, name);
 
   TraceLog(" Sock Port=%d", port);
-  if (port == kJobPort) ++g_server->jobCount;
+  // One refused for its address takes no job: it is gone after its greeting.
+  if (port == kJobPort && job->state != kStateAddressLimit) ++g_server->jobCount;
   g_server->slots[index] = std::move(connection);
   return g_server->slots[index].get();
 }
@@ -176,7 +206,9 @@ void EndConnection(std::unique_ptr<Connection>& slot) {
   RemoveScannerEntry(job.peerIp, job.peerName, job.socket);
   slot->socket.Close();
   DiscardDocumentFiles(job.document);  // no temporary page or half-written file outlives its job
-  if (job.listenPort == kJobPort && g_server->jobCount > 0) --g_server->jobCount;
+  if (job.listenPort == kJobPort && job.state != kStateAddressLimit && g_server->jobCount > 0) {
+    --g_server->jobCount;
+  }
   slot.reset();
   Tell(g_server->hooks.connectionClosed);
 }
@@ -203,15 +235,40 @@ bool IsServed(const ScanJob* job) {
   return false;
 }
 
+bool IsResourceShortage(int error) { return error == kWsaEMFile || error == kWsaENoBufs; }
+
 void Listener::OnAcceptable() {
   Ipv4Peer peer;
   int fd = socket.Accept(&peer);
   if (fd < 0) {
-    TraceLog(" accept() error:%d", LastSocketError());
+    const int error = LastSocketError();
+    if (!IsResourceShortage(error)) {
+      TraceLog(" accept() error:%d", error);
+      return;
+    }
+    if (!inBurst) TraceLog(" accept() error:%d, waiting %u ms between tries", error, kAcceptBackOffMs);
+    inBurst = true;
+    BackOff();
     return;
   }
+  inBurst = false;
   ServeAccepted(LoopSocket(*g_server->loop, fd), peer, role);
   EndClosingJobs();
+}
+
+void Listener::BackOff() {
+  socket.Watch(this, 0);
+  EventLoop& loop = *g_server->loop;
+  backOffTimer = loop.AddTimer(kAcceptBackOffMs, [this] {
+    CancelBackOff();
+    if (socket.IsOpen()) socket.Watch(this, kEventAcceptable);
+  });
+}
+
+void Listener::CancelBackOff() {
+  if (backOffTimer == 0) return;
+  g_server->loop->CancelTimer(backOffTimer);
+  backOffTimer = 0;
 }
 
 void Connection::OnWritable() {
@@ -225,18 +282,21 @@ void Connection::OnWritable() {
                                            {'O', 'K', 0x00, 0x05},
                                            {'N', 'G', 0x00, 0x15},
                                            {'N', 'G', 0x00, 0x01}};
-  const uint8_t* greeting = kGreetings[j.state == kStateJobLimit   ? 2
-                                       : j.state == kStateDiskFull ? 3
-                                                                   : 0];
-  if (socket.Send(greeting, 4) < 0) {
-    if (LastSocketError() == kWsaEWouldBlock) {
-      TraceLog("  Snd: WSAEWOULDBLOCK");
-    } else {
-      socket.Shutdown(kShutSend);
-    }
+  const bool jobRefused = j.state == kStateJobLimit || j.state == kStateAddressLimit;
+  const uint8_t* greeting = kGreetings[jobRefused ? 2 : j.state == kStateDiskFull ? 3 : 0];
+  const bool sent = socket.Send(greeting, 4) >= 0;
+  if (!sent && LastSocketError() == kWsaEWouldBlock) {
+    TraceLog("  Snd: WSAEWOULDBLOCK");
     return;
   }
-  if (j.state == kStateAdmitted) j.state = kStateGreeted;
+  if (!sent) socket.Shutdown(kShutSend);
+  if (sent && j.state == kStateAdmitted) j.state = kStateGreeted;
+  if (j.state == kStateAddressLimit) {
+    // Deliberately closed at once: kept open it would hold a slot that
+    // another printer may need.
+    CloseJob(j);
+    EndClosingJobs();
+  }
 }
 
 // Receives into the job's buffer. Returns the byte count, or 0 when the
@@ -396,6 +456,7 @@ bool StartCommunication(EventLoop& loop, ScanServerHooks hooks, bool listen, Lis
   g_server->loop = &loop;
   g_server->hooks = std::move(hooks);
   g_server->maxConnections = static_cast<unsigned>(GetMaxConnectNum());
+  g_server->maxPerAddress = GetMaxConnectPerAddress();
   // The idle check starts a moment after the listeners, once the loop runs.
   g_server->startTimer = loop.AddTimer(kStartDelayMs, [] {
     g_server->loop->CancelTimer(g_server->startTimer);
@@ -435,8 +496,10 @@ void StopCommunication() {
     FinishDeferredDocuments(*slot->job);
     EndConnection(slot);
   }
-  g_server->jobListener.socket.Close();
-  g_server->directListener.socket.Close();
+  for (Listener* listener : {&g_server->jobListener, &g_server->directListener}) {
+    listener->CancelBackOff();
+    listener->socket.Close();
+  }
   g_server->loop->CancelTimer(g_server->startTimer);
   g_server->loop->CancelTimer(g_server->idleTimer);
   delete g_server;

@@ -229,7 +229,10 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   doc.hddFreeBytes = FolderFreeBytes(doc.folderPath);
   TraceLog("  HDD Free Bytes:%ld", static_cast<long>(doc.hddFreeBytes));
   const int freePercent = GetFreePercent(doc.folderPath, ServerEnv());
-  if (header.valid) ReplaceInvalidNameChars(header.documentName);
+  if (header.valid) {
+    RemoveControlsAndSemicolons(header.documentName);
+    ReplaceInvalidNameChars(header.documentName);
+  }
 
   const bool refused = ClientRefused(job, header.dataLength);
   if (refused) {

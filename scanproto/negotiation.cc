@@ -14,6 +14,7 @@
 #include "scanproto/handlers.h"
 #include "scanproto/para_fields.h"
 #include "storage/bounded_text.h"
+#include "storage/confined_folder.h"
 #include "storage/destinations.h"
 #include "storage/meta_data.h"
 #include "storage/name_cleaning.h"
@@ -145,12 +146,16 @@ uint16_t ApplyMetaAttributes(Document& doc, const uint8_t* body, size_t length,
   ByteBlock block = Tail(body, length, metaOffset);
   MetaAttributes attributes;
   if (ParseMetaAttributes(block.data, block.size, &attributes)) {
-    size_t folderLength = std::strlen(doc.folderPath);
-    if (!attributes.subFolder.empty() &&
-        folderLength + 1 + attributes.subFolder.size() < kPathMax) {
-      doc.folderPath[folderLength] = '/';
-      CopyToBuffer(attributes.subFolder, doc.folderPath + folderLength + 1,
-                   kPathMax - folderLength - 1);
+    RemoveControlsAndSemicolons(&attributes.subFolder);
+    RemoveControlsAndSemicolons(&attributes.fileName);
+    const std::string folder = doc.folderPath;
+    if (!attributes.subFolder.empty() && folder.size() + 1 + attributes.subFolder.size() < kPathMax) {
+      // Deliberately never through a symbolic link: the sub-folder must be
+      // a real folder below the destination, or the destination keeps the file.
+      bool refused = false;
+      CopyToBuffer(SubFolderBelow(folder, attributes.subFolder, &refused), doc.folderPath,
+                   sizeof doc.folderPath);
+      if (refused) TraceLog("  ### Sub-folder refused: a link or a way out of the destination");
     }
     if (!attributes.fileName.empty()) {
       // The name comes from the network: no separator may take it elsewhere.

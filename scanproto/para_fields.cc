@@ -30,6 +30,7 @@ std::string SenderFileName(const std::string& sender, const std::string& departm
                 when.hour, when.minute, when.second);
   std::string name =
       department.empty() ? sender + "-" + date : sender + "-" + department + "-" + date;
+  RemoveControlsAndSemicolons(&name);
   ReplaceInvalidNameChars(&name);
   return name;
 }

@@ -45,6 +45,9 @@ enum : int32_t {
   kStateGreeted = 1,   // replies may flow
   kStateJobLimit = 2,  // refused, "NG" 0x15
   kStateDiskFull = 3,  // refused, "NG" 0x01
+  // Refused, "NG" 0x15 as for the job limit: its address holds its share
+  // of connections already. Closed once the greeting is out.
+  kStateAddressLimit = 4,
 };
 
 struct ScanJob {

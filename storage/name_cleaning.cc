@@ -66,4 +66,22 @@ void NeutraliseParentRefs(char* text) {
   std::memcpy(text, copy.data(), copy.size());
 }
 
+namespace {
+
+bool IsDroppedFromNetworkText(unsigned char c) { return c < 0x20 || c == 0x7F || c == ';'; }
+
+}  // namespace
+
+void RemoveControlsAndSemicolons(std::string* text) {
+  std::erase_if(*text, [](char c) { return IsDroppedFromNetworkText(static_cast<unsigned char>(c)); });
+}
+
+void RemoveControlsAndSemicolons(char* text) {
+  char* kept = text;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (!IsDroppedFromNetworkText(static_cast<unsigned char>(*p))) *kept++ = *p;
+  }
+  *kept = '\0';
+}
+
 }  // namespace qb

@@ -10,6 +10,7 @@
 #include "storage/bounded_text.h"
 #include "storage/data_files.h"
 #include "storage/log_time.h"
+#include "storage/name_cleaning.h"
 #include "storage/path_parts.h"
 
 namespace qb {
@@ -19,10 +20,17 @@ namespace {
 // line, as the other readers of the file do.
 constexpr int kLogLineBuffer = 520;
 
+// Every column holds text that came from a printer: it may neither add a
+// field nor start a line of its own.
+std::string Field(std::string text) {
+  RemoveControlsAndSemicolons(&text);
+  return text;
+}
+
 std::string ScannerColumn(const StoredDocument& document) {
   const std::string& sender =
       document.senderName.empty() ? document.requestSenderName : document.senderName;
-  return CutToBytes(sender, kScannerColumnBytes);
+  return CutToBytes(Field(sender), kScannerColumnBytes);
 }
 
 // The folder without its trailing separator. Linux has no drive letter to
@@ -52,20 +60,20 @@ bool StartsWithHeaderMark(const char* line) { return line[0] == '/' && line[1] =
 
 bool LogStoredDocument(const StoredDocument& document, bool normal) {
   PathParts parts = SplitPath(document.outputPath);
-  std::string name = parts.baseName + parts.extension;
+  std::string name = Field(parts.baseName + parts.extension);
   std::string line = MakeLogDateTime();
   line += normal ? " *;" : "  ;";
   line += ScannerColumn(document) + ";";
   line += (normal ? name : "*** " + name + " ***") + ";";
   line += std::to_string(document.fileCount) + ";";
-  line += FolderColumn(parts);
+  line += Field(FolderColumn(parts));
   return AppendLine(line);
 }
 
 bool LogFaxNotice(const FaxNotice& notice) {
-  std::string line = notice.dateText + " *;" + notice.textB;
-  if (!notice.textC.empty()) line += " " + notice.textC;
-  line += ";" + notice.textF + ";1;" + notice.textE + ";" + notice.textD;
+  std::string line = Field(notice.dateText) + " *;" + Field(notice.textB);
+  if (!notice.textC.empty()) line += " " + Field(notice.textC);
+  line += ";" + Field(notice.textF) + ";1;" + Field(notice.textE) + ";" + Field(notice.textD);
   return AppendLine(line);
 }
 

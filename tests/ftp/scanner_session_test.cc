@@ -297,6 +297,25 @@ TEST(ScannerPathsTest, StoreNames) {
   EXPECT_FALSE(ParseStoreName("99999/x", 0, &d, &name));
 }
 
+// Names that would make an upload take a folder's name are refused; what
+// is left goes into a file name and the log without controls or ";".
+TEST(ScannerPathsTest, StoreNamesNeverNameAFolderOrCarryControls) {
+  int d = 0;
+  std::string name;
+  for (const char* folder : {"3/", "/3/", "3\\", "3/.", "3/..", "\r\n"}) {
+    EXPECT_FALSE(ParseStoreName(folder, 0, &d, &name)) << folder;
+  }
+  ASSERT_TRUE(ParseStoreName("3/a;b\r\n\x01.pdf", 0, &d, &name));
+  EXPECT_EQ(name, "ab.pdf");
+  // Under code page 932 a "/" after a lead byte still separates: the
+  // component before it is no destination number.
+  ::setenv("QUILLBOX_CODEPAGE", "932", 1);
+  EXPECT_FALSE(ParseStoreName("3/\x81/x.pdf", 0, &d, &name));
+  ASSERT_TRUE(ParseStoreName("3/\x81\\x.pdf", 0, &d, &name));  // "\\" is a second byte here
+  EXPECT_EQ(name, "\x81\\x.pdf");
+  ::unsetenv("QUILLBOX_CODEPAGE");
+}
+
 TEST(ScannerPathsTest, NamesAndPlacement) {
   EXPECT_EQ(DbaBasePath("/d/@DBA@1#2#doc.pdf"), "/d/doc.pdf");
   EXPECT_EQ(DbaBasePath("/d/@DBA@1#2#"), "/d/@DBA@1#2#");

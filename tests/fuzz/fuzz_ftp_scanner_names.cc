@@ -1,7 +1,9 @@
 // What a printer's FTP session hands the scanner session as text: CWD and
 // STOR arguments, "@DBA@" names and "@DBA@....meta" files with the
 // sub-folder they name. Whatever the bytes, a stored file's path stays
-// inside its destination folder and every number names a real destination.
+// inside its destination folder, every number names a real destination,
+// a stored name names a file (never "", "." or "..") and neither it nor a
+// sub-folder holds a control character or ";".
 // Input: one byte choosing the current destination, a NUL-terminated name,
 // then the meta file's content.
 #include <cstdint>
@@ -15,6 +17,14 @@
 namespace {
 
 constexpr char kFolder[] = "/dest";
+
+bool HasNetworkControls(const std::string& text) {
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || c == ';') return true;
+  }
+  return false;
+}
 
 bool HasParentComponent(const std::string& path) {
   size_t start = 0;
@@ -36,6 +46,8 @@ void CheckName(const std::string& name, int current) {
   std::string fileName;
   if (!qb::ParseStoreName(name.c_str(), current, &destination, &fileName)) return;
   if (destination < 1 || destination > 65535) std::abort();
+  if (HasNetworkControls(fileName) || fileName == "." || fileName == "..") std::abort();
+  if (fileName.empty() != name.empty()) std::abort();
   const std::string path = std::string(kFolder) + "/" + fileName;
   if (qb::FolderPartOf(path) != std::string(kFolder) + "/") std::abort();
   const std::string base = qb::DbaBasePath(path);
@@ -51,7 +63,7 @@ void CheckMeta(const std::string& name, const uint8_t* data, size_t size) {
   qb::ParseMetaAttributes(data, size, &attributes);
   const std::string sub = qb::CleanSubFolder(attributes.subFolder);
   if (!sub.empty() && (sub[0] == '/' || sub.back() == '/')) std::abort();
-  if (HasParentComponent(sub)) std::abort();
+  if (HasParentComponent(sub) || HasNetworkControls(sub)) std::abort();
   // Names starting with "." are dropped on arrival and never placed.
   const std::string leaf = qb::NameOfPath(name);
   if (leaf.empty() || leaf[0] == '.') return;

@@ -96,17 +96,32 @@ TEST_F(HostTableFile, SaveMergesWhatAnotherInstanceWroteSinceTheLoad) {
   EXPECT_EQ(reloaded.list().size(), 2u);
 }
 
-TEST_F(HostTableFile, ServiceModeWritesEachRecordAtOnce) {
+// Service mode: records wait for one write, which the owner hands to
+// WriteHostTable (on a worker in the program).
+TEST_F(HostTableFile, ServiceModeRecordsAreWrittenTogetherByOneWrite) {
   HostTable table(path_, true);
   table.Load(At(2024, 3, 1));
+  EXPECT_FALSE(table.WriteDue());
   table.Record("P1", "10.0.0.1", At(2024, 3, 1));
-  EXPECT_EQ(Get("HOST", "scanner01"), "20240301120000,10.0.0.1,P1");
+  table.Record("P2", "10.0.0.2", At(2024, 3, 1));
+  EXPECT_EQ(Get("HOST", "scanner01"), "?");
+  ASSERT_TRUE(table.WriteDue());
+  HostTableWrite write = table.TakeWrite(At(2024, 3, 1));
+  EXPECT_FALSE(table.WriteDue());
+  table.WriteDone(WriteHostTable(write));
+  const std::string both = Get("HOST", "scanner01") + " " + Get("HOST", "scanner02");
+  EXPECT_NE(both.find("20240301120000,10.0.0.1,P1"), std::string::npos) << both;
+  EXPECT_NE(both.find("20240301120000,10.0.0.2,P2"), std::string::npos) << both;
   EXPECT_EQ(Get("HOST", "update"), "1");
   EXPECT_EQ(Get("ID", "id"), "2");
   Put("HOST", "update", "0");
   table.Record("P1", "10.0.0.1", At(2024, 3, 2));  // known: no announcement due
+  write = table.TakeWrite(At(2024, 3, 2));
+  table.WriteDone(WriteHostTable(write));
   EXPECT_EQ(Get("HOST", "update"), "0");
   EXPECT_EQ(Get("ID", "id"), "3");
+  table.Save(At(2024, 3, 2));  // our own writes are not taken for another instance's
+  EXPECT_EQ(Get("ID", "id"), "4");
 }
 
 TEST_F(HostTableFile, AHandEditedFileLoadsWithoutHarm) {

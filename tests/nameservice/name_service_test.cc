@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -190,6 +191,42 @@ TEST_F(NameServiceTest, NotifyRequestsAreAlwaysAnsweredAndOnlyTheFirstKindRecord
   std::vector<uint8_t> reply = Await(client2_);
   ASSERT_EQ(reply.size(), 296u);
   EXPECT_EQ(ReadBigEndian32(reply.data()), kNameNotifyRes2);
+}
+
+// A second boundary may fall inside a burst: at most two seconds' worth.
+TEST_F(NameServiceTest, AFloodIsAnsweredOnlyWithinTheLimitsPerSenderAndInAll) {
+  size_t replies = 0;
+  for (int i = 0; i < 3000; ++i) replies += Handle(Request(kNameNotifyReq, "p"), "10.0.0.7").size();
+  EXPECT_GE(replies, 10u);
+  EXPECT_LE(replies, 20u);
+  // Another sender is still heard, up to the total.
+  EXPECT_EQ(Handle(Request(kNameNotifyReq, "q"), "10.0.0.8").size(), 1u);
+  replies = 0;
+  char ip[16];
+  for (int i = 0; i < 500; ++i) {
+    std::snprintf(ip, sizeof ip, "10.1.%d.%d", i / 200, i % 200 + 1);
+    replies += Handle(Request(kNameNotifyReq, "r"), ip).size();
+  }
+  EXPECT_LE(replies, 400u);
+  EXPECT_GE(replies, 180u);
+}
+
+TEST_F(NameServiceTest, ASocketFloodIsReadOnlyUpToItsBudgetEachSecond) {
+  std::vector<uint8_t> request = Request(kNameResolveReq, "OTHERPC");  // never answered
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 3000; ++i) {
+    Send(request);
+    loop_.RunOnce(0);
+  }
+  for (int i = 0; i < 20; ++i) loop_.RunOnce(1);
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+  const std::vector<std::string> lines = TakeCapturedTrace();
+  const auto read = std::count(lines.begin(), lines.end(), " QN:Receive UDP Data");
+  EXPECT_LE(read, 1000 * (seconds + 2));
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      " QN: more than 1000 datagrams this second, not read until the next"),
+            lines.end());
 }
 
 TEST_F(NameServiceTest, ANameWithoutTerminatorEndsAtTheFieldEnd) {

@@ -52,6 +52,17 @@ class ReceiveLogTest : public StorageTest {
     document.fileCount = 1;
     return document;
   }
+  static FaxNotice Notice(const char* b, const char* c, const char* d, const char* e,
+                          const char* f) {
+    FaxNotice notice;
+    notice.dateText = "2021/03/04 05:06";
+    notice.textB = b;
+    notice.textC = c;
+    notice.textD = d;
+    notice.textE = e;
+    notice.textF = f;
+    return notice;
+  }
   static std::string Entries(int from, int count) {
     std::string text;
     for (int i = from; i < from + count; ++i) text += "entry " + std::to_string(i) + "\n";
@@ -96,19 +107,23 @@ TEST_F(ReceiveLogTest, ScannerColumnFallsBackAndIsCutToSixteenBytes) {
 }
 
 TEST_F(ReceiveLogTest, FaxNoticeEntry) {
-  FaxNotice notice;
-  notice.dateText = "2021/03/04 05:06";
-  notice.textB = "Sender_1";
-  notice.textC = "C";
-  notice.textD = "D";
-  notice.textE = "E";
-  notice.textF = "F";
+  FaxNotice notice = Notice("Sender_1", "C", "D", "E", "F");
   ASSERT_TRUE(LogFaxNotice(notice));
   notice.textC.clear();
   ASSERT_TRUE(LogFaxNotice(notice));
   EXPECT_EQ(ReadReceiveLog(),
             "2021/03/04 05:06 *;Sender_1 C;F;1;E;D\n"
             "2021/03/04 05:06 *;Sender_1;F;1;E;D\n");
+}
+
+TEST_F(ReceiveLogTest, TextFromTheNetworkNeverAddsAFieldOrALine) {
+  StoredDocument document = Document("/x/a;b\rc.pdf", "Bob;x\n2030/01/01");
+  ASSERT_TRUE(LogStoredDocument(document, true));
+  ASSERT_TRUE(LogFaxNotice(Notice("B\r\n", "C;c", "D\x01", "E\nE", "F\x7F;")));
+  std::vector<std::string> lines = Lines(ReadReceiveLog());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(AfterDateTime(lines[0]), " *;Bobx2030/01/01;abc.pdf;1;/x");
+  EXPECT_EQ(lines[1], "2021/03/04 05:06 *;B Cc;F;1;EE;D");
 }
 
 TEST_F(ReceiveLogTest, MissingDataFolderSkipsTheEntry) {

@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "platform/descriptor_limit.h"
 #include "platform/fault_env.h"
 #include "platform/net.h"
 #include "platform/trace.h"
+#include "platform/udp.h"
 #include "scanproto/cipher.h"
 #include "server_fixture.h"
 
@@ -28,6 +31,12 @@ class ScanServerTest : public test::ServerTest {
   }
 
   int Connect(uint16_t port) { return OpenClient(port); }
+  // From an address of its own for each `n`: crowds of printers.
+  int ConnectAs(uint16_t port, int n) {
+    char from[32];
+    std::snprintf(from, sizeof from, "127.0.%d.%d", 1 + n / 250, 1 + n % 250);
+    return OpenClient(port, from);
+  }
   static std::string Packet(const std::string& body) { return Frame(body); }
 
   int TraceCount(const std::string& line) {
@@ -47,7 +56,7 @@ const std::string ScanServerTest::kDiskFull("NG\0\x01", 4);
 TEST_F(ScanServerTest, JobLimitCountsOnlyJobPortConnections) {
   int direct = Connect(kDirectPort);
   EXPECT_EQ(Receive(direct, 4), kOk);
-  for (int i = 0; i < 30; ++i) ASSERT_EQ(Receive(Connect(kJobPort), 4), kOk) << i;
+  for (int i = 0; i < 30; ++i) ASSERT_EQ(Receive(ConnectAs(kJobPort, i), 4), kOk) << i;
   // The limit applies on both ports, but only job-port connections count.
   EXPECT_EQ(Receive(Connect(kDirectPort), 4), kJobLimit);
   int refused = Connect(kJobPort);
@@ -60,6 +69,50 @@ TEST_F(ScanServerTest, JobLimitCountsOnlyJobPortConnections) {
   Pump();
   EXPECT_EQ(JobCount(), 30);
   EXPECT_EQ(TraceCount(" Job Num=30"), 2);
+}
+
+// One address holding idle, greeted connections cannot take the jobs of
+// every other printer: its fifth is refused as for too many jobs and
+// closed, and takes no job.
+TEST_F(ScanServerTest, AnAddressHoldsAtMostItsShareOfConnectionsOnEachPort) {
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(Receive(OpenClient(kJobPort, "127.0.0.5"), 4), kOk) << i;
+  int fifth = OpenClient(kJobPort, "127.0.0.5");
+  EXPECT_EQ(Receive(fifth, 4), kJobLimit);
+  EXPECT_TRUE(ClosedByServer(fifth));
+  EXPECT_EQ(JobCount(), 4);
+  EXPECT_EQ(Receive(OpenClient(kDirectPort, "127.0.0.5"), 4), kOk);  // a share per port
+  EXPECT_EQ(Receive(OpenClient(kJobPort, "127.0.0.6"), 4), kOk);
+  EXPECT_EQ(JobCount(), 5);
+  CloseClient(clients_[0]);
+  Pump();
+  EXPECT_EQ(Receive(OpenClient(kJobPort, "127.0.0.5"), 4), kOk);
+}
+
+// With the descriptor table full the waiting connection keeps the listener
+// readable: the listener rests 50 ms instead of failing accept in a loop,
+// and the burst is traced once.
+TEST_F(ScanServerTest, AListenerRestsWhileDescriptorsRunOut) {
+  const std::string traced = " accept() error:10024, waiting 50 ms between tries";
+  int waiting = TcpConnect(0x7F000001, BoundPort(kJobPort), 0);
+  ASSERT_GE(waiting, 0);
+  clients_.push_back(waiting);
+  const uint64_t limit = SoftDescriptorLimit();
+  const int lowestFree = UdpOpen();
+  ASSERT_GE(lowestFree, 0);
+  SockClose(lowestFree);
+  ASSERT_TRUE(SetSoftDescriptorLimit(static_cast<uint64_t>(lowestFree)));
+  Pump(20);
+  EXPECT_EQ(JobCount(), 0);
+  env_.AdvanceMs(50);
+  Pump(20);  // tried again after the rest, failed again: still one line
+  ASSERT_TRUE(SetSoftDescriptorLimit(limit));
+  EXPECT_EQ(TraceCount(traced), 1);
+  Pump(20);
+  EXPECT_EQ(JobCount(), 0);  // resting: not watched
+  env_.AdvanceMs(50);
+  Pump();
+  EXPECT_EQ(JobCount(), 1);
+  EXPECT_EQ(Receive(waiting, 4), kOk);
 }
 
 TEST_F(ScanServerTest, LowDiskRefusesOnBothPortsAndTellsTheTray) {
@@ -233,7 +286,7 @@ TEST_F(ScanServerTest, EveryConnectionIdleTooLongClosesInTheSameTick) {
 }
 
 TEST_F(ScanServerTest, The111thConnectionIsClosedWithoutGreeting) {
-  for (int i = 0; i < kConnectionSlots; ++i) ASSERT_EQ(Receive(Connect(kDirectPort), 4), kOk);
+  for (int i = 0; i < kConnectionSlots; ++i) ASSERT_EQ(Receive(ConnectAs(kDirectPort, i), 4), kOk);
   int extra = Connect(kDirectPort);
   EXPECT_TRUE(ClosedByServer(extra));
   EXPECT_EQ(JobCount(), 0);

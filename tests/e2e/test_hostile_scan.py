@@ -1,0 +1,309 @@
+"""Hostile and broken clients against the real receiver's scan road, its
+FTP names and its name service: nothing lands outside a destination, the
+receive log keeps one line per entry, one address cannot lock the others
+out, and neither a full descriptor table nor a flood of datagrams costs a
+busy core (process CPU time from /proc, not wall time)."""
+import ftplib
+import io
+import os
+import resource
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+
+from receiver import (JOB_PORT, NG_JOB_LIMIT, OK, Receiver, closed_by_peer,
+                      receive_exactly, sendscan, wait_until)
+from test_ftp_scanner_session import FtpReceiver
+from test_name_service import datagram, read_ini, wait_for_name_service
+from test_scan_documents import DocumentReceiver, printer_pdf
+
+NAME_PORT = 37010
+NAME_PORT_2 = 37011
+
+
+def cpu_seconds(pid):
+    """User and system time of a process so far."""
+    with open("/proc/%d/stat" % pid) as handle:
+        fields = handle.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def cpu_share(pid, seconds, during=None):
+    """The share of one core the process used over `seconds` of wall time,
+    while `during` (if given) runs."""
+    before, start = cpu_seconds(pid), time.time()
+    if during is not None:
+        during()
+    remaining = seconds - (time.time() - start)
+    if remaining > 0:
+        time.sleep(remaining)
+    return (cpu_seconds(pid) - before) / (time.time() - start)
+
+
+def all_files(top):
+    found = []
+    for folder, _, names in os.walk(top):
+        found += [os.path.relpath(os.path.join(folder, n), top) for n in names]
+    return sorted(found)
+
+
+class Confinement(unittest.TestCase):
+    def setUp(self):
+        self.scratch = tempfile.mkdtemp(prefix="qb-hostile-")
+
+    def test_a_linked_sub_folder_is_never_followed_on_either_road(self):
+        with DocumentReceiver() as receiver:
+            srv = os.path.dirname(receiver.folder)
+            outside = os.path.join(srv, "elsewhere")
+            os.makedirs(outside)
+            os.symlink(outside, os.path.join(receiver.folder, "link"))
+            os.symlink("..", os.path.join(receiver.folder, "dotdot"))
+            tiff = os.path.join(self.scratch, "page.tif")
+            self.assertEqual(sendscan("make-tiff", tiff)[0], 0)
+            for sub in ("link", "dotdot", "link/deeper"):
+                self.assertEqual(sendscan("raw", 1, "--sub-folder", sub, "--doc-name", "raw")[0], 0)
+                self.assertEqual(sendscan("send", 1, tiff, "--sub-folder", sub,
+                                          "--file-name", "file")[0], 0)
+            self.assertEqual(all_files(outside), [])
+            self.assertEqual(sorted(os.listdir(srv)), ["dest1", "elsewhere"])
+            # OverWrite is on: each road's documents share one name.
+            self.assertEqual(receiver.files(), ["dotdot", "file_000.tif", "link", "raw0000_000.tif"])
+
+    def test_names_and_senders_cannot_forge_log_entries_or_file_names(self):
+        with DocumentReceiver() as receiver:
+            tiff = os.path.join(self.scratch, "page.tif")
+            self.assertEqual(sendscan("make-tiff", tiff)[0], 0)
+            self.assertEqual(sendscan("send", 1, tiff, "--sender", "Ev;il\n2030/01/01",
+                                      "--file-name", "in\nvoice;x")[0], 0)
+            self.assertEqual(receiver.files(), ["invoicex_000.tif"])
+            log = receiver.log_with("invoicex_000.tif")
+            lines = log.splitlines()
+            self.assertEqual(len(lines), 1, log)
+            self.assertEqual(lines[0].split(";")[1:4], ["Evil2030/01/01", "invoicex_000.tif", "1"])
+
+    def test_ftp_uploads_never_take_a_folder_name_nor_follow_a_code_page_932_link(self):
+        receiver = FtpReceiver()
+        receiver.env["QUILLBOX_CODEPAGE"] = "932"
+        with receiver:
+            folder = receiver.folders[3]
+            outside = os.path.join(receiver.root, "elsewhere")
+            os.makedirs(outside)
+            os.symlink(outside.encode(), folder.encode() + b"/\x81")  # a lead byte alone
+            os.makedirs(os.path.join(folder, "sub"))
+            client, _ = receiver.challenge_login()
+            client.encoding = "latin-1"  # names go out byte for byte
+            for name in ("3/", "/3/", "3/sub", "3/\x81/x.pdf"):
+                with self.assertRaises(ftplib.Error, msg=name):
+                    client.storbinary("STOR " + name, io.BytesIO(printer_pdf()))
+            client.cwd("3")
+            try:  # a bare STOR names the folder itself: refused or dropped
+                client.storbinary("STOR", io.BytesIO(printer_pdf()))
+            except ftplib.Error:
+                pass
+            self.assertEqual(client.storbinary("STOR ok.pdf", io.BytesIO(printer_pdf())),
+                             "226 Transfer complete.")
+            client.quit()
+            expected = [b"ok.pdf", b"sub", b"\x81"]
+            self.assertTrue(wait_until(lambda: sorted(os.listdir(folder.encode())) == expected),
+                            os.listdir(folder.encode()))
+            self.assertEqual(all_files(outside), [])
+            self.assertEqual(sorted(os.listdir(os.path.dirname(folder))),
+                             ["dest3", "dest5", "dest7"])
+
+
+class LockedOut(unittest.TestCase):
+    def test_idle_connections_of_one_address_leave_the_jobs_to_others(self):
+        with Receiver(settings="[DEBUG]\nTrace=0\n") as receiver:
+            held = []
+            for i in range(30):
+                client = receiver.connect(JOB_PORT, source="127.0.0.2")
+                greeting = receive_exactly(client, 4)
+                self.assertEqual(greeting, OK if i < 4 else NG_JOB_LIMIT, i)
+                if i >= 4:
+                    self.assertTrue(closed_by_peer(client), i)
+                held.append(client)
+            other = receiver.connect(JOB_PORT, source="127.0.0.3")
+            self.assertEqual(receive_exactly(other, 4), OK)
+            for client in held + [other]:
+                client.close()
+
+
+class SmallDescriptorTable(Receiver):
+    """A receiver started with soft and hard descriptor limits of its own."""
+
+    def __init__(self, soft, hard, **kwargs):
+        super().__init__(**kwargs)
+        self.limits = (soft, hard)
+
+    def start(self, args=(), wait_for_port=True):
+        limits = self.limits
+        real = subprocess.Popen
+
+        def limited(command, **kwargs):
+            return real(command, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, limits),
+                        **kwargs)
+        subprocess.Popen = limited
+        try:
+            return super().start(args, wait_for_port)
+        finally:
+            subprocess.Popen = real
+
+
+def soft_descriptor_limit(pid):
+    with open("/proc/%d/limits" % pid) as handle:
+        for line in handle:
+            if line.startswith("Max open files"):
+                return int(line.split()[3])
+    return None
+
+
+class BusyLoops(unittest.TestCase):
+    def test_the_soft_descriptor_limit_is_raised_to_the_hard_one(self):
+        with SmallDescriptorTable(256, 4096, settings="[DEBUG]\nTrace=0\n") as receiver:
+            self.assertEqual(soft_descriptor_limit(receiver.process.pid), 4096)
+
+    def test_a_full_descriptor_table_costs_no_busy_core(self):
+        with SmallDescriptorTable(64, 64, settings="[DEBUG]\nTrace=0\n") as receiver:
+            clients = []
+            try:
+                for i in range(120):
+                    client = socket.socket()
+                    client.bind(("127.0.%d.%d" % (1 + i // 200, 2 + i % 200), 0))
+                    client.setblocking(False)
+                    client.connect_ex(("127.0.0.1", JOB_PORT))
+                    clients.append(client)
+                # The trace file cannot be opened then: the unit tests count its lines.
+                time.sleep(0.5)
+                share = cpu_share(receiver.process.pid, 3.0)
+                self.assertLess(share, 0.05)
+            finally:
+                for client in clients:
+                    client.close()
+            # Freed descriptors are used again: a printer is served.
+            self.assertTrue(wait_until(lambda: self.greeted(receiver), 10))
+
+    @staticmethod
+    def greeted(receiver):
+        try:
+            client = receiver.connect(JOB_PORT, source="127.0.9.9")
+            client.settimeout(2)
+            with client:
+                return receive_exactly(client, 4) == OK
+        except OSError:
+            return False
+
+
+class NameServiceFlood(unittest.TestCase):
+    @staticmethod
+    def replies(listener, quiet=0.5):
+        """Replies counted until none came for `quiet` seconds."""
+        count = 0
+        listener.settimeout(quiet)
+        try:
+            while True:
+                listener.recvfrom(1000)
+                count += 1
+        except socket.timeout:
+            return count
+
+    def test_replies_are_limited_per_claimed_sender_and_in_all(self):
+        with Receiver(settings="[DEBUG]\nTrace=0\n") as receiver:
+            time.sleep(0.3)  # the name service opens a moment after the scan ports
+            listener = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            listener.bind(("0.0.0.0", NAME_PORT_2))
+            sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            sender.bind(("127.0.0.2", 0))
+            request = datagram(0x09090004, "x")[:4]  # four bytes drew 296 before
+            try:
+                # The limits hold per second of the receiver's clock: within
+                # the seconds from the first request to the last reply.
+                start = time.time()
+                for _ in range(3000):
+                    sender.sendto(request, ("127.0.0.1", NAME_PORT))
+                    time.sleep(0.0002)
+                got = self.replies(listener)
+                self.assertLessEqual(got, 10 * (int(time.time() - start) + 2))
+                many = []
+                for i in range(40):
+                    one = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+                    one.bind(("127.0.1.%d" % (i + 1), 0))
+                    many.append(one)
+                start = time.time()
+                for _ in range(15):
+                    for one in many:
+                        one.sendto(request, ("127.0.0.1", NAME_PORT))
+                    time.sleep(0.005)
+                got = self.replies(listener)
+                self.assertLessEqual(got, 200 * (int(time.time() - start) + 2))
+                self.assertGreater(got, 0)
+                for one in many:
+                    one.close()
+                # A printer that asks once a while later is answered as before.
+                time.sleep(1.1)
+                sender.sendto(datagram(0x09090004, "printer"), ("127.0.0.1", NAME_PORT))
+                self.assertEqual(self.replies(listener), 1)
+            finally:
+                sender.close()
+                listener.close()
+
+    def test_a_flood_costs_no_busy_core(self):
+        with Receiver(settings="[DEBUG]\nTrace=0\n") as receiver:
+            time.sleep(0.3)
+            flood = subprocess.Popen(["python3", "-c", FLOOD, "4"])
+            try:
+                share = cpu_share(receiver.process.pid, 3.0)
+            finally:
+                flood.wait(timeout=10)
+            self.assertEqual(flood.returncode, 0)
+            self.assertLess(share, 0.05)
+            self.assertIsNone(receiver.process.poll())
+
+    def test_service_mode_writes_the_table_at_most_once_a_second(self):
+        service = Receiver()
+        try:
+            service.start(["QBXSVC"])
+            wait_for_name_service(self, service)
+            sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            sender.bind(("127.0.0.2", 0))
+            for i in range(10):
+                sender.sendto(datagram(0x09090002, "printer%d" % (i % 3)), ("127.0.0.1", NAME_PORT))
+            sender.close()
+            path = os.path.join(service.data, "tvqnhost.ini")
+            self.assertTrue(wait_until(lambda: os.path.exists(path) and
+                                       ("host", "scanner01") in read_ini(path), 3))
+            time.sleep(1.5)
+            # Loaded as 1; ten recorded requests wrote it twice each before.
+            self.assertLessEqual(int(read_ini(path)[("id", "id")]), 3)
+            self.assertEqual(service.stop(), 0)
+        finally:
+            service.__exit__(None, None, None)
+
+
+# Sends name requests as fast as it can for the given seconds, from many
+# claimed senders on loopback: about 60,000 a second or more.
+FLOOD = r"""
+import socket, struct, sys, time
+socks = []
+for i in range(16):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("127.0.2.%d" % (i + 1), 0))
+    s.setblocking(False)
+    socks.append(s)
+request = struct.pack(">II", 0x09090004, 1) + b"flood".ljust(288, b"\0")
+end = time.time() + float(sys.argv[1])
+sent = 0
+while time.time() < end:
+    for s in socks:
+        try:
+            s.sendto(request, ("127.0.0.1", 37010))
+            sent += 1
+        except BlockingIOError:
+            pass
+print("sent", sent, file=sys.stderr)
+"""
+
+
+if __name__ == "__main__":
+    unittest.main()
