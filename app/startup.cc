@@ -82,6 +82,10 @@ int AnswerOptions(int argc, char** argv) {
 
 void StartFtpIfEnabled(bool serviceMode, MainWindow& mainWindow) {
   if (GetFTP_Support() != 0 || GetFTPS_Support() != 0) {
+    // A port that is no port would otherwise read as 0, a port the system
+    // picks, which no printer could know.
+    std::string problem;
+    if (!StartSettingValid(kSettingFtpPort, &problem)) ShowMessageBox(problem.c_str(), "Quillbox");
     StartFtpServer(GetFtpPort(), serviceMode, mainWindow.FtpHooks());
   }
 }

@@ -71,7 +71,24 @@ bool GetFTP_DebugLogDBA(char* buffer, size_t size) {
   return ReadText(kSettingFtpDebugLogDba, buffer, size);
 }
 
-int GetFtpPort() { return ReadInt(kSettingFtpPort); }
+int GetFtpPort() {
+  std::string why;
+  if (!StartSettingValid(kSettingFtpPort, &why)) return std::atoi(SettingOf(kSettingFtpPort).defaultValue);
+  return ReadInt(kSettingFtpPort);
+}
+
+bool StartSettingValid(SettingId id, std::string* problem) {
+  const Setting& setting = SettingOf(id);
+  // A value that is not there is the default, which is valid.
+  const std::string absent = "\x01";
+  const std::string value =
+      ProfileGetString(SettingsPath(), setting.section, setting.key, absent.c_str());
+  std::string why;
+  if (value == absent || SettingValueValid(setting, value, &why)) return true;
+  *problem = std::string("quern.ini [") + setting.section + "] " + setting.key + "=" + value +
+             " is not valid (" + why + "); " + setting.defaultValue + " is used instead";
+  return false;
+}
 int GetFTP_Support() { return ReadInt(kSettingFtpSupport); }
 int GetFTPS_Support() { return ReadInt(kSettingFtpsSupport); }
 

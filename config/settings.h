@@ -7,6 +7,9 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+
+#include "config/setting_table.h"
 
 namespace qb {
 
@@ -28,7 +31,8 @@ int GetFileTypeCheck();    // default 1
 int GetDirListScope();
 bool GetFTP_DebugLog(char* buffer, size_t size);
 bool GetFTP_DebugLogDBA(char* buffer, size_t size);
-int GetFtpPort();       // default 21
+// default 21; a value that is not a port (StartSettingValid) counts as 21
+int GetFtpPort();
 int GetFTP_Support();   // default 1
 int GetFTPS_Support();  // default 1
 bool GetSSL_PrivateKey(char* buffer, size_t size);
@@ -44,6 +48,10 @@ int GetTOVScan();  // default 0
 // Returns whether TOVScan is non-zero; the name (at most 8 characters) is
 // read only then, otherwise the buffer is cleared.
 bool GetDepName(char* buffer, size_t size);
+// Whether the setting's value in the file is valid for its type and range
+// (an absent one is); otherwise `problem` names the file, section, key, the
+// value and what is used instead, for a person to read.
+bool StartSettingValid(SettingId id, std::string* problem);
 // [DEBUG]
 int GetTrace();  // default 0
 // [RCVFAX]

@@ -118,7 +118,13 @@ bool NameService::Open() {
   }
   socket_ = LoopSocket(loop_, fd);
   if (!UdpBind(fd, options_.port)) {
-    TraceLog(" QN: bind to port %u failed:%d", options_.port, LastSocketError());
+    const int error = LastSocketError();
+    TraceLog(" QN: bind to port %u failed:%d", options_.port, error);
+    // Printers then cannot find this PC by its name: a person must know.
+    const std::string text = "The name-service port UDP " + std::to_string(options_.port) +
+                             " cannot be used (error " + std::to_string(error) +
+                             "): printers cannot find this PC by its name.";
+    ShowMessageBox(text.c_str(), "Quillbox");
     socket_.Close();
     return false;
   }
