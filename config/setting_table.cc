@@ -20,8 +20,7 @@ const Setting kSettings[kSettingCount] = {
     {"MANAGEMENT", "Receive", kFlag, "1", 0, 1, kEachUse, nullptr,
      "1: announce each received document (only exactly 1 is on)"},
     {"MANAGEMENT", "List", kInteger, "100", 0, 1000000, kEachUse, nullptr,
-     "entries kept when the receive log is trimmed (by the configuration program's command "
-     "1026)"},
+     "entries the receive log keeps: after each entry the oldest beyond it are dropped"},
     {"MANAGEMENT", "OverWrite", kFlag, "1", 0, 1, kEachUse, nullptr,
      "non-zero: a received file may replace one of the same name; 0: never"},
     {"MANAGEMENT", "MaxConnectNum", kInteger, "30", 1, 100, kNextStart, nullptr,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "platform/files.h"
 #include "platform/global_lock.h"
 #include "storage/bounded_text.h"
 #include "storage/data_files.h"
@@ -42,8 +43,10 @@ std::string FolderColumn(const PathParts& parts) {
   return folder;
 }
 
-// Appends one line and its line feed under GlobalLock; true when the line
-// feed was written.
+// Appends one line and its line feed under GlobalLock, then keeps the log
+// at List entries; true when the line feed was written. Deliberately the
+// receiver's own work: on Windows the configuration program trims the log,
+// and on Linux there is none to do it, so the log would grow without end.
 bool AppendLine(const std::string& line) {
   GlobalLockGuard hold;
   std::FILE* log = OpenSharedDataFile(kReceiveLogName, "at+");
@@ -51,6 +54,7 @@ bool AppendLine(const std::string& line) {
   std::fputs(line.c_str(), log);
   bool written = std::fputc('\n', log) != EOF;
   if (std::fclose(log) != 0) written = false;
+  TrimReceiveLog();
   return written;
 }
 
@@ -109,13 +113,19 @@ void TrimReceiveLog() {
   if (excess < 0) excess = 0;
   if (!strayHeader && excess == 0) return;
 
-  log = OpenSharedDataFile(kReceiveLogName, "wt");
+  // Written beside the log and put in its place whole, so that a crash in
+  // between leaves the old log rather than half of one.
+  const std::string partName = std::string(kReceiveLogName) + ".part";
+  log = OpenSharedDataFile(partName.c_str(), "wt");
   if (log == nullptr) return;
   std::fputs(kReceiveLogHeader, log);
-  std::fputc('\n', log);
-  for (size_t i = static_cast<size_t>(excess); i < kept.size(); ++i)
-    std::fputs(kept[i].c_str(), log);
-  std::fclose(log);
+  bool ok = std::fputc('\n', log) != EOF;
+  for (size_t i = static_cast<size_t>(excess); i < kept.size() && ok; ++i)
+    ok = std::fputs(kept[i].c_str(), log) != EOF;
+  ok = std::fclose(log) == 0 && ok;
+  if (!ok || !RenameFile(SharedDataFilePath(partName.c_str()), SharedDataFilePath(kReceiveLogName))) {
+    RemoveFile(SharedDataFilePath(partName.c_str()));
+  }
 }
 
 }  // namespace qb

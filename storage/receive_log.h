@@ -34,7 +34,9 @@ void TouchReceiveLog();
 
 // Keeps the log at the setting List (default 100) entries: drops the oldest
 // entries beyond it and every "//" line after the first line, then writes
-// the header and the rest. A log with nothing to drop is not touched.
+// the header and the rest (into a new file put in the old one's place). A
+// log with nothing to drop is not touched. Every entry the receiver appends
+// is followed by this.
 void TrimReceiveLog();
 
 }  // namespace qb

@@ -162,6 +162,21 @@ TEST_F(ReceiveLogTest, TrimDropsStrayHeadersAndKeepsAnAppendedFirstEntry) {
   EXPECT_EQ(ReadReceiveLog(), std::string(kReceiveLogHeader) + "\n" + Entries(2, 2));
 }
 
+TEST_F(ReceiveLogTest, TheReceiverKeepsTheLogAtListEntriesItself) {
+  WriteSetting("MANAGEMENT", "List", "3");
+  for (int i = 1; i <= 5; ++i) {
+    LogStoredDocument(Document((root_ / ("doc" + std::to_string(i) + ".pdf")).string()), true);
+  }
+  std::vector<std::string> lines = Lines(ReadReceiveLog());
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], kReceiveLogHeader);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NE(lines[1 + i].find(";doc" + std::to_string(3 + i) + ".pdf;"), std::string::npos)
+        << lines[1 + i];
+  }
+  EXPECT_FALSE(std::filesystem::exists(DataFolderPath() / "tvscanlog_f.bin.part"));
+}
+
 TEST_F(ReceiveLogTest, ConcurrentWritersNeverMixLines) {
   constexpr int kThreads = 4;
   constexpr int kEach = 40;
