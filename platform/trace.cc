@@ -1,6 +1,7 @@
 #include "platform/trace.h"
 
 #include <sys/stat.h>
+#include <time.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -54,6 +55,20 @@ std::FILE* OpenTraceFile() {
   return std::fopen(path.c_str(), "a+");
 }
 
+// "2026-12-07T21:04:05.123 ": local time to the millisecond, so that a
+// line can be set beside the receive log, the system log and a capture.
+// Deliberately more than the plain line of old: a trace is read across
+// processes and days.
+void PutTimeStamp(char* out, size_t size) {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  struct tm local;
+  ::localtime_r(&now.tv_sec, &local);
+  std::snprintf(out, size, "%04d-%02d-%02dT%02d:%02d:%02d.%03d ", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<int>(now.tv_nsec / 1000000));
+}
+
 }  // namespace
 
 void SetTraceMode(int mode) {
@@ -77,12 +92,15 @@ void TraceLog(const char* format, ...) {
   va_end(args);
 
   if (g_capturing) g_captured.emplace_back(line);
+  if (g_trace_mode != 1 && g_trace_mode != 2) return;
+  char stamp[96];  // room for any field width the compiler can imagine
+  PutTimeStamp(stamp, sizeof stamp);
   if (g_trace_mode == 1) {
-    std::fprintf(stderr, "%s\n", line);
-  } else if (g_trace_mode == 2) {
+    std::fprintf(stderr, "%s%s\n", stamp, line);
+  } else {
     std::FILE* file = OpenTraceFile();
     if (file == nullptr) return;
-    std::fprintf(file, "%s\n", line);
+    std::fprintf(file, "%s%s\n", stamp, line);
     std::fclose(file);
   }
 }

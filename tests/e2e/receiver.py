@@ -1,6 +1,7 @@
 """Starts build/quillbox on a throw-away machine root and talks to it."""
 import hashlib
 import os
+import re
 import shutil
 import signal
 import socket
@@ -15,6 +16,8 @@ DIRECT_PORT = 37101
 SENDSCAN = os.environ.get("QB_SENDSCAN", os.path.join(os.path.dirname(BINARY), "quillbox-sendscan"))
 CLIENT_ADDRESS = "127.0.0.2"  # any 127.x other than 127.0.0.1
 OK = b"OK\x00\x05"
+# What starts every trace line: local time to the millisecond.
+TIME_STAMP = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} ")
 NG_JOB_LIMIT = b"NG\x00\x15"
 NG_DISK = b"NG\x00\x01"
 
@@ -127,11 +130,13 @@ class Receiver:
         shutil.rmtree(self.root, ignore_errors=True)
 
     def trace(self):
+        """The trace's lines without their time stamps."""
         try:
             with open(self.trace_path, "rb") as handle:
-                return handle.read().decode("utf-8", errors="replace").splitlines()
+                lines = handle.read().decode("utf-8", errors="replace").splitlines()
         except FileNotFoundError:
             return []
+        return [TIME_STAMP.sub("", line, count=1) for line in lines]
 
     def wait_for_trace(self, line, timeout=5.0, count=1):
         return wait_until(lambda: self.trace().count(line) >= count, timeout)
