@@ -294,14 +294,17 @@ TEST_F(FtpEngineTest, IdleLimitEndsTheSessionOnTheMovableClock) {
   env_->AdvanceSeconds(31);
   EXPECT_EQ(client->Reply(5000), "<closed>");
 
-  // A running transfer keeps the session alive however long it waits.
+  // A data connection that never comes is given up at the idle limit
+  // with 425; the session itself goes on.
   auto waiting = LoggedIn();
   PassivePort(waiting->Command("PASV"));
   waiting->Send("STOR slow.bin");
   waiting->Reply();
   settle();
-  env_->AdvanceSeconds(100);
+  env_->AdvanceSeconds(20);
   EXPECT_EQ(waiting->Reply(300), "");
+  env_->AdvanceSeconds(15);
+  EXPECT_EQ(waiting->Reply(5000), "425 Can't open data connection.");
   EXPECT_EQ(waiting->Command("NOOP"), "200 NOOP command successful.");
 }
 
