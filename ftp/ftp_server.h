@@ -26,9 +26,9 @@ class CFtpSession;
 // Connections held at once, and per peer address.
 constexpr int kMaxFtpSessions = 20000;
 constexpr int kMaxFtpSessionsPerAddress = 2;
-// Passive listeners one client address may hold at once (two sessions,
-// each with a PASV waiting and one more made while a transfer runs).
-constexpr int kMaxPassivePortsPerAddress = 4;
+// Passive listeners one client address may hold at once: one per session
+// it may have.
+constexpr int kMaxPassivePortsPerAddress = kMaxFtpSessionsPerAddress;
 // Session and transfer threads are many and shallow.
 constexpr size_t kFtpThreadStackBytes = 256 * 1024;
 
