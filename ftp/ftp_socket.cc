@@ -102,18 +102,17 @@ std::unique_ptr<CFtpSocket> CFtpSocket::accept(int waitMs) {
       // Out of descriptors or memory: the connection stays queued and the
       // listener readable, so an immediate retry would spin. Back off (the
       // stop still ends the pause) and say so once per burst.
-      if (!accept_starved_) {
-        accept_starved_ = true;
-        TraceLog("FTP accept on port %u paused: out of descriptors or memory (error %d).",
-                 static_cast<unsigned>(local_port_), error);
-      }
+      // The trace line waits for the burst's end: while descriptors are
+      // out, the trace file could not be opened to write it.
+      ++accept_starved_;
       WaitSocket(-1, false, WakeFd(), kAcceptBackoffMs);
     }
     return nullptr;
   }
-  if (accept_starved_) {
-    accept_starved_ = false;
-    TraceLog("FTP accept on port %u resumed.", static_cast<unsigned>(local_port_));
+  if (accept_starved_ > 0) {
+    TraceLog("FTP accept on port %u resumed after %d pauses for want of descriptors or memory.",
+             static_cast<unsigned>(local_port_), accept_starved_);
+    accept_starved_ = 0;
   }
   auto socket = std::make_unique<CFtpSocket>(running_, env_);
   socket->attach(accepted);

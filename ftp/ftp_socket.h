@@ -111,8 +111,9 @@ class CFtpSocket {
   bool tls_end_read_ = false;
   // The last TLS read wanted more of a record than the library holds.
   bool tls_partial_ = false;
-  // A listener's accept is failing for want of resources (traced once).
-  bool accept_starved_ = false;
+  // Accepts of a listener that failed for want of resources since the last
+  // one that worked (traced once, when the burst ends).
+  int accept_starved_ = 0;
   uint32_t local_address_ = 0;  // host order
   uint16_t local_port_ = 0;
   uint32_t peer_address_ = 0;  // host order

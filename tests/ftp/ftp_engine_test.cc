@@ -48,7 +48,7 @@ class FtpEngineTest : public ::testing::Test {
     const uint16_t port = PassivePort(client.Command("PASV"));
     EXPECT_GE(port, 9822);
     EXPECT_LE(port, 10821);
-    return TcpConnect(kLoopback, port);
+    return client.ConnectData(port);
   }
   bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
     const auto deadline = steady_clock::now() + milliseconds(ms);

@@ -169,7 +169,7 @@ class ScannerSessionTest : public ::testing::Test {
   std::string Store(FtpLineClient& client, const std::string& name, const std::string& data) {
     const uint16_t port = PassivePort(client.Command("PASV"));
     if (port == 0) return "no PASV";
-    const int socket = TcpConnect(kLoopback, port);
+    const int socket = client.ConnectData(port);
     client.Send("STOR " + name);
     const std::string first = client.Reply();
     if (first.rfind("150", 0) != 0) {
@@ -411,7 +411,7 @@ TEST_F(ScannerSessionTest, DirectoryRulesAndRootRefusals) {
   EXPECT_EQ(client->Command("CWD ."), "550 Permission denied.");
   EXPECT_EQ(client->Command("CWD .."), "550 Permission denied.");
   const uint16_t port = PassivePort(client->Command("PASV"));
-  const int data = TcpConnect(kLoopback, port);
+  const int data = client->ConnectData(port);
   EXPECT_EQ(client->Command("LIST"), "550 Permission denied.");
   EXPECT_EQ(client->Command("STOR a.pdf"), "451 STOR error.");
   SockClose(data);
