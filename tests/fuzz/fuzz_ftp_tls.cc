@@ -60,7 +60,12 @@ void Relay(int fromClient, int toServer, size_t cut) {
     if (got <= 0) break;
     for (long at = 0; at < got; at += static_cast<long>(cut)) {
       const long take = got - at < static_cast<long>(cut) ? got - at : static_cast<long>(cut);
-      if (!qb::fuzz::SendAll(toServer, block.data() + at, static_cast<size_t>(take))) return;
+      if (!qb::fuzz::SendAll(toServer, block.data() + at, static_cast<size_t>(take))) {
+        // The server is done reading: the client's further writes must
+        // fail rather than wait for a relay that no longer reads.
+        qb::SockShutdown(fromClient, qb::kShutBoth);
+        return;
+      }
       std::this_thread::yield();
     }
   }
@@ -178,11 +183,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  if (client.joinable()) client.join();
-  if (relay.joinable()) relay.join();
-  if (realClient && !handshaken) std::abort();
+  // The server is done: closing its side ends a relay that still carries
+  // pieces (its reads may have stopped at their time-out, with the pieces'
+  // buffers full), and the back-carrier.
   socket.close();
-  // The back-carrier ends once the server's side is closed.
+  if (relay.joinable()) relay.join();
+  if (client.joinable()) client.join();
+  if (realClient && !handshaken) std::abort();
   if (back.joinable()) back.join();
   qb::SockClose(clientEnd);
   if (relayEnd >= 0) {
