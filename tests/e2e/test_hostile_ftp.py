@@ -13,7 +13,7 @@ import subprocess
 import time
 import unittest
 
-from receiver import Receiver, wait_until
+from receiver import Receiver, shell, wait_until
 from test_ftp_server import key_pair, tls_context
 from test_scan_documents import printer_pdf
 
@@ -365,6 +365,23 @@ class LogsAndFiles(unittest.TestCase):
             self.assertTrue(wait_until(lambda: receiver.log() != ""))
             self.assertIn(";2;", receiver.log())
             self.assertTrue(any("b.pdf not stored" in line for line in receiver.trace()))
+
+    def test_stor_is_refused_when_the_temporary_folder_is_nearly_full(self):
+        receiver = HostileFtpReceiver()
+        small = os.path.join(receiver.root, "small-tmp")
+        os.makedirs(small)
+        if not shell("mount -t tmpfs -o size=8m tmpfs " + small):
+            self.skipTest("cannot mount a small file system here")
+        self.addCleanup(shell, "umount " + small)
+        receiver.env["TMP"] = small
+        with receiver:
+            client = receiver.ftp(login="1234")
+            client.sendcmd("CWD 5")
+            client.sendcmd("PASV")
+            with self.assertRaises(ftplib.error_perm) as refused:
+                client.sendcmd("STOR big.pdf")
+            self.assertTrue(str(refused.exception).startswith("552 "))
+            client.quit()
 
     def test_temporary_files_have_long_names_and_leftovers_go_at_start(self):
         receiver = HostileFtpReceiver()
