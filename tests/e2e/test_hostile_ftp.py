@@ -85,6 +85,16 @@ def passive_port(reply):
     return int(numbers[4]) * 256 + int(numbers[5])
 
 
+def waiting_store(receiver, name):
+    """A session in destination 5 whose STOR waits for its passive data
+    connection; the client and the passive port."""
+    client = receiver.ftp(login="1234")
+    client.sendcmd("CWD 5")
+    port = passive_port(client.sendcmd("PASV"))
+    client.sendcmd("STOR " + name)
+    return client, port
+
+
 def read_reply(client, timeout):
     client.sock.settimeout(timeout)
     try:
@@ -96,10 +106,7 @@ def read_reply(client, timeout):
 class DataConnections(unittest.TestCase):
     def test_a_data_connection_that_never_comes_ends_at_the_idle_limit_and_the_session_goes_on(self):
         with HostileFtpReceiver() as receiver:
-            client = receiver.ftp(login="1234")
-            client.sendcmd("CWD 5")
-            passive_port(client.sendcmd("PASV"))
-            self.assertTrue(client.sendcmd("STOR lost.pdf").startswith("150 "))
+            client, _ = waiting_store(receiver, "lost.pdf")
             started = time.time()
             self.assertEqual(read_reply(client, IDLE_LIMIT + 10), "425 Can't open data connection.")
             self.assertLess(time.time() - started, IDLE_LIMIT + 8)
@@ -135,10 +142,7 @@ class DataConnections(unittest.TestCase):
 
     def test_a_passive_connection_is_taken_only_from_the_client(self):
         with HostileFtpReceiver() as receiver:
-            client = receiver.ftp(login="1234")
-            client.sendcmd("CWD 5")
-            port = passive_port(client.sendcmd("PASV"))
-            client.sendcmd("STOR stolen.pdf")
+            client, port = waiting_store(receiver, "stolen.pdf")
             thief = socket.create_connection(("127.0.0.1", port), source_address=("127.0.0.3", 0))
             thief.sendall(b"%PDF-1.4 not from the printer")
             thief.settimeout(5)
@@ -390,10 +394,7 @@ class LogsAndFiles(unittest.TestCase):
             handle.write(b"x" * 1000)
         with receiver:
             self.assertTrue(wait_until(lambda: not os.path.exists(leftover)))
-            client = receiver.ftp(login="1234")
-            client.sendcmd("CWD 5")
-            port = passive_port(client.sendcmd("PASV"))
-            client.sendcmd("STOR slow.pdf")
+            client, port = waiting_store(receiver, "slow.pdf")
             data = socket.create_connection(("127.0.0.1", port), source_address=("127.0.0.2", 0))
             data.sendall(b"%PDF-1.4\n")
             tmp = os.path.join(receiver.root, "tmp")
