@@ -59,8 +59,19 @@ class HostileFtpReceiver(Receiver):
         with open(os.path.join(self.data, "tvscan_f.bin"), "w") as handle:
             handle.writelines(lines)
 
+    def raw(self, source="127.0.0.2"):
+        """A plain control connection, once the server listens."""
+        deadline = time.time() + 10
+        while True:
+            try:
+                return socket.create_connection(("127.0.0.1", FTP_PORT), timeout=10, source_address=(source, 0))
+            except OSError:
+                if time.time() > deadline:
+                    raise
+                time.sleep(0.05)
+
     def ftp(self, source="127.0.0.2", login=None):
-        deadline = time.time() + 5
+        deadline = time.time() + 10
         while True:
             try:
                 client = ftplib.FTP()
@@ -173,7 +184,7 @@ class DataConnections(unittest.TestCase):
 class BusyLoops(unittest.TestCase):
     def test_a_stalled_tls_record_costs_no_cpu(self):
         with HostileFtpReceiver(tls=True) as receiver:
-            raw = socket.create_connection(("127.0.0.1", FTP_PORT), source_address=("127.0.0.2", 0))
+            raw = receiver.raw()
             raw.settimeout(5)
             self.assertTrue(raw.recv(100).startswith(b"220"))
             raw.sendall(b"AUTH TLS\r\n")
@@ -240,7 +251,7 @@ class Guessing(unittest.TestCase):
                     client.sendcmd("CWD 5")
                 client.close()
             # Two wrong codes within the minute: the address is locked out.
-            locked = socket.create_connection(("127.0.0.1", FTP_PORT), source_address=("127.0.0.2", 0))
+            locked = receiver.raw()
             locked.settimeout(5)
             self.assertEqual(locked.recv(100), b"")
             locked.close()
@@ -309,7 +320,7 @@ class TlsAndFeatures(unittest.TestCase):
 
     def test_a_failed_handshake_closes_the_connection(self):
         with HostileFtpReceiver(tls=True) as receiver:
-            raw = socket.create_connection(("127.0.0.1", FTP_PORT), source_address=("127.0.0.2", 0))
+            raw = receiver.raw()
             raw.settimeout(10)
             raw.recv(100)
             raw.sendall(b"AUTH TLS\r\n")
