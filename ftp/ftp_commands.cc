@@ -20,6 +20,9 @@ constexpr CommandName kCommands[] = {
     {"PWD", FtpCommand::kPwd},   {"LIST", FtpCommand::kList}, {"NLST", FtpCommand::kNlst},
     {"TYPE", FtpCommand::kType}, {"CDUP", FtpCommand::kCdup}, {"AUTH", FtpCommand::kAuth},
     {"PBSZ", FtpCommand::kPbsz}, {"PROT", FtpCommand::kProt}, {"CCC", FtpCommand::kCcc},
+    // Deliberately added to the original table: tools look for AUTH TLS
+    // in the feature list before they try it.
+    {"FEAT", FtpCommand::kFeat},
 };
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }

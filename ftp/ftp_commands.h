@@ -35,6 +35,7 @@ enum class FtpCommand : int {
   kPbsz = 22,
   kProt = 23,
   kCcc = 24,
+  kFeat = 25,
 };
 
 // The first table entry whose name equals the line's first characters,

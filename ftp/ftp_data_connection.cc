@@ -10,6 +10,7 @@
 #include "ftp/save_file.h"
 #include "platform/detached_thread.h"
 #include "platform/net.h"
+#include "platform/trace.h"
 
 namespace qb {
 
@@ -20,11 +21,17 @@ struct CFtpDataConnection::Transfer {
   int mode = kTransferList;
   std::string path;
   std::string argument;
-  std::unique_ptr<CFtpSocket> listener;
-  std::unique_ptr<CFtpSocket> socket;
+  std::unique_ptr<PassiveListener> listener;
+  std::unique_ptr<CFtpSocket> socket;  // set under mutex_: ABOR closes it
   StopSignal abort;         // raised to end the wait for a passive connection
   bool announced = false;   // the session's 150 has gone out (guarded by mutex_)
+  std::atomic<bool> aborted{false};  // ABOR: whatever came is not a file
 };
+
+CFtpDataConnection::PassiveListener::~PassiveListener() {
+  socket.reset();
+  server->ReleasePassivePort(address);
+}
 
 CFtpDataConnection::CFtpDataConnection(CFtpSession* session, CFtpSocket* control)
     : session_(session), control_(control) {}
@@ -54,11 +61,22 @@ bool CFtpDataConnection::passive() {
     passive_listener_.reset();
   }
   CFtpServer* server = session_->server();
-  auto listener = std::make_unique<CFtpSocket>(server->running(), server->env());
+  const uint32_t peer = control_->peerAddress();
+  // Deliberately bounded per client address (the original let every PASV
+  // hold a port): a few clients cannot take the whole range.
+  if (!server->TakePassivePort(peer)) {
+    TraceLog("FTP PASV refused for %s: it already holds %d passive ports.",
+             control_->peerAddressText().c_str(), kMaxPassivePortsPerAddress);
+    return false;
+  }
+  auto listener = std::make_unique<PassiveListener>();
+  listener->server = server;
+  listener->address = peer;
+  listener->socket = std::make_unique<CFtpSocket>(server->running(), server->env());
   uint16_t port = 0;
   for (int i = 0; i < kPassivePortCount; ++i) {
     const uint16_t candidate = static_cast<uint16_t>(kPassivePortFirst + i);
-    if (listener->listen(candidate, "INADDR_ANY")) {
+    if (listener->socket->listen(candidate, "INADDR_ANY")) {
       port = candidate;
       break;
     }
@@ -128,27 +146,59 @@ void CFtpDataConnection::Announced() {
   ended_.notify_all();
 }
 
-void CFtpDataConnection::abortAndWait() {
+void CFtpDataConnection::abortAndWait(bool dropData) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (current_) {
     current_->abort.Raise();
     current_->announced = true;
+    if (dropData) {
+      // ABOR: an open data connection is closed at once, so the transfer
+      // ends now rather than at the data socket's time-out.
+      current_->aborted = true;
+      if (current_->socket != nullptr) current_->socket->close();
+    }
     ended_.notify_all();
   }
   ended_.wait(lock, [this] { return !busy_; });
+  if (dropData) {
+    data_socket_.reset();
+    passive_listener_.reset();
+  }
 }
 
-bool CFtpDataConnection::AcceptPassive(Transfer& transfer) {
+CFtpDataConnection::PassiveWait CFtpDataConnection::AcceptPassive(Transfer& transfer) {
   CFtpServer* server = session_->server();
-  while (transfer.socket == nullptr) {
-    if (WaitSocket(transfer.listener->handle(), false, server->running()->WakeDescriptor(), -1,
-                   transfer.abort.Descriptor()) != WaitResult::kReady) {
-      return false;  // aborted or the server stops
+  Env& env = server->env();
+  const uint32_t peer = control_->peerAddress();
+  // Deliberately limited (the original waited for ever, holding the
+  // session, its thread and its port): a printer that lost its link
+  // never connects, and the wait ends at the idle limit.
+  const int64_t deadline = env.NowMs() + static_cast<int64_t>(GetFTP_SocketTimeOut()) * 1000;
+  for (;;) {
+    const int64_t left = deadline - env.NowMs();
+    if (left <= 0) return PassiveWait::kTimedOut;
+    const int64_t longest = env.LongestWaitMs();
+    const int64_t waitMs = longest >= 0 && longest < left ? longest : left;
+    const WaitResult waited = WaitSocket(transfer.listener->socket->handle(), false,
+                                         server->running()->WakeDescriptor(), static_cast<int>(waitMs),
+                                         transfer.abort.Descriptor());
+    if (waited == WaitResult::kStopped) return PassiveWait::kAborted;
+    if (waited == WaitResult::kTimedOut) continue;
+    std::unique_ptr<CFtpSocket> accepted = transfer.listener->socket->accept(0);
+    if (accepted == nullptr) continue;
+    if (accepted->peerAddress() != peer) {
+      // Deliberately refused: only the client itself may deliver its
+      // file; anyone else who finds the port open is turned away.
+      TraceLog("FTP passive connection from %s refused: the session's client is %s.",
+               accepted->peerAddressText().c_str(), control_->peerAddressText().c_str());
+      continue;
     }
-    transfer.socket = transfer.listener->accept(0);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (transfer.aborted) return PassiveWait::kAborted;
+    transfer.socket = std::move(accepted);
+    FtpLog("PASV accepted.");
+    return PassiveWait::kAccepted;
   }
-  FtpLog("PASV accepted.");
-  return true;
 }
 
 void CFtpDataConnection::WaitUntilAnnounced(Transfer& transfer) {
@@ -160,7 +210,12 @@ void CFtpDataConnection::RunTransfer(std::shared_ptr<Transfer> transfer) {
   CFtpServer* server = session_->server();
   bool success = false;
   bool ready = true;
-  if (transfer->listener != nullptr) ready = AcceptPassive(*transfer);
+  const char* failure = "426 Transfer abort.";
+  if (transfer->listener != nullptr) {
+    const PassiveWait waited = AcceptPassive(*transfer);
+    ready = waited == PassiveWait::kAccepted;
+    if (waited == PassiveWait::kTimedOut) failure = "425 Can't open data connection.";
+  }
   if (ready && transfer->socket == nullptr) ready = false;
   const bool listing = transfer->mode == kTransferList || transfer->mode == kTransferNlst;
 
@@ -178,24 +233,30 @@ void CFtpDataConnection::RunTransfer(std::shared_ptr<Transfer> transfer) {
       success = true;
     } else {
       auto file = std::make_unique<CVirtualSaveFileTF>(transfer->path.c_str(), server->env());
-      if (transfer->socket->recvBinaryFile(file.get())) {
+      const bool complete = transfer->socket->recvBinaryFile(file.get());
+      if (complete && !transfer->aborted) {
         success = true;
         CVirtualSaveFile* received = file.release();
         if (!session_->onFileReceived(received)) {
           session_->receivedFiles().emplace_back(received);
+        } else if (session_->TakeFileRefusal()) {
+          failure = "552 Meta data storage full.";
+          success = false;
         }
-      } else {
+      } else if (!transfer->aborted) {
+        // Bytes of the file were lost: the session ends at its next beat.
         failed_ = true;
       }
     }
-  } else if (!listing) {
-    failed_ = true;
   }
 
   WaitUntilAnnounced(*transfer);
-  control_->LineSend(success ? "226 Transfer complete." : "426 Transfer abort.", kFtpReplySendTimeout);
+  control_->LineSend(success ? "226 Transfer complete." : failure, kFtpReplySendTimeout);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    transfer->socket.reset();
+  }
   transfer->listener.reset();
-  transfer->socket.reset();
 
   std::lock_guard<std::mutex> lock(mutex_);
   if (current_ == transfer) current_.reset();

@@ -17,11 +17,13 @@
 
 namespace qb {
 
+class CFtpServer;
 class CFtpSession;
 
 // Passive data ports.
 constexpr uint16_t kPassivePortFirst = 9822;
 constexpr int kPassivePortCount = 1000;
+
 
 enum FtpTransferMode : int { kTransferList = 0, kTransferStor = 1, kTransferNlst = 3 };
 
@@ -43,8 +45,9 @@ class CFtpDataConnection {
   void startTransfer(int mode, const char* path, const char* argument);
   void Announced();
   // Ends a transfer that still waits for its passive connection, and waits
-  // until any transfer has ended.
-  void abortAndWait();
+  // until any transfer has ended. `dropData` (ABOR) also closes an open
+  // data connection at once; whatever came over it is not a file.
+  void abortAndWait(bool dropData = false);
   bool hasDataPath();
   void setType(int type) { type_ = type; }
   const char* typeName() const;
@@ -53,8 +56,16 @@ class CFtpDataConnection {
 
  private:
   struct Transfer;
+  // A passive listener and the per-address slot it holds.
+  struct PassiveListener {
+    ~PassiveListener();
+    std::unique_ptr<CFtpSocket> socket;
+    CFtpServer* server = nullptr;
+    uint32_t address = 0;
+  };
+  enum class PassiveWait { kAccepted, kTimedOut, kAborted };
   void RunTransfer(std::shared_ptr<Transfer> transfer);
-  bool AcceptPassive(Transfer& transfer);
+  PassiveWait AcceptPassive(Transfer& transfer);
   void WaitUntilAnnounced(Transfer& transfer);
   void EndTransfer();
 
@@ -69,7 +80,7 @@ class CFtpDataConnection {
   std::shared_ptr<Transfer> current_;
   // Owned here; a running transfer borrows them until it ends.
   std::unique_ptr<CFtpSocket> data_socket_;
-  std::unique_ptr<CFtpSocket> passive_listener_;
+  std::unique_ptr<PassiveListener> passive_listener_;
 };
 
 }  // namespace qb

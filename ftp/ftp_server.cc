@@ -10,6 +10,7 @@
 #include "platform/global_lock.h"
 #include "platform/net.h"
 #include "platform/system_log.h"
+#include "platform/trace.h"
 
 namespace qb {
 namespace {
@@ -78,8 +79,13 @@ void CFtpServer::BuildTlsContext() {
     std::snprintf(keyPath, sizeof keyPath, "%s/DfPriv.key", folder);
     std::snprintf(certificatePath, sizeof certificatePath, "%s/DfCert.crt", folder);
   }
-  tls_ = createSslContext(keyPath, "", certificatePath, LogToFtpLog);
-  if (tls_ == nullptr) ReportStartError("Cannot initialize SSL");
+  std::string error;
+  tls_ = createSslContext(keyPath, "", certificatePath, LogToFtpLog, &error);
+  if (tls_ == nullptr) {
+    const std::string message = "Cannot initialize SSL: " + error;
+    TraceLog("%s", message.c_str());
+    ReportStartError(message.c_str());
+  }
 }
 
 void CFtpServer::ServerThread() {
@@ -185,6 +191,21 @@ void CFtpServer::EndSession(CFtpSession* session, std::unique_ptr<CFtpSocket> co
   std::lock_guard<std::mutex> lock(state_mutex_);
   --session_threads_;
   state_changed_.notify_all();
+}
+
+bool CFtpServer::TakePassivePort(uint32_t address) {
+  GlobalLockGuard lock;
+  int& held = passive_ports_[address];
+  if (held >= kMaxPassivePortsPerAddress) return false;
+  ++held;
+  return true;
+}
+
+void CFtpServer::ReleasePassivePort(uint32_t address) {
+  GlobalLockGuard lock;
+  auto found = passive_ports_.find(address);
+  if (found == passive_ports_.end()) return;
+  if (--found->second <= 0) passive_ports_.erase(found);
 }
 
 void CFtpServer::WaitForSessionsToEnd() {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #include "ftp/ftp_running.h"
 #include "ftp/ftp_socket.h"
@@ -25,6 +26,9 @@ class CFtpSession;
 // Connections held at once, and per peer address.
 constexpr int kMaxFtpSessions = 20000;
 constexpr int kMaxFtpSessionsPerAddress = 2;
+// Passive listeners one client address may hold at once: one per session
+// it may have.
+constexpr int kMaxPassivePortsPerAddress = kMaxFtpSessionsPerAddress;
 // Session and transfer threads are many and shallow.
 constexpr size_t kFtpThreadStackBytes = 256 * 1024;
 
@@ -63,6 +67,10 @@ class CFtpServer {
   // may take (5 s; tests shorten it).
   void setHeartbeatMs(int ms) { heartbeat_ms_ = ms; }
   int heartbeatMs() const { return heartbeat_ms_; }
+  // A passive port for a client address (network byte order): false when
+  // it already holds kMaxPassivePortsPerAddress. Each true is given back.
+  bool TakePassivePort(uint32_t address);
+  void ReleasePassivePort(uint32_t address);
 
  private:
   void ServerThread();
@@ -84,6 +92,7 @@ class CFtpServer {
   // Guarded by GlobalLock.
   std::list<CFtpSession*> sessions_;
   std::atomic<int> session_count_{0};
+  std::unordered_map<uint32_t, int> passive_ports_;
 
   std::mutex state_mutex_;
   std::condition_variable state_changed_;

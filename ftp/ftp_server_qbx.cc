@@ -8,6 +8,7 @@
 #include "ftp/scanner_paths.h"
 #include "platform/crypto.h"
 #include "platform/global_lock.h"
+#include "platform/trace.h"
 
 namespace qb {
 namespace {
@@ -24,7 +25,7 @@ CFtpServerQBX::CFtpServerQBX(FtpServerHooks hooks, Env& env) : CFtpServer(env), 
 // The server thread must be gone before the lists it shares go.
 CFtpServerQBX::~CFtpServerQBX() {
   stop();
-  for (auto& ticket : tickets_) SecureZero(ticket.data(), ticket.size());
+  for (auto& ticket : tickets_) SecureZero(ticket.answer.data(), ticket.answer.size());
 }
 
 void CFtpServerQBX::onSessionCountChanged(int count, int /*delta*/) {
@@ -67,6 +68,10 @@ void CFtpServerQBX::onDispose() { FtpLog("CFtpServerQBX::onDispose"); }
 void CFtpServerQBX::RecordLoginFailure(uint32_t address) {
   GlobalLockGuard lock;
   const int64_t now = env().WallSeconds();
+  // Every address's failures together, for the limit across addresses
+  // (kept to what that limit needs).
+  recent_failures_.push_back(now);
+  while (recent_failures_.size() > static_cast<size_t>(kGlobalFailureLimit) * 4) recent_failures_.pop_front();
   auto found = failed_logins_.find(address);
   if (found == failed_logins_.end()) {
     if (failed_logins_.size() >= kMaxFtpBookkeeping) {
@@ -94,18 +99,63 @@ void CFtpServerQBX::RecordLoginFailure(uint32_t address) {
   entry.last = now;
 }
 
-void CFtpServerQBX::AddMetaEntry(std::unique_ptr<FtpMetaEntry> entry) {
+void CFtpServerQBX::ExpireLocked(int64_t now) {
+  for (auto it = meta_entries_.begin(); it != meta_entries_.end();) {
+    if (now - (*it)->arrived >= kMetaKeepSeconds || now < (*it)->arrived) {
+      meta_bytes_ -= (*it)->data.size();
+      it = meta_entries_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto it = tickets_.begin(); it != tickets_.end();) {
+    if (now - it->made >= kMetaKeepSeconds || now < it->made) {
+      SecureZero(it->answer.data(), it->answer.size());
+      it = tickets_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+bool CFtpServerQBX::AddMetaEntry(std::unique_ptr<FtpMetaEntry> entry) {
   GlobalLockGuard lock;
+  const int64_t now = env().WallSeconds();
+  entry->arrived = now;
+  ExpireLocked(now);
+  const uint64_t size = entry->data.size();
+  // The client's own oldest entries make room for its new one.
+  uint64_t own = size;
+  for (const auto& held : meta_entries_) {
+    if (held->address == entry->address) own += held->data.size();
+  }
+  for (auto it = meta_entries_.begin(); it != meta_entries_.end() && own > kMetaBytesPerAddress;) {
+    if ((*it)->address == entry->address) {
+      own -= (*it)->data.size();
+      meta_bytes_ -= (*it)->data.size();
+      it = meta_entries_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (meta_bytes_ + size > kMetaBudgetBytes || meta_entries_.size() >= kMaxFtpBookkeeping) {
+    TraceLog("FTP meta data refused: %zu entries with %llu bytes are waiting for their documents.",
+             meta_entries_.size(), static_cast<unsigned long long>(meta_bytes_));
+    return false;
+  }
+  meta_bytes_ += size;
   meta_entries_.push_back(std::move(entry));
-  while (meta_entries_.size() > kMaxFtpBookkeeping) meta_entries_.pop_front();
+  return true;
 }
 
 std::unique_ptr<FtpMetaEntry> CFtpServerQBX::TakeMetaEntryFor(const std::string& fileName) {
   GlobalLockGuard lock;
+  ExpireLocked(env().WallSeconds());
   std::unique_ptr<FtpMetaEntry> paired;
   for (auto it = meta_entries_.begin(); it != meta_entries_.end();) {
     const std::string base = MetaBaseName((*it)->path);
     if (fileName.compare(0, base.size(), base) == 0) {
+      meta_bytes_ -= (*it)->data.size();
       paired = std::move(*it);  // a later match replaces (and destroys) an earlier one
       it = meta_entries_.erase(it);
     } else {
@@ -117,26 +167,40 @@ std::unique_ptr<FtpMetaEntry> CFtpServerQBX::TakeMetaEntryFor(const std::string&
 
 void CFtpServerQBX::AddTicket(const char* answer) {
   GlobalLockGuard lock;
-  std::array<char, kAnswerDigits + 1> ticket{};
-  std::snprintf(ticket.data(), ticket.size(), "%s", answer);
+  const int64_t now = env().WallSeconds();
+  ExpireLocked(now);
+  Ticket ticket;
+  ticket.made = now;
+  std::snprintf(ticket.answer.data(), ticket.answer.size(), "%s", answer);
   tickets_.push_back(ticket);
-  SecureZero(ticket.data(), ticket.size());
+  SecureZero(ticket.answer.data(), ticket.answer.size());
   while (tickets_.size() > kMaxFtpBookkeeping) {
-    SecureZero(tickets_.front().data(), tickets_.front().size());
+    SecureZero(tickets_.front().answer.data(), tickets_.front().answer.size());
     tickets_.pop_front();
   }
 }
 
 bool CFtpServerQBX::UseTicket(const char* password) {
   GlobalLockGuard lock;
+  ExpireLocked(env().WallSeconds());
   for (auto it = tickets_.begin(); it != tickets_.end(); ++it) {
-    if (AnswerMatches(password, it->data())) {
-      SecureZero(it->data(), it->size());
+    if (AnswerMatches(password, it->answer.data())) {
+      SecureZero(it->answer.data(), it->answer.size());
       tickets_.erase(it);
       return true;
     }
   }
   return false;
+}
+
+bool CFtpServerQBX::PassThrottled() {
+  GlobalLockGuard lock;
+  const int64_t now = env().WallSeconds();
+  while (!recent_failures_.empty() &&
+         (now - recent_failures_.front() >= kGlobalFailureWindowSeconds || now < recent_failures_.front())) {
+    recent_failures_.pop_front();
+  }
+  return recent_failures_.size() >= static_cast<size_t>(kGlobalFailureLimit);
 }
 
 size_t CFtpServerQBX::metaEntryCount() {

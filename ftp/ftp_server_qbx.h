@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -33,6 +34,18 @@ constexpr size_t kMaxFtpBookkeeping = 10000;
 // Meta data records are a few hundred bytes; a larger "meta" file is not
 // kept in memory.
 constexpr uint32_t kMaxMetaFileBytes = 1024 * 1024;
+// Deliberate limits the original lacked: meta data held for all sessions
+// together (beyond it a meta file is refused with 552), the share one
+// client address may hold (beyond it its own oldest go, never another's),
+// and how long an unpaired meta file or an unused ticket is kept.
+constexpr uint64_t kMetaBudgetBytes = 64ull * 1024 * 1024;
+constexpr uint64_t kMetaBytesPerAddress = 16ull * 1024 * 1024;
+constexpr int64_t kMetaKeepSeconds = 30 * 60;
+// Failed logins from all addresses within a minute after which every
+// further PASS waits a second (traced).
+constexpr int kGlobalFailureLimit = 20;
+constexpr int64_t kGlobalFailureWindowSeconds = 60;
+constexpr int kThrottledPassWaitMs = 1000;
 
 // A meta data file that arrived in some session and waits for the document
 // it belongs to.
@@ -40,6 +53,8 @@ struct FtpMetaEntry {
   std::vector<uint8_t> data;  // the whole file
   uint16_t destination = 0;   // the session's selected destination then
   std::string path;           // its local path, ending in its "@DBA@" name
+  uint32_t address = 0;       // the client's, network byte order
+  int64_t arrived = 0;        // wall seconds
 };
 
 class CFtpServerQBX : public CFtpServer {
@@ -58,7 +73,11 @@ class CFtpServerQBX : public CFtpServer {
   // Counts a failed login (or refused destination) of `address` (network
   // byte order) at the server's wall clock.
   void RecordLoginFailure(uint32_t address);
-  void AddMetaEntry(std::unique_ptr<FtpMetaEntry> entry);
+  // False (the entry is dropped and traced) when the budget is spent.
+  bool AddMetaEntry(std::unique_ptr<FtpMetaEntry> entry);
+  // Whether logins now fail so often across all addresses that a PASS
+  // must wait kThrottledPassWaitMs first.
+  bool PassThrottled();
   // Removes every entry whose base name starts `fileName` and returns the
   // last of them (the others are destroyed); null when none matches.
   std::unique_ptr<FtpMetaEntry> TakeMetaEntryFor(const std::string& fileName);
@@ -83,8 +102,17 @@ class CFtpServerQBX : public CFtpServer {
   FtpServerHooks hooks_;
   // Guarded by GlobalLock.
   std::list<std::unique_ptr<FtpMetaEntry>> meta_entries_;
-  std::list<std::array<char, kAnswerDigits + 1>> tickets_;
+  struct Ticket {
+    std::array<char, kAnswerDigits + 1> answer{};
+    int64_t made = 0;  // wall seconds
+  };
+  // Drops meta entries and tickets older than kMetaKeepSeconds.
+  void ExpireLocked(int64_t now);
+
+  std::list<Ticket> tickets_;
   std::unordered_map<uint32_t, FailedLogin> failed_logins_;
+  uint64_t meta_bytes_ = 0;
+  std::deque<int64_t> recent_failures_;  // wall seconds, all addresses
   std::mutex end_lock_;
 };
 

@@ -8,7 +8,10 @@
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_data_connection.h"
 #include "ftp/ftp_server.h"
+#include "config/folders.h"
 #include "platform/places.h"
+#include "platform/trace.h"
+#include "storage/disk_space.h"
 
 namespace qb {
 namespace {
@@ -192,6 +195,7 @@ CFtpSession::Next CFtpSession::Dispatch(const char* line, std::string* reply) {
     case FtpCommand::kPbsz:
     case FtpCommand::kProt:
     case FtpCommand::kCcc:
+    case FtpCommand::kFeat:
       break;
     case FtpCommand::kUser:
     case FtpCommand::kPass:
@@ -333,6 +337,10 @@ CFtpSession::Next CFtpSession::HandleCommand(int code, const char* line,
         *reply = "451 STOR error.";
         break;
       }
+      if (!TempHasRoom()) {
+        *reply = "552 Insufficient storage space in the temporary folder.";
+        break;
+      }
       data_->startTransfer(kTransferStor, path, "");
       char text[1400];
       std::snprintf(text, sizeof text, "150 Opening %s mode data connection for %s.", data_->typeName(),
@@ -363,7 +371,9 @@ CFtpSession::Next CFtpSession::HandleCommand(int code, const char* line,
       break;
 
     case FtpCommand::kAbor:
-      data_->abortAndWait();
+      // Deliberately at once (the original waited for the data socket's
+      // time-out when the data connection was open but idle).
+      data_->abortAndWait(true);
       *reply = "250 ABOR command successful.";
       break;
 
@@ -373,7 +383,12 @@ CFtpSession::Next CFtpSession::HandleCommand(int code, const char* line,
         break;
       }
       SendDirect("234 Using authentication type TLS.");
-      FtpLog(control_->sslAccept(server_->tlsContext()) ? "AUTH succeeded." : "AUTH failed.");
+      if (!control_->sslAccept(server_->tlsContext())) {
+        // The connection is closed: nothing more can be said on it.
+        FtpLog("AUTH failed.");
+        return Next::kEnd;
+      }
+      FtpLog("AUTH succeeded.");
       break;
 
     case FtpCommand::kPbsz:
@@ -381,8 +396,13 @@ CFtpSession::Next CFtpSession::HandleCommand(int code, const char* line,
       break;
 
     case FtpCommand::kProt:
-      *reply = server_->tlsContext() != nullptr ? "200 Protection level set to P"
-                                                : "500 command not understood.";
+      *reply = ProtectionReply(argument);
+      break;
+
+    case FtpCommand::kFeat:
+      // RFC 2389's form: the listed lines start with one blank.
+      *reply = server_->tlsContext() != nullptr ? "211-Features:\r\n AUTH TLS\r\n PBSZ\r\n PROT\r\n211 End"
+                                                : "211-Features:\r\n211 End";
       break;
 
     case FtpCommand::kCcc:
@@ -397,6 +417,34 @@ CFtpSession::Next CFtpSession::HandleCommand(int code, const char* line,
       break;
   }
   return Next::kContinue;
+}
+
+// Deliberately checked (the original never looked): every stored file
+// passes through the temporary folder first, and a client that fills it
+// would hold it full. Below the disk-full limit of the destinations no
+// STOR starts.
+bool CFtpSession::TempHasRoom() {
+  DiskSpace space{};
+  if (!server_->env().QueryDiskSpace(TempFolderPath().c_str(), &space)) return true;
+  if (space.freeToCaller >= kDiskFullLimit) return true;
+  TraceLog("FTP STOR refused: the temporary folder has %llu bytes free.",
+           static_cast<unsigned long long>(space.freeToCaller));
+  return false;
+}
+
+// Deliberately honest where the original said "Protection level set to P"
+// to anything: a data connection is protected exactly when the control
+// connection is, so only the level that is true can be set.
+std::string CFtpSession::ProtectionReply(const std::string& argument) const {
+  if (server_->tlsContext() == nullptr) return "500 command not understood.";
+  const char level = argument.empty() ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(argument[0])));
+  const bool protectedNow = control_->isTls();
+  if (level == 'P') return protectedNow ? "200 Protection level set to P" : "503 Use AUTH TLS first.";
+  if (level == 'C') {
+    return protectedNow ? "534 Protection level C refused: data connections stay protected."
+                        : "200 Protection level set to C";
+  }
+  return "504 Protection level not supported.";
 }
 
 }  // namespace qb

@@ -4,6 +4,7 @@
 // nobody in.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -55,6 +56,10 @@ class CFtpSession {
   bool deleteRequested() const { return delete_requested_ != 0; }
   // Files stored during the session that no hook took.
   std::list<std::unique_ptr<CVirtualSaveFile>>& receivedFiles() { return received_files_; }
+  // Said by onFileReceived: the file it was given was not kept for want of
+  // room, so the transfer answers 552 instead of 226. Read once.
+  void RefuseReceivedFile() { file_refused_ = true; }
+  bool TakeFileRefusal() { return file_refused_.exchange(false); }
 
  private:
   enum class Next { kContinue, kEnd };
@@ -62,6 +67,9 @@ class CFtpSession {
   Next HandleCommand(int command, const char* line, const std::string& argument,
                      std::string* reply);
   bool SendDirect(const std::string& text);
+  std::string ProtectionReply(const std::string& argument) const;
+  // The temporary folder can take a stored file.
+  bool TempHasRoom();
   int LineWaitMs() const;
 
   CFtpServer* server_;
@@ -72,6 +80,7 @@ class CFtpSession {
   char prompt_[500] = {};
   std::list<std::unique_ptr<CVirtualSaveFile>> received_files_;
   uint8_t delete_requested_ = 0;
+  std::atomic<bool> file_refused_{false};
 
   bool quit_ = false;
   bool logged_in_ = false;

@@ -9,6 +9,7 @@
 
 #include "config/scanner_list.h"
 #include "config/settings.h"
+#include "ftp/access_codes.h"
 #include "ftp/ftp_server_qbx.h"
 #include "ftp/scanner_paths.h"
 #include "imaging/file_checks.h"
@@ -16,6 +17,8 @@
 #include "platform/event_loop.h"
 #include "platform/files.h"
 #include "platform/global_lock.h"
+#include "platform/stop_signal.h"
+#include "platform/trace.h"
 #include "storage/confined_folder.h"
 #include "storage/destinations.h"
 #include "storage/disk_space.h"
@@ -94,14 +97,15 @@ bool TypeAccepted(CVirtualSaveFile& file) {
 
 // Copies the received file into a staging file beside its destination
 // path; it appears under that name only when the session's files are
-// committed. A copy that fails (a full disk) leaves nothing behind.
-bool StageFile(CVirtualSaveFile& file, DocumentFiles& staged, Env& env) {
+// committed. A copy that fails (a full disk) leaves nothing behind and
+// gives the reason; null when it worked.
+const char* StageFile(CVirtualSaveFile& file, DocumentFiles& staged, Env& env) {
   const std::string target = file.getPath();
-  if (file.getSize() == 0) return false;  // an empty file is never saved
+  if (file.getSize() == 0) return "the file is empty";  // an empty file is never saved
   const char* temp = file.getTempName();
-  if (temp == nullptr || temp[0] == '\0') return false;
+  if (temp == nullptr || temp[0] == '\0') return "its received copy is gone";
   const std::string staging = staged.Begin(target);
-  if (staging.empty()) return false;
+  if (staging.empty()) return "the destination folder cannot take a new file";
   bool ok = false;
   std::FILE* in = std::fopen(temp, "rb");
   std::FILE* out = in != nullptr ? std::fopen(staging.c_str(), "wb") : nullptr;
@@ -122,8 +126,9 @@ bool StageFile(CVirtualSaveFile& file, DocumentFiles& staged, Env& env) {
     if (std::fclose(out) != 0) ok = false;
   }
   if (in != nullptr) std::fclose(in);
-  if (!ok) staged.Drop(target);
-  return ok;
+  if (ok) return nullptr;
+  staged.Drop(target);
+  return in == nullptr ? "its received copy cannot be read" : "it could not be written whole (disk full?)";
 }
 
 }  // namespace
@@ -155,8 +160,20 @@ bool CFtpSessionQBX::getPasswordPrompt(int code, char* out) {
 }
 
 bool CFtpSessionQBX::checkPassword(const char* /*user*/, const char* password) {
+  if (qbx_->PassThrottled()) {
+    // Deliberately slowed (the original had no limit across addresses):
+    // many addresses guessing together still get one try per second per
+    // session. Only this session's thread waits; a right code still logs in.
+    TraceLog("FTP PASS from %s delayed: many failed logins in the last minute.", peerAddress());
+    WaitSocket(-1, false, server()->running()->WakeDescriptor(), kThrottledPassWaitMs);
+  }
+  const bool accessCode = IsAccessCode(password);
+  // Deliberately counted at PASS as well (the original counted only the
+  // refused destination): a code that opens no destination is a wrong
+  // guess whether or not the client goes on to try it.
+  if (accessCode && !AccessCodeOpensAny(password)) qbx_->RecordLoginFailure(control()->peerAddress());
   GlobalLockGuard lock;
-  bool accepted = IsAccessCode(password);
+  bool accepted = accessCode;
   if (!accepted && challenge_[0] != '\0') {
     char answer[kAnswerDigits + 1];
     ExpectedAnswer(challenge_, answer);
@@ -256,15 +273,19 @@ bool CFtpSessionQBX::onFileReceived(CVirtualSaveFile* file) {
   const char* path = file->getPath();
   const std::string name = NameOfPath(path != nullptr ? path : "");
   if (IsMetaFileName(name)) {
-    const uint32_t size = file->getSize();
+    const uint64_t size = file->getSize();
     if (size <= kMaxMetaFileBytes) {
       auto entry = std::make_unique<FtpMetaEntry>();
       entry->data.resize(size);
       if (size == 0 || file->readAll(entry->data.data())) {
         entry->destination = selected_destination_;
         entry->path = path;
-        qbx_->AddMetaEntry(std::move(entry));
-        meta_received_ = 1;
+        entry->address = control()->peerAddress();
+        if (qbx_->AddMetaEntry(std::move(entry))) {
+          meta_received_ = 1;
+        } else {
+          RefuseReceivedFile();
+        }
       }
     }
     delete file;  // its temporary file goes with it
@@ -309,6 +330,7 @@ void CFtpSessionQBX::SaveReceivedFiles() {
   std::string subFolder;
   std::unique_ptr<FtpMetaEntry> paired;
   int count = 0;
+  int landed = 0;
 
   for (auto& file : receivedFiles()) {
     const char* received = file->getPath();
@@ -348,26 +370,40 @@ void CFtpSessionQBX::SaveReceivedFiles() {
       file->setPath(target.c_str());
     }
 
-    if (!TypeAccepted(*file)) continue;
-    // A file that cannot be stored (a sub-folder that does not exist, a
-    // full disk) still counts, as printers and the log have always seen.
-    StageFile(*file, staged, env);
-    ++count;
+    if (!TypeAccepted(*file)) {
+      TraceLog("FTP file %s not stored: its content is not of its type.", file->getPath());
+      continue;
+    }
+    ++count;  // the series numbering goes on over a file that fails below
+    // Deliberately counted only when it lands (the original counted every
+    // file, stored or not): the log says what is on disk.
+    if (const char* reason = StageFile(*file, staged, env)) {
+      TraceLog("FTP file %s not stored: %s.", file->getPath(), reason);
+      continue;
+    }
+    ++landed;
   }
 
-  if (count > 0) {
+  if (landed > 0) {
     std::vector<std::pair<std::string, std::string>> moved;
-    staged.Commit(overwrite, &moved);
+    // Each file on its own: one that cannot be placed keeps none of the
+    // others from their folder.
+    for (const std::string& lost : staged.CommitEach(overwrite, &moved)) {
+      TraceLog("FTP file %s not stored: it could not be given its name.", lost.c_str());
+      --landed;
+    }
     for (const auto& [from, to] : moved) {
       if (from == fullPath) fullPath = to;
     }
+  }
 
+  if (landed > 0) {
     StoredDocument logged;
     logged.destination = selected_destination_;
     logged.peerAddress = peerAddress();
     logged.senderName = userName();
     logged.outputPath = fullPath;
-    logged.fileCount = count;
+    logged.fileCount = landed;
     LogStoredDocument(logged, true);
 
     const FtpServerHooks& hooks = qbx_->hooks();
@@ -393,7 +429,7 @@ void CFtpSessionQBX::SaveReceivedFiles() {
   } else {
     staged.DropAll();
   }
-  if (FtpLogEnabled()) FtpLog("Saved %d file(s).", count);
+  if (FtpLogEnabled()) FtpLog("Saved %d file(s).", landed);
 }
 
 }  // namespace qb

@@ -7,11 +7,13 @@
 
 #include "config/settings.h"
 #include "ftp/save_file.h"
+#include "platform/bounded_log.h"
 #include "platform/clock_text.h"
 #include "platform/codepage.h"
 #include "platform/file_lookup.h"
 #include "platform/files.h"
 #include "platform/net.h"
+#include "platform/trace.h"
 
 namespace qb {
 namespace {
@@ -94,7 +96,24 @@ std::unique_ptr<CFtpSocket> CFtpSocket::accept(int waitMs) {
     return nullptr;
   }
   int accepted = TcpAccept(fd, nullptr);
-  if (accepted < 0) return nullptr;
+  if (accepted < 0) {
+    const int error = LastSocketError();
+    if (error == kWsaEMFile || error == kWsaENoBufs) {
+      // Out of descriptors or memory: the connection stays queued and the
+      // listener readable, so an immediate retry would spin. Back off (the
+      // stop still ends the pause) and say so once per burst.
+      // The trace line waits for the burst's end: while descriptors are
+      // out, the trace file could not be opened to write it.
+      ++accept_starved_;
+      WaitSocket(-1, false, WakeFd(), kAcceptBackoffMs);
+    }
+    return nullptr;
+  }
+  if (accept_starved_ > 0) {
+    TraceLog("FTP accept on port %u resumed after %d pauses for want of descriptors or memory.",
+             static_cast<unsigned>(local_port_), accept_starved_);
+    accept_starved_ = 0;
+  }
   auto socket = std::make_unique<CFtpSocket>(running_, env_);
   socket->attach(accepted);
   return socket;
@@ -207,13 +226,18 @@ bool CFtpSocket::sslAccept(TlsContext* context, int budgetMs) {
       tls_ = std::move(session);
       tls_on_ = true;
       tls_end_read_ = false;
+      tls_partial_ = false;
     } else {
       ok = false;
       session->Shutdown();
     }
   }
   if (!ok) {
+    // Deliberately closed (the original went on in plain form): whatever
+    // the client sends next was meant to be protected, and a half-done
+    // handshake leaves no way to tell its bytes from commands.
     FtpLog("SSL AUTH FAILED.");
+    close();
     return false;
   }
   // Whatever arrived in plain form after the command that started the
@@ -258,7 +282,8 @@ int CFtpSocket::Recv(void* buffer, int length) {
         // A record holds at most 16 KiB: take what is already here too, so
         // a stored file moves in blocks as large as on a plain connection.
         int got = result.bytes;
-        while (got < length && tls_->Pending() > 0) {
+        tls_partial_ = false;
+        while (got < length && tls_->Buffered()) {
           TlsResult more = tls_->Read(static_cast<char*>(buffer) + got, length - got);
           if (more.status == TlsStatus::kOk) {
             got += more.bytes;
@@ -269,11 +294,15 @@ int CFtpSocket::Recv(void* buffer, int length) {
           if (more.status != TlsStatus::kWantRead && more.status != TlsStatus::kWantWrite) {
             tls_end_read_ = true;
           }
+          if (more.status == TlsStatus::kWantRead) tls_partial_ = true;
           break;
         }
         return got;
       }
       case TlsStatus::kWantRead:
+        // What the library holds (if anything) is only part of a record:
+        // the rest must come from the socket, so waits go there.
+        tls_partial_ = true;
         return 0;
       case TlsStatus::kWantWrite:
         read_wants_write_ = true;
@@ -379,8 +408,13 @@ CFtpSocket::Ready CFtpSocket::WaitForInput(int timeoutMs) {
     std::lock_guard<std::mutex> lock(tls_mutex_);
     fd = handle_;
     if (fd < 0) return Ready::kReady;  // the receive reports it
-    // Bytes the TLS layer has already decrypted never show on the socket.
-    if (tls_ && (tls_->Pending() > 0 || tls_end_read_)) return Ready::kReady;
+    // Bytes the TLS layer holds never show on the socket: decrypted ones,
+    // or whole records read ahead. Part of a record is not input: a peer
+    // that sent three bytes of one and stopped would otherwise make every
+    // wait return at once, for ever (a busy loop before any login).
+    if (tls_ && (tls_->Decrypted() > 0 || tls_end_read_ || (tls_->Buffered() && !tls_partial_))) {
+      return Ready::kReady;
+    }
     forWrite = read_wants_write_;
   }
   switch (WaitSocket(fd, forWrite, WakeFd(), timeoutMs)) {
@@ -443,7 +477,12 @@ int CFtpSocket::LineRecv(char* buffer, int size) {
   size_t consumed = end + 1;
   if (work[end] == '\r' && consumed < n && work[consumed] == '\n') ++consumed;
   if (consumed < n) pending_.assign(work + consumed, n - consumed);
-  if (end >= 1 && FtpLogEnabled()) FtpLog("LineRecv:%s", buffer);
+  if (end >= 1 && FtpLogEnabled()) {
+    // Deliberately masked: access codes and answers never reach the log.
+    const bool password = end >= 4 && (buffer[0] | 0x20) == 'p' && (buffer[1] | 0x20) == 'a' &&
+                          (buffer[2] | 0x20) == 's' && (buffer[3] | 0x20) == 's';
+    FtpLog("LineRecv:%s", password ? "PASS ****" : buffer);
+  }
   return static_cast<int>(end);
 }
 
@@ -533,17 +572,27 @@ uint32_t CFtpSocket::peerAddress() const {
 
 std::unique_ptr<TlsContext> createSslContext(const char* keyPath, const char* passPhrase,
                                              const char* certificatePath,
-                                             void (*logger)(const char*)) {
+                                             void (*logger)(const char*), std::string* error) {
   char minVersion[8];
   GetFTPS_MinTLSVersion(minVersion, sizeof minVersion);
   auto context = TlsContext::NewServer(minVersion);
   if (!context || keyPath == nullptr) return context;
-  if (!context->UseCertificateFile(certificatePath != nullptr ? certificatePath : keyPath)) {
-    if (logger != nullptr) logger("Couldn't read certificate file");
+  // Deliberately more than the original's bare "Couldn't read ... file":
+  // the file and OpenSSL's reason, so a wrong path, a bad file and a key
+  // of another certificate can be told apart.
+  auto fail = [&](const char* what, const char* path, const std::string& reason) {
+    const std::string text = std::string("Couldn't read ") + what + " file " + path + ": " + reason;
+    if (logger != nullptr) logger(text.c_str());
+    if (error != nullptr) *error = text;
+  };
+  std::string reason;
+  const char* certificate = certificatePath != nullptr ? certificatePath : keyPath;
+  if (!context->UseCertificateFile(certificate, &reason)) {
+    fail("certificate", certificate, reason);
     return nullptr;
   }
-  if (!context->UsePrivateKeyFile(keyPath, passPhrase)) {
-    if (logger != nullptr) logger("Couldn't read key file");
+  if (!context->UsePrivateKeyFile(keyPath, passPhrase, &reason)) {
+    fail("key", keyPath, reason);
     return nullptr;
   }
   return context;
@@ -587,7 +636,9 @@ void FtpLog(const char* format, ...) {
   // One open and close per line, as the log has always been kept; the lock
   // only keeps two threads' lines from mixing.
   std::lock_guard<std::mutex> lock(g_log_mutex);
-  std::FILE* file = std::fopen(FtpLogPath().c_str(), "a");
+  // Deliberately bounded and private (the original grew without end and
+  // was readable by all): the trace's size limit, mode 0640.
+  std::FILE* file = OpenBoundedLog(FtpLogPath(), kTraceFileMax);
   if (file == nullptr) return;
   std::fprintf(file, "%s %s\n", stamp, text.c_str());
   std::fclose(file);

@@ -29,6 +29,8 @@ constexpr int kFtpPeerClosed = -2;
 constexpr int kFtpTimedOut = -3;
 // How long a TLS handshake may wait for the client (20 tries of 300 ms).
 constexpr int kSslAcceptBudgetMs = 6000;
+// Pause of a listener whose accept failed for want of descriptors or memory.
+constexpr int kAcceptBackoffMs = 50;
 
 class CFtpSocket {
  public:
@@ -55,7 +57,7 @@ class CFtpSocket {
   int timeout() const { return timeout_ms_ / 1000; }
   bool isTls() const { return tls_on_.load(std::memory_order_acquire); }
   // Server side TLS handshake, waiting for the client at most budgetMs; on
-  // failure the connection stays plain. Bytes the line reader kept from
+  // failure the connection is closed. Bytes the line reader kept from
   // before the handshake are dropped. Other writers wait for its end.
   bool sslAccept(TlsContext* context, int budgetMs = kSslAcceptBudgetMs);
 
@@ -107,6 +109,11 @@ class CFtpSocket {
   // A read taken on the way (to fill a block) met the end of the TLS
   // stream or an error: the next receive reports it without waiting.
   bool tls_end_read_ = false;
+  // The last TLS read wanted more of a record than the library holds.
+  bool tls_partial_ = false;
+  // Accepts of a listener that failed for want of resources since the last
+  // one that worked (traced once, when the burst ends).
+  int accept_starved_ = 0;
   uint32_t local_address_ = 0;  // host order
   uint16_t local_port_ = 0;
   uint32_t peer_address_ = 0;  // host order
@@ -122,11 +129,13 @@ class CFtpSocket {
   std::mutex tls_mutex_;
 };
 
-// The server's TLS context from PEM files; null (and a line to `logger`)
-// when a file cannot be read.
+// The server's TLS context from PEM files; null (and a line naming the
+// file and the reason to `logger` and `error`) when a file cannot be read
+// or the key does not belong to the certificate.
 std::unique_ptr<TlsContext> createSslContext(const char* keyPath, const char* passPhrase,
                                              const char* certificatePath,
-                                             void (*logger)(const char*));
+                                             void (*logger)(const char*),
+                                             std::string* error = nullptr);
 
 // The FTP debug log (setting FTP_DebugLog, read once).
 void FtpLog(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -37,7 +37,7 @@ void CVirtualSaveFileTF::setPath(const char* path) {
 }
 
 std::FILE* CVirtualSaveFileTF::OpenTemp(const char* mode) {
-  if (temp_name_.empty() && !CreateUniqueTempFile(TempFolderPath(), "TXQB", &temp_name_)) {
+  if (temp_name_.empty() && !CreateUniqueTempFile(TempFolderPath(), kReceivedFileTempPrefix, &temp_name_)) {
     temp_name_.clear();
     return nullptr;
   }
@@ -121,9 +121,9 @@ bool CVirtualSaveFileMem::write(const void* data, uint32_t length) {
   return true;
 }
 
-uint32_t CVirtualSaveFileMem::getSize() {
+uint64_t CVirtualSaveFileMem::getSize() {
   if (chunks_.empty()) return 0;
-  return static_cast<uint32_t>(chunks_.size() - 1) * kChunkSize + used_;
+  return static_cast<uint64_t>(chunks_.size() - 1) * kChunkSize + used_;
 }
 
 bool CVirtualSaveFileMem::readAll(void* out) {

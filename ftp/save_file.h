@@ -12,6 +12,9 @@
 
 namespace qb {
 
+// Names of the temporary files of received files: "TXQB<hex>.tmp".
+constexpr char kReceivedFileTempPrefix[] = "TXQB";
+
 // The sink that recvBinaryFile writes into.
 class CAbsFileWriter {
  public:
@@ -25,7 +28,8 @@ class CAbsFileWriter {
 class CVirtualSaveFile : public CAbsFileWriter {
  public:
   virtual bool save() = 0;
-  virtual uint32_t getSize() = 0;
+  // 64 bits: a stored file may pass 4 GiB.
+  virtual uint64_t getSize() = 0;
   // Copies the whole content to `out` (room for getSize() bytes).
   virtual bool readAll(void* out) = 0;
   // Destination path, or null.
@@ -43,7 +47,7 @@ class CVirtualSaveFileTF : public CVirtualSaveFile {
   ~CVirtualSaveFileTF() override;
   bool write(const void* data, uint32_t length) override;
   bool save() override;
-  uint32_t getSize() override { return size_; }
+  uint64_t getSize() override { return size_; }
   bool readAll(void* out) override;
   const char* getPath() override;
   const char* getTempName() override;
@@ -55,7 +59,7 @@ class CVirtualSaveFileTF : public CVirtualSaveFile {
   Env& env_;
   std::unique_ptr<std::string> path_;
   std::string temp_name_;
-  uint32_t size_ = 0;
+  uint64_t size_ = 0;
 };
 
 // Keeps the bytes in memory in 256 KiB chunks.
@@ -65,7 +69,7 @@ class CVirtualSaveFileMem : public CVirtualSaveFile {
   ~CVirtualSaveFileMem() override;
   bool write(const void* data, uint32_t length) override;
   bool save() override;
-  uint32_t getSize() override;
+  uint64_t getSize() override;
   bool readAll(void* out) override;
   const char* getPath() override;
   const char* getTempName() override { return nullptr; }

@@ -2,7 +2,9 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <dirent.h>
 #include <glob.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -10,20 +12,19 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace qb {
 
 bool CreateUniqueTempFile(const std::string& folder, const char* prefix, std::string* path) {
-  // Start from a number that differs per process and per call, then walk
-  // on: a name that exists is skipped, never reused (O_EXCL).
-  static std::atomic<uint32_t> sequence{0};
-  struct timespec now;
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  uint32_t start = static_cast<uint32_t>(now.tv_nsec / 1000) ^
-                   (static_cast<uint32_t>(::getpid()) << 12) ^ (sequence.fetch_add(1) * 2654435761u);
-  for (uint32_t attempt = 0; attempt < 0x10000; ++attempt) {
+  // 64 random bits per name: the names of all sessions can never run out,
+  // and nobody can guess the next one. A name that exists is never reused
+  // (O_EXCL); a few tries cover the unthinkable clash.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    uint64_t random = 0;
+    if (::getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return false;
     char name[32];
-    std::snprintf(name, sizeof name, "%X.tmp", (start + attempt) & 0xFFFF);
+    std::snprintf(name, sizeof name, "%016llX.tmp", static_cast<unsigned long long>(random));
     std::string candidate = folder + prefix + name;
     int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
@@ -34,6 +35,29 @@ bool CreateUniqueTempFile(const std::string& folder, const char* prefix, std::st
     if (errno != EEXIST) return false;
   }
   return false;
+}
+
+int RemoveTempFilesWithPrefix(const std::string& folder, const char* prefix) {
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return 0;
+  const size_t prefixLength = std::strlen(prefix);
+  int removed = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefixLength + 4 || name.compare(0, prefixLength, prefix) != 0 ||
+        name.compare(name.size() - 4, 4, ".tmp") != 0) {
+      continue;
+    }
+    struct stat info;
+    const std::string full = folder + name;
+    // Only plain files of this account: never a link or someone else's.
+    if (::lstat(full.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+      continue;
+    }
+    if (::unlink(full.c_str()) == 0) ++removed;
+  }
+  ::closedir(dir);
+  return removed;
 }
 
 bool PathMatchesAny(const std::string& pattern) {

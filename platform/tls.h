@@ -22,15 +22,18 @@ struct TlsResult {
 class TlsContext {
  public:
   ~TlsContext();
-  // Version-flexible server context with every bug workaround and the
-  // oldest protocol version admitted ("1.0".."1.3").
+  // Version-flexible server context with every bug workaround, the
+  // server's cipher order (forward-secret AEAD suites only) and the oldest
+  // protocol version admitted ("1.0".."1.3").
   static std::unique_ptr<TlsContext> NewServer(const std::string& minVersion);
   // A client context that accepts any certificate: for tests and tools
   // that play the printer.
   static std::unique_ptr<TlsContext> NewClient();
-  bool UseCertificateFile(const char* path);
-  // `passPhrase` null: no callback.
-  bool UsePrivateKeyFile(const char* path, const char* passPhrase);
+  // False with OpenSSL's reason in `reason` (when given).
+  bool UseCertificateFile(const char* path, std::string* reason = nullptr);
+  // `passPhrase` null: no callback. Also false when the key does not
+  // belong to the certificate.
+  bool UsePrivateKeyFile(const char* path, const char* passPhrase, std::string* reason = nullptr);
   void* native() const { return ctx_; }
 
  private:
@@ -50,9 +53,11 @@ class TlsSession {
   TlsResult Connect();
   TlsResult Read(void* buffer, int length);
   TlsResult Write(const void* data, int length);
-  // Bytes already decrypted and waiting; 1 when only a record read ahead
-  // waits (0: the next byte must come from the socket).
-  int Pending() const;
+  // Bytes already decrypted and waiting.
+  int Decrypted() const;
+  // Whether any bytes wait in the library at all: decrypted ones, or read
+  // ahead from the socket, which may be only part of a record.
+  bool Buffered() const;
   void Shutdown();
 
  private:

@@ -78,35 +78,35 @@ void DocumentFiles::DropAll() {
   NameReservations::Instance().Release(owner_);
 }
 
+bool DocumentFiles::PlaceOne(const File& file, bool overwrite,
+                             std::vector<std::pair<std::string, std::string>>* moved) {
+  MakeGroupWritable(file.stagingPath);  // whoever wrote it, the group may change it
+  if (!SyncFile(file.stagingPath)) return false;
+  if (overwrite) return RenameFile(file.stagingPath, file.finalPath);
+  const std::string folder = FolderOfPath(file.finalPath);
+  std::string target = file.finalPath;
+  PlaceResult result;
+  while ((result = RenameNoReplace(file.stagingPath, target)) == PlaceResult::kNameTaken) {
+    // Someone outside the receiver took the name after it was chosen.
+    const PathParts parts = SplitPath(target);
+    target = MakeFreeExactName(folder, parts.baseName + parts.extension, 0, nullptr);
+  }
+  if (result != PlaceResult::kPlaced) return false;
+  if (target != file.finalPath && moved != nullptr) moved->emplace_back(file.finalPath, target);
+  return true;
+}
+
 bool DocumentFiles::Commit(bool overwrite,
                            std::vector<std::pair<std::string, std::string>>* moved) {
   bool ok = true;
   std::vector<std::string> folders;
   size_t done = 0;
-  for (; done < files_.size() && ok; ++done) {
-    File& file = files_[done];
-    MakeGroupWritable(file.stagingPath);  // whoever wrote it, the group may change it
-    if (!SyncFile(file.stagingPath)) {
+  for (; done < files_.size(); ++done) {
+    if (!PlaceOne(files_[done], overwrite, moved)) {
       ok = false;
       break;
     }
-    const std::string folder = FolderOfPath(file.finalPath);
-    if (overwrite) {
-      ok = RenameFile(file.stagingPath, file.finalPath);
-    } else {
-      std::string target = file.finalPath;
-      PlaceResult result;
-      while ((result = RenameNoReplace(file.stagingPath, target)) == PlaceResult::kNameTaken) {
-        // Someone outside the receiver took the name after it was chosen.
-        const PathParts parts = SplitPath(target);
-        target = MakeFreeExactName(folder, parts.baseName + parts.extension, 0, nullptr);
-      }
-      ok = result == PlaceResult::kPlaced;
-      if (ok && target != file.finalPath && moved != nullptr) {
-        moved->emplace_back(file.finalPath, target);
-      }
-    }
-    if (!ok) break;
+    const std::string folder = FolderOfPath(files_[done].finalPath);
     if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
       folders.push_back(folder);
     }
@@ -118,6 +118,28 @@ bool DocumentFiles::Commit(bool overwrite,
   files_.erase(files_.begin(), files_.begin() + static_cast<std::ptrdiff_t>(done));
   DropAll();
   return ok;
+}
+
+std::vector<std::string> DocumentFiles::CommitEach(
+    bool overwrite, std::vector<std::pair<std::string, std::string>>* moved) {
+  std::vector<std::string> failed;
+  std::vector<std::string> folders;
+  std::vector<File> left;
+  for (const File& file : files_) {
+    if (!PlaceOne(file, overwrite, moved)) {
+      failed.push_back(file.finalPath);
+      left.push_back(file);
+      continue;
+    }
+    const std::string folder = FolderOfPath(file.finalPath);
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+      folders.push_back(folder);
+    }
+  }
+  for (const std::string& folder : folders) SyncFolder(folder);
+  files_ = std::move(left);
+  DropAll();
+  return failed;
 }
 
 int RemoveAbandonedStagingFiles(const std::string& folder) {

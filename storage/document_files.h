@@ -50,12 +50,19 @@ class DocumentFiles {
   // be made durable or placed; those placed before stay, the rest are
   // dropped.
   bool Commit(bool overwrite, std::vector<std::pair<std::string, std::string>>* moved);
+  // As Commit, but every file on its own: one that cannot be placed is
+  // dropped and the others still go in. Returns the final paths of the
+  // files that did not land.
+  std::vector<std::string> CommitEach(bool overwrite,
+                                      std::vector<std::pair<std::string, std::string>>* moved);
 
  private:
   struct File {
     std::string finalPath;
     std::string stagingPath;
   };
+  bool PlaceOne(const File& file, bool overwrite,
+                std::vector<std::pair<std::string, std::string>>* moved);
 
   uint64_t owner_;
   std::vector<File> files_;

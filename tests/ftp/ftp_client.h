@@ -34,6 +34,14 @@ class FtpLineClient {
     socket_ = -1;
   }
 
+  // A data connection to `port` from this client's own address (the
+  // server takes passive connections only from there).
+  int ConnectData(uint16_t port, uint32_t to = 0x7F000001) const {
+    Ipv4Peer end;
+    if (!SocketLocalEnd(socket_, &end)) return -1;
+    return TcpConnect(to, port, end.address);
+  }
+
   void SendRaw(const std::string& bytes) { SockSend(socket_, bytes.data(), bytes.size()); }
   void Send(const std::string& line) { SendRaw(line + "\r\n"); }
 

@@ -48,7 +48,7 @@ class FtpEngineTest : public ::testing::Test {
     const uint16_t port = PassivePort(client.Command("PASV"));
     EXPECT_GE(port, 9822);
     EXPECT_LE(port, 10821);
-    return TcpConnect(kLoopback, port);
+    return client.ConnectData(port);
   }
   bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
     const auto deadline = steady_clock::now() + milliseconds(ms);
@@ -294,14 +294,17 @@ TEST_F(FtpEngineTest, IdleLimitEndsTheSessionOnTheMovableClock) {
   env_->AdvanceSeconds(31);
   EXPECT_EQ(client->Reply(5000), "<closed>");
 
-  // A running transfer keeps the session alive however long it waits.
+  // A data connection that never comes is given up at the idle limit
+  // with 425; the session itself goes on.
   auto waiting = LoggedIn();
   PassivePort(waiting->Command("PASV"));
   waiting->Send("STOR slow.bin");
   waiting->Reply();
   settle();
-  env_->AdvanceSeconds(100);
+  env_->AdvanceSeconds(20);
   EXPECT_EQ(waiting->Reply(300), "");
+  env_->AdvanceSeconds(15);
+  EXPECT_EQ(waiting->Reply(5000), "425 Can't open data connection.");
   EXPECT_EQ(waiting->Command("NOOP"), "200 NOOP command successful.");
 }
 

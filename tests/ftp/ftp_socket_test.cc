@@ -371,8 +371,21 @@ TEST_F(FtpTlsTest, ContextNeedsReadableFilesAndTheRightPassPhrase) {
   EXPECT_EQ(createSslContext(key.c_str(), "", certificate.c_str(), LogLine), nullptr);
   EXPECT_EQ(createSslContext(key.c_str(), "wrong", certificate.c_str(), LogLine), nullptr);
   EXPECT_EQ(createSslContext(key.c_str(), "", "", LogLine), nullptr);
-  EXPECT_EQ(Logged(), (std::vector<std::string>{"Couldn't read key file", "Couldn't read key file",
-                                                "Couldn't read certificate file"}));
+  // Each line names the file and OpenSSL's reason.
+  const std::vector<std::string> expected{"Couldn't read key file " + key + ": error:",
+                                          "Couldn't read key file " + key + ": error:",
+                                          "Couldn't read certificate file : error:"};
+  ASSERT_EQ(Logged().size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(Logged()[i].rfind(expected[i], 0), 0u) << Logged()[i];
+  }
+  // A key of another certificate is refused with the library's reason.
+  const std::string otherKey = folder + "/k2.pem", otherCertificate = folder + "/c2.pem";
+  ASSERT_TRUE(WriteSelfSignedCertificate(otherKey, otherCertificate));
+  Logged().clear();
+  EXPECT_EQ(createSslContext(otherKey.c_str(), "", certificate.c_str(), LogLine), nullptr);
+  ASSERT_EQ(Logged().size(), 1u);
+  EXPECT_NE(Logged()[0].find("mismatch"), std::string::npos) << Logged()[0];
   // No key path: a context without a certificate.
   EXPECT_NE(createSslContext(nullptr, nullptr, nullptr, LogLine), nullptr);
   std::filesystem::remove_all(folder);
@@ -460,7 +473,7 @@ TEST_F(FtpTlsTest, HandshakeThatStallsFailsWithinItsBudget) {
   EXPECT_GE(ElapsedMs(start), 280);
   EXPECT_LT(ElapsedMs(start), 1000);
   EXPECT_FALSE(pair.server->isTls());
-  EXPECT_NE(pair.server->handle(), -1);  // still a plain connection
+  EXPECT_EQ(pair.server->handle(), -1);  // closed: nothing goes on in plain form
 }
 
 TEST_F(FtpTlsTest, PlainBytesAfterAuthAreDroppedByTheHandshake) {

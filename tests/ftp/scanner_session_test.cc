@@ -169,7 +169,7 @@ class ScannerSessionTest : public ::testing::Test {
   std::string Store(FtpLineClient& client, const std::string& name, const std::string& data) {
     const uint16_t port = PassivePort(client.Command("PASV"));
     if (port == 0) return "no PASV";
-    const int socket = TcpConnect(kLoopback, port);
+    const int socket = client.ConnectData(port);
     client.Send("STOR " + name);
     const std::string first = client.Reply();
     if (first.rfind("150", 0) != 0) {
@@ -430,7 +430,7 @@ TEST_F(ScannerSessionTest, DirectoryRulesAndRootRefusals) {
   EXPECT_EQ(client->Command("CWD ."), "550 Permission denied.");
   EXPECT_EQ(client->Command("CWD .."), "550 Permission denied.");
   const uint16_t port = PassivePort(client->Command("PASV"));
-  const int data = TcpConnect(kLoopback, port);
+  const int data = client->ConnectData(port);
   EXPECT_EQ(client->Command("LIST"), "550 Permission denied.");
   EXPECT_EQ(client->Command("STOR a.pdf"), "451 STOR error.");
   SockClose(data);
@@ -605,6 +605,49 @@ TEST_F(ScannerSessionTest, FullDiskWhileSavingLeavesNoPartialFile) {
   EXPECT_EQ(Store(*refused, "1/x.pdf", GoodPdf()), "451 STOR error.");
   std::lock_guard<std::mutex> lock(seen_.mutex);
   EXPECT_EQ(seen_.tray.back(), 3);
+}
+
+TEST_F(ScannerSessionTest, MetaDataBudgetKeepsEachAddressShareAndExpires) {
+  Start();
+  auto entry = [](uint32_t address, char tag) {
+    auto made = std::make_unique<FtpMetaEntry>();
+    made->data.assign(kMaxMetaFileBytes, static_cast<uint8_t>(tag));
+    made->path = std::string("/d/@DBA@1#2#") + tag + ".meta";
+    made->address = address;
+    return made;
+  };
+  // One address past its share pushes out only its own oldest.
+  const int share = static_cast<int>(kMetaBytesPerAddress / kMaxMetaFileBytes);
+  for (int i = 0; i < share + 3; ++i) EXPECT_TRUE(server_->AddMetaEntry(entry(1, 'a')));
+  EXPECT_EQ(server_->metaEntryCount(), static_cast<size_t>(share));
+  // Three more addresses fill the whole budget; beyond it a file is refused.
+  for (uint32_t address = 2; address <= 4; ++address) {
+    for (int i = 0; i < share; ++i) EXPECT_TRUE(server_->AddMetaEntry(entry(address, 'b')));
+  }
+  EXPECT_FALSE(server_->AddMetaEntry(entry(5, 'c')));
+  EXPECT_EQ(server_->metaEntryCount(), kMetaBudgetBytes / kMaxMetaFileBytes);
+  // Unpaired entries and tickets go after half an hour.
+  server_->AddTicket("0123456789ABCDEF0123456789ABCDEF01234567");
+  env_->AdvanceSeconds(kMetaKeepSeconds);
+  EXPECT_TRUE(server_->AddMetaEntry(entry(5, 'c')));
+  EXPECT_EQ(server_->metaEntryCount(), 1u);
+  EXPECT_EQ(server_->ticketCount(), 0u);
+}
+
+TEST_F(ScannerSessionTest, AWrongAccessCodeCountsAtPassAndManyFailuresSlowPass) {
+  Start();
+  // A destination without a code opens to any code: only coded ones here.
+  std::ofstream(root_.DataDir() + "/tvscan_f.bin") << "5;" << folder_[5] << ";Five;1234;\n";
+  auto right = WithCode("1234");
+  EXPECT_EQ(server_->failedLoginCount(), 0u);
+  Quit(*right);
+  auto wrong = WithCode("9999");
+  EXPECT_EQ(server_->failedLoginCount(), 1u);
+  Quit(*wrong);
+  for (uint32_t i = 0; i < kGlobalFailureLimit; ++i) server_->RecordLoginFailure(0x0A000000 + i);
+  EXPECT_TRUE(server_->PassThrottled());
+  env_->AdvanceSeconds(kGlobalFailureWindowSeconds);
+  EXPECT_FALSE(server_->PassThrottled());
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 //     close_notify (bit 4 clear) or appends the input again as raw bytes
 //     (bit 4 set) and hangs up.
 // Bit 5 picks the line reader (LineRecv) or the stream receiver
-// (recvBinaryFile). Stops when
+// (recvBinaryFile). Bits 6-7, with a real client, cut its bytes on the way
+// into pieces of 1, 5 or 61 bytes (0: as written), so that records arrive
+// split across the server's reads, as on a slow link. Stops when
 //   - a handshake with the real client fails, or one with raw bytes succeeds
 //     but nothing goes on as it should;
 //   - the stream receiver keeps bytes that are not a prefix of the data,
@@ -47,6 +49,29 @@ Setup& Get() {
   return setup;
 }
 
+// Carries the real client's bytes to the server in pieces of `cut` bytes,
+// each sent on its own after the server had a chance to read the one
+// before; the server's bytes go back whole. Ends when the client's side
+// ends.
+void Relay(int fromClient, int toServer, size_t cut) {
+  std::vector<uint8_t> block(16384 + 64);
+  for (;;) {
+    const long got = qb::SockRecv(fromClient, block.data(), block.size());
+    if (got <= 0) break;
+    for (long at = 0; at < got; at += static_cast<long>(cut)) {
+      const long take = got - at < static_cast<long>(cut) ? got - at : static_cast<long>(cut);
+      if (!qb::fuzz::SendAll(toServer, block.data() + at, static_cast<size_t>(take))) {
+        // The server is done reading: the client's further writes must
+        // fail rather than wait for a relay that no longer reads.
+        qb::SockShutdown(fromClient, qb::kShutBoth);
+        return;
+      }
+      std::this_thread::yield();
+    }
+  }
+  qb::SockShutdown(toServer, qb::kShutSend);
+}
+
 std::vector<std::string> NonEmptyLines(const std::string& text) {
   std::vector<std::string> lines;
   std::string current;
@@ -80,9 +105,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   socket.setTimeout(2);
 
   std::thread client;
+  std::thread relay;
+  std::thread back;
+  int tlsEnd = clientEnd;  // where the real client's TLS runs
+  int relayEnd = -1;
+  static constexpr size_t kCuts[4] = {0, 1, 5, 61};
+  const size_t cut = kCuts[(control >> 6) & 3];
   bool handshaken = false;
+  if (realClient && cut != 0) {
+    int ends[2];
+    if (!qb::StreamSocketPair(ends, false)) std::abort();
+    tlsEnd = ends[0];
+    relayEnd = ends[1];
+    relay = std::thread([relayEnd, clientEnd, cut] { Relay(relayEnd, clientEnd, cut); });
+    // The server's answers reach the client without cutting.
+    back = std::thread([clientEnd, relayEnd] {
+      std::vector<uint8_t> block(16384);
+      for (;;) {
+        const long got = qb::SockRecv(clientEnd, block.data(), block.size());
+        if (got <= 0 || !qb::fuzz::SendAll(relayEnd, block.data(), static_cast<size_t>(got))) break;
+      }
+      qb::SockShutdown(relayEnd, qb::kShutSend);
+    });
+  }
   if (realClient) {
-    client = std::thread([&] {
+    client = std::thread([&, tlsEnd] {
+      const int clientEnd = tlsEnd;
       auto session = qb::TlsSession::NewClient(setup.client.get(), clientEnd);
       if (!session || session->Connect().status != qb::TlsStatus::kOk) {
         qb::SockShutdown(clientEnd, qb::kShutBoth);
@@ -135,9 +183,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
+  // The server is done: closing its side ends a relay that still carries
+  // pieces (its reads may have stopped at their time-out, with the pieces'
+  // buffers full), and the back-carrier.
+  socket.close();
+  if (relay.joinable()) relay.join();
   if (client.joinable()) client.join();
   if (realClient && !handshaken) std::abort();
-  socket.close();
+  if (back.joinable()) back.join();
   qb::SockClose(clientEnd);
+  if (relayEnd >= 0) {
+    qb::SockClose(tlsEnd);
+    qb::SockClose(relayEnd);
+  }
   return 0;
 }
