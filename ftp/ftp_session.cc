@@ -86,6 +86,14 @@ bool CFtpSession::makeLocalPath(const char* name, char* out) {
   return true;
 }
 
+bool CFtpSession::namesFolder(const char* name) {
+  const std::string text = name;
+  if (text.empty() || text.back() == '/' || text.back() == '\\') return true;
+  const size_t slash = text.find_last_of("/\\");
+  const std::string last = slash == std::string::npos ? text : text.substr(slash + 1);
+  return last == "." || last == "..";
+}
+
 bool CFtpSession::onFileReceived(CVirtualSaveFile* /*file*/) { return false; }
 
 bool CFtpSession::checkFreeSpace(const char* /*folder*/) { return true; }
@@ -323,6 +331,12 @@ CFtpSession::Next CFtpSession::HandleCommand(int code, const char* line,
     }
 
     case FtpCommand::kStor: {
+      // Deliberately refused outright: a name without a file part (or a
+      // folder's name) would otherwise store the upload beside its folder.
+      if (namesFolder(argument.c_str())) {
+        *reply = "550 Permission denied.";
+        break;
+      }
       char path[1024] = {};
       bool accepted = makeLocalPath(argument.c_str(), path);
       if (accepted) {
@@ -366,6 +380,10 @@ CFtpSession::Next CFtpSession::HandleCommand(int code, const char* line,
       break;
 
     case FtpCommand::kDele:
+      if (namesFolder(argument.c_str())) {
+        *reply = "550 Permission denied.";
+        break;
+      }
       delete_requested_ = 1;
       *reply = "250 DELE command successful.";
       break;

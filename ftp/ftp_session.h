@@ -45,6 +45,9 @@ class CFtpSession {
   // The local path (at most 260 characters) for a client's name; "" is
   // the current folder.
   virtual bool makeLocalPath(const char* name, char* out);
+  // Whether a client's name for a file (STOR, DELE) names a folder instead:
+  // nothing, a name that ends at a separator, "." or "..".
+  virtual bool namesFolder(const char* name);
   // A STOR completed (transfer thread); true: the hook took the file.
   virtual bool onFileReceived(CVirtualSaveFile* file);
   virtual bool checkFreeSpace(const char* folder);

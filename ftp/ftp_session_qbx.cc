@@ -256,6 +256,19 @@ bool CFtpSessionQBX::makeLocalPath(const char* name, char* out) {
   return true;
 }
 
+bool CFtpSessionQBX::namesFolder(const char* name) {
+  if (CFtpSession::namesFolder(name)) return true;
+  // "1" after CWD to the root: a destination's folder itself; a name of a
+  // folder that exists in the destination.
+  int destination = 0;
+  std::string fileName;
+  if (!ParseStoreName(name, current_destination_, &destination, &fileName)) return false;
+  if (fileName.empty()) return true;
+  DestinationRecord record;
+  return LookupDestination(static_cast<uint16_t>(destination), &record) &&
+         IsDirectory(record.folder + "/" + fileName);
+}
+
 bool CFtpSessionQBX::checkFreeSpace(const char* folder) {
   DiskSpace space{};
   if (!server()->env().QueryDiskSpace(folder, &space)) return false;

@@ -27,6 +27,7 @@ class CFtpSessionQBX : public CFtpSession {
   bool getCurrentDir(char* out) override;
   bool changeDir(const char* path) override;
   bool makeLocalPath(const char* name, char* out) override;
+  bool namesFolder(const char* name) override;
   bool onFileReceived(CVirtualSaveFile* file) override;
   bool checkFreeSpace(const char* folder) override;
 

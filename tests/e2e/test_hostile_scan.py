@@ -94,14 +94,16 @@ class Confinement(unittest.TestCase):
             os.makedirs(os.path.join(folder, "sub"))
             client, _ = receiver.challenge_login()
             client.encoding = "latin-1"  # names go out byte for byte
-            for name in ("3/", "/3/", "3/sub", "3/\x81/x.pdf"):
-                with self.assertRaises(ftplib.Error, msg=name):
+            for name in ("3/", "/3/", "3/sub"):  # folders: refused before any data
+                with self.assertRaisesRegex(ftplib.error_perm, "^550 ", msg=name):
                     client.storbinary("STOR " + name, io.BytesIO(printer_pdf()))
+            with self.assertRaises(ftplib.Error):
+                client.storbinary("STOR 3/\x81/x.pdf", io.BytesIO(printer_pdf()))
             client.cwd("3")
-            try:  # a bare STOR names the folder itself: refused or dropped
+            with self.assertRaisesRegex(ftplib.error_perm, "^550 "):  # the folder itself
                 client.storbinary("STOR", io.BytesIO(printer_pdf()))
-            except ftplib.Error:
-                pass
+            with self.assertRaisesRegex(ftplib.error_perm, "^550 "):
+                client.sendcmd("DELE sub")
             self.assertEqual(client.storbinary("STOR ok.pdf", io.BytesIO(printer_pdf())),
                              "226 Transfer complete.")
             client.quit()
