@@ -21,7 +21,7 @@ PRINTERS = 50
 class Crowd(unittest.TestCase):
     def test_no_file_lost_and_no_name_reused(self):
         receiver = Receiver(settings="[MANAGEMENT]\nFtpPort=%d\nFTP_Support=1\nFTPS_Support=0\n"
-                                     "OverWrite=0\nMaxConnectNum=100\n" % FTP_PORT)
+                                     "OverWrite=0\nMaxConnectNum=100\nList=1000\n" % FTP_PORT)
         folder = os.path.join(receiver.root, "srv", "crowd")
         os.makedirs(folder)
         with open(os.path.join(receiver.data, "tvscan_f.bin"), "w") as handle:

@@ -368,12 +368,13 @@ class LogsAndFiles(unittest.TestCase):
 
     def test_each_file_lands_on_its_own_and_the_log_counts_what_landed(self):
         with HostileFtpReceiver(extra="OverWrite=1\n") as receiver:
-            # A folder where one file's name is: that file cannot land.
-            os.makedirs(os.path.join(receiver.folders[5], "b.pdf", "inside"))
             client = receiver.ftp(login="1234")
             client.sendcmd("CWD 5")
             for name in ("a.pdf", "b.pdf", "c.pdf"):
                 client.storbinary("STOR " + name, io.BytesIO(printer_pdf()))
+            # A folder appears where one file's name is (files are saved at
+            # QUIT): that file cannot land, the others must.
+            os.makedirs(os.path.join(receiver.folders[5], "b.pdf", "inside"))
             client.quit()
             self.assertTrue(wait_until(lambda: os.path.isfile(os.path.join(receiver.folders[5], "c.pdf"))))
             self.assertTrue(os.path.isfile(os.path.join(receiver.folders[5], "a.pdf")))
