@@ -40,7 +40,7 @@ void BM_StagedAndCommitted(benchmark::State& state) {
   const std::string data(static_cast<size_t>(state.range(0)), 'x');
   int n = 0;
   for (auto _ : state) {
-    qb::DocumentFiles files(qb::NameReservations::NewOwner());
+    qb::DocumentFiles files(qb::Env::Default(), qb::NameReservations::NewOwner());
     Write(files.Begin(Folder() + "/doc" + std::to_string(n++) + ".tif"), data);
     if (!files.Commit(false, nullptr)) state.SkipWithError("commit failed");
   }

@@ -21,6 +21,7 @@ struct CFtpDataConnection::Transfer {
   int mode = kTransferList;
   std::string path;
   std::string argument;
+  std::unique_ptr<CVirtualSaveFile> file;  // STOR: where the bytes go
   std::unique_ptr<PassiveListener> listener;
   std::unique_ptr<CFtpSocket> socket;  // set under mutex_: ABOR closes it
   StopSignal abort;         // raised to end the wait for a passive connection
@@ -116,10 +117,12 @@ bool CFtpDataConnection::active(const char* line) {
   return true;
 }
 
-void CFtpDataConnection::startTransfer(int mode, const char* path, const char* argument) {
+void CFtpDataConnection::startTransfer(int mode, const char* path, const char* argument,
+                                       std::unique_ptr<CVirtualSaveFile> file) {
   abortAndWait();
   auto transfer = std::make_shared<Transfer>();
   transfer->mode = mode;
+  transfer->file = std::move(file);
   transfer->path = path;
   transfer->argument = argument;
   transfer->announced = mode != kTransferStor;
@@ -232,8 +235,9 @@ void CFtpDataConnection::RunTransfer(std::shared_ptr<Transfer> transfer) {
     if (listing) {
       success = true;
     } else {
-      auto file = std::make_unique<CVirtualSaveFileTF>(transfer->path.c_str(), server->env());
-      const bool complete = transfer->socket->recvBinaryFile(file.get());
+      std::unique_ptr<CVirtualSaveFile> file = std::move(transfer->file);
+      const bool complete = file != nullptr && transfer->socket->recvBinaryFile(file.get()) &&
+                            file->finish();
       if (complete && !transfer->aborted) {
         success = true;
         CVirtualSaveFile* received = file.release();

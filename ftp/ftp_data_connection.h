@@ -13,6 +13,7 @@
 #include <string>
 
 #include "ftp/ftp_socket.h"
+#include "ftp/save_file.h"
 #include "platform/stop_signal.h"
 
 namespace qb {
@@ -41,8 +42,10 @@ class CFtpDataConnection {
   bool active(const char* line);
   // Starts a transfer thread, after the previous one has ended. For STOR
   // the session sends the 150 reply itself and then calls Announced(), so
-  // the transfer's own reply never overtakes it.
-  void startTransfer(int mode, const char* path, const char* argument);
+  // the transfer's own reply never overtakes it; `file` (STOR only) takes
+  // the bytes.
+  void startTransfer(int mode, const char* path, const char* argument,
+                     std::unique_ptr<CVirtualSaveFile> file);
   void Announced();
   // Ends a transfer that still waits for its passive connection, and waits
   // until any transfer has ended. `dropData` (ABOR) also closes an open

@@ -145,7 +145,8 @@ void CFtpServer::AcceptLoop(CFtpSocket& listener) {
   }
 }
 
-// Admission: the session count, two sessions per address, and the hook.
+// Admission: the session count, two sessions per address (one that has
+// answered QUIT no longer counts), and the hook.
 // The session joins the list here rather than on its own thread, so that a
 // burst of connections from one address cannot slip past the per-address
 // limit before the first of them is listed.
@@ -157,7 +158,7 @@ bool CFtpServer::Admit(CFtpSocket& control) {
     if (session_count_.load() > kMaxFtpSessions - 1) return false;
     int fromPeer = 0;
     for (CFtpSession* session : sessions_) {
-      if (session->control()->peerAddress() == address) ++fromPeer;
+      if (!session->leaving() && session->control()->peerAddress() == address) ++fromPeer;
     }
     if (fromPeer >= kMaxFtpSessionsPerAddress) return false;
   }

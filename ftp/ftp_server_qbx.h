@@ -1,8 +1,7 @@
 // The program's FTP server for scanners: who may connect (an optional
 // hardware-address check and a lock-out of addresses that keep failing to
 // log in), and what all sessions share: meta data files waiting for their
-// document, one-time tickets, and the lock that saves one session's files
-// at a time.
+// document, one-time tickets, and the delivery of stored files.
 #pragma once
 
 #include <array>
@@ -18,6 +17,7 @@
 #include "ftp/ftp_challenge.h"
 #include "ftp/ftp_server.h"
 #include "ftp/ftp_server_hooks.h"
+#include "storage/delivery.h"
 
 namespace qb {
 
@@ -85,8 +85,8 @@ class CFtpServerQBX : public CFtpServer {
   void AddTicket(const char* answer);
   // True (and the ticket is gone) when `password` is a ticket, any case.
   bool UseTicket(const char* password);
-  // Serialises the ends of sessions.
-  std::mutex& endLock() { return end_lock_; }
+  // The end of every stored document, shared with the scan protocol.
+  const DocumentDelivery& delivery() const { return delivery_; }
 
   // --- for tests ---
   size_t metaEntryCount();
@@ -100,6 +100,8 @@ class CFtpServerQBX : public CFtpServer {
   };
 
   FtpServerHooks hooks_;
+  ReceiverEvents events_;
+  DocumentDelivery delivery_;
   // Guarded by GlobalLock.
   std::list<std::unique_ptr<FtpMetaEntry>> meta_entries_;
   struct Ticket {
@@ -113,7 +115,6 @@ class CFtpServerQBX : public CFtpServer {
   std::unordered_map<uint32_t, FailedLogin> failed_logins_;
   uint64_t meta_bytes_ = 0;
   std::deque<int64_t> recent_failures_;  // wall seconds, all addresses
-  std::mutex end_lock_;
 };
 
 }  // namespace qb

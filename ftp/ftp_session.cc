@@ -54,6 +54,8 @@ CFtpSession::~CFtpSession() = default;
 
 void CFtpSession::onStart() {}
 
+void CFtpSession::onQuit() {}
+
 bool CFtpSession::onEnd(bool /*quit*/) {
   int saved = 0;
   for (auto& file : received_files_) {
@@ -92,6 +94,15 @@ bool CFtpSession::namesFolder(const char* name) {
   const size_t slash = text.find_last_of("/\\");
   const std::string last = slash == std::string::npos ? text : text.substr(slash + 1);
   return last == "." || last == "..";
+}
+
+std::unique_ptr<CVirtualSaveFile> CFtpSession::openReceivedFile(const char* path,
+                                                                std::string* refusal) {
+  if (!TempHasRoom()) {
+    *refusal = "552 Insufficient storage space in the temporary folder.";
+    return nullptr;
+  }
+  return std::make_unique<CVirtualSaveFileTF>(path, server_->env());
 }
 
 bool CFtpSession::onFileReceived(CVirtualSaveFile* /*file*/) { return false; }
@@ -243,6 +254,12 @@ CFtpSession::Next CFtpSession::HandleCommand(int code, const char* line,
   switch (static_cast<FtpCommand>(code)) {
     case FtpCommand::kQuit:
       logged_in_ = false;
+      // Deliberately late: the files are in place and durable before the
+      // client hears 221, so a printer is never told "done" for a file a
+      // crash could still take.
+      data_.reset();  // a running STOR completes or fails first
+      onQuit();
+      leaving_ = true;
       SendDirect("221 Goodbye.");
       quit_ = true;
       return Next::kEnd;
@@ -323,7 +340,7 @@ CFtpSession::Next CFtpSession::HandleCommand(int code, const char* line,
       char path[1024] = {};
       if (makeLocalPath("", path)) {
         data_->startTransfer(code == static_cast<int>(FtpCommand::kList) ? kTransferList : kTransferNlst,
-                             path, argument.c_str());
+                             path, argument.c_str(), nullptr);
       } else {
         *reply = "550 Permission denied.";
       }
@@ -351,11 +368,9 @@ CFtpSession::Next CFtpSession::HandleCommand(int code, const char* line,
         *reply = "451 STOR error.";
         break;
       }
-      if (!TempHasRoom()) {
-        *reply = "552 Insufficient storage space in the temporary folder.";
-        break;
-      }
-      data_->startTransfer(kTransferStor, path, "");
+      std::unique_ptr<CVirtualSaveFile> file = openReceivedFile(path, reply);
+      if (file == nullptr) break;
+      data_->startTransfer(kTransferStor, path, "", std::move(file));
       char text[1400];
       std::snprintf(text, sizeof text, "150 Opening %s mode data connection for %s.", data_->typeName(),
                     argument.c_str());

@@ -34,6 +34,9 @@ class CFtpSession {
 
   // --- hooks, in the order a session calls them ---
   virtual void onStart();
+  // QUIT, after any running transfer has ended and before the client hears
+  // 221: whatever the session stores must be in place by then.
+  virtual void onQuit();
   // Once, when the command loop ends; `quit` after QUIT only.
   virtual bool onEnd(bool quit);
   virtual bool checkPassword(const char* user, const char* password);
@@ -48,6 +51,10 @@ class CFtpSession {
   // Whether a client's name for a file (STOR, DELE) names a folder instead:
   // nothing, a name that ends at a separator, "." or "..".
   virtual bool namesFolder(const char* name);
+  // Where a STOR to `path` writes its bytes; null refuses it with the
+  // reply in `*refusal`. The base keeps them in a temporary file.
+  virtual std::unique_ptr<CVirtualSaveFile> openReceivedFile(const char* path,
+                                                             std::string* refusal);
   // A STOR completed (transfer thread); true: the hook took the file.
   virtual bool onFileReceived(CVirtualSaveFile* file);
   virtual bool checkFreeSpace(const char* folder);
@@ -57,6 +64,9 @@ class CFtpSession {
   const char* userName() const { return user_name_; }
   const char* peerAddress() const { return peer_address_; }
   bool deleteRequested() const { return delete_requested_ != 0; }
+  // Set once the session has answered QUIT: it no longer counts against its
+  // client's address, so the client may connect again at once.
+  bool leaving() const { return leaving_.load(); }
   // Files stored during the session that no hook took.
   std::list<std::unique_ptr<CVirtualSaveFile>>& receivedFiles() { return received_files_; }
   // Said by onFileReceived: the file it was given was not kept for want of
@@ -84,6 +94,7 @@ class CFtpSession {
   std::list<std::unique_ptr<CVirtualSaveFile>> received_files_;
   uint8_t delete_requested_ = 0;
   std::atomic<bool> file_refused_{false};
+  std::atomic<bool> leaving_{false};
 
   bool quit_ = false;
   bool logged_in_ = false;

@@ -35,8 +35,6 @@
 namespace qb {
 namespace {
 
-constexpr size_t kCopyBlock = 1024 * 1024;
-
 bool IsAccessCode(const char* password) {
   for (const char* p = password; *p != '\0'; ++p) {
     if (*p < '0' || *p > '9') return false;
@@ -86,57 +84,25 @@ bool TypeAccepted(CVirtualSaveFile& file) {
   } else {
     return extension == ".XPS";
   }
-  const char* temp = file.getTempName();
-  if (temp == nullptr || temp[0] == '\0') return false;
-  std::FILE* in = std::fopen(temp, "rb");
+  // The staging file the upload was written into.
+  const char* staging = file.getTempName();
+  if (staging == nullptr || staging[0] == '\0') return false;
+  std::FILE* in = std::fopen(staging, "rb");
   if (in == nullptr) return false;
   const bool passed = CheckReceivedFile(in, form, 0);
   std::fclose(in);
   return passed;
 }
 
-// Copies the received file into a staging file beside its destination
-// path; it appears under that name only when the session's files are
-// committed. A copy that fails (a full disk) leaves nothing behind and
-// gives the reason; null when it worked.
-const char* StageFile(CVirtualSaveFile& file, DocumentFiles& staged, Env& env) {
-  const std::string target = file.getPath();
-  if (file.getSize() == 0) return "the file is empty";  // an empty file is never saved
-  const char* temp = file.getTempName();
-  if (temp == nullptr || temp[0] == '\0') return "its received copy is gone";
-  const std::string staging = staged.Begin(target);
-  if (staging.empty()) return "the destination folder cannot take a new file";
-  bool ok = false;
-  std::FILE* in = std::fopen(temp, "rb");
-  std::FILE* out = in != nullptr ? std::fopen(staging.c_str(), "wb") : nullptr;
-  if (out != nullptr) {
-    std::unique_ptr<char[]> block(new char[kCopyBlock]);
-    uint64_t copied = 0;
-    ok = true;
-    for (;;) {
-      const size_t got = std::fread(block.get(), 1, kCopyBlock, in);
-      if (got == 0) break;
-      if (env.Write(out, block.get(), got) != got) {
-        ok = false;
-        break;
-      }
-      copied += got;
-    }
-    if (std::ferror(in) != 0 || copied != file.getSize()) ok = false;
-    if (std::fclose(out) != 0) ok = false;
-  }
-  if (in != nullptr) std::fclose(in);
-  if (ok) return nullptr;
-  staged.Drop(target);
-  return in == nullptr ? "its received copy cannot be read" : "it could not be written whole (disk full?)";
-}
-
 }  // namespace
 
 CFtpSessionQBX::CFtpSessionQBX(CFtpServerQBX* server, CFtpSocket* control)
-    : CFtpSession(server, control), qbx_(server) {}
+    : CFtpSession(server, control), qbx_(server),
+      staged_(server->env(), NameReservations::NewOwner()) {}
 
 CFtpSessionQBX::~CFtpSessionQBX() {
+  // The uploads' objects point into staged_, which goes first.
+  receivedFiles().clear();
   SecureZero(login_code_, sizeof login_code_);
   SecureZero(challenge_, sizeof challenge_);
 }
@@ -282,6 +248,25 @@ bool CFtpSessionQBX::checkFreeSpace(const char* folder) {
   return true;
 }
 
+std::unique_ptr<CVirtualSaveFile> CFtpSessionQBX::openReceivedFile(const char* path,
+                                                                   std::string* refusal) {
+  const std::string name = NameOfPath(path);
+  // Meta files are kept in memory until their document comes; nothing of
+  // a dot file (clients probe with them) or of a STOR onto the folder
+  // itself is kept. Both still run to the end, so the client hears 226.
+  if (IsMetaFileName(name)) return std::make_unique<CVirtualSaveFileMem>(path, kMaxMetaFileBytes);
+  if (name.empty() || name[0] == '.' || IsDirectory(path)) {
+    return std::make_unique<CVirtualSaveFileMem>(path, 0);
+  }
+  FileResult why;
+  auto file = CVirtualSaveFileStaged::Start(path, staged_, &why);
+  if (file != nullptr) return file;
+  TraceLog("FTP STOR %s refused: its folder takes no new file (%s).", path, why.Reason().c_str());
+  *refusal = why.error() == FileError::kNoSpace ? "552 Insufficient storage space."
+                                                : "451 STOR error.";
+  return nullptr;
+}
+
 bool CFtpSessionQBX::onFileReceived(CVirtualSaveFile* file) {
   const char* path = file->getPath();
   const std::string name = NameOfPath(path != nullptr ? path : "");
@@ -301,7 +286,7 @@ bool CFtpSessionQBX::onFileReceived(CVirtualSaveFile* file) {
         }
       }
     }
-    delete file;  // its temporary file goes with it
+    delete file;
     return true;
   }
   if (path == nullptr || IsDirectory(path)) {
@@ -318,17 +303,20 @@ bool CFtpSessionQBX::onFileReceived(CVirtualSaveFile* file) {
   return false;
 }
 
-bool CFtpSessionQBX::onEnd(bool quit) {
-  {
-    std::lock_guard<std::mutex> end(qbx_->endLock());
-    if (quit && !deleteRequested()) SaveReceivedFiles();
-  }
+void CFtpSessionQBX::onQuit() {
+  if (!deleteRequested()) any_saved_ = SaveReceivedFiles();
+}
+
+bool CFtpSessionQBX::onEnd(bool /*quit*/) {
+  if (any_saved_) AnnounceSavedFiles();
+  // Whatever was not committed (no QUIT, DELE, a file that failed) goes.
+  receivedFiles().clear();
+  staged_.DropAll();
   RemoveScannerEntry(peerAddress(), "", socket_handle_);
   return true;
 }
 
-void CFtpSessionQBX::SaveReceivedFiles() {
-  Env& env = server()->env();
+bool CFtpSessionQBX::SaveReceivedFiles() {
   if (meta_received_ != 0) {
     char answer[kAnswerDigits + 1];
     ExpectedAnswer(challenge_, answer);
@@ -336,12 +324,12 @@ void CFtpSessionQBX::SaveReceivedFiles() {
     SecureZero(answer, sizeof answer);
   }
   const bool overwrite = GetOverWrite();
-  DocumentFiles staged(NameReservations::NewOwner());
+  DocumentFiles& staged = staged_;
   std::string fullPath;
   std::string stem;
   int digits = 0;
   std::string subFolder;
-  std::unique_ptr<FtpMetaEntry> paired;
+  std::unique_ptr<FtpMetaEntry>& paired = paired_;
   int count = 0;
   int landed = 0;
 
@@ -349,6 +337,10 @@ void CFtpSessionQBX::SaveReceivedFiles() {
     const char* received = file->getPath();
     if (received == nullptr) continue;
     const std::string original = received;
+    // Until now the upload's staging path stood for its name.
+    const char* staging = file->getTempName();
+    if (staging == nullptr) continue;
+    const std::string stagingKey = staging;
     const std::string destinationFolder = WithoutTrailingSlash(FolderPartOf(original));
     const std::string base = DbaBasePath(original);
 
@@ -385,64 +377,49 @@ void CFtpSessionQBX::SaveReceivedFiles() {
 
     if (!TypeAccepted(*file)) {
       TraceLog("FTP file %s not stored: its content is not of its type.", file->getPath());
+      staged.Drop(stagingKey);
       continue;
     }
-    ++count;  // the series numbering goes on over a file that fails below
-    // Deliberately counted only when it lands (the original counted every
-    // file, stored or not): the log says what is on disk.
-    if (const char* reason = StageFile(*file, staged, env)) {
-      TraceLog("FTP file %s not stored: %s.", file->getPath(), reason);
+    ++count;  // the series numbering goes on over a file that is not kept
+    if (file->getSize() == 0) {  // an empty file is never saved
+      TraceLog("FTP file %s not stored: the file is empty.", file->getPath());
+      staged.Drop(stagingKey);
       continue;
     }
+    staged.Rename(stagingKey, file->getPath());
     ++landed;
   }
 
+  saved_ = StoredDocument{};
   if (landed > 0) {
-    std::vector<std::pair<std::string, std::string>> moved;
+    saved_.destination = selected_destination_;
+    saved_.peerAddress = peerAddress();
+    saved_.senderName = userName();
+    saved_.outputPath = fullPath;
     // Each file on its own: one that cannot be placed keeps none of the
-    // others from their folder.
-    for (const std::string& lost : staged.CommitEach(overwrite, &moved)) {
-      TraceLog("FTP file %s not stored: it could not be given its name.", lost.c_str());
-      --landed;
-    }
-    for (const auto& [from, to] : moved) {
-      if (from == fullPath) fullPath = to;
-    }
-  }
-
-  if (landed > 0) {
-    StoredDocument logged;
-    logged.destination = selected_destination_;
-    logged.peerAddress = peerAddress();
-    logged.senderName = userName();
-    logged.outputPath = fullPath;
-    logged.fileCount = landed;
-    LogStoredDocument(logged, true);
-
-    const FtpServerHooks& hooks = qbx_->hooks();
-    if (hooks.notifyConfig) hooks.notifyConfig(WM_USER + 1, 3);
-    if (GetReceive()) {
-      if (hooks.receiveEndSignal) {
-        hooks.receiveEndSignal();
-      } else if (hooks.newFileNotice) {
-        hooks.newFileNotice();
-      }
-    }
-
-    if (paired != nullptr) {
-      StoredDocument extension = logged;
-      extension.metaData = ByteBlock{paired->data.data(), paired->data.size()};
-      if (RawDumpEnabled()) {
-        RawDumpPrintf("Calling qnExtParaOperation MetaDataSize = %d bytes.\n",
-                      static_cast<int>(paired->data.size()));
-      }
-      int32_t status = 0;
-      qnExtParaOperation(&extension, &status);
-    }
+    // others from their folder. Deliberately counted only when it lands
+    // (the original counted every file, stored or not): the log says what
+    // is on disk.
+    landed = qbx_->delivery().Commit(staged, overwrite, &saved_).landed;
+    if (landed > 0) qbx_->delivery().Log(saved_, false);
   } else {
     staged.DropAll();
   }
   if (FtpLogEnabled()) FtpLog("Saved %d file(s).", landed);
+  return landed > 0;
+}
+
+void CFtpSessionQBX::AnnounceSavedFiles() {
+  const DocumentDelivery& delivery = qbx_->delivery();
+  delivery.Announce();
+  if (paired_ == nullptr) return;
+  StoredDocument extension = saved_;
+  extension.metaData = ByteBlock{paired_->data.data(), paired_->data.size()};
+  if (RawDumpEnabled()) {
+    RawDumpPrintf("Calling qnExtParaOperation MetaDataSize = %d bytes.\n",
+                  static_cast<int>(paired_->data.size()));
+  }
+  delivery.CallExtension(&extension, 0);
 }
 
 }  // namespace qb

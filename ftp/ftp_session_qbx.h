@@ -5,14 +5,18 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "ftp/ftp_challenge.h"
 #include "ftp/ftp_session.h"
+#include "storage/document_files.h"
+#include "storage/stored_document.h"
 
 namespace qb {
 
 class CFtpServerQBX;
+struct FtpMetaEntry;
 
 class CFtpSessionQBX : public CFtpSession {
  public:
@@ -20,6 +24,7 @@ class CFtpSessionQBX : public CFtpSession {
   ~CFtpSessionQBX() override;
 
   void onStart() override;
+  void onQuit() override;
   bool onEnd(bool quit) override;
   bool checkPassword(const char* user, const char* password) override;
   bool getPasswordPrompt(int code, char* out) override;
@@ -28,6 +33,8 @@ class CFtpSessionQBX : public CFtpSession {
   bool changeDir(const char* path) override;
   bool makeLocalPath(const char* name, char* out) override;
   bool namesFolder(const char* name) override;
+  std::unique_ptr<CVirtualSaveFile> openReceivedFile(const char* path,
+                                                     std::string* refusal) override;
   bool onFileReceived(CVirtualSaveFile* file) override;
   bool checkFreeSpace(const char* folder) override;
 
@@ -40,10 +47,19 @@ class CFtpSessionQBX : public CFtpSession {
   // into `folder` (may be null). A refusal counts once per session as a
   // failed login.
   bool EnterDestination(int number, std::string* folder);
-  // The work of onEnd after QUIT: names, checks, stores, logs, announces.
-  void SaveReceivedFiles();
+  // The work of QUIT before its reply: names, checks, commits and logs the
+  // received files. True when any landed.
+  bool SaveReceivedFiles();
+  // After the reply: the announcement and the extension library.
+  void AnnounceSavedFiles();
 
   CFtpServerQBX* qbx_;
+  // The session's uploads, written where they will live (transfer threads
+  // add to it one at a time; the session thread commits it at QUIT).
+  DocumentFiles staged_;
+  StoredDocument saved_;  // what QUIT stored, for the steps after its reply
+  bool any_saved_ = false;
+  std::unique_ptr<FtpMetaEntry> paired_;
   std::atomic<uint16_t> selected_destination_{0};
   uint8_t challenge_login_ = 0;
   std::atomic<uint8_t> meta_received_{0};

@@ -19,7 +19,6 @@ namespace qb {
 namespace {
 
 constexpr int kLineSendMax = 30000;
-constexpr int kBinaryBlock = 30000;
 
 // Milliseconds left of a time-out of `timeoutMs` that started at `startMs`;
 // -1 when there is no time-out.
@@ -496,12 +495,13 @@ int CFtpSocket::LineSend(const char* text, int timeoutSeconds) {
 }
 
 bool CFtpSocket::recvBinaryFile(CAbsFileWriter* writer) {
-  // Receives of at most 30000 bytes each, as ever, but the writer gets
-  // what has come in one go, up to eight receives' worth: a temporary-file
-  // buffer opens and closes its file for every write, which would otherwise
-  // cost more than the receive itself. Nothing is held back while the
-  // stream waits: whatever arrived is written before each wait.
-  constexpr size_t kGathered = 8 * kBinaryBlock;
+  // Each receive takes whatever the kernel holds, up to the room left, and
+  // the writer gets the bytes in blocks of up to half a megabyte: a write
+  // per receive would cost more than the receive itself. Nothing is held
+  // back while the stream waits: whatever arrived is written before each
+  // wait.
+  constexpr size_t kGathered = 512 * 1024;
+  constexpr size_t kSmallestReceive = 64 * 1024;
   const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(kGathered);
   size_t held = 0;
   auto handOn = [&]() {
@@ -520,13 +520,12 @@ bool CFtpSocket::recvBinaryFile(CAbsFileWriter* writer) {
     // Receives first and waits only when nothing is there (a wait for
     // readiness, up to the time-out since the last data, instead of
     // polling every millisecond).
-    const size_t room = kGathered - held;
-    const int got = Recv(buffer.get() + held, static_cast<int>(room < kBinaryBlock ? room : kBinaryBlock));
+    const int got = Recv(buffer.get() + held, static_cast<int>(kGathered - held));
     if (got > 0) {
       lastData = env_.NowMs();
       total += got;
       held += static_cast<size_t>(got);
-      if (held + kBinaryBlock > kGathered && !handOn()) return false;
+      if (held + kSmallestReceive > kGathered && !handOn()) return false;
       continue;
     }
     if (got == kFtpPeerClosed) return handOn();

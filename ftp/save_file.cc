@@ -88,9 +88,57 @@ bool CVirtualSaveFileTF::save() {
   return true;
 }
 
+// ---- CVirtualSaveFileStaged ----
+
+std::unique_ptr<CVirtualSaveFileStaged> CVirtualSaveFileStaged::Start(const char* path,
+                                                                      DocumentFiles& staged,
+                                                                      FileResult* why) {
+  std::string folder = path;
+  const size_t slash = folder.rfind('/');
+  folder.resize(slash == std::string::npos ? 0 : slash);
+  std::unique_ptr<WritableFile> file;
+  std::string staging = staged.BeginUnnamed(folder, &file, why);
+  if (staging.empty()) return nullptr;
+  return std::unique_ptr<CVirtualSaveFileStaged>(
+      new CVirtualSaveFileStaged(path, staged, std::move(staging), std::move(file)));
+}
+
+CVirtualSaveFileStaged::CVirtualSaveFileStaged(const char* path, DocumentFiles& staged,
+                                               std::string staging,
+                                               std::unique_ptr<WritableFile> file)
+    : staged_(staged), env_(staged.env()), path_(path), staging_(std::move(staging)),
+      file_(std::move(file)) {}
+
+CVirtualSaveFileStaged::~CVirtualSaveFileStaged() {
+  file_.reset();
+  staged_.Drop(staging_);
+}
+
+bool CVirtualSaveFileStaged::write(const void* data, uint32_t length) {
+  if (file_ == nullptr || !file_->Append(data, length).ok()) return false;
+  size_ += length;
+  return true;
+}
+
+bool CVirtualSaveFileStaged::finish() {
+  if (file_ == nullptr) return false;
+  const bool closed = file_->Close().ok();
+  file_.reset();
+  return closed;
+}
+
+bool CVirtualSaveFileStaged::readAll(void* out) {
+  std::unique_ptr<ReadableFile> file;
+  if (!env_.OpenReadable(staging_, &file).ok()) return false;
+  size_t got = 0;
+  return file->ReadAt(0, out, size_, &got).ok() && got == size_;
+}
+
 // ---- CVirtualSaveFileMem ----
 
-CVirtualSaveFileMem::CVirtualSaveFileMem(const char* path) { setPath(path); }
+CVirtualSaveFileMem::CVirtualSaveFileMem(const char* path, uint64_t limit) : limit_(limit) {
+  setPath(path);
+}
 
 CVirtualSaveFileMem::~CVirtualSaveFileMem() = default;
 
@@ -101,6 +149,10 @@ void CVirtualSaveFileMem::setPath(const char* path) {
 }
 
 bool CVirtualSaveFileMem::write(const void* data, uint32_t length) {
+  if (dropped_ > 0 || getSize() + length > limit_) {
+    dropped_ += length;
+    return true;
+  }
   if (chunks_.empty()) chunks_.emplace_back(new uint8_t[kChunkSize]);
   const auto* from = static_cast<const uint8_t*>(data);
   while (length > 0) {
@@ -122,11 +174,12 @@ bool CVirtualSaveFileMem::write(const void* data, uint32_t length) {
 }
 
 uint64_t CVirtualSaveFileMem::getSize() {
-  if (chunks_.empty()) return 0;
-  return static_cast<uint64_t>(chunks_.size() - 1) * kChunkSize + used_;
+  if (chunks_.empty()) return dropped_;
+  return static_cast<uint64_t>(chunks_.size() - 1) * kChunkSize + used_ + dropped_;
 }
 
 bool CVirtualSaveFileMem::readAll(void* out) {
+  if (dropped_ > 0) return false;
   auto* to = static_cast<uint8_t*>(out);
   for (size_t i = 0; i < chunks_.size(); ++i) {
     const uint32_t part = i + 1 < chunks_.size() ? kChunkSize : used_;

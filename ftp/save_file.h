@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "storage/document_files.h"
 
 namespace qb {
 
@@ -21,6 +22,9 @@ class CAbsFileWriter {
   virtual ~CAbsFileWriter() = default;
   // Appends bytes; false: they could not be kept, the receive stops.
   virtual bool write(const void* data, uint32_t length) = 0;
+  // The last byte has arrived; false: what was received could not all be
+  // kept.
+  virtual bool finish() { return true; }
 };
 
 // A received file: a sink that can report its size, be read back, carry a
@@ -62,10 +66,43 @@ class CVirtualSaveFileTF : public CVirtualSaveFile {
   uint64_t size_ = 0;
 };
 
-// Keeps the bytes in memory in 256 KiB chunks.
+// Writes the bytes straight into a staging file of `staged` in the folder
+// the file is meant for, so a stored file is written once, on the volume
+// where it will live. The session gives it its name and commits it when
+// the client quits; one still under its staging name when this object goes
+// (a failed transfer, a session without QUIT) is dropped with it.
+class CVirtualSaveFileStaged : public CVirtualSaveFile {
+ public:
+  // Null, and the reason in `*why`, when the folder of `path` takes no new
+  // file.
+  static std::unique_ptr<CVirtualSaveFileStaged> Start(const char* path, DocumentFiles& staged,
+                                                       FileResult* why);
+  ~CVirtualSaveFileStaged() override;
+  bool write(const void* data, uint32_t length) override;
+  bool finish() override;
+  bool save() override { return false; }  // the session commits
+  uint64_t getSize() override { return size_; }
+  bool readAll(void* out) override;
+  const char* getPath() override { return path_.c_str(); }
+  const char* getTempName() override { return staging_.c_str(); }
+  void setPath(const char* path) override { path_ = path != nullptr ? path : ""; }
+
+ private:
+  CVirtualSaveFileStaged(const char* path, DocumentFiles& staged, std::string staging,
+                         std::unique_ptr<WritableFile> file);
+  DocumentFiles& staged_;
+  Env& env_;
+  std::string path_;
+  const std::string staging_;
+  std::unique_ptr<WritableFile> file_;
+  uint64_t size_ = 0;
+};
+
+// Keeps the bytes in memory in 256 KiB chunks, at most `limit` of them:
+// beyond it the rest is counted but dropped (readAll then fails).
 class CVirtualSaveFileMem : public CVirtualSaveFile {
  public:
-  explicit CVirtualSaveFileMem(const char* path);
+  explicit CVirtualSaveFileMem(const char* path, uint64_t limit = UINT64_MAX);
   ~CVirtualSaveFileMem() override;
   bool write(const void* data, uint32_t length) override;
   bool save() override;
@@ -80,6 +117,8 @@ class CVirtualSaveFileMem : public CVirtualSaveFile {
   std::unique_ptr<std::string> path_;
   std::vector<std::unique_ptr<uint8_t[]>> chunks_;
   uint32_t used_ = 0;
+  const uint64_t limit_;
+  uint64_t dropped_ = 0;
 };
 
 }  // namespace qb

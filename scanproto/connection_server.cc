@@ -464,7 +464,7 @@ bool StartCommunication(EventLoop& loop, ScanServerHooks hooks, bool listen, Lis
     TraceLog(" Timer Start");
   });
   // What a receiver that crashed was still writing never shows up as a scan.
-  if (listen) RemoveAbandonedStagingFilesInDestinations();
+  if (listen) RemoveAbandonedStagingFilesInDestinations(loop.env());
   if (listen && !StartScanServer()) return false;
   if (listen && ports.nameService != kNoNameService) {
     NameServiceOptions nameService;

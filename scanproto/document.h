@@ -83,7 +83,7 @@ struct Document {
   uint32_t numberWidth = 0;
   // The document's files in the destination until its end of data puts
   // them in place; also holds the names reserved for it.
-  DocumentFiles files{NameReservations::NewOwner()};
+  DocumentFiles files{Env::Default(), NameReservations::NewOwner()};
 
   // Every field at its initial value: the request forgotten, the page file
   // closed (not deleted), the coder and header as new. The line buffer is

@@ -35,18 +35,42 @@ std::string NewStagingPath(const std::string& folder) {
 
 }  // namespace
 
-std::string DocumentFiles::Begin(const std::string& finalPath) {
-  Drop(finalPath);
-  const std::string folder = FolderOfPath(finalPath);
+std::string DocumentFiles::NewStagingFile(const std::string& folder,
+                                          std::unique_ptr<WritableFile>* writer, FileResult* why) {
+  FileResult result;
   for (int attempt = 0; attempt < 8; ++attempt) {
     std::string staging = NewStagingPath(folder);
-    if (CreateNewFile(staging)) {
-      files_.push_back({finalPath, staging});
+    std::unique_ptr<WritableFile> file;
+    result = env_->NewWritableFile(staging, CreateMode::kNewOnly, &file);
+    if (result.ok()) {
+      if (writer != nullptr) {
+        *writer = std::move(file);
+      } else {
+        file->Close();
+      }
       return staging;
     }
-    if (!FileExists(staging)) break;  // the folder refuses new files
+    // Only a leftover of the same name is worth another try.
+    if (result.error() != FileError::kExists) break;
   }
+  if (why != nullptr) *why = result;
   return {};
+}
+
+std::string DocumentFiles::Begin(const std::string& finalPath) {
+  Drop(finalPath);
+  std::string staging = NewStagingFile(FolderOfPath(finalPath), nullptr, nullptr);
+  if (!staging.empty()) files_.push_back({finalPath, staging});
+  return staging;
+}
+
+std::string DocumentFiles::BeginUnnamed(const std::string& folder,
+                                        std::unique_ptr<WritableFile>* writer, FileResult* why) {
+  std::string prefix = folder;
+  if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  std::string staging = NewStagingFile(prefix, writer, why);
+  if (!staging.empty()) files_.push_back({staging, staging});
+  return staging;
 }
 
 std::string DocumentFiles::StagingPathOf(const std::string& finalPath) const {
@@ -67,34 +91,57 @@ void DocumentFiles::Rename(const std::string& from, const std::string& to) {
 void DocumentFiles::Drop(const std::string& finalPath) {
   std::erase_if(files_, [&](const File& file) {
     if (file.finalPath != finalPath) return false;
-    RemoveFile(file.stagingPath);
+    env_->Remove(file.stagingPath);
     return true;
   });
 }
 
 void DocumentFiles::DropAll() {
-  for (const File& file : files_) RemoveFile(file.stagingPath);
+  for (const File& file : files_) env_->Remove(file.stagingPath);
   files_.clear();
   NameReservations::Instance().Release(owner_);
 }
 
+// Content durable first, then the name: a crash can never leave a final
+// name on a file whose bytes are not all on disk.
 bool DocumentFiles::PlaceOne(const File& file, bool overwrite,
                              std::vector<std::pair<std::string, std::string>>* moved) {
-  MakeGroupWritable(file.stagingPath);  // whoever wrote it, the group may change it
-  if (!SyncFile(file.stagingPath)) return false;
-  if (overwrite) return RenameFile(file.stagingPath, file.finalPath);
+  std::unique_ptr<WritableFile> handle;
+  if (!env_->NewWritableFile(file.stagingPath, CreateMode::kAppend, &handle).ok() ||
+      !handle->Sync().ok() || !handle->Close().ok()) {
+    return false;
+  }
+  if (overwrite) return env_->Rename(file.stagingPath, file.finalPath).ok();
   const std::string folder = FolderOfPath(file.finalPath);
   std::string target = file.finalPath;
-  PlaceResult result;
-  while ((result = RenameNoReplace(file.stagingPath, target)) == PlaceResult::kNameTaken) {
+  FileResult result;
+  while ((result = env_->RenameNoReplace(file.stagingPath, target)).error() == FileError::kExists) {
     // Someone outside the receiver took the name after it was chosen.
     const PathParts parts = SplitPath(target);
     target = MakeFreeExactName(folder, parts.baseName + parts.extension, 0, nullptr);
   }
-  if (result != PlaceResult::kPlaced) return false;
+  if (!result.ok()) return false;
   if (target != file.finalPath && moved != nullptr) moved->emplace_back(file.finalPath, target);
   return true;
 }
+
+bool DocumentFiles::SyncFolders(const std::vector<std::string>& folders) {
+  bool ok = true;
+  for (const std::string& folder : folders) {
+    if (!env_->SyncFolder(folder).ok()) ok = false;
+  }
+  return ok;
+}
+
+namespace {
+
+void AddOnce(std::vector<std::string>* folders, const std::string& folder) {
+  if (std::find(folders->begin(), folders->end(), folder) == folders->end()) {
+    folders->push_back(folder);
+  }
+}
+
+}  // namespace
 
 bool DocumentFiles::Commit(bool overwrite,
                            std::vector<std::pair<std::string, std::string>>* moved) {
@@ -106,14 +153,9 @@ bool DocumentFiles::Commit(bool overwrite,
       ok = false;
       break;
     }
-    const std::string folder = FolderOfPath(files_[done].finalPath);
-    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
-      folders.push_back(folder);
-    }
+    AddOnce(&folders, FolderOfPath(files_[done].finalPath));
   }
-  for (const std::string& folder : folders) {
-    if (!SyncFolder(folder)) ok = false;
-  }
+  if (!SyncFolders(folders)) ok = false;
   // Placed files are no longer ours to delete.
   files_.erase(files_.begin(), files_.begin() + static_cast<std::ptrdiff_t>(done));
   DropAll();
@@ -125,26 +167,32 @@ std::vector<std::string> DocumentFiles::CommitEach(
   std::vector<std::string> failed;
   std::vector<std::string> folders;
   std::vector<File> left;
+  std::vector<std::string> placed;
   for (const File& file : files_) {
     if (!PlaceOne(file, overwrite, moved)) {
       failed.push_back(file.finalPath);
       left.push_back(file);
       continue;
     }
-    const std::string folder = FolderOfPath(file.finalPath);
-    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
-      folders.push_back(folder);
+    placed.push_back(file.finalPath);
+    AddOnce(&folders, FolderOfPath(file.finalPath));
+  }
+  // A folder whose new entries cannot be made durable: its files may still
+  // vanish in a power loss, so they count as not stored.
+  for (const std::string& folder : folders) {
+    if (env_->SyncFolder(folder).ok()) continue;
+    for (const std::string& path : placed) {
+      if (FolderOfPath(path) == folder) failed.push_back(path);
     }
   }
-  for (const std::string& folder : folders) SyncFolder(folder);
   files_ = std::move(left);
   DropAll();
   return failed;
 }
 
-int RemoveAbandonedStagingFiles(const std::string& folder) {
+int RemoveAbandonedStagingFiles(Env& env, const std::string& folder) {
   std::vector<FolderEntry> entries;
-  if (!ListFolder(folder, &entries)) return 0;
+  if (!env.ListFolder(folder, &entries).ok()) return 0;
   const size_t prefixLength = std::strlen(kStagingPrefix);
   const size_t suffixLength = std::strlen(kStagingSuffix);
   int removed = 0;
@@ -159,19 +207,19 @@ int RemoveAbandonedStagingFiles(const std::string& folder) {
     if (pid == CurrentProcessId() || ProcessIsRunning(pid)) continue;
     std::string path = folder;
     if (!path.empty() && path.back() != '/') path += '/';
-    if (RemoveFile(path + name)) ++removed;
+    if (env.Remove(path + name).ok()) ++removed;
   }
   return removed;
 }
 
-int RemoveAbandonedStagingFilesInDestinations() {
+int RemoveAbandonedStagingFilesInDestinations(Env& env) {
   int removed = 0;
   for (const std::string& folder : DestinationFolders()) {
-    removed += RemoveAbandonedStagingFiles(folder);
+    removed += RemoveAbandonedStagingFiles(env, folder);
     std::vector<FolderEntry> entries;
-    if (!ListFolder(folder, &entries)) continue;
+    if (!env.ListFolder(folder, &entries).ok()) continue;
     for (const FolderEntry& entry : entries) {
-      if (entry.isDirectory) removed += RemoveAbandonedStagingFiles(folder + "/" + entry.name);
+      if (entry.isDirectory) removed += RemoveAbandonedStagingFiles(env, folder + "/" + entry.name);
     }
   }
   return removed;

@@ -10,27 +10,38 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/env.h"
 
 namespace qb {
 
 class DocumentFiles {
  public:
   // `owner` holds the document's reserved names (NameReservations); they
-  // are released when the document is committed or dropped.
-  explicit DocumentFiles(uint64_t owner) : owner_(owner) {}
+  // are released when the document is committed or dropped. Every file
+  // operation goes through `env`.
+  DocumentFiles(Env& env, uint64_t owner) : env_(&env), owner_(owner) {}
   ~DocumentFiles() { DropAll(); }
   DocumentFiles(const DocumentFiles&) = delete;
   DocumentFiles& operator=(const DocumentFiles&) = delete;
 
   uint64_t Owner() const { return owner_; }
+  Env& env() const { return *env_; }
 
   // Starts (or starts again) the file that is to appear as `finalPath`:
   // creates an empty staging file beside it (mode 0660) and returns its
   // path; empty when it cannot be created.
   std::string Begin(const std::string& finalPath);
+  // Starts a file whose name is not known yet in `folder` and opens it for
+  // writing into `*writer`; its staging path stands for its final path
+  // until Rename gives it one. Empty (and the reason in `*why`) when it
+  // cannot be created.
+  std::string BeginUnnamed(const std::string& folder, std::unique_ptr<WritableFile>* writer,
+                           FileResult* why);
   // The staging file of `finalPath`, empty when there is none.
   std::string StagingPathOf(const std::string& finalPath) const;
   // Whether the document has a file to appear as `finalPath`.
@@ -61,9 +72,14 @@ class DocumentFiles {
     std::string finalPath;
     std::string stagingPath;
   };
+  std::string NewStagingFile(const std::string& folder, std::unique_ptr<WritableFile>* writer,
+                             FileResult* why);
   bool PlaceOne(const File& file, bool overwrite,
                 std::vector<std::pair<std::string, std::string>>* moved);
+  // Makes the entries of every folder that received a file durable.
+  bool SyncFolders(const std::vector<std::string>& folders);
 
+  Env* env_;
   uint64_t owner_;
   std::vector<File> files_;
 };
@@ -71,9 +87,9 @@ class DocumentFiles {
 // The staging files that a receiver which ended without committing (a
 // crash, a power loss) left in `folder`; they belong to no running process.
 // Deletes them and returns how many there were.
-int RemoveAbandonedStagingFiles(const std::string& folder);
+int RemoveAbandonedStagingFiles(Env& env, const std::string& folder);
 // The same for every destination folder of the list and the folders right
 // below them (meta data may name a sub-folder); run when the receiver starts.
-int RemoveAbandonedStagingFilesInDestinations();
+int RemoveAbandonedStagingFilesInDestinations(Env& env);
 
 }  // namespace qb

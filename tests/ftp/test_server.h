@@ -5,9 +5,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "ftp/ftp_server.h"
 #include "ftp/ftp_session.h"
@@ -17,8 +19,8 @@ namespace qb::test {
 class TestFtpSession : public CFtpSession {
  public:
   TestFtpSession(CFtpServer* server, CFtpSocket* control, const std::string& folder,
-                 std::atomic<int>* ended)
-      : CFtpSession(server, control), folder_(folder), ended_(ended) {}
+                 std::atomic<int>* ended, std::atomic<bool>* holdEnd)
+      : CFtpSession(server, control), folder_(folder), ended_(ended), hold_end_(holdEnd) {}
 
   bool checkPassword(const char* user, const char* password) override {
     return std::strcmp(user, "tester") == 0 && std::strcmp(password, "secret") == 0;
@@ -33,6 +35,8 @@ class TestFtpSession : public CFtpSession {
     return true;
   }
   bool onEnd(bool quit) override {
+    // A session whose last steps take long (an extension library, a slow disk).
+    while (hold_end_->load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const bool result = CFtpSession::onEnd(quit);
     if (ended_ != nullptr) ++*ended_;
     return result;
@@ -41,6 +45,7 @@ class TestFtpSession : public CFtpSession {
  private:
   std::string folder_;
   std::atomic<int>* ended_;
+  std::atomic<bool>* hold_end_;
 };
 
 class TestFtpServer : public CFtpServer {
@@ -49,13 +54,16 @@ class TestFtpServer : public CFtpServer {
   ~TestFtpServer() override { stop(); }
 
   std::unique_ptr<CFtpSession> createSession(CFtpSocket* control) override {
-    return std::make_unique<TestFtpSession>(this, control, folder_, &sessions_ended_);
+    return std::make_unique<TestFtpSession>(this, control, folder_, &sessions_ended_, &hold_ends_);
   }
   int sessionsEnded() const { return sessions_ended_.load(); }
+  // While set, sessions wait before their last steps.
+  void HoldSessionEnds(bool hold) { hold_ends_ = hold; }
 
  private:
   std::string folder_;
   std::atomic<int> sessions_ended_{0};
+  std::atomic<bool> hold_ends_{false};
 };
 
 }  // namespace qb::test

@@ -37,7 +37,7 @@ class DocumentFilesTest : public StorageTest {
 // off never replaces a file that appeared meanwhile, and every stored file
 // is writable by the account and its group, never by others.
 TEST_F(DocumentFilesTest, FilesAppearOnlyWhenCommittedAndNeverReplaceOthers) {
-  DocumentFiles files(NameReservations::NewOwner());
+  DocumentFiles files(Env::Default(), NameReservations::NewOwner());
   WriteWholeFile(files.Begin(Path("scan_001.tif")), "page one");
   WriteWholeFile(files.Begin(Path("scan_000.tif")), "renamed later");
   files.Rename(Path("scan_000.tif"), Path("scan_002.tif"));
@@ -59,13 +59,13 @@ TEST_F(DocumentFilesTest, FilesAppearOnlyWhenCommittedAndNeverReplaceOthers) {
 TEST_F(DocumentFilesTest, OverWriteReplacesAndDroppedFilesLeaveNothing) {
   WriteWholeFile(Path("memo.pdf"), "older");
   {
-    DocumentFiles files(NameReservations::NewOwner());
+    DocumentFiles files(Env::Default(), NameReservations::NewOwner());
     WriteWholeFile(files.Begin(Path("memo.pdf")), "newer");
     ASSERT_TRUE(files.Commit(true, nullptr));
   }
   EXPECT_EQ(ReadWholeFile(Path("memo.pdf")), "newer");
   {
-    DocumentFiles files(NameReservations::NewOwner());
+    DocumentFiles files(Env::Default(), NameReservations::NewOwner());
     WriteWholeFile(files.Begin(Path("a.tif")), "a");
     WriteWholeFile(files.Begin(Path("b.tif")), "b");
     files.Drop(Path("a.tif"));
@@ -81,7 +81,7 @@ TEST_F(DocumentFilesTest, AbandonedStagingFilesOfDeadProcessesAreRemoved) {
   fs::create_directory(folder_ / "sub");
   WriteWholeFile(folder_ / "sub" / ".qbx-999999998-4.part", "x");
   WriteDestinationList("1;" + folder_.string() + ";;;\n");
-  EXPECT_EQ(RemoveAbandonedStagingFilesInDestinations(), 2);
+  EXPECT_EQ(RemoveAbandonedStagingFilesInDestinations(Env::Default()), 2);
   EXPECT_EQ(Names(), (std::set<std::string>{".hidden", ".qbx-1-1.part", "sub"}));
 }
 
