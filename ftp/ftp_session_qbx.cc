@@ -417,7 +417,7 @@ void CFtpSessionQBX::SaveReceivedFiles() {
     logged.senderName = userName();
     logged.outputPath = fullPath;
     logged.fileCount = landed;
-    LogStoredDocument(logged, true);
+    LogStoredDocument(logged, true, env);
 
     const FtpServerHooks& hooks = qbx_->hooks();
     if (hooks.notifyConfig) hooks.notifyConfig(WM_USER + 1, 3);

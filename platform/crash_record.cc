@@ -1,6 +1,7 @@
 #include "platform/crash_record.h"
 
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/posix_file.h"
@@ -97,7 +98,12 @@ void CrashRecord::Crash() {
     if (it->replaced) Restore(it->to, *it->replaced);
   }
   for (const auto& [path, state] : files_) {
-    if (new_files_.count(path) == 0) ::truncate(path.c_str(), static_cast<off_t>(state->synced));
+    // Cut, never grown: a file rewritten behind this Env's back is shorter.
+    struct stat info;
+    if (new_files_.count(path) == 0 && ::stat(path.c_str(), &info) == 0 &&
+        static_cast<uint64_t>(info.st_size) > state->synced) {
+      ::truncate(path.c_str(), static_cast<off_t>(state->synced));
+    }
   }
   for (const std::string& path : new_files_) ::unlink(path.c_str());
   files_.clear();
