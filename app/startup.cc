@@ -92,7 +92,7 @@ void StartFtpIfEnabled(bool serviceMode, MainWindow& mainWindow) {
 
 // Disk word at start: from the free percentage of the CONF folder's volume.
 uint16_t InitialHddState() {
-  return static_cast<uint16_t>(EstimateDiskStateByPercent(GetFreePercent(ConfFolder()), GetHDD()));
+  return static_cast<uint16_t>(EstimateDiskStateByPercent(GetFreePercent(ConfFolder(), Env::Default()), GetHDD()));
 }
 
 }  // namespace

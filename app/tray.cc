@@ -68,7 +68,7 @@ std::string TrayPictureName(int state, bool stopped) {
 
 void ShowTrayIcon(bool /*add*/) {
   // Adding and modifying end alike here: the file says what is shown.
-  g_drawnState = IconStateOfDisk(EvaluateDiskState(ConfFolder()));
+  g_drawnState = IconStateOfDisk(EvaluateDiskState(ConfFolder(), Env::Default()));
   Draw(g_drawnState, true);
 }
 

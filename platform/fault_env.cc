@@ -40,11 +40,15 @@ long FaultEnv::Send(int socket, const void* data, size_t length) {
   return Env::Send(socket, data, length);
 }
 
-size_t FaultEnv::Write(std::FILE* file, const void* data, size_t length) {
+bool FaultEnv::TakeWriteFailure() {
   int left = writes_until_failure_.load();
   while (left > 0 && !writes_until_failure_.compare_exchange_weak(left, left - 1)) {
   }
-  if (left == 1) return 0;
+  return left == 1;
+}
+
+size_t FaultEnv::Write(std::FILE* file, const void* data, size_t length) {
+  if (TakeWriteFailure()) return 0;
   return Env::Write(file, data, length);
 }
 

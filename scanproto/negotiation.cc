@@ -118,7 +118,7 @@ void HandleNotice(ScanJob& job, const uint8_t* body, size_t length, uint16_t met
   FaxNotice notice;
   ByteBlock block = Tail(body, length, metaOffset);
   bool ok = metaOffset < kNoticeOffsetLimit && ParseFaxNotice(block.data, block.size, &notice);
-  if (ok) LogFaxNotice(notice);
+  if (ok) LogFaxNotice(notice, ServerEnv());
   SendParaRes(job, ok ? 1 : 0, ok ? kErrNone : kErrFolder, kNoAccessCode);
   if (!ok) return;
   const ScanServerHooks& hooks = ServerHooks();

@@ -1,5 +1,6 @@
 #include "scanproto/stored_document.h"
 
+#include "scanproto/connection_server.h"
 #include "storage/bounded_text.h"
 #include "storage/extension_call.h"
 #include "storage/receive_log.h"
@@ -35,7 +36,7 @@ StoredDocument StoredDocumentOf(const ScanJob& job) {
 }
 
 bool LogStoredDocument(const ScanJob& job, bool normal) {
-  return LogStoredDocument(StoredDocumentOf(job), normal);
+  return LogStoredDocument(StoredDocumentOf(job), normal, ServerEnv());
 }
 
 void RunExtensionStep(ScanJob& job, int32_t* status) {

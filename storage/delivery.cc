@@ -33,7 +33,7 @@ int32_t DocumentDelivery::CallExtension(StoredDocument* document, int32_t status
 }
 
 void DocumentDelivery::Log(const StoredDocument& document, bool marked) const {
-  LogStoredDocument(document, !marked);
+  LogStoredDocument(document, !marked, env_);
 }
 
 void DocumentDelivery::Announce() const {

@@ -30,14 +30,14 @@ enum : int { kTrayNormal = 1, kTrayWarning = 2, kTrayFull = 3 };
 // percent (truncated). A path that cannot be queried is retried with its
 // nearest existing parent folder; when that fails too the result is 80.
 // Traces " HDD Check  %d percent".
-int GetFreePercent(const std::string& path, const Env& env = Env::Default());
+int GetFreePercent(const std::string& path, const Env& env);
 
 // Bytes free for the calling user on that volume, saturated at 4294967295.
 // A volume that cannot be queried counts as full (0).
-uint32_t GetFreeBytes(const std::string& path, const Env& env = Env::Default());
+uint32_t GetFreeBytes(const std::string& path, const Env& env);
 
 // The state by one measurement of each kind and the setting HDD.
-DiskState EvaluateDiskState(const std::string& path, const Env& env = Env::Default());
+DiskState EvaluateDiskState(const std::string& path, const Env& env);
 
 // The state word rule itself: full below the limit, warning when `hddSetting`
 // is not greater than the used percentage, normal otherwise.

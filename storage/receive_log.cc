@@ -1,18 +1,18 @@
 #include "storage/receive_log.h"
 
-#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
-#include "platform/files.h"
 #include "platform/global_lock.h"
 #include "storage/bounded_text.h"
 #include "storage/data_files.h"
 #include "storage/log_time.h"
 #include "storage/name_cleaning.h"
 #include "storage/path_parts.h"
+#include "storage/text_lines.h"
 
 namespace qb {
 namespace {
@@ -47,22 +47,22 @@ std::string FolderColumn(const PathParts& parts) {
 // at List entries; true when the line feed was written. Deliberately the
 // receiver's own work: on Windows the configuration program trims the log,
 // and on Linux there is none to do it, so the log would grow without end.
-bool AppendLine(const std::string& line) {
+bool AppendLine(Env& env, std::string line) {
   GlobalLockGuard hold;
-  std::FILE* log = OpenSharedDataFile(kReceiveLogName, "at+");
-  if (log == nullptr) return false;
-  std::fputs(line.c_str(), log);
-  bool written = std::fputc('\n', log) != EOF;
-  if (std::fclose(log) != 0) written = false;
-  TrimReceiveLog();
+  std::unique_ptr<WritableFile> log;
+  if (!env.NewWritableFile(SharedDataFilePath(kReceiveLogName), CreateMode::kAppend, &log)) return false;
+  line += '\n';
+  bool written = log->Append(line.data(), line.size()).ok();
+  if (!log->Close()) written = false;
+  TrimReceiveLog(env);
   return written;
 }
 
-bool StartsWithHeaderMark(const char* line) { return line[0] == '/' && line[1] == '/'; }
+bool StartsWithHeaderMark(const std::string& line) { return line.compare(0, 2, "//") == 0; }
 
 }  // namespace
 
-bool LogStoredDocument(const StoredDocument& document, bool normal) {
+bool LogStoredDocument(const StoredDocument& document, bool normal, Env& env) {
   PathParts parts = SplitPath(document.outputPath);
   std::string name = Field(parts.baseName + parts.extension);
   std::string line = MakeLogDateTime();
@@ -71,10 +71,10 @@ bool LogStoredDocument(const StoredDocument& document, bool normal) {
   line += (normal ? name : "*** " + name + " ***") + ";";
   line += std::to_string(document.fileCount) + ";";
   line += Field(FolderColumn(parts));
-  return AppendLine(line);
+  return AppendLine(env, std::move(line));
 }
 
-bool LogFaxNotice(const FaxNotice& notice) {
+bool LogFaxNotice(const FaxNotice& notice, Env& env) {
   // Appended piece by piece: g++ 12 at -O3 mistakes `"text" + string` for
   // an overlapping copy (-Wrestrict).
   std::string line = Field(notice.dateText);
@@ -90,54 +90,51 @@ bool LogFaxNotice(const FaxNotice& notice) {
   line += Field(notice.textE);
   line += ';';
   line += Field(notice.textD);
-  return AppendLine(line);
+  return AppendLine(env, std::move(line));
 }
 
-void TouchReceiveLog() {
+void TouchReceiveLog(Env& env) {
   GlobalLockGuard hold;
-  if (std::FILE* log = OpenSharedDataFile(kReceiveLogName, "at+")) std::fclose(log);
+  std::unique_ptr<WritableFile> log;
+  if (env.NewWritableFile(SharedDataFilePath(kReceiveLogName), CreateMode::kAppend, &log)) log->Close();
 }
 
-void TrimReceiveLog() {
+void TrimReceiveLog(Env& env) {
   GlobalLockGuard hold;
-  std::FILE* log = OpenSharedDataFile(kReceiveLogName, "rt");
-  if (log == nullptr) return;
+  std::vector<std::string> lines;
+  if (!ReadTextLines(env, SharedDataFilePath(kReceiveLogName), kLogLineBuffer, &lines)) return;
 
   std::vector<std::string> kept;
   bool strayHeader = false;
-  char line[kLogLineBuffer];
-  if (std::fgets(line, sizeof line, log) != nullptr && !StartsWithHeaderMark(line)) {
-    // A log that was only ever appended to has no header: its first line
-    // is the oldest entry and is kept as one rather than thrown away.
-    kept.push_back(line);
-  }
-  while (std::fgets(line, sizeof line, log) != nullptr) {
-    if (StartsWithHeaderMark(line)) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (!StartsWithHeaderMark(lines[i])) {
+      kept.push_back(std::move(lines[i]));
+    } else if (i > 0) {
+      // A log that was only ever appended to has no header: its first line
+      // is the oldest entry and is kept as one rather than thrown away.
       strayHeader = true;
-    } else {
-      kept.push_back(line);
     }
   }
-  std::fclose(log);
 
   long long limit = GetList();
   long long excess = static_cast<long long>(kept.size()) - limit;
   if (excess < 0) excess = 0;
   if (!strayHeader && excess == 0) return;
 
-  // Written beside the log and put in its place whole, so that a crash in
-  // between leaves the old log rather than half of one.
-  const std::string partName = std::string(kReceiveLogName) + ".part";
-  log = OpenSharedDataFile(partName.c_str(), "wt");
-  if (log == nullptr) return;
-  std::fputs(kReceiveLogHeader, log);
-  bool ok = std::fputc('\n', log) != EOF;
-  for (size_t i = static_cast<size_t>(excess); i < kept.size() && ok; ++i)
-    ok = std::fputs(kept[i].c_str(), log) != EOF;
-  ok = std::fclose(log) == 0 && ok;
-  if (!ok || !RenameFile(SharedDataFilePath(partName.c_str()), SharedDataFilePath(kReceiveLogName))) {
-    RemoveFile(SharedDataFilePath(partName.c_str()));
+  // Written beside the log, synced, and put in its place whole, so that a
+  // crash in between leaves the old log rather than half of one.
+  std::string text = std::string(kReceiveLogHeader) + "\n";
+  for (size_t i = static_cast<size_t>(excess); i < kept.size(); ++i) text += kept[i];
+  const std::string partPath = SharedDataFilePath((std::string(kReceiveLogName) + ".part").c_str());
+  const std::string logPath = SharedDataFilePath(kReceiveLogName);
+  if (!WriteWholeFile(env, partPath, text, true) || !env.Rename(partPath, logPath)) {
+    env.Remove(partPath);
+    return;
   }
+  env.SyncFolder(logPath.substr(0, logPath.rfind('/') + 1));
 }
+
+// For the callers that have no Env of their own yet (app/main_window.cc).
+void TrimReceiveLog() { TrimReceiveLog(Env::Default()); }
 
 }  // namespace qb

@@ -35,31 +35,31 @@ class DiskMeasurementTest : public StorageTest {};
 TEST_F(DiskMeasurementTest, MissingFolderIsMeasuredOnItsParent) {
   std::string existing = root_.string();
   std::string missing = (root_ / "not/yet/there").string();
-  EXPECT_EQ(GetFreeBytes(missing) > 0, GetFreeBytes(existing) > 0);
-  int parent = GetFreePercent(existing);
-  int child = GetFreePercent(missing);
+  EXPECT_EQ(GetFreeBytes(missing, Env::Default()) > 0, GetFreeBytes(existing, Env::Default()) > 0);
+  int parent = GetFreePercent(existing, Env::Default());
+  int child = GetFreePercent(missing, Env::Default());
   EXPECT_LE(std::abs(parent - child), 1);  // other processes may write between
 }
 
 // An image header before any parameter request has no folder yet: the
 // working directory's volume stands in, as the current drive would.
 TEST_F(DiskMeasurementTest, EmptyPathMeasuresTheWorkingDirectorysVolume) {
-  EXPECT_EQ(GetFreeBytes("") > 0, GetFreeBytes(".") > 0);
-  EXPECT_GT(GetFreeBytes(""), 0u);
+  EXPECT_EQ(GetFreeBytes("", Env::Default()) > 0, GetFreeBytes(".", Env::Default()) > 0);
+  EXPECT_GT(GetFreeBytes("", Env::Default()), 0u);
 }
 
 TEST_F(DiskMeasurementTest, UnqueryablePathCountsAsFullAndEightyPercent) {
-  EXPECT_EQ(GetFreeBytes("no-such-relative-folder"), 0u);
-  EXPECT_EQ(GetFreePercent("no-such-relative-folder"), 80);
-  EXPECT_EQ(EvaluateDiskState("no-such-relative-folder"), DiskState::kFull);
+  EXPECT_EQ(GetFreeBytes("no-such-relative-folder", Env::Default()), 0u);
+  EXPECT_EQ(GetFreePercent("no-such-relative-folder", Env::Default()), 80);
+  EXPECT_EQ(EvaluateDiskState("no-such-relative-folder", Env::Default()), DiskState::kFull);
 }
 
 TEST_F(DiskMeasurementTest, StateFollowsTheHddSetting) {
-  if (GetFreeBytes(root_.string()) < kDiskFullLimit) GTEST_SKIP() << "test disk is full";
+  if (GetFreeBytes(root_.string(), Env::Default()) < kDiskFullLimit) GTEST_SKIP() << "test disk is full";
   WriteSetting("MANAGEMENT", "HDD", "0");
-  EXPECT_EQ(EvaluateDiskState(root_.string()), DiskState::kWarning);
+  EXPECT_EQ(EvaluateDiskState(root_.string(), Env::Default()), DiskState::kWarning);
   WriteSetting("MANAGEMENT", "HDD", "101");
-  EXPECT_EQ(EvaluateDiskState(root_.string()), DiskState::kNormal);
+  EXPECT_EQ(EvaluateDiskState(root_.string(), Env::Default()), DiskState::kNormal);
 }
 
 }  // namespace

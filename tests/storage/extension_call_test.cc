@@ -55,7 +55,7 @@ TEST_F(ExtensionCallTest, StatusFourMarksTheLogEntry) {
   int32_t status = 0;
   qnExtParaOperation(&document_, &status);
   ASSERT_EQ(status, 4);
-  ASSERT_TRUE(LogStoredDocument(document_, status != 4));
+  ASSERT_TRUE(LogStoredDocument(document_, status != 4, Env::Default()));
   EXPECT_NE(ReadReceiveLog().find("  ;Alice;*** doc_000.pdf ***;3;" + folder_), std::string::npos);
 }
 
@@ -68,7 +68,7 @@ TEST_F(ExtensionCallTest, UnusableLibrariesAreSkipped) {
     EXPECT_EQ(status, 1) << library;
   }
   EXPECT_FALSE(fs::exists(callLog_));
-  EXPECT_TRUE(LogStoredDocument(document_, true));
+  EXPECT_TRUE(LogStoredDocument(document_, true, Env::Default()));
 }
 
 TEST_F(ExtensionCallTest, SenderRecordAppliesAfterTheCallOnlyForAListedDestination) {

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/fault_env.h"
 #include "tests/storage/storage_fixture.h"
 
 namespace qb {
@@ -73,9 +74,9 @@ class ReceiveLogTest : public StorageTest {
 TEST_F(ReceiveLogTest, StoredDocumentEntryInNormalAndMarkedForm) {
   std::string folder = (root_ / "out").string();
   StoredDocument document = Document(folder + "/doc_000.pdf");
-  ASSERT_TRUE(LogStoredDocument(document, true));
+  ASSERT_TRUE(LogStoredDocument(document, true, Env::Default()));
   document.fileCount = 5;
-  ASSERT_TRUE(LogStoredDocument(document, false));
+  ASSERT_TRUE(LogStoredDocument(document, false, Env::Default()));
 
   std::vector<std::string> lines = Lines(ReadReceiveLog());
   ASSERT_EQ(lines.size(), 2u);
@@ -86,7 +87,7 @@ TEST_F(ReceiveLogTest, StoredDocumentEntryInNormalAndMarkedForm) {
 TEST_F(ReceiveLogTest, ScannerColumnFallsBackAndIsCutToSixteenBytes) {
   StoredDocument document = Document("/doc.pdf", "");
   document.requestSenderName = "ABCDEFGHIJKLMNOPQRST";
-  ASSERT_TRUE(LogStoredDocument(document, true));
+  ASSERT_TRUE(LogStoredDocument(document, true, Env::Default()));
   std::vector<std::string> lines = Lines(ReadReceiveLog());
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find(" *;ABCDEFGHIJKLMNOP;doc.pdf;1;/"), std::string::npos) << lines[0];
@@ -97,9 +98,9 @@ TEST_F(ReceiveLogTest, ScannerColumnFallsBackAndIsCutToSixteenBytes) {
   japanese.requestSenderName = "not used while there is a sender name";
   {
     ScopedEnv codePage("QUILLBOX_CODEPAGE", "932");
-    ASSERT_TRUE(LogStoredDocument(japanese, true));
+    ASSERT_TRUE(LogStoredDocument(japanese, true, Env::Default()));
   }
-  ASSERT_TRUE(LogStoredDocument(japanese, true));
+  ASSERT_TRUE(LogStoredDocument(japanese, true, Env::Default()));
   lines = Lines(ReadReceiveLog());
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_NE(lines[1].find(";123456789012345;doc.pdf"), std::string::npos);
@@ -108,9 +109,9 @@ TEST_F(ReceiveLogTest, ScannerColumnFallsBackAndIsCutToSixteenBytes) {
 
 TEST_F(ReceiveLogTest, FaxNoticeEntry) {
   FaxNotice notice = Notice("Sender_1", "C", "D", "E", "F");
-  ASSERT_TRUE(LogFaxNotice(notice));
+  ASSERT_TRUE(LogFaxNotice(notice, Env::Default()));
   notice.textC.clear();
-  ASSERT_TRUE(LogFaxNotice(notice));
+  ASSERT_TRUE(LogFaxNotice(notice, Env::Default()));
   EXPECT_EQ(ReadReceiveLog(),
             "2021/03/04 05:06 *;Sender_1 C;F;1;E;D\n"
             "2021/03/04 05:06 *;Sender_1;F;1;E;D\n");
@@ -118,8 +119,8 @@ TEST_F(ReceiveLogTest, FaxNoticeEntry) {
 
 TEST_F(ReceiveLogTest, TextFromTheNetworkNeverAddsAFieldOrALine) {
   StoredDocument document = Document("/x/a;b\rc.pdf", "Bob;x\n2030/01/01");
-  ASSERT_TRUE(LogStoredDocument(document, true));
-  ASSERT_TRUE(LogFaxNotice(Notice("B\r\n", "C;c", "D\x01", "E\nE", "F\x7F;")));
+  ASSERT_TRUE(LogStoredDocument(document, true, Env::Default()));
+  ASSERT_TRUE(LogFaxNotice(Notice("B\r\n", "C;c", "D\x01", "E\nE", "F\x7F;"), Env::Default()));
   std::vector<std::string> lines = Lines(ReadReceiveLog());
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(AfterDateTime(lines[0]), " *;Bobx2030/01/01;abc.pdf;1;/x");
@@ -128,44 +129,44 @@ TEST_F(ReceiveLogTest, TextFromTheNetworkNeverAddsAFieldOrALine) {
 
 TEST_F(ReceiveLogTest, MissingDataFolderSkipsTheEntry) {
   fs::remove_all(DataFolderPath());
-  EXPECT_FALSE(LogStoredDocument(Document("/x/doc.pdf"), true));
-  TrimReceiveLog();
+  EXPECT_FALSE(LogStoredDocument(Document("/x/doc.pdf"), true, Env::Default()));
+  TrimReceiveLog(Env::Default());
   EXPECT_FALSE(fs::exists(DataFolderPath()));
 }
 
 TEST_F(ReceiveLogTest, TrimKeepsListEntries) {
   std::string full = std::string(kReceiveLogHeader) + "\n" + Entries(1, 100);
   WriteReceiveLog(full);
-  TrimReceiveLog();  // List defaults to 100
+  TrimReceiveLog(Env::Default());  // List defaults to 100
   EXPECT_EQ(ReadReceiveLog(), full);
 
   WriteReceiveLog(full + "entry 101\n");
-  TrimReceiveLog();
+  TrimReceiveLog(Env::Default());
   EXPECT_EQ(ReadReceiveLog(), std::string(kReceiveLogHeader) + "\n" + Entries(2, 100));
 
   WriteSetting("MANAGEMENT", "List", "0");
-  TrimReceiveLog();
+  TrimReceiveLog(Env::Default());
   EXPECT_EQ(ReadReceiveLog(), std::string(kReceiveLogHeader) + "\n");
 }
 
 TEST_F(ReceiveLogTest, TrimDropsStrayHeadersAndKeepsAnAppendedFirstEntry) {
   WriteReceiveLog("//old header\nentry 1\n//stray\nentry 2\n");
-  TrimReceiveLog();
+  TrimReceiveLog(Env::Default());
   EXPECT_EQ(ReadReceiveLog(), std::string(kReceiveLogHeader) + "\nentry 1\nentry 2\n");
 
   // A file made by appends alone has no header: its first line is an entry.
   WriteReceiveLog(Entries(1, 3));
-  TrimReceiveLog();
+  TrimReceiveLog(Env::Default());
   EXPECT_EQ(ReadReceiveLog(), Entries(1, 3));
   WriteSetting("MANAGEMENT", "List", "2");
-  TrimReceiveLog();
+  TrimReceiveLog(Env::Default());
   EXPECT_EQ(ReadReceiveLog(), std::string(kReceiveLogHeader) + "\n" + Entries(2, 2));
 }
 
 TEST_F(ReceiveLogTest, TheReceiverKeepsTheLogAtListEntriesItself) {
   WriteSetting("MANAGEMENT", "List", "3");
   for (int i = 1; i <= 5; ++i) {
-    LogStoredDocument(Document((root_ / ("doc" + std::to_string(i) + ".pdf")).string()), true);
+    LogStoredDocument(Document((root_ / ("doc" + std::to_string(i) + ".pdf")).string()), true, Env::Default());
   }
   std::vector<std::string> lines = Lines(ReadReceiveLog());
   ASSERT_EQ(lines.size(), 4u);
@@ -185,8 +186,8 @@ TEST_F(ReceiveLogTest, ConcurrentWritersNeverMixLines) {
     threads.emplace_back([this, t] {
       const StoredDocument document =
           Document((root_ / ("folder" + std::to_string(t)) / "doc.pdf").string());
-      for (int i = 0; i < kEach; ++i) LogStoredDocument(document, true);
-      TrimReceiveLog();
+      for (int i = 0; i < kEach; ++i) LogStoredDocument(document, true, Env::Default());
+      TrimReceiveLog(Env::Default());
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -198,6 +199,37 @@ TEST_F(ReceiveLogTest, ConcurrentWritersNeverMixLines) {
     ASSERT_EQ(entry.size(), entryStart.size() + 1) << lines[i];
     EXPECT_EQ(entry.substr(0, entryStart.size()), entryStart);
   }
+}
+
+// A trim is a rewrite of the whole log: wherever the power goes during it,
+// the next start finds the old log or the trimmed one, never a part.
+TEST_F(ReceiveLogTest, ACrashDuringATrimLeavesOneWholeLog) {
+  WriteSetting("MANAGEMENT", "List", "2");
+  const std::string old = Entries(1, 3);
+  const std::string trimmed = std::string(kReceiveLogHeader) + "\n" + Entries(2, 2);
+  FaultEnv env(false);
+  WriteReceiveLog(old);
+  const int64_t before = env.FileOpCount();
+  TrimReceiveLog(env);
+  const int steps = static_cast<int>(env.FileOpCount() - before);
+  ASSERT_EQ(ReadReceiveLog(), trimmed);
+  for (int n = 0; n <= steps; ++n) {
+    SCOPED_TRACE(n);
+    WriteReceiveLog(old);
+    env.CrashAfterFileOps(n);
+    TrimReceiveLog(env);
+    env.SimulateCrash();
+    EXPECT_EQ(ReadReceiveLog(), n == steps ? trimmed : old);
+    EXPECT_FALSE(fs::exists(DataFolderPath() / "tvscanlog_f.bin.part"));
+  }
+}
+
+TEST_F(ReceiveLogTest, AFullDiskFailsTheEntry) {
+  FaultEnv env(false);
+  env.FailWrite(1);
+  EXPECT_FALSE(LogStoredDocument(Document((root_ / "doc.pdf").string()), true, env));
+  EXPECT_TRUE(LogStoredDocument(Document((root_ / "doc.pdf").string()), true, env));
+  EXPECT_EQ(Lines(ReadReceiveLog()).size(), 1u);
 }
 
 }  // namespace

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/env.h"
+#include "temp_folder.h"
+
+namespace qb {
+namespace {
+
+std::string Read(const std::string& path) {
+  std::string data;
+  EXPECT_TRUE(ReadWholeFile(Env::Default(), path, &data)) << path;
+  return data;
+}
+
+TEST(EnvFiles, FailuresSayWhyInKindAndWords) {
+  test::TempFolder dir;
+  Env& env = Env::Default();
+  std::unique_ptr<WritableFile> file;
+  std::unique_ptr<ReadableFile> reader;
+  FileInfo info;
+  std::vector<FolderEntry> entries;
+  ASSERT_TRUE(WriteWholeFile(env, dir / "taken", "x", false));
+  ASSERT_TRUE(env.CreateFolder(dir / "sub"));
+
+  struct Case {
+    const char* what;
+    FileResult result;
+    FileError expected;
+  } cases[] = {
+      {"open missing", env.OpenReadable(dir / "missing", &reader), FileError::kNotFound},
+      {"stat missing", env.Stat(dir / "missing", &info), FileError::kNotFound},
+      {"list missing", env.ListFolder(dir / "missing", &entries), FileError::kNotFound},
+      {"new only, taken", env.NewWritableFile(dir / "taken", CreateMode::kNewOnly, &file), FileError::kExists},
+      {"no-replace rename onto a file", env.RenameNoReplace(dir / "sub", dir / "taken"), FileError::kExists},
+      {"folder exists", env.CreateFolder(dir / "sub"), FileError::kExists},
+      {"write a folder", env.NewWritableFile(dir / "sub", CreateMode::kTruncate, &file), FileError::kIsFolder},
+      {"read a folder", env.OpenReadable(dir / "sub", &reader), FileError::kIsFolder},
+      {"rename missing", env.Rename(dir / "missing", dir / "other"), FileError::kNotFound},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(c.result) << c.what;
+    EXPECT_EQ(c.result.error(), c.expected) << c.what;
+    EXPECT_FALSE(c.result.Reason().empty()) << c.what;
+  }
+  EXPECT_EQ(FileResult::FromSystemError(28).Reason(), "No space left on device");  // ENOSPC
+  EXPECT_EQ(FileResult::Failed(FileError::kNoSpace).Reason(), "No space left on device");
+  EXPECT_TRUE(FileResult().Reason().empty());
+}
+
+TEST(EnvFiles, BufferedAppendsArriveInOrderAndReadBackAtAnyOffset) {
+  test::TempFolder dir;
+  Env& env = Env::Default();
+  std::string expected;
+  std::unique_ptr<WritableFile> file;
+  ASSERT_TRUE(env.NewWritableFile(dir / "f", CreateMode::kNewOnly, &file));
+  // Small pieces that cross the buffer's size, and one larger than it.
+  for (int i = 0; i < 20000; ++i) {
+    std::string piece = std::to_string(i) + ",";
+    ASSERT_TRUE(file->Append(piece.data(), piece.size()));
+    expected += piece;
+  }
+  const std::string big(200000, 'b');
+  ASSERT_TRUE(file->Append(big.data(), big.size()));
+  expected += big;
+  ASSERT_TRUE(file->Append("end", 3));
+  expected += "end";
+  EXPECT_EQ(file->Size(), expected.size());
+  ASSERT_TRUE(file->Sync());
+  ASSERT_TRUE(file->Close());
+  EXPECT_TRUE(file->Close());  // again: the first one's result
+
+  std::unique_ptr<ReadableFile> reader;
+  ASSERT_TRUE(env.OpenReadable(dir / "f", &reader));
+  ASSERT_EQ(reader->Size(), expected.size());
+  char part[10];
+  size_t got = 0;
+  ASSERT_TRUE(reader->ReadAt(70000, part, sizeof part, &got));
+  EXPECT_EQ(std::string(part, got), expected.substr(70000, 10));
+  ASSERT_TRUE(reader->ReadAt(expected.size() - 3, part, sizeof part, &got));
+  EXPECT_EQ(std::string(part, got), "end");  // short only at the end
+}
+
+TEST(EnvFiles, CreateModesAndTheGroupModeWhateverTheUmask) {
+  test::TempFolder dir;
+  Env& env = Env::Default();
+  ASSERT_TRUE(WriteWholeFile(env, dir / "f", "first", false));
+  namespace fs = std::filesystem;
+  EXPECT_EQ(fs::status(dir / "f").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write);
+
+  std::unique_ptr<WritableFile> file;
+  ASSERT_TRUE(env.NewWritableFile(dir / "f", CreateMode::kAppend, &file));
+  EXPECT_EQ(file->Size(), 5u);
+  ASSERT_TRUE(file->Append("+more", 5));
+  file.reset();  // the destructor closes, and writes what was buffered
+  EXPECT_EQ(Read(dir / "f"), "first+more");
+  ASSERT_TRUE(WriteWholeFile(env, dir / "f", "new", false));
+  EXPECT_EQ(Read(dir / "f"), "new");
+
+  // A symbolic link is neither written through nor followed by Stat.
+  fs::create_symlink(dir / "f", dir / "link");
+  EXPECT_FALSE(env.NewWritableFile(dir / "link", CreateMode::kTruncate, &file));
+  EXPECT_EQ(Read(dir / "f"), "new");
+  FileInfo info;
+  ASSERT_TRUE(env.Stat(dir / "link", &info));
+  EXPECT_FALSE(info.isRegular);
+  EXPECT_FALSE(info.isFolder);
+}
+
+TEST(EnvFiles, FolderWork) {
+  test::TempFolder dir;
+  Env& env = Env::Default();
+  ASSERT_TRUE(env.CreateFolder(dir / "sub"));
+  ASSERT_TRUE(WriteWholeFile(env, dir / "a", "1", false));
+  ASSERT_TRUE(env.RenameNoReplace(dir / "a", dir / "b"));
+  ASSERT_TRUE(WriteWholeFile(env, dir / "c", "2", false));
+  ASSERT_TRUE(env.Rename(dir / "c", dir / "b"));
+  EXPECT_EQ(Read(dir / "b"), "2");
+  ASSERT_TRUE(env.SyncFolder(dir.path()));
+
+  std::vector<FolderEntry> entries = {{"stale", false}};
+  ASSERT_TRUE(env.ListFolder(dir.path(), &entries));
+  std::map<std::string, bool> found;
+  for (const FolderEntry& entry : entries) found[entry.name] = entry.isDirectory;
+  EXPECT_EQ(found, (std::map<std::string, bool>{{"b", false}, {"sub", true}}));
+
+  EXPECT_TRUE(env.Remove(dir / "sub"));
+  EXPECT_TRUE(env.Remove(dir / "b"));
+  EXPECT_EQ(env.Remove(dir / "b").error(), FileError::kNotFound);
+}
+
+}  // namespace
+}  // namespace qb
