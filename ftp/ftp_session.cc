@@ -54,7 +54,7 @@ CFtpSession::~CFtpSession() = default;
 
 void CFtpSession::onStart() {}
 
-void CFtpSession::onQuit() {}
+bool CFtpSession::onQuit() { return true; }
 
 bool CFtpSession::onEnd(bool /*quit*/) {
   int saved = 0;
@@ -258,9 +258,13 @@ CFtpSession::Next CFtpSession::HandleCommand(int code, const char* line,
       // client hears 221, so a printer is never told "done" for a file a
       // crash could still take.
       data_.reset();  // a running STOR completes or fails first
-      onQuit();
-      leaving_ = true;
-      SendDirect("221 Goodbye.");
+      {
+        const bool stored = onQuit();
+        leaving_ = true;
+        // Deliberately not 221 when a file could not be stored: the client
+        // must not take it as delivered.
+        SendDirect(stored ? "221 Goodbye." : "451 Requested action aborted: local error in processing.");
+      }
       quit_ = true;
       return Next::kEnd;
 

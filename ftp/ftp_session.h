@@ -35,8 +35,9 @@ class CFtpSession {
   // --- hooks, in the order a session calls them ---
   virtual void onStart();
   // QUIT, after any running transfer has ended and before the client hears
-  // 221: whatever the session stores must be in place by then.
-  virtual void onQuit();
+  // 221: whatever the session stores must be in place by then. False when
+  // a received file could not be stored: the client then hears 451.
+  virtual bool onQuit();
   // Once, when the command loop ends; `quit` after QUIT only.
   virtual bool onEnd(bool quit);
   virtual bool checkPassword(const char* user, const char* password);

@@ -303,9 +303,7 @@ bool CFtpSessionQBX::onFileReceived(CVirtualSaveFile* file) {
   return false;
 }
 
-void CFtpSessionQBX::onQuit() {
-  if (!deleteRequested()) any_saved_ = SaveReceivedFiles();
-}
+bool CFtpSessionQBX::onQuit() { return deleteRequested() || SaveReceivedFiles(); }
 
 bool CFtpSessionQBX::onEnd(bool /*quit*/) {
   if (any_saved_) AnnounceSavedFiles();
@@ -332,6 +330,7 @@ bool CFtpSessionQBX::SaveReceivedFiles() {
   std::unique_ptr<FtpMetaEntry>& paired = paired_;
   int count = 0;
   int landed = 0;
+  int lost = 0;
 
   for (auto& file : receivedFiles()) {
     const char* received = file->getPath();
@@ -400,13 +399,16 @@ bool CFtpSessionQBX::SaveReceivedFiles() {
     // others from their folder. Deliberately counted only when it lands
     // (the original counted every file, stored or not): the log says what
     // is on disk.
-    landed = qbx_->delivery().Commit(staged, overwrite, &saved_).landed;
+    const CommitOutcome outcome = qbx_->delivery().Commit(staged, overwrite, &saved_);
+    landed = outcome.landed;
+    lost = static_cast<int>(outcome.lost.size());
     if (landed > 0) qbx_->delivery().Log(saved_, false);
   } else {
     staged.DropAll();
   }
+  any_saved_ = landed > 0;
   if (FtpLogEnabled()) FtpLog("Saved %d file(s).", landed);
-  return landed > 0;
+  return lost == 0;
 }
 
 void CFtpSessionQBX::AnnounceSavedFiles() {

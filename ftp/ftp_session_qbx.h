@@ -24,7 +24,7 @@ class CFtpSessionQBX : public CFtpSession {
   ~CFtpSessionQBX() override;
 
   void onStart() override;
-  void onQuit() override;
+  bool onQuit() override;
   bool onEnd(bool quit) override;
   bool checkPassword(const char* user, const char* password) override;
   bool getPasswordPrompt(int code, char* out) override;
@@ -48,7 +48,8 @@ class CFtpSessionQBX : public CFtpSession {
   // failed login.
   bool EnterDestination(int number, std::string* folder);
   // The work of QUIT before its reply: names, checks, commits and logs the
-  // received files. True when any landed.
+  // received files. False when a file that passed the checks could not be
+  // stored.
   bool SaveReceivedFiles();
   // After the reply: the announcement and the extension library.
   void AnnounceSavedFiles();

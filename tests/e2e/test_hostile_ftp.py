@@ -375,46 +375,51 @@ class LogsAndFiles(unittest.TestCase):
             # A folder appears where one file's name is (files are saved at
             # QUIT): that file cannot land, the others must.
             os.makedirs(os.path.join(receiver.folders[5], "b.pdf", "inside"))
-            client.quit()
+            # The client must not take the session as delivered.
+            with self.assertRaises(ftplib.error_temp) as told:
+                client.quit()
+            self.assertTrue(str(told.exception).startswith("451 "))
             self.assertTrue(wait_until(lambda: os.path.isfile(os.path.join(receiver.folders[5], "c.pdf"))))
             self.assertTrue(os.path.isfile(os.path.join(receiver.folders[5], "a.pdf")))
             self.assertTrue(wait_until(lambda: receiver.log() != ""))
             self.assertIn(";2;", receiver.log())
             self.assertTrue(any("b.pdf not stored" in line for line in receiver.trace()))
 
-    def test_stor_is_refused_when_the_temporary_folder_is_nearly_full(self):
+    def test_stor_is_refused_when_the_destination_is_nearly_full(self):
         receiver = HostileFtpReceiver()
-        small = os.path.join(receiver.root, "small-tmp")
-        os.makedirs(small)
-        if not shell("mount -t tmpfs -o size=8m tmpfs " + small):
+        if not shell("mount -t tmpfs -o size=8m tmpfs " + receiver.folders[5]):
             self.skipTest("cannot mount a small file system here")
-        self.addCleanup(shell, "umount " + small)
-        receiver.env["TMP"] = small
+        self.addCleanup(shell, "umount " + receiver.folders[5])
         with receiver:
             client = receiver.ftp(login="1234")
             client.sendcmd("CWD 5")
             client.sendcmd("PASV")
-            with self.assertRaises(ftplib.error_perm) as refused:
+            with self.assertRaises(ftplib.error_temp) as refused:
                 client.sendcmd("STOR big.pdf")
-            self.assertTrue(str(refused.exception).startswith("552 "))
+            self.assertTrue(str(refused.exception).startswith("451 "))
             client.quit()
 
-    def test_temporary_files_have_long_names_and_leftovers_go_at_start(self):
+    def test_an_upload_is_written_hidden_in_its_folder_and_leftovers_go_at_start(self):
         receiver = HostileFtpReceiver()
-        leftover = os.path.join(receiver.root, "tmp", "TXQB1A2B.tmp")
-        with open(leftover, "wb") as handle:
-            handle.write(b"x" * 1000)
+        leftovers = [os.path.join(receiver.root, "tmp", "TXQB1A2B.tmp"),
+                     os.path.join(receiver.folders[5], ".qbx-999999999-7.part")]
+        for leftover in leftovers:
+            with open(leftover, "wb") as handle:
+                handle.write(b"x" * 1000)
         with receiver:
-            self.assertTrue(wait_until(lambda: not os.path.exists(leftover)))
+            self.assertTrue(wait_until(lambda: not any(os.path.exists(f) for f in leftovers)))
             client, port = waiting_store(receiver, "slow.pdf")
             data = socket.create_connection(("127.0.0.1", port), source_address=("127.0.0.2", 0))
             data.sendall(b"%PDF-1.4\n")
-            tmp = os.path.join(receiver.root, "tmp")
-            self.assertTrue(wait_until(lambda: any(n.startswith("TXQB") for n in os.listdir(tmp))))
-            name = [n for n in os.listdir(tmp) if n.startswith("TXQB")][0]
-            self.assertRegex(name, r"^TXQB[0-9A-F]{16}\.tmp$")
+            folder = receiver.folders[5]
+            # Written where it will live, under a hidden name, nothing in TMP.
+            self.assertTrue(wait_until(lambda: os.listdir(folder) != []))
+            self.assertRegex(os.listdir(folder)[0], r"^\.qbx-%d-[0-9]+\.part$" % receiver.process.pid)
+            self.assertEqual([n for n in os.listdir(os.path.join(receiver.root, "tmp")) if n.startswith("TXQB")], [])
             data.close()
+            self.assertEqual(client.voidresp(), "226 Transfer complete.")
             client.quit()
+            self.assertEqual(os.listdir(folder), [])  # nine bytes are no PDF
 
 
 if __name__ == "__main__":

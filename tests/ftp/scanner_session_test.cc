@@ -590,11 +590,13 @@ TEST_F(ScannerSessionTest, HostileSubFoldersStayInsideTheDestination) {
   EXPECT_EQ(StagingAndTemporaryFiles(), 0);
 }
 
-TEST_F(ScannerSessionTest, FullDiskWhileSavingLeavesNoPartialFile) {
+TEST_F(ScannerSessionTest, FullDiskWhileReceivingLeavesNoPartialFile) {
   Start();
   auto client = WithCode("");
-  EXPECT_EQ(Store(*client, "1/big.pdf", GoodPdf()), "226 Transfer complete.");
+  // The upload goes straight into its staging file: a write that fails
+  // fails the transfer and leaves no trace of the file.
   env_->FailWrite(1);
+  EXPECT_EQ(Store(*client, "1/big.pdf", GoodPdf()), "426 Transfer abort.");
   Quit(*client);
   EXPECT_TRUE(Names(folder_[1]).empty());
   EXPECT_EQ(StagingAndTemporaryFiles(), 0);
