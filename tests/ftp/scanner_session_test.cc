@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -650,6 +651,62 @@ TEST_F(ScannerSessionTest, AWrongAccessCodeCountsAtPassAndManyFailuresSlowPass) 
   EXPECT_TRUE(server_->PassThrottled());
   env_->AdvanceSeconds(kGlobalFailureWindowSeconds);
   EXPECT_FALSE(server_->PassThrottled());
+}
+
+}  // namespace
+}  // namespace qb::test
+
+namespace qb::test {
+namespace {
+
+// A power loss at every step of an upload and its QUIT. A client that has
+// heard 226 and 221 finds its file whole under its name after the loss;
+// whatever the client heard, a file under a final name is never partial,
+// and no receive-log line names a file that is not there.
+TEST_F(ScannerSessionTest, PowerLossAtAnyStepNeverTakesAnAcknowledgedUpload) {
+  Start();
+  const std::string data = GoodPdf();
+  auto visible = [&] {
+    std::vector<std::string> names;
+    for (const std::string& name : Names(folder_[1])) {
+      if (name[0] != '.') names.push_back(name);
+    }
+    return names;
+  };
+  int acknowledged = 0;
+  int64_t opsOfAWholeUpload = -1;
+  for (int crashAfter = 0; opsOfAWholeUpload < 0 || crashAfter <= opsOfAWholeUpload; ++crashAfter) {
+    const int64_t opsBefore = env_->FileOpCount();
+    env_->CrashAfterFileOps(crashAfter);
+    auto client = WithCode("");
+    const bool stored = Store(*client, "1/doc.pdf", data) == "226 Transfer complete.";
+    const bool quit = client->Command("QUIT") == "221 Goodbye.";
+    client.reset();
+    WaitForSessionsToEnd();
+    env_->SimulateCrash();
+
+    const std::vector<std::string> names = visible();
+    for (const std::string& name : names) {
+      EXPECT_EQ(ReadWholeFile(folder_[1] + "/" + name), data) << "after " << crashAfter << " operations";
+    }
+    if (stored && quit) {
+      ++acknowledged;
+      EXPECT_EQ(names.size(), 1u) << "an acknowledged upload lost after " << crashAfter << " operations";
+      if (opsOfAWholeUpload < 0) opsOfAWholeUpload = env_->FileOpCount() - opsBefore;
+    }
+    std::istringstream log(ReceiveLog());
+    for (std::string line; std::getline(log, line);) {
+      // "date time *;scanner;name;count;folder"
+      const size_t nameAt = line.find(';', line.find(';') + 1);
+      if (nameAt == std::string::npos) continue;
+      const std::string name = line.substr(nameAt + 1, line.find(';', nameAt + 1) - nameAt - 1);
+      EXPECT_TRUE(fs::exists(folder_[1] + "/" + name)) << "logged but lost: " << line;
+    }
+    for (const std::string& name : Names(folder_[1])) fs::remove(folder_[1] + "/" + name);
+    fs::remove(root_.DataDir() + "/tvscanlog_f.bin");
+  }
+  EXPECT_GT(opsOfAWholeUpload, 3);
+  EXPECT_GE(acknowledged, 1);
 }
 
 }  // namespace
