@@ -21,11 +21,8 @@ CVirtualSaveFileTF::CVirtualSaveFileTF(const char* path, Env& env) : env_(env) {
 CVirtualSaveFileTF::~CVirtualSaveFileTF() {
   // Nothing else ever deletes the temporary file: a discarded transfer
   // leaves no TXQB file behind.
-  if (!temp_name_.empty()) {
-    RemoveFile(temp_name_);
-    temp_name_.clear();
-  }
-  size_ = 0;
+  file_.reset();
+  if (!temp_name_.empty()) env_.Remove(temp_name_);
 }
 
 const char* CVirtualSaveFileTF::getPath() { return path_ ? path_->c_str() : nullptr; }
@@ -36,56 +33,53 @@ void CVirtualSaveFileTF::setPath(const char* path) {
   path_.reset(path != nullptr ? new std::string(path) : nullptr);
 }
 
-std::FILE* CVirtualSaveFileTF::OpenTemp(const char* mode) {
-  if (temp_name_.empty() && !CreateUniqueTempFile(TempFolderPath(), kReceivedFileTempPrefix, &temp_name_)) {
-    temp_name_.clear();
-    return nullptr;
+bool CVirtualSaveFileTF::write(const void* data, uint32_t length) {
+  if (file_ == nullptr) {
+    if (temp_name_.empty() &&
+        !CreateUniqueTempFile(TempFolderPath(), kReceivedFileTempPrefix, &temp_name_)) {
+      temp_name_.clear();
+      return false;
+    }
+    if (!env_.NewWritableFile(temp_name_, CreateMode::kAppend, &file_).ok()) return false;
   }
-  // Opened afresh for each operation: no handle is held while the
-  // transfer waits for data.
-  return std::fopen(temp_name_.c_str(), mode);
+  if (!file_->Append(data, length).ok()) return false;
+  size_ += length;
+  return true;
 }
 
-bool CVirtualSaveFileTF::write(const void* data, uint32_t length) {
-  // Appending and unbuffered: one open, one write and one close per block,
-  // without the stream's own seek and buffer set-up.
-  std::FILE* file = OpenTemp("ab");
-  if (file == nullptr) return false;
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  bool ok = env_.Write(file, data, length) == length;
-  // A full disk may only show when the buffered bytes are flushed.
-  if (std::fclose(file) != 0) ok = false;
-  if (ok) size_ += length;
-  return ok;
+bool CVirtualSaveFileTF::finish() {
+  if (file_ == nullptr) return true;
+  const bool closed = file_->Close().ok();
+  file_.reset();
+  return closed;
 }
 
 bool CVirtualSaveFileTF::readAll(void* out) {
-  std::FILE* file = OpenTemp("rb");
-  if (file == nullptr) return false;
-  bool ok = std::fread(out, 1, size_, file) == size_;
-  std::fclose(file);
-  return ok;
+  if (size_ == 0) return true;
+  if (!finish()) return false;  // what the writer still holds goes to the file first
+  std::unique_ptr<ReadableFile> file;
+  size_t got = 0;
+  return env_.OpenReadable(temp_name_, &file).ok() && file->ReadAt(0, out, size_, &got).ok() &&
+         got == size_;
 }
 
 bool CVirtualSaveFileTF::save() {
   // An empty received file is never saved.
-  if (size_ == 0 || !path_) return false;
-  std::FILE* source = OpenTemp("rb");
-  if (source == nullptr) return false;
-  std::FILE* target = std::fopen(path_->c_str(), "wb");
-  if (target == nullptr) {
-    std::fclose(source);
+  if (size_ == 0 || !path_ || !finish()) return false;
+  std::unique_ptr<ReadableFile> source;
+  std::unique_ptr<WritableFile> target;
+  if (!env_.OpenReadable(temp_name_, &source).ok() ||
+      !env_.NewWritableFile(*path_, CreateMode::kTruncate, &target).ok()) {
     return false;
   }
   std::unique_ptr<char[]> block(new char[kSaveBlock]);
-  for (;;) {
-    size_t got = std::fread(block.get(), 1, kSaveBlock, source);
-    if (got == 0) break;
-    env_.Write(target, block.get(), got);
+  for (uint64_t offset = 0; offset < size_;) {
+    size_t got = 0;
+    if (!source->ReadAt(offset, block.get(), kSaveBlock, &got).ok() || got == 0) return false;
+    if (!target->Append(block.get(), got).ok()) return false;
+    offset += got;
   }
-  std::fclose(source);
-  std::fclose(target);
-  return true;
+  return target->Close().ok();
 }
 
 // ---- CVirtualSaveFileStaged ----
@@ -186,18 +180,6 @@ bool CVirtualSaveFileMem::readAll(void* out) {
     std::memcpy(to, chunks_[i].get(), part);
     to += part;
   }
-  return true;
-}
-
-bool CVirtualSaveFileMem::save() {
-  if (!path_) return false;
-  std::FILE* target = std::fopen(path_->c_str(), "wb");
-  if (target == nullptr) return false;
-  for (size_t i = 0; i < chunks_.size(); ++i) {
-    const uint32_t part = i + 1 < chunks_.size() ? kChunkSize : used_;
-    if (part > 0) std::fwrite(chunks_[i].get(), 1, part, target);
-  }
-  std::fclose(target);
   return true;
 }
 

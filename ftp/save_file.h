@@ -31,7 +31,9 @@ class CAbsFileWriter {
 // destination path and be saved there.
 class CVirtualSaveFile : public CAbsFileWriter {
  public:
-  virtual bool save() = 0;
+  // Writes the content to the destination path (only the temporary-file
+  // buffer of the plain engine can).
+  virtual bool save() { return false; }
   // 64 bits: a stored file may pass 4 GiB.
   virtual uint64_t getSize() = 0;
   // Copies the whole content to `out` (room for getSize() bytes).
@@ -47,9 +49,10 @@ class CVirtualSaveFile : public CAbsFileWriter {
 // (deleted with the object).
 class CVirtualSaveFileTF : public CVirtualSaveFile {
  public:
-  explicit CVirtualSaveFileTF(const char* path, Env& env = Env::Default());
+  CVirtualSaveFileTF(const char* path, Env& env);
   ~CVirtualSaveFileTF() override;
   bool write(const void* data, uint32_t length) override;
+  bool finish() override;
   bool save() override;
   uint64_t getSize() override { return size_; }
   bool readAll(void* out) override;
@@ -58,11 +61,10 @@ class CVirtualSaveFileTF : public CVirtualSaveFile {
   void setPath(const char* path) override;
 
  private:
-  // The temporary file opened for `mode`; made on first need.
-  std::FILE* OpenTemp(const char* mode);
   Env& env_;
   std::unique_ptr<std::string> path_;
-  std::string temp_name_;
+  std::string temp_name_;  // made at the first write
+  std::unique_ptr<WritableFile> file_;  // open until the last byte
   uint64_t size_ = 0;
 };
 
@@ -80,7 +82,6 @@ class CVirtualSaveFileStaged : public CVirtualSaveFile {
   ~CVirtualSaveFileStaged() override;
   bool write(const void* data, uint32_t length) override;
   bool finish() override;
-  bool save() override { return false; }  // the session commits
   uint64_t getSize() override { return size_; }
   bool readAll(void* out) override;
   const char* getPath() override { return path_.c_str(); }
@@ -105,7 +106,6 @@ class CVirtualSaveFileMem : public CVirtualSaveFile {
   explicit CVirtualSaveFileMem(const char* path, uint64_t limit = UINT64_MAX);
   ~CVirtualSaveFileMem() override;
   bool write(const void* data, uint32_t length) override;
-  bool save() override;
   uint64_t getSize() override;
   bool readAll(void* out) override;
   const char* getPath() override;

@@ -28,7 +28,7 @@ FileResult WriteAll(int fd, const char* data, size_t length) {
 class PosixWritableFile final : public WritableFile {
  public:
   PosixWritableFile(int fd, uint64_t size, size_t bufferBytes)
-      : fd_(fd), size_(size), capacity_(bufferBytes),
+      : fd_(fd), size_(size), written_back_(size), capacity_(bufferBytes),
         buffer_(bufferBytes > 0 ? new char[bufferBytes] : nullptr) {}
   ~PosixWritableFile() override { Close(); }
 
@@ -47,7 +47,9 @@ class PosixWritableFile final : public WritableFile {
       used_ = length;
       return {};
     }
-    return WriteAll(fd_, bytes, length);
+    FileResult written = WriteAll(fd_, bytes, length);
+    if (written) PaceWriteback();
+    return written;
   }
 
   FileResult Sync() override {
@@ -75,11 +77,34 @@ class PosixWritableFile final : public WritableFile {
     if (used_ == 0) return {};
     const size_t length = used_;
     used_ = 0;
-    return WriteAll(fd_, buffer_.get(), length);
+    FileResult written = WriteAll(fd_, buffer_.get(), length);
+    if (written) PaceWriteback();
+    return written;
+  }
+
+  // A large file is written back while it grows: the kernel starts on each
+  // stretch as soon as it is written, and the stretch before is waited
+  // for. A Sync after the last byte then finds little left to do, and the
+  // dirty memory of one upload stays bounded, where a single flush at the
+  // end would take as long as the whole transfer again. Only an
+  // optimisation: failures are left to Sync to report.
+  void PaceWriteback() {
+    constexpr uint64_t kStretch = 8 << 20;
+    const uint64_t written = size_ - used_;  // handed to the kernel
+    while (written - written_back_ >= kStretch) {
+      ::sync_file_range(fd_, static_cast<off_t>(written_back_), kStretch, SYNC_FILE_RANGE_WRITE);
+      if (written_back_ >= kStretch) {
+        ::sync_file_range(fd_, static_cast<off_t>(written_back_ - kStretch), kStretch,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                              SYNC_FILE_RANGE_WAIT_AFTER);
+      }
+      written_back_ += kStretch;
+    }
   }
 
   int fd_;
   uint64_t size_;
+  uint64_t written_back_;  // writeback has been started up to here
   const size_t capacity_;
   std::unique_ptr<char[]> buffer_;
   size_t used_ = 0;

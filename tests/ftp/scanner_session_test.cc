@@ -580,11 +580,13 @@ TEST_F(ScannerSessionTest, HostileSubFoldersStayInsideTheDestination) {
     EXPECT_TRUE(fs::exists(folder_[7] + "/" + where + "doc" + std::to_string(n) + ".pdf")) << sub;
     ++n;
   }
-  // A sub-folder that does not exist is not made: that file is not stored.
+  // A sub-folder that does not exist is not made: that file is not stored,
+  // and the client hears so at QUIT.
   auto client = WithAnswer();
   EXPECT_EQ(Store(*client, "7/@DBA@y#0#lost.meta", AttributeRecord("a/../../outside")), "226 Transfer complete.");
   EXPECT_EQ(Store(*client, "7/@DBA@y#0#lost.pdf", GoodPdf()), "226 Transfer complete.");
-  Quit(*client);
+  EXPECT_EQ(client->Command("QUIT"), "451 Requested action aborted: local error in processing.");
+  WaitForSessionsToEnd();
   EXPECT_TRUE(fs::is_empty(outside));
   EXPECT_FALSE(fs::exists(root_.path() + "/srv/outside"));
   EXPECT_FALSE(fs::exists("/abs"));
