@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "app/config_link.h"
 #include "app/process_state.h"
@@ -16,7 +17,6 @@
 #include "platform/svc_ctrl.h"
 #include "platform/trace.h"
 #include "scanproto/access_lock.h"
-#include "scanproto/connection_server.h"
 #include "storage/receive_log.h"
 
 namespace qb {
@@ -99,7 +99,24 @@ int64_t MainWindow::HandleMessage(uint32_t message, uint64_t wParam, int64_t lPa
   }
 }
 
-ScanServerHooks MainWindow::ServerHooks(uint32_t ownHandle) {
+MainWindow::MainWindow(EventLoop& loop)
+    : loop_(loop), scanServer_(loop, loop.env(), ServerHooks()) {}
+
+bool MainWindow::StartScanServer(uint32_t ownHandle) {
+  if (!scanServer_.Start()) return false;
+  NameServiceOptions nameService;
+  nameService.ownName = scanServer_.LocalHostName();
+  // Service mode: the host table is written at each new printer, not only
+  // at exit (a service may be ended without one).
+  nameService.saveEachRecord = Process().serviceLaunched;
+  OpenNameService(loop_, std::move(nameService));
+  // The monitor's thread hands the announcement to the loop that owns the
+  // host list.
+  StartAddressMonitor(ownHandle, [] { RequestAnnounceToHosts(); });
+  return true;
+}
+
+ScanServerHooks MainWindow::ServerHooks() {
   ScanServerHooks hooks;
   hooks.connectionOpened = [this] { OnConnectionChange(true); };
   hooks.connectionClosed = [this] { OnConnectionChange(false); };
@@ -110,12 +127,6 @@ ScanServerHooks MainWindow::ServerHooks(uint32_t ownHandle) {
     NotifyConfig(message, static_cast<int>(code));
   };
   hooks.receiveEndSignal = [] { SignalReceiveEnd(); };
-  hooks.serviceMode = Process().serviceLaunched;
-  // The monitor's thread hands the announcement to the loop that owns the
-  // host list.
-  hooks.startNameService = [ownHandle] {
-    StartAddressMonitor(ownHandle, [] { RequestAnnounceToHosts(); });
-  };
   return hooks;
 }
 
@@ -229,7 +240,7 @@ void MainWindow::RunServiceCommand(std::function<void()> command, std::function<
 
 void MainWindow::OnConnectionChange(bool opened) {
   ProcessState& process = Process();
-  int jobs = JobCount();
+  int jobs = scanServer_.JobCount();
   if (opened) {
     process.commState = kCommBusy;
   } else if (process.processMode == kModeDesktop) {
@@ -257,7 +268,8 @@ void MainWindow::Shutdown() {
   destroyed_ = true;
   ProcessState& process = Process();
   StopAddressMonitor();
-  StopCommunication();  // closes every connection (and the name service with it)
+  CloseNameService();  // saves the host table
+  scanServer_.Stop();  // closes every connection
   StopFtpServer();
   ClearScannerEntries();
   NotifyConfig(WM_CONFIG_STATUS, kStatusIdle);

@@ -8,7 +8,7 @@
 #include "ftp/ftp_server_hooks.h"
 #include "platform/event_loop.h"
 #include "platform/worker_pool.h"
-#include "scanproto/connection_server.h"
+#include "scanproto/scan_server.h"
 
 namespace qb {
 
@@ -32,18 +32,23 @@ constexpr uint32_t kCmdServiceStop = 40008;
 
 class MainWindow final : public Window {
  public:
-  explicit MainWindow(EventLoop& loop) : loop_(loop) {}
+  explicit MainWindow(EventLoop& loop);
   // Messages from other processes (through the window's endpoint) and the
   // window's own queued ones.
   int64_t HandleMessage(uint32_t message, uint64_t wParam, int64_t lParam) override;
 
-  // What the scan server tells the program (see ScanServerHooks).
-  ScanServerHooks ServerHooks(uint32_t ownHandle);
+  // Starts the program's scan server and, once it listens, the name
+  // service and the address-change monitor, which re-announces our name
+  // through `ownHandle`'s loop. False when the scan ports cannot be opened
+  // (the window has then been told through `startFailed`).
+  bool StartScanServer(uint32_t ownHandle);
   // What the FTP server tells the program; its calls come from FTP threads
   // and are posted to the loop, as the scan server's arrive there.
   FtpServerHooks FtpHooks();
 
  private:
+  // What the scan server tells the program (see ScanServerHooks).
+  ScanServerHooks ServerHooks();
   void OnCommand(uint32_t id, int64_t lParam);
   void OnConnectionChange(bool opened);
   void Shutdown();
@@ -54,6 +59,8 @@ class MainWindow final : public Window {
   // One at a time, in the order the user chose them.
   WorkerPool serviceCommands_{1};
   bool destroyed_ = false;
+  // The program's one scan server; started in normal and service mode only.
+  ScanServer scanServer_;
 };
 
 // Service mode: the scan-protocol and FTP connection states (16/17) are

@@ -24,7 +24,6 @@
 #include "platform/system_log.h"
 #include "platform/tls.h"
 #include "platform/trace.h"
-#include "scanproto/connection_server.h"
 #include "storage/disk_space.h"
 #include "storage/receive_log.h"
 
@@ -159,7 +158,7 @@ int RunProgram(int argc, char** argv) {
   bool serverFailed = false;
 
   if (process.serviceLaunched) {
-    serverFailed = !StartCommunication(loop, mainWindow.ServerHooks(process.mainWindowHandle));
+    serverFailed = !mainWindow.StartScanServer(process.mainWindowHandle);
     TraceLog(" Service QBX Start !!!");
     if (GetOsGeneration() == 2) startPipeSvr(process.mainWindowHandle);
     process.processMode = kModeService;
@@ -171,7 +170,7 @@ int RunProgram(int argc, char** argv) {
       TraceLog(" Desktop QBX Start !!!(%d)", getConnectCounter());
       StartServiceCheck(loop, &mainWindow, process.mainWindowHandle);
     } else if (error == 1060 || error == 120) {
-      serverFailed = !StartCommunication(loop, mainWindow.ServerHooks(process.mainWindowHandle));
+      serverFailed = !mainWindow.StartScanServer(process.mainWindowHandle);
       process.processMode = kModeNormal;
       TraceLog(" Normal QBX Start !!!");
       StartFtpIfEnabled(false, mainWindow);
@@ -185,8 +184,7 @@ int RunProgram(int argc, char** argv) {
     OpenConfigLink(process.mainWindowHandle, process.commState, process.hddState);
   }
 
-  int code = loop.Run();
-  StopCommunication();
+  int code = loop.Run();  // ends with the main window's shutdown, which stops the servers
   loop.RemoveWindow(&mainWindow);
   // The exit sequence has queued its last status messages in order; they get
   // a bounded grace, not the full reply time of a silent peer each.

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config/folders.h"
@@ -28,7 +29,7 @@
 #include "platform/net.h"
 #include "platform/worker_pool.h"
 #include "scanproto/access_lock.h"
-#include "scanproto/connection_server.h"
+#include "scanproto/scan_server.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ class RssSampler {
   long base_;
   std::atomic<long> peak_;
   std::atomic<bool> stop_{false};
+  std::atomic<uint16_t> port_{0};
   std::thread thread_;
 };
 
@@ -112,18 +114,20 @@ class Receiver {
             },
             done);
       };
-      if (!qb::StartCommunication(loop, hooks, true, qb::ListenPorts{0, 0, qb::kNoNameService})) {
+      qb::ScanServer server(loop, env, std::move(hooks));
+      if (!server.Start(true, qb::ListenPorts{0, 0})) {
         std::fprintf(stderr, "the scan server did not start\n");
         std::exit(1);
       }
+      port_ = server.BoundPort(qb::kJobPort);
       // Ends the loop once asked to and every connection has been freed.
-      loop.AddTimer(20, [this, &loop] {
-        if (stop_ && qb::FirstJob() == nullptr) loop.Quit(0);
+      loop.AddTimer(20, [this, &loop, &server] {
+        if (stop_ && server.FirstJob() == nullptr) loop.Quit(0);
       });
       const int64_t cpuAtStart = qb::ThreadCpuMicros();
       ready = true;
       loop.Run();
-      qb::StopCommunication();
+      server.Stop();
       cpuMicros_ = qb::ThreadCpuMicros() - cpuAtStart + workerMicros_;
     });
     while (!ready) std::this_thread::yield();
@@ -135,6 +139,8 @@ class Receiver {
     std::filesystem::remove_all(root_, ignored);
   }
   const std::string& dest() const { return dest_; }
+  // The port of the job listener.
+  uint16_t port() const { return port_; }
   // CPU time of the receiver's threads (loop and document workers) while it
   // served (valid once stopped).
   int64_t CpuMicros() const { return cpuMicros_; }
@@ -172,6 +178,7 @@ class Receiver {
 
  private:
   std::atomic<bool> stop_{false};
+  std::atomic<uint16_t> port_{0};
   std::atomic<int64_t> cpuMicros_{0};
   std::atomic<int64_t> workerMicros_{0};
   std::string root_, dest_;
@@ -184,7 +191,7 @@ std::string Be16(uint16_t v) {
 
 class Printer {
  public:
-  Printer() {
+  explicit Printer(uint16_t port) {
     uint32_t local = 0;
     qb::ParseDottedAddress("127.0.0.2", &local);  // a printer, not the PC itself
     // A printer without an "OK" greeting (the job limit is reached, or a
@@ -192,7 +199,7 @@ class Printer {
     for (int attempt = 0; attempt < 400 && !ok_; ++attempt) {
       if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
       if (fd_ >= 0) qb::SockClose(fd_);
-      fd_ = qb::TcpConnect(kLoopback, qb::BoundPort(qb::kJobPort), local);
+      fd_ = qb::TcpConnect(kLoopback, port, local);
       qb::SetBlocking(fd_, true);
       ok_ = qb::WaitReadable(fd_, 2000) && Read(4) == std::string("OK\0\x05", 4);
     }
@@ -334,7 +341,7 @@ void BM_RawMmrDocument(benchmark::State& state) {
     RssSampler sampler;
     {
       Receiver receiver;
-      Printer printer;
+      Printer printer(receiver.port());
       const auto start = std::chrono::steady_clock::now();
       if (!printer.Negotiate()) state.SkipWithError("negotiation refused");
       for (int i = 0; i < pages; ++i) {
@@ -380,7 +387,7 @@ void BM_TiffFile50MB(benchmark::State& state) {
   for (unsigned char c : tiff) sum = static_cast<uint16_t>(sum + c);
   for (auto _ : state) {
     Receiver receiver;
-    Printer printer;
+    Printer printer(receiver.port());
     if (!printer.Negotiate()) state.SkipWithError("negotiation refused");
     printer.Header(1, "big.tif", "TIFF", 0, 0, 0, 0);
     printer.Data(tiff);
@@ -410,7 +417,7 @@ void BM_HundredPrinters(benchmark::State& state) {
       const auto start = std::chrono::steady_clock::now();
       for (int p = 0; p < kPrinters; ++p) {
         printers.emplace_back([&] {
-          Printer printer;
+          Printer printer(receiver.port());
           if (!printer.Negotiate()) return;
           for (int i = 0; i < 2; ++i) {
             printer.Header(0, "multi", "TIFF-G4MMR", 1728, 2339, 0x0200, 0);

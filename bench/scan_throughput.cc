@@ -8,13 +8,14 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config/folders.h"
 #include "platform/event_loop.h"
 #include "platform/fault_env.h"
 #include "platform/net.h"
-#include "scanproto/connection_server.h"
+#include "scanproto/scan_server.h"
 
 namespace {
 
@@ -51,27 +52,28 @@ void BM_ScanConnection(benchmark::State& state) {
   std::string block = MakePackets();
   size_t blocks = kPacketsPerRound / 64;
   for (auto _ : state) {
-    qb::EventLoop* loop = nullptr;
+    std::atomic<uint16_t> port{0};
     std::atomic<bool> ready{false};
     std::thread server([&] {
       qb::FaultEnv env(false);  // real clock and sockets; a disk that is never full
       env.SetFreeBytes(uint64_t{1} << 40);
       qb::EventLoop own(&env);
-      loop = &own;
       qb::ScanServerHooks hooks;
       // Ends the loop when the benchmark connection has been closed and
       // freed, which happens only after every byte before the close was read.
       hooks.connectionClosed = [&own] { own.Quit(0); };
-      if (!qb::StartCommunication(own, hooks, true, qb::ListenPorts{0, 0, qb::kNoNameService})) {
+      qb::ScanServer scanServer(own, env, std::move(hooks));
+      if (!scanServer.Start(true, qb::ListenPorts{0, 0})) {
         std::fprintf(stderr, "the scan server did not start\n");
         std::exit(1);
       }
+      port = scanServer.BoundPort(qb::kJobPort);
       ready = true;
       own.Run();
-      qb::StopCommunication();
+      scanServer.Stop();
     });
     while (!ready) std::this_thread::yield();
-    int fd = qb::TcpConnect(kLoopback, qb::BoundPort(qb::kJobPort));
+    int fd = qb::TcpConnect(kLoopback, port);
     char greeting[4];
     qb::SockRecv(fd, greeting, 4);
     SendAll(fd, block, blocks);

@@ -7,9 +7,9 @@
 #include "platform/clock.h"
 #include "platform/trace.h"
 #include "scanproto/cipher.h"
-#include "scanproto/connection_server.h"
 #include "scanproto/dispatcher.h"
 #include "scanproto/handlers.h"
+#include "scanproto/job_context.h"
 
 namespace qb {
 namespace {
@@ -44,7 +44,7 @@ void RecordVersion(ScanJob& job, const uint8_t* body, size_t length) {
 void SendCapabilityReply(ScanJob& job) {
   job.txLength = kCapResLength;
   job.txState = 1;
-  SendPacket(job);
+  job.context->SendPacket(job);
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include "platform/trace.h"
 #include "scanproto/cipher.h"
-#include "scanproto/connection_server.h"
 #include "scanproto/handlers.h"
+#include "scanproto/job_context.h"
 
 namespace qb {
 namespace {
@@ -60,7 +60,7 @@ void WriteParaRes(uint8_t* body, uint16_t result, uint16_t error, uint32_t value
 void SendBody(ScanJob& job, uint16_t length) {
   job.txLength = length;
   job.txState = 1;
-  SendPacket(job);
+  job.context->SendPacket(job);
 }
 
 }  // namespace

@@ -9,9 +9,9 @@
 #include "platform/event_loop.h"
 #include "platform/trace.h"
 #include "scanproto/access_lock.h"
-#include "scanproto/connection_server.h"
 #include "scanproto/dispatcher.h"
 #include "scanproto/handlers.h"
+#include "scanproto/job_context.h"
 #include "scanproto/raw_assembly.h"
 #include "scanproto/received_header.h"
 #include "scanproto/reception_support.h"
@@ -81,9 +81,8 @@ void CallDeferredExtension(ScanJob& job, DocumentEnd& end) {
   LogDocument(job, end.extensionResult);
 }
 
-void Announce() {
+void Announce(const ScanServerHooks& hooks) {
   TraceLog("  New File Recieve[WM_CONNECT_MSG, WM_COMM_RCV_NEW_FILE] ");
-  const ScanServerHooks& hooks = ServerHooks();
   if (hooks.notifyConfig) hooks.notifyConfig(WM_USER + 1, 3);
   if (!GetReceive()) return;
   if (hooks.receiveEndSignal) {
@@ -96,18 +95,19 @@ void Announce() {
 
 void Close(ScanJob& job, uint16_t status, int32_t extensionResult) {
   Document& doc = job.document;
-  doc.hddFreeBytes = FolderFreeBytes(doc.folderPath);
+  doc.hddFreeBytes = FolderFreeBytes(doc.folderPath, job.context->env());
   TraceLog("  HDD Free Bytes     =%ld", static_cast<long>(doc.hddFreeBytes));
   TraceLog("  Rcv Total ImgBytes =%ld", static_cast<long>(doc.rcvTotalImgBytes));
-  const int freePercent = GetFreePercent(doc.folderPath, ServerEnv());
-  SetTrayState(doc.hddFreeBytes < kDiskFullLimit ? kTrayFull
-               : GetHDD() <= 100 - freePercent   ? kTrayWarning
-                                                 : kTrayNormal);
+  const int freePercent = GetFreePercent(doc.folderPath, job.context->env());
+  const int trayState = doc.hddFreeBytes < kDiskFullLimit ? kTrayFull
+                        : GetHDD() <= 100 - freePercent   ? kTrayWarning
+                                                          : kTrayNormal;
+  SetTrayState(job.context->hooks(), trayState);
   if (doc.discardMode == 1 || status != kStatusComplete) return;
   if (job.deferredNotify == 1) {
     job.notifyPending = 1;  // logged and announced when the printer hangs up
   } else if (extensionResult != kExtensionMarked) {
-    Announce();
+    Announce(job.context->hooks());
   }
 }
 
@@ -128,7 +128,7 @@ void FinishDocument(ScanJob& job) {
   const bool assemble = raw && doc.fileOk != 0;
   auto end = std::make_shared<DocumentEnd>();
   ScanJob* j = &job;
-  RunDocumentWork(
+  job.context->RunDocumentWork(
       job, [j, end, assemble] { StoreDocument(*j, assemble, *end); },
       [j, end] {
         AnswerStoredDocument(*j, *end);
@@ -136,7 +136,7 @@ void FinishDocument(ScanJob& job) {
           CloseDocument(*j, *end);
           return;
         }
-        RunDocumentWork(
+        j->context->RunDocumentWork(
             *j, [j, end] { CallDeferredExtension(*j, *end); },
             [j, end] { CloseDocument(*j, *end); });
       });
@@ -165,7 +165,7 @@ void OnDataEnd(ScanJob& job, uint8_t* body, size_t length) {
       DiscardDocumentFiles(doc);
       doc.discardMode = 1;
       AnswerDataEnd(job);
-      LockClient(job.peerIp, ServerEnv().WallSeconds());
+      LockClient(job.peerIp, job.context->env().WallSeconds());
     }
   } else {
     FinishDocument(job);

@@ -6,9 +6,9 @@
 #include "config/settings.h"
 #include "platform/trace.h"
 #include "scanproto/cipher.h"
-#include "scanproto/connection_server.h"
 #include "scanproto/dispatcher.h"
 #include "scanproto/handlers.h"
+#include "scanproto/job_context.h"
 #include "storage/bounded_text.h"
 #include "storage/destinations.h"
 
@@ -23,7 +23,7 @@ void SendEnciphered(ScanJob& job, size_t length) {
   CipherBody(CipherKeyText(job), job.txBuffer + 2, length, kEncipher);
   job.txLength = static_cast<uint16_t>(length);
   job.txState = 1;
-  SendPacket(job);
+  job.context->SendPacket(job);
 }
 
 }  // namespace

@@ -17,9 +17,9 @@
 #include "platform/profile.h"
 #include "platform/trace.h"
 #include "scanproto/access_lock.h"
-#include "scanproto/connection_server.h"
 #include "scanproto/dispatcher.h"
 #include "scanproto/handlers.h"
+#include "scanproto/job_context.h"
 #include "scanproto/received_header.h"
 #include "scanproto/reception_support.h"
 #include "storage/disk_space.h"
@@ -131,7 +131,7 @@ void NameFirstFile(ScanJob& job, const ImageHeader& header) {
     TraceLog("  ### Invalid File type!!!");
     doc.discardMode = 1;
     Cancel(job);
-    LockClient(job.peerIp, ServerEnv().WallSeconds());
+    LockClient(job.peerIp, job.context->env().WallSeconds());
   }
   std::string path, stem;
   int digits = 0;
@@ -226,9 +226,9 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   ImageHeader header;
   ParseImageHeader(body, length, &header);
   TraceLog("  DataLength:%ld", static_cast<long>(header.dataLength));
-  doc.hddFreeBytes = FolderFreeBytes(doc.folderPath);
+  doc.hddFreeBytes = FolderFreeBytes(doc.folderPath, job.context->env());
   TraceLog("  HDD Free Bytes:%ld", static_cast<long>(doc.hddFreeBytes));
-  const int freePercent = GetFreePercent(doc.folderPath, ServerEnv());
+  const int freePercent = GetFreePercent(doc.folderPath, job.context->env());
   if (header.valid) {
     RemoveControlsAndSemicolons(header.documentName);
     ReplaceInvalidNameChars(header.documentName);
@@ -244,7 +244,7 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
     // data are dropped and the end of data answers as for any failure.
     doc.discardMode = 1;
     TraceLog("  ### Invalid Client!!!");
-    LockClient(job.peerIp, ServerEnv().WallSeconds());
+    LockClient(job.peerIp, job.context->env().WallSeconds());
     return;
   }
   if (doc.folderPath[0] == '\0') {
@@ -257,11 +257,11 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   }
   if (doc.hddFreeBytes < kDiskFullLimit) {
     doc.discardMode = 1;
-    SetTrayState(kTrayFull);
+    SetTrayState(job.context->hooks(), kTrayFull);
     Cancel(job);
     return;
   }
-  if (GetHDD() <= 100 - freePercent) SetTrayState(kTrayWarning);
+  if (GetHDD() <= 100 - freePercent) SetTrayState(job.context->hooks(), kTrayWarning);
 
   doc.imageHeader = header;
   // A page file left open by a page that never ended is closed before the
@@ -306,7 +306,7 @@ void OnImageData(ScanJob& job, uint8_t* data, size_t length) {
   if (doc.hddFreeBytes - doc.rcvTotalImgBytes < kDiskFullLimit) {
     doc.discardMode = 1;
     Cancel(job);
-    SetTrayState(kTrayFull);
+    SetTrayState(job.context->hooks(), kTrayFull);
     TraceLog("  HDD Full になりました");
     return;
   }
@@ -319,19 +319,20 @@ void OnImageData(ScanJob& job, uint8_t* data, size_t length) {
     // every core busy. Nothing more is read from this printer until the
     // packet is coded, so the packet stays where it is in the connection's
     // buffer and the order of pages and replies is unchanged.
-    if (JobsReceivingRawData() <= 1) {
+    if (job.context->JobsReceivingRawData() <= 1) {
       CodeRawPacket(doc, data, length);
       return;
     }
     Document* coded = &doc;
-    RunDocumentWork(job, [coded, data, length] { CodeRawPacket(*coded, data, length); }, [] {});
+    job.context->RunDocumentWork(
+        job, [coded, data, length] { CodeRawPacket(*coded, data, length); }, [] {});
     return;
   }
   // Without an open file (the header could not open it, or a write failed)
   // the packet is dropped: recreating the file here would leave a file
   // that lacks its beginning.
   if (!doc.pageFile.IsOpen()) return;
-  const size_t written = ServerEnv().Write(doc.pageFile.Stream(), data, length);
+  const size_t written = job.context->env().Write(doc.pageFile.Stream(), data, length);
   if (written < length) {
     TraceLog("fwrite() Error %ld/%ld", static_cast<long>(written), static_cast<long>(length));
     doc.pageFile.Close();
@@ -361,7 +362,7 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
   doc.coder.StopWriting();
   if (!passes) {
     doc.files.Drop(doc.curFilePath);
-    LockClient(job.peerIp, ServerEnv().WallSeconds());
+    LockClient(job.peerIp, job.context->env().WallSeconds());
     doc.discardMode = 1;
   }
 }

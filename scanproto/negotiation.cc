@@ -9,9 +9,9 @@
 #include "platform/clock_text.h"
 #include "platform/trace.h"
 #include "scanproto/access_lock.h"
-#include "scanproto/connection_server.h"
 #include "scanproto/dispatcher.h"
 #include "scanproto/handlers.h"
+#include "scanproto/job_context.h"
 #include "scanproto/para_fields.h"
 #include "storage/bounded_text.h"
 #include "storage/confined_folder.h"
@@ -118,10 +118,10 @@ void HandleNotice(ScanJob& job, const uint8_t* body, size_t length, uint16_t met
   FaxNotice notice;
   ByteBlock block = Tail(body, length, metaOffset);
   bool ok = metaOffset < kNoticeOffsetLimit && ParseFaxNotice(block.data, block.size, &notice);
-  if (ok) LogFaxNotice(notice, ServerEnv());
+  if (ok) LogFaxNotice(notice, job.context->env());
   SendParaRes(job, ok ? 1 : 0, ok ? kErrNone : kErrFolder, kNoAccessCode);
   if (!ok) return;
-  const ScanServerHooks& hooks = ServerHooks();
+  const ScanServerHooks& hooks = job.context->hooks();
   if (hooks.notifyConfig) hooks.notifyConfig(WM_USER + 1, 3);
   if (GetReceive() && hooks.receiveEndSignal) hooks.receiveEndSignal();
 }
@@ -212,7 +212,7 @@ void OnPara2(ScanJob& job, uint8_t* body, size_t length) {
 
   ParaReply reply;
   if (!MayRunJob(job, request.metaOffset)) {
-    LockClient(job.peerIp, ServerEnv().WallSeconds());
+    LockClient(job.peerIp, job.context->env().WallSeconds());
   } else if (CheckFolder(doc, request.destination, &reply)) {
     if (request.metaOffset > kMetaOffsetLimit) request.metaOffset = 0;
     if (request.metaOffset == 0) job.deferredNotify = 1;
@@ -260,7 +260,7 @@ void OnPara2Direct(ScanJob& job, uint8_t* body, size_t length) {
                request.metaOffset == 0 && length == kParaHeader;
   if (!valid) {
     TraceLog("  Folder(%d) check NG", request.destination);
-    LockClient(job.peerIp, ServerEnv().WallSeconds());
+    LockClient(job.peerIp, job.context->env().WallSeconds());
   } else {
     CheckFolder(doc, request.destination, &reply);
   }

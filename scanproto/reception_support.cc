@@ -9,17 +9,16 @@
 #include "platform/event_loop.h"
 #include "platform/files.h"
 #include "platform/trace.h"
-#include "scanproto/connection_server.h"
 #include "storage/disk_space.h"
 #include "storage/file_naming.h"
 #include "storage/path_parts.h"
 
 namespace qb {
 
-uint32_t FolderFreeBytes(const char* folder) { return GetFreeBytes(folder, ServerEnv()); }
+uint32_t FolderFreeBytes(const char* folder, Env& env) { return GetFreeBytes(folder, env); }
 
-void SetTrayState(int state) {
-  if (ServerHooks().trayState) ServerHooks().trayState(state);
+void SetTrayState(const ScanServerHooks& hooks, int state) {
+  if (hooks.trayState) hooks.trayState(state);
 }
 
 std::string DocumentPageTitle(const Document& doc, int number, const std::string& extension) {

@@ -6,16 +6,18 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/env.h"
 #include "scanproto/document.h"
+#include "scanproto/scan_server_hooks.h"
 #include "storage/disk_space.h"
 
 namespace qb {
 
-// Free bytes of the volume holding `folder`, through the server's hook when
-// one is set (tests), saturated to 32 bits as the document keeps them.
-uint32_t FolderFreeBytes(const char* folder);
+// Free bytes of the volume holding `folder`, as `env` measures them,
+// saturated to 32 bits as the document keeps them.
+uint32_t FolderFreeBytes(const char* folder, Env& env);
 
-void SetTrayState(int state);
+void SetTrayState(const ScanServerHooks& hooks, int state);
 
 // True while the open page file is a raw-road temporary page file: only
 // then does the fax coder write into it.

@@ -31,6 +31,8 @@
 
 namespace qb {
 
+class JobContext;
+
 constexpr uint16_t kJobPort = 37100;
 constexpr uint16_t kDirectPort = 37101;
 
@@ -52,8 +54,9 @@ enum : int32_t {
 
 struct ScanJob {
   // --- the socket and the reply ---
-  int32_t socket = -1;         // its number, for traces and the scanner list
-  LoopSocket* link = nullptr;  // the socket itself, owned by the connection
+  int32_t socket = -1;            // its number, for traces and the scanner list
+  LoopSocket* link = nullptr;     // the socket itself, owned by the connection
+  JobContext* context = nullptr;  // the server that serves it (scanproto/job_context.h)
   Ipv4Peer peerAddress;
   uint32_t txCount = 0;     // bytes of the current reply sent, length field included
   uint16_t listenPort = 0;  // 37100 or 37101

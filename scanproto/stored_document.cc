@@ -1,6 +1,6 @@
 #include "scanproto/stored_document.h"
 
-#include "scanproto/connection_server.h"
+#include "scanproto/job_context.h"
 #include "storage/bounded_text.h"
 #include "storage/extension_call.h"
 #include "storage/receive_log.h"
@@ -36,7 +36,7 @@ StoredDocument StoredDocumentOf(const ScanJob& job) {
 }
 
 bool LogStoredDocument(const ScanJob& job, bool normal) {
-  return LogStoredDocument(StoredDocumentOf(job), normal, ServerEnv());
+  return LogStoredDocument(StoredDocumentOf(job), normal, job.context->env());
 }
 
 void RunExtensionStep(ScanJob& job, int32_t* status) {

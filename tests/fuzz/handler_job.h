@@ -12,8 +12,8 @@
 #include "platform/event_loop.h"
 #include "platform/fault_env.h"
 #include "platform/net.h"
-#include "scanproto/connection_server.h"
 #include "scanproto/scan_job.h"
+#include "scanproto/scan_server.h"
 
 namespace qb::fuzz {
 
@@ -21,10 +21,8 @@ class HandlerJob {
  public:
   explicit HandlerJob(uint16_t listenPort) : listenPort_(listenPort) {
     if (!StreamSocketPair(pair_, true)) std::abort();
-    ScanServerHooks hooks;
-    hooks.runDocumentWork = RunDocumentWorkInline;
     env_.SetFreeBytes(uint64_t{1} << 40);
-    if (!StartCommunication(loop_, hooks, false)) std::abort();
+    if (!server_.Start(false)) std::abort();
     link_ = LoopSocket(loop_, pair_[1]);
   }
 
@@ -33,6 +31,7 @@ class HandlerJob {
     job_.Clear();
     job_.socket = pair_[1];
     job_.link = &link_;
+    job_.context = &server_;
     job_.listenPort = listenPort_;
     job_.state = kStateGreeted;
     std::strncpy(job_.peerIp, peerIp, sizeof job_.peerIp - 1);
@@ -47,8 +46,15 @@ class HandlerJob {
   }
 
  private:
+  static ScanServerHooks InlineWorkHooks() {
+    ScanServerHooks hooks;
+    hooks.runDocumentWork = RunDocumentWorkInline;
+    return hooks;
+  }
+
   FaultEnv env_;
   EventLoop loop_{&env_};
+  ScanServer server_{loop_, env_, InlineWorkHooks()};
   ScanJob job_;
   uint16_t listenPort_;
   int pair_[2] = {-1, -1};

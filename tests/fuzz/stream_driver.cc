@@ -13,7 +13,6 @@
 #include "platform/socket_queue.h"
 #include "scanproto/access_lock.h"
 #include "scanproto/cipher.h"
-#include "scanproto/connection_server.h"
 
 namespace qb::fuzz {
 namespace {
@@ -25,19 +24,25 @@ constexpr int kMaxRounds = 20000;
 
 uint16_t Be16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
 
+ScanServerHooks InlineWorkHooks() {
+  ScanServerHooks hooks;
+  hooks.runDocumentWork = RunDocumentWorkInline;
+  return hooks;
+}
+
 }  // namespace
 
 StreamDriver::StreamDriver(const std::string& settings)
-    : root_(settings), show_(std::getenv("QB_FUZZ_SHOW") != nullptr) {
-  ScanServerHooks hooks;
-  hooks.runDocumentWork = RunDocumentWorkInline;
+    : root_(settings),
+      scanServer_(loop_, env_, InlineWorkHooks()),
+      show_(std::getenv("QB_FUZZ_SHOW") != nullptr) {
   env_.SetFreeBytes(uint64_t{1} << 40);
-  if (!StartCommunication(loop_, hooks, false)) std::abort();
+  if (!scanServer_.Start(false)) std::abort();
   env_.AdvanceMs(10);  // the server's start-up timer
   loop_.RunOnce(0);
 }
 
-StreamDriver::~StreamDriver() { StopCommunication(); }
+StreamDriver::~StreamDriver() { scanServer_.Stop(); }
 
 void StreamDriver::Open(uint16_t port) {
   // A peer locked out by an earlier input would be turned away at once.
@@ -53,7 +58,7 @@ void StreamDriver::Open(uint16_t port) {
   EntryModified("/", &topStamp_, nullptr);
   started_ = WallClockNs();
   replies_.clear();
-  AdoptConnection(server_, port, kPeerAddress);
+  scanServer_.AdoptConnection(server_, port, kPeerAddress);
   PumpUntilQuiet();  // the greeting
 }
 
@@ -69,7 +74,7 @@ void StreamDriver::PumpUntilQuiet() {
   int quiet = 0;
   for (int round = 0; round < kMaxRounds; ++round) {
     loop_.RunOnce(0);
-    if (!serverGone_ && FindJob(server_) == nullptr) serverGone_ = true;
+    if (!serverGone_ && scanServer_.FindJob(server_) == nullptr) serverGone_ = true;
     const int unread = serverGone_ ? 0 : UnreadBytes(server_);
     const int replies = UnreadBytes(printer_);
     ReadReplies();
@@ -101,10 +106,12 @@ void StreamDriver::Close() {
   printer_ = -1;
   for (int round = 0; round < kMaxRounds && !serverGone_; ++round) {
     loop_.RunOnce(0);
-    if (FindJob(server_) == nullptr) serverGone_ = true;
+    if (scanServer_.FindJob(server_) == nullptr) serverGone_ = true;
   }
   // A connection whose peer has hung up must end.
-  if (!serverGone_ || FirstJob() != nullptr || JobCount() != 0) std::abort();
+  if (!serverGone_ || scanServer_.FirstJob() != nullptr || scanServer_.JobCount() != 0) {
+    std::abort();
+  }
   if (show_) Show();
   CheckTopFolder();
   CheckNothingLeftBehind();
@@ -209,7 +216,7 @@ void StreamDriver::DirectConversation(const uint8_t* data, size_t size) {
       const size_t take = std::min<size_t>(length, size - at);
       frame.insert(frame.end(), data + at, data + at + take);
       at += take;
-      if (const ScanJob* job = FindJob(server_)) {
+      if (const ScanJob* job = scanServer_.FindJob(server_)) {
         CipherBody(CipherKeyText(*job), frame.data() + 2, frame.size() - 2, kEncipher);
       }
     }

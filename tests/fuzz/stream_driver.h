@@ -13,6 +13,7 @@
 #include "fuzz_root.h"
 #include "platform/event_loop.h"
 #include "platform/fault_env.h"
+#include "scanproto/scan_server.h"
 
 namespace qb::fuzz {
 
@@ -55,8 +56,9 @@ class StreamDriver {
   FuzzRoot root_;
   FaultEnv env_;
   EventLoop loop_{&env_};
-  int printer_ = -1;  // the printer's end
-  int server_ = -1;   // the end handed to the server
+  ScanServer scanServer_;  // every document step within the packet that starts it
+  int printer_ = -1;       // the printer's end
+  int server_ = -1;        // the end handed to the server
   bool serverGone_ = false;
   bool show_ = false;
   size_t replyBytes_ = 0;

@@ -3,14 +3,16 @@
 // port, greeting, scanner list and framing, on a server without listeners.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/scanner_list.h"
 #include "platform/fault_env.h"
 #include "platform/net.h"
 #include "scanproto/access_lock.h"
-#include "scanproto/connection_server.h"
+#include "scanproto/scan_server.h"
 #include "test_root.h"
 
 namespace qb {
@@ -24,13 +26,14 @@ class AdoptedConnectionTest : public ::testing::Test {
     ScanServerHooks hooks;
     hooks.runDocumentWork = RunDocumentWorkInline;
     env_.SetFreeBytes(uint64_t{1} << 40);
-    ASSERT_TRUE(StartCommunication(loop_, hooks, false));
+    server_ = std::make_unique<ScanServer>(loop_, env_, std::move(hooks));
+    ASSERT_TRUE(server_->Start(false));
     env_.AdvanceMs(10);
     Pump();
   }
   void TearDown() override {
     for (int fd : printers_) SockClose(fd);
-    StopCommunication();
+    server_.reset();
     ClearLockedClients();
   }
 
@@ -43,7 +46,7 @@ class AdoptedConnectionTest : public ::testing::Test {
     int pair[2];
     EXPECT_TRUE(StreamSocketPair(pair, true));
     printers_.push_back(pair[0]);
-    AdoptConnection(pair[1], port, peer);
+    server_->AdoptConnection(pair[1], port, peer);
     Pump();
     return pair[0];
   }
@@ -57,17 +60,18 @@ class AdoptedConnectionTest : public ::testing::Test {
   test::TestRoot root_;
   FaultEnv env_;
   EventLoop loop_{&env_};
+  std::unique_ptr<ScanServer> server_;
   std::vector<int> printers_;
 };
 
 TEST_F(AdoptedConnectionTest, IsGreetedFramedAndListedLikeAnAcceptedOne) {
   int printer = Adopt(kJobPort, 0x7F000002);
   EXPECT_EQ(Read(printer), std::string("OK\0\x05", 4));
-  ScanJob* job = FirstJob();
+  ScanJob* job = server_->FirstJob();
   ASSERT_NE(job, nullptr);
   EXPECT_STREQ(job->peerIp, "127.0.0.2");
   EXPECT_EQ(job->listenPort, kJobPort);
-  EXPECT_EQ(JobCount(), 1);
+  EXPECT_EQ(server_->JobCount(), 1);
   EXPECT_EQ(CountScannerEntries(), 1);
 
   // A capability request gets its reply through the same framing.
@@ -81,8 +85,8 @@ TEST_F(AdoptedConnectionTest, IsGreetedFramedAndListedLikeAnAcceptedOne) {
   SockClose(printer);
   printers_.clear();
   Pump();
-  EXPECT_EQ(FirstJob(), nullptr);
-  EXPECT_EQ(JobCount(), 0);
+  EXPECT_EQ(server_->FirstJob(), nullptr);
+  EXPECT_EQ(server_->JobCount(), 0);
   EXPECT_EQ(CountScannerEntries(), 0);
 }
 
@@ -98,15 +102,15 @@ TEST_F(AdoptedConnectionTest, AdmissionAndLockApplyAsAfterAccept) {
   int locked = Adopt(kJobPort, 0x7F000009);
   char scrap;
   EXPECT_EQ(SockRecv(locked, &scrap, 1), 0);  // end of stream
-  EXPECT_EQ(JobCount(), 2);
+  EXPECT_EQ(server_->JobCount(), 2);
 }
 
-TEST_F(AdoptedConnectionTest, WithoutAServerTheSocketIsClosed) {
-  StopCommunication();
+TEST_F(AdoptedConnectionTest, AStoppedServerClosesTheSocket) {
+  server_->Stop();
   int pair[2];
   ASSERT_TRUE(StreamSocketPair(pair, false));
   printers_.push_back(pair[0]);
-  AdoptConnection(pair[1], kJobPort, 0x7F000002);
+  server_->AdoptConnection(pair[1], kJobPort, 0x7F000002);
   char scrap;
   EXPECT_EQ(SockRecv(pair[0], &scrap, 1), 0);
 }

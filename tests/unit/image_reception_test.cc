@@ -5,6 +5,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <utility>
 
 #include "imaging/fax_coder.h"
 #include "imaging/image_header.h"
@@ -313,7 +316,7 @@ TEST_F(ImageReceptionTest, DroppedConnectionLeavesNoFiles) {
   CloseClient(fd_);
   fd_ = -1;
   Pump(10);
-  EXPECT_EQ(FirstJob(), nullptr);
+  EXPECT_EQ(server_->FirstJob(), nullptr);
   EXPECT_EQ(TempFiles(), Names{});
 
   ConnectPrinter();
@@ -464,7 +467,7 @@ TEST_F(ImageReceptionTest, StoppingKeepsAcknowledgedDocumentsAndLogsDeferredOnes
   EXPECT_EQ(Receive(8), kDataEndRes);
   SendBody(ImageHeaderBody(PageHeaderFields{}));  // a second document, never finished
   SendData(SmallTiff(3000));
-  StopCommunication();
+  server_->Stop();
   EXPECT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
   EXPECT_EQ(fs::status(dest_ + "/raw0007_000.tif").permissions() & fs::perms::all, fs::perms(0660));
   EXPECT_NE(ReadLog().find(";raw0007_000.tif;1;"), std::string::npos);
@@ -488,8 +491,8 @@ TEST_F(ImageReceptionTest, FailedCancelLeavesNothingBehind) {
   misnamed.documentName = "scan.pdf";
   SendBody(ImageHeaderBody(misnamed));
   env_.FailSend(-1, 0);
-  for (int i = 0; i < 20 && FirstJob() != nullptr; ++i) Pump(1);
-  EXPECT_EQ(FirstJob(), nullptr);
+  for (int i = 0; i < 20 && server_->FirstJob() != nullptr; ++i) Pump(1);
+  EXPECT_EQ(server_->FirstJob(), nullptr);
   EXPECT_EQ(DestinationFiles(), Names{});
   EXPECT_EQ(NameReservations::Instance().Count(), 0u);
   EXPECT_LT(OpenDescriptors(), descriptors);  // the connection's socket went too
@@ -506,8 +509,8 @@ TEST_F(ImageReceptionTest, FailedDataEndAnswerKeepsTheStoredDocument) {
   env_.FailSend(job_->socket, 1);
   SendBody(Body2(0x3003, 0));
   env_.FailSend(-1, 0);
-  for (int i = 0; i < 20 && FirstJob() != nullptr; ++i) Pump(1);
-  EXPECT_EQ(FirstJob(), nullptr);
+  for (int i = 0; i < 20 && server_->FirstJob() != nullptr; ++i) Pump(1);
+  EXPECT_EQ(server_->FirstJob(), nullptr);
   EXPECT_EQ(DestinationFiles(), Names{"kept.tif"});
   EXPECT_EQ(ReadFile(dest_ + "/kept.tif"), tiff);
   EXPECT_NE(ReadLog().find(";kept.tif;1;"), std::string::npos);
@@ -531,8 +534,8 @@ TEST_F(ImageReceptionTest, ConnectionEndingMidPageLeavesNoFileOpen) {
     EXPECT_EQ(OpenDescriptors(), descriptors + 3);  // both socket ends and the page file
     SockClose(fd_);
     fd_ = -1;
-    for (int i = 0; i < 20 && FirstJob() != nullptr; ++i) Pump(1);
-    EXPECT_EQ(FirstJob(), nullptr);
+    for (int i = 0; i < 20 && server_->FirstJob() != nullptr; ++i) Pump(1);
+    EXPECT_EQ(server_->FirstJob(), nullptr);
     EXPECT_EQ(OpenDescriptors(), descriptors);
   }
 }
@@ -619,6 +622,36 @@ TEST_F(PooledReceptionTest, AMessageBehindTheEndOfDataIsAnsweredAfterIt) {
   }
   EXPECT_EQ(DestinationFiles(), (Names{"a.tif", "b.tif", "c.tif"}));
   EXPECT_EQ(newFileNotices_, 3);
+}
+
+// The step after a document's slow work may come back after its server is
+// gone; it is dropped then, touching neither the server nor the job.
+TEST_F(ImageReceptionTest, WorkFinishedAfterTheServerIsGoneIsDropped) {
+  std::function<void()> late;
+  ScanServerHooks hooks;
+  hooks.runDocumentWork = [&late](std::function<void()> work, std::function<void()> done) {
+    work();
+    late = std::move(done);
+  };
+  hooks.newFileNotice = [this] { ++newFileNotices_; };
+  hooks.notifyConfig = [this](uint32_t message, int64_t value) {
+    notices_.emplace_back(message, value);
+  };
+  server_ = std::make_unique<ScanServer>(loop_, env_, std::move(hooks));
+  ASSERT_TRUE(server_->Start(true, ListenPorts{0, 0}));
+  ConnectPrinter();
+  const std::string tiff = SmallTiff(9000);
+  SendFile("scan.tif", tiff);
+  SendBody(Body2(0x3005, ByteSum(tiff)));
+  EXPECT_EQ(Receive(8), kChecksumOk);
+  SendBody(Body2(0x3003, 0));
+  ASSERT_TRUE(late);
+  EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});  // the work itself has run
+
+  server_.reset();
+  late();
+  EXPECT_EQ(newFileNotices_, 0);
+  EXPECT_TRUE(notices_.empty());
 }
 
 TEST(ReceivedHeaderTest, EveryFieldIsTakenFromItsOffset) {
@@ -714,8 +747,8 @@ TEST_F(ImageReceptionTest, RawPageReplacedByAFileLeavesNoTemporaryFile) {
   SendBody(ImageHeaderBody(file));
   CloseClient(fd_);
   fd_ = -1;
-  for (int i = 0; i < 20 && FirstJob() != nullptr; ++i) Pump(1);
-  EXPECT_EQ(FirstJob(), nullptr);
+  for (int i = 0; i < 20 && server_->FirstJob() != nullptr; ++i) Pump(1);
+  EXPECT_EQ(server_->FirstJob(), nullptr);
   EXPECT_EQ(TempFiles(), Names{});
   EXPECT_EQ(DestinationFiles(), Names{});
 }

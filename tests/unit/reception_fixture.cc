@@ -54,7 +54,7 @@ void ReceptionTest::SetUp() {
 ScanJob& ReceptionTest::ConnectPrinter() {
   fd_ = OpenClient(kJobPort, kPrinterIp);
   EXPECT_EQ(Receive(4), std::string("OK\0\x05", 4));
-  job_ = FirstJob();
+  job_ = server_->FirstJob();
   EXPECT_NE(job_, nullptr);
   std::snprintf(job_->document.folderPath, sizeof job_->document.folderPath, "%s", dest_.c_str());
   job_->document.jobNo = 7;
@@ -68,8 +68,8 @@ void ReceptionTest::SendBody(const std::string& body) {
   const int socket = job_->socket;
   for (int i = 0; i < 200; ++i) {
     Pump(1);
-    if (FindJob(socket) != job_) return;  // closed by the server
-    if (PacketBytesPending(*job_) == 0) return;
+    if (server_->FindJob(socket) != job_) return;  // closed by the server
+    if (server_->PacketBytesPending(*job_) == 0) return;
   }
 }
 

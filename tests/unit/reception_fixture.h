@@ -13,8 +13,8 @@
 #include "platform/event_loop.h"
 #include "platform/fault_env.h"
 #include "platform/net.h"
-#include "scanproto/connection_server.h"
 #include "scanproto/scan_job.h"
+#include "scanproto/scan_server.h"
 #include "server_fixture.h"
 
 namespace qb::test {

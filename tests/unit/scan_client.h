@@ -14,7 +14,7 @@
 #include "platform/trace.h"
 #include "scanproto/access_lock.h"
 #include "scanproto/cipher.h"
-#include "scanproto/connection_server.h"
+#include "scanproto/scan_server.h"
 #include "server_fixture.h"
 
 namespace qb::test {
@@ -44,7 +44,7 @@ class ScanClientTest : public ServerTest {
   }
 
   // The one job of the connection.
-  ScanJob& Job() { return *FirstJob(); }
+  ScanJob& Job() { return *server_->FirstJob(); }
 
   void Send(Bytes body) {
     if (!key_.empty()) CipherBody(key_, body.data(), body.size(), kEncipher);

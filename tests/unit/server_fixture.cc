@@ -1,6 +1,7 @@
 #include "server_fixture.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "scanproto/access_lock.h"
 
@@ -19,7 +20,8 @@ void ServerTest::SetUp() {
   hooks.notifyConfig = [this](uint32_t message, int64_t value) {
     notices_.emplace_back(message, value);
   };
-  ASSERT_TRUE(StartCommunication(loop_, hooks, true, ListenPorts{0, 0, kNoNameService}));
+  server_ = std::make_unique<ScanServer>(loop_, env_, std::move(hooks));
+  ASSERT_TRUE(server_->Start(true, ListenPorts{0, 0}));
   env_.AdvanceMs(10);  // lets the start-up timer hand over to the idle check
   Pump();
 }
@@ -27,7 +29,7 @@ void ServerTest::SetUp() {
 void ServerTest::TearDown() {
   for (int fd : clients_) SockClose(fd);
   clients_.clear();
-  StopCommunication();
+  server_.reset();
   ClearLockedClients();
 }
 
@@ -40,7 +42,7 @@ int ServerTest::OpenClient(uint16_t role, const char* from) {
   if (from != nullptr) {
     EXPECT_TRUE(ParseDottedAddress(from, &local)) << from;
   }
-  int fd = TcpConnect(0x7F000001, BoundPort(role), local);
+  int fd = TcpConnect(0x7F000001, server_->BoundPort(role), local);
   EXPECT_GE(fd, 0);
   if (fd >= 0) clients_.push_back(fd);
   Pump();

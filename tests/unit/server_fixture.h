@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,7 +14,7 @@
 #include "platform/event_loop.h"
 #include "platform/fault_env.h"
 #include "platform/net.h"
-#include "scanproto/connection_server.h"
+#include "scanproto/scan_server.h"
 #include "test_root.h"
 
 namespace qb::test {
@@ -57,6 +58,7 @@ class ServerTest : public ::testing::Test {
   TestRoot root_;
   FaultEnv env_;
   EventLoop loop_{&env_};
+  std::unique_ptr<ScanServer> server_;
   // What the server told the program.
   std::vector<int> trayStates_;
   int newFileNotices_ = 0;

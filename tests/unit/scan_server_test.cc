@@ -1,12 +1,13 @@
 // The scan server in this process on a loop with a hand-moved clock;
 // clients are plain sockets on loopback.
-#include "scanproto/connection_server.h"
+#include "scanproto/scan_server.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/descriptor_limit.h"
 #include "platform/fault_env.h"
@@ -61,13 +62,13 @@ TEST_F(ScanServerTest, JobLimitCountsOnlyJobPortConnections) {
   EXPECT_EQ(Receive(Connect(kDirectPort), 4), kJobLimit);
   int refused = Connect(kJobPort);
   EXPECT_EQ(Receive(refused, 4), kJobLimit);
-  EXPECT_EQ(JobCount(), 31);
+  EXPECT_EQ(server_->JobCount(), 31);
   EXPECT_FALSE(ClosedByServer(refused));  // a refused printer may still talk
 
   SockClose(clients_[1]);
   clients_.erase(clients_.begin() + 1);
   Pump();
-  EXPECT_EQ(JobCount(), 30);
+  EXPECT_EQ(server_->JobCount(), 30);
   EXPECT_EQ(TraceCount(" Job Num=30"), 2);
 }
 
@@ -79,10 +80,10 @@ TEST_F(ScanServerTest, AnAddressHoldsAtMostItsShareOfConnectionsOnEachPort) {
   int fifth = OpenClient(kJobPort, "127.0.0.5");
   EXPECT_EQ(Receive(fifth, 4), kJobLimit);
   EXPECT_TRUE(ClosedByServer(fifth));
-  EXPECT_EQ(JobCount(), 4);
+  EXPECT_EQ(server_->JobCount(), 4);
   EXPECT_EQ(Receive(OpenClient(kDirectPort, "127.0.0.5"), 4), kOk);  // a share per port
   EXPECT_EQ(Receive(OpenClient(kJobPort, "127.0.0.6"), 4), kOk);
-  EXPECT_EQ(JobCount(), 5);
+  EXPECT_EQ(server_->JobCount(), 5);
   CloseClient(clients_[0]);
   Pump();
   EXPECT_EQ(Receive(OpenClient(kJobPort, "127.0.0.5"), 4), kOk);
@@ -101,8 +102,8 @@ TEST_F(ScanServerTest, AListenerRestsWhileDescriptorsRunOut) {
   SockClose(first);
   clients_.erase(std::remove(clients_.begin(), clients_.end(), first), clients_.end());
   Pump();
-  ASSERT_EQ(JobCount(), 0);
-  int waiting = TcpConnect(0x7F000001, BoundPort(kJobPort), 0);
+  ASSERT_EQ(server_->JobCount(), 0);
+  int waiting = TcpConnect(0x7F000001, server_->BoundPort(kJobPort), 0);
   ASSERT_GE(waiting, 0);
   clients_.push_back(waiting);
   const uint64_t limit = SoftDescriptorLimit();
@@ -111,16 +112,16 @@ TEST_F(ScanServerTest, AListenerRestsWhileDescriptorsRunOut) {
   SockClose(lowestFree);
   ASSERT_TRUE(SetSoftDescriptorLimit(static_cast<uint64_t>(lowestFree)));
   Pump(20);
-  EXPECT_EQ(JobCount(), 0);
+  EXPECT_EQ(server_->JobCount(), 0);
   env_.AdvanceMs(50);
   Pump(20);  // tried again after the rest, failed again: still one line
   ASSERT_TRUE(SetSoftDescriptorLimit(limit));
   EXPECT_EQ(TraceCount(traced), 1);
   Pump(20);
-  EXPECT_EQ(JobCount(), 0);  // resting: not watched
+  EXPECT_EQ(server_->JobCount(), 0);  // resting: not watched
   env_.AdvanceMs(50);
   Pump();
-  EXPECT_EQ(JobCount(), 1);
+  EXPECT_EQ(server_->JobCount(), 1);
   EXPECT_EQ(Receive(waiting, 4), kOk);
 }
 
@@ -161,13 +162,13 @@ TEST_F(ScanServerTest, FramingSkipsEmptyPacketsAndWaitsForWholeBodies) {
   EXPECT_TRUE(ClosedByServer(fd));
   EXPECT_EQ(TraceCount(" JcSockSize=24577(24576)"), 1);
   Pump();
-  EXPECT_EQ(FirstJob(), nullptr);
+  EXPECT_EQ(server_->FirstJob(), nullptr);
 }
 
 TEST_F(ScanServerTest, ImageDataPhaseEndsWithTheFirstShortPacket) {
   int fd = Connect(kJobPort);
   ASSERT_EQ(Receive(fd, 4), kOk);
-  FirstJob()->imageDataMode = 1;
+  server_->FirstJob()->imageDataMode = 1;
   SendRaw(fd, Packet(std::string("\x30\x02\x00\x00\x00", 5)));  // data, whatever it starts with
   Pump();
   EXPECT_EQ(TraceCount(" RcvMsg:TVS_PAGE_END"), 0);
@@ -175,7 +176,7 @@ TEST_F(ScanServerTest, ImageDataPhaseEndsWithTheFirstShortPacket) {
   Pump();
   EXPECT_EQ(TraceCount("   ImgDataEnd Flag"), 1);
   EXPECT_EQ(TraceCount(" RcvMsg:TVS_PAGE_END"), 1);
-  EXPECT_EQ(FirstJob()->imageDataMode, 0);
+  EXPECT_EQ(server_->FirstJob()->imageDataMode, 0);
 }
 
 TEST_F(ScanServerTest, DirectPortBodiesAreDecipheredAndUnknownCodesTraced) {
@@ -204,7 +205,7 @@ TEST_F(ScanServerTest, DirectPortBodiesAreDecipheredAndUnknownCodesTraced) {
 TEST_F(ScanServerTest, PartlySentReplyIsCompletedWithoutLossOrRepeat) {
   int fd = Connect(kJobPort);
   ASSERT_EQ(Receive(fd, 4), kOk);
-  ScanJob* job = FirstJob();
+  ScanJob* job = server_->FirstJob();
   SetSendBufferSize(job->socket, 4096);
   // The client reads nothing until the socket no longer takes a whole reply.
   std::string expected;
@@ -215,7 +216,7 @@ TEST_F(ScanServerTest, PartlySentReplyIsCompletedWithoutLossOrRepeat) {
     }
     job->txLength = kMaxTxBody;
     job->txState = 1;
-    SendPacket(*job);
+    server_->SendPacket(*job);
     expected.append(reinterpret_cast<char*>(job->txBuffer), kTxBufferSize);
     partial = job->txState != 2;
   }
@@ -236,12 +237,12 @@ TEST_F(ScanServerTest, PartlySentReplyIsCompletedWithoutLossOrRepeat) {
 TEST_F(ScanServerTest, ShortSendIsFinishedAndTheNextReplyIsIntact) {
   int fd = Connect(kJobPort);
   ASSERT_EQ(Receive(fd, 4), kOk);
-  ScanJob* job = FirstJob();
-  auto reply = [job](uint16_t length, int seed) {
+  ScanJob* job = server_->FirstJob();
+  auto reply = [this, job](uint16_t length, int seed) {
     for (size_t i = 0; i < length; ++i) job->txBuffer[2 + i] = static_cast<uint8_t>(i * 7 + seed);
     job->txLength = length;
     job->txState = 1;
-    SendPacket(*job);
+    server_->SendPacket(*job);
     return std::string(reinterpret_cast<char*>(job->txBuffer), length + 2u);
   };
   env_.LimitSends(4096);
@@ -266,11 +267,11 @@ TEST_F(ScanServerTest, IdleConnectionsCloseAfter240Seconds) {
     env_.AdvanceMs(1000);
     loop_.RunOnce(0);
     if (second == 240) {
-      ASSERT_EQ(JobCount(), 2) << "closed too early";
+      ASSERT_EQ(server_->JobCount(), 2) << "closed too early";
     }
     if (second == 241) {
       Pump();
-      EXPECT_EQ(JobCount(), 1);
+      EXPECT_EQ(server_->JobCount(), 1);
     }
   }
   EXPECT_TRUE(ClosedByServer(quiet));
@@ -290,7 +291,7 @@ TEST_F(ScanServerTest, EveryConnectionIdleTooLongClosesInTheSameTick) {
     env_.AdvanceMs(1000);
     loop_.RunOnce(0);
   }
-  EXPECT_EQ(JobCount(), 0);
+  EXPECT_EQ(server_->JobCount(), 0);
   EXPECT_EQ(TraceCount(" TVS_CON_TIME_OUT"), 3);
 }
 
@@ -298,7 +299,49 @@ TEST_F(ScanServerTest, The111thConnectionIsClosedWithoutGreeting) {
   for (int i = 0; i < kConnectionSlots; ++i) ASSERT_EQ(Receive(ConnectAs(kDirectPort, i), 4), kOk);
   int extra = Connect(kDirectPort);
   EXPECT_TRUE(ClosedByServer(extra));
-  EXPECT_EQ(JobCount(), 0);
+  EXPECT_EQ(server_->JobCount(), 0);
+}
+
+// Servers side by side in one process (tests, fuzz drivers) each keep their
+// own table, counts and hooks, and stopping one leaves the other serving.
+TEST_F(ScanServerTest, ServersSideBySideKeepTheirConnectionsApart) {
+  int otherOpened = 0;
+  ScanServerHooks hooks;
+  hooks.connectionOpened = [&otherOpened] { ++otherOpened; };
+  ScanServer other(loop_, env_, std::move(hooks));
+  ASSERT_TRUE(other.Start(true, ListenPorts{0, 0}));
+  ASSERT_NE(other.BoundPort(kJobPort), server_->BoundPort(kJobPort));
+
+  int mine = Connect(kJobPort);
+  ASSERT_EQ(Receive(mine, 4), kOk);
+  EXPECT_EQ(otherOpened, 0);
+  int theirs = TcpConnect(0x7F000001, other.BoundPort(kJobPort), 0);
+  ASSERT_GE(theirs, 0);
+  clients_.push_back(theirs);
+  ASSERT_EQ(Receive(theirs, 4), kOk);
+  EXPECT_EQ(otherOpened, 1);
+
+  EXPECT_EQ(server_->JobCount(), 1);
+  EXPECT_EQ(other.JobCount(), 1);
+  ScanJob* myJob = server_->FirstJob();
+  ScanJob* theirJob = other.FirstJob();
+  ASSERT_NE(myJob, nullptr);
+  ASSERT_NE(theirJob, nullptr);
+  EXPECT_NE(myJob, theirJob);
+  EXPECT_EQ(server_->NextJob(myJob), nullptr);
+  EXPECT_EQ(server_->FindJob(theirJob->socket), nullptr);
+  EXPECT_EQ(myJob->context, server_.get());
+  EXPECT_EQ(theirJob->context, &other);
+
+  // Each answers on its own connection.
+  SendRaw(theirs, Packet(std::string("\x34\x00\x00\x01\x00\x00", 6)));
+  EXPECT_EQ(Receive(theirs, 4).substr(2, 2), std::string("\x34\x10", 2));
+  EXPECT_EQ(Receive(mine, 1), "");
+
+  other.Stop();
+  EXPECT_TRUE(ClosedByServer(theirs));
+  EXPECT_EQ(server_->JobCount(), 1);
+  EXPECT_FALSE(ClosedByServer(mine));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "scanproto/connection_server.h"
+#include "scanproto/scan_server.h"
 
 #include <cstdio>
 #include <cstring>
@@ -11,7 +11,6 @@
 #include "config/scanner_list.h"
 #include "config/settings.h"
 #include "nameservice/host_table.h"
-#include "nameservice/name_service.h"
 #include "platform/net.h"
 #include "platform/trace.h"
 #include "platform/worker_pool.h"
@@ -36,67 +35,6 @@ constexpr uint32_t kAcceptBackOffMs = 50;
 // How long stopping waits for document work that is still running.
 constexpr int kStopGraceMs = 500;
 
-// One accepted socket, its framing and the job record of its printer. The
-// table owns it; it ends (socket closed, files cleaned up) only between
-// events.
-class Connection final : public SocketHandler {
- public:
-  Connection(EventLoop& loop, int fd) : socket(loop, fd) {}
-  void OnReadable() override;
-  void OnWritable() override;
-  void OnPeerClosed() override;
-
-  LoopSocket socket;
-  std::unique_ptr<ScanJob> job;
-
-  // Framing: a 2-byte length field, then the body, into a fixed buffer.
-  uint32_t idleSeconds = 0;  // seconds since the last readable event
-  uint16_t rxLength = 0;     // announced body length; 0 = waiting for a length field
-  // Bytes of the length field received so far: TCP may split even those two.
-  uint8_t rxLengthBytes = 0;
-  uint32_t rxCount = 0;  // body bytes of the current packet so far
-  // End of the bytes written by earlier packets: clearing only those keeps
-  // the buffer as a full clear would, without touching 25600 bytes a packet.
-  uint16_t rxDirtyEnd = 0;
-  uint8_t rxBuffer[kRxBufferSize] = {};  // length field, then body
-  uint8_t* rxWrite = rxBuffer + 2;       // where the next body bytes go
-};
-
-// A listening socket of one role (kJobPort or kDirectPort).
-class Listener final : public SocketHandler {
- public:
-  void OnAcceptable() override;
-  // Stops watching for a while after an accept that failed for want of
-  // descriptors or memory.
-  void BackOff();
-  void CancelBackOff();
-
-  LoopSocket socket;
-  uint16_t role = kJobPort;
-  EventLoop::TimerId backOffTimer = 0;
-  bool inBurst = false;  // the failures since the last accepted connection were traced
-};
-
-struct Server {
-  EventLoop* loop = nullptr;
-  ScanServerHooks hooks;
-  ListenPorts ports;
-  Listener jobListener;
-  Listener directListener;
-  std::unique_ptr<Connection> slots[kConnectionSlots];
-  std::unique_ptr<WorkerPool> workers = std::make_unique<WorkerPool>();
-  EventLoop::TimerId startTimer = 0;
-  EventLoop::TimerId idleTimer = 0;
-  int32_t jobCount = 0;
-  bool anyClosing = false;       // some job is marked for closing
-  unsigned maxConnections = 30;  // read once when the server starts
-  int maxPerAddress = 4;         // likewise; 0: no limit
-  char localHostName[33] = "";
-};
-
-Server* g_server = nullptr;
-const ScanServerHooks kNoHooks;
-
 template <typename Hook, typename... Args>
 void Tell(const Hook& hook, Args... args) {
   if (hook) hook(args...);
@@ -117,30 +55,127 @@ void Drain(LoopSocket& socket, size_t chunk) {
   }
 }
 
+bool IsResourceShortage(int error) { return error == kWsaEMFile || error == kWsaENoBufs; }
+
+// Receives into the job's buffer. Returns the byte count, or 0 when the
+// caller must stop: nothing is there yet, or the connection has been shut
+// down (after `onError` for a failure other than would-block).
+template <typename OnError>
+long ReceiveOrShutDown(LoopSocket& socket, uint8_t* target, size_t length, OnError onError) {
+  long got = socket.Receive(target, length);
+  if (got > 0) return got;
+  if (got < 0 && LastSocketError() == kWsaEWouldBlock) return 0;
+  if (got < 0) onError();
+  socket.Shutdown(kShutBoth);
+  return 0;
+}
+
+}  // namespace
+
+// What a started server holds; made by Start, dropped by Stop.
+struct ScanServer::Running {
+  // One accepted socket, its framing and the job record of its printer. The
+  // table owns it; it ends (socket closed, files cleaned up) only between
+  // events.
+  class Connection final : public SocketHandler {
+   public:
+    Connection(Running& server, int fd) : server(server), socket(server.loop, fd) {}
+    void OnReadable() override;
+    void OnWritable() override;
+    void OnPeerClosed() override;
+
+    Running& server;
+    LoopSocket socket;
+    std::unique_ptr<ScanJob> job;
+
+    // Framing: a 2-byte length field, then the body, into a fixed buffer.
+    uint32_t idleSeconds = 0;  // seconds since the last readable event
+    uint16_t rxLength = 0;     // announced body length; 0 = waiting for a length field
+    // Bytes of the length field received so far: TCP may split even those two.
+    uint8_t rxLengthBytes = 0;
+    uint32_t rxCount = 0;  // body bytes of the current packet so far
+    // End of the bytes written by earlier packets: clearing only those keeps
+    // the buffer as a full clear would, without touching 25600 bytes a packet.
+    uint16_t rxDirtyEnd = 0;
+    uint8_t rxBuffer[kRxBufferSize] = {};  // length field, then body
+    uint8_t* rxWrite = rxBuffer + 2;       // where the next body bytes go
+  };
+
+  // A listening socket of one role (kJobPort or kDirectPort).
+  class Listener final : public SocketHandler {
+   public:
+    explicit Listener(Running& server) : server(server) {}
+    void OnAcceptable() override;
+    // Stops watching for a while after an accept that failed for want of
+    // descriptors or memory.
+    void BackOff();
+    void CancelBackOff();
+
+    Running& server;
+    LoopSocket socket;
+    uint16_t role = kJobPort;
+    EventLoop::TimerId backOffTimer = 0;
+    bool inBurst = false;  // the failures since the last accepted connection were traced
+  };
+
+  explicit Running(ScanServer& owner) : owner(owner), loop(owner.loop_), hooks(owner.hooks_) {}
+
+  bool AddressAtItsLimit(uint32_t address, uint16_t port) const;
+  Connection* CreateConnection(LoopSocket socket, const Ipv4Peer& peer, uint16_t port);
+  void ServeAccepted(LoopSocket socket, const Ipv4Peer& peer, uint16_t port);
+  void EndConnection(std::unique_ptr<Connection>& slot);
+  void EndClosingJobs();
+  bool IsServed(const ScanJob* job) const;
+  void FinishDeferredDocuments(ScanJob& job);
+  void PeerGone(Connection& connection);
+  void OnIdleTick();
+  void StartFailure();
+  bool Listen(Listener& listener, uint16_t role, uint16_t port);
+  bool StartListeners();
+
+  ScanServer& owner;
+  EventLoop& loop;
+  const ScanServerHooks& hooks;
+  ListenPorts ports;
+  Listener jobListener{*this};
+  Listener directListener{*this};
+  std::unique_ptr<Connection> slots[kConnectionSlots];
+  WorkerPool workers;
+  EventLoop::TimerId startTimer = 0;
+  EventLoop::TimerId idleTimer = 0;
+  int32_t jobCount = 0;
+  bool anyClosing = false;       // some job is marked for closing
+  unsigned maxConnections = 30;  // read once when the server starts
+  int maxPerAddress = 4;         // likewise; 0: no limit
+  char localHostName[33] = "";
+};
+
 // Whether `address` holds its share of connections on the listener of
 // `port` already. Deliberately added: without it one client holding idle
 // connections (greeted, sending nothing) would take every job for minutes.
-bool AddressAtItsLimit(uint32_t address, uint16_t port) {
-  if (g_server->maxPerAddress <= 0) return false;
+bool ScanServer::Running::AddressAtItsLimit(uint32_t address, uint16_t port) const {
+  if (maxPerAddress <= 0) return false;
   int held = 0;
-  for (const std::unique_ptr<Connection>& slot : g_server->slots) {
+  for (const std::unique_ptr<Connection>& slot : slots) {
     if (slot && slot->job->listenPort == port && slot->job->peerAddress.address == address &&
         slot->job->state != kStateAddressLimit) {
       ++held;
     }
   }
-  return held >= g_server->maxPerAddress;
+  return held >= maxPerAddress;
 }
 
 // Takes a free slot for the socket and makes its job: admission by free
 // disk space, the address's share and job count. Null when no slot or no memory is left (the
 // socket is closed then).
-Connection* CreateConnection(LoopSocket socket, const Ipv4Peer& peer, uint16_t port) {
+ScanServer::Running::Connection* ScanServer::Running::CreateConnection(LoopSocket socket,
+                                                                       const Ipv4Peer& peer,
+                                                                       uint16_t port) {
   int index = 0;
-  while (index < kConnectionSlots && g_server->slots[index]) ++index;
+  while (index < kConnectionSlots && slots[index]) ++index;
   if (index == kConnectionSlots) return nullptr;
 
-  auto connection = std::unique_ptr<Connection>(new (std::nothrow) Connection(*g_server->loop, -1));
+  auto connection = std::unique_ptr<Connection>(new (std::nothrow) Connection(*this, -1));
   ScanJob* job = new (std::nothrow) ScanJob;
   if (connection == nullptr || job == nullptr) {
     delete job;
@@ -152,19 +187,19 @@ Connection* CreateConnection(LoopSocket socket, const Ipv4Peer& peer, uint16_t p
   job->Clear();
   job->socket = connection->socket.fd();
   job->link = &connection->socket;
+  job->context = &owner;
   job->listenPort = port;
 
-  if (GetFreeBytes(ConfFolder(), ServerEnv()) < kDiskFloorBytes) {
+  if (GetFreeBytes(ConfFolder(), owner.env_) < kDiskFloorBytes) {
     job->state = kStateDiskFull;
-    Tell(g_server->hooks.trayState, 3);
+    Tell(hooks.trayState, 3);
   } else if (AddressAtItsLimit(peer.address, port)) {
     TraceLog(" Connections per address reached: %s", DottedAddress(peer.address).c_str());
     job->state = kStateAddressLimit;
   } else {
-    TraceLog(" Job Num=%d", g_server->jobCount);
-    job->state = static_cast<unsigned>(g_server->jobCount) >= g_server->maxConnections
-                     ? kStateJobLimit
-                     : kStateAdmitted;
+    TraceLog(" Job Num=%d", jobCount);
+    job->state =
+        static_cast<unsigned>(jobCount) >= maxConnections ? kStateJobLimit : kStateAdmitted;
   }
 
   CopyCut(job->peerIp, sizeof job->peerIp, DottedAddress(peer.address).c_str());
@@ -174,15 +209,15 @@ Connection* CreateConnection(LoopSocket socket, const Ipv4Peer& peer, uint16_t p
 
   TraceLog(" Sock Port=%d", port);
   // One refused for its address takes no job: it is gone after its greeting.
-  if (port == kJobPort && job->state != kStateAddressLimit) ++g_server->jobCount;
-  g_server->slots[index] = std::move(connection);
-  return g_server->slots[index].get();
+  if (port == kJobPort && job->state != kStateAddressLimit) ++jobCount;
+  slots[index] = std::move(connection);
+  return slots[index].get();
 }
 
 // Everything after accept(): access lock, watching, admission, greeting.
-void ServeAccepted(LoopSocket socket, const Ipv4Peer& peer, uint16_t port) {
+void ScanServer::Running::ServeAccepted(LoopSocket socket, const Ipv4Peer& peer, uint16_t port) {
   std::string dotted = DottedAddress(peer.address);
-  if (IsLocked(dotted.c_str(), ServerEnv().WallSeconds())) {
+  if (IsLocked(dotted.c_str(), owner.env_.WallSeconds())) {
     socket.Close();
     TraceLog(" Access locked client:%s\n", dotted.c_str());
     return;
@@ -195,49 +230,47 @@ void ServeAccepted(LoopSocket socket, const Ipv4Peer& peer, uint16_t port) {
   connection->socket.Watch(connection, kConnectionEvents);
   ScanJob& job = *connection->job;
   AddScannerEntry(job.peerIp, job.peerName, job.socket);
-  Tell(g_server->hooks.connectionOpened);
+  Tell(hooks.connectionOpened);
 }
 
 // Ends a connection now: scanner list, socket, unfinished files, the
 // record itself, and the program told.
-void EndConnection(std::unique_ptr<Connection>& slot) {
+void ScanServer::Running::EndConnection(std::unique_ptr<Connection>& slot) {
   ScanJob& job = *slot->job;
   TraceLog("Connection closed on socket %d from: %s", job.socket, job.peerIp);
   RemoveScannerEntry(job.peerIp, job.peerName, job.socket);
   slot->socket.Close();
   DiscardDocumentFiles(job.document);  // no temporary page or half-written file outlives its job
-  if (job.listenPort == kJobPort && job.state != kStateAddressLimit && g_server->jobCount > 0) {
-    --g_server->jobCount;
+  if (job.listenPort == kJobPort && job.state != kStateAddressLimit && jobCount > 0) {
+    --jobCount;
   }
   slot.reset();
-  Tell(g_server->hooks.connectionClosed);
+  Tell(hooks.connectionClosed);
 }
 
 // Called when an event has been handled: the connections whose close was
 // asked for meanwhile end now.
-void EndClosingJobs() {
-  if (g_server == nullptr || !g_server->anyClosing) return;
-  g_server->anyClosing = false;
-  for (std::unique_ptr<Connection>& slot : g_server->slots) {
+void ScanServer::Running::EndClosingJobs() {
+  if (!anyClosing) return;
+  anyClosing = false;
+  for (std::unique_ptr<Connection>& slot : slots) {
     if (!slot || !slot->job->closing) continue;
     if (slot->job->held) {
-      g_server->anyClosing = true;  // ends when its document work is done
+      anyClosing = true;  // ends when its document work is done
     } else {
       EndConnection(slot);
     }
   }
 }
 
-bool IsServed(const ScanJob* job) {
-  for (const std::unique_ptr<Connection>& slot : g_server->slots) {
+bool ScanServer::Running::IsServed(const ScanJob* job) const {
+  for (const std::unique_ptr<Connection>& slot : slots) {
     if (slot && slot->job.get() == job) return true;
   }
   return false;
 }
 
-bool IsResourceShortage(int error) { return error == kWsaEMFile || error == kWsaENoBufs; }
-
-void Listener::OnAcceptable() {
+void ScanServer::Running::Listener::OnAcceptable() {
   Ipv4Peer peer;
   int fd = socket.Accept(&peer);
   if (fd < 0) {
@@ -246,36 +279,36 @@ void Listener::OnAcceptable() {
       TraceLog(" accept() error:%d", error);
       return;
     }
-    if (!inBurst) TraceLog(" accept() error:%d, waiting %u ms between tries", error, kAcceptBackOffMs);
+    if (!inBurst)
+      TraceLog(" accept() error:%d, waiting %u ms between tries", error, kAcceptBackOffMs);
     inBurst = true;
     BackOff();
     return;
   }
   inBurst = false;
-  ServeAccepted(LoopSocket(*g_server->loop, fd), peer, role);
-  EndClosingJobs();
+  server.ServeAccepted(LoopSocket(server.loop, fd), peer, role);
+  server.EndClosingJobs();
 }
 
-void Listener::BackOff() {
+void ScanServer::Running::Listener::BackOff() {
   socket.Watch(this, 0);
-  EventLoop& loop = *g_server->loop;
-  backOffTimer = loop.AddTimer(kAcceptBackOffMs, [this] {
+  backOffTimer = server.loop.AddTimer(kAcceptBackOffMs, [this] {
     CancelBackOff();
     if (socket.IsOpen()) socket.Watch(this, kEventAcceptable);
   });
 }
 
-void Listener::CancelBackOff() {
+void ScanServer::Running::Listener::CancelBackOff() {
   if (backOffTimer == 0) return;
-  g_server->loop->CancelTimer(backOffTimer);
+  server.loop.CancelTimer(backOffTimer);
   backOffTimer = 0;
 }
 
-void Connection::OnWritable() {
+void ScanServer::Running::Connection::OnWritable() {
   ScanJob& j = *job;
   if (j.state == kStateGreeted) {
-    SendPacket(j);
-    EndClosingJobs();
+    server.owner.SendPacket(j);
+    server.EndClosingJobs();
     return;
   }
   static const uint8_t kGreetings[4][4] = {{'O', 'K', 0x00, 0x05},
@@ -294,25 +327,12 @@ void Connection::OnWritable() {
   if (j.state == kStateAddressLimit) {
     // Deliberately closed at once: kept open it would hold a slot that
     // another printer may need.
-    CloseJob(j);
-    EndClosingJobs();
+    server.owner.CloseJob(j);
+    server.EndClosingJobs();
   }
 }
 
-// Receives into the job's buffer. Returns the byte count, or 0 when the
-// caller must stop: nothing is there yet, or the connection has been shut
-// down (after `onError` for a failure other than would-block).
-template <typename OnError>
-long ReceiveOrShutDown(LoopSocket& socket, uint8_t* target, size_t length, OnError onError) {
-  long got = socket.Receive(target, length);
-  if (got > 0) return got;
-  if (got < 0 && LastSocketError() == kWsaEWouldBlock) return 0;
-  if (got < 0) onError();
-  socket.Shutdown(kShutBoth);
-  return 0;
-}
-
-void Connection::OnReadable() {
+void ScanServer::Running::Connection::OnReadable() {
   ScanJob& j = *job;
   if (j.held) return;  // reading is paused; this was reported before the pause
   idleSeconds = 0;
@@ -363,22 +383,22 @@ void Connection::OnReadable() {
     rxDirtyEnd = static_cast<uint16_t>(end);
     DispatchPacket(j, rxBuffer + 2, rxCount);
     if (j.closing) {
-      EndClosingJobs();  // a reply failed: the connection ends now, this one with it
+      server.EndClosingJobs();  // a reply failed: the connection ends now, this one with it
       return;
     }
     rxLength = 0;
     rxCount = 0;
   }
-  EndClosingJobs();
+  server.EndClosingJobs();
 }
 
 // A job whose documents are logged and announced when the printer hangs
 // up: done now, at a disconnect or when the receiver stops.
-void FinishDeferredDocuments(ScanJob& job) {
+void ScanServer::Running::FinishDeferredDocuments(ScanJob& job) {
   if (job.deferredNotify == 1 && job.notifyPending == 1) {
     LogStoredDocument(job, true);
-    Tell(g_server->hooks.notifyConfig, WM_USER + 1, int64_t{3});
-    if (GetReceive()) Tell(g_server->hooks.receiveEndSignal);
+    Tell(hooks.notifyConfig, WM_USER + 1, int64_t{3});
+    if (GetReceive()) Tell(hooks.receiveEndSignal);
     job.notifyPending = 0;
     job.document.pageCount = 0;
     job.document.outputPath[0] = '\0';
@@ -386,20 +406,20 @@ void FinishDeferredDocuments(ScanJob& job) {
 }
 
 // The printer has gone (or has been silent too long).
-void PeerGone(Connection& connection) {
+void ScanServer::Running::PeerGone(Connection& connection) {
   Drain(connection.socket, 2047);
   FinishDeferredDocuments(*connection.job);
-  CloseJob(*connection.job);
+  owner.CloseJob(*connection.job);
 }
 
-void Connection::OnPeerClosed() {
+void ScanServer::Running::Connection::OnPeerClosed() {
   if (job->held) return;  // as for reading
-  PeerGone(*this);
-  EndClosingJobs();
+  server.PeerGone(*this);
+  server.EndClosingJobs();
 }
 
-void OnIdleTick() {
-  for (std::unique_ptr<Connection>& slot : g_server->slots) {
+void ScanServer::Running::OnIdleTick() {
+  for (std::unique_ptr<Connection>& slot : slots) {
     if (!slot || slot->job->closing || slot->job->held) continue;
     if (++slot->idleSeconds > kIdleLimitSeconds) {
       TraceLog(" TVS_CON_TIME_OUT");
@@ -409,13 +429,13 @@ void OnIdleTick() {
   EndClosingJobs();
 }
 
-void StartFailure() {
-  g_server->jobListener.socket.Close();
-  g_server->directListener.socket.Close();
-  Tell(g_server->hooks.startFailed);
+void ScanServer::Running::StartFailure() {
+  jobListener.socket.Close();
+  directListener.socket.Close();
+  Tell(hooks.startFailed);
 }
 
-bool Listen(Listener& listener, uint16_t role, uint16_t port) {
+bool ScanServer::Running::Listen(Listener& listener, uint16_t role, uint16_t port) {
   int fd = TcpListen(port, MaxListenBacklog());
   if (fd < 0) {
     TraceLog(" listen on port %d failed:%d", role, LastSocketError());
@@ -423,23 +443,23 @@ bool Listen(Listener& listener, uint16_t role, uint16_t port) {
     return false;
   }
   listener.role = role;
-  listener.socket = LoopSocket(*g_server->loop, fd);
+  listener.socket = LoopSocket(loop, fd);
   listener.socket.Watch(&listener, kEventAcceptable);
   return true;
 }
 
-bool StartScanServer() {
+bool ScanServer::Running::StartListeners() {
   std::string host = LocalHostNameText();
   if (host.empty()) {
     StartFailure();
     return false;
   }
   host = host.substr(0, host.find('.'));
-  CopyCut(g_server->localHostName, sizeof g_server->localHostName, host.c_str());
+  CopyCut(localHostName, sizeof localHostName, host.c_str());
   TraceLog("接続を待機しています");
 
-  if (!Listen(g_server->jobListener, kJobPort, g_server->ports.job)) return false;
-  if (!Listen(g_server->directListener, kDirectPort, g_server->ports.direct)) return false;
+  if (!Listen(jobListener, kJobPort, ports.job)) return false;
+  if (!Listen(directListener, kDirectPort, ports.direct)) return false;
 
   std::string fullHost = LocalHostNameText();
   TraceLog("Server Started: %s[%s] on port %d", fullHost.c_str(),
@@ -447,44 +467,41 @@ bool StartScanServer() {
   return true;
 }
 
-}  // namespace
+ScanServer::ScanServer(EventLoop& loop, Env& env, ScanServerHooks hooks)
+    : loop_(loop), env_(env), hooks_(std::move(hooks)) {}
 
-bool StartCommunication(EventLoop& loop, ScanServerHooks hooks, bool listen, ListenPorts ports) {
-  if (g_server != nullptr) StopCommunication();
-  g_server = new Server;
-  g_server->ports = ports;
-  g_server->loop = &loop;
-  g_server->hooks = std::move(hooks);
-  g_server->maxConnections = static_cast<unsigned>(GetMaxConnectNum());
-  g_server->maxPerAddress = GetMaxConnectPerAddress();
+ScanServer::~ScanServer() { Stop(); }
+
+bool ScanServer::Start(bool listen, ListenPorts ports) {
+  Stop();
+  running_ = std::make_shared<Running>(*this);
+  // A `startFailed` hook may stop the server; what is started here stays
+  // alive until this call is done with it.
+  const std::shared_ptr<Running> running = running_;
+  running->ports = ports;
+  running->maxConnections = static_cast<unsigned>(GetMaxConnectNum());
+  running->maxPerAddress = GetMaxConnectPerAddress();
   // The idle check starts a moment after the listeners, once the loop runs.
-  g_server->startTimer = loop.AddTimer(kStartDelayMs, [] {
-    g_server->loop->CancelTimer(g_server->startTimer);
-    g_server->idleTimer = g_server->loop->AddTimer(kIdleTickMs, OnIdleTick);
+  Running* state = running.get();
+  running->startTimer = loop_.AddTimer(kStartDelayMs, [state] {
+    state->loop.CancelTimer(state->startTimer);
+    state->idleTimer = state->loop.AddTimer(kIdleTickMs, [state] { state->OnIdleTick(); });
     TraceLog(" Timer Start");
   });
+  if (!listen) return true;
   // What a receiver that crashed was still writing never shows up as a scan.
-  if (listen) RemoveAbandonedStagingFilesInDestinations(loop.env());
-  if (listen && !StartScanServer()) return false;
-  if (listen && ports.nameService != kNoNameService) {
-    NameServiceOptions nameService;
-    nameService.port = static_cast<uint16_t>(ports.nameService);
-    nameService.ownName = g_server->localHostName;
-    nameService.saveEachRecord = g_server->hooks.serviceMode;
-    OpenNameService(loop, std::move(nameService));
-  }
-  Tell(g_server->hooks.startNameService);
-  return true;
+  RemoveAbandonedStagingFilesInDestinations(env_);
+  return running->StartListeners();
 }
 
-void StopCommunication() {
-  if (g_server == nullptr) return;
-  CloseNameService();
+void ScanServer::Stop() {
+  if (!running_) return;
+  Running& running = *running_;
   // Document work that finishes soon is let finish (its files are in place
   // before it ends); work stuck in a library keeps its job, which is then
   // left alone rather than freed under it.
-  const bool workDone = g_server->workers->WaitIdle(kStopGraceMs);
-  for (std::unique_ptr<Connection>& slot : g_server->slots) {
+  const bool workDone = running.workers.WaitIdle(kStopGraceMs);
+  for (std::unique_ptr<Running::Connection>& slot : running.slots) {
     if (!slot) continue;
     if (slot->job->held && !workDone) {
       TraceLog(" Stop: document work of socket %d still running", slot->job->socket);
@@ -493,41 +510,37 @@ void StopCommunication() {
       continue;
     }
     slot->job->held = false;
-    FinishDeferredDocuments(*slot->job);
-    EndConnection(slot);
+    running.FinishDeferredDocuments(*slot->job);
+    running.EndConnection(slot);
   }
-  for (Listener* listener : {&g_server->jobListener, &g_server->directListener}) {
+  for (Running::Listener* listener : {&running.jobListener, &running.directListener}) {
     listener->CancelBackOff();
     listener->socket.Close();
   }
-  g_server->loop->CancelTimer(g_server->startTimer);
-  g_server->loop->CancelTimer(g_server->idleTimer);
-  delete g_server;
-  g_server = nullptr;
+  loop_.CancelTimer(running.startTimer);
+  loop_.CancelTimer(running.idleTimer);
+  running_.reset();
 }
 
-void AdoptConnection(int socket, uint16_t listenPort, uint32_t peerAddress) {
-  if (g_server == nullptr) {
+void ScanServer::AdoptConnection(int socket, uint16_t listenPort, uint32_t peerAddress) {
+  if (!running_) {
     SockClose(socket);
     return;
   }
   SetBlocking(socket, false);
   Ipv4Peer peer;
   peer.address = peerAddress;
-  ServeAccepted(LoopSocket(*g_server->loop, socket), peer, listenPort);
+  running_->ServeAccepted(LoopSocket(loop_, socket), peer, listenPort);
 }
 
-const ScanServerHooks& ServerHooks() { return g_server == nullptr ? kNoHooks : g_server->hooks; }
-
-Env& ServerEnv() { return g_server == nullptr ? Env::Default() : g_server->loop->env(); }
-
-uint16_t BoundPort(uint16_t role) {
-  if (g_server == nullptr) return 0;
-  const Listener& listener = role == kJobPort ? g_server->jobListener : g_server->directListener;
+uint16_t ScanServer::BoundPort(uint16_t role) const {
+  if (!running_) return 0;
+  const Running::Listener& listener =
+      role == kJobPort ? running_->jobListener : running_->directListener;
   return listener.socket.IsOpen() ? LocalPort(listener.socket.fd()) : 0;
 }
 
-void SendPacket(ScanJob& job) {
+void ScanServer::SendPacket(ScanJob& job) {
   if (job.closing || job.link == nullptr) return;  // an earlier reply failed: nothing more goes out
   uint32_t total = job.txLength + 2u;
   if (job.txCount >= total) {
@@ -567,13 +580,9 @@ void SendPacket(ScanJob& job) {
   TraceLog(" DataSend OK(%d)", job.socket);
 }
 
-void RunDocumentWorkInline(std::function<void()> work, std::function<void()> done) {
-  work();
-  done();
-}
-
-void RunDocumentWork(ScanJob& job, std::function<void()> work, std::function<void()> done) {
-  if (g_server == nullptr || job.link == nullptr) {  // a job outside the table
+void ScanServer::RunDocumentWork(ScanJob& job, std::function<void()> work,
+                                 std::function<void()> done) {
+  if (!running_ || job.link == nullptr) {  // a job outside the table
     work();
     done();
     return;
@@ -581,78 +590,79 @@ void RunDocumentWork(ScanJob& job, std::function<void()> work, std::function<voi
   job.held = true;
   job.link->PauseReading(true);
   ScanJob* target = &job;
-  // Runs `done` unless the server has stopped or ended the job meanwhile,
+  // Runs `done` unless this server has stopped or ended the job meanwhile,
   // and lets the printer be heard again unless `done` started more work.
-  auto finish = [target, done = std::move(done)] {
-    if (g_server == nullptr || !IsServed(target)) return false;
+  std::weak_ptr<Running> server = running_;
+  auto finish = [server, target, done = std::move(done)] {
+    const std::shared_ptr<Running> running = server.lock();
+    if (!running || !running->IsServed(target)) return false;
     target->held = false;
     done();
     if (target->held) return false;
     target->link->PauseReading(false);
     return true;
   };
-  if (g_server->hooks.runDocumentWork) {
+  if (hooks_.runDocumentWork) {
     // The handler that started the work ends the closing jobs when it returns.
-    g_server->hooks.runDocumentWork(std::move(work), [finish = std::move(finish)] { finish(); });
+    hooks_.runDocumentWork(std::move(work), [finish = std::move(finish)] { finish(); });
     return;
   }
-  g_server->workers->Run(*g_server->loop, std::move(work), [finish = std::move(finish)] {
-    if (finish()) EndClosingJobs();
+  running_->workers.Run(loop_, std::move(work), [server, finish = std::move(finish)] {
+    if (!finish()) return;
+    if (const std::shared_ptr<Running> running = server.lock()) running->EndClosingJobs();
   });
 }
 
-void CloseJob(ScanJob& job) {
+void ScanServer::CloseJob(ScanJob& job) {
   if (job.closing) return;
   job.closing = true;
-  if (g_server != nullptr) g_server->anyClosing = true;
+  if (running_) running_->anyClosing = true;
 }
 
-ScanJob* FindJob(int socket) {
-  if (g_server == nullptr) return nullptr;
-  for (const std::unique_ptr<Connection>& slot : g_server->slots) {
+ScanJob* ScanServer::FindJob(int socket) const {
+  if (!running_) return nullptr;
+  for (const std::unique_ptr<Running::Connection>& slot : running_->slots) {
     if (slot && slot->job->socket == socket) return slot->job.get();
   }
   return nullptr;
 }
 
-ScanJob* FirstJob() {
-  if (g_server == nullptr) return nullptr;
-  for (const std::unique_ptr<Connection>& slot : g_server->slots) {
+ScanJob* ScanServer::FirstJob() const {
+  if (!running_) return nullptr;
+  for (const std::unique_ptr<Running::Connection>& slot : running_->slots) {
     if (slot) return slot->job.get();
   }
   return nullptr;
 }
 
-ScanJob* NextJob(const ScanJob* job) {
-  if (g_server == nullptr) return nullptr;
+ScanJob* ScanServer::NextJob(const ScanJob* job) const {
+  if (!running_) return nullptr;
+  const auto& slots = running_->slots;
   int index = 0;
-  while (index < kConnectionSlots &&
-         !(g_server->slots[index] && g_server->slots[index]->job.get() == job)) {
-    ++index;
-  }
+  while (index < kConnectionSlots && !(slots[index] && slots[index]->job.get() == job)) ++index;
   for (++index; index < kConnectionSlots; ++index) {
-    if (g_server->slots[index]) return g_server->slots[index]->job.get();
+    if (slots[index]) return slots[index]->job.get();
   }
   return nullptr;
 }
 
-size_t PacketBytesPending(const ScanJob& job) {
-  if (g_server == nullptr) return 0;
-  for (const std::unique_ptr<Connection>& slot : g_server->slots) {
+size_t ScanServer::PacketBytesPending(const ScanJob& job) const {
+  if (!running_) return 0;
+  for (const std::unique_ptr<Running::Connection>& slot : running_->slots) {
     if (slot && slot->job.get() == &job)
       return slot->rxLengthBytes + (slot->rxLength == 0 ? 0 : 2u + slot->rxCount);
   }
   return 0;
 }
 
-int JobCount() { return g_server == nullptr ? 0 : g_server->jobCount; }
+int ScanServer::JobCount() const { return running_ ? running_->jobCount : 0; }
 
-const char* LocalHostName() { return g_server == nullptr ? "" : g_server->localHostName; }
+const char* ScanServer::LocalHostName() const { return running_ ? running_->localHostName : ""; }
 
-size_t JobsReceivingRawData() {
-  if (g_server == nullptr) return 0;
+size_t ScanServer::JobsReceivingRawData() const {
+  if (!running_) return 0;
   size_t count = 0;
-  for (const std::unique_ptr<Connection>& slot : g_server->slots) {
+  for (const std::unique_ptr<Running::Connection>& slot : running_->slots) {
     if (slot && slot->job->imageDataMode == 1 &&
         slot->job->document.imageHeader.dataForm == kDataFormRaw) {
       ++count;
