@@ -10,7 +10,8 @@
 #include "app/tray.h"
 #include "config/folders.h"
 #include "config/scanner_list.h"
-#include "ftp/program_ftp.h"
+#include "ftp/save_file.h"
+#include "platform/file_lookup.h"
 #include "nameservice/name_service.h"
 #include "platform/endpoint.h"
 #include "platform/global_lock.h"
@@ -100,7 +101,7 @@ int64_t MainWindow::HandleMessage(uint32_t message, uint64_t wParam, int64_t lPa
 }
 
 MainWindow::MainWindow(EventLoop& loop)
-    : loop_(loop), scanServer_(loop, loop.env(), ServerHooks()) {}
+    : loop_(loop), scanServer_(loop, loop.env(), Events(), DocumentWorkRunner{}) {}
 
 bool MainWindow::StartScanServer(uint32_t ownHandle) {
   if (!scanServer_.Start()) return false;
@@ -116,32 +117,36 @@ bool MainWindow::StartScanServer(uint32_t ownHandle) {
   return true;
 }
 
-ScanServerHooks MainWindow::ServerHooks() {
-  ScanServerHooks hooks;
-  hooks.connectionOpened = [this] { OnConnectionChange(true); };
-  hooks.connectionClosed = [this] { OnConnectionChange(false); };
-  hooks.startFailed = [this] { OnCommand(kCmdExit, 0); };
-  hooks.trayState = [this](int state) { OnCommand(kCmdTray, state); };
-  hooks.newFileNotice = [this] { OnCommand(kCmdNewFile, 0); };
-  hooks.notifyConfig = [](uint32_t message, int64_t code) {
-    NotifyConfig(message, static_cast<int>(code));
-  };
-  hooks.receiveEndSignal = [] { SignalReceiveEnd(); };
-  return hooks;
-}
-
-FtpServerHooks MainWindow::FtpHooks() {
-  FtpServerHooks hooks;
+// One set for both ways in. What a document or the disk state tells the
+// program may come from an FTP session's thread, so it is posted to the
+// main loop; the scan server's connection events come on the loop itself.
+ReceiverEvents MainWindow::Events() {
+  ReceiverEvents events;
   EventLoop* loop = &loop_;
-  hooks.connectionState = [](uint16_t state) { SetFtpConnectionState(state); };
-  hooks.trayState = [this, loop](int state) { loop->Post([this, state] { OnCommand(kCmdTray, state); }); };
-  hooks.notifyConfig = [loop](uint32_t message, int64_t code) {
+  events.connectionOpened = [this] { OnConnectionChange(true); };
+  events.connectionClosed = [this] { OnConnectionChange(false); };
+  events.startFailed = [this] { OnCommand(kCmdExit, 0); };
+  events.connectionState = [](uint16_t state) { SetFtpConnectionState(state); };
+  events.classifyPeer = [](const char* ipText) { return ClassifyPeer(ipText); };
+  events.trayState = [this, loop](int state) { loop->Post([this, state] { OnCommand(kCmdTray, state); }); };
+  events.notifyConfig = [loop](uint32_t message, int64_t code) {
     loop->Post([message, code] { NotifyConfig(message, static_cast<int>(code)); });
   };
-  hooks.receiveEndSignal = [loop] { loop->Post([] { SignalReceiveEnd(); }); };
-  hooks.newFileNotice = [this, loop] { loop->Post([this] { OnCommand(kCmdNewFile, 0); }); };
-  hooks.classifyPeer = [](const char* ipText) { return ClassifyPeer(ipText); };
-  return hooks;
+  events.receiveEndSignal = [loop] { loop->Post([] { SignalReceiveEnd(); }); };
+  events.newFileNotice = [this, loop] { loop->Post([this] { OnCommand(kCmdNewFile, 0); }); };
+  return events;
+}
+
+bool MainWindow::StartFtpServer(int port, bool serviceMode) {
+  if (ftpServer_ != nullptr) return true;
+  // Deliberately cleaned at start (the original never did): temporary
+  // files of stored files that a crash left behind are nobody's now, and
+  // only this one receiver runs on the machine.
+  const int removed = RemoveTempFilesWithPrefix(TempFolderPath(), kReceivedFileTempPrefix);
+  if (removed > 0) TraceLog("FTP start: removed %d leftover temporary file(s).", removed);
+  ftpServer_ = std::make_unique<CFtpServerQBX>(Events(), loop_.env());
+  ftpServer_->setPort(port);
+  return ftpServer_->start(serviceMode ? 1 : 0);
 }
 
 void MainWindow::OnCommand(uint32_t id, int64_t lParam) {
@@ -270,7 +275,8 @@ void MainWindow::Shutdown() {
   StopAddressMonitor();
   CloseNameService();  // saves the host table
   scanServer_.Stop();  // closes every connection
-  StopFtpServer();
+  // Ends every FTP session and waits for the server's threads.
+  ftpServer_.reset();
   ClearScannerEntries();
   NotifyConfig(WM_CONFIG_STATUS, kStatusIdle);
   ReleaseConfigLink();

@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
-#include "ftp/ftp_server_hooks.h"
+#include "ftp/ftp_server_qbx.h"
 #include "platform/event_loop.h"
 #include "platform/worker_pool.h"
 #include "scanproto/scan_server.h"
+#include "storage/receiver_events.h"
 
 namespace qb {
 
@@ -42,13 +44,13 @@ class MainWindow final : public Window {
   // through `ownHandle`'s loop. False when the scan ports cannot be opened
   // (the window has then been told through `startFailed`).
   bool StartScanServer(uint32_t ownHandle);
-  // What the FTP server tells the program; its calls come from FTP threads
-  // and are posted to the loop, as the scan server's arrive there.
-  FtpServerHooks FtpHooks();
+  // What both servers tell the program (see ReceiverEvents); calls from
+  // other threads are posted to the loop.
+  ReceiverEvents Events();
+  // Starts the scanner FTP server on `port` (once).
+  bool StartFtpServer(int port, bool serviceMode);
 
  private:
-  // What the scan server tells the program (see ScanServerHooks).
-  ScanServerHooks ServerHooks();
   void OnCommand(uint32_t id, int64_t lParam);
   void OnConnectionChange(bool opened);
   void Shutdown();
@@ -61,6 +63,7 @@ class MainWindow final : public Window {
   bool destroyed_ = false;
   // The program's one scan server; started in normal and service mode only.
   ScanServer scanServer_;
+  std::unique_ptr<CFtpServerQBX> ftpServer_;
 };
 
 // Service mode: the scan-protocol and FTP connection states (16/17) are

@@ -14,7 +14,6 @@
 #include "config/folders.h"
 #include "config/scanner_list.h"
 #include "config/settings.h"
-#include "ftp/program_ftp.h"
 #include "platform/descriptor_limit.h"
 #include "platform/endpoint.h"
 #include "platform/instance_lock.h"
@@ -85,7 +84,7 @@ void StartFtpIfEnabled(bool serviceMode, MainWindow& mainWindow) {
     // picks, which no printer could know.
     std::string problem;
     if (!StartSettingValid(kSettingFtpPort, &problem)) ShowMessageBox(problem.c_str(), "Quillbox");
-    StartFtpServer(GetFtpPort(), serviceMode, mainWindow.FtpHooks());
+    mainWindow.StartFtpServer(GetFtpPort(), serviceMode);
   }
 }
 

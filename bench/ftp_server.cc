@@ -52,6 +52,7 @@ class BenchSession : public qb::CFtpSession {
 
 class BenchServer : public qb::CFtpServer {
  public:
+  BenchServer() : CFtpServer(qb::Env::Default()) {}
   ~BenchServer() override { stop(); }
   std::unique_ptr<qb::CFtpSession> createSession(qb::CFtpSocket* control) override {
     return std::make_unique<BenchSession>(this, control);
@@ -179,7 +180,7 @@ int Store(int mebibytes, bool landing) {
   Run("cat " + source + " > /dev/null");  // in the page cache for every run
   std::unique_ptr<qb::CFtpServer> ourServer;
   if (landing) {
-    ourServer = std::make_unique<qb::CFtpServerQBX>(qb::FtpServerHooks{}, qb::Env::Default());
+    ourServer = std::make_unique<qb::CFtpServerQBX>(qb::ReceiverEvents{}, qb::Env::Default());
   } else {
     ourServer = std::make_unique<BenchServer>();
   }

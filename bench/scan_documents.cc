@@ -103,8 +103,7 @@ class Receiver {
       // Documents' slow steps run on worker threads as in the program; their
       // CPU time is the receiver's too.
       qb::WorkerPool workers;
-      qb::ScanServerHooks hooks;
-      hooks.runDocumentWork = [this, &workers, &loop](auto work, auto done) {
+      auto onWorkers = [this, &workers, &loop](auto work, auto done) {
         workers.Run(
             loop,
             [this, work] {
@@ -114,7 +113,7 @@ class Receiver {
             },
             done);
       };
-      qb::ScanServer server(loop, env, std::move(hooks));
+      qb::ScanServer server(loop, env, qb::ReceiverEvents{}, onWorkers);
       if (!server.Start(true, qb::ListenPorts{0, 0})) {
         std::fprintf(stderr, "the scan server did not start\n");
         std::exit(1);

@@ -58,11 +58,11 @@ void BM_ScanConnection(benchmark::State& state) {
       qb::FaultEnv env(false);  // real clock and sockets; a disk that is never full
       env.SetFreeBytes(uint64_t{1} << 40);
       qb::EventLoop own(&env);
-      qb::ScanServerHooks hooks;
+      qb::ReceiverEvents hooks;
       // Ends the loop when the benchmark connection has been closed and
       // freed, which happens only after every byte before the close was read.
       hooks.connectionClosed = [&own] { own.Quit(0); };
-      qb::ScanServer scanServer(own, env, std::move(hooks));
+      qb::ScanServer scanServer(own, env, std::move(hooks), qb::DocumentWorkRunner{});
       if (!scanServer.Start(true, qb::ListenPorts{0, 0})) {
         std::fprintf(stderr, "the scan server did not start\n");
         std::exit(1);

@@ -34,7 +34,7 @@ constexpr size_t kFtpThreadStackBytes = 256 * 1024;
 
 class CFtpServer {
  public:
-  explicit CFtpServer(Env& env = Env::Default());
+  explicit CFtpServer(Env& env);
   virtual ~CFtpServer();
   CFtpServer(const CFtpServer&) = delete;
   CFtpServer& operator=(const CFtpServer&) = delete;

@@ -18,20 +18,10 @@ constexpr int kClassGroupA = 2;
 constexpr int kClassGroupB = 3;
 constexpr int kClassUndetermined = 99;
 
-ReceiverEvents DocumentEventsOf(const FtpServerHooks& hooks) {
-  ReceiverEvents events;
-  events.trayState = hooks.trayState;
-  events.notifyConfig = hooks.notifyConfig;
-  events.receiveEndSignal = hooks.receiveEndSignal;
-  events.newFileNotice = hooks.newFileNotice;
-  return events;
-}
-
 }  // namespace
 
-CFtpServerQBX::CFtpServerQBX(FtpServerHooks hooks, Env& env)
-    : CFtpServer(env), hooks_(std::move(hooks)), events_(DocumentEventsOf(hooks_)),
-      delivery_(env, events_) {}
+CFtpServerQBX::CFtpServerQBX(ReceiverEvents hooks, Env& env)
+    : CFtpServer(env), hooks_(std::move(hooks)), delivery_(env, hooks_) {}
 
 // The server thread must be gone before the lists it shares go.
 CFtpServerQBX::~CFtpServerQBX() {

@@ -16,7 +16,7 @@
 
 #include "ftp/ftp_challenge.h"
 #include "ftp/ftp_server.h"
-#include "ftp/ftp_server_hooks.h"
+#include "storage/receiver_events.h"
 #include "storage/delivery.h"
 
 namespace qb {
@@ -59,7 +59,7 @@ struct FtpMetaEntry {
 
 class CFtpServerQBX : public CFtpServer {
  public:
-  explicit CFtpServerQBX(FtpServerHooks hooks = {}, Env& env = Env::Default());
+  CFtpServerQBX(ReceiverEvents events, Env& env);
   ~CFtpServerQBX() override;
 
   void onSessionCountChanged(int count, int delta) override;
@@ -69,7 +69,7 @@ class CFtpServerQBX : public CFtpServer {
   void onDispose() override;
 
   // --- for the sessions ---
-  const FtpServerHooks& hooks() const { return hooks_; }
+  const ReceiverEvents& hooks() const { return hooks_; }
   // Counts a failed login (or refused destination) of `address` (network
   // byte order) at the server's wall clock.
   void RecordLoginFailure(uint32_t address);
@@ -99,8 +99,7 @@ class CFtpServerQBX : public CFtpServer {
     int64_t last = 0;  // seconds since 1970
   };
 
-  FtpServerHooks hooks_;
-  ReceiverEvents events_;
+  ReceiverEvents hooks_;
   DocumentDelivery delivery_;
   // Guarded by GlobalLock.
   std::list<std::unique_ptr<FtpMetaEntry>> meta_entries_;

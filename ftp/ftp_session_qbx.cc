@@ -238,7 +238,7 @@ bool CFtpSessionQBX::namesFolder(const char* name) {
 bool CFtpSessionQBX::checkFreeSpace(const char* folder) {
   DiskSpace space{};
   if (!server()->env().QueryDiskSpace(folder, &space)) return false;
-  const FtpServerHooks& hooks = qbx_->hooks();
+  const ReceiverEvents& hooks = qbx_->hooks();
   if (space.freeToCaller < kDiskFullLimit) {
     if (hooks.trayState) hooks.trayState(kTrayFull);
     return false;

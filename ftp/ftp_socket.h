@@ -34,7 +34,7 @@ constexpr int kAcceptBackoffMs = 50;
 
 class CFtpSocket {
  public:
-  CFtpSocket(FtpRunning* running, Env& env = Env::Default());
+  CFtpSocket(FtpRunning* running, Env& env);
   ~CFtpSocket();
   CFtpSocket(const CFtpSocket&) = delete;
   CFtpSocket& operator=(const CFtpSocket&) = delete;

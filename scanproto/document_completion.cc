@@ -16,15 +16,14 @@
 #include "scanproto/received_header.h"
 #include "scanproto/reception_support.h"
 #include "scanproto/stored_document.h"
+#include "storage/bounded_text.h"
+#include "storage/delivery.h"
 #include "storage/disk_space.h"
 #include "storage/meta_data.h"
 
 namespace qb {
 namespace {
 
-// The extension library's answer that marks the document in the log and
-// keeps it from being announced.
-constexpr int32_t kExtensionMarked = 4;
 constexpr uint16_t kStatusComplete = 0;
 constexpr uint16_t kStatusFailed = 0xFFF1;
 
@@ -37,60 +36,70 @@ bool IsAttributeRecord(const Document& doc) {
   return HasMetaTag(record.data, record.size, kTagAttributes);
 }
 
-void LogDocument(ScanJob& job, int32_t extensionResult) {
-  LogStoredDocument(job, extensionResult != kExtensionMarked);
-  job.document.outputPath[0] = '\0';
-}
-
 // What the steps of one document's end hand on to each other.
 struct DocumentEnd {
   uint16_t status = kStatusComplete;
   int32_t extensionResult = 1;
-  bool deferred = false;  // the printer gets its answer before the extension
+  bool deferred = false;   // the printer gets its answer before the extension
+  bool allLanded = true;   // every file of the document is in place
+  StoredDocument stored;   // what landed, as the log and the extension see it
 };
 
-// Off the loop: the raw road's assembly, the files put in place (durable
-// before anything tells of them), and, unless the printer is answered
-// first, the extension library and the log.
+// The document's files put in place, each on its own and durable before
+// anything tells of them. The document's names follow a file that had to
+// move to a free name.
+void CommitDocument(ScanJob& job, DocumentEnd& end) {
+  Document& doc = job.document;
+  end.stored = StoredDocumentOf(job);
+  const CommitOutcome outcome = job.context->delivery().Commit(doc.files, GetOverWrite(), &end.stored);
+  for (const auto& [from, to] : outcome.moved) {
+    TraceLog("  Save FName=%s", to.c_str());
+    FollowDocumentMove(doc, from, to);
+  }
+  end.allLanded = outcome.AllLanded();
+  if (outcome.landed == 0) doc.fileOk = 0;
+}
+
+void CallExtension(ScanJob& job, DocumentEnd& end) {
+  end.extensionResult = job.context->delivery().CallExtension(&end.stored, end.extensionResult);
+  // A sender name from the meta data names the document from now on.
+  CopyToBuffer(end.stored.senderName, job.document.senderName, sizeof job.document.senderName);
+}
+
+void LogDocument(ScanJob& job, const DocumentEnd& end) {
+  job.context->delivery().Log(end.stored, end.extensionResult == kExtensionMarked);
+  job.document.outputPath[0] = '\0';
+}
+
+// Off the loop: the raw road's assembly, the commit, and, unless the
+// printer is answered first, the extension library and the log.
 void StoreDocument(ScanJob& job, bool assemble, DocumentEnd& end) {
   Document& doc = job.document;
   if (assemble) AssembleRawDocument(doc);
-  if (doc.fileOk != 0 && !CommitDocumentFiles(doc)) doc.fileOk = 0;
+  if (doc.fileOk != 0) CommitDocument(job, end);
   if (doc.fileOk == 0) return;
   if (HasMetaText(doc)) {
     // Attribute records may take the extension library a while; the
     // printer gets its answer first.
     end.deferred = IsAttributeRecord(doc);
-    if (!end.deferred) RunExtensionStep(job, &end.extensionResult);
+    if (!end.deferred) CallExtension(job, end);
   }
-  if (job.deferredNotify == 0 && !end.deferred) LogDocument(job, end.extensionResult);
+  if (job.deferredNotify == 0 && !end.deferred) LogDocument(job, end);
 }
 
-// On the loop: the printer's answer.
+// On the loop: the printer's answer. A document of which a file did not
+// land is cancelled, so the printer does not take it as delivered; the
+// files that did land stay, logged and announced.
 void AnswerStoredDocument(ScanJob& job, DocumentEnd& end) {
-  if (job.document.fileOk == 0) {
-    SendPcCancel(job, kReasonPcCancel);
-    end.status = kStatusFailed;
-  }
+  if (job.document.fileOk == 0 || !end.allLanded) SendPcCancel(job, kReasonPcCancel);
+  if (job.document.fileOk == 0) end.status = kStatusFailed;
   AnswerDataEnd(job);
 }
 
 // Off the loop again, after the answer: the deferred extension call and log.
 void CallDeferredExtension(ScanJob& job, DocumentEnd& end) {
-  RunExtensionStep(job, &end.extensionResult);
-  LogDocument(job, end.extensionResult);
-}
-
-void Announce(const ScanServerHooks& hooks) {
-  TraceLog("  New File Recieve[WM_CONNECT_MSG, WM_COMM_RCV_NEW_FILE] ");
-  if (hooks.notifyConfig) hooks.notifyConfig(WM_USER + 1, 3);
-  if (!GetReceive()) return;
-  if (hooks.receiveEndSignal) {
-    hooks.receiveEndSignal();
-  } else if (hooks.newFileNotice) {
-    hooks.newFileNotice();
-  }
-  TraceLog("  Notify Dialog Open ");
+  CallExtension(job, end);
+  LogDocument(job, end);
 }
 
 void Close(ScanJob& job, uint16_t status, int32_t extensionResult) {
@@ -107,7 +116,7 @@ void Close(ScanJob& job, uint16_t status, int32_t extensionResult) {
   if (job.deferredNotify == 1) {
     job.notifyPending = 1;  // logged and announced when the printer hangs up
   } else if (extensionResult != kExtensionMarked) {
-    Announce(job.context->hooks());
+    job.context->delivery().Announce();
   }
 }
 

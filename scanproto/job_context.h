@@ -10,7 +10,8 @@
 
 #include "platform/env.h"
 #include "scanproto/scan_job.h"
-#include "scanproto/scan_server_hooks.h"
+#include "storage/delivery.h"
+#include "storage/receiver_events.h"
 
 namespace qb {
 
@@ -18,7 +19,9 @@ class JobContext {
  public:
   // Clocks, free space, file writes and socket sends of this server.
   virtual Env& env() = 0;
-  virtual const ScanServerHooks& hooks() const = 0;
+  virtual const ReceiverEvents& hooks() const = 0;
+  // The end of every stored document: commit, log, announcement, extension.
+  virtual const DocumentDelivery& delivery() const = 0;
 
   // Sends the reply in job.txBuffer (body at offset 2, txLength set) on the
   // job's socket; a partly sent reply goes on at the next writable event. A

@@ -121,7 +121,7 @@ void HandleNotice(ScanJob& job, const uint8_t* body, size_t length, uint16_t met
   if (ok) LogFaxNotice(notice, job.context->env());
   SendParaRes(job, ok ? 1 : 0, ok ? kErrNone : kErrFolder, kNoAccessCode);
   if (!ok) return;
-  const ScanServerHooks& hooks = job.context->hooks();
+  const ReceiverEvents& hooks = job.context->hooks();
   if (hooks.notifyConfig) hooks.notifyConfig(WM_USER + 1, 3);
   if (GetReceive() && hooks.receiveEndSignal) hooks.receiveEndSignal();
 }

@@ -17,7 +17,7 @@ namespace qb {
 
 uint32_t FolderFreeBytes(const char* folder, Env& env) { return GetFreeBytes(folder, env); }
 
-void SetTrayState(const ScanServerHooks& hooks, int state) {
+void SetTrayState(const ReceiverEvents& hooks, int state) {
   if (hooks.trayState) hooks.trayState(state);
 }
 
@@ -65,15 +65,9 @@ void FollowMove(char* field, size_t size, const std::string& from, const std::st
 
 }  // namespace
 
-bool CommitDocumentFiles(Document& doc) {
-  std::vector<std::pair<std::string, std::string>> moved;
-  const bool ok = doc.files.Commit(GetOverWrite(), &moved);
-  for (const auto& [from, to] : moved) {
-    TraceLog("  Save FName=%s", to.c_str());
-    FollowMove(doc.outputPath, sizeof doc.outputPath, from, to);
-    FollowMove(doc.saveFileTitle, sizeof doc.saveFileTitle, from, to);
-  }
-  return ok;
+void FollowDocumentMove(Document& doc, const std::string& from, const std::string& to) {
+  FollowMove(doc.outputPath, sizeof doc.outputPath, from, to);
+  FollowMove(doc.saveFileTitle, sizeof doc.saveFileTitle, from, to);
 }
 
 std::string StagingPathFor(Document& doc, const std::string& finalPath, bool fresh) {

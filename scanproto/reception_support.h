@@ -8,7 +8,7 @@
 
 #include "platform/env.h"
 #include "scanproto/document.h"
-#include "scanproto/scan_server_hooks.h"
+#include "storage/receiver_events.h"
 #include "storage/disk_space.h"
 
 namespace qb {
@@ -17,7 +17,7 @@ namespace qb {
 // saturated to 32 bits as the document keeps them.
 uint32_t FolderFreeBytes(const char* folder, Env& env);
 
-void SetTrayState(const ScanServerHooks& hooks, int state);
+void SetTrayState(const ReceiverEvents& hooks, int state);
 
 // True while the open page file is a raw-road temporary page file: only
 // then does the fax coder write into it.
@@ -44,11 +44,10 @@ void DeleteRawPageFiles(Document& doc);
 // touched.
 void DiscardDocumentFiles(Document& doc);
 
-// Puts the document's files in place (durable, never replacing an existing
-// file unless OverWrite is on); a name taken meanwhile moves on, and
-// outputPath and saveFileTitle follow it. False when a file could not be
-// stored.
-bool CommitDocumentFiles(Document& doc);
+// A file of the document that had to move from `from` to `to` when it was
+// put in place (its name was taken meanwhile): outputPath and saveFileTitle
+// follow it.
+void FollowDocumentMove(Document& doc, const std::string& from, const std::string& to);
 
 // The path a destination file of the document is written through: the
 // staging file of `finalPath`, started afresh when `fresh` is set or when

@@ -135,7 +135,7 @@ struct ScanServer::Running {
 
   ScanServer& owner;
   EventLoop& loop;
-  const ScanServerHooks& hooks;
+  const ReceiverEvents& hooks;
   ListenPorts ports;
   Listener jobListener{*this};
   Listener directListener{*this};
@@ -396,9 +396,8 @@ void ScanServer::Running::Connection::OnReadable() {
 // up: done now, at a disconnect or when the receiver stops.
 void ScanServer::Running::FinishDeferredDocuments(ScanJob& job) {
   if (job.deferredNotify == 1 && job.notifyPending == 1) {
-    LogStoredDocument(job, true);
-    Tell(hooks.notifyConfig, WM_USER + 1, int64_t{3});
-    if (GetReceive()) Tell(hooks.receiveEndSignal);
+    owner.delivery().Log(StoredDocumentOf(job), false);
+    owner.delivery().Announce();
     job.notifyPending = 0;
     job.document.pageCount = 0;
     job.document.outputPath[0] = '\0';
@@ -467,8 +466,10 @@ bool ScanServer::Running::StartListeners() {
   return true;
 }
 
-ScanServer::ScanServer(EventLoop& loop, Env& env, ScanServerHooks hooks)
-    : loop_(loop), env_(env), hooks_(std::move(hooks)) {}
+ScanServer::ScanServer(EventLoop& loop, Env& env, ReceiverEvents events,
+                       DocumentWorkRunner runDocumentWork)
+    : loop_(loop), env_(env), hooks_(std::move(events)), run_document_work_(std::move(runDocumentWork)),
+      delivery_(env_, hooks_) {}
 
 ScanServer::~ScanServer() { Stop(); }
 
@@ -602,9 +603,9 @@ void ScanServer::RunDocumentWork(ScanJob& job, std::function<void()> work,
     target->link->PauseReading(false);
     return true;
   };
-  if (hooks_.runDocumentWork) {
+  if (run_document_work_) {
     // The handler that started the work ends the closing jobs when it returns.
-    hooks_.runDocumentWork(std::move(work), [finish = std::move(finish)] { finish(); });
+    run_document_work_(std::move(work), [finish = std::move(finish)] { finish(); });
     return;
   }
   running_->workers.Run(loop_, std::move(work), [server, finish = std::move(finish)] {

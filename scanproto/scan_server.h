@@ -15,7 +15,8 @@
 #include "platform/event_loop.h"
 #include "scanproto/job_context.h"
 #include "scanproto/scan_job.h"
-#include "scanproto/scan_server_hooks.h"
+#include "storage/delivery.h"
+#include "storage/receiver_events.h"
 
 namespace qb {
 
@@ -32,10 +33,24 @@ struct ListenPorts {
   uint16_t direct = kDirectPort;
 };
 
+// Runs the slow steps of a document (`work`), then `done` on the loop's
+// thread. Empty: `work` runs on a pool thread. Tests that want every step
+// within the handling of one packet run both at once (RunDocumentWorkInline);
+// the job is held (see JobContext::RunDocumentWork) either way.
+using DocumentWorkRunner = std::function<void(std::function<void()> work, std::function<void()> done)>;
+
+// A DocumentWorkRunner for tests and in-process drivers: every step within
+// the handling of the packet that starts it, in order.
+inline void RunDocumentWorkInline(std::function<void()> work, std::function<void()> done) {
+  work();
+  done();
+}
+
 class ScanServer final : public JobContext {
  public:
   // `loop` and `env` must outlive the server; nothing starts before Start.
-  ScanServer(EventLoop& loop, Env& env, ScanServerHooks hooks);
+  // The program's events are called on the loop's thread.
+  ScanServer(EventLoop& loop, Env& env, ReceiverEvents events, DocumentWorkRunner runDocumentWork);
   // Stops it.
   ~ScanServer();
   ScanServer(const ScanServer&) = delete;
@@ -76,7 +91,8 @@ class ScanServer final : public JobContext {
 
   // What the handlers of its jobs use (see JobContext).
   Env& env() override { return env_; }
-  const ScanServerHooks& hooks() const override { return hooks_; }
+  const ReceiverEvents& hooks() const override { return hooks_; }
+  const DocumentDelivery& delivery() const override { return delivery_; }
   void SendPacket(ScanJob& job) override;
   void RunDocumentWork(ScanJob& job, std::function<void()> work,
                        std::function<void()> done) override;
@@ -88,7 +104,9 @@ class ScanServer final : public JobContext {
 
   EventLoop& loop_;
   Env& env_;
-  ScanServerHooks hooks_;
+  ReceiverEvents hooks_;
+  DocumentWorkRunner run_document_work_;
+  DocumentDelivery delivery_;
   // Shared only so that a completion posted to the loop can tell whether
   // the server it belongs to still runs (it holds a weak reference).
   std::shared_ptr<Running> running_;

@@ -1,9 +1,6 @@
 #include "scanproto/stored_document.h"
 
-#include "scanproto/job_context.h"
 #include "storage/bounded_text.h"
-#include "storage/extension_call.h"
-#include "storage/receive_log.h"
 
 namespace qb {
 uint16_t DocumentDestination(const Document& doc) { return doc.para.destination; }
@@ -33,17 +30,6 @@ StoredDocument StoredDocumentOf(const ScanJob& job) {
   document.fileCount = doc.multiPage != 0 ? 1 : doc.pageCount;
   document.metaData = DocumentMetaRecord(doc);
   return document;
-}
-
-bool LogStoredDocument(const ScanJob& job, bool normal) {
-  return LogStoredDocument(StoredDocumentOf(job), normal, job.context->env());
-}
-
-void RunExtensionStep(ScanJob& job, int32_t* status) {
-  StoredDocument document = StoredDocumentOf(job);
-  if (qnExtParaOperation(&document, status)) {
-    CopyToBuffer(document.senderName, job.document.senderName, sizeof job.document.senderName);
-  }
 }
 
 }  // namespace qb

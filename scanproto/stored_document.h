@@ -32,11 +32,4 @@ ByteBlock DocumentMetaRecord(const Document& doc);
 // while the document is unchanged.
 StoredDocument StoredDocumentOf(const ScanJob& job);
 
-// The receive-log line of the job's document (storage/receive_log.h).
-bool LogStoredDocument(const ScanJob& job, bool normal);
-
-// The extension step of the job's document (storage/extension_call.h); a
-// sender name from the meta data is written back into the document.
-void RunExtensionStep(ScanJob& job, int32_t* status);
-
 }  // namespace qb

@@ -36,7 +36,7 @@ class FtpSocketTest : public ::testing::Test {
 // ---- line reader ----
 
 TEST_F(FtpSocketTest, LinesOfOneSegmentComeOneByOneWithoutTheNetwork) {
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   ASSERT_TRUE(pair.Write("USER a\r\nPASS b\r\n"));
   char line[64];
   EXPECT_EQ(pair.server->LineRecv(line, sizeof line), 6);
@@ -50,7 +50,7 @@ TEST_F(FtpSocketTest, LinesOfOneSegmentComeOneByOneWithoutTheNetwork) {
 }
 
 TEST_F(FtpSocketTest, LoneCarriageReturnAndLineFeedEndLinesToo) {
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   ASSERT_TRUE(pair.Write("A\r\rB\n\nC\r\n"));
   char line[16];
   std::vector<std::string> lines;
@@ -66,7 +66,7 @@ TEST_F(FtpSocketTest, LoneCarriageReturnAndLineFeedEndLinesToo) {
 }
 
 TEST_F(FtpSocketTest, LineLimitIsOneLessThanTheBuffer) {
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   char line[8];
   ASSERT_TRUE(pair.Write("1234567\r\n"));
   EXPECT_EQ(pair.server->LineRecv(line, sizeof line), 7);
@@ -78,14 +78,14 @@ TEST_F(FtpSocketTest, LineLimitIsOneLessThanTheBuffer) {
   EXPECT_EQ(pair.server->LineRecv(line, sizeof line), kFtpRecvError);
 
   // A longer line kept from a call with a bigger buffer is refused too.
-  SocketPair other(&running_);
+  SocketPair other(&running_, Env::Default());
   ASSERT_TRUE(other.Write("x\r\n0123456789\r\n"));
   char big[64];
   EXPECT_EQ(other.server->LineRecv(big, sizeof big), 1);
   EXPECT_EQ(other.server->LineRecv(line, sizeof line), kFtpRecvError);
 
   // Size 1 holds only empty lines.
-  SocketPair tiny(&running_);
+  SocketPair tiny(&running_, Env::Default());
   ASSERT_TRUE(tiny.Write("\nz"));
   char one[1];
   EXPECT_EQ(tiny.server->LineRecv(one, 1), 0);
@@ -93,7 +93,7 @@ TEST_F(FtpSocketTest, LineLimitIsOneLessThanTheBuffer) {
 }
 
 TEST_F(FtpSocketTest, TimeOutKeepsThePartialLineForTheNextCall) {
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   pair.server->setTimeout(1);
   ASSERT_TRUE(pair.Write("NO"));
   char line[32];
@@ -107,7 +107,7 @@ TEST_F(FtpSocketTest, TimeOutKeepsThePartialLineForTheNextCall) {
 }
 
 TEST_F(FtpSocketTest, StopWakesAWaitingLineReaderAtOnce) {
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   pair.server->setTimeout(0);  // no time-out: only the stop ends the wait
   std::atomic<int> result{1};
   std::atomic<int64_t> returnedMs{0};
@@ -126,7 +126,7 @@ TEST_F(FtpSocketTest, StopWakesAWaitingLineReaderAtOnce) {
 }
 
 TEST_F(FtpSocketTest, PeerCloseIsSeenWithUnreadDataAndEndsAPartialLine) {
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   ASSERT_TRUE(pair.Write("unfinished"));
   EXPECT_FALSE(pair.server->isClosed());
   pair.CloseClient();
@@ -134,7 +134,7 @@ TEST_F(FtpSocketTest, PeerCloseIsSeenWithUnreadDataAndEndsAPartialLine) {
   EXPECT_TRUE(pair.server->isClosed());
   EXPECT_EQ(pair.server->handle(), -1);
 
-  SocketPair other(&running_);
+  SocketPair other(&running_, Env::Default());
   ASSERT_TRUE(other.Write("half a li"));
   other.CloseClient();
   char line[32];
@@ -176,7 +176,7 @@ TEST_F(FtpSocketTest, IgnoredResetRetriesUntilTheTimeOut) {
 }
 
 TEST_F(FtpSocketTest, SendWaitsForRoomAndGivesUpAfterItsTimeOut) {
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   SetSendBufferSize(pair.server->handle(), 4096);
   SetReceiveBufferSize(pair.client, 4096);
   std::string big(4 << 20, 'x');
@@ -241,7 +241,7 @@ TEST_F(FtpSocketTest, LinesOfTwoWritersNeverInterleave) {
 // ---- data stream ----
 
 TEST_F(FtpSocketTest, StreamIsCompleteWhenThePeerCloses) {
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   pair.server->setTimeout(5);
   std::string data(300000, '\0');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
@@ -259,7 +259,7 @@ TEST_F(FtpSocketTest, StreamIsCompleteWhenThePeerCloses) {
 }
 
 TEST_F(FtpSocketTest, StreamSilentForTheTimeOutFails) {
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   pair.server->setTimeout(1);
   ASSERT_TRUE(pair.Write("0123456789"));
   CVirtualSaveFileMem file(nullptr);
@@ -272,7 +272,7 @@ TEST_F(FtpSocketTest, StreamSilentForTheTimeOutFails) {
 
 // The server stopping in the middle of a stream: what came is not a file.
 TEST_F(FtpSocketTest, StreamCutShortByTheStopIsNotComplete) {
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   pair.server->setTimeout(30);
   ASSERT_TRUE(pair.Write("the first part of a page"));
   std::thread stopper([&] {
@@ -290,7 +290,7 @@ TEST_F(FtpSocketTest, StreamStopsWhenTheWriterCannotKeepTheBytes) {
   ::setenv("TMP", root_.path().c_str(), 1);
   InitTempFolder();
   FaultEnv env(false);
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   CVirtualSaveFileTF file("/nowhere", env);
   env.FailWrite(1);
   ASSERT_TRUE(pair.Write("some bytes"));
@@ -301,12 +301,12 @@ TEST_F(FtpSocketTest, StreamStopsWhenTheWriterCannotKeepTheBytes) {
 // ---- listen, accept, connect ----
 
 TEST_F(FtpSocketTest, ListenAcceptAndConnectOverLoopback) {
-  CFtpSocket listener(&running_);
+  CFtpSocket listener(&running_, Env::Default());
   ASSERT_TRUE(listener.listen(0, "127.0.0.1"));
   ASSERT_NE(listener.localPort(), 0);
   EXPECT_EQ(listener.accept(0), nullptr);  // nobody yet: at once
 
-  CFtpSocket client(&running_);
+  CFtpSocket client(&running_, Env::Default());
   EXPECT_EQ(client.connect("127.0.0.1", listener.localPort()), 1);
   auto accepted = listener.accept(1000);
   ASSERT_NE(accepted, nullptr);
@@ -319,15 +319,15 @@ TEST_F(FtpSocketTest, ListenAcceptAndConnectOverLoopback) {
   EXPECT_EQ(accepted->LineRecv(line, sizeof line), 5);
 
   // A port nobody listens on: refused.
-  CFtpSocket probe(&running_);
+  CFtpSocket probe(&running_, Env::Default());
   ASSERT_TRUE(probe.listen(0, "127.0.0.1"));
   const uint16_t freed = probe.localPort();
   probe.close();
-  CFtpSocket refused(&running_);
+  CFtpSocket refused(&running_, Env::Default());
   EXPECT_EQ(refused.connect("127.0.0.1", freed), -1);
   EXPECT_EQ(refused.lastError(), kWsaEConnRefused);
 
-  CFtpSocket taken(&running_);
+  CFtpSocket taken(&running_, Env::Default());
   EXPECT_FALSE(taken.listen(listener.localPort(), "127.0.0.1"));
   EXPECT_EQ(taken.lastError(), kWsaEAddrInUse);
 
@@ -392,7 +392,7 @@ TEST_F(FtpTlsTest, ContextNeedsReadableFilesAndTheRightPassPhrase) {
 }
 
 TEST_F(FtpTlsTest, RoundTripOverAProtectedControlConnection) {
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   pair.server->setTimeout(5);
   std::string reply;
   std::thread printer([&] {
@@ -418,7 +418,7 @@ TEST_F(FtpTlsTest, RoundTripOverAProtectedControlConnection) {
 
 TEST_F(FtpTlsTest, ProtectedStreamEndsWithThePeersCloseWithOrWithoutNotify) {
   for (bool notify : {true, false}) {
-    SocketPair pair(&running_);
+    SocketPair pair(&running_, Env::Default());
     pair.server->setTimeout(5);
     std::string data(100000, 'd');
     std::thread printer([&] {
@@ -441,7 +441,7 @@ TEST_F(FtpTlsTest, ProtectedStreamEndsWithThePeersCloseWithOrWithoutNotify) {
 // and must end the stream at once, not after the data connection's time-out.
 TEST_F(FtpTlsTest, CloseArrivingWithTheLastDataEndsTheStreamAtOnce) {
   for (int round = 0; round < 20; ++round) {
-    SocketPair pair(&running_);
+    SocketPair pair(&running_, Env::Default());
     pair.server->setTimeout(5);
     std::string data(70000, 'e');
     std::thread printer([&] {
@@ -466,7 +466,7 @@ TEST_F(FtpTlsTest, CloseArrivingWithTheLastDataEndsTheStreamAtOnce) {
 }
 
 TEST_F(FtpTlsTest, HandshakeThatStallsFailsWithinItsBudget) {
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   ASSERT_TRUE(pair.Write("\x16\x03\x01"));  // the start of a record, then nothing
   auto start = Clock::now();
   EXPECT_FALSE(pair.server->sslAccept(context_.get(), 300));
@@ -477,7 +477,7 @@ TEST_F(FtpTlsTest, HandshakeThatStallsFailsWithinItsBudget) {
 }
 
 TEST_F(FtpTlsTest, PlainBytesAfterAuthAreDroppedByTheHandshake) {
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   pair.server->setTimeout(5);
   // A command smuggled behind AUTH in the same plain segment.
   ASSERT_TRUE(pair.Write("AUTH TLS\r\nUSER evil\r\n"));
@@ -497,7 +497,7 @@ TEST_F(FtpTlsTest, PlainBytesAfterAuthAreDroppedByTheHandshake) {
 }
 
 TEST_F(FtpTlsTest, TwoWritersAndAReaderShareOneTlsSession) {
-  SocketPair pair(&running_);
+  SocketPair pair(&running_, Env::Default());
   pair.server->setTimeout(5);
   constexpr int kLines = 60;
   constexpr size_t kLength = 2500;

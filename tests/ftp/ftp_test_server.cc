@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
   qb::LocateSettingsFile();
   qb::InitTempFolder();
   qb::InitTlsLibrary();
-  qb::test::TestFtpServer server(argv[1]);
+  qb::test::TestFtpServer server(argv[1], qb::Env::Default());
   server.setPort(argc > 2 ? std::atoi(argv[2]) : 0);
   server.start(0);
   const uint16_t port = server.WaitUntilListening(10000);

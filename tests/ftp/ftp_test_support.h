@@ -23,7 +23,7 @@ inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
 // The server end as an accepted control or data socket; the client end a
 // plain blocking socket.
 struct SocketPair {
-  explicit SocketPair(FtpRunning* running, Env& env = Env::Default()) {
+  SocketPair(FtpRunning* running, Env& env) {
     int ends[2];
     if (!StreamSocketPair(ends, false)) return;
     server = std::make_unique<CFtpSocket>(running, env);

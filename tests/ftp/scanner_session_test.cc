@@ -119,7 +119,7 @@ class ScannerSessionTest : public ::testing::Test {
   void Start(const std::string& management = "") {
     root_.WriteSettings("[MANAGEMENT]\nFTP_Support=1\nFTPS_Support=0\nFTP_SocketTimeOut=30\n" + management);
     env_ = std::make_unique<FaultEnv>(true);
-    FtpServerHooks hooks;
+    ReceiverEvents hooks;
     auto* seen = &seen_;
     hooks.trayState = [seen](int state) {
       std::lock_guard<std::mutex> lock(seen->mutex);

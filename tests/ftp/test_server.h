@@ -50,7 +50,7 @@ class TestFtpSession : public CFtpSession {
 
 class TestFtpServer : public CFtpServer {
  public:
-  TestFtpServer(const std::string& folder, Env& env = Env::Default()) : CFtpServer(env), folder_(folder) {}
+  TestFtpServer(const std::string& folder, Env& env) : CFtpServer(env), folder_(folder) {}
   ~TestFtpServer() override { stop(); }
 
   std::unique_ptr<CFtpSession> createSession(CFtpSocket* control) override {

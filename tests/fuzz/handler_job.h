@@ -46,15 +46,9 @@ class HandlerJob {
   }
 
  private:
-  static ScanServerHooks InlineWorkHooks() {
-    ScanServerHooks hooks;
-    hooks.runDocumentWork = RunDocumentWorkInline;
-    return hooks;
-  }
-
   FaultEnv env_;
   EventLoop loop_{&env_};
-  ScanServer server_{loop_, env_, InlineWorkHooks()};
+  ScanServer server_{loop_, env_, ReceiverEvents{}, RunDocumentWorkInline};
   ScanJob job_;
   uint16_t listenPort_;
   int pair_[2] = {-1, -1};

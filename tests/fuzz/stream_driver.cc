@@ -24,17 +24,11 @@ constexpr int kMaxRounds = 20000;
 
 uint16_t Be16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
 
-ScanServerHooks InlineWorkHooks() {
-  ScanServerHooks hooks;
-  hooks.runDocumentWork = RunDocumentWorkInline;
-  return hooks;
-}
-
 }  // namespace
 
 StreamDriver::StreamDriver(const std::string& settings)
     : root_(settings),
-      scanServer_(loop_, env_, InlineWorkHooks()),
+      scanServer_(loop_, env_, ReceiverEvents{}, RunDocumentWorkInline),
       show_(std::getenv("QB_FUZZ_SHOW") != nullptr) {
   env_.SetFreeBytes(uint64_t{1} << 40);
   if (!scanServer_.Start(false)) std::abort();

@@ -23,10 +23,8 @@ class AdoptedConnectionTest : public ::testing::Test {
   void SetUp() override {
     root_.WriteSettings("[MANAGEMENT]\nMaxConnectNum=1\n");
     ClearLockedClients();
-    ScanServerHooks hooks;
-    hooks.runDocumentWork = RunDocumentWorkInline;
     env_.SetFreeBytes(uint64_t{1} << 40);
-    server_ = std::make_unique<ScanServer>(loop_, env_, std::move(hooks));
+    server_ = std::make_unique<ScanServer>(loop_, env_, ReceiverEvents{}, RunDocumentWorkInline);
     ASSERT_TRUE(server_->Start(false));
     env_.AdvanceMs(10);
     Pump();

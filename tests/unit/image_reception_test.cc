@@ -628,16 +628,16 @@ TEST_F(PooledReceptionTest, AMessageBehindTheEndOfDataIsAnsweredAfterIt) {
 // gone; it is dropped then, touching neither the server nor the job.
 TEST_F(ImageReceptionTest, WorkFinishedAfterTheServerIsGoneIsDropped) {
   std::function<void()> late;
-  ScanServerHooks hooks;
-  hooks.runDocumentWork = [&late](std::function<void()> work, std::function<void()> done) {
-    work();
-    late = std::move(done);
-  };
+  ReceiverEvents hooks;
   hooks.newFileNotice = [this] { ++newFileNotices_; };
   hooks.notifyConfig = [this](uint32_t message, int64_t value) {
     notices_.emplace_back(message, value);
   };
-  server_ = std::make_unique<ScanServer>(loop_, env_, std::move(hooks));
+  server_ = std::make_unique<ScanServer>(
+      loop_, env_, std::move(hooks), [&late](std::function<void()> work, std::function<void()> done) {
+        work();
+        late = std::move(done);
+      });
   ASSERT_TRUE(server_->Start(true, ListenPorts{0, 0}));
   ConnectPrinter();
   const std::string tiff = SmallTiff(9000);

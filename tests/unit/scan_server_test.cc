@@ -306,9 +306,9 @@ TEST_F(ScanServerTest, The111thConnectionIsClosedWithoutGreeting) {
 // own table, counts and hooks, and stopping one leaves the other serving.
 TEST_F(ScanServerTest, ServersSideBySideKeepTheirConnectionsApart) {
   int otherOpened = 0;
-  ScanServerHooks hooks;
+  ReceiverEvents hooks;
   hooks.connectionOpened = [&otherOpened] { ++otherOpened; };
-  ScanServer other(loop_, env_, std::move(hooks));
+  ScanServer other(loop_, env_, std::move(hooks), RunDocumentWorkInline);
   ASSERT_TRUE(other.Start(true, ListenPorts{0, 0}));
   ASSERT_NE(other.BoundPort(kJobPort), server_->BoundPort(kJobPort));
 

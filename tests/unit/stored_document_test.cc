@@ -75,20 +75,5 @@ TEST(StoredDocumentTest, UnterminatedBuffersAreCutAtTheirEnd) {
   EXPECT_EQ(document.senderName, std::string(sizeof job->document.senderName, 'S'));
 }
 
-// The sender-name record of the meta data renames the job's sender for the
-// log line that follows, but only for a destination in the list.
-TEST(StoredDocumentTest, ExtensionStepWritesTheRecordsSenderBack) {
-  test::TestRoot root;
-  auto job = RequestedJob();
-  int32_t status = 1;
-  RunExtensionStep(*job, &status);
-  EXPECT_STREQ(job->document.senderName, "Alice");
-
-  std::ofstream(root.DataDir() + "/tvscan_f.bin") << "300;" << root.path() << ";;;\n";
-  RunExtensionStep(*job, &status);
-  EXPECT_STREQ(job->document.senderName, "Carol");
-  EXPECT_EQ(status, 1);
-}
-
 }  // namespace
 }  // namespace qb
