@@ -152,7 +152,7 @@ bool CFtpSessionQBX::getPasswordPrompt(int code, char* out) {
   if (RawDumpEnabled()) {
     char answer[kAnswerDigits + 1];
     ExpectedAnswer(challenge_, answer);
-    RawDumpPrintf("Challenge code [%s] Answer [%s]\n", challenge_, answer);
+    RawDumpPrintf(server()->env(), "Challenge code [%s] Answer [%s]\n", challenge_, answer);
     SecureZero(answer, sizeof answer);
   }
   std::snprintf(out, 500, "331 %s Password required for %%s.", challenge_);
@@ -207,7 +207,7 @@ bool CFtpSessionQBX::getCurrentDir(char* out) {
 bool CFtpSessionQBX::EnterDestination(int number, std::string* folder) {
   DestinationRecord record;
   const bool found = number > 0 && number <= 0xFFFF &&
-                     LookupDestination(static_cast<uint16_t>(number), &record);
+                     LookupDestination(static_cast<uint16_t>(number), &record, server()->env());
   if (found && (challenge_login_ != 0 || record.accessCode.empty() ||
                 SameCode(record.accessCode, login_code_))) {
     selected_destination_ = static_cast<uint16_t>(number);
@@ -265,7 +265,7 @@ bool CFtpSessionQBX::namesFolder(const char* name) {
   if (!ParseStoreName(name, current_destination_, &destination, &fileName)) return false;
   if (fileName.empty()) return true;
   DestinationRecord record;
-  return LookupDestination(static_cast<uint16_t>(destination), &record) &&
+  return LookupDestination(static_cast<uint16_t>(destination), &record, server()->env()) &&
          IsDirectory(record.folder + "/" + fileName);
 }
 
@@ -433,11 +433,11 @@ void CFtpSessionQBX::SaveReceivedFiles() {
       StoredDocument extension = logged;
       extension.metaData = ByteBlock{paired->data.data(), paired->data.size()};
       if (RawDumpEnabled()) {
-        RawDumpPrintf("Calling qnExtParaOperation MetaDataSize = %d bytes.\n",
+        RawDumpPrintf(env, "Calling qnExtParaOperation MetaDataSize = %d bytes.\n",
                       static_cast<int>(paired->data.size()));
       }
       int32_t status = 0;
-      qnExtParaOperation(&extension, &status);
+      qnExtParaOperation(&extension, &status, env);
     }
   } else {
     staged.DropAll();

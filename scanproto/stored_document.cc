@@ -41,7 +41,7 @@ bool LogStoredDocument(const ScanJob& job, bool normal) {
 
 void RunExtensionStep(ScanJob& job, int32_t* status) {
   StoredDocument document = StoredDocumentOf(job);
-  if (qnExtParaOperation(&document, status)) {
+  if (qnExtParaOperation(&document, status, ServerEnv())) {
     CopyToBuffer(document.senderName, job.document.senderName, sizeof job.document.senderName);
   }
 }

@@ -4,6 +4,7 @@
 
 #include "config/folders.h"
 #include "platform/places.h"
+#include "storage/text_lines.h"
 
 namespace qb {
 
@@ -20,6 +21,19 @@ std::FILE* OpenSharedDataFile(const char* fileName, const char* mode) {
   }
   std::string path = WindowsDirectory() + "/" + fileName;
   return std::fopen(path.c_str(), mode);
+}
+
+bool ReadSharedDataLines(Env& env, const char* fileName, size_t bufferSize,
+                         std::vector<std::string>* lines) {
+  const std::string path = SharedDataFilePath(fileName);
+  if (ReadTextLines(env, path, bufferSize, lines)) return true;
+  const int generation = GetOsGeneration();
+  std::unique_ptr<WritableFile> created;
+  if ((generation == 1 || generation == 2) &&
+      env.NewWritableFile(path, CreateMode::kNewOnly, &created)) {
+    created->Close();
+  }
+  return false;
 }
 
 }  // namespace qb
