@@ -362,7 +362,7 @@ void CFtpSessionQBX::SaveReceivedFiles() {
         }
       }
       const std::string target = PlaceWithinDestination(base, subFolder, destinationFolder);
-      MakeUniqueFileName(target, overwrite, &fullPath, &stem, &digits, staged.Owner());
+      MakeUniqueFileName(target, overwrite, &fullPath, &stem, &digits, staged.Owner(), env);
       file->setPath(fullPath.c_str());
     } else if (digits > 0 && fullPath.find('_') != std::string::npos) {
       const std::string target = SeriesPath(fullPath, digits, count + 1);
@@ -378,7 +378,7 @@ void CFtpSessionQBX::SaveReceivedFiles() {
         // Never over an existing file, nor over one of this session's own.
         const std::string folder = FolderPartOf(target);
         target = MakeFreeExactName(folder, NameOfPath(target), staged.Owner(),
-                                   [&staged](const std::string& path) { return staged.Holds(path); });
+                                   [&staged](const std::string& path) { return staged.Holds(path); }, env);
       }
       file->setPath(target.c_str());
     }

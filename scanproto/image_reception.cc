@@ -105,7 +105,7 @@ bool PrepareRawPage(Document& doc, const ImageHeader& header) {
     std::string stem;
     int digits = 0;
     MakeUniqueFileName(std::string(doc.folderPath) + "/" + doc.outputPath, GetOverWrite(), nullptr,
-                       &stem, &digits, doc.files.Owner());
+                       &stem, &digits, doc.files.Owner(), ServerEnv());
     CopyText(doc.baseName, sizeof doc.baseName, stem);
     doc.numberWidth = static_cast<uint32_t>(digits);
   } else if (header.continuation == 0) {
@@ -136,7 +136,7 @@ void NameFirstFile(ScanJob& job, const ImageHeader& header) {
   std::string path, stem;
   int digits = 0;
   MakeUniqueFileName(std::string(doc.folderPath) + "/" + name, GetOverWrite(), &path, &stem,
-                     &digits, doc.files.Owner());
+                     &digits, doc.files.Owner(), ServerEnv());
   CopyText(doc.curFilePath, sizeof doc.curFilePath, path);
   CopyText(doc.outputPath, sizeof doc.outputPath, path);
   CopyText(doc.baseName, sizeof doc.baseName, stem);
@@ -169,7 +169,7 @@ void NameFurtherFile(Document& doc) {
     const PathParts parts = SplitPath(path);
     path = MakeFreeExactName(std::string(doc.folderPath) + "/", parts.baseName + parts.extension,
                              files.Owner(),
-                             [&files](const std::string& taken) { return files.Holds(taken); });
+                             [&files](const std::string& taken) { return files.Holds(taken); }, ServerEnv());
   }
   CopyText(doc.curFilePath, sizeof doc.curFilePath, path);
   TraceLog("  Save FName=%s", doc.curFilePath);
