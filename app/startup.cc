@@ -116,7 +116,7 @@ int RunProgram(int argc, char** argv) {
     }
   }
 
-  LocateSettingsFile();
+  LocateSettingsFile(qb::Env::Default());
   InitTempFolder();
   // In service mode nothing is run or loaded that an account outside the
   // service's own and its group could have named or changed.

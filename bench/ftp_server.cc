@@ -76,7 +76,7 @@ void PrepareRoot() {
                                      << "/cert.pem\nFTP_SocketTimeOut=3600\n";
   ::setenv("QUILLBOX_ROOT", g_root.c_str(), 1);
   ::setenv("TMP", (g_root + "/tmp").c_str(), 1);
-  qb::LocateSettingsFile();
+  qb::LocateSettingsFile(qb::Env::Default());
   qb::InitTempFolder();
   qb::InitTlsLibrary();
 }
