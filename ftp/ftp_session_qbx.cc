@@ -377,8 +377,9 @@ void CFtpSessionQBX::SaveReceivedFiles() {
       if (!overwrite) {
         // Never over an existing file, nor over one of this session's own.
         const std::string folder = FolderPartOf(target);
-        target = MakeFreeExactName(folder, NameOfPath(target), staged.Owner(),
-                                   [&staged](const std::string& path) { return staged.Holds(path); }, env);
+        target = MakeFreeExactName(
+            folder, NameOfPath(target), staged.Owner(),
+            [&staged](const std::string& path) { return staged.Holds(path); }, env);
       }
       file->setPath(target.c_str());
     }

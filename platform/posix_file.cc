@@ -28,7 +28,9 @@ FileResult WriteAll(int fd, const char* data, size_t length) {
 class PosixWritableFile final : public WritableFile {
  public:
   PosixWritableFile(int fd, uint64_t size, size_t bufferBytes)
-      : fd_(fd), size_(size), capacity_(bufferBytes),
+      : fd_(fd),
+        size_(size),
+        capacity_(bufferBytes),
         buffer_(bufferBytes > 0 ? new char[bufferBytes] : nullptr) {}
   ~PosixWritableFile() override { Close(); }
 
@@ -95,7 +97,8 @@ class PosixReadableFile final : public ReadableFile {
     char* bytes = static_cast<char*>(out);
     *got = 0;
     while (*got < length) {
-      const ssize_t n = ::pread(fd_, bytes + *got, length - *got, static_cast<off_t>(offset + *got));
+      const ssize_t n =
+          ::pread(fd_, bytes + *got, length - *got, static_cast<off_t>(offset + *got));
       if (n < 0) {
         if (errno == EINTR) continue;
         return FileResult::FromSystemError(errno);
@@ -115,9 +118,12 @@ class PosixReadableFile final : public ReadableFile {
 
 int OpenFlags(CreateMode mode) {
   switch (mode) {
-    case CreateMode::kNewOnly: return 0;
-    case CreateMode::kTruncate: return O_TRUNC;
-    case CreateMode::kAppend: return O_APPEND;
+    case CreateMode::kNewOnly:
+      return 0;
+    case CreateMode::kTruncate:
+      return O_TRUNC;
+    case CreateMode::kAppend:
+      return O_APPEND;
   }
   return 0;
 }

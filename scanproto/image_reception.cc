@@ -167,9 +167,9 @@ void NameFurtherFile(Document& doc) {
   DocumentFiles& files = doc.files;
   if (!GetOverWrite() || files.Holds(path)) {
     const PathParts parts = SplitPath(path);
-    path = MakeFreeExactName(std::string(doc.folderPath) + "/", parts.baseName + parts.extension,
-                             files.Owner(),
-                             [&files](const std::string& taken) { return files.Holds(taken); }, ServerEnv());
+    path = MakeFreeExactName(
+        std::string(doc.folderPath) + "/", parts.baseName + parts.extension, files.Owner(),
+        [&files](const std::string& taken) { return files.Holds(taken); }, ServerEnv());
   }
   CopyText(doc.curFilePath, sizeof doc.curFilePath, path);
   TraceLog("  Save FName=%s", doc.curFilePath);
@@ -220,7 +220,8 @@ void CodeRawPacket(Document& doc, uint8_t* data, size_t length) {
 
 void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   Document& doc = job.document;
-  if (RawDumpEnabled()) RawDumpPrintf(ServerEnv(), "tvRcvImgHeader szSavePath=%s\n", doc.folderPath);
+  if (RawDumpEnabled())
+    RawDumpPrintf(ServerEnv(), "tvRcvImgHeader szSavePath=%s\n", doc.folderPath);
   job.imageDataMode = 1;
 
   ImageHeader header;

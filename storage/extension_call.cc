@@ -25,8 +25,8 @@ void DumpMetaRecord(const ByteBlock& record, Env& env) {
   RawDumpBytes(env, record.data, std::min(claimed, record.size));
 }
 
-void CallExtension(const std::string& libraryName, const StoredDocument& document,
-                   int32_t* status, Env& env) {
+void CallExtension(const std::string& libraryName, const StoredDocument& document, int32_t* status,
+                   Env& env) {
   if (RawDumpEnabled()) RawDumpPrintf(env, "Loading ExtDLL : %s\n", libraryName.c_str());
   // The library runs in this process: in service mode, only one that
   // nobody outside the account and its group could have named or changed.
@@ -46,11 +46,11 @@ void CallExtension(const std::string& libraryName, const StoredDocument& documen
 
   if (RawDumpEnabled()) {
     DumpMetaRecord(meta, env);
-    RawDumpPrintf(env, 
-        "QuernExtExpFunc : pScannerAddr = %s, slRcvFileNum = %d, pRcvFileName = %s, "
-        "pSenderNameJp = %s, slSaveNo = %d\n",
-        params.pScannerAddr, params.slRcvFileNum, params.pRcvFileName, params.pSenderNameJp,
-        params.slSaveNo);
+    RawDumpPrintf(env,
+                  "QuernExtExpFunc : pScannerAddr = %s, slRcvFileNum = %d, pRcvFileName = %s, "
+                  "pSenderNameJp = %s, slSaveNo = %d\n",
+                  params.pScannerAddr, params.slRcvFileNum, params.pRcvFileName,
+                  params.pSenderNameJp, params.slSaveNo);
   }
   int result = function(QUERN_EXT_OPERATION_STORED, status, &params, nullptr);
   if (RawDumpEnabled()) RawDumpPrintf(env, "QuernExtExpFunc complete(%d)\n", result);

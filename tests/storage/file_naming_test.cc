@@ -29,8 +29,8 @@ class FileNamingTest : public StorageTest {
   void Touch(const std::string& name) const { WriteWholeFile(folder_ / name, "x"); }
   std::string Unique(const std::string& name, bool overwrite = false, std::string* stem = nullptr,
                      int* digits = nullptr) const {
-    std::string path =
-        MakeUniqueFileName((folder_ / name).string(), overwrite, nullptr, stem, digits, 0, Env::Default());
+    std::string path = MakeUniqueFileName((folder_ / name).string(), overwrite, nullptr, stem,
+                                          digits, 0, Env::Default());
     return fs::path(path).filename().string();
   }
   fs::path folder_;
@@ -70,7 +70,8 @@ TEST_F(FileNamingTest, OverwriteKeepsTheDesiredNameButOnlyTheNumberOfItsSuffix) 
 TEST_F(FileNamingTest, MissingFolderGivesTheDesiredName) {
   std::string desired = (root_ / "nowhere/doc_000.pdf").string();
   std::string full;
-  EXPECT_EQ(MakeUniqueFileName(desired, false, &full, nullptr, nullptr, 0, Env::Default()), desired);
+  EXPECT_EQ(MakeUniqueFileName(desired, false, &full, nullptr, nullptr, 0, Env::Default()),
+            desired);
   EXPECT_EQ(full, desired);
 }
 
@@ -116,7 +117,8 @@ TEST_F(FileNamingTest, ConcurrentNamingNeverHandsOutOnePathTwice) {
       const char* desired = t % 2 == 0 ? "same_000.pdf" : "same.pdf";
       for (int i = 0; i < kNamesEach; ++i) {
         std::string path = (folder_ / desired).string();
-        results[t].push_back(MakeUniqueFileName(path, false, nullptr, nullptr, nullptr, owners[t], Env::Default()));
+        results[t].push_back(
+            MakeUniqueFileName(path, false, nullptr, nullptr, nullptr, owners[t], Env::Default()));
       }
     });
   }
@@ -132,8 +134,10 @@ TEST_F(FileNamingTest, ConcurrentNamingNeverHandsOutOnePathTwice) {
 TEST_F(FileNamingTest, FreeExactNameSkipsFilesReservationsAndTheDocumentsOwn) {
   const std::string folder = folder_.string() + "/";
   Touch("doc_002.tif");
-  EXPECT_EQ(MakeFreeExactName(folder, "doc_003.tif", 0, nullptr, Env::Default()), folder + "doc_003.tif");
-  EXPECT_EQ(MakeFreeExactName(folder, "doc_002.tif", 0, nullptr, Env::Default()), folder + "doc(1)_002.tif");
+  EXPECT_EQ(MakeFreeExactName(folder, "doc_003.tif", 0, nullptr, Env::Default()),
+            folder + "doc_003.tif");
+  EXPECT_EQ(MakeFreeExactName(folder, "doc_002.tif", 0, nullptr, Env::Default()),
+            folder + "doc(1)_002.tif");
   auto own = [&](const std::string& path) { return path == folder + "page(1).tif"; };
   Touch("page.tif");
   EXPECT_EQ(MakeFreeExactName(folder, "page.tif", 0, own, Env::Default()), folder + "page(2).tif");
