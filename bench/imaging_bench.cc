@@ -168,7 +168,8 @@ std::string MakeTwentyPageTiff() {
   const qb::PageLayout layout = qb::PageLayoutOfRecord(record);
   qb::TempPageCounter tempPages;
   for (int p = 0; p < 20; ++p) {
-    tempPages.MakeTempPageName(p, doc->curFilePath, sizeof doc->curFilePath, &doc->tempJobNo);
+    tempPages.MakeTempPageName(p, doc->curFilePath, sizeof doc->curFilePath, &doc->tempJobNo,
+                               qb::Env::Default());
     if (p == 0) {
       doc->coder.SetUp(layout);
     } else {
@@ -185,7 +186,7 @@ std::string MakeTwentyPageTiff() {
     doc->pageFile.Close();
   }
   const std::string tiff = (folder / "doc.tif").string();
-  qb::WriteTiff(doc->tempJobNo, 0, 3, 1, tiff.c_str(), 20);
+  qb::WriteTiff(doc->tempJobNo, 0, 3, 1, tiff.c_str(), 20, qb::Env::Default());
   return tiff;
 }
 

@@ -77,7 +77,7 @@ TempPageCounter& TempPages() {
 // False when the page cannot be received at all.
 bool PrepareRawPage(Document& doc, const ImageHeader& header) {
   if (!TempPages().MakeTempPageName(doc.pageCount, doc.curFilePath, sizeof doc.curFilePath,
-                                    &doc.tempJobNo)) {
+                                    &doc.tempJobNo, ServerEnv())) {
     TraceLog("  ### no temporary page name");
     return false;
   }
@@ -388,7 +388,7 @@ void OnPageDelete(ScanJob& job, uint8_t* body, size_t length) {
   } else if (doc.tempJobNo != 0) {
     // Only the finished pages' temporary files go; the count stays, so an
     // end of data that follows finds pages missing and fails the document.
-    DeleteTempPages(doc.tempJobNo, doc.pageCount);
+    DeleteTempPages(doc.tempJobNo, doc.pageCount, ServerEnv());
   }
 }
 

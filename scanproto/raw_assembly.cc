@@ -8,6 +8,7 @@
 #include "imaging/pdf/hg_tiff2pdf.h"
 #include "platform/files.h"
 #include "platform/trace.h"
+#include "scanproto/connection_server.h"
 #include "scanproto/reception_support.h"
 #include "storage/file_naming.h"
 #include "storage/path_parts.h"
@@ -35,7 +36,7 @@ bool Assemble(Document& doc, int firstPage, const std::string& target, int pages
               bool staged = true) {
   const std::string path = staged ? StagingPathFor(doc, target, true) : target;
   if (!path.empty() && WriteTiff(doc.tempJobNo, firstPage, doc.coder.CodingMode(),
-                                 kFillOrderLsbFirst, path.c_str(), pages)) {
+                                 kFillOrderLsbFirst, path.c_str(), pages, ServerEnv())) {
     return true;
   }
   // Never keep a TIFF that lacks pages.

@@ -90,7 +90,8 @@ TEST(FaxFastPathsTest, LibtiffDecodesOfficeLikePages) {
     format.codingMode = mode;
     ASSERT_TRUE(fixture.CodePages(pages, format));
     const std::string tiff = (fixture.folder() / "out.tif").string();
-    ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, 0, mode, 1, tiff.c_str(), 2));
+    ASSERT_TRUE(
+        WriteTiff(fixture.job().tempJobNo, 0, mode, 1, tiff.c_str(), 2, qb::Env::Default()));
     std::vector<Bitmap> decoded;
     std::string error;
     ASSERT_TRUE(DecodeTiff(tiff, &decoded, &error)) << error;

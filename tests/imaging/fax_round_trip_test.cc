@@ -64,7 +64,7 @@ TEST_P(FaxRoundTripTest, LibtiffDecodesWhatWasCoded) {
         ASSERT_TRUE(fixture.CodePages(c.pages, format));
         const std::string tiff = (fixture.folder() / "out.tif").string();
         ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, 0, mode, 1, tiff.c_str(),
-                              static_cast<int>(c.pages.size())));
+                              static_cast<int>(c.pages.size()), qb::Env::Default()));
         std::vector<Bitmap> decoded;
         std::string error;
         ASSERT_TRUE(DecodeTiff(tiff, &decoded, &error)) << error;
@@ -95,7 +95,7 @@ TEST(FaxCoderTest, PagesAssembledSeparatelyEachDecode) {
     std::string name = "p";
     name += std::to_string(i) + ".tif";
     const std::string tiff = (fixture.folder() / name).string();
-    ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, i, 3, 1, tiff.c_str(), 1));
+    ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, i, 3, 1, tiff.c_str(), 1, qb::Env::Default()));
     std::vector<Bitmap> decoded;
     std::string error;
     ASSERT_TRUE(DecodeTiff(tiff, &decoded, &error)) << error;

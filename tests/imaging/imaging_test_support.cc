@@ -132,7 +132,7 @@ bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& f
     };
     for (const auto& field : fields) std::memcpy(job.headerRecord + field[0], &field[1], 2);
     if (!tempPages_.MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath,
-                                     &job.tempJobNo)) {
+                                     &job.tempJobNo, qb::Env::Default())) {
       return false;
     }
     if (job.pageCount == 0) {

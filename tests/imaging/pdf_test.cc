@@ -99,7 +99,7 @@ TEST_P(PdfRoundTripTest, PopplerShowsTheInputAndQpdfFindsNoError) {
       const std::string tiff = (fixture.folder() / "doc.tif").string();
       const std::string pdf = (fixture.folder() / "doc.pdf").string();
       ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, 0, mode, 1, tiff.c_str(),
-                            static_cast<int>(c.pages.size())));
+                            static_cast<int>(c.pages.size()), qb::Env::Default()));
       ASSERT_EQ(hgTiff2Pdf(tiff.c_str(), pdf.c_str(), 0, 0, 0), kTiff2PdfOk);
       EXPECT_TRUE(std::filesystem::exists(tiff));  // the caller deletes it
 
@@ -137,7 +137,7 @@ TEST(Tiff2PdfTest, FailuresLeaveNoPdf) {
   PageFormat format;
   ASSERT_TRUE(fixture.CodePages({TextLikeBitmap(1728, 100, 13)}, format));
   const std::string tiff = (fixture.folder() / "cut.tif").string();
-  ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, 0, 3, 1, tiff.c_str(), 1));
+  ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, 0, 3, 1, tiff.c_str(), 1, qb::Env::Default()));
   std::vector<uint8_t> bytes = ReadFileBytes(tiff);
   bytes.resize(bytes.size() - 1);
   WriteFileBytes(tiff, bytes);
