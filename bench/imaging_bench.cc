@@ -194,7 +194,8 @@ void Tiff2Pdf20Pages(benchmark::State& state) {
   static const std::string tiff = MakeTwentyPageTiff();
   const std::string pdf = (PdfFolder() / "doc.pdf").string();
   for (auto _ : state) {
-    if (qb::hgTiff2Pdf(tiff.c_str(), pdf.c_str(), 0, 0, 0) != 0) state.SkipWithError("failed");
+    if (qb::hgTiff2Pdf(tiff.c_str(), pdf.c_str(), 0, 0, 0, qb::Env::Default()) != 0)
+      state.SkipWithError("failed");
   }
   state.counters["tiff_bytes"] = static_cast<double>(std::filesystem::file_size(tiff));
   state.counters["pdf_bytes"] = static_cast<double>(std::filesystem::file_size(pdf));
