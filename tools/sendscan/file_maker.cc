@@ -14,8 +14,6 @@
 namespace qb::sendscan {
 namespace {
 
-using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
 // Codes one page with T.6. `lsbFirst` packs the first bit of the code into
 // bit 0 of each byte (TIFF FillOrder 2); PDF wants it in bit 7.
 bool CodePage(const Bitmap& page, bool lsbFirst, std::vector<uint8_t>* code) {
@@ -205,18 +203,18 @@ bool WritePrinterPdf(const std::string& path, const std::vector<Bitmap>& pages, 
 }
 
 std::string PreCheckFile(const std::string& path, int dataForm, bool deferredNotify) {
-  FilePtr file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) return "cannot be read";
+  std::unique_ptr<ReadableFile> file;
+  if (!Env::Default().OpenReadable(path, &file)) return "cannot be read";
   int result = kCheckPassed;
   switch (dataForm) {
     case 1:
-      result = CheckTiffFile(file.get(), deferredNotify);
+      result = CheckTiffFile(*file, deferredNotify);
       break;
     case 4:
-      result = CheckJpegFile(file.get(), deferredNotify);
+      result = CheckJpegFile(*file, deferredNotify);
       break;
     case 5:
-      result = CheckPdfFile(file.get(), deferredNotify);
+      result = CheckPdfFile(*file, deferredNotify);
       break;
     default:
       return "is not a .tif, .jpg or .pdf file";
