@@ -36,20 +36,19 @@ class PosixWritableFile final : public WritableFile {
 
   FileResult Append(const void* data, size_t length) override {
     if (fd_ < 0) return FileResult::FromSystemError(EBADF);
+    if (length == 0) return {};
     const char* bytes = static_cast<const char*>(data);
-    size_ += length;
+    if (used_ + length > capacity_) {
+      if (FileResult flushed = Flush(); !flushed) return flushed;
+    }
     if (used_ + length <= capacity_) {
       std::memcpy(buffer_.get() + used_, bytes, length);
       used_ += length;
-      return {};
+    } else if (FileResult written = WriteAll(fd_, bytes, length); !written) {
+      return written;
     }
-    if (FileResult flushed = Flush(); !flushed) return flushed;
-    if (length < capacity_) {
-      std::memcpy(buffer_.get(), bytes, length);
-      used_ = length;
-      return {};
-    }
-    return WriteAll(fd_, bytes, length);
+    size_ += length;
+    return {};
   }
 
   FileResult Sync() override {
