@@ -90,8 +90,9 @@ void OnDirList(ScanJob& job, uint8_t* body, size_t length) {
   // With DirListScope 1 a folder outside the destinations reads as one
   // that cannot be read: nothing of the rest of the machine is shown.
   std::vector<std::string> names;
-  if (GetDirListScope() != 1 || IsWithinDestinations(path, ServerEnv()))
+  if (GetDirListScope() != 1 || IsWithinDestinations(path, ServerEnv())) {
     names = ListSubfolders(path, ServerEnv());
+  }
   uint16_t count = 0;
   size_t entriesLength = PackDirEntries(names, job.txBuffer + 2 + kReplyHeader, &count);
   SendDirListRes(job, count, entriesLength);

@@ -220,8 +220,9 @@ void CodeRawPacket(Document& doc, uint8_t* data, size_t length) {
 
 void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   Document& doc = job.document;
-  if (RawDumpEnabled())
+  if (RawDumpEnabled()) {
     RawDumpPrintf(ServerEnv(), "tvRcvImgHeader szSavePath=%s\n", doc.folderPath);
+  }
   job.imageDataMode = 1;
 
   ImageHeader header;

@@ -51,8 +51,10 @@ bool Assemble(Document& doc, int firstPage, const std::string& target, int pages
 // The PDF made from a temporary TIFF into the staging file of `target`.
 bool ConvertToPdf(Document& doc, const std::string& tiff, const std::string& target) {
   const std::string path = StagingPathFor(doc, target, true);
-  if (!path.empty() && hgTiff2Pdf(tiff.c_str(), path.c_str(), 0, 0, 0, ServerEnv()) == kTiff2PdfOk)
+  if (!path.empty() &&
+      hgTiff2Pdf(tiff.c_str(), path.c_str(), 0, 0, 0, ServerEnv()) == kTiff2PdfOk) {
     return true;
+  }
   doc.files.Drop(target);
   return false;
 }
