@@ -177,7 +177,7 @@ void MainWindow::OnCommand(uint32_t id, int64_t lParam) {
       break;
     case kCmdLogList:
       if (lParam == 1) {
-        TrimReceiveLog();
+        TrimReceiveLog(loop_.env());
         if (process.quitOnLogList) Shutdown();
       } else if (lParam == 2) {
         if (process.processMode != kModeDesktop) process.quitOnLogList = true;

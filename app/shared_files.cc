@@ -5,7 +5,7 @@
 
 #include "config/folders.h"
 #include "nameservice/host_table.h"
-#include "platform/files.h"
+#include "platform/env.h"
 #include "platform/local_trust.h"
 #include "platform/places.h"
 #include "platform/trace.h"
@@ -28,22 +28,22 @@ void TightenOne(const std::string& path) {
 }
 
 // The folder and the entries in it, one level deep.
-void TightenFolder(const std::string& folder) {
+void TightenFolder(Env& env, const std::string& folder) {
   TightenOne(folder);
   std::vector<FolderEntry> entries;
-  if (!ListFolder(folder, &entries)) return;
+  if (!env.ListFolder(folder, &entries)) return;
   for (const FolderEntry& entry : entries) TightenOne(folder + "/" + entry.name);
 }
 
 }  // namespace
 
-void TightenSharedFiles() {
+void TightenSharedFiles(Env& env) {
   TightenOne(SettingsPath());
   TightenOne(SharedDataFilePath(kDestinationListName));
   TightenOne(SharedDataFilePath(kReceiveLogName));
   TightenOne(HostTablePath());
-  TightenFolder(RunFolder());
-  TightenFolder(RunFolder() + "/windows");
+  TightenFolder(env, RunFolder());
+  TightenFolder(env, RunFolder() + "/windows");
 }
 
 }  // namespace qb

@@ -3,11 +3,13 @@
 // at start where an older version or a hand left them writable by others.
 #pragma once
 
+#include "platform/env.h"
+
 namespace qb {
 
 // Removes the "other" write bit from the settings file, the destination
 // list, the receive log, the host table, the run-time folder and what lies
 // in it; each change (or a file that cannot be changed) is traced once.
-void TightenSharedFiles();
+void TightenSharedFiles(Env& env);
 
 }  // namespace qb

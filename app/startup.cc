@@ -89,8 +89,9 @@ void StartFtpIfEnabled(bool serviceMode, MainWindow& mainWindow) {
 }
 
 // Disk word at start: from the free percentage of the CONF folder's volume.
-uint16_t InitialHddState() {
-  return static_cast<uint16_t>(EstimateDiskStateByPercent(GetFreePercent(ConfFolder(), Env::Default()), GetHDD()));
+uint16_t InitialHddState(Env& env) {
+  return static_cast<uint16_t>(
+      EstimateDiskStateByPercent(GetFreePercent(ConfFolder(), env), GetHDD()));
 }
 
 }  // namespace
@@ -98,6 +99,8 @@ uint16_t InitialHddState() {
 int RunProgram(int argc, char** argv) {
   if (int answered = AnswerOptions(argc, argv); answered >= 0) return answered;
   RaiseDescriptorLimitToHard();  // crowds of clients meet the system's limit, not 1,024
+  // The one real Env of the program, handed to what touches files.
+  Env& env = Env::Default();
   ProcessState& process = Process();
   process.serviceLaunched = IsServiceCommandLine(argc, argv);
 
@@ -114,7 +117,7 @@ int RunProgram(int argc, char** argv) {
     }
   }
 
-  LocateSettingsFile();
+  LocateSettingsFile(env);
   InitTempFolder();
   // In service mode nothing is run or loaded that an account outside the
   // service's own and its group could have named or changed.
@@ -134,7 +137,7 @@ int RunProgram(int argc, char** argv) {
   process.mainWindowHandle = endpoint->handle();
 
   SetTraceMode(GetTrace());
-  TightenSharedFiles();
+  TightenSharedFiles(env);
   InitConfFolder();
 
   // The companion service ends the service instance with SIGTERM (its
@@ -178,7 +181,7 @@ int RunProgram(int argc, char** argv) {
 
   loop.PostMessage(&mainWindow, WM_COMMAND, kCmdOk, 0);
   ClearScannerEntries();
-  process.hddState = InitialHddState();
+  process.hddState = InitialHddState(env);
   if (!process.serviceLaunched) {
     OpenConfigLink(process.mainWindowHandle, process.commState, process.hddState);
   }

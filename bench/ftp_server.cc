@@ -85,7 +85,7 @@ void PrepareRoot() {
   std::ofstream(data + "/tvscan_f.bin") << "1;" << g_root << "/dest1;;;\n";
   ::setenv("QUILLBOX_ROOT", g_root.c_str(), 1);
   ::setenv("TMP", (g_root + "/tmp").c_str(), 1);
-  qb::LocateSettingsFile();
+  qb::LocateSettingsFile(qb::Env::Default());
   qb::InitTempFolder();
   qb::InitTlsLibrary();
 }

@@ -79,7 +79,7 @@ void Record(const std::string& name, double seconds, int64_t iterations, double 
 }
 
 void OurCoder(benchmark::State& state, const Page* page, int mode, const char* name) {
-  auto doc = std::make_unique<qb::Document>();
+  auto doc = std::make_unique<qb::Document>(qb::Env::Default());
   const uint16_t fields[][2] = {{12, static_cast<uint16_t>(page->width)},
                                 {14, static_cast<uint16_t>(page->height)},
                                 {22, 1},
@@ -87,7 +87,7 @@ void OurCoder(benchmark::State& state, const Page* page, int mode, const char* n
   uint8_t record[qb::kImageHeaderSize] = {};
   for (const auto& f : fields) std::memcpy(record + f[0], &f[1], 2);
   const qb::PageLayout layout = qb::PageLayoutOfRecord(record);
-  doc->pageFile = qb::PageFile(std::fopen("/dev/null", "wb"));
+  doc->pageFile = qb::PageFile::Open(qb::Env::Default(), "/dev/null", false);
   doc->coder.SetUp(layout);
   doc->coder.WriteInto(&doc->pageFile);
   double outBytes = 0;
@@ -160,7 +160,7 @@ std::string MakeTwentyPageTiff() {
   std::filesystem::create_directories(folder);
   ::setenv("TMP", folder.c_str(), 1);
   qb::InitTempFolder();
-  auto doc = std::make_unique<qb::Document>();
+  auto doc = std::make_unique<qb::Document>(qb::Env::Default());
   const Page& page = A4At600();
   const uint16_t fields[][2] = {{12, 4960}, {14, 7016}, {22, 1}, {10, 0x0600}, {4, 40}};
   uint8_t record[qb::kImageHeaderSize] = {};
@@ -168,13 +168,14 @@ std::string MakeTwentyPageTiff() {
   const qb::PageLayout layout = qb::PageLayoutOfRecord(record);
   qb::TempPageCounter tempPages;
   for (int p = 0; p < 20; ++p) {
-    tempPages.MakeTempPageName(p, doc->curFilePath, sizeof doc->curFilePath, &doc->tempJobNo);
+    tempPages.MakeTempPageName(p, doc->curFilePath, sizeof doc->curFilePath, &doc->tempJobNo,
+                               qb::Env::Default());
     if (p == 0) {
       doc->coder.SetUp(layout);
     } else {
       doc->coder.Reset(layout);
     }
-    doc->pageFile = qb::PageFile(std::fopen(doc->curFilePath, "wb"));
+    doc->pageFile = qb::PageFile::Open(qb::Env::Default(), doc->curFilePath, false);
     doc->coder.WriteInto(&doc->pageFile);
     doc->pageFile.Write(record, qb::kImageHeaderSize);
     for (int y = 0; y < page.height; ++y) {
@@ -185,7 +186,7 @@ std::string MakeTwentyPageTiff() {
     doc->pageFile.Close();
   }
   const std::string tiff = (folder / "doc.tif").string();
-  qb::WriteTiff(doc->tempJobNo, 0, 3, 1, tiff.c_str(), 20);
+  qb::WriteTiff(doc->tempJobNo, 0, 3, 1, tiff.c_str(), 20, qb::Env::Default());
   return tiff;
 }
 
@@ -193,7 +194,8 @@ void Tiff2Pdf20Pages(benchmark::State& state) {
   static const std::string tiff = MakeTwentyPageTiff();
   const std::string pdf = (PdfFolder() / "doc.pdf").string();
   for (auto _ : state) {
-    if (qb::hgTiff2Pdf(tiff.c_str(), pdf.c_str(), 0, 0, 0) != 0) state.SkipWithError("failed");
+    if (qb::hgTiff2Pdf(tiff.c_str(), pdf.c_str(), 0, 0, 0, qb::Env::Default()) != 0)
+      state.SkipWithError("failed");
   }
   state.counters["tiff_bytes"] = static_cast<double>(std::filesystem::file_size(tiff));
   state.counters["pdf_bytes"] = static_cast<double>(std::filesystem::file_size(pdf));
@@ -216,14 +218,14 @@ const std::vector<Page>& AllPages() {
 // Our code of the page, as the coder writes it into a page file.
 std::vector<uint8_t> OurCode(const Page& page, int mode) {
   const std::string path = (std::filesystem::temp_directory_path() / "qb_bench_ours.bin").string();
-  auto doc = std::make_unique<qb::Document>();
+  auto doc = std::make_unique<qb::Document>(qb::Env::Default());
   const uint16_t fields[][2] = {{12, static_cast<uint16_t>(page.width)},
                                 {14, static_cast<uint16_t>(page.height)},
                                 {22, 1},
                                 {10, 0x0600}};
   uint8_t record[qb::kImageHeaderSize] = {};
   for (const auto& f : fields) std::memcpy(record + f[0], &f[1], 2);
-  doc->pageFile = qb::PageFile(std::fopen(path.c_str(), "wb"));
+  doc->pageFile = qb::PageFile::Open(qb::Env::Default(), path, false);
   doc->coder.SetUp(qb::PageLayoutOfRecord(record));
   doc->coder.SetCodingMode(mode);
   doc->coder.WriteInto(&doc->pageFile);

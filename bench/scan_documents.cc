@@ -92,7 +92,7 @@ class Receiver {
     std::ofstream(data + "/tvscan_f.bin") << "1;" << dest_ << ";Bench;;\n";
     ::setenv("QUILLBOX_ROOT", root_.c_str(), 1);
     ::setenv("TMP", (root_ + "/tmp").c_str(), 1);
-    qb::LocateSettingsFile();
+    qb::LocateSettingsFile(qb::Env::Default());
     qb::InitTempFolder();
     qb::ClearLockedClients();
     std::atomic<bool> ready{false};

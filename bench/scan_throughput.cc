@@ -141,7 +141,7 @@ BENCHMARK(BM_RawLoopback)
 
 int main(int argc, char** argv) {
   ::setenv("QUILLBOX_ROOT", "/nonexistent-quillbox-bench", 1);
-  qb::LocateSettingsFile();
+  qb::LocateSettingsFile(qb::Env::Default());
   benchmark::Initialize(&argc, argv);
   RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

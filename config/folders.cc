@@ -1,6 +1,7 @@
 #include "config/folders.h"
 
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "config/settings.h"
@@ -19,21 +20,6 @@ std::string g_temp_folder;
 std::string g_conf_folder;
 bool g_conf_from_settings = false;
 
-std::string LocalFolderText(const char* folder) {
-  std::string text = folder == nullptr ? "" : folder;
-  for (char& c : text) {
-    if (c == '\\') c = '/';
-  }
-  return text;
-}
-
-std::FILE* OpenUnder(const std::string& base, const char* folder, const char* fileName,
-                     const char* mode) {
-  // Same shape as "%s\%s\%s": a folder given with a leading separator makes
-  // a doubled one, which the file system accepts.
-  std::string path = base + "/" + LocalFolderText(folder) + "/" + fileName;
-  return OpenGroupWritable(path, mode);
-}
 
 void CopyCut(const std::string& text, char* buffer, size_t size) {
   if (size == 0) return;
@@ -57,12 +43,12 @@ std::string DataFolder() {
   }
 }
 
-void LocateSettingsFile() {
+void LocateSettingsFile(Env& env) {
   int generation = GetOsGeneration();
   if (generation == 1 || generation == 2) {
     g_settings_path = DataFolder() + "/" + kSettingsName;
     g_settings_located = true;
-    EnsureSettingsFile();
+    EnsureSettingsFile(env);
   } else {
     g_settings_path = WindowsDirectory() + "/" + kSettingsName;
     g_settings_located = true;
@@ -79,39 +65,18 @@ const std::string& SettingsPath() {
   return g_settings_path;
 }
 
-void EnsureSettingsFile() {
-  if (std::FILE* existing = std::fopen(SettingsPath().c_str(), "r")) {
-    std::fclose(existing);
-    return;
+void EnsureSettingsFile(Env& env) {
+  FileInfo info;
+  if (env.Stat(SettingsPath(), &info)) return;
+  // Created only when still missing: another process starting at the same
+  // moment may have made it meanwhile.
+  std::unique_ptr<WritableFile> created;
+  if (!env.NewWritableFile(SettingsPath(), CreateMode::kNewOnly, &created)) return;
+  std::string old;
+  if (ReadWholeFile(env, WindowsDirectory() + "/" + kSettingsName, &old)) {
+    created->Append(old.data(), old.size());
   }
-  std::FILE* created = OpenDataFile("\\Tovira\\Quillbox", kSettingsName, "w+");
-  if (created == nullptr) return;
-  std::string old_path = WindowsDirectory() + "/" + kSettingsName;
-  if (std::FILE* old_file = std::fopen(old_path.c_str(), "r")) {
-    char line[1024];
-    while (std::fgets(line, sizeof line, old_file) != nullptr) std::fputs(line, created);
-    std::fclose(old_file);
-  }
-  std::fclose(created);
-}
-
-std::FILE* OpenDataFileDocuments(const char* folder, const char* fileName, const char* mode) {
-  return OpenUnder(CommonDocumentsFolder(), folder, fileName, mode);
-}
-
-std::FILE* OpenDataFileAppData(const char* folder, const char* fileName, const char* mode) {
-  return OpenUnder(CommonAppDataFolder(), folder, fileName, mode);
-}
-
-std::FILE* OpenDataFile(const char* folder, const char* fileName, const char* mode) {
-  switch (GetOsGeneration()) {
-    case 1:
-      return OpenDataFileDocuments(folder, fileName, mode);
-    case 2:
-      return OpenDataFileAppData(folder, fileName, mode);
-    default:
-      return OpenGroupWritable(WindowsDirectory() + "/" + fileName, mode);
-  }
+  created->Close();
 }
 
 void InitTempFolder() { g_temp_folder = EnvironmentText("TMP"); }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/env.h"
+
 namespace qb {
 
 // 0 other, 1 NT 5.x, 2 NT 6.x, 3 old NT: selects every data path.
@@ -17,23 +19,15 @@ int GetOsGeneration();
 std::string DataFolder();
 
 // Computes the settings-file path once (called at start-up before any
-// setting is read) and, for generations 1 and 2, makes sure the file exists.
-void LocateSettingsFile();
+// setting is read) and, for generations 1 and 2, makes sure the file exists
+// (through `env`).
+void LocateSettingsFile(Env& env);
 // The path computed by LocateSettingsFile (computed on first use if it was
 // never called).
 const std::string& SettingsPath();
 // Creates the data-folder settings file when missing, carrying over the
 // content of a settings file in the Windows directory. Generations 1 and 2.
-void EnsureSettingsFile();
-
-// Opens folder/fileName under the all-users documents (generation 1) or
-// application-data (generation 2) folder, creating it for this account and
-// its group (0660). `folder` may use "\" or "/" and may start with a separator.
-std::FILE* OpenDataFileDocuments(const char* folder, const char* fileName, const char* mode);
-std::FILE* OpenDataFileAppData(const char* folder, const char* fileName, const char* mode);
-// The variant of the running generation; generations 0 and 3 open the file
-// in the Windows directory.
-std::FILE* OpenDataFile(const char* folder, const char* fileName, const char* mode);
+void EnsureSettingsFile(Env& env);
 
 // Sets the temporary folder from the environment variable TMP (unchanged;
 // empty when unset).

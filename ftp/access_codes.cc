@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/crypto.h"
 #include "platform/global_lock.h"
@@ -11,14 +12,14 @@
 
 namespace qb {
 
-bool AccessCodeOpensAny(const char* code) {
+bool AccessCodeOpensAny(const char* code, Env& env) {
   GlobalLockGuard hold;
-  std::FILE* list = OpenSharedDataFile(kDestinationListName, "rt");
-  if (list == nullptr) return false;
+  std::vector<std::string> lines;
+  if (!ReadSharedDataLines(env, kDestinationListName, 520, &lines)) return false;  // as the lookup reads it
   const size_t length = std::strlen(code);
   bool opens = false;
-  char line[520];  // as the lookup reads the list
-  while (!opens && std::fgets(line, sizeof line, list) != nullptr) {
+  for (const std::string& line : lines) {
+    if (opens) break;
     std::string rest = line;
     const std::string number = SplitField(&rest);
     SplitField(&rest);  // folder
@@ -28,7 +29,6 @@ bool AccessCodeOpensAny(const char* code) {
     opens = accessCode.empty() ||
             (accessCode.size() == length && ConstantTimeEqual(accessCode.data(), code, length));
   }
-  std::fclose(list);
   return opens;
 }
 

@@ -69,10 +69,32 @@ std::string PlaceWithinDestination(const std::string& base, const std::string& s
   return refused ? base : folder + "/" + NameOfPath(base);
 }
 
+// A file the check reads, remembering whether the disk failed a read (as
+// opposed to the file ending early, which is the check's own business).
+class CheckedRead final : public ReadableFile {
+ public:
+  explicit CheckedRead(const ReadableFile& file) : file_(file) {}
+  FileResult ReadAt(uint64_t offset, void* out, size_t length, size_t* got) const override {
+    FileResult result = file_.ReadAt(offset, out, length, got);
+    if (!result.ok()) failed_ = true;
+    return result;
+  }
+  uint64_t Size() const override { return file_.Size(); }
+  bool Failed() const { return failed_; }
+
+ private:
+  const ReadableFile& file_;
+  mutable bool failed_ = false;
+};
+
+enum class TypeCheck { kAccepted, kRefused, kUnreadable };
+
 // Whether the file passes the type check of the setting FileTypeCheck:
-// only TIFF, JPEG, PDF (each checked for its content) and XPS are kept.
-bool TypeAccepted(CVirtualSaveFile& file) {
-  if (GetFileTypeCheck() == 0) return true;
+// only TIFF, JPEG, PDF (each checked for its content) and XPS are kept. A
+// file the disk would not give back is not refused for its content: it is
+// a file that could not be stored.
+TypeCheck CheckType(CVirtualSaveFile& file, Env& env) {
+  if (GetFileTypeCheck() == 0) return TypeCheck::kAccepted;
   const std::string extension = Upper(SplitPath(file.getPath()).extension);
   int form = 0;
   if (extension == ".TIF") {
@@ -82,16 +104,15 @@ bool TypeAccepted(CVirtualSaveFile& file) {
   } else if (extension == ".PDF") {
     form = kDataFormPdf;
   } else {
-    return extension == ".XPS";
+    return extension == ".XPS" ? TypeCheck::kAccepted : TypeCheck::kRefused;
   }
   // The staging file the upload was written into.
   const char* staging = file.getTempName();
-  if (staging == nullptr || staging[0] == '\0') return false;
-  std::FILE* in = std::fopen(staging, "rb");
-  if (in == nullptr) return false;
-  const bool passed = CheckReceivedFile(in, form, 0);
-  std::fclose(in);
-  return passed;
+  std::unique_ptr<ReadableFile> in;
+  if (staging == nullptr || !env.OpenReadable(staging, &in).ok()) return TypeCheck::kUnreadable;
+  const CheckedRead read(*in);
+  if (CheckReceivedFile(read, form, 0)) return TypeCheck::kAccepted;
+  return read.Failed() ? TypeCheck::kUnreadable : TypeCheck::kRefused;
 }
 
 }  // namespace
@@ -118,7 +139,7 @@ bool CFtpSessionQBX::getPasswordPrompt(int code, char* out) {
   if (RawDumpEnabled()) {
     char answer[kAnswerDigits + 1];
     ExpectedAnswer(challenge_, answer);
-    RawDumpPrintf("Challenge code [%s] Answer [%s]\n", challenge_, answer);
+    RawDumpPrintf(server()->env(), "Challenge code [%s] Answer [%s]\n", challenge_, answer);
     SecureZero(answer, sizeof answer);
   }
   std::snprintf(out, 500, "331 %s Password required for %%s.", challenge_);
@@ -137,7 +158,7 @@ bool CFtpSessionQBX::checkPassword(const char* /*user*/, const char* password) {
   // Deliberately counted at PASS as well (the original counted only the
   // refused destination): a code that opens no destination is a wrong
   // guess whether or not the client goes on to try it.
-  if (accessCode && !AccessCodeOpensAny(password)) qbx_->RecordLoginFailure(control()->peerAddress());
+  if (accessCode && !AccessCodeOpensAny(password, server()->env())) qbx_->RecordLoginFailure(control()->peerAddress());
   GlobalLockGuard lock;
   bool accepted = accessCode;
   if (!accepted && challenge_[0] != '\0') {
@@ -173,7 +194,7 @@ bool CFtpSessionQBX::getCurrentDir(char* out) {
 bool CFtpSessionQBX::EnterDestination(int number, std::string* folder) {
   DestinationRecord record;
   const bool found = number > 0 && number <= 0xFFFF &&
-                     LookupDestination(static_cast<uint16_t>(number), &record);
+                     LookupDestination(static_cast<uint16_t>(number), &record, server()->env());
   if (found && (challenge_login_ != 0 || record.accessCode.empty() ||
                 SameCode(record.accessCode, login_code_))) {
     selected_destination_ = static_cast<uint16_t>(number);
@@ -231,7 +252,7 @@ bool CFtpSessionQBX::namesFolder(const char* name) {
   if (!ParseStoreName(name, current_destination_, &destination, &fileName)) return false;
   if (fileName.empty()) return true;
   DestinationRecord record;
-  return LookupDestination(static_cast<uint16_t>(destination), &record) &&
+  return LookupDestination(static_cast<uint16_t>(destination), &record, server()->env()) &&
          IsDirectory(record.folder + "/" + fileName);
 }
 
@@ -321,6 +342,7 @@ bool CFtpSessionQBX::SaveReceivedFiles() {
     qbx_->AddTicket(answer);
     SecureZero(answer, sizeof answer);
   }
+  Env& env = server()->env();
   const bool overwrite = GetOverWrite();
   DocumentFiles& staged = staged_;
   std::string fullPath;
@@ -353,7 +375,7 @@ bool CFtpSessionQBX::SaveReceivedFiles() {
         }
       }
       const std::string target = PlaceWithinDestination(base, subFolder, destinationFolder);
-      MakeUniqueFileName(target, overwrite, &fullPath, &stem, &digits, staged.Owner());
+      MakeUniqueFileName(target, overwrite, &fullPath, &stem, &digits, staged.Owner(), env);
       file->setPath(fullPath.c_str());
     } else if (digits > 0 && fullPath.find('_') != std::string::npos) {
       const std::string target = SeriesPath(fullPath, digits, count + 1);
@@ -368,14 +390,18 @@ bool CFtpSessionQBX::SaveReceivedFiles() {
       if (!overwrite) {
         // Never over an existing file, nor over one of this session's own.
         const std::string folder = FolderPartOf(target);
-        target = MakeFreeExactName(folder, NameOfPath(target), staged.Owner(),
-                                   [&staged](const std::string& path) { return staged.Holds(path); });
+        target = MakeFreeExactName(
+            folder, NameOfPath(target), staged.Owner(),
+            [&staged](const std::string& path) { return staged.Holds(path); }, env);
       }
       file->setPath(target.c_str());
     }
 
-    if (!TypeAccepted(*file)) {
-      TraceLog("FTP file %s not stored: its content is not of its type.", file->getPath());
+    const TypeCheck type = CheckType(*file, env);
+    if (type != TypeCheck::kAccepted) {
+      TraceLog("FTP file %s not stored: %s.", file->getPath(),
+               type == TypeCheck::kRefused ? "its content is not of its type" : "it cannot be read back");
+      if (type == TypeCheck::kUnreadable) ++lost;
       staged.Drop(stagingKey);
       continue;
     }
@@ -401,7 +427,7 @@ bool CFtpSessionQBX::SaveReceivedFiles() {
     // is on disk.
     const CommitOutcome outcome = qbx_->delivery().Commit(staged, overwrite, &saved_);
     landed = outcome.landed;
-    lost = static_cast<int>(outcome.lost.size());
+    lost += static_cast<int>(outcome.lost.size());
     if (landed > 0) qbx_->delivery().Log(saved_, false);
   } else {
     staged.DropAll();
@@ -418,7 +444,7 @@ void CFtpSessionQBX::AnnounceSavedFiles() {
   StoredDocument extension = saved_;
   extension.metaData = ByteBlock{paired_->data.data(), paired_->data.size()};
   if (RawDumpEnabled()) {
-    RawDumpPrintf("Calling qnExtParaOperation MetaDataSize = %d bytes.\n",
+    RawDumpPrintf(server()->env(), "Calling qnExtParaOperation MetaDataSize = %d bytes.\n",
                   static_cast<int>(paired_->data.size()));
   }
   delivery.CallExtension(&extension, 0);

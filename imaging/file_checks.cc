@@ -7,9 +7,45 @@
 namespace qb {
 namespace {
 
-bool ReadExactly(std::FILE* file, void* buffer, size_t length) {
-  return std::fread(buffer, 1, length, file) == length;
-}
+// A read position in a file, read as the printers' files were laid out for
+// stdio: seeks past the end succeed and the read after them fails.
+class Cursor {
+ public:
+  explicit Cursor(const ReadableFile& file) : file_(file) {}
+
+  bool Read(void* buffer, size_t length) {
+    size_t got = 0;
+    if (!file_.ReadAt(at_, buffer, length, &got) || got != length) return false;
+    at_ += length;
+    return true;
+  }
+  void Seek(uint64_t offset) { at_ = offset; }
+  // False, the position unchanged, when the file is shorter than `distance`.
+  bool SeekFromEnd(uint64_t distance) {
+    if (distance > file_.Size()) return false;
+    at_ = file_.Size() - distance;
+    return true;
+  }
+  // As fgets: at most size - 1 bytes, up to and including a line feed;
+  // false at the end of the file.
+  bool ReadLine(char* buffer, int size) {
+    size_t got = 0;
+    if (size < 2 || !file_.ReadAt(at_, buffer, static_cast<size_t>(size - 1), &got) || got == 0) {
+      return false;
+    }
+    const void* feed = std::memchr(buffer, '\n', got);
+    if (feed != nullptr) got = static_cast<size_t>(static_cast<const char*>(feed) - buffer) + 1;
+    buffer[got] = '\0';
+    at_ += got;
+    return true;
+  }
+
+ private:
+  const ReadableFile& file_;
+  uint64_t at_ = 0;
+};
+
+bool ReadExactly(Cursor& file, void* buffer, size_t length) { return file.Read(buffer, length); }
 
 bool ResolutionAllowed(uint32_t dpi, bool deferredNotify) {
   switch (dpi) {
@@ -29,7 +65,7 @@ bool ResolutionAllowed(uint32_t dpi, bool deferredNotify) {
 
 class EndianReader {
  public:
-  EndianReader(std::FILE* file, bool bigEndian) : file_(file), bigEndian_(bigEndian) {}
+  EndianReader(Cursor& file, bool bigEndian) : file_(file), bigEndian_(bigEndian) {}
   bool U16(uint16_t* value) {
     uint8_t b[2];
     if (!ReadExactly(file_, b, 2)) return false;
@@ -46,27 +82,25 @@ class EndianReader {
   }
 
  private:
-  std::FILE* file_;
+  Cursor& file_;
   bool bigEndian_;
 };
 
-bool SeekTo(std::FILE* file, uint32_t offset) {
-  // fseek takes a long; offsets of a 32-bit TIFF always fit on our targets.
-  return std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
+bool SeekTo(Cursor& file, uint32_t offset) {
+  file.Seek(offset);
+  return true;
 }
 
 // Reads one line of at most size - 1 characters, as the printers' files are
 // laid out for; false at end of file.
-bool ReadLine(std::FILE* file, char* buffer, int size) {
-  return std::fgets(buffer, size, file) != nullptr;
-}
+bool ReadLine(Cursor& file, char* buffer, int size) { return file.ReadLine(buffer, size); }
 
 bool StartsWith(const char* line, const char* prefix) {
   return std::strncmp(line, prefix, std::strlen(prefix)) == 0;
 }
 
 // Reads lines until one begins with `prefix`; false at end of file.
-bool FindLine(std::FILE* file, const char* prefix) {
+bool FindLine(Cursor& file, const char* prefix) {
   char line[127];
   while (ReadLine(file, line, sizeof line)) {
     if (StartsWith(line, prefix)) return true;
@@ -75,23 +109,25 @@ bool FindLine(std::FILE* file, const char* prefix) {
 }
 
 // Reads the next line and tells whether it begins with `prefix`.
-bool NextLineStartsWith(std::FILE* file, const char* prefix) {
+bool NextLineStartsWith(Cursor& file, const char* prefix) {
   char line[127];
   return ReadLine(file, line, sizeof line) && StartsWith(line, prefix);
 }
 
-bool SkipLine(std::FILE* file) {
+bool SkipLine(Cursor& file) {
   char line[127];
   return ReadLine(file, line, sizeof line);
 }
 
-bool SeekBefore(std::FILE* file, long xref, long distance) {
-  return xref >= distance && std::fseek(file, xref - distance, SEEK_SET) == 0;
+bool SeekBefore(Cursor& file, long xref, long distance) {
+  if (xref < distance) return false;
+  file.Seek(static_cast<uint64_t>(xref - distance));
+  return true;
 }
 
 // The version 1.2 information object, 111 (or, for deferred jobs, 208)
 // bytes before the cross-reference section.
-int CheckInfoVersion2(std::FILE* file, long xref, bool deferredNotify) {
+int CheckInfoVersion2(Cursor& file, long xref, bool deferredNotify) {
   if (!SeekBefore(file, xref, deferredNotify ? 208 : 111)) return kPdfReadError;
   if (!NextLineStartsWith(file, "2 0 obj") || !SkipLine(file)) return kPdfFormatError;
   if (!deferredNotify) {
@@ -108,12 +144,12 @@ int CheckInfoVersion2(std::FILE* file, long xref, bool deferredNotify) {
 }
 
 // After "3 0 obj" and one skipped line: empty creator, author and producer.
-bool EmptyNamesFollow(std::FILE* file) {
+bool EmptyNamesFollow(Cursor& file) {
   return SkipLine(file) && NextLineStartsWith(file, "/Creator ()") &&
          NextLineStartsWith(file, "/Author ()") && NextLineStartsWith(file, "/Producer ()");
 }
 
-int CheckInfoVersion4(std::FILE* file, long xref, bool encrypted) {
+int CheckInfoVersion4(Cursor& file, long xref, bool encrypted) {
   if (encrypted) return kCheckPassed;
   if (!SeekBefore(file, xref, 180)) return kPdfReadError;
   if (!FindLine(file, "2 0 obj")) {
@@ -149,9 +185,7 @@ long ParseOffset(const char* line) {
   return digits == 0 ? -1 : value;
 }
 
-}  // namespace
-
-int CheckTiffFile(std::FILE* file, bool deferredNotify) {
+int CheckTiff(Cursor& file, bool deferredNotify) {
   uint8_t order[2];
   if (!ReadExactly(file, order, 2)) return kTiffReadError;
   bool bigEndian;
@@ -189,7 +223,7 @@ int CheckTiffFile(std::FILE* file, bool deferredNotify) {
   return kTiffFormatError;  // no XResolution
 }
 
-int CheckJpegFile(std::FILE* file, bool deferredNotify) {
+int CheckJpeg(Cursor& file, bool deferredNotify) {
   static const uint8_t kJfifStart[11] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10,
                                          'J',  'F',  'I',  'F',  0x00};
   uint8_t head[11];
@@ -204,19 +238,19 @@ int CheckJpegFile(std::FILE* file, bool deferredNotify) {
   return yAllowed ? kCheckPassed : kJpegFormatError;
 }
 
-int CheckPdfFile(std::FILE* file, bool deferredNotify) {
+int CheckPdf(Cursor& file, bool deferredNotify) {
   char head[8];
   if (!ReadExactly(file, head, sizeof head)) return kPdfReadError;
   if (std::memcmp(head, "%PDF-1.", 7) != 0) return kPdfFormatError;
   const char minorVersion = head[7];
 
   char tail[5];
-  if (std::fseek(file, -6, SEEK_END) != 0 || !ReadExactly(file, tail, sizeof tail)) {
+  if (!file.SeekFromEnd(6) || !ReadExactly(file, tail, sizeof tail)) {
     return kPdfReadError;
   }
   if (std::memcmp(tail, "%%EOF", 5) != 0) return kPdfFormatError;
 
-  if (std::fseek(file, -150, SEEK_END) != 0) return kPdfReadError;
+  if (!file.SeekFromEnd(150)) return kPdfReadError;
   char line[79];
   bool encrypted = false;
   bool foundStartxref = false;
@@ -229,7 +263,8 @@ int CheckPdfFile(std::FILE* file, bool deferredNotify) {
   }
   if (!foundStartxref || !ReadLine(file, line, sizeof line)) return kPdfReadError;
   const long xref = ParseOffset(line);
-  if (xref < 0 || std::fseek(file, xref, SEEK_SET) != 0) return kPdfReadError;
+  if (xref < 0) return kPdfReadError;
+  file.Seek(static_cast<uint64_t>(xref));
   if (!NextLineStartsWith(file, "xref")) return kPdfFormatError;
 
   switch (minorVersion) {
@@ -242,8 +277,24 @@ int CheckPdfFile(std::FILE* file, bool deferredNotify) {
   }
 }
 
-bool CheckReceivedFile(std::FILE* file, int dataForm, int deferredNotify) {
-  if (file == nullptr) return false;
+}  // namespace
+
+int CheckTiffFile(const ReadableFile& file, bool deferredNotify) {
+  Cursor cursor(file);
+  return CheckTiff(cursor, deferredNotify);
+}
+
+int CheckJpegFile(const ReadableFile& file, bool deferredNotify) {
+  Cursor cursor(file);
+  return CheckJpeg(cursor, deferredNotify);
+}
+
+int CheckPdfFile(const ReadableFile& file, bool deferredNotify) {
+  Cursor cursor(file);
+  return CheckPdf(cursor, deferredNotify);
+}
+
+bool CheckReceivedFile(const ReadableFile& file, int dataForm, int deferredNotify) {
   const bool deferred = deferredNotify != 0;
   switch (dataForm) {
     case 1:

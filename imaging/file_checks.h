@@ -5,7 +5,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+
+#include "platform/env.h"
 
 namespace qb {
 
@@ -29,22 +30,21 @@ enum : int {
 // The TIFF check: byte order, magic 42, and the first directory's
 // XResolution (numerator / denominator) must be 100, 200, 300, 400 or 600
 // dpi, or 1200 or 2400 when `deferredNotify` is set.
-int CheckTiffFile(std::FILE* file, bool deferredNotify);
+int CheckTiffFile(const ReadableFile& file, bool deferredNotify);
 
 // The JPEG check: the JFIF signature FF D8 FF E0 00 10 "JFIF" 00, an
 // allowed X density (as for TIFF) and a Y density of 100, 200, 300, 400,
 // 600, 1200 or 2400.
-int CheckJpegFile(std::FILE* file, bool deferredNotify);
+int CheckJpegFile(const ReadableFile& file, bool deferredNotify);
 
 // The PDF check: "%PDF-1." header, "%%EOF" six bytes before the end, a
 // "startxref" within the last 150 bytes pointing at an "xref" line, and the
 // document-information layout the printers' PDF library writes (minor
 // versions 2 and 4; an encrypted 1.4 file passes without it).
-int CheckPdfFile(std::FILE* file, bool deferredNotify);
+int CheckPdfFile(const ReadableFile& file, bool deferredNotify);
 
-// Runs the check of `dataForm` (1 TIFF, 4 JPEG, 5 PDF) on `file`, which the
-// caller has rewound and closes afterwards. Any other form fails. True when
-// the file passes.
-bool CheckReceivedFile(std::FILE* file, int dataForm, int deferredNotify);
+// Runs the check of `dataForm` (1 TIFF, 4 JPEG, 5 PDF) on `file` from its
+// start. Any other form fails. True when the file passes.
+bool CheckReceivedFile(const ReadableFile& file, int dataForm, int deferredNotify);
 
 }  // namespace qb

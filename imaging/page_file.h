@@ -1,52 +1,77 @@
 // An open page file: a raw page's temporary file, which the fax coder
-// writes into, or the staging file of a file sent whole. The file is closed
-// when its PageFile goes, so a job that ends in any way leaves no file open.
+// writes into, or the staging file of a file sent whole. Written through
+// the Env; the file is closed when its PageFile goes, so a job that ends in
+// any way leaves no file open.
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
+#include <memory>
+#include <string>
 #include <utility>
+
+#include "platform/env.h"
 
 namespace qb {
 
 class PageFile {
  public:
   PageFile() = default;
-  // Takes over `file` (may be null: not open).
-  explicit PageFile(std::FILE* file) : file_(file) {}
-  ~PageFile() { Close(); }
-
-  PageFile(const PageFile&) = delete;
-  PageFile& operator=(const PageFile&) = delete;
-  PageFile(PageFile&& other) noexcept : file_(std::exchange(other.file_, nullptr)) {}
-  PageFile& operator=(PageFile&& other) noexcept {
-    if (this != &other) {
-      Close();
-      file_ = std::exchange(other.file_, nullptr);
+  // Opens `path` for writing from its start (`append` false) or after what
+  // it holds; not open when that fails.
+  static PageFile Open(Env& env, const std::string& path, bool append) {
+    PageFile page;
+    if (env.NewWritableFile(path, append ? CreateMode::kAppend : CreateMode::kTruncate, &page.file_)
+            .ok()) {
+      page.path_ = path;
     }
-    return *this;
+    return page;
   }
+
+  // Keeps what is written in `*bytes` instead (tools and tests that want
+  // the coded bytes themselves).
+  static PageFile InMemory(std::string* bytes) {
+    PageFile page;
+    page.file_ = std::make_unique<MemoryFile>(bytes);
+    return page;
+  }
+
+  PageFile(PageFile&& other) noexcept = default;
+  PageFile& operator=(PageFile&& other) noexcept = default;
 
   bool IsOpen() const { return file_ != nullptr; }
-  // The open stream, for readers that take one (null when not open).
-  std::FILE* Stream() const { return file_; }
+  // The file's path (kept after Close, for reading it back).
+  const std::string& Path() const { return path_; }
 
-  // Bytes written; 0 when not open.
+  // Bytes written: all of them or, when the write failed, 0.
   size_t Write(const void* data, size_t size) {
-    return file_ != nullptr ? std::fwrite(data, 1, size, file_) : 0;
+    return file_ != nullptr && file_->Append(data, size).ok() ? size : 0;
   }
-  void Flush() {
-    if (file_ != nullptr) std::fflush(file_);
-  }
-  void Rewind() {
-    if (file_ != nullptr) std::rewind(file_);
-  }
-  void Close() {
-    if (file_ != nullptr) std::fclose(std::exchange(file_, nullptr));
+  // False when the bytes written could not all be put in the file.
+  bool Close() {
+    if (file_ == nullptr) return true;
+    const bool closed = file_->Close().ok();
+    file_.reset();
+    return closed;
   }
 
  private:
-  std::FILE* file_ = nullptr;
+  class MemoryFile final : public WritableFile {
+   public:
+    explicit MemoryFile(std::string* bytes) : bytes_(bytes) {}
+    FileResult Append(const void* data, size_t length) override {
+      bytes_->append(static_cast<const char*>(data), length);
+      return {};
+    }
+    FileResult Sync() override { return {}; }
+    FileResult Close() override { return {}; }
+    uint64_t Size() const override { return bytes_->size(); }
+
+   private:
+    std::string* bytes_;
+  };
+
+  std::unique_ptr<WritableFile> file_;
+  std::string path_;
 };
 
 }  // namespace qb

@@ -2,12 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "config/folders.h"
 #include "imaging/image_header.h"
 #include "imaging/tiff_layout.h"
-#include "platform/files.h"
 #include "platform/trace.h"
 
 namespace qb {
@@ -19,11 +19,9 @@ std::string TempName(uint32_t tempJobNo, int pageIndex, const char* extension) {
   return TempFolderPath() + name;
 }
 
-bool CanOpenForReading(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  std::fclose(file);
-  return true;
+bool CanOpenForReading(Env& env, const std::string& path) {
+  std::unique_ptr<ReadableFile> file;
+  return env.OpenReadable(path, &file).ok();
 }
 
 bool CopyInto(const std::string& name, char* path, size_t pathSize) {
@@ -43,20 +41,20 @@ std::string TempTifName(uint32_t tempJobNo, int pageIndex) {
 }
 
 bool TempPageCounter::MakeTempPageName(int pageIndex, char* path, size_t pathSize,
-                                       uint32_t* tempJobNo) {
+                                       uint32_t* tempJobNo, Env& env) {
   // A job's page files share its number once it has one. The current path
   // alone does not tell: a file sent whole on the same connection also
   // leaves one, and number 0 would then be shared by every such job.
   if (path[0] != '\0' && *tempJobNo != 0) {
     std::string name = TempDatName(pageIndex, *tempJobNo);
-    RemoveFile(name);
+    env.Remove(name);
     return CopyInto(name, path, pathSize);
   }
   if (last_ > 999999) last_ = 0;
   ++last_;
   std::string name = TempDatName(pageIndex, last_);
   // Every number in use would take 100000 tries; give up rather than spin.
-  for (int tries = 0; CanOpenForReading(name); ++tries) {
+  for (int tries = 0; CanOpenForReading(env, name); ++tries) {
     if (tries > 200000) return false;
     if (last_ > 99999) last_ = 0;
     ++last_;
@@ -67,30 +65,29 @@ bool TempPageCounter::MakeTempPageName(int pageIndex, char* path, size_t pathSiz
 }
 
 bool WriteTiff(uint32_t tempJobNo, int firstPage, int codingMode, int fillFlag,
-               const char* outputPath, int pageCount) {
+               const char* outputPath, int pageCount, Env& env) {
   if (codingMode < 1 || codingMode > 3) return false;
-  std::FILE* out = std::fopen(outputPath, "wb");
-  if (out == nullptr) return false;
+  std::unique_ptr<WritableFile> out;
+  if (!env.NewWritableFile(outputPath, CreateMode::kTruncate, &out)) return false;
   const uint8_t fileHeader[8] = {'I', 'I', 42, 0, 8, 0, 0, 0};
-  bool ok = std::fwrite(fileHeader, 1, sizeof fileHeader, out) == sizeof fileHeader;
+  bool ok = out->Append(fileHeader, sizeof fileHeader).ok();
   std::vector<uint8_t> block(65536);
   uint32_t directoryOffset = 8;
   for (int written = 0; ok && written < pageCount; ++written) {
     const int pageIndex = firstPage + written;
     const std::string pagePath = TempDatName(pageIndex, tempJobNo);
-    std::FILE* page = std::fopen(pagePath.c_str(), "rb");
+    std::unique_ptr<ReadableFile> page;
     uint8_t header[kImageHeaderSize];
-    if (page == nullptr || std::fread(header, 1, sizeof header, page) != sizeof header) {
+    size_t got = 0;
+    if (!env.OpenReadable(pagePath, &page) || !page->ReadAt(0, header, sizeof header, &got) ||
+        got != sizeof header) {
       TraceLog("  WriteTiff: cannot read %s", pagePath.c_str());
-      if (page != nullptr) std::fclose(page);
       ok = false;
       break;
     }
-    const int64_t fileSize = FileSize(pagePath);
+    const uint64_t fileSize = page->Size();
     const uint32_t dataSize =
-        fileSize > static_cast<int64_t>(kImageHeaderSize)
-            ? static_cast<uint32_t>(fileSize - static_cast<int64_t>(kImageHeaderSize))
-            : 0;
+        fileSize > kImageHeaderSize ? static_cast<uint32_t>(fileSize - kImageHeaderSize) : 0;
     const PageLayout layout = PageLayoutOfRecord(header);
     TiffPageInfo info;
     info.width = layout.width;
@@ -106,25 +103,27 @@ bool WriteTiff(uint32_t tempJobNo, int firstPage, int codingMode, int fillFlag,
     const bool more = written + 1 < pageCount;
     uint8_t directory[kTiffDirectoryBlockSize];
     const uint32_t nextOffset = BuildTiffDirectory(info, directoryOffset, more, directory);
-    ok = std::fwrite(directory, 1, sizeof directory, out) == sizeof directory;
+    ok = out->Append(directory, sizeof directory).ok();
+    uint64_t at = kImageHeaderSize;
     for (uint32_t left = dataSize; ok && left > 0;) {
       const size_t now = left < block.size() ? left : block.size();
-      const size_t got = std::fread(block.data(), 1, now, page);
       // A page file that shrank under us would leave a strip shorter than
       // its byte count; fail the document rather than write a broken TIFF.
-      ok = got == now && std::fwrite(block.data(), 1, got, out) == got;
+      ok =
+          page->ReadAt(at, block.data(), now, &got) && got == now && out->Append(block.data(), got);
+      at += now;
       left -= static_cast<uint32_t>(now);
     }
-    std::fclose(page);
-    RemoveFile(pagePath);
+    page.reset();
+    env.Remove(pagePath);
     directoryOffset = nextOffset;
   }
-  if (std::fclose(out) != 0) ok = false;
+  if (!out->Close()) ok = false;
   return ok;
 }
 
-void DeleteTempPages(uint32_t tempJobNo, int pageCount) {
-  for (int i = 0; i < pageCount; ++i) RemoveFile(TempDatName(i, tempJobNo));
+void DeleteTempPages(uint32_t tempJobNo, int pageCount, Env& env) {
+  for (int i = 0; i < pageCount; ++i) env.Remove(TempDatName(i, tempJobNo));
 }
 
 void SwapWordBytes(uint8_t* buffer, size_t length) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/env.h"
+
 namespace qb {
 
 // Full path of page `pageIndex`'s temporary page file of job `tempJobNo`.
@@ -29,8 +31,9 @@ class TempPageCounter {
   // a path) a new job number is drawn, skipping numbers whose file already
   // exists, and stored in `*tempJobNo`; otherwise the name is built from
   // `*tempJobNo` and any file of that name is deleted. Returns false when
-  // the name does not fit into `path` or no free number was found.
-  bool MakeTempPageName(int pageIndex, char* path, size_t pathSize, uint32_t* tempJobNo);
+  // the name does not fit into `path` or no free number was found. Files
+  // are looked up and deleted through `env`.
+  bool MakeTempPageName(int pageIndex, char* path, size_t pathSize, uint32_t* tempJobNo, Env& env);
 
  private:
   uint32_t last_;
@@ -44,12 +47,13 @@ class TempPageCounter {
 // anything else FillOrder 2 (the coder's LSB-first output). Each page file is
 // deleted once copied. Returns false when the output cannot be created or
 // written, a page file cannot be opened or its header read, or the mode is
-// not 1 to 3; the pages written before stay in the output.
+// not 1 to 3; the pages written before stay in the output. Every file
+// goes through `env`.
 bool WriteTiff(uint32_t tempJobNo, int firstPage, int codingMode, int fillFlag,
-               const char* outputPath, int pageCount);
+               const char* outputPath, int pageCount, Env& env);
 
 // Deletes the temporary page files 0 to pageCount - 1 of job `tempJobNo`.
-void DeleteTempPages(uint32_t tempJobNo, int pageCount);
+void DeleteTempPages(uint32_t tempJobNo, int pageCount, Env& env);
 
 // Swaps the two bytes of each of the length / 2 16-bit words of `buffer`.
 void SwapWordBytes(uint8_t* buffer, size_t length);

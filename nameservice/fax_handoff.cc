@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "config/folders.h"
@@ -10,7 +11,6 @@
 #include "nameservice/host_table.h"
 #include "platform/clock.h"
 #include "platform/endpoint.h"
-#include "platform/files.h"
 #include "platform/launch.h"
 #include "platform/local_trust.h"
 #include "platform/trace.h"
@@ -72,24 +72,25 @@ uint32_t StartCompanion(int stopFd, int* companionPid) {
 // it could not be written whole. TMP may be a folder every account writes
 // (/var/tmp for the service): the name is made anew, never opened through
 // something another account left there under it.
-bool WriteHandOffFile(const std::string& path, const char* name, const char* ip) {
-  RemoveFile(path);
-  std::FILE* file = std::fopen(path.c_str(), "wbx");
-  if (file == nullptr) return false;
-  bool ok = std::fprintf(file, "%s\r\n%s\r\n", name, ip) >= 0;
-  ok = std::fclose(file) == 0 && ok;
-  return ok;
+bool WriteHandOffFile(Env& env, const std::string& path, const char* name, const char* ip) {
+  env.Remove(path);
+  std::unique_ptr<WritableFile> file;
+  if (!env.NewWritableFile(path, CreateMode::kNewOnly, &file)) return false;
+  const std::string text = std::string(name) + "\r\n" + ip + "\r\n";
+  FileResult written = file->Append(text.data(), text.size());
+  FileResult closed = file->Close();
+  return written && closed;
 }
 
 }  // namespace
 
-void HandOffFaxHandler(const char* name, const char* ip, int stopFd, int* companionPid) {
+void HandOffFaxHandler(Env& env, const char* name, const char* ip, int stopFd, int* companionPid) {
   uint32_t window = FindWindowByClass(kFaxCompanionClass);
   if (window == 0) window = StartCompanion(stopFd, companionPid);
   if (window == 0) return;
   const uint32_t number = NextNotifyId();
   const std::string path = TempFolderPath() + "scni" + std::to_string(number) + ".tmp";
-  if (!WriteHandOffFile(path, name, ip)) return;
+  if (!WriteHandOffFile(env, path, name, ip)) return;
   int64_t ignored = 0;
   SendMessageToWindowUnless(window, kFaxHandOffMessage, number, 0, &ignored, kReplyLimitMs, stopFd);
 }
@@ -132,7 +133,7 @@ void FaxHandOffQueue::Work() {
     first_ = (first_ + 1) % kCapacity;
     --count_;
     lock.unlock();
-    HandOffFaxHandler(next.name, next.ip, stop_.Descriptor(), &companionPid_);
+    HandOffFaxHandler(env_, next.name, next.ip, stop_.Descriptor(), &companionPid_);
     lock.lock();
   }
 }

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "nameservice/name_datagram.h"
+#include "platform/env.h"
 #include "platform/stop_signal.h"
 
 namespace qb {
@@ -28,7 +29,7 @@ constexpr int kFaxCompanionStartLimitMs = 10000;
 // at once when `stopFd` (-1: none) becomes readable. `companionPid` keeps
 // the process started last time (-1: none) from one hand-off to the next.
 // Blocks: never call it on the event loop's thread.
-void HandOffFaxHandler(const char* name, const char* ip, int stopFd, int* companionPid);
+void HandOffFaxHandler(Env& env, const char* name, const char* ip, int stopFd, int* companionPid);
 
 // Runs the hand-offs one at a time on a thread of their own, in the order
 // they were asked for, so that the loop that receives the announcements
@@ -39,7 +40,8 @@ class FaxHandOffQueue {
  public:
   static constexpr size_t kCapacity = 8;
 
-  FaxHandOffQueue() = default;
+  // The hand-off files are written through `env`.
+  explicit FaxHandOffQueue(Env& env) : env_(env) {}
   ~FaxHandOffQueue();  // cuts a running hand-off short and ends the thread
   FaxHandOffQueue(const FaxHandOffQueue&) = delete;
   FaxHandOffQueue& operator=(const FaxHandOffQueue&) = delete;
@@ -55,6 +57,7 @@ class FaxHandOffQueue {
 
   void Work();
 
+  Env& env_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::array<Announcement, kCapacity> waiting_{};

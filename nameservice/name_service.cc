@@ -43,7 +43,8 @@ class NameService final : public SocketHandler {
   NameService(EventLoop& loop, NameServiceOptions options)
       : loop_(loop),
         options_(std::move(options)),
-        table_(HostTablePath(), options_.saveEachRecord) {
+        table_(HostTablePath(), options_.saveEachRecord),
+        faxQueue_(loop.env()) {
     CopyField(ownUpperName_, options_.ownName.substr(0, kOwnNameMax).c_str());
     UpperCaseAscii(ownUpperName_);
   }

@@ -16,7 +16,8 @@ std::string WithoutTrailingSlash(std::string path) {
 
 void Restore(const std::string& path, const std::string& content) {
   std::unique_ptr<WritableFile> file;
-  if (OpenPosixWritable(path, CreateMode::kTruncate, 0, &file)) file->Append(content.data(), content.size());
+  if (OpenPosixWritable(path, CreateMode::kTruncate, 0, &file))
+    file->Append(content.data(), content.size());
 }
 
 }  // namespace

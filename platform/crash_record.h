@@ -53,7 +53,7 @@ class CrashRecord {
   };
 
   std::map<std::string, std::shared_ptr<FileState>> files_;
-  std::set<std::string> new_files_;  // created since their folder's last sync
+  std::set<std::string> new_files_;     // created since their folder's last sync
   std::vector<PendingRename> renames_;  // in the order they happened
 };
 

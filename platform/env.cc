@@ -31,10 +31,6 @@ long Env::Send(int socket, const void* data, size_t length) {
   return SockSend(socket, data, length);
 }
 
-size_t Env::Write(std::FILE* file, const void* data, size_t length) {
-  return std::fwrite(data, 1, length, file);
-}
-
 TlsResult Env::TlsWrite(TlsSession& session, const void* data, int length) {
   return session.Write(data, length);
 }

@@ -96,9 +96,6 @@ class Env {
   virtual bool QueryDiskSpace(const std::string& path, DiskSpace* space) const;
   // As SockSend: bytes taken, or -1 with LastSocketError set.
   virtual long Send(int socket, const void* data, size_t length);
-  // As fwrite with an element size of 1: the bytes written. Only for the
-  // code that still writes through the C library.
-  virtual size_t Write(std::FILE* file, const void* data, size_t length);
   // As TlsSession::Write (the FTP server's protected sends).
   virtual TlsResult TlsWrite(TlsSession& session, const void* data, int length);
 

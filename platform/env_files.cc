@@ -18,36 +18,52 @@ constexpr size_t kWriteBufferBytes = 64 * 1024;
 
 FileError ErrorKind(int systemError) {
   switch (systemError) {
-    case 0: return FileError::kNone;
+    case 0:
+      return FileError::kNone;
     case ENOENT:
-    case ENOTDIR: return FileError::kNotFound;
+    case ENOTDIR:
+      return FileError::kNotFound;
     case EEXIST:
-    case ENOTEMPTY: return FileError::kExists;
+    case ENOTEMPTY:
+      return FileError::kExists;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG: return FileError::kNoSpace;
+    case EFBIG:
+      return FileError::kNoSpace;
     case EACCES:
     case EPERM:
-    case EROFS: return FileError::kDenied;
-    case EISDIR: return FileError::kIsFolder;
-    default: return FileError::kOther;
+    case EROFS:
+      return FileError::kDenied;
+    case EISDIR:
+      return FileError::kIsFolder;
+    default:
+      return FileError::kOther;
   }
 }
 
 const char* ErrorText(FileError error) {
   switch (error) {
-    case FileError::kNone: return "";
-    case FileError::kNotFound: return "No such file or directory";
-    case FileError::kExists: return "File exists";
-    case FileError::kNoSpace: return "No space left on device";
-    case FileError::kDenied: return "Permission denied";
-    case FileError::kIsFolder: return "Is a directory";
-    case FileError::kOther: return "Input/output error";
+    case FileError::kNone:
+      return "";
+    case FileError::kNotFound:
+      return "No such file or directory";
+    case FileError::kExists:
+      return "File exists";
+    case FileError::kNoSpace:
+      return "No space left on device";
+    case FileError::kDenied:
+      return "Permission denied";
+    case FileError::kIsFolder:
+      return "Is a directory";
+    case FileError::kOther:
+      return "Input/output error";
   }
   return "";
 }
 
-FileResult FromCall(int returned) { return returned == 0 ? FileResult() : FileResult::FromSystemError(errno); }
+FileResult FromCall(int returned) {
+  return returned == 0 ? FileResult() : FileResult::FromSystemError(errno);
+}
 
 }  // namespace
 
@@ -145,7 +161,9 @@ FileResult Env::Stat(const std::string& path, FileInfo* info) {
   return {};
 }
 
-FileResult Env::CreateFolder(const std::string& path) { return FromCall(::mkdir(path.c_str(), 0777)); }
+FileResult Env::CreateFolder(const std::string& path) {
+  return FromCall(::mkdir(path.c_str(), 0777));
+}
 
 FileResult WriteWholeFile(Env& env, const std::string& path, const std::string& data, bool sync) {
   std::unique_ptr<WritableFile> file;

@@ -47,11 +47,6 @@ bool FaultEnv::TakeWriteFailure() {
   return left == 1;
 }
 
-size_t FaultEnv::Write(std::FILE* file, const void* data, size_t length) {
-  if (TakeWriteFailure()) return 0;
-  return Env::Write(file, data, length);
-}
-
 TlsResult FaultEnv::TlsWrite(TlsSession& session, const void* data, int length) {
   int left = tls_writes_until_failure_.load();
   while (left > 0 && !tls_writes_until_failure_.compare_exchange_weak(left, left - 1)) {

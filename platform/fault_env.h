@@ -29,7 +29,6 @@ class FaultEnv final : public Env {
   int64_t LongestWaitMs() const override { return manual_clock_ ? 10 : -1; }
   bool QueryDiskSpace(const std::string& path, DiskSpace* space) const override;
   long Send(int socket, const void* data, size_t length) override;
-  size_t Write(std::FILE* file, const void* data, size_t length) override;
   TlsResult TlsWrite(TlsSession& session, const void* data, int length) override;
 
   FileResult NewWritableFile(const std::string& path, CreateMode mode,

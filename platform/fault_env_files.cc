@@ -10,8 +10,12 @@ namespace qb {
 // and a buffer flushed after a crash would write into a file cut short.
 class FaultEnv::File final : public WritableFile {
  public:
-  File(FaultEnv* env, std::unique_ptr<WritableFile> file, std::shared_ptr<CrashRecord::FileState> state)
-      : env_(env), file_(std::move(file)), state_(std::move(state)), generation_(env->generation_) {}
+  File(FaultEnv* env, std::unique_ptr<WritableFile> file,
+       std::shared_ptr<CrashRecord::FileState> state)
+      : env_(env),
+        file_(std::move(file)),
+        state_(std::move(state)),
+        generation_(env->generation_) {}
 
   FileResult Append(const void* data, size_t length) override {
     std::lock_guard<std::mutex> lock(env_->files_mutex_);
@@ -107,7 +111,8 @@ FileResult FaultEnv::NewWritableFile(const std::string& path, CreateMode mode,
   std::unique_ptr<WritableFile> real;
   FileResult result = OpenPosixWritable(path, mode, 0, &real);
   if (!result) return result;
-  auto state = record_.Opened(path, existed, existed && mode == CreateMode::kTruncate, real->Size());
+  auto state =
+      record_.Opened(path, existed, existed && mode == CreateMode::kTruncate, real->Size());
   *file = std::make_unique<File>(this, std::move(real), std::move(state));
   return {};
 }

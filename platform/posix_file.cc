@@ -28,28 +28,29 @@ FileResult WriteAll(int fd, const char* data, size_t length) {
 class PosixWritableFile final : public WritableFile {
  public:
   PosixWritableFile(int fd, uint64_t size, size_t bufferBytes)
-      : fd_(fd), size_(size), written_back_(size), capacity_(bufferBytes),
+      : fd_(fd),
+        size_(size),
+        written_back_(size),
+        capacity_(bufferBytes),
         buffer_(bufferBytes > 0 ? new char[bufferBytes] : nullptr) {}
   ~PosixWritableFile() override { Close(); }
 
   FileResult Append(const void* data, size_t length) override {
     if (fd_ < 0) return FileResult::FromSystemError(EBADF);
+    if (length == 0) return {};
     const char* bytes = static_cast<const char*>(data);
-    size_ += length;
+    if (used_ + length > capacity_) {
+      if (FileResult flushed = Flush(); !flushed) return flushed;
+    }
     if (used_ + length <= capacity_) {
       std::memcpy(buffer_.get() + used_, bytes, length);
       used_ += length;
-      return {};
+    } else if (FileResult written = WriteAll(fd_, bytes, length); !written) {
+      return written;
     }
-    if (FileResult flushed = Flush(); !flushed) return flushed;
-    if (length < capacity_) {
-      std::memcpy(buffer_.get(), bytes, length);
-      used_ = length;
-      return {};
-    }
-    FileResult written = WriteAll(fd_, bytes, length);
-    if (written) PaceWriteback();
-    return written;
+    size_ += length;
+    PaceWriteback();
+    return {};
   }
 
   FileResult Sync() override {
@@ -77,9 +78,7 @@ class PosixWritableFile final : public WritableFile {
     if (used_ == 0) return {};
     const size_t length = used_;
     used_ = 0;
-    FileResult written = WriteAll(fd_, buffer_.get(), length);
-    if (written) PaceWriteback();
-    return written;
+    return WriteAll(fd_, buffer_.get(), length);
   }
 
   // A large file is written back while it grows: the kernel starts on each
@@ -120,7 +119,8 @@ class PosixReadableFile final : public ReadableFile {
     char* bytes = static_cast<char*>(out);
     *got = 0;
     while (*got < length) {
-      const ssize_t n = ::pread(fd_, bytes + *got, length - *got, static_cast<off_t>(offset + *got));
+      const ssize_t n =
+          ::pread(fd_, bytes + *got, length - *got, static_cast<off_t>(offset + *got));
       if (n < 0) {
         if (errno == EINTR) continue;
         return FileResult::FromSystemError(errno);
@@ -140,9 +140,12 @@ class PosixReadableFile final : public ReadableFile {
 
 int OpenFlags(CreateMode mode) {
   switch (mode) {
-    case CreateMode::kNewOnly: return 0;
-    case CreateMode::kTruncate: return O_TRUNC;
-    case CreateMode::kAppend: return O_APPEND;
+    case CreateMode::kNewOnly:
+      return 0;
+    case CreateMode::kTruncate:
+      return O_TRUNC;
+    case CreateMode::kAppend:
+      return O_APPEND;
   }
   return 0;
 }

@@ -43,7 +43,8 @@ struct KeptParaRequest {
 };
 
 struct Document {
-  Document() { Clear(); }
+  // Every file of the document goes through `env`.
+  explicit Document(Env& env) : files(env, NameReservations::NewOwner()) { Clear(); }
   Document(const Document&) = delete;
   Document& operator=(const Document&) = delete;
 
@@ -83,13 +84,15 @@ struct Document {
   uint32_t numberWidth = 0;
   // The document's files in the destination until its end of data puts
   // them in place; also holds the names reserved for it.
-  DocumentFiles files{Env::Default(), NameReservations::NewOwner()};
+  DocumentFiles files;
 
   // Every field at its initial value: the request forgotten, the page file
   // closed (not deleted), the coder and header as new. The line buffer is
   // left as it is (every line is written before it is read), and so are
   // `files`: what the document staged is dropped with DiscardDocumentFiles,
   // and its owner id stays with it.
+  Env& env() const { return files.env(); }
+
   void Clear() {
     para = KeptParaRequest{};
     for (uint8_t& b : paraCopy) b = 0;

@@ -74,7 +74,7 @@ void SendDirListRes(ScanJob& job, uint16_t count, size_t entriesLength) {
 void OnDirName(ScanJob& job, uint8_t* body, size_t length) {
   uint16_t destination = length >= 4 ? ReadBe16(body + 2) : 0;
   DestinationRecord record;
-  if (LookupDestination(destination, &record)) {
+  if (LookupDestination(destination, &record, job.context->env())) {
     SendDirNameRes(job, 1, kErrNone, record.folder.c_str());
   } else {
     SendDirNameRes(job, 0, kErrFolder, nullptr);
@@ -90,7 +90,9 @@ void OnDirList(ScanJob& job, uint8_t* body, size_t length) {
   // With DirListScope 1 a folder outside the destinations reads as one
   // that cannot be read: nothing of the rest of the machine is shown.
   std::vector<std::string> names;
-  if (GetDirListScope() != 1 || IsWithinDestinations(path)) names = ListSubfolders(path);
+  if (GetDirListScope() != 1 || IsWithinDestinations(path, job.context->env())) {
+    names = ListSubfolders(path, job.context->env());
+  }
   uint16_t count = 0;
   size_t entriesLength = PackDirEntries(names, job.txBuffer + 2 + kReplyHeader, &count);
   SendDirListRes(job, count, entriesLength);

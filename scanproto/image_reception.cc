@@ -25,7 +25,6 @@
 #include "storage/disk_space.h"
 #include "storage/file_naming.h"
 #include "storage/name_cleaning.h"
-#include "storage/output_file.h"
 #include "storage/path_parts.h"
 #include "storage/raw_dump.h"
 
@@ -77,7 +76,7 @@ TempPageCounter& TempPages() {
 // False when the page cannot be received at all.
 bool PrepareRawPage(Document& doc, const ImageHeader& header) {
   if (!TempPages().MakeTempPageName(doc.pageCount, doc.curFilePath, sizeof doc.curFilePath,
-                                    &doc.tempJobNo)) {
+                                    &doc.tempJobNo, doc.env())) {
     TraceLog("  ### no temporary page name");
     return false;
   }
@@ -105,7 +104,7 @@ bool PrepareRawPage(Document& doc, const ImageHeader& header) {
     std::string stem;
     int digits = 0;
     MakeUniqueFileName(std::string(doc.folderPath) + "/" + doc.outputPath, GetOverWrite(), nullptr,
-                       &stem, &digits, doc.files.Owner());
+                       &stem, &digits, doc.files.Owner(), doc.env());
     CopyText(doc.baseName, sizeof doc.baseName, stem);
     doc.numberWidth = static_cast<uint32_t>(digits);
   } else if (header.continuation == 0) {
@@ -136,7 +135,7 @@ void NameFirstFile(ScanJob& job, const ImageHeader& header) {
   std::string path, stem;
   int digits = 0;
   MakeUniqueFileName(std::string(doc.folderPath) + "/" + name, GetOverWrite(), &path, &stem,
-                     &digits, doc.files.Owner());
+                     &digits, doc.files.Owner(), doc.env());
   CopyText(doc.curFilePath, sizeof doc.curFilePath, path);
   CopyText(doc.outputPath, sizeof doc.outputPath, path);
   CopyText(doc.baseName, sizeof doc.baseName, stem);
@@ -167,9 +166,9 @@ void NameFurtherFile(Document& doc) {
   DocumentFiles& files = doc.files;
   if (!GetOverWrite() || files.Holds(path)) {
     const PathParts parts = SplitPath(path);
-    path = MakeFreeExactName(std::string(doc.folderPath) + "/", parts.baseName + parts.extension,
-                             files.Owner(),
-                             [&files](const std::string& taken) { return files.Holds(taken); });
+    path = MakeFreeExactName(
+        std::string(doc.folderPath) + "/", parts.baseName + parts.extension, files.Owner(),
+        [&files](const std::string& taken) { return files.Holds(taken); }, doc.env());
   }
   CopyText(doc.curFilePath, sizeof doc.curFilePath, path);
   TraceLog("  Save FName=%s", doc.curFilePath);
@@ -177,19 +176,11 @@ void NameFurtherFile(Document& doc) {
 
 // Opens the page's file: the temporary page file on the raw road, the
 // staging file of the destination file on the file road.
-std::FILE* OpenPageFile(Document& doc, bool rawRoad, bool continuation) {
-  const char* mode = continuation ? "ab+" : "wb+";
+PageFile OpenPageFile(Document& doc, bool rawRoad, bool continuation) {
   const std::string path =
       rawRoad ? std::string(doc.curFilePath) : StagingPathFor(doc, doc.curFilePath, !continuation);
-  if (path.empty()) return nullptr;
-  const int generation = GetOsGeneration();
-  if (generation == 0 || generation == 3) return std::fopen(path.c_str(), mode);
-  std::FILE* file = OpenOutputFile(path.c_str(), mode);
-  if (file == nullptr && !rawRoad && !continuation) {
-    RemoveFile(path);
-    file = std::fopen(path.c_str(), mode);
-  }
-  return file;
+  if (path.empty()) return PageFile();
+  return PageFile::Open(doc.env(), path, continuation);
 }
 
 // Gathers the packet into whole lines and codes each; lines beyond the
@@ -220,7 +211,9 @@ void CodeRawPacket(Document& doc, uint8_t* data, size_t length) {
 
 void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   Document& doc = job.document;
-  if (RawDumpEnabled()) RawDumpPrintf("tvRcvImgHeader szSavePath=%s\n", doc.folderPath);
+  if (RawDumpEnabled()) {
+    RawDumpPrintf(doc.env(), "tvRcvImgHeader szSavePath=%s\n", doc.folderPath);
+  }
   job.imageDataMode = 1;
 
   ImageHeader header;
@@ -284,7 +277,7 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
     }
   }
 
-  doc.pageFile = PageFile(OpenPageFile(doc, rawRoad, header.continuation != 0));
+  doc.pageFile = OpenPageFile(doc, rawRoad, header.continuation != 0);
   if (!doc.pageFile.IsOpen()) {
     doc.fileOk = 0;
     Cancel(job);
@@ -332,7 +325,7 @@ void OnImageData(ScanJob& job, uint8_t* data, size_t length) {
   // the packet is dropped: recreating the file here would leave a file
   // that lacks its beginning.
   if (!doc.pageFile.IsOpen()) return;
-  const size_t written = job.context->env().Write(doc.pageFile.Stream(), data, length);
+  const size_t written = doc.pageFile.Write(data, length);
   if (written < length) {
     TraceLog("fwrite() Error %ld/%ld", static_cast<long>(written), static_cast<long>(length));
     doc.pageFile.Close();
@@ -355,11 +348,13 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
     if (doc.pageFile.IsOpen()) ++doc.pageCount;
   }
   if (!doc.pageFile.IsOpen()) return;
-  doc.pageFile.Rewind();
-  const bool passes =
-      raw || CheckReceivedFile(doc.pageFile.Stream(), doc.imageHeader.dataForm, job.deferredNotify);
-  doc.pageFile.Close();
+  bool passes = doc.pageFile.Close();
   doc.coder.StopWriting();
+  if (passes && !raw) {
+    std::unique_ptr<ReadableFile> written;
+    passes = doc.env().OpenReadable(doc.pageFile.Path(), &written).ok() &&
+             CheckReceivedFile(*written, doc.imageHeader.dataForm, job.deferredNotify);
+  }
   if (!passes) {
     doc.files.Drop(doc.curFilePath);
     LockClient(job.peerIp, job.context->env().WallSeconds());
@@ -370,7 +365,6 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
 void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length) {
   Document& doc = job.document;
   const uint16_t sum = BodyWord(body, length, 2);
-  doc.pageFile.Flush();
   if (sum == doc.checksum) {
     SendChecksumRes(job, 1, kErrNone);
     doc.checksumOk = 1;
@@ -388,7 +382,7 @@ void OnPageDelete(ScanJob& job, uint8_t* body, size_t length) {
   } else if (doc.tempJobNo != 0) {
     // Only the finished pages' temporary files go; the count stays, so an
     // end of data that follows finds pages missing and fails the document.
-    DeleteTempPages(doc.tempJobNo, doc.pageCount);
+    DeleteTempPages(doc.tempJobNo, doc.pageCount, doc.env());
   }
 }
 

@@ -85,7 +85,7 @@ bool CheckFolder(Document& doc, uint16_t destination, ParaReply* reply) {
   DestinationRecord record;
   // A folder that does not fit the document's path buffer would be cut to some
   // other folder; it counts as unusable.
-  if (!LookupDestination(destination, &record) || record.folder.size() >= kPathMax) {
+  if (!LookupDestination(destination, &record, doc.env()) || record.folder.size() >= kPathMax) {
     TraceLog("  Folder(%d) check NG", destination);
     *reply = ParaReply();
     return false;

@@ -35,14 +35,14 @@ bool Assemble(Document& doc, int firstPage, const std::string& target, int pages
               bool staged = true) {
   const std::string path = staged ? StagingPathFor(doc, target, true) : target;
   if (!path.empty() && WriteTiff(doc.tempJobNo, firstPage, doc.coder.CodingMode(),
-                                 kFillOrderLsbFirst, path.c_str(), pages)) {
+                                 kFillOrderLsbFirst, path.c_str(), pages, doc.env())) {
     return true;
   }
   // Never keep a TIFF that lacks pages.
   if (staged) {
     doc.files.Drop(target);
   } else {
-    RemoveFile(target);
+    doc.env().Remove(target);
   }
   return false;
 }
@@ -50,7 +50,10 @@ bool Assemble(Document& doc, int firstPage, const std::string& target, int pages
 // The PDF made from a temporary TIFF into the staging file of `target`.
 bool ConvertToPdf(Document& doc, const std::string& tiff, const std::string& target) {
   const std::string path = StagingPathFor(doc, target, true);
-  if (!path.empty() && hgTiff2Pdf(tiff.c_str(), path.c_str(), 0, 0, 0) == kTiff2PdfOk) return true;
+  if (!path.empty() &&
+      hgTiff2Pdf(tiff.c_str(), path.c_str(), 0, 0, 0, doc.env()) == kTiff2PdfOk) {
+    return true;
+  }
   doc.files.Drop(target);
   return false;
 }
@@ -72,7 +75,7 @@ void PdfOneFile(Document& doc, const std::string& extension) {
     return;
   }
   if (ConvertToPdf(doc, tiff, target)) {
-    RemoveFile(tiff);
+    doc.env().Remove(tiff);
     SetOutputPath(doc, target);
     return;
   }
@@ -81,7 +84,7 @@ void PdfOneFile(Document& doc, const std::string& extension) {
   if (KeepTiff(doc, tiff, kept)) {
     SetOutputPath(doc, kept);
   } else {
-    RemoveFile(tiff);
+    doc.env().Remove(tiff);
     doc.fileOk = 0;
   }
 }
@@ -96,7 +99,7 @@ void PdfFilePerPage(Document& doc, const std::string& extension) {
     }
     if (ConvertToPdf(doc, tiff, target)) {
       TraceLog("  PDF make Error 0");
-      RemoveFile(tiff);
+      doc.env().Remove(tiff);
       if (i == 0) SetOutputPath(doc, DocumentPageTitle(doc, 1, extension));
       continue;
     }
@@ -110,7 +113,7 @@ void PdfFilePerPage(Document& doc, const std::string& extension) {
     } else {
       TraceLog("  PDF make Error 2");
     }
-    RemoveFile(tiff);
+    doc.env().Remove(tiff);
     doc.fileOk = 0;
     return;
   }

@@ -53,6 +53,9 @@ enum : int32_t {
 };
 
 struct ScanJob {
+  // The document's files go through `env` (the server's).
+  explicit ScanJob(Env& env) : document(env) {}
+
   // --- the socket and the reply ---
   int32_t socket = -1;            // its number, for traces and the scanner list
   LoopSocket* link = nullptr;     // the socket itself, owned by the connection

@@ -176,7 +176,7 @@ ScanServer::Running::Connection* ScanServer::Running::CreateConnection(LoopSocke
   if (index == kConnectionSlots) return nullptr;
 
   auto connection = std::unique_ptr<Connection>(new (std::nothrow) Connection(*this, -1));
-  ScanJob* job = new (std::nothrow) ScanJob;
+  ScanJob* job = new (std::nothrow) ScanJob(owner.env_);
   if (connection == nullptr || job == nullptr) {
     delete job;
     return nullptr;

@@ -4,6 +4,7 @@
 
 #include "config/folders.h"
 #include "platform/places.h"
+#include "storage/text_lines.h"
 
 namespace qb {
 
@@ -13,13 +14,17 @@ std::string SharedDataFilePath(const char* fileName) {
   return WindowsDirectory() + "/" + fileName;
 }
 
-std::FILE* OpenSharedDataFile(const char* fileName, const char* mode) {
-  int generation = GetOsGeneration();
-  if (generation == 1 || generation == 2) {
-    return OpenDataFile("Tovira\\Quillbox", fileName, mode);
+bool ReadSharedDataLines(Env& env, const char* fileName, size_t bufferSize,
+                         std::vector<std::string>* lines) {
+  const std::string path = SharedDataFilePath(fileName);
+  if (ReadTextLines(env, path, bufferSize, lines)) return true;
+  const int generation = GetOsGeneration();
+  std::unique_ptr<WritableFile> created;
+  if ((generation == 1 || generation == 2) &&
+      env.NewWritableFile(path, CreateMode::kNewOnly, &created)) {
+    created->Close();
   }
-  std::string path = WindowsDirectory() + "/" + fileName;
-  return std::fopen(path.c_str(), mode);
+  return false;
 }
 
 }  // namespace qb

@@ -6,6 +6,9 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#include "platform/env.h"
 
 namespace qb {
 
@@ -14,7 +17,10 @@ constexpr char kReceiveLogName[] = "tvscanlog_f.bin";
 
 // Where the file lives for the running generation.
 std::string SharedDataFilePath(const char* fileName);
-// Null when the file cannot be opened in `mode`.
-std::FILE* OpenSharedDataFile(const char* fileName, const char* mode);
+// The lines of the file (see text_lines.h). A missing file reads as false;
+// for generations 1 and 2 it is then created empty, as the other programs
+// expect to find it.
+bool ReadSharedDataLines(Env& env, const char* fileName, size_t bufferSize,
+                         std::vector<std::string>* lines);
 
 }  // namespace qb

@@ -28,7 +28,7 @@ CommitOutcome DocumentDelivery::Commit(DocumentFiles& files, bool overwrite,
 }
 
 int32_t DocumentDelivery::CallExtension(StoredDocument* document, int32_t status) const {
-  qnExtParaOperation(document, &status);
+  qnExtParaOperation(document, &status, env_);
   return status;
 }
 

@@ -1,10 +1,8 @@
 #include "storage/destinations.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 
-#include "platform/files.h"
 #include "platform/folder_access.h"
 #include "platform/global_lock.h"
 #include "platform/profile.h"
@@ -21,17 +19,18 @@ constexpr int kMaxProbeNames = 100;
 // Whether a new file can be created in `folder`. The probe is created
 // exclusively under a free name, so that an existing "test.txt" of the user
 // is never truncated or deleted, and always removed again.
-bool CanCreateFileIn(const std::string& folder) {
+bool CanCreateFileIn(const std::string& folder, Env& env) {
   // An empty folder field would probe the file system root.
   if (folder.empty()) return false;
   for (int i = 0; i < kMaxProbeNames; ++i) {
     std::string name = i == 0 ? "test.txt" : "test(" + std::to_string(i) + ").txt";
     std::string path = folder + "/" + name;
-    if (FileExists(path)) continue;
-    std::FILE* probe = std::fopen(path.c_str(), "wx");
-    if (probe == nullptr) return false;
-    std::fclose(probe);
-    RemoveFile(path);
+    std::unique_ptr<WritableFile> probe;
+    FileResult created = env.NewWritableFile(path, CreateMode::kNewOnly, &probe);
+    if (created.error() == FileError::kExists) continue;
+    if (!created) return false;
+    probe->Close();
+    env.Remove(path);
     return true;
   }
   return false;
@@ -53,16 +52,14 @@ std::string SplitField(std::string* rest) {
   return field;
 }
 
-bool LookupDestination(uint16_t number, DestinationRecord* record) {
+bool LookupDestination(uint16_t number, DestinationRecord* record, Env& env) {
   GlobalLockGuard hold;
-  std::FILE* list = OpenSharedDataFile(kDestinationListName, "rt");
-  if (list == nullptr) return false;
+  std::vector<std::string> lines;
+  if (!ReadSharedDataLines(env, kDestinationListName, kListLineBuffer, &lines)) return false;
 
   bool found = false;
-  char line[kListLineBuffer];
-  while (std::fgets(line, sizeof line, list) != nullptr) {
+  for (std::string& rest : lines) {
     // A NUL byte in the file ends the line's text, as for any C string.
-    std::string rest = line;
     std::string numberText = SplitField(&rest);
     if (ParseLeadingInt(numberText.c_str()) != number) continue;
     record->numberText = numberText;
@@ -70,19 +67,18 @@ bool LookupDestination(uint16_t number, DestinationRecord* record) {
     SplitField(&rest);
     record->accessCode = SplitField(&rest);
     record->extensionLibrary = SplitField(&rest);
-    found = CanCreateFileIn(record->folder);
+    found = CanCreateFileIn(record->folder, env);
     break;
   }
-  std::fclose(list);
   return found && IsFolderReachable(record->folder);
 }
 
 bool IsFolderReachable(const std::string& folder) { return CanEnterFolder(folder); }
 
-std::vector<std::string> ListSubfolders(const std::string& folder) {
+std::vector<std::string> ListSubfolders(const std::string& folder, Env& env) {
   std::vector<std::string> names;
   std::vector<FolderEntry> entries;
-  if (!CanEnterFolder(folder) || !ListFolder(folder, &entries)) return names;
+  if (!CanEnterFolder(folder) || !env.ListFolder(folder, &entries)) return names;
   for (const FolderEntry& entry : entries) {
     if (entry.isDirectory && !entry.name.empty() && entry.name[0] != '.') {
       names.push_back(entry.name);
@@ -94,24 +90,21 @@ std::vector<std::string> ListSubfolders(const std::string& folder) {
   return names;
 }
 
-std::vector<std::string> DestinationFolders() {
+std::vector<std::string> DestinationFolders(Env& env) {
   std::vector<std::string> folders;
   GlobalLockGuard hold;
-  std::FILE* list = OpenSharedDataFile(kDestinationListName, "rt");
-  if (list == nullptr) return folders;
-  char line[kListLineBuffer];
-  while (std::fgets(line, sizeof line, list) != nullptr) {
-    std::string rest = line;
+  std::vector<std::string> lines;
+  if (!ReadSharedDataLines(env, kDestinationListName, kListLineBuffer, &lines)) return folders;
+  for (std::string& rest : lines) {
     SplitField(&rest);
     std::string folder = SplitField(&rest);
     if (!folder.empty()) folders.push_back(folder);
   }
-  std::fclose(list);
   return folders;
 }
 
-bool IsWithinDestinations(const std::string& path) {
-  for (const std::string& folder : DestinationFolders()) {
+bool IsWithinDestinations(const std::string& path, Env& env) {
+  for (const std::string& folder : DestinationFolders(env)) {
     if (IsWithinFolder(path, folder)) return true;
   }
   return false;

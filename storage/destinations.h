@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
+
 namespace qb {
 
 struct DestinationRecord {
@@ -31,7 +33,7 @@ std::string SplitField(std::string* rest);
 // `record` is filled whenever the number is listed, even when the folder
 // fails. Holds GlobalLock throughout. A missing list gives false (for
 // generations 1 and 2 the lookup creates it empty).
-bool LookupDestination(uint16_t number, DestinationRecord* record);
+bool LookupDestination(uint16_t number, DestinationRecord* record, Env& env);
 
 // True when `folder` is a directory the process could make its current
 // directory. The current directory itself is never changed.
@@ -41,14 +43,14 @@ bool IsFolderReachable(const std::string& folder);
 // the other folder names in ascending byte order. Names starting with "."
 // count as hidden and are left out. Empty when the folder cannot be entered
 // or read.
-std::vector<std::string> ListSubfolders(const std::string& folder);
+std::vector<std::string> ListSubfolders(const std::string& folder, Env& env);
 
 // The folders of every line of the destination list (empty ones left out).
-std::vector<std::string> DestinationFolders();
+std::vector<std::string> DestinationFolders(Env& env);
 
 // Whether `path` is one of the destination folders or lies below one, after
 // resolving "..", "." and symbolic links.
-bool IsWithinDestinations(const std::string& path);
+bool IsWithinDestinations(const std::string& path, Env& env);
 
 // Whether `path` is `folder` or lies below it once "..", "." and symbolic
 // links of both are resolved (the part of `path` that does not exist yet

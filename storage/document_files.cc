@@ -118,7 +118,7 @@ bool DocumentFiles::PlaceOne(const File& file, bool overwrite,
   while ((result = env_->RenameNoReplace(file.stagingPath, target)).error() == FileError::kExists) {
     // Someone outside the receiver took the name after it was chosen.
     const PathParts parts = SplitPath(target);
-    target = MakeFreeExactName(folder, parts.baseName + parts.extension, 0, nullptr);
+    target = MakeFreeExactName(folder, parts.baseName + parts.extension, 0, nullptr, *env_);
   }
   if (!result.ok()) return false;
   if (target != file.finalPath && moved != nullptr) moved->emplace_back(file.finalPath, target);
@@ -214,7 +214,7 @@ int RemoveAbandonedStagingFiles(Env& env, const std::string& folder) {
 
 int RemoveAbandonedStagingFilesInDestinations(Env& env) {
   int removed = 0;
-  for (const std::string& folder : DestinationFolders()) {
+  for (const std::string& folder : DestinationFolders(env)) {
     removed += RemoveAbandonedStagingFiles(env, folder);
     std::vector<FolderEntry> entries;
     if (!env.ListFolder(folder, &entries).ok()) continue;

@@ -19,15 +19,15 @@ constexpr size_t kSenderNameLimit = 32;
 
 // The dump shows as many bytes of the record as its header claims, but
 // never more than really arrived.
-void DumpMetaRecord(const ByteBlock& record) {
+void DumpMetaRecord(const ByteBlock& record, Env& env) {
   size_t claimed = BigEndian16At(record.data, record.size, kMetaLengthAt);
-  RawDumpText("MetaData=");
-  RawDumpBytes(record.data, std::min(claimed, record.size));
+  RawDumpText(env, "MetaData=");
+  RawDumpBytes(env, record.data, std::min(claimed, record.size));
 }
 
-void CallExtension(const std::string& libraryName, const StoredDocument& document,
-                   int32_t* status) {
-  if (RawDumpEnabled()) RawDumpPrintf("Loading ExtDLL : %s\n", libraryName.c_str());
+void CallExtension(const std::string& libraryName, const StoredDocument& document, int32_t* status,
+                   Env& env) {
+  if (RawDumpEnabled()) RawDumpPrintf(env, "Loading ExtDLL : %s\n", libraryName.c_str());
   // The library runs in this process: in service mode, only one that
   // nobody outside the account and its group could have named or changed.
   if (!MayRunProgram(libraryName, SharedDataFilePath(kDestinationListName))) return;
@@ -45,25 +45,25 @@ void CallExtension(const std::string& libraryName, const StoredDocument& documen
   params.slSaveNo = document.destination;
 
   if (RawDumpEnabled()) {
-    DumpMetaRecord(meta);
-    RawDumpPrintf(
-        "QuernExtExpFunc : pScannerAddr = %s, slRcvFileNum = %d, pRcvFileName = %s, "
-        "pSenderNameJp = %s, slSaveNo = %d\n",
-        params.pScannerAddr, params.slRcvFileNum, params.pRcvFileName, params.pSenderNameJp,
-        params.slSaveNo);
+    DumpMetaRecord(meta, env);
+    RawDumpPrintf(env,
+                  "QuernExtExpFunc : pScannerAddr = %s, slRcvFileNum = %d, pRcvFileName = %s, "
+                  "pSenderNameJp = %s, slSaveNo = %d\n",
+                  params.pScannerAddr, params.slRcvFileNum, params.pRcvFileName,
+                  params.pSenderNameJp, params.slSaveNo);
   }
   int result = function(QUERN_EXT_OPERATION_STORED, status, &params, nullptr);
-  if (RawDumpEnabled()) RawDumpPrintf("QuernExtExpFunc complete(%d)\n", result);
+  if (RawDumpEnabled()) RawDumpPrintf(env, "QuernExtExpFunc complete(%d)\n", result);
 }
 
 }  // namespace
 
-bool qnExtParaOperation(StoredDocument* document, int32_t* status) {
+bool qnExtParaOperation(StoredDocument* document, int32_t* status, Env& env) {
   DestinationRecord destination;
-  if (!LookupDestination(document->destination, &destination)) return false;
+  if (!LookupDestination(document->destination, &destination, env)) return false;
 
   if (!destination.extensionLibrary.empty()) {
-    CallExtension(destination.extensionLibrary, *document, status);
+    CallExtension(destination.extensionLibrary, *document, status, env);
   }
   const ByteBlock& meta = document->metaData;
   if (!HasMetaTag(meta.data, meta.size, kTagSenderName)) return false;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "platform/env.h"
 #include "storage/stored_document.h"
 
 namespace qb {
@@ -18,6 +19,6 @@ namespace qb {
 // data record sets the document's sender name (at most 32 bytes); true when
 // it did. The library runs without any lock held. Callers pass status 1 at
 // the end of a scan document and 0 for each stored FTP file.
-bool qnExtParaOperation(StoredDocument* document, int32_t* status);
+bool qnExtParaOperation(StoredDocument* document, int32_t* status, Env& env);
 
 }  // namespace qb

@@ -82,13 +82,16 @@ std::string CutConverted(std::string text) {
 }
 
 // Whether a file or a handed-out name in `folder` matches `candidate`.
-bool IsTaken(const std::string& folder, const std::string& candidate) {
+bool Exists(Env& env, const std::string& path) {
+  FileInfo info;
+  return env.Stat(path, &info).ok();
+}
+
+bool IsTaken(const std::string& folder, const std::string& candidate, Env& env) {
   if (NameReservations::Instance().IsReserved(folder, candidate)) return true;
-  if (candidate.find_first_of("?*") == std::string::npos) {
-    return FileExists(folder + candidate);
-  }
+  if (candidate.find_first_of("?*") == std::string::npos) return Exists(env, folder + candidate);
   std::vector<FolderEntry> entries;
-  if (!ListFolder(folder.empty() ? "." : folder, &entries)) return false;
+  if (!env.ListFolder(folder.empty() ? "." : folder, &entries)) return false;
   for (const FolderEntry& entry : entries) {
     if (MatchesNamePattern(candidate, entry.name)) return true;
   }
@@ -130,7 +133,7 @@ NameCandidate MakeNameCandidate(const std::string& name, int n) {
 }
 
 std::string MakeUniqueFileName(const std::string& path, bool overwrite, std::string* fullPath,
-                               std::string* stem, int* digits, uint64_t owner) {
+                               std::string* stem, int* digits, uint64_t owner, Env& env) {
   PathParts parts = SplitPath(path);
   std::string folder = FolderOf(parts);
   NameCandidate candidate = MakeNameCandidate(parts.baseName + parts.extension, 0);
@@ -144,7 +147,7 @@ std::string MakeUniqueFileName(const std::string& path, bool overwrite, std::str
     std::lock_guard<std::mutex> hold(reservations.Mutex());
     // The first retry repeats counter 0; kept so that the series of probes
     // is the documented one.
-    for (int n = 0; IsTaken(folder, candidate.candidate); ++n) {
+    for (int n = 0; IsTaken(folder, candidate.candidate, env); ++n) {
       candidate = MakeNameCandidate(parts.baseName + parts.extension, n);
     }
     std::string name = MakeNumberedName(candidate.stem.c_str(), candidate.number, candidate.digits,
@@ -159,7 +162,7 @@ std::string MakeUniqueFileName(const std::string& path, bool overwrite, std::str
 }
 
 std::string MakeFreeExactName(const std::string& folder, const std::string& name, uint64_t owner,
-                              const std::function<bool(const std::string&)>& alsoTaken) {
+                              const std::function<bool(const std::string&)>& alsoTaken, Env& env) {
   const PathParts parts = SplitPath(name);
   const size_t underscore = FindLastUnderscore(parts.baseName);
   // "_NNN" page numbers stay last, the mark goes before them.
@@ -171,7 +174,7 @@ std::string MakeFreeExactName(const std::string& folder, const std::string& name
   NameReservations& reservations = NameReservations::Instance();
   std::lock_guard<std::mutex> hold(reservations.Mutex());
   std::string candidate = parts.baseName + parts.extension;
-  for (int n = 1; reservations.IsReserved(folder, candidate) || FileExists(folder + candidate) ||
+  for (int n = 1; reservations.IsReserved(folder, candidate) || Exists(env, folder + candidate) ||
                   (alsoTaken && alsoTaken(folder + candidate));
        ++n) {
     candidate = head + "(" + std::to_string(n) + ")" + tail + parts.extension;

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/env.h"
+
 namespace qb {
 
 // stem, then "_%03d" when digits is 3 or "_%06d" when digits is 6 (any
@@ -42,7 +44,7 @@ NameCandidate MakeNameCandidate(const std::string& name, int n);
 // changes the process's current directory; safe to call from several
 // threads. A folder that does not exist gives the desired name back.
 std::string MakeUniqueFileName(const std::string& path, bool overwrite, std::string* fullPath,
-                               std::string* stem, int* digits, uint64_t owner = 0);
+                               std::string* stem, int* digits, uint64_t owner, Env& env);
 
 // The first of `name`, then "stem(1)...", "stem(2)...", ... (the mark
 // before a page number "_NNN" or before the extension) that is neither a
@@ -50,7 +52,7 @@ std::string MakeUniqueFileName(const std::string& path, bool overwrite, std::str
 // `owner`. Exact names, no page-series wildcard: for further files of a
 // document, whose own earlier pages share the series. `folder` ends in "/".
 std::string MakeFreeExactName(const std::string& folder, const std::string& name, uint64_t owner,
-                              const std::function<bool(const std::string&)>& alsoTaken);
+                              const std::function<bool(const std::string&)>& alsoTaken, Env& env);
 
 // The same path with the number after the last "_" of the base name
 // replaced by `number`, written as wide as the old one: one character "%d",

@@ -2,7 +2,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "config/folders.h"
@@ -31,22 +33,26 @@ std::string DumpPath() {
   return g_path;
 }
 
-void Append(const void* data, size_t length) {
+// Each piece is one Append of one open, so that pieces of other threads
+// come only between them.
+void Append(Env& env, std::initializer_list<std::pair<const void*, size_t>> pieces) {
   std::string path = DumpPath();
   if (path.empty()) return;
-  std::FILE* file = std::fopen(path.c_str(), "ab");
-  if (file == nullptr) return;
-  std::fwrite(data, 1, length, file);
-  std::fclose(file);
+  std::unique_ptr<WritableFile> file;
+  if (!env.NewWritableFile(path, CreateMode::kAppend, &file)) return;
+  for (const auto& [data, length] : pieces) {
+    if (length > 0 && !file->Append(data, length)) break;
+  }
+  file->Close();
 }
 
 }  // namespace
 
 bool RawDumpEnabled() { return !DumpPath().empty(); }
 
-void RawDumpText(const std::string& text) { Append(text.data(), text.size()); }
+void RawDumpText(Env& env, const std::string& text) { Append(env, {{text.data(), text.size()}}); }
 
-void RawDumpPrintf(const char* format, ...) {
+void RawDumpPrintf(Env& env, const char* format, ...) {
   if (!RawDumpEnabled()) return;
   va_list args;
   va_start(args, format);
@@ -57,20 +63,13 @@ void RawDumpPrintf(const char* format, ...) {
   if (length > 0) {
     std::vector<char> text(static_cast<size_t>(length) + 1);
     std::vsnprintf(text.data(), text.size(), format, args);
-    Append(text.data(), static_cast<size_t>(length));
+    Append(env, {{text.data(), static_cast<size_t>(length)}});
   }
   va_end(args);
 }
 
-void RawDumpBytes(const void* bytes, size_t length) {
-  std::string path = DumpPath();
-  if (path.empty()) return;
-  std::FILE* file = std::fopen(path.c_str(), "ab");
-  if (file == nullptr) return;
-  std::fputs("BINARY[", file);
-  if (length > 0) std::fwrite(bytes, 1, length, file);
-  std::fputs("]END\n", file);
-  std::fclose(file);
+void RawDumpBytes(Env& env, const void* bytes, size_t length) {
+  Append(env, {{"BINARY[", 7}, {bytes, length}, {"]END\n", 5}});
 }
 
 }  // namespace qb

@@ -9,15 +9,17 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/env.h"
+
 namespace qb {
 
 bool RawDumpEnabled();
 
-// Appends `text` unchanged.
-void RawDumpText(const std::string& text);
+// The dump is written through `env`. Appends `text` unchanged.
+void RawDumpText(Env& env, const std::string& text);
 // printf-style variant of RawDumpText.
-void RawDumpPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void RawDumpPrintf(Env& env, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Appends "BINARY[", the bytes, and "]END\n".
-void RawDumpBytes(const void* bytes, size_t length);
+void RawDumpBytes(Env& env, const void* bytes, size_t length);
 
 }  // namespace qb

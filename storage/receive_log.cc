@@ -50,7 +50,8 @@ std::string FolderColumn(const PathParts& parts) {
 bool AppendLine(Env& env, std::string line) {
   GlobalLockGuard hold;
   std::unique_ptr<WritableFile> log;
-  if (!env.NewWritableFile(SharedDataFilePath(kReceiveLogName), CreateMode::kAppend, &log)) return false;
+  if (!env.NewWritableFile(SharedDataFilePath(kReceiveLogName), CreateMode::kAppend, &log))
+    return false;
   line += '\n';
   bool written = log->Append(line.data(), line.size()).ok();
   if (!log->Close()) written = false;
@@ -96,7 +97,8 @@ bool LogFaxNotice(const FaxNotice& notice, Env& env) {
 void TouchReceiveLog(Env& env) {
   GlobalLockGuard hold;
   std::unique_ptr<WritableFile> log;
-  if (env.NewWritableFile(SharedDataFilePath(kReceiveLogName), CreateMode::kAppend, &log)) log->Close();
+  if (env.NewWritableFile(SharedDataFilePath(kReceiveLogName), CreateMode::kAppend, &log))
+    log->Close();
 }
 
 void TrimReceiveLog(Env& env) {
@@ -135,6 +137,5 @@ void TrimReceiveLog(Env& env) {
 }
 
 // For the callers that have no Env of their own yet (app/main_window.cc).
-void TrimReceiveLog() { TrimReceiveLog(Env::Default()); }
 
 }  // namespace qb

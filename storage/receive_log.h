@@ -41,7 +41,5 @@ void TouchReceiveLog(Env& env);
 // log with nothing to drop is not touched. Every entry the receiver appends
 // is followed by this.
 void TrimReceiveLog(Env& env);
-// The same through the real Env, for app/main_window.cc until it passes one.
-void TrimReceiveLog();
 
 }  // namespace qb

@@ -3,9 +3,11 @@
 # of the source tree:
 #   - only platform/ includes operating-system headers;
 #   - a folder includes its own headers and those of folders below it, never
-#     those of a folder above it or of a sibling on the same level.
-# Prints "file:line: reason" for each offending include and exits 1 when
-# there is one. Needs nothing but bash and grep.
+#     those of a folder above it or of a sibling on the same level;
+#   - the program's folders reach files only through the Env (platform/env.h):
+#     no fopen, file streams, rename or std::filesystem writes of their own.
+# Prints "file:line: reason" for each offending line and exits 1 when there
+# is one. Needs nothing but bash and grep.
 set -u
 cd "$(dirname "$0")/.." || exit 2
 
@@ -95,8 +97,25 @@ while IFS= read -r hit; do
   fi
 done < <(grep -rnE "${SOURCE_PATTERNS[@]}" '^[[:space:]]*#[[:space:]]*include' "${folders[@]}")
 
+# File work outside the Env, in the program's folders (platform/ is the Env;
+# tests/, bench/ and tools/ set up and read their files as they like).
+file_call_re='(\bfopen\b|std::ofstream|std::ifstream|(^|[^_[:alnum:]:.>])rename\(|std::rename\(|(std::filesystem|fs)::(create_director(y|ies)|remove(_all)?|rename|copy(_file)?)\b)'
+program_folders=()
+for dir in "${folders[@]}"; do
+  [[ $dir == "$OS_FOLDER" || $dir == tests || $dir == bench || $dir == tools ]] && continue
+  program_folders+=("$dir")
+done
+while IFS= read -r hit; do
+  file=${hit%%:*}
+  rest=${hit#*:}
+  line=${rest%%:*}
+  text=${rest#*:}
+  [[ $text =~ ^[[:space:]]*// ]] && continue
+  fail "$file:$line" "file work outside the Env (use the Env of platform/env.h)"
+done < <(grep -rnE "${SOURCE_PATTERNS[@]}" "$file_call_re" "${program_folders[@]}")
+
 if ((failures > 0)); then
-  echo "check-layering: $failures include(s) break the layering of docs/architecture.md" >&2
+  echo "check-layering: $failures line(s) break the layering of docs/architecture.md" >&2
   exit 1
 fi
 echo "check-layering: ok (${#folders[@]} folders)"

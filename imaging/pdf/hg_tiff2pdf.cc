@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,11 +15,11 @@ namespace {
 // cross-reference table.
 class PdfWriter {
  public:
-  explicit PdfWriter(std::FILE* out) : out_(out) {}
+  explicit PdfWriter(WritableFile& out) : out_(out) {}
 
   void Text(const std::string& text) { Bytes(text.data(), text.size()); }
   void Bytes(const void* data, size_t length) {
-    if (length > 0 && std::fwrite(data, 1, length, out_) != length) failed_ = true;
+    if (length > 0 && !failed_ && !out_.Append(data, length)) failed_ = true;
     position_ += length;
   }
   void BeginObject(size_t number) {
@@ -42,7 +43,7 @@ class PdfWriter {
   bool failed() const { return failed_; }
 
  private:
-  std::FILE* out_;
+  WritableFile& out_;
   uint64_t position_ = 0;
   std::vector<uint64_t> offsets_{0};
   bool failed_ = false;
@@ -83,7 +84,7 @@ std::string DecodeParms(const FaxTiffPage& page) {
          std::to_string(page.height) + extra + " >>";
 }
 
-int WritePdf(std::FILE* tiff, const std::vector<FaxTiffPage>& pages, std::FILE* out) {
+int WritePdf(const ReadableFile& tiff, const std::vector<FaxTiffPage>& pages, WritableFile& out) {
   PdfWriter pdf(out);
   pdf.Text("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
   pdf.BeginObject(1);
@@ -113,8 +114,8 @@ int WritePdf(std::FILE* tiff, const std::vector<FaxTiffPage>& pages, std::FILE* 
     pdf.EndObject();
 
     strip.resize(page.stripBytes);
-    if (std::fseek(tiff, static_cast<long>(page.stripOffset), SEEK_SET) != 0 ||
-        std::fread(strip.data(), 1, strip.size(), tiff) != strip.size()) {
+    size_t got = 0;
+    if (!tiff.ReadAt(page.stripOffset, strip.data(), strip.size(), &got) || got != strip.size()) {
       return kTiff2PdfBadTiff;
     }
     // PDF reads CCITT data most significant bit first.
@@ -137,30 +138,21 @@ int WritePdf(std::FILE* tiff, const std::vector<FaxTiffPage>& pages, std::FILE* 
 
 }  // namespace
 
-int hgTiff2Pdf(const char* tiffPath, const char* pdfPath, int, int, int) {
+int hgTiff2Pdf(const char* tiffPath, const char* pdfPath, int, int, int, Env& env) {
   if (tiffPath == nullptr || pdfPath == nullptr) return kTiff2PdfBadTiff;
-  std::FILE* tiff = std::fopen(tiffPath, "rb");
-  if (tiff == nullptr) return kTiff2PdfBadTiff;
+  std::unique_ptr<ReadableFile> tiff;
+  if (!env.OpenReadable(tiffPath, &tiff)) return kTiff2PdfBadTiff;
   std::vector<FaxTiffPage> pages;
-  if (!ReadFaxTiffPages(tiff, &pages)) {
-    std::fclose(tiff);
-    return kTiff2PdfBadTiff;
-  }
+  if (!ReadFaxTiffPages(*tiff, &pages)) return kTiff2PdfBadTiff;
   // Written beside the target and renamed at the end, so that a reader never
   // sees a half-written PDF and a failure leaves nothing behind.
   const std::string partPath = std::string(pdfPath) + ".part";
-  std::FILE* out = std::fopen(partPath.c_str(), "wb");
-  if (out == nullptr) {
-    std::fclose(tiff);
-    return kTiff2PdfWriteFailed;
-  }
-  int result = WritePdf(tiff, pages, out);
-  std::fclose(tiff);
-  if (std::fclose(out) != 0 && result == kTiff2PdfOk) result = kTiff2PdfWriteFailed;
-  if (result == kTiff2PdfOk && std::rename(partPath.c_str(), pdfPath) != 0) {
-    result = kTiff2PdfWriteFailed;
-  }
-  if (result != kTiff2PdfOk) std::remove(partPath.c_str());
+  std::unique_ptr<WritableFile> out;
+  if (!env.NewWritableFile(partPath, CreateMode::kTruncate, &out)) return kTiff2PdfWriteFailed;
+  int result = WritePdf(*tiff, pages, *out);
+  if (!out->Close() && result == kTiff2PdfOk) result = kTiff2PdfWriteFailed;
+  if (result == kTiff2PdfOk && !env.Rename(partPath, pdfPath)) result = kTiff2PdfWriteFailed;
+  if (result != kTiff2PdfOk) env.Remove(partPath);
   return result;
 }
 

@@ -5,6 +5,8 @@
 // first), so nothing is decoded or re-coded.
 #pragma once
 
+#include "platform/env.h"
+
 namespace qb {
 
 // Results of hgTiff2Pdf.
@@ -18,8 +20,8 @@ enum : int {
 // file there only once the new PDF is complete. The three further arguments
 // are reserved and must be 0. Returns kTiff2PdfOk when the PDF was written
 // completely; on any failure no PDF (partial or otherwise) is left at
-// `pdfPath` by this call and the TIFF is untouched.
+// `pdfPath` by this call and the TIFF is untouched. Files go through `env`.
 int hgTiff2Pdf(const char* tiffPath, const char* pdfPath, int reserved1, int reserved2,
-               int reserved3);
+               int reserved3, Env& env);
 
 }  // namespace qb

@@ -7,17 +7,12 @@ namespace {
 
 class TiffReader {
  public:
-  explicit TiffReader(std::FILE* file) : file_(file) {
-    if (std::fseek(file_, 0, SEEK_END) == 0) {
-      const long end = std::ftell(file_);
-      size_ = end > 0 ? static_cast<uint64_t>(end) : 0;
-    }
-  }
+  explicit TiffReader(const ReadableFile& file) : file_(file), size_(file.Size()) {}
 
   bool ReadAt(uint64_t offset, void* buffer, size_t length) {
     if (offset > size_ || length > size_ - offset) return false;
-    if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return false;
-    return std::fread(buffer, 1, length, file_) == length;
+    size_t got = 0;
+    return file_.ReadAt(offset, buffer, length, &got) && got == length;
   }
   bool U16At(uint64_t offset, uint16_t* value) {
     uint8_t b[2];
@@ -37,8 +32,8 @@ class TiffReader {
   uint64_t size() const { return size_; }
 
  private:
-  std::FILE* file_;
-  uint64_t size_ = 0;
+  const ReadableFile& file_;
+  const uint64_t size_;
   bool bigEndian_ = false;
 };
 
@@ -158,7 +153,7 @@ bool ReadDirectory(TiffReader& reader, uint64_t directory, FaxTiffPage* page, ui
 
 }  // namespace
 
-bool ReadFaxTiffPages(std::FILE* file, std::vector<FaxTiffPage>* pages) {
+bool ReadFaxTiffPages(const ReadableFile& file, std::vector<FaxTiffPage>* pages) {
   TiffReader reader(file);
   uint8_t order[2];
   if (!reader.ReadAt(0, order, 2)) return false;

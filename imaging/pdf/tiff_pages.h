@@ -4,8 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
+
+#include "platform/env.h"
 
 namespace qb {
 
@@ -28,6 +29,6 @@ constexpr size_t kMaxFaxTiffPages = 10000;
 // Fills `pages` with every page of the open file. Returns false when the
 // file is not a TIFF, a directory points outside it, the chain loops, or a
 // page is not a one-strip, one-bit CCITT page.
-bool ReadFaxTiffPages(std::FILE* file, std::vector<FaxTiffPage>* pages);
+bool ReadFaxTiffPages(const ReadableFile& file, std::vector<FaxTiffPage>* pages);
 
 }  // namespace qb

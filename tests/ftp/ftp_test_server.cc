@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: qb_ftp_test_server FOLDER [PORT]\n");
     return 2;
   }
-  qb::LocateSettingsFile();
+  qb::LocateSettingsFile(qb::Env::Default());
   qb::InitTempFolder();
   qb::InitTlsLibrary();
   qb::test::TestFtpServer server(argv[1], qb::Env::Default());

@@ -33,7 +33,7 @@ FuzzRoot::FuzzRoot(const std::string& settings) {
   WriteFile(DestinationList(), "1;" + Destination(1) + ";Front desk;;\n2;" + Destination(2) +
                                    ";Accounts;1234;\n3;" + Destination(3) + ";Gone;;\n");
   ::setenv("TMP", TempFolder().c_str(), 1);
-  LocateSettingsFile();
+  LocateSettingsFile(qb::Env::Default());
   InitTempFolder();
   InitConfFolder();
 }

@@ -49,7 +49,7 @@ class HandlerJob {
   FaultEnv env_;
   EventLoop loop_{&env_};
   ScanServer server_{loop_, env_, ReceiverEvents{}, RunDocumentWorkInline};
-  ScanJob job_;
+  ScanJob job_{env_};
   uint16_t listenPort_;
   int pair_[2] = {-1, -1};
   LoopSocket link_;  // the server's end, as a connection owns it

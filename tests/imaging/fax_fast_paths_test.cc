@@ -44,18 +44,16 @@ std::vector<uint8_t> Code(const Bitmap& page, const PageFormat& format, bool pla
   EXPECT_TRUE(coder.SetUp(layout));
   coder.SetCodingMode(format.codingMode);
   coder.SetPlainCoding(plain);
-  PageFile file(std::tmpfile());
+  std::string coded;
+  PageFile file = PageFile::InMemory(&coded);
   coder.WriteInto(&file);
   for (int y = 0; y < page.height; ++y) {
     std::vector<uint8_t> line = PackLine(page, y, format.msbFirst);
     EXPECT_EQ(coder.CodeLine(line.data()), 1);
   }
   EXPECT_EQ(coder.FinishPage(), 0);
-  file.Flush();
-  file.Rewind();
-  std::vector<uint8_t> bytes(coder.BytesWritten());
-  EXPECT_EQ(std::fread(bytes.data(), 1, bytes.size(), file.Stream()), bytes.size());
-  return bytes;
+  EXPECT_EQ(coded.size(), coder.BytesWritten());
+  return std::vector<uint8_t>(coded.begin(), coded.end());
 }
 
 TEST(FaxFastPathsTest, CodeTheSameBytesAsThePlainWay) {
@@ -90,7 +88,8 @@ TEST(FaxFastPathsTest, LibtiffDecodesOfficeLikePages) {
     format.codingMode = mode;
     ASSERT_TRUE(fixture.CodePages(pages, format));
     const std::string tiff = (fixture.folder() / "out.tif").string();
-    ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, 0, mode, 1, tiff.c_str(), 2));
+    ASSERT_TRUE(
+        WriteTiff(fixture.job().tempJobNo, 0, mode, 1, tiff.c_str(), 2, qb::Env::Default()));
     std::vector<Bitmap> decoded;
     std::string error;
     ASSERT_TRUE(DecodeTiff(tiff, &decoded, &error)) << error;

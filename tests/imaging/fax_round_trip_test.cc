@@ -6,6 +6,7 @@
 
 #include "imaging/fax_coder.h"
 #include "imaging/page_files.h"
+#include "platform/fault_env.h"
 #include "tests/imaging/imaging_test_support.h"
 
 namespace qb::test {
@@ -64,7 +65,7 @@ TEST_P(FaxRoundTripTest, LibtiffDecodesWhatWasCoded) {
         ASSERT_TRUE(fixture.CodePages(c.pages, format));
         const std::string tiff = (fixture.folder() / "out.tif").string();
         ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, 0, mode, 1, tiff.c_str(),
-                              static_cast<int>(c.pages.size())));
+                              static_cast<int>(c.pages.size()), qb::Env::Default()));
         std::vector<Bitmap> decoded;
         std::string error;
         ASSERT_TRUE(DecodeTiff(tiff, &decoded, &error)) << error;
@@ -95,7 +96,7 @@ TEST(FaxCoderTest, PagesAssembledSeparatelyEachDecode) {
     std::string name = "p";
     name += std::to_string(i) + ".tif";
     const std::string tiff = (fixture.folder() / name).string();
-    ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, i, 3, 1, tiff.c_str(), 1));
+    ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, i, 3, 1, tiff.c_str(), 1, qb::Env::Default()));
     std::vector<Bitmap> decoded;
     std::string error;
     ASSERT_TRUE(DecodeTiff(tiff, &decoded, &error)) << error;
@@ -115,7 +116,7 @@ std::vector<uint8_t> CodeSingleLine(const Bitmap& line, int mode, bool finish) {
   EXPECT_TRUE(SetupCoder(job));
   job.coder.SetCodingMode(mode);
   const std::string path = (fixture.folder() / "line.bin").string();
-  job.pageFile = PageFile(std::fopen(path.c_str(), "wb"));
+  job.pageFile = PageFile::Open(Env::Default(), path, false);
   job.coder.WriteInto(&job.pageFile);
   const std::vector<uint8_t> packed = PackLine(line, 0, true);
   std::memcpy(job.lineBuf, packed.data(), packed.size());
@@ -195,10 +196,10 @@ TEST(FaxCoderTest, FailedWriteIsReported) {
   std::memcpy(job.headerRecord + 12, &width, 2);
   std::memcpy(job.headerRecord + 14, &height, 2);
   ASSERT_TRUE(SetupCoder(job));
-  const std::string path = (fixture.folder() / "ro.bin").string();
-  WriteFileBytes(path, {});
-  job.pageFile = PageFile(std::fopen(path.c_str(), "rb"));  // writes fail
+  FaultEnv env(false);
+  job.pageFile = PageFile::Open(env, (fixture.folder() / "full.bin").string(), false);
   ASSERT_TRUE(job.pageFile.IsOpen());
+  env.FailWrite(1);  // the disk is full
   job.coder.WriteInto(&job.pageFile);
   EXPECT_EQ(job.coder.CodeLine(job.lineBuf), 1);
   EXPECT_EQ(job.coder.FinishPage(), -1);

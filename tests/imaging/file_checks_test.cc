@@ -8,22 +8,16 @@
 #include <random>
 #include <string>
 
+#include "platform/string_file.h"
+
 namespace qb {
 namespace {
 
 using Bytes = std::string;
 
 // Runs a check on an in-memory file.
-int Check(int (*check)(std::FILE*, bool), const Bytes& bytes, bool deferred) {
-  Bytes copy = bytes.empty() ? Bytes(1, '\0') : bytes;  // fmemopen needs a buffer
-  std::FILE* file = fmemopen(copy.data(), bytes.size(), "rb");
-  if (bytes.empty()) {
-    std::fclose(file);
-    file = std::tmpfile();
-  }
-  const int result = check(file, deferred);
-  std::fclose(file);
-  return result;
+int Check(int (*check)(const ReadableFile&, bool), const Bytes& bytes, bool deferred) {
+  return check(StringFile(bytes), deferred);
 }
 
 void Put16(Bytes& b, uint16_t v, bool be) {
@@ -182,17 +176,10 @@ TEST(PdfCheckTest, VersionEndingAndXrefRules) {
 }
 
 TEST(ReceivedFileCheckTest, DataFormSelectsTheCheck) {
-  const Bytes tiff = MakeTiff(false, 1200, 1, true);
-  std::FILE* file = fmemopen(const_cast<char*>(tiff.data()), tiff.size(), "rb");
+  const StringFile file(MakeTiff(false, 1200, 1, true));
   EXPECT_FALSE(CheckReceivedFile(file, 1, 0));
-  std::rewind(file);
   EXPECT_TRUE(CheckReceivedFile(file, 1, 1));
-  for (int form : {0, 2, 3, 4, 5, 6}) {
-    std::rewind(file);
-    EXPECT_FALSE(CheckReceivedFile(file, form, 1)) << form;
-  }
-  std::fclose(file);
-  EXPECT_FALSE(CheckReceivedFile(nullptr, 1, 0));
+  for (int form : {0, 2, 3, 4, 5, 6}) EXPECT_FALSE(CheckReceivedFile(file, form, 1)) << form;
 }
 
 // Mutated, truncated and random files: the checks must fail or pass without
@@ -205,7 +192,7 @@ TEST(ReceivedFileCheckTest, DamagedFilesNeverCrash) {
                          MakePdf('4', "", 180, "/Encrypt 9 0 R\n"),
                          MakePdf('2', kInfo2Deferred, 208)};
   std::mt19937 random(12345);
-  int (*checks[])(std::FILE*, bool) = {CheckTiffFile, CheckJpegFile, CheckPdfFile};
+  int (*checks[])(const ReadableFile&, bool) = {CheckTiffFile, CheckJpegFile, CheckPdfFile};
   for (int round = 0; round < 3000; ++round) {
     Bytes bytes = seeds[round % 6];
     switch (round % 3) {

@@ -132,7 +132,7 @@ bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& f
     };
     for (const auto& field : fields) std::memcpy(job.headerRecord + field[0], &field[1], 2);
     if (!tempPages_.MakeTempPageName(job.pageCount, job.curFilePath, sizeof job.curFilePath,
-                                     &job.tempJobNo)) {
+                                     &job.tempJobNo, qb::Env::Default())) {
       return false;
     }
     if (job.pageCount == 0) {
@@ -141,7 +141,7 @@ bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& f
       ResetCoder(job);
     }
     job.coder.SetCodingMode(format.codingMode);
-    job.pageFile = PageFile(std::fopen(job.curFilePath, "wb+"));
+    job.pageFile = PageFile::Open(Env::Default(), job.curFilePath, false);
     if (!job.pageFile.IsOpen()) return false;
     job.coder.WriteInto(&job.pageFile);
     job.pageFile.Write(job.headerRecord, kImageHeaderSize);

@@ -20,19 +20,19 @@ TEST(PageFileTest, ClosesWhenItGoesAndWhenReplaced) {
   const std::string first = (fixture.folder() / "first.bin").string();
   const std::string second = (fixture.folder() / "second.bin").string();
   {
-    PageFile file(std::fopen(first.c_str(), "wb"));
+    PageFile file = PageFile::Open(Env::Default(), first, false);
     ASSERT_TRUE(file.IsOpen());
     EXPECT_EQ(file.Write("abc", 3), 3u);
     // Buffered until the close: only a closed file shows its bytes.
   }
   EXPECT_EQ(ReadFileBytes(first).size(), 3u);
 
-  PageFile held(std::fopen(first.c_str(), "ab"));
+  PageFile held = PageFile::Open(Env::Default(), first, true);
   held.Write("de", 2);
   PageFile moved = std::move(held);
   EXPECT_FALSE(held.IsOpen());  // the moved-from handle is empty
   EXPECT_EQ(held.Write("x", 1), 0u);
-  moved = PageFile(std::fopen(second.c_str(), "wb"));  // closes the first
+  moved = PageFile::Open(Env::Default(), second, false);  // closes the first
   EXPECT_EQ(ReadFileBytes(first).size(), 5u);
   moved.Close();
   moved.Close();  // a second close does nothing
@@ -49,7 +49,7 @@ TEST(PageFileTest, CoderWritingIntoAClosedOrDetachedFileFails) {
   for (const bool detach : {false, true}) {
     ASSERT_TRUE(job.coder.SetUp(layout));
     const std::string path = (fixture.folder() / "page.bin").string();
-    job.pageFile = PageFile(std::fopen(path.c_str(), "wb"));
+    job.pageFile = PageFile::Open(Env::Default(), path, false);
     job.coder.WriteInto(&job.pageFile);
     EXPECT_TRUE(job.coder.WritesInto(job.pageFile));
     EXPECT_EQ(job.coder.CodeLine(line.data()), 1);

@@ -49,7 +49,7 @@ TEST(WriteTiffTest, OnePageLayout) {
   JobFixture fixture;
   MakePageFile(5, 3, 1000, 0x0300, 1);
   const std::string out = (fixture.folder() / "one.tif").string();
-  ASSERT_TRUE(WriteTiff(5, 3, 3, 1, out.c_str(), 1));
+  ASSERT_TRUE(WriteTiff(5, 3, 3, 1, out.c_str(), 1, qb::Env::Default()));
   const std::vector<uint8_t> b = ReadFileBytes(out);
   ASSERT_EQ(b.size(), 1234u);
   EXPECT_EQ(std::vector<uint8_t>(b.begin(), b.begin() + 8),
@@ -83,7 +83,7 @@ TEST(WriteTiffTest, TwoPageLayoutAndMhTags) {
   MakePageFile(6, 0, 1000, 0x0600, 0);
   MakePageFile(6, 1, 500, 0x0999, 0);  // unknown code: 200 dpi
   const std::string out = (fixture.folder() / "two.tif").string();
-  ASSERT_TRUE(WriteTiff(6, 0, 1, 1, out.c_str(), 2));
+  ASSERT_TRUE(WriteTiff(6, 0, 1, 1, out.c_str(), 2, qb::Env::Default()));
   const std::vector<uint8_t> b = ReadFileBytes(out);
   ASSERT_EQ(b.size(), 1234u + 226 + 500);
   EXPECT_EQ(U32At(b, 214), 1234u);  // first page's next-directory offset
@@ -104,10 +104,11 @@ TEST(WriteTiffTest, MissingPageFailsButKeepsEarlierPages) {
   JobFixture fixture;
   MakePageFile(7, 0, 10, 0x0200, 0);
   const std::string out = (fixture.folder() / "short.tif").string();
-  EXPECT_FALSE(WriteTiff(7, 0, 3, 1, out.c_str(), 2));
+  EXPECT_FALSE(WriteTiff(7, 0, 3, 1, out.c_str(), 2, qb::Env::Default()));
   EXPECT_EQ(ReadFileBytes(out).size(), 8u + 226 + 10);
-  EXPECT_FALSE(WriteTiff(7, 0, 4, 1, out.c_str(), 1));  // no such mode
-  EXPECT_FALSE(WriteTiff(7, 0, 3, 1, (fixture.folder() / "no/such.tif").c_str(), 1));
+  EXPECT_FALSE(WriteTiff(7, 0, 4, 1, out.c_str(), 1, qb::Env::Default()));  // no such mode
+  EXPECT_FALSE(
+      WriteTiff(7, 0, 3, 1, (fixture.folder() / "no/such.tif").c_str(), 1, qb::Env::Default()));
 }
 
 TEST(TempNamesTest, CounterRulesAndNames) {
@@ -119,7 +120,7 @@ TEST(TempNamesTest, CounterRulesAndNames) {
   TempPageCounter counter(1000000);
   char path[sizeof PageJob::curFilePath] = "";
   uint32_t jobNo = 0;
-  ASSERT_TRUE(counter.MakeTempPageName(0, path, sizeof path, &jobNo));
+  ASSERT_TRUE(counter.MakeTempPageName(0, path, sizeof path, &jobNo, qb::Env::Default()));
   EXPECT_EQ(jobNo, 1u);
   EXPECT_EQ(std::string(path), tmp + "rcvimg1_0.dat");
 
@@ -127,24 +128,24 @@ TEST(TempNamesTest, CounterRulesAndNames) {
   WriteFileBytes(TempDatName(0, 2), {1});
   WriteFileBytes(TempDatName(0, 3), {1});
   path[0] = '\0';
-  ASSERT_TRUE(counter.MakeTempPageName(0, path, sizeof path, &jobNo));
+  ASSERT_TRUE(counter.MakeTempPageName(0, path, sizeof path, &jobNo, qb::Env::Default()));
   EXPECT_EQ(jobNo, 4u);
 
   // Later pages reuse the number and replace a stale file.
   WriteFileBytes(TempDatName(1, 4), {1, 2, 3});
-  ASSERT_TRUE(counter.MakeTempPageName(1, path, sizeof path, &jobNo));
+  ASSERT_TRUE(counter.MakeTempPageName(1, path, sizeof path, &jobNo, qb::Env::Default()));
   EXPECT_EQ(std::string(path), tmp + "rcvimg4_1.dat");
   EXPECT_FALSE(std::filesystem::exists(path));
 
   // A path left by a file sent whole is not a number of the job's own.
   std::snprintf(path, sizeof path, "%s", "/srv/scans/dest1/photo.jpg");
   uint32_t fresh = 0;
-  ASSERT_TRUE(counter.MakeTempPageName(0, path, sizeof path, &fresh));
+  ASSERT_TRUE(counter.MakeTempPageName(0, path, sizeof path, &fresh, qb::Env::Default()));
   EXPECT_EQ(fresh, 5u);
   EXPECT_EQ(std::string(path), tmp + "rcvimg5_0.dat");
 
   char tiny[8] = "";
-  EXPECT_FALSE(counter.MakeTempPageName(0, tiny, sizeof tiny, &jobNo));
+  EXPECT_FALSE(counter.MakeTempPageName(0, tiny, sizeof tiny, &jobNo, qb::Env::Default()));
 }
 
 // A fresh number wraps after 999999; a number skipped for an existing file
@@ -154,17 +155,17 @@ TEST(TempNamesTest, CounterWrapsAtItsTwoLimits) {
   char path[sizeof PageJob::curFilePath] = "";
   uint32_t jobNo = 0;
   TempPageCounter high(999999);
-  ASSERT_TRUE(high.MakeTempPageName(0, path, sizeof path, &jobNo));
+  ASSERT_TRUE(high.MakeTempPageName(0, path, sizeof path, &jobNo, qb::Env::Default()));
   EXPECT_EQ(jobNo, 1000000u);
 
   WriteFileBytes(TempDatName(0, 99999), {1});
   WriteFileBytes(TempDatName(0, 100000), {1});
   TempPageCounter skipping(99998);
   path[0] = '\0';
-  ASSERT_TRUE(skipping.MakeTempPageName(0, path, sizeof path, &jobNo));
+  ASSERT_TRUE(skipping.MakeTempPageName(0, path, sizeof path, &jobNo, qb::Env::Default()));
   EXPECT_EQ(jobNo, 1u);
   path[0] = '\0';
-  ASSERT_TRUE(skipping.MakeTempPageName(0, path, sizeof path, &jobNo));
+  ASSERT_TRUE(skipping.MakeTempPageName(0, path, sizeof path, &jobNo, qb::Env::Default()));
   EXPECT_EQ(jobNo, 2u);  // each counter goes on from its own last number
 }
 
@@ -174,7 +175,7 @@ TEST(TempPagesTest, DeletesOnlyTheFinishedPages) {
   job.tempJobNo = 9;
   job.pageCount = 2;
   for (int i = 0; i < 3; ++i) WriteFileBytes(TempDatName(i, 9), {1});
-  DeleteTempPages(job.tempJobNo, job.pageCount);
+  DeleteTempPages(job.tempJobNo, job.pageCount, qb::Env::Default());
   EXPECT_FALSE(std::filesystem::exists(TempDatName(0, 9)));
   EXPECT_FALSE(std::filesystem::exists(TempDatName(1, 9)));
   EXPECT_TRUE(std::filesystem::exists(TempDatName(2, 9)));

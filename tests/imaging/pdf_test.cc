@@ -99,8 +99,8 @@ TEST_P(PdfRoundTripTest, PopplerShowsTheInputAndQpdfFindsNoError) {
       const std::string tiff = (fixture.folder() / "doc.tif").string();
       const std::string pdf = (fixture.folder() / "doc.pdf").string();
       ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, 0, mode, 1, tiff.c_str(),
-                            static_cast<int>(c.pages.size())));
-      ASSERT_EQ(hgTiff2Pdf(tiff.c_str(), pdf.c_str(), 0, 0, 0), kTiff2PdfOk);
+                            static_cast<int>(c.pages.size()), qb::Env::Default()));
+      ASSERT_EQ(hgTiff2Pdf(tiff.c_str(), pdf.c_str(), 0, 0, 0, qb::Env::Default()), kTiff2PdfOk);
       EXPECT_TRUE(std::filesystem::exists(tiff));  // the caller deletes it
 
       std::string output;
@@ -131,32 +131,35 @@ TEST(Tiff2PdfTest, FailuresLeaveNoPdf) {
   JobFixture fixture;
   const std::string pdf = (fixture.folder() / "out.pdf").string();
   const std::string missing = (fixture.folder() / "missing.tif").string();
-  EXPECT_EQ(hgTiff2Pdf(missing.c_str(), pdf.c_str(), 0, 0, 0), kTiff2PdfBadTiff);
+  EXPECT_EQ(hgTiff2Pdf(missing.c_str(), pdf.c_str(), 0, 0, 0, qb::Env::Default()),
+            kTiff2PdfBadTiff);
 
   // A TIFF whose strip runs past the end of the file.
   PageFormat format;
   ASSERT_TRUE(fixture.CodePages({TextLikeBitmap(1728, 100, 13)}, format));
   const std::string tiff = (fixture.folder() / "cut.tif").string();
-  ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, 0, 3, 1, tiff.c_str(), 1));
+  ASSERT_TRUE(WriteTiff(fixture.job().tempJobNo, 0, 3, 1, tiff.c_str(), 1, qb::Env::Default()));
   std::vector<uint8_t> bytes = ReadFileBytes(tiff);
   bytes.resize(bytes.size() - 1);
   WriteFileBytes(tiff, bytes);
-  EXPECT_EQ(hgTiff2Pdf(tiff.c_str(), pdf.c_str(), 0, 0, 0), kTiff2PdfBadTiff);
+  EXPECT_EQ(hgTiff2Pdf(tiff.c_str(), pdf.c_str(), 0, 0, 0, qb::Env::Default()), kTiff2PdfBadTiff);
 
   // Every truncation of a valid TIFF's directory area fails cleanly.
   for (size_t cut = 0; cut < 240; ++cut) {
     WriteFileBytes(tiff, std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut));
-    EXPECT_EQ(hgTiff2Pdf(tiff.c_str(), pdf.c_str(), 0, 0, 0), kTiff2PdfBadTiff) << cut;
+    EXPECT_EQ(hgTiff2Pdf(tiff.c_str(), pdf.c_str(), 0, 0, 0, qb::Env::Default()), kTiff2PdfBadTiff)
+        << cut;
   }
 
   // An output folder that does not exist.
   bytes.push_back(0);
   WriteFileBytes(tiff, bytes);
   const std::string nowhere = (fixture.folder() / "no" / "out.pdf").string();
-  EXPECT_EQ(hgTiff2Pdf(tiff.c_str(), nowhere.c_str(), 0, 0, 0), kTiff2PdfWriteFailed);
+  EXPECT_EQ(hgTiff2Pdf(tiff.c_str(), nowhere.c_str(), 0, 0, 0, qb::Env::Default()),
+            kTiff2PdfWriteFailed);
   EXPECT_FALSE(std::filesystem::exists(pdf));
   EXPECT_FALSE(std::filesystem::exists(pdf + ".part"));
-  EXPECT_EQ(hgTiff2Pdf(tiff.c_str(), pdf.c_str(), 0, 0, 0), kTiff2PdfOk);
+  EXPECT_EQ(hgTiff2Pdf(tiff.c_str(), pdf.c_str(), 0, 0, 0, qb::Env::Default()), kTiff2PdfOk);
 }
 
 }  // namespace

@@ -91,8 +91,8 @@ class FaxHandOff : public ::testing::Test {
 
 TEST_F(FaxHandOff, ARunningCompanionGetsNumberedFilesOneAfterAnother) {
   FakeCompanion companion;
-  HandOffFaxHandler("OTHERPC", "10.0.0.7", -1, &companionPid_);
-  HandOffFaxHandler("THIRDPC", "10.0.0.9", -1, &companionPid_);
+  HandOffFaxHandler(Env::Default(), "OTHERPC", "10.0.0.7", -1, &companionPid_);
+  HandOffFaxHandler(Env::Default(), "THIRDPC", "10.0.0.9", -1, &companionPid_);
   EXPECT_EQ(HandOffFile(1), "OTHERPC\r\n10.0.0.7\r\n");
   EXPECT_EQ(HandOffFile(2), "THIRDPC\r\n10.0.0.9\r\n");
   EXPECT_EQ(companion.Messages(), (std::vector<std::string>{"1027:1", "1027:2"}));
@@ -101,7 +101,7 @@ TEST_F(FaxHandOff, ARunningCompanionGetsNumberedFilesOneAfterAnother) {
 }
 
 TEST_F(FaxHandOff, WithoutACompanionProgramNothingIsWrittenOrCounted) {
-  HandOffFaxHandler("OTHERPC", "10.0.0.7", -1, &companionPid_);
+  HandOffFaxHandler(Env::Default(), "OTHERPC", "10.0.0.7", -1, &companionPid_);
   EXPECT_EQ(NotifyCounter(), "?");
   EXPECT_FALSE(std::filesystem::exists(root_.path() + "/tmp/scni1.tmp"));
 }
@@ -114,7 +114,7 @@ TEST_F(FaxHandOff, TheQueueRunsHandOffsAwayFromTheCallerAndEndsAWaitAtOnce) {
   std::filesystem::permissions(program, std::filesystem::perms::owner_all);
   auto start = std::chrono::steady_clock::now();
   {
-    FaxHandOffQueue queue;
+    FaxHandOffQueue queue(Env::Default());
     for (int i = 0; i < 20; ++i) queue.Request("OTHERPC", ("10.0.0." + std::to_string(i)).c_str());
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }

@@ -55,7 +55,8 @@ TEST_F(DiskMeasurementTest, UnqueryablePathCountsAsFullAndEightyPercent) {
 }
 
 TEST_F(DiskMeasurementTest, StateFollowsTheHddSetting) {
-  if (GetFreeBytes(root_.string(), Env::Default()) < kDiskFullLimit) GTEST_SKIP() << "test disk is full";
+  if (GetFreeBytes(root_.string(), Env::Default()) < kDiskFullLimit)
+    GTEST_SKIP() << "test disk is full";
   WriteSetting("MANAGEMENT", "HDD", "0");
   EXPECT_EQ(EvaluateDiskState(root_.string(), Env::Default()), DiskState::kWarning);
   WriteSetting("MANAGEMENT", "HDD", "101");

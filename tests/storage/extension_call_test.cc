@@ -42,7 +42,7 @@ TEST_F(ExtensionCallTest, ExampleLibrarySeesTheDocument) {
   ListLibrary(QB_EXAMPLE_EXTENSION);
   ScopedEnv logPath("QUERN_EXT_EXAMPLE_LOG", callLog_.c_str());
   int32_t status = 1;
-  qnExtParaOperation(&document_, &status);
+  qnExtParaOperation(&document_, &status, Env::Default());
   EXPECT_EQ(status, 1);
   EXPECT_EQ(Calls(), "operation=2\tstatus=1\tscanner=192.168.1.20\tfiles=3\tpath=" + folder_ +
                          "/doc_000.pdf\tsender=Alice\tdestination=12\tmeta=no\n");
@@ -53,7 +53,7 @@ TEST_F(ExtensionCallTest, StatusFourMarksTheLogEntry) {
   ScopedEnv logPath("QUERN_EXT_EXAMPLE_LOG", callLog_.c_str());
   ScopedEnv wanted("QUERN_EXT_EXAMPLE_STATUS", "4");
   int32_t status = 0;
-  qnExtParaOperation(&document_, &status);
+  qnExtParaOperation(&document_, &status, Env::Default());
   ASSERT_EQ(status, 4);
   ASSERT_TRUE(LogStoredDocument(document_, status != 4, Env::Default()));
   EXPECT_NE(ReadReceiveLog().find("  ;Alice;*** doc_000.pdf ***;3;" + folder_), std::string::npos);
@@ -64,7 +64,7 @@ TEST_F(ExtensionCallTest, UnusableLibrariesAreSkipped) {
   for (std::string library : {(root_ / "missing.so").string(), std::string("libm.so.6")}) {
     ListLibrary(library);
     int32_t status = 1;
-    qnExtParaOperation(&document_, &status);
+    qnExtParaOperation(&document_, &status, Env::Default());
     EXPECT_EQ(status, 1) << library;
   }
   EXPECT_FALSE(fs::exists(callLog_));
@@ -80,12 +80,12 @@ TEST_F(ExtensionCallTest, SenderRecordAppliesAfterTheCallOnlyForAListedDestinati
 
   WriteDestinationList("");
   int32_t status = 1;
-  EXPECT_FALSE(qnExtParaOperation(&document_, &status));
+  EXPECT_FALSE(qnExtParaOperation(&document_, &status, Env::Default()));
   EXPECT_EQ(document_.senderName, "Alice");
 
   ListLibrary(QB_EXAMPLE_EXTENSION);
   ScopedEnv logPath("QUERN_EXT_EXAMPLE_LOG", callLog_.c_str());
-  EXPECT_TRUE(qnExtParaOperation(&document_, &status));
+  EXPECT_TRUE(qnExtParaOperation(&document_, &status, Env::Default()));
   EXPECT_NE(Calls().find("\tsender=Alice\t"), std::string::npos);
   EXPECT_NE(Calls().find("\tmeta=yes\n"), std::string::npos);
   EXPECT_EQ(document_.senderName, name.substr(0, 32));
@@ -103,7 +103,7 @@ TEST_F(ExtensionCallTest, DumpRecordsTheCall) {
   ListLibrary(QB_EXAMPLE_EXTENSION);
   ScopedEnv logPath("QUERN_EXT_EXAMPLE_LOG", callLog_.c_str());
   int32_t status = 1;
-  qnExtParaOperation(&document_, &status);
+  qnExtParaOperation(&document_, &status, Env::Default());
 
   std::string expected =
       std::string("Loading ExtDLL : ") + QB_EXAMPLE_EXTENSION + "\n" + "MetaData=BINARY[" +
@@ -118,10 +118,10 @@ TEST_F(ExtensionCallTest, DumpRecordsTheCall) {
 TEST_F(ExtensionCallTest, DumpPathIsReadOnce) {
   fs::path first = root_ / "first.bin";
   WriteSetting("MANAGEMENT", "FTP_DebugLogDBA", first.string());
-  RawDumpText("one\n");
+  RawDumpText(Env::Default(), "one\n");
   WriteSetting("MANAGEMENT", "FTP_DebugLogDBA", (root_ / "second.bin").string());
   uint8_t bytes[] = {0, 1, 2};
-  RawDumpBytes(bytes, sizeof bytes);
+  RawDumpBytes(Env::Default(), bytes, sizeof bytes);
   EXPECT_EQ(ReadWholeFile(first), std::string("one\nBINARY[\0\1\2]END\n", 19));
   EXPECT_FALSE(fs::exists(root_ / "second.bin"));
 }

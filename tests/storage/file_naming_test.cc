@@ -9,7 +9,6 @@
 
 #include "storage/name_cleaning.h"
 #include "storage/name_reservations.h"
-#include "storage/output_file.h"
 #include "tests/storage/storage_fixture.h"
 
 namespace qb {
@@ -29,8 +28,8 @@ class FileNamingTest : public StorageTest {
   void Touch(const std::string& name) const { WriteWholeFile(folder_ / name, "x"); }
   std::string Unique(const std::string& name, bool overwrite = false, std::string* stem = nullptr,
                      int* digits = nullptr) const {
-    std::string path =
-        MakeUniqueFileName((folder_ / name).string(), overwrite, nullptr, stem, digits);
+    std::string path = MakeUniqueFileName((folder_ / name).string(), overwrite, nullptr, stem,
+                                          digits, 0, Env::Default());
     return fs::path(path).filename().string();
   }
   fs::path folder_;
@@ -70,7 +69,8 @@ TEST_F(FileNamingTest, OverwriteKeepsTheDesiredNameButOnlyTheNumberOfItsSuffix) 
 TEST_F(FileNamingTest, MissingFolderGivesTheDesiredName) {
   std::string desired = (root_ / "nowhere/doc_000.pdf").string();
   std::string full;
-  EXPECT_EQ(MakeUniqueFileName(desired, false, &full, nullptr, nullptr), desired);
+  EXPECT_EQ(MakeUniqueFileName(desired, false, &full, nullptr, nullptr, 0, Env::Default()),
+            desired);
   EXPECT_EQ(full, desired);
 }
 
@@ -82,7 +82,7 @@ TEST_F(FileNamingTest, ReservedNamesLastAsLongAsTheirJob) {
   const uint64_t first = NameReservations::NewOwner(), second = NameReservations::NewOwner();
   auto unique = [this](const char* name, uint64_t owner) {
     return fs::path(MakeUniqueFileName((folder_ / name).string(), false, nullptr, nullptr, nullptr,
-                                       owner))
+                                       owner, Env::Default()))
         .filename()
         .string();
   };
@@ -116,7 +116,8 @@ TEST_F(FileNamingTest, ConcurrentNamingNeverHandsOutOnePathTwice) {
       const char* desired = t % 2 == 0 ? "same_000.pdf" : "same.pdf";
       for (int i = 0; i < kNamesEach; ++i) {
         std::string path = (folder_ / desired).string();
-        results[t].push_back(MakeUniqueFileName(path, false, nullptr, nullptr, nullptr, owners[t]));
+        results[t].push_back(
+            MakeUniqueFileName(path, false, nullptr, nullptr, nullptr, owners[t], Env::Default()));
       }
     });
   }
@@ -132,11 +133,13 @@ TEST_F(FileNamingTest, ConcurrentNamingNeverHandsOutOnePathTwice) {
 TEST_F(FileNamingTest, FreeExactNameSkipsFilesReservationsAndTheDocumentsOwn) {
   const std::string folder = folder_.string() + "/";
   Touch("doc_002.tif");
-  EXPECT_EQ(MakeFreeExactName(folder, "doc_003.tif", 0, nullptr), folder + "doc_003.tif");
-  EXPECT_EQ(MakeFreeExactName(folder, "doc_002.tif", 0, nullptr), folder + "doc(1)_002.tif");
+  EXPECT_EQ(MakeFreeExactName(folder, "doc_003.tif", 0, nullptr, Env::Default()),
+            folder + "doc_003.tif");
+  EXPECT_EQ(MakeFreeExactName(folder, "doc_002.tif", 0, nullptr, Env::Default()),
+            folder + "doc(1)_002.tif");
   auto own = [&](const std::string& path) { return path == folder + "page(1).tif"; };
   Touch("page.tif");
-  EXPECT_EQ(MakeFreeExactName(folder, "page.tif", 0, own), folder + "page(2).tif");
+  EXPECT_EQ(MakeFreeExactName(folder, "page.tif", 0, own, Env::Default()), folder + "page(2).tif");
 }
 
 TEST(NameCandidate, SplitsPageNumbersAndMarks) {
@@ -230,24 +233,6 @@ TEST(NameCleaning, ParentReferencesCannotClimbOut) {
     std::snprintf(buffer, sizeof buffer, "%s", c.in);
     NeutraliseParentRefs(buffer);
     EXPECT_STREQ(buffer, c.out) << c.in;
-  }
-}
-
-TEST_F(FileNamingTest, OutputFilesAreForTheAccountAndItsGroup) {
-  fs::path path = folder_ / "page.tif";
-  std::FILE* file = OpenOutputFile(path.string(), "wb+");
-  ASSERT_NE(file, nullptr);
-  std::fclose(file);
-  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms(0660));
-
-  fs::path readOnly = folder_ / "kept.tif";
-  Touch("kept.tif");
-  fs::permissions(readOnly, fs::perms::owner_read);
-  file = OpenOutputFile(readOnly.string(), "ab+");
-  ASSERT_NE(file, nullptr);
-  std::fclose(file);
-  if (!testing::PermissionsAreIgnored(root_)) {
-    EXPECT_NE(fs::status(readOnly).permissions() & fs::perms::owner_write, fs::perms::none);
   }
 }
 

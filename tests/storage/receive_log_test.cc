@@ -166,7 +166,8 @@ TEST_F(ReceiveLogTest, TrimDropsStrayHeadersAndKeepsAnAppendedFirstEntry) {
 TEST_F(ReceiveLogTest, TheReceiverKeepsTheLogAtListEntriesItself) {
   WriteSetting("MANAGEMENT", "List", "3");
   for (int i = 1; i <= 5; ++i) {
-    LogStoredDocument(Document((root_ / ("doc" + std::to_string(i) + ".pdf")).string()), true, Env::Default());
+    LogStoredDocument(Document((root_ / ("doc" + std::to_string(i) + ".pdf")).string()), true,
+                      Env::Default());
   }
   std::vector<std::string> lines = Lines(ReadReceiveLog());
   ASSERT_EQ(lines.size(), 4u);

@@ -53,7 +53,7 @@ void StorageTest::SetUp() {
   unsetenv("QUILLBOX_OS_GENERATION");
   unsetenv("QUILLBOX_CODEPAGE");
   setenv("LC_ALL", "C", 1);
-  LocateSettingsFile();
+  LocateSettingsFile(qb::Env::Default());
 }
 
 void StorageTest::TearDown() {

@@ -41,7 +41,7 @@ TEST(Cipher, EachPacketStartsAFreshKeyStreamAndIsItsOwnInverse) {
 }
 
 TEST(Cipher, KeyTextUsesBothKeyNumbersAndThePeer) {
-  ScanJob job;
+  ScanJob job(Env::Default());
   job.Clear();
   std::strcpy(job.peerIp, "192.168.1.20");
   EXPECT_EQ(CipherKeyText(job), "0-192.168.1.20-0");

@@ -33,10 +33,13 @@ TEST(EnvFiles, FailuresSayWhyInKindAndWords) {
       {"open missing", env.OpenReadable(dir / "missing", &reader), FileError::kNotFound},
       {"stat missing", env.Stat(dir / "missing", &info), FileError::kNotFound},
       {"list missing", env.ListFolder(dir / "missing", &entries), FileError::kNotFound},
-      {"new only, taken", env.NewWritableFile(dir / "taken", CreateMode::kNewOnly, &file), FileError::kExists},
-      {"no-replace rename onto a file", env.RenameNoReplace(dir / "sub", dir / "taken"), FileError::kExists},
+      {"new only, taken", env.NewWritableFile(dir / "taken", CreateMode::kNewOnly, &file),
+       FileError::kExists},
+      {"no-replace rename onto a file", env.RenameNoReplace(dir / "sub", dir / "taken"),
+       FileError::kExists},
       {"folder exists", env.CreateFolder(dir / "sub"), FileError::kExists},
-      {"write a folder", env.NewWritableFile(dir / "sub", CreateMode::kTruncate, &file), FileError::kIsFolder},
+      {"write a folder", env.NewWritableFile(dir / "sub", CreateMode::kTruncate, &file),
+       FileError::kIsFolder},
       {"read a folder", env.OpenReadable(dir / "sub", &reader), FileError::kIsFolder},
       {"rename missing", env.Rename(dir / "missing", dir / "other"), FileError::kNotFound},
   };
@@ -88,8 +91,9 @@ TEST(EnvFiles, CreateModesAndTheGroupModeWhateverTheUmask) {
   Env& env = Env::Default();
   ASSERT_TRUE(WriteWholeFile(env, dir / "f", "first", false));
   namespace fs = std::filesystem;
-  EXPECT_EQ(fs::status(dir / "f").permissions(),
-            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write);
+  EXPECT_EQ(fs::status(dir / "f").permissions(), fs::perms::owner_read | fs::perms::owner_write |
+                                                     fs::perms::group_read |
+                                                     fs::perms::group_write);
 
   std::unique_ptr<WritableFile> file;
   ASSERT_TRUE(env.NewWritableFile(dir / "f", CreateMode::kAppend, &file));

@@ -20,7 +20,7 @@ TEST(Folders, GenerationsChooseTheirPlaces) {
   ::setenv("QUILLBOX_OS_GENERATION", "1", 1);
   EXPECT_EQ(DataFolder(), root.path() + "/srv/Tovira/Quillbox");
   ::setenv("QUILLBOX_OS_GENERATION", "0", 1);
-  LocateSettingsFile();
+  LocateSettingsFile(qb::Env::Default());
   EXPECT_EQ(SettingsPath(), root.path() + "/etc/quern.ini");
   std::ofstream(root.path() + "/etc/quern.ini") << "[MANAGEMENT]\nHDD=55\n";
   EXPECT_EQ(GetHDD(), 55);
@@ -31,21 +31,21 @@ TEST(Folders, FirstStartCarriesTheOldSettingsFileOverOnce) {
   std::filesystem::remove(root.SettingsFile());
   std::string longLine(3000, 'x');
   std::ofstream(root.path() + "/etc/quern.ini") << "[MANAGEMENT]\nList=7\n;" << longLine << "\n";
-  LocateSettingsFile();
+  LocateSettingsFile(qb::Env::Default());
   EXPECT_EQ(test::ReadWholeFile(root.SettingsFile()), "[MANAGEMENT]\nList=7\n;" + longLine + "\n");
   EXPECT_EQ(std::filesystem::status(root.SettingsFile()).permissions(),
             std::filesystem::perms(0660));
   EXPECT_EQ(GetList(), 7);
 
   std::ofstream(root.path() + "/etc/quern.ini", std::ios::trunc) << "[MANAGEMENT]\nList=9\n";
-  LocateSettingsFile();
+  LocateSettingsFile(qb::Env::Default());
   EXPECT_EQ(GetList(), 7);  // the data-folder file is left alone once it exists
 }
 
 TEST(Folders, MissingDataFolderMeansDefaultsAndNoFile) {
   test::TestRoot root(/*withDataFolder=*/false);
   std::ofstream(root.path() + "/etc/quern.ini") << "[MANAGEMENT]\nFtpPort=2121\n";
-  LocateSettingsFile();
+  LocateSettingsFile(qb::Env::Default());
   EXPECT_FALSE(std::filesystem::exists(root.DataDir()));
   EXPECT_EQ(GetFtpPort(), 21);
   EXPECT_EQ(GetHDD(), 80);

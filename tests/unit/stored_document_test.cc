@@ -15,7 +15,7 @@ namespace {
 // A cleared job whose parameter copy names destination 300, a sender name
 // at offset 100 and a meta data record at offset 200.
 std::unique_ptr<ScanJob> RequestedJob() {
-  auto job = std::make_unique<ScanJob>();
+  auto job = std::make_unique<ScanJob>(Env::Default());
   job->Clear();
   job->document.para = KeptParaRequest{0x3402, 300, 100, 200};
   std::strcpy(reinterpret_cast<char*>(job->document.paraCopy + 100), "FrontDeskScanner");

@@ -21,7 +21,7 @@ class TestRoot {
     if (withDataFolder) std::filesystem::create_directories(DataDir());
     std::filesystem::create_directories(root_ + "/etc");
     std::filesystem::create_directories(root_ + "/tmp");
-    LocateSettingsFile();
+    LocateSettingsFile(qb::Env::Default());
   }
   ~TestRoot() {
     std::error_code ignored;

@@ -14,14 +14,12 @@
 namespace qb::sendscan {
 namespace {
 
-using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
 // Codes one page with T.6. `lsbFirst` packs the first bit of the code into
 // bit 0 of each byte (TIFF FillOrder 2); PDF wants it in bit 7.
 bool CodePage(const Bitmap& page, bool lsbFirst, std::vector<uint8_t>* code) {
   if (page.width <= 0 || page.height <= 0 || page.width > 65535) return false;
-  PageFile scratch(std::tmpfile());
-  if (!scratch.IsOpen()) return false;
+  std::string coded;
+  PageFile scratch = PageFile::InMemory(&coded);
   PageLayout layout;
   layout.width = static_cast<uint16_t>(page.width);
   // The coder reads the height only to refuse a page of none.
@@ -36,9 +34,8 @@ bool CodePage(const Bitmap& page, bool lsbFirst, std::vector<uint8_t>* code) {
     if (coder.CodeLine(page.Row(y)) < 0) return false;
   }
   if (coder.FinishPage() < 0) return false;
-  code->resize(coder.BytesWritten());
-  scratch.Rewind();
-  return std::fread(code->data(), 1, code->size(), scratch.Stream()) == code->size();
+  code->assign(coded.begin(), coded.end());
+  return code->size() == coder.BytesWritten();
 }
 
 // Writes through a ".part" file renamed at the end, so that a failure leaves
@@ -205,18 +202,18 @@ bool WritePrinterPdf(const std::string& path, const std::vector<Bitmap>& pages, 
 }
 
 std::string PreCheckFile(const std::string& path, int dataForm, bool deferredNotify) {
-  FilePtr file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) return "cannot be read";
+  std::unique_ptr<ReadableFile> file;
+  if (!Env::Default().OpenReadable(path, &file)) return "cannot be read";
   int result = kCheckPassed;
   switch (dataForm) {
     case 1:
-      result = CheckTiffFile(file.get(), deferredNotify);
+      result = CheckTiffFile(*file, deferredNotify);
       break;
     case 4:
-      result = CheckJpegFile(file.get(), deferredNotify);
+      result = CheckJpegFile(*file, deferredNotify);
       break;
     case 5:
-      result = CheckPdfFile(file.get(), deferredNotify);
+      result = CheckPdfFile(*file, deferredNotify);
       break;
     default:
       return "is not a .tif, .jpg or .pdf file";
