@@ -69,24 +69,6 @@ std::string PlaceWithinDestination(const std::string& base, const std::string& s
   return refused ? base : folder + "/" + NameOfPath(base);
 }
 
-// A file the check reads, remembering whether the disk failed a read (as
-// opposed to the file ending early, which is the check's own business).
-class CheckedRead final : public ReadableFile {
- public:
-  explicit CheckedRead(const ReadableFile& file) : file_(file) {}
-  FileResult ReadAt(uint64_t offset, void* out, size_t length, size_t* got) const override {
-    FileResult result = file_.ReadAt(offset, out, length, got);
-    if (!result.ok()) failed_ = true;
-    return result;
-  }
-  uint64_t Size() const override { return file_.Size(); }
-  bool Failed() const { return failed_; }
-
- private:
-  const ReadableFile& file_;
-  mutable bool failed_ = false;
-};
-
 enum class TypeCheck { kAccepted, kRefused, kUnreadable };
 
 // Whether the file passes the type check of the setting FileTypeCheck:
@@ -110,9 +92,12 @@ TypeCheck CheckType(CVirtualSaveFile& file, Env& env) {
   const char* staging = file.getTempName();
   std::unique_ptr<ReadableFile> in;
   if (staging == nullptr || !env.OpenReadable(staging, &in).ok()) return TypeCheck::kUnreadable;
-  const CheckedRead read(*in);
-  if (CheckReceivedFile(read, form, 0)) return TypeCheck::kAccepted;
-  return read.Failed() ? TypeCheck::kUnreadable : TypeCheck::kRefused;
+  switch (JudgeReceivedFile(*in, form, 0)) {
+    case FileVerdict::kPassed: return TypeCheck::kAccepted;
+    case FileVerdict::kRefused: return TypeCheck::kRefused;
+    case FileVerdict::kUnreadable: break;
+  }
+  return TypeCheck::kUnreadable;
 }
 
 }  // namespace

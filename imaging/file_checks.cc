@@ -308,4 +308,31 @@ bool CheckReceivedFile(const ReadableFile& file, int dataForm, int deferredNotif
   }
 }
 
+namespace {
+
+// The file a check reads, remembering whether the disk failed a read.
+class WatchedRead final : public ReadableFile {
+ public:
+  explicit WatchedRead(const ReadableFile& file) : file_(file) {}
+  FileResult ReadAt(uint64_t offset, void* out, size_t length, size_t* got) const override {
+    FileResult result = file_.ReadAt(offset, out, length, got);
+    if (!result.ok()) failed_ = true;
+    return result;
+  }
+  uint64_t Size() const override { return file_.Size(); }
+  bool Failed() const { return failed_; }
+
+ private:
+  const ReadableFile& file_;
+  mutable bool failed_ = false;
+};
+
+}  // namespace
+
+FileVerdict JudgeReceivedFile(const ReadableFile& file, int dataForm, int deferredNotify) {
+  const WatchedRead read(file);
+  if (CheckReceivedFile(read, dataForm, deferredNotify)) return FileVerdict::kPassed;
+  return read.Failed() ? FileVerdict::kUnreadable : FileVerdict::kRefused;
+}
+
 }  // namespace qb

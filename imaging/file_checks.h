@@ -47,4 +47,10 @@ int CheckPdfFile(const ReadableFile& file, bool deferredNotify);
 // start. Any other form fails. True when the file passes.
 bool CheckReceivedFile(const ReadableFile& file, int dataForm, int deferredNotify);
 
+// As CheckReceivedFile, but telling a file whose content fails from one the
+// disk would not give back (a read that failed, not one that came short):
+// the first is the sender's fault, the second a file that was not stored.
+enum class FileVerdict { kPassed, kRefused, kUnreadable };
+FileVerdict JudgeReceivedFile(const ReadableFile& file, int dataForm, int deferredNotify);
+
 }  // namespace qb

@@ -63,6 +63,13 @@ bool ExtensionFitsDataForm(const std::string& name, uint16_t dataForm) {
 
 void Cancel(ScanJob& job) { SendPcCancel(job, kReasonPcCancel); }
 
+// A document the receiver could not keep: dropped, and the printer is told
+// (once) so that it does not take the document as delivered.
+void FailDocument(ScanJob& job) {
+  if (job.document.discardMode != 1) Cancel(job);
+  job.document.discardMode = 1;
+}
+
 // Every connection of the process draws its temporary page numbers here
 // (on the loop's thread only), so numbers go on across jobs and restarts
 // of the server.
@@ -329,7 +336,7 @@ void OnImageData(ScanJob& job, uint8_t* data, size_t length) {
   if (written < length) {
     TraceLog("fwrite() Error %ld/%ld", static_cast<long>(written), static_cast<long>(length));
     doc.pageFile.Close();
-    doc.discardMode = 1;
+    FailDocument(job);
   }
   uint16_t sum = doc.checksum;
   for (size_t i = 0; i < length; ++i) sum = static_cast<uint16_t>(sum + data[i]);
@@ -348,18 +355,29 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
     if (doc.pageFile.IsOpen()) ++doc.pageCount;
   }
   if (!doc.pageFile.IsOpen()) return;
-  bool passes = doc.pageFile.Close();
+  // A page the disk did not take whole (a coded line or a write that
+  // failed, a close that could not flush) is the receiver's failure: the
+  // printer is told at once. A file whose content fails its check is the
+  // printer's, as ever.
+  FileVerdict verdict = FileVerdict::kPassed;
+  if (raw && doc.coder.WriteFailed()) verdict = FileVerdict::kUnreadable;
+  if (!doc.pageFile.Close()) verdict = FileVerdict::kUnreadable;
   doc.coder.StopWriting();
-  if (passes && !raw) {
+  if (verdict == FileVerdict::kPassed && !raw) {
     std::unique_ptr<ReadableFile> written;
-    passes = doc.env().OpenReadable(doc.pageFile.Path(), &written).ok() &&
-             CheckReceivedFile(*written, doc.imageHeader.dataForm, job.deferredNotify);
+    verdict = doc.env().OpenReadable(doc.pageFile.Path(), &written).ok()
+                  ? JudgeReceivedFile(*written, doc.imageHeader.dataForm, job.deferredNotify)
+                  : FileVerdict::kUnreadable;
   }
-  if (!passes) {
-    doc.files.Drop(doc.curFilePath);
-    LockClient(job.peerIp, job.context->env().WallSeconds());
-    doc.discardMode = 1;
+  if (verdict == FileVerdict::kPassed) return;
+  doc.files.Drop(doc.curFilePath);
+  if (verdict == FileVerdict::kUnreadable) {
+    TraceLog("  Page not stored: the disk did not take it whole");
+    FailDocument(job);
+    return;
   }
+  LockClient(job.peerIp, job.context->env().WallSeconds());
+  doc.discardMode = 1;
 }
 
 void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length) {

@@ -578,7 +578,8 @@ TEST_F(ImageReceptionTest, FailedWriteDropsTheDocumentAndLeavesNothing) {
   SendFile("scan.tif", tiff);
   EXPECT_EQ(job_->document.discardMode, 1);
   SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(8), kDataEndRes);
+  // The printer hears at once that the document is not kept.
+  EXPECT_EQ(ReceiveAll(), PcCancel() + kDataEndRes);
   EXPECT_EQ(DestinationFiles(), Names{});
   EXPECT_EQ(ReadLog(), "");
   EXPECT_EQ(newFileNotices_, 0);
@@ -749,6 +750,70 @@ TEST_F(ImageReceptionTest, RawPageReplacedByAFileLeavesNoTemporaryFile) {
   EXPECT_EQ(server_->FirstJob(), nullptr);
   EXPECT_EQ(TempFiles(), Names{});
   EXPECT_EQ(DestinationFiles(), Names{});
+}
+
+}  // namespace
+}  // namespace qb::test
+
+namespace qb::test {
+namespace {
+
+// A power loss at every step of a document on both roads. A printer that
+// got the data-end answer without a cancel finds its file whole after the
+// loss; whatever it got, a file under a final name is never partial.
+TEST_F(ImageReceptionTest, PowerLossAtAnyStepNeverTakesAnAcknowledgedDocument) {
+  const std::string tiff = SmallTiff(9000);
+  const PageHeaderFields raw = RawFields("TIFF-G4MMR");
+  const std::string page = RawPage(raw.width, raw.height, 2);
+  for (const bool rawRoad : {false, true}) {
+    // One document; whether the printer was told it is stored (the
+    // data-end answer, no cancel), and the files visible after a power loss
+    // `crashAfter` file operations in (-1: no loss at all).
+    auto run = [&](int crashAfter, std::vector<std::string>* visible) {
+      ConnectPrinter();
+      if (crashAfter >= 0) env_.CrashAfterFileOps(crashAfter);
+      if (rawRoad) {
+        job_->document.checksumOk = 1;
+        SendRawPage(raw, page);
+      } else {
+        SendFile("scan.tif", tiff);
+        SendBody(Body2(0x3005, ByteSum(tiff)));
+      }
+      SendBody(Body2(0x3003, 0));
+      const std::string answers = ReceiveAll();
+      CloseClient(fd_);
+      Pump();
+      if (crashAfter >= 0) env_.SimulateCrash();
+      for (const std::string& name : DestinationFiles()) {
+        if (name[0] != '.') visible->push_back(ReadFile(dest_ + "/" + name));
+        std::filesystem::remove(dest_ + "/" + name);
+      }
+      for (const std::string& name : TempFiles()) std::filesystem::remove(temp_ + "/" + name);
+      env_.AdvanceSeconds(600);  // a refused document may have locked the printer out
+      ClearLockedClients();
+      const std::string expected = rawRoad ? kDataEndRes : kChecksumOk + kDataEndRes;
+      return answers == expected;
+    };
+    std::vector<std::string> reference;
+    const int64_t opsBefore = env_.FileOpCount();
+    ASSERT_TRUE(run(-1, &reference));
+    ASSERT_EQ(reference.size(), 1u);
+    if (!rawRoad) {
+      EXPECT_TRUE(reference[0] == tiff);
+    }
+    const int64_t ops = env_.FileOpCount() - opsBefore;
+    EXPECT_GT(ops, 3);
+    for (int crashAfter = 0; crashAfter <= ops; ++crashAfter) {
+      std::vector<std::string> visible;
+      const bool acknowledged = run(crashAfter, &visible);
+      if (acknowledged) {
+        EXPECT_EQ(visible.size(), 1u) << "acknowledged but lost after " << crashAfter;
+      }
+      for (const std::string& content : visible) {
+        EXPECT_TRUE(content == reference[0]) << "a partial file after " << crashAfter << " operations";
+      }
+    }
+  }
 }
 
 }  // namespace
