@@ -502,6 +502,7 @@ bool CFtpSocket::recvBinaryFile(CAbsFileWriter* writer) {
   // wait.
   constexpr size_t kGathered = 512 * 1024;
   constexpr size_t kSmallestReceive = 64 * 1024;
+  constexpr int kGatherWaitMs = 5;
   const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(kGathered);
   size_t held = 0;
   auto handOn = [&]() {
@@ -533,6 +534,11 @@ bool CFtpSocket::recvBinaryFile(CAbsFileWriter* writer) {
       FtpLog("error - recvBinaryFile aborted in %lld bytes.", static_cast<long long>(total));
       return false;
     }
+    // The kernel is drained. A sender in full flow refills it within a
+    // moment: a little is gathered before it is written, so the file gets
+    // large writes rather than one per wake-up. Whatever came is written
+    // before any longer wait.
+    if (held < kSmallestReceive && WaitForInput(kGatherWaitMs) == Ready::kReady) continue;
     if (!handOn()) return false;
     if (Expired(timeout_ms_, lastData, env_.NowMs())) {
       FtpLog("timeout - recvBinaryFile aborted in %lld bytes.", static_cast<long long>(total));
