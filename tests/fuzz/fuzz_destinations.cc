@@ -29,7 +29,7 @@ qb::fuzz::FuzzRoot& Root() {
 
 void Lookup(uint16_t number) {
   qb::DestinationRecord record;
-  const bool found = qb::LookupDestination(number, &record);
+  const bool found = qb::LookupDestination(number, &record, qb::Env::Default());
   if (!found) return;
   // A usable destination has a folder, and the fields hold no separators.
   if (record.folder.empty()) std::abort();
@@ -37,7 +37,7 @@ void Lookup(uint16_t number) {
     if (field->find(';') != std::string::npos) std::abort();
   }
   if (qb::ParseLeadingInt(record.numberText.c_str()) != number) std::abort();
-  qb::ListSubfolders(record.folder);
+  qb::ListSubfolders(record.folder, qb::Env::Default());
 }
 
 }  // namespace

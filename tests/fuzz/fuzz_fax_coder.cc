@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "imaging/fax_coder.h"
@@ -51,15 +52,13 @@ std::vector<uint8_t> Code(const Page& page, bool plain) {
   if (!coder.SetUp(page.layout)) return {};
   coder.SetCodingMode(page.mode);
   coder.SetPlainCoding(plain);
-  qb::PageFile file(std::tmpfile());
+  std::string coded;
+  qb::PageFile file = qb::PageFile::InMemory(&coded);
   coder.WriteInto(&file);
   for (const std::vector<uint8_t>& line : page.lines) coder.CodeLine(line.data());
   coder.FinishPage();
-  file.Flush();
-  file.Rewind();
-  std::vector<uint8_t> bytes(coder.BytesWritten());
-  if (std::fread(bytes.data(), 1, bytes.size(), file.Stream()) != bytes.size()) __builtin_trap();
-  return bytes;
+  if (coded.size() != coder.BytesWritten()) __builtin_trap();
+  return std::vector<uint8_t>(coded.begin(), coded.end());
 }
 
 }  // namespace
