@@ -25,7 +25,7 @@ struct Fixture {
 
   Fixture() {
     qb::InitTempFolder();
-    server = std::make_unique<qb::test::TestFtpServer>(root.Destination(1));
+    server = std::make_unique<qb::test::TestFtpServer>(root.Destination(1), qb::Env::Default());
     server->setHeartbeatMs(20);
     server->setPort(0);
     server->start(0);

@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool lines = (control & 32) != 0;
 
   static qb::FtpRunning running;
-  qb::CFtpSocket socket(&running);
+  qb::CFtpSocket socket(&running, qb::Env::Default());
   const int clientEnd = qb::fuzz::AttachClientEnd(socket);
   socket.setTimeout(2);
 
