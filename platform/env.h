@@ -115,7 +115,8 @@ class Env {
   virtual FileResult ListFolder(const std::string& path, std::vector<FolderEntry>* entries);
   // The entry itself: a symbolic link is not followed.
   virtual FileResult Stat(const std::string& path, FileInfo* info);
-  // Fails with kExists when the name is taken.
+  // Mode 2770 (the account and its group) whatever the umask; fails with
+  // kExists when the name is taken.
   virtual FileResult CreateFolder(const std::string& path);
 };
 

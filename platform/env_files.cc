@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/env.h"
+#include "platform/local_trust.h"
 #include "platform/posix_file.h"
 
 namespace qb {
@@ -161,8 +162,11 @@ FileResult Env::Stat(const std::string& path, FileInfo* info) {
   return {};
 }
 
+// The account and its group only (2770, the group kept for what is made
+// inside), whatever the umask.
 FileResult Env::CreateFolder(const std::string& path) {
-  return FromCall(::mkdir(path.c_str(), 0777));
+  if (::mkdir(path.c_str(), 0700) != 0) return FileResult::FromSystemError(errno);
+  return FromCall(::chmod(path.c_str(), kGroupFolderMode));
 }
 
 FileResult WriteWholeFile(Env& env, const std::string& path, const std::string& data, bool sync) {

@@ -118,6 +118,9 @@ TEST(EnvFiles, FolderWork) {
   test::TempFolder dir;
   Env& env = Env::Default();
   ASSERT_TRUE(env.CreateFolder(dir / "sub"));
+  // The account and its group only, whatever the umask.
+  EXPECT_EQ(std::filesystem::status(dir / "sub").permissions() & std::filesystem::perms::mask,
+            std::filesystem::perms(02770));
   ASSERT_TRUE(WriteWholeFile(env, dir / "a", "1", false));
   ASSERT_TRUE(env.RenameNoReplace(dir / "a", dir / "b"));
   ASSERT_TRUE(WriteWholeFile(env, dir / "c", "2", false));
