@@ -69,14 +69,12 @@ std::string PlaceWithinDestination(const std::string& base, const std::string& s
   return refused ? base : folder + "/" + NameOfPath(base);
 }
 
-enum class TypeCheck { kAccepted, kRefused, kUnreadable };
-
 // Whether the file passes the type check of the setting FileTypeCheck:
 // only TIFF, JPEG, PDF (each checked for its content) and XPS are kept. A
 // file the disk would not give back is not refused for its content: it is
 // a file that could not be stored.
-TypeCheck CheckType(CVirtualSaveFile& file, Env& env) {
-  if (GetFileTypeCheck() == 0) return TypeCheck::kAccepted;
+FileVerdict CheckType(CVirtualSaveFile& file, Env& env) {
+  if (GetFileTypeCheck() == 0) return FileVerdict::kPassed;
   const std::string extension = Upper(SplitPath(file.getPath()).extension);
   int form = 0;
   if (extension == ".TIF") {
@@ -86,18 +84,13 @@ TypeCheck CheckType(CVirtualSaveFile& file, Env& env) {
   } else if (extension == ".PDF") {
     form = kDataFormPdf;
   } else {
-    return extension == ".XPS" ? TypeCheck::kAccepted : TypeCheck::kRefused;
+    return extension == ".XPS" ? FileVerdict::kPassed : FileVerdict::kRefused;
   }
   // The staging file the upload was written into.
   const char* staging = file.getTempName();
   std::unique_ptr<ReadableFile> in;
-  if (staging == nullptr || !env.OpenReadable(staging, &in).ok()) return TypeCheck::kUnreadable;
-  switch (JudgeReceivedFile(*in, form, 0)) {
-    case FileVerdict::kPassed: return TypeCheck::kAccepted;
-    case FileVerdict::kRefused: return TypeCheck::kRefused;
-    case FileVerdict::kUnreadable: break;
-  }
-  return TypeCheck::kUnreadable;
+  if (staging == nullptr || !env.OpenReadable(staging, &in).ok()) return FileVerdict::kUnreadable;
+  return JudgeReceivedFile(*in, form, 0);
 }
 
 }  // namespace
@@ -382,11 +375,11 @@ bool CFtpSessionQBX::SaveReceivedFiles() {
       file->setPath(target.c_str());
     }
 
-    const TypeCheck type = CheckType(*file, env);
-    if (type != TypeCheck::kAccepted) {
+    const FileVerdict type = CheckType(*file, env);
+    if (type != FileVerdict::kPassed) {
       TraceLog("FTP file %s not stored: %s.", file->getPath(),
-               type == TypeCheck::kRefused ? "its content is not of its type" : "it cannot be read back");
-      if (type == TypeCheck::kUnreadable) ++lost;
+               type == FileVerdict::kRefused ? "its content is not of its type" : "it cannot be read back");
+      if (type == FileVerdict::kUnreadable) ++lost;
       staged.Drop(stagingKey);
       continue;
     }

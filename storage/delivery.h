@@ -54,8 +54,6 @@ class DocumentDelivery {
   // it, the user that a document arrived.
   void Announce() const;
 
-  Env& env() const { return env_; }
-
  private:
   Env& env_;
   const ReceiverEvents& events_;
