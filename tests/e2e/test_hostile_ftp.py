@@ -5,6 +5,7 @@ TLS settings, FEAT, the debug log, and files that cannot be stored."""
 import ftplib
 import io
 import os
+import re
 import resource
 import socket
 import ssl
@@ -241,11 +242,15 @@ class BusyLoops(unittest.TestCase):
             client = receiver.ftp(source="127.0.0.5")
             self.assertTrue(client.getwelcome().startswith("220"))
             client.close()
-            # Traced once for the burst (when a line can be written again).
+            # Traced once per stretch of pauses, not once per pause: a session
+            # that ends mid-burst frees a descriptor, so a burst may be two
+            # stretches, but never one line per 50 ms retry.
             self.assertTrue(wait_until(lambda: any("FTP accept on port %d resumed" % FTP_PORT in line
                                                    for line in receiver.trace())))
             resumed = [line for line in receiver.trace() if "FTP accept on port" in line]
-            self.assertEqual(len(resumed), 1, resumed)
+            self.assertLessEqual(len(resumed), 3, resumed)
+            pauses = sum(int(re.search(r"after (\d+) pauses", line).group(1)) for line in resumed)
+            self.assertGreater(pauses, len(resumed), resumed)
 
 
 class Guessing(unittest.TestCase):
