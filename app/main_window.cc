@@ -144,7 +144,7 @@ bool MainWindow::StartFtpServer(int port, bool serviceMode) {
   // only this one receiver runs on the machine.
   const int removed = RemoveTempFilesWithPrefix(TempFolderPath(), kReceivedFileTempPrefix);
   if (removed > 0) TraceLog("FTP start: removed %d leftover temporary file(s).", removed);
-  ftpServer_ = std::make_unique<CFtpServerQBX>(Events(), loop_.env());
+  ftpServer_ = std::make_unique<ScannerFtpServer>(Events(), loop_.env());
   ftpServer_->setPort(port);
   return ftpServer_->start(serviceMode ? 1 : 0);
 }

@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "ftp/ftp_server_qbx.h"
+#include "ftp/scanner_ftp_server.h"
 #include "platform/event_loop.h"
 #include "platform/worker_pool.h"
 #include "scanproto/scan_server.h"
@@ -63,7 +63,7 @@ class MainWindow final : public Window {
   bool destroyed_ = false;
   // The program's one scan server; started in normal and service mode only.
   ScanServer scanServer_;
-  std::unique_ptr<CFtpServerQBX> ftpServer_;
+  std::unique_ptr<ScannerFtpServer> ftpServer_;
 };
 
 // Service mode: the scan-protocol and FTP connection states (16/17) are

@@ -24,7 +24,7 @@
 
 #include "config/folders.h"
 #include "ftp/ftp_server.h"
-#include "ftp/ftp_server_qbx.h"
+#include "ftp/scanner_ftp_server.h"
 #include "ftp/ftp_session.h"
 #include "platform/net.h"
 #include "platform/process_stats.h"
@@ -36,25 +36,25 @@ using Clock = std::chrono::steady_clock;
 
 // Everyone may log in; a stored file is dropped once received, so the
 // figures are those of the transport and the receive buffer.
-class BenchSession : public qb::CFtpSession {
+class BenchSession : public qb::FtpSession {
  public:
-  using CFtpSession::CFtpSession;
+  using FtpSession::FtpSession;
   bool checkPassword(const char*, const char*) override { return true; }
   bool makeLocalPath(const char* name, char* out) override {
     std::snprintf(out, 260, "/nonexistent/%s", name[0] == '/' ? name + 1 : name);
     return true;
   }
-  bool onFileReceived(qb::CVirtualSaveFile* file) override {
+  bool onFileReceived(qb::SaveFile* file) override {
     delete file;
     return true;
   }
 };
 
-class BenchServer : public qb::CFtpServer {
+class BenchServer : public qb::FtpServer {
  public:
-  BenchServer() : CFtpServer(qb::Env::Default()) {}
+  BenchServer() : FtpServer(qb::Env::Default()) {}
   ~BenchServer() override { stop(); }
-  std::unique_ptr<qb::CFtpSession> createSession(qb::CFtpSocket* control) override {
+  std::unique_ptr<qb::FtpSession> createSession(qb::FtpSocket* control) override {
     return std::make_unique<BenchSession>(this, control);
   }
 };
@@ -178,13 +178,13 @@ int Store(int mebibytes, bool landing) {
   const std::string source = g_root + "/source.bin";
   Run("head -c " + std::to_string(static_cast<long long>(mebibytes) << 20) + " /dev/urandom > " + source);
   Run("cat " + source + " > /dev/null");  // in the page cache for every run
-  std::unique_ptr<qb::CFtpServer> ourServer;
+  std::unique_ptr<qb::FtpServer> ourServer;
   if (landing) {
-    ourServer = std::make_unique<qb::CFtpServerQBX>(qb::ReceiverEvents{}, qb::Env::Default());
+    ourServer = std::make_unique<qb::ScannerFtpServer>(qb::ReceiverEvents{}, qb::Env::Default());
   } else {
     ourServer = std::make_unique<BenchServer>();
   }
-  qb::CFtpServer& server = *ourServer;
+  qb::FtpServer& server = *ourServer;
   server.setPort(0);
   server.start(0);
   const uint16_t port = server.WaitUntilListening(10000);

@@ -17,51 +17,51 @@ namespace qb {
 // What one transfer thread works with. The sockets move here when the
 // transfer starts, so a PASV sent while it runs makes a listener of its own
 // and the transfer's clean-up closes only what it used.
-struct CFtpDataConnection::Transfer {
+struct FtpDataConnection::Transfer {
   int mode = kTransferList;
   std::string path;
   std::string argument;
-  std::unique_ptr<CVirtualSaveFile> file;  // STOR: where the bytes go
+  std::unique_ptr<SaveFile> file;  // STOR: where the bytes go
   std::unique_ptr<PassiveListener> listener;
-  std::unique_ptr<CFtpSocket> socket;  // set under mutex_: ABOR closes it
+  std::unique_ptr<FtpSocket> socket;  // set under mutex_: ABOR closes it
   StopSignal abort;         // raised to end the wait for a passive connection
   bool announced = false;   // the session's 150 has gone out (guarded by mutex_)
   std::atomic<bool> aborted{false};  // ABOR: whatever came is not a file
 };
 
-CFtpDataConnection::PassiveListener::~PassiveListener() {
+FtpDataConnection::PassiveListener::~PassiveListener() {
   socket.reset();
   server->ReleasePassivePort(address);
 }
 
-CFtpDataConnection::CFtpDataConnection(CFtpSession* session, CFtpSocket* control)
+FtpDataConnection::FtpDataConnection(FtpSession* session, FtpSocket* control)
     : session_(session), control_(control) {}
 
-CFtpDataConnection::~CFtpDataConnection() {
+FtpDataConnection::~FtpDataConnection() {
   abortAndWait();
   std::lock_guard<std::mutex> lock(mutex_);
   passive_listener_.reset();
   data_socket_.reset();
 }
 
-const char* CFtpDataConnection::typeName() const { return type_ == 1 ? "BINARY" : "ASCII"; }
+const char* FtpDataConnection::typeName() const { return type_ == 1 ? "BINARY" : "ASCII"; }
 
-bool CFtpDataConnection::busy() {
+bool FtpDataConnection::busy() {
   std::lock_guard<std::mutex> lock(mutex_);
   return busy_;
 }
 
-bool CFtpDataConnection::hasDataPath() {
+bool FtpDataConnection::hasDataPath() {
   std::lock_guard<std::mutex> lock(mutex_);
   return passive_listener_ != nullptr || data_socket_ != nullptr;
 }
 
-bool CFtpDataConnection::passive() {
+bool FtpDataConnection::passive() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     passive_listener_.reset();
   }
-  CFtpServer* server = session_->server();
+  FtpServer* server = session_->server();
   const uint32_t peer = control_->peerAddress();
   // Deliberately bounded per client address (the original let every PASV
   // hold a port): a few clients cannot take the whole range.
@@ -73,7 +73,7 @@ bool CFtpDataConnection::passive() {
   auto listener = std::make_unique<PassiveListener>();
   listener->server = server;
   listener->address = peer;
-  listener->socket = std::make_unique<CFtpSocket>(server->running(), server->env());
+  listener->socket = std::make_unique<FtpSocket>(server->running(), server->env());
   uint16_t port = 0;
   for (int i = 0; i < kPassivePortCount; ++i) {
     const uint16_t candidate = static_cast<uint16_t>(kPassivePortFirst + i);
@@ -99,7 +99,7 @@ bool CFtpDataConnection::passive() {
   return true;
 }
 
-bool CFtpDataConnection::active(const char* line) {
+bool FtpDataConnection::active(const char* line) {
   PortTarget target;
   if (!ParsePortArgument(line, &target)) return false;
   // The data connection goes only to the client itself: a PORT naming
@@ -108,8 +108,8 @@ bool CFtpDataConnection::active(const char* line) {
   ParseDottedAddress(control_->peerAddressText().c_str(), &peer);
   if (target.address != peer) return false;
 
-  CFtpServer* server = session_->server();
-  auto socket = std::make_unique<CFtpSocket>(server->running(), server->env());
+  FtpServer* server = session_->server();
+  auto socket = std::make_unique<FtpSocket>(server->running(), server->env());
   const std::string address = DottedAddress(target.address);
   if (socket->connect(address.c_str(), target.port) != 1) return false;
   std::lock_guard<std::mutex> lock(mutex_);
@@ -117,8 +117,8 @@ bool CFtpDataConnection::active(const char* line) {
   return true;
 }
 
-void CFtpDataConnection::startTransfer(int mode, const char* path, const char* argument,
-                                       std::unique_ptr<CVirtualSaveFile> file) {
+void FtpDataConnection::startTransfer(int mode, const char* path, const char* argument,
+                                       std::unique_ptr<SaveFile> file) {
   abortAndWait();
   auto transfer = std::make_shared<Transfer>();
   transfer->mode = mode;
@@ -143,13 +143,13 @@ void CFtpDataConnection::startTransfer(int mode, const char* path, const char* a
   }
 }
 
-void CFtpDataConnection::Announced() {
+void FtpDataConnection::Announced() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (current_) current_->announced = true;
   ended_.notify_all();
 }
 
-void CFtpDataConnection::abortAndWait(bool dropData) {
+void FtpDataConnection::abortAndWait(bool dropData) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (current_) {
     current_->abort.Raise();
@@ -169,8 +169,8 @@ void CFtpDataConnection::abortAndWait(bool dropData) {
   }
 }
 
-CFtpDataConnection::PassiveWait CFtpDataConnection::AcceptPassive(Transfer& transfer) {
-  CFtpServer* server = session_->server();
+FtpDataConnection::PassiveWait FtpDataConnection::AcceptPassive(Transfer& transfer) {
+  FtpServer* server = session_->server();
   Env& env = server->env();
   const uint32_t peer = control_->peerAddress();
   // Deliberately limited (the original waited for ever, holding the
@@ -187,7 +187,7 @@ CFtpDataConnection::PassiveWait CFtpDataConnection::AcceptPassive(Transfer& tran
                                          transfer.abort.Descriptor());
     if (waited == WaitResult::kStopped) return PassiveWait::kAborted;
     if (waited == WaitResult::kTimedOut) continue;
-    std::unique_ptr<CFtpSocket> accepted = transfer.listener->socket->accept(0);
+    std::unique_ptr<FtpSocket> accepted = transfer.listener->socket->accept(0);
     if (accepted == nullptr) continue;
     if (accepted->peerAddress() != peer) {
       // Deliberately refused: only the client itself may deliver its
@@ -204,13 +204,13 @@ CFtpDataConnection::PassiveWait CFtpDataConnection::AcceptPassive(Transfer& tran
   }
 }
 
-void CFtpDataConnection::WaitUntilAnnounced(Transfer& transfer) {
+void FtpDataConnection::WaitUntilAnnounced(Transfer& transfer) {
   std::unique_lock<std::mutex> lock(mutex_);
   ended_.wait(lock, [&transfer] { return transfer.announced; });
 }
 
-void CFtpDataConnection::RunTransfer(std::shared_ptr<Transfer> transfer) {
-  CFtpServer* server = session_->server();
+void FtpDataConnection::RunTransfer(std::shared_ptr<Transfer> transfer) {
+  FtpServer* server = session_->server();
   bool success = false;
   bool ready = true;
   const char* failure = "426 Transfer abort.";
@@ -235,12 +235,12 @@ void CFtpDataConnection::RunTransfer(std::shared_ptr<Transfer> transfer) {
     if (listing) {
       success = true;
     } else {
-      std::unique_ptr<CVirtualSaveFile> file = std::move(transfer->file);
+      std::unique_ptr<SaveFile> file = std::move(transfer->file);
       const bool complete = file != nullptr && transfer->socket->recvBinaryFile(file.get()) &&
                             file->finish();
       if (complete && !transfer->aborted) {
         success = true;
-        CVirtualSaveFile* received = file.release();
+        SaveFile* received = file.release();
         if (!session_->onFileReceived(received)) {
           session_->receivedFiles().emplace_back(received);
         } else if (session_->TakeFileRefusal()) {

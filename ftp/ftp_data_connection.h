@@ -18,8 +18,8 @@
 
 namespace qb {
 
-class CFtpServer;
-class CFtpSession;
+class FtpServer;
+class FtpSession;
 
 // Passive data ports.
 constexpr uint16_t kPassivePortFirst = 9822;
@@ -28,13 +28,13 @@ constexpr int kPassivePortCount = 1000;
 
 enum FtpTransferMode : int { kTransferList = 0, kTransferStor = 1, kTransferNlst = 3 };
 
-class CFtpDataConnection {
+class FtpDataConnection {
  public:
-  CFtpDataConnection(CFtpSession* session, CFtpSocket* control);
+  FtpDataConnection(FtpSession* session, FtpSocket* control);
   // Aborts and waits for a running transfer, then closes both sockets.
-  ~CFtpDataConnection();
-  CFtpDataConnection(const CFtpDataConnection&) = delete;
-  CFtpDataConnection& operator=(const CFtpDataConnection&) = delete;
+  ~FtpDataConnection();
+  FtpDataConnection(const FtpDataConnection&) = delete;
+  FtpDataConnection& operator=(const FtpDataConnection&) = delete;
 
   // PASV: true once the 227 reply has been sent.
   bool passive();
@@ -45,7 +45,7 @@ class CFtpDataConnection {
   // the transfer's own reply never overtakes it; `file` (STOR only) takes
   // the bytes.
   void startTransfer(int mode, const char* path, const char* argument,
-                     std::unique_ptr<CVirtualSaveFile> file);
+                     std::unique_ptr<SaveFile> file);
   void Announced();
   // Ends a transfer that still waits for its passive connection, and waits
   // until any transfer has ended. `dropData` (ABOR) also closes an open
@@ -62,8 +62,8 @@ class CFtpDataConnection {
   // A passive listener and the per-address slot it holds.
   struct PassiveListener {
     ~PassiveListener();
-    std::unique_ptr<CFtpSocket> socket;
-    CFtpServer* server = nullptr;
+    std::unique_ptr<FtpSocket> socket;
+    FtpServer* server = nullptr;
     uint32_t address = 0;
   };
   enum class PassiveWait { kAccepted, kTimedOut, kAborted };
@@ -72,8 +72,8 @@ class CFtpDataConnection {
   void WaitUntilAnnounced(Transfer& transfer);
   void EndTransfer();
 
-  CFtpSession* session_;
-  CFtpSocket* control_;
+  FtpSession* session_;
+  FtpSocket* control_;
   int type_ = 0;
   std::atomic<bool> failed_{false};
 
@@ -82,7 +82,7 @@ class CFtpDataConnection {
   bool busy_ = false;
   std::shared_ptr<Transfer> current_;
   // Owned here; a running transfer borrows them until it ends.
-  std::unique_ptr<CFtpSocket> data_socket_;
+  std::unique_ptr<FtpSocket> data_socket_;
   std::unique_ptr<PassiveListener> passive_listener_;
 };
 

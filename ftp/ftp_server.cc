@@ -27,47 +27,47 @@ void ReportFtpStartError(const char* message, bool serviceMode) {
   }
 }
 
-CFtpServer::CFtpServer(Env& env) : env_(env) {}
+FtpServer::FtpServer(Env& env) : env_(env) {}
 
-CFtpServer::~CFtpServer() { stop(); }
+FtpServer::~FtpServer() { stop(); }
 
 // --- base hooks ---
 
-void CFtpServer::onSessionCountChanged(int /*count*/, int /*delta*/) {}
+void FtpServer::onSessionCountChanged(int /*count*/, int /*delta*/) {}
 
-bool CFtpServer::acceptClient(uint32_t /*address*/) { return true; }
+bool FtpServer::acceptClient(uint32_t /*address*/) { return true; }
 
-std::unique_ptr<CFtpSession> CFtpServer::createSession(CFtpSocket* control) {
-  return std::make_unique<CFtpSession>(this, control);
+std::unique_ptr<FtpSession> FtpServer::createSession(FtpSocket* control) {
+  return std::make_unique<FtpSession>(this, control);
 }
 
-void CFtpServer::onInit() {}
+void FtpServer::onInit() {}
 
-void CFtpServer::onDispose() {}
+void FtpServer::onDispose() {}
 
 // --- running ---
 
-bool CFtpServer::start(uint8_t serviceMode) {
+bool FtpServer::start(uint8_t serviceMode) {
   if (thread_.joinable()) return true;
   service_mode_ = serviceMode;
   thread_ = std::thread([this] { ServerThread(); });
   return true;
 }
 
-void CFtpServer::stop() {
+void FtpServer::stop() {
   running_.Stop();
   if (thread_.joinable()) thread_.join();
 }
 
-uint16_t CFtpServer::WaitUntilListening(int timeoutMs) {
+uint16_t FtpServer::WaitUntilListening(int timeoutMs) {
   std::unique_lock<std::mutex> lock(state_mutex_);
   state_changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return listening_done_; });
   return bound_port_;
 }
 
-void CFtpServer::ReportStartError(const char* message) { ReportFtpStartError(message, serviceMode()); }
+void FtpServer::ReportStartError(const char* message) { ReportFtpStartError(message, serviceMode()); }
 
-void CFtpServer::BuildTlsContext() {
+void FtpServer::BuildTlsContext() {
   char keyPath[260] = {};
   char certificatePath[260] = {};
   GetSSL_PrivateKey(keyPath, sizeof keyPath);
@@ -88,9 +88,9 @@ void CFtpServer::BuildTlsContext() {
   }
 }
 
-void CFtpServer::ServerThread() {
+void FtpServer::ServerThread() {
   onInit();
-  CFtpSocket listener(&running_, env_);
+  FtpSocket listener(&running_, env_);
   const bool listening = listener.listen(static_cast<uint16_t>(port_), "INADDR_ANY");
   if (!listening) {
     ReportStartError("Cannot listen FTP port");
@@ -115,9 +115,9 @@ void CFtpServer::ServerThread() {
 
 // Waits for connections instead of looking every 50 ms: the wait ends at
 // once when a client connects or the server stops.
-void CFtpServer::AcceptLoop(CFtpSocket& listener) {
+void FtpServer::AcceptLoop(FtpSocket& listener) {
   while (running_.IsRunning()) {
-    std::unique_ptr<CFtpSocket> control = listener.accept(-1);
+    std::unique_ptr<FtpSocket> control = listener.accept(-1);
     if (control == nullptr) continue;
     const uint32_t address = control->peerAddress();
     if (FtpLogEnabled()) {
@@ -128,19 +128,19 @@ void CFtpServer::AcceptLoop(CFtpSocket& listener) {
     // A transfer's 226 follows the session's 150 at once; without this the
     // second reply would wait for the client's delayed acknowledgement.
     SetNoDelay(control->handle());
-    CFtpSocket* raw = control.get();
-    std::unique_ptr<CFtpSession> made = createSession(raw);
-    CFtpSession* session = made.release();
+    FtpSocket* raw = control.get();
+    std::unique_ptr<FtpSession> made = createSession(raw);
+    FtpSession* session = made.release();
     {
       GlobalLockGuard lock;
       sessions_.push_back(session);
     }
-    CFtpSocket* socket = control.release();
+    FtpSocket* socket = control.release();
     if (!StartDetachedThread(kFtpThreadStackBytes, [this, session, socket] {
           session->RunCommandLoop();
-          EndSession(session, std::unique_ptr<CFtpSocket>(socket));
+          EndSession(session, std::unique_ptr<FtpSocket>(socket));
         })) {
-      EndSession(session, std::unique_ptr<CFtpSocket>(socket));
+      EndSession(session, std::unique_ptr<FtpSocket>(socket));
     }
   }
 }
@@ -150,14 +150,14 @@ void CFtpServer::AcceptLoop(CFtpSocket& listener) {
 // The session joins the list here rather than on its own thread, so that a
 // burst of connections from one address cannot slip past the per-address
 // limit before the first of them is listed.
-bool CFtpServer::Admit(CFtpSocket& control) {
+bool FtpServer::Admit(FtpSocket& control) {
   const std::string peer = control.peerAddressText();
   const uint32_t address = control.peerAddress();
   {
     GlobalLockGuard lock;
     if (session_count_.load() > kMaxFtpSessions - 1) return false;
     int fromPeer = 0;
-    for (CFtpSession* session : sessions_) {
+    for (FtpSession* session : sessions_) {
       if (!session->leaving() && session->control()->peerAddress() == address) ++fromPeer;
     }
     if (fromPeer >= kMaxFtpSessionsPerAddress) return false;
@@ -177,7 +177,7 @@ bool CFtpServer::Admit(CFtpSocket& control) {
 // session threads, which drops only once the hook for the lowered session
 // count has returned: after that the server may be gone, so nothing of it
 // is touched once the lock is let go.
-void CFtpServer::EndSession(CFtpSession* session, std::unique_ptr<CFtpSocket> control) {
+void FtpServer::EndSession(FtpSession* session, std::unique_ptr<FtpSocket> control) {
   {
     GlobalLockGuard lock;
     sessions_.remove(session);
@@ -194,7 +194,7 @@ void CFtpServer::EndSession(CFtpSession* session, std::unique_ptr<CFtpSocket> co
   state_changed_.notify_all();
 }
 
-bool CFtpServer::TakePassivePort(uint32_t address) {
+bool FtpServer::TakePassivePort(uint32_t address) {
   GlobalLockGuard lock;
   int& held = passive_ports_[address];
   if (held >= kMaxPassivePortsPerAddress) return false;
@@ -202,14 +202,14 @@ bool CFtpServer::TakePassivePort(uint32_t address) {
   return true;
 }
 
-void CFtpServer::ReleasePassivePort(uint32_t address) {
+void FtpServer::ReleasePassivePort(uint32_t address) {
   GlobalLockGuard lock;
   auto found = passive_ports_.find(address);
   if (found == passive_ports_.end()) return;
   if (--found->second <= 0) passive_ports_.erase(found);
 }
 
-void CFtpServer::WaitForSessionsToEnd() {
+void FtpServer::WaitForSessionsToEnd() {
   std::unique_lock<std::mutex> lock(state_mutex_);
   state_changed_.wait(lock, [this] { return session_threads_ == 0; });
 }

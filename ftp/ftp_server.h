@@ -21,7 +21,7 @@
 
 namespace qb {
 
-class CFtpSession;
+class FtpSession;
 
 // Connections held at once, and per peer address.
 constexpr int kMaxFtpSessions = 20000;
@@ -32,12 +32,12 @@ constexpr int kMaxPassivePortsPerAddress = kMaxFtpSessionsPerAddress;
 // Session and transfer threads are many and shallow.
 constexpr size_t kFtpThreadStackBytes = 256 * 1024;
 
-class CFtpServer {
+class FtpServer {
  public:
-  explicit CFtpServer(Env& env);
-  virtual ~CFtpServer();
-  CFtpServer(const CFtpServer&) = delete;
-  CFtpServer& operator=(const CFtpServer&) = delete;
+  explicit FtpServer(Env& env);
+  virtual ~FtpServer();
+  FtpServer(const FtpServer&) = delete;
+  FtpServer& operator=(const FtpServer&) = delete;
 
   void setPort(int port) { port_ = port; }
   // Starts the server thread (once per object); always true.
@@ -50,7 +50,7 @@ class CFtpServer {
   virtual void onSessionCountChanged(int count, int delta);
   // May a connection from this address (network byte order) become a session.
   virtual bool acceptClient(uint32_t address);
-  virtual std::unique_ptr<CFtpSession> createSession(CFtpSocket* control);
+  virtual std::unique_ptr<FtpSession> createSession(FtpSocket* control);
   virtual void onInit();
   virtual void onDispose();
 
@@ -75,9 +75,9 @@ class CFtpServer {
  private:
   void ServerThread();
   void BuildTlsContext();
-  void AcceptLoop(CFtpSocket& listener);
-  bool Admit(CFtpSocket& control);
-  void EndSession(CFtpSession* session, std::unique_ptr<CFtpSocket> control);
+  void AcceptLoop(FtpSocket& listener);
+  bool Admit(FtpSocket& control);
+  void EndSession(FtpSession* session, std::unique_ptr<FtpSocket> control);
   void WaitForSessionsToEnd();
   void ReportStartError(const char* message);
 
@@ -90,7 +90,7 @@ class CFtpServer {
   std::thread thread_;
 
   // Guarded by GlobalLock.
-  std::list<CFtpSession*> sessions_;
+  std::list<FtpSession*> sessions_;
   std::atomic<int> session_count_{0};
   std::unordered_map<uint32_t, int> passive_ports_;
 

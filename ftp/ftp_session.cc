@@ -45,18 +45,18 @@ std::string Printf(const char* format, const char* text) {
 
 }  // namespace
 
-CFtpSession::CFtpSession(CFtpServer* server, CFtpSocket* control)
+FtpSession::FtpSession(FtpServer* server, FtpSocket* control)
     : server_(server), control_(control) {}
 
-CFtpSession::~CFtpSession() = default;
+FtpSession::~FtpSession() = default;
 
 // --- base hooks: a server in which nobody logs in ---
 
-void CFtpSession::onStart() {}
+void FtpSession::onStart() {}
 
-bool CFtpSession::onQuit() { return true; }
+bool FtpSession::onQuit() { return true; }
 
-bool CFtpSession::onEnd(bool /*quit*/) {
+bool FtpSession::onEnd(bool /*quit*/) {
   int saved = 0;
   for (auto& file : received_files_) {
     if (file->save()) ++saved;
@@ -64,23 +64,23 @@ bool CFtpSession::onEnd(bool /*quit*/) {
   return true;
 }
 
-bool CFtpSession::checkPassword(const char* /*user*/, const char* /*password*/) { return false; }
+bool FtpSession::checkPassword(const char* /*user*/, const char* /*password*/) { return false; }
 
-bool CFtpSession::getPasswordPrompt(int /*code*/, char* /*out*/) { return false; }
+bool FtpSession::getPasswordPrompt(int /*code*/, char* /*out*/) { return false; }
 
-bool CFtpSession::resetDir() { return true; }
+bool FtpSession::resetDir() { return true; }
 
-bool CFtpSession::getCurrentDir(char* out) {
+bool FtpSession::getCurrentDir(char* out) {
   std::strcpy(out, "/");
   return true;
 }
 
-bool CFtpSession::changeDir(const char* path) {
+bool FtpSession::changeDir(const char* path) {
   return std::strcmp(path, "/") == 0 || std::strcmp(path, ".") == 0;
 }
 
 // The base server keeps everything in one fixed folder under the root.
-bool CFtpSession::makeLocalPath(const char* name, char* out) {
+bool FtpSession::makeLocalPath(const char* name, char* out) {
   if (name[0] == '/') ++name;
   const std::string path = RootPrefix() + "/FtpRoot/" + name;
   if (path.size() >= 260) return false;
@@ -88,7 +88,7 @@ bool CFtpSession::makeLocalPath(const char* name, char* out) {
   return true;
 }
 
-bool CFtpSession::namesFolder(const char* name) {
+bool FtpSession::namesFolder(const char* name) {
   const std::string text = name;
   if (text.empty() || text.back() == '/' || text.back() == '\\') return true;
   const size_t slash = text.find_last_of("/\\");
@@ -96,18 +96,18 @@ bool CFtpSession::namesFolder(const char* name) {
   return last == "." || last == "..";
 }
 
-std::unique_ptr<CVirtualSaveFile> CFtpSession::openReceivedFile(const char* path,
+std::unique_ptr<SaveFile> FtpSession::openReceivedFile(const char* path,
                                                                 std::string* refusal) {
   if (!TempHasRoom()) {
     *refusal = "552 Insufficient storage space in the temporary folder.";
     return nullptr;
   }
-  return std::make_unique<CVirtualSaveFileTF>(path, server_->env());
+  return std::make_unique<TempSaveFile>(path, server_->env());
 }
 
-bool CFtpSession::onFileReceived(CVirtualSaveFile* /*file*/) { return false; }
+bool FtpSession::onFileReceived(SaveFile* /*file*/) { return false; }
 
-bool CFtpSession::checkFreeSpace(const char* /*folder*/) { return true; }
+bool FtpSession::checkFreeSpace(const char* /*folder*/) { return true; }
 
 // --- the command loop ---
 
@@ -118,7 +118,7 @@ bool CFtpSession::checkFreeSpace(const char* /*folder*/) { return true; }
 // beat at which the idle limit would end the session: the same moment, with
 // one wake-up instead of one every five seconds, so thousands of idle
 // sessions cost nothing.
-int CFtpSession::LineWaitMs() const {
+int FtpSession::LineWaitMs() const {
   const int beat = server_->heartbeatMs();
   if (data_->busy() || data_->failed()) return beat;
   const int64_t nowMs = server_->env().NowMs();
@@ -130,14 +130,14 @@ int CFtpSession::LineWaitMs() const {
   return waitMs > 3600000 * 2 ? 3600000 * 2 : static_cast<int>(waitMs);
 }
 
-bool CFtpSession::SendDirect(const std::string& text) {
+bool FtpSession::SendDirect(const std::string& text) {
   return control_->LineSend(text.c_str(), kFtpReplySendTimeout) >= 0;
 }
 
-void CFtpSession::RunCommandLoop() {
+void FtpSession::RunCommandLoop() {
   std::snprintf(peer_address_, sizeof peer_address_, "%s", control_->peerAddressText().c_str());
   onStart();
-  data_ = std::make_unique<CFtpDataConnection>(this, control_);
+  data_ = std::make_unique<FtpDataConnection>(this, control_);
 
   bool aborted = false;
   if (control_->LineSend("220 FTP ( TX QBX Service ) ready", kFtpReplySendTimeout) < 0) {
@@ -192,7 +192,7 @@ void CFtpSession::RunCommandLoop() {
   if (FtpLogEnabled()) FtpLog("User %s logged out (%s).", user_name_, quit_ ? "Quit" : "Abort");
 }
 
-CFtpSession::Next CFtpSession::Dispatch(const char* line, std::string* reply) {
+FtpSession::Next FtpSession::Dispatch(const char* line, std::string* reply) {
   const FtpCommand command = LookUpCommand(line);
   if (command == FtpCommand::kNone) {
     char head[5] = {};
@@ -249,7 +249,7 @@ CFtpSession::Next CFtpSession::Dispatch(const char* line, std::string* reply) {
   return HandleCommand(code, line, argument, reply);
 }
 
-CFtpSession::Next CFtpSession::HandleCommand(int code, const char* line,
+FtpSession::Next FtpSession::HandleCommand(int code, const char* line,
                                              const std::string& argument, std::string* reply) {
   switch (static_cast<FtpCommand>(code)) {
     case FtpCommand::kQuit:
@@ -372,7 +372,7 @@ CFtpSession::Next CFtpSession::HandleCommand(int code, const char* line,
         *reply = "451 STOR error.";
         break;
       }
-      std::unique_ptr<CVirtualSaveFile> file = openReceivedFile(path, reply);
+      std::unique_ptr<SaveFile> file = openReceivedFile(path, reply);
       if (file == nullptr) break;
       data_->startTransfer(kTransferStor, path, "", std::move(file));
       char text[1400];
@@ -460,7 +460,7 @@ CFtpSession::Next CFtpSession::HandleCommand(int code, const char* line,
 // passes through the temporary folder first, and a client that fills it
 // would hold it full. Below the disk-full limit of the destinations no
 // STOR starts.
-bool CFtpSession::TempHasRoom() {
+bool FtpSession::TempHasRoom() {
   DiskSpace space{};
   if (!server_->env().QueryDiskSpace(TempFolderPath().c_str(), &space)) return true;
   if (space.freeToCaller >= kDiskFullLimit) return true;
@@ -472,7 +472,7 @@ bool CFtpSession::TempHasRoom() {
 // Deliberately honest where the original said "Protection level set to P"
 // to anything: a data connection is protected exactly when the control
 // connection is, so only the level that is true can be set.
-std::string CFtpSession::ProtectionReply(const std::string& argument) const {
+std::string FtpSession::ProtectionReply(const std::string& argument) const {
   if (server_->tlsContext() == nullptr) return "500 command not understood.";
   const char level = argument.empty() ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(argument[0])));
   const bool protectedNow = control_->isTls();

@@ -15,19 +15,19 @@
 
 namespace qb {
 
-class CFtpServer;
-class CFtpDataConnection;
+class FtpServer;
+class FtpDataConnection;
 
 constexpr size_t kFtpLineBufferSize = 30000;
 constexpr size_t kFtpUserNameMax = 32;
 constexpr int kFtpReplySendTimeout = 10;
 
-class CFtpSession {
+class FtpSession {
  public:
-  CFtpSession(CFtpServer* server, CFtpSocket* control);
-  virtual ~CFtpSession();
-  CFtpSession(const CFtpSession&) = delete;
-  CFtpSession& operator=(const CFtpSession&) = delete;
+  FtpSession(FtpServer* server, FtpSocket* control);
+  virtual ~FtpSession();
+  FtpSession(const FtpSession&) = delete;
+  FtpSession& operator=(const FtpSession&) = delete;
 
   // Runs the command loop until the session ends (session thread).
   void RunCommandLoop();
@@ -54,14 +54,14 @@ class CFtpSession {
   virtual bool namesFolder(const char* name);
   // Where a STOR to `path` writes its bytes; null refuses it with the
   // reply in `*refusal`. The base keeps them in a temporary file.
-  virtual std::unique_ptr<CVirtualSaveFile> openReceivedFile(const char* path,
+  virtual std::unique_ptr<SaveFile> openReceivedFile(const char* path,
                                                              std::string* refusal);
   // A STOR completed (transfer thread); true: the hook took the file.
-  virtual bool onFileReceived(CVirtualSaveFile* file);
+  virtual bool onFileReceived(SaveFile* file);
   virtual bool checkFreeSpace(const char* folder);
 
-  CFtpServer* server() const { return server_; }
-  CFtpSocket* control() const { return control_; }
+  FtpServer* server() const { return server_; }
+  FtpSocket* control() const { return control_; }
   const char* userName() const { return user_name_; }
   const char* peerAddress() const { return peer_address_; }
   bool deleteRequested() const { return delete_requested_ != 0; }
@@ -69,7 +69,7 @@ class CFtpSession {
   // client's address, so the client may connect again at once.
   bool leaving() const { return leaving_.load(); }
   // Files stored during the session that no hook took.
-  std::list<std::unique_ptr<CVirtualSaveFile>>& receivedFiles() { return received_files_; }
+  std::list<std::unique_ptr<SaveFile>>& receivedFiles() { return received_files_; }
   // Said by onFileReceived: the file it was given was not kept for want of
   // room, so the transfer answers 552 instead of 226. Read once.
   void RefuseReceivedFile() { file_refused_ = true; }
@@ -86,13 +86,13 @@ class CFtpSession {
   bool TempHasRoom();
   int LineWaitMs() const;
 
-  CFtpServer* server_;
-  CFtpSocket* control_;
-  std::unique_ptr<CFtpDataConnection> data_;
+  FtpServer* server_;
+  FtpSocket* control_;
+  std::unique_ptr<FtpDataConnection> data_;
   char user_name_[260] = {};
   char peer_address_[260] = {};
   char prompt_[500] = {};
-  std::list<std::unique_ptr<CVirtualSaveFile>> received_files_;
+  std::list<std::unique_ptr<SaveFile>> received_files_;
   uint8_t delete_requested_ = 0;
   std::atomic<bool> file_refused_{false};
   std::atomic<bool> leaving_{false};

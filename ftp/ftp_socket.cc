@@ -43,11 +43,11 @@ bool Expired(int timeoutMs, int64_t startMs, int64_t nowMs) {
 
 }  // namespace
 
-CFtpSocket::CFtpSocket(FtpRunning* running, Env& env) : running_(running), env_(env) {}
+FtpSocket::FtpSocket(FtpRunning* running, Env& env) : running_(running), env_(env) {}
 
-CFtpSocket::~CFtpSocket() { close(); }
+FtpSocket::~FtpSocket() { close(); }
 
-void CFtpSocket::TakeEnds() {
+void FtpSocket::TakeEnds() {
   Ipv4Peer end;
   if (SocketLocalEnd(handle_, &end)) {
     local_address_ = end.address;
@@ -59,7 +59,7 @@ void CFtpSocket::TakeEnds() {
   }
 }
 
-bool CFtpSocket::listen(uint16_t port, const char* address) {
+bool FtpSocket::listen(uint16_t port, const char* address) {
   uint32_t bindAddress = 0;
   if (address != nullptr && std::strcmp(address, "INADDR_ANY") != 0 &&
       !ParseDottedAddress(address, &bindAddress)) {
@@ -87,7 +87,7 @@ bool CFtpSocket::listen(uint16_t port, const char* address) {
   return true;
 }
 
-std::unique_ptr<CFtpSocket> CFtpSocket::accept(int waitMs) {
+std::unique_ptr<FtpSocket> FtpSocket::accept(int waitMs) {
   const int fd = handle_;
   if (fd < 0 || !Running()) return nullptr;
   // Waits for a connection (or the stop) instead of a 1 µs readiness poll.
@@ -113,12 +113,12 @@ std::unique_ptr<CFtpSocket> CFtpSocket::accept(int waitMs) {
              static_cast<unsigned>(local_port_), accept_starved_);
     accept_starved_ = 0;
   }
-  auto socket = std::make_unique<CFtpSocket>(running_, env_);
+  auto socket = std::make_unique<FtpSocket>(running_, env_);
   socket->attach(accepted);
   return socket;
 }
 
-void CFtpSocket::attach(int handle) {
+void FtpSocket::attach(int handle) {
   close();
   SetBlocking(handle, false);
   {
@@ -129,7 +129,7 @@ void CFtpSocket::attach(int handle) {
   TakeEnds();
 }
 
-int CFtpSocket::connect(const char* address, uint16_t port) {
+int FtpSocket::connect(const char* address, uint16_t port) {
   uint32_t target = 0;
   if (address == nullptr || !ParseDottedAddress(address, &target)) {
     last_error_ = kWsaEAddrNotAvail;
@@ -176,7 +176,7 @@ int CFtpSocket::connect(const char* address, uint16_t port) {
   return 1;
 }
 
-bool CFtpSocket::sslAccept(TlsContext* context, int budgetMs) {
+bool FtpSocket::sslAccept(TlsContext* context, int budgetMs) {
   if (context == nullptr) return false;
   // No reply may go out in plain or half-negotiated form while the
   // handshake runs: other writers wait for its end.
@@ -247,7 +247,7 @@ bool CFtpSocket::sslAccept(TlsContext* context, int budgetMs) {
   return true;
 }
 
-void CFtpSocket::CloseLocked() {
+void FtpSocket::CloseLocked() {
   const int fd = handle_;
   if (fd < 0) return;
   if (tls_) {
@@ -262,12 +262,12 @@ void CFtpSocket::CloseLocked() {
   handle_ = -1;
 }
 
-void CFtpSocket::close() {
+void FtpSocket::close() {
   std::lock_guard<std::mutex> lock(tls_mutex_);
   CloseLocked();
 }
 
-int CFtpSocket::Recv(void* buffer, int length) {
+int FtpSocket::Recv(void* buffer, int length) {
   std::lock_guard<std::mutex> lock(tls_mutex_);
   const int fd = handle_;
   if (fd < 0) return kFtpRecvError;
@@ -334,12 +334,12 @@ int CFtpSocket::Recv(void* buffer, int length) {
   return kFtpRecvError;
 }
 
-int CFtpSocket::Send(const void* buffer, int length, int timeoutSeconds) {
+int FtpSocket::Send(const void* buffer, int length, int timeoutSeconds) {
   std::lock_guard<std::mutex> sending(send_mutex_);
   return SendLocked(static_cast<const char*>(buffer), length, timeoutSeconds);
 }
 
-int CFtpSocket::SendLocked(const char* data, int length, int timeoutSeconds) {
+int FtpSocket::SendLocked(const char* data, int length, int timeoutSeconds) {
   // Nothing to send; a TLS write of no bytes would read as a failure.
   if (length <= 0) return 0;
   const int timeout = timeoutSeconds < 0 ? timeout_ms_ : timeoutSeconds * 1000;
@@ -400,7 +400,7 @@ int CFtpSocket::SendLocked(const char* data, int length, int timeoutSeconds) {
   }
 }
 
-CFtpSocket::Ready CFtpSocket::WaitForInput(int timeoutMs) {
+FtpSocket::Ready FtpSocket::WaitForInput(int timeoutMs) {
   int fd;
   bool forWrite;
   {
@@ -427,7 +427,7 @@ CFtpSocket::Ready CFtpSocket::WaitForInput(int timeoutMs) {
   return Ready::kStopped;
 }
 
-int CFtpSocket::LineRecv(char* buffer, int size) {
+int FtpSocket::LineRecv(char* buffer, int size) {
   if (size < 1) return kFtpRecvError;
   // Not cleared: an idle session's block stays untouched memory, which the
   // system does not back until a line arrives.
@@ -485,7 +485,7 @@ int CFtpSocket::LineRecv(char* buffer, int size) {
   return static_cast<int>(end);
 }
 
-int CFtpSocket::LineSend(const char* text, int timeoutSeconds) {
+int FtpSocket::LineSend(const char* text, int timeoutSeconds) {
   if (text == nullptr) text = "";
   if (FtpLogEnabled()) FtpLog("LineSend:%s", text);
   std::string line(text, strnlen(text, kLineSendMax));
@@ -494,7 +494,7 @@ int CFtpSocket::LineSend(const char* text, int timeoutSeconds) {
   return SendLocked(line.data(), static_cast<int>(line.size()), timeoutSeconds);
 }
 
-bool CFtpSocket::recvBinaryFile(CAbsFileWriter* writer) {
+bool FtpSocket::recvBinaryFile(ReceivedFileWriter* writer) {
   // Each receive takes whatever the kernel holds, up to the room left, and
   // the writer gets the bytes in blocks of up to half a megabyte: a write
   // per receive would cost more than the receive itself. Nothing is held
@@ -548,7 +548,7 @@ bool CFtpSocket::recvBinaryFile(CAbsFileWriter* writer) {
   }
 }
 
-bool CFtpSocket::isClosed() {
+bool FtpSocket::isClosed() {
   std::lock_guard<std::mutex> lock(tls_mutex_);
   if (handle_ < 0) return true;
   if (!watch_close_) return false;
@@ -562,10 +562,10 @@ bool CFtpSocket::isClosed() {
   return handle_ < 0;
 }
 
-std::string CFtpSocket::localAddressText() const { return DottedAddress(local_address_); }
-std::string CFtpSocket::peerAddressText() const { return DottedAddress(peer_address_); }
+std::string FtpSocket::localAddressText() const { return DottedAddress(local_address_); }
+std::string FtpSocket::peerAddressText() const { return DottedAddress(peer_address_); }
 
-uint32_t CFtpSocket::peerAddress() const {
+uint32_t FtpSocket::peerAddress() const {
   const uint8_t bytes[4] = {static_cast<uint8_t>(peer_address_ >> 24),
                             static_cast<uint8_t>(peer_address_ >> 16),
                             static_cast<uint8_t>(peer_address_ >> 8),

@@ -22,7 +22,7 @@
 
 namespace qb {
 
-class CAbsFileWriter;
+class ReceivedFileWriter;
 
 constexpr int kFtpRecvError = -1;
 constexpr int kFtpPeerClosed = -2;
@@ -32,19 +32,19 @@ constexpr int kSslAcceptBudgetMs = 6000;
 // Pause of a listener whose accept failed for want of descriptors or memory.
 constexpr int kAcceptBackoffMs = 50;
 
-class CFtpSocket {
+class FtpSocket {
  public:
-  CFtpSocket(FtpRunning* running, Env& env);
-  ~CFtpSocket();
-  CFtpSocket(const CFtpSocket&) = delete;
-  CFtpSocket& operator=(const CFtpSocket&) = delete;
+  FtpSocket(FtpRunning* running, Env& env);
+  ~FtpSocket();
+  FtpSocket(const FtpSocket&) = delete;
+  FtpSocket& operator=(const FtpSocket&) = delete;
 
   // Listens on `port` of `address` ("INADDR_ANY" or dotted IPv4) with the
   // system's maximum backlog; false with lastError() set on failure.
   bool listen(uint16_t port, const char* address);
   // The next waiting connection, waiting up to waitMs for one (0: answer
   // at once); null when none came or the server stops.
-  std::unique_ptr<CFtpSocket> accept(int waitMs = 0);
+  std::unique_ptr<FtpSocket> accept(int waitMs = 0);
   // Active connect: 1 connected, -1 error, -3 time-out or stopping.
   int connect(const char* address, uint16_t port);
   // Takes over a connected stream socket (made non-blocking), as accept
@@ -70,7 +70,7 @@ class CFtpSocket {
   int LineSend(const char* text, int timeoutSeconds);
   // Feeds the stream into `writer` until the peer closes it (true), an
   // error, a writer failure or the time-out without data (false).
-  bool recvBinaryFile(CAbsFileWriter* writer);
+  bool recvBinaryFile(ReceivedFileWriter* writer);
   bool isClosed();
   void close();
 

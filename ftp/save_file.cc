@@ -14,26 +14,26 @@ constexpr size_t kSaveBlock = 1048576;
 
 }  // namespace
 
-// ---- CVirtualSaveFileTF ----
+// ---- TempSaveFile ----
 
-CVirtualSaveFileTF::CVirtualSaveFileTF(const char* path, Env& env) : env_(env) { setPath(path); }
+TempSaveFile::TempSaveFile(const char* path, Env& env) : env_(env) { setPath(path); }
 
-CVirtualSaveFileTF::~CVirtualSaveFileTF() {
+TempSaveFile::~TempSaveFile() {
   // Nothing else ever deletes the temporary file: a discarded transfer
   // leaves no TXQB file behind.
   file_.reset();
   if (!temp_name_.empty()) env_.Remove(temp_name_);
 }
 
-const char* CVirtualSaveFileTF::getPath() { return path_ ? path_->c_str() : nullptr; }
+const char* TempSaveFile::getPath() { return path_ ? path_->c_str() : nullptr; }
 
-const char* CVirtualSaveFileTF::getTempName() { return temp_name_.c_str(); }
+const char* TempSaveFile::getTempName() { return temp_name_.c_str(); }
 
-void CVirtualSaveFileTF::setPath(const char* path) {
+void TempSaveFile::setPath(const char* path) {
   path_.reset(path != nullptr ? new std::string(path) : nullptr);
 }
 
-bool CVirtualSaveFileTF::write(const void* data, uint32_t length) {
+bool TempSaveFile::write(const void* data, uint32_t length) {
   if (file_ == nullptr) {
     if (temp_name_.empty() &&
         !CreateUniqueTempFile(TempFolderPath(), kReceivedFileTempPrefix, &temp_name_)) {
@@ -47,14 +47,14 @@ bool CVirtualSaveFileTF::write(const void* data, uint32_t length) {
   return true;
 }
 
-bool CVirtualSaveFileTF::finish() {
+bool TempSaveFile::finish() {
   if (file_ == nullptr) return true;
   const bool closed = file_->Close().ok();
   file_.reset();
   return closed;
 }
 
-bool CVirtualSaveFileTF::readAll(void* out) {
+bool TempSaveFile::readAll(void* out) {
   if (size_ == 0) return true;
   if (!finish()) return false;  // what the writer still holds goes to the file first
   std::unique_ptr<ReadableFile> file;
@@ -63,7 +63,7 @@ bool CVirtualSaveFileTF::readAll(void* out) {
          got == size_;
 }
 
-bool CVirtualSaveFileTF::save() {
+bool TempSaveFile::save() {
   // An empty received file is never saved.
   if (size_ == 0 || !path_ || !finish()) return false;
   std::unique_ptr<ReadableFile> source;
@@ -82,9 +82,9 @@ bool CVirtualSaveFileTF::save() {
   return target->Close().ok();
 }
 
-// ---- CVirtualSaveFileStaged ----
+// ---- StagedSaveFile ----
 
-std::unique_ptr<CVirtualSaveFileStaged> CVirtualSaveFileStaged::Start(const char* path,
+std::unique_ptr<StagedSaveFile> StagedSaveFile::Start(const char* path,
                                                                       DocumentFiles& staged,
                                                                       FileResult* why) {
   std::string folder = path;
@@ -93,56 +93,56 @@ std::unique_ptr<CVirtualSaveFileStaged> CVirtualSaveFileStaged::Start(const char
   std::unique_ptr<WritableFile> file;
   std::string staging = staged.BeginUnnamed(folder, &file, why);
   if (staging.empty()) return nullptr;
-  return std::unique_ptr<CVirtualSaveFileStaged>(
-      new CVirtualSaveFileStaged(path, staged, std::move(staging), std::move(file)));
+  return std::unique_ptr<StagedSaveFile>(
+      new StagedSaveFile(path, staged, std::move(staging), std::move(file)));
 }
 
-CVirtualSaveFileStaged::CVirtualSaveFileStaged(const char* path, DocumentFiles& staged,
+StagedSaveFile::StagedSaveFile(const char* path, DocumentFiles& staged,
                                                std::string staging,
                                                std::unique_ptr<WritableFile> file)
     : staged_(staged), env_(staged.env()), path_(path), staging_(std::move(staging)),
       file_(std::move(file)) {}
 
-CVirtualSaveFileStaged::~CVirtualSaveFileStaged() {
+StagedSaveFile::~StagedSaveFile() {
   file_.reset();
   staged_.Drop(staging_);
 }
 
-bool CVirtualSaveFileStaged::write(const void* data, uint32_t length) {
+bool StagedSaveFile::write(const void* data, uint32_t length) {
   if (file_ == nullptr || !file_->Append(data, length).ok()) return false;
   size_ += length;
   return true;
 }
 
-bool CVirtualSaveFileStaged::finish() {
+bool StagedSaveFile::finish() {
   if (file_ == nullptr) return false;
   const bool closed = file_->Close().ok();
   file_.reset();
   return closed;
 }
 
-bool CVirtualSaveFileStaged::readAll(void* out) {
+bool StagedSaveFile::readAll(void* out) {
   std::unique_ptr<ReadableFile> file;
   if (!env_.OpenReadable(staging_, &file).ok()) return false;
   size_t got = 0;
   return file->ReadAt(0, out, size_, &got).ok() && got == size_;
 }
 
-// ---- CVirtualSaveFileMem ----
+// ---- MemorySaveFile ----
 
-CVirtualSaveFileMem::CVirtualSaveFileMem(const char* path, uint64_t limit) : limit_(limit) {
+MemorySaveFile::MemorySaveFile(const char* path, uint64_t limit) : limit_(limit) {
   setPath(path);
 }
 
-CVirtualSaveFileMem::~CVirtualSaveFileMem() = default;
+MemorySaveFile::~MemorySaveFile() = default;
 
-const char* CVirtualSaveFileMem::getPath() { return path_ ? path_->c_str() : nullptr; }
+const char* MemorySaveFile::getPath() { return path_ ? path_->c_str() : nullptr; }
 
-void CVirtualSaveFileMem::setPath(const char* path) {
+void MemorySaveFile::setPath(const char* path) {
   path_.reset(path != nullptr ? new std::string(path) : nullptr);
 }
 
-bool CVirtualSaveFileMem::write(const void* data, uint32_t length) {
+bool MemorySaveFile::write(const void* data, uint32_t length) {
   if (dropped_ > 0 || getSize() + length > limit_) {
     dropped_ += length;
     return true;
@@ -167,12 +167,12 @@ bool CVirtualSaveFileMem::write(const void* data, uint32_t length) {
   return true;
 }
 
-uint64_t CVirtualSaveFileMem::getSize() {
+uint64_t MemorySaveFile::getSize() {
   if (chunks_.empty()) return dropped_;
   return static_cast<uint64_t>(chunks_.size() - 1) * kChunkSize + used_ + dropped_;
 }
 
-bool CVirtualSaveFileMem::readAll(void* out) {
+bool MemorySaveFile::readAll(void* out) {
   if (dropped_ > 0) return false;
   auto* to = static_cast<uint8_t*>(out);
   for (size_t i = 0; i < chunks_.size(); ++i) {

@@ -17,9 +17,9 @@ namespace qb {
 constexpr char kReceivedFileTempPrefix[] = "TXQB";
 
 // The sink that recvBinaryFile writes into.
-class CAbsFileWriter {
+class ReceivedFileWriter {
  public:
-  virtual ~CAbsFileWriter() = default;
+  virtual ~ReceivedFileWriter() = default;
   // Appends bytes; false: they could not be kept, the receive stops.
   virtual bool write(const void* data, uint32_t length) = 0;
   // The last byte has arrived; false: what was received could not all be
@@ -29,7 +29,7 @@ class CAbsFileWriter {
 
 // A received file: a sink that can report its size, be read back, carry a
 // destination path and be saved there.
-class CVirtualSaveFile : public CAbsFileWriter {
+class SaveFile : public ReceivedFileWriter {
  public:
   // Writes the content to the destination path (only the temporary-file
   // buffer of the plain engine can).
@@ -47,10 +47,10 @@ class CVirtualSaveFile : public CAbsFileWriter {
 
 // Keeps the bytes in a temporary file "TXQB….tmp" in the temporary folder
 // (deleted with the object).
-class CVirtualSaveFileTF : public CVirtualSaveFile {
+class TempSaveFile : public SaveFile {
  public:
-  CVirtualSaveFileTF(const char* path, Env& env);
-  ~CVirtualSaveFileTF() override;
+  TempSaveFile(const char* path, Env& env);
+  ~TempSaveFile() override;
   bool write(const void* data, uint32_t length) override;
   bool finish() override;
   bool save() override;
@@ -73,13 +73,13 @@ class CVirtualSaveFileTF : public CVirtualSaveFile {
 // where it will live. The session gives it its name and commits it when
 // the client quits; one still under its staging name when this object goes
 // (a failed transfer, a session without QUIT) is dropped with it.
-class CVirtualSaveFileStaged : public CVirtualSaveFile {
+class StagedSaveFile : public SaveFile {
  public:
   // Null, and the reason in `*why`, when the folder of `path` takes no new
   // file.
-  static std::unique_ptr<CVirtualSaveFileStaged> Start(const char* path, DocumentFiles& staged,
+  static std::unique_ptr<StagedSaveFile> Start(const char* path, DocumentFiles& staged,
                                                        FileResult* why);
-  ~CVirtualSaveFileStaged() override;
+  ~StagedSaveFile() override;
   bool write(const void* data, uint32_t length) override;
   bool finish() override;
   uint64_t getSize() override { return size_; }
@@ -89,7 +89,7 @@ class CVirtualSaveFileStaged : public CVirtualSaveFile {
   void setPath(const char* path) override { path_ = path != nullptr ? path : ""; }
 
  private:
-  CVirtualSaveFileStaged(const char* path, DocumentFiles& staged, std::string staging,
+  StagedSaveFile(const char* path, DocumentFiles& staged, std::string staging,
                          std::unique_ptr<WritableFile> file);
   DocumentFiles& staged_;
   Env& env_;
@@ -101,10 +101,10 @@ class CVirtualSaveFileStaged : public CVirtualSaveFile {
 
 // Keeps the bytes in memory in 256 KiB chunks, at most `limit` of them:
 // beyond it the rest is counted but dropped (readAll then fails).
-class CVirtualSaveFileMem : public CVirtualSaveFile {
+class MemorySaveFile : public SaveFile {
  public:
-  explicit CVirtualSaveFileMem(const char* path, uint64_t limit = UINT64_MAX);
-  ~CVirtualSaveFileMem() override;
+  explicit MemorySaveFile(const char* path, uint64_t limit = UINT64_MAX);
+  ~MemorySaveFile() override;
   bool write(const void* data, uint32_t length) override;
   uint64_t getSize() override;
   bool readAll(void* out) override;

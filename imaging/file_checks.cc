@@ -294,7 +294,7 @@ int CheckPdfFile(const ReadableFile& file, bool deferredNotify) {
   return CheckPdf(cursor, deferredNotify);
 }
 
-bool CheckReceivedFile(const ReadableFile& file, int dataForm, int deferredNotify) {
+bool CheckReceivedFile(const ReadableFile& file, int dataForm, bool deferredNotify) {
   const bool deferred = deferredNotify != 0;
   switch (dataForm) {
     case 1:
@@ -329,7 +329,7 @@ class WatchedRead final : public ReadableFile {
 
 }  // namespace
 
-FileVerdict JudgeReceivedFile(const ReadableFile& file, int dataForm, int deferredNotify) {
+FileVerdict JudgeReceivedFile(const ReadableFile& file, int dataForm, bool deferredNotify) {
   const WatchedRead read(file);
   if (CheckReceivedFile(read, dataForm, deferredNotify)) return FileVerdict::kPassed;
   return read.Failed() ? FileVerdict::kUnreadable : FileVerdict::kRefused;

@@ -45,12 +45,12 @@ int CheckPdfFile(const ReadableFile& file, bool deferredNotify);
 
 // Runs the check of `dataForm` (1 TIFF, 4 JPEG, 5 PDF) on `file` from its
 // start. Any other form fails. True when the file passes.
-bool CheckReceivedFile(const ReadableFile& file, int dataForm, int deferredNotify);
+bool CheckReceivedFile(const ReadableFile& file, int dataForm, bool deferredNotify);
 
 // As CheckReceivedFile, but telling a file whose content fails from one the
 // disk would not give back (a read that failed, not one that came short):
 // the first is the sender's fault, the second a file that was not stored.
 enum class FileVerdict { kPassed, kRefused, kUnreadable };
-FileVerdict JudgeReceivedFile(const ReadableFile& file, int dataForm, int deferredNotify);
+FileVerdict JudgeReceivedFile(const ReadableFile& file, int dataForm, bool deferredNotify);
 
 }  // namespace qb

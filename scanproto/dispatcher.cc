@@ -66,12 +66,12 @@ void SendBody(ScanJob& job, uint16_t length) {
 }  // namespace
 
 void DispatchPacket(ScanJob& job, uint8_t* body, size_t length) {
-  if (job.imageDataMode == 1) {
+  if (job.imageDataMode) {
     if (length < 5) {
       TraceLog("   ImgDataEnd Flag");
-      job.imageDataMode = 0;
+      job.imageDataMode = false;
     } else {
-      if (job.document.discardMode != 1) OnImageData(job, body, length);
+      if (!job.document.discarding) OnImageData(job, body, length);
       return;
     }
   }

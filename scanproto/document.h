@@ -59,12 +59,12 @@ struct Document {
   char senderName[33];        // for the receive log; the extension step may set it
 
   // --- reception ---
-  int32_t fileOk = 1;
-  int32_t checksumOk = 0;
+  bool fileOk = true;
+  bool checksumOk = false;
   uint16_t checksum = 0;    // byte sum of the file road's data
-  int32_t discardMode = 0;  // 1: the rest of the document is dropped
+  bool discarding = false;  // the rest of the document is dropped
   int32_t pageCount = 0;    // pages (or files) ended
-  uint32_t multiPage = 1;   // 0: one file per page
+  bool multiPage = true;   // false: one file per page
   uint32_t rcvTotalImgBytes = 0;
   uint32_t hddFreeBytes = 0;  // free bytes of the destination at the last header
   uint32_t tempJobNo = 0;     // number of the raw road's temporary page files; 0 none yet
@@ -101,12 +101,12 @@ struct Document {
     folderPath[0] = fileName[0] = '\0';
     jobNo = 0;
     senderName[0] = '\0';
-    fileOk = 1;
-    checksumOk = 0;
+    fileOk = true;
+    checksumOk = false;
     checksum = 0;
-    discardMode = 0;
+    discarding = false;
     pageCount = 0;
-    multiPage = 1;
+    multiPage = true;
     rcvTotalImgBytes = hddFreeBytes = tempJobNo = 0;
     imageHeader = ImageHeader();
     coder = FaxCoder();

@@ -57,7 +57,7 @@ void CommitDocument(ScanJob& job, DocumentEnd& end) {
     FollowDocumentMove(doc, from, to);
   }
   end.allLanded = outcome.AllLanded();
-  if (outcome.landed == 0) doc.fileOk = 0;
+  if (outcome.landed == 0) doc.fileOk = false;
 }
 
 void CallExtension(ScanJob& job, DocumentEnd& end) {
@@ -76,23 +76,23 @@ void LogDocument(ScanJob& job, const DocumentEnd& end) {
 void StoreDocument(ScanJob& job, bool assemble, DocumentEnd& end) {
   Document& doc = job.document;
   if (assemble) AssembleRawDocument(doc);
-  if (doc.fileOk != 0) CommitDocument(job, end);
-  if (doc.fileOk == 0) return;
+  if (doc.fileOk) CommitDocument(job, end);
+  if (!doc.fileOk) return;
   if (HasMetaText(doc)) {
     // Attribute records may take the extension library a while; the
     // printer gets its answer first.
     end.deferred = IsAttributeRecord(doc);
     if (!end.deferred) CallExtension(job, end);
   }
-  if (job.deferredNotify == 0 && !end.deferred) LogDocument(job, end);
+  if (!job.deferredNotify && !end.deferred) LogDocument(job, end);
 }
 
 // On the loop: the printer's answer. A document of which a file did not
 // land is cancelled, so the printer does not take it as delivered; the
 // files that did land stay, logged and announced.
 void AnswerStoredDocument(ScanJob& job, DocumentEnd& end) {
-  if (job.document.fileOk == 0 || !end.allLanded) SendPcCancel(job, kReasonPcCancel);
-  if (job.document.fileOk == 0) end.status = kStatusFailed;
+  if (!job.document.fileOk || !end.allLanded) SendPcCancel(job, kReasonPcCancel);
+  if (!job.document.fileOk) end.status = kStatusFailed;
   AnswerDataEnd(job);
 }
 
@@ -112,16 +112,16 @@ void Close(ScanJob& job, uint16_t status, int32_t extensionResult) {
                         : GetHDD() <= 100 - freePercent   ? kTrayWarning
                                                           : kTrayNormal;
   SetTrayState(job.context->hooks(), trayState);
-  if (doc.discardMode == 1 || status != kStatusComplete) return;
-  if (job.deferredNotify == 1) {
-    job.notifyPending = 1;  // logged and announced when the printer hangs up
+  if (doc.discarding || status != kStatusComplete) return;
+  if (job.deferredNotify) {
+    job.notifyPending = true;  // logged and announced when the printer hangs up
   } else if (extensionResult != kExtensionMarked) {
     job.context->delivery().Announce();
   }
 }
 
 void CloseDocument(ScanJob& job, const DocumentEnd& end) {
-  if (job.deferredNotify == 0) job.document.pageCount = 0;
+  if (!job.deferredNotify) job.document.pageCount = 0;
   Close(job, end.status, end.extensionResult);
 }
 
@@ -130,11 +130,11 @@ void CloseDocument(ScanJob& job, const DocumentEnd& end) {
 void FinishDocument(ScanJob& job) {
   Document& doc = job.document;
   const bool raw = doc.imageHeader.dataForm == kDataFormRaw;
-  if (raw && doc.fileOk == 0) {
+  if (raw && !doc.fileOk) {
     AnswerDataEnd(job);
     DeleteRawPageFiles(doc);
   }
-  const bool assemble = raw && doc.fileOk != 0;
+  const bool assemble = raw && doc.fileOk;
   auto end = std::make_shared<DocumentEnd>();
   ScanJob* j = &job;
   job.context->RunDocumentWork(
@@ -156,23 +156,23 @@ void FinishDocument(ScanJob& job) {
 void OnDataEnd(ScanJob& job, uint8_t* body, size_t length) {
   int32_t extensionResult = 1;
   uint16_t status = BodyWord(body, length, 2);
-  job.imageDataMode = 0;
+  job.imageDataMode = false;
   Document& doc = job.document;
 
   if (status != kStatusComplete) {
     TraceLog(" DataEnd　is not DT_DATA_END_COMPLETE");
     AnswerDataEnd(job);
-  } else if (doc.discardMode == 1) {
+  } else if (doc.discarding) {
     DiscardDocumentFiles(doc);
     AnswerDataEnd(job);
-  } else if (doc.checksumOk == 0 && job.deferredNotify == 0) {
+  } else if (!doc.checksumOk && !job.deferredNotify) {
     // A printer of the second group without a confirmed checksum gets no
     // answer and no file, yet the closing steps below still announce a
     // document; this is what those printers have always seen.
     if (ClassifyPeer(job.peerIp) != kClassGroupB) {
       TraceLog(" DataEnd: check sum error!");
       DiscardDocumentFiles(doc);
-      doc.discardMode = 1;
+      doc.discarding = true;
       AnswerDataEnd(job);
       LockClient(job.peerIp, job.context->env().WallSeconds());
     }

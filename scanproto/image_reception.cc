@@ -66,8 +66,8 @@ void Cancel(ScanJob& job) { SendPcCancel(job, kReasonPcCancel); }
 // A document the receiver could not keep: dropped, and the printer is told
 // (once) so that it does not take the document as delivered.
 void FailDocument(ScanJob& job) {
-  if (job.document.discardMode != 1) Cancel(job);
-  job.document.discardMode = 1;
+  if (!job.document.discarding) Cancel(job);
+  job.document.discarding = true;
 }
 
 // Every connection of the process draws its temporary page numbers here
@@ -91,10 +91,10 @@ bool PrepareRawPage(Document& doc, const ImageHeader& header) {
   const bool usable = layout.width >= kMinRawWidth && layout.height != 0;
   if (doc.pageCount == 0) {
     if (!doc.coder.SetUp(layout) || !usable) {
-      doc.discardMode = 1;
+      doc.discarding = true;
     }
   } else {
-    if (!usable) doc.discardMode = 1;
+    if (!usable) doc.discarding = true;
     doc.coder.Reset(layout);
   }
   doc.lineFill = 0;
@@ -115,7 +115,7 @@ bool PrepareRawPage(Document& doc, const ImageHeader& header) {
     CopyText(doc.baseName, sizeof doc.baseName, stem);
     doc.numberWidth = static_cast<uint32_t>(digits);
   } else if (header.continuation == 0) {
-    doc.multiPage = 0;
+    doc.multiPage = false;
   }
   return true;
 }
@@ -135,7 +135,7 @@ void NameFirstFile(ScanJob& job, const ImageHeader& header) {
   if (!ExtensionFitsDataForm(name, header.dataForm)) {
     // The file is still created; the end of data removes it with the rest.
     TraceLog("  ### Invalid File type!!!");
-    doc.discardMode = 1;
+    doc.discarding = true;
     Cancel(job);
     LockClient(job.peerIp, job.context->env().WallSeconds());
   }
@@ -160,7 +160,7 @@ void NameFirstFile(ScanJob& job, const ImageHeader& header) {
 // further file whose name is taken (in the folder, by a running job) moves
 // on as the collision rule moves a first file: "doc(1)_002.tif".
 void NameFurtherFile(Document& doc) {
-  doc.multiPage = 0;
+  doc.multiPage = false;
   const std::string extension = ExtensionOfPath(doc.outputPath);
   if (doc.pageCount == 1 && doc.fileName[0] != '\0') {
     const std::string first = DocumentPageName(doc, 1, extension);
@@ -221,7 +221,7 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   if (RawDumpEnabled()) {
     RawDumpPrintf(doc.env(), "tvRcvImgHeader szSavePath=%s\n", doc.folderPath);
   }
-  job.imageDataMode = 1;
+  job.imageDataMode = true;
 
   ImageHeader header;
   ParseImageHeader(body, length, &header);
@@ -236,13 +236,13 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
 
   const bool refused = ClientRefused(job, header.dataLength);
   if (refused) {
-    doc.discardMode = 1;
+    doc.discarding = true;
     Cancel(job);
   }
   if (refused || !header.valid) {
     // An accepted printer with a broken header gets no cancel here: its
     // data are dropped and the end of data answers as for any failure.
-    doc.discardMode = 1;
+    doc.discarding = true;
     TraceLog("  ### Invalid Client!!!");
     LockClient(job.peerIp, job.context->env().WallSeconds());
     return;
@@ -250,13 +250,13 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   if (doc.folderPath[0] == '\0') {
     // No parameter request has found a destination: with an empty folder
     // the file would land at the top of the file system.
-    doc.discardMode = 1;
+    doc.discarding = true;
     TraceLog("  ### No destination folder");
     Cancel(job);
     return;
   }
   if (doc.hddFreeBytes < kDiskFullLimit) {
-    doc.discardMode = 1;
+    doc.discarding = true;
     SetTrayState(job.context->hooks(), kTrayFull);
     Cancel(job);
     return;
@@ -272,7 +272,7 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   const bool rawRoad = header.dataForm == kDataFormRaw && job.majorVersion == 1;
   if (rawRoad) {
     if (!PrepareRawPage(doc, header)) {
-      doc.fileOk = 0;
+      doc.fileOk = false;
       Cancel(job);
       return;
     }
@@ -286,11 +286,11 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
 
   doc.pageFile = OpenPageFile(doc, rawRoad, header.continuation != 0);
   if (!doc.pageFile.IsOpen()) {
-    doc.fileOk = 0;
+    doc.fileOk = false;
     Cancel(job);
     return;
   }
-  doc.fileOk = 1;
+  doc.fileOk = true;
   if (rawRoad) {
     doc.coder.WriteInto(&doc.pageFile);
     doc.pageFile.Write(doc.imageHeader.record, kImageHeaderSize);
@@ -304,7 +304,7 @@ void OnImageData(ScanJob& job, uint8_t* data, size_t length) {
   // Unsigned on purpose, as the printers expect: once more has arrived
   // than was free, the difference wraps and the check no longer stops it.
   if (doc.hddFreeBytes - doc.rcvTotalImgBytes < kDiskFullLimit) {
-    doc.discardMode = 1;
+    doc.discarding = true;
     Cancel(job);
     SetTrayState(job.context->hooks(), kTrayFull);
     TraceLog("  HDD Full になりました");
@@ -346,11 +346,11 @@ void OnImageData(ScanJob& job, uint8_t* data, size_t length) {
 void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
   Document& doc = job.document;
   const uint16_t status = BodyWord(body, length, 2);
-  job.imageDataMode = 0;
+  job.imageDataMode = false;
   const bool raw = CodingIntoPageFile(doc);
   if (status == 0) {
     if (raw) {
-      if (doc.discardMode != 1 && doc.coder.FinishPage() < 0) TraceLog("  G3_Encode Error");
+      if (!doc.discarding && doc.coder.FinishPage() < 0) TraceLog("  G3_Encode Error");
     }
     if (doc.pageFile.IsOpen()) ++doc.pageCount;
   }
@@ -377,7 +377,7 @@ void OnPageEnd(ScanJob& job, uint8_t* body, size_t length) {
     return;
   }
   LockClient(job.peerIp, job.context->env().WallSeconds());
-  doc.discardMode = 1;
+  doc.discarding = true;
 }
 
 void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length) {
@@ -385,7 +385,7 @@ void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length) {
   const uint16_t sum = BodyWord(body, length, 2);
   if (sum == doc.checksum) {
     SendChecksumRes(job, 1, kErrNone);
-    doc.checksumOk = 1;
+    doc.checksumOk = true;
   } else {
     SendChecksumRes(job, 0, kErrChecksum);
     DiscardDocumentFiles(doc);

@@ -193,7 +193,7 @@ void OnPara(ScanJob& job, uint8_t* body, size_t length) {
   } else if (CheckFolder(doc, request.destination, &reply)) {
     doc.jobNo = NextJobNumber();
   } else {
-    doc.fileOk = 0;
+    doc.fileOk = false;
   }
   SendParaRes(job, reply.result, reply.error, reply.value);
 }
@@ -215,7 +215,7 @@ void OnPara2(ScanJob& job, uint8_t* body, size_t length) {
     LockClient(job.peerIp, job.context->env().WallSeconds());
   } else if (CheckFolder(doc, request.destination, &reply)) {
     if (request.metaOffset > kMetaOffsetLimit) request.metaOffset = 0;
-    if (request.metaOffset == 0) job.deferredNotify = 1;
+    if (request.metaOffset == 0) job.deferredNotify = true;
     size_t copy = request.metaOffset == 0 ? kShortParaData : kLongParaData;
     if (length > kParaHeader) {
       std::memcpy(doc.paraCopy + kParaHeader, body + kParaHeader,

@@ -71,7 +71,7 @@ void PdfOneFile(Document& doc, const std::string& extension) {
   const std::string tiff = TempTifName(doc.tempJobNo, 0);
   if (!Assemble(doc, 0, tiff, doc.pageCount, false)) {
     TraceLog("  PDF make Error1");
-    doc.fileOk = 0;
+    doc.fileOk = false;
     return;
   }
   if (ConvertToPdf(doc, tiff, target)) {
@@ -85,7 +85,7 @@ void PdfOneFile(Document& doc, const std::string& extension) {
     SetOutputPath(doc, kept);
   } else {
     doc.env().Remove(tiff);
-    doc.fileOk = 0;
+    doc.fileOk = false;
   }
 }
 
@@ -94,7 +94,7 @@ void PdfFilePerPage(Document& doc, const std::string& extension) {
     const std::string target = DocumentPageName(doc, i + 1, extension);
     const std::string tiff = RenumberFileName(TempTifName(doc.tempJobNo, i), i + 1);
     if (!Assemble(doc, i, tiff, 1, false)) {
-      doc.fileOk = 0;
+      doc.fileOk = false;
       return;
     }
     if (ConvertToPdf(doc, tiff, target)) {
@@ -114,7 +114,7 @@ void PdfFilePerPage(Document& doc, const std::string& extension) {
       TraceLog("  PDF make Error 2");
     }
     doc.env().Remove(tiff);
-    doc.fileOk = 0;
+    doc.fileOk = false;
     return;
   }
 }
@@ -124,14 +124,14 @@ void TiffOneFile(Document& doc, const std::string& extension) {
   TraceLog("  Debug T3 JobNo=%d", static_cast<int>(doc.tempJobNo));
   TraceLog("  Debug T3 TiffFile=%s", target.c_str());
   TraceLog("  Debug T3 rcvImgNum=%d", doc.pageCount);
-  if (!Assemble(doc, 0, target, doc.pageCount)) doc.fileOk = 0;
+  if (!Assemble(doc, 0, target, doc.pageCount)) doc.fileOk = false;
   SetOutputPath(doc, target);
 }
 
 void TiffFilePerPage(Document& doc, const std::string& extension) {
   for (int i = 0; i < doc.pageCount; ++i) {
     if (!Assemble(doc, i, DocumentPageName(doc, i + 1, extension), 1)) {
-      doc.fileOk = 0;
+      doc.fileOk = false;
       return;
     }
     if (i == 0) SetOutputPath(doc, DocumentPageTitle(doc, 1, extension));
@@ -144,12 +144,12 @@ void AssembleRawDocument(Document& doc) {
   const std::string extension = ExtensionOfPath(doc.outputPath);
   const bool pdf = std::strncmp(doc.imageHeader.formatName, "PDF", 3) == 0;
   if (doc.pageCount <= 0) {
-    doc.fileOk = 0;  // no page ended: there is nothing to store
-  } else if (pdf && doc.multiPage == 1) {
+    doc.fileOk = false;  // no page ended: there is nothing to store
+  } else if (pdf && doc.multiPage) {
     PdfOneFile(doc, extension);
   } else if (pdf) {
     PdfFilePerPage(doc, extension);
-  } else if (doc.multiPage == 1) {
+  } else if (doc.multiPage) {
     TiffOneFile(doc, extension);
   } else {
     TiffFilePerPage(doc, extension);

@@ -10,7 +10,7 @@ namespace qb {
 // Assembles doc.pageCount pages (coded in doc.coder.CodingMode()) from the
 // document's temporary page files. Sets doc.outputPath to the stored
 // document (for one file per page: the first page's file name without
-// folder) and doc.fileOk to 0 when the document could not be made.
+// folder) and clears doc.fileOk when the document could not be made.
 // Afterwards no temporary file of the document is left, and no partly
 // written output.
 void AssembleRawDocument(Document& doc);

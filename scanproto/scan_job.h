@@ -77,9 +77,9 @@ struct ScanJob {
   uint16_t minorVersion = 0;
   uint16_t clientKeyNo = 0;
   uint16_t serverKeyNo = 0;
-  int32_t imageDataMode = 0;   // 1: packets are image data until a short one or a page end
-  int32_t deferredNotify = 0;  // 1: documents are logged and announced at the hang-up
-  int32_t notifyPending = 0;   // 1: a stored document waits for that
+  bool imageDataMode = false;   // packets are image data until a short one or a page end
+  bool deferredNotify = false;  // documents are logged and announced at the hang-up
+  bool notifyPending = false;   // a stored document waits for that
 
   Document document;
 
@@ -94,8 +94,8 @@ struct ScanJob {
     held = false;
     peerIp[0] = peerName[0] = '\0';
     majorVersion = minorVersion = clientKeyNo = serverKeyNo = 0;
-    imageDataMode = 0;
-    deferredNotify = notifyPending = 0;
+    imageDataMode = false;
+    deferredNotify = notifyPending = false;
     document.Clear();
   }
 };

@@ -395,10 +395,10 @@ void ScanServer::Running::Connection::OnReadable() {
 // A job whose documents are logged and announced when the printer hangs
 // up: done now, at a disconnect or when the receiver stops.
 void ScanServer::Running::FinishDeferredDocuments(ScanJob& job) {
-  if (job.deferredNotify == 1 && job.notifyPending == 1) {
+  if (job.deferredNotify && job.notifyPending) {
     owner.delivery().Log(StoredDocumentOf(job), false);
     owner.delivery().Announce();
-    job.notifyPending = 0;
+    job.notifyPending = false;
     job.document.pageCount = 0;
     job.document.outputPath[0] = '\0';
   }
@@ -664,7 +664,7 @@ size_t ScanServer::JobsReceivingRawData() const {
   if (!running_) return 0;
   size_t count = 0;
   for (const std::unique_ptr<Running::Connection>& slot : running_->slots) {
-    if (slot && slot->job->imageDataMode == 1 &&
+    if (slot && slot->job->imageDataMode &&
         slot->job->document.imageHeader.dataForm == kDataFormRaw) {
       ++count;
     }

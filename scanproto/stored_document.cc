@@ -27,7 +27,7 @@ StoredDocument StoredDocumentOf(const ScanJob& job) {
   document.requestSenderName = DocumentNameOffsetText(doc, kPathMax);
   document.outputPath = FixedText(doc.outputPath, sizeof doc.outputPath);
   // One multi-page file, or one file per page.
-  document.fileCount = doc.multiPage != 0 ? 1 : doc.pageCount;
+  document.fileCount = doc.multiPage ? 1 : doc.pageCount;
   document.metaData = DocumentMetaRecord(doc);
   return document;
 }

@@ -12,7 +12,7 @@ namespace qb::test {
 
 // Starts `server` on a port the system picks, with a fast heartbeat so that
 // time-outs show within a test; the port, or 0 when it did not listen.
-inline uint16_t StartOnFreePort(CFtpServer& server) {
+inline uint16_t StartOnFreePort(FtpServer& server) {
   server.setHeartbeatMs(50);
   server.setPort(0);
   server.start(0);

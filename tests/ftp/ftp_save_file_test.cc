@@ -42,7 +42,7 @@ class SaveFileTest : public ::testing::Test {
 
 TEST_F(SaveFileTest, ZeroByteStoreMakesNoTemporaryFileAndSavesNothing) {
   const std::string target = root_.path() + "/out.pdf";
-  CVirtualSaveFileTF file(target.c_str(), Env::Default());
+  TempSaveFile file(target.c_str(), Env::Default());
   EXPECT_EQ(file.getSize(), 0u);
   EXPECT_STREQ(file.getTempName(), "");
   EXPECT_FALSE(file.save());
@@ -53,7 +53,7 @@ TEST_F(SaveFileTest, ZeroByteStoreMakesNoTemporaryFileAndSavesNothing) {
 TEST_F(SaveFileTest, TemporaryFileLivesInTmpAndGoesWithTheBuffer) {
   const std::string data = Pattern(70000);
   {
-    CVirtualSaveFileTF file(nullptr, Env::Default());
+    TempSaveFile file(nullptr, Env::Default());
     ASSERT_TRUE(file.write(data.data(), 30000));
     ASSERT_TRUE(file.write(data.data() + 30000, 40000));
     EXPECT_EQ(file.getSize(), 70000u);
@@ -67,7 +67,7 @@ TEST_F(SaveFileTest, TemporaryFileLivesInTmpAndGoesWithTheBuffer) {
     EXPECT_EQ(back, data);
     EXPECT_EQ(fs::file_size(name), 70000u);
     EXPECT_FALSE(file.save());  // nowhere to save to
-    CVirtualSaveFileTF other(nullptr, Env::Default());
+    TempSaveFile other(nullptr, Env::Default());
     ASSERT_TRUE(other.write("b", 1));
     EXPECT_STRNE(other.getTempName(), file.getTempName());
   }
@@ -78,7 +78,7 @@ TEST_F(SaveFileTest, SavingTwiceToTwoPathsGivesTwoIdenticalFiles) {
   // More than the 1 MiB copy block, so the copy takes several rounds.
   const std::string data = Pattern(2500000);
   const std::string first = root_.path() + "/first.tif", second = root_.path() + "/second.tif";
-  CVirtualSaveFileTF file(first.c_str(), Env::Default());
+  TempSaveFile file(first.c_str(), Env::Default());
   for (size_t at = 0; at < data.size(); at += 30000) {
     ASSERT_TRUE(file.write(data.data() + at, static_cast<uint32_t>(std::min<size_t>(30000, data.size() - at))));
   }
@@ -96,7 +96,7 @@ TEST_F(SaveFileTest, SavingTwiceToTwoPathsGivesTwoIdenticalFiles) {
 
 TEST_F(SaveFileTest, FailingWriteIsReportedAndNotCounted) {
   FaultEnv env(false);
-  CVirtualSaveFileTF file(nullptr, env);
+  TempSaveFile file(nullptr, env);
   ASSERT_TRUE(file.write("1234", 4));
   env.FailWrite(1);
   EXPECT_FALSE(file.write("5678", 4));
@@ -110,7 +110,7 @@ TEST_F(SaveFileTest, FailingWriteIsReportedAndNotCounted) {
 TEST_F(SaveFileTest, NoTemporaryFolderMeansTheWriteFails) {
   ::setenv("TMP", (root_.path() + "/missing").c_str(), 1);
   InitTempFolder();
-  CVirtualSaveFileTF file(nullptr, Env::Default());
+  TempSaveFile file(nullptr, Env::Default());
   EXPECT_FALSE(file.write("x", 1));
   EXPECT_EQ(file.getSize(), 0u);
   EXPECT_STREQ(file.getTempName(), "");
@@ -118,7 +118,7 @@ TEST_F(SaveFileTest, NoTemporaryFolderMeansTheWriteFails) {
 
 TEST_F(SaveFileTest, MemoryBufferChunkThatFillsExactlyGetsAnEmptySuccessor) {
   const std::string data = Pattern(262144 + 5);
-  CVirtualSaveFileMem file(nullptr);
+  MemorySaveFile file(nullptr);
   EXPECT_EQ(file.getSize(), 0u);
   EXPECT_EQ(file.getTempName(), nullptr);
   ASSERT_TRUE(file.write(data.data(), 100000));
@@ -135,7 +135,7 @@ TEST_F(SaveFileTest, MemoryBufferChunkThatFillsExactlyGetsAnEmptySuccessor) {
 
   // One write spanning several chunks.
   const std::string big = Pattern(3 * 262144 + 17);
-  CVirtualSaveFileMem spanning(nullptr);
+  MemorySaveFile spanning(nullptr);
   ASSERT_TRUE(spanning.write(big.data(), static_cast<uint32_t>(big.size())));
   EXPECT_EQ(spanning.getSize(), big.size());
   back.assign(big.size(), '\0');
@@ -143,7 +143,7 @@ TEST_F(SaveFileTest, MemoryBufferChunkThatFillsExactlyGetsAnEmptySuccessor) {
   EXPECT_EQ(back, big);
 
   // Beyond its limit the buffer counts the bytes but keeps none.
-  CVirtualSaveFileMem capped(nullptr, 10);
+  MemorySaveFile capped(nullptr, 10);
   ASSERT_TRUE(capped.write("0123456789", 10));
   ASSERT_TRUE(capped.write("x", 1));
   EXPECT_EQ(capped.getSize(), 11u);

@@ -249,7 +249,7 @@ TEST_F(FtpSocketTest, StreamIsCompleteWhenThePeerCloses) {
     pair.Write(data);
     pair.CloseClient();
   });
-  CVirtualSaveFileMem file(nullptr);
+  MemorySaveFile file(nullptr);
   EXPECT_TRUE(pair.server->recvBinaryFile(&file));
   sender.join();
   ASSERT_EQ(file.getSize(), data.size());
@@ -262,7 +262,7 @@ TEST_F(FtpSocketTest, StreamSilentForTheTimeOutFails) {
   SocketPair pair(&running_, Env::Default());
   pair.server->setTimeout(1);
   ASSERT_TRUE(pair.Write("0123456789"));
-  CVirtualSaveFileMem file(nullptr);
+  MemorySaveFile file(nullptr);
   auto start = Clock::now();
   EXPECT_FALSE(pair.server->recvBinaryFile(&file));
   EXPECT_GE(ElapsedMs(start), 950);
@@ -279,7 +279,7 @@ TEST_F(FtpSocketTest, StreamCutShortByTheStopIsNotComplete) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     running_.Stop();
   });
-  CVirtualSaveFileMem file(nullptr);
+  MemorySaveFile file(nullptr);
   auto start = Clock::now();
   EXPECT_FALSE(pair.server->recvBinaryFile(&file));
   EXPECT_LT(ElapsedMs(start), 1000);
@@ -291,7 +291,7 @@ TEST_F(FtpSocketTest, StreamStopsWhenTheWriterCannotKeepTheBytes) {
   InitTempFolder();
   FaultEnv env(false);
   SocketPair pair(&running_, Env::Default());
-  CVirtualSaveFileTF file("/nowhere", env);
+  TempSaveFile file("/nowhere", env);
   env.FailWrite(1);
   ASSERT_TRUE(pair.Write("some bytes"));
   EXPECT_FALSE(pair.server->recvBinaryFile(&file));
@@ -301,12 +301,12 @@ TEST_F(FtpSocketTest, StreamStopsWhenTheWriterCannotKeepTheBytes) {
 // ---- listen, accept, connect ----
 
 TEST_F(FtpSocketTest, ListenAcceptAndConnectOverLoopback) {
-  CFtpSocket listener(&running_, Env::Default());
+  FtpSocket listener(&running_, Env::Default());
   ASSERT_TRUE(listener.listen(0, "127.0.0.1"));
   ASSERT_NE(listener.localPort(), 0);
   EXPECT_EQ(listener.accept(0), nullptr);  // nobody yet: at once
 
-  CFtpSocket client(&running_, Env::Default());
+  FtpSocket client(&running_, Env::Default());
   EXPECT_EQ(client.connect("127.0.0.1", listener.localPort()), 1);
   auto accepted = listener.accept(1000);
   ASSERT_NE(accepted, nullptr);
@@ -319,15 +319,15 @@ TEST_F(FtpSocketTest, ListenAcceptAndConnectOverLoopback) {
   EXPECT_EQ(accepted->LineRecv(line, sizeof line), 5);
 
   // A port nobody listens on: refused.
-  CFtpSocket probe(&running_, Env::Default());
+  FtpSocket probe(&running_, Env::Default());
   ASSERT_TRUE(probe.listen(0, "127.0.0.1"));
   const uint16_t freed = probe.localPort();
   probe.close();
-  CFtpSocket refused(&running_, Env::Default());
+  FtpSocket refused(&running_, Env::Default());
   EXPECT_EQ(refused.connect("127.0.0.1", freed), -1);
   EXPECT_EQ(refused.lastError(), kWsaEConnRefused);
 
-  CFtpSocket taken(&running_, Env::Default());
+  FtpSocket taken(&running_, Env::Default());
   EXPECT_FALSE(taken.listen(listener.localPort(), "127.0.0.1"));
   EXPECT_EQ(taken.lastError(), kWsaEAddrInUse);
 
@@ -429,7 +429,7 @@ TEST_F(FtpTlsTest, ProtectedStreamEndsWithThePeersCloseWithOrWithoutNotify) {
       pair.CloseClient();
     });
     ASSERT_TRUE(pair.server->sslAccept(context_.get()));
-    CVirtualSaveFileMem file(nullptr);
+    MemorySaveFile file(nullptr);
     EXPECT_TRUE(pair.server->recvBinaryFile(&file)) << notify;
     printer.join();
     EXPECT_EQ(file.getSize(), data.size());
@@ -455,7 +455,7 @@ TEST_F(FtpTlsTest, CloseArrivingWithTheLastDataEndsTheStreamAtOnce) {
     ASSERT_TRUE(pair.server->sslAccept(context_.get()));
     // Let data and close lie in the socket together before the first read.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    CVirtualSaveFileMem file(nullptr);
+    MemorySaveFile file(nullptr);
     const auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(pair.server->recvBinaryFile(&file));
     EXPECT_LT(test::ElapsedMs(started), 2000);

@@ -1,5 +1,5 @@
 // Shared pieces of the FTP transport tests: a socket pair with the server
-// end in a CFtpSocket, a self-signed certificate, and a TLS client that
+// end in a FtpSocket, a self-signed certificate, and a TLS client that
 // plays the printer on the other end.
 #pragma once
 
@@ -26,7 +26,7 @@ struct SocketPair {
   SocketPair(FtpRunning* running, Env& env) {
     int ends[2];
     if (!StreamSocketPair(ends, false)) return;
-    server = std::make_unique<CFtpSocket>(running, env);
+    server = std::make_unique<FtpSocket>(running, env);
     server->attach(ends[0]);
     client = ends[1];
   }
@@ -44,7 +44,7 @@ struct SocketPair {
     }
     return true;
   }
-  std::unique_ptr<CFtpSocket> server;
+  std::unique_ptr<FtpSocket> server;
   int client = -1;
 };
 

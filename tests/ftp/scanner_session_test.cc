@@ -1,6 +1,6 @@
 // The scanner FTP session: login by challenge answer, access code or
 // ticket; the tree of numbered destinations; and what is saved where when a
-// session ends. Driven over real sockets against CFtpServerQBX on a port
+// session ends. Driven over real sockets against ScannerFtpServer on a port
 // the system picks, with a clock the tests move.
 #include <gtest/gtest.h>
 
@@ -18,8 +18,8 @@
 
 #include "config/folders.h"
 #include "ftp/ftp_challenge.h"
-#include "ftp/ftp_server_qbx.h"
-#include "ftp/ftp_session_qbx.h"
+#include "ftp/scanner_ftp_server.h"
+#include "ftp/scanner_ftp_session.h"
 #include "ftp/scanner_paths.h"
 #include "platform/crypto.h"
 #include "platform/event_loop.h"
@@ -135,7 +135,7 @@ class ScannerSessionTest : public ::testing::Test {
       seen->states.push_back(state);
     };
     hooks.classifyPeer = [](const char* ip) { return std::string(ip) == "127.0.0.3" ? 2 : 1; };
-    server_ = std::make_unique<CFtpServerQBX>(hooks, *env_);
+    server_ = std::make_unique<ScannerFtpServer>(hooks, *env_);
     port_ = StartOnFreePort(*server_);
     ASSERT_NE(port_, 0);
   }
@@ -212,7 +212,7 @@ class ScannerSessionTest : public ::testing::Test {
   TestRoot root_;
   std::map<int, std::string> folder_;
   std::unique_ptr<FaultEnv> env_;
-  std::unique_ptr<CFtpServerQBX> server_;
+  std::unique_ptr<ScannerFtpServer> server_;
   Announcements seen_;
   uint16_t port_ = 0;
 };

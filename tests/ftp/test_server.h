@@ -16,11 +16,11 @@
 
 namespace qb::test {
 
-class TestFtpSession : public CFtpSession {
+class TestFtpSession : public FtpSession {
  public:
-  TestFtpSession(CFtpServer* server, CFtpSocket* control, const std::string& folder,
+  TestFtpSession(FtpServer* server, FtpSocket* control, const std::string& folder,
                  std::atomic<int>* ended, std::atomic<bool>* holdEnd)
-      : CFtpSession(server, control), folder_(folder), ended_(ended), hold_end_(holdEnd) {}
+      : FtpSession(server, control), folder_(folder), ended_(ended), hold_end_(holdEnd) {}
 
   bool checkPassword(const char* user, const char* password) override {
     return std::strcmp(user, "tester") == 0 && std::strcmp(password, "secret") == 0;
@@ -37,7 +37,7 @@ class TestFtpSession : public CFtpSession {
   bool onEnd(bool quit) override {
     // A session whose last steps take long (an extension library, a slow disk).
     while (hold_end_->load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const bool result = CFtpSession::onEnd(quit);
+    const bool result = FtpSession::onEnd(quit);
     if (ended_ != nullptr) ++*ended_;
     return result;
   }
@@ -48,12 +48,12 @@ class TestFtpSession : public CFtpSession {
   std::atomic<bool>* hold_end_;
 };
 
-class TestFtpServer : public CFtpServer {
+class TestFtpServer : public FtpServer {
  public:
-  TestFtpServer(const std::string& folder, Env& env) : CFtpServer(env), folder_(folder) {}
+  TestFtpServer(const std::string& folder, Env& env) : FtpServer(env), folder_(folder) {}
   ~TestFtpServer() override { stop(); }
 
-  std::unique_ptr<CFtpSession> createSession(CFtpSocket* control) override {
+  std::unique_ptr<FtpSession> createSession(FtpSocket* control) override {
     return std::make_unique<TestFtpSession>(this, control, folder_, &sessions_ended_, &hold_ends_);
   }
   int sessionsEnded() const { return sessions_ended_.load(); }

@@ -1,5 +1,5 @@
 // The FTP transport targets' link: the server end of a socket pair in a
-// CFtpSocket, the client end (the printer's side) with room for a whole
+// FtpSocket, the client end (the printer's side) with room for a whole
 // input, so that a target can send everything before the server reads.
 #pragma once
 
@@ -12,7 +12,7 @@
 namespace qb::fuzz {
 
 // Attaches the server end to `socket`; returns the client end.
-inline int AttachClientEnd(CFtpSocket& socket) {
+inline int AttachClientEnd(FtpSocket& socket) {
   int ends[2];
   if (!StreamSocketPair(ends, false)) std::abort();
   SetSendBufferSize(ends[1], 1 << 20);

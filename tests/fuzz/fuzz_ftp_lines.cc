@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   --size;
 
   static qb::FtpRunning running;
-  qb::CFtpSocket socket(&running, qb::Env::Default());
+  qb::FtpSocket socket(&running, qb::Env::Default());
   const int client = qb::fuzz::AttachClientEnd(socket);
   // The whole input is in the socket before the first read: the reader
   // sees the close only after what came before it.

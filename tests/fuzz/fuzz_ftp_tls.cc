@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool lines = (control & 32) != 0;
 
   static qb::FtpRunning running;
-  qb::CFtpSocket socket(&running, qb::Env::Default());
+  qb::FtpSocket socket(&running, qb::Env::Default());
   const int clientEnd = qb::fuzz::AttachClientEnd(socket);
   socket.setTimeout(2);
 
@@ -173,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ++matched;
       }
     } else {
-      qb::CVirtualSaveFileMem file(nullptr);
+      qb::MemorySaveFile file(nullptr);
       const bool complete = socket.recvBinaryFile(&file);
       std::string kept(file.getSize(), '\0');
       file.readAll(kept.data());

@@ -213,12 +213,12 @@ TEST_F(ImageReceptionTest, JpegThatFailsItsCheckIsRemovedAtPageEnd) {
   ConnectPrinter();
   SendFile("photo.jpg", std::string(3000, 'x'), 4);
   EXPECT_EQ(DestinationFiles(), Names{});
-  EXPECT_EQ(job_->document.discardMode, 1);
+  EXPECT_TRUE(job_->document.discarding);
 }
 
 TEST_F(ImageReceptionTest, RawMmrPagesBecomeOneTiffWithTheCodedStrips) {
   ConnectPrinter();
-  job_->document.checksumOk = 1;
+  job_->document.checksumOk = true;
   const PageHeaderFields fields = RawFields("TIFF-G4MMR");
   const std::string page1 = RawPage(fields.width, fields.height, 0);
   const std::string page2 = RawPage(fields.width, fields.height, 3);
@@ -238,7 +238,7 @@ TEST_F(ImageReceptionTest, RawMmrPagesBecomeOneTiffWithTheCodedStrips) {
 
 TEST_F(ImageReceptionTest, RawMhPagesOfOwnHeadersBecomeOneFileEach) {
   ConnectPrinter();
-  job_->document.checksumOk = 1;
+  job_->document.checksumOk = true;
   PageHeaderFields fields = RawFields("TIFF-G3MH");
   fields.packing = 3;  // words arrive byte-swapped, first pixel in bit 7
   const std::string page = RawPage(fields.width, fields.height, 1);
@@ -262,7 +262,7 @@ TEST_F(ImageReceptionTest, RawMhPagesOfOwnHeadersBecomeOneFileEach) {
 
 TEST_F(ImageReceptionTest, PdfFormatMakesPdfFiles) {
   ConnectPrinter();
-  job_->document.checksumOk = 1;
+  job_->document.checksumOk = true;
   const PageHeaderFields fields = RawFields("PDF-G4MMR");
   SendRawPage(fields, RawPage(fields.width, fields.height, 2));
   SendRawPage(RawFields("PDF-G4MMR", 1), RawPage(fields.width, fields.height, 4));
@@ -275,7 +275,7 @@ TEST_F(ImageReceptionTest, PdfFormatMakesPdfFiles) {
 
 TEST_F(ImageReceptionTest, RawDataBeyondTheAnnouncedHeightIsNotCoded) {
   ConnectPrinter();
-  job_->document.checksumOk = 1;
+  job_->document.checksumOk = true;
   PageHeaderFields fields = RawFields("TIFF-G4MMR");
   fields.height = 40;
   const std::string page = RawPage(fields.width, 40, 5);
@@ -289,12 +289,12 @@ TEST_F(ImageReceptionTest, RawDataBeyondTheAnnouncedHeightIsNotCoded) {
 
 TEST_F(ImageReceptionTest, DeferredJobIsLoggedAndAnnouncedAtDisconnect) {
   ConnectPrinter();
-  job_->deferredNotify = 1;  // no checksum needed either
+  job_->deferredNotify = true;  // no checksum needed either
   const PageHeaderFields fields = RawFields("TIFF-G4MMR");
   SendRawPage(fields, RawPage(fields.width, fields.height, 0));
   SendBody(Body2(0x3003, 0));
   EXPECT_EQ(Receive(8), kDataEndRes);
-  EXPECT_EQ(job_->notifyPending, 1);
+  EXPECT_TRUE(job_->notifyPending);
   EXPECT_EQ(ReadLog(), "");
   EXPECT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
   CloseClient(fd_);
@@ -334,7 +334,7 @@ TEST_F(ImageReceptionTest, DroppedConnectionLeavesNoFiles) {
 // the file road the next file is a further file, not a new first one.
 TEST_F(ImageReceptionTest, PageDeleteRemovesOnlyTheFinishedTemporaryPages) {
   ConnectPrinter();
-  job_->document.checksumOk = 1;
+  job_->document.checksumOk = true;
   const PageHeaderFields fields = RawFields("TIFF-G4MMR");
   SendRawPage(fields, RawPage(fields.width, fields.height, 0));
   SendBody(Body2(0x3004, 0));
@@ -366,7 +366,7 @@ TEST_F(ImageReceptionTest, PageDeleteRemovesOnlyTheFinishedTemporaryPages) {
 
 TEST_F(ImageReceptionTest, MessagesOutOfOrderStoreNothingAndReadNothingStray) {
   ConnectPrinter();
-  job_->document.checksumOk = 1;
+  job_->document.checksumOk = true;
   SendBody(Body2(0x3002, 0));  // page end without a header
   SendBody(Body2(0x3002, 0));  // and twice
   SendBody(Body2(0x3003, 0));  // data end before any header: nothing to assemble
@@ -458,7 +458,7 @@ TEST_F(ImageReceptionTest, DroppedDocumentsDoNotKeepTheirNames) {
 // unfinished document of another printer goes.
 TEST_F(ImageReceptionTest, StoppingKeepsAcknowledgedDocumentsAndLogsDeferredOnes) {
   ConnectPrinter();
-  job_->deferredNotify = 1;
+  job_->deferredNotify = true;
   const PageHeaderFields fields = RawFields("TIFF-G4MMR");
   SendRawPage(fields, RawPage(fields.width, fields.height, 0));
   SendBody(Body2(0x3003, 0));
@@ -565,7 +565,7 @@ TEST_F(ImageReceptionTest, LowDiskCancelsAndShowsAFullTray) {
   SendBody(ImageHeaderBody(PageHeaderFields{}));
   SendData(SmallTiff(5000));
   EXPECT_EQ(Receive(6), PcCancel());
-  EXPECT_EQ(job_->document.discardMode, 1);
+  EXPECT_TRUE(job_->document.discarding);
 }
 
 // The disk fills while a file is written although the free-space check
@@ -576,7 +576,7 @@ TEST_F(ImageReceptionTest, FailedWriteDropsTheDocumentAndLeavesNothing) {
   const std::string tiff = SmallTiff(9000);
   env_.FailWrite(2);
   SendFile("scan.tif", tiff);
-  EXPECT_EQ(job_->document.discardMode, 1);
+  EXPECT_TRUE(job_->document.discarding);
   SendBody(Body2(0x3003, 0));
   // The printer hears at once that the document is not kept.
   EXPECT_EQ(ReceiveAll(), PcCancel() + kDataEndRes);
@@ -773,7 +773,7 @@ TEST_F(ImageReceptionTest, PowerLossAtAnyStepNeverTakesAnAcknowledgedDocument) {
       ConnectPrinter();
       if (crashAfter >= 0) env_.CrashAfterFileOps(crashAfter);
       if (rawRoad) {
-        job_->document.checksumOk = 1;
+        job_->document.checksumOk = true;
         SendRawPage(raw, page);
       } else {
         SendFile("scan.tif", tiff);

@@ -168,7 +168,7 @@ TEST_F(NegotiationTest, ParaChecksVersionClassAndFolder) {
   Send(para);
   reply = Reply();
   EXPECT_EQ(Get16(reply, 4), 0x3E40);
-  EXPECT_EQ(Job().document.fileOk, 0);
+  EXPECT_FALSE(Job().document.fileOk);
 }
 
 TEST_F(NegotiationTest, ParaFromThePcItselfIsRefused) {
@@ -196,7 +196,7 @@ TEST_F(NegotiationTest, Para2WithoutMetaDataDefersTheNotice) {
   Bytes reply = Negotiate(request);
   EXPECT_EQ(Get16(reply, 2), 1);
   EXPECT_EQ(Get32(reply, 6), 0xFFFF1234u);
-  EXPECT_EQ(Job().deferredNotify, 1);
+  EXPECT_TRUE(Job().deferredNotify);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(Job().document.paraCopy + 8)), "FRONT DESK");
   EXPECT_EQ(Job().document.fileName[0], '\0');
 }
@@ -210,7 +210,7 @@ TEST_F(NegotiationTest, AttributeRecordNamesTheFileAndSubFolder) {
   EXPECT_EQ(Get16(reply, 2), 1);
   EXPECT_EQ(std::string(Job().document.folderPath), folder_ + "/sub");
   EXPECT_EQ(std::string(Job().document.fileName), "a_b");  // no separator from the network
-  EXPECT_EQ(Job().deferredNotify, 0);
+  EXPECT_FALSE(Job().deferredNotify);
   EXPECT_EQ(Job().document.para.metaOffset, 26);
   EXPECT_EQ(Get16(Bytes(Job().document.paraCopy, Job().document.paraCopy + 8), 6), 26);
 
@@ -263,10 +263,10 @@ TEST_F(NegotiationTest, OffsetsBeyondTheRequestReadNothing) {
   // A meta offset past the body, and one past the limit (counts as none).
   EXPECT_EQ(Get16(Negotiate(Para2(7, 5000, 600, 540)), 2), 1);
   EXPECT_EQ(Job().document.metaData, nullptr);
-  EXPECT_EQ(Job().deferredNotify, 0);
+  EXPECT_FALSE(Job().deferredNotify);
   Send(Para2(7, 0, 30000, 10));
   EXPECT_EQ(Get16(Reply(), 2), 1);
-  EXPECT_EQ(Job().deferredNotify, 1);
+  EXPECT_TRUE(Job().deferredNotify);
   // A request cut after its code still gets an answer.
   Send(Bytes{0x34, 0x02, 0x00});
   EXPECT_EQ(Get16(Reply(), 0), 0x3411);

@@ -168,7 +168,7 @@ TEST_F(ScanServerTest, FramingSkipsEmptyPacketsAndWaitsForWholeBodies) {
 TEST_F(ScanServerTest, ImageDataPhaseEndsWithTheFirstShortPacket) {
   int fd = Connect(kJobPort);
   ASSERT_EQ(Receive(fd, 4), kOk);
-  server_->FirstJob()->imageDataMode = 1;
+  server_->FirstJob()->imageDataMode = true;
   SendRaw(fd, Packet(std::string("\x30\x02\x00\x00\x00", 5)));  // data, whatever it starts with
   Pump();
   EXPECT_EQ(TraceCount(" RcvMsg:TVS_PAGE_END"), 0);
@@ -176,7 +176,7 @@ TEST_F(ScanServerTest, ImageDataPhaseEndsWithTheFirstShortPacket) {
   Pump();
   EXPECT_EQ(TraceCount("   ImgDataEnd Flag"), 1);
   EXPECT_EQ(TraceCount(" RcvMsg:TVS_PAGE_END"), 1);
-  EXPECT_EQ(server_->FirstJob()->imageDataMode, 0);
+  EXPECT_FALSE(server_->FirstJob()->imageDataMode);
 }
 
 TEST_F(ScanServerTest, DirectPortBodiesAreDecipheredAndUnknownCodesTraced) {

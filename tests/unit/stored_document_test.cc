@@ -28,7 +28,7 @@ std::unique_ptr<ScanJob> RequestedJob() {
 
 TEST(StoredDocumentTest, TakesTheRequestFieldsAndTheJobsTexts) {
   auto job = RequestedJob();
-  job->document.multiPage = 1;
+  job->document.multiPage = true;
   job->document.pageCount = 4;
   StoredDocument document = StoredDocumentOf(*job);
   EXPECT_EQ(document.destination, 300);
@@ -41,7 +41,7 @@ TEST(StoredDocumentTest, TakesTheRequestFieldsAndTheJobsTexts) {
   EXPECT_EQ(document.metaData.data, job->document.paraCopy + 200);
   EXPECT_EQ(document.metaData.size, kParaCopySize - 200);
 
-  job->document.multiPage = 0;
+  job->document.multiPage = false;
   EXPECT_EQ(StoredDocumentOf(*job).fileCount, 4);  // a file per page
 
   job->document.metaData.reset(new uint8_t[600]());

@@ -57,14 +57,14 @@ struct FtpMetaEntry {
   int64_t arrived = 0;        // wall seconds
 };
 
-class CFtpServerQBX : public CFtpServer {
+class ScannerFtpServer : public FtpServer {
  public:
-  CFtpServerQBX(ReceiverEvents events, Env& env);
-  ~CFtpServerQBX() override;
+  ScannerFtpServer(ReceiverEvents events, Env& env);
+  ~ScannerFtpServer() override;
 
   void onSessionCountChanged(int count, int delta) override;
   bool acceptClient(uint32_t address) override;
-  std::unique_ptr<CFtpSession> createSession(CFtpSocket* control) override;
+  std::unique_ptr<FtpSession> createSession(FtpSocket* control) override;
   void onInit() override;
   void onDispose() override;
 

@@ -1,4 +1,4 @@
-#include "ftp/ftp_session_qbx.h"
+#include "ftp/scanner_ftp_session.h"
 
 #include <cctype>
 #include <cstdio>
@@ -10,7 +10,7 @@
 #include "config/scanner_list.h"
 #include "config/settings.h"
 #include "ftp/access_codes.h"
-#include "ftp/ftp_server_qbx.h"
+#include "ftp/scanner_ftp_server.h"
 #include "ftp/scanner_paths.h"
 #include "imaging/file_checks.h"
 #include "platform/crypto.h"
@@ -73,7 +73,7 @@ std::string PlaceWithinDestination(const std::string& base, const std::string& s
 // only TIFF, JPEG, PDF (each checked for its content) and XPS are kept. A
 // file the disk would not give back is not refused for its content: it is
 // a file that could not be stored.
-FileVerdict CheckType(CVirtualSaveFile& file, Env& env) {
+FileVerdict CheckType(SaveFile& file, Env& env) {
   if (GetFileTypeCheck() == 0) return FileVerdict::kPassed;
   const std::string extension = Upper(SplitPath(file.getPath()).extension);
   int form = 0;
@@ -95,23 +95,23 @@ FileVerdict CheckType(CVirtualSaveFile& file, Env& env) {
 
 }  // namespace
 
-CFtpSessionQBX::CFtpSessionQBX(CFtpServerQBX* server, CFtpSocket* control)
-    : CFtpSession(server, control), qbx_(server),
+ScannerFtpSession::ScannerFtpSession(ScannerFtpServer* server, FtpSocket* control)
+    : FtpSession(server, control), qbx_(server),
       staged_(server->env(), NameReservations::NewOwner()) {}
 
-CFtpSessionQBX::~CFtpSessionQBX() {
+ScannerFtpSession::~ScannerFtpSession() {
   // The uploads' objects point into staged_, which goes first.
   receivedFiles().clear();
   SecureZero(login_code_, sizeof login_code_);
   SecureZero(challenge_, sizeof challenge_);
 }
 
-void CFtpSessionQBX::onStart() {
+void ScannerFtpSession::onStart() {
   socket_handle_ = control()->handle();
   AddScannerEntry(peerAddress(), "", socket_handle_);
 }
 
-bool CFtpSessionQBX::getPasswordPrompt(int code, char* out) {
+bool ScannerFtpSession::getPasswordPrompt(int code, char* out) {
   if (code != 331) return false;
   MakeChallenge(server()->env().WallSeconds(), challenge_);
   if (RawDumpEnabled()) {
@@ -124,7 +124,7 @@ bool CFtpSessionQBX::getPasswordPrompt(int code, char* out) {
   return true;
 }
 
-bool CFtpSessionQBX::checkPassword(const char* /*user*/, const char* password) {
+bool ScannerFtpSession::checkPassword(const char* /*user*/, const char* password) {
   if (qbx_->PassThrottled()) {
     // Deliberately slowed (the original had no limit across addresses):
     // many addresses guessing together still get one try per second per
@@ -155,12 +155,12 @@ bool CFtpSessionQBX::checkPassword(const char* /*user*/, const char* password) {
   return true;
 }
 
-bool CFtpSessionQBX::resetDir() {
+bool ScannerFtpSession::resetDir() {
   current_destination_ = 0;
   return true;
 }
 
-bool CFtpSessionQBX::getCurrentDir(char* out) {
+bool ScannerFtpSession::getCurrentDir(char* out) {
   if (current_destination_ == 0) {
     std::strcpy(out, "/");
   } else {
@@ -169,7 +169,7 @@ bool CFtpSessionQBX::getCurrentDir(char* out) {
   return true;
 }
 
-bool CFtpSessionQBX::EnterDestination(int number, std::string* folder) {
+bool ScannerFtpSession::EnterDestination(int number, std::string* folder) {
   DestinationRecord record;
   const bool found = number > 0 && number <= 0xFFFF &&
                      LookupDestination(static_cast<uint16_t>(number), &record, server()->env());
@@ -186,7 +186,7 @@ bool CFtpSessionQBX::EnterDestination(int number, std::string* folder) {
   return false;
 }
 
-bool CFtpSessionQBX::changeDir(const char* path) {
+bool ScannerFtpSession::changeDir(const char* path) {
   const DirectoryChange change = ParseDirectoryChange(path, current_destination_);
   switch (change.kind) {
     case DirectoryChange::kRoot:
@@ -207,7 +207,7 @@ bool CFtpSessionQBX::changeDir(const char* path) {
   return false;
 }
 
-bool CFtpSessionQBX::makeLocalPath(const char* name, char* out) {
+bool ScannerFtpSession::makeLocalPath(const char* name, char* out) {
   int destination = 0;
   std::string fileName;
   if (!ParseStoreName(name, current_destination_, &destination, &fileName)) return false;
@@ -221,8 +221,8 @@ bool CFtpSessionQBX::makeLocalPath(const char* name, char* out) {
   return true;
 }
 
-bool CFtpSessionQBX::namesFolder(const char* name) {
-  if (CFtpSession::namesFolder(name)) return true;
+bool ScannerFtpSession::namesFolder(const char* name) {
+  if (FtpSession::namesFolder(name)) return true;
   // "1" after CWD to the root: a destination's folder itself; a name of a
   // folder that exists in the destination.
   int destination = 0;
@@ -234,7 +234,7 @@ bool CFtpSessionQBX::namesFolder(const char* name) {
          IsDirectory(record.folder + "/" + fileName);
 }
 
-bool CFtpSessionQBX::checkFreeSpace(const char* folder) {
+bool ScannerFtpSession::checkFreeSpace(const char* folder) {
   DiskSpace space{};
   if (!server()->env().QueryDiskSpace(folder, &space)) return false;
   const ReceiverEvents& hooks = qbx_->hooks();
@@ -247,18 +247,18 @@ bool CFtpSessionQBX::checkFreeSpace(const char* folder) {
   return true;
 }
 
-std::unique_ptr<CVirtualSaveFile> CFtpSessionQBX::openReceivedFile(const char* path,
+std::unique_ptr<SaveFile> ScannerFtpSession::openReceivedFile(const char* path,
                                                                    std::string* refusal) {
   const std::string name = NameOfPath(path);
   // Meta files are kept in memory until their document comes; nothing of
   // a dot file (clients probe with them) or of a STOR onto the folder
   // itself is kept. Both still run to the end, so the client hears 226.
-  if (IsMetaFileName(name)) return std::make_unique<CVirtualSaveFileMem>(path, kMaxMetaFileBytes);
+  if (IsMetaFileName(name)) return std::make_unique<MemorySaveFile>(path, kMaxMetaFileBytes);
   if (name.empty() || name[0] == '.' || IsDirectory(path)) {
-    return std::make_unique<CVirtualSaveFileMem>(path, 0);
+    return std::make_unique<MemorySaveFile>(path, 0);
   }
   FileResult why;
-  auto file = CVirtualSaveFileStaged::Start(path, staged_, &why);
+  auto file = StagedSaveFile::Start(path, staged_, &why);
   if (file != nullptr) return file;
   TraceLog("FTP STOR %s refused: its folder takes no new file (%s).", path, why.Reason().c_str());
   *refusal = why.error() == FileError::kNoSpace ? "552 Insufficient storage space."
@@ -266,7 +266,7 @@ std::unique_ptr<CVirtualSaveFile> CFtpSessionQBX::openReceivedFile(const char* p
   return nullptr;
 }
 
-bool CFtpSessionQBX::onFileReceived(CVirtualSaveFile* file) {
+bool ScannerFtpSession::onFileReceived(SaveFile* file) {
   const char* path = file->getPath();
   const std::string name = NameOfPath(path != nullptr ? path : "");
   if (IsMetaFileName(name)) {
@@ -302,9 +302,9 @@ bool CFtpSessionQBX::onFileReceived(CVirtualSaveFile* file) {
   return false;
 }
 
-bool CFtpSessionQBX::onQuit() { return deleteRequested() || SaveReceivedFiles(); }
+bool ScannerFtpSession::onQuit() { return deleteRequested() || SaveReceivedFiles(); }
 
-bool CFtpSessionQBX::onEnd(bool /*quit*/) {
+bool ScannerFtpSession::onEnd(bool /*quit*/) {
   if (any_saved_) AnnounceSavedFiles();
   // Whatever was not committed (no QUIT, DELE, a file that failed) goes.
   receivedFiles().clear();
@@ -313,7 +313,7 @@ bool CFtpSessionQBX::onEnd(bool /*quit*/) {
   return true;
 }
 
-bool CFtpSessionQBX::SaveReceivedFiles() {
+bool ScannerFtpSession::SaveReceivedFiles() {
   if (meta_received_ != 0) {
     char answer[kAnswerDigits + 1];
     ExpectedAnswer(challenge_, answer);
@@ -415,7 +415,7 @@ bool CFtpSessionQBX::SaveReceivedFiles() {
   return lost == 0;
 }
 
-void CFtpSessionQBX::AnnounceSavedFiles() {
+void ScannerFtpSession::AnnounceSavedFiles() {
   const DocumentDelivery& delivery = qbx_->delivery();
   delivery.Announce();
   if (paired_ == nullptr) return;

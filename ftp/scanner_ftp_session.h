@@ -15,13 +15,13 @@
 
 namespace qb {
 
-class CFtpServerQBX;
+class ScannerFtpServer;
 struct FtpMetaEntry;
 
-class CFtpSessionQBX : public CFtpSession {
+class ScannerFtpSession : public FtpSession {
  public:
-  CFtpSessionQBX(CFtpServerQBX* server, CFtpSocket* control);
-  ~CFtpSessionQBX() override;
+  ScannerFtpSession(ScannerFtpServer* server, FtpSocket* control);
+  ~ScannerFtpSession() override;
 
   void onStart() override;
   bool onQuit() override;
@@ -33,9 +33,9 @@ class CFtpSessionQBX : public CFtpSession {
   bool changeDir(const char* path) override;
   bool makeLocalPath(const char* name, char* out) override;
   bool namesFolder(const char* name) override;
-  std::unique_ptr<CVirtualSaveFile> openReceivedFile(const char* path,
+  std::unique_ptr<SaveFile> openReceivedFile(const char* path,
                                                      std::string* refusal) override;
-  bool onFileReceived(CVirtualSaveFile* file) override;
+  bool onFileReceived(SaveFile* file) override;
   bool checkFreeSpace(const char* folder) override;
 
   // For tests.
@@ -54,7 +54,7 @@ class CFtpSessionQBX : public CFtpSession {
   // After the reply: the announcement and the extension library.
   void AnnounceSavedFiles();
 
-  CFtpServerQBX* qbx_;
+  ScannerFtpServer* qbx_;
   // The session's uploads, written where they will live (transfer threads
   // add to it one at a time; the session thread commits it at QUIT).
   DocumentFiles staged_;

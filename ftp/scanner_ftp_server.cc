@@ -1,10 +1,10 @@
-#include "ftp/ftp_server_qbx.h"
+#include "ftp/scanner_ftp_server.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "config/settings.h"
-#include "ftp/ftp_session_qbx.h"
+#include "ftp/scanner_ftp_session.h"
 #include "ftp/scanner_paths.h"
 #include "platform/crypto.h"
 #include "platform/global_lock.h"
@@ -20,21 +20,21 @@ constexpr int kClassUndetermined = 99;
 
 }  // namespace
 
-CFtpServerQBX::CFtpServerQBX(ReceiverEvents hooks, Env& env)
-    : CFtpServer(env), hooks_(std::move(hooks)), delivery_(env, hooks_) {}
+ScannerFtpServer::ScannerFtpServer(ReceiverEvents hooks, Env& env)
+    : FtpServer(env), hooks_(std::move(hooks)), delivery_(env, hooks_) {}
 
 // The server thread must be gone before the lists it shares go.
-CFtpServerQBX::~CFtpServerQBX() {
+ScannerFtpServer::~ScannerFtpServer() {
   stop();
   for (auto& ticket : tickets_) SecureZero(ticket.answer.data(), ticket.answer.size());
 }
 
-void CFtpServerQBX::onSessionCountChanged(int count, int /*delta*/) {
+void ScannerFtpServer::onSessionCountChanged(int count, int /*delta*/) {
   GlobalLockGuard lock;
   if (hooks_.connectionState) hooks_.connectionState(count != 0 ? kFtpStateBusy : kFtpStateIdle);
 }
 
-bool CFtpServerQBX::acceptClient(uint32_t address) {
+bool ScannerFtpServer::acceptClient(uint32_t address) {
   // The hardware-address check may wait up to a second for an ARP answer,
   // so it runs before the lock is taken (the original held it throughout):
   // the scan road's log and list writes, which take the same lock on the
@@ -58,15 +58,15 @@ bool CFtpServerQBX::acceptClient(uint32_t address) {
   return found->second.count < kLoginFailureLimit;
 }
 
-std::unique_ptr<CFtpSession> CFtpServerQBX::createSession(CFtpSocket* control) {
-  return std::make_unique<CFtpSessionQBX>(this, control);
+std::unique_ptr<FtpSession> ScannerFtpServer::createSession(FtpSocket* control) {
+  return std::make_unique<ScannerFtpSession>(this, control);
 }
 
-void CFtpServerQBX::onInit() { FtpLog("CFtpServerQBX::onInit"); }
+void ScannerFtpServer::onInit() { FtpLog("ScannerFtpServer::onInit"); }
 
-void CFtpServerQBX::onDispose() { FtpLog("CFtpServerQBX::onDispose"); }
+void ScannerFtpServer::onDispose() { FtpLog("ScannerFtpServer::onDispose"); }
 
-void CFtpServerQBX::RecordLoginFailure(uint32_t address) {
+void ScannerFtpServer::RecordLoginFailure(uint32_t address) {
   GlobalLockGuard lock;
   const int64_t now = env().WallSeconds();
   // Every address's failures together, for the limit across addresses
@@ -100,7 +100,7 @@ void CFtpServerQBX::RecordLoginFailure(uint32_t address) {
   entry.last = now;
 }
 
-void CFtpServerQBX::ExpireLocked(int64_t now) {
+void ScannerFtpServer::ExpireLocked(int64_t now) {
   for (auto it = meta_entries_.begin(); it != meta_entries_.end();) {
     if (now - (*it)->arrived >= kMetaKeepSeconds || now < (*it)->arrived) {
       meta_bytes_ -= (*it)->data.size();
@@ -119,7 +119,7 @@ void CFtpServerQBX::ExpireLocked(int64_t now) {
   }
 }
 
-bool CFtpServerQBX::AddMetaEntry(std::unique_ptr<FtpMetaEntry> entry) {
+bool ScannerFtpServer::AddMetaEntry(std::unique_ptr<FtpMetaEntry> entry) {
   GlobalLockGuard lock;
   const int64_t now = env().WallSeconds();
   entry->arrived = now;
@@ -149,7 +149,7 @@ bool CFtpServerQBX::AddMetaEntry(std::unique_ptr<FtpMetaEntry> entry) {
   return true;
 }
 
-std::unique_ptr<FtpMetaEntry> CFtpServerQBX::TakeMetaEntryFor(const std::string& fileName) {
+std::unique_ptr<FtpMetaEntry> ScannerFtpServer::TakeMetaEntryFor(const std::string& fileName) {
   GlobalLockGuard lock;
   ExpireLocked(env().WallSeconds());
   std::unique_ptr<FtpMetaEntry> paired;
@@ -166,7 +166,7 @@ std::unique_ptr<FtpMetaEntry> CFtpServerQBX::TakeMetaEntryFor(const std::string&
   return paired;
 }
 
-void CFtpServerQBX::AddTicket(const char* answer) {
+void ScannerFtpServer::AddTicket(const char* answer) {
   GlobalLockGuard lock;
   const int64_t now = env().WallSeconds();
   ExpireLocked(now);
@@ -181,7 +181,7 @@ void CFtpServerQBX::AddTicket(const char* answer) {
   }
 }
 
-bool CFtpServerQBX::UseTicket(const char* password) {
+bool ScannerFtpServer::UseTicket(const char* password) {
   GlobalLockGuard lock;
   ExpireLocked(env().WallSeconds());
   for (auto it = tickets_.begin(); it != tickets_.end(); ++it) {
@@ -194,7 +194,7 @@ bool CFtpServerQBX::UseTicket(const char* password) {
   return false;
 }
 
-bool CFtpServerQBX::PassThrottled() {
+bool ScannerFtpServer::PassThrottled() {
   GlobalLockGuard lock;
   const int64_t now = env().WallSeconds();
   while (!recent_failures_.empty() &&
@@ -204,17 +204,17 @@ bool CFtpServerQBX::PassThrottled() {
   return recent_failures_.size() >= static_cast<size_t>(kGlobalFailureLimit);
 }
 
-size_t CFtpServerQBX::metaEntryCount() {
+size_t ScannerFtpServer::metaEntryCount() {
   GlobalLockGuard lock;
   return meta_entries_.size();
 }
 
-size_t CFtpServerQBX::ticketCount() {
+size_t ScannerFtpServer::ticketCount() {
   GlobalLockGuard lock;
   return tickets_.size();
 }
 
-size_t CFtpServerQBX::failedLoginCount() {
+size_t ScannerFtpServer::failedLoginCount() {
   GlobalLockGuard lock;
   return failed_logins_.size();
 }
