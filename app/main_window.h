@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "ftp/scanner_ftp_server.h"
+#include "interop/window_messages.h"
 #include "platform/event_loop.h"
 #include "platform/worker_pool.h"
 #include "scanproto/scan_server.h"

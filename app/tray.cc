@@ -13,7 +13,7 @@
 #include "platform/local_trust.h"
 #include "platform/places.h"
 #include "platform/profile.h"
-#include "platform/svc_ctrl.h"
+#include "interop/svc_ctrl.h"
 #include "platform/trace.h"
 #include "storage/disk_space.h"
 

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "interop/window_messages.h"
 #include "nameservice/name_datagram.h"
 #include "platform/env.h"
 #include "platform/stop_signal.h"

@@ -38,12 +38,8 @@
 
 namespace qb {
 
-// Window messages: only what other processes send us travels this way.
-constexpr uint32_t WM_DESTROY = 0x0002;
-constexpr uint32_t WM_CLOSE = 0x0010;
-constexpr uint32_t WM_COMMAND = 0x0111;
-constexpr uint32_t WM_USER = 0x0400;
-
+// A window: what other processes send messages to (interop/ gives them
+// their numbers and endpoints); the loop queues and delivers them.
 class Window {
  public:
   virtual ~Window() = default;

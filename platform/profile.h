@@ -1,5 +1,6 @@
 // Initialisation-file ("profile") access with the semantics of the classic
-// profile-string functions: sections and keys match without regard to case,
+// profile-string functions (the text rules are text/profile_text.h's):
+// sections and keys match without regard to case,
 // the first match wins, a missing file, section or key gives the default,
 // integers are parsed as a signed decimal prefix. Writers keep every other
 // line of the file as it was. Each call opens, works and closes the file,
@@ -11,6 +12,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "text/profile_text.h"
 
 namespace qb {
 
@@ -48,15 +51,7 @@ bool ProfileWriteString(const std::string& path, const char* section, const char
                         const char* value);
 
 // Several writes to one section in one locked read-modify-write.
-struct ProfileUpdate {
-  std::string key;
-  std::optional<std::string> value;  // nullopt deletes the key
-};
 bool ProfileWriteMany(const std::string& path, const char* section,
                       const std::vector<ProfileUpdate>& updates);
-
-// Parses an integer the way ProfileGetInt does (exposed for tests and for
-// the other readers of decimal text).
-int ParseLeadingInt(const char* text);
 
 }  // namespace qb

@@ -6,6 +6,7 @@
 
 #include "config/scanner_list.h"
 #include "config/settings.h"
+#include "interop/window_messages.h"
 #include "platform/clock_text.h"
 #include "platform/trace.h"
 #include "scanproto/access_lock.h"

@@ -1,6 +1,7 @@
 #include "storage/delivery.h"
 
 #include "config/settings.h"
+#include "interop/window_messages.h"
 #include "platform/event_loop.h"
 #include "platform/trace.h"
 #include "storage/extension_call.h"

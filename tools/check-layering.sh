@@ -25,7 +25,9 @@ OS_FOLDER=platform
 # siblings and include neither each other nor themselves through a detour.
 # tests/, bench/ and tools/ sit on top: they may use every library.
 declare -A LEVEL=(
+  [text]=0
   [platform]=1
+  [interop]=2
   [config]=2
   [storage]=3 [imaging]=3 [nameservice]=3
   [scanproto]=4 [ftp]=4

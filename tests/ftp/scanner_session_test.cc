@@ -21,6 +21,7 @@
 #include "ftp/scanner_ftp_server.h"
 #include "ftp/scanner_ftp_session.h"
 #include "ftp/scanner_paths.h"
+#include "interop/window_messages.h"
 #include "platform/crypto.h"
 #include "platform/event_loop.h"
 #include "platform/fault_env.h"

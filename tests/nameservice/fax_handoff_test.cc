@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "config/folders.h"
-#include "platform/endpoint.h"
+#include "interop/window_endpoint.h"
 #include "platform/event_loop.h"
 #include "platform/profile.h"
 #include "tests/unit/test_root.h"

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "interop/window_messages.h"
 #include "platform/fault_env.h"
 #include "platform/net.h"
 

@@ -1,6 +1,7 @@
 // Capability and parameter requests, through the in-process server.
 #include <cstring>
 
+#include "interop/window_messages.h"
 #include "scan_client.h"
 #include "scanproto/capability.h"
 #include "scanproto/para_fields.h"

@@ -1,6 +1,6 @@
 // The ordered sender against real window endpoints whose loop the test
 // runs: until it does, the window neither reads nor answers.
-#include "platform/ordered_sender.h"
+#include "interop/ordered_sender.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/endpoint.h"
+#include "interop/window_endpoint.h"
+#include "interop/window_messages.h"
 #include "platform/event_loop.h"
 #include "platform/trace.h"
 #include "test_root.h"

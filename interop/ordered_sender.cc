@@ -1,11 +1,8 @@
-#include "platform/ordered_sender.h"
-
-#include <sys/eventfd.h>
-#include <unistd.h>
+#include "interop/ordered_sender.h"
 
 #include <chrono>
 
-#include "platform/endpoint.h"
+#include "interop/window_endpoint.h"
 #include "platform/trace.h"
 #include "platform/worker_thread.h"
 
@@ -13,14 +10,10 @@ namespace qb {
 
 OrderedSender::OrderedSender(size_t capacity, int replyTimeoutMs)
     : capacity_(capacity == 0 ? 1 : capacity), reply_timeout_ms_(replyTimeoutMs) {
-  abandon_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   worker_ = StartWorkerThread([this] { Work(); });
 }
 
-OrderedSender::~OrderedSender() {
-  Finish(0);
-  if (abandon_fd_ >= 0) ::close(abandon_fd_);
-}
+OrderedSender::~OrderedSender() { Finish(0); }
 
 bool OrderedSender::Queue(uint32_t window, uint32_t message, uint64_t wParam, int64_t lParam) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -56,10 +49,8 @@ size_t OrderedSender::Finish(int graceMs) {
                              [this] { return queue_.empty() && !busy_; });
   if (!done) {
     abandoned_ = true;
-    // Stays readable from now on: every later wait of the worker ends at once.
-    uint64_t one = 1;
-    ssize_t written = ::write(abandon_fd_, &one, sizeof one);
-    (void)written;  // a fresh eventfd takes it; failing that, the reply time-out ends the wait
+    // Stays raised from now on: every later wait of the worker ends at once.
+    abandon_.Raise();
     wake_.notify_all();
   }
   lock.unlock();
@@ -78,7 +69,7 @@ void OrderedSender::Work() {
     busy_ = true;
     lock.unlock();
     bool answered = SendMessageToWindowUnless(next.window, next.message, next.wParam, next.lParam,
-                                              nullptr, reply_timeout_ms_, abandon_fd_);
+                                              nullptr, reply_timeout_ms_, abandon_.Descriptor());
     lock.lock();
     busy_ = false;
     if (!answered && abandoned_) {

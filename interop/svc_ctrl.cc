@@ -1,4 +1,4 @@
-#include "platform/svc_ctrl.h"
+#include "interop/svc_ctrl.h"
 
 #include <cstring>
 

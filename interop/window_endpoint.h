@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/event_loop.h"
+#include "platform/local_datagram.h"
 
 namespace qb {
 
@@ -23,7 +24,7 @@ class WindowEndpoint {
   WindowEndpoint(const WindowEndpoint&) = delete;
   WindowEndpoint& operator=(const WindowEndpoint&) = delete;
 
-  bool ok() const { return fd_ >= 0; }
+  bool ok() const { return socket_.ok(); }
   uint32_t handle() const { return handle_; }
   // Makes the window findable by FindWindowByClass(className).
   bool RegisterClass(const std::string& className);
@@ -33,7 +34,7 @@ class WindowEndpoint {
 
   EventLoop& loop_;
   Window* window_;
-  int fd_ = -1;
+  LocalDatagramSocket socket_;
   uint32_t handle_ = 0;
   std::string path_;
   std::string classLink_;

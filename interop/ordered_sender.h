@@ -24,6 +24,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/stop_signal.h"
+
 namespace qb {
 
 class OrderedSender {
@@ -63,7 +65,7 @@ class OrderedSender {
 
   const size_t capacity_;
   const int reply_timeout_ms_;
-  int abandon_fd_ = -1;  // readable once Finish gives up waiting
+  StopSignal abandon_;  // raised once Finish gives up waiting
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;  // worker: a message or Finish
