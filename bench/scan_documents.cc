@@ -190,9 +190,12 @@ std::string Be16(uint16_t v) {
 
 class Printer {
  public:
-  explicit Printer(uint16_t port) {
+  // Printer `index` calls from 127.0.0.(2 + index): printers are separate
+  // machines, each within the receiver's limit of connections per address.
+  explicit Printer(uint16_t port, int index = 0) {
     uint32_t local = 0;
     qb::ParseDottedAddress("127.0.0.2", &local);  // a printer, not the PC itself
+    local += static_cast<uint32_t>(index);
     // A printer without an "OK" greeting (the job limit is reached, or a
     // handshake was lost) hangs up and calls again a moment later.
     for (int attempt = 0; attempt < 400 && !ok_; ++attempt) {
@@ -415,8 +418,8 @@ void BM_HundredPrinters(benchmark::State& state) {
       std::vector<std::thread> printers;
       const auto start = std::chrono::steady_clock::now();
       for (int p = 0; p < kPrinters; ++p) {
-        printers.emplace_back([&] {
-          Printer printer(receiver.port());
+        printers.emplace_back([&, p] {
+          Printer printer(receiver.port(), p);
           if (!printer.Negotiate()) return;
           for (int i = 0; i < 2; ++i) {
             printer.Header(0, "multi", "TIFF-G4MMR", 1728, 2339, 0x0200, 0);
