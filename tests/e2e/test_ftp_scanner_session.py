@@ -108,7 +108,7 @@ class FtpReceiver(Receiver):
         if tls:
             client.auth()
         expected = answer(client.sendcmd("USER scanner").split()[1])
-        client.sendcmd("PASS " + (expected if right else "0" * 40))
+        client.sendcmd("PASS " + (expected if right else "0" * 39 + "X"))
         return client, expected
 
 
