@@ -10,7 +10,6 @@ import os
 import socket
 import ssl
 import subprocess
-import tempfile
 import time
 import unittest
 
@@ -19,9 +18,6 @@ from test_scan_documents import printer_pdf
 
 FTP_PORT = 2121
 SECRET = b"Quillbox/FTP-challenge/v1.0;K"
-EXTENSION = os.environ.get(
-    "QB_EXTENSION", os.path.join(os.path.dirname(os.environ.get("QB_BINARY", os.path.join(
-        os.path.dirname(__file__), "../../build/quillbox"))), "tools/extension_example/libquern_ext_example.so"))
 
 
 def key_pair(folder):
@@ -44,8 +40,7 @@ def answer(challenge):
 
 
 class FtpReceiver(Receiver):
-    """Destinations 3 and 7 (with the example extension) open to anyone, 5
-    behind the code 1234."""
+    """Destinations 3 and 7 open to anyone, 5 behind the code 1234."""
 
     def __init__(self, extra="", tls=False, debug_log=False, overwrite=0, ftp=1):
         """tls: False, True (a fresh key pair) or the FTPS lines to use."""
@@ -61,10 +56,10 @@ class FtpReceiver(Receiver):
                                                         extra))
         self.folders = {}
         lines = []
-        for number, code, library in ((3, "", ""), (5, "1234", ""), (7, "", EXTENSION)):
+        for number, code in ((3, ""), (5, "1234"), (7, "")):
             self.folders[number] = os.path.join(self.root, "srv", "dest%d" % number)
             os.makedirs(self.folders[number])
-            lines.append("%d;%s;Desk %d;%s;%s\n" % (number, self.folders[number], number, code, library))
+            lines.append("%d;%s;Desk %d;%s;\n" % (number, self.folders[number], number, code))
         with open(os.path.join(self.data, "tvscan_f.bin"), "w") as handle:
             handle.writelines(lines)
 
@@ -112,26 +107,8 @@ class FtpReceiver(Receiver):
         return client, expected
 
 
-def passive_port(reply):
-    numbers = reply[reply.index("(") + 1:reply.index(")")].split(",")
-    return int(numbers[4]) * 256 + int(numbers[5])
-
-
-def read_reply(client, timeout):
-    client.sock.settimeout(timeout)
-    try:
-        return client.getline()
-    except (socket.timeout, EOFError):
-        return None
-
-
 class RealClients(unittest.TestCase):
     def test_every_client_stores_plain_and_over_tls_and_shutdown_does_not_wait(self):
-        scratch = tempfile.mkdtemp(prefix="qbftpc.")
-        document = os.path.join(scratch, "page.pdf")
-        with open(document, "wb") as handle:
-            handle.write(printer_pdf())
-
         def ftplib_client(name, tls, code, source):
             try:  # the wrong "code" is a wrong challenge answer here
                 client, _ = receiver.challenge_login(source, tls, right=code == "1234")
@@ -162,7 +139,11 @@ class RealClients(unittest.TestCase):
             return done.returncode == 0
 
         stored = []
-        with FtpReceiver(tls=True) as receiver:
+        receiver = FtpReceiver(tls=True)
+        document = os.path.join(receiver.root, "page.pdf")
+        with open(document, "wb") as handle:
+            handle.write(printer_pdf())
+        with receiver:
             # Each attempt from an address of its own: refusals lock an address out.
             source = 10
             for client in (ftplib_client, curl, lftp):
@@ -186,7 +167,6 @@ class RealClients(unittest.TestCase):
             self.assertEqual(receiver.stop(), 0)
             self.assertLess(time.time() - started, 1.5)
             connected.close()
-        subprocess.run(["rm", "-rf", scratch])
 
 
 class StartUp(unittest.TestCase):

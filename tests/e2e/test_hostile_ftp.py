@@ -15,7 +15,7 @@ import time
 import unittest
 
 from receiver import wait_until
-from test_ftp_scanner_session import FTP_PORT, FtpReceiver, passive_port, tls_context
+from test_ftp_scanner_session import FTP_PORT, FtpReceiver, tls_context
 from test_scan_documents import printer_pdf
 
 
@@ -30,6 +30,11 @@ def cpu_share(pid, seconds=3.0):
     before = cpu_seconds(pid)
     time.sleep(seconds)
     return (cpu_seconds(pid) - before) / seconds
+
+
+def passive_port(reply):
+    numbers = reply[reply.index("(") + 1:reply.index(")")].split(",")
+    return int(numbers[4]) * 256 + int(numbers[5])
 
 
 def waiting_store(receiver, name):

@@ -50,7 +50,8 @@ TEST_F(FtpEngineTest, CommandTableAndLoginGate) {
   EXPECT_EQ(client->Command("USER 0123456789012345678901234567890123456789"),
             "331 Password required for 01234567890123456789012345678901.");
   EXPECT_EQ(client->Command("USER a;b"), "331 Password required for a_b.");
-  EXPECT_EQ(client->Command("userx   tester"), "331 Password required for tester.");  // prefix match
+  EXPECT_EQ(client->Command("userx   tester"),
+            "331 Password required for tester.");  // prefix match
   EXPECT_EQ(client->Command("pass secret"), "230 User tester logged in.");
   EXPECT_EQ(client->Command("USER other"), "530 Already logged in.");
   EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory");
@@ -140,7 +141,8 @@ TEST_F(FtpEngineTest, PassivePortsServeOnlyTheClientAndAreBoundedPerAddress) {
   StartServer();
   auto client = LoggedIn(kLoopback + 1);
   const uint16_t port = PassivePort(client->Command("PASV"));
-  EXPECT_EQ(client->Command("STOR mine.bin"), "150 Opening ASCII mode data connection for mine.bin.");
+  EXPECT_EQ(client->Command("STOR mine.bin"),
+            "150 Opening ASCII mode data connection for mine.bin.");
   const int thief = client->ConnectData(port, kLoopback + 2);
   SockSend(thief, "not from the printer", 20);
   char byte;
@@ -352,7 +354,8 @@ TEST_F(FtpEngineTest, ThousandSessionsLeaveNothingBehind) {
   server_->stop();
   EXPECT_LT(ElapsedMs(stopping), 1000);  // at once, waiting sessions and all
   EXPECT_EQ(server_->sessionCount(), 0);
-  EXPECT_TRUE(WaitUntil([&] { return CountThreads() <= threadsBefore - 1; }, 5000));  // server thread too
+  EXPECT_TRUE(
+      WaitUntil([&] { return CountThreads() <= threadsBefore - 1; }, 5000));  // server thread too
   waiting.clear();
   EXPECT_EQ(CountOpenDescriptors(), descriptorsBefore - 1);  // and its listener
   EXPECT_EQ(LeftoverFiles(), 0);

@@ -8,9 +8,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <thread>
 #include <vector>
@@ -47,18 +47,25 @@ TEST_F(FtpSocketTest, LineReader) {
   const std::pair<const char*, std::vector<Step>> cases[] = {
       // The client is gone: the second line can only come from what was kept.
       {"lines of one segment one by one",
-       {{"USER a\r\nPASS b\r\n", false, 64, 6, "USER a"}, {"", true, 64, 6, "PASS b"},
+       {{"USER a\r\nPASS b\r\n", false, 64, 6, "USER a"},
+        {"", true, 64, 6, "PASS b"},
         {"", false, 64, kFtpPeerClosed, nullptr}}},
       {"lone CR and LF end lines too",
-       {{"A\r\rB\n\nC\r\n", false, 16, 1, "A"}, {"", false, 16, 0, ""}, {"", false, 16, 1, "B"},
-        {"", false, 16, 0, ""}, {"", false, 16, 1, "C"}}},
+       {{"A\r\rB\n\nC\r\n", false, 16, 1, "A"},
+        {"", false, 16, 0, ""},
+        {"", false, 16, 1, "B"},
+        {"", false, 16, 0, ""},
+        {"", false, 16, 1, "C"}}},
       // The reader takes at most the buffer's size per receive: the LF of a
       // full-length line is still in the socket and reads as an empty line.
       {"the limit is one less than the buffer",
-       {{"1234567\r\n", false, 8, 7, "1234567"}, {"", false, 8, 0, ""}, {"12345678", false, 8, kFtpRecvError, nullptr}}},
+       {{"1234567\r\n", false, 8, 7, "1234567"},
+        {"", false, 8, 0, ""},
+        {"12345678", false, 8, kFtpRecvError, nullptr}}},
       {"a longer line kept from a bigger buffer is refused",
        {{"x\r\n0123456789\r\n", false, 64, 1, "x"}, {"", false, 8, kFtpRecvError, nullptr}}},
-      {"size 1 holds only empty lines", {{"\nz", false, 1, 0, ""}, {"", false, 1, kFtpRecvError, nullptr}}},
+      {"size 1 holds only empty lines",
+       {{"\nz", false, 1, 0, ""}, {"", false, 1, kFtpRecvError, nullptr}}},
       {"the close ends a partial line", {{"half a li", true, 32, kFtpPeerClosed, nullptr}}},
   };
   for (const auto& [what, steps] : cases) {
@@ -195,9 +202,9 @@ TEST_F(FtpTlsTest, ContextNeedsReadableFilesAndTheRightPassPhrase) {
   EXPECT_EQ(createSslContext(key.c_str(), "wrong", certificate.c_str(), LogLine), nullptr);
   EXPECT_EQ(createSslContext(key.c_str(), "", "", LogLine), nullptr);
   // Each line names the file and OpenSSL's reason.
-  const std::vector<std::string> expected{"Couldn't read key file " + key + ": error:",
-                                          "Couldn't read key file " + key + ": error:",
-                                          "Couldn't read certificate file : error:"};
+  const std::vector<std::string> expected{
+      "Couldn't read key file " + key + ": error:", "Couldn't read key file " + key + ": error:",
+      "Couldn't read certificate file : error:"};
   ASSERT_EQ(Logged().size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(Logged()[i].rfind(expected[i], 0), 0u) << Logged()[i];
@@ -306,7 +313,8 @@ TEST_F(FtpTlsTest, EveryWaitEndsAtItsTimeOutOrAtTheStop) {
        }},
       {"stalled handshake fails within its budget", "\x16\x03\x01", -1, 280, 1000,
        [&](SocketPair& pair, FtpRunning&) {
-         return !pair.server->sslAccept(context_.get(), 300) && !pair.server->isTls() && pair.server->handle() == -1;
+         return !pair.server->sslAccept(context_.get(), 300) && !pair.server->isTls() &&
+                pair.server->handle() == -1;
        }},
       {"plain text where the handshake belongs", "USER printer\r\nPASS 1234\r\n", -1, 0, 1000,
        [&](SocketPair& pair, FtpRunning&) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -112,19 +113,16 @@ class ScannerSessionTest : public ::testing::Test, protected FtpTestBed {
     Prepare(management, /*manualClock=*/true);
     ReceiverEvents hooks;
     auto* seen = &seen_;
-    hooks.trayState = [seen](int state) {
+    auto locked = [seen](const std::function<void()>& change) {
       std::lock_guard<std::mutex> lock(seen->mutex);
-      seen->tray.push_back(state);
+      change();
     };
-    hooks.notifyConfig = [seen](uint32_t message, int64_t value) {
-      std::lock_guard<std::mutex> lock(seen->mutex);
-      seen->notices.emplace_back(message, value);
+    hooks.trayState = [=](int state) { locked([&] { seen->tray.push_back(state); }); };
+    hooks.notifyConfig = [=](uint32_t message, int64_t value) {
+      locked([&] { seen->notices.emplace_back(message, value); });
     };
     hooks.receiveEndSignal = [seen] { ++seen->signals; };
-    hooks.connectionState = [seen](uint16_t state) {
-      std::lock_guard<std::mutex> lock(seen->mutex);
-      seen->states.push_back(state);
-    };
+    hooks.connectionState = [=](uint16_t state) { locked([&] { seen->states.push_back(state); }); };
     hooks.classifyPeer = [](const char* ip) { return std::string(ip) == "127.0.0.3" ? 2 : 1; };
     server_ = std::make_unique<ScannerFtpServer>(hooks, *env_);
     ASSERT_NE(Listen(*server_), 0);
@@ -497,17 +495,20 @@ TEST_F(ScannerSessionTest, MetaFilesPlaceTheirDocumentInsideTheDestinationAndLea
     EXPECT_EQ(Store(*client, stem + ".pdf", GoodPdf()), "226 Transfer complete.");
     Quit(*client);
     EXPECT_EQ(server_->metaEntryCount(), 0u);
-    EXPECT_EQ(ReadWholeFile(folder_[7] + "/" + where + "doc" + std::to_string(n) + ".pdf"), GoodPdf()) << sub;
+    const std::string landed = folder_[7] + "/" + where + "doc" + std::to_string(n) + ".pdf";
+    EXPECT_EQ(ReadWholeFile(landed), GoodPdf()) << sub;
     ++n;
   }
   const std::string calls = ReadWholeFile(root_.path() + "/extension.log");
-  EXPECT_NE(calls.find("files=1\tpath=" + folder_[7] + "/Invoices/doc0.pdf\tsender=scanner\tdestination=7\tmeta=yes"),
+  EXPECT_NE(calls.find("files=1\tpath=" + folder_[7] +
+                       "/Invoices/doc0.pdf\tsender=scanner\tdestination=7\tmeta=yes"),
             std::string::npos)
       << calls;
   // A sub-folder that does not exist is not made: that file is not stored,
   // and the client hears so at QUIT.
   auto client = WithAnswer();
-  EXPECT_EQ(Store(*client, "7/@DBA@y#0#lost.meta", AttributeRecord("a/../../outside")), "226 Transfer complete.");
+  EXPECT_EQ(Store(*client, "7/@DBA@y#0#lost.meta", AttributeRecord("a/../../outside")),
+            "226 Transfer complete.");
   EXPECT_EQ(Store(*client, "7/@DBA@y#0#lost.pdf", GoodPdf()), "226 Transfer complete.");
   EXPECT_EQ(client->Command("QUIT"), "451 Requested action aborted: local error in processing.");
   WaitForSessionsToEnd();

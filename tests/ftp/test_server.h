@@ -31,13 +31,15 @@ constexpr uint32_t kLoopback = 0x7F000001;
 constexpr const char* kGreeting = "220 FTP ( TX QBX Service ) ready";
 
 inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               since)
+      .count();
 }
 
 class TestFtpSession : public FtpSession {
  public:
-  TestFtpSession(FtpServer* server, FtpSocket* control, const std::string& folder, std::atomic<int>* ended,
-                 std::atomic<bool>* holdEnd)
+  TestFtpSession(FtpServer* server, FtpSocket* control, const std::string& folder,
+                 std::atomic<int>* ended, std::atomic<bool>* holdEnd)
       : FtpSession(server, control), folder_(folder), ended_(ended), hold_end_(holdEnd) {}
 
   bool checkPassword(const char* user, const char* password) override {
@@ -141,7 +143,8 @@ class FtpLineClient {
 // The port of a 227 reply, 0 when it is not one.
 inline uint16_t PassivePort(const std::string& reply) {
   int h1, h2, h3, h4, p1, p2;
-  if (std::sscanf(reply.c_str(), "227 Entering Passive Mode (%d,%d,%d,%d,%d,%d)", &h1, &h2, &h3, &h4, &p1, &p2) != 6)
+  if (std::sscanf(reply.c_str(), "227 Entering Passive Mode (%d,%d,%d,%d,%d,%d)", &h1, &h2, &h3,
+                  &h4, &p1, &p2) != 6)
     return 0;
   return static_cast<uint16_t>(p1 * 256 + p2);
 }
@@ -152,7 +155,8 @@ inline uint16_t PassivePort(const std::string& reply) {
 class FtpTestBed {
  protected:
   void Prepare(const std::string& settings, bool manualClock) {
-    root_.WriteSettings("[MANAGEMENT]\nFTP_Support=1\nFTPS_Support=0\nFTP_SocketTimeOut=30\n" + settings);
+    root_.WriteSettings("[MANAGEMENT]\nFTP_Support=1\nFTPS_Support=0\nFTP_SocketTimeOut=30\n" +
+                        settings);
     ::setenv("TMP", (root_.path() + "/tmp").c_str(), 1);
     InitTempFolder();
     env_ = std::make_unique<FaultEnv>(manualClock);
@@ -164,11 +168,14 @@ class FtpTestBed {
     server.start(0);
     return port_ = server.WaitUntilListening(5000);
   }
-  std::unique_ptr<FtpLineClient> Connect(uint32_t from = 0) { return std::make_unique<FtpLineClient>(port_, from); }
+  std::unique_ptr<FtpLineClient> Connect(uint32_t from = 0) {
+    return std::make_unique<FtpLineClient>(port_, from);
+  }
 
   // PASV, STOR `name` and `data` over the data connection; the final reply
   // (or the first one when it is no 150).
-  static std::string Store(FtpLineClient& client, const std::string& name, const std::string& data) {
+  static std::string Store(FtpLineClient& client, const std::string& name,
+                           const std::string& data) {
     const uint16_t port = PassivePort(client.Command("PASV"));
     if (port == 0) return "no PASV";
     const int socket = client.ConnectData(port);
