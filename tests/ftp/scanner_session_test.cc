@@ -25,6 +25,7 @@
 #include "platform/event_loop.h"
 #include "platform/fault_env.h"
 #include "platform/net.h"
+#include "platform/trace.h"
 #include "storage/name_reservations.h"
 #include "tests/ftp/test_server.h"
 
@@ -416,7 +417,7 @@ TEST_F(ScannerSessionTest, SeriesKeepsOneStemAndOneLogEntry) {
   EXPECT_EQ(seen_.states.back(), kFtpStateIdle);
 }
 
-TEST_F(ScannerSessionTest, PlainNamesNeverReplaceUnlessOverWriteIsOn) {
+TEST_F(ScannerSessionTest, PlainNamesNeverReplaceUnlessOverWriteIsOnAndEachFileLandsOnItsOwn) {
   Start("OverWrite=0\n");
   std::ofstream(folder_[1] + "/a.pdf") << "old a";
   std::ofstream(folder_[1] + "/b.pdf") << "old b";
@@ -424,14 +425,28 @@ TEST_F(ScannerSessionTest, PlainNamesNeverReplaceUnlessOverWriteIsOn) {
   EXPECT_EQ(Store(*client, "1/a.pdf", GoodPdf()), "226 Transfer complete.");
   EXPECT_EQ(Store(*client, "1/b.pdf", GoodPdf()), "226 Transfer complete.");
   Quit(*client);
-  EXPECT_EQ(Names(folder_[1]), (std::vector<std::string>{"a(1).pdf", "a.pdf", "b(1).pdf", "b.pdf"}));
+  EXPECT_EQ(Names(folder_[1]),
+            (std::vector<std::string>{"a(1).pdf", "a.pdf", "b(1).pdf", "b.pdf"}));
   EXPECT_EQ(ReadWholeFile(folder_[1] + "/b.pdf"), "old b");
 
   root_.WriteSettings("[MANAGEMENT]\nFTP_Support=1\nFTPS_Support=0\nOverWrite=1\n");
+  SetTraceMode(2);
   auto replacing = WithCode("");
-  EXPECT_EQ(Store(*replacing, "1/b.pdf", GoodPdf()), "226 Transfer complete.");
-  Quit(*replacing);
+  for (const char* name : {"1/b.pdf", "1/x.pdf", "1/y.pdf"}) {
+    EXPECT_EQ(Store(*replacing, name, GoodPdf()), "226 Transfer complete.");
+  }
+  // A folder appears where one file's name is (files are saved at QUIT):
+  // that file cannot land, the others must, and the client must not take
+  // the session as delivered.
+  fs::create_directories(folder_[1] + "/x.pdf/inside");
+  EXPECT_EQ(replacing->Command("QUIT"), "451 Requested action aborted: local error in processing.");
+  WaitForSessionsToEnd();
+  SetTraceMode(0);
   EXPECT_EQ(ReadWholeFile(folder_[1] + "/b.pdf"), GoodPdf());
+  EXPECT_EQ(ReadWholeFile(folder_[1] + "/y.pdf"), GoodPdf());
+  EXPECT_NE(ReceiveLog().find(";2;" + folder_[1] + "\n"), std::string::npos) << ReceiveLog();
+  const std::string trace = ReadWholeFile(root_.path() + "/tmp/qbxLog.log");
+  EXPECT_NE(trace.find("x.pdf not stored"), std::string::npos) << trace;
 }
 
 TEST_F(ScannerSessionTest, NothingIsSavedWithoutQuitOrAfterDele) {
