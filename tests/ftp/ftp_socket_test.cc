@@ -130,48 +130,6 @@ TEST_F(FtpSocketTest, IgnoredResetRetriesUntilTheTimeOut) {
   EXPECT_NE(pair.server->handle(), -1);
 }
 
-// Lines of `count` copies of one letter per writer: a reader finds a line
-// with two letters or a wrong length if two sends interleaved.
-void CheckWholeLines(const std::string& received, int perWriter, size_t length) {
-  std::map<char, int> seen;
-  size_t at = 0;
-  while (at < received.size()) {
-    size_t end = received.find("\r\n", at);
-    ASSERT_NE(end, std::string::npos);
-    std::string line = received.substr(at, end - at);
-    ASSERT_EQ(line.size(), length);
-    ASSERT_EQ(line.find_first_not_of(line[0]), std::string::npos) << "interleaved line";
-    ++seen[line[0]];
-    at = end + 2;
-  }
-  EXPECT_EQ(seen['A'], perWriter);
-  EXPECT_EQ(seen['B'], perWriter);
-}
-
-TEST_F(FtpSocketTest, LinesOfTwoWritersNeverInterleave) {
-  FaultEnv env(false);
-  env.LimitSends(97);  // every line takes many sends
-  SocketPair pair(&running_, env);
-  constexpr int kLines = 100;
-  constexpr size_t kLength = 3000;
-  std::string received;
-  std::thread reader([&] {
-    char buffer[8192];
-    long got;
-    while ((got = SockRecv(pair.client, buffer, sizeof buffer)) > 0) received.append(buffer, got);
-  });
-  auto writer = [&](char letter) {
-    std::string line(kLength, letter);
-    for (int i = 0; i < kLines; ++i) pair.server->LineSend(line.c_str(), 10);
-  };
-  std::thread a(writer, 'A'), b(writer, 'B');
-  a.join();
-  b.join();
-  pair.server->close();
-  reader.join();
-  CheckWholeLines(received, kLines, kLength);
-}
-
 // ---- TLS ----
 
 void LogLine(const char* text);
@@ -367,34 +325,60 @@ TEST_F(FtpTlsTest, RoundTripDropsPlainBytesSentBehindAuth) {
   EXPECT_FALSE(pair.server->isTls());
 }
 
-TEST_F(FtpTlsTest, TwoWritersAndAReaderShareOneTlsSession) {
-  SocketPair pair(&running_, Env::Default());
-  pair.server->setTimeout(5);
+// Lines of one letter per writer: a reader finds a line with two letters
+// or a wrong length if two sends interleaved. Plain lines take many sends
+// each; over TLS, commands flow in while the replies flow out.
+TEST_F(FtpTlsTest, LinesOfTwoWritersNeverInterleavePlainOrProtected) {
   constexpr int kLines = 60;
-  constexpr size_t kLength = 2500;
-  std::string received;
-  std::thread printer([&] {
-    test::TlsClient client(pair.client);
-    ASSERT_TRUE(client.Handshake());
-    // Commands flow in while the replies flow out.
-    for (int i = 0; i < kLines; ++i) client.Write("NOOP\r\n");
-    received = client.ReadAll();
-  });
-  ASSERT_TRUE(pair.server->sslAccept(context_.get()));
-  auto writer = [&](char letter) {
-    std::string line(kLength, letter);
-    for (int i = 0; i < kLines; ++i) pair.server->LineSend(line.c_str(), 10);
-  };
-  std::thread a(writer, 'A'), b(writer, 'B');
-  char line[64];
-  int commands = 0;
-  while (commands < kLines && pair.server->LineRecv(line, sizeof line) == 4) ++commands;
-  a.join();
-  b.join();
-  pair.server->close();
-  printer.join();
-  EXPECT_EQ(commands, kLines);
-  CheckWholeLines(received, kLines, kLength);
+  constexpr size_t kLength = 3000;
+  for (const bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "TLS" : "plain");
+    FaultEnv env(false);
+    env.LimitSends(97);
+    SocketPair pair(&running_, tls ? Env::Default() : env);
+    pair.server->setTimeout(5);
+    std::string received;
+    std::thread printer([&] {
+      if (!tls) {
+        char buffer[8192];
+        long got;
+        while ((got = SockRecv(pair.client, buffer, sizeof buffer)) > 0)
+          received.append(buffer, got);
+        return;
+      }
+      test::TlsClient client(pair.client);
+      ASSERT_TRUE(client.Handshake());
+      for (int i = 0; i < kLines; ++i) client.Write("NOOP\r\n");
+      received = client.ReadAll();
+    });
+    if (tls) {
+      ASSERT_TRUE(pair.server->sslAccept(context_.get()));
+    }
+    auto writer = [&](char letter) {
+      std::string line(kLength, letter);
+      for (int i = 0; i < kLines; ++i) pair.server->LineSend(line.c_str(), 10);
+    };
+    std::thread a(writer, 'A'), b(writer, 'B');
+    char line[64];
+    int commands = 0;
+    while (tls && commands < kLines && pair.server->LineRecv(line, sizeof line) == 4) ++commands;
+    a.join();
+    b.join();
+    pair.server->close();
+    printer.join();
+    EXPECT_EQ(commands, tls ? kLines : 0);
+    std::map<char, int> seen;
+    for (size_t at = 0, end; at < received.size(); at = end + 2) {
+      end = received.find("\r\n", at);
+      ASSERT_NE(end, std::string::npos);
+      const std::string whole = received.substr(at, end - at);
+      ASSERT_EQ(whole.size(), kLength);
+      ASSERT_EQ(whole.find_first_not_of(whole[0]), std::string::npos) << "interleaved line";
+      ++seen[whole[0]];
+    }
+    EXPECT_EQ(seen['A'], kLines);
+    EXPECT_EQ(seen['B'], kLines);
+  }
 }
 
 TEST_F(FtpTlsTest, FailedTlsWriteClosesTheConnection) {
