@@ -6,7 +6,6 @@ import hashlib
 import io
 import os
 import subprocess
-import tempfile
 import threading
 import unittest
 
@@ -18,22 +17,49 @@ FTP_CLIENTS = 200
 PRINTERS = 50
 
 
+class CrowdReceiver(Receiver):
+    """A receiver whose destinations are named folders under srv, with a
+    printer's PDF in self.document once started."""
+
+    def __init__(self, port, list_size, *destinations):
+        super().__init__(settings="[MANAGEMENT]\nFtpPort=%d\nFTP_Support=1\nFTPS_Support=0\n"
+                                  "OverWrite=0\nMaxConnectNum=100\nList=%d\n" % (port, list_size))
+        self.folders = [os.path.join(self.root, "srv", name) for name, _ in destinations]
+        with open(os.path.join(self.data, "tvscan_f.bin"), "w") as handle:
+            for number, (folder, (name, code)) in enumerate(zip(self.folders, destinations), 1):
+                os.makedirs(folder)
+                handle.write("%d;%s;%s;%s;\n" % (number, folder, name, code))
+        self.document = os.path.join(self.root, "scan.pdf")
+        made = subprocess.run([SENDSCAN, "make-pdf", self.document], capture_output=True, text=True)
+        assert made.returncode == 0, made.stdout + made.stderr
+        with open(self.document, "rb") as handle:
+            self.content = handle.read()
+        self.failures = []
+        self.lock = threading.Lock()
+
+    def fail(self, text):
+        with self.lock:
+            self.failures.append(text)
+
+    def run(self, workers, timeout):
+        threads = [threading.Thread(target=target, args=(i,)) for target, count in workers for i in range(count)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join(timeout)
+
+    def logged(self, folder):
+        """The names the receive log gives for `folder`, sorted."""
+        with open(os.path.join(self.data, "tvscanlog_f.bin"), encoding="utf-8") as handle:
+            entries = [line.split(";") for line in handle.read().splitlines() if ";" in line]
+        return sorted(entry[2] for entry in entries if entry[4].endswith(os.path.basename(folder)))
+
+
 class Crowd(unittest.TestCase):
     def test_no_file_lost_and_no_name_reused(self):
-        receiver = Receiver(settings="[MANAGEMENT]\nFtpPort=%d\nFTP_Support=1\nFTPS_Support=0\n"
-                                     "OverWrite=0\nMaxConnectNum=100\nList=1000\n" % FTP_PORT)
-        folder = os.path.join(receiver.root, "srv", "crowd")
-        os.makedirs(folder)
-        with open(os.path.join(receiver.data, "tvscan_f.bin"), "w") as handle:
-            handle.write("1;%s;Crowd;;\n" % folder)
-        with receiver, tempfile.TemporaryDirectory() as scratch:
-            document = os.path.join(scratch, "scan.pdf")
-            made = subprocess.run([SENDSCAN, "make-pdf", document], capture_output=True, text=True)
-            self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
-            with open(document, "rb") as handle:
-                content = handle.read()
-            failures = []
-
+        receiver = CrowdReceiver(FTP_PORT, 1000, ("crowd", ""))
+        folder = receiver.folders[0]
+        with receiver:
             def ftp_client(i):
                 try:
                     client = ftplib.FTP()
@@ -41,33 +67,26 @@ class Crowd(unittest.TestCase):
                                    source_address=("127.0.%d.%d" % (1 + i // 200, 1 + i % 200), 0))
                     challenge = client.sendcmd("USER ftp%d" % i).split()[1]
                     client.sendcmd("PASS " + hashlib.sha1(SECRET + bytes.fromhex(challenge)).hexdigest())
-                    client.storbinary("STOR 1/scan.pdf", io.BytesIO(content))
+                    client.storbinary("STOR 1/scan.pdf", io.BytesIO(receiver.content))
                     client.quit()
                 except Exception as error:  # reported below
-                    failures.append("ftp %d: %r" % (i, error))
+                    receiver.fail("ftp %d: %r" % (i, error))
 
             def printer(i):
                 done = subprocess.run([SENDSCAN, "--timeout", "60", "--source", "127.0.9.%d" % (1 + i),
-                                       "send", "1", document], capture_output=True, text=True)
+                                       "send", "1", receiver.document], capture_output=True, text=True)
                 if done.returncode != 0:
-                    failures.append("printer %d: %s" % (i, done.stdout + done.stderr))
+                    receiver.fail("printer %d: %s" % (i, done.stdout + done.stderr))
 
-            threads = [threading.Thread(target=ftp_client, args=(i,)) for i in range(FTP_CLIENTS)]
-            threads += [threading.Thread(target=printer, args=(i,)) for i in range(PRINTERS)]
-            for thread in threads:
-                thread.start()
-            for thread in threads:
-                thread.join(180)
-            self.assertEqual(failures, [])
+            receiver.run([(ftp_client, FTP_CLIENTS), (printer, PRINTERS)], 180)
+            self.assertEqual(receiver.failures, [])
             receiver.stop()
             names = sorted(os.listdir(folder))
             self.assertEqual(len(names), FTP_CLIENTS + PRINTERS, names[:10])
             for name in names:
                 with open(os.path.join(folder, name), "rb") as handle:
-                    self.assertEqual(handle.read(), content, name)
-            with open(os.path.join(receiver.data, "tvscanlog_f.bin"), encoding="utf-8") as handle:
-                logged = [line.split(";")[2] for line in handle.read().splitlines() if ";" in line]
-            self.assertEqual(sorted(logged), names)
+                    self.assertEqual(handle.read(), receiver.content, name)
+            self.assertEqual(receiver.logged(folder), names)
 
 
 if __name__ == "__main__":

@@ -1,180 +1,215 @@
-"""Printers and users storing scans through the receiver's FTP server with
-real clients: Python's ftplib answering the challenge, curl and lftp with an
-access code; what lands where, the receive log, the extension call and the
-new-file announcement."""
+"""The receiver's FTP server as real clients meet it: ftplib answering the
+challenge, curl and lftp with an access code, plain and over TLS; what the
+settings start, what start-up problems are reported, and no delay at
+shutdown. The protocol rules themselves are tested in process
+(tests/ftp)."""
 import ftplib
 import hashlib
 import io
 import os
+import socket
+import ssl
 import subprocess
-import tempfile
 import time
 import unittest
 
-from receiver import Receiver
+from receiver import BINARY, Receiver, wait_until
 from test_scan_documents import printer_pdf
 
 FTP_PORT = 2121
 SECRET = b"Quillbox/FTP-challenge/v1.0;K"
-EXTENSION = os.environ.get(
-    "QB_EXTENSION", os.path.join(os.path.dirname(os.environ.get("QB_BINARY", os.path.join(
-        os.path.dirname(__file__), "../../build/quillbox"))), "tools/extension_example/libquern_ext_example.so"))
+
+
+def key_pair(folder):
+    key, cert = os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=localhost", "-keyout", key, "-out", cert],
+                   check=True, capture_output=True)
+    return key, cert
+
+
+def tls_context():
+    context = ssl.create_default_context()
+    context.check_hostname = False
+    context.verify_mode = ssl.CERT_NONE
+    return context
 
 
 def answer(challenge):
     return hashlib.sha1(SECRET + bytes.fromhex(challenge)).hexdigest().upper()
 
 
-def attribute_record(sub_folder):
-    text = sub_folder.encode() + b"\0"
-    header = b"QNA_ATTR:\0" + (26 + len(text)).to_bytes(2, "big") + b"\0\0" + (26).to_bytes(2, "big")
-    return header + b"\0\0" * 5 + text
-
-
 class FtpReceiver(Receiver):
-    def __init__(self, extra=""):
-        super().__init__(settings="[DEBUG]\nTrace=2\n[MANAGEMENT]\nFtpPort=%d\nFTP_Support=1\n"
-                                  "FTPS_Support=0\nOverWrite=0\n%s" % (FTP_PORT, extra))
+    """Destinations 3 and 7 open to anyone, 5 behind the code 1234."""
+
+    def __init__(self, extra="", tls=False, debug_log=False, overwrite=0, ftp=1):
+        """tls: False, True (a fresh key pair) or the FTPS lines to use."""
+        super().__init__(settings=None)
+        tls_lines = tls if isinstance(tls, str) else "FTPS_Support=0\n"
+        if tls is True:
+            tls_lines = "FTPS_Support=1\nSSL_PrivateKey=%s\nSSL_CertificateKey=%s\n" % key_pair(self.root)
+        self.debug_log = os.path.join(self.root, "tmp/ftp-debug.log")
+        with open(self.settings_path, "w") as handle:
+            handle.write("[DEBUG]\nTrace=2\n[MANAGEMENT]\nFtpPort=%d\nFTP_Support=%d\n%sOverWrite=%d\n"
+                         "FTP_SocketTimeOut=30\n%s%s" % (FTP_PORT, ftp, tls_lines, overwrite,
+                                                        "FTP_DebugLog=%s\n" % self.debug_log if debug_log else "",
+                                                        extra))
         self.folders = {}
         lines = []
-        for number, code, library in ((3, "", ""), (5, "1234", ""), (7, "", EXTENSION)):
-            folder = os.path.join(self.root, "srv", "dest%d" % number)
-            os.makedirs(folder)
-            self.folders[number] = folder
-            lines.append("%d;%s;Desk %d;%s;%s\n" % (number, folder, number, code, library))
+        for number, code in ((3, ""), (5, "1234"), (7, "")):
+            self.folders[number] = os.path.join(self.root, "srv", "dest%d" % number)
+            os.makedirs(self.folders[number])
+            lines.append("%d;%s;Desk %d;%s;\n" % (number, self.folders[number], number, code))
         with open(os.path.join(self.data, "tvscan_f.bin"), "w") as handle:
             handle.writelines(lines)
-        self.extension_log = os.path.join(self.root, "extension.log")
-        self.env["QUERN_EXT_EXAMPLE_LOG"] = self.extension_log
 
     def files(self, number):
         return sorted(os.listdir(self.folders[number]))
 
     def log(self):
         path = os.path.join(self.data, "tvscanlog_f.bin")
-        return open(path, encoding="utf-8").read() if os.path.exists(path) else ""
+        return open(path, encoding="utf-8", errors="replace").read() if os.path.exists(path) else ""
 
-    def wait_for_files(self, number, names, timeout=5.0):
-        deadline = time.time() + timeout
-        while self.files(number) != names and time.time() < deadline:
-            time.sleep(0.02)
-        return self.files(number)
-
-    def ftp(self, source="127.0.0.2"):
-        deadline = time.time() + 5
+    def raw(self, source="127.0.0.2"):
+        """A plain control connection, once the server listens."""
+        deadline = time.time() + 10
         while True:
             try:
-                client = ftplib.FTP()
-                client.connect("127.0.0.1", FTP_PORT, timeout=10, source_address=(source, 0))
-                return client
+                return socket.create_connection(("127.0.0.1", FTP_PORT), timeout=10, source_address=(source, 0))
             except OSError:
                 if time.time() > deadline:
                     raise
                 time.sleep(0.05)
 
-    def challenge_login(self, source="127.0.0.2", lower=False):
-        client = self.ftp(source)
-        reply = client.sendcmd("USER scanner")
-        challenge = reply.split()[1]
-        expected = answer(challenge)
-        client.sendcmd("PASS " + (expected.lower() if lower else expected))
+    def ftp(self, source="127.0.0.2", login=None, tls=False):
+        """An ftplib client, logged in with the access code `login` if given."""
+        deadline = time.time() + 10
+        while True:
+            client = ftplib.FTP_TLS(context=tls_context()) if tls else ftplib.FTP()
+            try:
+                client.connect("127.0.0.1", FTP_PORT, timeout=10, source_address=(source, 0))
+                break
+            except OSError:
+                if time.time() > deadline:
+                    raise
+                time.sleep(0.05)
+        if login is not None:
+            client.sendcmd("USER printer")
+            client.sendcmd("PASS " + login)
+        return client
+
+    def challenge_login(self, source="127.0.0.2", tls=False, right=True):
+        client = self.ftp(source, tls=tls)
+        if tls:
+            client.auth()
+        expected = answer(client.sendcmd("USER scanner").split()[1])
+        client.sendcmd("PASS " + (expected if right else "0" * 39 + "X"))
         return client, expected
 
 
-class ScannerSessions(unittest.TestCase):
-    def test_challenge_round_trip_series_log_and_announcement(self):
-        with FtpReceiver() as receiver:
-            client, _ = receiver.challenge_login(lower=True)
-            self.assertEqual(client.cwd("5"), "250 CWD command successful")  # no code asked
-            self.assertEqual(client.cwd("/3"), "250 CWD command successful")
-            self.assertEqual(client.pwd(), "/3")
-            for name in ("scan_000.pdf", "scan_001.pdf"):
+class RealClients(unittest.TestCase):
+    def test_every_client_stores_plain_and_over_tls_and_shutdown_does_not_wait(self):
+        def ftplib_client(name, tls, code, source):
+            try:  # the wrong "code" is a wrong challenge answer here
+                client, _ = receiver.challenge_login(source, tls, right=code == "1234")
+                if tls:
+                    self.assertEqual(client.prot_p(), "200 Protection level set to P")
+                client.cwd("5")  # a challenge login opens every destination
                 self.assertEqual(client.storbinary("STOR " + name, io.BytesIO(printer_pdf())),
                                  "226 Transfer complete.")
-            self.assertEqual(client.quit(), "221 Goodbye.")
-            self.assertEqual(receiver.wait_for_files(3, ["scan_000.pdf", "scan_002.pdf"]),
-                             ["scan_000.pdf", "scan_002.pdf"])
+                return client.quit() == "221 Goodbye."
+            except ftplib.error_perm as refused:
+                self.assertEqual(str(refused), "530 Login incorrect.")
+                return False
+
+        def curl(name, tls, code, source):
+            done = subprocess.run(["curl", "-sS", "--max-time", "20", "--interface", source, "-T", document,
+                                   "--user", "scanner:" + code, *(["--ssl-reqd", "-k"] if tls else []),
+                                   "ftp://127.0.0.1:%d/5/%s" % (FTP_PORT, name)], capture_output=True, text=True)
+            return done.returncode == 0
+
+        def lftp(name, tls, code, source):
+            security = ("set ftp:ssl-force true; set ftp:ssl-protect-data true; set ssl:verify-certificate no"
+                        if tls else "set ftp:ssl-allow no")
+            done = subprocess.run(["lftp", "-u", "scanner," + code, "-e",
+                                   "%s; set net:max-retries 1; set net:timeout 10; set cmd:fail-exit true; "
+                                   "set net:socket-bind-ipv4 %s; "
+                                   "cd 5; put %s -o %s; bye" % (security, source, document, name),
+                                   "ftp://127.0.0.1:%d" % FTP_PORT], capture_output=True, text=True, timeout=60)
+            return done.returncode == 0
+
+        stored = []
+        receiver = FtpReceiver(tls=True)
+        document = os.path.join(receiver.root, "page.pdf")
+        with open(document, "wb") as handle:
+            handle.write(printer_pdf())
+        with receiver:
+            # Each attempt from an address of its own: refusals lock an address out.
+            source = 10
+            for client in (ftplib_client, curl, lftp):
+                for tls in (False, True):
+                    for code in ("1234", "9999"):
+                        source += 1
+                        name = "%s-%s-%s.pdf" % (client.__name__, "tls" if tls else "plain", code)
+                        with self.subTest(name):
+                            self.assertEqual(client(name, tls, code, "127.0.0.%d" % source), code == "1234")
+                            if code == "1234":
+                                stored.append(name)
+            self.assertTrue(wait_until(lambda: receiver.files(5) == sorted(stored)), receiver.files(5))
+            for name in stored:
+                with open(os.path.join(receiver.folders[5], name), "rb") as handle:
+                    self.assertEqual(handle.read(), printer_pdf(), name)
+            self.assertTrue(wait_until(lambda: all(name in receiver.log() for name in stored)))
             self.assertTrue(receiver.wait_for_trace("There is a new image file."))
-            log = receiver.log()
-            self.assertIn(";scanner;scan_000.pdf;2;%s\n" % receiver.folders[3], log)
+            # Shutting down with a protected session connected is immediate.
+            connected, _ = receiver.challenge_login("127.0.0.99", tls=True)
+            started = time.time()
+            self.assertEqual(receiver.stop(), 0)
+            self.assertLess(time.time() - started, 1.5)
+            connected.close()
 
-    def test_wrong_answers_lock_the_address_out(self):
-        with FtpReceiver() as receiver:
-            for _ in range(3):
-                client = receiver.ftp("127.0.0.7")
-                client.sendcmd("USER scanner")
-                with self.assertRaises(ftplib.error_perm):
-                    client.sendcmd("PASS " + "0" * 39 + "X")
-                client.close()
-            time.sleep(0.2)
-            # Closed without a greeting.
-            with self.assertRaises((EOFError, OSError, ftplib.Error)):
-                receiver.ftp("127.0.0.7")
-            # Another address is not affected.
-            other = receiver.ftp("127.0.0.8")
-            self.assertEqual(other.getwelcome(), "220 FTP ( TX QBX Service ) ready")
-            other.close()
 
-    def test_curl_upload_with_an_access_code(self):
-        with FtpReceiver() as receiver, tempfile.TemporaryDirectory() as scratch:
-            document = os.path.join(scratch, "invoice.pdf")
-            with open(document, "wb") as handle:
-                handle.write(printer_pdf())
-            done = subprocess.run(["curl", "-sS", "--max-time", "20", "--interface", "127.0.0.2",
-                                   "-T", document, "--user", "scanner:1234",
-                                   "ftp://127.0.0.1:%d/5/" % FTP_PORT], capture_output=True, text=True)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            self.assertEqual(receiver.wait_for_files(5, ["invoice.pdf"]), ["invoice.pdf"])
-            # The wrong code is refused at the folder and nothing is stored.
-            wrong = subprocess.run(["curl", "-sS", "--max-time", "20", "--interface", "127.0.0.3",
-                                    "-T", document, "--user", "scanner:9999",
-                                    "ftp://127.0.0.1:%d/5/" % FTP_PORT], capture_output=True, text=True)
-            self.assertNotEqual(wrong.returncode, 0)
-            time.sleep(0.3)
-            self.assertEqual(receiver.files(5), ["invoice.pdf"])
-
-    def test_lftp_upload_with_an_access_code(self):
-        with FtpReceiver() as receiver, tempfile.TemporaryDirectory() as scratch:
-            document = os.path.join(scratch, "report.pdf")
-            with open(document, "wb") as handle:
-                handle.write(printer_pdf())
-            done = subprocess.run(
-                ["lftp", "-u", "scanner,1234", "-e",
-                 "set ftp:ssl-allow no; set net:max-retries 1; set net:timeout 10; "
-                 "set net:socket-bind-ipv4 127.0.0.2; cd 5; put %s; bye" % document,
-                 "ftp://127.0.0.1:%d" % FTP_PORT], capture_output=True, text=True, timeout=60)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            self.assertEqual(receiver.wait_for_files(5, ["report.pdf"]), ["report.pdf"])
-            with open(os.path.join(receiver.folders[5], "report.pdf"), "rb") as handle:
-                self.assertEqual(handle.read(), printer_pdf())
-
-    def test_meta_data_places_the_document_and_calls_the_extension(self):
-        if not os.path.exists(EXTENSION):
-            self.skipTest("example extension not built")
-        with FtpReceiver() as receiver:
-            os.makedirs(os.path.join(receiver.folders[7], "Invoices"))
-            client, expected = receiver.challenge_login()
-            client.cwd("7")
-            client.storbinary("STOR @DBA@1#2#doc.meta", io.BytesIO(attribute_record("Invoices")))
-            client.storbinary("STOR @DBA@1#2#doc.pdf", io.BytesIO(printer_pdf()))
-            client.quit()
-            stored = os.path.join(receiver.folders[7], "Invoices", "doc.pdf")
-            deadline = time.time() + 5
-            while not os.path.exists(receiver.extension_log) and time.time() < deadline:
-                time.sleep(0.02)
-            with open(receiver.extension_log) as handle:
-                self.assertIn("files=1\tpath=%s\tsender=scanner\tdestination=7\tmeta=yes" % stored,
-                              handle.read())
-            self.assertTrue(os.path.exists(stored))
-            # The answer of that session logs in once more, and only once.
-            again = receiver.ftp("127.0.0.4")
-            again.sendcmd("USER scanner")
-            self.assertEqual(again.sendcmd("PASS " + expected), "230 User scanner logged in.")
-            again.quit()
-            third = receiver.ftp("127.0.0.4")
-            third.sendcmd("USER scanner")
-            with self.assertRaises(ftplib.error_perm):
-                third.sendcmd("PASS " + expected)
+class StartUp(unittest.TestCase):
+    def test_what_the_settings_start_and_what_start_up_problems_say(self):
+        program_folder = os.path.dirname(os.path.abspath(BINARY))
+        blocker = socket.socket()
+        blocker.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.addCleanup(blocker.close)
+        # Settings, whether the FTP port must be taken, the reply to AUTH TLS
+        # (None: nothing listens), and what standard error must say.
+        made_before = os.path.exists(os.path.join(program_folder, "DfPriv.key"))
+        # FTP_Support, the FTPS lines, whether the FTP port is taken, the
+        # reply to AUTH TLS (None: not asked), and what standard error says.
+        cases = [(0, "FTPS_Support=0\n", False, None, b""),
+                 (1, "FTPS_Support=1\n", True, None, b"Quillbox: Cannot listen FTP port"),
+                 # No key pair is made behind the user's back.
+                 (1, "FTPS_Support=1\n", False, "500 command not understood.", b"Quillbox: Cannot initialize SSL"),
+                 (1, "FTPS_Support=1\nSSL_PrivateKey=/nonexistent/key.pem\nSSL_CertificateKey=/nonexistent/c.pem\n",
+                  False, "500 command not understood.", b"Quillbox: Cannot initialize SSL")]
+        for ftp, tls, taken, auth, complaint in cases:
+            with self.subTest(tls=tls, taken=taken):
+                if taken:
+                    blocker.bind(("0.0.0.0", FTP_PORT))
+                    blocker.listen(1)
+                with FtpReceiver(tls=tls, ftp=ftp) as receiver:
+                    time.sleep(0.3)  # the FTP server thread reports while the rest runs
+                    if not ftp:
+                        with self.assertRaises(OSError):
+                            socket.create_connection(("127.0.0.1", FTP_PORT), timeout=1).close()
+                    elif auth is not None:
+                        client = receiver.ftp()
+                        with self.assertRaises(ftplib.error_perm) as refused:
+                            client.sendcmd("AUTH TLS")
+                        self.assertEqual(str(refused.exception), auth)
+                        client.close()
+                    receiver.process.terminate()
+                    _, err = receiver.process.communicate(timeout=10)
+                    self.assertIn(complaint, err)
+                if taken:
+                    blocker.close()
+        if not made_before:
+            self.assertFalse(os.path.exists(os.path.join(program_folder, "DfPriv.key")))
+            self.assertFalse(os.path.exists(os.path.join(program_folder, "DfCert.crt")))
 
 
 if __name__ == "__main__":

@@ -1,14 +1,14 @@
 // Received-file buffers: the temporary-file buffer the FTP engine makes for
 // every STOR, and the memory buffer with its chunk rule.
-#include "ftp/save_file.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "config/folders.h"
+#include "ftp/save_file.h"
 #include "platform/fault_env.h"
 #include "tests/unit/test_root.h"
 
@@ -40,23 +40,27 @@ class SaveFileTest : public ::testing::Test {
   std::string temp_;
 };
 
-TEST_F(SaveFileTest, ZeroByteStoreMakesNoTemporaryFileAndSavesNothing) {
-  const std::string target = root_.path() + "/out.pdf";
-  TempSaveFile file(target.c_str(), Env::Default());
-  EXPECT_EQ(file.getSize(), 0u);
-  EXPECT_STREQ(file.getTempName(), "");
-  EXPECT_FALSE(file.save());
-  EXPECT_FALSE(fs::exists(target));
-  EXPECT_TRUE(TempFiles().empty());
-}
-
-TEST_F(SaveFileTest, TemporaryFileLivesInTmpAndGoesWithTheBuffer) {
-  const std::string data = Pattern(70000);
+// A buffer without bytes makes no temporary file and saves nothing; one
+// with bytes keeps them in a TXQB*.tmp file of its own in TMP (more than
+// the 1 MiB copy block here, so a save copies in several rounds), saves
+// them to as many paths as it is given, replacing what is there, and
+// takes its file with it when it goes.
+TEST_F(SaveFileTest, TemporaryFileLivesInTmpSavesAnywhereAndGoesWithTheBuffer) {
+  const std::string data = Pattern(2500000);
+  const std::string first = root_.path() + "/first.tif", second = root_.path() + "/second.tif";
   {
+    TempSaveFile empty(first.c_str(), Env::Default());
+    EXPECT_STREQ(empty.getTempName(), "");
+    EXPECT_FALSE(empty.save());
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_TRUE(TempFiles().empty());
+
     TempSaveFile file(nullptr, Env::Default());
-    ASSERT_TRUE(file.write(data.data(), 30000));
-    ASSERT_TRUE(file.write(data.data() + 30000, 40000));
-    EXPECT_EQ(file.getSize(), 70000u);
+    for (size_t at = 0; at < data.size(); at += 30000) {
+      ASSERT_TRUE(file.write(data.data() + at,
+                             static_cast<uint32_t>(std::min<size_t>(30000, data.size() - at))));
+    }
+    EXPECT_EQ(file.getSize(), data.size());
     const std::string name = file.getTempName();
     EXPECT_EQ(fs::path(name).parent_path(), fs::path(temp_));
     const std::string base = fs::path(name).filename().string();
@@ -65,33 +69,17 @@ TEST_F(SaveFileTest, TemporaryFileLivesInTmpAndGoesWithTheBuffer) {
     std::string back(data.size(), '\0');
     ASSERT_TRUE(file.readAll(back.data()));
     EXPECT_EQ(back, data);
-    EXPECT_EQ(fs::file_size(name), 70000u);
     EXPECT_FALSE(file.save());  // nowhere to save to
+    for (const std::string& path : {first, second, second}) {
+      file.setPath(path.c_str());
+      ASSERT_TRUE(file.save());
+      EXPECT_EQ(test::ReadWholeFile(path), data);
+    }
     TempSaveFile other(nullptr, Env::Default());
     ASSERT_TRUE(other.write("b", 1));
     EXPECT_STRNE(other.getTempName(), file.getTempName());
   }
   EXPECT_TRUE(TempFiles().empty());
-}
-
-TEST_F(SaveFileTest, SavingTwiceToTwoPathsGivesTwoIdenticalFiles) {
-  // More than the 1 MiB copy block, so the copy takes several rounds.
-  const std::string data = Pattern(2500000);
-  const std::string first = root_.path() + "/first.tif", second = root_.path() + "/second.tif";
-  TempSaveFile file(first.c_str(), Env::Default());
-  for (size_t at = 0; at < data.size(); at += 30000) {
-    ASSERT_TRUE(file.write(data.data() + at, static_cast<uint32_t>(std::min<size_t>(30000, data.size() - at))));
-  }
-  ASSERT_TRUE(file.save());
-  file.setPath(second.c_str());
-  EXPECT_STREQ(file.getPath(), second.c_str());
-  ASSERT_TRUE(file.save());
-  EXPECT_EQ(test::ReadWholeFile(first), data);
-  EXPECT_EQ(test::ReadWholeFile(second), data);
-  // Saving replaces an existing destination and keeps the buffer usable.
-  ASSERT_TRUE(file.save());
-  EXPECT_EQ(fs::file_size(second), data.size());
-  EXPECT_FALSE(std::string(file.getTempName()).empty());
 }
 
 TEST_F(SaveFileTest, FailingWriteIsReportedAndNotCounted) {
@@ -105,49 +93,42 @@ TEST_F(SaveFileTest, FailingWriteIsReportedAndNotCounted) {
   char back[6];
   ASSERT_TRUE(file.readAll(back));
   EXPECT_EQ(std::string(back, 6), "123490");
-}
 
-TEST_F(SaveFileTest, NoTemporaryFolderMeansTheWriteFails) {
+  // No temporary folder: the first write fails.
   ::setenv("TMP", (root_.path() + "/missing").c_str(), 1);
   InitTempFolder();
-  TempSaveFile file(nullptr, Env::Default());
-  EXPECT_FALSE(file.write("x", 1));
-  EXPECT_EQ(file.getSize(), 0u);
-  EXPECT_STREQ(file.getTempName(), "");
+  TempSaveFile nowhere(nullptr, Env::Default());
+  EXPECT_FALSE(nowhere.write("x", 1));
+  EXPECT_EQ(nowhere.getSize(), 0u);
+  EXPECT_STREQ(nowhere.getTempName(), "");
 }
 
-TEST_F(SaveFileTest, MemoryBufferChunkThatFillsExactlyGetsAnEmptySuccessor) {
-  const std::string data = Pattern(262144 + 5);
-  MemorySaveFile file(nullptr);
-  EXPECT_EQ(file.getSize(), 0u);
-  EXPECT_EQ(file.getTempName(), nullptr);
-  ASSERT_TRUE(file.write(data.data(), 100000));
-  ASSERT_TRUE(file.write(data.data() + 100000, 162144));
-  EXPECT_EQ(file.getSize(), 262144u);
-  std::string back(262144, '\0');
-  ASSERT_TRUE(file.readAll(back.data()));
-  EXPECT_EQ(back, data.substr(0, 262144));
-  ASSERT_TRUE(file.write(data.data() + 262144, 5));
-  EXPECT_EQ(file.getSize(), 262149u);
-  back.assign(262149, '\0');
-  ASSERT_TRUE(file.readAll(back.data()));
-  EXPECT_EQ(back, data);
-
-  // One write spanning several chunks.
-  const std::string big = Pattern(3 * 262144 + 17);
-  MemorySaveFile spanning(nullptr);
-  ASSERT_TRUE(spanning.write(big.data(), static_cast<uint32_t>(big.size())));
-  EXPECT_EQ(spanning.getSize(), big.size());
-  back.assign(big.size(), '\0');
-  ASSERT_TRUE(spanning.readAll(back.data()));
-  EXPECT_EQ(back, big);
-
+// The memory buffer keeps 256 KiB chunks: writes that end exactly at a
+// chunk's end, go on after it, or span several chunks read back whole.
+TEST_F(SaveFileTest, MemoryBufferReadsBackAcrossItsChunks) {
+  const std::string data = Pattern(3 * 262144 + 17);
+  const std::vector<std::vector<uint32_t>> writes = {{100000, 162144, 5},
+                                                     {static_cast<uint32_t>(data.size())}};
+  for (const auto& sizes : writes) {
+    MemorySaveFile file(nullptr);
+    EXPECT_EQ(file.getTempName(), nullptr);
+    size_t at = 0;
+    for (uint32_t size : sizes) {
+      ASSERT_TRUE(file.write(data.data() + at, size));
+      at += size;
+      EXPECT_EQ(file.getSize(), at);
+      std::string back(at, '\0');
+      ASSERT_TRUE(file.readAll(back.data()));
+      EXPECT_EQ(back, data.substr(0, at));
+    }
+  }
   // Beyond its limit the buffer counts the bytes but keeps none.
   MemorySaveFile capped(nullptr, 10);
   ASSERT_TRUE(capped.write("0123456789", 10));
   ASSERT_TRUE(capped.write("x", 1));
   EXPECT_EQ(capped.getSize(), 11u);
-  EXPECT_FALSE(capped.readAll(back.data()));
+  char back[11];
+  EXPECT_FALSE(capped.readAll(back));
 }
 
 }  // namespace

@@ -1,20 +1,40 @@
-// A server in which one user ("tester", password "secret") may log in and
-// store files into one folder: the base engine with only the hooks that a
-// client test needs. The real clients' tests and the engine's own tests
-// both run it.
+// What the FTP tests (and the session fuzz target) share: a server in which
+// one user ("tester", password "secret") may store files into one folder; a
+// line client for the control connection; a socket pair and a TLS client
+// for the transport; and the test bed that starts a server on a port the
+// system picks with a clock the tests may move.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "config/folders.h"
 #include "ftp/ftp_server.h"
 #include "ftp/ftp_session.h"
+#include "ftp/ftp_socket.h"
+#include "platform/fault_env.h"
+#include "platform/net.h"
+#include "platform/tls.h"
+#include "tests/unit/test_root.h"
 
 namespace qb::test {
+
+constexpr uint32_t kLoopback = 0x7F000001;
+constexpr const char* kGreeting = "220 FTP ( TX QBX Service ) ready";
+
+inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               since)
+      .count();
+}
 
 class TestFtpSession : public FtpSession {
  public:
@@ -64,6 +84,221 @@ class TestFtpServer : public FtpServer {
   std::string folder_;
   std::atomic<int> sessions_ended_{0};
   std::atomic<bool> hold_ends_{false};
+};
+
+// A control connection driven line by line, from `from` (0: any address).
+class FtpLineClient {
+ public:
+  FtpLineClient(uint16_t port, uint32_t from = 0) : socket_(TcpConnect(kLoopback, port, from)) {}
+  ~FtpLineClient() { Close(); }
+  FtpLineClient(const FtpLineClient&) = delete;
+  FtpLineClient& operator=(const FtpLineClient&) = delete;
+
+  void Close() {
+    if (socket_ >= 0) SockClose(socket_);
+    socket_ = -1;
+  }
+  // A data connection to `port` from this client's own address (the
+  // server takes passive connections only from there), or from `from`.
+  int ConnectData(uint16_t port, uint32_t from = 0) const {
+    Ipv4Peer end;
+    if (from == 0 && SocketLocalEnd(socket_, &end)) from = end.address;
+    return TcpConnect(kLoopback, port, from);
+  }
+  void SendRaw(const std::string& bytes) { SockSend(socket_, bytes.data(), bytes.size()); }
+  void Send(const std::string& line) { SendRaw(line + "\r\n"); }
+
+  // The next reply line without CR LF; "" on time-out, "<closed>" when the
+  // server closed the connection.
+  std::string Reply(int timeoutMs = 5000) {
+    for (;;) {
+      const size_t end = buffer_.find("\r\n");
+      if (end != std::string::npos) {
+        std::string line = buffer_.substr(0, end);
+        buffer_.erase(0, end + 2);
+        return line;
+      }
+      if (!WaitReadable(socket_, timeoutMs)) return "";
+      char chunk[4096];
+      const long got = SockRecv(socket_, chunk, sizeof chunk);
+      if (got <= 0) return "<closed>";
+      buffer_.append(chunk, static_cast<size_t>(got));
+    }
+  }
+  std::string Command(const std::string& line) {
+    Send(line);
+    return Reply();
+  }
+  // Greeting, USER and PASS; true when all were answered as a login.
+  bool LogIn(const std::string& user = "tester", const std::string& password = "secret") {
+    return Reply() == kGreeting && Command("USER " + user).rfind("331", 0) == 0 &&
+           Command("PASS " + password).rfind("230", 0) == 0;
+  }
+
+ private:
+  int socket_;
+  std::string buffer_;
+};
+
+// The port of a 227 reply, 0 when it is not one.
+inline uint16_t PassivePort(const std::string& reply) {
+  int h1, h2, h3, h4, p1, p2;
+  if (std::sscanf(reply.c_str(), "227 Entering Passive Mode (%d,%d,%d,%d,%d,%d)", &h1, &h2, &h3,
+                  &h4, &p1, &p2) != 6)
+    return 0;
+  return static_cast<uint16_t>(p1 * 256 + p2);
+}
+
+// A settings file, a temporary folder, a fault-injecting Env and a server on
+// a port the system picks with a fast heartbeat (time-outs show within a
+// test). Fixtures inherit it beside ::testing::Test.
+class FtpTestBed {
+ protected:
+  void Prepare(const std::string& settings, bool manualClock) {
+    root_.WriteSettings("[MANAGEMENT]\nFTP_Support=1\nFTPS_Support=0\nFTP_SocketTimeOut=30\n" +
+                        settings);
+    ::setenv("TMP", (root_.path() + "/tmp").c_str(), 1);
+    InitTempFolder();
+    env_ = std::make_unique<FaultEnv>(manualClock);
+  }
+  // The port, 0 when the server did not listen.
+  uint16_t Listen(FtpServer& server) {
+    server.setHeartbeatMs(50);
+    server.setPort(0);
+    server.start(0);
+    return port_ = server.WaitUntilListening(5000);
+  }
+  std::unique_ptr<FtpLineClient> Connect(uint32_t from = 0) {
+    return std::make_unique<FtpLineClient>(port_, from);
+  }
+
+  // PASV, STOR `name` and `data` over the data connection; the final reply
+  // (or the first one when it is no 150).
+  static std::string Store(FtpLineClient& client, const std::string& name,
+                           const std::string& data) {
+    const uint16_t port = PassivePort(client.Command("PASV"));
+    if (port == 0) return "no PASV";
+    const int socket = client.ConnectData(port);
+    client.Send("STOR " + name);
+    const std::string first = client.Reply();
+    if (first.rfind("150", 0) != 0) {
+      SockClose(socket);
+      return first;
+    }
+    SetBlocking(socket, true);
+    for (size_t sent = 0; sent < data.size();) {
+      const long n = SockSend(socket, data.data() + sent, data.size() - sent);
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+    SockClose(socket);
+    return client.Reply(20000);
+  }
+  static bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (done()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+  }
+  // Temporary and staging files anywhere under the root.
+  int LeftoverFiles() const {
+    int count = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root_.path())) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(".qbx-", 0) == 0 || name.rfind("TXQB", 0) == 0) ++count;
+    }
+    return count;
+  }
+
+  TestRoot root_;
+  std::unique_ptr<FaultEnv> env_;
+  uint16_t port_ = 0;
+};
+
+// The server end of a socket pair as an accepted control or data socket; the
+// client end a plain blocking socket.
+struct SocketPair {
+  SocketPair(FtpRunning* running, Env& env) {
+    int ends[2];
+    if (!StreamSocketPair(ends, false)) return;
+    server = std::make_unique<FtpSocket>(running, env);
+    server->attach(ends[0]);
+    client = ends[1];
+  }
+  ~SocketPair() { CloseClient(); }
+  void CloseClient() {
+    if (client >= 0) SockClose(client);
+    client = -1;
+  }
+  bool Write(const std::string& bytes) const {
+    for (size_t done = 0; done < bytes.size();) {
+      const long put = SockSend(client, bytes.data() + done, bytes.size() - done);
+      if (put <= 0) return false;
+      done += static_cast<size_t>(put);
+    }
+    return true;
+  }
+  std::unique_ptr<FtpSocket> server;
+  int client = -1;
+};
+
+// A self-signed certificate and key made once per test program.
+struct Certificate {
+  std::string key;
+  std::string certificate;
+  static const Certificate& Get() {
+    static const Certificate made = [] {
+      char pattern[] = "/tmp/qbcert.XXXXXX";
+      const std::string folder = ::mkdtemp(pattern);
+      Certificate c{folder + "/key.pem", folder + "/cert.pem"};
+      WriteSelfSignedCertificate(c.key, c.certificate);
+      return c;
+    }();
+    return made;
+  }
+};
+
+// The printer's side of a TLS connection over a blocking socket.
+class TlsClient {
+ public:
+  explicit TlsClient(int socket) : context_(TlsContext::NewClient()) {
+    session_ = TlsSession::NewClient(context_.get(), socket);
+  }
+  bool Handshake() { return session_ && session_->Connect().status == TlsStatus::kOk; }
+  bool Write(const std::string& text) {
+    for (size_t done = 0; done < text.size();) {
+      const TlsResult r = session_->Write(text.data() + done, static_cast<int>(text.size() - done));
+      if (r.status != TlsStatus::kOk) return false;
+      done += static_cast<size_t>(r.bytes);
+    }
+    return true;
+  }
+  // Everything up to the peer's close (or an error).
+  std::string ReadAll() {
+    std::string all;
+    char buffer[4096];
+    for (;;) {
+      const TlsResult r = session_->Read(buffer, sizeof buffer);
+      if (r.status != TlsStatus::kOk || r.bytes <= 0) return all;
+      all.append(buffer, static_cast<size_t>(r.bytes));
+    }
+  }
+  // One line with its CR LF removed ("" on failure).
+  std::string ReadLine() {
+    std::string line;
+    char c;
+    while (session_->Read(&c, 1).status == TlsStatus::kOk && c != '\n') {
+      if (c != '\r') line += c;
+    }
+    return line;
+  }
+  void Shutdown() { session_->Shutdown(); }
+
+ private:
+  std::unique_ptr<TlsContext> context_;
+  std::unique_ptr<TlsSession> session_;
 };
 
 }  // namespace qb::test
