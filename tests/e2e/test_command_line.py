@@ -87,13 +87,6 @@ class QuillboxCommandLine(unittest.TestCase):
         self.assertIn("unknown option --frobnicate", err)
         self.assertEqual(os.listdir(self.root), [])
 
-    def test_a_second_instance_fails_with_its_message(self):
-        with Receiver() as receiver:
-            code, _, err = run(BINARY, env=receiver.env)
-            self.assertEqual(code, 3)
-            self.assertIn("Error: Quillbox is Already running", err)
-            self.assertIsNone(receiver.process.poll())
-
     def test_a_lock_that_cannot_be_created_names_the_folder(self):
         run_folder = os.path.join(self.root, "run/quillbox")
         os.makedirs(run_folder)
@@ -136,6 +129,16 @@ class SendscanCommandLine(unittest.TestCase):
             code, out, err = run(SENDSCAN, *args)
             self.assertEqual(code, 2, args)
             self.assertIn(message, err, args)
+
+
+    def test_capability_on_both_ports(self):
+        with Receiver():
+            code, out = sendscan("cap")
+            self.assertEqual(code, 0, out)
+            self.assertIn("formats TIFF-G4MMR, PDF-G4MMR, TIFF-G3MH; server key number 0", out)
+            code, out = sendscan("cap", "--direct")
+            self.assertEqual(code, 0, out)
+            self.assertIn("fillers at 47 and 56 (106 bytes)", out)
 
 
 class SendscanFileChecks(unittest.TestCase):

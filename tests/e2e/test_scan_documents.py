@@ -173,40 +173,6 @@ class ScanDocuments(unittest.TestCase):
             differing = sum(bin(a ^ b).count("1") for a, b in zip(rendered[0][2], sent[0][2]))
             self.assertLess(differing, sent[0][0] * sent[0][1] // 1000)
 
-    def test_file_road_tiff_and_name_collisions(self):
-        with DocumentReceiver("[DEBUG]\nTrace=2\n[MANAGEMENT]\nOverWrite=0\n") as receiver:
-            self.assertEqual(sendscan("raw", 1, "--doc-name", "src")[0], 0)
-            source = os.path.join(self.scratch, "scan.tif")
-            os.rename(os.path.join(receiver.folder, receiver.files()[0]), source)
-            for _ in range(2):
-                code, out = sendscan("send", 1, source)
-                self.assertEqual(code, 0, out)
-            self.assertEqual(receiver.files(), ["scan(1).tif", "scan.tif"])
-            with open(source, "rb") as a, open(os.path.join(receiver.folder, "scan.tif"),
-                                               "rb") as b:
-                self.assertEqual(a.read(), b.read())
-
-    def test_attribute_file_name_and_sub_folder(self):
-        with DocumentReceiver() as receiver:
-            self.assertEqual(sendscan("raw", 1, "--doc-name", "src")[0], 0)
-            source = os.path.join(self.scratch, "scan.tif")
-            os.rename(os.path.join(receiver.folder, receiver.files()[0]), source)
-            os.makedirs(os.path.join(receiver.folder, "sub"))
-            code, out = sendscan("send", 1, source, "--file-name", "Invoice",
-                                 "--sub-folder", "sub")
-            self.assertEqual(code, 0, out)
-            self.assertEqual(receiver.files(os.path.join(receiver.folder, "sub")),
-                             ["Invoice_000.tif"])
-
-    def test_checksum_mismatch_and_dropped_connection_leave_nothing(self):
-        with DocumentReceiver() as receiver:
-            sendscan("raw", 1, "--checksum", 1234)
-            self.assertEqual(receiver.files(), [])
-            self.assertEqual(sendscan("raw", 1, "--pages", 3, "--drop-after", 300000)[0], 1)
-            receiver.wait_for_trace("Connection closed on socket", count=2)
-            self.assertEqual(receiver.files(), [])
-            self.assertEqual(receiver.temp_files(), [])
-
     def test_file_road_jpeg_and_pdf(self):
         with DocumentReceiver() as receiver:
             pdf = os.path.join(self.scratch, "made.pdf")
@@ -250,18 +216,6 @@ class ScanDocuments(unittest.TestCase):
             self.assertEqual(fields["meta"], "yes")
             entry = ";Reception;%s;1;%s" % (os.path.basename(stored), receiver.folder)
             self.assertIn(entry, receiver.log_with(entry))
-
-    def test_department_file_names_with_tovscan(self):
-        settings = "[DEBUG]\nTrace=2\n[IDS]\nTOVScan=1\nDepName=Sales\n"
-        with DocumentReceiver(settings=settings) as receiver:
-            self.assertEqual(sendscan("raw", 1, "--doc-name", "src")[0], 0)
-            source = os.path.join(self.scratch, "scan.tif")
-            os.rename(os.path.join(receiver.folder, receiver.files()[0]), source)
-            code, out = sendscan("send", 1, source, "--sender", "Alice")
-            self.assertEqual(code, 0, out)
-            # Files sent whole are named after the sender; raw scans keep theirs.
-            self.assertRegex(receiver.files()[0], r"^Alice-Sales-\d{8}-\d{6}_000\.tif$")
-
 
 if __name__ == "__main__":
     unittest.main()
