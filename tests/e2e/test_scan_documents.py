@@ -197,25 +197,5 @@ class ScanDocuments(unittest.TestCase):
             self.assertEqual(receiver.files(), ["made.pdf", "photo.jpg"])
             self.assertNotEqual(sendscan("send", 1, pdf)[0], 0)
 
-    def test_extension_library_gets_each_stored_document(self):
-        calls = os.path.join(self.scratch, "calls.log")
-        with DocumentReceiver(extension=EXTENSION,
-                              env={"QUERN_EXT_EXAMPLE_LOG": calls}) as receiver:
-            code, out = sendscan("raw", 1, "--doc-name", "ext", "--skan-sender", "Reception")
-            self.assertEqual(code, 0, out)
-            stored = os.path.join(receiver.folder, receiver.files()[0])
-            with open(calls) as handle:
-                lines = handle.read().splitlines()
-            self.assertEqual(len(lines), 1)
-            fields = dict(field.split("=", 1) for field in lines[0].split("\t"))
-            self.assertEqual(fields["operation"], "2")
-            self.assertEqual(fields["scanner"], "127.0.0.2")
-            self.assertEqual(fields["files"], "1")
-            self.assertEqual(fields["path"], stored)
-            self.assertEqual(fields["destination"], "1")
-            self.assertEqual(fields["meta"], "yes")
-            entry = ";Reception;%s;1;%s" % (os.path.basename(stored), receiver.folder)
-            self.assertIn(entry, receiver.log_with(entry))
-
 if __name__ == "__main__":
     unittest.main()
