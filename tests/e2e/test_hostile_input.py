@@ -1,5 +1,7 @@
 """Random and half-valid packets on both ports: the receiver answers or
-ignores them, never crashes, and still serves a well-behaved printer."""
+ignores them, never crashes, and still serves a well-behaved printer.
+Deeper conversations are the work of the fuzz_job_stream and
+fuzz_direct_stream targets, in-process."""
 import os
 import random
 import struct
@@ -13,12 +15,12 @@ def fuzz_rng():
     return random.Random(int(os.environ.get("QB_FUZZ_SEED", "20261205")))
 
 
-def add_destination(receiver, access_code=""):
+def add_destination(receiver):
     """Destination 1 of the receiver, with a sub-folder; returns its folder."""
     folder = os.path.join(receiver.root, "srv/d1")
     os.makedirs(os.path.join(folder, "sub"))
     with open(os.path.join(receiver.data, "tvscan_f.bin"), "w") as handle:
-        handle.write("1;%s;;%s;\n" % (folder, access_code))
+        handle.write("1;%s;;;\n" % folder)
     return folder
 
 

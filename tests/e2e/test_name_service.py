@@ -1,7 +1,8 @@
-"""The name service of the real receiver on UDP 37010: replies, the host
-table tvqnhost.ini at shutdown. Replies to port 37010 go to the asking printer's own 37010,
-which on this machine belongs to the receiver: those tests put the printer
-in a network namespace of its own (needs root)."""
+"""The name service of the real receiver on its fixed ports: replies, and
+the host table tvqnhost.ini at shutdown. Replies to port 37010 go to the
+asking printer's own 37010, which on this machine belongs to the receiver:
+those tests put the printer in a network namespace of its own (needs
+root)."""
 import os
 import socket
 import struct
