@@ -1,26 +1,22 @@
-"""Hostile and broken clients against the real receiver's scan road, its
-FTP names and its name service: nothing lands outside a destination, the
-receive log keeps one line per entry, one address cannot lock the others
-out, and neither a full descriptor table nor a flood of datagrams costs a
-busy core (process CPU time from /proc, not wall time)."""
+"""Hostile and broken clients against the real receiver: FTP names land in
+no folder and follow no link, and neither a full descriptor table nor a
+flood of datagrams costs a busy core (process CPU time from /proc, not wall
+time)."""
 import ftplib
 import io
 import os
 import resource
 import socket
 import subprocess
-import tempfile
 import time
 import unittest
 
-from receiver import (JOB_PORT, NG_JOB_LIMIT, OK, Receiver, closed_by_peer,
-                      receive_exactly, sendscan, wait_until)
+from receiver import JOB_PORT, OK, Receiver, receive_exactly, wait_until
 from test_ftp_scanner_session import FtpReceiver
 from test_name_service import datagram, read_ini, wait_for_name_service
-from test_scan_documents import DocumentReceiver, printer_pdf
+from test_scan_documents import printer_pdf
 
 NAME_PORT = 37010
-NAME_PORT_2 = 37011
 
 
 def cpu_seconds(pid):
@@ -50,39 +46,6 @@ def all_files(top):
 
 
 class Confinement(unittest.TestCase):
-    def setUp(self):
-        self.scratch = tempfile.mkdtemp(prefix="qb-hostile-")
-
-    def test_a_linked_sub_folder_is_never_followed_on_either_road(self):
-        with DocumentReceiver() as receiver:
-            srv = os.path.dirname(receiver.folder)
-            outside = os.path.join(srv, "elsewhere")
-            os.makedirs(outside)
-            os.symlink(outside, os.path.join(receiver.folder, "link"))
-            os.symlink("..", os.path.join(receiver.folder, "dotdot"))
-            tiff = os.path.join(self.scratch, "page.tif")
-            self.assertEqual(sendscan("make-tiff", tiff)[0], 0)
-            for sub in ("link", "dotdot", "link/deeper"):
-                self.assertEqual(sendscan("raw", 1, "--sub-folder", sub, "--doc-name", "raw")[0], 0)
-                self.assertEqual(sendscan("send", 1, tiff, "--sub-folder", sub,
-                                          "--file-name", "file")[0], 0)
-            self.assertEqual(all_files(outside), [])
-            self.assertEqual(sorted(os.listdir(srv)), ["dest1", "elsewhere"])
-            # OverWrite is on: each road's documents share one name.
-            self.assertEqual(receiver.files(), ["dotdot", "file_000.tif", "link", "raw0000_000.tif"])
-
-    def test_names_and_senders_cannot_forge_log_entries_or_file_names(self):
-        with DocumentReceiver() as receiver:
-            tiff = os.path.join(self.scratch, "page.tif")
-            self.assertEqual(sendscan("make-tiff", tiff)[0], 0)
-            self.assertEqual(sendscan("send", 1, tiff, "--sender", "Ev;il\n2030/01/01",
-                                      "--file-name", "in\nvoice;x")[0], 0)
-            self.assertEqual(receiver.files(), ["invoicex_000.tif"])
-            log = receiver.log_with("invoicex_000.tif")
-            lines = log.splitlines()
-            self.assertEqual(len(lines), 1, log)
-            self.assertEqual(lines[0].split(";")[1:4], ["Evil2030/01/01", "invoicex_000.tif", "1"])
-
     def test_ftp_uploads_never_take_a_folder_name_nor_follow_a_code_page_932_link(self):
         receiver = FtpReceiver()
         receiver.env["QUILLBOX_CODEPAGE"] = "932"
@@ -113,23 +76,6 @@ class Confinement(unittest.TestCase):
             self.assertEqual(all_files(outside), [])
             self.assertEqual(sorted(os.listdir(os.path.dirname(folder))),
                              ["dest3", "dest5", "dest7"])
-
-
-class LockedOut(unittest.TestCase):
-    def test_idle_connections_of_one_address_leave_the_jobs_to_others(self):
-        with Receiver(settings="[DEBUG]\nTrace=0\n") as receiver:
-            held = []
-            for i in range(30):
-                client = receiver.connect(JOB_PORT, source="127.0.0.2")
-                greeting = receive_exactly(client, 4)
-                self.assertEqual(greeting, OK if i < 4 else NG_JOB_LIMIT, i)
-                if i >= 4:
-                    self.assertTrue(closed_by_peer(client), i)
-                held.append(client)
-            other = receiver.connect(JOB_PORT, source="127.0.0.3")
-            self.assertEqual(receive_exactly(other, 4), OK)
-            for client in held + [other]:
-                client.close()
 
 
 class SmallDescriptorTable(Receiver):
@@ -198,58 +144,6 @@ class BusyLoops(unittest.TestCase):
 
 
 class NameServiceFlood(unittest.TestCase):
-    @staticmethod
-    def replies(listener, quiet=0.5):
-        """Replies counted until none came for `quiet` seconds."""
-        count = 0
-        listener.settimeout(quiet)
-        try:
-            while True:
-                listener.recvfrom(1000)
-                count += 1
-        except socket.timeout:
-            return count
-
-    def test_replies_are_limited_per_claimed_sender_and_in_all(self):
-        with Receiver(settings="[DEBUG]\nTrace=0\n") as receiver:
-            time.sleep(0.3)  # the name service opens a moment after the scan ports
-            listener = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-            listener.bind(("0.0.0.0", NAME_PORT_2))
-            sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-            sender.bind(("127.0.0.2", 0))
-            request = datagram(0x09090004, "x")[:4]  # four bytes drew 296 before
-            try:
-                # The limits hold per second of the receiver's clock: within
-                # the seconds from the first request to the last reply.
-                start = time.time()
-                for _ in range(3000):
-                    sender.sendto(request, ("127.0.0.1", NAME_PORT))
-                    time.sleep(0.0002)
-                got = self.replies(listener)
-                self.assertLessEqual(got, 10 * (int(time.time() - start) + 2))
-                many = []
-                for i in range(40):
-                    one = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-                    one.bind(("127.0.1.%d" % (i + 1), 0))
-                    many.append(one)
-                start = time.time()
-                for _ in range(15):
-                    for one in many:
-                        one.sendto(request, ("127.0.0.1", NAME_PORT))
-                    time.sleep(0.005)
-                got = self.replies(listener)
-                self.assertLessEqual(got, 200 * (int(time.time() - start) + 2))
-                self.assertGreater(got, 0)
-                for one in many:
-                    one.close()
-                # A printer that asks once a while later is answered as before.
-                time.sleep(1.1)
-                sender.sendto(datagram(0x09090004, "printer"), ("127.0.0.1", NAME_PORT))
-                self.assertEqual(self.replies(listener), 1)
-            finally:
-                sender.close()
-                listener.close()
-
     def test_a_flood_costs_no_busy_core(self):
         with Receiver(settings="[DEBUG]\nTrace=0\n") as receiver:
             time.sleep(0.3)

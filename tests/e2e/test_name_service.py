@@ -1,19 +1,17 @@
-"""The name service of the real receiver on UDP 37010: replies, the host
-table tvqnhost.ini at shutdown, its merge with another instance's writes,
-and the hand-off of another PC's fax-receive announcement to a fake fax
-companion. Replies to port 37010 go to the asking printer's own 37010,
-which on this machine belongs to the receiver: those tests put the printer
-in a network namespace of its own (needs root)."""
+"""The name service of the real receiver on its fixed ports: replies, and
+the host table tvqnhost.ini at shutdown. Replies to port 37010 go to the
+asking printer's own 37010, which on this machine belongs to the receiver:
+those tests put the printer in a network namespace of its own (needs
+root)."""
 import os
 import socket
-import stat
 import struct
 import subprocess
 import sys
 import time
 import unittest
 
-from receiver import CLIENT_ADDRESS, Receiver, join_peer_namespace, shell
+from receiver import CLIENT_ADDRESS, Receiver, join_peer_namespace
 
 NAME_PORT = 37010
 NAME_PORT_2 = 37011
@@ -98,129 +96,6 @@ class NameServiceOnLoopback(unittest.TestCase):
             table = read_ini(os.path.join(receiver.data, "tvqnhost.ini"))
             self.assertNotIn(("host", "scanner01"), table)
             self.assertEqual(table[("id", "id")], "2")
-
-    def test_service_mode_answers_too(self):
-        service = Receiver()
-        try:
-            service.start(["QBXSVC"])
-            wait_for_name_service(self, service)
-            printer = Printer()
-            try:
-                reply, _ = printer.ask(0x09090004, "x")
-                self.assertEqual(command_of(reply), 0x09090014)
-            finally:
-                printer.close()
-            self.assertEqual(service.stop(), 0)
-        finally:
-            service.__exit__(None, None, None)
-
-    def test_a_notify_is_recorded_at_shutdown_merged_with_another_instances_table(self):
-        receiver = Receiver()
-        try:
-            table_path = os.path.join(receiver.data, "tvqnhost.ini")
-            with open(table_path, "w") as handle:
-                handle.write("[ID]\nid=5\n[HOST]\nscanner01=%s,127.0.0.9,EARLIER\n" % stamp_now(3600))
-            receiver.start()
-            wait_for_name_service(self, receiver)
-            # The reply goes to 127.0.0.2:37010, the receiver's own port: it
-            # hears it and ignores it.
-            sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-            sock.bind((CLIENT_ADDRESS, 0))
-            sock.sendto(datagram(0x09090002, "printer-e2e", count=3), ("127.0.0.1", NAME_PORT))
-            sock.close()
-            self.assertTrue(receiver.wait_for_trace("  要求ホスト名 :printer-e2e"))
-            # Another instance writes the file meanwhile and steps the counter.
-            with open(table_path, "w") as handle:
-                handle.write("[ID]\nid=9\n[HOST]\nscanner01=%s,127.0.0.8,LATER\n" % stamp_now(60))
-            self.assertEqual(receiver.stop(), 0)
-            table = read_ini(table_path)
-            rows = [table.get(("host", "scanner%02d" % i)) for i in range(1, 5)]
-            self.assertTrue(rows[0].endswith(",127.0.0.2,PRINTER-E2E"), rows)
-            self.assertTrue(rows[1].endswith(",127.0.0.8,LATER"), rows)
-            self.assertTrue(rows[2].endswith(",127.0.0.9,EARLIER"), rows)
-            self.assertIsNone(rows[3])
-            self.assertEqual(table[("id", "id")], "10")
-            self.assertEqual(table[("host", "update")], "1")
-        finally:
-            receiver.__exit__(None, None, None)
-
-
-# The fax companion: a window endpoint of class TVFAXRCVHANDLE2QBX that logs
-# each message as "message wParam" and each hand-off file's content.
-COMPANION = r'''#!/usr/bin/env python3
-import os, socket, struct
-windows = os.path.join(os.environ["QUILLBOX_ROOT"], "run/quillbox/windows")
-handle = str(900000 + os.getpid() % 90000)
-here = os.path.dirname(os.path.abspath(__file__))
-with open(os.path.join(here, "companion.pid"), "w") as f:
-    f.write(str(os.getpid()))
-sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-sock.bind(os.path.join(windows, handle))
-link = os.path.join(windows, "class-TVFAXRCVHANDLE2QBX")
-if os.path.lexists(link):
-    os.unlink(link)
-os.symlink(handle, link)
-while True:
-    data, sender = sock.recvfrom(64)
-    if len(data) != 20:
-        continue
-    message, wparam, lparam = struct.unpack("<IQq", data)
-    tmp = os.environ.get("TMP", "")
-    with open(os.path.join(tmp, "scni%d.tmp" % wparam), "rb") as f:
-        content = f.read()
-    with open(os.path.join(here, "companion.log"), "a") as f:
-        f.write("%d %d %r\n" % (message, wparam, content))
-    if sender:
-        sock.sendto(struct.pack("<q", 0), sender)
-'''
-
-
-class FaxHandOff(unittest.TestCase):
-    def test_another_pcs_fax_handler_is_handed_to_a_companion_started_for_it(self):
-        receiver = Receiver()
-        opt = os.path.join(receiver.root, "opt")
-        os.makedirs(opt)
-        program = os.path.join(opt, "PF_QBX.exe")
-        with open(program, "w") as handle:
-            handle.write(COMPANION.replace("/usr/bin/env python3", sys.executable))
-        os.chmod(program, stat.S_IRWXU)
-        with open(receiver.settings_path, "w") as handle:
-            handle.write("[DEBUG]\nTrace=2\n[RCVFAX]\nUSESMTP=0\n[PATH]\nCONF=%s\n" % opt)
-        log = os.path.join(opt, "companion.log")
-        try:
-            receiver.start()
-            wait_for_name_service(self, receiver)
-            sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-            sock.bind((CLIENT_ADDRESS, 0))
-            # Our own announcement, come back: nothing happens.
-            sock.sendto(datagram(0x09090019, OWN_NAME.lower()), ("127.0.0.1", NAME_PORT))
-            sock.sendto(datagram(0x09090019, "otherpc"), ("127.0.0.1", NAME_PORT))
-            sock.sendto(datagram(0x09090019, "thirdpc"), ("127.0.0.1", NAME_PORT))
-            sock.close()
-            deadline = time.time() + 15
-            lines = []
-            while time.time() < deadline and len(lines) < 2:
-                if os.path.exists(log):
-                    with open(log) as handle:
-                        lines = handle.read().splitlines()
-                time.sleep(0.05)
-            self.assertEqual(lines, ["1027 1 %r" % b"OTHERPC\r\n127.0.0.2\r\n",
-                                     "1027 2 %r" % b"THIRDPC\r\n127.0.0.2\r\n"])
-            self.assertIn(" inst Path=%s" % opt, receiver.trace())
-            self.assertEqual(receiver.stop(), 0)
-            table = read_ini(os.path.join(receiver.data, "tvqnhost.ini"))
-            self.assertEqual(table[("id", "qbxnotifyid")], "3")
-        finally:
-            pid_file = os.path.join(opt, "companion.pid")
-            if os.path.exists(pid_file):
-                with open(pid_file) as handle:
-                    try:
-                        os.kill(int(handle.read()), 9)
-                    except (OSError, ValueError):
-                        pass
-            receiver.__exit__(None, None, None)
-
-
 
 # Binds port 37010 in the printer's namespace, sends the requests given as
 # hex arguments to the receiver, and prints every datagram it hears for the

@@ -146,18 +146,6 @@ class ScanDocuments(unittest.TestCase):
             self.assertIn(entry, receiver.log_with(entry))
             self.assertEqual(receiver.temp_files(), [])
 
-    def test_raw_mh_one_file_per_page(self):
-        with DocumentReceiver() as receiver:
-            code, out = sendscan("raw", 1, "--pages", 2, "--per-page", "--format", "TIFF-G3MH",
-                                 "--doc-name", "mh", "--save-pages", self.scratch + "/page")
-            self.assertEqual(code, 0, out)
-            files = receiver.files()
-            self.assertEqual(len(files), 2, files)
-            self.assertTrue(files[0].endswith("_001.tif") and files[1].endswith("_002.tif"))
-            first = sorted(glob.glob(self.scratch + "/page*.pbm"))[0]
-            self.assertEqual(tiff_pages(os.path.join(receiver.folder, files[0]))[0],
-                             read_pbm(first))
-
     def test_pdf_format_makes_a_pdf_with_the_sent_pixels(self):
         with DocumentReceiver() as receiver:
             code, out = sendscan("raw", 1, "--pages", 2, "--format", "PDF-G4MMR",
@@ -172,40 +160,6 @@ class ScanDocuments(unittest.TestCase):
             self.assertEqual(rendered[0][:2], sent[0][:2])
             differing = sum(bin(a ^ b).count("1") for a, b in zip(rendered[0][2], sent[0][2]))
             self.assertLess(differing, sent[0][0] * sent[0][1] // 1000)
-
-    def test_file_road_tiff_and_name_collisions(self):
-        with DocumentReceiver("[DEBUG]\nTrace=2\n[MANAGEMENT]\nOverWrite=0\n") as receiver:
-            self.assertEqual(sendscan("raw", 1, "--doc-name", "src")[0], 0)
-            source = os.path.join(self.scratch, "scan.tif")
-            os.rename(os.path.join(receiver.folder, receiver.files()[0]), source)
-            for _ in range(2):
-                code, out = sendscan("send", 1, source)
-                self.assertEqual(code, 0, out)
-            self.assertEqual(receiver.files(), ["scan(1).tif", "scan.tif"])
-            with open(source, "rb") as a, open(os.path.join(receiver.folder, "scan.tif"),
-                                               "rb") as b:
-                self.assertEqual(a.read(), b.read())
-
-    def test_attribute_file_name_and_sub_folder(self):
-        with DocumentReceiver() as receiver:
-            self.assertEqual(sendscan("raw", 1, "--doc-name", "src")[0], 0)
-            source = os.path.join(self.scratch, "scan.tif")
-            os.rename(os.path.join(receiver.folder, receiver.files()[0]), source)
-            os.makedirs(os.path.join(receiver.folder, "sub"))
-            code, out = sendscan("send", 1, source, "--file-name", "Invoice",
-                                 "--sub-folder", "sub")
-            self.assertEqual(code, 0, out)
-            self.assertEqual(receiver.files(os.path.join(receiver.folder, "sub")),
-                             ["Invoice_000.tif"])
-
-    def test_checksum_mismatch_and_dropped_connection_leave_nothing(self):
-        with DocumentReceiver() as receiver:
-            sendscan("raw", 1, "--checksum", 1234)
-            self.assertEqual(receiver.files(), [])
-            self.assertEqual(sendscan("raw", 1, "--pages", 3, "--drop-after", 300000)[0], 1)
-            receiver.wait_for_trace("Connection closed on socket", count=2)
-            self.assertEqual(receiver.files(), [])
-            self.assertEqual(receiver.temp_files(), [])
 
     def test_file_road_jpeg_and_pdf(self):
         with DocumentReceiver() as receiver:
@@ -222,45 +176,6 @@ class ScanDocuments(unittest.TestCase):
             self.assertEqual(receiver.files(), ["made.pdf", "photo.jpg"])
             with open(jpeg, "rb") as a, open(os.path.join(receiver.folder, "photo.jpg"), "rb") as b:
                 self.assertEqual(a.read(), b.read())
-            # A JPEG whose density no printer sends is dropped and its sender
-            # locked out; the printer only learns it at its next connection.
-            odd = os.path.join(self.scratch, "odd.jpg")
-            with open(odd, "wb") as handle:
-                handle.write(jfif(density=72))
-            self.assertEqual(sendscan("send", 1, odd, "--force")[0], 1)
-            self.assertEqual(receiver.files(), ["made.pdf", "photo.jpg"])
-            self.assertNotEqual(sendscan("send", 1, pdf)[0], 0)
-
-    def test_extension_library_gets_each_stored_document(self):
-        calls = os.path.join(self.scratch, "calls.log")
-        with DocumentReceiver(extension=EXTENSION,
-                              env={"QUERN_EXT_EXAMPLE_LOG": calls}) as receiver:
-            code, out = sendscan("raw", 1, "--doc-name", "ext", "--skan-sender", "Reception")
-            self.assertEqual(code, 0, out)
-            stored = os.path.join(receiver.folder, receiver.files()[0])
-            with open(calls) as handle:
-                lines = handle.read().splitlines()
-            self.assertEqual(len(lines), 1)
-            fields = dict(field.split("=", 1) for field in lines[0].split("\t"))
-            self.assertEqual(fields["operation"], "2")
-            self.assertEqual(fields["scanner"], "127.0.0.2")
-            self.assertEqual(fields["files"], "1")
-            self.assertEqual(fields["path"], stored)
-            self.assertEqual(fields["destination"], "1")
-            self.assertEqual(fields["meta"], "yes")
-            entry = ";Reception;%s;1;%s" % (os.path.basename(stored), receiver.folder)
-            self.assertIn(entry, receiver.log_with(entry))
-
-    def test_department_file_names_with_tovscan(self):
-        settings = "[DEBUG]\nTrace=2\n[IDS]\nTOVScan=1\nDepName=Sales\n"
-        with DocumentReceiver(settings=settings) as receiver:
-            self.assertEqual(sendscan("raw", 1, "--doc-name", "src")[0], 0)
-            source = os.path.join(self.scratch, "scan.tif")
-            os.rename(os.path.join(receiver.folder, receiver.files()[0]), source)
-            code, out = sendscan("send", 1, source, "--sender", "Alice")
-            self.assertEqual(code, 0, out)
-            # Files sent whole are named after the sender; raw scans keep theirs.
-            self.assertRegex(receiver.files()[0], r"^Alice-Sales-\d{8}-\d{6}_000\.tif$")
 
 
 if __name__ == "__main__":

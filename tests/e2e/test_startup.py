@@ -1,7 +1,6 @@
 import os
 import queue
 import threading
-import re
 import signal
 import socket
 import struct
@@ -9,7 +8,7 @@ import subprocess
 import time
 import unittest
 
-from receiver import (CLIENT_ADDRESS, DIRECT_PORT, JOB_PORT, NG_JOB_LIMIT, OK, Receiver, BINARY,
+from receiver import (DIRECT_PORT, JOB_PORT, NG_JOB_LIMIT, OK, Receiver, BINARY,
                       closed_by_peer, receive_exactly, wait_until)
 
 RECORD_FORMAT = "<32s9i"  # tag, configPresent, configWindow, commPresent, commWindow,
@@ -187,6 +186,12 @@ class Startup(unittest.TestCase):
             first = receiver.connect()
             self.assertEqual(receive_exactly(first, 4), OK)
             self.assertEqual(receive_exactly(receiver.connect(), 4), NG_JOB_LIMIT)
+
+    def test_runs_on_defaults_without_a_data_folder(self):
+        with Receiver(data_folder=False) as receiver:
+            self.assertEqual(receive_exactly(receiver.connect(), 4), OK)
+            self.assertEqual(receiver.trace(), [])  # Trace defaults to off
+            self.assertFalse(os.path.exists(receiver.data))
 
     def test_service_mode_skips_the_shared_record(self):
         service = Receiver()

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 
 #include "tests/storage/meta_record_builder.h"
 #include "tests/storage/storage_fixture.h"
@@ -81,22 +80,6 @@ TEST(MetaAttributesParse, NothingIsReadOutsideTheRecord) {
     std::vector<uint8_t> cut(record.begin(), record.begin() + size);
     attributes = Attributes(cut, &valid);
     EXPECT_EQ(valid, size >= 12) << size;
-  }
-}
-
-TEST(MetaAttributesParse, RandomRecordsNeverCrashEitherParser) {
-  std::mt19937 random(7);
-  for (int round = 0; round < 2000; ++round) {
-    std::vector<uint8_t> record(random() % 64);
-    for (uint8_t& byte : record) byte = static_cast<uint8_t>(random());
-    const char* tags[] = {"QNA_ATTR:", "QNF_NOTI:"};
-    if (record.size() >= 9 && round % 2 == 0) std::copy_n(tags[round % 4 / 2], 9, record.begin());
-    MetaAttributes attributes;
-    FaxNotice notice;
-    ParseMetaAttributes(record.data(), record.size(), &attributes);
-    ParseFaxNotice(record.data(), record.size(), &notice);
-    EXPECT_LE(attributes.subFolder.size(), 259u);
-    EXPECT_LE(notice.textB.size(), 64u);
   }
 }
 

@@ -114,6 +114,23 @@ class ImageReceptionTest : public ReceptionTest {
     SendData(page, chunk);
     SendBody(Body2(0x3002, 0));
   }
+  // The checksum of the files sent, the end of data, and both answers.
+  void EndDocument(uint16_t sum) {
+    SendBody(Body2(0x3005, sum));
+    SendBody(Body2(0x3003, 0));
+    EXPECT_EQ(Receive(16), kChecksumOk + kDataEndRes);
+  }
+  void EndData() {
+    SendBody(Body2(0x3003, 0));
+    EXPECT_EQ(Receive(8), kDataEndRes);
+  }
+  // The printer hangs up; its connection is gone soon after.
+  void HangUp() {
+    CloseClient(fd_);
+    fd_ = -1;
+    for (int i = 0; i < 20 && server_->FirstJob() != nullptr; ++i) Pump(1);
+    EXPECT_EQ(server_->FirstJob(), nullptr);
+  }
   PageHeaderFields RawFields(const char* format, uint16_t continuation = 0) {
     PageHeaderFields fields;
     fields.dataForm = 0;
@@ -132,8 +149,7 @@ TEST_F(ImageReceptionTest, FileRoadStoresLogsAndAnnouncesTheDocument) {
   SendFile("scan.tif", tiff);
   SendBody(Body2(0x3005, ByteSum(tiff)));
   EXPECT_EQ(Receive(8), kChecksumOk);
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(8), kDataEndRes);
+  EndData();
 
   EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
   EXPECT_EQ(ReadFile(dest_ + "/scan.tif"), tiff);
@@ -154,33 +170,22 @@ TEST_F(ImageReceptionTest, FileRoadWithJobFileNameNumbersEveryFile) {
   SendFile("p.TIF", c);
   SendBody(Body2(0x3005, static_cast<uint16_t>(ByteSum(a) + ByteSum(b) + ByteSum(c))));
   EXPECT_EQ(Receive(8), kChecksumOk);
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(8), kDataEndRes);
+  EndData();
   // The first file moved from _000 to _001 when the second arrived.
   EXPECT_EQ(DestinationFiles(), (Names{"Invoice_001.TIF", "Invoice_002.TIF", "Invoice_003.TIF"}));
   EXPECT_EQ(ReadFile(dest_ + "/Invoice_003.TIF"), c);
   EXPECT_NE(ReadLog().find(";Invoice_001.TIF;3;"), std::string::npos);
 }
 
-TEST_F(ImageReceptionTest, NameCollisionsFollowTheOverWriteSetting) {
+TEST_F(ImageReceptionTest, WithoutOverWriteACollisionGetsAMarkedName) {
   std::ofstream(dest_ + "/scan.tif") << "older";
   root_.WriteSettings("[MANAGEMENT]\nOverWrite=0\n");
   ConnectPrinter();
   const std::string tiff = SmallTiff(50);
   SendFile("scan.tif", tiff);
-  SendBody(Body2(0x3005, ByteSum(tiff)));
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(16), kChecksumOk + kDataEndRes);
+  EndDocument(ByteSum(tiff));
   EXPECT_EQ(DestinationFiles(), (Names{"scan(1).tif", "scan.tif"}));
-  EXPECT_EQ(ReadFile(dest_ + "/scan.tif"), "older");
-
-  root_.WriteSettings("[MANAGEMENT]\nOverWrite=1\n");
-  SendFile("scan.tif", tiff);
-  SendBody(Body2(0x3005, static_cast<uint16_t>(2 * ByteSum(tiff))));  // one sum per connection
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(16), kChecksumOk + kDataEndRes);
-  EXPECT_EQ(DestinationFiles(), (Names{"scan(1).tif", "scan.tif"}));
-  EXPECT_EQ(ReadFile(dest_ + "/scan.tif"), tiff);
+  EXPECT_EQ(ReadFile(dest_ + "/scan.tif"), "older");  // OverWrite=1 replaces: see PageDelete
 }
 
 TEST_F(ImageReceptionTest, ChecksumMismatchAndMissingChecksumStoreNothing) {
@@ -191,8 +196,7 @@ TEST_F(ImageReceptionTest, ChecksumMismatchAndMissingChecksumStoreNothing) {
   EXPECT_EQ(Receive(8), ThreeWords(0x3015, 0, 0x3E05));
   EXPECT_EQ(DestinationFiles(), Names{});
   // No confirmed sum: the end of data refuses, and the printer is locked.
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(8), kDataEndRes);
+  EndData();
   EXPECT_EQ(DestinationFiles(), Names{});
   EXPECT_EQ(ReadLog(), "");
   EXPECT_TRUE(IsLocked("127.0.0.2", env_.WallSeconds()));
@@ -203,8 +207,7 @@ TEST_F(ImageReceptionTest, WrongExtensionOrFailedFormatCheckIsCancelled) {
   ConnectPrinter();
   SendFile("scan.pdf", SmallTiff(100), 1);  // a TIFF form named .pdf
   EXPECT_EQ(Receive(6), PcCancel());
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(8), kDataEndRes);
+  EndData();
   EXPECT_EQ(DestinationFiles(), Names{});
   EXPECT_TRUE(IsLocked("127.0.0.2", env_.WallSeconds()));
 }
@@ -224,8 +227,7 @@ TEST_F(ImageReceptionTest, RawMmrPagesBecomeOneTiffWithTheCodedStrips) {
   const std::string page2 = RawPage(fields.width, fields.height, 3);
   SendRawPage(fields, page1);
   SendRawPage(RawFields("TIFF-G4MMR", 1), page2);  // continues the same file
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(8), kDataEndRes);
+  EndData();
 
   ASSERT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
   const std::vector<std::string> strips = TiffStrips(ReadFile(dest_ + "/raw0007_000.tif"));
@@ -247,8 +249,7 @@ TEST_F(ImageReceptionTest, RawMhPagesOfOwnHeadersBecomeOneFileEach) {
   // Swapping works on the words of each packet, so packets are even.
   SendRawPage(fields, swapped, 3000);
   SendRawPage(fields, swapped, 3000);
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(8), kDataEndRes);
+  EndData();
   ASSERT_EQ(DestinationFiles(), (Names{"raw0007_001.tif", "raw0007_002.tif"}));
   PageHeaderFields plain = fields;
   plain.packing = 1;
@@ -266,8 +267,7 @@ TEST_F(ImageReceptionTest, PdfFormatMakesPdfFiles) {
   const PageHeaderFields fields = RawFields("PDF-G4MMR");
   SendRawPage(fields, RawPage(fields.width, fields.height, 2));
   SendRawPage(RawFields("PDF-G4MMR", 1), RawPage(fields.width, fields.height, 4));
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(8), kDataEndRes);
+  EndData();
   ASSERT_EQ(DestinationFiles(), Names{"raw0007_000.pdf"});
   EXPECT_EQ(ReadFile(dest_ + "/raw0007_000.pdf").substr(0, 7), "%PDF-1.");
   EXPECT_EQ(TempFiles(), Names{});
@@ -280,8 +280,7 @@ TEST_F(ImageReceptionTest, RawDataBeyondTheAnnouncedHeightIsNotCoded) {
   fields.height = 40;
   const std::string page = RawPage(fields.width, 40, 5);
   SendRawPage(fields, page + RawPage(fields.width, 200, 9));
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(8), kDataEndRes);
+  EndData();
   const std::vector<std::string> strips = TiffStrips(ReadFile(dest_ + "/raw0007_000.tif"));
   ASSERT_EQ(strips.size(), 1u);
   EXPECT_TRUE(strips[0] == CodedStrip(fields, page, kFaxModeMMR));
@@ -292,14 +291,11 @@ TEST_F(ImageReceptionTest, DeferredJobIsLoggedAndAnnouncedAtDisconnect) {
   job_->deferredNotify = true;  // no checksum needed either
   const PageHeaderFields fields = RawFields("TIFF-G4MMR");
   SendRawPage(fields, RawPage(fields.width, fields.height, 0));
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(8), kDataEndRes);
+  EndData();
   EXPECT_TRUE(job_->notifyPending);
   EXPECT_EQ(ReadLog(), "");
   EXPECT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
-  CloseClient(fd_);
-  fd_ = -1;
-  Pump(10);
+  HangUp();
   EXPECT_NE(ReadLog().find(";raw0007_000.tif;1;"), std::string::npos);
   EXPECT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});  // a logged document stays
 }
@@ -311,10 +307,7 @@ TEST_F(ImageReceptionTest, DroppedConnectionLeavesNoFiles) {
   SendBody(ImageHeaderBody(fields));
   SendData(RawPage(fields.width, 100, 0));
   EXPECT_EQ(TempFiles().size(), 2u);
-  CloseClient(fd_);
-  fd_ = -1;
-  Pump(10);
-  EXPECT_EQ(server_->FirstJob(), nullptr);
+  HangUp();
   EXPECT_EQ(TempFiles(), Names{});
 
   ConnectPrinter();
@@ -323,9 +316,7 @@ TEST_F(ImageReceptionTest, DroppedConnectionLeavesNoFiles) {
   // Until its end of data a document shows under no real name.
   ASSERT_EQ(DestinationFiles().size(), 1u);
   EXPECT_EQ(DestinationFiles()[0].rfind(".qbx-", 0), 0u);
-  CloseClient(fd_);
-  fd_ = -1;
-  Pump(10);
+  HangUp();
   EXPECT_EQ(DestinationFiles(), Names{});
 }
 
@@ -345,9 +336,7 @@ TEST_F(ImageReceptionTest, PageDeleteRemovesOnlyTheFinishedTemporaryPages) {
   EXPECT_EQ(Receive(14), PcCancel() + kDataEndRes);
   EXPECT_EQ(DestinationFiles(), Names{});
   EXPECT_EQ(TempFiles(), Names{});
-  CloseClient(fd_);
-  fd_ = -1;
-  Pump(10);
+  HangUp();
 
   std::ofstream(dest_ + "/note.tif") << "older";
   root_.WriteSettings("[MANAGEMENT]\nOverWrite=1\n");
@@ -356,9 +345,7 @@ TEST_F(ImageReceptionTest, PageDeleteRemovesOnlyTheFinishedTemporaryPages) {
   SendFile("note.tif", a);
   SendBody(Body2(0x3004, 0));
   SendFile("note.tif", b);
-  SendBody(Body2(0x3005, static_cast<uint16_t>(ByteSum(a) + ByteSum(b))));
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(16), kChecksumOk + kDataEndRes);
+  EndDocument(static_cast<uint16_t>(ByteSum(a) + ByteSum(b)));
   EXPECT_EQ(DestinationFiles(), (Names{"note.tif", "note_002.tif"}));
   EXPECT_EQ(ReadFile(dest_ + "/note.tif"), a);
   EXPECT_EQ(ReadFile(dest_ + "/note_002.tif"), b);
@@ -403,18 +390,14 @@ TEST_F(ImageReceptionTest, FurtherFilesNeverReplaceAFile) {
   SendFile("page1.tif", b);
   std::ofstream(dest_ + "/page1_003.tif") << "the user's";
   SendFile("page1.tif", c);
-  SendBody(Body2(0x3005, static_cast<uint16_t>(ByteSum(a) + ByteSum(b) + ByteSum(c))));
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(16), kChecksumOk + kDataEndRes);
+  EndDocument(static_cast<uint16_t>(ByteSum(a) + ByteSum(b) + ByteSum(c)));
   EXPECT_EQ(DestinationFiles(),
             (Names{"page1(1)_003.tif", "page1.tif", "page1_002.tif", "page1_003.tif"}));
   EXPECT_EQ(ReadFile(dest_ + "/page1.tif"), a);
   EXPECT_EQ(ReadFile(dest_ + "/page1_002.tif"), b);
   EXPECT_EQ(ReadFile(dest_ + "/page1_003.tif"), "the user's");
   EXPECT_EQ(ReadFile(dest_ + "/page1(1)_003.tif"), c);
-  CloseClient(fd_);
-  fd_ = -1;
-  Pump(10);
+  HangUp();
 
   // The renumbering of a first file with the job's file name does not
   // replace a file either.
@@ -423,9 +406,7 @@ TEST_F(ImageReceptionTest, FurtherFilesNeverReplaceAFile) {
   SendFile("p.tif", a);
   std::ofstream(dest_ + "/Inv_001.tif") << "another";
   SendFile("p.tif", b);
-  SendBody(Body2(0x3005, static_cast<uint16_t>(ByteSum(a) + ByteSum(b))));
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(16), kChecksumOk + kDataEndRes);
+  EndDocument(static_cast<uint16_t>(ByteSum(a) + ByteSum(b)));
   EXPECT_EQ(ReadFile(dest_ + "/Inv_001.tif"), "another");
   EXPECT_EQ(ReadFile(dest_ + "/Inv(1)_001.tif"), a);
   EXPECT_EQ(ReadFile(dest_ + "/Inv_002.tif"), b);
@@ -439,17 +420,13 @@ TEST_F(ImageReceptionTest, DroppedDocumentsDoNotKeepTheirNames) {
   for (int round = 0; round < 3; ++round) {
     ConnectPrinter();
     SendBody(ImageHeaderBody(PageHeaderFields{}));
-    CloseClient(fd_);
-    fd_ = -1;
-    Pump(10);
+    HangUp();
   }
   EXPECT_EQ(NameReservations::Instance().Count(), 0u);
   ConnectPrinter();
   const std::string tiff = SmallTiff(40);
   SendFile("scan.tif", tiff);
-  SendBody(Body2(0x3005, ByteSum(tiff)));
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(16), kChecksumOk + kDataEndRes);
+  EndDocument(ByteSum(tiff));
   EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
 }
 
@@ -461,8 +438,7 @@ TEST_F(ImageReceptionTest, StoppingKeepsAcknowledgedDocumentsAndLogsDeferredOnes
   job_->deferredNotify = true;
   const PageHeaderFields fields = RawFields("TIFF-G4MMR");
   SendRawPage(fields, RawPage(fields.width, fields.height, 0));
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(8), kDataEndRes);
+  EndData();
   SendBody(ImageHeaderBody(PageHeaderFields{}));  // a second document, never finished
   SendData(SmallTiff(3000));
   server_->Stop();
@@ -530,10 +506,7 @@ TEST_F(ImageReceptionTest, ConnectionEndingMidPageLeavesNoFileOpen) {
       SendData(SmallTiff(3000));
     }
     EXPECT_EQ(OpenDescriptors(), descriptors + 3);  // both socket ends and the page file
-    SockClose(fd_);
-    fd_ = -1;
-    for (int i = 0; i < 20 && server_->FirstJob() != nullptr; ++i) Pump(1);
-    EXPECT_EQ(server_->FirstJob(), nullptr);
+    HangUp();
     EXPECT_EQ(OpenDescriptors(), descriptors);
   }
 }
@@ -545,8 +518,7 @@ TEST_F(ImageReceptionTest, BrokenHeaderDropsTheDataWithoutCancel) {
   SendBody(body);
   SendData(SmallTiff(100));
   SendBody(Body2(0x3002, 0));
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(8), kDataEndRes);
+  EndData();
   EXPECT_EQ(DestinationFiles(), Names{});
   EXPECT_TRUE(IsLocked("127.0.0.2", env_.WallSeconds()));
 }
@@ -585,8 +557,7 @@ TEST_F(ImageReceptionTest, FailedWriteDropsTheDocumentAndLeavesNothing) {
   EXPECT_EQ(newFileNotices_, 0);
 
   // The job stays failed; the printer's next connection stores as usual.
-  CloseClient(fd_);
-  Pump();
+  HangUp();
   ConnectPrinter();
   SendFile("scan.tif", tiff);
   SendBody(Body2(0x3005, ByteSum(tiff)));
@@ -725,8 +696,7 @@ TEST_F(ImageReceptionTest, HeaderWithoutADestinationIsCancelledAndWritesNothing)
   const std::string name = "qb-no-destination-" + std::to_string(CurrentProcessId()) + ".tif";
   SendFile(name, SmallTiff(100));
   EXPECT_EQ(Receive(6), PcCancel());
-  SendBody(Body2(0x3003, 0));
-  EXPECT_EQ(Receive(8), kDataEndRes);
+  EndData();
   const bool written = std::filesystem::exists("/" + name);
   std::filesystem::remove("/" + name);
   EXPECT_FALSE(written);
@@ -744,10 +714,7 @@ TEST_F(ImageReceptionTest, RawPageReplacedByAFileLeavesNoTemporaryFile) {
   PageHeaderFields file;
   file.documentName = "scan.tif";
   SendBody(ImageHeaderBody(file));
-  CloseClient(fd_);
-  fd_ = -1;
-  for (int i = 0; i < 20 && server_->FirstJob() != nullptr; ++i) Pump(1);
-  EXPECT_EQ(server_->FirstJob(), nullptr);
+  HangUp();
   EXPECT_EQ(TempFiles(), Names{});
   EXPECT_EQ(DestinationFiles(), Names{});
 }

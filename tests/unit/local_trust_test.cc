@@ -3,6 +3,8 @@
 // records that another process truncates or replaces under it.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -103,6 +105,15 @@ TEST_F(ProgramTrustTest, ServiceModeRunsOnlyWhatNobodyElseCanChange) {
   fs::permissions(folder_, fs::perms(0777));
   EXPECT_FALSE(MayRunProgram(program_, settings_));
   fs::permissions(folder_, fs::perms(0755));
+  EXPECT_TRUE(MayRunProgram(program_, settings_));
+
+  // Another account's program, or naming file, even unwritable by others.
+  if (::geteuid() != 0) return;  // only root can give files away
+  for (const std::string& path : {program_, settings_}) {
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0) << path;
+    EXPECT_FALSE(MayRunProgram(program_, settings_)) << path;
+    ASSERT_EQ(::chown(path.c_str(), 0, 0), 0) << path;
+  }
   EXPECT_TRUE(MayRunProgram(program_, settings_));
 }
 

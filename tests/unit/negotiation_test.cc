@@ -130,27 +130,46 @@ TEST_F(NegotiationTest, DirectCapabilityHandsOutTheKeyUnderTheServerZeroKey) {
   EXPECT_EQ(Get32(para, 6), 0xFFFF1234u);
 }
 
-TEST_F(NegotiationTest, DirectFolderCheckOtherThanBare30RequestIsRefusedAndLocked) {
-  Connect(kDirectPort);
-  DirectHandshake(3, 0);
-  Send(Para2(9, 0, 0, 8));  // listed, but its folder does not exist
-  EXPECT_EQ(Get16(Reply(), 4), 0x3E40);
-  EXPECT_FALSE(IsLocked(kPrinterIp, env_.WallSeconds()));
-
-  Send(Para2(7, 0, 0, 9));  // one byte too many
-  Bytes reply = Reply();
-  EXPECT_EQ(Get16(reply, 2), 0);
-  EXPECT_EQ(Get16(reply, 4), 0x3E40);
-  EXPECT_EQ(Get32(reply, 6), 0xFFFFFFFFu);
-  EXPECT_TRUE(IsLocked(kPrinterIp, env_.WallSeconds()));
-}
-
-TEST_F(NegotiationTest, DirectFolderCheckNeedsProtocol30) {
-  Connect(kDirectPort);
-  DirectHandshake(1, 0);
-  Send(Para2(7, 0, 0, 8));
-  EXPECT_EQ(Get16(Reply(), 4), 0x3E40);
-  EXPECT_TRUE(IsLocked(kPrinterIp, env_.WallSeconds()));
+// Refused folder checks: the error, and whether the printer is locked out.
+TEST_F(NegotiationTest, RefusedRequestsAndWhichOnesLockThePrinterOut) {
+  Bytes para;
+  Put16(&para, 0, 0x3401);
+  Put16(&para, 2, 7);
+  const struct {
+    const char* what;
+    uint16_t port;
+    const char* from;
+    uint16_t major;
+    Bytes request;
+    uint16_t error;
+    bool locked;
+  } cases[] = {
+      {"direct, listed but its folder is missing", kDirectPort, kPrinterIp, 3, Para2(9, 0, 0, 8),
+       0x3E40, false},
+      {"direct, one byte more than the bare request", kDirectPort, kPrinterIp, 3,
+       Para2(7, 0, 0, 9), 0x3E40, true},
+      {"direct, protocol 1.0", kDirectPort, kPrinterIp, 1, Para2(7, 0, 0, 8), 0x3E40, true},
+      {"para from the PC itself", kJobPort, kSelfIp, 1, para, 0x3E01, false},
+      {"para2 from the PC itself", kJobPort, kSelfIp, 1, Para2(7, 0, 0, 26), 0x3E40, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearLockedClients();
+    key_.clear();
+    Connect(c.port, c.from);
+    Bytes reply;
+    if (c.port == kDirectPort) {
+      DirectHandshake(c.major, 0);
+      Send(c.request);
+      reply = Reply();
+    } else {
+      reply = Negotiate(c.request, c.major);
+    }
+    EXPECT_EQ(Get16(reply, 2), 0);
+    EXPECT_EQ(Get16(reply, 4), c.error);
+    EXPECT_EQ(Get32(reply, 6), 0xFFFFFFFFu);
+    EXPECT_EQ(IsLocked(c.from, env_.WallSeconds()), c.locked);
+  }
 }
 
 TEST_F(NegotiationTest, ParaChecksVersionClassAndFolder) {
@@ -170,24 +189,6 @@ TEST_F(NegotiationTest, ParaChecksVersionClassAndFolder) {
   reply = Reply();
   EXPECT_EQ(Get16(reply, 4), 0x3E40);
   EXPECT_FALSE(Job().document.fileOk);
-}
-
-TEST_F(NegotiationTest, ParaFromThePcItselfIsRefused) {
-  Bytes para;
-  Put16(&para, 0, 0x3401);
-  Put16(&para, 2, 7);
-  Connect(kJobPort, kSelfIp);
-  Bytes reply = Negotiate(para);
-  EXPECT_EQ(Get16(reply, 2), 0);
-  EXPECT_EQ(Get16(reply, 4), 0x3E01);
-  EXPECT_FALSE(IsLocked(kSelfIp, env_.WallSeconds()));
-}
-
-TEST_F(NegotiationTest, Para2FromThePcItselfIsRefusedAndLocked) {
-  Connect(kJobPort, kSelfIp);
-  Bytes reply = Negotiate(Para2(7, 0, 0, 26));
-  EXPECT_EQ(Get16(reply, 4), 0x3E40);
-  EXPECT_TRUE(IsLocked(kSelfIp, env_.WallSeconds()));
 }
 
 TEST_F(NegotiationTest, Para2WithoutMetaDataDefersTheNotice) {

@@ -61,49 +61,29 @@ TEST(Folders, TempFolderComesFromTmpUnchanged) {
   EXPECT_EQ(TempFolderPath(), "/");
 }
 
-TEST(Settings, DefaultsOfAnEmptyFile) {
-  test::TestRoot root;
-  root.WriteSettings("garbage line\n[[[\n=\n");
-  char text[260];
-  EXPECT_FALSE(GetConf(text, sizeof text));
-  EXPECT_EQ(GetHDD(), 80);
-  EXPECT_TRUE(GetReceive());
-  EXPECT_EQ(GetList(), 100);
-  EXPECT_TRUE(GetOverWrite());
-  EXPECT_EQ(GetMaxConnectNum(), 30);
-  EXPECT_EQ(GetMACAddressCheck(), 0);
-  EXPECT_EQ(GetFileTypeCheck(), 1);
-  EXPECT_FALSE(GetFTP_DebugLog(text, sizeof text));
-  EXPECT_FALSE(GetFTP_DebugLogDBA(text, sizeof text));
-  EXPECT_EQ(GetFtpPort(), 21);
-  EXPECT_EQ(GetFTP_Support(), 1);
-  EXPECT_EQ(GetFTPS_Support(), 1);
-  EXPECT_EQ(GetFTP_SocketTimeOut(), 120);
-  EXPECT_FALSE(GetFTP_IgnoreConnReset());
-  EXPECT_EQ(GetTOVScan(), 0);
-  EXPECT_EQ(GetTrace(), 0);
-  EXPECT_TRUE(GetUSESMTP());
-}
-
+// Out-of-range numbers are clamped; Receive is on only at exactly 1,
+// OverWrite at anything but 0.
 TEST(Settings, ClampsAndOnOffRules) {
   test::TestRoot root;
-  auto with = [&root](const std::string& body) { root.WriteSettings("[MANAGEMENT]\n" + body); };
-  with("MaxConnectNum=250\n");
-  EXPECT_EQ(GetMaxConnectNum(), 100);
-  with("MaxConnectNum=-5\n");
-  EXPECT_EQ(GetMaxConnectNum(), 100);
-  with("MaxConnectNum=0\n");
-  EXPECT_EQ(GetMaxConnectNum(), 0);
-  with("FTP_SocketTimeOut=10\n");
-  EXPECT_EQ(GetFTP_SocketTimeOut(), 30);
-  with("FTP_SocketTimeOut=99999\n");
-  EXPECT_EQ(GetFTP_SocketTimeOut(), 3600);
-  with("Receive=2\nOverWrite=2\n");
-  EXPECT_FALSE(GetReceive());
-  EXPECT_TRUE(GetOverWrite());
-  with("Receive=1\nOverWrite=0\n");
-  EXPECT_TRUE(GetReceive());
-  EXPECT_FALSE(GetOverWrite());
+  const struct {
+    const char* line;
+    int (*get)();
+    int expected;
+  } cases[] = {
+      {"MaxConnectNum=250", [] { return GetMaxConnectNum(); }, 100},
+      {"MaxConnectNum=-5", [] { return GetMaxConnectNum(); }, 100},
+      {"MaxConnectNum=0", [] { return GetMaxConnectNum(); }, 0},
+      {"FTP_SocketTimeOut=10", [] { return GetFTP_SocketTimeOut(); }, 30},
+      {"FTP_SocketTimeOut=99999", [] { return GetFTP_SocketTimeOut(); }, 3600},
+      {"Receive=2", [] { return int{GetReceive()}; }, 0},
+      {"Receive=1", [] { return int{GetReceive()}; }, 1},
+      {"OverWrite=2", [] { return int{GetOverWrite()}; }, 1},
+      {"OverWrite=0", [] { return int{GetOverWrite()}; }, 0},
+  };
+  for (const auto& c : cases) {
+    root.WriteSettings(std::string("[MANAGEMENT]\n") + c.line + "\n");
+    EXPECT_EQ(c.get(), c.expected) << c.line;
+  }
 }
 
 TEST(Settings, MinimumTlsVersionFallsBackToOnePointTwo) {

@@ -55,17 +55,21 @@ TEST(WorkerPool, StuckWorkDoesNotQueueOtherWorkBehindIt) {
 
 TEST(WorkerPool, CompletionOfWorkThatOutlivesThePoolIsDropped) {
   EventLoop loop;
-  std::atomic<bool> release{false}, finished{false};
+  std::atomic<bool> started{false}, release{false}, finished{false};
   bool done = false;
   {
     WorkerPool pool(1);
     pool.Run(
         loop,
         [&] {
+          started = true;
           while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
           finished = true;
         },
         [&] { done = true; });
+    // Work still queued when the pool ends is dropped: wait until this one
+    // runs (a loaded machine may start the worker late).
+    while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     pool.Run(
         loop, [] { ADD_FAILURE() << "queued work ran after the pool ended"; }, [] {});
     EXPECT_FALSE(pool.WaitIdle(10));
