@@ -51,7 +51,7 @@ bool ConfigLinkInUse();
 bool ReadConfigLink(ConfigLinkFields* fields);
 
 // Messages to other programs' windows (the configuration program, the
-// companions) leave through one ordered sender (platform/ordered_sender.h),
+// companions) leave through one ordered sender (interop/ordered_sender.h),
 // so that the main thread never waits for another process; none of them
 // needs the reply. StartNotifications before the event loop runs,
 // FinishNotifications when it has ended: it spends at most graceMs on what
