@@ -35,7 +35,7 @@ bool ShowsStoppedPicture() {
 }
 
 void WriteTray(const std::vector<ProfileUpdate>& updates) {
-  if (!ProfileWriteMany(TrayFilePath(), "TRAY", updates)) {
+  if (!ProfileReplaceMany(TrayFilePath(), "TRAY", updates)) {
     TraceLog(" Tray state not written (%s)", TrayFilePath().c_str());
   }
 }
@@ -103,7 +103,7 @@ void ShowTrayMenu() {
       lines.push_back({key, std::nullopt});
     }
   }
-  if (!ProfileWriteMany(TrayFilePath(), "MENU", lines)) TraceLog(" Tray menu not written");
+  if (!ProfileReplaceMany(TrayFilePath(), "MENU", lines)) TraceLog(" Tray menu not written");
 }
 
 void LaunchConfigProgram() {

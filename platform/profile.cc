@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -120,6 +121,47 @@ bool ProfileWriteMany(const std::string& path, const char* section,
   }
   ::flock(fd, LOCK_UN);
   ::close(fd);
+  return ok;
+}
+
+bool ProfileReplaceMany(const std::string& path, const char* section,
+                        const std::vector<ProfileUpdate>& updates) {
+  // Writers take turns on a lock file of their own: the file itself is
+  // replaced, so a lock on it would be a lock on a file that is gone.
+  const std::string lockPath = path + ".lock";
+  int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kGroupFileMode);
+  if (lock < 0) return false;
+  ::fchmod(lock, kGroupFileMode);
+  ::flock(lock, LOCK_EX);
+  std::string content;
+  int old = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (old >= 0) {
+    content = ReadAll(old);
+    ::close(old);
+  }
+  const std::string updated = ProfileApplyWrites(content, section, updates);
+  bool ok = true;
+  if (old < 0 || updated != content) {
+    const std::string temporary = path + ".new";
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kGroupFileMode);
+    ok = fd >= 0;
+    size_t written = 0;
+    while (ok && written < updated.size()) {
+      ssize_t put = ::write(fd, updated.data() + written, updated.size() - written);
+      if (put <= 0)
+        ok = false;
+      else
+        written += static_cast<size_t>(put);
+    }
+    if (fd >= 0) {
+      ok = ::fchmod(fd, kGroupFileMode) == 0 && ok;
+      ok = ::close(fd) == 0 && ok;
+    }
+    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+  }
+  ::flock(lock, LOCK_UN);
+  ::close(lock);
   return ok;
 }
 

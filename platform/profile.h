@@ -54,4 +54,11 @@ bool ProfileWriteString(const std::string& path, const char* section, const char
 bool ProfileWriteMany(const std::string& path, const char* section,
                       const std::vector<ProfileUpdate>& updates);
 
+// The same, for a file that programs read without taking its lock (the
+// tray's picture and menu, read by a desktop applet): the new text goes to
+// a file beside it that then replaces it, so a reader sees the old text or
+// the new, never a mix. Writers take turns on PATH.lock.
+bool ProfileReplaceMany(const std::string& path, const char* section,
+                        const std::vector<ProfileUpdate>& updates);
+
 }  // namespace qb

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "test_root.h"
@@ -121,6 +124,33 @@ TEST_F(ProfileTest, ConcurrentWritersLoseNoUpdate) {
   first.join();
   second.join();
   EXPECT_EQ(ProfileKeyNames(path_, "race").size(), 200u);
+}
+
+// A reader that takes no lock (a desktop applet reading the tray file)
+// sees the whole old text or the whole new one while writers replace it.
+TEST_F(ProfileTest, AReplacedFileIsNeverSeenHalfWritten) {
+  const std::string longValue(3000, 'x');
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 0; i < 300; ++i) {
+      const std::string value = i % 2 == 0 ? longValue : "short";
+      ASSERT_TRUE(ProfileReplaceMany(path_, "TRAY", {{"Icon", value}, {"Tip", "Quillbox"}}));
+    }
+    done = true;
+  });
+  int seen = 0;
+  while (!done) {
+    std::ifstream in(path_);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (text.empty()) continue;  // not written yet
+    ++seen;
+    EXPECT_TRUE(text == "[TRAY]\nIcon=" + longValue + "\nTip=Quillbox\n" ||
+                text == "[TRAY]\nIcon=short\nTip=Quillbox\n")
+        << text.size();
+  }
+  writer.join();
+  EXPECT_GT(seen, 0);
+  EXPECT_EQ(ProfileGetString(path_, "TRAY", "Icon", ""), "short");
 }
 
 }  // namespace
