@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "platform/local_trust.h"
+#include "platform/places.h"
 
 namespace qb {
 
@@ -132,6 +133,39 @@ bool ListFolder(const std::string& path, std::vector<FolderEntry>* entries) {
 namespace qb {
 
 int CurrentProcessId() { return static_cast<int>(::getpid()); }
+
+namespace {
+
+std::string LettersAndDigits(const std::string& text, size_t most) {
+  std::string kept;
+  for (char c : text) {
+    if (kept.size() == most) break;
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) kept += c;
+  }
+  return kept;
+}
+
+}  // namespace
+
+std::string HostIdentity() {
+  const std::string chosen = EnvironmentText("QUILLBOX_HOST_ID");
+  if (!chosen.empty() && chosen.size() <= 32 && LettersAndDigits(chosen, 32) == chosen) return chosen;
+  char text[64] = "";
+  int fd = ::open("/etc/machine-id", O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    const ssize_t got = ::read(fd, text, sizeof text - 1);
+    text[got > 0 ? got : 0] = '\0';
+    ::close(fd);
+  }
+  std::string identity = LettersAndDigits(text, 12);
+  if (identity.size() == 12) return identity;
+  if (::gethostname(text, sizeof text - 1) == 0) {
+    text[sizeof text - 1] = '\0';
+    identity = LettersAndDigits(text, 32);
+    if (!identity.empty()) return identity;
+  }
+  return "host";
+}
 
 bool ProcessIsRunning(int pid) {
   if (pid <= 0) return false;

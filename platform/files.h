@@ -64,4 +64,11 @@ namespace qb {
 int CurrentProcessId();
 bool ProcessIsRunning(int pid);
 
+// A short name of this machine, letters and digits only, for files that
+// machines sharing a folder must tell apart: QUILLBOX_HOST_ID when set
+// (letters and digits, at most 32), else the first 12 digits of
+// /etc/machine-id, else the host name without its other characters, else
+// "host".
+std::string HostIdentity();
+
 }  // namespace qb

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "storage/destinations.h"
@@ -23,14 +25,43 @@ std::string FolderOfPath(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// ".qbx-<pid>-<serial>.part": the process id tells a later start whose
-// file it was.
+// ".qbx-<host>-<pid>-<serial>.part": the host and the process id tell a
+// later start whose file it was. A folder on a file server may be shared
+// by receivers on several machines, and a process id means something only
+// on its own machine.
 std::string NewStagingPath(const std::string& folder) {
+  static const std::string host = HostIdentity();
   static std::atomic<uint64_t> serial{0};
-  char name[64];
-  std::snprintf(name, sizeof name, "%s%d-%llu%s", kStagingPrefix, CurrentProcessId(),
-                static_cast<unsigned long long>(++serial), kStagingSuffix);
+  char name[96];
+  std::snprintf(name, sizeof name, "%s%s-%d-%llu%s", kStagingPrefix, host.c_str(),
+                CurrentProcessId(), static_cast<unsigned long long>(++serial), kStagingSuffix);
   return folder + name;
+}
+
+// The process that left a staging file of this machine, or 0 when the file
+// is another machine's (or no staging file at all). Names from before the
+// host was part of them (".qbx-<pid>-<serial>.part") count as this
+// machine's.
+int StagingOwnerHere(const std::string& name, const std::string& host) {
+  const size_t prefixLength = std::strlen(kStagingPrefix);
+  const size_t suffixLength = std::strlen(kStagingSuffix);
+  if (name.size() <= prefixLength + suffixLength || name.compare(0, prefixLength, kStagingPrefix) != 0 ||
+      name.compare(name.size() - suffixLength, suffixLength, kStagingSuffix) != 0) {
+    return 0;
+  }
+  const std::string middle = name.substr(prefixLength, name.size() - prefixLength - suffixLength);
+  std::vector<std::string> fields;
+  for (size_t start = 0;;) {
+    const size_t dash = middle.find('-', start);
+    fields.push_back(middle.substr(start, dash == std::string::npos ? std::string::npos : dash - start));
+    if (dash == std::string::npos) break;
+    start = dash + 1;
+  }
+  if (fields.size() == 3 && fields[0] != host) return 0;
+  if (fields.size() != 2 && fields.size() != 3) return 0;
+  const std::string& pid = fields[fields.size() - 2];
+  if (pid.empty() || pid.size() > 9 || pid.find_first_not_of("0123456789") != std::string::npos) return 0;
+  return std::atoi(pid.c_str());
 }
 
 }  // namespace
@@ -193,18 +224,13 @@ std::vector<std::string> DocumentFiles::CommitEach(
 int RemoveAbandonedStagingFiles(Env& env, const std::string& folder) {
   std::vector<FolderEntry> entries;
   if (!env.ListFolder(folder, &entries).ok()) return 0;
-  const size_t prefixLength = std::strlen(kStagingPrefix);
-  const size_t suffixLength = std::strlen(kStagingSuffix);
+  const std::string host = HostIdentity();
   int removed = 0;
   for (const FolderEntry& entry : entries) {
     const std::string& name = entry.name;
-    if (entry.isDirectory || name.size() <= prefixLength + suffixLength ||
-        name.compare(0, prefixLength, kStagingPrefix) != 0 ||
-        name.compare(name.size() - suffixLength, suffixLength, kStagingSuffix) != 0) {
-      continue;
-    }
-    const int pid = std::atoi(name.c_str() + prefixLength);
-    if (pid == CurrentProcessId() || ProcessIsRunning(pid)) continue;
+    if (entry.isDirectory) continue;
+    const int pid = StagingOwnerHere(name, host);
+    if (pid <= 0 || pid == CurrentProcessId() || ProcessIsRunning(pid)) continue;
     std::string path = folder;
     if (!path.empty() && path.back() != '/') path += '/';
     if (env.Remove(path + name).ok()) ++removed;

@@ -84,9 +84,11 @@ class DocumentFiles {
   std::vector<File> files_;
 };
 
-// The staging files that a receiver which ended without committing (a
-// crash, a power loss) left in `folder`; they belong to no running process.
-// Deletes them and returns how many there were.
+// The staging files that a receiver of this machine which ended without
+// committing (a crash, a power loss) left in `folder`: they belong to no
+// running process here. Another machine's staging files (a shared folder)
+// are that machine's to remove. Deletes them and returns how many there
+// were.
 int RemoveAbandonedStagingFiles(Env& env, const std::string& folder);
 // The same for every destination folder of the list and the folders right
 // below them (meta data may name a sub-folder); run when the receiver starts.

@@ -183,20 +183,25 @@ class LogsAndFiles(unittest.TestCase):
 
     def test_an_upload_is_written_hidden_in_its_folder_and_leftovers_go_at_start(self):
         receiver = FtpReceiver()
+        receiver.env["QUILLBOX_HOST_ID"] = "thispc"
         leftovers = [os.path.join(receiver.root, "tmp", "TXQB1A2B.tmp"),
-                     os.path.join(receiver.folders[5], ".qbx-999999999-7.part")]
-        for leftover in leftovers:
+                     os.path.join(receiver.folders[5], ".qbx-thispc-999999999-7.part")]
+        # A receiver on another machine shares the folder: its upload in
+        # progress is not this machine's leftover, whatever its process id.
+        others = os.path.join(receiver.folders[3], ".qbx-otherpc-999999999-7.part")
+        for leftover in leftovers + [others]:
             with open(leftover, "wb") as handle:
                 handle.write(b"x" * 1000)
         with receiver:
             self.assertTrue(wait_until(lambda: not any(os.path.exists(f) for f in leftovers)))
+            self.assertTrue(os.path.exists(others))
             client, port = waiting_store(receiver, "slow.pdf")
             data = socket.create_connection(("127.0.0.1", port), source_address=("127.0.0.2", 0))
             data.sendall(b"%PDF-1.4\n")
             folder = receiver.folders[5]
             # Written where it will live, under a hidden name, nothing in TMP.
             self.assertTrue(wait_until(lambda: os.listdir(folder) != []))
-            self.assertRegex(os.listdir(folder)[0], r"^\.qbx-%d-[0-9]+\.part$" % receiver.process.pid)
+            self.assertRegex(os.listdir(folder)[0], r"^\.qbx-thispc-%d-[0-9]+\.part$" % receiver.process.pid)
             self.assertEqual([n for n in os.listdir(os.path.join(receiver.root, "tmp")) if n.startswith("TXQB")], [])
             data.close()
             self.assertEqual(client.voidresp(), "226 Transfer complete.")

@@ -74,15 +74,31 @@ TEST_F(DocumentFilesTest, OverWriteReplacesAndDroppedFilesLeaveNothing) {
   EXPECT_EQ(Names(), std::set<std::string>{"memo.pdf"});
 }
 
-TEST_F(DocumentFilesTest, AbandonedStagingFilesOfDeadProcessesAreRemoved) {
-  WriteWholeFile(Path(".qbx-999999999-1.part"), "half a scan");  // no such process
-  WriteWholeFile(Path(".qbx-1-1.part"), "init is alive");
-  WriteWholeFile(Path(".hidden"), "not ours");
+// Only this machine's leftovers go: on a folder shared by two receivers,
+// the other machine's staging files belong to processes we cannot see.
+TEST_F(DocumentFilesTest, AbandonedStagingFilesOfThisMachinesDeadProcessesAreRemoved) {
+  const std::string host = HostIdentity();
+  {
+    DocumentFiles files(Env::Default(), NameReservations::NewOwner());
+    const std::string staging = files.Begin(Path("scan.tif"));
+    EXPECT_EQ(fs::path(staging).filename().string().rfind(".qbx-" + host + "-", 0), 0u) << staging;
+    files.Drop(Path("scan.tif"));
+  }
+  const std::set<std::string> kept = {".hidden",  // not a staging file
+                                      ".qbx-" + host + "-1-1.part",  // init is alive
+                                      ".qbx-otherhost-999999999-1.part",  // another machine's
+                                      ".qbx-" + host + "-12x-1.part",  // not a process id
+                                      "sub"};
+  for (const std::string& name : kept) {
+    if (name != "sub") WriteWholeFile(Path(name), "x");
+  }
+  WriteWholeFile(Path(".qbx-" + host + "-999999999-1.part"), "half a scan");  // no such process
+  WriteWholeFile(Path(".qbx-999999997-2.part"), "from before hosts were named");
   fs::create_directory(folder_ / "sub");
-  WriteWholeFile(folder_ / "sub" / ".qbx-999999998-4.part", "x");
+  WriteWholeFile(folder_ / "sub" / (".qbx-" + host + "-999999998-4.part"), "x");
   WriteDestinationList("1;" + folder_.string() + ";;;\n");
-  EXPECT_EQ(RemoveAbandonedStagingFilesInDestinations(Env::Default()), 2);
-  EXPECT_EQ(Names(), (std::set<std::string>{".hidden", ".qbx-1-1.part", "sub"}));
+  EXPECT_EQ(RemoveAbandonedStagingFilesInDestinations(Env::Default()), 3);
+  EXPECT_EQ(Names(), kept);
 }
 
 }  // namespace
