@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
+#include <set>
 
 #include "platform/folder_access.h"
 #include "platform/global_lock.h"
 #include "platform/profile.h"
+#include "platform/system_log.h"
+#include "platform/trace.h"
 #include "storage/data_files.h"
 
 namespace qb {
@@ -16,24 +20,48 @@ namespace {
 constexpr int kListLineBuffer = 520;
 constexpr int kMaxProbeNames = 100;
 
-// Whether a new file can be created in `folder`. The probe is created
-// exclusively under a free name, so that an existing "test.txt" of the user
-// is never truncated or deleted, and always removed again.
-bool CanCreateFileIn(const std::string& folder, Env& env) {
+// Whether a new file can be created in `folder`, and why not. The probe is
+// created exclusively under a free name, so that an existing "test.txt" of
+// the user is never truncated or deleted, and always removed again.
+bool CanCreateFileIn(const std::string& folder, Env& env, std::string* why) {
   // An empty folder field would probe the file system root.
-  if (folder.empty()) return false;
+  if (folder.empty()) {
+    *why = "no folder given";
+    return false;
+  }
   for (int i = 0; i < kMaxProbeNames; ++i) {
     std::string name = i == 0 ? "test.txt" : "test(" + std::to_string(i) + ").txt";
     std::string path = folder + "/" + name;
     std::unique_ptr<WritableFile> probe;
     FileResult created = env.NewWritableFile(path, CreateMode::kNewOnly, &probe);
     if (created.error() == FileError::kExists) continue;
-    if (!created) return false;
+    if (!created) {
+      *why = "a file cannot be created there: " + created.Reason();
+      return false;
+    }
     probe->Close();
     env.Remove(path);
     return true;
   }
+  *why = "no free name for the write test (test.txt to test(" + std::to_string(kMaxProbeNames - 1) +
+         ").txt all exist)";
   return false;
+}
+
+// Told once per destination, folder and cause while the process runs: a
+// printer that keeps trying does not fill the system log, and a new cause
+// (the folder removed after being unwritable) is told again.
+void ReportDestinationProblem(const std::string& numberText, const std::string& folder,
+                              const std::string& why) {
+  static std::mutex mutex;
+  static std::set<std::string> told;
+  const std::string text = "Destination " + numberText + " (" + folder + ") cannot be used: " + why;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (told.size() >= 256 || !told.insert(text).second) return;
+  }
+  TraceLog(" %s", text.c_str());
+  ShowMessageBox(text.c_str(), "Quillbox");
 }
 
 }  // namespace
@@ -67,10 +95,16 @@ bool LookupDestination(uint16_t number, DestinationRecord* record, Env& env) {
     SplitField(&rest);
     record->accessCode = SplitField(&rest);
     record->extensionLibrary = SplitField(&rest);
-    found = CanCreateFileIn(record->folder, env);
-    break;
+    std::string why;
+    found = CanCreateFileIn(record->folder, env, &why);
+    if (found && !IsFolderReachable(record->folder)) {
+      found = false;
+      why = "the folder cannot be entered";
+    }
+    if (!found) ReportDestinationProblem(record->numberText, record->folder, why);
+    return found;
   }
-  return found && IsFolderReachable(record->folder);
+  return false;
 }
 
 bool IsFolderReachable(const std::string& folder) { return CanEnterFolder(folder); }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/trace.h"
 #include "tests/storage/storage_fixture.h"
 
 namespace qb {
@@ -130,6 +131,27 @@ TEST_F(DestinationTest, SubfoldersAreListedParentFirstThenInByteOrder) {
   EXPECT_TRUE(ListSubfolders((root_ / "missing").string(), Env::Default()).empty());
   EXPECT_TRUE(IsFolderReachable(a_));
   EXPECT_FALSE(IsFolderReachable((root_ / "plainfile").string()));
+}
+
+// A destination the receiver cannot use is told once per cause, with the
+// folder and the system's reason; a new cause is told again.
+TEST_F(DestinationTest, AnUnusableFolderIsToldOncePerCauseWithItsPathAndReason) {
+  const std::string missing = (root_ / "gone").string();
+  WriteDestinationList("7;" + missing + ";;;\n");
+  DestinationRecord record;
+  StartTraceCapture();
+  EXPECT_FALSE(LookupDestination(7, &record, Env::Default()));
+  EXPECT_FALSE(LookupDestination(7, &record, Env::Default()));
+  WriteWholeFile(missing, "a file where the folder should be");
+  EXPECT_FALSE(LookupDestination(7, &record, Env::Default()));
+  std::vector<std::string> told = TakeCapturedTrace();
+  StopTraceCapture();
+  std::erase_if(told, [](const std::string& line) { return line.find("Destination 7") == std::string::npos; });
+  ASSERT_EQ(told.size(), 2u);
+  EXPECT_NE(told[0].find("(" + missing + ") cannot be used: a file cannot be created there: No such file or directory"),
+            std::string::npos)
+      << told[0];
+  EXPECT_NE(told[1].find("Not a directory"), std::string::npos) << told[1];
 }
 
 }  // namespace
