@@ -10,7 +10,10 @@ import re
 import resource
 import socket
 import ssl
+import shutil
 import stat
+import subprocess
+import tempfile
 import time
 import unittest
 
@@ -163,6 +166,41 @@ class TlsAndFeatures(unittest.TestCase):
             receiver.ftp().close()
             self.assertIsNone(handshake(v12))
             self.assertEqual(handshake(v13)[0], "TLSv1.3")
+
+    def test_a_certificate_chain_from_a_real_ca_verifies(self):
+        # Root CA -> intermediate CA -> server, the server's file holding
+        # its certificate and the intermediate one (a "fullchain.pem"): a
+        # client that trusts only the root verifies the whole chain.
+        folder = tempfile.mkdtemp(prefix="qb-chain-")
+        self.addCleanup(shutil.rmtree, folder, True)
+
+        def run(*args):
+            subprocess.run(["openssl", *args], check=True, capture_output=True, cwd=folder)
+
+        run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Test Root",
+            "-addext", "basicConstraints=critical,CA:TRUE", "-keyout", "root.key", "-out", "root.pem")
+        with open(os.path.join(folder, "ca.ext"), "w") as handle:
+            handle.write("basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign\n")
+        with open(os.path.join(folder, "leaf.ext"), "w") as handle:
+            handle.write("subjectAltName=IP:127.0.0.1\n")
+        for name, issuer, ext in (("mid", "root", "ca.ext"), ("leaf", "mid", "leaf.ext")):
+            run("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=%s" % name, "-keyout", name + ".key",
+                "-out", name + ".csr")
+            run("x509", "-req", "-in", name + ".csr", "-CA", issuer + ".pem", "-CAkey", issuer + ".key",
+                "-CAcreateserial", "-days", "2", "-extfile", ext, "-out", name + ".pem")
+        with open(os.path.join(folder, "fullchain.pem"), "w") as chain:
+            for name in ("leaf", "mid"):
+                with open(os.path.join(folder, name + ".pem")) as part:
+                    chain.write(part.read())
+        tls = "FTPS_Support=1\nSSL_PrivateKey=%s/leaf.key\nSSL_CertificateKey=%s/fullchain.pem\n" % (folder, folder)
+        with FtpReceiver(tls=tls) as receiver:
+            receiver.ftp().close()
+            check = subprocess.run(["openssl", "s_client", "-connect", "127.0.0.1:%d" % FTP_PORT,
+                                    "-starttls", "ftp", "-CAfile", os.path.join(folder, "root.pem"),
+                                    "-verify_return_error", "-verify_ip", "127.0.0.1"],
+                                   input=b"QUIT\r\n", capture_output=True, timeout=20)
+            self.assertEqual(check.returncode, 0, check.stdout.decode(errors="replace")[-2000:])
+            self.assertIn(b"Verify return code: 0 (ok)", check.stdout)
 
 
 class LogsAndFiles(unittest.TestCase):
