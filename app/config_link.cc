@@ -4,12 +4,12 @@
 #include <memory>
 
 #include "app/process_state.h"
+#include "interop/ordered_sender.h"
+#include "interop/svc_ctrl.h"
 #include "interop/window_endpoint.h"
 #include "platform/global_lock.h"
-#include "platform/shared_record.h"
-#include "interop/ordered_sender.h"
 #include "platform/places.h"
-#include "interop/svc_ctrl.h"
+#include "platform/shared_record.h"
 #include "platform/trace.h"
 
 namespace qb {

@@ -13,9 +13,9 @@
 #include "app/tray.h"
 #include "config/folders.h"
 #include "config/settings.h"
+#include "interop/svc_ctrl.h"
 #include "interop/window_messages.h"
 #include "platform/stop_signal.h"
-#include "interop/svc_ctrl.h"
 #include "platform/trace.h"
 #include "platform/worker_thread.h"
 

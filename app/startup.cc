@@ -14,13 +14,15 @@
 #include "config/folders.h"
 #include "config/scanner_list.h"
 #include "config/settings.h"
+#include "interop/svc_ctrl.h"
+#include "interop/window_endpoint.h"
 #include "interop/window_messages.h"
 #include "platform/descriptor_limit.h"
-#include "interop/window_endpoint.h"
+#include "platform/env.h"
+#include "platform/files.h"
 #include "platform/instance_lock.h"
 #include "platform/local_trust.h"
 #include "platform/places.h"
-#include "interop/svc_ctrl.h"
 #include "platform/system_log.h"
 #include "platform/tls.h"
 #include "platform/trace.h"
@@ -89,6 +91,26 @@ void StartFtpIfEnabled(bool serviceMode, MainWindow& mainWindow) {
   }
 }
 
+// Raw pages are coded into files of the temporary folder before a document
+// is assembled: a folder this account cannot write there refuses every raw
+// scan, which a person should hear of at start rather than from a printer.
+void CheckTempFolder(Env& env) {
+  const std::string folder = TempFolderPath();
+  const std::string probe = folder + ".qbx-tmp-check-" + std::to_string(CurrentProcessId());
+  std::unique_ptr<WritableFile> file;
+  const FileResult made = env.NewWritableFile(probe, CreateMode::kNewOnly, &file);
+  if (made.ok()) {
+    file->Close();
+    env.Remove(probe);
+    return;
+  }
+  const std::string text = "The temporary folder " + folder + " cannot take files (" + made.Reason() +
+                           "): scans by the raw road are refused until TMP names a folder this account "
+                           "may write";
+  TraceLog("%s", text.c_str());
+  ShowMessageBox(text.c_str(), "Quillbox");
+}
+
 // Disk word at start: from the free percentage of the CONF folder's volume.
 uint16_t InitialHddState(Env& env) {
   return static_cast<uint16_t>(
@@ -120,6 +142,7 @@ int RunProgram(int argc, char** argv) {
 
   LocateSettingsFile(env);
   InitTempFolder();
+  CheckTempFolder(env);
   // In service mode nothing is run or loaded that an account outside the
   // service's own and its group could have named or changed.
   RequireTrustedPrograms(process.serviceLaunched);

@@ -9,11 +9,11 @@
 #include "app/service_link.h"
 #include "app/tray_menu.h"
 #include "config/folders.h"
+#include "interop/svc_ctrl.h"
 #include "platform/launch.h"
 #include "platform/local_trust.h"
 #include "platform/places.h"
 #include "platform/profile.h"
-#include "interop/svc_ctrl.h"
 #include "platform/trace.h"
 #include "storage/disk_space.h"
 

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "platform/global_lock.h"
-#include "platform/shared_record.h"
 #include "platform/places.h"
+#include "platform/shared_record.h"
 
 namespace qb {
 namespace {

@@ -7,10 +7,10 @@
 
 #include "config/folders.h"
 #include "config/settings.h"
+#include "interop/window_endpoint.h"
 #include "nameservice/host_list.h"
 #include "nameservice/host_table.h"
 #include "platform/clock.h"
-#include "interop/window_endpoint.h"
 #include "platform/launch.h"
 #include "platform/local_trust.h"
 #include "platform/trace.h"

@@ -42,6 +42,14 @@ class StartProblems(unittest.TestCase):
         self.assertIn("Quillbox: The name-service port UDP 37010 cannot be used", text)
         self.assertIn("printers cannot find this PC by its name.", text)
 
+    def test_a_temporary_folder_that_cannot_take_files_is_reported(self):
+        with Receiver(env={"TMP": "/nonexistent/quillbox-tmp"}) as receiver:
+            text = stderr_of_a_run(receiver)
+        self.assertIn("Quillbox: The temporary folder /nonexistent/quillbox-tmp/ cannot take files "
+                      "(No such file or directory): scans by the raw road are refused", text)
+        with Receiver() as receiver:
+            self.assertNotIn("temporary folder", stderr_of_a_run(receiver))
+
 
 if __name__ == "__main__":
     unittest.main()
