@@ -7,6 +7,7 @@ import os
 import re
 import shlex
 import shutil
+import signal
 import subprocess
 import tempfile
 import unittest
@@ -47,6 +48,8 @@ def demo_receiver():
     demo = os.path.join(receiver.root, "demo/root")
     with open(os.path.join(SOURCE, "demo/tvscan_f.template")) as template:
         destinations = template.read().replace("@DEMO@", demo)
+    # The README's example of a destination the receiver cannot use.
+    destinations += "7;/srv/scans/gone;Gone;;\n"
     with open(os.path.join(receiver.data, "tvscan_f.bin"), "w") as handle:
         handle.write(destinations)
     for number in (1, 2, 3):
@@ -97,6 +100,16 @@ class ReadmeExamples(unittest.TestCase):
             # "-> demo/root/srv/scans/dest2/page.pdf (page(1).pdf the second time)"
             for arrow in re.findall(r"#\s+-> demo/root/([^\s,]+)", text):
                 self.assertTrue(os.path.exists(os.path.join(demo, arrow)), arrow)
+
+            # What a person is told about a destination that cannot be used.
+            self.assertFalse(os.path.exists("/srv/scans/gone"))
+            subprocess.run([sendscan, "--source", "127.0.0.9", "raw", "7"], capture_output=True, timeout=60)
+            receiver.process.send_signal(signal.SIGTERM)
+            receiver.process.wait(timeout=10)
+            told = receiver.process.stderr.read().decode(errors="replace")
+            receiver.process.stderr.close()
+        example = re.search(r"^(Quillbox: Destination 7 .*)$", text, re.M).group(1)
+        self.assertIn(example, told)
 
 
 if __name__ == "__main__":
