@@ -4,12 +4,15 @@
 # demo root kept under demo/root. The console shows one line per received
 # document, taken from the receive log; the full trace goes to
 # demo/root/tmp/qbxLog.log (QB_DEMO_TRACE=1 puts it on the console instead).
-# Ctrl-C ends it. QB_BUILD_DIR chooses another build folder than build/.
+# Ctrl-C ends it. QB_BUILD_DIR chooses another build folder than build/,
+# QB_DEMO_ROOT another demo root than demo/root (the README's test runs the
+# demo on a root of its own).
 set -eu
 cd "$(dirname "$0")/.."
 QB_TARGETS="quillbox quillbox-sendscan qb_extension_example" tools/setup.sh
-DEMO="$(pwd)/demo/root"
+DEMO="${QB_DEMO_ROOT:-$(pwd)/demo/root}"
 DATA="$DEMO/var/lib/Tovira/Quillbox"
+mkdir -p "$DATA"
 # The settings file is the program's to write (connected printers, job
 # counter), so the demo starts from a copy; delete it to start afresh.
 [ -f "$DATA/quern.ini" ] || cp demo/quern.ini.template "$DATA/quern.ini"

@@ -1,18 +1,20 @@
-"""The README's commands, run as a reader would run them on the demo root:
-every `quillbox-sendscan`, `curl`, `lftp` and `nc` line of its shell
-blocks, in order, against a receiver set up as tools/demo.sh sets it up;
-then the example results the README shows (names in the receive log,
-files in the folders). A README edit that breaks an example fails here."""
+"""The README's quick start as a reader follows it: tools/demo.sh, then
+every `quillbox-sendscan`, `curl`, `lftp` and `nc` line of the README's
+shell blocks, in order; then the example output the README shows (the demo
+console's lines, the message for an unusable destination, the files in the
+folders). A README or demo change that breaks an example fails here."""
 import os
 import re
 import shlex
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
+import threading
 import unittest
 
-from receiver import BINARY, Receiver, wait_until
+from receiver import BINARY, wait_until
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../..")
 README = os.path.join(SOURCE, "README.md")
@@ -32,29 +34,38 @@ def shell_lines(text):
     return commands
 
 
-def demo_receiver():
-    """A receiver on the demo's settings and destinations, with the key
-    pair tools/demo.sh makes."""
-    receiver = Receiver(settings=None)
-    with open(os.path.join(SOURCE, "demo/quern.ini.template")) as template:
-        settings = template.read()
-    key, cert = os.path.join(receiver.root, "key.pem"), os.path.join(receiver.root, "cert.pem")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", "/CN=localhost", "-keyout", key, "-out", cert], check=True, capture_output=True)
-    settings = settings.replace("[MANAGEMENT]\n", "[MANAGEMENT]\nSSL_PrivateKey=%s\nSSL_CertificateKey=%s\n"
-                                % (key, cert), 1)
-    with open(receiver.settings_path, "w") as handle:
-        handle.write(settings)
-    demo = os.path.join(receiver.root, "demo/root")
-    with open(os.path.join(SOURCE, "demo/tvscan_f.template")) as template:
-        destinations = template.read().replace("@DEMO@", demo)
-    # The README's example of a destination the receiver cannot use.
-    destinations += "7;/srv/scans/gone;Gone;;\n"
-    with open(os.path.join(receiver.data, "tvscan_f.bin"), "w") as handle:
-        handle.write(destinations)
-    for number in (1, 2, 3):
-        os.makedirs(os.path.join(demo, "srv/scans/dest%d" % number))
-    return receiver, demo
+class Demo:
+    """tools/demo.sh, as the quick start runs it, on a demo root of its own
+    (and the build folder of the receiver under test); its console lines
+    are collected as they come."""
+
+    def __init__(self, root):
+        self.root = root
+        env = dict(os.environ, QB_DEMO_ROOT=root, QB_BUILD_DIR=os.path.dirname(os.path.abspath(BINARY)))
+        self.process = subprocess.Popen([os.path.join(SOURCE, "tools/demo.sh")], env=env,
+                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.lines = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.append(line.rstrip("\n"))
+
+    def wait_until_listening(self):
+        def listening():
+            try:
+                socket.create_connection(("127.0.0.1", 37100), timeout=0.2).close()
+                return True
+            except OSError:
+                return False
+        return wait_until(lambda: listening() or self.process.poll() is not None, 300) and \
+            self.process.poll() is None
+
+    def stop(self):
+        self.process.send_signal(signal.SIGINT)
+        self.process.wait(timeout=20)
+        self.reader.join(timeout=5)
 
 
 class ReadmeExamples(unittest.TestCase):
@@ -73,8 +84,16 @@ class ReadmeExamples(unittest.TestCase):
         for name in ("page1.tif", "page2.tif"):
             subprocess.run([sendscan, "make-tiff", os.path.join(work, name)], check=True, capture_output=True)
 
-        receiver, demo = demo_receiver()
-        with receiver:
+        demo = os.path.join(work, "demo-root")
+        data = os.path.join(demo, "var/lib/Tovira/Quillbox")
+        os.makedirs(data)
+        # The README's example of a destination the receiver cannot use, added
+        # once the demo has written its list.
+        running = Demo(demo)
+        try:
+            self.assertTrue(running.wait_until_listening(), "\n".join(running.lines))
+            with open(os.path.join(data, "tvscan_f.bin"), "a") as handle:
+                handle.write("7;/srv/scans/gone;Gone;;\n")
             for command in commands:
                 line = command.replace("build/quillbox-sendscan", shlex.quote(sendscan))
                 line = line.replace("demo/root", demo).replace("/tmp/page.pdf", os.path.join(work, "page.pdf"))
@@ -86,30 +105,24 @@ class ReadmeExamples(unittest.TestCase):
                                      done.stderr.decode(errors="replace")[-1500:])
                     if command.startswith("nc "):
                         self.assertIn(b"O   K  \\0 005", done.stdout)
+            self.assertFalse(os.path.exists("/srv/scans/gone"))
+            subprocess.run([sendscan, "--source", "127.0.0.9", "raw", "7"], capture_output=True, timeout=60)
 
-            # The demo console's example lines name files the receive log names.
-            def received():
-                with open(os.path.join(receiver.data, "tvscanlog_f.bin")) as log:
-                    return log.read()
-
-            shown = re.findall(r"^received \S+ \S+  (\S+)  to destination (\d+)$", text, re.M)
-            self.assertTrue(shown)
-            for name, number in shown:
-                folder = os.path.join(demo, "srv/scans/dest%s" % number)
-                self.assertTrue(wait_until(lambda: ";%s;1;%s" % (name, folder) in received()), (name, received()))
+            # The demo console's example lines, the time aside.
+            time_stamp = r"\d{4}/\d\d/\d\d \d\d:\d\d"
+            for shown in re.findall(r"^(received \S+ \S+  .*)$", text, re.M):
+                pattern = re.escape(shown).replace(re.escape("2026/12/06 15:46"), time_stamp)
+                pattern = pattern.replace(re.escape("2026/12/06 15:47"), time_stamp)
+                self.assertTrue(wait_until(lambda: any(re.fullmatch(pattern, seen) for seen in running.lines)),
+                                (shown, running.lines))
+            # What a person is told about a destination that cannot be used.
+            example = re.search(r"^(Quillbox: Destination 7 .*)$", text, re.M).group(1)
+            self.assertTrue(wait_until(lambda: example in running.lines), running.lines)
             # "-> demo/root/srv/scans/dest2/page.pdf (page(1).pdf the second time)"
             for arrow in re.findall(r"#\s+-> demo/root/([^\s,]+)", text):
                 self.assertTrue(os.path.exists(os.path.join(demo, arrow)), arrow)
-
-            # What a person is told about a destination that cannot be used.
-            self.assertFalse(os.path.exists("/srv/scans/gone"))
-            subprocess.run([sendscan, "--source", "127.0.0.9", "raw", "7"], capture_output=True, timeout=60)
-            receiver.process.send_signal(signal.SIGTERM)
-            receiver.process.wait(timeout=10)
-            told = receiver.process.stderr.read().decode(errors="replace")
-            receiver.process.stderr.close()
-        example = re.search(r"^(Quillbox: Destination 7 .*)$", text, re.M).group(1)
-        self.assertIn(example, told)
+        finally:
+            running.stop()
 
 
 if __name__ == "__main__":
