@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -29,6 +30,10 @@ namespace qb::test {
 
 constexpr uint32_t kLoopback = 0x7F000001;
 constexpr const char* kGreeting = "220 FTP ( TX QBX Service ) ready";
+constexpr const char* kDenied = "550 Permission denied.";
+constexpr const char* kCwdOk = "250 CWD command successful";
+constexpr const char* kStored = "226 Transfer complete.";
+constexpr const char* kUnknown = "500 command not understood.";
 
 inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -193,6 +198,17 @@ class FtpTestBed {
     }
     SockClose(socket);
     return client.Reply(20000);
+  }
+  // Sends each command; the ones not answered with their reply, as
+  // "command -> reply" lines ("" when all were).
+  static std::string WrongReplies(FtpLineClient& client,
+                                  std::initializer_list<std::pair<std::string, std::string>> steps) {
+    std::string wrong;
+    for (const auto& [command, reply] : steps) {
+      const std::string got = client.Command(command);
+      if (got != reply) wrong += command + " -> " + got + "\n";
+    }
+    return wrong;
   }
   static bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

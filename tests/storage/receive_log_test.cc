@@ -16,32 +16,20 @@ namespace fs = std::filesystem;
 using testing::ScopedEnv;
 using testing::StorageTest;
 
-// Length of "YYYY/MM/DD hh:mm", the C locale's date and time.
-constexpr size_t kDateTimeLength = 16;
-
-// Whether `text` starts with a date and time in the C locale's formats
-// (std::regex is avoided: it trips a compiler warning in sanitizer builds).
-bool StartsWithDateTime(const std::string& text) {
-  const std::string shape = "dddd/dd/dd dd:dd";
-  if (text.size() < shape.size()) return false;
-  for (size_t i = 0; i < shape.size(); ++i) {
-    bool digit = text[i] >= '0' && text[i] <= '9';
-    if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
-  }
-  return true;
-}
-
-// The entry after its date and time, or "?" when it does not start with one.
+// The entry after its date and time in the C locale's format
+// ("YYYY/MM/DD hh:mm"), or "?" when it does not start with one (std::regex
+// is avoided: it trips a compiler warning in sanitizer builds).
 std::string AfterDateTime(const std::string& line) {
-  return StartsWithDateTime(line) ? line.substr(kDateTimeLength) : "?";
+  const std::string shape = "dddd/dd/dd dd:dd";
+  if (line.size() < shape.size()) return "?";
+  for (size_t i = 0; i < shape.size(); ++i) {
+    const bool digit = line[i] >= '0' && line[i] <= '9';
+    if (shape[i] == 'd' ? !digit : line[i] != shape[i]) return "?";
+  }
+  return line.substr(shape.size());
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using test::Lines;
 
 class ReceiveLogTest : public StorageTest {
  protected:

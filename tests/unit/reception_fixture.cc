@@ -84,17 +84,8 @@ void ReceptionTest::SendData(const std::string& data, size_t chunk) {
   }
 }
 
-static std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::vector<std::string> ReceptionTest::DestinationFiles() const { return Names(dest_); }
-std::vector<std::string> ReceptionTest::TempFiles() const { return Names(temp_); }
+std::vector<std::string> ReceptionTest::DestinationFiles() const { return FolderNames(dest_); }
+std::vector<std::string> ReceptionTest::TempFiles() const { return FolderNames(temp_); }
 
 std::string ReceptionTest::ReadLog() const {
   return ReadWholeFile(root_.DataDir() + "/tvscanlog_f.bin");
