@@ -13,7 +13,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -61,6 +60,11 @@ std::string GoodPdf() {
   }
   data += "trailer\n<< /Size 5 /Root 1 0 R /Info 2 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
   return data;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
 }
 
 // A "QNA_ATTR:" record naming `subFolder`.
@@ -177,8 +181,7 @@ TEST(ScannerChallengeTest, LayoutAndAnswer) {
     ExpectedAnswer(challenge, answer);
     EXPECT_STREQ(answer, expected);
   }
-  std::string lower = expected;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string lower = Lower(expected);
   EXPECT_TRUE(AnswerMatches(lower.c_str(), expected));
   EXPECT_FALSE(AnswerMatches(lower.substr(0, 39).c_str(), expected));
   lower[39] = lower[39] == '0' ? '1' : '0';
@@ -290,9 +293,7 @@ TEST_F(ScannerSessionTest, ChallengeAnswerTicketAndAccessCodeLogins) {
   const std::string challenge = Greet(*client);
   char answer[41];
   ExpectedAnswer(challenge.c_str(), answer);
-  std::string lower = answer;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  EXPECT_EQ(WrongReplies(*client, {{"PASS " + lower, "230 User scanner logged in."},
+  EXPECT_EQ(WrongReplies(*client, {{"PASS " + Lower(answer), "230 User scanner logged in."},
                                    {"CWD 6", kCwdOk}}),
             "");
   Quit(*client);
@@ -642,8 +643,7 @@ TEST_F(ScannerSessionTest, PowerLossAtAnyStepNeverTakesAnAcknowledgedUpload) {
       EXPECT_EQ(names.size(), 1u) << "an acknowledged upload lost after " << crashAfter << " operations";
       if (opsOfAWholeUpload < 0) opsOfAWholeUpload = env_->FileOpCount() - opsBefore;
     }
-    std::istringstream log(ReceiveLog());
-    for (std::string line; std::getline(log, line);) {
+    for (const std::string& line : Lines(ReceiveLog())) {
       // "date time *;scanner;name;count;folder"
       const size_t nameAt = line.find(';', line.find(';') + 1);
       if (nameAt == std::string::npos) continue;

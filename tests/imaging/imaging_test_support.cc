@@ -16,8 +16,7 @@
 namespace qb::test {
 
 Bitmap BlankBitmap(int width, int height, uint8_t value) {
-  Bitmap b{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height, value)};
-  return b;
+  return {width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height, value)};
 }
 
 Bitmap TextLikeBitmap(int width, int height, uint32_t seed) {

@@ -63,8 +63,7 @@ ScanJob& ReceptionTest::ConnectPrinter() {
 }
 
 void ReceptionTest::SendBody(const std::string& body) {
-  std::string packet = Be16(static_cast<uint16_t>(body.size())) + body;
-  ASSERT_EQ(SockSend(fd_, packet.data(), packet.size()), static_cast<long>(packet.size()));
+  SendRaw(fd_, Frame(body));
   const int socket = job_->socket;
   for (int i = 0; i < 200; ++i) {
     Pump(1);

@@ -61,9 +61,7 @@ class ScanClientTest : public ServerTest {
 
   void Send(Bytes body) {
     if (!key_.empty()) CipherBody(key_, body.data(), body.size(), kEncipher);
-    std::string frame{static_cast<char>(body.size() >> 8), static_cast<char>(body.size() & 0xFF)};
-    frame.append(body.begin(), body.end());
-    ASSERT_EQ(SockSend(fd_, frame.data(), frame.size()), static_cast<long>(frame.size()));
+    SendRaw(fd_, Frame(std::string(body.begin(), body.end())));
     Pump();
   }
 

@@ -24,7 +24,7 @@ void ServerTest::StartServer(DocumentWorkRunner runner) {
     notices_.emplace_back(message, value);
   };
   server_ = std::make_unique<ScanServer>(loop_, env_, std::move(hooks), std::move(runner));
-  ASSERT_TRUE(server_->Start(true, ListenPorts{0, 0}));
+  ASSERT_TRUE(server_->Start(listen_, ListenPorts{0, 0}));
 }
 
 void ServerTest::TearDown() {

@@ -56,6 +56,8 @@ class ServerTest : public ::testing::Test {
   // False: a document's slow steps run on the server's worker pool, as in
   // the program; true: within the handling of the packet that starts them.
   bool inlineDocumentWork_ = true;
+  // False: no listeners; connections come only through AdoptConnection.
+  bool listen_ = true;
 
   TestRoot root_;
   FaultEnv env_;
