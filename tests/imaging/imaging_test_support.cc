@@ -101,21 +101,10 @@ bool SetupCoder(PageJob& job) { return job.coder.SetUp(PageLayoutOfRecord(job.he
 void ResetCoder(PageJob& job) { job.coder.Reset(PageLayoutOfRecord(job.headerRecord)); }
 
 // As large as the receiver's line buffer.
-JobFixture::JobFixture() : lineBuf_(10240) {
+JobFixture::JobFixture() : lineBuf_(10240), folder_(scratch_.path()) {
   job_.lineBuf = lineBuf_.data();
-  static int counter = 0;
-  // Taken once: TMP is pointed at each fixture's own folder below.
-  static const std::filesystem::path base = std::filesystem::temp_directory_path();
-  folder_ = base / ("qb_imaging_" + std::to_string(std::random_device()()) + "_" +
-                    std::to_string(++counter));
-  std::filesystem::create_directories(folder_);
   ::setenv("TMP", folder_.c_str(), 1);
   InitTempFolder();
-}
-
-JobFixture::~JobFixture() {
-  std::error_code ignored;
-  std::filesystem::remove_all(folder_, ignored);
 }
 
 bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& format) {

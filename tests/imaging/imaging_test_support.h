@@ -12,6 +12,7 @@
 #include "imaging/image_header.h"
 #include "imaging/page_file.h"
 #include "imaging/page_files.h"
+#include "tests/unit/temp_folder.h"
 
 namespace qb::test {
 
@@ -63,7 +64,6 @@ void ResetCoder(PageJob& job);
 class JobFixture {
  public:
   JobFixture();
-  ~JobFixture();
   PageJob& job() { return job_; }
   const std::filesystem::path& folder() const { return folder_; }
 
@@ -75,6 +75,7 @@ class JobFixture {
   PageJob job_;
   TempPageCounter tempPages_;
   std::vector<uint8_t> lineBuf_;
+  TempFolder scratch_;  // under /tmp whatever TMP says
   std::filesystem::path folder_;
 };
 

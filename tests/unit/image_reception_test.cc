@@ -172,21 +172,6 @@ TEST_F(ImageReceptionTest, FileRoadStoresLogsAndAnnouncesTheDocument) {
   EXPECT_EQ(job_->document.pageCount, 0);
 }
 
-TEST_F(ImageReceptionTest, FileRoadWithJobFileNameNumbersEveryFile) {
-  ScanJob& job = ConnectPrinter();
-  std::strcpy(job.document.fileName, "Invoice");
-  const std::string a = SmallTiff(100), b = SmallTiff(200), c = SmallTiff(300);
-  SendFile("p.TIF", a);
-  SendFile("p.TIF", b);
-  SendFile("p.TIF", c);
-  SendChecksum(static_cast<uint16_t>(ByteSum(a) + ByteSum(b) + ByteSum(c)));
-  EndData();
-  // The first file moved from _000 to _001 when the second arrived.
-  EXPECT_EQ(DestinationFiles(), (Names{"Invoice_001.TIF", "Invoice_002.TIF", "Invoice_003.TIF"}));
-  EXPECT_EQ(ReadWholeFile(dest_ + "/Invoice_003.TIF"), c);
-  EXPECT_NE(ReadLog().find(";Invoice_001.TIF;3;"), std::string::npos);
-}
-
 TEST_F(ImageReceptionTest, WithoutOverWriteACollisionGetsAMarkedName) {
   std::ofstream(dest_ + "/scan.tif") << "older";
   root_.WriteSettings("[MANAGEMENT]\nOverWrite=0\n");
@@ -385,18 +370,21 @@ TEST_F(ImageReceptionTest, FurtherFilesNeverReplaceAFile) {
   EXPECT_EQ(ReadWholeFile(dest_ + "/page1(1)_003.tif"), c);
   HangUp();
 
-  // The renumbering of a first file with the job's file name does not
-  // replace a file either.
+  // With the job's file name every file is numbered, keeping the case of
+  // its extension: the first moves from _000 to _001 when the second
+  // arrives, and that renumbering does not replace a file either.
   ScanJob& job = ConnectPrinter();
   std::strcpy(job.document.fileName, "Inv");
-  SendFile("p.tif", a);
-  std::ofstream(dest_ + "/Inv_001.tif") << "another";
-  SendFile("p.tif", b);
-  EndDocument(static_cast<uint16_t>(ByteSum(a) + ByteSum(b)));
-  EXPECT_EQ(ReadWholeFile(dest_ + "/Inv_001.tif"), "another");
-  EXPECT_EQ(ReadWholeFile(dest_ + "/Inv(1)_001.tif"), a);
-  EXPECT_EQ(ReadWholeFile(dest_ + "/Inv_002.tif"), b);
-  EXPECT_NE(ReadLog().find(";Inv(1)_001.tif;2;"), std::string::npos);
+  SendFile("p.TIF", a);
+  std::ofstream(dest_ + "/Inv_001.TIF") << "another";
+  SendFile("p.TIF", b);
+  SendFile("p.TIF", c);
+  EndDocument(static_cast<uint16_t>(ByteSum(a) + ByteSum(b) + ByteSum(c)));
+  EXPECT_EQ(ReadWholeFile(dest_ + "/Inv_001.TIF"), "another");
+  EXPECT_EQ(ReadWholeFile(dest_ + "/Inv(1)_001.TIF"), a);
+  EXPECT_EQ(ReadWholeFile(dest_ + "/Inv_002.TIF"), b);
+  EXPECT_EQ(ReadWholeFile(dest_ + "/Inv_003.TIF"), c);
+  EXPECT_NE(ReadLog().find(";Inv(1)_001.TIF;3;"), std::string::npos);
 }
 
 // A dropped document leaves its reserved name free again: the next printer
