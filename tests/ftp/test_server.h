@@ -41,6 +41,16 @@ inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
       .count();
 }
 
+// Writes all of `bytes` to a blocking socket; false when the peer is gone.
+inline bool SendAll(int socket, const std::string& bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    const long put = SockSend(socket, bytes.data() + done, bytes.size() - done);
+    if (put <= 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
 class TestFtpSession : public FtpSession {
  public:
   TestFtpSession(FtpServer* server, FtpSocket* control, const std::string& folder,
@@ -191,11 +201,7 @@ class FtpTestBed {
       return first;
     }
     SetBlocking(socket, true);
-    for (size_t sent = 0; sent < data.size();) {
-      const long n = SockSend(socket, data.data() + sent, data.size() - sent);
-      if (n <= 0) break;
-      sent += static_cast<size_t>(n);
-    }
+    SendAll(socket, data);
     SockClose(socket);
     return client.Reply(20000);
   }
@@ -248,14 +254,7 @@ struct SocketPair {
     if (client >= 0) SockClose(client);
     client = -1;
   }
-  bool Write(const std::string& bytes) const {
-    for (size_t done = 0; done < bytes.size();) {
-      const long put = SockSend(client, bytes.data() + done, bytes.size() - done);
-      if (put <= 0) return false;
-      done += static_cast<size_t>(put);
-    }
-    return true;
-  }
+  bool Write(const std::string& bytes) const { return SendAll(client, bytes); }
   std::unique_ptr<FtpSocket> server;
   int client = -1;
 };

@@ -44,6 +44,26 @@ Bitmap TextLikeBitmap(int width, int height, uint32_t seed) {
   return b;
 }
 
+// Office-like: white margins, text rows whose lines repeat, table rules,
+// a solid block, lines that differ from the one before by one pixel.
+Bitmap OfficeLikeBitmap(int width, int height) {
+  Bitmap page = BlankBitmap(width, height, 0);
+  const Bitmap text = TextLikeBitmap(width, height, 11);
+  for (int y = 10; y < height - 10; ++y) {
+    const int source = y / 3 * 3;  // every text line three times
+    for (int x = 0; x < width; ++x) page.At(x, y) = text.At(x, source);
+    if (y % 17 == 0) {
+      for (int x = 5; x < width - 5; ++x) page.At(x, y) = 1;  // a rule
+    }
+    for (int x = 2; x < width; x += width / 7) page.At(x, y) = 1;  // columns
+    if (y % 5 == 0) page.At(y % width, y) ^= 1;
+  }
+  for (int y = height / 2; y < height / 2 + 6; ++y) {
+    for (int x = width / 3; x < width / 2; ++x) page.At(x, y) = 1;
+  }
+  return page;
+}
+
 Bitmap AlternatingBitmap(int width, int height) {
   Bitmap b = BlankBitmap(width, height, 0);
   for (int y = 0; y < height; ++y) {

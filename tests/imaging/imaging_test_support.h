@@ -27,6 +27,9 @@ struct Bitmap {
 
 Bitmap BlankBitmap(int width, int height, uint8_t value);
 Bitmap TextLikeBitmap(int width, int height, uint32_t seed);
+// Text rows whose lines repeat, table rules, a solid block: the coder's
+// fast paths at work.
+Bitmap OfficeLikeBitmap(int width, int height);
 Bitmap AlternatingBitmap(int width, int height);
 // Rows of runs of every length from 0 to maxRun in both colours.
 Bitmap EveryRunBitmap(int width, int maxRun);
