@@ -50,6 +50,16 @@ class ScanServerTest : public test::ServerTest {
     return static_cast<int>(std::count(trace_.begin(), trace_.end(), line));
   }
 
+  // Fills and sends a reply of `length` bytes, a pattern of `seed`; what
+  // the client must read, length field included.
+  std::string SendReply(ScanJob* job, size_t length, int seed) {
+    for (size_t i = 0; i < length; ++i) job->txBuffer[2 + i] = static_cast<uint8_t>(i * 7 + seed);
+    job->txLength = static_cast<uint16_t>(length);
+    job->txState = 1;
+    server_->SendPacket(*job);
+    return std::string(reinterpret_cast<char*>(job->txBuffer), length + 2);
+  }
+
   static const std::string kOk, kJobLimit, kDiskFull;
 
   std::vector<std::string> trace_;
@@ -209,13 +219,7 @@ TEST_F(ScanServerTest, PartlySentReplyIsCompletedWithoutLossOrRepeat) {
   std::string expected;
   bool partial = false;
   for (int k = 0; k < 500 && !partial; ++k) {
-    for (size_t i = 0; i < kMaxTxBody; ++i) {
-      job->txBuffer[2 + i] = static_cast<uint8_t>(i * 13 + k);
-    }
-    job->txLength = kMaxTxBody;
-    job->txState = 1;
-    server_->SendPacket(*job);
-    expected.append(reinterpret_cast<char*>(job->txBuffer), kTxBufferSize);
+    expected += SendReply(job, kMaxTxBody, k);
     partial = job->txState != 2;
   }
   ASSERT_TRUE(partial);
@@ -235,17 +239,10 @@ TEST_F(ScanServerTest, PartlySentReplyIsCompletedWithoutLossOrRepeat) {
 TEST_F(ScanServerTest, ShortSendIsFinishedAndTheNextReplyIsIntact) {
   int fd = Greeted(kJobPort);
   ScanJob* job = server_->FirstJob();
-  auto reply = [this, job](uint16_t length, int seed) {
-    for (size_t i = 0; i < length; ++i) job->txBuffer[2 + i] = static_cast<uint8_t>(i * 7 + seed);
-    job->txLength = length;
-    job->txState = 1;
-    server_->SendPacket(*job);
-    return std::string(reinterpret_cast<char*>(job->txBuffer), length + 2u);
-  };
   env_.LimitSends(4096);
-  std::string listing = reply(26221, 1);
+  std::string listing = SendReply(job, 26221, 1);
   std::string got = Receive(fd, listing.size());
-  std::string next = reply(300, 9);
+  std::string next = SendReply(job, 300, 9);
   std::string after = Receive(fd, next.size());
   env_.LimitSends(0);
   ASSERT_EQ(got.size(), listing.size());
