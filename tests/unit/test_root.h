@@ -2,9 +2,9 @@
 // temporary folder for the lifetime of the object.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
