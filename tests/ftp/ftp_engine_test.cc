@@ -41,34 +41,28 @@ TEST_F(FtpEngineTest, CommandTableAndLoginGate) {
   StartServer();
   auto client = Connect();
   EXPECT_EQ(client->Reply(), kGreeting);
-  EXPECT_EQ(client->Command(""), "500 '': command not understood.");
-  EXPECT_EQ(client->Command("HELP"), "500 'HELP': command not understood.");
-  EXPECT_EQ(client->Command("SITE CHMOD 777 x"), "500 'SITE': command not understood.");
-  EXPECT_EQ(client->Command("NOOP"), "530 Please login with USER and PASS.");
-  EXPECT_EQ(client->Command("PASS secret"), "503 Login with USER first.");
-  EXPECT_EQ(client->Command("USER"), "331 Password required for noname.");
-  EXPECT_EQ(client->Command("USER 0123456789012345678901234567890123456789"),
-            "331 Password required for 01234567890123456789012345678901.");
-  EXPECT_EQ(client->Command("USER a;b"), "331 Password required for a_b.");
-  EXPECT_EQ(client->Command("userx   tester"),
-            "331 Password required for tester.");  // prefix match
-  EXPECT_EQ(client->Command("pass secret"), "230 User tester logged in.");
-  EXPECT_EQ(client->Command("USER other"), "530 Already logged in.");
-  EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory");
-  EXPECT_EQ(client->Command("CWD /"), "250 CWD command successful");
-  EXPECT_EQ(client->Command("CDUP"), "550 Permission denied.");
-  EXPECT_EQ(client->Command("CWD"), "500 command not understood.");
-  EXPECT_EQ(client->Command("TYPE i"), "200 Type set 'I'");
-  EXPECT_EQ(client->Command("TYPE E"), "500 command not understood.");
-  EXPECT_EQ(client->Command("TYPE"), "500 command not understood.");
-  EXPECT_EQ(client->Command("LIST"), "226 data connection close.");
-  EXPECT_EQ(client->Command("MKD x"), "550 Permission denied.");
-  EXPECT_EQ(client->Command("RNFR x"), "550 Permission denied.");
-  EXPECT_EQ(client->Command("DELE x"), "250 DELE command successful.");
-  EXPECT_EQ(client->Command("AUTH TLS"), "500 command not understood.");  // no TLS context
-  EXPECT_EQ(client->Command("PBSZ 0"), "500 command not understood.");
-  EXPECT_EQ(client->Command("CCC"), "500 command not understood.");
-  EXPECT_EQ(client->Command("FEAT"), "211-Features:");
+  // Commands match by prefix ("userx"); AUTH fails without a TLS context.
+  EXPECT_EQ(WrongReplies(*client,
+                         {{"", "500 '': command not understood."},
+                          {"HELP", "500 'HELP': command not understood."},
+                          {"SITE CHMOD 777 x", "500 'SITE': command not understood."},
+                          {"NOOP", "530 Please login with USER and PASS."},
+                          {"PASS secret", "503 Login with USER first."},
+                          {"USER", "331 Password required for noname."},
+                          {"USER 0123456789012345678901234567890123456789",
+                           "331 Password required for 01234567890123456789012345678901."},
+                          {"USER a;b", "331 Password required for a_b."},
+                          {"userx   tester", "331 Password required for tester."},
+                          {"pass secret", "230 User tester logged in."},
+                          {"USER other", "530 Already logged in."},
+                          {"PWD", "257 \"/\" is current directory"}, {"CWD /", kCwdOk},
+                          {"CDUP", kDenied}, {"CWD", kUnknown}, {"TYPE i", "200 Type set 'I'"},
+                          {"TYPE E", kUnknown}, {"TYPE", kUnknown},
+                          {"LIST", "226 data connection close."}, {"MKD x", kDenied},
+                          {"RNFR x", kDenied}, {"DELE x", "250 DELE command successful."},
+                          {"AUTH TLS", kUnknown}, {"PBSZ 0", kUnknown}, {"CCC", kUnknown},
+                          {"FEAT", "211-Features:"}}),
+            "");
   EXPECT_EQ(client->Reply(), "211 End");
   EXPECT_EQ(client->Command("QUIT"), "221 Goodbye.");
   EXPECT_EQ(client->Reply(), "<closed>");
@@ -89,7 +83,7 @@ TEST_F(FtpEngineTest, RefusedOrOverlongPasswordEndsTheSession) {
 TEST_F(FtpEngineTest, OverlongArgumentsAndLinesEndTheSessionWithoutReply) {
   StartServer();
   auto argument = LoggedIn();
-  EXPECT_EQ(argument->Command("CWD " + std::string(255, 'a')), "550 Permission denied.");
+  EXPECT_EQ(argument->Command("CWD " + std::string(255, 'a')), kDenied);
   EXPECT_EQ(argument->Command("CWD " + std::string(256, 'a')), "<closed>");
 
   auto line = LoggedIn();
@@ -104,10 +98,9 @@ TEST_F(FtpEngineTest, OverlongArgumentsAndLinesEndTheSessionWithoutReply) {
 TEST_F(FtpEngineTest, PortAcceptsOnlySixOctetsPointingAtTheClient) {
   StartServer();
   auto client = LoggedIn();
-  EXPECT_EQ(client->Command("PORT 127,0,0,1,39"), "500 command not understood.");
-  EXPECT_EQ(client->Command("PORT 127,0,0,1,39,1,7"), "500 command not understood.");
-  EXPECT_EQ(client->Command("PORT 127,0,0,256,39,1"), "500 command not understood.");
-  EXPECT_EQ(client->Command("PORT 127,0,0,1,x,1"), "500 command not understood.");
+  for (const char* port : {"127,0,0,1,39", "127,0,0,1,39,1,7", "127,0,0,256,39,1", "127,0,0,1,x,1"}) {
+    EXPECT_EQ(client->Command(std::string("PORT ") + port), kUnknown) << port;
+  }
 
   // No bounce: a listener on another address hears nothing.
   const int other = TcpListen(0, 4);
@@ -115,7 +108,7 @@ TEST_F(FtpEngineTest, PortAcceptsOnlySixOctetsPointingAtTheClient) {
   const uint16_t otherPort = LocalPort(other);
   char line[64];
   std::snprintf(line, sizeof line, "PORT 127,0,0,2,%d,%d", otherPort / 256, otherPort % 256);
-  EXPECT_EQ(client->Command(line), "500 command not understood.");
+  EXPECT_EQ(client->Command(line), kUnknown);
   EXPECT_FALSE(WaitReadable(other, 200));
 
   // The client's own address is connected to, and a STOR over it lands.
@@ -129,7 +122,7 @@ TEST_F(FtpEngineTest, PortAcceptsOnlySixOctetsPointingAtTheClient) {
   SetBlocking(data, true);
   SockSend(data, "hello", 5);
   SockClose(data);
-  EXPECT_EQ(client->Reply(), "226 Transfer complete.");
+  EXPECT_EQ(client->Reply(), kStored);
   EXPECT_EQ(client->Command("QUIT"), "221 Goodbye.");
   EXPECT_TRUE(WaitUntil([&] { return ReadWholeFile(folder_ + "/active.bin") == "hello"; }));
   SockClose(other);
@@ -153,14 +146,14 @@ TEST_F(FtpEngineTest, PassivePortsServeOnlyTheClientAndAreBoundedPerAddress) {
   SetBlocking(data, true);
   SockSend(data, "mine", 4);
   SockClose(data);
-  EXPECT_EQ(client->Reply(), "226 Transfer complete.");
+  EXPECT_EQ(client->Reply(), kStored);
 
   client->Command("PASV");
   client->Send("STOR waiting.bin");  // its transfer keeps the port
   client->Reply();
   EXPECT_NE(PassivePort(client->Command("PASV")), 0);
   auto second = LoggedIn(kLoopback + 1);
-  EXPECT_EQ(second->Command("PASV"), "500 command not understood.");
+  EXPECT_EQ(second->Command("PASV"), kUnknown);
   auto other = LoggedIn(kLoopback + 2);
   EXPECT_NE(PassivePort(other->Command("PASV")), 0);
 }
@@ -171,13 +164,13 @@ TEST_F(FtpEngineTest, StoredFilesAreKeptUntilTheSessionEndsAndNoTemporaryFileSta
   std::string content(100000, '\0');
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + i / 251);
   for (const char* name : {"one.tif", "two.tif"}) {
-    EXPECT_EQ(Store(*client, name, content), "226 Transfer complete.");
+    EXPECT_EQ(Store(*client, name, content), kStored);
   }
   // Not saved before the session ends.
   EXPECT_FALSE(std::filesystem::exists(folder_ + "/one.tif"));
   EXPECT_EQ(LeftoverFiles(), 2);
   // An empty STOR is received but never saved.
-  EXPECT_EQ(Store(*client, "empty.tif", ""), "226 Transfer complete.");
+  EXPECT_EQ(Store(*client, "empty.tif", ""), kStored);
   client->Close();  // a dropped session hands its files over as well
 
   EXPECT_TRUE(WaitUntil([&] { return server_->sessionsEnded() == 1; }));
@@ -198,7 +191,7 @@ TEST_F(FtpEngineTest, TransferRepliesNeverOvertakeTheSessionsOwn) {
     SockClose(data);
     client->Send("STOR quick.bin");
     EXPECT_EQ(client->Reply(), "150 Opening ASCII mode data connection for quick.bin.");
-    EXPECT_EQ(client->Reply(), "226 Transfer complete.");
+    EXPECT_EQ(client->Reply(), kStored);
   }
 }
 
@@ -219,7 +212,7 @@ TEST_F(FtpEngineTest, AbortEndsAWaitingTransferAndListingsAreEmptyEachOnItsOwnPa
     ASSERT_GE(data, 0);
     client->Send(round % 2 == 0 ? "LIST" : "NLST");
     EXPECT_EQ(client->Reply(), "150 Opening ASCII mode data connection for ls.");
-    EXPECT_EQ(client->Reply(), "226 Transfer complete.");
+    EXPECT_EQ(client->Reply(), kStored);
     char byte;
     if (round < 2) {
       EXPECT_TRUE(WaitReadable(data, 2000));
@@ -332,7 +325,7 @@ TEST_F(FtpEngineTest, ThousandSessionsLeaveNothingBehind) {
   // A hundred left idle past the limit, one with a file stored.
   std::vector<std::unique_ptr<FtpLineClient>> idle;
   for (int i = 0; i < 100; ++i) idle.push_back(LoggedIn(from + static_cast<uint32_t>(i)));
-  EXPECT_EQ(Store(*idle[0], "idle.bin", "abc"), "226 Transfer complete.");
+  EXPECT_EQ(Store(*idle[0], "idle.bin", "abc"), kStored);
   std::this_thread::sleep_for(milliseconds(200));
   env_->AdvanceSeconds(60);
   for (auto& client : idle) EXPECT_EQ(client->Reply(5000), "<closed>");

@@ -24,13 +24,7 @@ class SaveFileTest : public ::testing::Test {
     ::setenv("TMP", temp_.c_str(), 1);
     InitTempFolder();
   }
-  std::vector<std::string> TempFiles() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(temp_)) {
-      names.push_back(entry.path().filename().string());
-    }
-    return names;
-  }
+  std::vector<std::string> TempFiles() const { return test::FolderNames(temp_); }
   static std::string Pattern(size_t size) {
     std::string data(size, '\0');
     for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 31) ^ (i >> 9));

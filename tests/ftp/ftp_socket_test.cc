@@ -132,7 +132,6 @@ TEST_F(FtpSocketTest, IgnoredResetRetriesUntilTheTimeOut) {
 
 // ---- TLS ----
 
-void LogLine(const char* text);
 std::vector<std::string>& Logged() {
   static std::vector<std::string> lines;
   return lines;

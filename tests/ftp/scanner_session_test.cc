@@ -13,7 +13,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -63,24 +62,19 @@ std::string GoodPdf() {
   return data;
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // A "QNA_ATTR:" record naming `subFolder`.
 std::string AttributeRecord(const std::string& subFolder) {
   std::string record = "QNA_ATTR:";
   record += '\0';
   const uint16_t textAt = 26;
   const uint16_t length = static_cast<uint16_t>(textAt + subFolder.size() + 1);
-  record += Put16Be(length) + Put16Be(0) + Put16Be(textAt);
-  for (int i = 0; i < 5; ++i) record += Put16Be(0);
-  record += subFolder;
-  record += '\0';
-  return record;
-}
-
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
+  record += Put16Be(length) + Put16Be(0) + Put16Be(textAt) + std::string(10, '\0');
+  return record + subFolder + '\0';
 }
 
 struct Announcements {
@@ -187,8 +181,7 @@ TEST(ScannerChallengeTest, LayoutAndAnswer) {
     ExpectedAnswer(challenge, answer);
     EXPECT_STREQ(answer, expected);
   }
-  std::string lower = expected;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string lower = Lower(expected);
   EXPECT_TRUE(AnswerMatches(lower.c_str(), expected));
   EXPECT_FALSE(AnswerMatches(lower.substr(0, 39).c_str(), expected));
   lower[39] = lower[39] == '0' ? '1' : '0';
@@ -205,11 +198,10 @@ TEST(ScannerPathsTest, DirectoryChanges) {
   auto kind = [](const char* path, int current) { return ParseDirectoryChange(path, current).kind; };
   EXPECT_EQ(kind("..", 3), DirectoryChange::kRoot);
   EXPECT_EQ(kind("/", 0), DirectoryChange::kRoot);
-  EXPECT_EQ(kind("..", 0), DirectoryChange::kRefused);
-  EXPECT_EQ(kind(".", 0), DirectoryChange::kRefused);
-  EXPECT_EQ(kind("0", 0), DirectoryChange::kRefused);
-  EXPECT_EQ(kind("abc", 0), DirectoryChange::kRefused);
-  EXPECT_EQ(kind("70000", 0), DirectoryChange::kRefused);  // no wrap onto 4464
+  // "70000" may not wrap onto 4464.
+  for (const char* refused : {"..", ".", "0", "abc", "70000"}) {
+    EXPECT_EQ(kind(refused, 0), DirectoryChange::kRefused) << refused;
+  }
   DirectoryChange change = ParseDirectoryChange("/03", 0);
   EXPECT_EQ(change.kind, DirectoryChange::kEnter);
   EXPECT_EQ(change.destination, 3);
@@ -219,27 +211,29 @@ TEST(ScannerPathsTest, DirectoryChanges) {
   EXPECT_EQ(ParseDirectoryChange("3/", 0).kind, DirectoryChange::kEnter);
 }
 
+// The upload path, the current destination; the destination and name it
+// stores under (destination -1: refused).
 TEST(ScannerPathsTest, StoreNames) {
-  int d = 0;
-  std::string name;
-  ASSERT_TRUE(ParseStoreName("3/scan.pdf", 0, &d, &name));
-  EXPECT_EQ(d, 3);
-  EXPECT_EQ(name, "scan.pdf");
-  ASSERT_TRUE(ParseStoreName("scan.pdf", 3, &d, &name));
-  EXPECT_EQ(d, 3);
-  ASSERT_TRUE(ParseStoreName("\\5\\.\\a.tif", 1, &d, &name));
-  EXPECT_EQ(d, 5);
-  EXPECT_EQ(name, "a.tif");
-  ASSERT_TRUE(ParseStoreName("../7/x", 3, &d, &name));
-  EXPECT_EQ(d, 7);
-  ASSERT_TRUE(ParseStoreName("", 3, &d, &name));
-  EXPECT_EQ(name, "");
-  EXPECT_FALSE(ParseStoreName("/scan.pdf", 3, &d, &name));
-  EXPECT_FALSE(ParseStoreName("sub/scan.pdf", 0, &d, &name));
-  EXPECT_FALSE(ParseStoreName("scan.pdf", 0, &d, &name));
-  EXPECT_FALSE(ParseStoreName("3//x", 0, &d, &name));
-  EXPECT_FALSE(ParseStoreName("../../x", 3, &d, &name));
-  EXPECT_FALSE(ParseStoreName("99999/x", 0, &d, &name));
+  const struct {
+    const char* path;
+    int current, destination;
+    const char* name;
+  } cases[] = {{"3/scan.pdf", 0, 3, "scan.pdf"}, {"scan.pdf", 3, 3, "scan.pdf"},
+               {"\\5\\.\\a.tif", 1, 5, "a.tif"}, {"../7/x", 3, 7, "x"},
+               {"", 3, 3, ""},                   {"/scan.pdf", 3, -1, ""},
+               {"sub/scan.pdf", 0, -1, ""},      {"scan.pdf", 0, -1, ""},
+               {"3//x", 0, -1, ""},              {"../../x", 3, -1, ""},
+               {"99999/x", 0, -1, ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    int d = -1;
+    std::string name;
+    ASSERT_EQ(ParseStoreName(c.path, c.current, &d, &name), c.destination >= 0);
+    if (c.destination >= 0) {
+      EXPECT_EQ(d, c.destination);
+      EXPECT_EQ(name, c.name);
+    }
+  }
 }
 
 // Names that would make an upload take a folder's name are refused; what
@@ -263,20 +257,18 @@ TEST(ScannerPathsTest, StoreNamesNeverNameAFolderOrCarryControls) {
 
 TEST(ScannerPathsTest, NamesAndPlacement) {
   EXPECT_EQ(DbaBasePath("/d/@DBA@1#2#doc.pdf"), "/d/doc.pdf");
-  EXPECT_EQ(DbaBasePath("/d/@DBA@1#2#"), "/d/@DBA@1#2#");
-  EXPECT_EQ(DbaBasePath("/d/@DBA@1#2#.."), "/d/@DBA@1#2#..");
-  EXPECT_EQ(DbaBasePath("/d/@DBA@12doc.pdf"), "/d/@DBA@12doc.pdf");
-  EXPECT_EQ(DbaBasePath("/d/@dba@1#2#doc.pdf"), "/d/@dba@1#2#doc.pdf");
+  for (const char* kept : {"/d/@DBA@1#2#", "/d/@DBA@1#2#..", "/d/@DBA@12doc.pdf", "/d/@dba@1#2#doc.pdf"}) {
+    EXPECT_EQ(DbaBasePath(kept), kept);
+  }
   EXPECT_TRUE(IsMetaFileName("@DBA@1#2#doc.META"));
   EXPECT_FALSE(IsMetaFileName("@dba@1#2#doc.meta"));
   EXPECT_EQ(MetaBaseName("/d/@DBA@1#2#doc.meta"), "@DBA@1#2#doc");
 
-  EXPECT_EQ(CleanSubFolder("..\\..\\x"), "xxxxxxx");  // each "..\\" becomes "xxx"
-  EXPECT_EQ(CleanSubFolder("../../x"), "xxxxxxx");
-  EXPECT_EQ(CleanSubFolder("a\\b\\\\c\\"), "a/b/c");
-  EXPECT_EQ(CleanSubFolder("/etc"), "");
-  EXPECT_EQ(CleanSubFolder("\\etc"), "");
-  EXPECT_EQ(CleanSubFolder("a/.."), "a/xx");
+  // Each "..\\" becomes "xxx"; an absolute folder is none.
+  const std::pair<const char*, const char*> cleaned[] = {
+      {"..\\..\\x", "xxxxxxx"}, {"../../x", "xxxxxxx"}, {"a\\b\\\\c\\", "a/b/c"},
+      {"/etc", ""},             {"\\etc", ""},         {"a/..", "a/xx"}};
+  for (const auto& [in, out] : cleaned) EXPECT_EQ(CleanSubFolder(in), out) << in;
 
   std::string out;
   ASSERT_TRUE(PlaceIntoSubFolder("/d/doc.pdf", "", &out));
@@ -301,27 +293,25 @@ TEST_F(ScannerSessionTest, ChallengeAnswerTicketAndAccessCodeLogins) {
   const std::string challenge = Greet(*client);
   char answer[41];
   ExpectedAnswer(challenge.c_str(), answer);
-  std::string lower = answer;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  EXPECT_EQ(client->Command("PASS " + lower), "230 User scanner logged in.");
-  EXPECT_EQ(client->Command("CWD 6"), "250 CWD command successful");
+  EXPECT_EQ(WrongReplies(*client, {{"PASS " + Lower(answer), "230 User scanner logged in."},
+                                   {"CWD 6", kCwdOk}}),
+            "");
   Quit(*client);
 
   // The code of destination 5 opens 5, not 6; the refusal counts once.
   auto coded = WithCode("1234");
-  EXPECT_EQ(coded->Command("CWD 5"), "250 CWD command successful");
-  EXPECT_EQ(coded->Command("CWD 6"), "550 Permission denied.");
-  EXPECT_EQ(coded->Command("CWD 6"), "550 Permission denied.");
-  EXPECT_EQ(coded->Command("CWD 42"), "550 Permission denied.");
+  EXPECT_EQ(WrongReplies(*coded, {{"CWD 5", kCwdOk}, {"CWD 6", kDenied}, {"CWD 6", kDenied},
+                                  {"CWD 42", kDenied}}),
+            "");
   EXPECT_EQ(server_->failedLoginCount(), 1u);
   Quit(*coded);
 
   // No password: only destinations without a code.
   auto empty = Connect();
   Greet(*empty);
-  EXPECT_EQ(empty->Command("PASS"), "230 User scanner logged in.");
-  EXPECT_EQ(empty->Command("CWD 1"), "250 CWD command successful");
-  EXPECT_EQ(empty->Command("CWD /5"), "550 Permission denied.");
+  EXPECT_EQ(WrongReplies(*empty, {{"PASS", "230 User scanner logged in."},
+                                  {"CWD 1", kCwdOk}, {"CWD /5", kDenied}}),
+            "");
   Quit(*empty);
 
   // The answer of an earlier challenge is no password, and a new USER
@@ -370,36 +360,35 @@ TEST_F(ScannerSessionTest, DirectoryRulesAndRootRefusals) {
   Start();
   fs::create_directories(folder_[3] + "/sub");
   auto client = WithCode("");
-  EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory");
-  EXPECT_EQ(client->Command("CWD 0"), "550 Permission denied.");
-  EXPECT_EQ(client->Command("CWD ."), "550 Permission denied.");
-  EXPECT_EQ(client->Command("CWD .."), "550 Permission denied.");
+  const std::string atRoot = "257 \"/\" is current directory";
+  EXPECT_EQ(WrongReplies(*client, {{"PWD", atRoot}, {"CWD 0", kDenied}, {"CWD .", kDenied},
+                                   {"CWD ..", kDenied}}),
+            "");
   const uint16_t port = PassivePort(client->Command("PASV"));
   const int data = client->ConnectData(port);
-  EXPECT_EQ(client->Command("LIST"), "550 Permission denied.");
+  EXPECT_EQ(client->Command("LIST"), kDenied);
   EXPECT_EQ(client->Command("STOR a.pdf"), "451 STOR error.");
   SockClose(data);
-  EXPECT_EQ(client->Command("CWD /03"), "250 CWD command successful");
-  EXPECT_EQ(client->Command("PWD"), "257 \"/3\" is current directory");
-  EXPECT_EQ(client->Command("CWD ."), "550 Permission denied.");
-  EXPECT_EQ(client->Command("CWD .."), "250 CWD command successful");
-  EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory");
-  EXPECT_EQ(client->Command("CWD 3/sub"), "250 CWD command successful");
-  EXPECT_EQ(client->Command("PWD"), "257 \"/\" is current directory");  // not entered
-  EXPECT_EQ(client->Command("CWD 3/missing"), "550 Permission denied.");
-  EXPECT_EQ(client->Command("CWD 3/../../.."), "550 Permission denied.");  // exists, but outside
-  EXPECT_EQ(client->Command("CDUP"), "550 Permission denied.");
+  // A probe of a sub-folder is answered but not entered; "3/../../.."
+  // exists, but outside.
+  EXPECT_EQ(WrongReplies(*client, {{"CWD /03", kCwdOk},
+                                   {"PWD", "257 \"/3\" is current directory"},
+                                   {"CWD .", kDenied}, {"CWD ..", kCwdOk}, {"PWD", atRoot},
+                                   {"CWD 3/sub", kCwdOk}, {"PWD", atRoot},
+                                   {"CWD 3/missing", kDenied}, {"CWD 3/../../..", kDenied},
+                                   {"CDUP", kDenied}}),
+            "");
 }
 
 TEST_F(ScannerSessionTest, SeriesKeepsOneStemAndOneLogEntry) {
   Start("OverWrite=0\n");
   std::ofstream(folder_[3] + "/scan_000.pdf") << "older";
   auto client = WithCode("", 0);
-  EXPECT_EQ(client->Command("CWD 3"), "250 CWD command successful");
-  EXPECT_EQ(Store(*client, "scan_000.pdf", GoodPdf()), "226 Transfer complete.");
-  EXPECT_EQ(Store(*client, "scan_001.pdf", GoodPdf()), "226 Transfer complete.");
+  EXPECT_EQ(client->Command("CWD 3"), kCwdOk);
+  EXPECT_EQ(Store(*client, "scan_000.pdf", GoodPdf()), kStored);
+  EXPECT_EQ(Store(*client, "scan_001.pdf", GoodPdf()), kStored);
   Quit(*client);
-  EXPECT_EQ(Names(folder_[3]), (std::vector<std::string>{"scan(1)_000.pdf", "scan(1)_002.pdf", "scan_000.pdf"}));
+  EXPECT_EQ(FolderNames(folder_[3]), (std::vector<std::string>{"scan(1)_000.pdf", "scan(1)_002.pdf", "scan_000.pdf"}));
   EXPECT_EQ(ReadWholeFile(folder_[3] + "/scan_000.pdf"), "older");
   EXPECT_EQ(ReadWholeFile(folder_[3] + "/scan(1)_002.pdf"), GoodPdf());
   const std::string log = ReceiveLog();
@@ -423,10 +412,10 @@ TEST_F(ScannerSessionTest, PlainNamesNeverReplaceUnlessOverWriteIsOnAndEachFileL
   std::ofstream(folder_[1] + "/a.pdf") << "old a";
   std::ofstream(folder_[1] + "/b.pdf") << "old b";
   auto client = WithCode("");
-  EXPECT_EQ(Store(*client, "1/a.pdf", GoodPdf()), "226 Transfer complete.");
-  EXPECT_EQ(Store(*client, "1/b.pdf", GoodPdf()), "226 Transfer complete.");
+  EXPECT_EQ(Store(*client, "1/a.pdf", GoodPdf()), kStored);
+  EXPECT_EQ(Store(*client, "1/b.pdf", GoodPdf()), kStored);
   Quit(*client);
-  EXPECT_EQ(Names(folder_[1]),
+  EXPECT_EQ(FolderNames(folder_[1]),
             (std::vector<std::string>{"a(1).pdf", "a.pdf", "b(1).pdf", "b.pdf"}));
   EXPECT_EQ(ReadWholeFile(folder_[1] + "/b.pdf"), "old b");
 
@@ -434,7 +423,7 @@ TEST_F(ScannerSessionTest, PlainNamesNeverReplaceUnlessOverWriteIsOnAndEachFileL
   SetTraceMode(2);
   auto replacing = WithCode("");
   for (const char* name : {"1/b.pdf", "1/x.pdf", "1/y.pdf"}) {
-    EXPECT_EQ(Store(*replacing, name, GoodPdf()), "226 Transfer complete.");
+    EXPECT_EQ(Store(*replacing, name, GoodPdf()), kStored);
   }
   // A folder appears where one file's name is (files are saved at QUIT):
   // that file cannot land, the others must, and the client must not take
@@ -453,14 +442,14 @@ TEST_F(ScannerSessionTest, PlainNamesNeverReplaceUnlessOverWriteIsOnAndEachFileL
 TEST_F(ScannerSessionTest, NothingIsSavedWithoutQuitOrAfterDele) {
   Start();
   auto dropped = WithCode("");
-  EXPECT_EQ(Store(*dropped, "1/a.pdf", GoodPdf()), "226 Transfer complete.");
+  EXPECT_EQ(Store(*dropped, "1/a.pdf", GoodPdf()), kStored);
   dropped->Close();
   auto deleted = WithCode("");
-  EXPECT_EQ(Store(*deleted, "1/b.pdf", GoodPdf()), "226 Transfer complete.");
+  EXPECT_EQ(Store(*deleted, "1/b.pdf", GoodPdf()), kStored);
   EXPECT_EQ(deleted->Command("DELE b.pdf"), "250 DELE command successful.");
   Quit(*deleted);
   WaitForSessionsToEnd();
-  EXPECT_TRUE(Names(folder_[1]).empty());
+  EXPECT_TRUE(FolderNames(folder_[1]).empty());
   EXPECT_EQ(ReceiveLog(), "");
   EXPECT_EQ(LeftoverFiles(), 0);
 }
@@ -468,20 +457,21 @@ TEST_F(ScannerSessionTest, NothingIsSavedWithoutQuitOrAfterDele) {
 TEST_F(ScannerSessionTest, TypeChecksAndDotFiles) {
   Start("FileTypeCheck=1\n");
   auto client = WithCode("");
-  EXPECT_EQ(client->Command("CWD 1"), "250 CWD command successful");
-  EXPECT_EQ(Store(*client, ".probe", "x"), "226 Transfer complete.");
+  EXPECT_EQ(client->Command("CWD 1"), kCwdOk);
+  EXPECT_EQ(Store(*client, ".probe", "x"), kStored);
   EXPECT_EQ(LeftoverFiles(), 0);  // dropped at once
-  EXPECT_EQ(Store(*client, "notes.txt", "text"), "226 Transfer complete.");
-  EXPECT_EQ(Store(*client, "scan.tiff", "II*\0"), "226 Transfer complete.");
-  EXPECT_EQ(Store(*client, "bad.pdf", "not a pdf"), "226 Transfer complete.");
-  EXPECT_EQ(Store(*client, "photo.jpg", GoodJpeg()), "226 Transfer complete.");
-  EXPECT_EQ(Store(*client, "page.xps", "anything"), "226 Transfer complete.");
+  const std::pair<const char*, std::string> uploads[] = {{"notes.txt", "text"},
+                                                         {"scan.tiff", "II*\0"},
+                                                         {"bad.pdf", "not a pdf"},
+                                                         {"photo.jpg", GoodJpeg()},
+                                                         {"page.xps", "anything"}};
+  for (const auto& [name, data] : uploads) EXPECT_EQ(Store(*client, name, data), kStored) << name;
   Quit(*client);
-  EXPECT_EQ(Names(folder_[1]), (std::vector<std::string>{"page.xps", "photo.jpg"}));
+  EXPECT_EQ(FolderNames(folder_[1]), (std::vector<std::string>{"page.xps", "photo.jpg"}));
 
   root_.WriteSettings("[MANAGEMENT]\nFTP_Support=1\nFTPS_Support=0\nFileTypeCheck=0\n");
   auto unchecked = WithCode("");
-  EXPECT_EQ(Store(*unchecked, "1/notes.txt", "text"), "226 Transfer complete.");
+  EXPECT_EQ(Store(*unchecked, "1/notes.txt", "text"), kStored);
   Quit(*unchecked);
   EXPECT_EQ(ReadWholeFile(folder_[1] + "/notes.txt"), "text");
 }
@@ -506,9 +496,9 @@ TEST_F(ScannerSessionTest, MetaFilesPlaceTheirDocumentInsideTheDestinationAndLea
   for (const auto& [sub, where] : cases) {
     auto client = WithAnswer(0, n == 0 ? &answer : nullptr);
     const std::string stem = "7/@DBA@x#" + std::to_string(n) + "#doc" + std::to_string(n);
-    EXPECT_EQ(Store(*client, stem + ".meta", AttributeRecord(sub)), "226 Transfer complete.");
+    EXPECT_EQ(Store(*client, stem + ".meta", AttributeRecord(sub)), kStored);
     EXPECT_EQ(server_->metaEntryCount(), 1u);
-    EXPECT_EQ(Store(*client, stem + ".pdf", GoodPdf()), "226 Transfer complete.");
+    EXPECT_EQ(Store(*client, stem + ".pdf", GoodPdf()), kStored);
     Quit(*client);
     EXPECT_EQ(server_->metaEntryCount(), 0u);
     const std::string landed = folder_[7] + "/" + where + "doc" + std::to_string(n) + ".pdf";
@@ -524,8 +514,8 @@ TEST_F(ScannerSessionTest, MetaFilesPlaceTheirDocumentInsideTheDestinationAndLea
   // and the client hears so at QUIT.
   auto client = WithAnswer();
   EXPECT_EQ(Store(*client, "7/@DBA@y#0#lost.meta", AttributeRecord("a/../../outside")),
-            "226 Transfer complete.");
-  EXPECT_EQ(Store(*client, "7/@DBA@y#0#lost.pdf", GoodPdf()), "226 Transfer complete.");
+            kStored);
+  EXPECT_EQ(Store(*client, "7/@DBA@y#0#lost.pdf", GoodPdf()), kStored);
   EXPECT_EQ(client->Command("QUIT"), "451 Requested action aborted: local error in processing.");
   WaitForSessionsToEnd();
   EXPECT_TRUE(fs::is_empty(outside));
@@ -539,7 +529,7 @@ TEST_F(ScannerSessionTest, MetaFilesPlaceTheirDocumentInsideTheDestinationAndLea
     Greet(*withTicket);
     EXPECT_EQ(withTicket->Command("PASS " + answer), reply);
     if (reply[0] == '2') {
-      EXPECT_EQ(withTicket->Command("CWD 6"), "250 CWD command successful");  // as by a challenge
+      EXPECT_EQ(withTicket->Command("CWD 6"), kCwdOk);  // as by a challenge
     }
   }
 }
@@ -552,7 +542,7 @@ TEST_F(ScannerSessionTest, FullDiskWhileReceivingLeavesNoPartialFile) {
   env_->FailWrite(1);
   EXPECT_EQ(Store(*client, "1/big.pdf", GoodPdf()), "426 Transfer abort.");
   Quit(*client);
-  EXPECT_TRUE(Names(folder_[1]).empty());
+  EXPECT_TRUE(FolderNames(folder_[1]).empty());
   EXPECT_EQ(LeftoverFiles(), 0);
 
   // Too little room: STOR is refused and the tray shows the full disk.
@@ -606,7 +596,7 @@ TEST_F(ScannerSessionTest, AWrongAccessCodeCountsAtPassAndManyFailuresSlowPass) 
   const auto started = std::chrono::steady_clock::now();
   auto slowed = WithCode("1234", kLoopback + 20);
   EXPECT_GE(ElapsedMs(started), kThrottledPassWaitMs - 50);
-  EXPECT_EQ(slowed->Command("CWD 5"), "250 CWD command successful");
+  EXPECT_EQ(slowed->Command("CWD 5"), kCwdOk);
   Quit(*slowed);
   env_->AdvanceSeconds(kGlobalFailureWindowSeconds);
   EXPECT_FALSE(server_->PassThrottled());
@@ -619,13 +609,6 @@ TEST_F(ScannerSessionTest, AWrongAccessCodeCountsAtPassAndManyFailuresSlowPass) 
 TEST_F(ScannerSessionTest, PowerLossAtAnyStepNeverTakesAnAcknowledgedUpload) {
   Start();
   const std::string data = GoodPdf();
-  auto visible = [&] {
-    std::vector<std::string> names;
-    for (const std::string& name : Names(folder_[1])) {
-      if (name[0] != '.') names.push_back(name);
-    }
-    return names;
-  };
   int acknowledged = 0;
   int64_t opsOfAWholeUpload = -1;
   for (int crashAfter = 0; opsOfAWholeUpload < 0 || crashAfter <= opsOfAWholeUpload; ++crashAfter) {
@@ -638,30 +621,31 @@ TEST_F(ScannerSessionTest, PowerLossAtAnyStepNeverTakesAnAcknowledgedUpload) {
     const bool loggedIn = client->Reply() == kGreeting &&
                           client->Command("USER scanner").rfind("331 ", 0) == 0 &&
                           client->Command("PASS ").rfind("230 ", 0) == 0;
-    const bool stored = loggedIn && Store(*client, "1/doc.pdf", data) == "226 Transfer complete.";
+    const bool stored = loggedIn && Store(*client, "1/doc.pdf", data) == kStored;
     const bool quit = loggedIn && client->Command("QUIT") == "221 Goodbye.";
     client.reset();
     WaitForSessionsToEnd();
     env_->SimulateCrash();
 
-    const std::vector<std::string> names = visible();
-    for (const std::string& name : names) {
+    size_t visible = 0;
+    for (const std::string& name : FolderNames(folder_[1])) {
+      if (name[0] == '.') continue;
+      ++visible;
       EXPECT_EQ(ReadWholeFile(folder_[1] + "/" + name), data) << "after " << crashAfter << " operations";
     }
     if (stored && quit) {
       ++acknowledged;
-      EXPECT_EQ(names.size(), 1u) << "an acknowledged upload lost after " << crashAfter << " operations";
+      EXPECT_EQ(visible, 1u) << "an acknowledged upload lost after " << crashAfter << " operations";
       if (opsOfAWholeUpload < 0) opsOfAWholeUpload = env_->FileOpCount() - opsBefore;
     }
-    std::istringstream log(ReceiveLog());
-    for (std::string line; std::getline(log, line);) {
+    for (const std::string& line : Lines(ReceiveLog())) {
       // "date time *;scanner;name;count;folder"
       const size_t nameAt = line.find(';', line.find(';') + 1);
       if (nameAt == std::string::npos) continue;
       const std::string name = line.substr(nameAt + 1, line.find(';', nameAt + 1) - nameAt - 1);
       EXPECT_TRUE(fs::exists(folder_[1] + "/" + name)) << "logged but lost: " << line;
     }
-    for (const std::string& name : Names(folder_[1])) fs::remove(folder_[1] + "/" + name);
+    for (const std::string& name : FolderNames(folder_[1])) fs::remove(folder_[1] + "/" + name);
     fs::remove(root_.DataDir() + "/tvscanlog_f.bin");
   }
   EXPECT_GT(opsOfAWholeUpload, 3);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -29,11 +30,25 @@ namespace qb::test {
 
 constexpr uint32_t kLoopback = 0x7F000001;
 constexpr const char* kGreeting = "220 FTP ( TX QBX Service ) ready";
+constexpr const char* kDenied = "550 Permission denied.";
+constexpr const char* kCwdOk = "250 CWD command successful";
+constexpr const char* kStored = "226 Transfer complete.";
+constexpr const char* kUnknown = "500 command not understood.";
 
 inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                since)
       .count();
+}
+
+// Writes all of `bytes` to a blocking socket; false when the peer is gone.
+inline bool SendAll(int socket, const std::string& bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    const long put = SockSend(socket, bytes.data() + done, bytes.size() - done);
+    if (put <= 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
 }
 
 class TestFtpSession : public FtpSession {
@@ -186,13 +201,20 @@ class FtpTestBed {
       return first;
     }
     SetBlocking(socket, true);
-    for (size_t sent = 0; sent < data.size();) {
-      const long n = SockSend(socket, data.data() + sent, data.size() - sent);
-      if (n <= 0) break;
-      sent += static_cast<size_t>(n);
-    }
+    SendAll(socket, data);
     SockClose(socket);
     return client.Reply(20000);
+  }
+  // Sends each command; the ones not answered with their reply, as
+  // "command -> reply" lines ("" when all were).
+  static std::string WrongReplies(FtpLineClient& client,
+                                  std::initializer_list<std::pair<std::string, std::string>> steps) {
+    std::string wrong;
+    for (const auto& [command, reply] : steps) {
+      const std::string got = client.Command(command);
+      if (got != reply) wrong += command + " -> " + got + "\n";
+    }
+    return wrong;
   }
   static bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -232,14 +254,7 @@ struct SocketPair {
     if (client >= 0) SockClose(client);
     client = -1;
   }
-  bool Write(const std::string& bytes) const {
-    for (size_t done = 0; done < bytes.size();) {
-      const long put = SockSend(client, bytes.data() + done, bytes.size() - done);
-      if (put <= 0) return false;
-      done += static_cast<size_t>(put);
-    }
-    return true;
-  }
+  bool Write(const std::string& bytes) const { return SendAll(client, bytes); }
   std::unique_ptr<FtpSocket> server;
   int client = -1;
 };

@@ -40,6 +40,7 @@ std::vector<RoundTripCase> Cases() {
       {"random", {RandomBitmap(1730, 40, 7)}},
       {"width_1730", {TextLikeBitmap(1730, 200, 2)}},
       {"narrow", {TextLikeBitmap(64, 30, 3), BlankBitmap(13, 5, 1)}},
+      {"office", {OfficeLikeBitmap(1728, 300), OfficeLikeBitmap(2480, 120)}},
       {"three_pages",
        {TextLikeBitmap(1728, 200, 4), BlankBitmap(1728, 10, 0), AlternatingBitmap(2480, 30)}},
   };

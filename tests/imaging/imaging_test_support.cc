@@ -16,8 +16,7 @@
 namespace qb::test {
 
 Bitmap BlankBitmap(int width, int height, uint8_t value) {
-  Bitmap b{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height, value)};
-  return b;
+  return {width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height, value)};
 }
 
 Bitmap TextLikeBitmap(int width, int height, uint32_t seed) {
@@ -43,6 +42,26 @@ Bitmap TextLikeBitmap(int width, int height, uint32_t seed) {
     }
   }
   return b;
+}
+
+// Office-like: white margins, text rows whose lines repeat, table rules,
+// a solid block, lines that differ from the one before by one pixel.
+Bitmap OfficeLikeBitmap(int width, int height) {
+  Bitmap page = BlankBitmap(width, height, 0);
+  const Bitmap text = TextLikeBitmap(width, height, 11);
+  for (int y = 10; y < height - 10; ++y) {
+    const int source = y / 3 * 3;  // every text line three times
+    for (int x = 0; x < width; ++x) page.At(x, y) = text.At(x, source);
+    if (y % 17 == 0) {
+      for (int x = 5; x < width - 5; ++x) page.At(x, y) = 1;  // a rule
+    }
+    for (int x = 2; x < width; x += width / 7) page.At(x, y) = 1;  // columns
+    if (y % 5 == 0) page.At(y % width, y) ^= 1;
+  }
+  for (int y = height / 2; y < height / 2 + 6; ++y) {
+    for (int x = width / 3; x < width / 2; ++x) page.At(x, y) = 1;
+  }
+  return page;
 }
 
 Bitmap AlternatingBitmap(int width, int height) {
@@ -102,21 +121,10 @@ bool SetupCoder(PageJob& job) { return job.coder.SetUp(PageLayoutOfRecord(job.he
 void ResetCoder(PageJob& job) { job.coder.Reset(PageLayoutOfRecord(job.headerRecord)); }
 
 // As large as the receiver's line buffer.
-JobFixture::JobFixture() : lineBuf_(10240) {
+JobFixture::JobFixture() : lineBuf_(10240), folder_(scratch_.path()) {
   job_.lineBuf = lineBuf_.data();
-  static int counter = 0;
-  // Taken once: TMP is pointed at each fixture's own folder below.
-  static const std::filesystem::path base = std::filesystem::temp_directory_path();
-  folder_ = base / ("qb_imaging_" + std::to_string(std::random_device()()) + "_" +
-                    std::to_string(++counter));
-  std::filesystem::create_directories(folder_);
   ::setenv("TMP", folder_.c_str(), 1);
   InitTempFolder();
-}
-
-JobFixture::~JobFixture() {
-  std::error_code ignored;
-  std::filesystem::remove_all(folder_, ignored);
 }
 
 bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& format) {

@@ -12,6 +12,7 @@
 #include "imaging/image_header.h"
 #include "imaging/page_file.h"
 #include "imaging/page_files.h"
+#include "tests/unit/temp_folder.h"
 
 namespace qb::test {
 
@@ -26,6 +27,9 @@ struct Bitmap {
 
 Bitmap BlankBitmap(int width, int height, uint8_t value);
 Bitmap TextLikeBitmap(int width, int height, uint32_t seed);
+// Text rows whose lines repeat, table rules, a solid block: the coder's
+// fast paths at work.
+Bitmap OfficeLikeBitmap(int width, int height);
 Bitmap AlternatingBitmap(int width, int height);
 // Rows of runs of every length from 0 to maxRun in both colours.
 Bitmap EveryRunBitmap(int width, int maxRun);
@@ -63,7 +67,6 @@ void ResetCoder(PageJob& job);
 class JobFixture {
  public:
   JobFixture();
-  ~JobFixture();
   PageJob& job() { return job_; }
   const std::filesystem::path& folder() const { return folder_; }
 
@@ -75,6 +78,7 @@ class JobFixture {
   PageJob job_;
   TempPageCounter tempPages_;
   std::vector<uint8_t> lineBuf_;
+  TempFolder scratch_;  // under /tmp whatever TMP says
   std::filesystem::path folder_;
 };
 

@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <ostream>
+#include <utility>
 
 #include "storage/file_naming.h"
 #include "tests/imaging/imaging_test_support.h"
@@ -24,10 +26,9 @@ void MakePageFile(uint32_t tempJobNo, int index, size_t dataSize, uint16_t resol
                   uint16_t polarity) {
   std::vector<uint8_t> bytes(kImageHeaderSize + dataSize, 0);
   const uint16_t width = 1728, height = 2200;
-  std::memcpy(&bytes[10], &resolutionCode, 2);
-  std::memcpy(&bytes[12], &width, 2);
-  std::memcpy(&bytes[14], &height, 2);
-  std::memcpy(&bytes[24], &polarity, 2);
+  for (auto [at, word] : {std::pair{10, resolutionCode}, {12, width}, {14, height}, {24, polarity}}) {
+    std::memcpy(&bytes[at], &word, 2);
+  }
   for (size_t i = 0; i < dataSize; ++i) bytes[kImageHeaderSize + i] = static_cast<uint8_t>(i);
   WriteFileBytes(TempDatName(index, tempJobNo), bytes);
 }
@@ -35,6 +36,10 @@ void MakePageFile(uint32_t tempJobNo, int index, size_t dataSize, uint16_t resol
 struct Entry {
   uint16_t tag, type;
   uint32_t count, value;
+  bool operator==(const Entry&) const = default;
+  friend std::ostream& operator<<(std::ostream& out, const Entry& e) {
+    return out << std::hex << e.tag << std::dec << ":" << e.type << ":" << e.count << ":" << e.value;
+  }
 };
 std::vector<Entry> EntriesAt(const std::vector<uint8_t>& b, size_t directory) {
   std::vector<Entry> entries;
@@ -61,14 +66,7 @@ TEST(WriteTiffTest, OnePageLayout) {
       {0x011A, 5, 1, 218}, {0x011B, 5, 1, 226},  {0x0125, 4, 1, 0},    {0x0128, 3, 1, 2},
       {0x0129, 3, 2, 0},  // page index 3 written alone is page 0
   };
-  const std::vector<Entry> entries = EntriesAt(b, 8);
-  ASSERT_EQ(entries.size(), expected.size());
-  for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(entries[i].tag, expected[i].tag) << i;
-    EXPECT_EQ(entries[i].type, expected[i].type) << i;
-    EXPECT_EQ(entries[i].count, expected[i].count) << i;
-    EXPECT_EQ(entries[i].value, expected[i].value) << i;
-  }
+  EXPECT_EQ(EntriesAt(b, 8), expected);
   EXPECT_EQ(U32At(b, 214), 0u);  // no next directory
   EXPECT_EQ(U32At(b, 218), 300u);
   EXPECT_EQ(U32At(b, 222), 1u);

@@ -9,23 +9,9 @@
 namespace qb {
 namespace {
 
-LocalDateTime Day(int year, int month, int day) {
-  LocalDateTime when;
-  when.year = year;
-  when.month = month;
-  when.day = day;
-  when.hour = 12;
-  return when;
-}
-
+LocalDateTime Day(int year, int month, int day) { return {year, month, day, 12}; }
 LocalDateTime At(int year, int month, int day, int minute = 0, int second = 0) {
-  LocalDateTime when;
-  when.year = year;
-  when.month = month;
-  when.day = day;
-  when.minute = minute;
-  when.second = second;
-  return when;
+  return {year, month, day, 0, minute, second};
 }
 
 std::vector<std::string> Listed(const HostList& list) {

@@ -49,11 +49,7 @@ class NameServiceTest : public ::testing::Test {
     NameServiceOptions options;
     options.port = 0;
     options.ownName = "MyPc";
-    options.now = [] {
-      LocalDateTime when;
-      when.year = 2024, when.month = 3, when.day = 1, when.hour = 8;
-      return when;
-    };
+    options.now = [] { return LocalDateTime{2024, 3, 1, 8}; };
     options.redirect = [this](uint32_t* address, uint16_t* port) {
       sent_.push_back(Sent{*address, *port});
       *port = LocalPort(*port == kNameServicePort2 ? client2_ : client_);
@@ -66,9 +62,7 @@ class NameServiceTest : public ::testing::Test {
     StartTraceCapture();
     ASSERT_TRUE(OpenNameService(loop_, std::move(options)));
     // The first write event announces our fax handler.
-    std::vector<uint8_t> broadcast = Await(client_);
-    ASSERT_EQ(broadcast.size(), 296u);
-    EXPECT_EQ(ReadBigEndian32(broadcast.data()), kFaxHandlerAnnounce);
+    std::vector<uint8_t> broadcast = AwaitReply(client_, kFaxHandlerAnnounce);
     EXPECT_STREQ(reinterpret_cast<const char*>(broadcast.data() + 8), "MYPC");
     EXPECT_EQ(sent_.back().address, 0xFFFFFFFFu);
     sent_.clear();
@@ -98,6 +92,14 @@ class NameServiceTest : public ::testing::Test {
     }
     return {};
   }
+  // The next datagram at `socket`, which must be a whole one of `command`.
+  std::vector<uint8_t> AwaitReply(int socket, uint32_t command) {
+    std::vector<uint8_t> reply = Await(socket);
+    EXPECT_EQ(reply.size(), 296u);
+    reply.resize(296);
+    EXPECT_EQ(ReadBigEndian32(reply.data()), command);
+    return reply;
+  }
   // Hands `datagram` to the responder as if it came from ip:4321;
   // returns where its replies went (before redirection) and clears them.
   std::vector<Sent> Handle(const std::vector<uint8_t>& datagram, const char* ip = "10.0.0.7") {
@@ -124,9 +126,7 @@ class NameServiceTest : public ::testing::Test {
 TEST_F(NameServiceTest, AResolveRequestForOurNameIsAnsweredThroughTheSocket) {
   std::vector<uint8_t> request = Request(kNameResolveReq, std::string("mypc\0tail-bytes", 15));
   Send(request);
-  std::vector<uint8_t> reply = Await(client_);
-  ASSERT_EQ(reply.size(), 296u);
-  EXPECT_EQ(ReadBigEndian32(reply.data()), kNameResolveRes);
+  std::vector<uint8_t> reply = AwaitReply(client_, kNameResolveRes);
   EXPECT_EQ(ReadBigEndian32(reply.data() + 4), 1u);
   // Our name and its terminator over the start of the field; the rest as sent.
   EXPECT_EQ(std::memcmp(reply.data() + 8, "MYPC\0", 5), 0);
@@ -140,27 +140,22 @@ TEST_F(NameServiceTest, AResolveRequestForOurNameIsAnsweredThroughTheSocket) {
   const std::vector<std::string> trace = TakeCapturedTrace();
   auto read = std::find(trace.begin(), trace.end(), " QN:FD_READ Receive");
   ASSERT_TRUE(read != trace.end());
-  std::vector<std::string> lines(read, trace.end());
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[1], " QN:Receive UDP Data");
-  EXPECT_EQ(lines[2], "  送信元 Port番号：" + std::to_string(LocalPort(client_)));
-  EXPECT_EQ(lines[3], "  Data Num    :5");
-  EXPECT_EQ(lines[4], "  要求ホスト名 :mypc");
+  EXPECT_EQ(std::vector<std::string>(read + 1, trace.end()),
+            (std::vector<std::string>{" QN:Receive UDP Data",
+                                      "  送信元 Port番号：" + std::to_string(LocalPort(client_)),
+                                      "  Data Num    :5", "  要求ホスト名 :mypc"}));
 }
 
 TEST_F(NameServiceTest, AShortDatagramReadsAsZeroPaddedAndALongOneByItsFirstBytes) {
   Send(Request(kNameNotifyReq, "", 6));  // command and half a count
-  std::vector<uint8_t> reply = Await(client_);
-  ASSERT_EQ(reply.size(), 296u);
-  EXPECT_EQ(ReadBigEndian32(reply.data()), kNameNotifyRes);
+  std::vector<uint8_t> reply = AwaitReply(client_, kNameNotifyRes);
   EXPECT_EQ(std::vector<uint8_t>(reply.begin() + 13, reply.end()), std::vector<uint8_t>(283, 0));
   EXPECT_EQ(Recorded("127.0.0.1"), "");  // recorded under the empty name
 
   std::vector<uint8_t> large = Request(kNameNotifyReq, "big", 296);
   large.resize(9000, 0x41);
   Send(large);
-  reply = Await(client_);
-  ASSERT_EQ(reply.size(), 296u);
+  AwaitReply(client_, kNameNotifyRes);
   EXPECT_EQ(Recorded("127.0.0.1"), "BIG");
 }
 
@@ -188,9 +183,7 @@ TEST_F(NameServiceTest, NotifyRequestsAreAlwaysAnsweredAndOnlyTheFirstKindRecord
   EXPECT_EQ(sent[0].port, kNameServicePort2);
   EXPECT_EQ(Recorded("10.0.0.8"), "<none>");
 
-  std::vector<uint8_t> reply = Await(client2_);
-  ASSERT_EQ(reply.size(), 296u);
-  EXPECT_EQ(ReadBigEndian32(reply.data()), kNameNotifyRes2);
+  AwaitReply(client2_, kNameNotifyRes2);
 }
 
 // A second boundary may fall inside a burst: at most two seconds' worth.
@@ -267,11 +260,8 @@ TEST_F(NameServiceTest, AnnouncementsGoOutWhenDueAndFromAnyThreadThroughTheLoop)
   ProfileWriteString(path, "HOST", "update", "1");
   std::thread monitor([] { RequestAnnounceToHosts(); });
   monitor.join();
-  std::vector<uint8_t> first = Await(client_);
-  std::vector<uint8_t> second = Await(client_);
-  ASSERT_EQ(first.size(), 296u);
-  ASSERT_EQ(second.size(), 296u);
-  EXPECT_EQ(ReadBigEndian32(first.data()), kNameNotifyRes);
+  std::vector<uint8_t> first = AwaitReply(client_, kNameNotifyRes);
+  AwaitReply(client_, kNameNotifyRes);
   EXPECT_EQ(ReadBigEndian32(first.data() + 4), 1u);
   EXPECT_STREQ(reinterpret_cast<const char*>(first.data() + 8), "MYPC");
   ASSERT_EQ(sent_.size(), 2u);  // in list order: descending address

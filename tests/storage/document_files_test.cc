@@ -4,7 +4,10 @@
 
 #include <filesystem>
 #include <set>
+#include <string>
+#include <vector>
 
+#include "platform/files.h"
 #include "storage/name_reservations.h"
 #include "tests/storage/storage_fixture.h"
 
@@ -23,13 +26,7 @@ class DocumentFilesTest : public StorageTest {
     folder_ = MakeFolder("dest");
   }
   std::string Path(const std::string& name) const { return (folder_ / name).string(); }
-  std::set<std::string> Names() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder_)) {
-      names.insert(entry.path().filename().string());
-    }
-    return names;
-  }
+  std::vector<std::string> Names() const { return test::FolderNames(folder_); }
   fs::path folder_;
 };
 
@@ -47,7 +44,7 @@ TEST_F(DocumentFilesTest, FilesAppearOnlyWhenCommittedAndNeverReplaceOthers) {
   WriteWholeFile(Path("scan_002.tif"), "the user's");  // taken while we were receiving
   std::vector<std::pair<std::string, std::string>> moved;
   ASSERT_TRUE(files.Commit(false, &moved));
-  EXPECT_EQ(Names(), (std::set<std::string>{"scan_001.tif", "scan_002.tif", "scan(1)_002.tif"}));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"scan(1)_002.tif", "scan_001.tif", "scan_002.tif"}));
   EXPECT_EQ(ReadWholeFile(Path("scan_002.tif")), "the user's");
   EXPECT_EQ(ReadWholeFile(Path("scan(1)_002.tif")), "renamed later");
   ASSERT_EQ(moved.size(), 1u);
@@ -71,7 +68,7 @@ TEST_F(DocumentFilesTest, OverWriteReplacesAndDroppedFilesLeaveNothing) {
     files.Drop(Path("a.tif"));
     EXPECT_EQ(files.Count(), 1u);
   }  // a document that goes away unfinished
-  EXPECT_EQ(Names(), std::set<std::string>{"memo.pdf"});
+  EXPECT_EQ(Names(), std::vector<std::string>{"memo.pdf"});
 }
 
 // Only this machine's leftovers go: on a folder shared by two receivers,
@@ -98,7 +95,7 @@ TEST_F(DocumentFilesTest, AbandonedStagingFilesOfThisMachinesDeadProcessesAreRem
   WriteWholeFile(folder_ / "sub" / (".qbx-" + host + "-999999998-4.part"), "x");
   WriteDestinationList("1;" + folder_.string() + ";;;\n");
   EXPECT_EQ(RemoveAbandonedStagingFilesInDestinations(Env::Default()), 3);
-  EXPECT_EQ(Names(), kept);
+  EXPECT_EQ(Names(), std::vector<std::string>(kept.begin(), kept.end()));
 }
 
 }  // namespace

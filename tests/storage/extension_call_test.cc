@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "storage/raw_dump.h"
 #include "storage/receive_log.h"
 #include "tests/storage/meta_record_builder.h"
@@ -27,6 +29,7 @@ class ExtensionCallTest : public StorageTest {
     document_.senderName = "Alice";
     document_.outputPath = folder_ + "/doc_000.pdf";
     document_.fileCount = 3;
+    logPath_ = std::make_unique<ScopedEnv>("QUERN_EXT_EXAMPLE_LOG", callLog_.c_str());
   }
   void ListLibrary(const std::string& library) const {
     WriteDestinationList("12;" + folder_ + ";;;" + library + "\n");
@@ -36,11 +39,11 @@ class ExtensionCallTest : public StorageTest {
   std::string folder_;
   std::string callLog_;
   StoredDocument document_;
+  std::unique_ptr<ScopedEnv> logPath_;
 };
 
 TEST_F(ExtensionCallTest, ExampleLibrarySeesTheDocument) {
   ListLibrary(QB_EXAMPLE_EXTENSION);
-  ScopedEnv logPath("QUERN_EXT_EXAMPLE_LOG", callLog_.c_str());
   int32_t status = 1;
   qnExtParaOperation(&document_, &status, Env::Default());
   EXPECT_EQ(status, 1);
@@ -50,7 +53,6 @@ TEST_F(ExtensionCallTest, ExampleLibrarySeesTheDocument) {
 
 TEST_F(ExtensionCallTest, StatusFourMarksTheLogEntry) {
   ListLibrary(QB_EXAMPLE_EXTENSION);
-  ScopedEnv logPath("QUERN_EXT_EXAMPLE_LOG", callLog_.c_str());
   ScopedEnv wanted("QUERN_EXT_EXAMPLE_STATUS", "4");
   int32_t status = 0;
   qnExtParaOperation(&document_, &status, Env::Default());
@@ -60,7 +62,6 @@ TEST_F(ExtensionCallTest, StatusFourMarksTheLogEntry) {
 }
 
 TEST_F(ExtensionCallTest, UnusableLibrariesAreSkipped) {
-  ScopedEnv logPath("QUERN_EXT_EXAMPLE_LOG", callLog_.c_str());
   for (std::string library : {(root_ / "missing.so").string(), std::string("libm.so.6")}) {
     ListLibrary(library);
     int32_t status = 1;
@@ -84,7 +85,6 @@ TEST_F(ExtensionCallTest, SenderRecordAppliesAfterTheCallOnlyForAListedDestinati
   EXPECT_EQ(document_.senderName, "Alice");
 
   ListLibrary(QB_EXAMPLE_EXTENSION);
-  ScopedEnv logPath("QUERN_EXT_EXAMPLE_LOG", callLog_.c_str());
   EXPECT_TRUE(qnExtParaOperation(&document_, &status, Env::Default()));
   EXPECT_NE(Calls().find("\tsender=Alice\t"), std::string::npos);
   EXPECT_NE(Calls().find("\tmeta=yes\n"), std::string::npos);
@@ -101,7 +101,6 @@ TEST_F(ExtensionCallTest, DumpRecordsTheCall) {
   record.resize(80, 'x');
   document_.metaData = {record.data(), record.size()};
   ListLibrary(QB_EXAMPLE_EXTENSION);
-  ScopedEnv logPath("QUERN_EXT_EXAMPLE_LOG", callLog_.c_str());
   int32_t status = 1;
   qnExtParaOperation(&document_, &status, Env::Default());
 

@@ -27,9 +27,9 @@ class FileNamingTest : public StorageTest {
   }
   void Touch(const std::string& name) const { WriteWholeFile(folder_ / name, "x"); }
   std::string Unique(const std::string& name, bool overwrite = false, std::string* stem = nullptr,
-                     int* digits = nullptr) const {
+                     int* digits = nullptr, uint64_t owner = 0) const {
     std::string path = MakeUniqueFileName((folder_ / name).string(), overwrite, nullptr, stem,
-                                          digits, 0, Env::Default());
+                                          digits, owner, Env::Default());
     return fs::path(path).filename().string();
   }
   fs::path folder_;
@@ -51,9 +51,8 @@ TEST_F(FileNamingTest, PageSeriesIsGuardedAsAWhole) {
 
 TEST_F(FileNamingTest, NamesWithoutPageNumberGetCountedMarks) {
   Touch("memo.pdf");
-  std::string first = Unique("memo.pdf");
-  EXPECT_EQ(first, "memo(1).pdf");
-  Touch(first);
+  EXPECT_EQ(Unique("memo.pdf"), "memo(1).pdf");
+  Touch("memo(1).pdf");
   EXPECT_EQ(Unique("memo.pdf"), "memo(2).pdf");
 
   Touch("a_b.pdf");
@@ -81,10 +80,7 @@ TEST_F(FileNamingTest, MissingFolderGivesTheDesiredName) {
 TEST_F(FileNamingTest, ReservedNamesLastAsLongAsTheirJob) {
   const uint64_t first = NameReservations::NewOwner(), second = NameReservations::NewOwner();
   auto unique = [this](const char* name, uint64_t owner) {
-    return fs::path(MakeUniqueFileName((folder_ / name).string(), false, nullptr, nullptr, nullptr,
-                                       owner, Env::Default()))
-        .filename()
-        .string();
+    return Unique(name, false, nullptr, nullptr, owner);
   };
   EXPECT_EQ(unique("job_000.pdf", first), "job_000.pdf");
   EXPECT_EQ(unique("job_000.pdf", second), "job(1)_000.pdf");

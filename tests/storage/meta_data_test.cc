@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 
 #include "tests/storage/meta_record_builder.h"
 #include "tests/storage/storage_fixture.h"
@@ -111,25 +112,19 @@ TEST(FaxNoticeParse, FieldsAndDate) {
 
 TEST(FaxNoticeParse, DateFallbacks) {
   ScopedEnv locale("LC_ALL", "C");
-  FaxNotice notice;
-  auto longDate = MetaRecordBuilder("QNF_NOTI:").Text(0, std::string(64, '9')).Bytes();
-  ASSERT_TRUE(ParseFaxNotice(longDate.data(), longDate.size(), &notice));
-  EXPECT_EQ(notice.dateText, "2020/01/01 00:00");
-
-  auto noDate = MetaRecordBuilder("QNF_NOTI:").Text(1, "B").Bytes();
-  ASSERT_TRUE(ParseFaxNotice(noDate.data(), noDate.size(), &notice));
-  EXPECT_EQ(notice.dateText, "");
-
-  auto badDate = MetaRecordBuilder("QNF_NOTI:").Text(0, "2021.13.04.25.06").Bytes();
-  ASSERT_TRUE(ParseFaxNotice(badDate.data(), badDate.size(), &notice));
-  EXPECT_EQ(notice.dateText, " ");
-
-  // Numbers far outside the calendar: nothing printed, nothing overflows
+  // Numbers far outside the calendar print nothing and overflow nothing
   // (the sanitizer build stops at signed overflow).
-  auto hugeDate = MetaRecordBuilder("QNF_NOTI:").Text(0, "-99999999999.-99999999999.1.1.1").Bytes();
-  ASSERT_TRUE(ParseFaxNotice(hugeDate.data(), hugeDate.size(), &notice));
-  EXPECT_EQ(notice.dateText, " 01:01");
-
+  const std::pair<std::vector<uint8_t>, const char*> cases[] = {
+      {MetaRecordBuilder("QNF_NOTI:").Text(0, std::string(64, '9')).Bytes(), "2020/01/01 00:00"},
+      {MetaRecordBuilder("QNF_NOTI:").Text(1, "B").Bytes(), ""},
+      {MetaRecordBuilder("QNF_NOTI:").Text(0, "2021.13.04.25.06").Bytes(), " "},
+      {MetaRecordBuilder("QNF_NOTI:").Text(0, "-99999999999.-99999999999.1.1.1").Bytes(), " 01:01"},
+  };
+  FaxNotice notice;
+  for (const auto& [record, date] : cases) {
+    ASSERT_TRUE(ParseFaxNotice(record.data(), record.size(), &notice)) << date;
+    EXPECT_EQ(notice.dateText, date);
+  }
   auto other = MetaRecordBuilder("QNA_ATTR:").Bytes();
   EXPECT_FALSE(ParseFaxNotice(other.data(), other.size(), &notice));
 }

@@ -16,32 +16,20 @@ namespace fs = std::filesystem;
 using testing::ScopedEnv;
 using testing::StorageTest;
 
-// Length of "YYYY/MM/DD hh:mm", the C locale's date and time.
-constexpr size_t kDateTimeLength = 16;
-
-// Whether `text` starts with a date and time in the C locale's formats
-// (std::regex is avoided: it trips a compiler warning in sanitizer builds).
-bool StartsWithDateTime(const std::string& text) {
-  const std::string shape = "dddd/dd/dd dd:dd";
-  if (text.size() < shape.size()) return false;
-  for (size_t i = 0; i < shape.size(); ++i) {
-    bool digit = text[i] >= '0' && text[i] <= '9';
-    if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
-  }
-  return true;
-}
-
-// The entry after its date and time, or "?" when it does not start with one.
+// The entry after its date and time in the C locale's format
+// ("YYYY/MM/DD hh:mm"), or "?" when it does not start with one (std::regex
+// is avoided: it trips a compiler warning in sanitizer builds).
 std::string AfterDateTime(const std::string& line) {
-  return StartsWithDateTime(line) ? line.substr(kDateTimeLength) : "?";
+  const std::string shape = "dddd/dd/dd dd:dd";
+  if (line.size() < shape.size()) return "?";
+  for (size_t i = 0; i < shape.size(); ++i) {
+    const bool digit = line[i] >= '0' && line[i] <= '9';
+    if (shape[i] == 'd' ? !digit : line[i] != shape[i]) return "?";
+  }
+  return line.substr(shape.size());
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using test::Lines;
 
 class ReceiveLogTest : public StorageTest {
  protected:
@@ -134,33 +122,29 @@ TEST_F(ReceiveLogTest, MissingDataFolderSkipsTheEntry) {
   EXPECT_FALSE(fs::exists(DataFolderPath()));
 }
 
-TEST_F(ReceiveLogTest, TrimKeepsListEntries) {
-  std::string full = std::string(kReceiveLogHeader) + "\n" + Entries(1, 100);
-  WriteReceiveLog(full);
-  TrimReceiveLog(Env::Default());  // List defaults to 100
-  EXPECT_EQ(ReadReceiveLog(), full);
-
-  WriteReceiveLog(full + "entry 101\n");
-  TrimReceiveLog(Env::Default());
-  EXPECT_EQ(ReadReceiveLog(), std::string(kReceiveLogHeader) + "\n" + Entries(2, 100));
-
-  WriteSetting("MANAGEMENT", "List", "0");
-  TrimReceiveLog(Env::Default());
-  EXPECT_EQ(ReadReceiveLog(), std::string(kReceiveLogHeader) + "\n");
-}
-
-TEST_F(ReceiveLogTest, TrimDropsStrayHeadersAndKeepsAnAppendedFirstEntry) {
-  WriteReceiveLog("//old header\nentry 1\n//stray\nentry 2\n");
-  TrimReceiveLog(Env::Default());
-  EXPECT_EQ(ReadReceiveLog(), std::string(kReceiveLogHeader) + "\nentry 1\nentry 2\n");
-
-  // A file made by appends alone has no header: its first line is an entry.
-  WriteReceiveLog(Entries(1, 3));
-  TrimReceiveLog(Env::Default());
-  EXPECT_EQ(ReadReceiveLog(), Entries(1, 3));
-  WriteSetting("MANAGEMENT", "List", "2");
-  TrimReceiveLog(Env::Default());
-  EXPECT_EQ(ReadReceiveLog(), std::string(kReceiveLogHeader) + "\n" + Entries(2, 2));
+// A trim keeps the last List entries (100 by default) under one header,
+// drops stray headers, and takes the first line of a file made by appends
+// alone (no header) for an entry.
+TEST_F(ReceiveLogTest, TrimKeepsListEntriesUnderOneHeader) {
+  const std::string header = std::string(kReceiveLogHeader) + "\n";
+  const struct {
+    const char* list;  // nullptr: not set
+    std::string before, after;
+  } cases[] = {
+      {nullptr, header + Entries(1, 100), header + Entries(1, 100)},
+      {nullptr, header + Entries(1, 101), header + Entries(2, 100)},
+      {nullptr, "//old header\nentry 1\n//stray\nentry 2\n", header + "entry 1\nentry 2\n"},
+      {nullptr, Entries(1, 3), Entries(1, 3)},
+      {"2", Entries(1, 3), header + Entries(2, 2)},
+      {"0", header + Entries(1, 100), header},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before.substr(0, 20));
+    if (c.list != nullptr) WriteSetting("MANAGEMENT", "List", c.list);
+    WriteReceiveLog(c.before);
+    TrimReceiveLog(Env::Default());
+    EXPECT_EQ(ReadReceiveLog(), c.after);
+  }
 }
 
 TEST_F(ReceiveLogTest, TheReceiverKeepsTheLogAtListEntriesItself) {

@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <random>
-#include <sstream>
 
 #include "config/folders.h"
 #include "platform/profile.h"
@@ -12,13 +10,6 @@
 namespace qb::testing {
 
 namespace fs = std::filesystem;
-
-std::string ReadWholeFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 void WriteWholeFile(const fs::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -45,25 +36,19 @@ ScopedEnv::~ScopedEnv() {
 }
 
 void StorageTest::SetUp() {
-  std::random_device random;
-  root_ = fs::temp_directory_path() / ("qb-storage-" + std::to_string(random()));
-  fs::create_directories(root_ / "var/lib/Tovira/Quillbox");
-  fs::create_directories(root_ / "etc");
-  setenv("QUILLBOX_ROOT", root_.c_str(), 1);
-  unsetenv("QUILLBOX_OS_GENERATION");
   unsetenv("QUILLBOX_CODEPAGE");
   setenv("LC_ALL", "C", 1);
-  LocateSettingsFile(qb::Env::Default());
+  machine_ = std::make_unique<test::TestRoot>();
+  root_ = machine_->path();
 }
 
 void StorageTest::TearDown() {
   std::error_code ignored;
   fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
-  fs::remove_all(root_, ignored);
-  unsetenv("QUILLBOX_ROOT");
+  machine_.reset();
 }
 
-fs::path StorageTest::DataFolderPath() const { return root_ / "var/lib/Tovira/Quillbox"; }
+fs::path StorageTest::DataFolderPath() const { return machine_->DataDir(); }
 
 fs::path StorageTest::MakeFolder(const std::string& name) const {
   fs::path folder = root_ / name;

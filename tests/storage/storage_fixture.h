@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
+
+#include "tests/unit/test_root.h"
 
 namespace qb::testing {
 
-std::string ReadWholeFile(const std::filesystem::path& path);
+using test::ReadWholeFile;
 void WriteWholeFile(const std::filesystem::path& path, const std::string& text);
 
 // Sets an environment variable for the lifetime of the object.
@@ -40,6 +43,7 @@ class StorageTest : public ::testing::Test {
   std::string ReadReceiveLog() const;
   void WriteReceiveLog(const std::string& text) const;
 
+  std::unique_ptr<test::TestRoot> machine_;
   std::filesystem::path root_;
 };
 

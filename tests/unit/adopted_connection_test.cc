@@ -3,49 +3,29 @@
 // port, greeting, scanner list and framing, on a server without listeners.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "config/scanner_list.h"
-#include "platform/fault_env.h"
-#include "platform/net.h"
 #include "scanproto/access_lock.h"
-#include "scanproto/scan_server.h"
-#include "test_root.h"
+#include "server_fixture.h"
 
 namespace qb {
 namespace {
 
-class AdoptedConnectionTest : public ::testing::Test {
+class AdoptedConnectionTest : public test::ServerTest {
  protected:
-  void SetUp() override {
-    root_.WriteSettings("[MANAGEMENT]\nMaxConnectNum=1\n");
-    ClearLockedClients();
-    env_.SetFreeBytes(uint64_t{1} << 40);
-    server_ = std::make_unique<ScanServer>(loop_, env_, ReceiverEvents{}, RunDocumentWorkInline);
-    ASSERT_TRUE(server_->Start(false));
-    env_.AdvanceMs(10);
-    Pump();
-  }
-  void TearDown() override {
-    for (int fd : printers_) SockClose(fd);
-    server_.reset();
-    ClearLockedClients();
-  }
-
-  void Pump() {
-    for (int i = 0; i < 5; ++i) loop_.RunOnce(0);
+  AdoptedConnectionTest() {
+    settings_ = "[MANAGEMENT]\nMaxConnectNum=1\n";
+    listen_ = false;
   }
 
   // The printer's end of a new socket pair whose other end the server adopts.
   int Adopt(uint16_t port, uint32_t peer) {
     int pair[2];
     EXPECT_TRUE(StreamSocketPair(pair, true));
-    printers_.push_back(pair[0]);
+    clients_.push_back(pair[0]);
     server_->AdoptConnection(pair[1], port, peer);
-    Pump();
+    Pump(5);
     return pair[0];
   }
 
@@ -54,12 +34,6 @@ class AdoptedConnectionTest : public ::testing::Test {
     long got = SockRecv(fd, buffer, sizeof buffer);
     return got > 0 ? std::string(buffer, static_cast<size_t>(got)) : std::string();
   }
-
-  test::TestRoot root_;
-  FaultEnv env_;
-  EventLoop loop_{&env_};
-  std::unique_ptr<ScanServer> server_;
-  std::vector<int> printers_;
 };
 
 TEST_F(AdoptedConnectionTest, IsGreetedFramedAndListedLikeAnAcceptedOne) {
@@ -75,14 +49,13 @@ TEST_F(AdoptedConnectionTest, IsGreetedFramedAndListedLikeAnAcceptedOne) {
   // A capability request gets its reply through the same framing.
   const char request[] = {0, 6, 0x34, 0x00, 0, 1, 0, 0};
   ASSERT_EQ(SockSend(printer, request, sizeof request), static_cast<long>(sizeof request));
-  Pump();
+  Pump(5);
   std::string reply = Read(printer);
   ASSERT_GE(reply.size(), 4u);
   EXPECT_EQ(reply.substr(2, 2), std::string("\x34\x10", 2));
 
-  SockClose(printer);
-  printers_.clear();
-  Pump();
+  CloseClient(printer);
+  Pump(5);
   EXPECT_EQ(server_->FirstJob(), nullptr);
   EXPECT_EQ(server_->JobCount(), 0);
   EXPECT_EQ(CountScannerEntries(), 0);
@@ -107,7 +80,7 @@ TEST_F(AdoptedConnectionTest, AStoppedServerClosesTheSocket) {
   server_->Stop();
   int pair[2];
   ASSERT_TRUE(StreamSocketPair(pair, false));
-  printers_.push_back(pair[0]);
+  clients_.push_back(pair[0]);
   server_->AdoptConnection(pair[1], kJobPort, 0x7F000002);
   char scrap;
   EXPECT_EQ(SockRecv(pair[0], &scrap, 1), 0);

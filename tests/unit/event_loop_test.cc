@@ -46,12 +46,10 @@ TEST(EventLoop, ATimerMayCancelItselfAndAddAnother) {
     loop.CancelTimer(id);
     loop.AddTimer(1000, [&] { ++second; });
   });
-  env.AdvanceMs(10);
-  loop.RunOnce(0);
-  env.AdvanceMs(1000);
-  loop.RunOnce(0);
-  env.AdvanceMs(1000);
-  loop.RunOnce(0);
+  for (int step : {10, 1000, 1000}) {
+    env.AdvanceMs(step);
+    loop.RunOnce(0);
+  }
   EXPECT_EQ(first, 1);
   EXPECT_EQ(second, 2);
 }

@@ -35,9 +35,7 @@ class FolderBrowseTest : public ScanClientTest {
   }
 
   Bytes DirList(const std::string& path, uint16_t offset = 4) {
-    Bytes request;
-    Put16(&request, 0, 0x3801);
-    Put16(&request, 2, offset);
+    Bytes request = Words({0x3801, offset});
     request.insert(request.end(), path.begin(), path.end());
     request.push_back(0);
     Send(request);
@@ -48,16 +46,11 @@ class FolderBrowseTest : public ScanClientTest {
 };
 
 TEST_F(FolderBrowseTest, DirNameGivesTheFolderOfAUsableDestination) {
-  Bytes request;
-  Put16(&request, 0, 0x3800);
-  Put16(&request, 2, 3);
+  Bytes request = Words({0x3800, 3});
   Send(request);
   Bytes reply = Reply();
   ASSERT_EQ(reply.size(), 9 + folder_.size());
-  EXPECT_EQ(Get16(reply, 0), 0x3810);
-  EXPECT_EQ(Get16(reply, 2), 1);
-  EXPECT_EQ(Get16(reply, 4), 0);
-  EXPECT_EQ(Get16(reply, 6), 8);
+  EXPECT_EQ(Head(reply, 4), Words({0x3810, 1, 0, 8}));
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply.data() + 8)), folder_);
 
   for (uint16_t missing : {4, 5}) {  // listed without a folder, not listed
@@ -65,9 +58,7 @@ TEST_F(FolderBrowseTest, DirNameGivesTheFolderOfAUsableDestination) {
     Send(request);
     reply = Reply();
     ASSERT_EQ(reply.size(), 8u) << missing;
-    EXPECT_EQ(Get16(reply, 2), 0);
-    EXPECT_EQ(Get16(reply, 4), 0x3E40);
-    EXPECT_EQ(Get16(reply, 6), 0);
+    EXPECT_EQ(Head(reply, 4), Words({0x3810, 0, 0x3E40, 0}));
   }
 }
 
@@ -78,10 +69,7 @@ TEST_F(FolderBrowseTest, DirListSendsSortedSubFoldersAfterTheParent) {
   std::ofstream(folder_ + "/file.txt") << "not a folder";
 
   Bytes reply = DirList(folder_);
-  EXPECT_EQ(Get16(reply, 0), 0x3811);
-  EXPECT_EQ(Get16(reply, 2), 1);
-  EXPECT_EQ(Get16(reply, 4), 0);
-  ASSERT_EQ(Get16(reply, 6), 5);
+  ASSERT_EQ(Head(reply, 4), Words({0x3811, 1, 0, 5}));
   std::vector<std::string> names;
   for (size_t at = 8; at < reply.size(); at += 1 + reply[at]) {
     names.emplace_back(reply.begin() + static_cast<long>(at) + 1,
@@ -101,9 +89,7 @@ TEST_F(FolderBrowseTest, UnreadablePathsAndStrayOffsetsListNothing) {
   EXPECT_EQ(Get16(reply, 6), 0);
 
   // A path without its NUL at the very end of the request is read up to there.
-  Bytes request;
-  Put16(&request, 0, 0x3801);
-  Put16(&request, 2, 4);
+  Bytes request = Words({0x3801, 4});
   request.insert(request.end(), folder_.begin(), folder_.end());
   Send(request);
   reply = Reply();

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <utility>
 
 #include "imaging/fax_coder.h"
@@ -39,12 +40,10 @@ std::string SmallTiff(size_t extra) {
 }
 
 uint16_t ByteSum(const std::string& data) {
-  uint16_t sum = 0;
-  for (unsigned char c : data) sum = static_cast<uint16_t>(sum + c);
-  return sum;
+  return static_cast<uint16_t>(std::accumulate(data.begin(), data.end(), 0, [](int sum, char c) {
+    return sum + static_cast<unsigned char>(c);
+  }));
 }
-
-std::string ReadFile(const std::string& path) { return ReadWholeFile(path); }
 
 // Rows of a page as the printer sends them: MSB first, a diagonal band.
 std::string RawPage(uint16_t width, uint16_t height, int seed) {
@@ -78,10 +77,9 @@ std::string CodedStrip(const PageHeaderFields& fields, const std::string& page, 
 }
 
 uint32_t Le32(const std::string& s, size_t at) {
-  return static_cast<uint32_t>(static_cast<unsigned char>(s[at])) |
-         static_cast<uint32_t>(static_cast<unsigned char>(s[at + 1])) << 8 |
-         static_cast<uint32_t>(static_cast<unsigned char>(s[at + 2])) << 16 |
-         static_cast<uint32_t>(static_cast<unsigned char>(s[at + 3])) << 24;
+  uint32_t value = 0;
+  for (size_t i = 4; i-- > 0;) value = value << 8 | static_cast<unsigned char>(s[at + i]);
+  return value;
 }
 
 // The strips of every page of one of our TIFFs (StripOffsets is entry 7,
@@ -114,6 +112,17 @@ class ImageReceptionTest : public ReceptionTest {
     SendData(page, chunk);
     SendBody(Body2(0x3002, 0));
   }
+  // A raw page of the diagonal pattern `seed`; the rows it sent.
+  std::string SendPattern(int seed, const char* format = "TIFF-G4MMR", uint16_t continuation = 0) {
+    const PageHeaderFields fields = RawFields(format, continuation);
+    std::string page = RawPage(fields.width, fields.height, seed);
+    SendRawPage(fields, page);
+    return page;
+  }
+  void SendChecksum(uint16_t sum) {
+    SendBody(Body2(0x3005, sum));
+    EXPECT_EQ(Receive(8), kChecksumOk);
+  }
   // The checksum of the files sent, the end of data, and both answers.
   void EndDocument(uint16_t sum) {
     SendBody(Body2(0x3005, sum));
@@ -128,6 +137,9 @@ class ImageReceptionTest : public ReceptionTest {
   void HangUp() {
     CloseClient(fd_);
     fd_ = -1;
+    ExpectConnectionGone();
+  }
+  void ExpectConnectionGone() {
     for (int i = 0; i < 20 && server_->FirstJob() != nullptr; ++i) Pump(1);
     EXPECT_EQ(server_->FirstJob(), nullptr);
   }
@@ -147,34 +159,17 @@ TEST_F(ImageReceptionTest, FileRoadStoresLogsAndAnnouncesTheDocument) {
   ConnectPrinter();
   const std::string tiff = SmallTiff(9000);
   SendFile("scan.tif", tiff);
-  SendBody(Body2(0x3005, ByteSum(tiff)));
-  EXPECT_EQ(Receive(8), kChecksumOk);
+  SendChecksum(ByteSum(tiff));
   EndData();
 
   EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
-  EXPECT_EQ(ReadFile(dest_ + "/scan.tif"), tiff);
+  EXPECT_EQ(ReadWholeFile(dest_ + "/scan.tif"), tiff);
   const std::string log = ReadLog();
   EXPECT_NE(log.find(";scan.tif;1;" + dest_ + "\n"), std::string::npos) << log;
   EXPECT_EQ(newFileNotices_, 1);
   EXPECT_EQ(TrayCount(1) + TrayCount(2), 1);
   EXPECT_EQ(job_->document.outputPath[0], '\0');
   EXPECT_EQ(job_->document.pageCount, 0);
-}
-
-TEST_F(ImageReceptionTest, FileRoadWithJobFileNameNumbersEveryFile) {
-  ScanJob& job = ConnectPrinter();
-  std::strcpy(job.document.fileName, "Invoice");
-  const std::string a = SmallTiff(100), b = SmallTiff(200), c = SmallTiff(300);
-  SendFile("p.TIF", a);
-  SendFile("p.TIF", b);
-  SendFile("p.TIF", c);
-  SendBody(Body2(0x3005, static_cast<uint16_t>(ByteSum(a) + ByteSum(b) + ByteSum(c))));
-  EXPECT_EQ(Receive(8), kChecksumOk);
-  EndData();
-  // The first file moved from _000 to _001 when the second arrived.
-  EXPECT_EQ(DestinationFiles(), (Names{"Invoice_001.TIF", "Invoice_002.TIF", "Invoice_003.TIF"}));
-  EXPECT_EQ(ReadFile(dest_ + "/Invoice_003.TIF"), c);
-  EXPECT_NE(ReadLog().find(";Invoice_001.TIF;3;"), std::string::npos);
 }
 
 TEST_F(ImageReceptionTest, WithoutOverWriteACollisionGetsAMarkedName) {
@@ -185,7 +180,7 @@ TEST_F(ImageReceptionTest, WithoutOverWriteACollisionGetsAMarkedName) {
   SendFile("scan.tif", tiff);
   EndDocument(ByteSum(tiff));
   EXPECT_EQ(DestinationFiles(), (Names{"scan(1).tif", "scan.tif"}));
-  EXPECT_EQ(ReadFile(dest_ + "/scan.tif"), "older");  // OverWrite=1 replaces: see PageDelete
+  EXPECT_EQ(ReadWholeFile(dest_ + "/scan.tif"), "older");  // OverWrite=1 replaces: see PageDelete
 }
 
 TEST_F(ImageReceptionTest, ChecksumMismatchAndMissingChecksumStoreNothing) {
@@ -219,23 +214,33 @@ TEST_F(ImageReceptionTest, JpegThatFailsItsCheckIsRemovedAtPageEnd) {
   EXPECT_TRUE(job_->document.discarding);
 }
 
-TEST_F(ImageReceptionTest, RawMmrPagesBecomeOneTiffWithTheCodedStrips) {
-  ConnectPrinter();
-  job_->document.checksumOk = true;
-  const PageHeaderFields fields = RawFields("TIFF-G4MMR");
-  const std::string page1 = RawPage(fields.width, fields.height, 0);
-  const std::string page2 = RawPage(fields.width, fields.height, 3);
-  SendRawPage(fields, page1);
-  SendRawPage(RawFields("TIFF-G4MMR", 1), page2);  // continues the same file
-  EndData();
-
-  ASSERT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
-  const std::vector<std::string> strips = TiffStrips(ReadFile(dest_ + "/raw0007_000.tif"));
-  ASSERT_EQ(strips.size(), 2u);
-  EXPECT_TRUE(strips[0] == CodedStrip(fields, page1, kFaxModeMMR));
-  EXPECT_TRUE(strips[1] == CodedStrip(fields, page2, kFaxModeMMR));
-  EXPECT_EQ(TempFiles(), Names{});
-  EXPECT_NE(ReadLog().find(";raw0007_000.tif;1;" + dest_), std::string::npos);
+// A continued page joins the file of the page before; the PDF formats
+// make PDF files.
+TEST_F(ImageReceptionTest, RawMmrPagesBecomeOneTiffOrPdfWithTheCodedStrips) {
+  for (const bool pdf : {false, true}) {
+    SCOPED_TRACE(pdf ? "PDF" : "TIFF");
+    ConnectPrinter();
+    job_->document.checksumOk = true;
+    const char* format = pdf ? "PDF-G4MMR" : "TIFF-G4MMR";
+    const std::string name = pdf ? "raw0007_000.pdf" : "raw0007_000.tif";
+    const std::string page1 = SendPattern(0, format);
+    const std::string page2 = SendPattern(3, format, 1);
+    EndData();
+    ASSERT_EQ(DestinationFiles(), Names{name});
+    EXPECT_EQ(TempFiles(), Names{});
+    EXPECT_NE(ReadLog().find(";" + name + ";1;" + dest_), std::string::npos);
+    const std::string file = ReadWholeFile(dest_ + "/" + name);
+    std::filesystem::remove(dest_ + "/" + name);
+    HangUp();
+    if (pdf) {
+      EXPECT_EQ(file.substr(0, 7), "%PDF-1.");
+      continue;
+    }
+    const std::vector<std::string> strips = TiffStrips(file);
+    ASSERT_EQ(strips.size(), 2u);
+    EXPECT_TRUE(strips[0] == CodedStrip(RawFields(format), page1, kFaxModeMMR));
+    EXPECT_TRUE(strips[1] == CodedStrip(RawFields(format), page2, kFaxModeMMR));
+  }
 }
 
 TEST_F(ImageReceptionTest, RawMhPagesOfOwnHeadersBecomeOneFileEach) {
@@ -253,23 +258,11 @@ TEST_F(ImageReceptionTest, RawMhPagesOfOwnHeadersBecomeOneFileEach) {
   ASSERT_EQ(DestinationFiles(), (Names{"raw0007_001.tif", "raw0007_002.tif"}));
   PageHeaderFields plain = fields;
   plain.packing = 1;
-  const std::vector<std::string> strips = TiffStrips(ReadFile(dest_ + "/raw0007_002.tif"));
+  const std::vector<std::string> strips = TiffStrips(ReadWholeFile(dest_ + "/raw0007_002.tif"));
   ASSERT_EQ(strips.size(), 1u);
   EXPECT_TRUE(strips[0] == CodedStrip(plain, page, kFaxModeMH));
   // One file per page: the log names the first file and counts both.
   EXPECT_NE(ReadLog().find(";raw0007_001.tif;2;"), std::string::npos);
-  EXPECT_EQ(TempFiles(), Names{});
-}
-
-TEST_F(ImageReceptionTest, PdfFormatMakesPdfFiles) {
-  ConnectPrinter();
-  job_->document.checksumOk = true;
-  const PageHeaderFields fields = RawFields("PDF-G4MMR");
-  SendRawPage(fields, RawPage(fields.width, fields.height, 2));
-  SendRawPage(RawFields("PDF-G4MMR", 1), RawPage(fields.width, fields.height, 4));
-  EndData();
-  ASSERT_EQ(DestinationFiles(), Names{"raw0007_000.pdf"});
-  EXPECT_EQ(ReadFile(dest_ + "/raw0007_000.pdf").substr(0, 7), "%PDF-1.");
   EXPECT_EQ(TempFiles(), Names{});
 }
 
@@ -281,7 +274,7 @@ TEST_F(ImageReceptionTest, RawDataBeyondTheAnnouncedHeightIsNotCoded) {
   const std::string page = RawPage(fields.width, 40, 5);
   SendRawPage(fields, page + RawPage(fields.width, 200, 9));
   EndData();
-  const std::vector<std::string> strips = TiffStrips(ReadFile(dest_ + "/raw0007_000.tif"));
+  const std::vector<std::string> strips = TiffStrips(ReadWholeFile(dest_ + "/raw0007_000.tif"));
   ASSERT_EQ(strips.size(), 1u);
   EXPECT_TRUE(strips[0] == CodedStrip(fields, page, kFaxModeMMR));
 }
@@ -289,8 +282,7 @@ TEST_F(ImageReceptionTest, RawDataBeyondTheAnnouncedHeightIsNotCoded) {
 TEST_F(ImageReceptionTest, DeferredJobIsLoggedAndAnnouncedAtDisconnect) {
   ConnectPrinter();
   job_->deferredNotify = true;  // no checksum needed either
-  const PageHeaderFields fields = RawFields("TIFF-G4MMR");
-  SendRawPage(fields, RawPage(fields.width, fields.height, 0));
+  SendPattern(0);
   EndData();
   EXPECT_TRUE(job_->notifyPending);
   EXPECT_EQ(ReadLog(), "");
@@ -300,38 +292,17 @@ TEST_F(ImageReceptionTest, DeferredJobIsLoggedAndAnnouncedAtDisconnect) {
   EXPECT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});  // a logged document stays
 }
 
-TEST_F(ImageReceptionTest, DroppedConnectionLeavesNoFiles) {
-  ConnectPrinter();
-  const PageHeaderFields fields = RawFields("TIFF-G4MMR");
-  SendRawPage(fields, RawPage(fields.width, fields.height, 0));
-  SendBody(ImageHeaderBody(fields));
-  SendData(RawPage(fields.width, 100, 0));
-  EXPECT_EQ(TempFiles().size(), 2u);
-  HangUp();
-  EXPECT_EQ(TempFiles(), Names{});
-
-  ConnectPrinter();
-  SendBody(ImageHeaderBody(PageHeaderFields{}));
-  SendData(SmallTiff(5000));
-  // Until its end of data a document shows under no real name.
-  ASSERT_EQ(DestinationFiles().size(), 1u);
-  EXPECT_EQ(DestinationFiles()[0].rfind(".qbx-", 0), 0u);
-  HangUp();
-  EXPECT_EQ(DestinationFiles(), Names{});
-}
-
 // A page delete removes the finished pages' temporary files and nothing
 // else: the count stays, so a raw document missing its pages fails, and on
 // the file road the next file is a further file, not a new first one.
 TEST_F(ImageReceptionTest, PageDeleteRemovesOnlyTheFinishedTemporaryPages) {
   ConnectPrinter();
   job_->document.checksumOk = true;
-  const PageHeaderFields fields = RawFields("TIFF-G4MMR");
-  SendRawPage(fields, RawPage(fields.width, fields.height, 0));
+  SendPattern(0);
   SendBody(Body2(0x3004, 0));
   EXPECT_EQ(TempFiles(), Names{});
   EXPECT_EQ(job_->document.pageCount, 1);
-  SendRawPage(fields, RawPage(fields.width, fields.height, 1));
+  SendPattern(1);
   SendBody(Body2(0x3003, 0));
   EXPECT_EQ(Receive(14), PcCancel() + kDataEndRes);
   EXPECT_EQ(DestinationFiles(), Names{});
@@ -347,8 +318,8 @@ TEST_F(ImageReceptionTest, PageDeleteRemovesOnlyTheFinishedTemporaryPages) {
   SendFile("note.tif", b);
   EndDocument(static_cast<uint16_t>(ByteSum(a) + ByteSum(b)));
   EXPECT_EQ(DestinationFiles(), (Names{"note.tif", "note_002.tif"}));
-  EXPECT_EQ(ReadFile(dest_ + "/note.tif"), a);
-  EXPECT_EQ(ReadFile(dest_ + "/note_002.tif"), b);
+  EXPECT_EQ(ReadWholeFile(dest_ + "/note.tif"), a);
+  EXPECT_EQ(ReadWholeFile(dest_ + "/note_002.tif"), b);
 }
 
 TEST_F(ImageReceptionTest, MessagesOutOfOrderStoreNothingAndReadNothingStray) {
@@ -393,24 +364,27 @@ TEST_F(ImageReceptionTest, FurtherFilesNeverReplaceAFile) {
   EndDocument(static_cast<uint16_t>(ByteSum(a) + ByteSum(b) + ByteSum(c)));
   EXPECT_EQ(DestinationFiles(),
             (Names{"page1(1)_003.tif", "page1.tif", "page1_002.tif", "page1_003.tif"}));
-  EXPECT_EQ(ReadFile(dest_ + "/page1.tif"), a);
-  EXPECT_EQ(ReadFile(dest_ + "/page1_002.tif"), b);
-  EXPECT_EQ(ReadFile(dest_ + "/page1_003.tif"), "the user's");
-  EXPECT_EQ(ReadFile(dest_ + "/page1(1)_003.tif"), c);
+  EXPECT_EQ(ReadWholeFile(dest_ + "/page1.tif"), a);
+  EXPECT_EQ(ReadWholeFile(dest_ + "/page1_002.tif"), b);
+  EXPECT_EQ(ReadWholeFile(dest_ + "/page1_003.tif"), "the user's");
+  EXPECT_EQ(ReadWholeFile(dest_ + "/page1(1)_003.tif"), c);
   HangUp();
 
-  // The renumbering of a first file with the job's file name does not
-  // replace a file either.
+  // With the job's file name every file is numbered, keeping the case of
+  // its extension: the first moves from _000 to _001 when the second
+  // arrives, and that renumbering does not replace a file either.
   ScanJob& job = ConnectPrinter();
   std::strcpy(job.document.fileName, "Inv");
-  SendFile("p.tif", a);
-  std::ofstream(dest_ + "/Inv_001.tif") << "another";
-  SendFile("p.tif", b);
-  EndDocument(static_cast<uint16_t>(ByteSum(a) + ByteSum(b)));
-  EXPECT_EQ(ReadFile(dest_ + "/Inv_001.tif"), "another");
-  EXPECT_EQ(ReadFile(dest_ + "/Inv(1)_001.tif"), a);
-  EXPECT_EQ(ReadFile(dest_ + "/Inv_002.tif"), b);
-  EXPECT_NE(ReadLog().find(";Inv(1)_001.tif;2;"), std::string::npos);
+  SendFile("p.TIF", a);
+  std::ofstream(dest_ + "/Inv_001.TIF") << "another";
+  SendFile("p.TIF", b);
+  SendFile("p.TIF", c);
+  EndDocument(static_cast<uint16_t>(ByteSum(a) + ByteSum(b) + ByteSum(c)));
+  EXPECT_EQ(ReadWholeFile(dest_ + "/Inv_001.TIF"), "another");
+  EXPECT_EQ(ReadWholeFile(dest_ + "/Inv(1)_001.TIF"), a);
+  EXPECT_EQ(ReadWholeFile(dest_ + "/Inv_002.TIF"), b);
+  EXPECT_EQ(ReadWholeFile(dest_ + "/Inv_003.TIF"), c);
+  EXPECT_NE(ReadLog().find(";Inv(1)_001.TIF;3;"), std::string::npos);
 }
 
 // A dropped document leaves its reserved name free again: the next printer
@@ -436,8 +410,7 @@ TEST_F(ImageReceptionTest, DroppedDocumentsDoNotKeepTheirNames) {
 TEST_F(ImageReceptionTest, StoppingKeepsAcknowledgedDocumentsAndLogsDeferredOnes) {
   ConnectPrinter();
   job_->deferredNotify = true;
-  const PageHeaderFields fields = RawFields("TIFF-G4MMR");
-  SendRawPage(fields, RawPage(fields.width, fields.height, 0));
+  SendPattern(0);
   EndData();
   SendBody(ImageHeaderBody(PageHeaderFields{}));  // a second document, never finished
   SendData(SmallTiff(3000));
@@ -465,8 +438,7 @@ TEST_F(ImageReceptionTest, FailedCancelLeavesNothingBehind) {
   misnamed.documentName = "scan.pdf";
   SendBody(ImageHeaderBody(misnamed));
   env_.FailSend(-1, 0);
-  for (int i = 0; i < 20 && server_->FirstJob() != nullptr; ++i) Pump(1);
-  EXPECT_EQ(server_->FirstJob(), nullptr);
+  ExpectConnectionGone();
   EXPECT_EQ(DestinationFiles(), Names{});
   EXPECT_EQ(NameReservations::Instance().Count(), 0u);
   EXPECT_LT(OpenDescriptors(), descriptors);  // the connection's socket went too
@@ -478,36 +450,37 @@ TEST_F(ImageReceptionTest, FailedDataEndAnswerKeepsTheStoredDocument) {
   ConnectPrinter();
   const std::string tiff = SmallTiff(700);
   SendFile("kept.tif", tiff);
-  SendBody(Body2(0x3005, ByteSum(tiff)));
-  EXPECT_EQ(Receive(8), kChecksumOk);
+  SendChecksum(ByteSum(tiff));
   env_.FailSend(job_->socket, 1);
   SendBody(Body2(0x3003, 0));
   env_.FailSend(-1, 0);
-  for (int i = 0; i < 20 && server_->FirstJob() != nullptr; ++i) Pump(1);
-  EXPECT_EQ(server_->FirstJob(), nullptr);
+  ExpectConnectionGone();
   EXPECT_EQ(DestinationFiles(), Names{"kept.tif"});
-  EXPECT_EQ(ReadFile(dest_ + "/kept.tif"), tiff);
+  EXPECT_EQ(ReadWholeFile(dest_ + "/kept.tif"), tiff);
   EXPECT_NE(ReadLog().find(";kept.tif;1;"), std::string::npos);
 }
 
-// A connection that ends half-way through a page, raw or whole file, takes
-// its page file with it.
-TEST_F(ImageReceptionTest, ConnectionEndingMidPageLeavesNoFileOpen) {
+// A connection that ends half-way through a page, raw (after a finished
+// one) or whole file, takes its page files with it, open or not. Until its
+// end of data a document shows under no real name.
+TEST_F(ImageReceptionTest, ConnectionEndingMidPageLeavesNoFileOpenOrBehind) {
   for (const bool raw : {true, false}) {
     SCOPED_TRACE(raw ? "raw page" : "file");
     const size_t descriptors = OpenDescriptors();
     ConnectPrinter();
-    if (raw) {
-      const PageHeaderFields fields = RawFields("TIFF-G4MMR");
-      SendBody(ImageHeaderBody(fields));
-      SendData(RawPage(fields.width, 100, 0));
-    } else {
-      SendBody(ImageHeaderBody(PageHeaderFields{}));
-      SendData(SmallTiff(3000));
-    }
+    if (raw) SendPattern(0);
+    SendBody(ImageHeaderBody(raw ? RawFields("TIFF-G4MMR") : PageHeaderFields{}));
+    SendData(raw ? RawPage(1728, 100, 0) : SmallTiff(5000));
     EXPECT_EQ(OpenDescriptors(), descriptors + 3);  // both socket ends and the page file
+    const Names pending = raw ? TempFiles() : DestinationFiles();
+    ASSERT_EQ(pending.size(), raw ? 2u : 1u);
+    if (!raw) {
+      EXPECT_EQ(pending[0].rfind(".qbx-", 0), 0u);
+    }
     HangUp();
     EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_EQ(TempFiles(), Names{});
+    EXPECT_EQ(DestinationFiles(), Names{});
   }
 }
 
@@ -564,7 +537,7 @@ TEST_F(ImageReceptionTest, FailedWriteDropsTheDocumentAndLeavesNothing) {
   SendBody(Body2(0x3003, 0));
   ReceiveAll();
   EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
-  EXPECT_EQ(ReadFile(dest_ + "/scan.tif"), tiff);
+  EXPECT_EQ(ReadWholeFile(dest_ + "/scan.tif"), tiff);
 }
 
 // With the slow steps on the worker pool, the printer still sees its
@@ -580,9 +553,7 @@ TEST_F(PooledReceptionTest, AMessageBehindTheEndOfDataIsAnsweredAfterIt) {
   const std::string tiff = SmallTiff(9000);
   for (int document = 1; document <= 3; ++document) {
     SendFile(std::string(1, static_cast<char>('a' + document - 1)) + ".tif", tiff);
-    SendBody(
-        Body2(0x3005, static_cast<uint16_t>(document * ByteSum(tiff))));  // one sum per connection
-    EXPECT_EQ(Receive(8), kChecksumOk);
+    SendChecksum(static_cast<uint16_t>(document * ByteSum(tiff)));  // one sum per connection
     const std::string end = Be16(4) + Body2(0x3003, 0);
     const std::string capability = Be16(6) + Body2(0x3400, 1) + Be16(0);
     const std::string both = end + capability;
@@ -598,22 +569,14 @@ TEST_F(PooledReceptionTest, AMessageBehindTheEndOfDataIsAnsweredAfterIt) {
 // gone; it is dropped then, touching neither the server nor the job.
 TEST_F(ImageReceptionTest, WorkFinishedAfterTheServerIsGoneIsDropped) {
   std::function<void()> late;
-  ReceiverEvents hooks;
-  hooks.newFileNotice = [this] { ++newFileNotices_; };
-  hooks.notifyConfig = [this](uint32_t message, int64_t value) {
-    notices_.emplace_back(message, value);
-  };
-  server_ = std::make_unique<ScanServer>(
-      loop_, env_, std::move(hooks), [&late](std::function<void()> work, std::function<void()> done) {
-        work();
-        late = std::move(done);
-      });
-  ASSERT_TRUE(server_->Start(true, ListenPorts{0, 0}));
+  StartServer([&late](std::function<void()> work, std::function<void()> done) {
+    work();
+    late = std::move(done);
+  });
   ConnectPrinter();
   const std::string tiff = SmallTiff(9000);
   SendFile("scan.tif", tiff);
-  SendBody(Body2(0x3005, ByteSum(tiff)));
-  EXPECT_EQ(Receive(8), kChecksumOk);
+  SendChecksum(ByteSum(tiff));
   SendBody(Body2(0x3003, 0));
   ASSERT_TRUE(late);
   EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});  // the work itself has run
@@ -622,6 +585,14 @@ TEST_F(ImageReceptionTest, WorkFinishedAfterTheServerIsGoneIsDropped) {
   late();
   EXPECT_EQ(newFileNotices_, 0);
   EXPECT_TRUE(notices_.empty());
+}
+
+// The header of the first `size` bytes of `body` (all of them by default).
+ImageHeader Parse(const std::string& body, size_t size = std::string::npos) {
+  ImageHeader header;
+  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), std::min(size, body.size()),
+                   &header);
+  return header;
 }
 
 TEST(ReceivedHeaderTest, EveryFieldIsTakenFromItsOffset) {
@@ -634,9 +605,7 @@ TEST(ReceivedHeaderTest, EveryFieldIsTakenFromItsOffset) {
   fields.polarity = 1;
   fields.continuation = 1;
   fields.dataLength = 0x01020304;
-  const std::string body = ImageHeaderBody(fields);
-  ImageHeader header;
-  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
+  const ImageHeader header = Parse(ImageHeaderBody(fields));
   ASSERT_TRUE(header.valid);
   EXPECT_EQ(header.dataForm, kDataFormRaw);
   EXPECT_EQ(header.dataLength, 0x01020304u);
@@ -658,34 +627,25 @@ TEST(ReceivedHeaderTest, EveryFieldIsTakenFromItsOffset) {
 TEST(ReceivedHeaderTest, StringsMustEndInsideTheReceivedBytes) {
   PageHeaderFields fields;
   fields.formatName = "TIFF-G4MMR";  // 10 characters pass
-  std::string body = ImageHeaderBody(fields);
-  ImageHeader header;
-  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
+  ImageHeader header = Parse(ImageHeaderBody(fields));
   EXPECT_TRUE(header.valid);
   EXPECT_STREQ(header.formatName, "TIFF-G4MMR");
   EXPECT_STREQ(header.documentName, "scan.tif");
   EXPECT_EQ(header.dataForm, 1);
 
   fields.formatName = "TIFF-G4MMRX";
-  body = ImageHeaderBody(fields);
-  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
-  EXPECT_FALSE(header.valid);
+  EXPECT_FALSE(Parse(ImageHeaderBody(fields)).valid);
 
   // A document name running past byte 84 is fine while it ends in the
   // message; cut off before its NUL it is not.
   fields.formatName = "TIFF";
   fields.documentName = std::string(200, 'n');
-  body = ImageHeaderBody(fields);
-  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
-  EXPECT_TRUE(header.valid);
-  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size() - 1, &header);
-  EXPECT_FALSE(header.valid);
+  const std::string body = ImageHeaderBody(fields);
+  EXPECT_TRUE(Parse(body).valid);
+  EXPECT_FALSE(Parse(body, body.size() - 1).valid);
+  EXPECT_FALSE(Parse(body, 30).valid);
   fields.documentName = std::string(256, 'n');
-  body = ImageHeaderBody(fields);
-  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
-  EXPECT_FALSE(header.valid);
-  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), 30, &header);
-  EXPECT_FALSE(header.valid);
+  EXPECT_FALSE(Parse(ImageHeaderBody(fields)).valid);
 }
 
 TEST_F(ImageReceptionTest, HeaderWithoutADestinationIsCancelledAndWritesNothing) {
@@ -719,12 +679,6 @@ TEST_F(ImageReceptionTest, RawPageReplacedByAFileLeavesNoTemporaryFile) {
   EXPECT_EQ(DestinationFiles(), Names{});
 }
 
-}  // namespace
-}  // namespace qb::test
-
-namespace qb::test {
-namespace {
-
 // A power loss at every step of a document on both roads. A printer that
 // got the data-end answer without a cancel finds its file whole after the
 // loss; whatever it got, a file under a final name is never partial.
@@ -752,7 +706,7 @@ TEST_F(ImageReceptionTest, PowerLossAtAnyStepNeverTakesAnAcknowledgedDocument) {
       Pump();
       if (crashAfter >= 0) env_.SimulateCrash();
       for (const std::string& name : DestinationFiles()) {
-        if (name[0] != '.') visible->push_back(ReadFile(dest_ + "/" + name));
+        if (name[0] != '.') visible->push_back(ReadWholeFile(dest_ + "/" + name));
         std::filesystem::remove(dest_ + "/" + name);
       }
       for (const std::string& name : TempFiles()) std::filesystem::remove(temp_ + "/" + name);

@@ -28,11 +28,8 @@ TEST(SenderFileNameTest, SenderDepartmentAndTimeStamp) {
 }
 
 Bytes Para2(uint16_t destination, uint16_t nameOffset, uint16_t metaOffset, size_t size) {
-  Bytes body(size, 0);
-  Put16(&body, 0, 0x3402);
-  Put16(&body, 2, destination);
-  Put16(&body, 4, nameOffset);
-  Put16(&body, 6, metaOffset);
+  Bytes body = Words({0x3402, destination, nameOffset, metaOffset});
+  body.resize(size, 0);
   return body;
 }
 
@@ -58,13 +55,7 @@ Bytes AttributeRecord(const std::string& subFolder, const std::string& fileName,
   return record;
 }
 
-Bytes Cap(uint16_t major, uint16_t minor) {
-  Bytes body;
-  Put16(&body, 0, 0x3400);
-  Put16(&body, 2, major);
-  Put16(&body, 4, minor);
-  return body;
-}
+Bytes Cap(uint16_t major, uint16_t minor) { return Words({0x3400, major, minor}); }
 
 class NegotiationTest : public ScanClientTest {
  protected:
@@ -80,6 +71,12 @@ class NegotiationTest : public ScanClientTest {
     EXPECT_EQ(Reply().size(), kCapResLength);
     Send(request);
     return Reply();
+  }
+
+  // Sends a later request of the same connection; whether it was accepted.
+  bool Accepted(const Bytes& request) {
+    Send(request);
+    return Get16(Reply(), 2) == 1;
   }
 
   std::string folder_;
@@ -107,10 +104,7 @@ TEST_F(NegotiationTest, DirectCapabilityHandsOutTheKeyUnderTheServerZeroKey) {
   ASSERT_EQ(reply.size(), 106u);
   EXPECT_EQ(Get16(reply, 0), 0x3410);
   // Filler offsets are little-endian: 47 and 56.
-  EXPECT_EQ(reply[10], 0x2F);
-  EXPECT_EQ(reply[11], 0x00);
-  EXPECT_EQ(reply[12], 0x38);
-  EXPECT_EQ(reply[13], 0x00);
+  EXPECT_EQ(Bytes(reply.begin() + 10, reply.begin() + 14), (Bytes{0x2F, 0x00, 0x38, 0x00}));
   for (size_t at : {47u, 56u}) {
     for (size_t i = 0; i < 8; ++i) {
       EXPECT_GE(reply[at + i], 0x21);
@@ -132,9 +126,7 @@ TEST_F(NegotiationTest, DirectCapabilityHandsOutTheKeyUnderTheServerZeroKey) {
 
 // Refused folder checks: the error, and whether the printer is locked out.
 TEST_F(NegotiationTest, RefusedRequestsAndWhichOnesLockThePrinterOut) {
-  Bytes para;
-  Put16(&para, 0, 0x3401);
-  Put16(&para, 2, 7);
+  const Bytes para = Words({0x3401, 7});
   const struct {
     const char* what;
     uint16_t port;
@@ -165,17 +157,13 @@ TEST_F(NegotiationTest, RefusedRequestsAndWhichOnesLockThePrinterOut) {
     } else {
       reply = Negotiate(c.request, c.major);
     }
-    EXPECT_EQ(Get16(reply, 2), 0);
-    EXPECT_EQ(Get16(reply, 4), c.error);
-    EXPECT_EQ(Get32(reply, 6), 0xFFFFFFFFu);
+    EXPECT_EQ(Head(reply, 5), Words({Get16(reply, 0), 0, c.error, 0xFFFF, 0xFFFF}));
     EXPECT_EQ(IsLocked(c.from, env_.WallSeconds()), c.locked);
   }
 }
 
 TEST_F(NegotiationTest, ParaChecksVersionClassAndFolder) {
-  Bytes para;
-  Put16(&para, 0, 0x3401);
-  Put16(&para, 2, 7);
+  Bytes para = Words({0x3401, 7});
   Connect(kJobPort);
   // Major version 2 passes only because this printer's class is unknown.
   Bytes reply = Negotiate(para, 2);
@@ -219,15 +207,13 @@ TEST_F(NegotiationTest, AttributeRecordNamesTheFileAndSubFolder) {
   // A sub-folder that would make the path 260 characters long is left out.
   std::string longName(259 - folder_.size(), 'x');
   PutRecord(&request, 26, AttributeRecord(longName, "n", 400));
-  Send(request);
-  EXPECT_EQ(Get16(Reply(), 2), 1);
+  EXPECT_TRUE(Accepted(request));
   EXPECT_EQ(std::string(Job().document.folderPath), folder_);
   EXPECT_EQ(std::string(Job().document.fileName), "n");
 
   // A later request without a name keeps the one the job has.
   PutRecord(&request, 26, AttributeRecord("", "", 100));
-  Send(request);
-  EXPECT_EQ(Get16(Reply(), 2), 1);
+  EXPECT_TRUE(Accepted(request));
   EXPECT_EQ(std::string(Job().document.fileName), "n");
 }
 
@@ -245,16 +231,14 @@ TEST_F(NegotiationTest, LongMetaDataIsKeptAndAnAnnouncedTailThatNeverCameIsZero)
 
   // The same record cut off after 600 bytes: the rest reads as zeros.
   request.resize(26 + 600);
-  Send(request);
-  EXPECT_EQ(Get16(Reply(), 2), 1);
+  EXPECT_TRUE(Accepted(request));
   ASSERT_EQ(Job().document.metaDataLength, 700u);
   EXPECT_EQ(Job().document.metaData[599], record[599]);
   EXPECT_EQ(Job().document.metaData[699], 0);
 
   // A record whose length is out of range drops the meta data.
   Put16(&request, 26 + 10, 25600);
-  Send(request);
-  EXPECT_EQ(Get16(Reply(), 2), 1);
+  EXPECT_TRUE(Accepted(request));
   EXPECT_EQ(Job().document.metaData, nullptr);
   EXPECT_EQ(Job().document.para.metaOffset, 0);
   EXPECT_EQ(Get16(Bytes(Job().document.paraCopy, Job().document.paraCopy + 8), 6), 0);
@@ -266,8 +250,7 @@ TEST_F(NegotiationTest, OffsetsBeyondTheRequestReadNothing) {
   EXPECT_EQ(Get16(Negotiate(Para2(7, 5000, 600, 540)), 2), 1);
   EXPECT_EQ(Job().document.metaData, nullptr);
   EXPECT_FALSE(Job().deferredNotify);
-  Send(Para2(7, 0, 30000, 10));
-  EXPECT_EQ(Get16(Reply(), 2), 1);
+  EXPECT_TRUE(Accepted(Para2(7, 0, 30000, 10)));
   EXPECT_TRUE(Job().deferredNotify);
   // A request cut after its code still gets an answer.
   Send(Bytes{0x34, 0x02, 0x00});
@@ -290,8 +273,7 @@ TEST_F(NegotiationTest, SenderNameMakesTheFileNameWhenTheSettingSaysSo) {
   root_.WriteSettings("[IDS]\nTOVScan=1\n");
   Bytes plain = Para2(7, 8, 0, 26);
   PutBytes(&plain, 8, "ABCDEFGHIJKLMNOPQRS");  // cut to 16
-  Send(plain);
-  EXPECT_EQ(Get16(Reply(), 2), 1);
+  EXPECT_TRUE(Accepted(plain));
   EXPECT_EQ(std::string(Job().document.fileName).substr(0, 17), "ABCDEFGHIJKLMNOP-");
 }
 

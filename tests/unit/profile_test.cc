@@ -4,7 +4,7 @@
 
 #include <atomic>
 #include <fstream>
-#include <iterator>
+#include <utility>
 #include <thread>
 
 #include "test_root.h"
@@ -36,14 +36,10 @@ TEST_F(ProfileTest, LookupIgnoresCaseAndTakesFirstMatch) {
 
 TEST_F(ProfileTest, IntegersParseALeadingSignedDecimal) {
   Write("[n]\na=42\nb=-17xyz\nc=abc\nd= +8\ne=99999999999999\nf=-99999999999999\ng=\n");
-  EXPECT_EQ(ProfileGetInt(path_, "n", "a", 5), 42);
-  EXPECT_EQ(ProfileGetInt(path_, "n", "b", 5), -17);
-  EXPECT_EQ(ProfileGetInt(path_, "n", "c", 5), 0);
-  EXPECT_EQ(ProfileGetInt(path_, "n", "d", 5), 8);
-  EXPECT_EQ(ProfileGetInt(path_, "n", "e", 5), INT_MAX);
-  EXPECT_EQ(ProfileGetInt(path_, "n", "f", 5), INT_MIN);
-  EXPECT_EQ(ProfileGetInt(path_, "n", "g", 5), 0);
-  EXPECT_EQ(ProfileGetInt(path_, "n", "absent", 5), 5);
+  const std::pair<const char*, int> cases[] = {{"a", 42},      {"b", -17},     {"c", 0},
+                                               {"d", 8},       {"e", INT_MAX}, {"f", INT_MIN},
+                                               {"g", 0},       {"absent", 5}};
+  for (const auto& [key, value] : cases) EXPECT_EQ(ProfileGetInt(path_, "n", key, 5), value) << key;
 }
 
 TEST_F(ProfileTest, KeyNamesInFileOrderWithinTheLimit) {
@@ -140,8 +136,7 @@ TEST_F(ProfileTest, AReplacedFileIsNeverSeenHalfWritten) {
   });
   int seen = 0;
   while (!done) {
-    std::ifstream in(path_);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = test::ReadWholeFile(path_);
     if (text.empty()) continue;  // not written yet
     ++seen;
     EXPECT_TRUE(text == "[TRAY]\nIcon=" + longValue + "\nTip=Quillbox\n" ||

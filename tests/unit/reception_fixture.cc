@@ -63,8 +63,7 @@ ScanJob& ReceptionTest::ConnectPrinter() {
 }
 
 void ReceptionTest::SendBody(const std::string& body) {
-  std::string packet = Be16(static_cast<uint16_t>(body.size())) + body;
-  ASSERT_EQ(SockSend(fd_, packet.data(), packet.size()), static_cast<long>(packet.size()));
+  SendRaw(fd_, Frame(body));
   const int socket = job_->socket;
   for (int i = 0; i < 200; ++i) {
     Pump(1);
@@ -84,17 +83,8 @@ void ReceptionTest::SendData(const std::string& data, size_t chunk) {
   }
 }
 
-static std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::vector<std::string> ReceptionTest::DestinationFiles() const { return Names(dest_); }
-std::vector<std::string> ReceptionTest::TempFiles() const { return Names(temp_); }
+std::vector<std::string> ReceptionTest::DestinationFiles() const { return FolderNames(dest_); }
+std::vector<std::string> ReceptionTest::TempFiles() const { return FolderNames(temp_); }
 
 std::string ReceptionTest::ReadLog() const {
   return ReadWholeFile(root_.DataDir() + "/tvscanlog_f.bin");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,18 @@ inline uint32_t Get32(const Bytes& body, size_t at) {
   return static_cast<uint32_t>(Get16(body, at)) << 16 | Get16(body, at + 2);
 }
 
+// A message of big-endian words.
+inline Bytes Words(std::initializer_list<uint16_t> words) {
+  Bytes body;
+  for (uint16_t word : words) Put16(&body, body.size(), word);
+  return body;
+}
+
+// The first `words` words of a reply.
+inline Bytes Head(const Bytes& body, size_t words) {
+  return Bytes(body.begin(), body.begin() + static_cast<long>(std::min(body.size(), 2 * words)));
+}
+
 class ScanClientTest : public ServerTest {
  protected:
   // Connects and takes the greeting.
@@ -48,9 +61,7 @@ class ScanClientTest : public ServerTest {
 
   void Send(Bytes body) {
     if (!key_.empty()) CipherBody(key_, body.data(), body.size(), kEncipher);
-    std::string frame{static_cast<char>(body.size() >> 8), static_cast<char>(body.size() & 0xFF)};
-    frame.append(body.begin(), body.end());
-    ASSERT_EQ(SockSend(fd_, frame.data(), frame.size()), static_cast<long>(frame.size()));
+    SendRaw(fd_, Frame(std::string(body.begin(), body.end())));
     Pump();
   }
 
@@ -68,13 +79,8 @@ class ScanClientTest : public ServerTest {
 
   // Runs the direct port's capability exchange, which fixes the key numbers.
   Bytes DirectHandshake(uint16_t major = 3, uint16_t minor = 0, uint16_t clientKey = 77) {
-    Bytes cap;
-    Put16(&cap, 0, 0x3400);
-    Put16(&cap, 2, major);
-    Put16(&cap, 4, minor);
-    Put16(&cap, 6, clientKey);
     key_ = "0-" + ip_ + "-0";
-    Send(cap);
+    Send(Words({0x3400, major, minor, clientKey}));
     std::string replyKey = std::to_string(clientKey) + "-" + ip_ + "-0";
     Bytes reply = Reply(&replyKey);
     key_ = std::to_string(clientKey) + "-" + ip_ + "-" + std::to_string(Get16(reply, 14));

@@ -32,17 +32,32 @@ class ScanServerTest : public test::ServerTest {
   }
 
   int Connect(uint16_t port) { return OpenClient(port); }
+  // A client that has taken its greeting.
+  int Greeted(uint16_t port) {
+    const int fd = OpenClient(port);
+    EXPECT_EQ(Receive(fd, 4), kOk);
+    return fd;
+  }
   // From an address of its own for each `n`: crowds of printers.
   int ConnectAs(uint16_t port, int n) {
     char from[32];
     std::snprintf(from, sizeof from, "127.0.%d.%d", 1 + n / 250, 1 + n % 250);
     return OpenClient(port, from);
   }
-  static std::string Packet(const std::string& body) { return Frame(body); }
 
   int TraceCount(const std::string& line) {
     for (std::string& text : TakeCapturedTrace()) trace_.push_back(std::move(text));
     return static_cast<int>(std::count(trace_.begin(), trace_.end(), line));
+  }
+
+  // Fills and sends a reply of `length` bytes, a pattern of `seed`; what
+  // the client must read, length field included.
+  std::string SendReply(ScanJob* job, size_t length, int seed) {
+    for (size_t i = 0; i < length; ++i) job->txBuffer[2 + i] = static_cast<uint8_t>(i * 7 + seed);
+    job->txLength = static_cast<uint16_t>(length);
+    job->txState = 1;
+    server_->SendPacket(*job);
+    return std::string(reinterpret_cast<char*>(job->txBuffer), length + 2);
   }
 
   static const std::string kOk, kJobLimit, kDiskFull;
@@ -55,8 +70,7 @@ const std::string ScanServerTest::kJobLimit("NG\0\x15", 4);
 const std::string ScanServerTest::kDiskFull("NG\0\x01", 4);
 
 TEST_F(ScanServerTest, JobLimitCountsOnlyJobPortConnections) {
-  int direct = Connect(kDirectPort);
-  EXPECT_EQ(Receive(direct, 4), kOk);
+  Greeted(kDirectPort);
   for (int i = 0; i < 30; ++i) ASSERT_EQ(Receive(ConnectAs(kJobPort, i), 4), kOk) << i;
   // The limit applies on both ports, but only job-port connections count.
   EXPECT_EQ(Receive(Connect(kDirectPort), 4), kJobLimit);
@@ -97,8 +111,7 @@ TEST_F(ScanServerTest, AListenerRestsWhileDescriptorsRunOut) {
   // One accept while descriptors are plenty: the undefined-behaviour
   // sanitizer checks a handler's type once, and that first check needs a
   // descriptor of its own.
-  const int first = Connect(kJobPort);
-  ASSERT_EQ(Receive(first, 4), kOk);
+  const int first = Greeted(kJobPort);
   SockClose(first);
   clients_.erase(std::remove(clients_.begin(), clients_.end(), first), clients_.end());
   Pump();
@@ -135,9 +148,8 @@ TEST_F(ScanServerTest, LowDiskRefusesOnBothPortsAndTellsTheTray) {
 }
 
 TEST_F(ScanServerTest, FramingSkipsEmptyPacketsAndWaitsForWholeBodies) {
-  int fd = Connect(kJobPort);
-  ASSERT_EQ(Receive(fd, 4), kOk);
-  std::string cap = Packet(std::string("\x34\x00\x00\x01\x00\x00\x00\x00", 8));
+  int fd = Greeted(kJobPort);
+  std::string cap = Frame(std::string("\x34\x00\x00\x01\x00\x00\x00\x00", 8));
   SendRaw(fd, std::string("\0\0\0\x02", 4));
   Pump();
   // One byte at a time, the length field included.
@@ -152,13 +164,13 @@ TEST_F(ScanServerTest, FramingSkipsEmptyPacketsAndWaitsForWholeBodies) {
 
   std::string largest(kMaxRxBody, '\0');
   largest[0] = '\x34';
-  SendRaw(fd, Packet(largest));
+  SendRaw(fd, Frame(largest));
   Pump(10);
   EXPECT_EQ(TraceCount(" RcvMsg:TVS_DIRECT_CAP"), 2);
   EXPECT_FALSE(ClosedByServer(fd));
 
   std::string tooLarge(kMaxRxBody + 1, '\0');
-  SendRaw(fd, Packet(tooLarge).substr(0, 100));
+  SendRaw(fd, Frame(tooLarge).substr(0, 100));
   EXPECT_TRUE(ClosedByServer(fd));
   EXPECT_EQ(TraceCount(" JcSockSize=24577(24576)"), 1);
   Pump();
@@ -166,13 +178,12 @@ TEST_F(ScanServerTest, FramingSkipsEmptyPacketsAndWaitsForWholeBodies) {
 }
 
 TEST_F(ScanServerTest, ImageDataPhaseEndsWithTheFirstShortPacket) {
-  int fd = Connect(kJobPort);
-  ASSERT_EQ(Receive(fd, 4), kOk);
+  int fd = Greeted(kJobPort);
   server_->FirstJob()->imageDataMode = true;
-  SendRaw(fd, Packet(std::string("\x30\x02\x00\x00\x00", 5)));  // data, whatever it starts with
+  SendRaw(fd, Frame(std::string("\x30\x02\x00\x00\x00", 5)));  // data, whatever it starts with
   Pump();
   EXPECT_EQ(TraceCount(" RcvMsg:TVS_PAGE_END"), 0);
-  SendRaw(fd, Packet(std::string("\x30\x02\x00\x00", 4)));
+  SendRaw(fd, Frame(std::string("\x30\x02\x00\x00", 4)));
   Pump();
   EXPECT_EQ(TraceCount("   ImgDataEnd Flag"), 1);
   EXPECT_EQ(TraceCount(" RcvMsg:TVS_PAGE_END"), 1);
@@ -180,44 +191,35 @@ TEST_F(ScanServerTest, ImageDataPhaseEndsWithTheFirstShortPacket) {
 }
 
 TEST_F(ScanServerTest, DirectPortBodiesAreDecipheredAndUnknownCodesTraced) {
-  int fd = Connect(kDirectPort);
-  ASSERT_EQ(Receive(fd, 4), kOk);
+  int fd = Greeted(kDirectPort);
   uint8_t unknown[4] = {0x30, 0x01, 0, 0};
   CipherBody("0-127.0.0.1-0", unknown, sizeof unknown, kEncipher);
-  SendRaw(fd, Packet(std::string(reinterpret_cast<char*>(unknown), sizeof unknown)));
+  SendRaw(fd, Frame(std::string(reinterpret_cast<char*>(unknown), sizeof unknown)));
   Pump(5);
   EXPECT_EQ(TraceCount(" RcvMsg:Unknown Message(3001)"), 1);
   EXPECT_EQ(Receive(fd, 1), "");  // nothing is answered
   uint8_t cap[8] = {0x34, 0x00, 0, 1, 0, 0, 0, 0};
   CipherBody("0-127.0.0.1-0", cap, sizeof cap, kEncipher);
-  SendRaw(fd, Packet(std::string(reinterpret_cast<char*>(cap), sizeof cap)));
+  SendRaw(fd, Frame(std::string(reinterpret_cast<char*>(cap), sizeof cap)));
   Pump(5);
   EXPECT_EQ(TraceCount(" RcvMsg:TVS_DIRECT_CAP"), 1);
 
-  int job = Connect(kJobPort);
-  ASSERT_EQ(Receive(job, 4), kOk);
-  SendRaw(job, Packet(std::string("\x38\x00\x00\x00", 4)));
+  int job = Greeted(kJobPort);
+  SendRaw(job, Frame(std::string("\x38\x00\x00\x00", 4)));
   Pump();
   EXPECT_EQ(TraceCount(" RcvMsg:Unknown Message(3800)"), 0);
   EXPECT_EQ(TraceCount(" RcvMsg:TVS_DIRECT_DIR_NAME"), 0);
 }
 
 TEST_F(ScanServerTest, PartlySentReplyIsCompletedWithoutLossOrRepeat) {
-  int fd = Connect(kJobPort);
-  ASSERT_EQ(Receive(fd, 4), kOk);
+  int fd = Greeted(kJobPort);
   ScanJob* job = server_->FirstJob();
   SetSendBufferSize(job->socket, 4096);
   // The client reads nothing until the socket no longer takes a whole reply.
   std::string expected;
   bool partial = false;
   for (int k = 0; k < 500 && !partial; ++k) {
-    for (size_t i = 0; i < kMaxTxBody; ++i) {
-      job->txBuffer[2 + i] = static_cast<uint8_t>(i * 13 + k);
-    }
-    job->txLength = kMaxTxBody;
-    job->txState = 1;
-    server_->SendPacket(*job);
-    expected.append(reinterpret_cast<char*>(job->txBuffer), kTxBufferSize);
+    expected += SendReply(job, kMaxTxBody, k);
     partial = job->txState != 2;
   }
   ASSERT_TRUE(partial);
@@ -235,20 +237,12 @@ TEST_F(ScanServerTest, PartlySentReplyIsCompletedWithoutLossOrRepeat) {
 // must still follow, once, and the next (shorter) reply must arrive exactly
 // as written, with nothing from outside it.
 TEST_F(ScanServerTest, ShortSendIsFinishedAndTheNextReplyIsIntact) {
-  int fd = Connect(kJobPort);
-  ASSERT_EQ(Receive(fd, 4), kOk);
+  int fd = Greeted(kJobPort);
   ScanJob* job = server_->FirstJob();
-  auto reply = [this, job](uint16_t length, int seed) {
-    for (size_t i = 0; i < length; ++i) job->txBuffer[2 + i] = static_cast<uint8_t>(i * 7 + seed);
-    job->txLength = length;
-    job->txState = 1;
-    server_->SendPacket(*job);
-    return std::string(reinterpret_cast<char*>(job->txBuffer), length + 2u);
-  };
   env_.LimitSends(4096);
-  std::string listing = reply(26221, 1);
+  std::string listing = SendReply(job, 26221, 1);
   std::string got = Receive(fd, listing.size());
-  std::string next = reply(300, 9);
+  std::string next = SendReply(job, 300, 9);
   std::string after = Receive(fd, next.size());
   env_.LimitSends(0);
   ASSERT_EQ(got.size(), listing.size());
@@ -260,13 +254,8 @@ TEST_F(ScanServerTest, ShortSendIsFinishedAndTheNextReplyIsIntact) {
 // Connections that time out in the same second all close in that second's
 // pass (closing one does not end the pass); one that talks stays.
 TEST_F(ScanServerTest, IdleConnectionsCloseAfter240Seconds) {
-  int quiet[3];
-  for (int& fd : quiet) {
-    fd = Connect(kJobPort);
-    ASSERT_EQ(Receive(fd, 4), kOk);
-  }
-  int talkative = Connect(kJobPort);
-  ASSERT_EQ(Receive(talkative, 4), kOk);
+  const int quiet[3] = {Greeted(kJobPort), Greeted(kJobPort), Greeted(kJobPort)};
+  int talkative = Greeted(kJobPort);
   for (int second = 1; second <= 480; ++second) {
     if (second % 200 == 0) SendRaw(talkative, std::string("\0\0", 2));
     env_.AdvanceMs(1000);
@@ -300,8 +289,7 @@ TEST_F(ScanServerTest, ServersSideBySideKeepTheirConnectionsApart) {
   ASSERT_TRUE(other.Start(true, ListenPorts{0, 0}));
   ASSERT_NE(other.BoundPort(kJobPort), server_->BoundPort(kJobPort));
 
-  int mine = Connect(kJobPort);
-  ASSERT_EQ(Receive(mine, 4), kOk);
+  int mine = Greeted(kJobPort);
   EXPECT_EQ(otherOpened, 0);
   int theirs = TcpConnect(0x7F000001, other.BoundPort(kJobPort), 0);
   ASSERT_GE(theirs, 0);
@@ -322,7 +310,7 @@ TEST_F(ScanServerTest, ServersSideBySideKeepTheirConnectionsApart) {
   EXPECT_EQ(theirJob->context, &other);
 
   // Each answers on its own connection.
-  SendRaw(theirs, Packet(std::string("\x34\x00\x00\x01\x00\x00", 6)));
+  SendRaw(theirs, Frame(std::string("\x34\x00\x00\x01\x00\x00", 6)));
   EXPECT_EQ(Receive(theirs, 4).substr(2, 2), std::string("\x34\x10", 2));
   EXPECT_EQ(Receive(mine, 1), "");
 

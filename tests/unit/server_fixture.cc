@@ -11,17 +11,20 @@ void ServerTest::SetUp() {
   root_.WriteSettings(settings_);
   ClearLockedClients();
   env_.SetFreeBytes(uint64_t{1} << 40);
+  StartServer(inlineDocumentWork_ ? RunDocumentWorkInline : DocumentWorkRunner{});
+  env_.AdvanceMs(10);  // lets the start-up timer hand over to the idle check
+  Pump();
+}
+
+void ServerTest::StartServer(DocumentWorkRunner runner) {
   ReceiverEvents hooks;
   hooks.trayState = [this](int state) { trayStates_.push_back(state); };
   hooks.newFileNotice = [this] { ++newFileNotices_; };
   hooks.notifyConfig = [this](uint32_t message, int64_t value) {
     notices_.emplace_back(message, value);
   };
-  server_ = std::make_unique<ScanServer>(loop_, env_, std::move(hooks),
-                                         inlineDocumentWork_ ? RunDocumentWorkInline : DocumentWorkRunner{});
-  ASSERT_TRUE(server_->Start(true, ListenPorts{0, 0}));
-  env_.AdvanceMs(10);  // lets the start-up timer hand over to the idle check
-  Pump();
+  server_ = std::make_unique<ScanServer>(loop_, env_, std::move(hooks), std::move(runner));
+  ASSERT_TRUE(server_->Start(listen_, ListenPorts{0, 0}));
 }
 
 void ServerTest::TearDown() {

@@ -31,6 +31,8 @@ class ServerTest : public ::testing::Test {
   // Closes the clients, stops the server, forgets the locks.
   void TearDown() override;
 
+  // (Re)places the server, its document work run by `runner`.
+  void StartServer(DocumentWorkRunner runner);
   void Pump(int rounds = 3);
   // A client of the listener of `role` (kJobPort or kDirectPort) from the
   // loopback address `from` (null: any); closed at the end of the test.
@@ -54,6 +56,8 @@ class ServerTest : public ::testing::Test {
   // False: a document's slow steps run on the server's worker pool, as in
   // the program; true: within the handling of the packet that starts them.
   bool inlineDocumentWork_ = true;
+  // False: no listeners; connections come only through AdoptConnection.
+  bool listen_ = true;
 
   TestRoot root_;
   FaultEnv env_;

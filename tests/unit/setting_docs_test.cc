@@ -11,22 +11,15 @@
 #include <vector>
 
 #include "config/setting_table.h"
+#include "test_root.h"
 
 namespace qb {
 namespace {
 
-std::string ReadSource(const std::string& relative) {
-  std::ifstream in(std::string(QB_SOURCE_DIR) + "/" + relative);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using test::Lines;
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+std::string ReadSource(const std::string& relative) {
+  return test::ReadWholeFile(std::string(QB_SOURCE_DIR) + "/" + relative);
 }
 
 std::string Trim(const std::string& text) {
@@ -94,9 +87,7 @@ TEST(SettingDocsTest, TheManualPageNamesEverySettingWithItsDefault) {
     const size_t found = page.find(entry, at);
     ASSERT_NE(found, std::string::npos) << setting.key << " is missing from quillbox(8)";
     const std::string text = page.substr(found + entry.size(), page.find(".TP", found) - found);
-    EXPECT_NE(text.find(setting.takesEffect == SettingTakesEffect::kNextStart ? "next start"
-                                                                               : "each use"),
-              std::string::npos)
+    EXPECT_NE(text.find(TakesEffectText(setting)), std::string::npos)
         << setting.key << " in quillbox(8) does not say when it takes effect";
   }
 }

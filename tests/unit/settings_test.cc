@@ -62,7 +62,7 @@ TEST(Folders, TempFolderComesFromTmpUnchanged) {
 }
 
 // Out-of-range numbers are clamped; Receive is on only at exactly 1,
-// OverWrite at anything but 0.
+// OverWrite at anything but 0. Each change is seen without a restart.
 TEST(Settings, ClampsAndOnOffRules) {
   test::TestRoot root;
   const struct {
@@ -99,37 +99,26 @@ TEST(Settings, MinimumTlsVersionFallsBackToOnePointTwo) {
   }
 }
 
-TEST(Settings, QuestionMarkMeansAbsentAndEmptyMeansPresent) {
+// A "?" means absent and an empty value present; the department name
+// counts only with TOVScan and is cut to eight.
+TEST(Settings, TextsAbsentPresentAndCut) {
   test::TestRoot root;
-  char text[260] = "junk";
-  root.WriteSettings("[PATH]\nCONF=?\n");
-  EXPECT_FALSE(GetConf(text, sizeof text));
-  EXPECT_STREQ(text, "");
-  root.WriteSettings("[PATH]\nCONF=\n");
-  EXPECT_TRUE(GetConf(text, sizeof text));
-  EXPECT_STREQ(text, "");
-}
-
-TEST(Settings, DepartmentNameOnlyWithTovScanAndCutToEight) {
-  test::TestRoot root;
-  char name[64] = "junk";
-  root.WriteSettings("[IDS]\nTOVScan=0\nDepName=Accounting\n");
-  EXPECT_FALSE(GetDepName(name, sizeof name));
-  EXPECT_STREQ(name, "");
-  root.WriteSettings("[IDS]\nTOVScan=1\nDepName=Accounting\n");
-  EXPECT_TRUE(GetDepName(name, sizeof name));
-  EXPECT_STREQ(name, "Accounti");
-  root.WriteSettings("[IDS]\nTOVScan=1\n");
-  EXPECT_TRUE(GetDepName(name, sizeof name));
-  EXPECT_STREQ(name, "");
-}
-
-TEST(Settings, ChangesAreSeenWithoutRestart) {
-  test::TestRoot root;
-  root.WriteSettings("[MANAGEMENT]\nHDD=60\n");
-  EXPECT_EQ(GetHDD(), 60);
-  root.WriteSettings("[management]\nhdd=70\n");
-  EXPECT_EQ(GetHDD(), 70);
+  const struct {
+    const char* settings;
+    bool (*get)(char*, size_t);
+    bool present;
+    const char* text;
+  } cases[] = {{"[PATH]\nCONF=?\n", GetConf, false, ""},
+               {"[PATH]\nCONF=\n", GetConf, true, ""},
+               {"[IDS]\nTOVScan=0\nDepName=Accounting\n", GetDepName, false, ""},
+               {"[IDS]\nTOVScan=1\nDepName=Accounting\n", GetDepName, true, "Accounti"},
+               {"[IDS]\nTOVScan=1\n", GetDepName, true, ""}};
+  for (const auto& c : cases) {
+    char text[260] = "junk";
+    root.WriteSettings(c.settings);
+    EXPECT_EQ(c.get(text, sizeof text), c.present) << c.settings;
+    EXPECT_STREQ(text, c.text) << c.settings;
+  }
 }
 
 TEST(ScannerList, NewestFirstCappedAndPrefixRemoval) {

@@ -3,7 +3,6 @@
 
 #include <filesystem>
 #include <regex>
-#include <sstream>
 #include <fstream>
 #include <string>
 
@@ -30,8 +29,7 @@ class TraceFile : public ::testing::Test {
 std::string WithoutTimeStamps(const std::string& text) {
   static const std::regex stamp(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} )");
   std::string out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
+  for (const std::string& line : test::Lines(text)) {
     EXPECT_TRUE(std::regex_search(line, stamp)) << line;
     out += std::regex_replace(line, stamp, "") + "\n";
   }
