@@ -5,11 +5,12 @@ import ftplib
 import hashlib
 import io
 import os
+import socket
 import subprocess
 import threading
 import unittest
 
-from receiver import Receiver, SENDSCAN
+from receiver import Receiver, SENDSCAN, wait_until
 
 FTP_PORT = 2121
 SECRET = b"Quillbox/FTP-challenge/v1.0;K"
@@ -22,6 +23,7 @@ class CrowdReceiver(Receiver):
     printer's PDF in self.document once started."""
 
     def __init__(self, port, list_size, *destinations):
+        self.port = port
         super().__init__(settings="[MANAGEMENT]\nFtpPort=%d\nFTP_Support=1\nFTPS_Support=0\n"
                                   "OverWrite=0\nMaxConnectNum=100\nList=%d\n" % (port, list_size))
         self.folders = [os.path.join(self.root, "srv", name) for name, _ in destinations]
@@ -36,6 +38,21 @@ class CrowdReceiver(Receiver):
             self.content = handle.read()
         self.failures = []
         self.lock = threading.Lock()
+
+    def start(self, args=(), wait_for_port=True):
+        """Started, and the FTP server listening too: it opens its port on a
+        thread of its own, after the scan ports the base class waits for."""
+        super().start(args, wait_for_port)
+
+        def listening():
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return True
+            except OSError:
+                return False
+        if wait_for_port and not wait_until(listening, 20):
+            raise RuntimeError("the FTP server did not start listening")
+        return self
 
     def fail(self, text):
         with self.lock:
