@@ -124,6 +124,34 @@ class ReadmeExamples(unittest.TestCase):
         finally:
             running.stop()
 
+    def test_the_commands_no_test_runs_name_what_exists(self):
+        # The benchmarks take minutes and the by-hand install changes the
+        # machine: their programs, modes and files must at least exist.
+        with open(README) as handle:
+            blocks = re.findall(r"^```sh\n(.*?)^```", handle.read(), re.M | re.S)
+        lines = [re.sub(r"\s+#.*$", "", line) for block in blocks for line in block.splitlines()]
+        build = os.path.dirname(os.path.abspath(BINARY))
+        benches = [line.split() for line in lines if line.startswith("build/bench/")]
+        self.assertGreater(len(benches), 3)
+        for words in benches:
+            program = os.path.join(build, words[0][len("build/"):])
+            if not os.path.isdir(os.path.join(build, "bench")):
+                self.skipTest("benchmarks not built here")
+            self.assertTrue(os.access(program, os.X_OK), program)
+            if len(words) > 1:
+                usage = subprocess.run([program, "no-such-mode"], capture_output=True, text=True, timeout=30)
+                self.assertIn(" %s " % words[1], usage.stderr + " ", words)
+        installs = [line for line in lines if line.startswith("sudo install")]
+        self.assertTrue(installs)
+        for line in installs:
+            for word in shlex.split(line):
+                if word.startswith("build/"):
+                    self.assertTrue(os.path.exists(os.path.join(build, word[len("build/"):])), word)
+                elif word.startswith("tools/"):
+                    self.assertTrue(os.path.exists(os.path.join(SOURCE, word)), word)
+        with open(os.path.join(SOURCE, "tools/systemd/quillbox.service")) as unit:
+            self.assertIn("\nUser=quillbox\n", unit.read())  # the account the install adds
+
 
 if __name__ == "__main__":
     unittest.main()
