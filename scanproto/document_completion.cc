@@ -169,7 +169,7 @@ void OnDataEnd(ScanJob& job, uint8_t* body, size_t length) {
     // A printer of the second group without a confirmed checksum gets no
     // answer and no file, yet the closing steps below still announce a
     // document; this is what those printers have always seen.
-    if (ClassifyPeer(job.peerIp) != kClassGroupB) {
+    if (job.PeerClass() != kClassGroupB) {
       TraceLog(" DataEnd: check sum error!");
       DiscardDocumentFiles(doc);
       doc.discarding = true;

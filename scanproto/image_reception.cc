@@ -41,7 +41,7 @@ void CopyText(char* target, size_t size, const std::string& text) {
 
 // The refusal of a printer the header step does not serve.
 bool ClientRefused(const ScanJob& job, uint32_t dataLength) {
-  const int peerClass = ClassifyPeer(job.peerIp);
+  const int peerClass = job.PeerClass();
   if (peerClass == kClassUndetermined) return false;
   return peerClass == kClassOther || job.majorVersion == 3 || job.listenPort == kDirectPort ||
          (peerClass == kClassGroupB && dataLength == kClass3UnknownLength);

@@ -102,7 +102,7 @@ bool CheckFolder(Document& doc, uint16_t destination, ParaReply* reply) {
 // A printer may send meta data (and so a job of its own naming) only when
 // its class and protocol version go together.
 bool MayRunJob(const ScanJob& job, uint16_t metaOffset) {
-  switch (ClassifyPeer(job.peerIp)) {
+  switch (job.PeerClass()) {
     case kClassUndetermined:
       return true;
     case kClassGroupB:
@@ -188,7 +188,7 @@ void OnPara(ScanJob& job, uint8_t* body, size_t length) {
   StartParaCopy(doc, TVS_DIRECT_PARA, request);
 
   ParaReply reply;
-  int peerClass = ClassifyPeer(job.peerIp);
+  int peerClass = job.PeerClass();
   if (peerClass == kClassOther || (peerClass != kClassUndetermined && job.majorVersion != 1)) {
     reply.error = kErrParaRefused;
   } else if (CheckFolder(doc, request.destination, &reply)) {

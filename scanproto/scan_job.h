@@ -27,6 +27,7 @@
 
 #include "platform/event_loop.h"
 #include "platform/net.h"
+#include "scanproto/access_lock.h"
 #include "scanproto/document.h"
 
 namespace qb {
@@ -52,6 +53,8 @@ enum : int32_t {
   kStateAddressLimit = 4,
 };
 
+constexpr int32_t kPeerClassNotYet = -1;
+
 struct ScanJob {
   // The document's files go through `env` (the server's).
   explicit ScanJob(Env& env) : document(env) {}
@@ -71,6 +74,14 @@ struct ScanJob {
   bool held = false;                // document work runs off the loop (see RunDocumentWork)
   char peerIp[33];
   char peerName[33];
+  // The printer's class (access_lock.h), found once per connection; the
+  // server finds it off the loop before it reads the first message.
+  // kPeerClassNotYet: asked for at the first use (jobs outside a server).
+  mutable int32_t peerClass = kPeerClassNotYet;
+  int PeerClass() const {
+    if (peerClass == kPeerClassNotYet) peerClass = ClassifyPeer(peerIp);
+    return peerClass;
+  }
 
   // --- settled for the whole connection ---
   uint16_t majorVersion = 0;
@@ -93,6 +104,7 @@ struct ScanJob {
     closing = false;
     held = false;
     peerIp[0] = peerName[0] = '\0';
+    peerClass = kPeerClassNotYet;
     majorVersion = minorVersion = clientKeyNo = serverKeyNo = 0;
     imageDataMode = false;
     deferredNotify = notifyPending = false;

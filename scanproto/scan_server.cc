@@ -11,11 +11,13 @@
 #include "config/scanner_list.h"
 #include "config/settings.h"
 #include "nameservice/host_table.h"
+#include "platform/neighbours.h"
 #include "platform/net.h"
 #include "platform/trace.h"
 #include "platform/worker_pool.h"
 #include "scanproto/access_lock.h"
 #include "scanproto/dispatcher.h"
+#include "scanproto/peer_class.h"
 #include "scanproto/reception_support.h"
 #include "scanproto/stored_document.h"
 #include "storage/disk_space.h"
@@ -123,6 +125,7 @@ struct ScanServer::Running {
   bool AddressAtItsLimit(uint32_t address, uint16_t port) const;
   Connection* CreateConnection(LoopSocket socket, const Ipv4Peer& peer, uint16_t port);
   void ServeAccepted(LoopSocket socket, const Ipv4Peer& peer, uint16_t port);
+  void ClassifyBeforeReading(ScanJob& job);
   void EndConnection(std::unique_ptr<Connection>& slot);
   void EndClosingJobs();
   bool IsServed(const ScanJob* job) const;
@@ -148,6 +151,9 @@ struct ScanServer::Running {
   unsigned maxConnections = 30;  // read once when the server starts
   int maxPerAddress = 4;         // likewise; 0: no limit
   char localHostName[33] = "";
+  // Asks the neighbour table about printers it does not know yet, off the
+  // loop. Last, so that it ends first: no answer comes for a gone table.
+  NeighbourResolver resolver;
 };
 
 // Whether `address` holds its share of connections on the listener of
@@ -231,6 +237,31 @@ void ScanServer::Running::ServeAccepted(LoopSocket socket, const Ipv4Peer& peer,
   ScanJob& job = *connection->job;
   AddScannerEntry(job.peerIp, job.peerName, job.socket);
   Tell(hooks.connectionOpened);
+  ClassifyBeforeReading(job);
+}
+
+// The printer's class decides what it may send. When only asking the
+// neighbour can tell (an on-link printer the kernel does not know yet, up
+// to a second), the resolver asks off the loop and the connection is not
+// read until the answer is in: every other printer is served meanwhile.
+void ScanServer::Running::ClassifyBeforeReading(ScanJob& job) {
+  int peerClass = 0;
+  std::weak_ptr<Running> self = owner.running_;
+  ScanJob* target = &job;
+  EventLoop* onLoop = &loop;
+  auto answered = [self, target, onLoop](int found) {
+    onLoop->Post([self, target, found] {
+      const std::shared_ptr<Running> running = self.lock();
+      if (!running || !running->IsServed(target)) return;
+      target->peerClass = found;
+      if (!target->held && target->link != nullptr) target->link->PauseReading(false);
+    });
+  };
+  if (ClassifyPeerOrResolve(owner.env_, resolver, job.peerIp, &peerClass, std::move(answered))) {
+    job.peerClass = peerClass;
+  } else if (job.link != nullptr) {
+    job.link->PauseReading(true);
+  }
 }
 
 // Ends a connection now: scanner list, socket, unfinished files, the
