@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include "platform/local_trust.h"
+#include "platform/posix_file.h"
 
 namespace qb {
 namespace {
@@ -143,20 +145,10 @@ bool ProfileReplaceMany(const std::string& path, const char* section,
   bool ok = true;
   if (old < 0 || updated != content) {
     const std::string temporary = path + ".new";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kGroupFileMode);
-    ok = fd >= 0;
-    size_t written = 0;
-    while (ok && written < updated.size()) {
-      ssize_t put = ::write(fd, updated.data() + written, updated.size() - written);
-      if (put <= 0)
-        ok = false;
-      else
-        written += static_cast<size_t>(put);
-    }
-    if (fd >= 0) {
-      ok = ::fchmod(fd, kGroupFileMode) == 0 && ok;
-      ok = ::close(fd) == 0 && ok;
-    }
+    ::unlink(temporary.c_str());  // a leftover: made afresh with the group's mode
+    std::unique_ptr<WritableFile> file;
+    ok = OpenPosixWritable(temporary, CreateMode::kNewOnly, 0, &file).ok() &&
+         file->Append(updated.data(), updated.size()).ok() && file->Close().ok();
     ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(temporary.c_str());
   }
