@@ -25,6 +25,12 @@ void OnPageDelete(ScanJob& job, uint8_t* body, size_t length);
 void OnImgChecksum(ScanJob& job, uint8_t* body, size_t length);
 // A data packet of `length` bytes.
 void OnImageData(ScanJob& job, uint8_t* data, size_t length);
+// The counting and free-space check of one page-data packet, done on the
+// loop; false when it is not to be stored (the job was cancelled).
+bool AcceptImageData(ScanJob& job, size_t length);
+// Codes the raw page-data packets framed in [begin, end) (length field,
+// body, ...), each accepted before; runs on a worker while the job is held.
+void CodeImageRun(Document& doc, uint8_t* begin, uint8_t* end);
 
 // Destination folder browsing.
 void OnDirName(ScanJob& job, uint8_t* body, size_t length);

@@ -199,15 +199,23 @@ void CodeRawPacket(Document& doc, uint8_t* data, size_t length) {
   const uint32_t lineBytes = static_cast<uint32_t>(doc.coder.BytesPerLine());
   if (lineBytes == 0 || lineBytes > kLineBufSize) return;
   for (size_t used = 0; used < length;) {
-    size_t take = lineBytes - doc.lineFill;
-    if (take > length - used) take = length - used;
-    std::memcpy(doc.lineBuf + doc.lineFill, data + used, take);
-    doc.lineFill += static_cast<uint32_t>(take);
-    used += take;
-    if (doc.lineFill < lineBytes) break;
-    doc.lineFill = 0;
+    // A line that lies whole in the packet is coded where it lies; only
+    // lines split between packets are gathered in the line buffer.
+    const uint8_t* line = data + used;
+    if (doc.lineFill == 0 && length - used >= lineBytes) {
+      used += lineBytes;
+    } else {
+      size_t take = lineBytes - doc.lineFill;
+      if (take > length - used) take = length - used;
+      std::memcpy(doc.lineBuf + doc.lineFill, data + used, take);
+      doc.lineFill += static_cast<uint32_t>(take);
+      used += take;
+      if (doc.lineFill < lineBytes) break;
+      doc.lineFill = 0;
+      line = doc.lineBuf;
+    }
     if (doc.coder.LinesCoded() >= layout.height) continue;
-    if (doc.coder.CodeLine(doc.lineBuf) < 0) {
+    if (doc.coder.CodeLine(line) < 0) {
       TraceLog("  G3_Encode Error");
       return;
     }
@@ -297,9 +305,9 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   }
 }
 
-void OnImageData(ScanJob& job, uint8_t* data, size_t length) {
+bool AcceptImageData(ScanJob& job, size_t length) {
   Document& doc = job.document;
-  if (length > kMaxRxBody) return;  // the framing never delivers more
+  if (length > kMaxRxBody) return false;  // the framing never delivers more
   doc.rcvTotalImgBytes += static_cast<uint32_t>(length);
   // Unsigned on purpose, as the printers expect: once more has arrived
   // than was free, the difference wraps and the check no longer stops it.
@@ -308,24 +316,27 @@ void OnImageData(ScanJob& job, uint8_t* data, size_t length) {
     Cancel(job);
     SetTrayState(job.context->hooks(), kTrayFull);
     TraceLog("  HDD Full になりました");
-    return;
+    return false;
   }
+  return true;
+}
+
+void CodeImageRun(Document& doc, uint8_t* begin, uint8_t* end) {
+  while (end - begin > 2) {
+    const size_t length = static_cast<size_t>(begin[0] << 8 | begin[1]);
+    if (length > static_cast<size_t>(end - begin - 2)) return;  // never past the run
+    CodeRawPacket(doc, begin + 2, length);
+    begin += 2 + length;
+  }
+}
+
+void OnImageData(ScanJob& job, uint8_t* data, size_t length) {
+  Document& doc = job.document;
+  if (!AcceptImageData(job, length)) return;
   if (doc.imageHeader.dataForm == kDataFormRaw) {
-    if (!CodingIntoPageFile(doc)) return;
-    // A lone printer's packet is coded right here: a trip to a worker and
-    // back (two wake-ups, a pause and resume of reading) would cost more
-    // than coding it. With several printers sending pages, coding runs on
-    // a worker while the printer is held, so the one loop thread keeps
-    // every core busy. Nothing more is read from this printer until the
-    // packet is coded, so the packet stays where it is in the connection's
-    // buffer and the order of pages and replies is unchanged.
-    if (job.context->JobsReceivingRawData() <= 1) {
-      CodeRawPacket(doc, data, length);
-      return;
-    }
-    Document* coded = &doc;
-    job.context->RunDocumentWork(
-        job, [coded, data, length] { CodeRawPacket(*coded, data, length); }, [] {});
+    // Coded right here; the framing decides whether "here" is the loop or
+    // a worker (see connection_input.cc).
+    if (CodingIntoPageFile(doc)) CodeRawPacket(doc, data, length);
     return;
   }
   // Without an open file (the header could not open it, or a write failed)

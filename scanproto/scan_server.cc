@@ -19,6 +19,7 @@
 #include "scanproto/dispatcher.h"
 #include "scanproto/peer_class.h"
 #include "scanproto/reception_support.h"
+#include "scanproto/server_running.h"
 #include "scanproto/stored_document.h"
 #include "storage/disk_space.h"
 #include "storage/document_files.h"
@@ -49,112 +50,9 @@ void CopyCut(char* target, size_t size, const char* text) {
   target[length] = '\0';
 }
 
-// Reads and throws away what is pending, in chunks of `chunk` bytes.
-void Drain(LoopSocket& socket, size_t chunk) {
-  char scrap[2048];
-  if (chunk > sizeof scrap) chunk = sizeof scrap;
-  while (socket.Receive(scrap, chunk) > 0) {
-  }
-}
-
 bool IsResourceShortage(int error) { return error == kWsaEMFile || error == kWsaENoBufs; }
 
-// Receives into the job's buffer. Returns the byte count, or 0 when the
-// caller must stop: nothing is there yet, or the connection has been shut
-// down (after `onError` for a failure other than would-block).
-template <typename OnError>
-long ReceiveOrShutDown(LoopSocket& socket, uint8_t* target, size_t length, OnError onError) {
-  long got = socket.Receive(target, length);
-  if (got > 0) return got;
-  if (got < 0 && LastSocketError() == kWsaEWouldBlock) return 0;
-  if (got < 0) onError();
-  socket.Shutdown(kShutBoth);
-  return 0;
-}
-
 }  // namespace
-
-// What a started server holds; made by Start, dropped by Stop.
-struct ScanServer::Running {
-  // One accepted socket, its framing and the job record of its printer. The
-  // table owns it; it ends (socket closed, files cleaned up) only between
-  // events.
-  class Connection final : public SocketHandler {
-   public:
-    Connection(Running& server, int fd) : server(server), socket(server.loop, fd) {}
-    void OnReadable() override;
-    void OnWritable() override;
-    void OnPeerClosed() override;
-
-    Running& server;
-    LoopSocket socket;
-    std::unique_ptr<ScanJob> job;
-
-    // Framing: a 2-byte length field, then the body, into a fixed buffer.
-    uint32_t idleSeconds = 0;  // seconds since the last readable event
-    uint16_t rxLength = 0;     // announced body length; 0 = waiting for a length field
-    // Bytes of the length field received so far: TCP may split even those two.
-    uint8_t rxLengthBytes = 0;
-    uint32_t rxCount = 0;  // body bytes of the current packet so far
-    // End of the bytes written by earlier packets: clearing only those keeps
-    // the buffer as a full clear would, without touching 25600 bytes a packet.
-    uint16_t rxDirtyEnd = 0;
-    uint8_t rxBuffer[kRxBufferSize] = {};  // length field, then body
-    uint8_t* rxWrite = rxBuffer + 2;       // where the next body bytes go
-  };
-
-  // A listening socket of one role (kJobPort or kDirectPort).
-  class Listener final : public SocketHandler {
-   public:
-    explicit Listener(Running& server) : server(server) {}
-    void OnAcceptable() override;
-    // Stops watching for a while after an accept that failed for want of
-    // descriptors or memory.
-    void BackOff();
-    void CancelBackOff();
-
-    Running& server;
-    LoopSocket socket;
-    uint16_t role = kJobPort;
-    EventLoop::TimerId backOffTimer = 0;
-    bool inBurst = false;  // the failures since the last accepted connection were traced
-  };
-
-  explicit Running(ScanServer& owner) : owner(owner), loop(owner.loop_), hooks(owner.hooks_) {}
-
-  bool AddressAtItsLimit(uint32_t address, uint16_t port) const;
-  Connection* CreateConnection(LoopSocket socket, const Ipv4Peer& peer, uint16_t port);
-  void ServeAccepted(LoopSocket socket, const Ipv4Peer& peer, uint16_t port);
-  void ClassifyBeforeReading(ScanJob& job);
-  void EndConnection(std::unique_ptr<Connection>& slot);
-  void EndClosingJobs();
-  bool IsServed(const ScanJob* job) const;
-  void FinishDeferredDocuments(ScanJob& job);
-  void PeerGone(Connection& connection);
-  void OnIdleTick();
-  void StartFailure();
-  bool Listen(Listener& listener, uint16_t role, uint16_t port);
-  bool StartListeners();
-
-  ScanServer& owner;
-  EventLoop& loop;
-  const ReceiverEvents& hooks;
-  ListenPorts ports;
-  Listener jobListener{*this};
-  Listener directListener{*this};
-  std::unique_ptr<Connection> slots[kConnectionSlots];
-  WorkerPool workers;
-  EventLoop::TimerId startTimer = 0;
-  EventLoop::TimerId idleTimer = 0;
-  int32_t jobCount = 0;
-  bool anyClosing = false;       // some job is marked for closing
-  unsigned maxConnections = 30;  // read once when the server starts
-  int maxPerAddress = 4;         // likewise; 0: no limit
-  char localHostName[33] = "";
-  // Asks the neighbour table about printers it does not know yet, off the
-  // loop. Last, so that it ends first: no answer comes for a gone table.
-  NeighbourResolver resolver;
-};
 
 // Whether `address` holds its share of connections on the listener of
 // `port` already. Deliberately added: without it one client holding idle
@@ -272,6 +170,7 @@ void ScanServer::Running::EndConnection(std::unique_ptr<Connection>& slot) {
   RemoveScannerEntry(job.peerIp, job.peerName, job.socket);
   slot->socket.Close();
   DiscardDocumentFiles(job.document);  // no temporary page or half-written file outlives its job
+  if (slot->batch) spareBatches.push_back(std::move(slot->batch));
   if (job.listenPort == kJobPort && job.state != kStateAddressLimit && jobCount > 0) {
     --jobCount;
   }
@@ -294,11 +193,13 @@ void ScanServer::Running::EndClosingJobs() {
   }
 }
 
-bool ScanServer::Running::IsServed(const ScanJob* job) const {
+bool ScanServer::Running::IsServed(const ScanJob* job) const { return ConnectionOf(job) != nullptr; }
+
+ScanServer::Running::Connection* ScanServer::Running::ConnectionOf(const ScanJob* job) const {
   for (const std::unique_ptr<Connection>& slot : slots) {
-    if (slot && slot->job.get() == job) return true;
+    if (slot && slot->job.get() == job) return slot.get();
   }
-  return false;
+  return nullptr;
 }
 
 void ScanServer::Running::Listener::OnAcceptable() {
@@ -363,65 +264,6 @@ void ScanServer::Running::Connection::OnWritable() {
   }
 }
 
-void ScanServer::Running::Connection::OnReadable() {
-  ScanJob& j = *job;
-  if (j.held) return;  // reading is paused; this was reported before the pause
-  idleSeconds = 0;
-  long got = 0;
-
-  if (rxLength == 0) {
-    if (rxLengthBytes == 0) rxWrite = rxBuffer + 2;
-    got = ReceiveOrShutDown(socket, rxBuffer + rxLengthBytes, 2 - rxLengthBytes,
-                            [] { TraceLog(" OnReadError 0"); });
-    if (got == 0) return;
-    rxLengthBytes = static_cast<uint8_t>(rxLengthBytes + got);
-    if (rxLengthBytes < 2) return;  // the second byte follows
-    rxLengthBytes = 0;
-
-    uint16_t length = static_cast<uint16_t>(rxBuffer[0] << 8 | rxBuffer[1]);
-    if (length == 0 || length == 2) {
-      TraceLog("  Rcv:JCSock Packet(Length=%d)", length);
-      return;
-    }
-    rxLength = length;
-    if (length > kMaxRxBody) {
-      TraceLog(" JcSockSize=%ld(%ld)", static_cast<long>(length), static_cast<long>(kMaxRxBody));
-      socket.Shutdown(kShutBoth);
-      return;
-    }
-    got = ReceiveOrShutDown(socket, rxWrite, rxLength, [] { TraceLog(" OnReadError 2"); });
-    if (got == 0) return;
-  } else {
-    if (rxLength > kMaxRxBody) {
-      // An oversized packet shut the connection down; nothing more is kept.
-      Drain(socket, 2047);
-      return;
-    }
-    got = ReceiveOrShutDown(socket, rxWrite, rxLength - rxCount, [this] {
-      TraceLog(" OnReadError 3(%ld)", static_cast<long>(LastSocketError()));
-      socket.Watch(this, kEventPeerClosed);
-    });
-    if (got == 0) return;
-  }
-  rxCount += static_cast<uint32_t>(got);
-  rxWrite += got;
-
-  if (rxCount == rxLength) {
-    // Everything after the body reads as zero, as if the buffer had been
-    // cleared before the packet.
-    size_t end = 2 + rxCount;
-    if (rxDirtyEnd > end) std::memset(rxBuffer + end, 0, rxDirtyEnd - end);
-    rxDirtyEnd = static_cast<uint16_t>(end);
-    DispatchPacket(j, rxBuffer + 2, rxCount);
-    if (j.closing) {
-      server.EndClosingJobs();  // a reply failed: the connection ends now, this one with it
-      return;
-    }
-    rxLength = 0;
-    rxCount = 0;
-  }
-  server.EndClosingJobs();
-}
 
 // A job whose documents are logged and announced when the printer hangs
 // up: done now, at a disconnect or when the receiver stops.
@@ -513,6 +355,7 @@ bool ScanServer::Start(bool listen, ListenPorts ports) {
   running->ports = ports;
   running->maxConnections = static_cast<unsigned>(GetMaxConnectNum());
   running->maxPerAddress = GetMaxConnectPerAddress();
+  running->LendBatches();
   // The idle check starts a moment after the listeners, once the loop runs.
   Running* state = running.get();
   running->startTimer = loop_.AddTimer(kStartDelayMs, [state] {
@@ -632,6 +475,7 @@ void ScanServer::RunDocumentWork(ScanJob& job, std::function<void()> work,
     done();
     if (target->held) return false;
     target->link->PauseReading(false);
+    if (Running::Connection* connection = running->ConnectionOf(target)) connection->ResumeBatch();
     return true;
   };
   if (run_document_work_) {
@@ -680,11 +524,8 @@ ScanJob* ScanServer::NextJob(const ScanJob* job) const {
 
 size_t ScanServer::PacketBytesPending(const ScanJob& job) const {
   if (!running_) return 0;
-  for (const std::unique_ptr<Running::Connection>& slot : running_->slots) {
-    if (slot && slot->job.get() == &job)
-      return slot->rxLengthBytes + (slot->rxLength == 0 ? 0 : 2u + slot->rxCount);
-  }
-  return 0;
+  const Running::Connection* connection = running_->ConnectionOf(&job);
+  return connection ? connection->PendingBytes() : 0;
 }
 
 int ScanServer::JobCount() const { return running_ ? running_->jobCount : 0; }

@@ -565,6 +565,43 @@ TEST_F(PooledReceptionTest, AMessageBehindTheEndOfDataIsAnsweredAfterIt) {
   EXPECT_EQ(newFileNotices_, 3);
 }
 
+// With another printer sending pages too, page data go to a worker a read
+// at a time. A printer that sends a whole document in one go (pages, page
+// ends, checksum, end of data) has the messages behind the page data
+// handled after they are coded, in order, and its pages coded as a lone
+// printer's would be.
+TEST_F(PooledReceptionTest, ACrowdsPageDataAreCodedInOrderWithWhatFollows) {
+  ConnectPrinter();
+  const int other = OpenClient(kJobPort, "127.0.0.3");
+  ASSERT_EQ(ServerTest::Receive(other, 4), std::string("OK\0\x05", 4));
+  ScanJob* crowd = server_->NextJob(job_);
+  ASSERT_NE(crowd, nullptr);
+  crowd->imageDataMode = true;  // as if it were between its image header and page end
+  crowd->document.imageHeader.dataForm = kDataFormRaw;
+
+  std::string sent, pages[2];
+  for (int page = 0; page < 2; ++page) {
+    const PageHeaderFields fields = RawFields("TIFF-G4MMR", static_cast<uint16_t>(page));
+    pages[page] = RawPage(fields.width, fields.height, page * 5);
+    sent += Frame(ImageHeaderBody(fields));
+    // Odd packet sizes: lines straddle packets, and packets straddle reads.
+    for (size_t at = 0; at < pages[page].size(); at += 3001) sent += Frame(pages[page].substr(at, 3001));
+    sent += Frame(Body2(0x3002, 0));
+  }
+  job_->document.checksumOk = true;
+  sent += Frame(Body2(0x3003, 0));
+  ASSERT_EQ(SockSend(fd_, sent.data(), sent.size()), static_cast<long>(sent.size()));
+  EXPECT_EQ(Receive(8), kDataEndRes);
+
+  const std::string name = "raw0007_000.tif";
+  ASSERT_EQ(DestinationFiles(), Names{name});
+  const std::vector<std::string> strips = TiffStrips(ReadWholeFile(dest_ + "/" + name));
+  ASSERT_EQ(strips.size(), 2u);
+  for (int page = 0; page < 2; ++page) {
+    EXPECT_TRUE(strips[page] == CodedStrip(RawFields("TIFF-G4MMR"), pages[page], kFaxModeMMR));
+  }
+}
+
 // The step after a document's slow work may come back after its server is
 // gone; it is dropped then, touching neither the server nor the job.
 TEST_F(ImageReceptionTest, WorkFinishedAfterTheServerIsGoneIsDropped) {
