@@ -24,10 +24,10 @@
 namespace qb {
 namespace {
 
-// One read of page data: several whole packets. The kernel's receive
-// buffer of a printer's socket (64 KiB asked, about twice that granted)
-// rarely holds more.
-constexpr size_t kBatchBytes = 131072;
+// One read of page data: about ten whole packets. As much as the kernel's
+// receive buffer of a printer's socket (256 KiB asked, see scan_server.cc)
+// usually holds of data.
+constexpr size_t kBatchBytes = 262144;
 constexpr size_t kBatchBuffers = 4;
 
 uint16_t LengthField(const uint8_t* at) { return static_cast<uint16_t>(at[0] << 8 | at[1]); }
