@@ -9,7 +9,11 @@
 // A lone printer's page data are coded right here on the loop: a trip to
 // a worker and back would cost more than the coding. With several printers
 // sending pages, the page data of one batch go to a worker in one trip
-// while the job is held, so the loop thread keeps every core busy.
+// while the job is held, so the loop thread keeps every core busy. The
+// buffers are few, so memory does not grow with the crowd: a connection
+// that finds none lent out waits, unread, for the next one given back
+// (in turn, round the table), rather than code on the loop in the
+// workers' stead.
 // Nothing more is handled for a held job until its work is done, and then
 // the rest of its batch is handled first, so the order of pages and
 // replies is the order the printer sent them.
@@ -38,6 +42,18 @@ bool IsPageData(const ScanJob& job, size_t length) { return job.imageDataMode &&
 
 }  // namespace
 
+void ScanServer::Running::GiveBackBatch(std::unique_ptr<uint8_t[]>& batch) {
+  spareBatches.push_back(std::move(batch));
+  for (int step = 0; step < kConnectionSlots; ++step) {
+    Connection* waiting = slots[(nextBatchWaiter + step) % kConnectionSlots].get();
+    if (waiting == nullptr || !waiting->waitingForBatch) continue;
+    nextBatchWaiter = (nextBatchWaiter + step + 1) % kConnectionSlots;
+    waiting->waitingForBatch = false;
+    waiting->socket.PauseReading(false);
+    return;
+  }
+}
+
 void ScanServer::Running::LendBatches() {
   spareBatches.reserve(kBatchBuffers);
   for (size_t i = 0; i < kBatchBuffers; ++i) {
@@ -55,7 +71,12 @@ void ScanServer::Running::Connection::OnReadable() {
   ScanJob& j = *job;
   if (j.held) return;  // reading is paused; this was reported before the pause
   idleSeconds = 0;
-  if (!batch && j.imageDataMode && rxLength <= kMaxRxBody && !server.spareBatches.empty()) {
+  if (!batch && j.imageDataMode && rxLength <= kMaxRxBody) {
+    if (server.spareBatches.empty()) {
+      waitingForBatch = true;
+      socket.PauseReading(true);
+      return;
+    }
     batch = std::move(server.spareBatches.back());
     server.spareBatches.pop_back();
     ReadBatch();
@@ -98,7 +119,7 @@ void ScanServer::Running::Connection::FeedBatch() {
     TakeBodyBytes();
   }
   feeding = false;
-  if (batchBegin == batchEnd && !j.held) server.spareBatches.push_back(std::move(batch));
+  if (batchBegin == batchEnd && !j.held) server.GiveBackBatch(batch);
 }
 
 // Takes the next length field, or its first byte. True when a packet with
@@ -192,7 +213,7 @@ void ScanServer::Running::Connection::DispatchWholePacket() {
   DispatchPacket(j, rxBuffer + 2, length);
 }
 
-// Outside page data (or without a spare batch buffer): the length field,
+// Outside page data: the length field,
 // then the body, each read by itself.
 void ScanServer::Running::Connection::ReadPacketAtATime() {
   long got = 0;

@@ -173,7 +173,7 @@ void ScanServer::Running::EndConnection(std::unique_ptr<Connection>& slot) {
   RemoveScannerEntry(job.peerIp, job.peerName, job.socket);
   slot->socket.Close();
   DiscardDocumentFiles(job.document);  // no temporary page or half-written file outlives its job
-  if (slot->batch) spareBatches.push_back(std::move(slot->batch));
+  if (slot->batch) GiveBackBatch(slot->batch);
   if (job.listenPort == kJobPort && job.state != kStateAddressLimit && jobCount > 0) {
     --jobCount;
   }

@@ -73,6 +73,8 @@ struct ScanServer::Running {
     uint32_t batchBegin = 0;  // the first byte not handled yet
     uint32_t batchEnd = 0;
     bool feeding = false;  // FeedBatch is on the stack
+    // Paused until a batch buffer is free (all are lent).
+    bool waitingForBatch = false;
 
     // Bytes received and not handled yet: a part packet and the batch.
     size_t PendingBytes() const;
@@ -117,6 +119,8 @@ struct ScanServer::Running {
   bool IsServed(const ScanJob* job) const;
   Connection* ConnectionOf(const ScanJob* job) const;
   void LendBatches();
+  // Takes back a lent batch buffer and lets the next waiting connection read.
+  void GiveBackBatch(std::unique_ptr<uint8_t[]>& batch);
   void FinishDeferredDocuments(ScanJob& job);
   void PeerGone(Connection& connection);
   void OnIdleTick();
@@ -134,6 +138,7 @@ struct ScanServer::Running {
   // The read buffers lent to connections that receive page data; a fixed
   // few for the whole server, so a crowd costs no more memory than one.
   std::vector<std::unique_ptr<uint8_t[]>> spareBatches;
+  int nextBatchWaiter = 0;  // where the search for a waiting connection starts
   WorkerPool workers;
   EventLoop::TimerId startTimer = 0;
   EventLoop::TimerId idleTimer = 0;
