@@ -602,6 +602,55 @@ TEST_F(PooledReceptionTest, ACrowdsPageDataAreCodedInOrderWithWhatFollows) {
   }
 }
 
+// Page data are read into a few buffers lent by the server. With every one
+// of them held by work not yet done, a further printer waits unread; as
+// each buffer comes back the next one reads, and no page is lost or mixed.
+TEST_F(ImageReceptionTest, PrintersBeyondTheLentBuffersWaitTheirTurn) {
+  std::vector<std::pair<std::function<void()>, std::function<void()>>> parked;
+  StartServer([&parked](std::function<void()> work, std::function<void()> done) {
+    parked.emplace_back(std::move(work), std::move(done));
+  });
+  constexpr int kPrinters = 6;
+  const PageHeaderFields fields = RawFields("TIFF-G4MMR");
+  int fds[kPrinters];
+  std::string pages[kPrinters];
+  for (int p = 0; p < kPrinters; ++p) {
+    const std::string from = "127.0.0." + std::to_string(10 + p);
+    fds[p] = OpenClient(kJobPort, from.c_str());
+    ASSERT_EQ(ServerTest::Receive(fds[p], 4), std::string("OK\0\x05", 4));
+  }
+  for (ScanJob* job = server_->FirstJob(); job != nullptr; job = server_->NextJob(job)) {
+    std::snprintf(job->document.folderPath, sizeof job->document.folderPath, "%s", dest_.c_str());
+    job->document.jobNo = 10 + static_cast<int>(job->peerAddress.address & 0xFF);
+    job->majorVersion = 1;
+    job->document.checksumOk = true;
+  }
+  for (int p = 0; p < kPrinters; ++p) SendRaw(fds[p], Frame(ImageHeaderBody(fields)));
+  Pump();
+  for (int p = 0; p < kPrinters; ++p) {
+    pages[p] = RawPage(fields.width, fields.height, p);
+    std::string sent;
+    for (size_t at = 0; at < pages[p].size(); at += 3001) sent += Frame(pages[p].substr(at, 3001));
+    SendRaw(fds[p], sent + Frame(Body2(0x3002, 0)) + Frame(Body2(0x3003, 0)));
+  }
+  Pump(10);
+  EXPECT_EQ(parked.size(), 4u);  // one read each for four; two wait
+  for (int round = 0; round < 200 && !parked.empty(); ++round) {
+    auto [work, done] = std::move(parked.front());
+    parked.erase(parked.begin());
+    work();
+    done();
+    Pump(2);
+  }
+  for (int p = 0; p < kPrinters; ++p) {
+    EXPECT_EQ(ServerTest::Receive(fds[p], 8), kDataEndRes) << "printer " << p;
+    const std::string name = "raw00" + std::to_string(20 + p) + "_000.tif";
+    const std::vector<std::string> strips = TiffStrips(ReadWholeFile(dest_ + "/" + name));
+    ASSERT_EQ(strips.size(), 1u) << name;
+    EXPECT_TRUE(strips[0] == CodedStrip(fields, pages[p], kFaxModeMMR)) << name;
+  }
+}
+
 // The step after a document's slow work may come back after its server is
 // gone; it is dropped then, touching neither the server nor the job.
 TEST_F(ImageReceptionTest, WorkFinishedAfterTheServerIsGoneIsDropped) {
