@@ -38,6 +38,23 @@ std::string Quoted(const std::string& path) {
   return path;
 }
 
+// The smallest change of mode that gives the account `rights` on
+// `folder`: its owner's or group's bits where it already owns the folder
+// or shares its group, else the folder goes to the account's group (kept
+// by new sub-folders), or `otherRights` for all when that is enough (a
+// folder to pass through, such as /srv).
+std::string RightsFix(const std::string& folder, const ServiceAccount& account,
+                      const std::string& rights, const std::string& otherRights) {
+  const std::string path = Quoted(folder);
+  uint32_t owner = 0, group = 0;
+  if (OwnerOf(folder, &owner, &group)) {
+    if (owner == account.uid) return "chmod u+" + rights + " " + path;
+    if (group == account.gid) return "chmod g+" + rights + " " + path;
+  }
+  if (!otherRights.empty()) return "chmod " + otherRights + " " + path;
+  return "chgrp " + account.group + " " + path + " && chmod g+" + rights + "s " + path;
+}
+
 }  // namespace
 
 Outcome CheckDestinationNumber(const std::string& text, int* number) {
@@ -75,22 +92,21 @@ Outcome CheckFolderText(const std::string& folder) {
 Outcome CheckFolderUsable(const std::string& folder, const ServiceAccount& account) {
   const FolderUseCheck check = CheckFolderUse(folder, account.uid);
   const std::string who = "the receiver's account " + account.name;
-  const std::string path = Quoted(folder);
+  const std::string path = Quoted(folder);  // for a command to paste
   switch (check.use) {
     case FolderUse::kUsable:
       return Outcome::Done();
     case FolderUse::kMissing:
-      return Invalid("folder " + folder + " does not exist (" + check.blocking + " is missing)",
+      return Invalid("folder " + folder + " does not exist" +
+                         (check.blocking == folder ? "" : " (" + check.blocking + " is missing)"),
                      "install -d -o " + account.name + " -g " + account.group + " -m 2770 " + path);
     case FolderUse::kNotFolder:
       return Invalid(check.blocking + " is not a folder");
     case FolderUse::kCannotEnter:
       return Invalid(who + " cannot pass through " + check.blocking,
-                     "chgrp " + account.group + " " + Quoted(check.blocking) + " && chmod g+x " +
-                         Quoted(check.blocking));
+                     RightsFix(check.blocking, account, "x", "o+x"));
     case FolderUse::kCannotWrite:
-      return Invalid(who + " cannot create files in " + folder,
-                     "chgrp " + account.group + " " + path + " && chmod g+rwxs " + path);
+      return Invalid(who + " cannot create files in " + folder, RightsFix(folder, account, "rwx", ""));
   }
   return Outcome::Done();
 }

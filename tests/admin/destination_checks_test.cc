@@ -134,7 +134,7 @@ TEST(DestinationChecksTest, FolderMustBeWritableByTheReceiversAccount) {
       {root / "missing/deeper", false, "does not exist", "install -d -o scanner -g scanners -m 2770"},
       {root / "file", false, "is not a folder", ""},
       {root / "closed", false, "cannot create files", "chgrp scanners"},
-      {root / "shut/inner", false, "cannot pass through", "chmod g+x"},
+      {root / "shut/inner", false, "cannot pass through", "chmod o+x"},
   };
   for (const Case& c : cases) {
     const Outcome outcome = CheckFolderUsable(c.folder, account);

@@ -113,13 +113,19 @@ class ConfigTest(unittest.TestCase):
     def test_a_folder_the_receivers_account_cannot_write_names_the_fix(self):
         # The data folder's owner is the account the receiver runs as.
         os.chown(self.receiver.data, 65534, 65534)
+        os.chmod(self.receiver.root, 0o755)
         closed = os.path.join(self.scans, "closed")
         os.makedirs(closed, mode=0o755)
         code, out, err = self.config("dest", "add", 3, closed)
         self.assertEqual(code, INVALID, err)
         self.assertIn("cannot create files in " + closed, err)
-        self.assertIn("chgrp", err)
-        self.assertIsNone(self.read(self.list_path))
+        self.assertIn("chgrp ", err)
+        # Once the folder is the account's group's, the same command takes it.
+        os.chown(closed, 0, 65534)
+        os.chmod(closed, 0o2775)
+        code, out, err = self.config("dest", "add", 3, closed)
+        self.assertEqual(code, OK, err)
+        self.assertIn("3;%s;;;" % closed, self.read(self.list_path).decode())
 
     def test_settings_show_their_range_and_when_they_count(self):
         code, shown = self.config_json("get", "HDD")
@@ -180,6 +186,7 @@ class ConfigTest(unittest.TestCase):
         self.assertEqual(self.config("dest", "add", 1, folder)[0], OK)
         follower = subprocess.Popen([CONFIG, "log", "--follow", "--json"], env=self.receiver.env,
                                     stdout=subprocess.PIPE, text=True)
+        self.addCleanup(follower.stdout.close)
         self.addCleanup(follower.wait)
         self.addCleanup(follower.kill)
         time.sleep(0.3)  # the watch is in place
