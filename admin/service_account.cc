@@ -8,15 +8,16 @@ namespace qb {
 
 ServiceAccount FindServiceAccount() {
   ServiceAccount account;
-  uint32_t gid = 0;
-  if (!OwnerOf(DataFolder(), &account.uid, &gid)) {
+  uint32_t dataGroup = 0;
+  if (!OwnerOf(DataFolder(), &account.uid, &dataGroup)) {
+    // No data folder yet: whoever starts the receiver here makes it.
     account.uid = CurrentAccount();
-    OwnerOf(RootPrefix().empty() ? "/" : RootPrefix(), &gid, &gid);
+    dataGroup = CurrentGroup();
   }
   // The run-time folder's group is the program's group once a receiver
   // ran; before that the data folder's group is the best guess.
   uint32_t runOwner = 0;
-  if (!OwnerOf(RootPrefix() + "/run/quillbox", &runOwner, &account.gid)) account.gid = gid;
+  if (!OwnerOf(RootPrefix() + "/run/quillbox", &runOwner, &account.gid)) account.gid = dataGroup;
   account.name = AccountName(account.uid);
   account.group = GroupName(account.gid);
   return account;

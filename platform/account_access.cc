@@ -49,6 +49,7 @@ unsigned RightsOf(const struct stat& info, const Identity& identity) {
 }  // namespace
 
 uint32_t CurrentAccount() { return ::geteuid(); }
+uint32_t CurrentGroup() { return ::getegid(); }
 
 bool OwnerOf(const std::string& path, uint32_t* uid, uint32_t* gid) {
   struct stat info;

@@ -10,8 +10,9 @@
 
 namespace qb {
 
-// The account this process runs as.
+// The account this process runs as, and its group.
 uint32_t CurrentAccount();
+uint32_t CurrentGroup();
 // The owner and group of the entry at `path` (symbolic links followed);
 // false when it cannot be read.
 bool OwnerOf(const std::string& path, uint32_t* uid, uint32_t* gid);

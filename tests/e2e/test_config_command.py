@@ -202,7 +202,7 @@ class ConfigTest(unittest.TestCase):
         self.assertTrue(entry["file"].startswith("followed"), entry)
         code, out, err = self.config("log")
         self.assertEqual(code, OK)
-        self.assertIn(entry["file"], out)
+        self.assertIn("%s  to destination 1" % entry["file"], out)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 // log [--follow] [--json]: the receive log as readable lines.
 #include <iostream>
 
+#include "admin/destination_edit.h"
 #include "admin/receive_log_view.h"
 #include "platform/file_watch.h"
 #include "tools/config/commands.h"
@@ -13,6 +14,10 @@ namespace {
 // One line per entry: readable text, or one JSON object per line when
 // following (so that a script reads each as it comes).
 void Print(const std::vector<std::string>& lines, bool json) {
+  // Read afresh: a destination added meanwhile names its documents too.
+  std::vector<DestinationEntry> destinations;
+  std::string why;
+  if (!json) ReadDestinations(Env::Default(), &destinations, &why);
   for (const std::string& line : lines) {
     const std::optional<ReceiveLogEntry> entry = ParseReceiveLogLine(line);
     if (!entry) continue;
@@ -20,7 +25,7 @@ void Print(const std::vector<std::string>& lines, bool json) {
       std::cout << ToJson(*entry).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
                 << "\n";
     } else {
-      std::cout << DescribeLogEntry(*entry) << "\n";
+      std::cout << DescribeLogEntry(*entry, destinations) << "\n";
     }
   }
   std::cout.flush();

@@ -81,13 +81,19 @@ nlohmann::json ToJson(const ReceiveLogEntry& entry) {
           {"line", entry.line}};
 }
 
-std::string DescribeLogEntry(const ReceiveLogEntry& entry) {
+std::string DescribeLogEntry(const ReceiveLogEntry& entry,
+                             const std::vector<DestinationEntry>& destinations) {
   std::string text = entry.when + "  " + entry.file;
   if (entry.marked) text += " (marked by the extension)";
   if (entry.files > 1) text += "  (" + std::to_string(entry.files) + " files)";
   if (!entry.sender.empty()) text += "  from " + entry.sender;
-  if (!entry.folder.empty()) text += "  in " + entry.folder;
-  return text;
+  if (entry.folder.empty()) return text;
+  for (const DestinationEntry& destination : destinations) {
+    if (destination.folder == entry.folder) {
+      return text + "  to destination " + std::to_string(destination.number);
+    }
+  }
+  return text + "  in " + entry.folder;
 }
 
 }  // namespace qb::config_tool

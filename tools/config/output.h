@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -26,7 +27,10 @@ std::string HumanBytes(uint64_t bytes);
 
 nlohmann::json ToJson(const DestinationEntry& entry);
 nlohmann::json ToJson(const ReceiveLogEntry& entry);
-// "2026/12/06 15:46  page.pdf  (3 files)  from NAME  in FOLDER".
-std::string DescribeLogEntry(const ReceiveLogEntry& entry);
+// "2026/12/06 15:46  page.pdf  (3 files)  from NAME  to destination N"
+// (N the first destination of that folder in `destinations`; the folder
+// itself when none has it).
+std::string DescribeLogEntry(const ReceiveLogEntry& entry,
+                             const std::vector<DestinationEntry>& destinations);
 
 }  // namespace qb::config_tool

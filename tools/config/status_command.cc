@@ -139,8 +139,10 @@ void PrintHuman(const Status& status) {
   std::cout << "Last documents received:";
   if (status.lastDocuments.empty()) std::cout << " none";
   std::cout << "\n";
+  std::vector<DestinationEntry> listed;
+  for (const DestinationStatus& destination : status.destinations) listed.push_back(destination.entry);
   for (const ReceiveLogEntry& entry : status.lastDocuments) {
-    std::cout << "  " << DescribeLogEntry(entry) << "\n";
+    std::cout << "  " << DescribeLogEntry(entry, listed) << "\n";
   }
 }
 
