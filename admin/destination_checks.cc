@@ -90,7 +90,7 @@ Outcome CheckFolderText(const std::string& folder) {
 }
 
 Outcome CheckFolderUsable(const std::string& folder, const ServiceAccount& account) {
-  const FolderUseCheck check = CheckFolderUse(folder, account.uid);
+  const FolderUseCheck check = CheckFolderUse(folder, account.uid, account.gid);
   const std::string who = "the receiver's account " + account.name;
   const std::string path = Quoted(folder);  // for a command to paste
   switch (check.use) {

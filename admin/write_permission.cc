@@ -2,19 +2,19 @@
 
 #include "platform/account_access.h"
 #include "platform/files.h"
+#include "platform/folder_access.h"
 
 namespace qb {
 
 Outcome CheckMayWrite(const std::string& path) {
   const std::string folder = path.substr(0, path.rfind('/'));
-  const uint32_t self = CurrentAccount();
-  const FolderUseCheck check = CheckFolderUse(folder, self);
-  if (check.use == FolderUse::kUsable) return Outcome::Done();
-  if (check.use == FolderUse::kMissing || check.use == FolderUse::kNotFolder) {
+  if (!IsDirectory(folder)) {
     return Outcome::Refused(Refusal::kFailed,
                             "the data folder " + folder + " does not exist (is the receiver installed, "
                             "or QUILLBOX_ROOT set to the right root?)");
   }
+  if (CanCreateInFolder(folder)) return Outcome::Done();
+  const uint32_t self = CurrentAccount();
   uint32_t owner = 0, group = 0;
   OwnerOf(folder, &owner, &group);
   return Outcome::Refused(Refusal::kNotPermitted,

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace qb {
@@ -15,9 +16,12 @@ struct Identity {
   std::vector<gid_t> groups;  // primary first
 };
 
-Identity IdentityOf(uint32_t uid) {
+// The account with `gid` first; a service runs with its unit's group even
+// where this machine's user database does not know the account.
+Identity IdentityOf(uint32_t uid, uint32_t gid) {
   Identity identity;
   identity.uid = uid;
+  identity.groups.push_back(gid);
   passwd entry{};
   passwd* found = nullptr;
   std::vector<char> buffer(16384);
@@ -25,13 +29,13 @@ Identity IdentityOf(uint32_t uid) {
     return identity;
   }
   int count = 64;
-  identity.groups.resize(static_cast<size_t>(count));
-  if (::getgrouplist(entry.pw_name, entry.pw_gid, identity.groups.data(), &count) < 0) {
-    identity.groups.resize(static_cast<size_t>(count));
-    ::getgrouplist(entry.pw_name, entry.pw_gid, identity.groups.data(), &count);
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  if (::getgrouplist(entry.pw_name, entry.pw_gid, groups.data(), &count) < 0) {
+    groups.resize(static_cast<size_t>(count));
+    ::getgrouplist(entry.pw_name, entry.pw_gid, groups.data(), &count);
   }
-  identity.groups.resize(static_cast<size_t>(count));
-  if (identity.groups.empty()) identity.groups.push_back(entry.pw_gid);
+  groups.resize(static_cast<size_t>(std::max(count, 0)));
+  identity.groups.insert(identity.groups.end(), groups.begin(), groups.end());
   return identity;
 }
 
@@ -79,15 +83,8 @@ std::string GroupName(uint32_t gid) {
   return std::to_string(gid);
 }
 
-bool AccountInGroup(uint32_t uid, uint32_t gid) {
-  for (gid_t group : IdentityOf(uid).groups) {
-    if (group == gid) return true;
-  }
-  return false;
-}
-
-FolderUseCheck CheckFolderUse(const std::string& folder, uint32_t uid) {
-  const Identity identity = IdentityOf(uid);
+FolderUseCheck CheckFolderUse(const std::string& folder, uint32_t uid, uint32_t gid) {
+  const Identity identity = IdentityOf(uid, gid);
   FolderUseCheck check;
   // Every folder on the way must let the account pass (x); the last one
   // must also let it add entries (w).

@@ -19,8 +19,6 @@ bool OwnerOf(const std::string& path, uint32_t* uid, uint32_t* gid);
 // Names from the user database; the number in decimal when it has none.
 std::string AccountName(uint32_t uid);
 std::string GroupName(uint32_t gid);
-// Whether `uid` is in group `gid` (primary or supplementary).
-bool AccountInGroup(uint32_t uid, uint32_t gid);
 
 enum class FolderUse {
   kUsable,       // exists, can be entered and written by the account
@@ -35,7 +33,9 @@ struct FolderUseCheck {
   std::string blocking;  // the folder the problem is at
 };
 
-// Whether the account `uid` could create files in the absolute `folder`.
-FolderUseCheck CheckFolderUse(const std::string& folder, uint32_t uid);
+// Whether the account `uid`, running with the group `gid` (and the groups
+// the user database gives it, where it knows the account), could create
+// files in the absolute `folder`.
+FolderUseCheck CheckFolderUse(const std::string& folder, uint32_t uid, uint32_t gid);
 
 }  // namespace qb

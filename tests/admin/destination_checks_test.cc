@@ -136,6 +136,13 @@ TEST(DestinationChecksTest, FolderMustBeWritableByTheReceiversAccount) {
       {root / "closed", false, "cannot create files", "chgrp scanners"},
       {root / "shut/inner", false, "cannot pass through", "chmod o+x"},
   };
+  // An account this machine's user database does not know (a service's
+  // account in another root) still has its unit's group.
+  std::filesystem::create_directories(root / "grouped");
+  setMode(root / "grouped", fs::perms(0770));
+  EXPECT_TRUE(CheckFolderUsable(root / "grouped", {43434, 0, "43434", "root"}).ok());
+  EXPECT_FALSE(CheckFolderUsable(root / "grouped", {43434, 43434, "43434", "43434"}).ok());
+
   for (const Case& c : cases) {
     const Outcome outcome = CheckFolderUsable(c.folder, account);
     EXPECT_EQ(outcome.ok(), c.usable) << c.folder;
