@@ -30,7 +30,7 @@ bool ParseCommandLine(int argc, char** argv, Invocation* invocation, std::string
       onlyWords = true;
     } else if (word == "--json") {
       invocation->json = true;
-    } else if (word == "--follow" || word == "-f") {
+    } else if (word == "--follow") {
       invocation->follow = true;
     } else if (word == "--restart") {
       invocation->restart = true;
@@ -65,17 +65,29 @@ bool ParseCommandLine(int argc, char** argv, Invocation* invocation, std::string
 }
 
 const char* UsageText() {
-  return "usage: quillbox-config [--json] COMMAND ...\n"
-         "  status                      receiver, ports, destinations, printers, last documents\n"
-         "  dest list                   the destination list\n"
-         "  dest add N FOLDER [--description T] [--code DIGITS] [--extension LIB]\n"
-         "  dest set N [--folder F] [--description T] [--code DIGITS] [--extension LIB]\n"
-         "  dest remove N\n"
-         "  get [KEY]                   settings with type, range and default\n"
-         "  set KEY VALUE [--restart]   change a setting (--restart: restart the receiver)\n"
-         "  log [--follow]              the receive log\n"
-         "Exit codes: 0 ok, 1 failed, 2 usage, 3 invalid value, 4 not permitted,\n"
-         "5 no receiver, 6 destination not listed, 7 destination listed already.\n";
+  return "usage: quillbox-config [options] COMMAND ...\n"
+         "Sets up and watches the Quillbox receiver (QUILLBOX_ROOT: on that root).\n"
+         "commands:\n"
+         "  status                   receiver, ports, destinations, printers, last documents\n"
+         "  dest list                the destination list\n"
+         "  dest add N FOLDER        add a destination (--description, --code, --extension)\n"
+         "  dest set N               change fields (--folder, --description, --code, --extension)\n"
+         "  dest remove N            remove a destination\n"
+         "  get [KEY]                settings with type, range, default and when they count\n"
+         "  set KEY VALUE            change a setting (--restart: restart the receiver)\n"
+         "  log                      the receive log (--follow: wait for new documents)\n"
+         "options:\n"
+         "  --json                   output for scripts\n"
+         "  --folder F               the destination's folder (dest set)\n"
+         "  --description T          its label\n"
+         "  --code DIGITS            its access code, up to 8 digits (\"\": none)\n"
+         "  --extension LIB          its extension library (absolute path; \"\": none)\n"
+         "  --restart                restart the receiver after a setting read at start\n"
+         "  --follow                 keep printing new receive-log lines\n"
+         "  -h, --help               this text\n"
+         "  --version                the version\n"
+         "exit codes: 0 ok, 1 failed, 2 usage, 3 invalid value, 4 not permitted,\n"
+         "5 no receiver, 6 destination not listed, 7 destination listed already\n";
 }
 
 }  // namespace qb::config_tool
