@@ -2,6 +2,8 @@
 
 #include "platform/account_access.h"
 #include "platform/dynlib.h"
+#include "platform/files.h"
+#include "platform/local_trust.h"
 #include "storage/extension_api.h"
 
 namespace qb {
@@ -126,11 +128,19 @@ Outcome CheckDescription(const std::string& description) {
   return Outcome::Done();
 }
 
-Outcome CheckExtensionLibrary(const std::string& path) {
+Outcome CheckExtensionLibrary(const std::string& path, const ServiceAccount& account) {
   if (path.empty()) return Outcome::Done();  // no library
   if (path[0] != '/') return Invalid("extension library \"" + path + "\" is not an absolute path");
   if (HoldsSeparator(path)) {
     return Invalid("extension library path holds a ; or a control character");
+  }
+  if (!FileExists(path)) return Invalid("extension library " + path + " does not exist");
+  // Checked before it is loaded: loading runs the library's own code.
+  const std::string distrust = ProgramDistrust(path, "", account.uid);
+  if (!distrust.empty()) {
+    return Invalid("the service would refuse to load extension library " + path + ": " + distrust,
+                   "chown root:root " + Quoted(path) + " && chmod go-w " + Quoted(path) +
+                       " (and its folder)");
   }
   DynamicLibrary library(path);
   if (!library.IsLoaded()) {

@@ -27,7 +27,9 @@ Outcome CheckFolderText(const std::string& folder);
 Outcome CheckFolderUsable(const std::string& folder, const ServiceAccount& account);
 Outcome CheckAccessCode(const std::string& code);
 Outcome CheckDescription(const std::string& description);
-// Absolute, loads, and exports the entry point the receiver calls.
-Outcome CheckExtensionLibrary(const std::string& path);
+// Absolute, loads, exports the entry point the receiver calls, and is a
+// file the service would load in `account`'s name (owned by root or the
+// account, it and its folder not writable by others).
+Outcome CheckExtensionLibrary(const std::string& path, const ServiceAccount& account);
 
 }  // namespace qb

@@ -2,6 +2,7 @@
 
 #include "admin/destination_checks.h"
 #include "admin/write_permission.h"
+#include "platform/account_access.h"
 #include "platform/global_lock.h"
 #include "platform/replace_file.h"
 #include "storage/data_files.h"
@@ -32,6 +33,23 @@ void Give(DestinationEntry* entry, const DestinationChange& change) {
   if (change.description) entry->description = *change.description;
   if (change.accessCode) entry->accessCode = *change.accessCode;
   if (change.extensionLibrary) entry->extensionLibrary = *change.extensionLibrary;
+}
+
+// The new list belongs to whoever writes it (only root can give it to
+// another account), and the service loads extension libraries only from a
+// list owned by root or itself: a list that names one is left to those.
+Outcome CheckListOwner(const std::string& text, const ServiceAccount& account) {
+  const uint32_t self = CurrentAccount();
+  if (self == 0 || self == account.uid) return Outcome::Done();
+  for (const DestinationEntry& entry : ParseDestinationList(text)) {
+    if (entry.extensionLibrary.empty()) continue;
+    return Outcome::Refused(Refusal::kNotPermitted,
+                            "the list names an extension library, and the service uses it only from a "
+                            "list owned by root or " + account.name + "; written by " +
+                                AccountName(self) + " it would be " + AccountName(self) + "'s",
+                            "run the same command with sudo");
+  }
+  return Outcome::Done();
 }
 
 }  // namespace
@@ -67,7 +85,7 @@ Outcome CheckDestinationChange(const DestinationChange& change, const ServiceAcc
   if (change.description && !(outcome = CheckDescription(*change.description)).ok()) return outcome;
   if (change.accessCode && !(outcome = CheckAccessCode(*change.accessCode)).ok()) return outcome;
   // Loaded last: the library's own start-up code runs in this process.
-  if (change.extensionLibrary) return CheckExtensionLibrary(*change.extensionLibrary);
+  if (change.extensionLibrary) return CheckExtensionLibrary(*change.extensionLibrary, account);
   return Outcome::Done();
 }
 
@@ -131,6 +149,7 @@ Outcome ApplyDestinationChange(const DestinationChange& change, const ServiceAcc
       DestinationListPath(),
       [&](const std::optional<std::string>& current, std::string* updated) {
         outcome = EditDestinationText(current.value_or(std::string()), change, updated);
+        if (outcome.ok()) outcome = CheckListOwner(*updated, account);
         return outcome.ok();
       },
       true, &why);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "admin/destination_checks.h"
+#include "platform/account_access.h"
 #include "tests/unit/temp_folder.h"
 
 namespace qb {
@@ -60,7 +61,7 @@ TEST(DestinationChecksTest, FolderTextIsWhatTheListAndReceiverCanHold) {
   for (const TextCase& c : cases) {
     const Outcome outcome = CheckFolderText(c.text);
     EXPECT_EQ(outcome.ok(), c.valid) << c.text;
-    EXPECT_NE(outcome.reason.find(c.reasonPart), std::string::npos) << outcome.reason;
+    EXPECT_NE(outcome.reason.find(c.reasonPart), std::string::npos) << c.text << ": " << outcome.reason;
   }
 }
 
@@ -73,7 +74,7 @@ TEST(DestinationChecksTest, AccessCodeIsUpToEightDigits) {
   for (const TextCase& c : cases) {
     const Outcome outcome = CheckAccessCode(c.text);
     EXPECT_EQ(outcome.ok(), c.valid) << c.text;
-    EXPECT_NE(outcome.reason.find(c.reasonPart), std::string::npos) << outcome.reason;
+    EXPECT_NE(outcome.reason.find(c.reasonPart), std::string::npos) << c.text << ": " << outcome.reason;
   }
 }
 
@@ -87,20 +88,28 @@ TEST(DestinationChecksTest, DescriptionCannotStartAFieldOrALine) {
 TEST(DestinationChecksTest, ExtensionMustLoadAndExportTheEntryPoint) {
   test::TempFolder folder;
   std::ofstream(folder / "not-a-library.so") << "text";
+  // A copy of the example that any account could replace: the service
+  // would never load it.
+  std::filesystem::create_directories(folder / "open");
+  std::filesystem::copy_file(QB_EXAMPLE_EXTENSION, folder / "open/lib.so");
+  std::filesystem::permissions(folder / "open/lib.so", std::filesystem::perms(0666),
+                               std::filesystem::perm_options::replace);
   const TextCase cases[] = {
       {"", true, ""},
       {QB_EXAMPLE_EXTENSION, true, ""},
       {"libquern_ext_example.so", false, "absolute"},
-      {folder / "missing.so", false, "does not load"},
+      {folder / "open/lib.so", false, "writable by others"},
+      {folder / "missing.so", false, "does not exist"},
       {folder / "not-a-library.so", false, "does not load"},
       // A real library without the function the receiver calls.
       {"/lib/x86_64-linux-gnu/libm.so.6", false, "quernExtExpFunc"},
   };
+  const ServiceAccount account{CurrentAccount(), 0, "receiver", "receivers"};
   for (const TextCase& c : cases) {
     if (c.text.rfind("/lib/", 0) == 0 && !std::filesystem::exists(c.text)) continue;
-    const Outcome outcome = CheckExtensionLibrary(c.text);
+    const Outcome outcome = CheckExtensionLibrary(c.text, account);
     EXPECT_EQ(outcome.ok(), c.valid) << c.text;
-    EXPECT_NE(outcome.reason.find(c.reasonPart), std::string::npos) << outcome.reason;
+    EXPECT_NE(outcome.reason.find(c.reasonPart), std::string::npos) << c.text << ": " << outcome.reason;
   }
 }
 
@@ -146,7 +155,7 @@ TEST(DestinationChecksTest, FolderMustBeWritableByTheReceiversAccount) {
   for (const Case& c : cases) {
     const Outcome outcome = CheckFolderUsable(c.folder, account);
     EXPECT_EQ(outcome.ok(), c.usable) << c.folder;
-    EXPECT_NE(outcome.reason.find(c.reasonPart), std::string::npos) << outcome.reason;
+    EXPECT_NE(outcome.reason.find(c.reasonPart), std::string::npos) << c.folder << ": " << outcome.reason;
     EXPECT_NE(outcome.fix.find(c.fixPart), std::string::npos) << outcome.fix;
   }
 }

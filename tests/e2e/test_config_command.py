@@ -87,7 +87,7 @@ class ConfigTest(unittest.TestCase):
             (("dest", "add", "two", folder), INVALID, "not a number"),
             (("dest", "add", 2, folder, "--code", "123456789"), INVALID, "8 digits"),
             (("dest", "add", 2, folder, "--code", "12a"), INVALID, "digits"),
-            (("dest", "add", 2, folder, "--extension", "/no/such/lib.so"), INVALID, "does not load"),
+            (("dest", "add", 2, folder, "--extension", "/no/such/lib.so"), INVALID, "does not exist"),
             (("dest", "add", 1, folder), LISTED, "listed already"),
             (("dest", "set", 9, "--code", "1"), NOT_LISTED, "not listed"),
             (("dest", "remove", 9), NOT_LISTED, "not listed"),
