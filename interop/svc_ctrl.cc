@@ -59,6 +59,7 @@ int startPipeSvr(uint32_t window) {
 }
 
 void stopPipeSvr() { Write(kServerWindow, 0); }
+uint32_t getPipeSvrWindow() { return static_cast<uint32_t>(Read(kServerWindow)); }
 
 int startPipeClt(uint32_t /*window*/) {
   int open = 0;

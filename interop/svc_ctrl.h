@@ -10,6 +10,8 @@ namespace qb {
 
 int startPipeSvr(uint32_t window);
 void stopPipeSvr();
+// The service instance's main window while its side is open, else 0.
+uint32_t getPipeSvrWindow();
 int startPipeClt(uint32_t window);
 void stopPipeClt();
 uint16_t getConnectCounter();

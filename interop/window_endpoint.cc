@@ -128,16 +128,19 @@ void WindowEndpoint::OnDatagram() {
   }
 }
 
+bool WindowIsLive(uint32_t handle) {
+  // Only a bound socket answers a connect: a stale file is no window.
+  LocalDatagramSocket probe = LocalDatagramSocket::Unbound();
+  return handle != 0 && probe.Connect(EndpointPath(handle));
+}
+
 uint32_t FindWindowByClass(const std::string& className) {
   std::string target = ReadSymbolicLink(WindowsFolder() + "/class-" + className);
   if (target.empty() || target.size() > 10) return 0;
   char* end = nullptr;
   unsigned long handle = std::strtoul(target.c_str(), &end, 10);
   if (*end != '\0' || handle == 0 || handle > 0xFFFFFFFFul) return 0;
-  // Only a bound socket answers a connect: a stale file is no window.
-  LocalDatagramSocket probe = LocalDatagramSocket::Unbound();
-  return probe.Connect(EndpointPath(static_cast<uint32_t>(handle))) ? static_cast<uint32_t>(handle)
-                                                                     : 0;
+  return WindowIsLive(static_cast<uint32_t>(handle)) ? static_cast<uint32_t>(handle) : 0;
 }
 
 bool PostMessageToWindow(uint32_t handle, uint32_t message, uint64_t wParam, int64_t lParam) {

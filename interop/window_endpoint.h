@@ -42,6 +42,8 @@ class WindowEndpoint {
 
 // Path of the endpoint of a handle.
 std::string EndpointPath(uint32_t handle);
+// Whether a window of that handle is live (its endpoint is bound).
+bool WindowIsLive(uint32_t handle);
 // The handle of a live window of that class, or 0.
 uint32_t FindWindowByClass(const std::string& className);
 // Queues a message at another process's window; false when it has no live

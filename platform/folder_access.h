@@ -10,4 +10,8 @@ namespace qb {
 // permission), i.e. it could become the current directory.
 bool CanEnterFolder(const std::string& path);
 
+// True when this process, with the groups it runs with now, may create
+// entries in the folder `path` (write and search permission).
+bool CanCreateInFolder(const std::string& path);
+
 }  // namespace qb

@@ -45,4 +45,13 @@ InstanceLock AcquireInstanceLock(const std::string& name, std::string* problem) 
   return InstanceLock::kAcquired;
 }
 
+bool InstanceLockHeld(const std::string& name) {
+  const std::string path = RootPrefix() + "/run/quillbox/" + name;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);  // also lets go of a shared lock just taken
+  return held;
+}
+
 }  // namespace qb

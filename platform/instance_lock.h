@@ -14,3 +14,11 @@ enum class InstanceLock { kAcquired, kAlreadyHeld, kFailed };
 InstanceLock AcquireInstanceLock(const std::string& name, std::string* problem = nullptr);
 
 }  // namespace qb
+
+namespace qb {
+
+// Whether another process holds the lock `name` now, asked without taking
+// it and without creating the run-time folder or the lock file.
+bool InstanceLockHeld(const std::string& name);
+
+}  // namespace qb

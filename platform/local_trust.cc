@@ -78,18 +78,18 @@ bool IsMember(uint32_t uid, uint32_t group) {
   return oldest->member;
 }
 
-// Owned by root or this account and not writable by others.
-bool IsTightOwnFile(const struct stat& info) {
-  const bool ownOwner = info.st_uid == 0 || info.st_uid == ::geteuid();
+// Owned by root or `account` and not writable by others.
+bool IsTightOwnFile(const struct stat& info, uint32_t account) {
+  const bool ownOwner = info.st_uid == 0 || info.st_uid == account;
   return ownOwner && (info.st_mode & S_IWOTH) == 0;
 }
 
-// The reason `path` may not be trusted, or empty when it may.
-std::string Distrust(const std::string& path, bool regularFile) {
+// The reason `path` may not be trusted by `account`, or empty when it may.
+std::string Distrust(const std::string& path, bool regularFile, uint32_t account) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) return path + ": " + std::strerror(errno);
   if (regularFile && !S_ISREG(info.st_mode)) return path + " is not a regular file";
-  if (!IsTightOwnFile(info)) {
+  if (!IsTightOwnFile(info, account)) {
     return path + " is owned by uid " + std::to_string(info.st_uid) +
            ((info.st_mode & S_IWOTH) != 0 ? " and writable by others" : "") +
            " (only root or this account's files are used)";
@@ -131,16 +131,17 @@ Tighten TightenOtherWrite(const std::string& path) {
 void RequireTrustedPrograms(bool on) { g_require_trusted_programs = on; }
 bool TrustedProgramsRequired() { return g_require_trusted_programs; }
 
+std::string ProgramDistrust(const std::string& path, const std::string& namedBy, uint32_t account) {
+  if (path.empty() || path[0] != '/') return "'" + path + "' is not an absolute path";
+  std::string why = Distrust(path, true, account);
+  if (why.empty()) why = Distrust(FolderOf(path), false, account);
+  if (why.empty() && !namedBy.empty()) why = Distrust(namedBy, true, account);
+  return why;
+}
+
 bool MayRunProgram(const std::string& path, const std::string& namedBy) {
   if (!g_require_trusted_programs) return true;
-  std::string why;
-  if (path.empty() || path[0] != '/') {
-    why = "'" + path + "' is not an absolute path";
-  } else {
-    why = Distrust(path, true);
-    if (why.empty()) why = Distrust(FolderOf(path), false);
-    if (why.empty() && !namedBy.empty()) why = Distrust(namedBy, true);
-  }
+  const std::string why = ProgramDistrust(path, namedBy, ::geteuid());
   if (why.empty()) return true;
   const std::string text = "Refused to run " + path + ": " + why;
   TraceLog(" %s", text.c_str());

@@ -45,5 +45,9 @@ bool TrustedProgramsRequired();
 // others, and `path` must be absolute; a refusal goes to the trace and the
 // system log with the reason. Without the requirement, always true.
 bool MayRunProgram(const std::string& path, const std::string& namedBy);
+// The rule itself for the account `account`, without the switch: why it
+// would refuse `path`, or empty when it would run it. For tools that check
+// a program before the service meets it.
+std::string ProgramDistrust(const std::string& path, const std::string& namedBy, uint32_t account);
 
 }  // namespace qb

@@ -12,7 +12,7 @@
 #include <optional>
 
 #include "platform/local_trust.h"
-#include "platform/posix_file.h"
+#include "platform/replace_file.h"
 
 namespace qb {
 namespace {
@@ -128,33 +128,11 @@ bool ProfileWriteMany(const std::string& path, const char* section,
 
 bool ProfileReplaceMany(const std::string& path, const char* section,
                         const std::vector<ProfileUpdate>& updates) {
-  // Writers take turns on a lock file of their own: the file itself is
-  // replaced, so a lock on it would be a lock on a file that is gone.
-  const std::string lockPath = path + ".lock";
-  int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kGroupFileMode);
-  if (lock < 0) return false;
-  ::fchmod(lock, kGroupFileMode);
-  ::flock(lock, LOCK_EX);
-  std::string content;
-  int old = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (old >= 0) {
-    content = ReadAll(old);
-    ::close(old);
-  }
-  const std::string updated = ProfileApplyWrites(content, section, updates);
-  bool ok = true;
-  if (old < 0 || updated != content) {
-    const std::string temporary = path + ".new";
-    ::unlink(temporary.c_str());  // a leftover: made afresh with the group's mode
-    std::unique_ptr<WritableFile> file;
-    ok = OpenPosixWritable(temporary, CreateMode::kNewOnly, 0, &file).ok() &&
-         file->Append(updated.data(), updated.size()).ok() && file->Close().ok();
-    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temporary.c_str());
-  }
-  ::flock(lock, LOCK_UN);
-  ::close(lock);
-  return ok;
+  const FileChange change = [&](const std::optional<std::string>& current, std::string* updated) {
+    *updated = ProfileApplyWrites(current.value_or(std::string()), section, updates);
+    return !current || *updated != *current;
+  };
+  return ReplaceFileLocked(path, change, false) != ReplaceResult::kFailed;
 }
 
 }  // namespace qb

@@ -134,6 +134,11 @@ int StartServiceUnit(const char* service) {
   return result.started && result.exitCode == 0 ? 0 : ErrorOf(result);
 }
 
+int RestartServiceUnit(const char* service) {
+  CommandResult result = RunSystemctl({"restart", Unit(service)});
+  return result.started && result.exitCode == 0 ? 0 : ErrorOf(result);
+}
+
 int StopServiceUnit(const char* service, bool* alreadyStopped) {
   bool running = true;
   *alreadyStopped = QueryServiceRunning(service, &running) == 0 && !running;

@@ -14,6 +14,8 @@ int QueryServiceStartType(const char* service, int* startType);
 // Running means any state but inactive or failed.
 int QueryServiceRunning(const char* service, bool* running);
 int StartServiceUnit(const char* service);
+// Stops and starts it again (starts it when it was not running).
+int RestartServiceUnit(const char* service);
 // `alreadyStopped` tells that the service was not running.
 int StopServiceUnit(const char* service, bool* alreadyStopped);
 

@@ -73,7 +73,7 @@ expect "lintian reports errors" sh -c "! grep -q '^E:' '$WORK/lintian.txt'"
 # --- Manual pages ---------------------------------------------------------------
 step "manual pages: groff warnings, options and environment"
 render() { LC_ALL=C.UTF-8 MANWIDTH=100 man --warnings -E UTF-8 -l "$1"; }
-for page in docs/man/quillbox.8 docs/man/quillbox-sendscan.1; do
+for page in docs/man/quillbox.8 docs/man/quillbox-sendscan.1 docs/man/quillbox-config.1; do
   warnings=$(render "$page" 2>&1 >/dev/null) || true
   expect "$page: groff warnings: $warnings" test -z "$warnings"
 done
@@ -90,6 +90,7 @@ check_options() { # check_options PROGRAM PAGE
 }
 check_options quillbox docs/man/quillbox.8
 check_options quillbox-sendscan docs/man/quillbox-sendscan.1
+check_options quillbox-config docs/man/quillbox-config.1
 variables=$(grep -rhoE --include='*.cc' --include='*.h' \
     -e '(getenv|EnvironmentText)\("[A-Z_][A-Z0-9_]*"\)' \
     -e 'for \(const char\* [a-z]+ : \{[^}]*\}' \
@@ -159,11 +160,13 @@ expect "quillbox is not a system account without login ($(grep ^quillbox: "$ROOT
   grep -qE "^quillbox:x:$uid:$gid:[^:]*:$DATA:/usr/sbin/nologin$" "$ROOT/etc/passwd"
 expect_mode /usr/bin/quillbox "755 0:0"
 expect_mode /usr/bin/quillbox-sendscan "755 0:0"
+expect_mode /usr/bin/quillbox-config "755 0:0"
 expect_mode /usr/lib/quillbox/libquern_ext_example.so "644 0:0"
 expect_mode /lib/systemd/system/quillbox.service "644 0:0"
 expect_mode /etc/quern.ini "644 0:0"
 expect_mode /usr/share/man/man8/quillbox.8.gz "644 0:0"
 expect_mode /usr/share/man/man1/quillbox-sendscan.1.gz "644 0:0"
+expect_mode /usr/share/man/man1/quillbox-config.1.gz "644 0:0"
 expect_mode /usr/share/doc/quillbox/examples/extension/storage/extension_api.h "644 0:0"
 expect_mode /usr/share/doc/quillbox/examples/extension/extension_example.cc "644 0:0"
 expect_mode $DATA "2775 $uid:$gid"
@@ -194,7 +197,7 @@ receive_one_scan() { # receive_one_scan DOCUMENT-NAME [DESKTOP-BIN: also start a
   command=$(unit_value ExecStart)
   caps=$(unit_value AmbientCapabilities | tr 'A-Z ' 'a-z\n' | sed -n 's/^cap_\(.*\)/+\1/p' | paste -sd,)
   expect "the unit's account is not quillbox" test "$(unit_value User):$(unit_value Group)" = quillbox:quillbox
-  QB_DESKTOP_BIN=${2:-} QB_ROOT="$ROOT" QB_UID=$uid QB_GID=$gid QB_NAME=$1 QB_CAPS="-all${caps:+,$caps}" \
+  QB_DESKTOP_BIN=${2:-} QB_ROOT="$ROOT" QB_DEST="$DEST" QB_UID=$uid QB_GID=$gid QB_NAME=$1 QB_CAPS="-all${caps:+,$caps}" \
     PATH="$WORK/bin:$PATH" unshare --net sh -eu -c '
     ip link set lo up
     listening() { [ -n "$(ss -ltnH "sport = :$1")" ]; }
@@ -213,6 +216,22 @@ receive_one_scan() { # receive_one_scan DOCUMENT-NAME [DESKTOP-BIN: also start a
       sleep 0.1
     done
     "$QB_ROOT/usr/bin/quillbox-sendscan" raw 1 --doc-name "$QB_NAME" >"$QB_ROOT/../sendscan.out"
+    # A member of group quillbox sees the running service and its list.
+    member() {
+      QUILLBOX_ROOT=$QB_ROOT setpriv --reuid=4242 --regid=4242 --groups="$QB_GID" --inh-caps=-all \
+        --bounding-set=-all --no-new-privs "$QB_ROOT/usr/bin/quillbox-config" "$@"
+    }
+    member status >"$QB_ROOT/../config-status.out" 2>&1 ||
+      { echo "quillbox-config status failed:"; cat "$QB_ROOT/../config-status.out"; exit 1; }
+    grep -q "^Receiver: running (service mode)" "$QB_ROOT/../config-status.out" &&
+      grep -q "^  1  $QB_ROOT$QB_DEST  ok" "$QB_ROOT/../config-status.out" ||
+      { echo "quillbox-config status says:"; cat "$QB_ROOT/../config-status.out"; exit 1; }
+    member dest list --json >"$QB_ROOT/../config-list.json" &&
+      python3 -c "import json, sys
+listed = json.load(open(sys.argv[1]))[\"destinations\"]
+assert [(d[\"number\"], d[\"folder\"]) for d in listed] == [(1, sys.argv[2])], listed" \
+        "$QB_ROOT/../config-list.json" "$QB_ROOT$QB_DEST" ||
+      { echo "quillbox-config dest list --json says:"; cat "$QB_ROOT/../config-list.json"; exit 1; }
     # Someone outside group quillbox can neither change the settings nor
     # tell the service to close through its window endpoint.
     outsider() {
