@@ -103,4 +103,8 @@ const std::string& ConfFolder() { return g_conf_folder; }
 
 std::string ConfFolderNamedBy() { return g_conf_from_settings ? SettingsPath() : std::string(); }
 
+// Named without making the run-time folder: quillbox-config reads the
+// token as whoever runs it, and must not create that folder as its own.
+std::string WebTokenPath() { return RootPrefix() + "/run/quillbox/web-token"; }
+
 }  // namespace qb

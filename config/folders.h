@@ -44,6 +44,10 @@ char* GetProgramFolder(char* buffer, size_t size);
 // when the setting is absent). InitConfFolder reads it.
 void InitConfFolder();
 const std::string& ConfFolder();
+
+// The local web page's token (R/run/quillbox/web-token, mode 0640): who
+// can read it may use the page.
+std::string WebTokenPath();
 // The file whose text named the CONF folder: the settings file, or empty
 // when it is the program's own folder.
 std::string ConfFolderNamedBy();

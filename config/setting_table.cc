@@ -60,6 +60,10 @@ const Setting kSettings[kSettingCount] = {
      "0 off, 1 trace on standard error, 2 trace appended to R/tmp/qbxLog.log"},
     {"RCVFAX", "USESMTP", kFlag, "1", 0, 1, kEachUse, nullptr,
      "0: another PC's fax-receive announcement is handed to the fax companion"},
+    {"WEB", "WebPort", kInteger, "37180", 1, 65535, kNextStart, nullptr,
+     "TCP port of the local web page (quillbox-web)"},
+    {"WEB", "WebAddress", kText, "127.0.0.1", 0, 0, kNextStart, nullptr,
+     "IPv4 address the web page listens on; any other than 127.0.0.1 needs the TLS key pair"},
 };
 
 bool SameText(const std::string& a, const char* b) {

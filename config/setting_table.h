@@ -59,6 +59,8 @@ enum SettingId : size_t {
   kSettingDepName,
   kSettingTrace,
   kSettingUseSmtp,
+  kSettingWebPort,
+  kSettingWebAddress,
   kSettingCount
 };
 

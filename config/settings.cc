@@ -144,4 +144,8 @@ bool GetDepName(char* buffer, size_t size) {
 int GetTrace() { return ReadInt(kSettingTrace); }
 bool GetUSESMTP() { return ReadInt(kSettingUseSmtp) != 0; }
 
+int GetWebPort() { return ReadInt(kSettingWebPort); }
+
+bool GetWebAddress(char* buffer, size_t size) { return ReadText(kSettingWebAddress, buffer, size); }
+
 }  // namespace qb

@@ -56,5 +56,8 @@ bool StartSettingValid(SettingId id, std::string* problem);
 int GetTrace();  // default 0
 // [RCVFAX]
 bool GetUSESMTP();  // default 1
+// [WEB] (read by quillbox-web)
+int GetWebPort();                                 // default 37180
+bool GetWebAddress(char* buffer, size_t size);  // default "127.0.0.1"
 
 }  // namespace qb

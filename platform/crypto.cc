@@ -4,6 +4,7 @@
 #include "platform/crypto.h"
 
 #include <openssl/crypto.h>
+#include <openssl/rand.h>
 #include <openssl/rc4.h>
 #include <openssl/sha.h>
 
@@ -26,5 +27,23 @@ bool ConstantTimeEqual(const void* a, const void* b, size_t length) {
 }
 
 void SecureZero(void* data, size_t length) { ::OPENSSL_cleanse(data, length); }
+
+bool RandomBytes(uint8_t* data, size_t length) {
+  return length <= static_cast<size_t>(INT32_MAX) && RAND_bytes(data, static_cast<int>(length)) == 1;
+}
+
+std::string RandomHex(size_t bytes) {
+  std::string raw(bytes, '\0');
+  if (!RandomBytes(reinterpret_cast<uint8_t*>(raw.data()), bytes)) return {};
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(bytes * 2);
+  for (unsigned char c : raw) {
+    hex += kDigits[c >> 4];
+    hex += kDigits[c & 15];
+  }
+  SecureZero(raw.data(), raw.size());
+  return hex;
+}
 
 }  // namespace qb

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace qb {
 
@@ -17,6 +18,11 @@ bool Rc4Apply(const uint8_t* key, size_t keyLength, uint8_t* buffer, size_t leng
 // not depend on where they differ (secrets and one-time passwords).
 bool ConstantTimeEqual(const void* a, const void* b, size_t length);
 
+// Fills `data` with bytes from the system's cryptographic random source;
+// false when it cannot (then nothing secret may be made from them).
+bool RandomBytes(uint8_t* data, size_t length);
+// `bytes` random bytes as lower-case hex, or empty on failure.
+std::string RandomHex(size_t bytes);
 // Overwrites `length` bytes with zeros in a way the compiler keeps.
 void SecureZero(void* data, size_t length);
 

@@ -31,7 +31,7 @@ declare -A LEVEL=(
   [config]=2
   [storage]=3 [imaging]=3 [nameservice]=3
   [scanproto]=4 [ftp]=4 [admin]=4
-  [app]=5
+  [app]=5 [web]=5
   [tests]=6 [bench]=6 [tools]=6
 )
 

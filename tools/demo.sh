@@ -9,7 +9,7 @@
 # demo on a root of its own).
 set -eu
 cd "$(dirname "$0")/.."
-QB_TARGETS="quillbox quillbox-sendscan qb_extension_example" tools/setup.sh
+QB_TARGETS="quillbox quillbox-sendscan quillbox-config quillbox-web qb_extension_example" tools/setup.sh
 DEMO="${QB_DEMO_ROOT:-$(pwd)/demo/root}"
 DATA="$DEMO/var/lib/Tovira/Quillbox"
 mkdir -p "$DATA"
@@ -54,8 +54,20 @@ show_received() {
   done
 }
 
+# The local web page beside the receiver, ended when the receiver ends
+# (the receiver takes this shell's process number below).
+(
+  QUILLBOX_ROOT="$DEMO" "$BUILD/quillbox-web" 2>>"$DEMO/tmp/quillbox-web.log" &
+  web=$!
+  tail -f --pid=$$ /dev/null 2>/dev/null
+  kill $web 2>/dev/null
+) &
+for _ in $(seq 50); do [ -s "$DEMO/run/quillbox/web-token" ] && break; sleep 0.1; done
+WEB_URL=$(QUILLBOX_ROOT="$DEMO" "$BUILD/quillbox-config" web-url 2>/dev/null || echo "(not running: see $DEMO/tmp/quillbox-web.log)")
+
 cat <<TEXT
 Quillbox demo: data folder $DATA
+  web page: $WEB_URL
   scans land in $DEMO/srv/scans/dest1..3, the trace goes to $DEMO/tmp/qbxLog.log
   try from another terminal:
     $BUILD/quillbox-sendscan raw 1                      # a test page by the raw road

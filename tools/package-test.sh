@@ -73,7 +73,7 @@ expect "lintian reports errors" sh -c "! grep -q '^E:' '$WORK/lintian.txt'"
 # --- Manual pages ---------------------------------------------------------------
 step "manual pages: groff warnings, options and environment"
 render() { LC_ALL=C.UTF-8 MANWIDTH=100 man --warnings -E UTF-8 -l "$1"; }
-for page in docs/man/quillbox.8 docs/man/quillbox-sendscan.1 docs/man/quillbox-config.1; do
+for page in docs/man/quillbox.8 docs/man/quillbox-sendscan.1 docs/man/quillbox-config.1 docs/man/quillbox-web.1; do
   warnings=$(render "$page" 2>&1 >/dev/null) || true
   expect "$page: groff warnings: $warnings" test -z "$warnings"
 done
@@ -91,6 +91,7 @@ check_options() { # check_options PROGRAM PAGE
 check_options quillbox docs/man/quillbox.8
 check_options quillbox-sendscan docs/man/quillbox-sendscan.1
 check_options quillbox-config docs/man/quillbox-config.1
+check_options quillbox-web docs/man/quillbox-web.1
 variables=$(grep -rhoE --include='*.cc' --include='*.h' \
     -e '(getenv|EnvironmentText)\("[A-Z_][A-Z0-9_]*"\)' \
     -e 'for \(const char\* [a-z]+ : \{[^}]*\}' \
@@ -161,6 +162,9 @@ expect "quillbox is not a system account without login ($(grep ^quillbox: "$ROOT
 expect_mode /usr/bin/quillbox "755 0:0"
 expect_mode /usr/bin/quillbox-sendscan "755 0:0"
 expect_mode /usr/bin/quillbox-config "755 0:0"
+expect_mode /usr/bin/quillbox-web "755 0:0"
+expect_mode /lib/systemd/system/quillbox-web.service "644 0:0"
+expect_mode /usr/share/man/man1/quillbox-web.1.gz "644 0:0"
 expect_mode /usr/lib/quillbox/libquern_ext_example.so "644 0:0"
 expect_mode /lib/systemd/system/quillbox.service "644 0:0"
 expect_mode /etc/quern.ini "644 0:0"
@@ -178,6 +182,8 @@ for link in multi-user.target.wants/quillbox.service QBXSVC.service; do
   expect "the unit is not enabled as $link" \
     test "$(readlink "$ROOT/etc/systemd/system/$link")" = /lib/systemd/system/quillbox.service
 done
+expect "the web page's unit is not enabled" \
+  test "$(readlink "$ROOT/etc/systemd/system/multi-user.target.wants/quillbox-web.service")" = /lib/systemd/system/quillbox-web.service
 expect "quillbox --version" test "$("$ROOT/usr/bin/quillbox" --version)" = "quillbox $VERSION"
 expect "quillbox-sendscan --help" sh -c "'$ROOT/usr/bin/quillbox-sendscan' --help | grep -q '^usage: quillbox-sendscan'"
 echo "installed in $(elapsed "$start"); account quillbox $uid:$gid"
@@ -232,12 +238,43 @@ listed = json.load(open(sys.argv[1]))[\"destinations\"]
 assert [(d[\"number\"], d[\"folder\"]) for d in listed] == [(1, sys.argv[2])], listed" \
         "$QB_ROOT/../config-list.json" "$QB_ROOT$QB_DEST" ||
       { echo "quillbox-config dest list --json says:"; cat "$QB_ROOT/../config-list.json"; exit 1; }
-    # Someone outside group quillbox can neither change the settings nor
-    # tell the service to close through its window endpoint.
     outsider() {
       setpriv --reuid=4343 --regid=4343 --clear-groups --inh-caps=-all --bounding-set=-all \
         --no-new-privs "$@" 2>/dev/null
     }
+    # The web page, as its unit runs it (the service account, no
+    # capabilities): a member fetches the dashboard with the token that
+    # quillbox-config web-url prints; an outsider cannot read the token.
+    QUILLBOX_ROOT=$QB_ROOT setpriv --reuid="$QB_UID" --regid="$QB_GID" --clear-groups \
+      --inh-caps=-all --bounding-set=-all --no-new-privs sh -c "umask 0007; exec \"$QB_ROOT/usr/bin/quillbox-web\"" \
+      2>"$QB_ROOT/../web.err" &
+    web=$!
+    trap '"'"'kill $service $web ${desktop:-} 2>/dev/null || true'"'"' EXIT
+    tries=0
+    until listening 37180; do
+      tries=$((tries + 1))
+      if [ $tries -gt 100 ] || ! kill -0 $web 2>/dev/null; then
+        echo "quillbox-web does not listen on 37180:"; cat "$QB_ROOT/../web.err"; exit 1
+      fi
+      sleep 0.1
+    done
+    url=$(member web-url)
+    case "$url" in http://127.0.0.1:37180/?token=*) ;; *) echo "web-url printed: $url"; exit 1;; esac
+    jar="$QB_ROOT/../web.cookies"
+    curl -sS -o /dev/null -c "$jar" "$url"
+    curl -sS -b "$jar" -f http://127.0.0.1:37180/ | grep -q "csrf-token" ||
+      { echo "the dashboard did not come with the token"; exit 1; }
+    curl -sS -b "$jar" -f http://127.0.0.1:37180/api/state | grep -q "$QB_NAME" ||
+      { echo "the dashboard does not list $QB_NAME"; exit 1; }
+    [ "$(curl -s -o /dev/null -w "%{http_code}" http://127.0.0.1:37180/api/state)" = 401 ] ||
+      { echo "the dashboard answered without a session"; exit 1; }
+    if outsider cat "$QB_ROOT/run/quillbox/web-token" >/dev/null; then
+      echo "an outsider could read the token of the web page"; exit 1
+    fi
+    kill -TERM $web
+    wait $web || { echo "quillbox-web did not end cleanly:"; cat "$QB_ROOT/../web.err"; exit 1; }
+    # Someone outside group quillbox can neither change the settings nor
+    # tell the service to close through its window endpoint.
     if outsider sh -c "echo CONF=/tmp >>\"$QB_ROOT/var/lib/Tovira/Quillbox/quern.ini\""; then
       echo "an outsider could write quern.ini"; exit 1
     fi

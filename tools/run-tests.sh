@@ -25,4 +25,6 @@ case "${QB_SANITIZE:-0}" in
     tools/setup.sh -DQB_WERROR=ON
     ;;
 esac
+# The browser test of the web page: chromium, node, playwright-core.
+tools/browser-deps.sh
 ctest --test-dir "${QB_BUILD_DIR:-build}" --output-on-failure -j2 --timeout 600

@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 PACKAGES="g++ cmake ninja-build pkg-config libssl-dev nlohmann-json3-dev libgtest-dev libgmock-dev \
 libbenchmark-dev libtiff-dev libtiff-tools poppler-utils qpdf python3 curl lftp \
 netcat-openbsd iproute2 python3-pil openssl systemd debhelper dpkg-dev lintian man-db \
+libmicrohttpd-dev libpoppler-cpp-dev libpng-dev libjpeg-dev \
 ${QB_EXTRA_PACKAGES:-}"
 
 missing=""

@@ -10,5 +10,6 @@ int RunDest(const Invocation& invocation);
 int RunGet(const Invocation& invocation);
 int RunSet(const Invocation& invocation);
 int RunLog(const Invocation& invocation);
+int RunWebUrl(const Invocation& invocation);
 
 }  // namespace qb::config_tool

@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
   }
   if (invocation.words.empty()) return UsageError("no command given");
   static const std::map<std::string, int (*)(const Invocation&)> kCommands = {
-      {"status", RunStatus}, {"dest", RunDest}, {"get", RunGet}, {"set", RunSet}, {"log", RunLog},
+      {"status", RunStatus}, {"dest", RunDest}, {"get", RunGet},
+      {"set", RunSet},       {"log", RunLog},   {"web-url", RunWebUrl},
   };
   const auto command = kCommands.find(invocation.words[0]);
   if (command == kCommands.end()) return UsageError("unknown command " + invocation.words[0]);

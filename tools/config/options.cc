@@ -76,6 +76,7 @@ const char* UsageText() {
          "  get [KEY]                settings with type, range, default and when they count\n"
          "  set KEY VALUE            change a setting (--restart: restart the receiver)\n"
          "  log                      the receive log (--follow: wait for new documents)\n"
+         "  web-url                  the local web page's address with its token\n"
          "options:\n"
          "  --json                   output for scripts\n"
          "  --folder F               the destination's folder (dest set)\n"
