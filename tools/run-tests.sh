@@ -27,4 +27,5 @@ case "${QB_SANITIZE:-0}" in
 esac
 # The browser test of the web page: chromium, node, playwright-core.
 tools/browser-deps.sh
+export QB_REQUIRE_BROWSER=1
 ctest --test-dir "${QB_BUILD_DIR:-build}" --output-on-failure -j2 --timeout 600
