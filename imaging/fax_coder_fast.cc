@@ -111,6 +111,16 @@ class FastSink {
   const RunTable& runs_;
 };
 
+// Four changing elements as one word, the first in the low bits.
+QB_INLINE uint64_t LoadEntries(const uint16_t* at) {
+  uint64_t word;
+  std::memcpy(&word, at, 8);
+  if constexpr (std::endian::native == std::endian::big) {
+    word = (word >> 48) | (word >> 16 & 0xFFFF0000u) | (word << 16 & 0xFFFF00000000u) | word << 48;
+  }
+  return word;
+}
+
 // The positions of the set bits of `transitions` (first pixel in bit 63 if
 // kMsbFirst, else in bit 0), plus `base`, appended at `out`. Four per round
 // whatever is left: up to three entries past the last are written with
@@ -223,7 +233,8 @@ struct StepCodes {
 // a0 whose index has a1's parity; `j`, the first reference element right of
 // a0 whatever its parity, only moves forward because a0 does, and b1 is j
 // or the one after.
-QB_INLINE void CodeTwoDimensional(const uint16_t* cur, const uint16_t* ref, int width, FastSink& out) {
+QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t* ref, int width,
+                                  FastSink& out) {
   static const StepCodes steps;
   int a0 = -1;
   int ia = 0;  // index of a1
@@ -241,6 +252,29 @@ QB_INLINE void CodeTwoDimensional(const uint16_t* cur, const uint16_t* ref, int 
       continue;
     }
     const int delta = a1 - b1;
+    if (delta == 0) {
+      // A run of V0 codes while both lines change at the same places (the
+      // usual case: a text line looks much like the one above it), found
+      // four changes at a time. The coding line's first sentinel ends the
+      // run: every element before it is a real change, left of the width,
+      // so the reference side stays within its own changes as well.
+      const int most = count + 1 - ia;
+      int same = 1;
+      for (; same < most; same += 4) {
+        const uint64_t differing = LoadEntries(cur + ia + same) ^ LoadEntries(ref + ib + same);
+        if (differing != 0) {
+          same += std::countr_zero(differing) / 16;
+          break;
+        }
+      }
+      same = std::min(same, most);
+      out.PutOnes(static_cast<uint32_t>(same));
+      ia += same;
+      a0 = cur[ia - 1];
+      if (a0 >= width) return;
+      j = ib + same;  // right after the reference element equal to a0
+      continue;
+    }
     if (static_cast<unsigned>(delta + 3) <= 6u) {
       out.Put(kVerticalCodes[delta + 3]);
       a0 = a1;
@@ -298,7 +332,7 @@ QB_INLINE void CodeLine(FaxCoderState& c, const uint8_t* line) {
       // Against itself every change is a V0, and so is the end of the line.
       out.PutOnes(static_cast<uint32_t>(count) + 1);
     } else {
-      CodeTwoDimensional(c.codingChanges.data(), c.referenceChanges.data(), c.width, out);
+      CodeTwoDimensional(c.codingChanges.data(), count, c.referenceChanges.data(), c.width, out);
     }
     if (c.minimumBits > 0) {
       const uint64_t lineBits = out.Coded() - lineStart;
