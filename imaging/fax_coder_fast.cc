@@ -4,14 +4,18 @@
 //   strokes) is found with one compare and coded from the changes already
 //   known; in MMR it is a run of V0 codes, one per change, put at once, and
 //   the reference line stays where it is;
+// - in the two-dimensional coding, runs of V0 codes (a text line looks
+//   much like the one above it) are found four changes at a time, and the
+//   search for b1 only moves forward;
 // - the changes of a line are found from a mask of transitions, 64 pixels
 //   at a time, four positions per round, while the line is kept for the
 //   next compare in the same pass;
-// - in the two-dimensional coding, the search for b1 only moves forward
-//   and the choice between pass and vertical codes is made without jumps,
-//   so that text, whose codes follow no pattern, costs few mispredictions;
 // - codes go into a 64-bit bit buffer that is stored whole after every
-//   code, with no test of how full it is; a run is one table load.
+//   code, with no test of how full it is (a test that text, whose codes
+//   follow no pattern, would mispredict); a run is one table load.
+// Tried and dropped, being slower here: choosing pass and vertical codes
+// without jumps, and finding the next b1 by counting rather than by a loop
+// (both put every step behind the loads of the one before).
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -218,16 +222,6 @@ QB_INLINE void CodeOneDimensional(const uint16_t* changes, int count, FastSink& 
   }
 }
 
-// Pass and vertical codes by one index: a1 - b1 + 3 for VL3 to VR3, 7 for
-// pass.
-struct StepCodes {
-  FaxCode code[8];
-  StepCodes() {
-    for (int i = 0; i < 7; ++i) code[i] = kVerticalCodes[i];
-    code[7] = kPassCode;
-  }
-};
-
 // The two-dimensional coding procedure over changing-element lists (the
 // plain way's, step for step). b1 is the first reference element right of
 // a0 whose index has a1's parity; `j`, the first reference element right of
@@ -235,7 +229,6 @@ struct StepCodes {
 // or the one after.
 QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t* ref, int width,
                                   FastSink& out) {
-  static const StepCodes steps;
   int a0 = -1;
   int ia = 0;  // index of a1
   int j = 0;
