@@ -18,6 +18,10 @@ enum FaxCodingMode : int32_t {
 };
 
 constexpr size_t kFaxOutBufferSize = 32768;
+// Bytes past the out buffer's end: the fast sink stores its whole 64-bit
+// bit buffer at the fill point after every code, a word that may reach 4
+// bytes beyond the last one that counts.
+constexpr size_t kFaxOutBufferSlack = 8;
 
 struct FaxCoderState {
   int32_t bytesPerLine = 0;  // width / 8: only whole bytes come from the printer
@@ -47,13 +51,15 @@ struct FaxCoderState {
   std::vector<uint8_t> previousLine;
   int32_t previousCount = 0;
   bool previousInReference = true;
+  bool previousKnown = true;  // false after a line coded the plain way (not kept)
   // Every line the long way (no line compare, no word-wide change search,
   // no run of V0 codes at once): the oracle the fast paths are checked
   // against.
   bool plainCoding = false;
 
   PageFile* output = nullptr;      // not owned
-  std::vector<uint8_t> outBuffer;  // kFaxOutBufferSize bytes, sized once per job
+  // kFaxOutBufferSize bytes and the slack, sized once per job.
+  std::vector<uint8_t> outBuffer;
   uint32_t outFill = 0;
   uint64_t bitBuffer = 0;  // pending code bits, first bit in bit 0
   uint32_t bitCount = 0;   // bits pending in bitBuffer

@@ -1,6 +1,9 @@
 // The fax coder's fast paths against its plain way: any page (width, mode,
-// bit order, polarity, lines that repeat the one before or are white or
-// anything) must code to the same bytes both ways.
+// input and output bit order, polarity, lines that repeat the one before or
+// are white, black or anything) must code to the same bytes every way: the
+// fast way with and without the newer processors' instructions, and the
+// plain way.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -8,13 +11,16 @@
 #include <vector>
 
 #include "imaging/fax_coder.h"
+#include "imaging/fax_coder_steps.h"
 
 namespace {
 
 struct Page {
   qb::PageLayout layout;
   int mode = 3;
+  bool lsbFirstOutput = true;
   std::vector<std::vector<uint8_t>> lines;
+  std::vector<bool> plainLine;  // in the mixed run: this line the plain way
 };
 
 Page PageOf(const uint8_t* data, size_t size) {
@@ -23,6 +29,7 @@ Page PageOf(const uint8_t* data, size_t size) {
   page.mode = 1 + data[0] % 3;
   page.layout.pixelPacking = (data[0] >> 2) & 1;
   page.layout.polarity = (data[0] >> 3) & 1;
+  page.lsbFirstOutput = ((data[0] >> 4) & 1) == 0;
   page.layout.width = static_cast<uint16_t>(1 + (data[1] | data[2] << 8) % 2600);
   page.layout.height = 1;
   const size_t stride = page.layout.width / 8;
@@ -31,31 +38,43 @@ Page PageOf(const uint8_t* data, size_t size) {
   while (at < size && page.lines.size() < 200) {
     const uint8_t control = data[at++];
     std::vector<uint8_t> line(stride, page.layout.polarity != 0 ? 0xFF : 0x00);
-    if (control % 4 == 0) {
+    if (control % 8 == 0) {
       line = previous;
-    } else if (control % 4 == 1) {
+    } else if (control % 8 == 1) {
       // white, as set
-    } else if (control % 4 == 2 && !previous.empty()) {
+    } else if (control % 8 == 5) {
+      std::fill(line.begin(), line.end(), page.layout.polarity != 0 ? 0x00 : 0xFF);  // black
+    } else if (control % 8 == 2 && !previous.empty()) {
       line = previous;
       line[data[at % size] % stride] ^= static_cast<uint8_t>(1u << (control >> 5));
     } else {
       for (size_t i = 0; i < stride && at < size; ++i) line[i] = data[at++];
     }
     page.lines.push_back(line);
+    page.plainLine.push_back((control & 0x10) != 0);
     previous = line;
   }
   return page;
 }
 
-std::vector<uint8_t> Code(const Page& page, bool plain) {
+enum class Way { kPlain, kFast, kFastPortable, kMixed };
+
+std::vector<uint8_t> Code(const Page& page, Way way) {
+  const bool plain = way == Way::kPlain;
+  qb::AllowWideInstructions(way != Way::kFastPortable);
   qb::FaxCoder coder;
   if (!coder.SetUp(page.layout)) return {};
   coder.SetCodingMode(page.mode);
   coder.SetPlainCoding(plain);
+  coder.SetLsbFirstOutput(page.lsbFirstOutput);
   std::string coded;
   qb::PageFile file = qb::PageFile::InMemory(&coded);
   coder.WriteInto(&file);
-  for (const std::vector<uint8_t>& line : page.lines) coder.CodeLine(line.data());
+  for (size_t i = 0; i < page.lines.size(); ++i) {
+    // Switching ways between lines must not change the code either.
+    if (way == Way::kMixed) coder.SetPlainCoding(page.plainLine[i]);
+    coder.CodeLine(page.lines[i].data());
+  }
   coder.FinishPage();
   if (coded.size() != coder.BytesWritten()) __builtin_trap();
   return std::vector<uint8_t>(coded.begin(), coded.end());
@@ -66,6 +85,9 @@ std::vector<uint8_t> Code(const Page& page, bool plain) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Page page = PageOf(data, size);
   if (page.lines.empty()) return 0;
-  if (Code(page, false) != Code(page, true)) __builtin_trap();
+  const std::vector<uint8_t> plain = Code(page, Way::kPlain);
+  for (Way way : {Way::kFast, Way::kFastPortable, Way::kMixed}) {
+    if (Code(page, way) != plain) __builtin_trap();
+  }
   return 0;
 }

@@ -1,60 +1,131 @@
 // The coder's fast paths (a line equal to the one before, changes found a
-// word at a time, V0 codes in runs, runs from one table) against the plain
-// way, byte for byte. The pages where they matter most are decoded by
-// libtiff in the round-trip test.
+// word at a time, runs from one table, the 64-bit bit sink, the build for
+// newer processors and the one for any) against the plain way, byte for
+// byte. The pages where they matter most are decoded by libtiff in the
+// round-trip test.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "imaging/fax_coder.h"
+#include "imaging/fax_coder_steps.h"
 #include "tests/imaging/imaging_test_support.h"
 
 namespace qb::test {
 namespace {
 
-std::vector<uint8_t> Code(const Bitmap& page, const PageFormat& format, bool plain) {
+enum class Way { kPlain, kFast, kFastPortable, kAlternating };
+
+
+std::vector<uint8_t> Code(const Bitmap& page, const PageFormat& format, bool lsbFirstOutput,
+                          Way way) {
   PageLayout layout;
   layout.resolutionCode = format.resolutionCode;
   layout.width = static_cast<uint16_t>(page.width);
   layout.height = static_cast<uint16_t>(page.height);
   layout.pixelPacking = format.msbFirst ? 1 : 0;
   layout.polarity = format.polarity;
+  AllowWideInstructions(way != Way::kFastPortable);
   FaxCoder coder;
   EXPECT_TRUE(coder.SetUp(layout));
   coder.SetCodingMode(format.codingMode);
-  coder.SetPlainCoding(plain);
+  coder.SetPlainCoding(way == Way::kPlain);
+  coder.SetLsbFirstOutput(lsbFirstOutput);
   std::string coded;
   PageFile file = PageFile::InMemory(&coded);
   coder.WriteInto(&file);
   for (int y = 0; y < page.height; ++y) {
+    // Every third line the plain way: the two must hand the reference line
+    // and the out buffer over to each other intact.
+    if (way == Way::kAlternating) coder.SetPlainCoding(y % 3 == 1);
     std::vector<uint8_t> line = PackLine(page, y, format.msbFirst);
     EXPECT_EQ(coder.CodeLine(line.data()), 1);
   }
   EXPECT_EQ(coder.FinishPage(), 0);
   EXPECT_EQ(coded.size(), coder.BytesWritten());
+  AllowWideInstructions(true);
   return std::vector<uint8_t>(coded.begin(), coded.end());
 }
 
-TEST(FaxFastPathsTest, CodeTheSameBytesAsThePlainWay) {
-  const std::vector<Bitmap> pages = {
-      OfficeLikeBitmap(1728, 200), OfficeLikeBitmap(4960, 60), OfficeLikeBitmap(1730, 50),
-      OfficeLikeBitmap(61, 40),    TextLikeBitmap(2480, 80, 5), RandomBitmap(1736, 30, 9),
-      AlternatingBitmap(1728, 8),  BlankBitmap(1728, 9, 1),     EveryRunBitmap(5000, 2700)};
+// Every mode, bit order in and out and polarity: each fast way codes the
+// plain way's bytes.
+void ExpectEveryWayAlike(const Bitmap& page, const std::string& name) {
   for (int mode : {1, 2, 3}) {
-    for (const Bitmap& page : pages) {
-      for (bool msbFirst : {true, false}) {
-        for (uint16_t polarity : {0, 1}) {
-          SCOPED_TRACE("mode " + std::to_string(mode) + " width " + std::to_string(page.width) +
-                       (msbFirst ? " msb" : " lsb") + " polarity " + std::to_string(polarity));
+    for (bool msbFirst : {true, false}) {
+      for (uint16_t polarity : {0, 1}) {
+        for (bool lsbFirstOutput : {true, false}) {
+          SCOPED_TRACE(name + " mode " + std::to_string(mode) + " width " +
+                       std::to_string(page.width) + (msbFirst ? " msb" : " lsb") + " polarity " +
+                       std::to_string(polarity) + (lsbFirstOutput ? " out lsb" : " out msb"));
           PageFormat format;
           format.codingMode = mode;
           format.msbFirst = msbFirst;
           format.polarity = polarity;
-          EXPECT_EQ(Code(page, format, false), Code(page, format, true));
+          const std::vector<uint8_t> plain = Code(page, format, lsbFirstOutput, Way::kPlain);
+          EXPECT_EQ(Code(page, format, lsbFirstOutput, Way::kFast), plain) << "fast";
+          EXPECT_EQ(Code(page, format, lsbFirstOutput, Way::kFastPortable), plain) << "portable";
+          EXPECT_EQ(Code(page, format, lsbFirstOutput, Way::kAlternating), plain) << "alternating";
         }
       }
     }
+  }
+}
+
+TEST(FaxFastPathsTest, PagesCodeTheSameBytesAsThePlainWay) {
+  const std::vector<std::pair<const char*, Bitmap>> pages = {
+      {"office 1728", OfficeLikeBitmap(1728, 200)},
+      {"office 4960", OfficeLikeBitmap(4960, 60)},
+      {"office 1730", OfficeLikeBitmap(1730, 50)},
+      {"office 61", OfficeLikeBitmap(61, 40)},
+      {"text", TextLikeBitmap(2480, 80, 5)},
+      {"random", RandomBitmap(1736, 30, 9)},
+      // Several out buffers' worth: flushes in the middle of a line.
+      {"random large", RandomBitmap(4960, 120, 3)},
+      {"alternating", AlternatingBitmap(1728, 8)},
+      {"black", BlankBitmap(1728, 9, 1)},
+      {"every run", EveryRunBitmap(5000, 2700)},
+  };
+  for (const auto& [name, page] : pages) ExpectEveryWayAlike(page, name);
+}
+
+// Lines made to put changes where the word-at-a-time search joins words
+// (pixels 63 and 64, 127 and 128), at the line's ends and in its last,
+// partial byte, each line followed by a repeat of itself and by lines that
+// move its changes by a few pixels (vertical codes across a word edge).
+Bitmap WordEdgeLines(int width) {
+  std::vector<std::vector<uint8_t>> rows;
+  auto row = [&](std::initializer_list<std::pair<int, int>> blackRuns) {
+    std::vector<uint8_t> r(static_cast<size_t>(width), 0);
+    for (const auto& [from, to] : blackRuns) {
+      for (int x = std::max(from, 0); x < std::min(to, width); ++x) r[static_cast<size_t>(x)] = 1;
+    }
+    rows.push_back(r);
+    rows.push_back(r);  // a repeat
+  };
+  for (int x : {0, 1, 62, 63, 64, 65, 126, 127, 128, 129, width - 9, width - 8, width - 1}) {
+    row({{x, x + 1}});
+    for (int shift : {-4, -3, -1, 1, 3, 4}) row({{x + shift, x + shift + 1}});
+    row({{x, width}});
+    row({{0, x}});
+  }
+  row({{60, 68}, {120, 136}});
+  row({{0, width}});
+  row({});
+  row({{0, width}});
+  row({{0, 64}, {128, 192}});
+  row({{64, 128}, {192, 256}});
+  Bitmap page;
+  page.width = width;
+  page.height = static_cast<int>(rows.size());
+  for (const std::vector<uint8_t>& r : rows) page.pixels.insert(page.pixels.end(), r.begin(), r.end());
+  return page;
+}
+
+TEST(FaxFastPathsTest, ChangesAtWordEdgesCodeTheSameBytesAsThePlainWay) {
+  for (int width : {9, 63, 64, 65, 71, 128, 129, 200, 1728, 1735, 2600}) {
+    ExpectEveryWayAlike(WordEdgeLines(width), "word edges");
   }
 }
 

@@ -1,0 +1,393 @@
+// The fast way of coding a line. What it saves, in the order it matters on
+// office pages:
+// - a line equal to the one before (white space, table rules, thick
+//   strokes) is found with one compare and coded from the changes already
+//   known; in MMR it is a run of V0 codes, one per change, put at once, and
+//   the reference line stays where it is;
+// - in the two-dimensional coding, runs of V0 codes (a text line looks
+//   much like the one above it) are found four changes at a time, and the
+//   search for b1 only moves forward;
+// - the changes of a line are found from a mask of transitions, 64 pixels
+//   at a time, four positions per round, while the line is kept for the
+//   next compare in the same pass;
+// - codes go into a 64-bit bit buffer that is stored whole after every
+//   code, with no test of how full it is (a test that text, whose codes
+//   follow no pattern, would mispredict); a run is one table load.
+// Tried and dropped, being slower here: choosing pass and vertical codes
+// without jumps, and finding the next b1 by counting rather than by a loop
+// (both put every step behind the loads of the one before).
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstring>
+
+#include "imaging/fax_coder_steps.h"
+#include "imaging/fax_tables.h"
+
+namespace qb {
+namespace {
+
+#define QB_INLINE [[gnu::always_inline]] inline
+
+QB_INLINE uint64_t LoadWord(const uint8_t* at) {
+  uint64_t word;
+  std::memcpy(&word, at, 8);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+// The pending bits, first bit in bit 0, with the out buffer's fill point in
+// locals while a line is coded. Whole 32-bit words count as moved out as
+// soon as they are complete, as in the plain sink, so the out buffer fills
+// and is written at the same points either way.
+class FastSink {
+ public:
+  explicit FastSink(FaxCoderState& c)
+      : c_(c), out_(c.outBuffer.data()), buffer_(c.bitBuffer), count_(c.bitCount),
+        fill_(c.outFill), start_(Coded()), runs_(Runs()) {}
+  ~FastSink() {
+    c_.bitBuffer = buffer_;
+    c_.bitCount = count_;
+    c_.outFill = fill_;
+    c_.bitsCoded += Coded() - start_;
+  }
+  FastSink(const FastSink&) = delete;
+  FastSink& operator=(const FastSink&) = delete;
+
+  // `length` (at most 32) bits, the first in bit 0 of `bits`. Fewer than 32
+  // bits are pending before, so fewer than 64 after.
+  QB_INLINE void Put(uint32_t bits, uint32_t length) {
+    buffer_ |= static_cast<uint64_t>(bits) << count_;
+    count_ += length;
+    uint64_t word = buffer_;
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    std::memcpy(out_ + fill_, &word, 8);
+    const uint32_t spill = count_ & 32;  // 32 once a word is complete, else 0
+    fill_ += spill >> 3;
+    buffer_ >>= spill;
+    count_ -= spill;
+    if (fill_ >= kFaxOutBufferSize) Flush();
+  }
+  QB_INLINE void Put(FaxCode code) { Put(code.bits, code.length); }
+
+  // One run as make-up and terminating codes.
+  QB_INLINE void PutRun(uint32_t run, uint32_t black) {
+    while (run > kTableRunMax) [[unlikely]] {
+      Put(kExtendedMakeUp[kTableRunMax / 64 - 28]);
+      run -= kTableRunMax;
+    }
+    const uint32_t entry = runs_.entry[black][run];
+    Put(entry & ((1u << RunTable::kLengthShift) - 1), entry >> RunTable::kLengthShift);
+  }
+
+  // `count` V0 codes (a single 1 bit each).
+  void PutOnes(uint32_t count) {
+    for (; count >= 32; count -= 32) Put(0xFFFFFFFFu, 32);
+    if (count > 0) Put((1u << count) - 1, count);
+  }
+
+  void PutZeros(uint64_t count) {
+    for (; count >= 32; count -= 32) Put(0, 32);
+    if (count > 0) Put(0, static_cast<uint32_t>(count));
+  }
+
+  // Bits produced so far, counted from an arbitrary start.
+  uint64_t Coded() const { return (flushed_ + fill_) * 8 + count_; }
+  uint32_t PendingBits() const { return count_; }
+
+ private:
+  void Flush() {
+    const uint32_t over = fill_ - static_cast<uint32_t>(kFaxOutBufferSize);
+    c_.outFill = static_cast<uint32_t>(kFaxOutBufferSize);
+    FlushOutBuffer(c_);
+    std::memmove(out_, out_ + kFaxOutBufferSize, over);
+    fill_ = over;
+    flushed_ += kFaxOutBufferSize;
+  }
+
+  FaxCoderState& c_;
+  uint8_t* const out_;
+  uint64_t buffer_;
+  uint32_t count_;
+  uint32_t fill_;
+  uint64_t flushed_ = 0;  // out-buffer bytes written while the sink is here
+  const uint64_t start_;
+  const RunTable& runs_;
+};
+
+// Four changing elements as one word, the first in the low bits.
+QB_INLINE uint64_t LoadEntries(const uint16_t* at) {
+  uint64_t word;
+  std::memcpy(&word, at, 8);
+  if constexpr (std::endian::native == std::endian::big) {
+    word = (word >> 48) | (word >> 16 & 0xFFFF0000u) | (word << 16 & 0xFFFF00000000u) | word << 48;
+  }
+  return word;
+}
+
+// The positions of the set bits of `transitions` (first pixel in bit 63 if
+// kMsbFirst, else in bit 0), plus `base`, appended at `out`. Four per round
+// whatever is left: up to three entries past the last are written with
+// junk, which the lists have room for and which the next entries or the
+// sentinels overwrite.
+template <bool kMsbFirst>
+QB_INLINE uint16_t* PutPositions(uint64_t transitions, int base, uint16_t* out) {
+  uint16_t* const end = out + std::popcount(transitions);
+  do {
+    for (int i = 0; i < 4; ++i) {
+      if constexpr (kMsbFirst) {
+        const int at = std::countl_zero(transitions);
+        out[i] = static_cast<uint16_t>(base + at);
+        transitions &= ~((uint64_t{1} << 63) >> (at & 63));
+      } else {
+        out[i] = static_cast<uint16_t>(base + std::countr_zero(transitions));
+        transitions &= transitions - 1;
+      }
+    }
+    out += 4;
+  } while (out < end);
+  return end;
+}
+
+// Finds the changing elements of a line (positions where the colour differs
+// from the pixel before; the pixel before the first is white) and copies
+// the line's bytes to `keep` on the way. Each word is XORed with itself
+// moved by one pixel, the last pixel of the word before carried in, so
+// every set bit is a change.
+template <bool kMsbFirst>
+QB_INLINE int FindChangesKeeping(const uint8_t* line, uint8_t* keep, int bytes, uint64_t invert,
+                       uint16_t* changes) {
+  uint16_t* out = changes;
+  uint64_t colour = 0;  // every bit the colour of the last pixel so far, 1 = black
+  auto scan = [&](uint64_t word, int base, int bits) {
+    uint64_t transitions;
+    if constexpr (kMsbFirst) {
+      transitions = word ^ (word >> 1 | colour << 63);
+      colour = uint64_t{0} - (word & 1);
+      if (bits < 64) transitions &= ~uint64_t{0} << (64 - bits);
+    } else {
+      transitions = word ^ (word << 1 | colour >> 63);
+      colour = uint64_t{0} - (word >> 63);
+      if (bits < 64) transitions &= ~uint64_t{0} >> (64 - bits);
+    }
+    if (transitions != 0) out = PutPositions<kMsbFirst>(transitions, base, out);
+  };
+  int offset = 0;
+  for (; offset + 8 <= bytes; offset += 8) {
+    const uint64_t raw = LoadWord(line + offset);
+    std::memcpy(keep + offset, line + offset, 8);
+    // A word all of the colour the line is in has no change; such a word
+    // reads the same in any pixel order, so it is tested before the swap.
+    if ((raw ^ invert) == colour) continue;
+    scan((kMsbFirst ? __builtin_bswap64(raw) : raw) ^ invert, offset * 8, 64);
+  }
+  if (offset < bytes) {
+    uint64_t word = 0;
+    for (int i = 0; offset + i < bytes; ++i) {
+      const uint64_t byte = line[offset + i];
+      keep[offset + i] = line[offset + i];
+      word |= kMsbFirst ? byte << (56 - 8 * i) : byte << (8 * i);
+    }
+    // The bits past the line's last byte are no pixels: the mask in scan
+    // drops whatever changes they seem to make.
+    scan(word ^ invert, offset * 8, 8 * (bytes - offset));
+  }
+  return static_cast<int>(out - changes);
+}
+
+// Fills codingChanges with the line's changes and the sentinels, keeping
+// the line in previousLine; returns the count.
+QB_INLINE int FindChanges(FaxCoderState& c, const uint8_t* line) {
+  uint16_t* changes = c.codingChanges.data();
+  uint8_t* keep = c.previousLine.data();
+  const uint64_t invert = c.whiteValue == 0 ? ~uint64_t{0} : 0;
+  int count = c.lsbFirstInput
+                  ? FindChangesKeeping<false>(line, keep, c.bytesPerLine, invert, changes)
+                  : FindChangesKeeping<true>(line, keep, c.bytesPerLine, invert, changes);
+  // Pixels past the last whole byte never arrive; they are coded white.
+  const int pixelsFromInput = c.bytesPerLine * 8;
+  if (pixelsFromInput < c.width && (count & 1) != 0) {
+    changes[count++] = static_cast<uint16_t>(pixelsFromInput);
+  }
+  for (int i = 0; i < 3; ++i) changes[count + i] = static_cast<uint16_t>(c.width);
+  return count;
+}
+
+QB_INLINE void CodeOneDimensional(const uint16_t* changes, int count, FastSink& out) {
+  uint32_t start = 0;
+  for (int i = 0; i <= count; ++i) {
+    const uint32_t end = changes[i];  // changes[count] is the width sentinel
+    out.PutRun(end - start, static_cast<uint32_t>(i & 1));
+    start = end;
+  }
+}
+
+// The two-dimensional coding procedure over changing-element lists (the
+// plain way's, step for step). b1 is the first reference element right of
+// a0 whose index has a1's parity; `j`, the first reference element right of
+// a0 whatever its parity, only moves forward because a0 does, and b1 is j
+// or the one after.
+QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t* ref, int width,
+                                  FastSink& out) {
+  int a0 = -1;
+  int ia = 0;  // index of a1
+  int j = 0;
+  for (;;) {
+    // (a0 < width here, so the sentinels, at the width, end this search.)
+    while (ref[j] <= a0) ++j;
+    const int ib = j + ((j ^ ia) & 1);
+    const int b1 = ref[ib];
+    const int b2 = ref[ib + 1];
+    const int a1 = cur[ia];
+    if (b2 < a1) {
+      out.Put(kPassCode);
+      a0 = b2;
+      continue;
+    }
+    const int delta = a1 - b1;
+    if (delta == 0) {
+      // A run of V0 codes while both lines change at the same places (the
+      // usual case: a text line looks much like the one above it), found
+      // four changes at a time. The coding line's first sentinel ends the
+      // run: every element before it is a real change, left of the width,
+      // so the reference side stays within its own changes as well.
+      const int most = count + 1 - ia;
+      int same = 1;
+      for (; same < most; same += 4) {
+        const uint64_t differing = LoadEntries(cur + ia + same) ^ LoadEntries(ref + ib + same);
+        if (differing != 0) {
+          same += std::countr_zero(differing) / 16;
+          break;
+        }
+      }
+      same = std::min(same, most);
+      out.PutOnes(static_cast<uint32_t>(same));
+      ia += same;
+      a0 = cur[ia - 1];
+      if (a0 >= width) return;
+      j = ib + same;  // right after the reference element equal to a0
+      continue;
+    }
+    if (static_cast<unsigned>(delta + 3) <= 6u) {
+      out.Put(kVerticalCodes[delta + 3]);
+      a0 = a1;
+      ++ia;
+      if (a0 >= width) return;
+      continue;
+    }
+    const int a2 = cur[ia + 1];
+    const uint32_t black = static_cast<uint32_t>(ia & 1);
+    out.Put(kHorizontalCode);
+    out.PutRun(static_cast<uint32_t>(a1 - std::max(a0, 0)), black);
+    out.PutRun(static_cast<uint32_t>(a2 - a1), black ^ 1);
+    a0 = a2;
+    ia += 2;
+    if (a0 >= width) return;
+  }
+}
+
+QB_INLINE void CodeLine(FaxCoderState& c, const uint8_t* line) {
+  const bool twoDimensional = c.lineInGroup != 0 || c.codingMode == kFaxModeMMR;
+  if (twoDimensional && c.lineInGroup == 0) {
+    // The first line of an MMR page, or of an MR group, refers to an
+    // imaginary white line; a white line is then a repeat of it.
+    c.referenceCount = 0;
+    for (int i = 0; i < 3; ++i) c.referenceChanges[i] = static_cast<uint16_t>(c.width);
+    c.previousCount = 0;
+    c.previousInReference = true;
+    c.previousKnown = true;
+    std::fill(c.previousLine.begin(), c.previousLine.end(), c.whiteValue == 1 ? 0x00 : 0xFF);
+  }
+  // A line equal to the one before has its changes: no search.
+  const bool same =
+      c.previousKnown && std::memcmp(line, c.previousLine.data(), c.previousLine.size()) == 0;
+  int count;
+  bool inReference;  // where the line's changes are
+  if (same) {
+    count = c.previousCount;
+    inReference = c.previousInReference;
+  } else {
+    count = FindChanges(c, line);
+    inReference = false;
+  }
+
+  {
+    FastSink out(c);
+    const uint64_t lineStart = c.minimumBits > 0 ? out.Coded() : 0;
+    if (c.codingMode != kFaxModeMMR) {
+      out.Put(kEolCode);
+      if (c.k != 1) out.Put(c.lineInGroup == 0 ? 1 : 0, 1);
+    }
+    if (!twoDimensional) {
+      const uint16_t* changes = inReference ? c.referenceChanges.data() : c.codingChanges.data();
+      CodeOneDimensional(changes, count, out);
+    } else if (same) {
+      // Against itself every change is a V0, and so is the end of the line.
+      out.PutOnes(static_cast<uint32_t>(count) + 1);
+    } else {
+      CodeTwoDimensional(c.codingChanges.data(), count, c.referenceChanges.data(), c.width, out);
+    }
+    if (c.minimumBits > 0) {
+      const uint64_t lineBits = out.Coded() - lineStart;
+      if (lineBits < static_cast<uint64_t>(c.minimumBits)) {
+        out.PutZeros(static_cast<uint64_t>(c.minimumBits) - lineBits);
+      }
+    }
+    if (c.eolAlign && (out.PendingBits() % 8) != 0) out.Put(0, 8 - out.PendingBits() % 8);
+  }
+
+  c.lineInGroup = c.k == 0 ? 1 : static_cast<uint16_t>((c.lineInGroup + 1) % c.k);
+  const bool nextTwoDimensional = c.lineInGroup != 0;
+  if (nextTwoDimensional && !inReference) {
+    // Swapping keeps both arrays allocated; the old reference is overwritten
+    // by the next line's search.
+    c.referenceChanges.swap(c.codingChanges);
+  } else if (!nextTwoDimensional && inReference) {
+    // The next line starts an MR group: it looks for a repeat's changes in
+    // the coding list.
+    std::memcpy(c.codingChanges.data(), c.referenceChanges.data(),
+                (static_cast<size_t>(count) + 3) * sizeof(uint16_t));
+  }
+  if (nextTwoDimensional) c.referenceCount = count;
+  c.previousCount = count;
+  c.previousInReference = nextTwoDimensional;
+  c.previousKnown = true;
+  c.codingCount = 0;
+  ++c.totalLines;
+}
+
+
+// The same code built twice: for any x86-64 (or other) processor, and with
+// the bit-count instructions of newer ones (popcnt, lzcnt, tzcnt), chosen
+// at run time so that the program still runs everywhere.
+void CodeLinePortable(FaxCoderState& c, const uint8_t* line) { CodeLine(c, line); }
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QB_WIDE_CODER 1
+__attribute__((target("popcnt,lzcnt,bmi,bmi2"))) void CodeLineWide(FaxCoderState& c,
+                                                                 const uint8_t* line) {
+  CodeLine(c, line);
+}
+
+bool HostHasWideInstructions() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi") &&
+         __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("avx2");
+}
+#endif
+
+std::atomic<bool> g_wideAllowed{true};
+
+}  // namespace
+
+void AllowWideInstructions(bool allowed) { g_wideAllowed.store(allowed, std::memory_order_relaxed); }
+
+void CodeLineFast(FaxCoderState& c, const uint8_t* line) {
+#ifdef QB_WIDE_CODER
+  static const bool hostHasWide = HostHasWideInstructions();
+  if (hostHasWide && g_wideAllowed.load(std::memory_order_relaxed)) return CodeLineWide(c, line);
+#endif
+  CodeLinePortable(c, line);
+}
+
+}  // namespace qb

@@ -1,0 +1,43 @@
+// The coder's two ways of coding a line, over the state in
+// fax_coder_state.h: the plain way (fax_coder_plain.cc), one step per code
+// and per change, kept as the oracle; and the fast way (fax_coder_fast.cc).
+// Both leave the state, the out buffer and the page file exactly as the
+// other would, so a page may switch between them at any line.
+#pragma once
+
+#include <cstdint>
+
+#include "imaging/fax_coder_state.h"
+
+namespace qb {
+
+// Writes what the out buffer holds with one write (bit-reversing it first
+// for MSB-first output).
+void FlushOutBuffer(FaxCoderState& c);
+
+// Codes one line and moves on to the next (line counter, MR group, the
+// reference line).
+void CodeLinePlain(FaxCoderState& c, const uint8_t* line);
+void CodeLineFast(FaxCoderState& c, const uint8_t* line);
+// true (the default): the fast way uses the bit-count instructions of newer
+// x86-64 processors when the one it runs on has them; false: only those of
+// every processor (tests run both).
+void AllowWideInstructions(bool allowed);
+// Ends the page's code (RTC or EOFB) and pads it to a whole byte in the out
+// buffer.
+void CodePageEnd(FaxCoderState& c);
+
+// Longest run whose make-up and terminating codes come from one table entry.
+constexpr uint32_t kTableRunMax = 2560;
+
+// Every run up to kTableRunMax as one bit string (make-up code then
+// terminating code, first bit in bit 0, at most 13 + 12 bits) with its
+// length in the top five bits: a run costs one load.
+struct RunTable {
+  static constexpr int kLengthShift = 27;
+  uint32_t entry[2][kTableRunMax + 1];  // [0] white, [1] black
+  RunTable();
+};
+const RunTable& Runs();
+
+}  // namespace qb
