@@ -30,10 +30,16 @@ constexpr int kExitCannotServe = 4;
 constexpr size_t kThumbnailFiles = 500;
 
 int Usage(const char* problem) {
+  std::FILE* out = problem == nullptr ? stdout : stderr;
   if (problem != nullptr) std::fprintf(stderr, "quillbox-web: %s\n", problem);
-  std::fprintf(stderr,
-               "usage: quillbox-web [--address IPV4] [--port N]\n"
-               "Serves the receiver's local web page; quillbox-config web-url prints its address.\n");
+  std::fprintf(out,
+               "usage: quillbox-web [options]\n"
+               "Serves the receiver's local web page; quillbox-config web-url prints its address.\n"
+               "options:\n"
+               "  --address IPV4   listen there instead of WebAddress (not 127.0.0.1: TLS only)\n"
+               "  --port N         listen on port N instead of WebPort (0: any free port)\n"
+               "  -h, --help       this text\n"
+               "exit codes: 0 stopped by a signal, 2 usage, 3 no token, 4 cannot serve\n");
   return problem == nullptr ? kExitStopped : kExitUsage;
 }
 
