@@ -37,8 +37,7 @@ class ConfigTest(unittest.TestCase):
 
     def read(self, path):
         try:
-            with open(path, "rb") as handle:
-                return handle.read()
+            return read_file(path, binary=True)
         except FileNotFoundError:
             return None
 
