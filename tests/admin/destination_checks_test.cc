@@ -2,6 +2,7 @@
 // value the receiver would trip on later, or one it takes.
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -45,6 +46,15 @@ struct TextCase {
   const char* reasonPart;
 };
 
+template <typename Check>
+void ExpectOutcomes(std::span<const TextCase> cases, Check check) {
+  for (const TextCase& c : cases) {
+    const Outcome outcome = check(c.text);
+    EXPECT_EQ(outcome.ok(), c.valid) << c.text;
+    EXPECT_NE(outcome.reason.find(c.reasonPart), std::string::npos) << c.text << ": " << outcome.reason;
+  }
+}
+
 TEST(DestinationChecksTest, FolderTextIsWhatTheListAndReceiverCanHold) {
   const TextCase cases[] = {
       {"/srv/scans/front-desk", true, ""},
@@ -58,11 +68,7 @@ TEST(DestinationChecksTest, FolderTextIsWhatTheListAndReceiverCanHold) {
       {"/" + std::string(258, 'a'), true, ""},
       {"/" + std::string(259, 'a'), false, "at most 259"},
   };
-  for (const TextCase& c : cases) {
-    const Outcome outcome = CheckFolderText(c.text);
-    EXPECT_EQ(outcome.ok(), c.valid) << c.text;
-    EXPECT_NE(outcome.reason.find(c.reasonPart), std::string::npos) << c.text << ": " << outcome.reason;
-  }
+  ExpectOutcomes(cases, CheckFolderText);
 }
 
 TEST(DestinationChecksTest, AccessCodeIsUpToEightDigits) {
@@ -71,11 +77,7 @@ TEST(DestinationChecksTest, AccessCodeIsUpToEightDigits) {
       {"123456789", false, "8"}, {"12a4", false, "digits"}, {"-123", false, "digits"},
       {"12 34", false, "digits"},
   };
-  for (const TextCase& c : cases) {
-    const Outcome outcome = CheckAccessCode(c.text);
-    EXPECT_EQ(outcome.ok(), c.valid) << c.text;
-    EXPECT_NE(outcome.reason.find(c.reasonPart), std::string::npos) << c.text << ": " << outcome.reason;
-  }
+  ExpectOutcomes(cases, CheckAccessCode);
 }
 
 TEST(DestinationChecksTest, DescriptionCannotStartAFieldOrALine) {
@@ -105,12 +107,11 @@ TEST(DestinationChecksTest, ExtensionMustLoadAndExportTheEntryPoint) {
       {"/lib/x86_64-linux-gnu/libm.so.6", false, "quernExtExpFunc"},
   };
   const ServiceAccount account{CurrentAccount(), 0, "receiver", "receivers"};
-  for (const TextCase& c : cases) {
-    if (c.text.rfind("/lib/", 0) == 0 && !std::filesystem::exists(c.text)) continue;
-    const Outcome outcome = CheckExtensionLibrary(c.text, account);
-    EXPECT_EQ(outcome.ok(), c.valid) << c.text;
-    EXPECT_NE(outcome.reason.find(c.reasonPart), std::string::npos) << c.text << ": " << outcome.reason;
-  }
+  // The last case needs a library that only some systems keep there.
+  const bool withLibm = std::filesystem::exists(std::end(cases)[-1].text);
+  const size_t count = std::size(cases) - (withLibm ? 0 : 1);
+  ExpectOutcomes(std::span(cases, count),
+                 [&](const std::string& path) { return CheckExtensionLibrary(path, account); });
 }
 
 // The receiver's account is not this one: a folder root may write can

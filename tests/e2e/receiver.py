@@ -22,6 +22,19 @@ NG_JOB_LIMIT = b"NG\x00\x15"
 NG_DISK = b"NG\x00\x01"
 
 
+def read_file(path, binary=False):
+    with open(path, "rb" if binary else "r") as handle:
+        return handle.read()
+
+
+def write_file(path, content, mode=None):
+    """Writes text or bytes to path, then gives it `mode` if one is given."""
+    with open(path, "wb" if isinstance(content, bytes) else "w") as handle:
+        handle.write(content)
+    if mode is not None:
+        os.chmod(path, mode)
+
+
 def wait_until(predicate, timeout=5.0):
     """True once predicate() holds, False when timeout seconds passed first."""
     deadline = time.time() + timeout
@@ -30,6 +43,18 @@ def wait_until(predicate, timeout=5.0):
             return True
         time.sleep(0.02)
     return False
+
+
+def cpu_share(pid, seconds=3.0):
+    """The share of one core the process (all its threads) used over the
+    next `seconds`: a busy loop shows here, where wall time would hide it."""
+    def cpu_seconds():
+        with open("/proc/%d/stat" % pid) as handle:
+            fields = handle.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    before, start = cpu_seconds(), time.time()
+    time.sleep(seconds)
+    return (cpu_seconds() - before) / (time.time() - start)
 
 
 def sendscan(*args, reply_timeout=10):
@@ -81,8 +106,7 @@ class Receiver:
         if data_folder:
             os.makedirs(self.data)
             if settings is not None:
-                with open(self.settings_path, "w") as handle:
-                    handle.write(settings)
+                write_file(self.settings_path, settings)
         self.env = dict(os.environ, QUILLBOX_ROOT=self.root, TMP=os.path.join(self.root, "tmp"))
         self.env.pop("QUILLBOX_OS_GENERATION", None)
         self.env.update(env or {})

@@ -8,8 +8,8 @@ import subprocess
 import tempfile
 import unittest
 
-from receiver import BINARY, SENDSCAN, Receiver, sendscan
-from test_scan_documents import DocumentReceiver, pdf_pages, read_pbm, tiff_pages
+from receiver import BINARY, SENDSCAN, Receiver, sendscan, write_file
+from test_scan_documents import DocumentReceiver, jfif, pdf_pages, read_pbm, tiff_pages
 
 
 def run(*command, env=None):
@@ -47,8 +47,7 @@ def write_pbm(path, width, height):
             if x < 4 or x >= width - 4 or y < 4 or y >= height - 4 or (y // 20) % 3 == 0 and x % 50 < 30:
                 row[x // 8] |= 0x80 >> (x % 8)
         rows.append(bytes(row))
-    with open(path, "wb") as handle:
-        handle.write(b"P4\n%d %d\n" % (width, height) + b"".join(rows))
+    write_file(path, b"P4\n%d %d\n" % (width, height) + b"".join(rows))
 
 
 class QuillboxCommandLine(unittest.TestCase):
@@ -138,8 +137,7 @@ class SendscanFileChecks(unittest.TestCase):
         return os.path.join(self.scratch, name)
 
     def test_files_the_receiver_would_drop_are_refused_before_sending(self):
-        with open(self.path("plain.pdf"), "wb") as handle:
-            handle.write(plain_pdf())
+        write_file(self.path("plain.pdf"), plain_pdf())
         subprocess.run(["qpdf", "--check", self.path("plain.pdf")], check=True,
                        capture_output=True)
         with open(self.path("odd.tif"), "wb") as handle:  # a TIFF without a resolution
@@ -165,7 +163,8 @@ class SendscanFileChecks(unittest.TestCase):
             self.assertIn("--source 127.0.0.N", out)
             self.assertEqual(sendscan("cap", "--source", "127.0.0.3")[0], 0)
 
-    def test_made_pdf_and_tiff_land_with_their_pixels(self):
+    def test_made_pdf_and_tiff_land_with_their_pixels_and_a_jpeg_whole(self):
+        write_file(self.path("photo.jpg"), jfif())
         write_pbm(self.path("page.pbm"), 800, 600)
         original = read_pbm(self.path("page.pbm"))
         code, out = sendscan("make-pdf", self.path("page.pdf"), self.path("page.pbm"),
@@ -178,10 +177,12 @@ class SendscanFileChecks(unittest.TestCase):
         subprocess.run(["qpdf", "--check", self.path("page.pdf")], check=True,
                        capture_output=True)
         with DocumentReceiver() as receiver:
-            for name in ("page.pdf", "page.tif"):
+            for name in ("page.pdf", "page.tif", "photo.jpg"):
                 code, out = sendscan("send", 1, self.path(name))
                 self.assertEqual(code, 0, out)
-            self.assertEqual(receiver.files(), ["page.pdf", "page.tif"])
+            self.assertEqual(receiver.files(), ["page.pdf", "page.tif", "photo.jpg"])
+            with open(os.path.join(receiver.folder, "photo.jpg"), "rb") as stored:
+                self.assertEqual(stored.read(), jfif())
             self.assertIn(";page.pdf;1;", receiver.log_with(";page.pdf;1;"))
             rendered = pdf_pages(os.path.join(receiver.folder, "page.pdf"), 200)
             self.assertEqual(rendered, [original, original])

@@ -9,7 +9,7 @@ import threading
 import time
 import unittest
 
-from receiver import Receiver, sendscan, wait_until
+from receiver import Receiver, read_file, sendscan, wait_until, write_file
 
 CONFIG = os.environ.get("QB_CONFIG", os.path.join(os.path.dirname(os.path.abspath(
     os.environ.get("QB_BINARY", os.path.join(os.path.dirname(__file__), "../../build/quillbox")))),
@@ -37,8 +37,7 @@ class ConfigTest(unittest.TestCase):
 
     def read(self, path):
         try:
-            with open(path, "rb") as handle:
-                return handle.read()
+            return read_file(path, binary=True)
         except FileNotFoundError:
             return None
 
@@ -74,27 +73,19 @@ class ConfigTest(unittest.TestCase):
 
     def test_invalid_values_are_refused_with_the_reason_and_change_nothing(self):
         folder = os.path.join(self.scans, "front")
-        with open(self.list_path, "w") as handle:
-            handle.write("1;%s;Front;;\n" % folder)
-        with open(self.receiver.settings_path, "w") as handle:
-            handle.write("[MANAGEMENT]\nHDD=80\n")
+        write_file(self.list_path, "1;%s;Front;;\n" % folder)
+        write_file(self.receiver.settings_path, "[MANAGEMENT]\nHDD=80\n")
+        # Each value rule has its table in tests/admin; here one refusal of
+        # each kind shows its exit code, and the command line's own faults.
         cases = [
             (("dest", "add", 2, "relative/path"), INVALID, "absolute"),
-            (("dest", "add", 2, folder + "/missing"), INVALID, "does not exist"),
-            (("dest", "add", 2, folder + "/"), INVALID, "ends with /"),
-            (("dest", "add", 0, folder), INVALID, "1 to 65535"),
-            (("dest", "add", 70000, folder), INVALID, "1 to 65535"),
             (("dest", "add", "two", folder), INVALID, "not a number"),
-            (("dest", "add", 2, folder, "--code", "123456789"), INVALID, "8 digits"),
-            (("dest", "add", 2, folder, "--code", "12a"), INVALID, "digits"),
             (("dest", "add", 2, folder, "--extension", "/no/such/lib.so"), INVALID, "does not exist"),
             (("dest", "add", 1, folder), LISTED, "listed already"),
             (("dest", "set", 9, "--code", "1"), NOT_LISTED, "not listed"),
-            (("dest", "remove", 9), NOT_LISTED, "not listed"),
             (("dest", "set", 1), USAGE, "needs --folder"),
             (("set", "NoSuchKey", "1"), INVALID, "no setting named NoSuchKey"),
             (("set", "HDD", "150"), INVALID, "0 to 100"),
-            (("set", "FTPS_MinTLSVersion", "2.0"), INVALID, "one of 1.0 1.1 1.2 1.3"),
             (("get", "NoSuchKey"), INVALID, "no setting"),
             (("frobnicate",), USAGE, "unknown command"),
             (("dest", "add", 2, folder, "--colour", "red"), USAGE, "unknown option"),
@@ -163,8 +154,7 @@ class ConfigTest(unittest.TestCase):
             thread.start()
         for thread in threads:
             thread.join()
-        with open(self.list_path) as handle:
-            lines = handle.read().splitlines()
+        lines = read_file(self.list_path).splitlines()
         entries = {}
         for line in lines:
             fields = line.split(";")

@@ -10,7 +10,7 @@ import subprocess
 import threading
 import unittest
 
-from receiver import Receiver, SENDSCAN, wait_until
+from receiver import Receiver, SENDSCAN, read_file, wait_until
 
 FTP_PORT = 2121
 SECRET = b"Quillbox/FTP-challenge/v1.0;K"
@@ -34,8 +34,7 @@ class CrowdReceiver(Receiver):
         self.document = os.path.join(self.root, "scan.pdf")
         made = subprocess.run([SENDSCAN, "make-pdf", self.document], capture_output=True, text=True)
         assert made.returncode == 0, made.stdout + made.stderr
-        with open(self.document, "rb") as handle:
-            self.content = handle.read()
+        self.content = read_file(self.document, binary=True)
         self.failures = []
         self.lock = threading.Lock()
 

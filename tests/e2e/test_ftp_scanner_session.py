@@ -13,7 +13,7 @@ import subprocess
 import time
 import unittest
 
-from receiver import BINARY, Receiver, wait_until
+from receiver import BINARY, Receiver, wait_until, write_file
 from test_scan_documents import printer_pdf
 
 FTP_PORT = 2121
@@ -141,8 +141,7 @@ class RealClients(unittest.TestCase):
         stored = []
         receiver = FtpReceiver(tls=True)
         document = os.path.join(receiver.root, "page.pdf")
-        with open(document, "wb") as handle:
-            handle.write(printer_pdf())
+        write_file(document, printer_pdf())
         with receiver:
             # Each attempt from an address of its own: refusals lock an address out.
             source = 10

@@ -17,22 +17,9 @@ import tempfile
 import time
 import unittest
 
-from receiver import wait_until
+from receiver import cpu_share, wait_until, write_file
 from test_ftp_scanner_session import FTP_PORT, FtpReceiver, tls_context
 from test_scan_documents import printer_pdf
-
-
-def cpu_seconds(pid):
-    """User and system time of the whole process (all threads), seconds."""
-    with open("/proc/%d/stat" % pid) as handle:
-        fields = handle.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-def cpu_share(pid, seconds=3.0):
-    before = cpu_seconds(pid)
-    time.sleep(seconds)
-    return (cpu_seconds(pid) - before) / seconds
 
 
 def passive_port(reply):
@@ -179,10 +166,9 @@ class TlsAndFeatures(unittest.TestCase):
 
         run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Test Root",
             "-addext", "basicConstraints=critical,CA:TRUE", "-keyout", "root.key", "-out", "root.pem")
-        with open(os.path.join(folder, "ca.ext"), "w") as handle:
-            handle.write("basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign\n")
-        with open(os.path.join(folder, "leaf.ext"), "w") as handle:
-            handle.write("subjectAltName=IP:127.0.0.1\n")
+        write_file(os.path.join(folder, "ca.ext"),
+                   "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign\n")
+        write_file(os.path.join(folder, "leaf.ext"), "subjectAltName=IP:127.0.0.1\n")
         for name, issuer, ext in (("mid", "root", "ca.ext"), ("leaf", "mid", "leaf.ext")):
             run("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=%s" % name, "-keyout", name + ".key",
                 "-out", name + ".csr")
@@ -228,8 +214,7 @@ class LogsAndFiles(unittest.TestCase):
         # progress is not this machine's leftover, whatever its process id.
         others = os.path.join(receiver.folders[3], ".qbx-otherpc-999999999-7.part")
         for leftover in leftovers + [others]:
-            with open(leftover, "wb") as handle:
-                handle.write(b"x" * 1000)
+            write_file(leftover, b"x" * 1000)
         with receiver:
             self.assertTrue(wait_until(lambda: not any(os.path.exists(f) for f in leftovers)))
             self.assertTrue(os.path.exists(others))

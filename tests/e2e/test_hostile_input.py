@@ -8,7 +8,7 @@ import struct
 import unittest
 
 from receiver import (DIRECT_PORT, JOB_PORT, OK, Receiver, packet,
-                      random_loopback_source, receive_exactly)
+                      random_loopback_source, receive_exactly, write_file)
 
 
 def fuzz_rng():
@@ -19,8 +19,7 @@ def add_destination(receiver):
     """Destination 1 of the receiver, with a sub-folder; returns its folder."""
     folder = os.path.join(receiver.root, "srv/d1")
     os.makedirs(os.path.join(folder, "sub"))
-    with open(os.path.join(receiver.data, "tvscan_f.bin"), "w") as handle:
-        handle.write("1;%s;;;\n" % folder)
+    write_file(os.path.join(receiver.data, "tvscan_f.bin"), "1;%s;;;\n" % folder)
     return folder
 
 

@@ -11,31 +11,12 @@ import subprocess
 import time
 import unittest
 
-from receiver import JOB_PORT, OK, Receiver, receive_exactly, wait_until
+from receiver import JOB_PORT, OK, Receiver, cpu_share, receive_exactly, wait_until
 from test_ftp_scanner_session import FtpReceiver
 from test_name_service import datagram, read_ini, wait_for_name_service
 from test_scan_documents import printer_pdf
 
 NAME_PORT = 37010
-
-
-def cpu_seconds(pid):
-    """User and system time of a process so far."""
-    with open("/proc/%d/stat" % pid) as handle:
-        fields = handle.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-def cpu_share(pid, seconds, during=None):
-    """The share of one core the process used over `seconds` of wall time,
-    while `during` (if given) runs."""
-    before, start = cpu_seconds(pid), time.time()
-    if during is not None:
-        during()
-    remaining = seconds - (time.time() - start)
-    if remaining > 0:
-        time.sleep(remaining)
-    return (cpu_seconds(pid) - before) / (time.time() - start)
 
 
 def all_files(top):
@@ -124,7 +105,7 @@ class BusyLoops(unittest.TestCase):
                     clients.append(client)
                 # The trace file cannot be opened then: the unit tests count its lines.
                 time.sleep(0.5)
-                share = cpu_share(receiver.process.pid, 3.0)
+                share = cpu_share(receiver.process.pid)
                 self.assertLess(share, 0.05)
             finally:
                 for client in clients:
@@ -149,7 +130,7 @@ class NameServiceFlood(unittest.TestCase):
             time.sleep(0.3)
             flood = subprocess.Popen(["python3", "-c", FLOOD, "4"])
             try:
-                share = cpu_share(receiver.process.pid, 3.0)
+                share = cpu_share(receiver.process.pid)
             finally:
                 flood.wait(timeout=10)
             self.assertEqual(flood.returncode, 0)
@@ -158,23 +139,21 @@ class NameServiceFlood(unittest.TestCase):
 
     def test_service_mode_writes_the_table_at_most_once_a_second(self):
         service = Receiver()
-        try:
-            service.start(["QBXSVC"])
-            wait_for_name_service(self, service)
-            sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-            sender.bind(("127.0.0.2", 0))
-            for i in range(10):
-                sender.sendto(datagram(0x09090002, "printer%d" % (i % 3)), ("127.0.0.1", NAME_PORT))
-            sender.close()
-            path = os.path.join(service.data, "tvqnhost.ini")
-            self.assertTrue(wait_until(lambda: os.path.exists(path) and
-                                       ("host", "scanner01") in read_ini(path), 3))
-            time.sleep(1.5)
-            # Loaded as 1; ten recorded requests wrote it twice each before.
-            self.assertLessEqual(int(read_ini(path)[("id", "id")]), 3)
-            self.assertEqual(service.stop(), 0)
-        finally:
-            service.__exit__(None, None, None)
+        self.addCleanup(service.__exit__, None, None, None)
+        service.start(["QBXSVC"])
+        wait_for_name_service(self, service)
+        sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        sender.bind(("127.0.0.2", 0))
+        for i in range(10):
+            sender.sendto(datagram(0x09090002, "printer%d" % (i % 3)), ("127.0.0.1", NAME_PORT))
+        sender.close()
+        path = os.path.join(service.data, "tvqnhost.ini")
+        self.assertTrue(wait_until(lambda: os.path.exists(path) and
+                                   ("host", "scanner01") in read_ini(path), 3))
+        time.sleep(1.5)
+        # Loaded as 1; ten recorded requests wrote it twice each before.
+        self.assertLessEqual(int(read_ini(path)[("id", "id")]), 3)
+        self.assertEqual(service.stop(), 0)
 
 
 # Sends name requests as fast as it can for the given seconds, from many

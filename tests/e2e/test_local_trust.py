@@ -16,8 +16,7 @@ import subprocess
 import time
 import unittest
 
-from receiver import (BINARY, CLIENT_ADDRESS, Receiver,
-                      sendscan, wait_until)
+from receiver import BINARY, CLIENT_ADDRESS, Receiver, read_file, sendscan, wait_until, write_file
 
 WM_DESTROY, WM_CLOSE, WM_COMMAND = 0x2, 0x10, 0x111
 TRAY_MESSAGE, LEFT_DOUBLE_CLICK = 0x400 + 10, 0x203
@@ -78,6 +77,14 @@ def message(number, wparam, lparam):
 def endpoints(root):
     windows = os.path.join(root, "run/quillbox/windows")
     return [os.path.join(windows, name) for name in os.listdir(windows) if name.isdigit()]
+
+
+def post(paths, number, wparam=0):
+    """Sends one window message to each endpoint, as the caller's account."""
+    with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
+        for path in paths:
+            sender.sendto(message(number, wparam, 0), path)
+    return "ok"
 
 
 def entries(folder):
@@ -145,16 +152,14 @@ class LocalTrust(unittest.TestCase):
 
     @staticmethod
     def write_file(path, text, mode):
-        with open(path, "w") as handle:
-            handle.write(text)
+        write_file(path, text)
         os.chown(path, 0, GROUP)  # as a file of the set-group-id data folder
         os.chmod(path, mode)
 
     def launched(self):
         if not os.path.exists(self.marker):
             return []
-        with open(self.marker) as handle:
-            return handle.read().split()
+        return read_file(self.marker).split()
 
     def assert_outsider_cannot_write(self):
         """Nothing of the data and run-time folders is writable by others
@@ -229,20 +234,13 @@ class LocalTrust(unittest.TestCase):
         def member():
             with open(receiver.settings_path, "a") as handle:
                 handle.write("\n")
-            with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
-                for path in endpoints(self.root):
-                    sender.sendto(message(WM_COMMAND, 40006, 0), path)
-            return "ok"
+            return post(endpoints(self.root), WM_COMMAND, 40006)
         if os.path.lexists(record):
             os.unlink(record)  # no configuration program present
         self.assertEqual(run_as(NOBODY, GROUP, member), "ok")
         self.assertTrue(wait_until(lambda: self.launched() == ["QuernConf.exe"]))
 
-        def close():
-            with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
-                sender.sendto(message(WM_CLOSE, 0, 0), endpoints(self.root)[0])
-            return "ok"
-        self.assertEqual(run_as(NOBODY, GROUP, close), "ok")
+        self.assertEqual(run_as(NOBODY, GROUP, lambda: post(endpoints(self.root)[:1], WM_CLOSE)), "ok")
         self.assertEqual(receiver.process.wait(timeout=10), 0)
 
     def start_desktop(self):
@@ -269,8 +267,7 @@ class LocalTrust(unittest.TestCase):
         self.assertIsNone(service.process.poll())
         self.assertIsNone(desktop.poll())
         self.assertEqual(self.launched(), [])
-        with open(calls) as handle:
-            self.assertEqual([c for c in handle.read().split("\n") if c.startswith(("start", "stop"))], [])
+        self.assertEqual([c for c in read_file(calls).split("\n") if c.startswith(("start", "stop"))], [])
         self.assertEqual(sum(REFUSED_LINE in line for line in service.trace()), 2)  # one per instance
 
         # A log-out ends the desktop instance only; a hang-up means nothing
@@ -282,16 +279,10 @@ class LocalTrust(unittest.TestCase):
         service.process.send_signal(1)
         time.sleep(0.5)
         self.assertIsNone(service.process.poll())
-        with open(calls) as handle:
-            self.assertNotIn("stop", handle.read())
+        self.assertNotIn("stop", read_file(calls))
 
         # A member may stop the service as the companion service would.
-        def stop():
-            with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
-                for path in endpoints(self.root):
-                    sender.sendto(message(SERVICE_END, 0, 0), path)
-            return "ok"
-        self.assertEqual(run_as(NOBODY, GROUP, stop), "ok")
+        self.assertEqual(run_as(NOBODY, GROUP, lambda: post(endpoints(self.root), SERVICE_END)), "ok")
         self.assertEqual(service.process.wait(timeout=10), 0)
 
     def test_service_runs_only_programs_nobody_else_can_change(self):

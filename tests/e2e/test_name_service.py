@@ -11,7 +11,7 @@ import sys
 import time
 import unittest
 
-from receiver import CLIENT_ADDRESS, Receiver, join_peer_namespace
+from receiver import CLIENT_ADDRESS, Receiver, join_peer_namespace, write_file
 
 NAME_PORT = 37010
 NAME_PORT_2 = 37011
@@ -135,32 +135,30 @@ class RepliesToPort37010(unittest.TestCase):
 
     def test_first_kind_requests_are_answered_on_37010_and_the_printer_hears_announcements(self):
         receiver = Receiver()
-        try:
-            with open(os.path.join(receiver.data, "tvqnhost.ini"), "w") as handle:
-                handle.write("[HOST]\nupdate=1\nscanner01=%s,%s2,KNOWN\n" % (stamp_now(), LINK))
-            # Listening before the receiver starts: its start announces our
-            # name to the printers it knows.
-            printer = self.printer(3, datagram(0x09090001, OWN_NAME.lower()),
-                                   datagram(0x09090001, "someone-else"),
-                                   datagram(0x09090002, "printer-ns"))
-            self.assertEqual(printer.stdout.readline().strip(), "ready")
-            receiver.start()
-            wait_for_name_service(self, receiver)
-            printer.stdin.write("go\n")
-            printer.stdin.flush()
-            heard = self.heard(printer)
-            codes = [(command_of(d), name_of(d), sender) for d, sender in heard]
-            self.assertEqual(codes, [(0x09090012, OWN_NAME.upper(), LINK + "1"),
-                                     (0x09090011, OWN_NAME.upper(), LINK + "1"),
-                                     (0x09090012, OWN_NAME.upper(), LINK + "1")])
-            self.assertTrue(all(len(d) == 296 for d, _ in heard))
-            self.assertEqual(receiver.stop(), 0)
-            table = read_ini(os.path.join(receiver.data, "tvqnhost.ini"))
-            self.assertTrue(table[("host", "scanner01")].endswith(",%s2,PRINTER-NS" % LINK))
-            self.assertIsNone(table.get(("host", "scanner02")))
-            self.assertEqual(table[("host", "update")], "1")
-        finally:
-            receiver.__exit__(None, None, None)
+        self.addCleanup(receiver.__exit__, None, None, None)
+        write_file(os.path.join(receiver.data, "tvqnhost.ini"),
+                   "[HOST]\nupdate=1\nscanner01=%s,%s2,KNOWN\n" % (stamp_now(), LINK))
+        # Listening before the receiver starts: its start announces our
+        # name to the printers it knows.
+        printer = self.printer(3, datagram(0x09090001, OWN_NAME.lower()),
+                               datagram(0x09090001, "someone-else"),
+                               datagram(0x09090002, "printer-ns"))
+        self.assertEqual(printer.stdout.readline().strip(), "ready")
+        receiver.start()
+        wait_for_name_service(self, receiver)
+        printer.stdin.write("go\n")
+        printer.stdin.flush()
+        heard = self.heard(printer)
+        codes = [(command_of(d), name_of(d), sender) for d, sender in heard]
+        self.assertEqual(codes, [(0x09090012, OWN_NAME.upper(), LINK + "1"),
+                                 (0x09090011, OWN_NAME.upper(), LINK + "1"),
+                                 (0x09090012, OWN_NAME.upper(), LINK + "1")])
+        self.assertTrue(all(len(d) == 296 for d, _ in heard))
+        self.assertEqual(receiver.stop(), 0)
+        table = read_ini(os.path.join(receiver.data, "tvqnhost.ini"))
+        self.assertTrue(table[("host", "scanner01")].endswith(",%s2,PRINTER-NS" % LINK))
+        self.assertIsNone(table.get(("host", "scanner02")))
+        self.assertEqual(table[("host", "update")], "1")
 
 
 if __name__ == "__main__":

@@ -14,7 +14,7 @@ import tempfile
 import threading
 import unittest
 
-from receiver import BINARY, wait_until
+from receiver import BINARY, read_file, wait_until, write_file
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../..")
 README = os.path.join(SOURCE, "README.md")
@@ -70,8 +70,7 @@ class Demo:
 
 class ReadmeExamples(unittest.TestCase):
     def test_every_command_runs_and_the_examples_show_what_it_does(self):
-        with open(README) as handle:
-            text = handle.read()
+        text = read_file(README)
         commands = shell_lines(text)
         self.assertGreater(len(commands), 15)
         work = tempfile.mkdtemp(prefix="qb-readme-")
@@ -79,8 +78,7 @@ class ReadmeExamples(unittest.TestCase):
         programs = os.path.dirname(os.path.abspath(BINARY))
         sendscan = os.path.join(programs, "quillbox-sendscan")
         # The pages the README's commands name as the reader's own files.
-        with open(os.path.join(work, "scan.pbm"), "wb") as page:
-            page.write(b"P4\n1728 64\n" + bytes(216 * 32) + b"\xff" * (216 * 32))
+        write_file(os.path.join(work, "scan.pbm"), b"P4\n1728 64\n" + bytes(216 * 32) + b"\xff" * (216 * 32))
         for name in ("page1.tif", "page2.tif"):
             subprocess.run([sendscan, "make-tiff", os.path.join(work, name)], check=True, capture_output=True)
 
@@ -127,8 +125,7 @@ class ReadmeExamples(unittest.TestCase):
     def test_the_commands_no_test_runs_name_what_exists(self):
         # The benchmarks take minutes and the by-hand install changes the
         # machine: their programs, modes and files must at least exist.
-        with open(README) as handle:
-            blocks = re.findall(r"^```sh\n(.*?)^```", handle.read(), re.M | re.S)
+        blocks = re.findall(r"^```sh\n(.*?)^```", read_file(README), re.M | re.S)
         lines = [re.sub(r"\s+#.*$", "", line) for block in blocks for line in block.splitlines()]
         build = os.path.dirname(os.path.abspath(BINARY))
         benches = [line.split() for line in lines if line.startswith("build/bench/")]

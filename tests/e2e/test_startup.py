@@ -9,7 +9,7 @@ import time
 import unittest
 
 from receiver import (DIRECT_PORT, JOB_PORT, NG_JOB_LIMIT, OK, Receiver, BINARY,
-                      closed_by_peer, receive_exactly, wait_until)
+                      closed_by_peer, read_file, receive_exactly, wait_until, write_file)
 
 RECORD_FORMAT = "<32s9i"  # tag, configPresent, configWindow, commPresent, commWindow,
                           # commState, hddState, three reserved words
@@ -121,9 +121,8 @@ class Startup(unittest.TestCase):
         settings = "[DEBUG]\nTrace=2\n[MANAGEMENT]\nList=2\n"
         with Receiver(settings=settings) as receiver:
             log = os.path.join(receiver.data, "tvscanlog_f.bin")
-            with open(log, "w") as handle:
-                handle.write("".join("2026/01/0%d 10:00 *;p;f%d.pdf;1;/x\n" % (i, i)
-                                     for i in range(1, 6)))
+            write_file(log, "".join("2026/01/0%d 10:00 *;p;f%d.pdf;1;/x\n" % (i, i)
+                                    for i in range(1, 6)))
             self.assertTrue(wait_until(lambda: any(
                 l.startswith("Connection closed") for l in receiver.trace())))
             wait_for_record(receiver)
@@ -155,8 +154,8 @@ class Startup(unittest.TestCase):
     def test_a_configuration_program_tag_is_left_alone(self):
         receiver = Receiver()
         os.makedirs(os.path.join(receiver.root, "run/quillbox"))
-        with open(os.path.join(receiver.root, "run/quillbox/TvScannerQuernConf"), "wb") as handle:
-            handle.write(struct.pack(RECORD_FORMAT, b"CONFSET", 1, 777, 0, 0, 0, 0, 5, 6, 7))
+        write_file(os.path.join(receiver.root, "run/quillbox/TvScannerQuernConf"),
+                   struct.pack(RECORD_FORMAT, b"CONFSET", 1, 777, 0, 0, 0, 0, 5, 6, 7))
         with receiver:
             tag, words = wait_for_record(receiver)
             self.assertEqual(tag, "CONFSET")
@@ -168,21 +167,18 @@ class Startup(unittest.TestCase):
             wait_for_record(receiver)
             client = receiver.connect()
             self.assertEqual(receive_exactly(client, 4), OK)
-            with open(receiver.settings_path) as handle:
-                self.assertRegex(handle.read(),
-                                 r"Scanner1=127\.0\.0\.2,\d+,\d\d:\d\d:\d\d\n")
+            self.assertRegex(read_file(receiver.settings_path),
+                             r"Scanner1=127\.0\.0\.2,\d+,\d\d:\d\d:\d\d\n")
             started = time.time()
             self.assertEqual(receiver.stop(signal.SIGTERM), 0)
             self.assertLess(time.time() - started, 1.0)
             self.assertEqual(read_record(receiver)[1][2], 0)
-            with open(receiver.settings_path) as handle:
-                self.assertNotIn("Scanner", handle.read())
+            self.assertNotIn("Scanner", read_file(receiver.settings_path))
             self.assertTrue(closed_by_peer(client))
 
     def test_connection_limit_is_read_once_at_start(self):
         with Receiver(settings="[MANAGEMENT]\nMaxConnectNum=1\n") as receiver:
-            with open(receiver.settings_path, "w") as handle:
-                handle.write("[MANAGEMENT]\nMaxConnectNum=30\n")
+            write_file(receiver.settings_path, "[MANAGEMENT]\nMaxConnectNum=30\n")
             first = receiver.connect()
             self.assertEqual(receive_exactly(first, 4), OK)
             self.assertEqual(receive_exactly(receiver.connect(), 4), NG_JOB_LIMIT)
@@ -195,44 +191,37 @@ class Startup(unittest.TestCase):
 
     def test_service_mode_skips_the_shared_record(self):
         service = Receiver()
-        try:
-            service.start(["QBXSVC"])
-            self.assertTrue(service.wait_for_trace(" Service QBX Start !!!"))
-            self.assertEqual(receive_exactly(service.connect(DIRECT_PORT), 4), OK)
-            self.assertFalse(os.path.exists(
-                os.path.join(service.root, "run/quillbox/TvScannerQuernConf")))
-            self.assertEqual(service.stop(), 0)
-        finally:
-            service.__exit__(None, None, None)
+        self.addCleanup(service.__exit__, None, None, None)
+        service.start(["QBXSVC"])
+        self.assertTrue(service.wait_for_trace(" Service QBX Start !!!"))
+        self.assertEqual(receive_exactly(service.connect(DIRECT_PORT), 4), OK)
+        self.assertFalse(os.path.exists(
+            os.path.join(service.root, "run/quillbox/TvScannerQuernConf")))
+        self.assertEqual(service.stop(), 0)
 
     def test_other_command_lines_are_desktop_starts(self):
         for args in (["qbxsvc"], ["QBXSVC "], ["QBXSVC", "x"]):
             receiver = Receiver()
-            try:
-                receiver.start(args)
-                self.assertTrue(receiver.wait_for_trace(" Normal QBX Start !!!"), args)
-                self.assertEqual(receiver.stop(), 0)
-            finally:
-                receiver.__exit__(None, None, None)
+            self.addCleanup(receiver.__exit__, None, None, None)
+            receiver.start(args)
+            self.assertTrue(receiver.wait_for_trace(" Normal QBX Start !!!"), args)
+            self.assertEqual(receiver.stop(), 0)
 
     def test_an_installed_companion_service_makes_a_desktop_instance_without_server(self):
         receiver = Receiver()
         fake_bin = os.path.join(receiver.root, "fakebin")
         os.makedirs(fake_bin)
-        with open(os.path.join(fake_bin, "systemctl"), "w") as handle:
-            handle.write("#!/bin/sh\n[ \"$1\" = is-enabled ] && { echo disabled; exit 1; }\n"
-                         "echo inactive; exit 3\n")
-        os.chmod(os.path.join(fake_bin, "systemctl"), 0o755)
+        write_file(os.path.join(fake_bin, "systemctl"),
+                   "#!/bin/sh\n[ \"$1\" = is-enabled ] && { echo disabled; exit 1; }\n"
+                   "echo inactive; exit 3\n", 0o755)
         receiver.env["PATH"] = fake_bin + ":" + receiver.env["PATH"]
-        try:
-            receiver.start(wait_for_port=False)
-            self.assertTrue(receiver.wait_for_trace(" Desktop QBX Start !!!(0)"))
-            self.assertIn("--- !! Service is Mukou !!--", receiver.trace())
-            with self.assertRaises(OSError):
-                socket.create_connection(("127.0.0.1", JOB_PORT), timeout=1).close()
-            self.assertEqual(receiver.stop(), 0)
-        finally:
-            receiver.__exit__(None, None, None)
+        self.addCleanup(receiver.__exit__, None, None, None)
+        receiver.start(wait_for_port=False)
+        self.assertTrue(receiver.wait_for_trace(" Desktop QBX Start !!!(0)"))
+        self.assertIn("--- !! Service is Mukou !!--", receiver.trace())
+        with self.assertRaises(OSError):
+            socket.create_connection(("127.0.0.1", JOB_PORT), timeout=1).close()
+        self.assertEqual(receiver.stop(), 0)
 
 
 if __name__ == "__main__":

@@ -8,7 +8,7 @@ import subprocess
 import tempfile
 import unittest
 
-from receiver import BINARY
+from receiver import BINARY, read_file, write_file
 
 UNIT = os.path.join(os.path.dirname(__file__), "../../tools/systemd/quillbox.service")
 
@@ -30,11 +30,9 @@ class ServiceUnit(unittest.TestCase):
         # The checker wants the program to exist: point it at the build.
         folder = tempfile.mkdtemp(prefix="qb-unit-")
         self.addCleanup(shutil.rmtree, folder, True)
-        with open(UNIT) as handle:
-            text = handle.read().replace("/usr/bin/quillbox", os.path.abspath(BINARY))
+        text = read_file(UNIT).replace("/usr/bin/quillbox", os.path.abspath(BINARY))
         path = os.path.join(folder, "quillbox.service")
-        with open(path, "w") as handle:
-            handle.write(text)
+        write_file(path, text)
         result = subprocess.run(["systemd-analyze", "verify", "--man=no", path],
                                 capture_output=True, text=True, timeout=60)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)

@@ -12,8 +12,8 @@ import subprocess
 import time
 import unittest
 
-from receiver import (BINARY, JOB_PORT, OK, Receiver, receive_exactly, sendscan, shell,
-                      wait_until)
+from receiver import (BINARY, JOB_PORT, OK, Receiver, read_file, receive_exactly, sendscan,
+                      shell, wait_until, write_file)
 
 WM_COMMAND = 0x111
 TRAY_MESSAGE = 0x400 + 10
@@ -31,11 +31,6 @@ case "$1" in
 esac
 exit 0
 """
-
-
-def read_text(path):
-    with open(path) as handle:
-        return handle.read()
 
 
 def tray(root):
@@ -84,11 +79,8 @@ class TrayOfANormalInstance(unittest.TestCase):
         conf = os.path.join(receiver.root, "conf")
         os.makedirs(conf)
         marker = os.path.join(receiver.root, "launched")
-        with open(os.path.join(conf, "QuernConf.exe"), "w") as handle:
-            handle.write("#!/bin/sh\necho \"run:$*\" >> %s\n" % marker)
-        os.chmod(os.path.join(conf, "QuernConf.exe"), 0o755)
-        with open(receiver.settings_path, "w") as handle:
-            handle.write("[DEBUG]\nTrace=2\n[PATH]\nCONF=%s\n" % conf)
+        write_file(os.path.join(conf, "QuernConf.exe"), "#!/bin/sh\necho \"run:$*\" >> %s\n" % marker, 0o755)
+        write_file(receiver.settings_path, "[DEBUG]\nTrace=2\n[PATH]\nCONF=%s\n" % conf)
         with receiver:
             root = receiver.root
             self.assertTrue(wait_until(lambda: icon(root) == "SICON"))
@@ -108,7 +100,7 @@ class TrayOfANormalInstance(unittest.TestCase):
                 handle.write(struct.pack("<2i", 1, 777777))
             post_to_main_window(root, WM_COMMAND, 40006, 0)
             time.sleep(0.5)
-            self.assertEqual(read_text(marker), "run:\n")
+            self.assertEqual(read_file(marker), "run:\n")
             # The disk-state command draws the warning picture.
             post_to_main_window(root, WM_COMMAND, 1015, 2)
             self.assertTrue(wait_until(lambda: icon(root) == "SICON_YELOW"))
@@ -122,13 +114,10 @@ class DesktopFollowsTheService(unittest.TestCase):
         self.root = self.receiver.root
         self.dest = os.path.join(self.root, "srv/dest1")
         os.makedirs(self.dest)
-        with open(os.path.join(self.receiver.data, "tvscan_f.bin"), "w") as handle:
-            handle.write("1;%s;Front desk;;\n" % self.dest)
+        write_file(os.path.join(self.receiver.data, "tvscan_f.bin"), "1;%s;Front desk;;\n" % self.dest)
         self.bin = os.path.join(self.root, "fakebin")
         os.makedirs(self.bin)
-        with open(os.path.join(self.bin, "systemctl"), "w") as handle:
-            handle.write(FAKE_SYSTEMCTL)
-        os.chmod(os.path.join(self.bin, "systemctl"), 0o755)
+        write_file(os.path.join(self.bin, "systemctl"), FAKE_SYSTEMCTL, 0o755)
         self.set_service_state("active")
         self.receiver.env["PATH"] = self.bin + ":" + self.receiver.env["PATH"]
         self.desktop = None
@@ -140,8 +129,7 @@ class DesktopFollowsTheService(unittest.TestCase):
         self.receiver.__exit__(None, None, None)
 
     def set_service_state(self, state):
-        with open(os.path.join(self.bin, "state"), "w") as handle:
-            handle.write(state + "\n")
+        write_file(os.path.join(self.bin, "state"), state + "\n")
 
     def test_icon_jobs_new_files_and_service_commands(self):
         self.receiver.start(["QBXSVC"])  # the service instance: receives
@@ -179,13 +167,13 @@ class DesktopFollowsTheService(unittest.TestCase):
         self.assertEqual([i[0] for i in right_click_menu(self.root)], ["40006", "40007", "0", "40004"])
         post_to_main_window(self.root, WM_COMMAND, 40007, 0)
         self.assertTrue(wait_until(lambda: icon(self.root) == "SICON", timeout=4))
-        self.assertIn("start QBXSVC.service", read_text(os.path.join(self.bin, "calls")))
+        self.assertIn("start QBXSVC.service", read_file(os.path.join(self.bin, "calls")))
         self.assertIn("--- !! Strart service OK !!--", trace())
 
         # The desktop's "Close" stops the service first.
         post_to_main_window(self.root, WM_COMMAND, 40004, 0)
         self.assertEqual(self.desktop.wait(timeout=10), 0)
-        self.assertIn("stop QBXSVC.service", read_text(os.path.join(self.bin, "calls")))
+        self.assertIn("stop QBXSVC.service", read_file(os.path.join(self.bin, "calls")))
         self.assertEqual(self.receiver.stop(), 0)
 
 
@@ -201,8 +189,7 @@ class DiskFullPicture(unittest.TestCase):
             self.skipTest("tmpfs cannot be mounted here")
         self.addCleanup(receiver.__exit__, None, None, None)
         self.addCleanup(shell, "umount " + conf)
-        with open(receiver.settings_path, "w") as handle:
-            handle.write("[DEBUG]\nTrace=2\n[PATH]\nCONF=%s\n[MANAGEMENT]\nHDD=99\n" % conf)
+        write_file(receiver.settings_path, "[DEBUG]\nTrace=2\n[PATH]\nCONF=%s\n[MANAGEMENT]\nHDD=99\n" % conf)
         receiver.start()
         self.assertTrue(wait_until(lambda: icon(receiver.root) == "SICON_RED"))
         self.assertEqual(receiver.stop(), 0)
@@ -219,9 +206,8 @@ class AddressChanges(unittest.TestCase):
         receiver = Receiver()
         self.addCleanup(receiver.__exit__, None, None, None)
         # A printer the PC told its name before: it hears it again on each change.
-        with open(os.path.join(receiver.data, "tvqnhost.ini"), "w") as handle:
-            handle.write("[ID]\nid=1\n[HOST]\nscanner01=%s,127.0.0.2,PRINTER1\n"
-                         % time.strftime("%Y%m%d%H%M%S"))
+        write_file(os.path.join(receiver.data, "tvqnhost.ini"),
+                   "[ID]\nid=1\n[HOST]\nscanner01=%s,127.0.0.2,PRINTER1\n" % time.strftime("%Y%m%d%H%M%S"))
         receiver.process = subprocess.Popen(["ip", "netns", "exec", ns, BINARY], env=receiver.env,
                                             stderr=subprocess.PIPE)
         self.assertTrue(receiver.wait_for_trace(" Normal QBX Start !!!"))

@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from receiver import BINARY, SENDSCAN, Receiver, wait_until
+from receiver import BINARY, SENDSCAN, Receiver, read_file, wait_until, write_file
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BROWSER_TESTS = os.path.join(HERE, "..", "browser")
@@ -40,8 +40,7 @@ class WebTlsTest(unittest.TestCase):
         self.addCleanup(web.terminate)
         token_path = os.path.join(receiver.root, "run/quillbox/web-token")
         self.assertTrue(wait_until(lambda: os.path.exists(token_path), 10))
-        with open(token_path) as handle:
-            token = handle.read()
+        token = read_file(token_path)
         insecure = ssl.create_default_context()
         insecure.check_hostname = False
         insecure.verify_mode = ssl.CERT_NONE
@@ -82,8 +81,7 @@ class WebPageTest(unittest.TestCase):
         self.addCleanup(receiver.__exit__, None, None, None)
         first = os.path.join(receiver.root, "srv/first")
         os.makedirs(first)
-        with open(os.path.join(receiver.data, "tvscan_f.bin"), "w") as handle:
-            handle.write("1;%s;First;;\n" % first)
+        write_file(os.path.join(receiver.data, "tvscan_f.bin"), "1;%s;First;;\n" % first)
         receiver.start()
         web = subprocess.Popen([WEB], env=receiver.env, stderr=subprocess.PIPE, text=True)
         self.addCleanup(web.wait, 10)

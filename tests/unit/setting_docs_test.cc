@@ -137,23 +137,5 @@ TEST(SettingDocsTest, TheInstalledSettingsFileShowsEverySettingWithItsDefault) {
   }
 }
 
-TEST(SettingTableTest, ValuesAreCheckedAgainstTypeAndRange) {
-  std::string why;
-  const Setting& port = SettingOf(kSettingFtpPort);
-  EXPECT_TRUE(SettingValueValid(port, "2121", &why));
-  EXPECT_FALSE(SettingValueValid(port, "twenty-one", &why));
-  EXPECT_EQ(why, "a whole number from 1 to 65535");
-  EXPECT_FALSE(SettingValueValid(port, "70000", &why));
-  EXPECT_FALSE(SettingValueValid(port, "21 ", &why));
-  EXPECT_FALSE(SettingValueValid(port, "", &why));
-  const Setting& version = SettingOf(kSettingFtpsMinTlsVersion);
-  EXPECT_TRUE(SettingValueValid(version, "1.3", &why));
-  EXPECT_FALSE(SettingValueValid(version, "1.4", &why));
-  EXPECT_EQ(why, "one of 1.0 1.1 1.2 1.3");
-  EXPECT_FALSE(SettingValueValid(SettingOf(kSettingConf), "/a\n[PATH]", &why));
-  EXPECT_EQ(FindSetting("management", "ftpport"), &port);
-  EXPECT_EQ(FindSetting("LANGUAGE", "Language"), nullptr);
-}
-
 }  // namespace
 }  // namespace qb

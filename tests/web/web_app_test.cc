@@ -39,31 +39,29 @@ class WebAppTest : public ::testing::Test {
   static void Write(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::trunc) << text;
   }
-  WebResponse Get(const std::string& path, const std::string& cookie = {}) {
+  // A request as the signed-in page (or, without a cookie, anyone) sends it.
+  static WebRequest Request(const std::string& method, const std::string& path,
+                            const std::string& cookie = {}) {
     WebRequest request;
-    request.method = "GET";
+    request.method = method;
     request.path = path;
     request.host = "127.0.0.1:37180";
     request.cookie = cookie;
-    return app_.Handle(request);
+    return request;
+  }
+  WebResponse Get(const std::string& path, const std::string& cookie = {}) {
+    return app_.Handle(Request("GET", path, cookie));
   }
   WebResponse Post(const std::string& path, const std::string& body, const std::string& cookie,
                    const std::string& csrf) {
-    WebRequest request;
-    request.method = "POST";
-    request.path = path;
-    request.host = "127.0.0.1:37180";
-    request.cookie = cookie;
+    WebRequest request = Request("POST", path, cookie);
     request.csrfToken = csrf;
     request.body = body;
     return app_.Handle(request);
   }
   // Signs in; the session's cookie header and CSRF token.
   std::pair<std::string, std::string> SignIn() {
-    WebRequest request;
-    request.method = "GET";
-    request.path = "/";
-    request.host = "127.0.0.1:37180";
+    WebRequest request = Request("GET", "/");
     request.query["token"] = kToken;
     const WebResponse signedIn = app_.Handle(request);
     EXPECT_EQ(signedIn.status, 303);
@@ -92,10 +90,7 @@ TEST_F(WebAppTest, NothingWithoutTheTokenOrAtAnotherHostName) {
     EXPECT_EQ(response.body.find("printer"), std::string::npos);
     EXPECT_EQ(HeaderOf(response, "X-Frame-Options"), "DENY");
   }
-  WebRequest wrongToken;
-  wrongToken.method = "GET";
-  wrongToken.path = "/";
-  wrongToken.host = "127.0.0.1:37180";
+  WebRequest wrongToken = Request("GET", "/");
   wrongToken.query["token"] = std::string(kToken).replace(0, 1, "f");
   EXPECT_EQ(app_.Handle(wrongToken).status, 401);
   EXPECT_TRUE(HeaderOf(app_.Handle(wrongToken), "Set-Cookie").empty());
@@ -103,11 +98,8 @@ TEST_F(WebAppTest, NothingWithoutTheTokenOrAtAnotherHostName) {
   // A page reached by another name (a rebound DNS name) answers nothing,
   // even to a signed-in browser.
   const auto [cookie, csrf] = SignIn();
-  WebRequest rebound;
-  rebound.method = "GET";
-  rebound.path = "/api/state";
+  WebRequest rebound = Request("GET", "/api/state", cookie);
   rebound.host = "evil.example:37180";
-  rebound.cookie = cookie;
   EXPECT_EQ(app_.Handle(rebound).status, 421);
 }
 
@@ -148,11 +140,7 @@ TEST_F(WebAppTest, DocumentsAreServedOnlyFromDestinationFolders) {
 
   const WebResponse pdf = Get("/file?id=x", cookie);
   EXPECT_EQ(pdf.status, 404);
-  WebRequest request;
-  request.method = "GET";
-  request.path = "/file";
-  request.host = "127.0.0.1:37180";
-  request.cookie = cookie;
+  WebRequest request = Request("GET", "/file", cookie);
   request.query["id"] = state["documents"][1]["id"];
   const WebResponse served = app_.Handle(request);
   EXPECT_EQ(served.status, 200);
