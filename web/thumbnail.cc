@@ -176,16 +176,17 @@ ThumbnailResult FromPdf(const std::string& path) {
   const double dpi = std::min(2.0 * kThumbnailWidth * 72.0 / box.width(),
                               2.0 * kThumbnailHeight * 72.0 / box.height());
   poppler::page_renderer renderer;
-  renderer.set_image_format(poppler::image::format_rgb24);
+  renderer.set_image_format(poppler::image::format_argb32);
   const poppler::image image = renderer.render_page(page.get(), dpi, dpi);
-  if (!image.is_valid() || image.format() != poppler::image::format_rgb24) {
+  const int width = image.width(), height = image.height();
+  if (!image.is_valid() || image.format() != poppler::image::format_argb32 || width <= 0 ||
+      height <= 0 || image.bytes_per_row() < width * 4) {
     return Fail("the PDF page could not be drawn");
   }
-  const int width = image.width(), height = image.height();
   Shrinker shrinker(width, height, 3, kThumbnailWidth, kThumbnailHeight);
   std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
   for (int y = 0; y < height; ++y) {
-    // rgb24 rows hold 32-bit pixels 0x00RRGGBB in the machine's order.
+    // argb32 rows hold 32-bit pixels 0xAARRGGBB in the machine's order.
     const uint8_t* source = reinterpret_cast<const uint8_t*>(image.const_data()) +
                             static_cast<size_t>(y) * static_cast<size_t>(image.bytes_per_row());
     for (int x = 0; x < width; ++x) {

@@ -93,7 +93,7 @@ TEST(ThumbnailTest, BrokenAndUnknownFilesGiveAReasonNotACrash) {
   const std::string cut = root.path() + "/cut.tif";
   std::ofstream(cut) << bytes.substr(0, bytes.size() / 2);
   std::ofstream(root.path() + "/text.txt") << "hello";
-  std::ofstream(root.path() + "/bad.jpg") << std::string("\xFF\xD8\xFF\xE0 nothing", 14);
+  std::ofstream(root.path() + "/bad.jpg") << std::string("\xFF\xD8\xFF\xE0 nothing", 12);
   std::ofstream(root.path() + "/bad.pdf") << "%PDF-1.4 nothing";
   for (const char* name : {"/cut.tif", "/text.txt", "/bad.jpg", "/bad.pdf", "/missing.tif"}) {
     SCOPED_TRACE(name);
