@@ -119,7 +119,8 @@ int main(int argc, char** argv) {
   qb::WebAppOptions appOptions;
   appOptions.secure = !loopback;
   if (options.port != 0) {
-    const std::string port = ":" + std::to_string(options.port);
+    std::string port = ":";  // appended, not "+": g++ 12 at -O3 warns falsely on the latter
+    port += std::to_string(options.port);
     appOptions.hosts = {options.address + port};
     if (loopback) appOptions.hosts.insert("localhost" + port);
   }
