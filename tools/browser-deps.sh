@@ -1,7 +1,8 @@
 #!/bin/sh
 # What the browser test needs: Debian's chromium, Node.js (Debian's, when
 # no node is installed yet) and playwright-core from npm, pinned by
-# tests/browser/package-lock.json. playwright-core downloads no browser:
+# tests/browser/package-lock.json to a version that runs on Debian 12's
+# Node.js 18 and drives its chromium. playwright-core downloads no browser:
 # the test drives /usr/bin/chromium.
 set -eu
 cd "$(dirname "$0")/.."
