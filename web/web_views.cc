@@ -52,18 +52,21 @@ int DestinationNumberOf(const std::vector<DestinationEntry>& destinations, const
   return 0;
 }
 
-std::string PathOf(Env& env, const ReceiveLogEntry& entry) {
-  if (entry.files != 1 || entry.folder.empty() || entry.file.empty() ||
-      entry.file.find('/') != std::string::npos || entry.file == "." || entry.file == "..") {
+// The document's one file when it lies in a folder of `destinations`.
+std::string PathOf(const std::vector<DestinationEntry>& destinations, const ReceiveLogEntry& entry) {
+  if (entry.files != 1 || entry.file.empty() || entry.file.find('/') != std::string::npos ||
+      entry.file == "." || entry.file == "..") {
     return {};
   }
+  if (DestinationNumberOf(destinations, entry.folder) == 0) return {};
+  return entry.folder + "/" + entry.file;
+}
+
+std::vector<DestinationEntry> Destinations(Env& env) {
   std::vector<DestinationEntry> destinations;
   std::string why;
-  if (!ReadDestinations(env, &destinations, &why)) return {};
-  for (const DestinationEntry& destination : destinations) {
-    if (destination.folder == entry.folder) return entry.folder + "/" + entry.file;
-  }
-  return {};
+  if (!ReadDestinations(env, &destinations, &why)) destinations.clear();
+  return destinations;
 }
 
 const char* ThumbnailStateName(ThumbnailState state) {
@@ -90,7 +93,7 @@ std::string DocumentId(const std::string& logLine) {
 
 std::string DocumentPath(Env& env, const std::string& id) {
   for (const ReceiveLogEntry& entry : Entries(env)) {
-    if (DocumentId(entry.line) == id) return PathOf(env, entry);
+    if (DocumentId(entry.line) == id) return PathOf(Destinations(env), entry);
   }
   return {};
 }
@@ -137,7 +140,7 @@ json StateView(Env& env, ThumbnailCache& thumbnails) {
   for (const ReceiveLogEntry& entry : Entries(env)) {
     if (documents.size() == kNewestDocuments) break;
     json view = EntryView(entry);
-    const std::string path = PathOf(env, entry);
+    const std::string path = PathOf(entries, entry);
     view["openable"] = !path.empty();
     view["destination"] = DestinationNumberOf(entries, entry.folder);
     view["thumb"] = path.empty() ? "none" : ThumbnailStateName(thumbnails.Ask(view["id"], path));
