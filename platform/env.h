@@ -103,6 +103,12 @@ class Env {
   // (the account and its group); a symbolic link at `path` is refused.
   virtual FileResult NewWritableFile(const std::string& path, CreateMode mode,
                                      std::unique_ptr<WritableFile>* file);
+  // A new file (as kNewOnly) that is written once, from start to end, as
+  // fast as a network delivers it, and read only once it is closed: an
+  // upload. The data goes to the disk while it arrives rather than in one
+  // long sync at the end, and without a copy through the page cache where
+  // the volume allows it.
+  virtual FileResult NewStreamFile(const std::string& path, std::unique_ptr<WritableFile>* file);
   virtual FileResult OpenReadable(const std::string& path, std::unique_ptr<ReadableFile>* file);
   // Makes the folder's entries (files created, renamed, removed) durable.
   virtual FileResult SyncFolder(const std::string& path);

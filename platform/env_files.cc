@@ -94,6 +94,10 @@ FileResult Env::NewWritableFile(const std::string& path, CreateMode mode,
   return OpenPosixWritable(path, mode, kWriteBufferBytes, file);
 }
 
+FileResult Env::NewStreamFile(const std::string& path, std::unique_ptr<WritableFile>* file) {
+  return OpenPosixStream(path, file);
+}
+
 FileResult Env::OpenReadable(const std::string& path, std::unique_ptr<ReadableFile>* file) {
   return OpenPosixReadable(path, file);
 }

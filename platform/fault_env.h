@@ -33,6 +33,11 @@ class FaultEnv final : public Env {
 
   FileResult NewWritableFile(const std::string& path, CreateMode mode,
                              std::unique_ptr<WritableFile>* file) override;
+  // Recorded as any other new file: what a crash keeps depends on the
+  // syncs, not on how the bytes travelled.
+  FileResult NewStreamFile(const std::string& path, std::unique_ptr<WritableFile>* file) override {
+    return NewWritableFile(path, CreateMode::kNewOnly, file);
+  }
   FileResult OpenReadable(const std::string& path, std::unique_ptr<ReadableFile>* file) override;
   FileResult SyncFolder(const std::string& path) override;
   FileResult RenameNoReplace(const std::string& from, const std::string& to) override;

@@ -15,6 +15,9 @@ namespace qb {
 // at once, as the fault Env needs so that a crash finds what was written).
 FileResult OpenPosixWritable(const std::string& path, CreateMode mode, size_t bufferBytes,
                              std::unique_ptr<WritableFile>* file);
+// Opens a new file for Env::NewStreamFile: blocks written directly to the
+// disk by a thread of the file's own while the next block fills.
+FileResult OpenPosixStream(const std::string& path, std::unique_ptr<WritableFile>* file);
 FileResult OpenPosixReadable(const std::string& path, std::unique_ptr<ReadableFile>* file);
 
 }  // namespace qb

@@ -72,7 +72,10 @@ std::string DocumentFiles::NewStagingFile(const std::string& folder,
   for (int attempt = 0; attempt < 8; ++attempt) {
     std::string staging = NewStagingPath(folder);
     std::unique_ptr<WritableFile> file;
-    result = env_->NewWritableFile(staging, CreateMode::kNewOnly, &file);
+    // A file handed back through `writer` is an upload arriving from the
+    // network; one only named here is written later by its owner.
+    result = writer != nullptr ? env_->NewStreamFile(staging, &file)
+                               : env_->NewWritableFile(staging, CreateMode::kNewOnly, &file);
     if (result.ok()) {
       if (writer != nullptr) {
         *writer = std::move(file);

@@ -139,5 +139,54 @@ TEST(EnvFiles, FolderWork) {
   EXPECT_EQ(env.Remove(dir / "b").error(), FileError::kNotFound);
 }
 
+// An upload's file: blocks written directly to the disk where the volume
+// allows it (the temporary folder) and through the page cache where it
+// does not (/dev/shm), with the unaligned tails a Sync in mid-stream and
+// at the end leave.
+TEST(EnvFiles, StreamFilesKeepEveryByteWhateverTheVolume) {
+  test::TempFolder disk;
+  const std::string memory =
+      "/dev/shm/qbstream." + std::to_string(::testing::UnitTest::GetInstance()->random_seed());
+  std::filesystem::create_directories(memory);
+  Env& env = Env::Default();
+  for (const std::string& folder : {disk.path(), memory}) {
+    SCOPED_TRACE(folder);
+    const std::string path = folder + "/upload";
+    std::unique_ptr<WritableFile> file;
+    ASSERT_TRUE(env.NewStreamFile(path, &file));
+    std::string expected;
+    std::string piece(7777, '\0');
+    for (int i = 0; expected.size() < (3u << 20) + 123; ++i) {
+      for (size_t k = 0; k < piece.size(); ++k) piece[k] = static_cast<char>(i * 31 + k);
+      ASSERT_TRUE(file->Append(piece.data(), piece.size()));
+      expected += piece;
+      if (i == 200) {
+        ASSERT_TRUE(file->Sync());  // mid-stream, not on a block boundary
+      }
+    }
+    EXPECT_EQ(file->Size(), expected.size());
+    ASSERT_TRUE(file->Sync());
+    ASSERT_TRUE(file->Close());
+    EXPECT_TRUE(Read(path) == expected);
+    EXPECT_EQ(std::filesystem::status(path).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read | std::filesystem::perms::group_write);
+    EXPECT_EQ(env.NewStreamFile(path, &file).error(), FileError::kExists);
+
+    // Whole blocks only, and nothing at all.
+    ASSERT_TRUE(env.NewStreamFile(folder + "/blocks", &file));
+    const std::string block(1 << 20, 'b');
+    ASSERT_TRUE(file->Append(block.data(), block.size()));
+    ASSERT_TRUE(file->Append(block.data(), block.size()));
+    file.reset();  // the destructor writes what is held
+    EXPECT_TRUE(Read(folder + "/blocks") == block + block);
+    ASSERT_TRUE(env.NewStreamFile(folder + "/empty", &file));
+    ASSERT_TRUE(file->Sync());
+    ASSERT_TRUE(file->Close());
+    EXPECT_EQ(Read(folder + "/empty"), "");
+  }
+  std::filesystem::remove_all(memory);
+}
+
 }  // namespace
 }  // namespace qb
