@@ -43,6 +43,19 @@ def wait_until(predicate, timeout=5.0):
     return False
 
 
+def retry(connect, seconds=10.0):
+    """connect() once it no longer fails with OSError (a server still
+    starting), or its error after `seconds`."""
+    deadline = time.time() + seconds
+    while True:
+        try:
+            return connect()
+        except OSError:
+            if time.time() > deadline:
+                raise
+            time.sleep(0.05)
+
+
 def cpu_share(pid, seconds=3.0):
     """The share of one core the process (all its threads) used over the
     next `seconds`: a busy loop shows here, where wall time would hide it."""
