@@ -200,61 +200,28 @@ TEST_F(ImageReceptionTest, WithoutOverWriteACollisionGetsAMarkedName) {
   EXPECT_EQ(ReadWholeFile(dest_ + "/scan.tif"), "older");  // OverWrite=1 replaces: see PageDelete
 }
 
-// Refused documents: each case's answers up to and with the end of data,
-// and whether the printer is locked out. Nothing is stored, logged or
-// announced.
-TEST_F(ImageReceptionTest, RefusedDocumentsLeaveNothing) {
+TEST_F(ImageReceptionTest, ChecksumMismatchAndMissingChecksumStoreNothing) {
+  ConnectPrinter();
   const std::string tiff = SmallTiff(500);
-  // Without a folder from a parameter request nothing may be written,
-  // least of all at the top of the file system.
-  const std::string topName = "qb-no-destination-" + std::to_string(CurrentProcessId()) + ".tif";
-  const struct {
-    const char* what;
-    std::function<void()> send;
-    std::string answers;
-    bool locked;
-  } cases[] = {
-      {"checksum mismatch, then no confirmed sum at the end",
-       [&] {
-         SendFile("scan.tif", tiff);
-         SendBody(Body2(0x3005, static_cast<uint16_t>(ByteSum(tiff) + 1)));
-         EXPECT_EQ(DestinationFiles(), Names{});
-       },
-       ThreeWords(0x3015, 0, 0x3E05) + kDataEndRes, true},
-      {"a TIFF form named .pdf", [&] { SendFile("scan.pdf", SmallTiff(100), 1); },
-       PcCancel() + kDataEndRes, true},
-      {"a document name offset beyond the record: no cancel",
-       [&] {
-         std::string body = ImageHeaderBody(PageHeaderFields{});
-         body[35] = 85;
-         SendBody(body);
-         SendData(SmallTiff(100));
-         SendBody(Body2(0x3002, 0));
-       },
-       kDataEndRes, true},
-      {"no destination folder",
-       [&] {
-         job_->document.folderPath[0] = '\0';
-         SendFile(topName, SmallTiff(100));
-       },
-       PcCancel() + kDataEndRes, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    ClearLockedClients();
-    ConnectPrinter();
-    c.send();
-    SendBody(Body2(0x3003, 0));
-    EXPECT_EQ(ReceiveAll(), c.answers);
-    EXPECT_EQ(DestinationFiles(), Names{});
-    EXPECT_EQ(ReadLog(), "");
-    EXPECT_EQ(newFileNotices_, 0);
-    EXPECT_EQ(IsLocked(kPrinterIp, env_.WallSeconds()), c.locked);
-    HangUp();
-  }
-  const bool written = std::filesystem::exists("/" + topName);
-  std::filesystem::remove("/" + topName);
-  EXPECT_FALSE(written);
+  SendFile("scan.tif", tiff);
+  SendBody(Body2(0x3005, static_cast<uint16_t>(ByteSum(tiff) + 1)));
+  EXPECT_EQ(Receive(8), ThreeWords(0x3015, 0, 0x3E05));
+  EXPECT_EQ(DestinationFiles(), Names{});
+  // No confirmed sum: the end of data refuses, and the printer is locked.
+  EndData();
+  EXPECT_EQ(DestinationFiles(), Names{});
+  EXPECT_EQ(ReadLog(), "");
+  EXPECT_TRUE(IsLocked("127.0.0.2", env_.WallSeconds()));
+  EXPECT_EQ(newFileNotices_, 0);
+}
+
+TEST_F(ImageReceptionTest, WrongExtensionOrFailedFormatCheckIsCancelled) {
+  ConnectPrinter();
+  SendFile("scan.pdf", SmallTiff(100), 1);  // a TIFF form named .pdf
+  EXPECT_EQ(Receive(6), PcCancel());
+  EndData();
+  EXPECT_EQ(DestinationFiles(), Names{});
+  EXPECT_TRUE(IsLocked("127.0.0.2", env_.WallSeconds()));
 }
 
 TEST_F(ImageReceptionTest, JpegThatFailsItsCheckIsRemovedAtPageEnd) {
@@ -526,6 +493,18 @@ TEST_F(ImageReceptionTest, ConnectionEndingMidPageLeavesNoFileOpenOrBehind) {
   }
 }
 
+TEST_F(ImageReceptionTest, BrokenHeaderDropsTheDataWithoutCancel) {
+  ConnectPrinter();
+  std::string body = ImageHeaderBody(PageHeaderFields{});
+  body[35] = 85;  // document name offset beyond the record
+  SendBody(body);
+  SendData(SmallTiff(100));
+  SendBody(Body2(0x3002, 0));
+  EndData();
+  EXPECT_EQ(DestinationFiles(), Names{});
+  EXPECT_TRUE(IsLocked("127.0.0.2", env_.WallSeconds()));
+}
+
 TEST_F(ImageReceptionTest, LowDiskCancelsAndShowsAFullTray) {
   ConnectPrinter();
   env_.SetFreeBytes(10240000 - 1);
@@ -752,6 +731,21 @@ TEST(ReceivedHeaderTest, StringsMustEndInsideTheReceivedBytes) {
   EXPECT_FALSE(Parse(body, 30).valid);
   fields.documentName = std::string(256, 'n');
   EXPECT_FALSE(Parse(ImageHeaderBody(fields)).valid);
+}
+
+TEST_F(ImageReceptionTest, HeaderWithoutADestinationIsCancelledAndWritesNothing) {
+  // No parameter request has found a folder for this job: nothing may be
+  // written, least of all at the top of the file system.
+  ScanJob& job = ConnectPrinter();
+  job.document.folderPath[0] = '\0';
+  const std::string name = "qb-no-destination-" + std::to_string(CurrentProcessId()) + ".tif";
+  SendFile(name, SmallTiff(100));
+  EXPECT_EQ(Receive(6), PcCancel());
+  EndData();
+  const bool written = std::filesystem::exists("/" + name);
+  std::filesystem::remove("/" + name);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(ReadLog(), "");
 }
 
 TEST_F(ImageReceptionTest, RawPageReplacedByAFileLeavesNoTemporaryFile) {
