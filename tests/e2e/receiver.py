@@ -1,5 +1,4 @@
 """Starts build/quillbox on a throw-away machine root and talks to it."""
-import hashlib
 import os
 import re
 import shutil
@@ -19,7 +18,6 @@ OK = b"OK\x00\x05"
 # What starts every trace line: local time to the millisecond.
 TIME_STAMP = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} ")
 NG_JOB_LIMIT = b"NG\x00\x15"
-NG_DISK = b"NG\x00\x01"
 
 
 def read_file(path, binary=False):
@@ -45,6 +43,19 @@ def wait_until(predicate, timeout=5.0):
     return False
 
 
+def retry(connect, seconds=10.0):
+    """connect() once it no longer fails with OSError (a server still
+    starting), or its error after `seconds`."""
+    deadline = time.time() + seconds
+    while True:
+        try:
+            return connect()
+        except OSError:
+            if time.time() > deadline:
+                raise
+            time.sleep(0.05)
+
+
 def cpu_share(pid, seconds=3.0):
     """The share of one core the process (all its threads) used over the
     next `seconds`: a busy loop shows here, where wall time would hide it."""
@@ -68,27 +79,6 @@ def random_loopback_source(rng):
     """A 127.x address other than 127.0.0.1: a printer the receiver has not
     locked out yet."""
     return "127.%d.%d.%d" % (rng.randrange(1, 255), rng.randrange(256), rng.randrange(1, 255))
-
-
-def rc4(key, data):
-    """Textbook RC4, independent of the receiver's library."""
-    state = list(range(256))
-    j = 0
-    for i in range(256):
-        j = (j + state[i] + key[i % len(key)]) % 256
-        state[i], state[j] = state[j], state[i]
-    i = j = 0
-    out = bytearray()
-    for byte in data:
-        i = (i + 1) % 256
-        j = (j + state[i]) % 256
-        state[i], state[j] = state[j], state[i]
-        out.append(byte ^ state[(state[i] + state[j]) % 256])
-    return bytes(out)
-
-
-def direct_cipher(key_text, body):
-    return rc4(hashlib.sha1(key_text.encode()).digest()[:16], body)
 
 
 def packet(body):

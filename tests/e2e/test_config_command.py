@@ -80,12 +80,10 @@ class ConfigTest(unittest.TestCase):
         cases = [
             (("dest", "add", 2, "relative/path"), INVALID, "absolute"),
             (("dest", "add", "two", folder), INVALID, "not a number"),
-            (("dest", "add", 2, folder, "--extension", "/no/such/lib.so"), INVALID, "does not exist"),
             (("dest", "add", 1, folder), LISTED, "listed already"),
             (("dest", "set", 9, "--code", "1"), NOT_LISTED, "not listed"),
             (("dest", "set", 1), USAGE, "needs --folder"),
             (("set", "NoSuchKey", "1"), INVALID, "no setting named NoSuchKey"),
-            (("set", "HDD", "150"), INVALID, "0 to 100"),
             (("get", "NoSuchKey"), INVALID, "no setting"),
             (("frobnicate",), USAGE, "unknown command"),
             (("dest", "add", 2, folder, "--colour", "red"), USAGE, "unknown option"),

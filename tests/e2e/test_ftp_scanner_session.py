@@ -13,7 +13,7 @@ import subprocess
 import time
 import unittest
 
-from receiver import BINARY, Receiver, wait_until, write_file
+from receiver import BINARY, Receiver, retry, wait_until, write_file
 from test_scan_documents import printer_pdf
 
 FTP_PORT = 2121
@@ -72,27 +72,13 @@ class FtpReceiver(Receiver):
 
     def raw(self, source="127.0.0.2"):
         """A plain control connection, once the server listens."""
-        deadline = time.time() + 10
-        while True:
-            try:
-                return socket.create_connection(("127.0.0.1", FTP_PORT), timeout=10, source_address=(source, 0))
-            except OSError:
-                if time.time() > deadline:
-                    raise
-                time.sleep(0.05)
+        return retry(lambda: socket.create_connection(("127.0.0.1", FTP_PORT), timeout=10,
+                                                      source_address=(source, 0)))
 
     def ftp(self, source="127.0.0.2", login=None, tls=False):
         """An ftplib client, logged in with the access code `login` if given."""
-        deadline = time.time() + 10
-        while True:
-            client = ftplib.FTP_TLS(context=tls_context()) if tls else ftplib.FTP()
-            try:
-                client.connect("127.0.0.1", FTP_PORT, timeout=10, source_address=(source, 0))
-                break
-            except OSError:
-                if time.time() > deadline:
-                    raise
-                time.sleep(0.05)
+        client = ftplib.FTP_TLS(context=tls_context()) if tls else ftplib.FTP()
+        retry(lambda: client.connect("127.0.0.1", FTP_PORT, timeout=10, source_address=(source, 0)))
         if login is not None:
             client.sendcmd("USER printer")
             client.sendcmd("PASS " + login)

@@ -1,8 +1,9 @@
-"""The name service of the real receiver on its fixed ports: replies, and
+"""The name service of the real receiver on its fixed port: replies, and
 the host table tvqnhost.ini at shutdown. Replies to port 37010 go to the
 asking printer's own 37010, which on this machine belongs to the receiver:
-those tests put the printer in a network namespace of its own (needs
-root)."""
+the printer sits in a network namespace of its own (needs root). Which
+request kind is answered on which port and recorded is for the in-process
+name service tests."""
 import os
 import socket
 import struct
@@ -11,10 +12,8 @@ import sys
 import time
 import unittest
 
-from receiver import CLIENT_ADDRESS, Receiver, join_peer_namespace, write_file
+from receiver import Receiver, join_peer_namespace, write_file
 
-NAME_PORT = 37010
-NAME_PORT_2 = 37011
 OWN_NAME = socket.gethostname().split(".")[0][:32]
 LINK = "10.213.92."  # a subnet of this test's own
 
@@ -55,47 +54,6 @@ def wait_for_name_service(test, receiver):
     sent in between would be lost. The first write event comes after it."""
     test.assertTrue(receiver.wait_for_trace(" QN:FD_WRITE Receive"))
 
-
-class Printer:
-    """A printer on 127.0.0.2 that hears replies on port 37011."""
-
-    def __init__(self):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.bind((CLIENT_ADDRESS, NAME_PORT_2))
-
-    def ask(self, command, name, wait=2.0):
-        self.sock.settimeout(wait)
-        self.sock.sendto(datagram(command, name), ("127.0.0.1", NAME_PORT))
-        try:
-            return self.sock.recvfrom(1000)
-        except socket.timeout:
-            return None, None
-
-    def close(self):
-        self.sock.close()
-
-
-class NameServiceOnLoopback(unittest.TestCase):
-    def test_second_kind_requests_are_answered_on_37011_and_never_recorded(self):
-        with Receiver() as receiver:
-            wait_for_name_service(self, receiver)
-            printer = Printer()
-            try:
-                reply, sender = printer.ask(0x09090003, OWN_NAME.lower())
-                self.assertEqual(sender, ("127.0.0.1", NAME_PORT))
-                self.assertEqual(len(reply), 296)
-                self.assertEqual(command_of(reply), 0x09090013)
-                self.assertEqual(struct.unpack(">I", reply[4:8])[0], 1)
-                self.assertEqual(name_of(reply), OWN_NAME.upper())
-                reply, _ = printer.ask(0x09090004, "whoever")
-                self.assertEqual(command_of(reply), 0x09090014)
-                self.assertEqual(printer.ask(0x09090003, "not-" + OWN_NAME, wait=0.5), (None, None))
-            finally:
-                printer.close()
-            self.assertEqual(receiver.stop(), 0)
-            table = read_ini(os.path.join(receiver.data, "tvqnhost.ini"))
-            self.assertNotIn(("host", "scanner01"), table)
-            self.assertEqual(table[("id", "id")], "2")
 
 # Binds port 37010 in the printer's namespace, sends the requests given as
 # hex arguments to the receiver, and prints every datagram it hears for the

@@ -6,10 +6,9 @@ import os
 import struct
 import subprocess
 import tempfile
-import time
 import unittest
 
-from receiver import SENDSCAN, Receiver, read_file, sendscan, write_file
+from receiver import SENDSCAN, Receiver, read_file, sendscan, wait_until, write_file
 
 
 def read_pbm(path):
@@ -116,9 +115,7 @@ class DocumentReceiver(Receiver):
     def log_with(self, text, timeout=5.0):
         """The receive log once it holds `text`: a document whose entry waits
         for the printer to hang up is logged a moment after the sender ends."""
-        deadline = time.time() + timeout
-        while text not in self.log() and time.time() < deadline:
-            time.sleep(0.02)
+        wait_until(lambda: text in self.log(), timeout)
         return self.log()
 
 

@@ -26,12 +26,10 @@ def wait_for_record(receiver, timeout=10.0):
     """The record is filled at the end of start-up, a moment after the ports
     open: wait until this program has marked itself present."""
     path = os.path.join(receiver.root, "run/quillbox/TvScannerQuernConf")
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if os.path.exists(path) and os.path.getsize(path) >= 68 and read_record(receiver)[1][2] == 1:
-            return read_record(receiver)
-        time.sleep(0.02)
-    raise AssertionError("the shared record was not filled")
+    if not wait_until(lambda: os.path.exists(path) and os.path.getsize(path) >= 68
+                      and read_record(receiver)[1][2] == 1, timeout):
+        raise AssertionError("the shared record was not filled")
+    return read_record(receiver)
 
 
 def write_record_words(receiver, config_present, config_window):

@@ -56,24 +56,28 @@ std::string RawPage(uint16_t width, uint16_t height, int seed) {
   return page;
 }
 
-// What the coder makes of the same page: the strip the TIFF must carry.
-std::string CodedStrip(const PageHeaderFields& fields, const std::string& page, int codingMode) {
-  Document doc(Env::Default());
-  ImageHeader header;
-  std::string body = ImageHeaderBody(fields);
-  ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
-  EXPECT_TRUE(doc.coder.SetUp(header.layout));
-  doc.coder.SetCodingMode(codingMode);
-  std::string coded;
-  PageFile out = PageFile::InMemory(&coded);
-  doc.coder.WriteInto(&out);
-  const size_t bytes = fields.width / 8;
-  for (size_t at = 0; at + bytes <= page.size(); at += bytes) {
-    std::memcpy(doc.lineBuf, page.data() + at, bytes);
-    doc.coder.CodeLine(doc.lineBuf);
+// What the coder makes of the same pages: the strips the TIFF must carry.
+std::vector<std::string> CodedStrips(const PageHeaderFields& fields,
+                                     const std::vector<std::string>& pages,
+                                     int codingMode = kFaxModeMMR) {
+  std::vector<std::string> strips;
+  for (const std::string& page : pages) {
+    Document doc(Env::Default());
+    ImageHeader header;
+    std::string body = ImageHeaderBody(fields);
+    ParseImageHeader(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &header);
+    EXPECT_TRUE(doc.coder.SetUp(header.layout));
+    doc.coder.SetCodingMode(codingMode);
+    PageFile out = PageFile::InMemory(&strips.emplace_back());
+    doc.coder.WriteInto(&out);
+    const size_t bytes = fields.width / 8;
+    for (size_t at = 0; at + bytes <= page.size(); at += bytes) {
+      std::memcpy(doc.lineBuf, page.data() + at, bytes);
+      doc.coder.CodeLine(doc.lineBuf);
+    }
+    doc.coder.FinishPage();
   }
-  doc.coder.FinishPage();
-  return coded;
+  return strips;
 }
 
 uint32_t Le32(const std::string& s, size_t at) {
@@ -123,6 +127,11 @@ class ImageReceptionTest : public ReceptionTest {
     SendBody(Body2(0x3005, sum));
     EXPECT_EQ(Receive(8), kChecksumOk);
   }
+  // A whole one-file document: the file, its checksum, the end of data.
+  void StoreFile(const std::string& name, const std::string& data) {
+    SendFile(name, data);
+    EndDocument(ByteSum(data));
+  }
   // The checksum of the files sent, the end of data, and both answers.
   void EndDocument(uint16_t sum) {
     SendBody(Body2(0x3005, sum));
@@ -142,6 +151,15 @@ class ImageReceptionTest : public ReceptionTest {
   void ExpectConnectionGone() {
     for (int i = 0; i < 20 && server_->FirstJob() != nullptr; ++i) Pump(1);
     EXPECT_EQ(server_->FirstJob(), nullptr);
+  }
+  // Page data framed in odd packet sizes: lines straddle packets.
+  static std::string Frames(const std::string& page) {
+    std::string framed;
+    for (size_t at = 0; at < page.size(); at += 3001) framed += Frame(page.substr(at, 3001));
+    return framed;
+  }
+  std::vector<std::string> StoredStrips(const std::string& name) const {
+    return TiffStrips(ReadWholeFile(dest_ + "/" + name));
   }
   PageHeaderFields RawFields(const char* format, uint16_t continuation = 0) {
     PageHeaderFields fields;
@@ -177,8 +195,7 @@ TEST_F(ImageReceptionTest, WithoutOverWriteACollisionGetsAMarkedName) {
   root_.WriteSettings("[MANAGEMENT]\nOverWrite=0\n");
   ConnectPrinter();
   const std::string tiff = SmallTiff(50);
-  SendFile("scan.tif", tiff);
-  EndDocument(ByteSum(tiff));
+  StoreFile("scan.tif", tiff);
   EXPECT_EQ(DestinationFiles(), (Names{"scan(1).tif", "scan.tif"}));
   EXPECT_EQ(ReadWholeFile(dest_ + "/scan.tif"), "older");  // OverWrite=1 replaces: see PageDelete
 }
@@ -236,10 +253,7 @@ TEST_F(ImageReceptionTest, RawMmrPagesBecomeOneTiffOrPdfWithTheCodedStrips) {
       EXPECT_EQ(file.substr(0, 7), "%PDF-1.");
       continue;
     }
-    const std::vector<std::string> strips = TiffStrips(file);
-    ASSERT_EQ(strips.size(), 2u);
-    EXPECT_TRUE(strips[0] == CodedStrip(RawFields(format), page1, kFaxModeMMR));
-    EXPECT_TRUE(strips[1] == CodedStrip(RawFields(format), page2, kFaxModeMMR));
+    EXPECT_TRUE(TiffStrips(file) == CodedStrips(RawFields(format), {page1, page2}));
   }
 }
 
@@ -258,9 +272,7 @@ TEST_F(ImageReceptionTest, RawMhPagesOfOwnHeadersBecomeOneFileEach) {
   ASSERT_EQ(DestinationFiles(), (Names{"raw0007_001.tif", "raw0007_002.tif"}));
   PageHeaderFields plain = fields;
   plain.packing = 1;
-  const std::vector<std::string> strips = TiffStrips(ReadWholeFile(dest_ + "/raw0007_002.tif"));
-  ASSERT_EQ(strips.size(), 1u);
-  EXPECT_TRUE(strips[0] == CodedStrip(plain, page, kFaxModeMH));
+  EXPECT_TRUE(StoredStrips("raw0007_002.tif") == CodedStrips(plain, {page}, kFaxModeMH));
   // One file per page: the log names the first file and counts both.
   EXPECT_NE(ReadLog().find(";raw0007_001.tif;2;"), std::string::npos);
   EXPECT_EQ(TempFiles(), Names{});
@@ -274,9 +286,7 @@ TEST_F(ImageReceptionTest, RawDataBeyondTheAnnouncedHeightIsNotCoded) {
   const std::string page = RawPage(fields.width, 40, 5);
   SendRawPage(fields, page + RawPage(fields.width, 200, 9));
   EndData();
-  const std::vector<std::string> strips = TiffStrips(ReadWholeFile(dest_ + "/raw0007_000.tif"));
-  ASSERT_EQ(strips.size(), 1u);
-  EXPECT_TRUE(strips[0] == CodedStrip(fields, page, kFaxModeMMR));
+  EXPECT_TRUE(StoredStrips("raw0007_000.tif") == CodedStrips(fields, {page}));
 }
 
 TEST_F(ImageReceptionTest, DeferredJobIsLoggedAndAnnouncedAtDisconnect) {
@@ -399,8 +409,7 @@ TEST_F(ImageReceptionTest, DroppedDocumentsDoNotKeepTheirNames) {
   EXPECT_EQ(NameReservations::Instance().Count(), 0u);
   ConnectPrinter();
   const std::string tiff = SmallTiff(40);
-  SendFile("scan.tif", tiff);
-  EndDocument(ByteSum(tiff));
+  StoreFile("scan.tif", tiff);
   EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
 }
 
@@ -583,23 +592,17 @@ TEST_F(PooledReceptionTest, ACrowdsPageDataAreCodedInOrderWithWhatFollows) {
   for (int page = 0; page < 2; ++page) {
     const PageHeaderFields fields = RawFields("TIFF-G4MMR", static_cast<uint16_t>(page));
     pages[page] = RawPage(fields.width, fields.height, page * 5);
-    sent += Frame(ImageHeaderBody(fields));
-    // Odd packet sizes: lines straddle packets, and packets straddle reads.
-    for (size_t at = 0; at < pages[page].size(); at += 3001) sent += Frame(pages[page].substr(at, 3001));
-    sent += Frame(Body2(0x3002, 0));
+    // Packets straddle reads too.
+    sent += Frame(ImageHeaderBody(fields)) + Frames(pages[page]) + Frame(Body2(0x3002, 0));
   }
   job_->document.checksumOk = true;
   sent += Frame(Body2(0x3003, 0));
   ASSERT_EQ(SockSend(fd_, sent.data(), sent.size()), static_cast<long>(sent.size()));
   EXPECT_EQ(Receive(8), kDataEndRes);
 
-  const std::string name = "raw0007_000.tif";
-  ASSERT_EQ(DestinationFiles(), Names{name});
-  const std::vector<std::string> strips = TiffStrips(ReadWholeFile(dest_ + "/" + name));
-  ASSERT_EQ(strips.size(), 2u);
-  for (int page = 0; page < 2; ++page) {
-    EXPECT_TRUE(strips[page] == CodedStrip(RawFields("TIFF-G4MMR"), pages[page], kFaxModeMMR));
-  }
+  ASSERT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
+  EXPECT_TRUE(StoredStrips("raw0007_000.tif") ==
+              CodedStrips(RawFields("TIFF-G4MMR"), {pages[0], pages[1]}));
 }
 
 // Page data are read into a few buffers lent by the server. With every one
@@ -629,9 +632,7 @@ TEST_F(ImageReceptionTest, PrintersBeyondTheLentBuffersWaitTheirTurn) {
   Pump();
   for (int p = 0; p < kPrinters; ++p) {
     pages[p] = RawPage(fields.width, fields.height, p);
-    std::string sent;
-    for (size_t at = 0; at < pages[p].size(); at += 3001) sent += Frame(pages[p].substr(at, 3001));
-    SendRaw(fds[p], sent + Frame(Body2(0x3002, 0)) + Frame(Body2(0x3003, 0)));
+    SendRaw(fds[p], Frames(pages[p]) + Frame(Body2(0x3002, 0)) + Frame(Body2(0x3003, 0)));
   }
   Pump(10);
   EXPECT_EQ(parked.size(), 4u);  // one read each for four; two wait
@@ -645,9 +646,7 @@ TEST_F(ImageReceptionTest, PrintersBeyondTheLentBuffersWaitTheirTurn) {
   for (int p = 0; p < kPrinters; ++p) {
     EXPECT_EQ(ServerTest::Receive(fds[p], 8), kDataEndRes) << "printer " << p;
     const std::string name = "raw00" + std::to_string(20 + p) + "_000.tif";
-    const std::vector<std::string> strips = TiffStrips(ReadWholeFile(dest_ + "/" + name));
-    ASSERT_EQ(strips.size(), 1u) << name;
-    EXPECT_TRUE(strips[0] == CodedStrip(fields, pages[p], kFaxModeMMR)) << name;
+    EXPECT_TRUE(StoredStrips(name) == CodedStrips(fields, {pages[p]})) << name;
   }
 }
 
