@@ -146,8 +146,8 @@ bool MainWindow::StartFtpServer(int port, bool serviceMode) {
   const int removed = RemoveTempFilesWithPrefix(TempFolderPath(), kReceivedFileTempPrefix);
   if (removed > 0) TraceLog("FTP start: removed %d leftover temporary file(s).", removed);
   ftpServer_ = std::make_unique<ScannerFtpServer>(Events(), loop_.env());
-  ftpServer_->setPort(port);
-  return ftpServer_->start(serviceMode ? 1 : 0);
+  ftpServer_->SetPort(port);
+  return ftpServer_->Start(serviceMode ? 1 : 0);
 }
 
 void MainWindow::OnCommand(uint32_t id, int64_t lParam) {

@@ -38,36 +38,36 @@ FtpDataConnection::FtpDataConnection(FtpSession* session, FtpSocket* control)
     : session_(session), control_(control) {}
 
 FtpDataConnection::~FtpDataConnection() {
-  abortAndWait();
+  AbortAndWait();
   std::lock_guard<std::mutex> lock(mutex_);
   passive_listener_.reset();
   data_socket_.reset();
 }
 
-const char* FtpDataConnection::typeName() const { return type_ == 1 ? "BINARY" : "ASCII"; }
+const char* FtpDataConnection::TypeName() const { return type_ == 1 ? "BINARY" : "ASCII"; }
 
-bool FtpDataConnection::busy() {
+bool FtpDataConnection::Busy() {
   std::lock_guard<std::mutex> lock(mutex_);
   return busy_;
 }
 
-bool FtpDataConnection::hasDataPath() {
+bool FtpDataConnection::HasDataPath() {
   std::lock_guard<std::mutex> lock(mutex_);
   return passive_listener_ != nullptr || data_socket_ != nullptr;
 }
 
-bool FtpDataConnection::passive() {
+bool FtpDataConnection::Passive() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     passive_listener_.reset();
   }
   FtpServer* server = session_->server();
-  const uint32_t peer = control_->peerAddress();
+  const uint32_t peer = control_->PeerAddress();
   // Deliberately bounded per client address (the original let every PASV
   // hold a port): a few clients cannot take the whole range.
   if (!server->TakePassivePort(peer)) {
     TraceLog("FTP PASV refused for %s: it already holds %d passive ports.",
-             control_->peerAddressText().c_str(), kMaxPassivePortsPerAddress);
+             control_->PeerAddressText().c_str(), kMaxPassivePortsPerAddress);
     return false;
   }
   auto listener = std::make_unique<PassiveListener>();
@@ -77,14 +77,14 @@ bool FtpDataConnection::passive() {
   uint16_t port = 0;
   for (int i = 0; i < kPassivePortCount; ++i) {
     const uint16_t candidate = static_cast<uint16_t>(kPassivePortFirst + i);
-    if (listener->socket->listen(candidate, "INADDR_ANY")) {
+    if (listener->socket->Listen(candidate, "INADDR_ANY")) {
       port = candidate;
       break;
     }
   }
   if (port == 0) return false;
 
-  std::string address = control_->localAddressText();
+  std::string address = control_->LocalAddressText();
   for (char& c : address) {
     if (c == '.') c = ',';
   }
@@ -99,27 +99,27 @@ bool FtpDataConnection::passive() {
   return true;
 }
 
-bool FtpDataConnection::active(const char* line) {
+bool FtpDataConnection::Active(const char* line) {
   PortTarget target;
   if (!ParsePortArgument(line, &target)) return false;
   // The data connection goes only to the client itself: a PORT naming
   // another host would make this server attack it on the client's behalf.
   uint32_t peer = 0;
-  ParseDottedAddress(control_->peerAddressText().c_str(), &peer);
+  ParseDottedAddress(control_->PeerAddressText().c_str(), &peer);
   if (target.address != peer) return false;
 
   FtpServer* server = session_->server();
   auto socket = std::make_unique<FtpSocket>(server->running(), server->env());
   const std::string address = DottedAddress(target.address);
-  if (socket->connect(address.c_str(), target.port) != 1) return false;
+  if (socket->Connect(address.c_str(), target.port) != 1) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   data_socket_ = std::move(socket);  // an earlier one is closed
   return true;
 }
 
-void FtpDataConnection::startTransfer(int mode, const char* path, const char* argument,
+void FtpDataConnection::StartTransfer(int mode, const char* path, const char* argument,
                                        std::unique_ptr<SaveFile> file) {
-  abortAndWait();
+  AbortAndWait();
   auto transfer = std::make_shared<Transfer>();
   transfer->mode = mode;
   transfer->file = std::move(file);
@@ -149,7 +149,7 @@ void FtpDataConnection::Announced() {
   ended_.notify_all();
 }
 
-void FtpDataConnection::abortAndWait(bool dropData) {
+void FtpDataConnection::AbortAndWait(bool dropData) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (current_) {
     current_->abort.Raise();
@@ -158,7 +158,7 @@ void FtpDataConnection::abortAndWait(bool dropData) {
       // ABOR: an open data connection is closed at once, so the transfer
       // ends now rather than at the data socket's time-out.
       current_->aborted = true;
-      if (current_->socket != nullptr) current_->socket->close();
+      if (current_->socket != nullptr) current_->socket->Close();
     }
     ended_.notify_all();
   }
@@ -172,7 +172,7 @@ void FtpDataConnection::abortAndWait(bool dropData) {
 FtpDataConnection::PassiveWait FtpDataConnection::AcceptPassive(Transfer& transfer) {
   FtpServer* server = session_->server();
   Env& env = server->env();
-  const uint32_t peer = control_->peerAddress();
+  const uint32_t peer = control_->PeerAddress();
   // Deliberately limited (the original waited for ever, holding the
   // session, its thread and its port): a printer that lost its link
   // never connects, and the wait ends at the idle limit.
@@ -187,13 +187,13 @@ FtpDataConnection::PassiveWait FtpDataConnection::AcceptPassive(Transfer& transf
                                          transfer.abort.Descriptor());
     if (waited == WaitResult::kStopped) return PassiveWait::kAborted;
     if (waited == WaitResult::kTimedOut) continue;
-    std::unique_ptr<FtpSocket> accepted = transfer.listener->socket->accept(0);
+    std::unique_ptr<FtpSocket> accepted = transfer.listener->socket->Accept(0);
     if (accepted == nullptr) continue;
-    if (accepted->peerAddress() != peer) {
+    if (accepted->PeerAddress() != peer) {
       // Deliberately refused: only the client itself may deliver its
       // file; anyone else who finds the port open is turned away.
       TraceLog("FTP passive connection from %s refused: the session's client is %s.",
-               accepted->peerAddressText().c_str(), control_->peerAddressText().c_str());
+               accepted->PeerAddressText().c_str(), control_->PeerAddressText().c_str());
       continue;
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -226,23 +226,23 @@ void FtpDataConnection::RunTransfer(std::shared_ptr<Transfer> transfer) {
   // clients start TLS on the data connection only once they have read it.
   if (ready && listing) {
     char text[128];
-    std::snprintf(text, sizeof text, "150 Opening %s mode data connection for ls.", typeName());
+    std::snprintf(text, sizeof text, "150 Opening %s mode data connection for ls.", TypeName());
     control_->LineSend(text, kFtpReplySendTimeout);
   }
-  if (ready && control_->isTls() && !transfer->socket->sslAccept(server->tlsContext())) ready = false;
+  if (ready && control_->IsTls() && !transfer->socket->SslAccept(server->Tls())) ready = false;
   if (ready) {
-    transfer->socket->setTimeout(GetFTP_SocketTimeOut());
+    transfer->socket->SetTimeout(GetFTP_SocketTimeOut());
     if (listing) {
       success = true;
     } else {
       std::unique_ptr<SaveFile> file = std::move(transfer->file);
-      const bool complete = file != nullptr && transfer->socket->recvBinaryFile(file.get()) &&
-                            file->finish();
+      const bool complete = file != nullptr && transfer->socket->RecvBinaryFile(file.get()) &&
+                            file->Finish();
       if (complete && !transfer->aborted) {
         success = true;
         SaveFile* received = file.release();
-        if (!session_->onFileReceived(received)) {
-          session_->receivedFiles().emplace_back(received);
+        if (!session_->OnFileReceived(received)) {
+          session_->ReceivedFiles().emplace_back(received);
         } else if (session_->TakeFileRefusal()) {
           failure = "552 Meta data storage full.";
           success = false;

@@ -37,25 +37,25 @@ class FtpDataConnection {
   FtpDataConnection& operator=(const FtpDataConnection&) = delete;
 
   // PASV: true once the 227 reply has been sent.
-  bool passive();
+  bool Passive();
   // PORT: true once the data socket is connected.
-  bool active(const char* line);
+  bool Active(const char* line);
   // Starts a transfer thread, after the previous one has ended. For STOR
   // the session sends the 150 reply itself and then calls Announced(), so
   // the transfer's own reply never overtakes it; `file` (STOR only) takes
   // the bytes.
-  void startTransfer(int mode, const char* path, const char* argument,
+  void StartTransfer(int mode, const char* path, const char* argument,
                      std::unique_ptr<SaveFile> file);
   void Announced();
   // Ends a transfer that still waits for its passive connection, and waits
   // until any transfer has ended. `dropData` (ABOR) also closes an open
   // data connection at once; whatever came over it is not a file.
-  void abortAndWait(bool dropData = false);
-  bool hasDataPath();
-  void setType(int type) { type_ = type; }
-  const char* typeName() const;
+  void AbortAndWait(bool dropData = false);
+  bool HasDataPath();
+  void SetType(int type) { type_ = type; }
+  const char* TypeName() const;
   bool failed() const { return failed_.load(); }
-  bool busy();
+  bool Busy();
 
  private:
   struct Transfer;

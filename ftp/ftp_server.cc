@@ -29,32 +29,32 @@ void ReportFtpStartError(const char* message, bool serviceMode) {
 
 FtpServer::FtpServer(Env& env) : env_(env) {}
 
-FtpServer::~FtpServer() { stop(); }
+FtpServer::~FtpServer() { Stop(); }
 
 // --- base hooks ---
 
-void FtpServer::onSessionCountChanged(int /*count*/, int /*delta*/) {}
+void FtpServer::OnSessionCountChanged(int /*count*/, int /*delta*/) {}
 
-bool FtpServer::acceptClient(uint32_t /*address*/) { return true; }
+bool FtpServer::AcceptClient(uint32_t /*address*/) { return true; }
 
-std::unique_ptr<FtpSession> FtpServer::createSession(FtpSocket* control) {
+std::unique_ptr<FtpSession> FtpServer::CreateSession(FtpSocket* control) {
   return std::make_unique<FtpSession>(this, control);
 }
 
-void FtpServer::onInit() {}
+void FtpServer::OnInit() {}
 
-void FtpServer::onDispose() {}
+void FtpServer::OnDispose() {}
 
 // --- running ---
 
-bool FtpServer::start(uint8_t serviceMode) {
+bool FtpServer::Start(uint8_t serviceMode) {
   if (thread_.joinable()) return true;
   service_mode_ = serviceMode;
   thread_ = std::thread([this] { ServerThread(); });
   return true;
 }
 
-void FtpServer::stop() {
+void FtpServer::Stop() {
   running_.Stop();
   if (thread_.joinable()) thread_.join();
 }
@@ -65,7 +65,7 @@ uint16_t FtpServer::WaitUntilListening(int timeoutMs) {
   return bound_port_;
 }
 
-void FtpServer::ReportStartError(const char* message) { ReportFtpStartError(message, serviceMode()); }
+void FtpServer::ReportStartError(const char* message) { ReportFtpStartError(message, ServiceMode()); }
 
 void FtpServer::BuildTlsContext() {
   char keyPath[260] = {};
@@ -80,7 +80,7 @@ void FtpServer::BuildTlsContext() {
     std::snprintf(certificatePath, sizeof certificatePath, "%s/DfCert.crt", folder);
   }
   std::string error;
-  tls_ = createSslContext(keyPath, "", certificatePath, LogToFtpLog, &error);
+  tls_ = CreateSslContext(keyPath, "", certificatePath, LogToFtpLog, &error);
   if (tls_ == nullptr) {
     const std::string message = "Cannot initialize SSL: " + error;
     TraceLog("%s", message.c_str());
@@ -89,9 +89,9 @@ void FtpServer::BuildTlsContext() {
 }
 
 void FtpServer::ServerThread() {
-  onInit();
+  OnInit();
   FtpSocket listener(&running_, env_);
-  const bool listening = listener.listen(static_cast<uint16_t>(port_), "INADDR_ANY");
+  const bool listening = listener.Listen(static_cast<uint16_t>(port_), "INADDR_ANY");
   if (!listening) {
     ReportStartError("Cannot listen FTP port");
   } else {
@@ -100,7 +100,7 @@ void FtpServer::ServerThread() {
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
     listening_done_ = true;
-    bound_port_ = listening ? listener.localPort() : 0;
+    bound_port_ = listening ? listener.LocalPort() : 0;
   }
   state_changed_.notify_all();
 
@@ -109,17 +109,17 @@ void FtpServer::ServerThread() {
     WaitForSessionsToEnd();
   }
   tls_.reset();
-  onDispose();
-  listener.close();
+  OnDispose();
+  listener.Close();
 }
 
 // Waits for connections instead of looking every 50 ms: the wait ends at
 // once when a client connects or the server stops.
 void FtpServer::AcceptLoop(FtpSocket& listener) {
   while (running_.IsRunning()) {
-    std::unique_ptr<FtpSocket> control = listener.accept(-1);
+    std::unique_ptr<FtpSocket> control = listener.Accept(-1);
     if (control == nullptr) continue;
-    const uint32_t address = control->peerAddress();
+    const uint32_t address = control->PeerAddress();
     if (FtpLogEnabled()) {
       const uint8_t* octet = reinterpret_cast<const uint8_t*>(&address);
       FtpLog("Connect from %d.%d.%d.%d\n", octet[0], octet[1], octet[2], octet[3]);
@@ -129,7 +129,7 @@ void FtpServer::AcceptLoop(FtpSocket& listener) {
     // second reply would wait for the client's delayed acknowledgement.
     SetNoDelay(control->handle());
     FtpSocket* raw = control.get();
-    std::unique_ptr<FtpSession> made = createSession(raw);
+    std::unique_ptr<FtpSession> made = CreateSession(raw);
     FtpSession* session = made.release();
     {
       GlobalLockGuard lock;
@@ -151,25 +151,25 @@ void FtpServer::AcceptLoop(FtpSocket& listener) {
 // burst of connections from one address cannot slip past the per-address
 // limit before the first of them is listed.
 bool FtpServer::Admit(FtpSocket& control) {
-  const std::string peer = control.peerAddressText();
-  const uint32_t address = control.peerAddress();
+  const std::string peer = control.PeerAddressText();
+  const uint32_t address = control.PeerAddress();
   {
     GlobalLockGuard lock;
     if (session_count_.load() > kMaxFtpSessions - 1) return false;
     int fromPeer = 0;
     for (FtpSession* session : sessions_) {
-      if (!session->leaving() && session->control()->peerAddress() == address) ++fromPeer;
+      if (!session->leaving() && session->control()->PeerAddress() == address) ++fromPeer;
     }
     if (fromPeer >= kMaxFtpSessionsPerAddress) return false;
   }
-  if (!acceptClient(address)) return false;
+  if (!AcceptClient(address)) return false;
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
     ++session_threads_;
   }
   GlobalLockGuard lock;
   const int count = ++session_count_;
-  onSessionCountChanged(count, +1);
+  OnSessionCountChanged(count, +1);
   return true;
 }
 
@@ -187,7 +187,7 @@ void FtpServer::EndSession(FtpSession* session, std::unique_ptr<FtpSocket> contr
   {
     GlobalLockGuard lock;
     const int count = --session_count_;
-    onSessionCountChanged(count, -1);
+    OnSessionCountChanged(count, -1);
   }
   std::lock_guard<std::mutex> lock(state_mutex_);
   --session_threads_;

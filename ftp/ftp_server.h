@@ -39,34 +39,34 @@ class FtpServer {
   FtpServer(const FtpServer&) = delete;
   FtpServer& operator=(const FtpServer&) = delete;
 
-  void setPort(int port) { port_ = port; }
+  void SetPort(int port) { port_ = port; }
   // Starts the server thread (once per object); always true.
-  bool start(uint8_t serviceMode);
+  bool Start(uint8_t serviceMode);
   // Ends every session and waits until the server thread has finished.
-  void stop();
+  void Stop();
 
   // --- hooks ---
   // After the session count changed by `delta` to `count`, under GlobalLock.
-  virtual void onSessionCountChanged(int count, int delta);
+  virtual void OnSessionCountChanged(int count, int delta);
   // May a connection from this address (network byte order) become a session.
-  virtual bool acceptClient(uint32_t address);
-  virtual std::unique_ptr<FtpSession> createSession(FtpSocket* control);
-  virtual void onInit();
-  virtual void onDispose();
+  virtual bool AcceptClient(uint32_t address);
+  virtual std::unique_ptr<FtpSession> CreateSession(FtpSocket* control);
+  virtual void OnInit();
+  virtual void OnDispose();
 
   // --- for sessions, tests and start-up ---
-  TlsContext* tlsContext() const { return tls_.get(); }
+  TlsContext* Tls() const { return tls_.get(); }
   FtpRunning* running() { return &running_; }
   Env& env() const { return env_; }
-  int sessionCount() const { return session_count_.load(); }
-  bool serviceMode() const { return service_mode_ != 0; }
+  int SessionCount() const { return session_count_.load(); }
+  bool ServiceMode() const { return service_mode_ != 0; }
   // Waits up to timeoutMs for the server to listen; its port then (0 when
   // listening failed or took longer). With port 0 the system picks one.
   uint16_t WaitUntilListening(int timeoutMs);
   // How often an idle session checks its idle limit, and how long a line
   // may take (5 s; tests shorten it).
-  void setHeartbeatMs(int ms) { heartbeat_ms_ = ms; }
-  int heartbeatMs() const { return heartbeat_ms_; }
+  void SetHeartbeatMs(int ms) { heartbeat_ms_ = ms; }
+  int HeartbeatMs() const { return heartbeat_ms_; }
   // A passive port for a client address (network byte order): false when
   // it already holds kMaxPassivePortsPerAddress. Each true is given back.
   bool TakePassivePort(uint32_t address);

@@ -52,35 +52,35 @@ FtpSession::~FtpSession() = default;
 
 // --- base hooks: a server in which nobody logs in ---
 
-void FtpSession::onStart() {}
+void FtpSession::OnStart() {}
 
-bool FtpSession::onQuit() { return true; }
+bool FtpSession::OnQuit() { return true; }
 
-bool FtpSession::onEnd(bool /*quit*/) {
+bool FtpSession::OnEnd(bool /*quit*/) {
   int saved = 0;
   for (auto& file : received_files_) {
-    if (file->save()) ++saved;
+    if (file->Save()) ++saved;
   }
   return true;
 }
 
-bool FtpSession::checkPassword(const char* /*user*/, const char* /*password*/) { return false; }
+bool FtpSession::CheckPassword(const char* /*user*/, const char* /*password*/) { return false; }
 
-bool FtpSession::getPasswordPrompt(int /*code*/, char* /*out*/) { return false; }
+bool FtpSession::GetPasswordPrompt(int /*code*/, char* /*out*/) { return false; }
 
-bool FtpSession::resetDir() { return true; }
+bool FtpSession::ResetDir() { return true; }
 
-bool FtpSession::getCurrentDir(char* out) {
+bool FtpSession::GetCurrentDir(char* out) {
   std::strcpy(out, "/");
   return true;
 }
 
-bool FtpSession::changeDir(const char* path) {
+bool FtpSession::ChangeDir(const char* path) {
   return std::strcmp(path, "/") == 0 || std::strcmp(path, ".") == 0;
 }
 
 // The base server keeps everything in one fixed folder under the root.
-bool FtpSession::makeLocalPath(const char* name, char* out) {
+bool FtpSession::MakeLocalPath(const char* name, char* out) {
   if (name[0] == '/') ++name;
   const std::string path = RootPrefix() + "/FtpRoot/" + name;
   if (path.size() >= 260) return false;
@@ -88,7 +88,7 @@ bool FtpSession::makeLocalPath(const char* name, char* out) {
   return true;
 }
 
-bool FtpSession::namesFolder(const char* name) {
+bool FtpSession::NamesFolder(const char* name) {
   const std::string text = name;
   if (text.empty() || text.back() == '/' || text.back() == '\\') return true;
   const size_t slash = text.find_last_of("/\\");
@@ -96,7 +96,7 @@ bool FtpSession::namesFolder(const char* name) {
   return last == "." || last == "..";
 }
 
-std::unique_ptr<SaveFile> FtpSession::openReceivedFile(const char* path,
+std::unique_ptr<SaveFile> FtpSession::OpenReceivedFile(const char* path,
                                                                 std::string* refusal) {
   if (!TempHasRoom()) {
     *refusal = "552 Insufficient storage space in the temporary folder.";
@@ -105,9 +105,9 @@ std::unique_ptr<SaveFile> FtpSession::openReceivedFile(const char* path,
   return std::make_unique<TempSaveFile>(path, server_->env());
 }
 
-bool FtpSession::onFileReceived(SaveFile* /*file*/) { return false; }
+bool FtpSession::OnFileReceived(SaveFile* /*file*/) { return false; }
 
-bool FtpSession::checkFreeSpace(const char* /*folder*/) { return true; }
+bool FtpSession::CheckFreeSpace(const char* /*folder*/) { return true; }
 
 // --- the command loop ---
 
@@ -119,8 +119,8 @@ bool FtpSession::checkFreeSpace(const char* /*folder*/) { return true; }
 // one wake-up instead of one every five seconds, so thousands of idle
 // sessions cost nothing.
 int FtpSession::LineWaitMs() const {
-  const int beat = server_->heartbeatMs();
-  if (data_->busy() || data_->failed()) return beat;
+  const int beat = server_->HeartbeatMs();
+  if (data_->Busy() || data_->failed()) return beat;
   const int64_t nowMs = server_->env().NowMs();
   const int64_t endAfterMs = (last_activity_ + idle_limit_ + 1) * 1000;  // first whole second past the limit
   int64_t beats = 1;
@@ -135,8 +135,8 @@ bool FtpSession::SendDirect(const std::string& text) {
 }
 
 void FtpSession::RunCommandLoop() {
-  std::snprintf(peer_address_, sizeof peer_address_, "%s", control_->peerAddressText().c_str());
-  onStart();
+  std::snprintf(peer_address_, sizeof peer_address_, "%s", control_->PeerAddressText().c_str());
+  OnStart();
   data_ = std::make_unique<FtpDataConnection>(this, control_);
 
   bool aborted = false;
@@ -154,11 +154,11 @@ void FtpSession::RunCommandLoop() {
   char line[kFtpLineBufferSize];
   while (!aborted && server_->running()->IsRunning()) {
     const int waitMs = LineWaitMs();
-    control_->setTimeoutMs(waitMs);
+    control_->SetTimeoutMs(waitMs);
     const int length = control_->LineRecv(line, static_cast<int>(sizeof line));
     if (length == kFtpTimedOut) {
       const int64_t now = server_->env().NowMs() / 1000;
-      if (data_->busy()) {
+      if (data_->Busy()) {
         last_activity_ = now;
       } else if (data_->failed()) {
         aborted = true;
@@ -188,7 +188,7 @@ void FtpSession::RunCommandLoop() {
 
   // A running STOR completes or fails before the files are handed over.
   data_.reset();
-  onEnd(quit_);
+  OnEnd(quit_);
   if (FtpLogEnabled()) FtpLog("User %s logged out (%s).", user_name_, quit_ ? "Quit" : "Abort");
 }
 
@@ -218,7 +218,7 @@ FtpSession::Next FtpSession::Dispatch(const char* line, std::string* reply) {
       break;
     case FtpCommand::kUser:
     case FtpCommand::kPass:
-      if (GetFTP_Support() == 0 && !control_->isTls()) {
+      if (GetFTP_Support() == 0 && !control_->IsTls()) {
         *reply = "550 Permission denied.";
         return Next::kContinue;
       }
@@ -242,7 +242,7 @@ FtpSession::Next FtpSession::Dispatch(const char* line, std::string* reply) {
   }
   if ((effective == FtpCommand::kStor || effective == FtpCommand::kRetr ||
        effective == FtpCommand::kList || effective == FtpCommand::kNlst) &&
-      !data_->hasDataPath()) {
+      !data_->HasDataPath()) {
     *reply = "226 data connection close.";
     return Next::kContinue;
   }
@@ -259,7 +259,7 @@ FtpSession::Next FtpSession::HandleCommand(int code, const char* line,
       // crash could still take.
       data_.reset();  // a running STOR completes or fails first
       {
-        const bool stored = onQuit();
+        const bool stored = OnQuit();
         leaving_ = true;
         // Deliberately not 221 when a file could not be stored: the client
         // must not take it as delivered.
@@ -280,7 +280,7 @@ FtpSession::Next FtpSession::HandleCommand(int code, const char* line,
       }
       std::memcpy(user_name_, name.c_str(), name.size() + 1);
       prompt_[0] = '\0';
-      if (getPasswordPrompt(331, prompt_)) {
+      if (GetPasswordPrompt(331, prompt_)) {
         prompt_[sizeof prompt_ - 1] = '\0';
         *reply = FormatWithName(prompt_, user_name_);
       } else {
@@ -294,7 +294,7 @@ FtpSession::Next FtpSession::HandleCommand(int code, const char* line,
         *reply = "503 Login with USER first.";
         break;
       }
-      if (checkPassword(user_name_, argument.c_str()) && argument.size() < 50) {
+      if (CheckPassword(user_name_, argument.c_str()) && argument.size() < 50) {
         logged_in_ = true;
         *reply = Printf("230 User %s logged in.", user_name_);
         break;
@@ -304,7 +304,7 @@ FtpSession::Next FtpSession::HandleCommand(int code, const char* line,
 
     case FtpCommand::kPwd: {
       char directory[1024] = {};
-      if (getCurrentDir(directory)) {
+      if (GetCurrentDir(directory)) {
         directory[sizeof directory - 1] = '\0';
         *reply = Printf("257 \"%s\" is current directory", directory);
       } else {
@@ -316,10 +316,10 @@ FtpSession::Next FtpSession::HandleCommand(int code, const char* line,
     case FtpCommand::kType: {
       const char first = static_cast<char>(std::toupper(static_cast<unsigned char>(argument[0])));
       if (first == 'A') {
-        data_->setType(0);
+        data_->SetType(0);
         *reply = "200 Type set 'A'";
       } else if (first == 'I') {
-        data_->setType(1);
+        data_->SetType(1);
         *reply = "200 Type set 'I'";
       } else {
         *reply = "500 command not understood.";
@@ -328,22 +328,22 @@ FtpSession::Next FtpSession::HandleCommand(int code, const char* line,
     }
 
     case FtpCommand::kPort:
-      *reply = data_->active(line) ? "200 PORT command successful." : "500 command not understood.";
+      *reply = data_->Active(line) ? "200 PORT command successful." : "500 command not understood.";
       break;
 
     case FtpCommand::kPasv:
-      if (!data_->passive()) *reply = "500 command not understood.";
+      if (!data_->Passive()) *reply = "500 command not understood.";
       break;
 
     case FtpCommand::kCwd:
-      *reply = changeDir(argument.c_str()) ? "250 CWD command successful" : "550 Permission denied.";
+      *reply = ChangeDir(argument.c_str()) ? "250 CWD command successful" : "550 Permission denied.";
       break;
 
     case FtpCommand::kList:
     case FtpCommand::kNlst: {
       char path[1024] = {};
-      if (makeLocalPath("", path)) {
-        data_->startTransfer(code == static_cast<int>(FtpCommand::kList) ? kTransferList : kTransferNlst,
+      if (MakeLocalPath("", path)) {
+        data_->StartTransfer(code == static_cast<int>(FtpCommand::kList) ? kTransferList : kTransferNlst,
                              path, argument.c_str(), nullptr);
       } else {
         *reply = "550 Permission denied.";
@@ -354,29 +354,29 @@ FtpSession::Next FtpSession::HandleCommand(int code, const char* line,
     case FtpCommand::kStor: {
       // Deliberately refused outright: a name without a file part (or a
       // folder's name) would otherwise store the upload beside its folder.
-      if (namesFolder(argument.c_str())) {
+      if (NamesFolder(argument.c_str())) {
         *reply = "550 Permission denied.";
         break;
       }
       char path[1024] = {};
-      bool accepted = makeLocalPath(argument.c_str(), path);
+      bool accepted = MakeLocalPath(argument.c_str(), path);
       if (accepted) {
         path[sizeof path - 1] = '\0';
         // The folder is the path before its last separator; a bare name
         // stands in the current folder, which the hooks call "".
         std::string folder;
         if (const char* separator = FindLastByte(path, '/')) folder.assign(path, static_cast<size_t>(separator - path));
-        accepted = checkFreeSpace(folder.c_str());
+        accepted = CheckFreeSpace(folder.c_str());
       }
       if (!accepted) {
         *reply = "451 STOR error.";
         break;
       }
-      std::unique_ptr<SaveFile> file = openReceivedFile(path, reply);
+      std::unique_ptr<SaveFile> file = OpenReceivedFile(path, reply);
       if (file == nullptr) break;
-      data_->startTransfer(kTransferStor, path, "", std::move(file));
+      data_->StartTransfer(kTransferStor, path, "", std::move(file));
       char text[1400];
-      std::snprintf(text, sizeof text, "150 Opening %s mode data connection for %s.", data_->typeName(),
+      std::snprintf(text, sizeof text, "150 Opening %s mode data connection for %s.", data_->TypeName(),
                     argument.c_str());
       const int sent = control_->LineSend(text, kFtpReplySendTimeout);
       data_->Announced();
@@ -399,7 +399,7 @@ FtpSession::Next FtpSession::HandleCommand(int code, const char* line,
       break;
 
     case FtpCommand::kDele:
-      if (namesFolder(argument.c_str())) {
+      if (NamesFolder(argument.c_str())) {
         *reply = "550 Permission denied.";
         break;
       }
@@ -410,17 +410,17 @@ FtpSession::Next FtpSession::HandleCommand(int code, const char* line,
     case FtpCommand::kAbor:
       // Deliberately at once (the original waited for the data socket's
       // time-out when the data connection was open but idle).
-      data_->abortAndWait(true);
+      data_->AbortAndWait(true);
       *reply = "250 ABOR command successful.";
       break;
 
     case FtpCommand::kAuth:
-      if (server_->tlsContext() == nullptr) {
+      if (server_->Tls() == nullptr) {
         *reply = "500 command not understood.";
         break;
       }
       SendDirect("234 Using authentication type TLS.");
-      if (!control_->sslAccept(server_->tlsContext())) {
+      if (!control_->SslAccept(server_->Tls())) {
         // The connection is closed: nothing more can be said on it.
         FtpLog("AUTH failed.");
         return Next::kEnd;
@@ -429,7 +429,7 @@ FtpSession::Next FtpSession::HandleCommand(int code, const char* line,
       break;
 
     case FtpCommand::kPbsz:
-      *reply = server_->tlsContext() != nullptr ? "200 PBSZ=0" : "500 command not understood.";
+      *reply = server_->Tls() != nullptr ? "200 PBSZ=0" : "500 command not understood.";
       break;
 
     case FtpCommand::kProt:
@@ -438,14 +438,14 @@ FtpSession::Next FtpSession::HandleCommand(int code, const char* line,
 
     case FtpCommand::kFeat:
       // RFC 2389's form: the listed lines start with one blank.
-      *reply = server_->tlsContext() != nullptr ? "211-Features:\r\n AUTH TLS\r\n PBSZ\r\n PROT\r\n211 End"
+      *reply = server_->Tls() != nullptr ? "211-Features:\r\n AUTH TLS\r\n PBSZ\r\n PROT\r\n211 End"
                                                 : "211-Features:\r\n211 End";
       break;
 
     case FtpCommand::kCcc:
       // A clear control channel is refused (RFC 4217's answer for a server
       // that keeps the protection on): replies and passwords stay inside TLS.
-      *reply = server_->tlsContext() != nullptr ? "534 Request denied for policy reasons."
+      *reply = server_->Tls() != nullptr ? "534 Request denied for policy reasons."
                                                 : "500 command not understood.";
       break;
 
@@ -473,9 +473,9 @@ bool FtpSession::TempHasRoom() {
 // to anything: a data connection is protected exactly when the control
 // connection is, so only the level that is true can be set.
 std::string FtpSession::ProtectionReply(const std::string& argument) const {
-  if (server_->tlsContext() == nullptr) return "500 command not understood.";
+  if (server_->Tls() == nullptr) return "500 command not understood.";
   const char level = argument.empty() ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(argument[0])));
-  const bool protectedNow = control_->isTls();
+  const bool protectedNow = control_->IsTls();
   if (level == 'P') return protectedNow ? "200 Protection level set to P" : "503 Use AUTH TLS first.";
   if (level == 'C') {
     return protectedNow ? "534 Protection level C refused: data connections stay protected."

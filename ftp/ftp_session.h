@@ -33,44 +33,44 @@ class FtpSession {
   void RunCommandLoop();
 
   // --- hooks, in the order a session calls them ---
-  virtual void onStart();
+  virtual void OnStart();
   // QUIT, after any running transfer has ended and before the client hears
   // 221: whatever the session stores must be in place by then. False when
   // a received file could not be stored: the client then hears 451.
-  virtual bool onQuit();
+  virtual bool OnQuit();
   // Once, when the command loop ends; `quit` after QUIT only.
-  virtual bool onEnd(bool quit);
-  virtual bool checkPassword(const char* user, const char* password);
+  virtual bool OnEnd(bool quit);
+  virtual bool CheckPassword(const char* user, const char* password);
   // The USER reply: a format with one %s for the user name.
-  virtual bool getPasswordPrompt(int code, char* out);
-  virtual bool resetDir();
-  virtual bool getCurrentDir(char* out);
-  virtual bool changeDir(const char* path);
+  virtual bool GetPasswordPrompt(int code, char* out);
+  virtual bool ResetDir();
+  virtual bool GetCurrentDir(char* out);
+  virtual bool ChangeDir(const char* path);
   // The local path (at most 260 characters) for a client's name; "" is
   // the current folder.
-  virtual bool makeLocalPath(const char* name, char* out);
+  virtual bool MakeLocalPath(const char* name, char* out);
   // Whether a client's name for a file (STOR, DELE) names a folder instead:
   // nothing, a name that ends at a separator, "." or "..".
-  virtual bool namesFolder(const char* name);
+  virtual bool NamesFolder(const char* name);
   // Where a STOR to `path` writes its bytes; null refuses it with the
   // reply in `*refusal`. The base keeps them in a temporary file.
-  virtual std::unique_ptr<SaveFile> openReceivedFile(const char* path,
+  virtual std::unique_ptr<SaveFile> OpenReceivedFile(const char* path,
                                                              std::string* refusal);
   // A STOR completed (transfer thread); true: the hook took the file.
-  virtual bool onFileReceived(SaveFile* file);
-  virtual bool checkFreeSpace(const char* folder);
+  virtual bool OnFileReceived(SaveFile* file);
+  virtual bool CheckFreeSpace(const char* folder);
 
   FtpServer* server() const { return server_; }
   FtpSocket* control() const { return control_; }
-  const char* userName() const { return user_name_; }
-  const char* peerAddress() const { return peer_address_; }
-  bool deleteRequested() const { return delete_requested_ != 0; }
+  const char* UserName() const { return user_name_; }
+  const char* PeerAddress() const { return peer_address_; }
+  bool DeleteRequested() const { return delete_requested_ != 0; }
   // Set once the session has answered QUIT: it no longer counts against its
   // client's address, so the client may connect again at once.
   bool leaving() const { return leaving_.load(); }
   // Files stored during the session that no hook took.
-  std::list<std::unique_ptr<SaveFile>>& receivedFiles() { return received_files_; }
-  // Said by onFileReceived: the file it was given was not kept for want of
+  std::list<std::unique_ptr<SaveFile>>& ReceivedFiles() { return received_files_; }
+  // Said by OnFileReceived: the file it was given was not kept for want of
   // room, so the transfer answers 552 instead of 226. Read once.
   void RefuseReceivedFile() { file_refused_ = true; }
   bool TakeFileRefusal() { return file_refused_.exchange(false); }

@@ -45,7 +45,7 @@ bool Expired(int timeoutMs, int64_t startMs, int64_t nowMs) {
 
 FtpSocket::FtpSocket(FtpRunning* running, Env& env) : running_(running), env_(env) {}
 
-FtpSocket::~FtpSocket() { close(); }
+FtpSocket::~FtpSocket() { Close(); }
 
 void FtpSocket::TakeEnds() {
   Ipv4Peer end;
@@ -59,7 +59,7 @@ void FtpSocket::TakeEnds() {
   }
 }
 
-bool FtpSocket::listen(uint16_t port, const char* address) {
+bool FtpSocket::Listen(uint16_t port, const char* address) {
   uint32_t bindAddress = 0;
   if (address != nullptr && std::strcmp(address, "INADDR_ANY") != 0 &&
       !ParseDottedAddress(address, &bindAddress)) {
@@ -87,7 +87,7 @@ bool FtpSocket::listen(uint16_t port, const char* address) {
   return true;
 }
 
-std::unique_ptr<FtpSocket> FtpSocket::accept(int waitMs) {
+std::unique_ptr<FtpSocket> FtpSocket::Accept(int waitMs) {
   const int fd = handle_;
   if (fd < 0 || !Running()) return nullptr;
   // Waits for a connection (or the stop) instead of a 1 µs readiness poll.
@@ -114,12 +114,12 @@ std::unique_ptr<FtpSocket> FtpSocket::accept(int waitMs) {
     accept_starved_ = 0;
   }
   auto socket = std::make_unique<FtpSocket>(running_, env_);
-  socket->attach(accepted);
+  socket->Attach(accepted);
   return socket;
 }
 
-void FtpSocket::attach(int handle) {
-  close();
+void FtpSocket::Attach(int handle) {
+  Close();
   SetBlocking(handle, false);
   {
     std::lock_guard<std::mutex> lock(tls_mutex_);
@@ -129,7 +129,7 @@ void FtpSocket::attach(int handle) {
   TakeEnds();
 }
 
-int FtpSocket::connect(const char* address, uint16_t port) {
+int FtpSocket::Connect(const char* address, uint16_t port) {
   uint32_t target = 0;
   if (address == nullptr || !ParseDottedAddress(address, &target)) {
     last_error_ = kWsaEAddrNotAvail;
@@ -176,7 +176,7 @@ int FtpSocket::connect(const char* address, uint16_t port) {
   return 1;
 }
 
-bool FtpSocket::sslAccept(TlsContext* context, int budgetMs) {
+bool FtpSocket::SslAccept(TlsContext* context, int budgetMs) {
   if (context == nullptr) return false;
   // No reply may go out in plain or half-negotiated form while the
   // handshake runs: other writers wait for its end.
@@ -236,7 +236,7 @@ bool FtpSocket::sslAccept(TlsContext* context, int budgetMs) {
     // the client sends next was meant to be protected, and a half-done
     // handshake leaves no way to tell its bytes from commands.
     FtpLog("SSL AUTH FAILED.");
-    close();
+    Close();
     return false;
   }
   // Whatever arrived in plain form after the command that started the
@@ -262,7 +262,7 @@ void FtpSocket::CloseLocked() {
   handle_ = -1;
 }
 
-void FtpSocket::close() {
+void FtpSocket::Close() {
   std::lock_guard<std::mutex> lock(tls_mutex_);
   CloseLocked();
 }
@@ -288,7 +288,7 @@ int FtpSocket::Recv(void* buffer, int length) {
             got += more.bytes;
             continue;
           }
-          // The peer's close (or an error) came right behind the data: the
+          // The peer's Close (or an error) came right behind the data: the
           // next call meets it again, and must not wait on the socket first.
           if (more.status != TlsStatus::kWantRead && more.status != TlsStatus::kWantWrite) {
             tls_end_read_ = true;
@@ -467,7 +467,7 @@ int FtpSocket::LineRecv(char* buffer, int size) {
       if (got < 0) return got;
       n += static_cast<size_t>(got);
     }
-    if (lineEnd() == std::string::npos && isClosed()) return kFtpPeerClosed;
+    if (lineEnd() == std::string::npos && IsClosed()) return kFtpPeerClosed;
   }
 
   if (end > static_cast<size_t>(size) - 1) return kFtpRecvError;
@@ -494,7 +494,7 @@ int FtpSocket::LineSend(const char* text, int timeoutSeconds) {
   return SendLocked(line.data(), static_cast<int>(line.size()), timeoutSeconds);
 }
 
-bool FtpSocket::recvBinaryFile(ReceivedFileWriter* writer) {
+bool FtpSocket::RecvBinaryFile(ReceivedFileWriter* writer) {
   // Each receive takes whatever the kernel holds, up to the room left, and
   // the writer gets the bytes in blocks of up to half a megabyte: a write
   // per receive would cost more than the receive itself. Nothing is held
@@ -506,7 +506,7 @@ bool FtpSocket::recvBinaryFile(ReceivedFileWriter* writer) {
   const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(kGathered);
   size_t held = 0;
   auto handOn = [&]() {
-    const bool kept = held == 0 || writer->write(buffer.get(), static_cast<uint32_t>(held));
+    const bool kept = held == 0 || writer->Write(buffer.get(), static_cast<uint32_t>(held));
     held = 0;
     return kept;
   };
@@ -548,7 +548,7 @@ bool FtpSocket::recvBinaryFile(ReceivedFileWriter* writer) {
   }
 }
 
-bool FtpSocket::isClosed() {
+bool FtpSocket::IsClosed() {
   std::lock_guard<std::mutex> lock(tls_mutex_);
   if (handle_ < 0) return true;
   if (!watch_close_) return false;
@@ -562,10 +562,10 @@ bool FtpSocket::isClosed() {
   return handle_ < 0;
 }
 
-std::string FtpSocket::localAddressText() const { return DottedAddress(local_address_); }
-std::string FtpSocket::peerAddressText() const { return DottedAddress(peer_address_); }
+std::string FtpSocket::LocalAddressText() const { return DottedAddress(local_address_); }
+std::string FtpSocket::PeerAddressText() const { return DottedAddress(peer_address_); }
 
-uint32_t FtpSocket::peerAddress() const {
+uint32_t FtpSocket::PeerAddress() const {
   const uint8_t bytes[4] = {static_cast<uint8_t>(peer_address_ >> 24),
                             static_cast<uint8_t>(peer_address_ >> 16),
                             static_cast<uint8_t>(peer_address_ >> 8),
@@ -575,7 +575,7 @@ uint32_t FtpSocket::peerAddress() const {
   return network;
 }
 
-std::unique_ptr<TlsContext> createSslContext(const char* keyPath, const char* passPhrase,
+std::unique_ptr<TlsContext> CreateSslContext(const char* keyPath, const char* passPhrase,
                                              const char* certificatePath,
                                              void (*logger)(const char*), std::string* error) {
   char minVersion[8];

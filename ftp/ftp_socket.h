@@ -40,26 +40,26 @@ class FtpSocket {
   FtpSocket& operator=(const FtpSocket&) = delete;
 
   // Listens on `port` of `address` ("INADDR_ANY" or dotted IPv4) with the
-  // system's maximum backlog; false with lastError() set on failure.
-  bool listen(uint16_t port, const char* address);
+  // system's maximum backlog; false with LastError() set on failure.
+  bool Listen(uint16_t port, const char* address);
   // The next waiting connection, waiting up to waitMs for one (0: answer
   // at once); null when none came or the server stops.
-  std::unique_ptr<FtpSocket> accept(int waitMs = 0);
+  std::unique_ptr<FtpSocket> Accept(int waitMs = 0);
   // Active connect: 1 connected, -1 error, -3 time-out or stopping.
-  int connect(const char* address, uint16_t port);
+  int Connect(const char* address, uint16_t port);
   // Takes over a connected stream socket (made non-blocking), as accept
   // would hand it over: for in-process drivers and tests.
-  void attach(int handle);
+  void Attach(int handle);
 
-  void setTimeout(int seconds) { timeout_ms_ = seconds * 1000; }
+  void SetTimeout(int seconds) { timeout_ms_ = seconds * 1000; }
   // The same in milliseconds (the command loop's heartbeat).
-  void setTimeoutMs(int ms) { timeout_ms_ = ms; }
+  void SetTimeoutMs(int ms) { timeout_ms_ = ms; }
   int timeout() const { return timeout_ms_ / 1000; }
-  bool isTls() const { return tls_on_.load(std::memory_order_acquire); }
+  bool IsTls() const { return tls_on_.load(std::memory_order_acquire); }
   // Server side TLS handshake, waiting for the client at most budgetMs; on
   // failure the connection is closed. Bytes the line reader kept from
   // before the handshake are dropped. Other writers wait for its end.
-  bool sslAccept(TlsContext* context, int budgetMs = kSslAcceptBudgetMs);
+  bool SslAccept(TlsContext* context, int budgetMs = kSslAcceptBudgetMs);
 
   int Recv(void* buffer, int length);
   // Sends all bytes; a negative time-out takes the socket's own.
@@ -70,19 +70,19 @@ class FtpSocket {
   int LineSend(const char* text, int timeoutSeconds);
   // Feeds the stream into `writer` until the peer closes it (true), an
   // error, a writer failure or the time-out without data (false).
-  bool recvBinaryFile(ReceivedFileWriter* writer);
-  bool isClosed();
-  void close();
+  bool RecvBinaryFile(ReceivedFileWriter* writer);
+  bool IsClosed();
+  void Close();
 
   int handle() const { return handle_.load(std::memory_order_acquire); }
-  int lastError() const { return last_error_; }
+  int LastError() const { return last_error_; }
   // Bound port of a listener (useful with port 0).
-  uint16_t localPort() const { return local_port_; }
+  uint16_t LocalPort() const { return local_port_; }
   // Dotted addresses of both ends.
-  std::string localAddressText() const;
-  std::string peerAddressText() const;
+  std::string LocalAddressText() const;
+  std::string PeerAddressText() const;
   // Peer's IPv4 address in network byte order.
-  uint32_t peerAddress() const;
+  uint32_t PeerAddress() const;
   FtpRunning* running() const { return running_; }
 
  private:
@@ -132,7 +132,7 @@ class FtpSocket {
 // The server's TLS context from PEM files; null (and a line naming the
 // file and the reason to `logger` and `error`) when a file cannot be read
 // or the key does not belong to the certificate.
-std::unique_ptr<TlsContext> createSslContext(const char* keyPath, const char* passPhrase,
+std::unique_ptr<TlsContext> CreateSslContext(const char* keyPath, const char* passPhrase,
                                              const char* certificatePath,
                                              void (*logger)(const char*),
                                              std::string* error = nullptr);

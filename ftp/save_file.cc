@@ -16,7 +16,7 @@ constexpr size_t kSaveBlock = 1048576;
 
 // ---- TempSaveFile ----
 
-TempSaveFile::TempSaveFile(const char* path, Env& env) : env_(env) { setPath(path); }
+TempSaveFile::TempSaveFile(const char* path, Env& env) : env_(env) { SetPath(path); }
 
 TempSaveFile::~TempSaveFile() {
   // Nothing else ever deletes the temporary file: a discarded transfer
@@ -25,15 +25,15 @@ TempSaveFile::~TempSaveFile() {
   if (!temp_name_.empty()) env_.Remove(temp_name_);
 }
 
-const char* TempSaveFile::getPath() { return path_ ? path_->c_str() : nullptr; }
+const char* TempSaveFile::GetPath() { return path_ ? path_->c_str() : nullptr; }
 
-const char* TempSaveFile::getTempName() { return temp_name_.c_str(); }
+const char* TempSaveFile::GetTempName() { return temp_name_.c_str(); }
 
-void TempSaveFile::setPath(const char* path) {
+void TempSaveFile::SetPath(const char* path) {
   path_.reset(path != nullptr ? new std::string(path) : nullptr);
 }
 
-bool TempSaveFile::write(const void* data, uint32_t length) {
+bool TempSaveFile::Write(const void* data, uint32_t length) {
   if (file_ == nullptr) {
     if (temp_name_.empty() &&
         !CreateUniqueTempFile(TempFolderPath(), kReceivedFileTempPrefix, &temp_name_)) {
@@ -47,25 +47,25 @@ bool TempSaveFile::write(const void* data, uint32_t length) {
   return true;
 }
 
-bool TempSaveFile::finish() {
+bool TempSaveFile::Finish() {
   if (file_ == nullptr) return true;
   const bool closed = file_->Close().ok();
   file_.reset();
   return closed;
 }
 
-bool TempSaveFile::readAll(void* out) {
+bool TempSaveFile::ReadAll(void* out) {
   if (size_ == 0) return true;
-  if (!finish()) return false;  // what the writer still holds goes to the file first
+  if (!Finish()) return false;  // what the writer still holds goes to the file first
   std::unique_ptr<ReadableFile> file;
   size_t got = 0;
   return env_.OpenReadable(temp_name_, &file).ok() && file->ReadAt(0, out, size_, &got).ok() &&
          got == size_;
 }
 
-bool TempSaveFile::save() {
+bool TempSaveFile::Save() {
   // An empty received file is never saved.
-  if (size_ == 0 || !path_ || !finish()) return false;
+  if (size_ == 0 || !path_ || !Finish()) return false;
   std::unique_ptr<ReadableFile> source;
   std::unique_ptr<WritableFile> target;
   if (!env_.OpenReadable(temp_name_, &source).ok() ||
@@ -108,20 +108,20 @@ StagedSaveFile::~StagedSaveFile() {
   staged_.Drop(staging_);
 }
 
-bool StagedSaveFile::write(const void* data, uint32_t length) {
+bool StagedSaveFile::Write(const void* data, uint32_t length) {
   if (file_ == nullptr || !file_->Append(data, length).ok()) return false;
   size_ += length;
   return true;
 }
 
-bool StagedSaveFile::finish() {
+bool StagedSaveFile::Finish() {
   if (file_ == nullptr) return false;
   const bool closed = file_->Close().ok();
   file_.reset();
   return closed;
 }
 
-bool StagedSaveFile::readAll(void* out) {
+bool StagedSaveFile::ReadAll(void* out) {
   std::unique_ptr<ReadableFile> file;
   if (!env_.OpenReadable(staging_, &file).ok()) return false;
   size_t got = 0;
@@ -131,19 +131,19 @@ bool StagedSaveFile::readAll(void* out) {
 // ---- MemorySaveFile ----
 
 MemorySaveFile::MemorySaveFile(const char* path, uint64_t limit) : limit_(limit) {
-  setPath(path);
+  SetPath(path);
 }
 
 MemorySaveFile::~MemorySaveFile() = default;
 
-const char* MemorySaveFile::getPath() { return path_ ? path_->c_str() : nullptr; }
+const char* MemorySaveFile::GetPath() { return path_ ? path_->c_str() : nullptr; }
 
-void MemorySaveFile::setPath(const char* path) {
+void MemorySaveFile::SetPath(const char* path) {
   path_.reset(path != nullptr ? new std::string(path) : nullptr);
 }
 
-bool MemorySaveFile::write(const void* data, uint32_t length) {
-  if (dropped_ > 0 || getSize() + length > limit_) {
+bool MemorySaveFile::Write(const void* data, uint32_t length) {
+  if (dropped_ > 0 || GetSize() + length > limit_) {
     dropped_ += length;
     return true;
   }
@@ -167,12 +167,12 @@ bool MemorySaveFile::write(const void* data, uint32_t length) {
   return true;
 }
 
-uint64_t MemorySaveFile::getSize() {
+uint64_t MemorySaveFile::GetSize() {
   if (chunks_.empty()) return dropped_;
   return static_cast<uint64_t>(chunks_.size() - 1) * kChunkSize + used_ + dropped_;
 }
 
-bool MemorySaveFile::readAll(void* out) {
+bool MemorySaveFile::ReadAll(void* out) {
   if (dropped_ > 0) return false;
   auto* to = static_cast<uint8_t*>(out);
   for (size_t i = 0; i < chunks_.size(); ++i) {

@@ -16,15 +16,15 @@ namespace qb {
 // Names of the temporary files of received files: "TXQB<hex>.tmp".
 constexpr char kReceivedFileTempPrefix[] = "TXQB";
 
-// The sink that recvBinaryFile writes into.
+// The sink that RecvBinaryFile writes into.
 class ReceivedFileWriter {
  public:
   virtual ~ReceivedFileWriter() = default;
   // Appends bytes; false: they could not be kept, the receive stops.
-  virtual bool write(const void* data, uint32_t length) = 0;
+  virtual bool Write(const void* data, uint32_t length) = 0;
   // The last byte has arrived; false: what was received could not all be
   // kept.
-  virtual bool finish() { return true; }
+  virtual bool Finish() { return true; }
 };
 
 // A received file: a sink that can report its size, be read back, carry a
@@ -33,16 +33,16 @@ class SaveFile : public ReceivedFileWriter {
  public:
   // Writes the content to the destination path (only the temporary-file
   // buffer of the plain engine can).
-  virtual bool save() { return false; }
+  virtual bool Save() { return false; }
   // 64 bits: a stored file may pass 4 GiB.
-  virtual uint64_t getSize() = 0;
-  // Copies the whole content to `out` (room for getSize() bytes).
-  virtual bool readAll(void* out) = 0;
+  virtual uint64_t GetSize() = 0;
+  // Copies the whole content to `out` (room for GetSize() bytes).
+  virtual bool ReadAll(void* out) = 0;
   // Destination path, or null.
-  virtual const char* getPath() = 0;
+  virtual const char* GetPath() = 0;
   // Backing temporary file, or null when there is none.
-  virtual const char* getTempName() = 0;
-  virtual void setPath(const char* path) = 0;
+  virtual const char* GetTempName() = 0;
+  virtual void SetPath(const char* path) = 0;
 };
 
 // Keeps the bytes in a temporary file "TXQB….tmp" in the temporary folder
@@ -51,14 +51,14 @@ class TempSaveFile : public SaveFile {
  public:
   TempSaveFile(const char* path, Env& env);
   ~TempSaveFile() override;
-  bool write(const void* data, uint32_t length) override;
-  bool finish() override;
-  bool save() override;
-  uint64_t getSize() override { return size_; }
-  bool readAll(void* out) override;
-  const char* getPath() override;
-  const char* getTempName() override;
-  void setPath(const char* path) override;
+  bool Write(const void* data, uint32_t length) override;
+  bool Finish() override;
+  bool Save() override;
+  uint64_t GetSize() override { return size_; }
+  bool ReadAll(void* out) override;
+  const char* GetPath() override;
+  const char* GetTempName() override;
+  void SetPath(const char* path) override;
 
  private:
   Env& env_;
@@ -80,13 +80,13 @@ class StagedSaveFile : public SaveFile {
   static std::unique_ptr<StagedSaveFile> Start(const char* path, DocumentFiles& staged,
                                                        FileResult* why);
   ~StagedSaveFile() override;
-  bool write(const void* data, uint32_t length) override;
-  bool finish() override;
-  uint64_t getSize() override { return size_; }
-  bool readAll(void* out) override;
-  const char* getPath() override { return path_.c_str(); }
-  const char* getTempName() override { return staging_.c_str(); }
-  void setPath(const char* path) override { path_ = path != nullptr ? path : ""; }
+  bool Write(const void* data, uint32_t length) override;
+  bool Finish() override;
+  uint64_t GetSize() override { return size_; }
+  bool ReadAll(void* out) override;
+  const char* GetPath() override { return path_.c_str(); }
+  const char* GetTempName() override { return staging_.c_str(); }
+  void SetPath(const char* path) override { path_ = path != nullptr ? path : ""; }
 
  private:
   StagedSaveFile(const char* path, DocumentFiles& staged, std::string staging,
@@ -100,17 +100,17 @@ class StagedSaveFile : public SaveFile {
 };
 
 // Keeps the bytes in memory in 256 KiB chunks, at most `limit` of them:
-// beyond it the rest is counted but dropped (readAll then fails).
+// beyond it the rest is counted but dropped (ReadAll then fails).
 class MemorySaveFile : public SaveFile {
  public:
   explicit MemorySaveFile(const char* path, uint64_t limit = UINT64_MAX);
   ~MemorySaveFile() override;
-  bool write(const void* data, uint32_t length) override;
-  uint64_t getSize() override;
-  bool readAll(void* out) override;
-  const char* getPath() override;
-  const char* getTempName() override { return nullptr; }
-  void setPath(const char* path) override;
+  bool Write(const void* data, uint32_t length) override;
+  uint64_t GetSize() override;
+  bool ReadAll(void* out) override;
+  const char* GetPath() override;
+  const char* GetTempName() override { return nullptr; }
+  void SetPath(const char* path) override;
 
  private:
   static constexpr uint32_t kChunkSize = 262144;

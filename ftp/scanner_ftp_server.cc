@@ -25,16 +25,16 @@ ScannerFtpServer::ScannerFtpServer(ReceiverEvents hooks, Env& env)
 
 // The server thread must be gone before the lists it shares go.
 ScannerFtpServer::~ScannerFtpServer() {
-  stop();
+  Stop();
   for (auto& ticket : tickets_) SecureZero(ticket.answer.data(), ticket.answer.size());
 }
 
-void ScannerFtpServer::onSessionCountChanged(int count, int /*delta*/) {
+void ScannerFtpServer::OnSessionCountChanged(int count, int /*delta*/) {
   GlobalLockGuard lock;
   if (hooks_.connectionState) hooks_.connectionState(count != 0 ? kFtpStateBusy : kFtpStateIdle);
 }
 
-bool ScannerFtpServer::acceptClient(uint32_t address) {
+bool ScannerFtpServer::AcceptClient(uint32_t address) {
   // The hardware-address check may wait up to a second for an ARP answer,
   // so it runs before the lock is taken (the original held it throughout):
   // the scan road's log and list writes, which take the same lock on the
@@ -58,13 +58,13 @@ bool ScannerFtpServer::acceptClient(uint32_t address) {
   return found->second.count < kLoginFailureLimit;
 }
 
-std::unique_ptr<FtpSession> ScannerFtpServer::createSession(FtpSocket* control) {
+std::unique_ptr<FtpSession> ScannerFtpServer::CreateSession(FtpSocket* control) {
   return std::make_unique<ScannerFtpSession>(this, control);
 }
 
-void ScannerFtpServer::onInit() { FtpLog("ScannerFtpServer::onInit"); }
+void ScannerFtpServer::OnInit() { FtpLog("ScannerFtpServer::onInit"); }
 
-void ScannerFtpServer::onDispose() { FtpLog("ScannerFtpServer::onDispose"); }
+void ScannerFtpServer::OnDispose() { FtpLog("ScannerFtpServer::onDispose"); }
 
 void ScannerFtpServer::RecordLoginFailure(uint32_t address) {
   GlobalLockGuard lock;
@@ -204,17 +204,17 @@ bool ScannerFtpServer::PassThrottled() {
   return recent_failures_.size() >= static_cast<size_t>(kGlobalFailureLimit);
 }
 
-size_t ScannerFtpServer::metaEntryCount() {
+size_t ScannerFtpServer::MetaEntryCount() {
   GlobalLockGuard lock;
   return meta_entries_.size();
 }
 
-size_t ScannerFtpServer::ticketCount() {
+size_t ScannerFtpServer::TicketCount() {
   GlobalLockGuard lock;
   return tickets_.size();
 }
 
-size_t ScannerFtpServer::failedLoginCount() {
+size_t ScannerFtpServer::FailedLoginCount() {
   GlobalLockGuard lock;
   return failed_logins_.size();
 }

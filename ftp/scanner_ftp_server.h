@@ -1,4 +1,4 @@
-// The program's FTP server for scanners: who may connect (an optional
+// The program's FTP server for scanners: who may Connect (an optional
 // hardware-address check and a lock-out of addresses that keep failing to
 // log in), and what all sessions share: meta data files waiting for their
 // document, one-time tickets, and the delivery of stored files.
@@ -62,11 +62,11 @@ class ScannerFtpServer : public FtpServer {
   ScannerFtpServer(ReceiverEvents events, Env& env);
   ~ScannerFtpServer() override;
 
-  void onSessionCountChanged(int count, int delta) override;
-  bool acceptClient(uint32_t address) override;
-  std::unique_ptr<FtpSession> createSession(FtpSocket* control) override;
-  void onInit() override;
-  void onDispose() override;
+  void OnSessionCountChanged(int count, int delta) override;
+  bool AcceptClient(uint32_t address) override;
+  std::unique_ptr<FtpSession> CreateSession(FtpSocket* control) override;
+  void OnInit() override;
+  void OnDispose() override;
 
   // --- for the sessions ---
   const ReceiverEvents& hooks() const { return hooks_; }
@@ -89,9 +89,9 @@ class ScannerFtpServer : public FtpServer {
   const DocumentDelivery& delivery() const { return delivery_; }
 
   // --- for tests ---
-  size_t metaEntryCount();
-  size_t ticketCount();
-  size_t failedLoginCount();
+  size_t MetaEntryCount();
+  size_t TicketCount();
+  size_t FailedLoginCount();
 
  private:
   struct FailedLogin {

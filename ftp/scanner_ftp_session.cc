@@ -75,7 +75,7 @@ std::string PlaceWithinDestination(const std::string& base, const std::string& s
 // a file that could not be stored.
 FileVerdict CheckType(SaveFile& file, Env& env) {
   if (GetFileTypeCheck() == 0) return FileVerdict::kPassed;
-  const std::string extension = Upper(SplitPath(file.getPath()).extension);
+  const std::string extension = Upper(SplitPath(file.GetPath()).extension);
   int form = 0;
   if (extension == ".TIF") {
     form = kDataFormTiff;
@@ -87,7 +87,7 @@ FileVerdict CheckType(SaveFile& file, Env& env) {
     return extension == ".XPS" ? FileVerdict::kPassed : FileVerdict::kRefused;
   }
   // The staging file the upload was written into.
-  const char* staging = file.getTempName();
+  const char* staging = file.GetTempName();
   std::unique_ptr<ReadableFile> in;
   if (staging == nullptr || !env.OpenReadable(staging, &in).ok()) return FileVerdict::kUnreadable;
   return JudgeReceivedFile(*in, form, 0);
@@ -101,17 +101,17 @@ ScannerFtpSession::ScannerFtpSession(ScannerFtpServer* server, FtpSocket* contro
 
 ScannerFtpSession::~ScannerFtpSession() {
   // The uploads' objects point into staged_, which goes first.
-  receivedFiles().clear();
+  ReceivedFiles().clear();
   SecureZero(login_code_, sizeof login_code_);
   SecureZero(challenge_, sizeof challenge_);
 }
 
-void ScannerFtpSession::onStart() {
+void ScannerFtpSession::OnStart() {
   socket_handle_ = control()->handle();
-  AddScannerEntry(peerAddress(), "", socket_handle_);
+  AddScannerEntry(PeerAddress(), "", socket_handle_);
 }
 
-bool ScannerFtpSession::getPasswordPrompt(int code, char* out) {
+bool ScannerFtpSession::GetPasswordPrompt(int code, char* out) {
   if (code != 331) return false;
   MakeChallenge(server()->env().WallSeconds(), challenge_);
   if (RawDumpEnabled()) {
@@ -124,19 +124,19 @@ bool ScannerFtpSession::getPasswordPrompt(int code, char* out) {
   return true;
 }
 
-bool ScannerFtpSession::checkPassword(const char* /*user*/, const char* password) {
+bool ScannerFtpSession::CheckPassword(const char* /*user*/, const char* password) {
   if (qbx_->PassThrottled()) {
     // Deliberately slowed (the original had no limit across addresses):
     // many addresses guessing together still get one try per second per
     // session. Only this session's thread waits; a right code still logs in.
-    TraceLog("FTP PASS from %s delayed: many failed logins in the last minute.", peerAddress());
+    TraceLog("FTP PASS from %s delayed: many failed logins in the last minute.", PeerAddress());
     WaitSocket(-1, false, server()->running()->WakeDescriptor(), kThrottledPassWaitMs);
   }
   const bool accessCode = IsAccessCode(password);
   // Deliberately counted at PASS as well (the original counted only the
   // refused destination): a code that opens no destination is a wrong
   // guess whether or not the client goes on to try it.
-  if (accessCode && !AccessCodeOpensAny(password, server()->env())) qbx_->RecordLoginFailure(control()->peerAddress());
+  if (accessCode && !AccessCodeOpensAny(password, server()->env())) qbx_->RecordLoginFailure(control()->PeerAddress());
   GlobalLockGuard lock;
   bool accepted = accessCode;
   if (!accepted && challenge_[0] != '\0') {
@@ -148,19 +148,19 @@ bool ScannerFtpSession::checkPassword(const char* /*user*/, const char* password
     if (accepted) challenge_login_ = 1;
   }
   if (!accepted) {
-    qbx_->RecordLoginFailure(control()->peerAddress());
+    qbx_->RecordLoginFailure(control()->PeerAddress());
     return false;
   }
   std::snprintf(login_code_, sizeof login_code_, "%s", password);
   return true;
 }
 
-bool ScannerFtpSession::resetDir() {
+bool ScannerFtpSession::ResetDir() {
   current_destination_ = 0;
   return true;
 }
 
-bool ScannerFtpSession::getCurrentDir(char* out) {
+bool ScannerFtpSession::GetCurrentDir(char* out) {
   if (current_destination_ == 0) {
     std::strcpy(out, "/");
   } else {
@@ -181,12 +181,12 @@ bool ScannerFtpSession::EnterDestination(int number, std::string* folder) {
   }
   if (failure_recorded_ == 0) {
     failure_recorded_ = 1;
-    qbx_->RecordLoginFailure(control()->peerAddress());
+    qbx_->RecordLoginFailure(control()->PeerAddress());
   }
   return false;
 }
 
-bool ScannerFtpSession::changeDir(const char* path) {
+bool ScannerFtpSession::ChangeDir(const char* path) {
   const DirectoryChange change = ParseDirectoryChange(path, current_destination_);
   switch (change.kind) {
     case DirectoryChange::kRoot:
@@ -207,7 +207,7 @@ bool ScannerFtpSession::changeDir(const char* path) {
   return false;
 }
 
-bool ScannerFtpSession::makeLocalPath(const char* name, char* out) {
+bool ScannerFtpSession::MakeLocalPath(const char* name, char* out) {
   int destination = 0;
   std::string fileName;
   if (!ParseStoreName(name, current_destination_, &destination, &fileName)) return false;
@@ -221,8 +221,8 @@ bool ScannerFtpSession::makeLocalPath(const char* name, char* out) {
   return true;
 }
 
-bool ScannerFtpSession::namesFolder(const char* name) {
-  if (FtpSession::namesFolder(name)) return true;
+bool ScannerFtpSession::NamesFolder(const char* name) {
+  if (FtpSession::NamesFolder(name)) return true;
   // "1" after CWD to the root: a destination's folder itself; a name of a
   // folder that exists in the destination.
   int destination = 0;
@@ -234,7 +234,7 @@ bool ScannerFtpSession::namesFolder(const char* name) {
          IsDirectory(record.folder + "/" + fileName);
 }
 
-bool ScannerFtpSession::checkFreeSpace(const char* folder) {
+bool ScannerFtpSession::CheckFreeSpace(const char* folder) {
   DiskSpace space{};
   if (!server()->env().QueryDiskSpace(folder, &space)) return false;
   const ReceiverEvents& hooks = qbx_->hooks();
@@ -247,7 +247,7 @@ bool ScannerFtpSession::checkFreeSpace(const char* folder) {
   return true;
 }
 
-std::unique_ptr<SaveFile> ScannerFtpSession::openReceivedFile(const char* path,
+std::unique_ptr<SaveFile> ScannerFtpSession::OpenReceivedFile(const char* path,
                                                                    std::string* refusal) {
   const std::string name = NameOfPath(path);
   // Meta files are kept in memory until their document comes; nothing of
@@ -266,18 +266,18 @@ std::unique_ptr<SaveFile> ScannerFtpSession::openReceivedFile(const char* path,
   return nullptr;
 }
 
-bool ScannerFtpSession::onFileReceived(SaveFile* file) {
-  const char* path = file->getPath();
+bool ScannerFtpSession::OnFileReceived(SaveFile* file) {
+  const char* path = file->GetPath();
   const std::string name = NameOfPath(path != nullptr ? path : "");
   if (IsMetaFileName(name)) {
-    const uint64_t size = file->getSize();
+    const uint64_t size = file->GetSize();
     if (size <= kMaxMetaFileBytes) {
       auto entry = std::make_unique<FtpMetaEntry>();
       entry->data.resize(size);
-      if (size == 0 || file->readAll(entry->data.data())) {
+      if (size == 0 || file->ReadAll(entry->data.data())) {
         entry->destination = selected_destination_;
         entry->path = path;
-        entry->address = control()->peerAddress();
+        entry->address = control()->PeerAddress();
         if (qbx_->AddMetaEntry(std::move(entry))) {
           meta_received_ = 1;
         } else {
@@ -302,14 +302,14 @@ bool ScannerFtpSession::onFileReceived(SaveFile* file) {
   return false;
 }
 
-bool ScannerFtpSession::onQuit() { return deleteRequested() || SaveReceivedFiles(); }
+bool ScannerFtpSession::OnQuit() { return DeleteRequested() || SaveReceivedFiles(); }
 
-bool ScannerFtpSession::onEnd(bool /*quit*/) {
+bool ScannerFtpSession::OnEnd(bool /*quit*/) {
   if (any_saved_) AnnounceSavedFiles();
   // Whatever was not committed (no QUIT, DELE, a file that failed) goes.
-  receivedFiles().clear();
+  ReceivedFiles().clear();
   staged_.DropAll();
-  RemoveScannerEntry(peerAddress(), "", socket_handle_);
+  RemoveScannerEntry(PeerAddress(), "", socket_handle_);
   return true;
 }
 
@@ -332,12 +332,12 @@ bool ScannerFtpSession::SaveReceivedFiles() {
   int landed = 0;
   int lost = 0;
 
-  for (auto& file : receivedFiles()) {
-    const char* received = file->getPath();
+  for (auto& file : ReceivedFiles()) {
+    const char* received = file->GetPath();
     if (received == nullptr) continue;
     const std::string original = received;
     // Until now the upload's staging path stood for its name.
-    const char* staging = file->getTempName();
+    const char* staging = file->GetTempName();
     if (staging == nullptr) continue;
     const std::string stagingKey = staging;
     const std::string destinationFolder = WithoutTrailingSlash(FolderPartOf(original));
@@ -354,7 +354,7 @@ bool ScannerFtpSession::SaveReceivedFiles() {
       }
       const std::string target = PlaceWithinDestination(base, subFolder, destinationFolder);
       MakeUniqueFileName(target, overwrite, &fullPath, &stem, &digits, staged.Owner(), env);
-      file->setPath(fullPath.c_str());
+      file->SetPath(fullPath.c_str());
     } else if (digits > 0 && fullPath.find('_') != std::string::npos) {
       const std::string target = SeriesPath(fullPath, digits, count + 1);
       {
@@ -362,7 +362,7 @@ bool ScannerFtpSession::SaveReceivedFiles() {
         std::lock_guard<std::mutex> lock(names.Mutex());
         names.Reserve(FolderPartOf(target), NameOfPath(target), staged.Owner());
       }
-      file->setPath(target.c_str());
+      file->SetPath(target.c_str());
     } else {
       std::string target = PlaceWithinDestination(base, subFolder, destinationFolder);
       if (!overwrite) {
@@ -372,32 +372,32 @@ bool ScannerFtpSession::SaveReceivedFiles() {
             folder, NameOfPath(target), staged.Owner(),
             [&staged](const std::string& path) { return staged.Holds(path); }, env);
       }
-      file->setPath(target.c_str());
+      file->SetPath(target.c_str());
     }
 
     const FileVerdict type = CheckType(*file, env);
     if (type != FileVerdict::kPassed) {
-      TraceLog("FTP file %s not stored: %s.", file->getPath(),
+      TraceLog("FTP file %s not stored: %s.", file->GetPath(),
                type == FileVerdict::kRefused ? "its content is not of its type" : "it cannot be read back");
       if (type == FileVerdict::kUnreadable) ++lost;
       staged.Drop(stagingKey);
       continue;
     }
     ++count;  // the series numbering goes on over a file that is not kept
-    if (file->getSize() == 0) {  // an empty file is never saved
-      TraceLog("FTP file %s not stored: the file is empty.", file->getPath());
+    if (file->GetSize() == 0) {  // an empty file is never saved
+      TraceLog("FTP file %s not stored: the file is empty.", file->GetPath());
       staged.Drop(stagingKey);
       continue;
     }
-    staged.Rename(stagingKey, file->getPath());
+    staged.Rename(stagingKey, file->GetPath());
     ++landed;
   }
 
   saved_ = StoredDocument{};
   if (landed > 0) {
     saved_.destination = selected_destination_;
-    saved_.peerAddress = peerAddress();
-    saved_.senderName = userName();
+    saved_.peerAddress = PeerAddress();
+    saved_.senderName = UserName();
     saved_.outputPath = fullPath;
     // Each file on its own: one that cannot be placed keeps none of the
     // others from their folder. Deliberately counted only when it lands

@@ -23,24 +23,24 @@ class ScannerFtpSession : public FtpSession {
   ScannerFtpSession(ScannerFtpServer* server, FtpSocket* control);
   ~ScannerFtpSession() override;
 
-  void onStart() override;
-  bool onQuit() override;
-  bool onEnd(bool quit) override;
-  bool checkPassword(const char* user, const char* password) override;
-  bool getPasswordPrompt(int code, char* out) override;
-  bool resetDir() override;
-  bool getCurrentDir(char* out) override;
-  bool changeDir(const char* path) override;
-  bool makeLocalPath(const char* name, char* out) override;
-  bool namesFolder(const char* name) override;
-  std::unique_ptr<SaveFile> openReceivedFile(const char* path,
+  void OnStart() override;
+  bool OnQuit() override;
+  bool OnEnd(bool quit) override;
+  bool CheckPassword(const char* user, const char* password) override;
+  bool GetPasswordPrompt(int code, char* out) override;
+  bool ResetDir() override;
+  bool GetCurrentDir(char* out) override;
+  bool ChangeDir(const char* path) override;
+  bool MakeLocalPath(const char* name, char* out) override;
+  bool NamesFolder(const char* name) override;
+  std::unique_ptr<SaveFile> OpenReceivedFile(const char* path,
                                                      std::string* refusal) override;
-  bool onFileReceived(SaveFile* file) override;
-  bool checkFreeSpace(const char* folder) override;
+  bool OnFileReceived(SaveFile* file) override;
+  bool CheckFreeSpace(const char* folder) override;
 
   // For tests.
   const char* challenge() const { return challenge_; }
-  bool challengeLogin() const { return challenge_login_ != 0; }
+  bool ChallengeLogin() const { return challenge_login_ != 0; }
 
  private:
   // Selects destination `number` when this session may use it; its folder

@@ -278,16 +278,16 @@ TEST_F(FtpEngineTest, AdmissionAllowsTwoSessionsPerAddress) {
   EXPECT_EQ(third->Reply(), "<closed>");
   auto elsewhere = Connect(0x7F000002);
   EXPECT_EQ(elsewhere->Reply(), kGreeting);
-  EXPECT_EQ(server_->sessionCount(), 3);
+  EXPECT_EQ(server_->SessionCount(), 3);
   // A session that has answered QUIT no longer counts, however long its
   // last steps take: its client may connect again at once.
   server_->HoldSessionEnds(true);
   EXPECT_EQ(first->Command("QUIT"), "221 Goodbye.");
   auto again = Connect();
   EXPECT_EQ(again->Reply(), kGreeting);
-  EXPECT_EQ(server_->sessionCount(), 4);
+  EXPECT_EQ(server_->SessionCount(), 4);
   server_->HoldSessionEnds(false);
-  EXPECT_TRUE(WaitUntil([&] { return server_->sessionCount() == 3; }));
+  EXPECT_TRUE(WaitUntil([&] { return server_->SessionCount() == 3; }));
 }
 
 // Sessions that end in every way (QUIT, refused, dropped, silent, idle and
@@ -320,7 +320,7 @@ TEST_F(FtpEngineTest, ThousandSessionsLeaveNothingBehind) {
     auto silent = Connect(from + 3);
     silent->Close();
   }
-  EXPECT_TRUE(WaitUntil([&] { return server_->sessionCount() == 0; }, 20000));
+  EXPECT_TRUE(WaitUntil([&] { return server_->SessionCount() == 0; }, 20000));
 
   // A hundred left idle past the limit, one with a file stored.
   std::vector<std::unique_ptr<FtpLineClient>> idle;
@@ -329,7 +329,7 @@ TEST_F(FtpEngineTest, ThousandSessionsLeaveNothingBehind) {
   std::this_thread::sleep_for(milliseconds(200));
   env_->AdvanceSeconds(60);
   for (auto& client : idle) EXPECT_EQ(client->Reply(5000), "<closed>");
-  EXPECT_TRUE(WaitUntil([&] { return server_->sessionCount() == 0; }, 20000));
+  EXPECT_TRUE(WaitUntil([&] { return server_->SessionCount() == 0; }, 20000));
   EXPECT_EQ(ReadWholeFile(folder_ + "/idle.bin"), "abc");
 
   EXPECT_TRUE(WaitUntil([&] { return CountThreads() <= threadsBefore; }, 5000));
@@ -344,9 +344,9 @@ TEST_F(FtpEngineTest, ThousandSessionsLeaveNothingBehind) {
   waiting[0]->Send("STOR never.bin");
   waiting[0]->Reply();
   const auto stopping = steady_clock::now();
-  server_->stop();
+  server_->Stop();
   EXPECT_LT(ElapsedMs(stopping), 1000);  // at once, waiting sessions and all
-  EXPECT_EQ(server_->sessionCount(), 0);
+  EXPECT_EQ(server_->SessionCount(), 0);
   EXPECT_TRUE(
       WaitUntil([&] { return CountThreads() <= threadsBefore - 1; }, 5000));  // server thread too
   waiting.clear();

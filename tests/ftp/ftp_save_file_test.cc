@@ -44,34 +44,34 @@ TEST_F(SaveFileTest, TemporaryFileLivesInTmpSavesAnywhereAndGoesWithTheBuffer) {
   const std::string first = root_.path() + "/first.tif", second = root_.path() + "/second.tif";
   {
     TempSaveFile empty(first.c_str(), Env::Default());
-    EXPECT_STREQ(empty.getTempName(), "");
-    EXPECT_FALSE(empty.save());
+    EXPECT_STREQ(empty.GetTempName(), "");
+    EXPECT_FALSE(empty.Save());
     EXPECT_FALSE(fs::exists(first));
     EXPECT_TRUE(TempFiles().empty());
 
     TempSaveFile file(nullptr, Env::Default());
     for (size_t at = 0; at < data.size(); at += 30000) {
-      ASSERT_TRUE(file.write(data.data() + at,
+      ASSERT_TRUE(file.Write(data.data() + at,
                              static_cast<uint32_t>(std::min<size_t>(30000, data.size() - at))));
     }
-    EXPECT_EQ(file.getSize(), data.size());
-    const std::string name = file.getTempName();
+    EXPECT_EQ(file.GetSize(), data.size());
+    const std::string name = file.GetTempName();
     EXPECT_EQ(fs::path(name).parent_path(), fs::path(temp_));
     const std::string base = fs::path(name).filename().string();
     EXPECT_EQ(base.rfind("TXQB", 0), 0u) << base;
     EXPECT_EQ(base.substr(base.size() - 4), ".tmp");
     std::string back(data.size(), '\0');
-    ASSERT_TRUE(file.readAll(back.data()));
+    ASSERT_TRUE(file.ReadAll(back.data()));
     EXPECT_EQ(back, data);
-    EXPECT_FALSE(file.save());  // nowhere to save to
+    EXPECT_FALSE(file.Save());  // nowhere to save to
     for (const std::string& path : {first, second, second}) {
-      file.setPath(path.c_str());
-      ASSERT_TRUE(file.save());
+      file.SetPath(path.c_str());
+      ASSERT_TRUE(file.Save());
       EXPECT_EQ(test::ReadWholeFile(path), data);
     }
     TempSaveFile other(nullptr, Env::Default());
-    ASSERT_TRUE(other.write("b", 1));
-    EXPECT_STRNE(other.getTempName(), file.getTempName());
+    ASSERT_TRUE(other.Write("b", 1));
+    EXPECT_STRNE(other.GetTempName(), file.GetTempName());
   }
   EXPECT_TRUE(TempFiles().empty());
 }
@@ -79,22 +79,22 @@ TEST_F(SaveFileTest, TemporaryFileLivesInTmpSavesAnywhereAndGoesWithTheBuffer) {
 TEST_F(SaveFileTest, FailingWriteIsReportedAndNotCounted) {
   FaultEnv env(false);
   TempSaveFile file(nullptr, env);
-  ASSERT_TRUE(file.write("1234", 4));
+  ASSERT_TRUE(file.Write("1234", 4));
   env.FailWrite(1);
-  EXPECT_FALSE(file.write("5678", 4));
-  EXPECT_EQ(file.getSize(), 4u);
-  EXPECT_TRUE(file.write("90", 2));
+  EXPECT_FALSE(file.Write("5678", 4));
+  EXPECT_EQ(file.GetSize(), 4u);
+  EXPECT_TRUE(file.Write("90", 2));
   char back[6];
-  ASSERT_TRUE(file.readAll(back));
+  ASSERT_TRUE(file.ReadAll(back));
   EXPECT_EQ(std::string(back, 6), "123490");
 
   // No temporary folder: the first write fails.
   ::setenv("TMP", (root_.path() + "/missing").c_str(), 1);
   InitTempFolder();
   TempSaveFile nowhere(nullptr, Env::Default());
-  EXPECT_FALSE(nowhere.write("x", 1));
-  EXPECT_EQ(nowhere.getSize(), 0u);
-  EXPECT_STREQ(nowhere.getTempName(), "");
+  EXPECT_FALSE(nowhere.Write("x", 1));
+  EXPECT_EQ(nowhere.GetSize(), 0u);
+  EXPECT_STREQ(nowhere.GetTempName(), "");
 }
 
 // The memory buffer keeps 256 KiB chunks: writes that end exactly at a
@@ -105,24 +105,24 @@ TEST_F(SaveFileTest, MemoryBufferReadsBackAcrossItsChunks) {
                                                      {static_cast<uint32_t>(data.size())}};
   for (const auto& sizes : writes) {
     MemorySaveFile file(nullptr);
-    EXPECT_EQ(file.getTempName(), nullptr);
+    EXPECT_EQ(file.GetTempName(), nullptr);
     size_t at = 0;
     for (uint32_t size : sizes) {
-      ASSERT_TRUE(file.write(data.data() + at, size));
+      ASSERT_TRUE(file.Write(data.data() + at, size));
       at += size;
-      EXPECT_EQ(file.getSize(), at);
+      EXPECT_EQ(file.GetSize(), at);
       std::string back(at, '\0');
-      ASSERT_TRUE(file.readAll(back.data()));
+      ASSERT_TRUE(file.ReadAll(back.data()));
       EXPECT_EQ(back, data.substr(0, at));
     }
   }
   // Beyond its limit the buffer counts the bytes but keeps none.
   MemorySaveFile capped(nullptr, 10);
-  ASSERT_TRUE(capped.write("0123456789", 10));
-  ASSERT_TRUE(capped.write("x", 1));
-  EXPECT_EQ(capped.getSize(), 11u);
+  ASSERT_TRUE(capped.Write("0123456789", 10));
+  ASSERT_TRUE(capped.Write("x", 1));
+  EXPECT_EQ(capped.GetSize(), 11u);
   char back[11];
-  EXPECT_FALSE(capped.readAll(back));
+  EXPECT_FALSE(capped.ReadAll(back));
 }
 
 }  // namespace

@@ -89,10 +89,10 @@ TEST_F(FtpSocketTest, LineReader) {
 TEST_F(FtpSocketTest, PeerCloseIsSeenWithUnreadData) {
   SocketPair pair(&running_, Env::Default());
   ASSERT_TRUE(pair.Write("unfinished"));
-  EXPECT_FALSE(pair.server->isClosed());
+  EXPECT_FALSE(pair.server->IsClosed());
   pair.CloseClient();
   // The close is reported although "unfinished" was never read.
-  EXPECT_TRUE(pair.server->isClosed());
+  EXPECT_TRUE(pair.server->IsClosed());
   EXPECT_EQ(pair.server->handle(), -1);
 }
 
@@ -142,7 +142,7 @@ class FtpTlsTest : public FtpSocketTest {
  protected:
   void SetUp() override {
     const auto& files = test::Certificate::Get();
-    context_ = createSslContext(files.key.c_str(), "", files.certificate.c_str(), LogLine);
+    context_ = CreateSslContext(files.key.c_str(), "", files.certificate.c_str(), LogLine);
     ASSERT_NE(context_, nullptr);
   }
   std::unique_ptr<TlsContext> context_;
@@ -154,10 +154,10 @@ TEST_F(FtpTlsTest, ContextNeedsReadableFilesAndTheRightPassPhrase) {
   const std::string key = folder + "/k.pem", certificate = folder + "/c.pem";
   ASSERT_TRUE(WriteSelfSignedCertificate(key, certificate, "secret"));
   Logged().clear();
-  EXPECT_NE(createSslContext(key.c_str(), "secret", certificate.c_str(), LogLine), nullptr);
-  EXPECT_EQ(createSslContext(key.c_str(), "", certificate.c_str(), LogLine), nullptr);
-  EXPECT_EQ(createSslContext(key.c_str(), "wrong", certificate.c_str(), LogLine), nullptr);
-  EXPECT_EQ(createSslContext(key.c_str(), "", "", LogLine), nullptr);
+  EXPECT_NE(CreateSslContext(key.c_str(), "secret", certificate.c_str(), LogLine), nullptr);
+  EXPECT_EQ(CreateSslContext(key.c_str(), "", certificate.c_str(), LogLine), nullptr);
+  EXPECT_EQ(CreateSslContext(key.c_str(), "wrong", certificate.c_str(), LogLine), nullptr);
+  EXPECT_EQ(CreateSslContext(key.c_str(), "", "", LogLine), nullptr);
   // Each line names the file and OpenSSL's reason.
   const std::vector<std::string> expected{
       "Couldn't read key file " + key + ": error:", "Couldn't read key file " + key + ": error:",
@@ -170,11 +170,11 @@ TEST_F(FtpTlsTest, ContextNeedsReadableFilesAndTheRightPassPhrase) {
   const std::string otherKey = folder + "/k2.pem", otherCertificate = folder + "/c2.pem";
   ASSERT_TRUE(WriteSelfSignedCertificate(otherKey, otherCertificate));
   Logged().clear();
-  EXPECT_EQ(createSslContext(otherKey.c_str(), "", certificate.c_str(), LogLine), nullptr);
+  EXPECT_EQ(CreateSslContext(otherKey.c_str(), "", certificate.c_str(), LogLine), nullptr);
   ASSERT_EQ(Logged().size(), 1u);
   EXPECT_NE(Logged()[0].find("mismatch"), std::string::npos) << Logged()[0];
   // No key path: a context without a certificate.
-  EXPECT_NE(createSslContext(nullptr, nullptr, nullptr, LogLine), nullptr);
+  EXPECT_NE(CreateSslContext(nullptr, nullptr, nullptr, LogLine), nullptr);
   std::filesystem::remove_all(folder);
 }
 
@@ -186,7 +186,7 @@ TEST_F(FtpTlsTest, ProtectedStreamEndsAtOnceWithThePeersClose) {
   for (int round = 0; round < 20; ++round) {
     const bool notify = round % 2 == 0;
     SocketPair pair(&running_, Env::Default());
-    pair.server->setTimeout(5);
+    pair.server->SetTimeout(5);
     std::string data(70000, 'e');
     std::thread printer([&] {
       test::TlsClient client(pair.client);
@@ -198,16 +198,16 @@ TEST_F(FtpTlsTest, ProtectedStreamEndsAtOnceWithThePeersClose) {
       }
       pair.CloseClient();
     });
-    ASSERT_TRUE(pair.server->sslAccept(context_.get()));
+    ASSERT_TRUE(pair.server->SslAccept(context_.get()));
     // Let data and close lie in the socket together before the first read.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     MemorySaveFile file(nullptr);
     const auto started = Clock::now();
-    EXPECT_TRUE(pair.server->recvBinaryFile(&file)) << notify;
+    EXPECT_TRUE(pair.server->RecvBinaryFile(&file)) << notify;
     EXPECT_LT(ElapsedMs(started), 2000);
-    pair.server->close();
+    pair.server->Close();
     printer.join();
-    EXPECT_EQ(file.getSize(), data.size());
+    EXPECT_EQ(file.GetSize(), data.size());
   }
 }
 
@@ -230,14 +230,14 @@ TEST_F(FtpTlsTest, EveryWaitEndsAtItsTimeOutOrAtTheStop) {
   const Case cases[] = {
       {"line read times out and keeps the partial line", "NO", -1, 950, 1800,
        [&](SocketPair& pair, FtpRunning&) {
-         pair.server->setTimeout(1);
+         pair.server->SetTimeout(1);
          if (pair.server->LineRecv(line, sizeof line) != kFtpTimedOut) return false;
          pair.Write("OP\r\n");
          return pair.server->LineRecv(line, sizeof line) == 4 && std::string(line) == "NOOP";
        }},
       {"line read without time-out stops", "", 100, 90, 200,
        [&](SocketPair& pair, FtpRunning&) {
-         pair.server->setTimeout(0);
+         pair.server->SetTimeout(0);
          return pair.server->LineRecv(line, sizeof line) == kFtpTimedOut;
        }},
       {"send times out", "", -1, 950, 1800,
@@ -253,29 +253,29 @@ TEST_F(FtpTlsTest, EveryWaitEndsAtItsTimeOutOrAtTheStop) {
        }},
       {"silent stream times out", "0123456789", -1, 950, 1800,
        [&](SocketPair& pair, FtpRunning&) {
-         pair.server->setTimeout(1);
+         pair.server->SetTimeout(1);
          MemorySaveFile file(nullptr);
-         return !pair.server->recvBinaryFile(&file) && file.getSize() == 10u;
+         return !pair.server->RecvBinaryFile(&file) && file.GetSize() == 10u;
        }},
       {"stream cut short by the stop is no file", "the first part of a page", 100, 90, 1000,
        [&](SocketPair& pair, FtpRunning&) {
-         pair.server->setTimeout(30);
+         pair.server->SetTimeout(30);
          MemorySaveFile file(nullptr);
-         return !pair.server->recvBinaryFile(&file);
+         return !pair.server->RecvBinaryFile(&file);
        }},
       {"accept stops", "", 100, 90, 1000,
        [&](SocketPair&, FtpRunning& running) {
          FtpSocket listener(&running, Env::Default());
-         return listener.listen(0, "127.0.0.1") && listener.accept(5000) == nullptr;
+         return listener.Listen(0, "127.0.0.1") && listener.Accept(5000) == nullptr;
        }},
       {"stalled handshake fails within its budget", "\x16\x03\x01", -1, 280, 1000,
        [&](SocketPair& pair, FtpRunning&) {
-         return !pair.server->sslAccept(context_.get(), 300) && !pair.server->isTls() &&
+         return !pair.server->SslAccept(context_.get(), 300) && !pair.server->IsTls() &&
                 pair.server->handle() == -1;
        }},
       {"plain text where the handshake belongs", "USER printer\r\nPASS 1234\r\n", -1, 0, 1000,
        [&](SocketPair& pair, FtpRunning&) {
-         return !pair.server->sslAccept(context_.get(), 5000) && pair.server->handle() == -1;
+         return !pair.server->SslAccept(context_.get(), 5000) && pair.server->handle() == -1;
        }},
   };
   for (const Case& c : cases) {
@@ -301,7 +301,7 @@ TEST_F(FtpTlsTest, EveryWaitEndsAtItsTimeOutOrAtTheStop) {
 // comes inside TLS is read and answered until the printer's TLS close.
 TEST_F(FtpTlsTest, RoundTripDropsPlainBytesSentBehindAuth) {
   SocketPair pair(&running_, Env::Default());
-  pair.server->setTimeout(5);
+  pair.server->SetTimeout(5);
   ASSERT_TRUE(pair.Write("AUTH TLS\r\nUSER evil\r\n"));
   char line[64];
   EXPECT_EQ(pair.server->LineRecv(line, sizeof line), 8);
@@ -313,15 +313,15 @@ TEST_F(FtpTlsTest, RoundTripDropsPlainBytesSentBehindAuth) {
     reply = client.ReadLine();
     client.Shutdown();
   });
-  ASSERT_TRUE(pair.server->sslAccept(context_.get()));
-  EXPECT_TRUE(pair.server->isTls());
+  ASSERT_TRUE(pair.server->SslAccept(context_.get()));
+  EXPECT_TRUE(pair.server->IsTls());
   EXPECT_EQ(pair.server->LineRecv(line, sizeof line), 9);
   EXPECT_STREQ(line, "USER good");
   EXPECT_EQ(pair.server->LineSend("331 Password required for good.", 10), 33);
   EXPECT_EQ(pair.server->LineRecv(line, sizeof line), kFtpPeerClosed);
   printer.join();
   EXPECT_EQ(reply, "331 Password required for good.");
-  EXPECT_FALSE(pair.server->isTls());
+  EXPECT_FALSE(pair.server->IsTls());
 }
 
 // Lines of one letter per writer: a reader finds a line with two letters
@@ -335,7 +335,7 @@ TEST_F(FtpTlsTest, LinesOfTwoWritersNeverInterleavePlainOrProtected) {
     FaultEnv env(false);
     env.LimitSends(97);
     SocketPair pair(&running_, tls ? Env::Default() : env);
-    pair.server->setTimeout(5);
+    pair.server->SetTimeout(5);
     std::string received;
     std::thread printer([&] {
       if (!tls) {
@@ -351,7 +351,7 @@ TEST_F(FtpTlsTest, LinesOfTwoWritersNeverInterleavePlainOrProtected) {
       received = client.ReadAll();
     });
     if (tls) {
-      ASSERT_TRUE(pair.server->sslAccept(context_.get()));
+      ASSERT_TRUE(pair.server->SslAccept(context_.get()));
     }
     auto writer = [&](char letter) {
       std::string line(kLength, letter);
@@ -363,7 +363,7 @@ TEST_F(FtpTlsTest, LinesOfTwoWritersNeverInterleavePlainOrProtected) {
     while (tls && commands < kLines && pair.server->LineRecv(line, sizeof line) == 4) ++commands;
     a.join();
     b.join();
-    pair.server->close();
+    pair.server->Close();
     printer.join();
     EXPECT_EQ(commands, tls ? kLines : 0);
     std::map<char, int> seen;
@@ -388,7 +388,7 @@ TEST_F(FtpTlsTest, FailedTlsWriteClosesTheConnection) {
     ASSERT_TRUE(client.Handshake());
     client.ReadAll();
   });
-  ASSERT_TRUE(pair.server->sslAccept(context_.get()));
+  ASSERT_TRUE(pair.server->SslAccept(context_.get()));
   env.FailTlsWrite(1);
   EXPECT_EQ(pair.server->LineSend("150 Opening", 10), kFtpRecvError);
   EXPECT_EQ(pair.server->handle(), -1);

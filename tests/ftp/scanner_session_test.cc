@@ -101,7 +101,7 @@ class ScannerSessionTest : public ::testing::Test, protected FtpTestBed {
     ::setenv("QUERN_EXT_EXAMPLE_LOG", (root_.path() + "/extension.log").c_str(), 1);
   }
   void TearDown() override {
-    if (server_) server_->stop();
+    if (server_) server_->Stop();
     ::unsetenv("QUERN_EXT_EXAMPLE_LOG");
   }
 
@@ -153,7 +153,7 @@ class ScannerSessionTest : public ::testing::Test, protected FtpTestBed {
     WaitForSessionsToEnd();
   }
   void WaitForSessionsToEnd() {
-    ASSERT_TRUE(WaitUntil([&] { return server_->sessionCount() == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return server_->SessionCount() == 0; }));
   }
   std::string ReceiveLog() { return ReadWholeFile(root_.DataDir() + "/tvscanlog_f.bin"); }
   std::map<int, std::string> folder_;
@@ -303,7 +303,7 @@ TEST_F(ScannerSessionTest, ChallengeAnswerTicketAndAccessCodeLogins) {
   EXPECT_EQ(WrongReplies(*coded, {{"CWD 5", kCwdOk}, {"CWD 6", kDenied}, {"CWD 6", kDenied},
                                   {"CWD 42", kDenied}}),
             "");
-  EXPECT_EQ(server_->failedLoginCount(), 1u);
+  EXPECT_EQ(server_->FailedLoginCount(), 1u);
   Quit(*coded);
 
   // No password: only destinations without a code.
@@ -497,10 +497,10 @@ TEST_F(ScannerSessionTest, MetaFilesPlaceTheirDocumentInsideTheDestinationAndLea
     auto client = WithAnswer(0, n == 0 ? &answer : nullptr);
     const std::string stem = "7/@DBA@x#" + std::to_string(n) + "#doc" + std::to_string(n);
     EXPECT_EQ(Store(*client, stem + ".meta", AttributeRecord(sub)), kStored);
-    EXPECT_EQ(server_->metaEntryCount(), 1u);
+    EXPECT_EQ(server_->MetaEntryCount(), 1u);
     EXPECT_EQ(Store(*client, stem + ".pdf", GoodPdf()), kStored);
     Quit(*client);
-    EXPECT_EQ(server_->metaEntryCount(), 0u);
+    EXPECT_EQ(server_->MetaEntryCount(), 0u);
     const std::string landed = folder_[7] + "/" + where + "doc" + std::to_string(n) + ".pdf";
     EXPECT_EQ(ReadWholeFile(landed), GoodPdf()) << sub;
     ++n;
@@ -565,19 +565,19 @@ TEST_F(ScannerSessionTest, MetaDataBudgetKeepsEachAddressShareAndExpires) {
   // One address past its share pushes out only its own oldest.
   const int share = static_cast<int>(kMetaBytesPerAddress / kMaxMetaFileBytes);
   for (int i = 0; i < share + 3; ++i) EXPECT_TRUE(server_->AddMetaEntry(entry(1, 'a')));
-  EXPECT_EQ(server_->metaEntryCount(), static_cast<size_t>(share));
+  EXPECT_EQ(server_->MetaEntryCount(), static_cast<size_t>(share));
   // Three more addresses fill the whole budget; beyond it a file is refused.
   for (uint32_t address = 2; address <= 4; ++address) {
     for (int i = 0; i < share; ++i) EXPECT_TRUE(server_->AddMetaEntry(entry(address, 'b')));
   }
   EXPECT_FALSE(server_->AddMetaEntry(entry(5, 'c')));
-  EXPECT_EQ(server_->metaEntryCount(), kMetaBudgetBytes / kMaxMetaFileBytes);
+  EXPECT_EQ(server_->MetaEntryCount(), kMetaBudgetBytes / kMaxMetaFileBytes);
   // Unpaired entries and tickets go after half an hour.
   server_->AddTicket("0123456789ABCDEF0123456789ABCDEF01234567");
   env_->AdvanceSeconds(kMetaKeepSeconds);
   EXPECT_TRUE(server_->AddMetaEntry(entry(5, 'c')));
-  EXPECT_EQ(server_->metaEntryCount(), 1u);
-  EXPECT_EQ(server_->ticketCount(), 0u);
+  EXPECT_EQ(server_->MetaEntryCount(), 1u);
+  EXPECT_EQ(server_->TicketCount(), 0u);
 }
 
 TEST_F(ScannerSessionTest, AWrongAccessCodeCountsAtPassAndManyFailuresSlowPass) {
@@ -585,10 +585,10 @@ TEST_F(ScannerSessionTest, AWrongAccessCodeCountsAtPassAndManyFailuresSlowPass) 
   // A destination without a code opens to any code: only coded ones here.
   std::ofstream(root_.DataDir() + "/tvscan_f.bin") << "5;" << folder_[5] << ";Five;1234;\n";
   auto right = WithCode("1234");
-  EXPECT_EQ(server_->failedLoginCount(), 0u);
+  EXPECT_EQ(server_->FailedLoginCount(), 0u);
   Quit(*right);
   auto wrong = WithCode("9999");
-  EXPECT_EQ(server_->failedLoginCount(), 1u);
+  EXPECT_EQ(server_->FailedLoginCount(), 1u);
   Quit(*wrong);
   for (uint32_t i = 0; i < kGlobalFailureLimit; ++i) server_->RecordLoginFailure(0x0A000000 + i);
   EXPECT_TRUE(server_->PassThrottled());

@@ -57,11 +57,11 @@ class TestFtpSession : public FtpSession {
                  std::atomic<int>* ended, std::atomic<bool>* holdEnd)
       : FtpSession(server, control), folder_(folder), ended_(ended), hold_end_(holdEnd) {}
 
-  bool checkPassword(const char* user, const char* password) override {
+  bool CheckPassword(const char* user, const char* password) override {
     return std::strcmp(user, "tester") == 0 && std::strcmp(password, "secret") == 0;
   }
   // Names stand in the one folder; anything with a separator is refused.
-  bool makeLocalPath(const char* name, char* out) override {
+  bool MakeLocalPath(const char* name, char* out) override {
     if (name[0] == '/') ++name;
     if (std::strchr(name, '/') != nullptr || std::strcmp(name, "..") == 0) return false;
     const std::string path = name[0] == '\0' ? folder_ : folder_ + "/" + name;
@@ -69,10 +69,10 @@ class TestFtpSession : public FtpSession {
     std::memcpy(out, path.c_str(), path.size() + 1);
     return true;
   }
-  bool onEnd(bool quit) override {
+  bool OnEnd(bool quit) override {
     // A session whose last steps take long (an extension library, a slow disk).
     while (hold_end_->load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const bool result = FtpSession::onEnd(quit);
+    const bool result = FtpSession::OnEnd(quit);
     if (ended_ != nullptr) ++*ended_;
     return result;
   }
@@ -86,9 +86,9 @@ class TestFtpSession : public FtpSession {
 class TestFtpServer : public FtpServer {
  public:
   TestFtpServer(const std::string& folder, Env& env) : FtpServer(env), folder_(folder) {}
-  ~TestFtpServer() override { stop(); }
+  ~TestFtpServer() override { Stop(); }
 
-  std::unique_ptr<FtpSession> createSession(FtpSocket* control) override {
+  std::unique_ptr<FtpSession> CreateSession(FtpSocket* control) override {
     return std::make_unique<TestFtpSession>(this, control, folder_, &sessions_ended_, &hold_ends_);
   }
   int sessionsEnded() const { return sessions_ended_.load(); }
@@ -178,9 +178,9 @@ class FtpTestBed {
   }
   // The port, 0 when the server did not listen.
   uint16_t Listen(FtpServer& server) {
-    server.setHeartbeatMs(50);
-    server.setPort(0);
-    server.start(0);
+    server.SetHeartbeatMs(50);
+    server.SetPort(0);
+    server.Start(0);
     return port_ = server.WaitUntilListening(5000);
   }
   std::unique_ptr<FtpLineClient> Connect(uint32_t from = 0) {
@@ -246,7 +246,7 @@ struct SocketPair {
     int ends[2];
     if (!StreamSocketPair(ends, false)) return;
     server = std::make_unique<FtpSocket>(running, env);
-    server->attach(ends[0]);
+    server->Attach(ends[0]);
     client = ends[1];
   }
   ~SocketPair() { CloseClient(); }

@@ -16,7 +16,7 @@ inline int AttachClientEnd(FtpSocket& socket) {
   int ends[2];
   if (!StreamSocketPair(ends, false)) std::abort();
   SetSendBufferSize(ends[1], 1 << 20);
-  socket.attach(ends[0]);
+  socket.Attach(ends[0]);
   return ends[1];
 }
 

@@ -26,9 +26,9 @@ struct Fixture {
   Fixture() {
     qb::InitTempFolder();
     server = std::make_unique<qb::test::TestFtpServer>(root.Destination(1), qb::Env::Default());
-    server->setHeartbeatMs(20);
-    server->setPort(0);
-    server->start(0);
+    server->SetHeartbeatMs(20);
+    server->SetPort(0);
+    server->Start(0);
     port = server->WaitUntilListening(10000);
     if (port == 0) std::abort();
   }

@@ -1,5 +1,5 @@
 // The FTPS record path. The control byte picks how the input reaches the
-// server's sslAccept and receive:
+// server's SslAccept and receive:
 //   bit 0 clear: the input is the client's whole side of the connection
 //     (handshake and records, as raw bytes), then the client hangs up;
 //   bit 0 set: a real client shakes hands, sends the input as application
@@ -7,7 +7,7 @@
 //     close_notify (bit 4 clear) or appends the input again as raw bytes
 //     (bit 4 set) and hangs up.
 // Bit 5 picks the line reader (LineRecv) or the stream receiver
-// (recvBinaryFile). Bits 6-7, with a real client, cut its bytes on the way
+// (RecvBinaryFile). Bits 6-7, with a real client, cut its bytes on the way
 // into pieces of 1, 5 or 61 bytes (0: as written), so that records arrive
 // split across the server's reads, as on a slow link. Stops when
 //   - a handshake with the real client fails, or one with raw bytes succeeds
@@ -38,7 +38,7 @@ struct Setup {
   Setup() {
     const std::string key = root.path() + "/key.pem", certificate = root.path() + "/cert.pem";
     if (!qb::WriteSelfSignedCertificate(key, certificate)) std::abort();
-    server = qb::createSslContext(key.c_str(), "", certificate.c_str(), nullptr);
+    server = qb::CreateSslContext(key.c_str(), "", certificate.c_str(), nullptr);
     client = qb::TlsContext::NewClient();
     if (!server || !client) std::abort();
   }
@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static qb::FtpRunning running;
   qb::FtpSocket socket(&running, qb::Env::Default());
   const int clientEnd = qb::fuzz::AttachClientEnd(socket);
-  socket.setTimeout(2);
+  socket.SetTimeout(2);
 
   std::thread client;
   std::thread relay;
@@ -154,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // A short budget: with raw bytes the client never answers.
-  const bool accepted = socket.sslAccept(setup.server.get(), realClient ? 5000 : 50);
+  const bool accepted = socket.SslAccept(setup.server.get(), realClient ? 5000 : 50);
   if (realClient && !accepted) std::abort();
   const std::string sent(reinterpret_cast<const char*>(data), size);
   if (accepted) {
@@ -174,9 +174,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     } else {
       qb::MemorySaveFile file(nullptr);
-      const bool complete = socket.recvBinaryFile(&file);
-      std::string kept(file.getSize(), '\0');
-      file.readAll(kept.data());
+      const bool complete = socket.RecvBinaryFile(&file);
+      std::string kept(file.GetSize(), '\0');
+      file.ReadAll(kept.data());
       if (realClient) {
         if (kept.size() > sent.size() || sent.compare(0, kept.size(), kept) != 0) std::abort();
         if (!garbageAfter && (!complete || kept != sent)) std::abort();
@@ -186,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The server is done: closing its side ends a relay that still carries
   // pieces (its reads may have stopped at their time-out, with the pieces'
   // buffers full), and the back-carrier.
-  socket.close();
+  socket.Close();
   if (relay.joinable()) relay.join();
   if (client.joinable()) client.join();
   if (realClient && !handshaken) std::abort();
