@@ -229,7 +229,10 @@ void FtpDataConnection::RunTransfer(std::shared_ptr<Transfer> transfer) {
     std::snprintf(text, sizeof text, "150 Opening %s mode data connection for ls.", TypeName());
     control_->LineSend(text, kFtpReplySendTimeout);
   }
-  if (ready && control_->IsTls() && !transfer->socket->SslAccept(server->Tls())) ready = false;
+  if (ready && control_->IsTls()) {
+    transfer->socket->CarriesFiles();
+    if (!transfer->socket->SslAccept(server->Tls())) ready = false;
+  }
   if (ready) {
     transfer->socket->SetTimeout(GetFTP_SocketTimeOut());
     if (listing) {

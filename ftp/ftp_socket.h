@@ -29,6 +29,8 @@ constexpr int kFtpPeerClosed = -2;
 constexpr int kFtpTimedOut = -3;
 // How long a TLS handshake may wait for the client (20 tries of 300 ms).
 constexpr int kSslAcceptBudgetMs = 6000;
+// What a data connection reads ahead of its protected stream at a time.
+constexpr int kFileReadAheadBytes = 128 * 1024;
 // Pause of a listener whose accept failed for want of descriptors or memory.
 constexpr int kAcceptBackoffMs = 50;
 
@@ -60,6 +62,9 @@ class FtpSocket {
   // failure the connection is closed. Bytes the line reader kept from
   // before the handshake are dropped. Other writers wait for its end.
   bool SslAccept(TlsContext* context, int budgetMs = kSslAcceptBudgetMs);
+  // For a data connection, before SslAccept: its protected stream is read
+  // in large blocks.
+  void CarriesFiles() { carries_files_ = true; }
 
   int Recv(void* buffer, int length);
   // Sends all bytes; a negative time-out takes the socket's own.
@@ -111,6 +116,7 @@ class FtpSocket {
   bool tls_end_read_ = false;
   // The last TLS read wanted more of a record than the library holds.
   bool tls_partial_ = false;
+  bool carries_files_ = false;  // a data connection: TLS reads ahead in large blocks
   // Accepts of a listener that failed for want of resources since the last
   // one that worked (traced once, when the burst ends).
   int accept_starved_ = 0;

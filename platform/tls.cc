@@ -282,6 +282,10 @@ std::unique_ptr<TlsSession> TlsSession::NewClient(TlsContext* context, int socke
   return session;
 }
 
+void TlsSession::ReadAheadUpTo(int bytes) {
+  SSL_set_default_read_buffer_len(Ssl(ssl_), static_cast<size_t>(bytes));
+}
+
 TlsSession::~TlsSession() {
   if (ssl_ != nullptr) SSL_free(Ssl(ssl_));
 }

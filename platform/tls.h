@@ -49,6 +49,10 @@ class TlsSession {
   // The client side (tests and tools): Connect instead of Accept.
   static std::unique_ptr<TlsSession> NewClient(TlsContext* context, int socket);
   ~TlsSession();  // frees without shutdown
+  // Before the handshake: reads ahead up to `bytes` from the socket at a
+  // time rather than about one record, for a connection that carries a
+  // file (fewer receives; the memory is held while the session lives).
+  void ReadAheadUpTo(int bytes);
   TlsResult Accept();
   TlsResult Connect();
   TlsResult Read(void* buffer, int length);
