@@ -202,7 +202,7 @@ QB_INLINE int FindChangesVector(const uint8_t* line, uint8_t* keep, int bytes, u
                                 uint16_t* changes) {
   uint16_t* out = changes;
   vector::FindTransitions<kMsbFirst>(line, keep, bytes, invert, [&](uint64_t word, int base) {
-    out = PutPositions<kMsbFirst>(word, base, out);
+    out = PutPositions<false>(word, base, out);
   });
   return static_cast<int>(out - changes);
 }

@@ -35,18 +35,20 @@
 namespace qb::vector {
 
 // The changes of `bytes` bytes at `line`, 512 pixels at a time; copies the
-// line to `keep` on the way. Each 64-pixel word of transitions (first pixel
-// in bit 63 if kMsbFirst, else in bit 0) that has any goes to
-// emit(word, position of its first pixel).
+// line to `keep` on the way. Each 64-pixel word of transitions that has
+// any goes to emit(word, position of its first pixel), the first pixel in
+// bit 0 whatever the bit order of the line (an MSB-first line has the bits
+// of each byte reversed first: finding the lowest bit and clearing it is a
+// shorter chain of steps than the same at the top).
 template <bool kMsbFirst, typename Emit>
 QB_VECTOR_TARGET inline void FindTransitions(const uint8_t* line, uint8_t* keep, int bytes,
                                              uint64_t invert, Emit&& emit) {
   const __m512i inverted = _mm512_set1_epi64(static_cast<long long>(invert));
-  // Reverses the bytes of every 64-bit word: the first pixel to bit 63.
-  const __m512i swap = _mm512_set_epi64(0x08090A0B0C0D0E0F, 0x0001020304050607,
-                                        0x08090A0B0C0D0E0F, 0x0001020304050607,
-                                        0x08090A0B0C0D0E0F, 0x0001020304050607,
-                                        0x08090A0B0C0D0E0F, 0x0001020304050607);
+  // Each nibble reversed, for the low and for the high half of a byte.
+  const __m512i reversedLow = _mm512_broadcast_i32x4(
+      _mm_setr_epi8(0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15));
+  const __m512i reversedHigh = _mm512_slli_epi16(reversedLow, 4);
+  const __m512i nibble = _mm512_set1_epi8(0x0F);
   __m512i before = _mm512_setzero_si512();  // the block before; its last pixel carries in
   __m512i colour = _mm512_setzero_si512();  // every bit the colour of the last pixel so far
   for (int offset = 0; offset < bytes; offset += 64) {
@@ -59,28 +61,19 @@ QB_VECTOR_TARGET inline void FindTransitions(const uint8_t* line, uint8_t* keep,
     // (and what carries into the next block) as it is; it reads the same
     // in any pixel order.
     if (left >= 64 && _mm512_cmpneq_epi64_mask(pixels, colour) == 0) continue;
-    if constexpr (kMsbFirst) pixels = _mm512_shuffle_epi8(pixels, swap);
+    if constexpr (kMsbFirst) {
+      pixels = _mm512_or_si512(
+          _mm512_shuffle_epi8(reversedHigh, _mm512_and_si512(pixels, nibble)),
+          _mm512_shuffle_epi8(reversedLow, _mm512_and_si512(_mm512_srli_epi16(pixels, 4), nibble)));
+    }
     // Word i - 1 beside word i (word 7 of the block before beside word 0).
     const __m512i previous = _mm512_alignr_epi64(pixels, before, 7);
-    __m512i transitions;
-    if constexpr (kMsbFirst) {
-      transitions = _mm512_xor_si512(
-          pixels, _mm512_or_si512(_mm512_srli_epi64(pixels, 1), _mm512_slli_epi64(previous, 63)));
-      colour = _mm512_permutexvar_epi64(_mm512_set1_epi64(7),
-                                        _mm512_srai_epi64(_mm512_slli_epi64(pixels, 63), 63));
-    } else {
-      transitions = _mm512_xor_si512(
-          pixels, _mm512_or_si512(_mm512_slli_epi64(pixels, 1), _mm512_srli_epi64(previous, 63)));
-      colour = _mm512_permutexvar_epi64(_mm512_set1_epi64(7), _mm512_srai_epi64(pixels, 63));
-    }
+    __m512i transitions = _mm512_xor_si512(
+        pixels, _mm512_or_si512(_mm512_slli_epi64(pixels, 1), _mm512_srli_epi64(previous, 63)));
+    colour = _mm512_permutexvar_epi64(_mm512_set1_epi64(7), _mm512_srai_epi64(pixels, 63));
     before = pixels;
-    if (left < 64) {
-      // Past the line's last byte there are no pixels: their seeming
-      // changes go, byte by byte, wherever the swap put each byte.
-      __m512i keepBits = _mm512_maskz_set1_epi8(valid, -1);
-      if constexpr (kMsbFirst) keepBits = _mm512_shuffle_epi8(keepBits, swap);
-      transitions = _mm512_and_si512(transitions, keepBits);
-    }
+    // Past the line's last byte there are no pixels, nor changes.
+    if (left < 64) transitions = _mm512_maskz_mov_epi8(valid, transitions);
     __mmask8 words = _mm512_test_epi64_mask(transitions, transitions);
     if (words == 0) continue;
     alignas(64) uint64_t word[8];
