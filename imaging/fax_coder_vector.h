@@ -25,7 +25,6 @@
 
 #include <cstdint>
 
-#include "imaging/fax_tables.h"
 
 // Not always_inline: a function of a wider target cannot be forced into
 // one of the default target; these end up inlined into the vector build
@@ -103,23 +102,32 @@ QB_VECTOR_TARGET inline int VerticalRun(const uint16_t* cur, const uint16_t* ref
   const __m512i b2 = _mm512_loadu_si512(ref + 1);
   const __m512i beforeB1 = _mm512_loadu_si512(ref - 2);
   const __m512i three = _mm512_set1_epi16(3);
-  __mmask32 vertical = _mm512_cmpgt_epu16_mask(b1, a0);
-  vertical = _mm512_mask_cmple_epu16_mask(vertical, beforeB1, a0);
-  vertical = _mm512_mask_cmpge_epu16_mask(vertical, b2, a1);
+  // Each test on its own, then all together: a chain of masked compares
+  // would wait for one compare after the other.
+  const __mmask32 rightOfA0 = _mm512_cmpgt_epu16_mask(b1, a0);
+  const __mmask32 nextAfterA0 = _mm512_cmple_epu16_mask(beforeB1, a0);
+  const __mmask32 noPass = _mm512_cmpge_epu16_mask(b2, a1);
   // |a1 - b1| <= 3 without wrapping: saturating adds on both sides.
-  vertical = _mm512_mask_cmple_epu16_mask(vertical, a1, _mm512_adds_epu16(b1, three));
-  vertical = _mm512_mask_cmple_epu16_mask(vertical, b1, _mm512_adds_epu16(a1, three));
-  int run = static_cast<int>(_tzcnt_u32(~static_cast<uint32_t>(vertical)));
+  const __mmask32 notFarRight = _mm512_cmple_epu16_mask(a1, _mm512_adds_epu16(b1, three));
+  const __mmask32 notFarLeft = _mm512_cmple_epu16_mask(b1, _mm512_adds_epu16(a1, three));
+  const uint32_t vertical = static_cast<uint32_t>(
+      (rightOfA0 & nextAfterA0) & (noPass & notFarRight & notFarLeft));
+  int run = static_cast<int>(_tzcnt_u32(~vertical));
   if (run > limit) run = limit;
   if (run == 0) return 0;
   const __mmask32 coded = _bzhi_u32(~0u, static_cast<unsigned>(run));
-  // The codes by a1 - b1 + 3 from the table (bits and length as
-  // neighbouring 16-bit words), nothing for the elements not coded.
-  const __m512i table = _mm512_maskz_loadu_epi16(0x3FFF, kVerticalCodes);
-  const __m512i index = _mm512_slli_epi16(_mm512_add_epi16(_mm512_sub_epi16(a1, b1), three), 1);
-  const __m512i bits = _mm512_maskz_permutexvar_epi16(coded, index, table);
-  const __m512i lengths = _mm512_maskz_permutexvar_epi16(
-      coded, _mm512_add_epi16(index, _mm512_set1_epi16(1)), table);
+  // The codes by a1 - b1 + 3 (kVerticalCodes, which the tests hold this
+  // to through the plain way), nothing for the elements not coded. As
+  // constants rather than loaded from the table: the out buffer's byte
+  // stores could change the table for all the compiler knows, so it would
+  // load it again every time.
+  const __m512i codeBits = _mm512_set_epi16(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                            0, 0, 0, 0, 0, 0, 0, 96, 48, 6, 1, 2, 16, 32);
+  const __m512i codeLengths = _mm512_set_epi16(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                               0, 0, 0, 0, 0, 0, 0, 0, 7, 6, 3, 1, 3, 6, 7);
+  const __m512i index = _mm512_add_epi16(_mm512_sub_epi16(a1, b1), three);
+  const __m512i bits = _mm512_maskz_permutexvar_epi16(coded, index, codeBits);
+  const __m512i lengths = _mm512_maskz_permutexvar_epi16(coded, index, codeLengths);
   // Pairs, then fours: the second code moved past the first's length.
   const __m512i low16 = _mm512_set1_epi32(0xFFFF);
   const __m512i bits2 = _mm512_or_si512(
