@@ -200,11 +200,8 @@ QB_INLINE int FindChangesKeeping(const uint8_t* line, uint8_t* keep, int bytes, 
 template <bool kMsbFirst>
 QB_INLINE int FindChangesVector(const uint8_t* line, uint8_t* keep, int bytes, uint64_t invert,
                                 uint16_t* changes) {
-  uint16_t* out = changes;
-  vector::FindTransitions<kMsbFirst>(line, keep, bytes, invert, [&](uint64_t word, int base) {
-    out = PutPositions<false>(word, base, out);
-  });
-  return static_cast<int>(out - changes);
+  return static_cast<int>(vector::FindChanges<kMsbFirst>(line, keep, bytes, invert, changes) -
+                          changes);
 }
 #endif
 

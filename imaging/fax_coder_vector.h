@@ -33,15 +33,13 @@
 
 namespace qb::vector {
 
-// The changes of `bytes` bytes at `line`, 512 pixels at a time; copies the
-// line to `keep` on the way. Each 64-pixel word of transitions that has
-// any goes to emit(word, position of its first pixel), the first pixel in
-// bit 0 whatever the bit order of the line (an MSB-first line has the bits
-// of each byte reversed first: finding the lowest bit and clearing it is a
-// shorter chain of steps than the same at the top).
-template <bool kMsbFirst, typename Emit>
-QB_VECTOR_TARGET inline void FindTransitions(const uint8_t* line, uint8_t* keep, int bytes,
-                                             uint64_t invert, Emit&& emit) {
+// The changes of `bytes` bytes at `line`, 512 pixels at a time, written
+// from `out` on; returns the end. Copies the line to `keep` on the way. An
+// MSB-first line has the bits of each byte reversed first, so that the
+// first pixel is in bit 0 either way.
+template <bool kMsbFirst>
+QB_VECTOR_TARGET inline uint16_t* FindChanges(const uint8_t* line, uint8_t* keep, int bytes,
+                                              uint64_t invert, uint16_t* out) {
   const __m512i inverted = _mm512_set1_epi64(static_cast<long long>(invert));
   // Each nibble reversed, for the low and for the high half of a byte.
   const __m512i reversedLow = _mm512_broadcast_i32x4(
@@ -73,16 +71,28 @@ QB_VECTOR_TARGET inline void FindTransitions(const uint8_t* line, uint8_t* keep,
     before = pixels;
     // Past the line's last byte there are no pixels, nor changes.
     if (left < 64) transitions = _mm512_maskz_mov_epi8(valid, transitions);
-    __mmask8 words = _mm512_test_epi64_mask(transitions, transitions);
-    if (words == 0) continue;
-    alignas(64) uint64_t word[8];
-    _mm512_store_si512(word, transitions);
+    // The positions of the set bits, 16 pixels a round: the pixel numbers
+    // of the set bits of each 16-bit piece pushed together, narrowed to
+    // 16 bits and stored whole (at most 15 entries past the last are
+    // junk, which the next ones or the sentinels overwrite).
+    uint32_t pieces = _mm512_test_epi16_mask(transitions, transitions);
+    if (pieces == 0) continue;
+    alignas(64) uint16_t piece[32];
+    _mm512_store_si512(piece, transitions);
+    const __m512i first = _mm512_add_epi32(
+        _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+        _mm512_set1_epi32(offset * 8));
     do {
-      const int i = static_cast<int>(_tzcnt_u32(words));
-      emit(word[i], offset * 8 + i * 64);
-      words = static_cast<__mmask8>(words & (words - 1));
-    } while (words != 0);
+      const int i = static_cast<int>(_tzcnt_u32(pieces));
+      const __mmask16 set = piece[i];
+      const __m512i at =
+          _mm512_maskz_compress_epi32(set, _mm512_add_epi32(first, _mm512_set1_epi32(i * 16)));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtepi32_epi16(at));
+      out += _mm_popcnt_u32(set);
+      pieces &= pieces - 1;
+    } while (pieces != 0);
   }
+  return out;
 }
 
 // How many coding elements in a row, from cur[0] on (a0 being cur[-1]), are
