@@ -18,10 +18,14 @@
 
 // GCC 12 takes the deliberately undefined vectors inside the intrinsics
 // (_mm512_undefined_*) for a mistake once they are inlined.
+#if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 #include <cstdint>
 
