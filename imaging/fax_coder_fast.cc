@@ -10,6 +10,9 @@
 // - the changes of a line are found from a mask of transitions, 64 pixels
 //   at a time, four positions per round, while the line is kept for the
 //   next compare in the same pass;
+// - where the processor has AVX-512, the change search takes 512 pixels a
+//   step and stretches of vertical codes are found 32 changes at a time
+//   (fax_coder_vector.h);
 // - codes go into a 64-bit bit buffer that is stored whole after every
 //   code, with no test of how full it is (a test that text, whose codes
 //   follow no pattern, would mispredict); a run is one table load.
@@ -380,7 +383,8 @@ QB_INLINE void CodeLine(FaxCoderState& c, const uint8_t* line) {
       // Against itself every change is a V0, and so is the end of the line.
       out.PutOnes(static_cast<uint32_t>(count) + 1);
     } else {
-      CodeTwoDimensional<kVector>(c.codingChanges.data(), count, c.referenceChanges.data(), c.width, out);
+      CodeTwoDimensional<kVector>(c.codingChanges.data(), count, c.referenceChanges.data(),
+                                  c.width, out);
     }
     if (c.minimumBits > 0) {
       const uint64_t lineBits = out.Coded() - lineStart;
@@ -449,7 +453,9 @@ std::atomic<bool> g_vectorAllowed{true};
 
 }  // namespace
 
-void AllowWideInstructions(bool allowed) { g_wideAllowed.store(allowed, std::memory_order_relaxed); }
+void AllowWideInstructions(bool allowed) {
+  g_wideAllowed.store(allowed, std::memory_order_relaxed);
+}
 void AllowVectorInstructions(bool allowed) {
   g_vectorAllowed.store(allowed, std::memory_order_relaxed);
 }

@@ -154,7 +154,8 @@ Bitmap JitteredBars(int width, int height, unsigned seed) {
     for (size_t e = 0; e < edges.size(); ++e) {
       const unsigned roll = next() % 64;
       const int move = roll == 0 ? 5 : roll == 1 ? -5 : static_cast<int>(next() % 7) - 3;
-      edges[e] = std::clamp(edges[e] + move, 9 * static_cast<int>(e) + 1, 9 * static_cast<int>(e) + 7);
+      edges[e] =
+          std::clamp(edges[e] + move, 9 * static_cast<int>(e) + 1, 9 * static_cast<int>(e) + 7);
       if (roll == 2) continue;  // no bar on this line
       for (int x = edges[e]; x < edges[e] + 3 && x < width; ++x) {
         page.pixels[static_cast<size_t>(y) * width + x] = 1;
@@ -165,7 +166,9 @@ Bitmap JitteredBars(int width, int height, unsigned seed) {
 }
 
 TEST(FaxFastPathsTest, StretchesOfVerticalCodesCodeTheSameBytesAsThePlainWay) {
-  for (int width : {40, 300, 1728}) ExpectEveryWayAlike(JitteredBars(width, 60, 7), "jittered bars");
+  for (int width : {40, 300, 1728}) {
+    ExpectEveryWayAlike(JitteredBars(width, 60, 7), "jittered bars");
+  }
 }
 
 }  // namespace
