@@ -78,8 +78,7 @@ void LoadFromLayout(FaxCoderState& c, const PageLayout& page) {
   c.writeFailed = 0;
   // Room for a change at every pixel plus the three sentinels; grows only
   // when a page is wider than any before it on this job.
-  // (Eight: the fast change search writes up to three entries past the last.)
-  const size_t entries = static_cast<size_t>(c.width) + 8;
+  const size_t entries = static_cast<size_t>(c.width) + kFaxChangesSlack;
   if (c.codingChanges.size() < entries) c.codingChanges.resize(entries);
   if (c.referenceChanges.size() < entries) c.referenceChanges.resize(entries);
   std::fill(c.codingChanges.begin(), c.codingChanges.end(), 0);
@@ -124,8 +123,8 @@ bool FaxCoder::ReadyForCall() {
     default:
       return false;
   }
-  return c.outBuffer.size() == kFaxOutBufferSize + kFaxOutBufferSlack && c.codingChanges.size() >= size_t(c.width) + 4 &&
-         c.referenceChanges.size() >= size_t(c.width) + 4;
+  return c.outBuffer.size() == kFaxOutBufferSize + kFaxOutBufferSlack && c.codingChanges.size() >= size_t(c.width) + kFaxChangesSlack &&
+         c.referenceChanges.size() >= size_t(c.width) + kFaxChangesSlack;
 }
 
 int FaxCoder::CodeLine(const uint8_t* line) {

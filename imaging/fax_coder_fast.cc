@@ -10,6 +10,9 @@
 // - the changes of a line are found from a mask of transitions, 64 pixels
 //   at a time, four positions per round, while the line is kept for the
 //   next compare in the same pass;
+// - where the processor has AVX-512, the change search takes 512 pixels a
+//   step and stretches of vertical codes are found 32 changes at a time
+//   (fax_coder_vector.h);
 // - codes go into a 64-bit bit buffer that is stored whole after every
 //   code, with no test of how full it is (a test that text, whose codes
 //   follow no pattern, would mispredict); a run is one table load.
@@ -22,6 +25,7 @@
 #include <cstring>
 
 #include "imaging/fax_coder_steps.h"
+#include "imaging/fax_coder_vector.h"
 #include "imaging/fax_tables.h"
 
 namespace qb {
@@ -195,15 +199,35 @@ QB_INLINE int FindChangesKeeping(const uint8_t* line, uint8_t* keep, int bytes, 
   return static_cast<int>(out - changes);
 }
 
+#ifdef QB_VECTOR_CODER
+template <bool kMsbFirst>
+QB_INLINE int FindChangesVector(const uint8_t* line, uint8_t* keep, int bytes, uint64_t invert,
+                                uint16_t* changes) {
+  return static_cast<int>(vector::FindChanges<kMsbFirst>(line, keep, bytes, invert, changes) -
+                          changes);
+}
+#endif
+
 // Fills codingChanges with the line's changes and the sentinels, keeping
 // the line in previousLine; returns the count.
+template <bool kVector>
 QB_INLINE int FindChanges(FaxCoderState& c, const uint8_t* line) {
   uint16_t* changes = c.codingChanges.data();
   uint8_t* keep = c.previousLine.data();
   const uint64_t invert = c.whiteValue == 0 ? ~uint64_t{0} : 0;
-  int count = c.lsbFirstInput
-                  ? FindChangesKeeping<false>(line, keep, c.bytesPerLine, invert, changes)
-                  : FindChangesKeeping<true>(line, keep, c.bytesPerLine, invert, changes);
+  int count;
+#ifdef QB_VECTOR_CODER
+  if constexpr (kVector) {
+    count = c.lsbFirstInput
+                ? FindChangesVector<false>(line, keep, c.bytesPerLine, invert, changes)
+                : FindChangesVector<true>(line, keep, c.bytesPerLine, invert, changes);
+  } else
+#endif
+  {
+    count = c.lsbFirstInput
+                ? FindChangesKeeping<false>(line, keep, c.bytesPerLine, invert, changes)
+                : FindChangesKeeping<true>(line, keep, c.bytesPerLine, invert, changes);
+  }
   // Pixels past the last whole byte never arrive; they are coded white.
   const int pixelsFromInput = c.bytesPerLine * 8;
   if (pixelsFromInput < c.width && (count & 1) != 0) {
@@ -227,21 +251,54 @@ QB_INLINE void CodeOneDimensional(const uint16_t* changes, int count, FastSink& 
 // a0 whose index has a1's parity; `j`, the first reference element right of
 // a0 whatever its parity, only moves forward because a0 does, and b1 is j
 // or the one after.
+template <bool kVector>
 QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t* ref, int width,
                                   FastSink& out) {
   int a0 = -1;
   int ia = 0;  // index of a1
   int j = 0;
+  bool tryVector = false;  // a0 is cur[ia - 1], and the last try did not stop here
   for (;;) {
     // (a0 < width here, so the sentinels, at the width, end this search.)
     while (ref[j] <= a0) ++j;
     const int ib = j + ((j ^ ia) & 1);
+#ifdef QB_VECTOR_CODER
+    if constexpr (kVector) {
+      // A stretch of vertical codes, 32 elements a round, up to the first
+      // element coded otherwise (pass, horizontal, or b1 not the next
+      // reference element), which the steps below code.
+      if (tryVector && ib >= 2) {
+        int coded = 0;
+        for (;;) {
+          uint64_t groups[8];
+          const int run = vector::VerticalRun(cur + ia + coded, ref + ib + coded,
+                                              count + 1 - ia - coded, groups);
+          for (int g = 0; g < (run + 3) / 4; ++g) {
+            out.Put(static_cast<uint32_t>(groups[g]), static_cast<uint32_t>(groups[g] >> 32));
+          }
+          coded += run;
+          if (run < 32) break;
+        }
+        if (coded > 0) {
+          ia += coded;
+          a0 = cur[ia - 1];
+          if (a0 >= width) return;
+          // ref[ib + coded - 3] <= the a0 before the last one coded < a0.
+          j = ib + coded - 2;
+          tryVector = false;
+          continue;
+        }
+      }
+      tryVector = true;
+    }
+#endif
     const int b1 = ref[ib];
     const int b2 = ref[ib + 1];
     const int a1 = cur[ia];
     if (b2 < a1) {
       out.Put(kPassCode);
       a0 = b2;
+      tryVector = false;
       continue;
     }
     const int delta = a1 - b1;
@@ -286,6 +343,7 @@ QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t
   }
 }
 
+template <bool kVector>
 QB_INLINE void CodeLine(FaxCoderState& c, const uint8_t* line) {
   const bool twoDimensional = c.lineInGroup != 0 || c.codingMode == kFaxModeMMR;
   if (twoDimensional && c.lineInGroup == 0) {
@@ -307,7 +365,7 @@ QB_INLINE void CodeLine(FaxCoderState& c, const uint8_t* line) {
     count = c.previousCount;
     inReference = c.previousInReference;
   } else {
-    count = FindChanges(c, line);
+    count = FindChanges<kVector>(c, line);
     inReference = false;
   }
 
@@ -325,7 +383,8 @@ QB_INLINE void CodeLine(FaxCoderState& c, const uint8_t* line) {
       // Against itself every change is a V0, and so is the end of the line.
       out.PutOnes(static_cast<uint32_t>(count) + 1);
     } else {
-      CodeTwoDimensional(c.codingChanges.data(), count, c.referenceChanges.data(), c.width, out);
+      CodeTwoDimensional<kVector>(c.codingChanges.data(), count, c.referenceChanges.data(),
+                                  c.width, out);
     }
     if (c.minimumBits > 0) {
       const uint64_t lineBits = out.Coded() - lineStart;
@@ -357,16 +416,17 @@ QB_INLINE void CodeLine(FaxCoderState& c, const uint8_t* line) {
 }
 
 
-// The same code built twice: for any x86-64 (or other) processor, and with
-// the bit-count instructions of newer ones (popcnt, lzcnt, tzcnt), chosen
-// at run time so that the program still runs everywhere.
-void CodeLinePortable(FaxCoderState& c, const uint8_t* line) { CodeLine(c, line); }
+// The same code built three times: for any x86-64 (or other) processor,
+// with the bit-count instructions of newer ones (popcnt, lzcnt, tzcnt), and
+// with those and the 512-bit vector steps of fax_coder_vector.h, chosen at
+// run time so that the program still runs everywhere.
+void CodeLinePortable(FaxCoderState& c, const uint8_t* line) { CodeLine<false>(c, line); }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define QB_WIDE_CODER 1
 __attribute__((target("popcnt,lzcnt,bmi,bmi2"))) void CodeLineWide(FaxCoderState& c,
                                                                  const uint8_t* line) {
-  CodeLine(c, line);
+  CodeLine<false>(c, line);
 }
 
 bool HostHasWideInstructions() {
@@ -376,16 +436,42 @@ bool HostHasWideInstructions() {
 }
 #endif
 
+#ifdef QB_VECTOR_CODER
+QB_VECTOR_TARGET void CodeLineVector(FaxCoderState& c, const uint8_t* line) {
+  CodeLine<true>(c, line);
+}
+
+bool HostHasVectorInstructions() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512vl");
+}
+#endif
+
 std::atomic<bool> g_wideAllowed{true};
+std::atomic<bool> g_vectorAllowed{true};
 
 }  // namespace
 
-void AllowWideInstructions(bool allowed) { g_wideAllowed.store(allowed, std::memory_order_relaxed); }
+void AllowWideInstructions(bool allowed) {
+  g_wideAllowed.store(allowed, std::memory_order_relaxed);
+}
+void AllowVectorInstructions(bool allowed) {
+  g_vectorAllowed.store(allowed, std::memory_order_relaxed);
+}
 
 void CodeLineFast(FaxCoderState& c, const uint8_t* line) {
 #ifdef QB_WIDE_CODER
   static const bool hostHasWide = HostHasWideInstructions();
-  if (hostHasWide && g_wideAllowed.load(std::memory_order_relaxed)) return CodeLineWide(c, line);
+  if (hostHasWide && g_wideAllowed.load(std::memory_order_relaxed)) {
+#ifdef QB_VECTOR_CODER
+    static const bool hostHasVector = HostHasVectorInstructions();
+    if (hostHasVector && g_vectorAllowed.load(std::memory_order_relaxed)) {
+      return CodeLineVector(c, line);
+    }
+#endif
+    return CodeLineWide(c, line);
+  }
 #endif
   CodeLinePortable(c, line);
 }

@@ -23,6 +23,11 @@ constexpr size_t kFaxOutBufferSize = 32768;
 // bytes beyond the last one that counts.
 constexpr size_t kFaxOutBufferSlack = 8;
 
+// Entries each changing-element list has past the width: the sentinels,
+// the junk the change search writes past the last change, and the 33
+// elements past a reference element that the vector coding reads at once.
+constexpr size_t kFaxChangesSlack = 48;
+
 struct FaxCoderState {
   int32_t bytesPerLine = 0;  // width / 8: only whole bytes come from the printer
   int32_t height = 0;

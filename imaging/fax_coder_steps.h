@@ -23,6 +23,10 @@ void CodeLineFast(FaxCoderState& c, const uint8_t* line);
 // x86-64 processors when the one it runs on has them; false: only those of
 // every processor (tests run both).
 void AllowWideInstructions(bool allowed);
+// true (the default): where wide instructions are allowed, the fast way
+// also uses the 512-bit vector ones (AVX-512 F, BW, VL) when the processor
+// has them; false: the bit-count ones only (tests run every build).
+void AllowVectorInstructions(bool allowed);
 // Ends the page's code (RTC or EOFB) and pads it to a whole byte in the out
 // buffer.
 void CodePageEnd(FaxCoderState& c);

@@ -5,6 +5,7 @@
 // round-trip test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -16,7 +17,10 @@
 namespace qb::test {
 namespace {
 
-enum class Way { kPlain, kFast, kFastPortable, kAlternating };
+// kFast: every instruction the processor has (the 512-bit vector build
+// where it has AVX-512); kFastWide: the bit-count build; kFastPortable:
+// the build for any processor.
+enum class Way { kPlain, kFast, kFastWide, kFastPortable, kAlternating };
 
 
 std::vector<uint8_t> Code(const Bitmap& page, const PageFormat& format, bool lsbFirstOutput,
@@ -28,6 +32,7 @@ std::vector<uint8_t> Code(const Bitmap& page, const PageFormat& format, bool lsb
   layout.pixelPacking = format.msbFirst ? 1 : 0;
   layout.polarity = format.polarity;
   AllowWideInstructions(way != Way::kFastPortable);
+  AllowVectorInstructions(way != Way::kFastWide);
   FaxCoder coder;
   EXPECT_TRUE(coder.SetUp(layout));
   coder.SetCodingMode(format.codingMode);
@@ -46,6 +51,7 @@ std::vector<uint8_t> Code(const Bitmap& page, const PageFormat& format, bool lsb
   EXPECT_EQ(coder.FinishPage(), 0);
   EXPECT_EQ(coded.size(), coder.BytesWritten());
   AllowWideInstructions(true);
+  AllowVectorInstructions(true);
   return std::vector<uint8_t>(coded.begin(), coded.end());
 }
 
@@ -65,6 +71,7 @@ void ExpectEveryWayAlike(const Bitmap& page, const std::string& name) {
           format.polarity = polarity;
           const std::vector<uint8_t> plain = Code(page, format, lsbFirstOutput, Way::kPlain);
           EXPECT_EQ(Code(page, format, lsbFirstOutput, Way::kFast), plain) << "fast";
+          EXPECT_EQ(Code(page, format, lsbFirstOutput, Way::kFastWide), plain) << "wide";
           EXPECT_EQ(Code(page, format, lsbFirstOutput, Way::kFastPortable), plain) << "portable";
           EXPECT_EQ(Code(page, format, lsbFirstOutput, Way::kAlternating), plain) << "alternating";
         }
@@ -104,7 +111,8 @@ Bitmap WordEdgeLines(int width) {
     rows.push_back(r);
     rows.push_back(r);  // a repeat
   };
-  for (int x : {0, 1, 62, 63, 64, 65, 126, 127, 128, 129, width - 9, width - 8, width - 1}) {
+  for (int x : {0, 1, 62, 63, 64, 65, 126, 127, 128, 129, 510, 511, 512, 513, 1023, 1024,
+                width - 9, width - 8, width - 1}) {
     row({{x, x + 1}});
     for (int shift : {-4, -3, -1, 1, 3, 4}) row({{x + shift, x + shift + 1}});
     row({{x, width}});
@@ -124,8 +132,42 @@ Bitmap WordEdgeLines(int width) {
 }
 
 TEST(FaxFastPathsTest, ChangesAtWordEdgesCodeTheSameBytesAsThePlainWay) {
-  for (int width : {9, 63, 64, 65, 71, 128, 129, 200, 1728, 1735, 2600}) {
+  for (int width : {9, 63, 64, 65, 71, 128, 129, 200, 512, 513, 520, 1030, 1728, 1735, 2600}) {
     ExpectEveryWayAlike(WordEdgeLines(width), "word edges");
+  }
+}
+
+// Bars a few pixels wide whose edges move by up to three pixels from line
+// to line (long stretches of vertical codes, longer than the 32 elements
+// the vector coding takes at once), now and then one moved further or a
+// bar dropped (horizontal and pass codes inside a stretch).
+Bitmap JitteredBars(int width, int height, unsigned seed) {
+  Bitmap page;
+  page.width = width;
+  page.height = height;
+  page.pixels.assign(static_cast<size_t>(width) * height, 0);
+  std::vector<int> edges;
+  for (int x = 2; x + 12 < width; x += 9) edges.push_back(x);
+  unsigned state = seed;
+  auto next = [&] { return (state = state * 1103515245u + 12345u) >> 16; };
+  for (int y = 0; y < height; ++y) {
+    for (size_t e = 0; e < edges.size(); ++e) {
+      const unsigned roll = next() % 64;
+      const int move = roll == 0 ? 5 : roll == 1 ? -5 : static_cast<int>(next() % 7) - 3;
+      edges[e] =
+          std::clamp(edges[e] + move, 9 * static_cast<int>(e) + 1, 9 * static_cast<int>(e) + 7);
+      if (roll == 2) continue;  // no bar on this line
+      for (int x = edges[e]; x < edges[e] + 3 && x < width; ++x) {
+        page.pixels[static_cast<size_t>(y) * width + x] = 1;
+      }
+    }
+  }
+  return page;
+}
+
+TEST(FaxFastPathsTest, StretchesOfVerticalCodesCodeTheSameBytesAsThePlainWay) {
+  for (int width : {40, 300, 1728}) {
+    ExpectEveryWayAlike(JitteredBars(width, 60, 7), "jittered bars");
   }
 }
 

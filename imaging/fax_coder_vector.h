@@ -1,0 +1,174 @@
+// The steps of the fast way (fax_coder_fast.cc) that use the 512-bit
+// vector instructions of newer x86-64 processors (AVX-512 F, BW and VL),
+// for the build of the coder chosen at run time where the processor has
+// them:
+// - the changes of a line are looked for 512 pixels at a time: a block all
+//   of the colour the line is in (most of an office page) costs one compare;
+// - a stretch of the two-dimensional coding where every element is coded
+//   in vertical mode (the usual case: a text line is the one above it with
+//   its edges moved by a pixel or none) is found 32 elements at a time, and
+//   its codes are joined four at a time in the vector, so that neither
+//   the V0 / VR1 / VL1 mix, which follows no pattern, nor a branch per
+//   element is in the way.
+// Only fax_coder_fast.cc includes this.
+#pragma once
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QB_VECTOR_CODER 1
+
+// GCC 12 takes the deliberately undefined vectors inside the intrinsics
+// (_mm512_undefined_*) for a mistake once they are inlined.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+#include <cstdint>
+
+
+// Not always_inline: a function of a wider target cannot be forced into
+// one of the default target; these end up inlined into the vector build
+// of the coder, whose target they share.
+#define QB_VECTOR_TARGET __attribute__((target("avx512f,avx512bw,avx512vl,popcnt,lzcnt,bmi,bmi2")))
+
+namespace qb::vector {
+
+// The changes of `bytes` bytes at `line`, 512 pixels at a time, written
+// from `out` on; returns the end. Copies the line to `keep` on the way. An
+// MSB-first line has the bits of each byte reversed first, so that the
+// first pixel is in bit 0 either way.
+template <bool kMsbFirst>
+QB_VECTOR_TARGET inline uint16_t* FindChanges(const uint8_t* line, uint8_t* keep, int bytes,
+                                              uint64_t invert, uint16_t* out) {
+  const __m512i inverted = _mm512_set1_epi64(static_cast<long long>(invert));
+  // Each nibble reversed, for the low and for the high half of a byte.
+  const __m512i reversedLow = _mm512_broadcast_i32x4(
+      _mm_setr_epi8(0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15));
+  const __m512i reversedHigh = _mm512_slli_epi16(reversedLow, 4);
+  const __m512i nibble = _mm512_set1_epi8(0x0F);
+  __m512i before = _mm512_setzero_si512();  // the block before; its last pixel carries in
+  __m512i colour = _mm512_setzero_si512();  // every bit the colour of the last pixel so far
+  for (int offset = 0; offset < bytes; offset += 64) {
+    const int left = bytes - offset;
+    const __mmask64 valid = left >= 64 ? ~__mmask64{0} : _bzhi_u64(~uint64_t{0}, left);
+    const __m512i raw = _mm512_maskz_loadu_epi8(valid, line + offset);
+    _mm512_mask_storeu_epi8(keep + offset, valid, raw);
+    __m512i pixels = _mm512_xor_si512(raw, inverted);
+    // A block all of the line's colour has no change and leaves the colour
+    // (and what carries into the next block) as it is; it reads the same
+    // in any pixel order.
+    if (left >= 64 && _mm512_cmpneq_epi64_mask(pixels, colour) == 0) continue;
+    if constexpr (kMsbFirst) {
+      pixels = _mm512_or_si512(
+          _mm512_shuffle_epi8(reversedHigh, _mm512_and_si512(pixels, nibble)),
+          _mm512_shuffle_epi8(reversedLow, _mm512_and_si512(_mm512_srli_epi16(pixels, 4), nibble)));
+    }
+    // Word i - 1 beside word i (word 7 of the block before beside word 0).
+    const __m512i previous = _mm512_alignr_epi64(pixels, before, 7);
+    __m512i transitions = _mm512_xor_si512(
+        pixels, _mm512_or_si512(_mm512_slli_epi64(pixels, 1), _mm512_srli_epi64(previous, 63)));
+    colour = _mm512_permutexvar_epi64(_mm512_set1_epi64(7), _mm512_srai_epi64(pixels, 63));
+    before = pixels;
+    // Past the line's last byte there are no pixels, nor changes.
+    if (left < 64) transitions = _mm512_maskz_mov_epi8(valid, transitions);
+    // The positions of the set bits, 16 pixels at once: the pixel numbers
+    // of the set bits of a 16-bit piece pushed together, narrowed to 16
+    // bits and stored whole (at most 15 entries past the last are junk,
+    // which the next ones or the sentinels overwrite). Two pieces a round
+    // (the second maybe none: piece 32, always 0), so that half as many
+    // rounds end in a jump the processor cannot foresee.
+    uint32_t pieces = _mm512_test_epi16_mask(transitions, transitions);
+    if (pieces == 0) continue;
+    alignas(64) uint16_t piece[33];
+    _mm512_store_si512(piece, transitions);
+    piece[32] = 0;
+    const __m512i first = _mm512_add_epi32(
+        _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+        _mm512_set1_epi32(offset * 8));
+    do {
+      const unsigned i = _tzcnt_u32(pieces);
+      pieces &= pieces - 1;
+      const unsigned k = _tzcnt_u32(pieces);  // 32 when there is no other
+      pieces = _blsr_u32(pieces);
+      const __mmask16 setI = piece[i];
+      const __mmask16 setK = piece[k];
+      const __m512i atI = _mm512_maskz_compress_epi32(
+          setI, _mm512_add_epi32(first, _mm512_set1_epi32(static_cast<int>(i * 16))));
+      const __m512i atK = _mm512_maskz_compress_epi32(
+          setK, _mm512_add_epi32(first, _mm512_set1_epi32(static_cast<int>(k * 16))));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtepi32_epi16(atI));
+      out += _mm_popcnt_u32(setI);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtepi32_epi16(atK));
+      out += _mm_popcnt_u32(setK);
+    } while (pieces != 0);
+  }
+  return out;
+}
+
+// How many coding elements in a row, from cur[0] on (a0 being cur[-1]), are
+// coded in vertical mode against the reference elements from ref[0] on, one
+// for one: at most `limit` and at most 32. For each, b1 is ref[k] when
+// ref[k - 2] <= a0 < ref[k] (ref[k - 1] has the other colour), it is no
+// pass (b2 = ref[k + 1] is not left of a1), and a1 is within three pixels
+// of b1. Their codes go to `groups`, four to a word: the bits from bit 0,
+// the length in the high half. Needs ref[-2] and up to 33 elements past
+// both pointers readable; elements past the first that fails are never
+// used, whatever they hold.
+QB_VECTOR_TARGET inline int VerticalRun(const uint16_t* cur, const uint16_t* ref, int limit,
+                                        uint64_t groups[8]) {
+  const __m512i a1 = _mm512_loadu_si512(cur);
+  const __m512i a0 = _mm512_loadu_si512(cur - 1);
+  const __m512i b1 = _mm512_loadu_si512(ref);
+  const __m512i b2 = _mm512_loadu_si512(ref + 1);
+  const __m512i beforeB1 = _mm512_loadu_si512(ref - 2);
+  const __m512i three = _mm512_set1_epi16(3);
+  // Each test on its own, then all together: a chain of masked compares
+  // would wait for one compare after the other.
+  const __mmask32 rightOfA0 = _mm512_cmpgt_epu16_mask(b1, a0);
+  const __mmask32 nextAfterA0 = _mm512_cmple_epu16_mask(beforeB1, a0);
+  const __mmask32 noPass = _mm512_cmpge_epu16_mask(b2, a1);
+  // |a1 - b1| <= 3 without wrapping: saturating adds on both sides.
+  const __mmask32 notFarRight = _mm512_cmple_epu16_mask(a1, _mm512_adds_epu16(b1, three));
+  const __mmask32 notFarLeft = _mm512_cmple_epu16_mask(b1, _mm512_adds_epu16(a1, three));
+  const uint32_t vertical = static_cast<uint32_t>(
+      (rightOfA0 & nextAfterA0) & (noPass & notFarRight & notFarLeft));
+  int run = static_cast<int>(_tzcnt_u32(~vertical));
+  if (run > limit) run = limit;
+  if (run == 0) return 0;
+  const __mmask32 coded = _bzhi_u32(~0u, static_cast<unsigned>(run));
+  // The codes by a1 - b1 + 3 (kVerticalCodes, which the tests hold this
+  // to through the plain way), nothing for the elements not coded. As
+  // constants rather than loaded from the table: the out buffer's byte
+  // stores could change the table for all the compiler knows, so it would
+  // load it again every time.
+  const __m512i codeBits = _mm512_set_epi16(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                            0, 0, 0, 0, 0, 0, 0, 96, 48, 6, 1, 2, 16, 32);
+  const __m512i codeLengths = _mm512_set_epi16(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                               0, 0, 0, 0, 0, 0, 0, 0, 7, 6, 3, 1, 3, 6, 7);
+  const __m512i index = _mm512_add_epi16(_mm512_sub_epi16(a1, b1), three);
+  const __m512i bits = _mm512_maskz_permutexvar_epi16(coded, index, codeBits);
+  const __m512i lengths = _mm512_maskz_permutexvar_epi16(coded, index, codeLengths);
+  // Pairs, then fours: the second code moved past the first's length.
+  const __m512i low16 = _mm512_set1_epi32(0xFFFF);
+  const __m512i bits2 = _mm512_or_si512(
+      _mm512_and_si512(bits, low16),
+      _mm512_sllv_epi32(_mm512_srli_epi32(bits, 16), _mm512_and_si512(lengths, low16)));
+  const __m512i lengths2 =
+      _mm512_add_epi32(_mm512_and_si512(lengths, low16), _mm512_srli_epi32(lengths, 16));
+  const __m512i low32 = _mm512_set1_epi64(0xFFFFFFFF);
+  const __m512i lengths4 =
+      _mm512_add_epi64(_mm512_and_si512(lengths2, low32), _mm512_srli_epi64(lengths2, 32));
+  const __m512i bits4 = _mm512_or_si512(
+      _mm512_and_si512(bits2, low32),
+      _mm512_sllv_epi64(_mm512_srli_epi64(bits2, 32), _mm512_and_si512(lengths2, low32)));
+  _mm512_storeu_si512(groups, _mm512_or_si512(bits4, _mm512_slli_epi64(lengths4, 32)));
+  return run;
+}
+
+}  // namespace qb::vector
+
+#endif
