@@ -56,17 +56,12 @@ class PosixWritableFile final : public WritableFile {
   FileResult Sync() override {
     if (fd_ < 0) return FileResult::FromSystemError(EBADF);
     if (FileResult flushed = Flush(); !flushed) return flushed;
-    if (::fdatasync(fd_) != 0) return FileResult::FromSystemError(errno);
-    return {};
+    return SyncDescriptor(fd_);
   }
 
   FileResult Close() override {
     if (fd_ < 0) return close_result_;
-    close_result_ = Flush();
-    // close(2) is not retried on EINTR: the descriptor is gone either way.
-    if (::close(fd_) != 0 && close_result_.ok() && errno != EINTR) {
-      close_result_ = FileResult::FromSystemError(errno);
-    }
+    close_result_ = CloseDescriptor(fd_, Flush());
     fd_ = -1;
     return close_result_;
   }
@@ -152,6 +147,24 @@ int OpenFlags(CreateMode mode) {
 
 }  // namespace
 
+int OpenNewDescriptor(const std::string& path) {
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_CREAT | O_EXCL, kGroupFileMode);
+  if (fd >= 0) ::fchmod(fd, kGroupFileMode);  // open(2) obeys the umask
+  return fd;
+}
+
+FileResult SyncDescriptor(int fd) {
+  if (::fdatasync(fd) != 0) return FileResult::FromSystemError(errno);
+  return {};
+}
+
+FileResult CloseDescriptor(int fd, FileResult pending) {
+  // close(2) is not retried on EINTR: the descriptor is gone either way.
+  if (::close(fd) != 0 && pending.ok() && errno != EINTR) return FileResult::FromSystemError(errno);
+  return pending;
+}
+
 FileResult OpenPosixWritable(const std::string& path, CreateMode mode, size_t bufferBytes,
                              std::unique_ptr<WritableFile>* file) {
   constexpr int kBase = O_WRONLY | O_CLOEXEC | O_NOFOLLOW;
@@ -160,11 +173,8 @@ FileResult OpenPosixWritable(const std::string& path, CreateMode mode, size_t bu
   // An existing file keeps its mode. The loop covers a file removed between
   // the two opens.
   for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
-    fd = ::open(path.c_str(), kBase | O_CREAT | O_EXCL, kGroupFileMode);
-    if (fd >= 0) {
-      ::fchmod(fd, kGroupFileMode);
-      break;
-    }
+    fd = OpenNewDescriptor(path);
+    if (fd >= 0) break;
     if (errno != EEXIST || mode == CreateMode::kNewOnly) return FileResult::FromSystemError(errno);
     fd = ::open(path.c_str(), kBase | OpenFlags(mode));
     if (fd < 0 && errno != ENOENT) return FileResult::FromSystemError(errno);

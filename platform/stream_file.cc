@@ -25,7 +25,6 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/local_trust.h"
 #include "platform/posix_file.h"
 
 namespace qb {
@@ -82,17 +81,14 @@ class PosixStreamFile final : public WritableFile {
   FileResult Sync() override {
     if (fd_ < 0) return FileResult::FromSystemError(EBADF);
     if (FileResult written = WriteTail(); !written) return written;
-    if (::fdatasync(fd_) != 0) return FileResult::FromSystemError(errno);
-    return {};
+    return SyncDescriptor(fd_);
   }
 
   FileResult Close() override {
     if (fd_ < 0) return close_result_;
-    close_result_ = WriteTail();
+    FileResult written = WriteTail();
     StopWriter();
-    if (::close(fd_) != 0 && close_result_.ok() && errno != EINTR) {
-      close_result_ = FileResult::FromSystemError(errno);
-    }
+    close_result_ = CloseDescriptor(fd_, written);
     fd_ = -1;
     return close_result_;
   }
@@ -218,10 +214,8 @@ Block NewBlock() { return Block(static_cast<char*>(std::aligned_alloc(kAlignment
 }  // namespace
 
 FileResult OpenPosixStream(const std::string& path, std::unique_ptr<WritableFile>* file) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_CREAT | O_EXCL,
-                        kGroupFileMode);
+  const int fd = OpenNewDescriptor(path);
   if (fd < 0) return FileResult::FromSystemError(errno);
-  ::fchmod(fd, kGroupFileMode);  // open(2) obeys the umask
   Block first = NewBlock();
   Block second = NewBlock();
   if (first == nullptr || second == nullptr) {
