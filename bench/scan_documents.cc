@@ -97,8 +97,9 @@ class Receiver {
     qb::ClearLockedClients();
     std::atomic<bool> ready{false};
     thread_ = std::thread([this, &ready] {
-      qb::FaultEnv env(false);  // real clock and sockets; a disk that is never full
-      env.SetFreeBytes(uint64_t{1} << 40);
+      // The program's own Env: its buffered files and real free space, so
+      // that the figures are what a printer costs the installed receiver.
+      qb::Env& env = qb::Env::Default();
       qb::EventLoop loop(&env);
       // Documents' slow steps run on worker threads as in the program; their
       // CPU time is the receiver's too.

@@ -174,7 +174,12 @@ FileResult OpenPosixWritable(const std::string& path, CreateMode mode, size_t bu
   // the two opens.
   for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
     fd = OpenNewDescriptor(path);
-    if (fd >= 0) break;
+    if (fd >= 0) {
+      // A file just made is an empty regular file: nothing to look up
+      // (the raw road makes one per page).
+      *file = std::make_unique<PosixWritableFile>(fd, 0, bufferBytes);
+      return {};
+    }
     if (errno != EEXIST || mode == CreateMode::kNewOnly) return FileResult::FromSystemError(errno);
     fd = ::open(path.c_str(), kBase | OpenFlags(mode));
     if (fd < 0 && errno != ENOENT) return FileResult::FromSystemError(errno);

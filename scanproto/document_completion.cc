@@ -104,10 +104,12 @@ void CallDeferredExtension(ScanJob& job, DocumentEnd& end) {
 
 void Close(ScanJob& job, uint16_t status, int32_t extensionResult) {
   Document& doc = job.document;
-  doc.hddFreeBytes = FolderFreeBytes(doc.folderPath, job.context->env());
+  const VolumeSpace space = MeasureVolume(doc.folderPath, job.context->env());
+  doc.hddFreeBytes = space.freeBytes;
   TraceLog("  HDD Free Bytes     =%ld", static_cast<long>(doc.hddFreeBytes));
   TraceLog("  Rcv Total ImgBytes =%ld", static_cast<long>(doc.rcvTotalImgBytes));
-  const int freePercent = GetFreePercent(doc.folderPath, job.context->env());
+  TraceFreePercent(space.freePercent);
+  const int freePercent = space.freePercent;
   const int trayState = doc.hddFreeBytes < kDiskFullLimit ? kTrayFull
                         : GetHDD() <= 100 - freePercent   ? kTrayWarning
                                                           : kTrayNormal;

@@ -234,9 +234,11 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   ImageHeader header;
   ParseImageHeader(body, length, &header);
   TraceLog("  DataLength:%ld", static_cast<long>(header.dataLength));
-  doc.hddFreeBytes = FolderFreeBytes(doc.folderPath, job.context->env());
+  const VolumeSpace space = MeasureVolume(doc.folderPath, job.context->env());
+  doc.hddFreeBytes = space.freeBytes;
   TraceLog("  HDD Free Bytes:%ld", static_cast<long>(doc.hddFreeBytes));
-  const int freePercent = GetFreePercent(doc.folderPath, job.context->env());
+  TraceFreePercent(space.freePercent);
+  const int freePercent = space.freePercent;
   if (header.valid) {
     RemoveControlsAndSemicolons(header.documentName);
     ReplaceInvalidNameChars(header.documentName);

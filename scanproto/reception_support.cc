@@ -15,8 +15,6 @@
 
 namespace qb {
 
-uint32_t FolderFreeBytes(const char* folder, Env& env) { return GetFreeBytes(folder, env); }
-
 void SetTrayState(const ReceiverEvents& hooks, int state) {
   if (hooks.trayState) hooks.trayState(state);
 }

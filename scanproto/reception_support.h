@@ -13,10 +13,6 @@
 
 namespace qb {
 
-// Free bytes of the volume holding `folder`, as `env` measures them,
-// saturated to 32 bits as the document keeps them.
-uint32_t FolderFreeBytes(const char* folder, Env& env);
-
 void SetTrayState(const ReceiverEvents& hooks, int state);
 
 // True while the open page file is a raw-road temporary page file: only

@@ -51,7 +51,7 @@ int GetFreePercent(const std::string& path, const Env& env) {
   int percent = kUnknownFreePercent;
   if (QueryWithParentRetry(path, &space, env))
     percent = FreePercentOf(space.freeToCaller, space.total);
-  TraceLog(" HDD Check  %d percent", percent);
+  TraceFreePercent(percent);
   return percent;
 }
 
@@ -71,10 +71,22 @@ DiskState EstimateDiskStateByPercent(int freePercent, int hddSetting) {
   return hddSetting > 100 - freePercent ? DiskState::kNormal : DiskState::kWarning;
 }
 
+VolumeSpace MeasureVolume(const std::string& path, const Env& env) {
+  VolumeSpace measured;
+  DiskSpace space{0, 0};
+  if (QueryWithParentRetry(path, &space, env)) {
+    measured.freeBytes = SaturateFreeBytes(space.freeToCaller);
+    measured.freePercent = FreePercentOf(space.freeToCaller, space.total);
+  }
+  return measured;
+}
+
+void TraceFreePercent(int percent) { TraceLog(" HDD Check  %d percent", percent); }
+
 DiskState EvaluateDiskState(const std::string& path, const Env& env) {
-  uint32_t freeBytes = GetFreeBytes(path, env);
-  int freePercent = GetFreePercent(path, env);
-  return ClassifyDiskState(freeBytes, freePercent, GetHDD());
+  const VolumeSpace space = MeasureVolume(path, env);
+  TraceFreePercent(space.freePercent);
+  return ClassifyDiskState(space.freeBytes, space.freePercent, GetHDD());
 }
 
 }  // namespace qb

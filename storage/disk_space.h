@@ -36,7 +36,18 @@ int GetFreePercent(const std::string& path, const Env& env);
 // A volume that cannot be queried counts as full (0).
 uint32_t GetFreeBytes(const std::string& path, const Env& env);
 
-// The state by one measurement of each kind and the setting HDD.
+// Both figures of the volume holding `path` from one query: what a
+// caller that needs both (each image header, each document's end) asks
+// for, rather than querying the volume twice. Traces nothing: the caller
+// traces the percentage with TraceFreePercent where its trace has it.
+struct VolumeSpace {
+  uint32_t freeBytes = 0;
+  int freePercent = kUnknownFreePercent;
+};
+VolumeSpace MeasureVolume(const std::string& path, const Env& env);
+void TraceFreePercent(int percent);
+
+// The state by one measurement of the volume and the setting HDD.
 DiskState EvaluateDiskState(const std::string& path, const Env& env);
 
 // The state word rule itself: full below the limit, warning when `hddSetting`
