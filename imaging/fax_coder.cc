@@ -40,8 +40,8 @@ RunTable::RunTable() {
       }
       const FaxCode end = black ? kBlackTerminating[run % 64] : kWhiteTerminating[run % 64];
       const uint32_t length = makeUp.length + end.length;
-      entry[black][run] = (makeUp.bits | static_cast<uint32_t>(end.bits) << makeUp.length) |
-                          length << kLengthShift;
+      entry[black][run] =
+          (makeUp.bits | static_cast<uint32_t>(end.bits) << makeUp.length) | length << kLengthShift;
     }
   }
 }
@@ -123,16 +123,20 @@ bool FaxCoder::ReadyForCall() {
     default:
       return false;
   }
-  return c.outBuffer.size() == kFaxOutBufferSize + kFaxOutBufferSlack && c.codingChanges.size() >= size_t(c.width) + kFaxChangesSlack &&
+  return c.outBuffer.size() == kFaxOutBufferSize + kFaxOutBufferSlack &&
+         c.codingChanges.size() >= size_t(c.width) + kFaxChangesSlack &&
          c.referenceChanges.size() >= size_t(c.width) + kFaxChangesSlack;
 }
 
-int FaxCoder::CodeLine(const uint8_t* line) {
-  if (!ReadyForCall() || line == nullptr) return -1;
+int FaxCoder::CodeLine(const uint8_t* line) { return CodeLines(line, 1); }
+
+int FaxCoder::CodeLines(const uint8_t* lines, size_t count) {
+  if (!ReadyForCall() || lines == nullptr) return -1;
   if (state_.plainCoding) {
-    CodeLinePlain(state_, line);
+    const size_t stride = static_cast<size_t>(state_.bytesPerLine);
+    for (size_t i = 0; i < count; ++i) CodeLinePlain(state_, lines + i * stride);
   } else {
-    CodeLineFast(state_, line);
+    CodeLinesFast(state_, lines, count);
   }
   return state_.writeFailed ? -1 : 1;
 }

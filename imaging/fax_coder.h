@@ -4,6 +4,7 @@
 // FillOrder 2), ready to be copied unchanged into a TIFF strip.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "imaging/fax_coder_state.h"
@@ -53,6 +54,10 @@ class FaxCoder {
   // Codes the line of BytesPerLine() bytes at `line`. Returns 1, or -1 for
   // an unknown coding mode, a coder never set up or a failed write.
   int CodeLine(const uint8_t* line);
+  // Codes `count` lines that lie one after the other at `lines` (what a
+  // packet holds whole): the same bytes as that many CodeLine calls, for
+  // one call. Returns as CodeLine.
+  int CodeLines(const uint8_t* lines, size_t count);
   // Finishes the page: RTC (MH, MR) or EOFB (MMR), padding to a byte and
   // writing the out buffer. Returns 0, or -1 as CodeLine.
   int FinishPage();

@@ -416,17 +416,28 @@ QB_INLINE void CodeLine(FaxCoderState& c, const uint8_t* line) {
 }
 
 
+// Lines in a row, `count` of them, each right after the one before: one
+// dispatch and one call for what arrives together.
+template <bool kVector>
+QB_INLINE void CodeLines(FaxCoderState& c, const uint8_t* lines, size_t count) {
+  const size_t stride = static_cast<size_t>(c.bytesPerLine);
+  for (size_t i = 0; i < count; ++i) CodeLine<kVector>(c, lines + i * stride);
+}
+
 // The same code built three times: for any x86-64 (or other) processor,
 // with the bit-count instructions of newer ones (popcnt, lzcnt, tzcnt), and
 // with those and the 512-bit vector steps of fax_coder_vector.h, chosen at
 // run time so that the program still runs everywhere.
-void CodeLinePortable(FaxCoderState& c, const uint8_t* line) { CodeLine<false>(c, line); }
+void CodeLinesPortable(FaxCoderState& c, const uint8_t* lines, size_t count) {
+  CodeLines<false>(c, lines, count);
+}
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define QB_WIDE_CODER 1
-__attribute__((target("popcnt,lzcnt,bmi,bmi2"))) void CodeLineWide(FaxCoderState& c,
-                                                                 const uint8_t* line) {
-  CodeLine<false>(c, line);
+__attribute__((target("popcnt,lzcnt,bmi,bmi2"))) void CodeLinesWide(FaxCoderState& c,
+                                                                  const uint8_t* lines,
+                                                                  size_t count) {
+  CodeLines<false>(c, lines, count);
 }
 
 bool HostHasWideInstructions() {
@@ -437,8 +448,8 @@ bool HostHasWideInstructions() {
 #endif
 
 #ifdef QB_VECTOR_CODER
-QB_VECTOR_TARGET void CodeLineVector(FaxCoderState& c, const uint8_t* line) {
-  CodeLine<true>(c, line);
+QB_VECTOR_TARGET void CodeLinesVector(FaxCoderState& c, const uint8_t* lines, size_t count) {
+  CodeLines<true>(c, lines, count);
 }
 
 bool HostHasVectorInstructions() {
@@ -460,20 +471,20 @@ void AllowVectorInstructions(bool allowed) {
   g_vectorAllowed.store(allowed, std::memory_order_relaxed);
 }
 
-void CodeLineFast(FaxCoderState& c, const uint8_t* line) {
+void CodeLinesFast(FaxCoderState& c, const uint8_t* lines, size_t count) {
 #ifdef QB_WIDE_CODER
   static const bool hostHasWide = HostHasWideInstructions();
   if (hostHasWide && g_wideAllowed.load(std::memory_order_relaxed)) {
 #ifdef QB_VECTOR_CODER
     static const bool hostHasVector = HostHasVectorInstructions();
     if (hostHasVector && g_vectorAllowed.load(std::memory_order_relaxed)) {
-      return CodeLineVector(c, line);
+      return CodeLinesVector(c, lines, count);
     }
 #endif
-    return CodeLineWide(c, line);
+    return CodeLinesWide(c, lines, count);
   }
 #endif
-  CodeLinePortable(c, line);
+  CodeLinesPortable(c, lines, count);
 }
 
 }  // namespace qb

@@ -5,6 +5,7 @@
 // other would, so a page may switch between them at any line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "imaging/fax_coder_state.h"
@@ -16,9 +17,10 @@ namespace qb {
 void FlushOutBuffer(FaxCoderState& c);
 
 // Codes one line and moves on to the next (line counter, MR group, the
-// reference line).
+// reference line); the fast way takes `count` lines that follow each other
+// in memory.
 void CodeLinePlain(FaxCoderState& c, const uint8_t* line);
-void CodeLineFast(FaxCoderState& c, const uint8_t* line);
+void CodeLinesFast(FaxCoderState& c, const uint8_t* lines, size_t count);
 // true (the default): the fast way uses the bit-count instructions of newer
 // x86-64 processors when the one it runs on has them; false: only those of
 // every processor (tests run both).

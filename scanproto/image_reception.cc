@@ -2,6 +2,7 @@
 // and page delete. Two roads: finished files (TIFF, JPEG, PDF) are written
 // straight into the destination folder; raw bitmap lines are fax-coded
 // line by line into temporary page files that the end of data assembles.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -190,7 +191,7 @@ PageFile OpenPageFile(Document& doc, bool rawRoad, bool continuation) {
   return PageFile::Open(doc.env(), path, continuation);
 }
 
-// Gathers the packet into whole lines and codes each; lines beyond the
+// Gathers the packet into whole lines and codes them; lines beyond the
 // announced height are dropped, so a page never grows past its header.
 void CodeRawPacket(Document& doc, uint8_t* data, size_t length) {
   const PageLayout& layout = doc.imageHeader.layout;
@@ -199,11 +200,14 @@ void CodeRawPacket(Document& doc, uint8_t* data, size_t length) {
   const uint32_t lineBytes = static_cast<uint32_t>(doc.coder.BytesPerLine());
   if (lineBytes == 0 || lineBytes > kLineBufSize) return;
   for (size_t used = 0; used < length;) {
-    // A line that lies whole in the packet is coded where it lies; only
-    // lines split between packets are gathered in the line buffer.
-    const uint8_t* line = data + used;
+    // Lines that lie whole in the packet are coded where they lie, all in
+    // one call; only lines split between packets are gathered in the line
+    // buffer.
+    const uint8_t* lines = data + used;
+    size_t count = 1;
     if (doc.lineFill == 0 && length - used >= lineBytes) {
-      used += lineBytes;
+      count = (length - used) / lineBytes;
+      used += count * lineBytes;
     } else {
       size_t take = lineBytes - doc.lineFill;
       if (take > length - used) take = length - used;
@@ -212,10 +216,12 @@ void CodeRawPacket(Document& doc, uint8_t* data, size_t length) {
       used += take;
       if (doc.lineFill < lineBytes) break;
       doc.lineFill = 0;
-      line = doc.lineBuf;
+      lines = doc.lineBuf;
     }
-    if (doc.coder.LinesCoded() >= layout.height) continue;
-    if (doc.coder.CodeLine(line) < 0) {
+    // Lines beyond the announced height are dropped.
+    const size_t room = layout.height - std::min(doc.coder.LinesCoded(), layout.height);
+    if (room == 0) continue;
+    if (doc.coder.CodeLines(lines, std::min(count, room)) < 0) {
       TraceLog("  G3_Encode Error");
       return;
     }
