@@ -156,7 +156,8 @@ TEST(EnvFiles, StreamFilesKeepEveryByteWhateverTheVolume) {
     ASSERT_TRUE(env.NewStreamFile(path, &file));
     std::string expected;
     std::string piece(7777, '\0');
-    for (int i = 0; expected.size() < (3u << 20) + 123; ++i) {
+    // Past the size where a file moves to larger blocks.
+    for (int i = 0; expected.size() < (17u << 20) + 123; ++i) {
       for (size_t k = 0; k < piece.size(); ++k) piece[k] = static_cast<char>(i * 31 + k);
       ASSERT_TRUE(file->Append(piece.data(), piece.size()));
       expected += piece;
@@ -173,13 +174,16 @@ TEST(EnvFiles, StreamFilesKeepEveryByteWhateverTheVolume) {
                   std::filesystem::perms::group_read | std::filesystem::perms::group_write);
     EXPECT_EQ(env.NewStreamFile(path, &file).error(), FileError::kExists);
 
-    // Whole blocks only, and nothing at all.
+    // Whole blocks only, small and then large, and nothing at all.
     ASSERT_TRUE(env.NewStreamFile(folder + "/blocks", &file));
-    const std::string block(1 << 20, 'b');
-    ASSERT_TRUE(file->Append(block.data(), block.size()));
-    ASSERT_TRUE(file->Append(block.data(), block.size()));
+    std::string blocks;
+    for (char c = 'a'; c < 'a' + 26; ++c) {
+      const std::string block(1 << 20, c);
+      ASSERT_TRUE(file->Append(block.data(), block.size()));
+      blocks += block;
+    }
     file.reset();  // the destructor writes what is held
-    EXPECT_TRUE(Read(folder + "/blocks") == block + block);
+    EXPECT_TRUE(Read(folder + "/blocks") == blocks);
     ASSERT_TRUE(env.NewStreamFile(folder + "/empty", &file));
     ASSERT_TRUE(file->Sync());
     ASSERT_TRUE(file->Close());
