@@ -378,6 +378,17 @@ TEST_F(ScannerSessionTest, DirectoryRulesAndRootRefusals) {
                                    {"CWD 3/missing", kDenied}, {"CWD 3/../../..", kDenied},
                                    {"CDUP", kDenied}}),
             "");
+  // No upload or delete takes the name of a folder, the destination's own
+  // included: refused before any data.
+  for (const char* folder : {"3/", "/3/", "3/sub"}) {
+    EXPECT_EQ(Store(*client, folder, "x"), kDenied) << folder;
+  }
+  EXPECT_EQ(client->Command("CWD 3"), kCwdOk);
+  EXPECT_EQ(Store(*client, "", "x"), kDenied);
+  EXPECT_EQ(client->Command("DELE sub"), kDenied);
+  EXPECT_EQ(Store(*client, "ok.pdf", GoodPdf()), kStored);
+  Quit(*client);
+  EXPECT_EQ(FolderNames(folder_[3]), (std::vector<std::string>{"ok.pdf", "sub"}));
 }
 
 TEST_F(ScannerSessionTest, SeriesKeepsOneStemAndOneLogEntry) {
