@@ -152,6 +152,17 @@ class Receiver:
             return []
         return [TIME_STAMP.sub("", line, count=1) for line in lines]
 
+    def log(self):
+        """The receive log's text ("" before its first entry)."""
+        path = os.path.join(self.data, "tvscanlog_f.bin")
+        return open(path, encoding="utf-8", errors="replace").read() if os.path.exists(path) else ""
+
+    def log_with(self, text, timeout=5.0):
+        """The receive log once it holds `text`: a document whose entry waits
+        for the printer to hang up is logged a moment after the sender ends."""
+        wait_until(lambda: text in self.log(), timeout)
+        return self.log()
+
     def wait_for_trace(self, line, timeout=5.0, count=1):
         return wait_until(lambda: self.trace().count(line) >= count, timeout)
 
@@ -183,6 +194,49 @@ def closed_by_peer(client, timeout=5.0):
         return True
     except socket.timeout:
         return False
+
+
+# An enabled service whose state is the text of "state" beside the script
+# (start and stop change it); every call is added to "calls" there.
+FAKE_SYSTEMCTL = """#!/bin/sh
+here=$(dirname "$0")
+echo "$@" >> "$here/calls"
+case "$1" in
+  is-enabled) echo enabled; exit 0;;
+  is-active) s=$(cat "$here/state"); echo "$s"; [ "$s" = active ] && exit 0; exit 3;;
+  start) echo active > "$here/state";;
+  stop) echo inactive > "$here/state";;
+esac
+exit 0
+"""
+
+
+def fake_systemctl(receiver, state="active"):
+    """Puts FAKE_SYSTEMCTL first on the receiver's PATH; returns its folder."""
+    folder = os.path.join(receiver.root, "fakebin")
+    os.makedirs(folder)
+    write_file(os.path.join(folder, "systemctl"), FAKE_SYSTEMCTL, 0o755)
+    write_file(os.path.join(folder, "state"), state + "\n")
+    receiver.env["PATH"] = folder + ":" + receiver.env["PATH"]
+    return folder
+
+
+def window_message(number, wparam=0, lparam=0):
+    return struct.pack("<IQq", number, wparam, lparam)
+
+
+def post(paths, number, wparam=0, lparam=0):
+    """Sends one window message to each endpoint, as the caller's account."""
+    with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
+        for path in paths:
+            sender.sendto(window_message(number, wparam, lparam), path)
+    return "ok"
+
+
+def main_window(root):
+    """The endpoint of the main window of the receiver under root."""
+    windows = os.path.join(root, "run/quillbox/windows")
+    return os.path.join(windows, os.readlink(os.path.join(windows, "class-MENU")))
 
 
 def shell(command):

@@ -66,10 +66,6 @@ class FtpReceiver(Receiver):
     def files(self, number):
         return sorted(os.listdir(self.folders[number]))
 
-    def log(self):
-        path = os.path.join(self.data, "tvscanlog_f.bin")
-        return open(path, encoding="utf-8", errors="replace").read() if os.path.exists(path) else ""
-
     def raw(self, source="127.0.0.2"):
         """A plain control connection, once the server listens."""
         return retry(lambda: socket.create_connection(("127.0.0.1", FTP_PORT), timeout=10,

@@ -9,7 +9,7 @@ import time
 import unittest
 
 from receiver import (DIRECT_PORT, JOB_PORT, NG_JOB_LIMIT, OK, Receiver, BINARY,
-                      closed_by_peer, read_file, receive_exactly, wait_until, write_file)
+                      closed_by_peer, post, read_file, receive_exactly, wait_until, write_file)
 
 RECORD_FORMAT = "<32s9i"  # tag, configPresent, configWindow, commPresent, commWindow,
                           # commState, hddState, three reserved words
@@ -128,16 +128,14 @@ class Startup(unittest.TestCase):
             write_record_words(receiver, 1, window.handle)
             main_window = read_record(receiver)[1][3]
             endpoint = os.path.join(receiver.root, "run/quillbox/windows", str(main_window))
-            sender = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
             # WM_COMMAND 1015 with tray state 3: disk full is published and announced.
-            sender.sendto(struct.pack("<IQq", 0x111, 1015, 3), endpoint)
+            post([endpoint], 0x111, 1015, 3)
             self.assertEqual(window.next_message(skip=[(1025, 2, 0)]), (1025, 4, 0))
             self.assertTrue(wait_until(lambda: read_record(receiver)[1][5] == 512))
             # WM_COMMAND 1026 with 1: the receive log is trimmed to List entries.
-            sender.sendto(struct.pack("<IQq", 0x111, 1026, 1), endpoint)
+            post([endpoint], 0x111, 1026, 1)
             self.assertTrue(wait_until(lambda: open(log).read().count(".pdf") == 2))
             self.assertIn("f5.pdf", open(log).read())
-            sender.close()
             window.close()
 
     def test_the_fax_companion_hears_of_the_end(self):
