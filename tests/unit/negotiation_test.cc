@@ -11,13 +11,12 @@ namespace qb::test {
 namespace {
 
 TEST(PackAccessCodeTest, DigitsFillGroupsFromTheRightAndAnythingElseIsNone) {
-  EXPECT_EQ(PackAccessCode("12345678"), 0x12345678u);
-  EXPECT_EQ(PackAccessCode("00000042"), 0x00000042u);  // leading zeros are zero groups
-  EXPECT_EQ(PackAccessCode("42"), 0xFFFFFF42u);
-  EXPECT_EQ(PackAccessCode("1234"), 0xFFFF1234u);
-  EXPECT_EQ(PackAccessCode(""), 0xFFFFFFFFu);
-  EXPECT_EQ(PackAccessCode("12a4"), 0xFFFFFFFFu);
-  EXPECT_EQ(PackAccessCode("123456789"), 0xFFFFFFFFu);
+  // Leading zeros are zero groups.
+  const std::pair<const char*, uint32_t> cases[] = {
+      {"12345678", 0x12345678u}, {"00000042", 0x00000042u}, {"42", 0xFFFFFF42u},
+      {"1234", 0xFFFF1234u},     {"", 0xFFFFFFFFu},         {"12a4", 0xFFFFFFFFu},
+      {"123456789", 0xFFFFFFFFu}};
+  for (const auto& [code, packed] : cases) EXPECT_EQ(PackAccessCode(code), packed) << code;
 }
 
 TEST(SenderFileNameTest, SenderDepartmentAndTimeStamp) {
