@@ -3,6 +3,7 @@ stored pixels are decoded with libtiff (tiffcp) and poppler (pdftoppm) and
 compared with the pages the simulator sent."""
 import glob
 import os
+import re
 import struct
 import subprocess
 import tempfile
@@ -12,28 +13,19 @@ from receiver import SENDSCAN, Receiver, read_file, sendscan, write_file
 
 
 def read_pbm(path):
+    """(width, height, rows) of a binary PBM as pdftoppm and sendscan write it."""
     data = read_file(path, binary=True)
-    fields, at = [], 0
-    while len(fields) < 3:
-        while data[at:at + 1].isspace():
-            at += 1
-        if data[at:at + 1] == b"#":
-            at = data.index(b"\n", at)
-            continue
-        end = at
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[at:end])
-        at = end
-    assert fields[0] == b"P4"
-    return int(fields[1]), int(fields[2]), data[at + 1:]
+    header = re.match(rb"P4\s+(\d+)\s+(\d+)\s", data)
+    return int(header.group(1)), int(header.group(2)), data[header.end():]
 
 
 def tiff_pages(path):
     """Pixels of every page as (width, height, MSB-first rows, 1 = black)."""
     with tempfile.TemporaryDirectory() as scratch:
         plain = os.path.join(scratch, "plain.tif")
-        subprocess.run(["tiffcp", "-c", "none", "-f", "msb2lsb", path, plain], check=True)
+        # Uncompressed, and each page in one strip.
+        subprocess.run(["tiffcp", "-c", "none", "-f", "msb2lsb", "-r", "1000000", path, plain],
+                       check=True)
         data = read_file(plain, binary=True)
     endian = "<" if data[:2] == b"II" else ">"
     pages = []
@@ -41,22 +33,16 @@ def tiff_pages(path):
     while offset:
         (count,) = struct.unpack(endian + "H", data[offset:offset + 2])
         tags = {}
-        for i in range(count):
-            tag, kind, n, value = struct.unpack(endian + "HHII", data[offset + 2 + 12 * i:
-                                                                     offset + 14 + 12 * i])
-            size = {3: 2, 4: 4}.get(kind, 4)
-            if n * size > 4:
-                fmt = endian + ("H" if kind == 3 else "I") * n
-                values = list(struct.unpack(fmt, data[value:value + n * size]))
-            else:
-                raw = data[offset + 10 + 12 * i:offset + 14 + 12 * i]
-                values = list(struct.unpack(endian + ("H" if kind == 3 else "I") * n,
-                                            raw[:n * size]))
-            tags[tag] = values
-        strips = b"".join(data[o:o + c] for o, c in zip(tags[273], tags[279]))
-        if tags.get(262, [0])[0] == 1:  # black is zero: make 1 = black
-            strips = bytes(b ^ 0xFF for b in strips)
-        pages.append((tags[256][0], tags[257][0], strips))
+        for at in range(offset + 2, offset + 2 + 12 * count, 12):
+            tag, kind = struct.unpack(endian + "HH", data[at:at + 4])
+            # The first value, which for the tags read here is the only one.
+            short = kind == 3
+            (tags[tag],) = struct.unpack(endian + ("H" if short else "I"),
+                                         data[at + 8:at + (10 if short else 12)])
+        strip = data[tags[273]:tags[273] + tags[279]]
+        if tags.get(262) == 1:  # black is zero: make 1 = black
+            strip = bytes(b ^ 0xFF for b in strip)
+        pages.append((tags[256], tags[257], strip))
         (offset,) = struct.unpack(endian + "I", data[offset + 2 + 12 * count:
                                                      offset + 6 + 12 * count])
     return pages
