@@ -43,6 +43,15 @@ def wait_until(predicate, timeout=5.0):
     return False
 
 
+def listening(port):
+    """True when something accepts TCP connections on 127.0.0.1:port."""
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        return True
+    except OSError:
+        return False
+
+
 def retry(connect, seconds=10.0):
     """connect() once it no longer fails with OSError (a server still
     starting), or its error after `seconds`."""
@@ -118,11 +127,9 @@ class Receiver:
         while time.time() < deadline:
             if self.process.poll() is not None:
                 raise RuntimeError("receiver ended: " + self.process.stderr.read().decode(errors="replace"))
-            try:
-                socket.create_connection(("127.0.0.1", DIRECT_PORT), timeout=0.2).close()
+            if listening(DIRECT_PORT):
                 return self
-            except OSError:
-                time.sleep(0.05)
+            time.sleep(0.05)
         raise RuntimeError("receiver did not start listening")
 
     def stop(self, sig=signal.SIGTERM, timeout=10):

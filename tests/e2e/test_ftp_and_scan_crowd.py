@@ -5,12 +5,11 @@ import ftplib
 import hashlib
 import io
 import os
-import socket
 import subprocess
 import threading
 import unittest
 
-from receiver import Receiver, SENDSCAN, read_file, wait_until
+from receiver import Receiver, SENDSCAN, listening, read_file, wait_until
 
 FTP_PORT = 2121
 SECRET = b"Quillbox/FTP-challenge/v1.0;K"
@@ -42,14 +41,7 @@ class CrowdReceiver(Receiver):
         """Started, and the FTP server listening too: it opens its port on a
         thread of its own, after the scan ports the base class waits for."""
         super().start(args, wait_for_port)
-
-        def listening():
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                return True
-            except OSError:
-                return False
-        if wait_for_port and not wait_until(listening, 20):
+        if wait_for_port and not wait_until(lambda: listening(self.port), 20):
             raise RuntimeError("the FTP server did not start listening")
         return self
 

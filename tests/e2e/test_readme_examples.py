@@ -8,13 +8,12 @@ import re
 import shlex
 import shutil
 import signal
-import socket
 import subprocess
 import tempfile
 import threading
 import unittest
 
-from receiver import BINARY, read_file, wait_until, write_file
+from receiver import BINARY, listening, read_file, wait_until, write_file
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../..")
 README = os.path.join(SOURCE, "README.md")
@@ -53,13 +52,7 @@ class Demo:
             self.lines.append(line.rstrip("\n"))
 
     def wait_until_listening(self):
-        def listening():
-            try:
-                socket.create_connection(("127.0.0.1", 37100), timeout=0.2).close()
-                return True
-            except OSError:
-                return False
-        return wait_until(lambda: listening() or self.process.poll() is not None, 300) and \
+        return wait_until(lambda: listening(37100) or self.process.poll() is not None, 300) and \
             self.process.poll() is None
 
     def stop(self):
