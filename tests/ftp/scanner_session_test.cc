@@ -28,6 +28,7 @@
 #include "platform/trace.h"
 #include "storage/name_reservations.h"
 #include "tests/ftp/test_server.h"
+#include "tests/storage/meta_record_builder.h"
 
 namespace qb::test {
 namespace {
@@ -69,12 +70,11 @@ std::string Lower(std::string text) {
 
 // A "QNA_ATTR:" record naming `subFolder`.
 std::string AttributeRecord(const std::string& subFolder) {
-  std::string record = "QNA_ATTR:";
-  record += '\0';
-  const uint16_t textAt = 26;
-  const uint16_t length = static_cast<uint16_t>(textAt + subFolder.size() + 1);
-  record += Put16Be(length) + Put16Be(0) + Put16Be(textAt) + std::string(10, '\0');
-  return record + subFolder + '\0';
+  const std::vector<uint8_t> record = testing::MetaRecordBuilder("QNA_ATTR:")
+                                          .Length(static_cast<uint16_t>(27 + subFolder.size()))
+                                          .Text(0, subFolder)
+                                          .Bytes();
+  return std::string(record.begin(), record.end());
 }
 
 struct Announcements {

@@ -6,6 +6,7 @@
 #include "scanproto/capability.h"
 #include "scanproto/para_fields.h"
 #include "storage/meta_data.h"
+#include "tests/storage/meta_record_builder.h"
 
 namespace qb::test {
 namespace {
@@ -43,13 +44,11 @@ void PutRecord(Bytes* body, size_t at, const Bytes& record) {
 
 // A "QNA_ATTR:" record of `length` bytes with the sub-folder and file name.
 Bytes AttributeRecord(const std::string& subFolder, const std::string& fileName, uint16_t length) {
-  Bytes record(length, 0);
-  PutBytes(&record, 0, "QNA_ATTR:");
-  Put16(&record, 10, length);
-  Put16(&record, 14, 30);
-  PutBytes(&record, 30, subFolder + '\0');
-  Put16(&record, 16, static_cast<uint16_t>(31 + subFolder.size()));
-  PutBytes(&record, 31 + subFolder.size(), fileName + '\0');
+  Bytes record = testing::MetaRecordBuilder("QNA_ATTR:")
+                     .Length(length)
+                     .Text(0, subFolder)
+                     .Text(1, fileName)
+                     .Bytes();
   record.resize(length);
   return record;
 }
