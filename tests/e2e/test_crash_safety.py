@@ -8,7 +8,7 @@ import tempfile
 import time
 import unittest
 
-from receiver import SENDSCAN
+from receiver import SENDSCAN, sendscan
 from test_scan_documents import DocumentReceiver
 
 
@@ -30,9 +30,8 @@ class CrashSafety(unittest.TestCase):
         receiver = DocumentReceiver()
         with receiver:
             # A finished document first: it must survive everything below.
-            done = subprocess.run([SENDSCAN, "raw", "1", "--doc-name", "kept"],
-                                  capture_output=True, text=True, timeout=60)
-            self.assertEqual(done.returncode, 0, done.stdout)
+            code, out = sendscan("raw", 1, "--doc-name", "kept")
+            self.assertEqual(code, 0, out)
             kept = receiver.files()
             self.assertEqual(kept, ["kept0000_000.tif"])
 
@@ -56,9 +55,8 @@ class CrashSafety(unittest.TestCase):
 
             receiver.start()
             self.assertEqual(receiver.files(), kept)
-            done = subprocess.run([SENDSCAN, "raw", "1", "--doc-name", "after"],
-                                  capture_output=True, text=True, timeout=60)
-            self.assertEqual(done.returncode, 0, done.stdout)
+            code, out = sendscan("raw", 1, "--doc-name", "after")
+            self.assertEqual(code, 0, out)
             files = receiver.files()
             self.assertEqual(len(files), 2, files)
             self.assertTrue(files[0].startswith("after"), files)

@@ -2,7 +2,6 @@
 50 scan-protocol printers all asking for the name scan.pdf. Every document
 arrives whole, under a name of its own, with one receive-log line each."""
 import ftplib
-import hashlib
 import io
 import os
 import subprocess
@@ -10,9 +9,8 @@ import threading
 import unittest
 
 from receiver import Receiver, SENDSCAN, listening, read_file, wait_until
+from test_ftp_scanner_session import FTP_PORT, answer
 
-FTP_PORT = 2121
-SECRET = b"Quillbox/FTP-challenge/v1.0;K"
 FTP_CLIENTS = 200
 PRINTERS = 50
 
@@ -58,8 +56,7 @@ class CrowdReceiver(Receiver):
 
     def logged(self, folder):
         """The names the receive log gives for `folder`, sorted."""
-        with open(os.path.join(self.data, "tvscanlog_f.bin"), encoding="utf-8") as handle:
-            entries = [line.split(";") for line in handle.read().splitlines() if ";" in line]
+        entries = [line.split(";") for line in self.log().splitlines() if ";" in line]
         return sorted(entry[2] for entry in entries if entry[4].endswith(os.path.basename(folder)))
 
 
@@ -74,7 +71,7 @@ class Crowd(unittest.TestCase):
                     client.connect("127.0.0.1", FTP_PORT, timeout=60,
                                    source_address=("127.0.%d.%d" % (1 + i // 200, 1 + i % 200), 0))
                     challenge = client.sendcmd("USER ftp%d" % i).split()[1]
-                    client.sendcmd("PASS " + hashlib.sha1(SECRET + bytes.fromhex(challenge)).hexdigest())
+                    client.sendcmd("PASS " + answer(challenge))
                     client.storbinary("STOR 1/scan.pdf", io.BytesIO(receiver.content))
                     client.quit()
                 except Exception as error:  # reported below

@@ -22,17 +22,12 @@ from test_ftp_scanner_session import FTP_PORT, FtpReceiver, tls_context
 from test_scan_documents import printer_pdf
 
 
-def passive_port(reply):
-    numbers = reply[reply.index("(") + 1:reply.index(")")].split(",")
-    return int(numbers[4]) * 256 + int(numbers[5])
-
-
 def waiting_store(receiver, name):
     """A session in destination 5 whose STOR waits for its passive data
     connection; the client and the passive port."""
     client = receiver.ftp(login="1234")
     client.sendcmd("CWD 5")
-    port = passive_port(client.sendcmd("PASV"))
+    _, port = ftplib.parse227(client.sendcmd("PASV"))
     client.sendcmd("STOR " + name)
     return client, port
 

@@ -4,6 +4,7 @@ asking printer's own 37010, which on this machine belongs to the receiver:
 the printer sits in a network namespace of its own (needs root). Which
 request kind is answered on which port and recorded is for the in-process
 name service tests."""
+import configparser
 import os
 import socket
 import struct
@@ -37,16 +38,10 @@ def stamp_now(seconds_ago=0):
 
 def read_ini(path):
     """{(section, key): value}, sections and keys lower-cased."""
-    values, section = {}, ""
-    with open(path) as handle:
-        for line in handle:
-            line = line.strip()
-            if line.startswith("["):
-                section = line[1:-1].lower()
-            elif "=" in line:
-                key, value = line.split("=", 1)
-                values.setdefault((section, key.strip().lower()), value.strip())
-    return values
+    parser = configparser.ConfigParser(interpolation=None)
+    parser.read(path)
+    return {(section.lower(), key): value for section in parser.sections()
+            for key, value in parser[section].items()}
 
 
 def wait_for_name_service(test, receiver):
