@@ -159,6 +159,18 @@ class Receiver:
             return []
         return [TIME_STAMP.sub("", line, count=1) for line in lines]
 
+    def add_destination(self, number, name, code="", extension=""):
+        """The folder srv/<name>, made and listed as destination `number`."""
+        folder = os.path.join(self.root, "srv", name)
+        os.makedirs(folder)
+        with open(os.path.join(self.data, "tvscan_f.bin"), "a") as handle:
+            handle.write("%d;%s;%s;%s;%s\n" % (number, folder, name, code, extension))
+        return folder
+
+    def temp_files(self):
+        """The raw road's page files in the temporary folder."""
+        return [n for n in os.listdir(os.path.join(self.root, "tmp")) if n.startswith("rcvimg")]
+
     def log(self):
         """The receive log's text ("" before its first entry)."""
         path = os.path.join(self.data, "tvscanlog_f.bin")

@@ -58,18 +58,35 @@ class QuillboxCommandLine(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.root, ignore_errors=True)
 
-    def test_help_version_and_unknown_options_touch_nothing(self):
-        for option in ("--help", "-h"):
-            code, out, err = run(BINARY, option, env=self.env)
-            self.assertEqual(code, 0, err)
-            self.assertIn("usage: quillbox", out)
-            self.assertIn("QBXSVC", out)
-        code, out, _ = run(BINARY, "--version", env=self.env)
-        self.assertEqual(code, 0)
-        self.assertRegex(out, r"^quillbox \d+\.\d+\.\d+\n$")
-        code, out, err = run(BINARY, "--frobnicate", env=self.env)
-        self.assertEqual(code, 2)
-        self.assertIn("unknown option --frobnicate", err)
+    def test_help_version_and_usage_faults_touch_nothing(self):
+        # Each program: its help options and what the help names, then the
+        # usage faults (exit code 2) and what each says.
+        sendscan_faults = {("--bogus", "cap"): "unknown option --bogus",
+                           ("-x",): "unknown option -x",
+                           ("send", "1"): "send: missing FILE",
+                           ("send",): "send: missing DEST",
+                           ("make-pdf",): "make-pdf: missing OUT.pdf",
+                           ("cap", "more"): "unexpected operand more",
+                           ("frob",): "unknown command frob",
+                           ("--host",): "--host needs a value",
+                           (): "no command given"}
+        for program, helps, shown, faults in (
+                (BINARY, ("--help", "-h"), ("usage: quillbox", "QBXSVC"),
+                 {("--frobnicate",): "unknown option --frobnicate"}),
+                (SENDSCAN, ("--help",), ("make-pdf", "exit codes"), sendscan_faults)):
+            name = os.path.basename(program)
+            for option in helps:
+                code, out, err = run(program, option, env=self.env)
+                self.assertEqual((code, err), (0, ""), name)
+                for text in shown:
+                    self.assertIn(text, out, name)
+            code, out, _ = run(program, "--version", env=self.env)
+            self.assertEqual(code, 0)
+            self.assertRegex(out, r"^%s \d+\.\d+\.\d+\n$" % name)
+            for args, message in faults.items():
+                code, out, err = run(program, *args, env=self.env)
+                self.assertEqual(code, 2, (name, args))
+                self.assertIn(message, err, (name, args))
         self.assertEqual(os.listdir(self.root), [])
 
     def test_a_lock_that_cannot_be_created_names_the_folder(self):
@@ -93,29 +110,6 @@ class QuillboxCommandLine(unittest.TestCase):
 
 
 class SendscanCommandLine(unittest.TestCase):
-    def test_help_version_and_usage_faults(self):
-        code, out, err = run(SENDSCAN, "--help")
-        self.assertEqual((code, err), (0, ""))
-        self.assertIn("make-pdf", out)
-        self.assertIn("exit codes", out)
-        code, out, _ = run(SENDSCAN, "--version")
-        self.assertEqual(code, 0)
-        self.assertRegex(out, r"^quillbox-sendscan \d+\.\d+\.\d+\n$")
-        faults = {("--bogus", "cap"): "unknown option --bogus",
-                  ("-x",): "unknown option -x",
-                  ("send", "1"): "send: missing FILE",
-                  ("send",): "send: missing DEST",
-                  ("make-pdf",): "make-pdf: missing OUT.pdf",
-                  ("cap", "more"): "unexpected operand more",
-                  ("frob",): "unknown command frob",
-                  ("--host",): "--host needs a value",
-                  (): "no command given"}
-        for args, message in faults.items():
-            code, out, err = run(SENDSCAN, *args)
-            self.assertEqual(code, 2, args)
-            self.assertIn(message, err, args)
-
-
     def test_capability_on_both_ports(self):
         with Receiver():
             code, out = sendscan("cap")

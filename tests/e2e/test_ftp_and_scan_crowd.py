@@ -23,11 +23,8 @@ class CrowdReceiver(Receiver):
         self.port = port
         super().__init__(settings="[MANAGEMENT]\nFtpPort=%d\nFTP_Support=1\nFTPS_Support=0\n"
                                   "OverWrite=0\nMaxConnectNum=100\nList=%d\n" % (port, list_size))
-        self.folders = [os.path.join(self.root, "srv", name) for name, _ in destinations]
-        with open(os.path.join(self.data, "tvscan_f.bin"), "w") as handle:
-            for number, (folder, (name, code)) in enumerate(zip(self.folders, destinations), 1):
-                os.makedirs(folder)
-                handle.write("%d;%s;%s;%s;\n" % (number, folder, name, code))
+        self.folders = [self.add_destination(number, name, code)
+                        for number, (name, code) in enumerate(destinations, 1)]
         self.document = os.path.join(self.root, "scan.pdf")
         made = subprocess.run([SENDSCAN, "make-pdf", self.document], capture_output=True, text=True)
         assert made.returncode == 0, made.stdout + made.stderr

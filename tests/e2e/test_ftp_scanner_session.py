@@ -54,14 +54,8 @@ class FtpReceiver(Receiver):
                          "FTP_SocketTimeOut=30\n%s%s" % (FTP_PORT, ftp, tls_lines, overwrite,
                                                         "FTP_DebugLog=%s\n" % self.debug_log if debug_log else "",
                                                         extra))
-        self.folders = {}
-        lines = []
-        for number, code in ((3, ""), (5, "1234"), (7, "")):
-            self.folders[number] = os.path.join(self.root, "srv", "dest%d" % number)
-            os.makedirs(self.folders[number])
-            lines.append("%d;%s;Desk %d;%s;\n" % (number, self.folders[number], number, code))
-        with open(os.path.join(self.data, "tvscan_f.bin"), "w") as handle:
-            handle.writelines(lines)
+        self.folders = {number: self.add_destination(number, "dest%d" % number, code)
+                        for number, code in ((3, ""), (5, "1234"), (7, ""))}
 
     def files(self, number):
         return sorted(os.listdir(self.folders[number]))

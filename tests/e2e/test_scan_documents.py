@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from receiver import SENDSCAN, Receiver, read_file, sendscan, write_file
+from receiver import SENDSCAN, Receiver, read_file, sendscan
 
 
 def read_pbm(path):
@@ -84,15 +84,10 @@ def printer_pdf():
 class DocumentReceiver(Receiver):
     def __init__(self, settings="[DEBUG]\nTrace=2\n", extension="", env=None):
         super().__init__(settings=settings, env=env)
-        self.folder = os.path.join(self.root, "srv/dest1")
-        os.makedirs(self.folder)
-        write_file(os.path.join(self.data, "tvscan_f.bin"), "1;%s;Front desk;;%s\n" % (self.folder, extension))
+        self.folder = self.add_destination(1, "dest1", extension=extension)
 
     def files(self, folder=None):
         return sorted(os.listdir(folder or self.folder))
-
-    def temp_files(self):
-        return [n for n in os.listdir(os.path.join(self.root, "tmp")) if n.startswith("rcvimg")]
 
 
 class ScanDocuments(unittest.TestCase):

@@ -83,9 +83,7 @@ class DesktopFollowsTheService(unittest.TestCase):
     def setUp(self):
         self.receiver = Receiver()
         self.root = self.receiver.root
-        self.dest = os.path.join(self.root, "srv/dest1")
-        os.makedirs(self.dest)
-        write_file(os.path.join(self.receiver.data, "tvscan_f.bin"), "1;%s;Front desk;;\n" % self.dest)
+        self.dest = self.receiver.add_destination(1, "dest1")
         self.bin = fake_systemctl(self.receiver)
         self.desktop = None
 

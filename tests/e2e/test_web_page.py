@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from receiver import BINARY, SENDSCAN, Receiver, read_file, wait_until, write_file
+from receiver import BINARY, SENDSCAN, Receiver, read_file, wait_until
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BROWSER_TESTS = os.path.join(HERE, "..", "browser")
@@ -79,9 +79,7 @@ class WebPageTest(unittest.TestCase):
         self.assertTrue(BROWSER_READY, "chromium, node or playwright-core missing")
         receiver = Receiver()
         self.addCleanup(receiver.__exit__, None, None, None)
-        first = os.path.join(receiver.root, "srv/first")
-        os.makedirs(first)
-        write_file(os.path.join(receiver.data, "tvscan_f.bin"), "1;%s;First;;\n" % first)
+        receiver.add_destination(1, "first")
         receiver.start()
         web = subprocess.Popen([WEB], env=receiver.env, stderr=subprocess.PIPE, text=True)
         self.addCleanup(web.wait, 10)
