@@ -41,26 +41,14 @@ std::string GoodJpeg() {
   return std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x01", 14) + Put16Be(200) + Put16Be(200) +
          std::string("\x00\x00\xFF\xD9", 4);
 }
+// Its information object, with the creation date, within the last 180
+// bytes before the cross-reference section, as printers write it.
 std::string GoodPdf() {
-  const char* objects[] = {"<< /Type /Catalog /Pages 3 0 R >>", "<<\n/CreationDate (D:20261205120000)\n>>",
-                           "<< /Type /Pages /Count 1 /Kids [4 0 R] >>",
-                           "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 612 792] >>"};
-  const int order[] = {1, 3, 4, 2};
-  std::string data = "%PDF-1.4\n";
-  size_t offsets[5] = {};
-  for (int number : order) {
-    offsets[number] = data.size();
-    data += std::to_string(number) + " 0 obj\n" + objects[number - 1] + "\nendobj\n";
-  }
-  const size_t xref = data.size();
-  data += "xref\n0 5\n0000000000 65535 f \n";
-  char line[32];
-  for (int n = 1; n <= 4; ++n) {
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offsets[n]);
-    data += line;
-  }
-  data += "trailer\n<< /Size 5 /Root 1 0 R /Info 2 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-  return data;
+  const std::string objects = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n%" +
+                              std::string(150, 'x') +
+                              "\n2 0 obj\n<<\n/CreationDate (D:2026)\n>>\nendobj\n";
+  return objects + "xref\n0 1\n0000000000 65535 f \ntrailer\n<< /Size 3 >>\nstartxref\n" +
+         std::to_string(objects.size()) + "\n%%EOF\n";
 }
 
 std::string Lower(std::string text) {
@@ -475,10 +463,12 @@ TEST_F(ScannerSessionTest, TypeChecksAndDotFiles) {
                                                          {"scan.tiff", "II*\0"},
                                                          {"bad.pdf", "not a pdf"},
                                                          {"photo.jpg", GoodJpeg()},
+                                                         {"scan.pdf", GoodPdf()},
                                                          {"page.xps", "anything"}};
   for (const auto& [name, data] : uploads) EXPECT_EQ(Store(*client, name, data), kStored) << name;
   Quit(*client);
-  EXPECT_EQ(FolderNames(folder_[1]), (std::vector<std::string>{"page.xps", "photo.jpg"}));
+  EXPECT_EQ(FolderNames(folder_[1]),
+            (std::vector<std::string>{"page.xps", "photo.jpg", "scan.pdf"}));
 
   root_.WriteSettings("[MANAGEMENT]\nFTP_Support=1\nFTPS_Support=0\nFileTypeCheck=0\n");
   auto unchecked = WithCode("");
