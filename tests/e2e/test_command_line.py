@@ -9,7 +9,7 @@ import tempfile
 import unittest
 
 from receiver import BINARY, SENDSCAN, Receiver, sendscan, write_file
-from test_scan_documents import DocumentReceiver, jfif, pdf_pages, read_pbm, tiff_pages
+from test_scan_documents import DocumentReceiver, jfif, pdf_pages, printer_pdf, read_pbm, tiff_pages
 
 
 def run(*command, env=None):
@@ -19,35 +19,18 @@ def run(*command, env=None):
 
 
 def plain_pdf():
-    """A valid one-page PDF as general tools lay it out: the information
-    object first, far from the cross-reference table."""
-    objects = [(1, b"<< /Producer (some tool) >>"),
-               (2, b"<< /Type /Catalog /Pages 3 0 R >>"),
-               (3, b"<< /Type /Pages /Count 1 /Kids [4 0 R] >>"),
-               (4, b"<< /Type /Page /Parent 3 0 R /MediaBox [0 0 612 792] >>")]
-    data, offsets = b"%PDF-1.4\n", {}
-    for number, body in objects:
-        offsets[number] = len(data)
-        data += b"%d 0 obj\n%s\nendobj\n" % (number, body)
-    data += b"%" + b"x" * 300 + b"\n"
-    xref = len(data)
-    data += b"xref\n0 5\n0000000000 65535 f \n"
-    data += b"".join(b"%010d 00000 n \n" % offsets[n] for n in range(1, 5))
-    data += b"trailer\n<< /Size 5 /Root 2 0 R /Info 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % xref
-    return data
+    """A valid PDF whose information object names its producer where a
+    printer's names the creation date: a layout printers do not write."""
+    return printer_pdf().replace(b"/CreationDate (D:20261205120000)",
+                                 b"/Producer (some tool, version 1)")
 
 
 def write_pbm(path, width, height):
-    """A page with a frame and a few bars, as binary PBM."""
+    """A page of rows that differ, so that a shift or a flip shows, as binary PBM."""
     stride = (width + 7) // 8
-    rows = []
-    for y in range(height):
-        row = bytearray(stride)
-        for x in range(width):
-            if x < 4 or x >= width - 4 or y < 4 or y >= height - 4 or (y // 20) % 3 == 0 and x % 50 < 30:
-                row[x // 8] |= 0x80 >> (x % 8)
-        rows.append(bytes(row))
-    write_file(path, b"P4\n%d %d\n" % (width, height) + b"".join(rows))
+    rows = bytes((x * 7 + y * 13) % 256 if y % 40 < 30 else 0
+                 for y in range(height) for x in range(stride))
+    write_file(path, b"P4\n%d %d\n" % (width, height) + rows)
 
 
 class QuillboxCommandLine(unittest.TestCase):
