@@ -49,13 +49,8 @@ def run_as(uid, gid, action):
         os.write(write_end, json.dumps(result).encode())
         os._exit(0)
     os.close(write_end)
-    data = b""
-    while True:
-        chunk = os.read(read_end, 65536)
-        if not chunk:
-            break
-        data += chunk
-    os.close(read_end)
+    with os.fdopen(read_end, "rb") as reader:
+        data = reader.read()
     os.waitpid(pid, 0)
     return json.loads(data)
 
