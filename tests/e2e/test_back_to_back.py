@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from receiver import SENDSCAN
+from receiver import SENDSCAN, read_file
 from test_ftp_and_scan_crowd import CrowdReceiver
 
 FTP_PORT = 2123
@@ -64,8 +64,7 @@ class BackToBack(unittest.TestCase):
             stored = sorted(os.listdir(ftp_folder))
             self.assertEqual(stored, sorted(uploads))  # each once, under its own name
             for name in stored[:50]:
-                with open(os.path.join(ftp_folder, name), "rb") as handle:
-                    self.assertEqual(handle.read(), receiver.content, name)
+                self.assertEqual(read_file(os.path.join(ftp_folder, name), True), receiver.content, name)
             scans = [n for n in os.listdir(scan_folder) if not n.startswith(".")]
             self.assertEqual(receiver.logged(ftp_folder), stored)
             self.assertEqual(receiver.logged(scan_folder), sorted(scans))

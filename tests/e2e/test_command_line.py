@@ -8,7 +8,7 @@ import subprocess
 import tempfile
 import unittest
 
-from receiver import BINARY, SENDSCAN, Receiver, sendscan, write_file
+from receiver import BINARY, SENDSCAN, Receiver, read_file, sendscan, write_file
 from test_scan_documents import DocumentReceiver, jfif, pdf_pages, printer_pdf, read_pbm, tiff_pages
 
 
@@ -117,8 +117,7 @@ class SendscanFileChecks(unittest.TestCase):
         write_file(self.path("plain.pdf"), plain_pdf())
         subprocess.run(["qpdf", "--check", self.path("plain.pdf")], check=True,
                        capture_output=True)
-        with open(self.path("odd.tif"), "wb") as handle:  # a TIFF without a resolution
-            handle.write(b"II*\x00\x08\x00\x00\x00\x00\x00" + b"\x00" * 8)
+        write_file(self.path("odd.tif"), b"II*\x00\x08\x00\x00\x00" + b"\x00" * 10)  # no resolution
         with DocumentReceiver() as receiver:
             code, out = sendscan("send", 1, self.path("plain.pdf"))
             self.assertEqual(code, 3, out)
@@ -158,8 +157,7 @@ class SendscanFileChecks(unittest.TestCase):
                 code, out = sendscan("send", 1, self.path(name))
                 self.assertEqual(code, 0, out)
             self.assertEqual(receiver.files(), ["page.pdf", "page.tif", "photo.jpg"])
-            with open(os.path.join(receiver.folder, "photo.jpg"), "rb") as stored:
-                self.assertEqual(stored.read(), jfif())
+            self.assertEqual(read_file(os.path.join(receiver.folder, "photo.jpg"), True), jfif())
             self.assertIn(";page.pdf;1;", receiver.log_with(";page.pdf;1;"))
             rendered = pdf_pages(os.path.join(receiver.folder, "page.pdf"), 200)
             self.assertEqual(rendered, [original, original])

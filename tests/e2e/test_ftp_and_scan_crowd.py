@@ -86,8 +86,7 @@ class Crowd(unittest.TestCase):
             names = sorted(os.listdir(folder))
             self.assertEqual(len(names), FTP_CLIENTS + PRINTERS, names[:10])
             for name in names:
-                with open(os.path.join(folder, name), "rb") as handle:
-                    self.assertEqual(handle.read(), receiver.content, name)
+                self.assertEqual(read_file(os.path.join(folder, name), True), receiver.content, name)
             self.assertEqual(receiver.logged(folder), names)
 
 

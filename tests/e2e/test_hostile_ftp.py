@@ -17,7 +17,7 @@ import tempfile
 import time
 import unittest
 
-from receiver import cpu_share, wait_until, write_file
+from receiver import cpu_share, read_file, wait_until, write_file
 from test_ftp_scanner_session import FTP_PORT, FtpReceiver, tls_context
 from test_scan_documents import printer_pdf
 
@@ -169,10 +169,8 @@ class TlsAndFeatures(unittest.TestCase):
                 "-out", name + ".csr")
             run("x509", "-req", "-in", name + ".csr", "-CA", issuer + ".pem", "-CAkey", issuer + ".key",
                 "-CAcreateserial", "-days", "2", "-extfile", ext, "-out", name + ".pem")
-        with open(os.path.join(folder, "fullchain.pem"), "w") as chain:
-            for name in ("leaf", "mid"):
-                with open(os.path.join(folder, name + ".pem")) as part:
-                    chain.write(part.read())
+        write_file(os.path.join(folder, "fullchain.pem"),
+                   "".join(read_file(os.path.join(folder, name + ".pem")) for name in ("leaf", "mid")))
         tls = "FTPS_Support=1\nSSL_PrivateKey=%s/leaf.key\nSSL_CertificateKey=%s/fullchain.pem\n" % (folder, folder)
         with FtpReceiver(tls=tls) as receiver:
             receiver.ftp().close()

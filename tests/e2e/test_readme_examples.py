@@ -139,8 +139,8 @@ class ReadmeExamples(unittest.TestCase):
                     self.assertTrue(os.path.exists(os.path.join(build, word[len("build/"):])), word)
                 elif word.startswith("tools/"):
                     self.assertTrue(os.path.exists(os.path.join(SOURCE, word)), word)
-        with open(os.path.join(SOURCE, "tools/systemd/quillbox.service")) as unit:
-            self.assertIn("\nUser=quillbox\n", unit.read())  # the account the install adds
+        # The account the install adds.
+        self.assertIn("\nUser=quillbox\n", read_file(os.path.join(SOURCE, "tools/systemd/quillbox.service")))
 
 
 if __name__ == "__main__":
