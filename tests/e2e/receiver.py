@@ -7,6 +7,7 @@ import socket
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 
 BINARY = os.environ.get("QB_BINARY", os.path.join(os.path.dirname(__file__), "../../build/quillbox"))
@@ -63,6 +64,16 @@ def retry(connect, seconds=10.0):
             if time.time() > deadline:
                 raise
             time.sleep(0.05)
+
+
+def run_together(workers, timeout=None):
+    """Runs function(i) for i in range(count) of each (function, count) of
+    `workers`, each on a thread of its own, and waits for them all."""
+    threads = [threading.Thread(target=target, args=(i,)) for target, count in workers for i in range(count)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout)
 
 
 def cpu_share(pid, seconds=3.0):

@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from receiver import SENDSCAN, read_file
+from receiver import SENDSCAN, read_file, run_together
 from test_ftp_and_scan_crowd import CrowdReceiver
 
 FTP_PORT = 2123
@@ -56,7 +56,7 @@ class BackToBack(unittest.TestCase):
                     if done.returncode != 0:
                         receiver.fail("printer %d: %s" % (i, done.stdout + done.stderr))
 
-            receiver.run([(uploader, FTP_CLIENTS), (printer, PRINTERS)], SECONDS + 120)
+            run_together([(uploader, FTP_CLIENTS), (printer, PRINTERS)], SECONDS + 120)
             self.assertEqual(receiver.failures, [])
             self.assertGreater(len(uploads), 0)
             receiver.stop()

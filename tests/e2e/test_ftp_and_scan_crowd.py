@@ -8,7 +8,7 @@ import subprocess
 import threading
 import unittest
 
-from receiver import Receiver, SENDSCAN, listening, read_file, wait_until
+from receiver import Receiver, SENDSCAN, listening, read_file, run_together, wait_until
 from test_ftp_scanner_session import FTP_PORT, answer
 
 FTP_CLIENTS = 200
@@ -44,13 +44,6 @@ class CrowdReceiver(Receiver):
         with self.lock:
             self.failures.append(text)
 
-    def run(self, workers, timeout):
-        threads = [threading.Thread(target=target, args=(i,)) for target, count in workers for i in range(count)]
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join(timeout)
-
     def logged(self, folder):
         """The names the receive log gives for `folder`, sorted."""
         entries = [line.split(";") for line in self.log().splitlines() if ";" in line]
@@ -80,7 +73,7 @@ class Crowd(unittest.TestCase):
                 if done.returncode != 0:
                     receiver.fail("printer %d: %s" % (i, done.stdout + done.stderr))
 
-            receiver.run([(ftp_client, FTP_CLIENTS), (printer, PRINTERS)], 180)
+            run_together([(ftp_client, FTP_CLIENTS), (printer, PRINTERS)], 180)
             self.assertEqual(receiver.failures, [])
             receiver.stop()
             names = sorted(os.listdir(folder))
