@@ -95,12 +95,6 @@ def sendscan(*args, reply_timeout=10):
     return result.returncode, result.stdout
 
 
-def random_loopback_source(rng):
-    """A 127.x address other than 127.0.0.1: a printer the receiver has not
-    locked out yet."""
-    return "127.%d.%d.%d" % (rng.randrange(1, 255), rng.randrange(256), rng.randrange(1, 255))
-
-
 def packet(body):
     return struct.pack(">H", len(body)) + body
 
