@@ -120,10 +120,6 @@ class Receiver:
     def settings_path(self):
         return os.path.join(self.data, "quern.ini")
 
-    @property
-    def trace_path(self):
-        return os.path.join(self.root, "tmp/qbxLog.log")
-
     def start(self, args=(), wait_for_port=True):
         self.process = subprocess.Popen([BINARY, *args], env=self.env, stderr=subprocess.PIPE)
         if not wait_for_port:
@@ -158,7 +154,7 @@ class Receiver:
     def trace(self):
         """The trace's lines without their time stamps."""
         try:
-            with open(self.trace_path, "rb") as handle:
+            with open(os.path.join(self.root, "tmp/qbxLog.log"), "rb") as handle:
                 lines = handle.read().decode("utf-8", errors="replace").splitlines()
         except FileNotFoundError:
             return []

@@ -22,16 +22,6 @@ from test_ftp_scanner_session import FTP_PORT, FtpReceiver, tls_context
 from test_scan_documents import printer_pdf
 
 
-def waiting_store(receiver, name):
-    """A session in destination 5 whose STOR waits for its passive data
-    connection; the client and the passive port."""
-    client = receiver.ftp(login="1234")
-    client.sendcmd("CWD 5")
-    _, port = ftplib.parse227(client.sendcmd("PASV"))
-    client.sendcmd("STOR " + name)
-    return client, port
-
-
 class BusyLoops(unittest.TestCase):
     def test_a_stalled_tls_record_costs_no_cpu(self):
         with FtpReceiver(tls=True) as receiver:
@@ -211,7 +201,11 @@ class LogsAndFiles(unittest.TestCase):
         with receiver:
             self.assertTrue(wait_until(lambda: not any(os.path.exists(f) for f in leftovers)))
             self.assertTrue(os.path.exists(others))
-            client, port = waiting_store(receiver, "slow.pdf")
+            # A STOR in destination 5 that waits for its data connection.
+            client = receiver.ftp(login="1234")
+            client.sendcmd("CWD 5")
+            _, port = ftplib.parse227(client.sendcmd("PASV"))
+            client.sendcmd("STOR slow.pdf")
             data = socket.create_connection(("127.0.0.1", port), source_address=("127.0.0.2", 0))
             data.sendall(b"%PDF-1.4\n")
             folder = receiver.folders[5]

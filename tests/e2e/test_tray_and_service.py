@@ -93,9 +93,6 @@ class DesktopFollowsTheService(unittest.TestCase):
             self.desktop.wait()
         self.receiver.__exit__(None, None, None)
 
-    def set_service_state(self, state):
-        write_file(os.path.join(self.bin, "state"), state + "\n")
-
     def test_icon_jobs_new_files_and_service_commands(self):
         self.receiver.start(["QBXSVC"])  # the service instance: receives
         self.desktop = subprocess.Popen([BINARY], env=self.receiver.env, stderr=subprocess.DEVNULL)
@@ -127,7 +124,7 @@ class DesktopFollowsTheService(unittest.TestCase):
 
         # The service stops: the stopped picture within about a second, and
         # the menu offers "Start", which starts it again.
-        self.set_service_state("inactive")
+        write_file(os.path.join(self.bin, "state"), "inactive\n")
         self.assertTrue(wait_until(lambda: icon(self.root) == "SICON-STOP", timeout=4))
         self.assertEqual([i[0] for i in right_click_menu(self.root)], ["40006", "40007", "0", "40004"])
         post([main_window(self.root)], WM_COMMAND, 40007, 0)

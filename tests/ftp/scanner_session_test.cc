@@ -35,14 +35,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Files a content check accepts.
-std::string Put16Be(uint16_t v) { return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
-std::string GoodJpeg() {
-  return std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x01", 14) + Put16Be(200) + Put16Be(200) +
-         std::string("\x00\x00\xFF\xD9", 4);
-}
-// Its information object, with the creation date, within the last 180
-// bytes before the cross-reference section, as printers write it.
+// Files a content check accepts: a JPEG of 200 by 200 dots per inch, and
+// a PDF with its information object, holding the creation date, within the
+// last 180 bytes before the cross-reference section, as printers write it.
+const std::string kGoodJpeg(
+    "\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x01\x00\xC8\x00\xC8\x00\x00\xFF\xD9", 22);
 std::string GoodPdf() {
   const std::string objects = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n%" +
                               std::string(150, 'x') +
@@ -462,7 +459,7 @@ TEST_F(ScannerSessionTest, TypeChecksAndDotFiles) {
   const std::pair<const char*, std::string> uploads[] = {{"notes.txt", "text"},
                                                          {"scan.tiff", "II*\0"},
                                                          {"bad.pdf", "not a pdf"},
-                                                         {"photo.jpg", GoodJpeg()},
+                                                         {"photo.jpg", kGoodJpeg},
                                                          {"scan.pdf", GoodPdf()},
                                                          {"page.xps", "anything"}};
   for (const auto& [name, data] : uploads) EXPECT_EQ(Store(*client, name, data), kStored) << name;
