@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <map>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -456,12 +456,9 @@ TEST_F(ScannerSessionTest, TypeChecksAndDotFiles) {
   EXPECT_EQ(client->Command("CWD 1"), kCwdOk);
   EXPECT_EQ(Store(*client, ".probe", "x"), kStored);
   EXPECT_EQ(LeftoverFiles(), 0);  // dropped at once
-  const std::pair<const char*, std::string> uploads[] = {{"notes.txt", "text"},
-                                                         {"scan.tiff", "II*\0"},
-                                                         {"bad.pdf", "not a pdf"},
-                                                         {"photo.jpg", kGoodJpeg},
-                                                         {"scan.pdf", GoodPdf()},
-                                                         {"page.xps", "anything"}};
+  const std::pair<const char*, std::string> uploads[] = {
+      {"notes.txt", "text"},    {"scan.tiff", "II*\0"},  {"bad.pdf", "not a pdf"},
+      {"photo.jpg", kGoodJpeg}, {"scan.pdf", GoodPdf()}, {"page.xps", "anything"}};
   for (const auto& [name, data] : uploads) EXPECT_EQ(Store(*client, name, data), kStored) << name;
   Quit(*client);
   EXPECT_EQ(FolderNames(folder_[1]),
