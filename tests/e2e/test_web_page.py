@@ -4,12 +4,12 @@ chromium or the npm packages are missing (tools/setup.sh installs them)."""
 import http.client
 import os
 import shutil
-import ssl
 import subprocess
 import tempfile
 import unittest
 
 from receiver import BINARY, SENDSCAN, Receiver, read_file, wait_until
+from test_ftp_scanner_session import key_pair, tls_context
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BROWSER_TESTS = os.path.join(HERE, "..", "browser")
@@ -29,10 +29,7 @@ class WebTlsTest(unittest.TestCase):
         self.assertEqual(refused.returncode, 4, refused.stderr)
         self.assertIn("only with TLS", refused.stderr)
 
-        key, certificate = (os.path.join(receiver.root, "etc", name) for name in ("key.pem", "cert.pem"))
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                        "-subj", "/CN=test", "-keyout", key, "-out", certificate],
-                       check=True, capture_output=True, timeout=60)
+        key, certificate = key_pair(os.path.join(receiver.root, "etc"))
         with open(receiver.settings_path, "a") as handle:
             handle.write("[MANAGEMENT]\nSSL_PrivateKey=%s\nSSL_CertificateKey=%s\n" % (key, certificate))
         web = subprocess.Popen(args, env=receiver.env, stderr=subprocess.DEVNULL)
@@ -41,9 +38,7 @@ class WebTlsTest(unittest.TestCase):
         token_path = os.path.join(receiver.root, "run/quillbox/web-token")
         self.assertTrue(wait_until(lambda: os.path.exists(token_path), 10))
         token = read_file(token_path)
-        insecure = ssl.create_default_context()
-        insecure.check_hostname = False
-        insecure.verify_mode = ssl.CERT_NONE
+        insecure = tls_context()
 
         def sign_in():
             connection = http.client.HTTPSConnection("127.0.0.2", 37180, timeout=10, context=insecure)
