@@ -102,7 +102,8 @@ def packet(body):
 class Receiver:
     """One receiver process with its own root; use as a context manager."""
 
-    def __init__(self, settings="[DEBUG]\nTrace=2\n", data_folder=True, env=None):
+    def __init__(self, settings="[DEBUG]\nTrace=2\n", data_folder=True, env=None, prefix=()):
+        """prefix: a command line the program is started through (prlimit, ip netns exec)."""
         self.root = tempfile.mkdtemp(prefix="qb-e2e-")
         self.data = os.path.join(self.root, "var/lib/Tovira/Quillbox")
         for folder in ("etc", "tmp", "srv"):
@@ -115,13 +116,14 @@ class Receiver:
         self.env.pop("QUILLBOX_OS_GENERATION", None)
         self.env.update(env or {})
         self.process = None
+        self.prefix = list(prefix)
 
     @property
     def settings_path(self):
         return os.path.join(self.data, "quern.ini")
 
     def start(self, args=(), wait_for_port=True):
-        self.process = subprocess.Popen([BINARY, *args], env=self.env, stderr=subprocess.PIPE)
+        self.process = subprocess.Popen([*self.prefix, BINARY, *args], env=self.env, stderr=subprocess.PIPE)
         if not wait_for_port:
             return self
         deadline = time.time() + 10

@@ -14,42 +14,13 @@ from test_name_service import datagram, read_ini, wait_for_name_service
 NAME_PORT = 37010
 
 
-class SmallDescriptorTable(Receiver):
-    """A receiver started with soft and hard descriptor limits of its own."""
-
-    def __init__(self, soft, hard, **kwargs):
-        super().__init__(**kwargs)
-        self.limits = (soft, hard)
-
-    def start(self, args=(), wait_for_port=True):
-        limits = self.limits
-        real = subprocess.Popen
-
-        def limited(command, **kwargs):
-            return real(command, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, limits),
-                        **kwargs)
-        subprocess.Popen = limited
-        try:
-            return super().start(args, wait_for_port)
-        finally:
-            subprocess.Popen = real
-
-
-def soft_descriptor_limit(pid):
-    with open("/proc/%d/limits" % pid) as handle:
-        for line in handle:
-            if line.startswith("Max open files"):
-                return int(line.split()[3])
-    return None
-
-
 class BusyLoops(unittest.TestCase):
     def test_the_soft_descriptor_limit_is_raised_to_the_hard_one(self):
-        with SmallDescriptorTable(256, 4096, settings="[DEBUG]\nTrace=0\n") as receiver:
-            self.assertEqual(soft_descriptor_limit(receiver.process.pid), 4096)
+        with Receiver(settings="[DEBUG]\nTrace=0\n", prefix=["prlimit", "--nofile=256:4096"]) as receiver:
+            self.assertEqual(resource.prlimit(receiver.process.pid, resource.RLIMIT_NOFILE), (4096, 4096))
 
     def test_a_full_descriptor_table_costs_no_busy_core(self):
-        with SmallDescriptorTable(64, 64, settings="[DEBUG]\nTrace=0\n") as receiver:
+        with Receiver(settings="[DEBUG]\nTrace=0\n", prefix=["prlimit", "--nofile=64:64"]) as receiver:
             clients = []
             try:
                 for i in range(120):
