@@ -10,7 +10,6 @@ import shutil
 import signal
 import subprocess
 import tempfile
-import threading
 import unittest
 
 from receiver import BINARY, listening, read_file, wait_until, write_file
@@ -35,21 +34,19 @@ def shell_lines(text):
 
 class Demo:
     """tools/demo.sh, as the quick start runs it, on a demo root of its own
-    (and the build folder of the receiver under test); its console lines
-    are collected as they come."""
+    (and the build folder of the receiver under test); its console goes to
+    a file beside the root."""
 
     def __init__(self, root):
-        self.root = root
+        self.console = root + "-console.txt"
         env = dict(os.environ, QB_DEMO_ROOT=root, QB_BUILD_DIR=os.path.dirname(os.path.abspath(BINARY)))
-        self.process = subprocess.Popen([os.path.join(SOURCE, "tools/demo.sh")], env=env,
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        self.lines = []
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
+        with open(self.console, "w") as console:
+            self.process = subprocess.Popen([os.path.join(SOURCE, "tools/demo.sh")], env=env,
+                                            stdout=console, stderr=subprocess.STDOUT)
 
-    def _read(self):
-        for line in self.process.stdout:
-            self.lines.append(line.rstrip("\n"))
+    @property
+    def lines(self):
+        return read_file(self.console).splitlines()
 
     def wait_until_listening(self):
         return wait_until(lambda: listening(37100) or self.process.poll() is not None, 300) and \
@@ -58,7 +55,6 @@ class Demo:
     def stop(self):
         self.process.send_signal(signal.SIGINT)
         self.process.wait(timeout=20)
-        self.reader.join(timeout=5)
 
 
 class ReadmeExamples(unittest.TestCase):
