@@ -14,6 +14,7 @@
 #include "imaging/image_header.h"
 #include "imaging/page_files.h"
 #include "platform/files.h"
+#include "platform/process_stats.h"
 #include "reception_fixture.h"
 #include "scanproto/access_lock.h"
 #include "scanproto/received_header.h"
@@ -418,18 +419,13 @@ TEST_F(ImageReceptionTest, DeferredJobsAreLoggedAtTheEndAndStoppingKeepsThem) {
   }
 }
 
-size_t OpenDescriptors() {
-  return static_cast<size_t>(
-      std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
-}
-
 // A reply that cannot be sent ends the connection, but only once the
 // handler is done with it: a cancel that fails half-way through an image
 // header leaves no open file, no file and no reserved name behind.
 TEST_F(ImageReceptionTest, FailedCancelLeavesNothingBehind) {
   root_.WriteSettings("[MANAGEMENT]\nOverWrite=0\n");
   ConnectPrinter();
-  const size_t descriptors = OpenDescriptors();
+  const int descriptors = CountOpenDescriptors();
   env_.FailSend(job_->socket, 1);
   PageHeaderFields misnamed;  // a TIFF form named .pdf: cancelled
   misnamed.documentName = "scan.pdf";
@@ -438,7 +434,7 @@ TEST_F(ImageReceptionTest, FailedCancelLeavesNothingBehind) {
   ExpectConnectionGone();
   EXPECT_EQ(DestinationFiles(), Names{});
   EXPECT_EQ(NameReservations::Instance().Count(), 0u);
-  EXPECT_LT(OpenDescriptors(), descriptors);  // the connection's socket went too
+  EXPECT_LT(CountOpenDescriptors(), descriptors);  // the connection's socket went too
 }
 
 // A document stored before its answer could be sent stays stored and
@@ -463,19 +459,19 @@ TEST_F(ImageReceptionTest, FailedDataEndAnswerKeepsTheStoredDocument) {
 TEST_F(ImageReceptionTest, ConnectionEndingMidPageLeavesNoFileOpenOrBehind) {
   for (const bool raw : {true, false}) {
     SCOPED_TRACE(raw ? "raw page" : "file");
-    const size_t descriptors = OpenDescriptors();
+    const int descriptors = CountOpenDescriptors();
     ConnectPrinter();
     if (raw) SendPattern(0);
     SendBody(ImageHeaderBody(raw ? RawFields("TIFF-G4MMR") : PageHeaderFields{}));
     SendData(raw ? RawPage(1728, 100, 0) : SmallTiff(5000));
-    EXPECT_EQ(OpenDescriptors(), descriptors + 3);  // both socket ends and the page file
+    EXPECT_EQ(CountOpenDescriptors(), descriptors + 3);  // both socket ends and the page file
     const Names pending = raw ? TempFiles() : DestinationFiles();
     ASSERT_EQ(pending.size(), raw ? 2u : 1u);
     if (!raw) {
       EXPECT_EQ(pending[0].rfind(".qbx-", 0), 0u);
     }
     HangUp();
-    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_EQ(CountOpenDescriptors(), descriptors);
     EXPECT_EQ(TempFiles(), Names{});
     EXPECT_EQ(DestinationFiles(), Names{});
   }
