@@ -130,14 +130,15 @@ class LocalTrust(unittest.TestCase):
         os.chmod(path, mode)
 
     def launched(self):
-        if not os.path.exists(self.marker):
-            return []
-        return read_file(self.marker).split()
+        return read_file(self.marker).split() if os.path.exists(self.marker) else []
 
-    def assert_outsider_cannot_write(self):
+    def assert_outsider_changes_nothing(self, *processes):
         """Nothing of the data and run-time folders is writable by others
         (so no file there can be replaced or removed), and the outsider can
-        open or send to none of it."""
+        open or send to none of it. Its window messages, even over sockets
+        root connected to every endpoint and handed on to it (the kernel
+        still names the real sender), end, start or launch nothing: each
+        instance traces one line about them however many came."""
         paths = entries(self.receiver.data) + entries(os.path.join(self.root, "run/quillbox"))
         for path in paths:
             try:
@@ -152,25 +153,14 @@ class LocalTrust(unittest.TestCase):
         # "error 2": gone before the outsider tried, so not written either.
         self.assertEqual({p: r for p, r in results.items() if r not in ("denied", "error 2")}, {})
 
-    def assert_outsider_changes_nothing(self, *processes):
-        """The outsider writes nothing, and its window messages, even over
-        sockets root connected to every endpoint and handed on to it (the
-        kernel still names the real sender), end, start or launch nothing:
-        each instance traces one line about them however many came."""
-        self.assert_outsider_cannot_write()
-        senders = []
-        for path in endpoints(self.root):
-            sender = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        paths = endpoints(self.root)
+        senders = [socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) for _ in paths]
+        for sender, path in zip(senders, paths):
             sender.connect(path)
-            senders.append(sender)
 
-        def send():
-            count = 0
-            for sender in senders:
-                for number, wparam, lparam in HOSTILE_MESSAGES * 5:
-                    sender.send(window_message(number, wparam, lparam))
-                    count += 1
-            return count
+        def send():  # as the outsider: how many datagrams went out
+            return sum(sender.send(window_message(*message)) > 0
+                       for sender in senders for message in HOSTILE_MESSAGES * 5)
         try:
             self.assertEqual(run_as(NOBODY, OUTSIDER_GROUP, send), len(HOSTILE_MESSAGES) * 5 * len(senders))
         finally:
