@@ -62,10 +62,8 @@ def endpoints(root):
 
 def entries(folder):
     """Every entry below folder (links not followed), folder included."""
-    found = [folder]
-    for base, folders, files in os.walk(folder):
-        found += [os.path.join(base, name) for name in folders + files]
-    return found
+    return [folder] + [os.path.join(base, name) for base, folders, files in os.walk(folder)
+                       for name in folders + files]
 
 
 def try_to_write(paths):

@@ -16,9 +16,8 @@ RECORD_FORMAT = "<32s9i"  # tag, configPresent, configWindow, commPresent, commW
 
 
 def read_record(receiver):
-    with open(os.path.join(receiver.root, "run/quillbox/TvScannerQuernConf"), "rb") as handle:
-        data = handle.read(68)
-    tag, *words = struct.unpack(RECORD_FORMAT, data)
+    data = read_file(os.path.join(receiver.root, "run/quillbox/TvScannerQuernConf"), binary=True)
+    tag, *words = struct.unpack(RECORD_FORMAT, data[:68])
     return tag.split(b"\0")[0].decode(), words
 
 

@@ -4,7 +4,6 @@ window's endpoint, a desktop instance that follows a service instance
 through a fake systemctl, the disk-full picture on a small volume and the
 address-change monitor with the name announcement it leads to (the last
 two need root)."""
-import configparser
 import os
 import socket
 import subprocess
@@ -13,6 +12,7 @@ import unittest
 
 from receiver import (BINARY, JOB_PORT, OK, Receiver, fake_systemctl, main_window, post,
                       read_file, receive_exactly, sendscan, shell, wait_until, write_file)
+from test_name_service import read_ini
 from test_startup import read_record, write_record_words
 
 WM_COMMAND = 0x111
@@ -21,19 +21,17 @@ RIGHT_BUTTON_DOWN = 0x204
 LEFT_DOUBLE_CLICK = 0x203
 
 def tray(root):
-    parser = configparser.ConfigParser(interpolation=None)
-    parser.read(os.path.join(root, "run/quillbox/tray.ini"))
-    return parser
+    return read_ini(os.path.join(root, "run/quillbox/tray.ini"))
 
 
 def icon(root):
-    return tray(root).get("TRAY", "Icon", fallback=None)
+    return tray(root).get(("tray", "icon"))
 
 
 def menu(root):
     """The last menu as [(id, text, state)] in order."""
-    items = tray(root)["MENU"] if tray(root).has_section("MENU") else {}
-    return [tuple(items["item%d" % i].split(",")) for i in range(1, 9) if "item%d" % i in items]
+    items = tray(root)
+    return [tuple(items[("menu", "item%d" % i)].split(",")) for i in range(1, 9) if ("menu", "item%d" % i) in items]
 
 
 def right_click_menu(root):
@@ -41,7 +39,7 @@ def right_click_menu(root):
     before = os.path.getmtime(os.path.join(root, "run/quillbox/tray.ini"))
     time.sleep(0.01)
     post([main_window(root)], TRAY_MESSAGE, 101, RIGHT_BUTTON_DOWN)
-    wait_until(lambda: tray(root).has_section("MENU")
+    wait_until(lambda: ("menu", "item1") in tray(root)
                and os.path.getmtime(os.path.join(root, "run/quillbox/tray.ini")) > before)
     time.sleep(0.1)
     return menu(root)
@@ -58,8 +56,8 @@ class TrayOfANormalInstance(unittest.TestCase):
         with receiver:
             root = receiver.root
             self.assertTrue(wait_until(lambda: icon(root) == "SICON"))
-            self.assertEqual(tray(root).get("TRAY", "Tip"), "Quillbox")
-            self.assertEqual(tray(root).get("TRAY", "Visible"), "1")
+            self.assertEqual(tray(root).get(("tray", "tip")), "Quillbox")
+            self.assertEqual(tray(root).get(("tray", "visible")), "1")
             self.assertEqual(right_click_menu(root), [
                 ("40006", "Configuration...", "default"), ("0", "-", "enabled"),
                 ("40004", "Close", "enabled")])
@@ -76,7 +74,7 @@ class TrayOfANormalInstance(unittest.TestCase):
             post([main_window(root)], WM_COMMAND, 1015, 2)
             self.assertTrue(wait_until(lambda: icon(root) == "SICON_YELOW"))
             self.assertEqual(receiver.stop(), 0)
-            self.assertEqual(tray(root).get("TRAY", "Visible"), "0")
+            self.assertEqual(tray(root).get(("tray", "visible")), "0")
 
 
 class DesktopFollowsTheService(unittest.TestCase):
