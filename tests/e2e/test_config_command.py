@@ -36,10 +36,7 @@ class ConfigTest(unittest.TestCase):
         return code, json.loads(out)
 
     def read(self, path):
-        try:
-            return read_file(path, binary=True)
-        except FileNotFoundError:
-            return None
+        return read_file(path, binary=True) if os.path.exists(path) else None
 
     def test_a_destination_added_by_the_command_receives_a_scan(self):
         self.receiver.start()

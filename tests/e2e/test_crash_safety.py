@@ -17,9 +17,7 @@ def big_tiff(path, megabytes):
     checks the format at the page end, which this test never lets it reach."""
     with open(path, "wb") as handle:
         handle.write(b"II*\x00\x08\x00\x00\x00")
-        block = bytes(range(256)) * 4096
-        for _ in range(megabytes):
-            handle.write(block)
+        handle.writelines([bytes(range(256)) * 4096] * megabytes)
 
 
 class CrashSafety(unittest.TestCase):

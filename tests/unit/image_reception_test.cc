@@ -183,8 +183,7 @@ TEST_F(ImageReceptionTest, FileRoadStoresLogsAndAnnouncesTheDocument) {
 
   EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
   EXPECT_EQ(ReadWholeFile(dest_ + "/scan.tif"), tiff);
-  const std::string log = ReadLog();
-  EXPECT_NE(log.find(";scan.tif;1;" + dest_ + "\n"), std::string::npos) << log;
+  EXPECT_NE(ReadLog().find(";scan.tif;1;" + dest_ + "\n"), std::string::npos) << ReadLog();
   EXPECT_EQ(newFileNotices_, 1);
   EXPECT_EQ(TrayCount(1) + TrayCount(2), 1);
   EXPECT_EQ(job_->document.outputPath[0], '\0');
