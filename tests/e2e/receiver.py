@@ -7,6 +7,7 @@ import socket
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 
 BINARY = os.environ.get("QB_BINARY", os.path.join(os.path.dirname(__file__), "../../build/quillbox"))
@@ -43,6 +44,15 @@ def wait_until(predicate, timeout=5.0):
     return False
 
 
+def listening(port):
+    """True when something accepts TCP connections on 127.0.0.1:port."""
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        return True
+    except OSError:
+        return False
+
+
 def retry(connect, seconds=10.0):
     """connect() once it no longer fails with OSError (a server still
     starting), or its error after `seconds`."""
@@ -54,6 +64,16 @@ def retry(connect, seconds=10.0):
             if time.time() > deadline:
                 raise
             time.sleep(0.05)
+
+
+def run_together(workers, timeout=None):
+    """Runs function(i) for i in range(count) of each (function, count) of
+    `workers`, each on a thread of its own, and waits for them all."""
+    threads = [threading.Thread(target=target, args=(i,)) for target, count in workers for i in range(count)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout)
 
 
 def cpu_share(pid, seconds=3.0):
@@ -75,12 +95,6 @@ def sendscan(*args, reply_timeout=10):
     return result.returncode, result.stdout
 
 
-def random_loopback_source(rng):
-    """A 127.x address other than 127.0.0.1: a printer the receiver has not
-    locked out yet."""
-    return "127.%d.%d.%d" % (rng.randrange(1, 255), rng.randrange(256), rng.randrange(1, 255))
-
-
 def packet(body):
     return struct.pack(">H", len(body)) + body
 
@@ -88,7 +102,8 @@ def packet(body):
 class Receiver:
     """One receiver process with its own root; use as a context manager."""
 
-    def __init__(self, settings="[DEBUG]\nTrace=2\n", data_folder=True, env=None):
+    def __init__(self, settings="[DEBUG]\nTrace=2\n", data_folder=True, env=None, prefix=()):
+        """prefix: a command line the program is started through (prlimit, ip netns exec)."""
         self.root = tempfile.mkdtemp(prefix="qb-e2e-")
         self.data = os.path.join(self.root, "var/lib/Tovira/Quillbox")
         for folder in ("etc", "tmp", "srv"):
@@ -101,28 +116,23 @@ class Receiver:
         self.env.pop("QUILLBOX_OS_GENERATION", None)
         self.env.update(env or {})
         self.process = None
+        self.prefix = list(prefix)
 
     @property
     def settings_path(self):
         return os.path.join(self.data, "quern.ini")
 
-    @property
-    def trace_path(self):
-        return os.path.join(self.root, "tmp/qbxLog.log")
-
     def start(self, args=(), wait_for_port=True):
-        self.process = subprocess.Popen([BINARY, *args], env=self.env, stderr=subprocess.PIPE)
+        self.process = subprocess.Popen([*self.prefix, BINARY, *args], env=self.env, stderr=subprocess.PIPE)
         if not wait_for_port:
             return self
         deadline = time.time() + 10
         while time.time() < deadline:
             if self.process.poll() is not None:
                 raise RuntimeError("receiver ended: " + self.process.stderr.read().decode(errors="replace"))
-            try:
-                socket.create_connection(("127.0.0.1", DIRECT_PORT), timeout=0.2).close()
+            if listening(DIRECT_PORT):
                 return self
-            except OSError:
-                time.sleep(0.05)
+            time.sleep(0.05)
         raise RuntimeError("receiver did not start listening")
 
     def stop(self, sig=signal.SIGTERM, timeout=10):
@@ -146,11 +156,34 @@ class Receiver:
     def trace(self):
         """The trace's lines without their time stamps."""
         try:
-            with open(self.trace_path, "rb") as handle:
+            with open(os.path.join(self.root, "tmp/qbxLog.log"), "rb") as handle:
                 lines = handle.read().decode("utf-8", errors="replace").splitlines()
         except FileNotFoundError:
             return []
         return [TIME_STAMP.sub("", line, count=1) for line in lines]
+
+    def add_destination(self, number, name, code="", extension=""):
+        """The folder srv/<name>, made and listed as destination `number`."""
+        folder = os.path.join(self.root, "srv", name)
+        os.makedirs(folder)
+        with open(os.path.join(self.data, "tvscan_f.bin"), "a") as handle:
+            handle.write("%d;%s;%s;%s;%s\n" % (number, folder, name, code, extension))
+        return folder
+
+    def temp_files(self):
+        """The raw road's page files in the temporary folder."""
+        return [n for n in os.listdir(os.path.join(self.root, "tmp")) if n.startswith("rcvimg")]
+
+    def log(self):
+        """The receive log's text ("" before its first entry)."""
+        path = os.path.join(self.data, "tvscanlog_f.bin")
+        return open(path, encoding="utf-8", errors="replace").read() if os.path.exists(path) else ""
+
+    def log_with(self, text, timeout=5.0):
+        """The receive log once it holds `text`: a document whose entry waits
+        for the printer to hang up is logged a moment after the sender ends."""
+        wait_until(lambda: text in self.log(), timeout)
+        return self.log()
 
     def wait_for_trace(self, line, timeout=5.0, count=1):
         return wait_until(lambda: self.trace().count(line) >= count, timeout)
@@ -183,6 +216,49 @@ def closed_by_peer(client, timeout=5.0):
         return True
     except socket.timeout:
         return False
+
+
+# An enabled service whose state is the text of "state" beside the script
+# (start and stop change it); every call is added to "calls" there.
+FAKE_SYSTEMCTL = """#!/bin/sh
+here=$(dirname "$0")
+echo "$@" >> "$here/calls"
+case "$1" in
+  is-enabled) echo enabled; exit 0;;
+  is-active) s=$(cat "$here/state"); echo "$s"; [ "$s" = active ] && exit 0; exit 3;;
+  start) echo active > "$here/state";;
+  stop) echo inactive > "$here/state";;
+esac
+exit 0
+"""
+
+
+def fake_systemctl(receiver, state="active"):
+    """Puts FAKE_SYSTEMCTL first on the receiver's PATH; returns its folder."""
+    folder = os.path.join(receiver.root, "fakebin")
+    os.makedirs(folder)
+    write_file(os.path.join(folder, "systemctl"), FAKE_SYSTEMCTL, 0o755)
+    write_file(os.path.join(folder, "state"), state + "\n")
+    receiver.env["PATH"] = folder + ":" + receiver.env["PATH"]
+    return folder
+
+
+def window_message(number, wparam=0, lparam=0):
+    return struct.pack("<IQq", number, wparam, lparam)
+
+
+def post(paths, number, wparam=0, lparam=0):
+    """Sends one window message to each endpoint, as the caller's account."""
+    with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
+        for path in paths:
+            sender.sendto(window_message(number, wparam, lparam), path)
+    return "ok"
+
+
+def main_window(root):
+    """The endpoint of the main window of the receiver under root."""
+    windows = os.path.join(root, "run/quillbox/windows")
+    return os.path.join(windows, os.readlink(os.path.join(windows, "class-MENU")))
 
 
 def shell(command):

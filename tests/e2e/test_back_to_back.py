@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from receiver import SENDSCAN
+from receiver import SENDSCAN, read_file, run_together
 from test_ftp_and_scan_crowd import CrowdReceiver
 
 FTP_PORT = 2123
@@ -56,7 +56,7 @@ class BackToBack(unittest.TestCase):
                     if done.returncode != 0:
                         receiver.fail("printer %d: %s" % (i, done.stdout + done.stderr))
 
-            receiver.run([(uploader, FTP_CLIENTS), (printer, PRINTERS)], SECONDS + 120)
+            run_together([(uploader, FTP_CLIENTS), (printer, PRINTERS)], SECONDS + 120)
             self.assertEqual(receiver.failures, [])
             self.assertGreater(len(uploads), 0)
             receiver.stop()
@@ -64,8 +64,7 @@ class BackToBack(unittest.TestCase):
             stored = sorted(os.listdir(ftp_folder))
             self.assertEqual(stored, sorted(uploads))  # each once, under its own name
             for name in stored[:50]:
-                with open(os.path.join(ftp_folder, name), "rb") as handle:
-                    self.assertEqual(handle.read(), receiver.content, name)
+                self.assertEqual(read_file(os.path.join(ftp_folder, name), True), receiver.content, name)
             scans = [n for n in os.listdir(scan_folder) if not n.startswith(".")]
             self.assertEqual(receiver.logged(ftp_folder), stored)
             self.assertEqual(receiver.logged(scan_folder), sorted(scans))

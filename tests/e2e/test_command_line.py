@@ -8,8 +8,8 @@ import subprocess
 import tempfile
 import unittest
 
-from receiver import BINARY, SENDSCAN, Receiver, sendscan, write_file
-from test_scan_documents import DocumentReceiver, jfif, pdf_pages, read_pbm, tiff_pages
+from receiver import BINARY, SENDSCAN, Receiver, read_file, sendscan, write_file
+from test_scan_documents import DocumentReceiver, jfif, pdf_pages, printer_pdf, read_pbm, tiff_pages
 
 
 def run(*command, env=None):
@@ -19,35 +19,18 @@ def run(*command, env=None):
 
 
 def plain_pdf():
-    """A valid one-page PDF as general tools lay it out: the information
-    object first, far from the cross-reference table."""
-    objects = [(1, b"<< /Producer (some tool) >>"),
-               (2, b"<< /Type /Catalog /Pages 3 0 R >>"),
-               (3, b"<< /Type /Pages /Count 1 /Kids [4 0 R] >>"),
-               (4, b"<< /Type /Page /Parent 3 0 R /MediaBox [0 0 612 792] >>")]
-    data, offsets = b"%PDF-1.4\n", {}
-    for number, body in objects:
-        offsets[number] = len(data)
-        data += b"%d 0 obj\n%s\nendobj\n" % (number, body)
-    data += b"%" + b"x" * 300 + b"\n"
-    xref = len(data)
-    data += b"xref\n0 5\n0000000000 65535 f \n"
-    data += b"".join(b"%010d 00000 n \n" % offsets[n] for n in range(1, 5))
-    data += b"trailer\n<< /Size 5 /Root 2 0 R /Info 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % xref
-    return data
+    """A valid PDF whose information object names its producer where a
+    printer's names the creation date: a layout printers do not write."""
+    return printer_pdf().replace(b"/CreationDate (D:20261205120000)",
+                                 b"/Producer (some tool, version 1)")
 
 
 def write_pbm(path, width, height):
-    """A page with a frame and a few bars, as binary PBM."""
+    """A page of rows that differ, so that a shift or a flip shows, as binary PBM."""
     stride = (width + 7) // 8
-    rows = []
-    for y in range(height):
-        row = bytearray(stride)
-        for x in range(width):
-            if x < 4 or x >= width - 4 or y < 4 or y >= height - 4 or (y // 20) % 3 == 0 and x % 50 < 30:
-                row[x // 8] |= 0x80 >> (x % 8)
-        rows.append(bytes(row))
-    write_file(path, b"P4\n%d %d\n" % (width, height) + b"".join(rows))
+    rows = bytes((x * 7 + y * 13) % 256 if y % 40 < 30 else 0
+                 for y in range(height) for x in range(stride))
+    write_file(path, b"P4\n%d %d\n" % (width, height) + rows)
 
 
 class QuillboxCommandLine(unittest.TestCase):
@@ -58,18 +41,35 @@ class QuillboxCommandLine(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.root, ignore_errors=True)
 
-    def test_help_version_and_unknown_options_touch_nothing(self):
-        for option in ("--help", "-h"):
-            code, out, err = run(BINARY, option, env=self.env)
-            self.assertEqual(code, 0, err)
-            self.assertIn("usage: quillbox", out)
-            self.assertIn("QBXSVC", out)
-        code, out, _ = run(BINARY, "--version", env=self.env)
-        self.assertEqual(code, 0)
-        self.assertRegex(out, r"^quillbox \d+\.\d+\.\d+\n$")
-        code, out, err = run(BINARY, "--frobnicate", env=self.env)
-        self.assertEqual(code, 2)
-        self.assertIn("unknown option --frobnicate", err)
+    def test_help_version_and_usage_faults_touch_nothing(self):
+        # Each program: its help options and what the help names, then the
+        # usage faults (exit code 2) and what each says.
+        sendscan_faults = {("--bogus", "cap"): "unknown option --bogus",
+                           ("-x",): "unknown option -x",
+                           ("send", "1"): "send: missing FILE",
+                           ("send",): "send: missing DEST",
+                           ("make-pdf",): "make-pdf: missing OUT.pdf",
+                           ("cap", "more"): "unexpected operand more",
+                           ("frob",): "unknown command frob",
+                           ("--host",): "--host needs a value",
+                           (): "no command given"}
+        for program, helps, shown, faults in (
+                (BINARY, ("--help", "-h"), ("usage: quillbox", "QBXSVC"),
+                 {("--frobnicate",): "unknown option --frobnicate"}),
+                (SENDSCAN, ("--help",), ("make-pdf", "exit codes"), sendscan_faults)):
+            name = os.path.basename(program)
+            for option in helps:
+                code, out, err = run(program, option, env=self.env)
+                self.assertEqual((code, err), (0, ""), name)
+                for text in shown:
+                    self.assertIn(text, out, name)
+            code, out, _ = run(program, "--version", env=self.env)
+            self.assertEqual(code, 0)
+            self.assertRegex(out, r"^%s \d+\.\d+\.\d+\n$" % name)
+            for args, message in faults.items():
+                code, out, err = run(program, *args, env=self.env)
+                self.assertEqual(code, 2, (name, args))
+                self.assertIn(message, err, (name, args))
         self.assertEqual(os.listdir(self.root), [])
 
     def test_a_lock_that_cannot_be_created_names_the_folder(self):
@@ -93,29 +93,6 @@ class QuillboxCommandLine(unittest.TestCase):
 
 
 class SendscanCommandLine(unittest.TestCase):
-    def test_help_version_and_usage_faults(self):
-        code, out, err = run(SENDSCAN, "--help")
-        self.assertEqual((code, err), (0, ""))
-        self.assertIn("make-pdf", out)
-        self.assertIn("exit codes", out)
-        code, out, _ = run(SENDSCAN, "--version")
-        self.assertEqual(code, 0)
-        self.assertRegex(out, r"^quillbox-sendscan \d+\.\d+\.\d+\n$")
-        faults = {("--bogus", "cap"): "unknown option --bogus",
-                  ("-x",): "unknown option -x",
-                  ("send", "1"): "send: missing FILE",
-                  ("send",): "send: missing DEST",
-                  ("make-pdf",): "make-pdf: missing OUT.pdf",
-                  ("cap", "more"): "unexpected operand more",
-                  ("frob",): "unknown command frob",
-                  ("--host",): "--host needs a value",
-                  (): "no command given"}
-        for args, message in faults.items():
-            code, out, err = run(SENDSCAN, *args)
-            self.assertEqual(code, 2, args)
-            self.assertIn(message, err, args)
-
-
     def test_capability_on_both_ports(self):
         with Receiver():
             code, out = sendscan("cap")
@@ -140,8 +117,7 @@ class SendscanFileChecks(unittest.TestCase):
         write_file(self.path("plain.pdf"), plain_pdf())
         subprocess.run(["qpdf", "--check", self.path("plain.pdf")], check=True,
                        capture_output=True)
-        with open(self.path("odd.tif"), "wb") as handle:  # a TIFF without a resolution
-            handle.write(b"II*\x00\x08\x00\x00\x00\x00\x00" + b"\x00" * 8)
+        write_file(self.path("odd.tif"), b"II*\x00\x08\x00\x00\x00" + b"\x00" * 10)  # no resolution
         with DocumentReceiver() as receiver:
             code, out = sendscan("send", 1, self.path("plain.pdf"))
             self.assertEqual(code, 3, out)
@@ -181,8 +157,7 @@ class SendscanFileChecks(unittest.TestCase):
                 code, out = sendscan("send", 1, self.path(name))
                 self.assertEqual(code, 0, out)
             self.assertEqual(receiver.files(), ["page.pdf", "page.tif", "photo.jpg"])
-            with open(os.path.join(receiver.folder, "photo.jpg"), "rb") as stored:
-                self.assertEqual(stored.read(), jfif())
+            self.assertEqual(read_file(os.path.join(receiver.folder, "photo.jpg"), True), jfif())
             self.assertIn(";page.pdf;1;", receiver.log_with(";page.pdf;1;"))
             rendered = pdf_pages(os.path.join(receiver.folder, "page.pdf"), 200)
             self.assertEqual(rendered, [original, original])

@@ -9,7 +9,7 @@ import threading
 import time
 import unittest
 
-from receiver import Receiver, read_file, sendscan, wait_until, write_file
+from receiver import Receiver, read_file, run_together, sendscan, wait_until, write_file
 
 CONFIG = os.environ.get("QB_CONFIG", os.path.join(os.path.dirname(os.path.abspath(
     os.environ.get("QB_BINARY", os.path.join(os.path.dirname(__file__), "../../build/quillbox")))),
@@ -36,10 +36,7 @@ class ConfigTest(unittest.TestCase):
         return code, json.loads(out)
 
     def read(self, path):
-        try:
-            return read_file(path, binary=True)
-        except FileNotFoundError:
-            return None
+        return read_file(path, binary=True) if os.path.exists(path) else None
 
     def test_a_destination_added_by_the_command_receives_a_scan(self):
         self.receiver.start()
@@ -137,8 +134,8 @@ class ConfigTest(unittest.TestCase):
         said_ok = {}
         lock = threading.Lock()
 
-        def writer(first):
-            for number in range(first, first + 50):
+        def writer(i):
+            for number in range(101 + 100 * i, 151 + 100 * i):
                 verb = "add" if number % 5 else "set"
                 args = (["dest", "add", number, folder, "--description", "d%d" % number]
                         if verb == "add" else ["dest", "set", number - 1, "--code", str(number)])
@@ -147,11 +144,7 @@ class ConfigTest(unittest.TestCase):
                     said_ok[tuple(map(str, args))] = code == OK
                     self.assertIn(code, (OK, NOT_LISTED), err)
 
-        threads = [threading.Thread(target=writer, args=(first,)) for first in (101, 201)]
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join()
+        run_together([(writer, 2)])
         lines = read_file(self.list_path).splitlines()
         entries = {}
         for line in lines:

@@ -8,7 +8,7 @@ import tempfile
 import time
 import unittest
 
-from receiver import SENDSCAN
+from receiver import SENDSCAN, sendscan
 from test_scan_documents import DocumentReceiver
 
 
@@ -17,9 +17,7 @@ def big_tiff(path, megabytes):
     checks the format at the page end, which this test never lets it reach."""
     with open(path, "wb") as handle:
         handle.write(b"II*\x00\x08\x00\x00\x00")
-        block = bytes(range(256)) * 4096
-        for _ in range(megabytes):
-            handle.write(block)
+        handle.writelines([bytes(range(256)) * 4096] * megabytes)
 
 
 class CrashSafety(unittest.TestCase):
@@ -30,9 +28,8 @@ class CrashSafety(unittest.TestCase):
         receiver = DocumentReceiver()
         with receiver:
             # A finished document first: it must survive everything below.
-            done = subprocess.run([SENDSCAN, "raw", "1", "--doc-name", "kept"],
-                                  capture_output=True, text=True, timeout=60)
-            self.assertEqual(done.returncode, 0, done.stdout)
+            code, out = sendscan("raw", 1, "--doc-name", "kept")
+            self.assertEqual(code, 0, out)
             kept = receiver.files()
             self.assertEqual(kept, ["kept0000_000.tif"])
 
@@ -56,9 +53,8 @@ class CrashSafety(unittest.TestCase):
 
             receiver.start()
             self.assertEqual(receiver.files(), kept)
-            done = subprocess.run([SENDSCAN, "raw", "1", "--doc-name", "after"],
-                                  capture_output=True, text=True, timeout=60)
-            self.assertEqual(done.returncode, 0, done.stdout)
+            code, out = sendscan("raw", 1, "--doc-name", "after")
+            self.assertEqual(code, 0, out)
             files = receiver.files()
             self.assertEqual(len(files), 2, files)
             self.assertTrue(files[0].startswith("after"), files)

@@ -2,18 +2,15 @@
 50 scan-protocol printers all asking for the name scan.pdf. Every document
 arrives whole, under a name of its own, with one receive-log line each."""
 import ftplib
-import hashlib
 import io
 import os
-import socket
 import subprocess
 import threading
 import unittest
 
-from receiver import Receiver, SENDSCAN, read_file, wait_until
+from receiver import Receiver, SENDSCAN, listening, read_file, run_together, wait_until
+from test_ftp_scanner_session import FTP_PORT, answer
 
-FTP_PORT = 2121
-SECRET = b"Quillbox/FTP-challenge/v1.0;K"
 FTP_CLIENTS = 200
 PRINTERS = 50
 
@@ -26,11 +23,8 @@ class CrowdReceiver(Receiver):
         self.port = port
         super().__init__(settings="[MANAGEMENT]\nFtpPort=%d\nFTP_Support=1\nFTPS_Support=0\n"
                                   "OverWrite=0\nMaxConnectNum=100\nList=%d\n" % (port, list_size))
-        self.folders = [os.path.join(self.root, "srv", name) for name, _ in destinations]
-        with open(os.path.join(self.data, "tvscan_f.bin"), "w") as handle:
-            for number, (folder, (name, code)) in enumerate(zip(self.folders, destinations), 1):
-                os.makedirs(folder)
-                handle.write("%d;%s;%s;%s;\n" % (number, folder, name, code))
+        self.folders = [self.add_destination(number, name, code)
+                        for number, (name, code) in enumerate(destinations, 1)]
         self.document = os.path.join(self.root, "scan.pdf")
         made = subprocess.run([SENDSCAN, "make-pdf", self.document], capture_output=True, text=True)
         assert made.returncode == 0, made.stdout + made.stderr
@@ -42,14 +36,7 @@ class CrowdReceiver(Receiver):
         """Started, and the FTP server listening too: it opens its port on a
         thread of its own, after the scan ports the base class waits for."""
         super().start(args, wait_for_port)
-
-        def listening():
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                return True
-            except OSError:
-                return False
-        if wait_for_port and not wait_until(listening, 20):
+        if wait_for_port and not wait_until(lambda: listening(self.port), 20):
             raise RuntimeError("the FTP server did not start listening")
         return self
 
@@ -57,17 +44,9 @@ class CrowdReceiver(Receiver):
         with self.lock:
             self.failures.append(text)
 
-    def run(self, workers, timeout):
-        threads = [threading.Thread(target=target, args=(i,)) for target, count in workers for i in range(count)]
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join(timeout)
-
     def logged(self, folder):
         """The names the receive log gives for `folder`, sorted."""
-        with open(os.path.join(self.data, "tvscanlog_f.bin"), encoding="utf-8") as handle:
-            entries = [line.split(";") for line in handle.read().splitlines() if ";" in line]
+        entries = [line.split(";") for line in self.log().splitlines() if ";" in line]
         return sorted(entry[2] for entry in entries if entry[4].endswith(os.path.basename(folder)))
 
 
@@ -82,7 +61,7 @@ class Crowd(unittest.TestCase):
                     client.connect("127.0.0.1", FTP_PORT, timeout=60,
                                    source_address=("127.0.%d.%d" % (1 + i // 200, 1 + i % 200), 0))
                     challenge = client.sendcmd("USER ftp%d" % i).split()[1]
-                    client.sendcmd("PASS " + hashlib.sha1(SECRET + bytes.fromhex(challenge)).hexdigest())
+                    client.sendcmd("PASS " + answer(challenge))
                     client.storbinary("STOR 1/scan.pdf", io.BytesIO(receiver.content))
                     client.quit()
                 except Exception as error:  # reported below
@@ -94,14 +73,13 @@ class Crowd(unittest.TestCase):
                 if done.returncode != 0:
                     receiver.fail("printer %d: %s" % (i, done.stdout + done.stderr))
 
-            receiver.run([(ftp_client, FTP_CLIENTS), (printer, PRINTERS)], 180)
+            run_together([(ftp_client, FTP_CLIENTS), (printer, PRINTERS)], 180)
             self.assertEqual(receiver.failures, [])
             receiver.stop()
             names = sorted(os.listdir(folder))
             self.assertEqual(len(names), FTP_CLIENTS + PRINTERS, names[:10])
             for name in names:
-                with open(os.path.join(folder, name), "rb") as handle:
-                    self.assertEqual(handle.read(), receiver.content, name)
+                self.assertEqual(read_file(os.path.join(folder, name), True), receiver.content, name)
             self.assertEqual(receiver.logged(folder), names)
 
 

@@ -13,7 +13,7 @@ import subprocess
 import time
 import unittest
 
-from receiver import BINARY, Receiver, retry, wait_until, write_file
+from receiver import BINARY, Receiver, listening, read_file, retry, wait_until, write_file
 from test_scan_documents import printer_pdf
 
 FTP_PORT = 2121
@@ -42,33 +42,21 @@ def answer(challenge):
 class FtpReceiver(Receiver):
     """Destinations 3 and 7 open to anyone, 5 behind the code 1234."""
 
-    def __init__(self, extra="", tls=False, debug_log=False, overwrite=0, ftp=1):
+    def __init__(self, extra="", tls=False, debug_log=False, ftp=1):
         """tls: False, True (a fresh key pair) or the FTPS lines to use."""
         super().__init__(settings=None)
         tls_lines = tls if isinstance(tls, str) else "FTPS_Support=0\n"
         if tls is True:
             tls_lines = "FTPS_Support=1\nSSL_PrivateKey=%s\nSSL_CertificateKey=%s\n" % key_pair(self.root)
         self.debug_log = os.path.join(self.root, "tmp/ftp-debug.log")
-        with open(self.settings_path, "w") as handle:
-            handle.write("[DEBUG]\nTrace=2\n[MANAGEMENT]\nFtpPort=%d\nFTP_Support=%d\n%sOverWrite=%d\n"
-                         "FTP_SocketTimeOut=30\n%s%s" % (FTP_PORT, ftp, tls_lines, overwrite,
-                                                        "FTP_DebugLog=%s\n" % self.debug_log if debug_log else "",
-                                                        extra))
-        self.folders = {}
-        lines = []
-        for number, code in ((3, ""), (5, "1234"), (7, "")):
-            self.folders[number] = os.path.join(self.root, "srv", "dest%d" % number)
-            os.makedirs(self.folders[number])
-            lines.append("%d;%s;Desk %d;%s;\n" % (number, self.folders[number], number, code))
-        with open(os.path.join(self.data, "tvscan_f.bin"), "w") as handle:
-            handle.writelines(lines)
+        debug_line = "FTP_DebugLog=%s\n" % self.debug_log if debug_log else ""
+        write_file(self.settings_path, "[DEBUG]\nTrace=2\n[MANAGEMENT]\nFtpPort=%d\nFTP_Support=%d\n%s"
+                   "OverWrite=0\nFTP_SocketTimeOut=30\n%s%s" % (FTP_PORT, ftp, tls_lines, debug_line, extra))
+        self.folders = {number: self.add_destination(number, "dest%d" % number, code)
+                        for number, code in ((3, ""), (5, "1234"), (7, ""))}
 
     def files(self, number):
         return sorted(os.listdir(self.folders[number]))
-
-    def log(self):
-        path = os.path.join(self.data, "tvscanlog_f.bin")
-        return open(path, encoding="utf-8", errors="replace").read() if os.path.exists(path) else ""
 
     def raw(self, source="127.0.0.2"):
         """A plain control connection, once the server listens."""
@@ -142,8 +130,7 @@ class RealClients(unittest.TestCase):
                                 stored.append(name)
             self.assertTrue(wait_until(lambda: receiver.files(5) == sorted(stored)), receiver.files(5))
             for name in stored:
-                with open(os.path.join(receiver.folders[5], name), "rb") as handle:
-                    self.assertEqual(handle.read(), printer_pdf(), name)
+                self.assertEqual(read_file(os.path.join(receiver.folders[5], name), True), printer_pdf(), name)
             self.assertTrue(wait_until(lambda: all(name in receiver.log() for name in stored)))
             self.assertTrue(receiver.wait_for_trace("There is a new image file."))
             # Shutting down with a protected session connected is immediate.
@@ -179,8 +166,7 @@ class StartUp(unittest.TestCase):
                 with FtpReceiver(tls=tls, ftp=ftp) as receiver:
                     time.sleep(0.3)  # the FTP server thread reports while the rest runs
                     if not ftp:
-                        with self.assertRaises(OSError):
-                            socket.create_connection(("127.0.0.1", FTP_PORT), timeout=1).close()
+                        self.assertFalse(listening(FTP_PORT))
                     elif auth is not None:
                         client = receiver.ftp()
                         with self.assertRaises(ftplib.error_perm) as refused:

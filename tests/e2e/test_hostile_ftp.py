@@ -17,24 +17,9 @@ import tempfile
 import time
 import unittest
 
-from receiver import cpu_share, wait_until, write_file
+from receiver import cpu_share, read_file, wait_until, write_file
 from test_ftp_scanner_session import FTP_PORT, FtpReceiver, tls_context
 from test_scan_documents import printer_pdf
-
-
-def passive_port(reply):
-    numbers = reply[reply.index("(") + 1:reply.index(")")].split(",")
-    return int(numbers[4]) * 256 + int(numbers[5])
-
-
-def waiting_store(receiver, name):
-    """A session in destination 5 whose STOR waits for its passive data
-    connection; the client and the passive port."""
-    client = receiver.ftp(login="1234")
-    client.sendcmd("CWD 5")
-    port = passive_port(client.sendcmd("PASV"))
-    client.sendcmd("STOR " + name)
-    return client, port
 
 
 class BusyLoops(unittest.TestCase):
@@ -174,10 +159,8 @@ class TlsAndFeatures(unittest.TestCase):
                 "-out", name + ".csr")
             run("x509", "-req", "-in", name + ".csr", "-CA", issuer + ".pem", "-CAkey", issuer + ".key",
                 "-CAcreateserial", "-days", "2", "-extfile", ext, "-out", name + ".pem")
-        with open(os.path.join(folder, "fullchain.pem"), "w") as chain:
-            for name in ("leaf", "mid"):
-                with open(os.path.join(folder, name + ".pem")) as part:
-                    chain.write(part.read())
+        write_file(os.path.join(folder, "fullchain.pem"),
+                   "".join(read_file(os.path.join(folder, name + ".pem")) for name in ("leaf", "mid")))
         tls = "FTPS_Support=1\nSSL_PrivateKey=%s/leaf.key\nSSL_CertificateKey=%s/fullchain.pem\n" % (folder, folder)
         with FtpReceiver(tls=tls) as receiver:
             receiver.ftp().close()
@@ -218,7 +201,11 @@ class LogsAndFiles(unittest.TestCase):
         with receiver:
             self.assertTrue(wait_until(lambda: not any(os.path.exists(f) for f in leftovers)))
             self.assertTrue(os.path.exists(others))
-            client, port = waiting_store(receiver, "slow.pdf")
+            # A STOR in destination 5 that waits for its data connection.
+            client = receiver.ftp(login="1234")
+            client.sendcmd("CWD 5")
+            _, port = ftplib.parse227(client.sendcmd("PASV"))
+            client.sendcmd("STOR slow.pdf")
             data = socket.create_connection(("127.0.0.1", port), source_address=("127.0.0.2", 0))
             data.sendall(b"%PDF-1.4\n")
             folder = receiver.folders[5]

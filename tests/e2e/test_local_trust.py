@@ -16,7 +16,8 @@ import subprocess
 import time
 import unittest
 
-from receiver import BINARY, CLIENT_ADDRESS, Receiver, read_file, sendscan, wait_until, write_file
+from receiver import (BINARY, CLIENT_ADDRESS, Receiver, fake_systemctl, post, read_file, sendscan,
+                      wait_until, window_message, write_file)
 
 WM_DESTROY, WM_CLOSE, WM_COMMAND = 0x2, 0x10, 0x111
 TRAY_MESSAGE, LEFT_DOUBLE_CLICK = 0x400 + 10, 0x203
@@ -30,17 +31,6 @@ NOBODY = pwd.getpwnam("nobody").pw_uid
 OUTSIDER_GROUP = pwd.getpwnam("nobody").pw_gid
 GROUP = 4242  # the program's group of this test: no account has it
 REFUSED_LINE = "Window message from uid %d" % NOBODY
-
-FAKE_SYSTEMCTL = """#!/bin/sh
-here=$(dirname "$0")
-echo "$@" >> "$here/calls"
-case "$1" in
-  is-enabled) echo enabled; exit 0;;
-  is-active) echo active; exit 0;;
-esac
-exit 0
-"""
-
 
 def run_as(uid, gid, action):
     """Runs action() in a child with those ids and no other groups; returns
@@ -59,19 +49,10 @@ def run_as(uid, gid, action):
         os.write(write_end, json.dumps(result).encode())
         os._exit(0)
     os.close(write_end)
-    data = b""
-    while True:
-        chunk = os.read(read_end, 65536)
-        if not chunk:
-            break
-        data += chunk
-    os.close(read_end)
+    with os.fdopen(read_end, "rb") as reader:
+        data = reader.read()
     os.waitpid(pid, 0)
     return json.loads(data)
-
-
-def message(number, wparam, lparam):
-    return struct.pack("<IQq", number, wparam, lparam)
 
 
 def endpoints(root):
@@ -79,20 +60,10 @@ def endpoints(root):
     return [os.path.join(windows, name) for name in os.listdir(windows) if name.isdigit()]
 
 
-def post(paths, number, wparam=0):
-    """Sends one window message to each endpoint, as the caller's account."""
-    with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
-        for path in paths:
-            sender.sendto(message(number, wparam, 0), path)
-    return "ok"
-
-
 def entries(folder):
     """Every entry below folder (links not followed), folder included."""
-    found = [folder]
-    for base, folders, files in os.walk(folder):
-        found += [os.path.join(base, name) for name in folders + files]
-    return found
+    return [folder] + [os.path.join(base, name) for base, folders, files in os.walk(folder)
+                       for name in folders + files]
 
 
 def try_to_write(paths):
@@ -103,7 +74,7 @@ def try_to_write(paths):
         try:
             if stat.S_ISSOCK(os.lstat(path).st_mode):
                 with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
-                    sender.sendto(message(WM_CLOSE, 0, 0), path)
+                    sender.sendto(window_message(WM_CLOSE), path)
             else:
                 os.close(os.open(path, os.O_WRONLY))
             results[path] = "opened"
@@ -157,14 +128,15 @@ class LocalTrust(unittest.TestCase):
         os.chmod(path, mode)
 
     def launched(self):
-        if not os.path.exists(self.marker):
-            return []
-        return read_file(self.marker).split()
+        return read_file(self.marker).split() if os.path.exists(self.marker) else []
 
-    def assert_outsider_cannot_write(self):
+    def assert_outsider_changes_nothing(self, *processes):
         """Nothing of the data and run-time folders is writable by others
         (so no file there can be replaced or removed), and the outsider can
-        open or send to none of it."""
+        open or send to none of it. Its window messages, even over sockets
+        root connected to every endpoint and handed on to it (the kernel
+        still names the real sender), end, start or launch nothing: each
+        instance traces one line about them however many came."""
         paths = entries(self.receiver.data) + entries(os.path.join(self.root, "run/quillbox"))
         for path in paths:
             try:
@@ -179,28 +151,24 @@ class LocalTrust(unittest.TestCase):
         # "error 2": gone before the outsider tried, so not written either.
         self.assertEqual({p: r for p, r in results.items() if r not in ("denied", "error 2")}, {})
 
-    def send_hostile_messages(self, uid, gid):
-        """Sockets connected to every endpoint by root, used by the account
-        (a member's process may hand its descriptor on): the kernel still
-        names the real sender. Returns how many datagrams went out."""
-        senders = []
-        for path in endpoints(self.root):
-            sender = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        paths = endpoints(self.root)
+        senders = [socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) for _ in paths]
+        for sender, path in zip(senders, paths):
             sender.connect(path)
-            senders.append(sender)
 
-        def send():
-            count = 0
-            for sender in senders:
-                for number, wparam, lparam in HOSTILE_MESSAGES * 5:
-                    sender.send(message(number, wparam, lparam))
-                    count += 1
-            return count
+        def send():  # as the outsider: how many datagrams went out
+            return sum(sender.send(window_message(*message)) > 0
+                       for sender in senders for message in HOSTILE_MESSAGES * 5)
         try:
-            return run_as(uid, gid, send)
+            self.assertEqual(run_as(NOBODY, OUTSIDER_GROUP, send), len(HOSTILE_MESSAGES) * 5 * len(senders))
         finally:
             for sender in senders:
                 sender.close()
+        time.sleep(1.5)
+        for process in processes:
+            self.assertIsNone(process.poll())
+        self.assertEqual(self.launched(), [])
+        self.assertEqual(sum(REFUSED_LINE in line for line in self.receiver.trace()), len(processes))
 
     def test_normal_instance(self):
         receiver = self.receiver.start()
@@ -217,16 +185,7 @@ class LocalTrust(unittest.TestCase):
         self.assertEqual(os.stat(os.path.join(receiver.data, "tvscanlog_f.bin")).st_mode & 0o777, 0o660)
         self.assertEqual(os.stat(os.path.join(self.dest, os.listdir(self.dest)[0])).st_mode & 0o777,
                          0o660)
-        self.assert_outsider_cannot_write()
-
-        # The outsider, even with a socket handed to it: nothing happens,
-        # and one trace line says so however many messages came.
-        sent = self.send_hostile_messages(NOBODY, OUTSIDER_GROUP)
-        self.assertEqual(sent, len(HOSTILE_MESSAGES) * 5)
-        time.sleep(1)
-        self.assertIsNone(receiver.process.poll())
-        self.assertEqual(self.launched(), [])
-        self.assertEqual(sum(REFUSED_LINE in line for line in receiver.trace()), 1)
+        self.assert_outsider_changes_nothing(receiver.process)
 
         record = os.path.join(self.root, "run/quillbox/TvScannerQuernConf")
         # A member of the group does what the configuration program does:
@@ -252,23 +211,12 @@ class LocalTrust(unittest.TestCase):
         return desktop
 
     def test_service_and_desktop_instances(self):
-        fake = os.path.join(self.root, "fakebin")
-        os.makedirs(fake)
-        self.write_file(os.path.join(fake, "systemctl"), FAKE_SYSTEMCTL, 0o755)
-        calls = os.path.join(fake, "calls")
-        self.receiver.env["PATH"] = fake + ":" + self.receiver.env["PATH"]
+        calls = os.path.join(fake_systemctl(self.receiver), "calls")
         service = self.receiver.start(["QBXSVC"])
         desktop = self.start_desktop()
         self.assertTrue(wait_until(lambda: len(endpoints(self.root)) == 2))
-        self.assert_outsider_cannot_write()
-
-        self.send_hostile_messages(NOBODY, OUTSIDER_GROUP)
-        time.sleep(1.5)
-        self.assertIsNone(service.process.poll())
-        self.assertIsNone(desktop.poll())
-        self.assertEqual(self.launched(), [])
+        self.assert_outsider_changes_nothing(service.process, desktop)
         self.assertEqual([c for c in read_file(calls).split("\n") if c.startswith(("start", "stop"))], [])
-        self.assertEqual(sum(REFUSED_LINE in line for line in service.trace()), 2)  # one per instance
 
         # A log-out ends the desktop instance only; a hang-up means nothing
         # to the service.

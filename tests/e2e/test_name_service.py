@@ -4,6 +4,7 @@ asking printer's own 37010, which on this machine belongs to the receiver:
 the printer sits in a network namespace of its own (needs root). Which
 request kind is answered on which port and recorded is for the in-process
 name service tests."""
+import configparser
 import os
 import socket
 import struct
@@ -23,30 +24,12 @@ def datagram(command, name, count=1):
     return body + b"\0" * (296 - len(body))
 
 
-def command_of(reply):
-    return struct.unpack(">I", reply[:4])[0]
-
-
-def name_of(reply):
-    return reply[8:].split(b"\0")[0].decode()
-
-
-def stamp_now(seconds_ago=0):
-    return time.strftime("%Y%m%d%H%M%S", time.localtime(time.time() - seconds_ago))
-
-
 def read_ini(path):
     """{(section, key): value}, sections and keys lower-cased."""
-    values, section = {}, ""
-    with open(path) as handle:
-        for line in handle:
-            line = line.strip()
-            if line.startswith("["):
-                section = line[1:-1].lower()
-            elif "=" in line:
-                key, value = line.split("=", 1)
-                values.setdefault((section, key.strip().lower()), value.strip())
-    return values
+    parser = configparser.ConfigParser(interpolation=None)
+    parser.read(path)
+    return {(section.lower(), key): value for section in parser.sections()
+            for key, value in parser[section].items()}
 
 
 def wait_for_name_service(test, receiver):
@@ -95,7 +78,7 @@ class RepliesToPort37010(unittest.TestCase):
         receiver = Receiver()
         self.addCleanup(receiver.__exit__, None, None, None)
         write_file(os.path.join(receiver.data, "tvqnhost.ini"),
-                   "[HOST]\nupdate=1\nscanner01=%s,%s2,KNOWN\n" % (stamp_now(), LINK))
+                   "[HOST]\nupdate=1\nscanner01=%s,%s2,KNOWN\n" % (time.strftime("%Y%m%d%H%M%S"), LINK))
         # Listening before the receiver starts: its start announces our
         # name to the printers it knows.
         printer = self.printer(3, datagram(0x09090001, OWN_NAME.lower()),
@@ -107,7 +90,9 @@ class RepliesToPort37010(unittest.TestCase):
         printer.stdin.write("go\n")
         printer.stdin.flush()
         heard = self.heard(printer)
-        codes = [(command_of(d), name_of(d), sender) for d, sender in heard]
+        # Each reply's command, the name it carries, and its sender.
+        codes = [(struct.unpack(">I", d[:4])[0], d[8:].split(b"\0")[0].decode(), sender)
+                 for d, sender in heard]
         self.assertEqual(codes, [(0x09090012, OWN_NAME.upper(), LINK + "1"),
                                  (0x09090011, OWN_NAME.upper(), LINK + "1"),
                                  (0x09090012, OWN_NAME.upper(), LINK + "1")])

@@ -8,13 +8,11 @@ import re
 import shlex
 import shutil
 import signal
-import socket
 import subprocess
 import tempfile
-import threading
 import unittest
 
-from receiver import BINARY, read_file, wait_until, write_file
+from receiver import BINARY, listening, read_file, wait_until, write_file
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../..")
 README = os.path.join(SOURCE, "README.md")
@@ -36,36 +34,27 @@ def shell_lines(text):
 
 class Demo:
     """tools/demo.sh, as the quick start runs it, on a demo root of its own
-    (and the build folder of the receiver under test); its console lines
-    are collected as they come."""
+    (and the build folder of the receiver under test); its console goes to
+    a file beside the root."""
 
     def __init__(self, root):
-        self.root = root
+        self.console = root + "-console.txt"
         env = dict(os.environ, QB_DEMO_ROOT=root, QB_BUILD_DIR=os.path.dirname(os.path.abspath(BINARY)))
-        self.process = subprocess.Popen([os.path.join(SOURCE, "tools/demo.sh")], env=env,
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        self.lines = []
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
+        with open(self.console, "w") as console:
+            self.process = subprocess.Popen([os.path.join(SOURCE, "tools/demo.sh")], env=env,
+                                            stdout=console, stderr=subprocess.STDOUT)
 
-    def _read(self):
-        for line in self.process.stdout:
-            self.lines.append(line.rstrip("\n"))
+    @property
+    def lines(self):
+        return read_file(self.console).splitlines()
 
     def wait_until_listening(self):
-        def listening():
-            try:
-                socket.create_connection(("127.0.0.1", 37100), timeout=0.2).close()
-                return True
-            except OSError:
-                return False
-        return wait_until(lambda: listening() or self.process.poll() is not None, 300) and \
+        return wait_until(lambda: listening(37100) or self.process.poll() is not None, 300) and \
             self.process.poll() is None
 
     def stop(self):
         self.process.send_signal(signal.SIGINT)
         self.process.wait(timeout=20)
-        self.reader.join(timeout=5)
 
 
 class ReadmeExamples(unittest.TestCase):
@@ -146,8 +135,8 @@ class ReadmeExamples(unittest.TestCase):
                     self.assertTrue(os.path.exists(os.path.join(build, word[len("build/"):])), word)
                 elif word.startswith("tools/"):
                     self.assertTrue(os.path.exists(os.path.join(SOURCE, word)), word)
-        with open(os.path.join(SOURCE, "tools/systemd/quillbox.service")) as unit:
-            self.assertIn("\nUser=quillbox\n", unit.read())  # the account the install adds
+        # The account the install adds.
+        self.assertIn("\nUser=quillbox\n", read_file(os.path.join(SOURCE, "tools/systemd/quillbox.service")))
 
 
 if __name__ == "__main__":

@@ -8,17 +8,16 @@ import subprocess
 import time
 import unittest
 
-from receiver import (DIRECT_PORT, JOB_PORT, NG_JOB_LIMIT, OK, Receiver, BINARY,
-                      closed_by_peer, read_file, receive_exactly, wait_until, write_file)
+from receiver import (DIRECT_PORT, JOB_PORT, NG_JOB_LIMIT, OK, Receiver, BINARY, closed_by_peer,
+                      listening, post, read_file, receive_exactly, wait_until, write_file)
 
 RECORD_FORMAT = "<32s9i"  # tag, configPresent, configWindow, commPresent, commWindow,
                           # commState, hddState, three reserved words
 
 
 def read_record(receiver):
-    with open(os.path.join(receiver.root, "run/quillbox/TvScannerQuernConf"), "rb") as handle:
-        data = handle.read(68)
-    tag, *words = struct.unpack(RECORD_FORMAT, data)
+    data = read_file(os.path.join(receiver.root, "run/quillbox/TvScannerQuernConf"), binary=True)
+    tag, *words = struct.unpack(RECORD_FORMAT, data[:68])
     return tag.split(b"\0")[0].decode(), words
 
 
@@ -128,16 +127,14 @@ class Startup(unittest.TestCase):
             write_record_words(receiver, 1, window.handle)
             main_window = read_record(receiver)[1][3]
             endpoint = os.path.join(receiver.root, "run/quillbox/windows", str(main_window))
-            sender = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
             # WM_COMMAND 1015 with tray state 3: disk full is published and announced.
-            sender.sendto(struct.pack("<IQq", 0x111, 1015, 3), endpoint)
+            post([endpoint], 0x111, 1015, 3)
             self.assertEqual(window.next_message(skip=[(1025, 2, 0)]), (1025, 4, 0))
             self.assertTrue(wait_until(lambda: read_record(receiver)[1][5] == 512))
             # WM_COMMAND 1026 with 1: the receive log is trimmed to List entries.
-            sender.sendto(struct.pack("<IQq", 0x111, 1026, 1), endpoint)
+            post([endpoint], 0x111, 1026, 1)
             self.assertTrue(wait_until(lambda: open(log).read().count(".pdf") == 2))
             self.assertIn("f5.pdf", open(log).read())
-            sender.close()
             window.close()
 
     def test_the_fax_companion_hears_of_the_end(self):
@@ -217,8 +214,7 @@ class Startup(unittest.TestCase):
         receiver.start(wait_for_port=False)
         self.assertTrue(receiver.wait_for_trace(" Desktop QBX Start !!!(0)"))
         self.assertIn("--- !! Service is Mukou !!--", receiver.trace())
-        with self.assertRaises(OSError):
-            socket.create_connection(("127.0.0.1", JOB_PORT), timeout=1).close()
+        self.assertFalse(listening(JOB_PORT))
         self.assertEqual(receiver.stop(), 0)
 
 

@@ -14,14 +14,10 @@ UNIT = os.path.join(os.path.dirname(__file__), "../../tools/systemd/quillbox.ser
 
 
 class ServiceUnit(unittest.TestCase):
-    def read_unit(self):
-        parser = configparser.ConfigParser(interpolation=None, strict=False)
-        parser.optionxform = str
-        parser.read(UNIT)
-        return parser
-
     def test_the_unit_starts_service_mode_under_the_companion_name(self):
-        unit = self.read_unit()
+        unit = configparser.ConfigParser(interpolation=None, strict=False)
+        unit.optionxform = str
+        unit.read(UNIT)
         self.assertEqual(unit["Service"]["ExecStart"], "/usr/bin/quillbox QBXSVC")
         self.assertEqual(unit["Install"]["Alias"], "QBXSVC.service")
 

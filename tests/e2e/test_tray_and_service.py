@@ -4,70 +4,42 @@ window's endpoint, a desktop instance that follows a service instance
 through a fake systemctl, the disk-full picture on a small volume and the
 address-change monitor with the name announcement it leads to (the last
 two need root)."""
-import configparser
 import os
 import socket
-import struct
 import subprocess
 import time
 import unittest
 
-from receiver import (BINARY, JOB_PORT, OK, Receiver, read_file, receive_exactly, sendscan,
-                      shell, wait_until, write_file)
+from receiver import (BINARY, JOB_PORT, OK, Receiver, fake_systemctl, main_window, post,
+                      read_file, receive_exactly, sendscan, shell, wait_until, write_file)
+from test_name_service import read_ini
+from test_startup import read_record, write_record_words
 
 WM_COMMAND = 0x111
 TRAY_MESSAGE = 0x400 + 10
 RIGHT_BUTTON_DOWN = 0x204
 LEFT_DOUBLE_CLICK = 0x203
 
-FAKE_SYSTEMCTL = """#!/bin/sh
-here=$(dirname "$0")
-echo "$@" >> "$here/calls"
-case "$1" in
-  is-enabled) echo enabled; exit 0;;
-  is-active) s=$(cat "$here/state"); echo "$s"; [ "$s" = active ] && exit 0; exit 3;;
-  start) echo active > "$here/state";;
-  stop) echo inactive > "$here/state";;
-esac
-exit 0
-"""
-
-
 def tray(root):
-    parser = configparser.ConfigParser(interpolation=None)
-    parser.read(os.path.join(root, "run/quillbox/tray.ini"))
-    return parser
+    return read_ini(os.path.join(root, "run/quillbox/tray.ini"))
 
 
 def icon(root):
-    return tray(root).get("TRAY", "Icon", fallback=None)
+    return tray(root).get(("tray", "icon"))
 
 
 def menu(root):
     """The last menu as [(id, text, state)] in order."""
-    items = tray(root)["MENU"] if tray(root).has_section("MENU") else {}
-    return [tuple(items["item%d" % i].split(",")) for i in range(1, 9) if "item%d" % i in items]
-
-
-def comm_state(root):
-    with open(os.path.join(root, "run/quillbox/TvScannerQuernConf"), "rb") as handle:
-        return struct.unpack("<32s9i", handle.read(68))[5]
-
-
-def post_to_main_window(root, message, wparam, lparam):
-    windows = os.path.join(root, "run/quillbox/windows")
-    handle = os.readlink(os.path.join(windows, "class-MENU"))
-    sender = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-    sender.sendto(struct.pack("<IQq", message, wparam, lparam), os.path.join(windows, handle))
-    sender.close()
+    items = tray(root)
+    return [tuple(items[("menu", "item%d" % i)].split(",")) for i in range(1, 9) if ("menu", "item%d" % i) in items]
 
 
 def right_click_menu(root):
     """Right-clicks the icon and returns the menu it then records."""
     before = os.path.getmtime(os.path.join(root, "run/quillbox/tray.ini"))
     time.sleep(0.01)
-    post_to_main_window(root, TRAY_MESSAGE, 101, RIGHT_BUTTON_DOWN)
-    wait_until(lambda: tray(root).has_section("MENU")
+    post([main_window(root)], TRAY_MESSAGE, 101, RIGHT_BUTTON_DOWN)
+    wait_until(lambda: ("menu", "item1") in tray(root)
                and os.path.getmtime(os.path.join(root, "run/quillbox/tray.ini")) > before)
     time.sleep(0.1)
     return menu(root)
@@ -84,42 +56,33 @@ class TrayOfANormalInstance(unittest.TestCase):
         with receiver:
             root = receiver.root
             self.assertTrue(wait_until(lambda: icon(root) == "SICON"))
-            self.assertEqual(tray(root).get("TRAY", "Tip"), "Quillbox")
-            self.assertEqual(tray(root).get("TRAY", "Visible"), "1")
+            self.assertEqual(tray(root).get(("tray", "tip")), "Quillbox")
+            self.assertEqual(tray(root).get(("tray", "visible")), "1")
             self.assertEqual(right_click_menu(root), [
                 ("40006", "Configuration...", "default"), ("0", "-", "enabled"),
                 ("40004", "Close", "enabled")])
             # A double click starts the configuration program, in normal mode
             # without arguments ...
-            post_to_main_window(root, TRAY_MESSAGE, 101, LEFT_DOUBLE_CLICK)
+            post([main_window(root)], TRAY_MESSAGE, 101, LEFT_DOUBLE_CLICK)
             self.assertTrue(wait_until(lambda: os.path.exists(marker)))
             # ... and once it is present, another one only leaves it be.
-            record = os.path.join(root, "run/quillbox/TvScannerQuernConf")
-            with open(record, "r+b") as handle:
-                handle.seek(32)
-                handle.write(struct.pack("<2i", 1, 777777))
-            post_to_main_window(root, WM_COMMAND, 40006, 0)
+            write_record_words(receiver, 1, 777777)
+            post([main_window(root)], WM_COMMAND, 40006, 0)
             time.sleep(0.5)
             self.assertEqual(read_file(marker), "run:\n")
             # The disk-state command draws the warning picture.
-            post_to_main_window(root, WM_COMMAND, 1015, 2)
+            post([main_window(root)], WM_COMMAND, 1015, 2)
             self.assertTrue(wait_until(lambda: icon(root) == "SICON_YELOW"))
             self.assertEqual(receiver.stop(), 0)
-            self.assertEqual(tray(root).get("TRAY", "Visible"), "0")
+            self.assertEqual(tray(root).get(("tray", "visible")), "0")
 
 
 class DesktopFollowsTheService(unittest.TestCase):
     def setUp(self):
         self.receiver = Receiver()
         self.root = self.receiver.root
-        self.dest = os.path.join(self.root, "srv/dest1")
-        os.makedirs(self.dest)
-        write_file(os.path.join(self.receiver.data, "tvscan_f.bin"), "1;%s;Front desk;;\n" % self.dest)
-        self.bin = os.path.join(self.root, "fakebin")
-        os.makedirs(self.bin)
-        write_file(os.path.join(self.bin, "systemctl"), FAKE_SYSTEMCTL, 0o755)
-        self.set_service_state("active")
-        self.receiver.env["PATH"] = self.bin + ":" + self.receiver.env["PATH"]
+        self.dest = self.receiver.add_destination(1, "dest1")
+        self.bin = fake_systemctl(self.receiver)
         self.desktop = None
 
     def tearDown(self):
@@ -127,9 +90,6 @@ class DesktopFollowsTheService(unittest.TestCase):
             self.desktop.kill()
             self.desktop.wait()
         self.receiver.__exit__(None, None, None)
-
-    def set_service_state(self, state):
-        write_file(os.path.join(self.bin, "state"), state + "\n")
 
     def test_icon_jobs_new_files_and_service_commands(self):
         self.receiver.start(["QBXSVC"])  # the service instance: receives
@@ -153,25 +113,25 @@ class DesktopFollowsTheService(unittest.TestCase):
         # The desktop's shared record also shows the service's connection.
         printer = socket.create_connection(("127.0.0.1", JOB_PORT), timeout=5)
         self.assertEqual(receive_exactly(printer, 4), OK)
-        self.assertTrue(wait_until(lambda: comm_state(self.root) == 17))
+        self.assertTrue(wait_until(lambda: read_record(self.receiver)[1][4] == 17))
         self.assertEqual([(i[0], i[2]) for i in right_click_menu(self.root)],
                          [("40006", "default"), ("40008", "grayed"), ("0", "enabled"),
                           ("40004", "grayed")])
         printer.close()
-        self.assertTrue(wait_until(lambda: comm_state(self.root) == 16))
+        self.assertTrue(wait_until(lambda: read_record(self.receiver)[1][4] == 16))
 
         # The service stops: the stopped picture within about a second, and
         # the menu offers "Start", which starts it again.
-        self.set_service_state("inactive")
+        write_file(os.path.join(self.bin, "state"), "inactive\n")
         self.assertTrue(wait_until(lambda: icon(self.root) == "SICON-STOP", timeout=4))
         self.assertEqual([i[0] for i in right_click_menu(self.root)], ["40006", "40007", "0", "40004"])
-        post_to_main_window(self.root, WM_COMMAND, 40007, 0)
+        post([main_window(self.root)], WM_COMMAND, 40007, 0)
         self.assertTrue(wait_until(lambda: icon(self.root) == "SICON", timeout=4))
         self.assertIn("start QBXSVC.service", read_file(os.path.join(self.bin, "calls")))
         self.assertIn("--- !! Strart service OK !!--", trace())
 
         # The desktop's "Close" stops the service first.
-        post_to_main_window(self.root, WM_COMMAND, 40004, 0)
+        post([main_window(self.root)], WM_COMMAND, 40004, 0)
         self.assertEqual(self.desktop.wait(timeout=10), 0)
         self.assertIn("stop QBXSVC.service", read_file(os.path.join(self.bin, "calls")))
         self.assertEqual(self.receiver.stop(), 0)

@@ -4,12 +4,12 @@ chromium or the npm packages are missing (tools/setup.sh installs them)."""
 import http.client
 import os
 import shutil
-import ssl
 import subprocess
 import tempfile
 import unittest
 
-from receiver import BINARY, SENDSCAN, Receiver, read_file, wait_until, write_file
+from receiver import BINARY, SENDSCAN, Receiver, read_file, retry, wait_until
+from test_ftp_scanner_session import key_pair, tls_context
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BROWSER_TESTS = os.path.join(HERE, "..", "browser")
@@ -29,10 +29,7 @@ class WebTlsTest(unittest.TestCase):
         self.assertEqual(refused.returncode, 4, refused.stderr)
         self.assertIn("only with TLS", refused.stderr)
 
-        key, certificate = (os.path.join(receiver.root, "etc", name) for name in ("key.pem", "cert.pem"))
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                        "-subj", "/CN=test", "-keyout", key, "-out", certificate],
-                       check=True, capture_output=True, timeout=60)
+        key, certificate = key_pair(os.path.join(receiver.root, "etc"))
         with open(receiver.settings_path, "a") as handle:
             handle.write("[MANAGEMENT]\nSSL_PrivateKey=%s\nSSL_CertificateKey=%s\n" % (key, certificate))
         web = subprocess.Popen(args, env=receiver.env, stderr=subprocess.DEVNULL)
@@ -41,29 +38,19 @@ class WebTlsTest(unittest.TestCase):
         token_path = os.path.join(receiver.root, "run/quillbox/web-token")
         self.assertTrue(wait_until(lambda: os.path.exists(token_path), 10))
         token = read_file(token_path)
-        insecure = ssl.create_default_context()
-        insecure.check_hostname = False
-        insecure.verify_mode = ssl.CERT_NONE
+        insecure = tls_context()
 
         def sign_in():
             connection = http.client.HTTPSConnection("127.0.0.2", 37180, timeout=10, context=insecure)
             connection.request("GET", "/?token=" + token)
             return connection.getresponse()
-        self.assertTrue(wait_until(lambda: self._answers(sign_in), 10))
-        response = sign_in()
+        response = retry(sign_in)  # once the page listens
         self.assertEqual(response.status, 303)
         self.assertTrue(response.getheader("Set-Cookie").endswith("; Secure"))
         plain = http.client.HTTPConnection("127.0.0.2", 37180, timeout=5)
         with self.assertRaises((http.client.HTTPException, OSError)):
             plain.request("GET", "/")
             plain.getresponse()
-
-    @staticmethod
-    def _answers(request):
-        try:
-            return request().status > 0
-        except OSError:
-            return False
 
 
 BROWSER_READY = (os.path.exists(CHROMIUM) and shutil.which("node") and
@@ -79,9 +66,7 @@ class WebPageTest(unittest.TestCase):
         self.assertTrue(BROWSER_READY, "chromium, node or playwright-core missing")
         receiver = Receiver()
         self.addCleanup(receiver.__exit__, None, None, None)
-        first = os.path.join(receiver.root, "srv/first")
-        os.makedirs(first)
-        write_file(os.path.join(receiver.data, "tvscan_f.bin"), "1;%s;First;;\n" % first)
+        receiver.add_destination(1, "first")
         receiver.start()
         web = subprocess.Popen([WEB], env=receiver.env, stderr=subprocess.PIPE, text=True)
         self.addCleanup(web.wait, 10)

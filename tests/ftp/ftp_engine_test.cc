@@ -32,6 +32,12 @@ class FtpEngineTest : public ::testing::Test, protected FtpTestBed {
     EXPECT_LE(port, 10821);
     return client.ConnectData(port);
   }
+  // PASV and a STOR whose data connection never comes: the transfer waits.
+  static void StoreWaiting(FtpLineClient& client, const std::string& name) {
+    PassivePort(client.Command("PASV"));
+    client.Send("STOR " + name);
+    EXPECT_EQ(client.Reply(), "150 Opening ASCII mode data connection for " + name + ".");
+  }
 
   std::string folder_;
   std::unique_ptr<TestFtpServer> server_;
@@ -148,9 +154,7 @@ TEST_F(FtpEngineTest, PassivePortsServeOnlyTheClientAndAreBoundedPerAddress) {
   SockClose(data);
   EXPECT_EQ(client->Reply(), kStored);
 
-  client->Command("PASV");
-  client->Send("STOR waiting.bin");  // its transfer keeps the port
-  client->Reply();
+  StoreWaiting(*client, "waiting.bin");  // its transfer keeps the port
   EXPECT_NE(PassivePort(client->Command("PASV")), 0);
   auto second = LoggedIn(kLoopback + 1);
   EXPECT_EQ(second->Command("PASV"), kUnknown);
@@ -198,9 +202,7 @@ TEST_F(FtpEngineTest, TransferRepliesNeverOvertakeTheSessionsOwn) {
 TEST_F(FtpEngineTest, AbortEndsAWaitingTransferAndListingsAreEmptyEachOnItsOwnPasv) {
   StartServer();
   auto client = LoggedIn();
-  PassivePort(client->Command("PASV"));
-  client->Send("STOR never.bin");
-  EXPECT_EQ(client->Reply(), "150 Opening ASCII mode data connection for never.bin.");
+  StoreWaiting(*client, "never.bin");
   client->Send("ABOR");
   EXPECT_EQ(client->Reply(), "426 Transfer abort.");
   EXPECT_EQ(client->Reply(), "250 ABOR command successful.");
@@ -257,9 +259,7 @@ TEST_F(FtpEngineTest, IdleLimitEndsTheSessionOnTheMovableClock) {
   // A data connection that never comes is given up at the idle limit
   // with 425; the session itself goes on.
   auto waiting = LoggedIn();
-  PassivePort(waiting->Command("PASV"));
-  waiting->Send("STOR slow.bin");
-  waiting->Reply();
+  StoreWaiting(*waiting, "slow.bin");
   settle();
   env_->AdvanceSeconds(20);
   EXPECT_EQ(waiting->Reply(300), "");
@@ -306,9 +306,7 @@ TEST_F(FtpEngineTest, ThousandSessionsLeaveNothingBehind) {
     quitting->Reply();
 
     auto dropped = LoggedIn(from + 1);
-    PassivePort(dropped->Command("PASV"));
-    dropped->Send("STOR g.bin");  // its transfer waits when the client goes
-    dropped->Reply();
+    StoreWaiting(*dropped, "g.bin");  // its transfer waits when the client goes
     dropped->Close();
 
     auto refused = Connect(from + 2);
@@ -340,9 +338,7 @@ TEST_F(FtpEngineTest, ThousandSessionsLeaveNothingBehind) {
   // A hundred more waiting when the server stops.
   std::vector<std::unique_ptr<FtpLineClient>> waiting;
   for (int i = 0; i < 100; ++i) waiting.push_back(LoggedIn(from + 200 + static_cast<uint32_t>(i)));
-  PassivePort(waiting[0]->Command("PASV"));
-  waiting[0]->Send("STOR never.bin");
-  waiting[0]->Reply();
+  StoreWaiting(*waiting[0], "never.bin");
   const auto stopping = steady_clock::now();
   server_->Stop();
   EXPECT_LT(ElapsedMs(stopping), 1000);  // at once, waiting sessions and all

@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <map>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -28,38 +28,24 @@
 #include "platform/trace.h"
 #include "storage/name_reservations.h"
 #include "tests/ftp/test_server.h"
+#include "tests/storage/meta_record_builder.h"
 
 namespace qb::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Files a content check accepts.
-std::string Put16Be(uint16_t v) { return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
-std::string GoodJpeg() {
-  return std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x01", 14) + Put16Be(200) + Put16Be(200) +
-         std::string("\x00\x00\xFF\xD9", 4);
-}
+// Files a content check accepts: a JPEG of 200 by 200 dots per inch, and
+// a PDF with its information object, holding the creation date, within the
+// last 180 bytes before the cross-reference section, as printers write it.
+const std::string kGoodJpeg(
+    "\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x01\x00\xC8\x00\xC8\x00\x00\xFF\xD9", 22);
 std::string GoodPdf() {
-  const char* objects[] = {"<< /Type /Catalog /Pages 3 0 R >>", "<<\n/CreationDate (D:20261205120000)\n>>",
-                           "<< /Type /Pages /Count 1 /Kids [4 0 R] >>",
-                           "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 612 792] >>"};
-  const int order[] = {1, 3, 4, 2};
-  std::string data = "%PDF-1.4\n";
-  size_t offsets[5] = {};
-  for (int number : order) {
-    offsets[number] = data.size();
-    data += std::to_string(number) + " 0 obj\n" + objects[number - 1] + "\nendobj\n";
-  }
-  const size_t xref = data.size();
-  data += "xref\n0 5\n0000000000 65535 f \n";
-  char line[32];
-  for (int n = 1; n <= 4; ++n) {
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offsets[n]);
-    data += line;
-  }
-  data += "trailer\n<< /Size 5 /Root 1 0 R /Info 2 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-  return data;
+  const std::string objects = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n%" +
+                              std::string(150, 'x') +
+                              "\n2 0 obj\n<<\n/CreationDate (D:2026)\n>>\nendobj\n";
+  return objects + "xref\n0 1\n0000000000 65535 f \ntrailer\n<< /Size 3 >>\nstartxref\n" +
+         std::to_string(objects.size()) + "\n%%EOF\n";
 }
 
 std::string Lower(std::string text) {
@@ -69,12 +55,11 @@ std::string Lower(std::string text) {
 
 // A "QNA_ATTR:" record naming `subFolder`.
 std::string AttributeRecord(const std::string& subFolder) {
-  std::string record = "QNA_ATTR:";
-  record += '\0';
-  const uint16_t textAt = 26;
-  const uint16_t length = static_cast<uint16_t>(textAt + subFolder.size() + 1);
-  record += Put16Be(length) + Put16Be(0) + Put16Be(textAt) + std::string(10, '\0');
-  return record + subFolder + '\0';
+  const std::vector<uint8_t> record = testing::MetaRecordBuilder("QNA_ATTR:")
+                                          .Length(static_cast<uint16_t>(27 + subFolder.size()))
+                                          .Text(0, subFolder)
+                                          .Bytes();
+  return std::string(record.begin(), record.end());
 }
 
 struct Announcements {
@@ -378,6 +363,17 @@ TEST_F(ScannerSessionTest, DirectoryRulesAndRootRefusals) {
                                    {"CWD 3/missing", kDenied}, {"CWD 3/../../..", kDenied},
                                    {"CDUP", kDenied}}),
             "");
+  // No upload or delete takes the name of a folder, the destination's own
+  // included: refused before any data.
+  for (const char* folder : {"3/", "/3/", "3/sub"}) {
+    EXPECT_EQ(Store(*client, folder, "x"), kDenied) << folder;
+  }
+  EXPECT_EQ(client->Command("CWD 3"), kCwdOk);
+  EXPECT_EQ(Store(*client, "", "x"), kDenied);
+  EXPECT_EQ(client->Command("DELE sub"), kDenied);
+  EXPECT_EQ(Store(*client, "ok.pdf", GoodPdf()), kStored);
+  Quit(*client);
+  EXPECT_EQ(FolderNames(folder_[3]), (std::vector<std::string>{"ok.pdf", "sub"}));
 }
 
 TEST_F(ScannerSessionTest, SeriesKeepsOneStemAndOneLogEntry) {
@@ -460,14 +456,13 @@ TEST_F(ScannerSessionTest, TypeChecksAndDotFiles) {
   EXPECT_EQ(client->Command("CWD 1"), kCwdOk);
   EXPECT_EQ(Store(*client, ".probe", "x"), kStored);
   EXPECT_EQ(LeftoverFiles(), 0);  // dropped at once
-  const std::pair<const char*, std::string> uploads[] = {{"notes.txt", "text"},
-                                                         {"scan.tiff", "II*\0"},
-                                                         {"bad.pdf", "not a pdf"},
-                                                         {"photo.jpg", GoodJpeg()},
-                                                         {"page.xps", "anything"}};
+  const std::pair<const char*, std::string> uploads[] = {
+      {"notes.txt", "text"},    {"scan.tiff", "II*\0"},  {"bad.pdf", "not a pdf"},
+      {"photo.jpg", kGoodJpeg}, {"scan.pdf", GoodPdf()}, {"page.xps", "anything"}};
   for (const auto& [name, data] : uploads) EXPECT_EQ(Store(*client, name, data), kStored) << name;
   Quit(*client);
-  EXPECT_EQ(FolderNames(folder_[1]), (std::vector<std::string>{"page.xps", "photo.jpg"}));
+  EXPECT_EQ(FolderNames(folder_[1]),
+            (std::vector<std::string>{"page.xps", "photo.jpg", "scan.pdf"}));
 
   root_.WriteSettings("[MANAGEMENT]\nFTP_Support=1\nFTPS_Support=0\nFileTypeCheck=0\n");
   auto unchecked = WithCode("");

@@ -73,30 +73,15 @@ Bitmap AlternatingBitmap(int width, int height) {
 }
 
 Bitmap EveryRunBitmap(int width, int maxRun) {
-  // Fill rows with runs 0, 1, 2, ... alternating colours; the next row
-  // carries on where the previous one stopped.
-  std::vector<std::vector<uint8_t>> rows;
-  std::vector<uint8_t> row;
+  // Runs 0, 0, 1, 1, 2, 2, ... of alternating colours, row after row, the
+  // last row filled up with white.
+  std::vector<uint8_t> pixels;
   uint8_t colour = 0;
   for (int run = 0; run <= maxRun; ++run) {
-    for (int pass = 0; pass < 2; ++pass) {
-      for (int i = 0; i < run; ++i) {
-        row.push_back(colour);
-        if (static_cast<int>(row.size()) == width) {
-          rows.push_back(row);
-          row.clear();
-        }
-      }
-      colour ^= 1;
-    }
+    for (int pass = 0; pass < 2; ++pass, colour ^= 1) pixels.insert(pixels.end(), run, colour);
   }
-  row.resize(width, 0);
-  rows.push_back(row);
-  Bitmap b = BlankBitmap(width, static_cast<int>(rows.size()), 0);
-  for (size_t y = 0; y < rows.size(); ++y) {
-    std::memcpy(&b.pixels[y * width], rows[y].data(), width);
-  }
-  return b;
+  pixels.resize((pixels.size() / width + 1) * width, 0);
+  return {width, static_cast<int>(pixels.size() / width), pixels};
 }
 
 Bitmap RandomBitmap(int width, int height, uint32_t seed) {
@@ -117,8 +102,6 @@ std::vector<uint8_t> PackLine(const Bitmap& page, int y, bool msbFirst) {
 }
 
 bool SetupCoder(PageJob& job) { return job.coder.SetUp(PageLayoutOfRecord(job.headerRecord)); }
-
-void ResetCoder(PageJob& job) { job.coder.Reset(PageLayoutOfRecord(job.headerRecord)); }
 
 // As large as the receiver's line buffer.
 JobFixture::JobFixture() : lineBuf_(10240), folder_(scratch_.path()) {
@@ -146,7 +129,7 @@ bool JobFixture::CodePages(const std::vector<Bitmap>& pages, const PageFormat& f
     if (job.pageCount == 0) {
       if (!SetupCoder(job)) return false;
     } else {
-      ResetCoder(job);
+      job.coder.Reset(PageLayoutOfRecord(job.headerRecord));
     }
     job.coder.SetCodingMode(format.codingMode);
     job.pageFile = PageFile::Open(Env::Default(), job.curFilePath, false);
@@ -216,9 +199,7 @@ Bitmap ExpectedDecode(const Bitmap& input, uint16_t polarity) {
   const int coded = input.width / 8 * 8;
   for (int y = 0; y < input.height; ++y) {
     for (int x = 0; x < input.width; ++x) {
-      uint8_t bit = input.At(x, y);
-      if (polarity != 0) bit ^= 1;
-      expected.At(x, y) = x < coded ? bit : 0;
+      expected.At(x, y) = x < coded ? static_cast<uint8_t>(input.At(x, y) ^ (polarity != 0)) : 0;
     }
   }
   return expected;

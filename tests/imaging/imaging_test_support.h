@@ -58,10 +58,9 @@ struct PageJob {
   int pageCount = 0;
 };
 
-// SetUp and Reset of the job's coder with the layout of its header record,
-// as image reception calls them.
+// SetUp of the job's coder with the layout of its header record, as image
+// reception calls it.
 bool SetupCoder(PageJob& job);
-void ResetCoder(PageJob& job);
 
 // A job with a line buffer and TMP pointing at a fresh folder.
 class JobFixture {

@@ -2,6 +2,8 @@
 // structural check.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include "imaging/page_files.h"
@@ -11,28 +13,14 @@
 namespace qb::test {
 namespace {
 
-// Reads a binary PBM (P4) into pixels, 1 = black.
+// Reads a binary PBM (P4) as pdftoppm writes it, without comments, into
+// pixels, 1 = black.
 bool ReadPbm(const std::string& path, Bitmap* out) {
   const std::vector<uint8_t> bytes = ReadFileBytes(path);
-  size_t pos = 0;
-  auto token = [&]() {
-    std::string text;
-    while (pos < bytes.size()) {
-      if (bytes[pos] == '#') {
-        while (pos < bytes.size() && bytes[pos] != '\n') ++pos;
-      } else if (std::isspace(bytes[pos])) {
-        if (!text.empty()) break;
-        ++pos;
-      } else {
-        text += static_cast<char>(bytes[pos++]);
-      }
-    }
-    return text;
-  };
-  if (token() != "P4") return false;
-  const int width = std::stoi(token());
-  const int height = std::stoi(token());
-  ++pos;  // the single white-space byte before the raster
+  const std::string head(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 40));
+  int width = 0, height = 0, pixelsAt = 0;
+  if (std::sscanf(head.c_str(), "P4 %d %d%n", &width, &height, &pixelsAt) != 2) return false;
+  const size_t pos = static_cast<size_t>(pixelsAt) + 1;  // one white-space byte before the raster
   const size_t rowBytes = (width + 7) / 8;
   if (bytes.size() < pos + rowBytes * height) return false;
   *out = BlankBitmap(width, height, 0);

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,30 +25,21 @@ namespace {
 class FakeCompanion final : public Window {
  public:
   FakeCompanion() {
-    thread_ = std::thread([this] {
+    std::promise<EventLoop*> started;
+    thread_ = std::thread([this, &started] {
       EventLoop loop;
       WindowEndpoint endpoint(loop, this);
       endpoint.RegisterClass(kFaxCompanionClass);
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        loop_ = &loop;
-      }
-      ready_.notify_all();
+      started.set_value(&loop);
       loop.Run();
       // Quit may still be waking the loop: it goes only once Quit returned.
-      std::unique_lock<std::mutex> lock(mutex_);
-      ready_.wait(lock, [this] { return quitReturned_; });
+      quitReturned_.get_future().wait();
     });
-    std::unique_lock<std::mutex> lock(mutex_);
-    ready_.wait(lock, [this] { return loop_ != nullptr; });
+    loop_ = started.get_future().get();
   }
   ~FakeCompanion() override {
     loop_->Quit(0);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      quitReturned_ = true;
-    }
-    ready_.notify_all();
+    quitReturned_.set_value();
     thread_.join();
   }
   int64_t HandleMessage(uint32_t message, uint64_t wParam, int64_t) override {
@@ -63,9 +54,8 @@ class FakeCompanion final : public Window {
 
  private:
   std::mutex mutex_;
-  std::condition_variable ready_;
   EventLoop* loop_ = nullptr;
-  bool quitReturned_ = false;
+  std::promise<void> quitReturned_;
   std::vector<std::string> messages_;
   std::thread thread_;
 };

@@ -91,9 +91,7 @@ TEST(EnvFiles, CreateModesAndTheGroupModeWhateverTheUmask) {
   Env& env = Env::Default();
   ASSERT_TRUE(WriteWholeFile(env, dir / "f", "first", false));
   namespace fs = std::filesystem;
-  EXPECT_EQ(fs::status(dir / "f").permissions(), fs::perms::owner_read | fs::perms::owner_write |
-                                                     fs::perms::group_read |
-                                                     fs::perms::group_write);
+  EXPECT_EQ(fs::status(dir / "f").permissions(), fs::perms(0660));
 
   std::unique_ptr<WritableFile> file;
   ASSERT_TRUE(env.NewWritableFile(dir / "f", CreateMode::kAppend, &file));
@@ -169,9 +167,7 @@ TEST(EnvFiles, StreamFilesKeepEveryByteWhateverTheVolume) {
     ASSERT_TRUE(file->Sync());
     ASSERT_TRUE(file->Close());
     EXPECT_TRUE(Read(path) == expected);
-    EXPECT_EQ(std::filesystem::status(path).permissions(),
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-                  std::filesystem::perms::group_read | std::filesystem::perms::group_write);
+    EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0660));
     EXPECT_EQ(env.NewStreamFile(path, &file).error(), FileError::kExists);
 
     // Whole blocks only, small and then large, and nothing at all.

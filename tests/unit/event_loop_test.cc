@@ -19,21 +19,18 @@ TEST(EventLoop, TimersRunInDueOrderOnTheInjectedClockOncePerLateTick) {
   std::string fired;
   EventLoop::TimerId slow = loop.AddTimer(1000, [&] { fired += 's'; });
   loop.AddTimer(300, [&] { fired += 'f'; });
-  loop.RunOnce(0);
-  EXPECT_EQ(fired, "");
-  env.AdvanceMs(300);
-  loop.RunOnce(0);
-  EXPECT_EQ(fired, "f");
-  env.AdvanceMs(700);  // both due: the one due first runs first
-  loop.RunOnce(0);
-  EXPECT_EQ(fired, "ffs");
-  env.AdvanceMs(5000);  // late: once each, not once per missed period
-  loop.RunOnce(0);
-  EXPECT_EQ(fired, "ffsfs");
+  // What has fired once the clock moved on by `ms` and the loop ran once.
+  auto after = [&](int ms) {
+    env.AdvanceMs(ms);
+    loop.RunOnce(0);
+    return fired;
+  };
+  EXPECT_EQ(after(0), "");
+  EXPECT_EQ(after(300), "f");
+  EXPECT_EQ(after(700), "ffs");     // both due: the one due first runs first
+  EXPECT_EQ(after(5000), "ffsfs");  // late: once each, not once per missed period
   loop.CancelTimer(slow);
-  env.AdvanceMs(1000);
-  loop.RunOnce(0);
-  EXPECT_EQ(fired, "ffsfsf");
+  EXPECT_EQ(after(1000), "ffsfsf");
 }
 
 TEST(EventLoop, ATimerMayCancelItselfAndAddAnother) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 #include "platform/fault_env.h"
@@ -25,8 +26,19 @@ void Write(Env& env, const std::string& path, const std::string& data, bool sync
   ASSERT_TRUE(file->Close());
 }
 
+using Contents = std::map<std::string, std::string>;
+
 class FaultEnvCrash : public ::testing::Test {
  protected:
+  // Crashes; then what a later process finds under each name of `expected`
+  // must be what it says.
+  void ExpectAfterCrash(const Contents& expected) {
+    env_.SimulateCrash();
+    Contents found;
+    for (const auto& [name, content] : expected) found[name] = Found(dir_ / name);
+    EXPECT_EQ(found, expected);
+  }
+
   test::TempFolder dir_;
   FaultEnv env_{false};
 };
@@ -41,10 +53,7 @@ TEST_F(FaultEnvCrash, FilesKeepOnlyTheirSyncedBytes) {
   Write(env_, dir_ / "emptied", "x", true);
   ASSERT_TRUE(env_.SyncFolder(dir_.path()));
   ASSERT_TRUE(WriteWholeFile(env_, dir_ / "emptied", "unsynced", false));  // truncates, no sync
-  env_.SimulateCrash();
-  EXPECT_EQ(Found(dir_ / "old"), "before|synced|");
-  EXPECT_EQ(Found(dir_ / "new"), "kept|");
-  EXPECT_EQ(Found(dir_ / "emptied"), "");
+  ExpectAfterCrash({{"old", "before|synced|"}, {"new", "kept|"}, {"emptied", ""}});
 }
 
 TEST_F(FaultEnvCrash, NewFilesVanishUnlessTheirFolderWasSynced) {
@@ -53,10 +62,7 @@ TEST_F(FaultEnvCrash, NewFilesVanishUnlessTheirFolderWasSynced) {
   Write(env_, dir_ / "other/elsewhere", "b", true);
   ASSERT_TRUE(env_.SyncFolder(dir_.path() + "/"));  // another folder's sync does not count
   Write(env_, dir_ / "after-sync", "c", true);
-  env_.SimulateCrash();
-  EXPECT_EQ(Found(dir_ / "before-sync"), "a");
-  EXPECT_EQ(Found(dir_ / "other/elsewhere"), "<none>");
-  EXPECT_EQ(Found(dir_ / "after-sync"), "<none>");
+  ExpectAfterCrash({{"before-sync", "a"}, {"other/elsewhere", "<none>"}, {"after-sync", "<none>"}});
 }
 
 TEST_F(FaultEnvCrash, RenamesNeedTheTargetFolderSynced) {
@@ -78,17 +84,15 @@ TEST_F(FaultEnvCrash, RenamesNeedTheTargetFolderSynced) {
   ASSERT_TRUE(env_.RenameNoReplace(dir_ / "kept", dir_ / "in/kept"));
   ASSERT_TRUE(env_.SyncFolder(dir_ / "in"));
   ASSERT_TRUE(env_.RenameNoReplace(dir_ / "in/moved3", dir_ / "in/moved4"));  // after the sync
-  env_.SimulateCrash();
-
-  EXPECT_EQ(Found(dir_ / "doc"), "v1");
-  EXPECT_EQ(Found(dir_ / "doc.tmp"), "v2");
-  EXPECT_EQ(Found(dir_ / "moved"), "<none>");
   // The step into "in" was synced there; only the one after it is undone.
-  EXPECT_EQ(Found(dir_ / "moved2"), "<none>");
-  EXPECT_EQ(Found(dir_ / "in/moved3"), "m");
-  EXPECT_EQ(Found(dir_ / "in/moved4"), "<none>");
-  EXPECT_EQ(Found(dir_ / "in/kept"), "k");
-  EXPECT_EQ(Found(dir_ / "kept"), "<none>");
+  ExpectAfterCrash({{"doc", "v1"},
+                    {"doc.tmp", "v2"},
+                    {"moved", "<none>"},
+                    {"moved2", "<none>"},
+                    {"in/moved3", "m"},
+                    {"in/moved4", "<none>"},
+                    {"in/kept", "k"},
+                    {"kept", "<none>"}});
 }
 
 TEST_F(FaultEnvCrash, ANewFileRenamedIsStillNewUntilItsNewFolderIsSynced) {
@@ -100,11 +104,8 @@ TEST_F(FaultEnvCrash, ANewFileRenamedIsStillNewUntilItsNewFolderIsSynced) {
   ASSERT_TRUE(env_.SyncFolder(dir_ / "in"));
   Write(env_, dir_ / "staged3", "u", true);
   ASSERT_TRUE(env_.RenameNoReplace(dir_ / "staged3", dir_ / "in/placed3"));
-  env_.SimulateCrash();
-  EXPECT_EQ(Found(dir_ / "in/placed"), "s");
-  EXPECT_EQ(Found(dir_ / "in/placed2"), "t");
-  EXPECT_EQ(Found(dir_ / "in/placed3"), "<none>");
-  EXPECT_EQ(Found(dir_ / "staged3"), "<none>");
+  ExpectAfterCrash(
+      {{"in/placed", "s"}, {"in/placed2", "t"}, {"in/placed3", "<none>"}, {"staged3", "<none>"}});
 }
 
 TEST_F(FaultEnvCrash, NothingHappensAfterTheLastAllowedOperation) {

@@ -14,6 +14,7 @@
 #include "imaging/image_header.h"
 #include "imaging/page_files.h"
 #include "platform/files.h"
+#include "platform/process_stats.h"
 #include "reception_fixture.h"
 #include "scanproto/access_lock.h"
 #include "scanproto/received_header.h"
@@ -182,8 +183,7 @@ TEST_F(ImageReceptionTest, FileRoadStoresLogsAndAnnouncesTheDocument) {
 
   EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
   EXPECT_EQ(ReadWholeFile(dest_ + "/scan.tif"), tiff);
-  const std::string log = ReadLog();
-  EXPECT_NE(log.find(";scan.tif;1;" + dest_ + "\n"), std::string::npos) << log;
+  EXPECT_NE(ReadLog().find(";scan.tif;1;" + dest_ + "\n"), std::string::npos) << ReadLog();
   EXPECT_EQ(newFileNotices_, 1);
   EXPECT_EQ(TrayCount(1) + TrayCount(2), 1);
   EXPECT_EQ(job_->document.outputPath[0], '\0');
@@ -236,8 +236,7 @@ TEST_F(ImageReceptionTest, JpegThatFailsItsCheckIsRemovedAtPageEnd) {
 TEST_F(ImageReceptionTest, RawMmrPagesBecomeOneTiffOrPdfWithTheCodedStrips) {
   for (const bool pdf : {false, true}) {
     SCOPED_TRACE(pdf ? "PDF" : "TIFF");
-    ConnectPrinter();
-    job_->document.checksumOk = true;
+    ConnectPrinter().document.checksumOk = true;
     const char* format = pdf ? "PDF-G4MMR" : "TIFF-G4MMR";
     const std::string name = pdf ? "raw0007_000.pdf" : "raw0007_000.tif";
     const std::string page1 = SendPattern(0, format);
@@ -258,8 +257,7 @@ TEST_F(ImageReceptionTest, RawMmrPagesBecomeOneTiffOrPdfWithTheCodedStrips) {
 }
 
 TEST_F(ImageReceptionTest, RawMhPagesOfOwnHeadersBecomeOneFileEach) {
-  ConnectPrinter();
-  job_->document.checksumOk = true;
+  ConnectPrinter().document.checksumOk = true;
   PageHeaderFields fields = RawFields("TIFF-G3MH");
   fields.packing = 3;  // words arrive byte-swapped, first pixel in bit 7
   const std::string page = RawPage(fields.width, fields.height, 1);
@@ -279,8 +277,7 @@ TEST_F(ImageReceptionTest, RawMhPagesOfOwnHeadersBecomeOneFileEach) {
 }
 
 TEST_F(ImageReceptionTest, RawDataBeyondTheAnnouncedHeightIsNotCoded) {
-  ConnectPrinter();
-  job_->document.checksumOk = true;
+  ConnectPrinter().document.checksumOk = true;
   PageHeaderFields fields = RawFields("TIFF-G4MMR");
   fields.height = 40;
   const std::string page = RawPage(fields.width, 40, 5);
@@ -289,25 +286,11 @@ TEST_F(ImageReceptionTest, RawDataBeyondTheAnnouncedHeightIsNotCoded) {
   EXPECT_TRUE(StoredStrips("raw0007_000.tif") == CodedStrips(fields, {page}));
 }
 
-TEST_F(ImageReceptionTest, DeferredJobIsLoggedAndAnnouncedAtDisconnect) {
-  ConnectPrinter();
-  job_->deferredNotify = true;  // no checksum needed either
-  SendPattern(0);
-  EndData();
-  EXPECT_TRUE(job_->notifyPending);
-  EXPECT_EQ(ReadLog(), "");
-  EXPECT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
-  HangUp();
-  EXPECT_NE(ReadLog().find(";raw0007_000.tif;1;"), std::string::npos);
-  EXPECT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});  // a logged document stays
-}
-
 // A page delete removes the finished pages' temporary files and nothing
 // else: the count stays, so a raw document missing its pages fails, and on
 // the file road the next file is a further file, not a new first one.
 TEST_F(ImageReceptionTest, PageDeleteRemovesOnlyTheFinishedTemporaryPages) {
-  ConnectPrinter();
-  job_->document.checksumOk = true;
+  ConnectPrinter().document.checksumOk = true;
   SendPattern(0);
   SendBody(Body2(0x3004, 0));
   EXPECT_EQ(TempFiles(), Names{});
@@ -333,8 +316,7 @@ TEST_F(ImageReceptionTest, PageDeleteRemovesOnlyTheFinishedTemporaryPages) {
 }
 
 TEST_F(ImageReceptionTest, MessagesOutOfOrderStoreNothingAndReadNothingStray) {
-  ConnectPrinter();
-  job_->document.checksumOk = true;
+  ConnectPrinter().document.checksumOk = true;
   SendBody(Body2(0x3002, 0));  // page end without a header
   SendBody(Body2(0x3002, 0));  // and twice
   SendBody(Body2(0x3003, 0));  // data end before any header: nothing to assemble
@@ -383,8 +365,7 @@ TEST_F(ImageReceptionTest, FurtherFilesNeverReplaceAFile) {
   // With the job's file name every file is numbered, keeping the case of
   // its extension: the first moves from _000 to _001 when the second
   // arrives, and that renumbering does not replace a file either.
-  ScanJob& job = ConnectPrinter();
-  std::strcpy(job.document.fileName, "Inv");
+  std::strcpy(ConnectPrinter().document.fileName, "Inv");
   SendFile("p.TIF", a);
   std::ofstream(dest_ + "/Inv_001.TIF") << "another";
   SendFile("p.TIF", b);
@@ -413,26 +394,28 @@ TEST_F(ImageReceptionTest, DroppedDocumentsDoNotKeepTheirNames) {
   EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
 }
 
-// Stopping the receiver never removes a document the printer was told is
-// stored; a deferred one gets its log entry as at a disconnect. Only the
-// unfinished document of another printer goes.
-TEST_F(ImageReceptionTest, StoppingKeepsAcknowledgedDocumentsAndLogsDeferredOnes) {
-  ConnectPrinter();
-  job_->deferredNotify = true;
-  SendPattern(0);
-  EndData();
-  SendBody(ImageHeaderBody(PageHeaderFields{}));  // a second document, never finished
-  SendData(SmallTiff(3000));
-  server_->Stop();
-  EXPECT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
-  EXPECT_EQ(fs::status(dest_ + "/raw0007_000.tif").permissions() & fs::perms::all, fs::perms(0660));
-  EXPECT_NE(ReadLog().find(";raw0007_000.tif;1;"), std::string::npos);
-  EXPECT_EQ(TempFiles(), Names{});
-}
-
-size_t OpenDescriptors() {
-  return static_cast<size_t>(
-      std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+// A deferred job is logged and announced when its connection ends, at a
+// hang-up or at the receiver's stop, which never removes a document the
+// printer was told is stored: only the unfinished document behind it goes.
+TEST_F(ImageReceptionTest, DeferredJobsAreLoggedAtTheEndAndStoppingKeepsThem) {
+  for (const bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "stop" : "hang-up");
+    ConnectPrinter().deferredNotify = true;  // no checksum needed either
+    SendPattern(0);
+    EndData();
+    EXPECT_TRUE(job_->notifyPending);
+    EXPECT_EQ(ReadLog(), "");
+    SendBody(ImageHeaderBody(PageHeaderFields{}));  // a second document, never finished
+    SendData(SmallTiff(3000));
+    stop ? server_->Stop() : HangUp();
+    EXPECT_EQ(DestinationFiles(), Names{"raw0007_000.tif"});
+    EXPECT_EQ(fs::status(dest_ + "/raw0007_000.tif").permissions() & fs::perms::all,
+              fs::perms(0660));
+    EXPECT_NE(ReadLog().find(";raw0007_000.tif;1;"), std::string::npos);
+    EXPECT_EQ(TempFiles(), Names{});
+    fs::remove(dest_ + "/raw0007_000.tif");
+    fs::remove(root_.DataDir() + "/tvscanlog_f.bin");
+  }
 }
 
 // A reply that cannot be sent ends the connection, but only once the
@@ -441,7 +424,7 @@ size_t OpenDescriptors() {
 TEST_F(ImageReceptionTest, FailedCancelLeavesNothingBehind) {
   root_.WriteSettings("[MANAGEMENT]\nOverWrite=0\n");
   ConnectPrinter();
-  const size_t descriptors = OpenDescriptors();
+  const int descriptors = CountOpenDescriptors();
   env_.FailSend(job_->socket, 1);
   PageHeaderFields misnamed;  // a TIFF form named .pdf: cancelled
   misnamed.documentName = "scan.pdf";
@@ -450,7 +433,7 @@ TEST_F(ImageReceptionTest, FailedCancelLeavesNothingBehind) {
   ExpectConnectionGone();
   EXPECT_EQ(DestinationFiles(), Names{});
   EXPECT_EQ(NameReservations::Instance().Count(), 0u);
-  EXPECT_LT(OpenDescriptors(), descriptors);  // the connection's socket went too
+  EXPECT_LT(CountOpenDescriptors(), descriptors);  // the connection's socket went too
 }
 
 // A document stored before its answer could be sent stays stored and
@@ -475,19 +458,19 @@ TEST_F(ImageReceptionTest, FailedDataEndAnswerKeepsTheStoredDocument) {
 TEST_F(ImageReceptionTest, ConnectionEndingMidPageLeavesNoFileOpenOrBehind) {
   for (const bool raw : {true, false}) {
     SCOPED_TRACE(raw ? "raw page" : "file");
-    const size_t descriptors = OpenDescriptors();
+    const int descriptors = CountOpenDescriptors();
     ConnectPrinter();
     if (raw) SendPattern(0);
     SendBody(ImageHeaderBody(raw ? RawFields("TIFF-G4MMR") : PageHeaderFields{}));
     SendData(raw ? RawPage(1728, 100, 0) : SmallTiff(5000));
-    EXPECT_EQ(OpenDescriptors(), descriptors + 3);  // both socket ends and the page file
+    EXPECT_EQ(CountOpenDescriptors(), descriptors + 3);  // both socket ends and the page file
     const Names pending = raw ? TempFiles() : DestinationFiles();
     ASSERT_EQ(pending.size(), raw ? 2u : 1u);
     if (!raw) {
       EXPECT_EQ(pending[0].rfind(".qbx-", 0), 0u);
     }
     HangUp();
-    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_EQ(CountOpenDescriptors(), descriptors);
     EXPECT_EQ(TempFiles(), Names{});
     EXPECT_EQ(DestinationFiles(), Names{});
   }
@@ -541,10 +524,7 @@ TEST_F(ImageReceptionTest, FailedWriteDropsTheDocumentAndLeavesNothing) {
   // The job stays failed; the printer's next connection stores as usual.
   HangUp();
   ConnectPrinter();
-  SendFile("scan.tif", tiff);
-  SendBody(Body2(0x3005, ByteSum(tiff)));
-  SendBody(Body2(0x3003, 0));
-  ReceiveAll();
+  StoreFile("scan.tif", tiff);
   EXPECT_EQ(DestinationFiles(), Names{"scan.tif"});
   EXPECT_EQ(ReadWholeFile(dest_ + "/scan.tif"), tiff);
 }
@@ -736,8 +716,7 @@ TEST(ReceivedHeaderTest, StringsMustEndInsideTheReceivedBytes) {
 TEST_F(ImageReceptionTest, HeaderWithoutADestinationIsCancelledAndWritesNothing) {
   // No parameter request has found a folder for this job: nothing may be
   // written, least of all at the top of the file system.
-  ScanJob& job = ConnectPrinter();
-  job.document.folderPath[0] = '\0';
+  ConnectPrinter().document.folderPath[0] = '\0';
   const std::string name = "qb-no-destination-" + std::to_string(CurrentProcessId()) + ".tif";
   SendFile(name, SmallTiff(100));
   EXPECT_EQ(Receive(6), PcCancel());

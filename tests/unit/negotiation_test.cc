@@ -6,18 +6,18 @@
 #include "scanproto/capability.h"
 #include "scanproto/para_fields.h"
 #include "storage/meta_data.h"
+#include "tests/storage/meta_record_builder.h"
 
 namespace qb::test {
 namespace {
 
 TEST(PackAccessCodeTest, DigitsFillGroupsFromTheRightAndAnythingElseIsNone) {
-  EXPECT_EQ(PackAccessCode("12345678"), 0x12345678u);
-  EXPECT_EQ(PackAccessCode("00000042"), 0x00000042u);  // leading zeros are zero groups
-  EXPECT_EQ(PackAccessCode("42"), 0xFFFFFF42u);
-  EXPECT_EQ(PackAccessCode("1234"), 0xFFFF1234u);
-  EXPECT_EQ(PackAccessCode(""), 0xFFFFFFFFu);
-  EXPECT_EQ(PackAccessCode("12a4"), 0xFFFFFFFFu);
-  EXPECT_EQ(PackAccessCode("123456789"), 0xFFFFFFFFu);
+  // Leading zeros are zero groups.
+  const std::pair<const char*, uint32_t> cases[] = {
+      {"12345678", 0x12345678u}, {"00000042", 0x00000042u}, {"42", 0xFFFFFF42u},
+      {"1234", 0xFFFF1234u},     {"", 0xFFFFFFFFu},         {"12a4", 0xFFFFFFFFu},
+      {"123456789", 0xFFFFFFFFu}};
+  for (const auto& [code, packed] : cases) EXPECT_EQ(PackAccessCode(code), packed) << code;
 }
 
 TEST(SenderFileNameTest, SenderDepartmentAndTimeStamp) {
@@ -38,21 +38,16 @@ void PutBytes(Bytes* body, size_t at, const std::string& bytes) {
   std::memcpy(body->data() + at, bytes.data(), bytes.size());
 }
 
-void PutRecord(Bytes* body, size_t at, const Bytes& record) {
-  PutBytes(body, at, std::string(record.begin(), record.end()));
-}
-
 // A "QNA_ATTR:" record of `length` bytes with the sub-folder and file name.
-Bytes AttributeRecord(const std::string& subFolder, const std::string& fileName, uint16_t length) {
-  Bytes record(length, 0);
-  PutBytes(&record, 0, "QNA_ATTR:");
-  Put16(&record, 10, length);
-  Put16(&record, 14, 30);
-  PutBytes(&record, 30, subFolder + '\0');
-  Put16(&record, 16, static_cast<uint16_t>(31 + subFolder.size()));
-  PutBytes(&record, 31 + subFolder.size(), fileName + '\0');
+std::string AttributeRecord(const std::string& subFolder, const std::string& fileName,
+                            uint16_t length) {
+  Bytes record = testing::MetaRecordBuilder("QNA_ATTR:")
+                     .Length(length)
+                     .Text(0, subFolder)
+                     .Text(1, fileName)
+                     .Bytes();
   record.resize(length);
-  return record;
+  return std::string(record.begin(), record.end());
 }
 
 Bytes Cap(uint16_t major, uint16_t minor) { return Words({0x3400, major, minor}); }
@@ -195,7 +190,7 @@ TEST_F(NegotiationTest, AttributeRecordNamesTheFileAndSubFolder) {
   MakeFolder("dest7/sub");
   Connect(kJobPort);
   Bytes request = Para2(7, 0, 26, 540);
-  PutRecord(&request, 26, AttributeRecord("sub", "a/b", 100));
+  PutBytes(&request, 26, AttributeRecord("sub", "a/b", 100));
   Bytes reply = Negotiate(request);
   EXPECT_EQ(Get16(reply, 2), 1);
   EXPECT_EQ(std::string(Job().document.folderPath), folder_ + "/sub");
@@ -206,20 +201,20 @@ TEST_F(NegotiationTest, AttributeRecordNamesTheFileAndSubFolder) {
 
   // A sub-folder that would make the path 260 characters long is left out.
   std::string longName(259 - folder_.size(), 'x');
-  PutRecord(&request, 26, AttributeRecord(longName, "n", 400));
+  PutBytes(&request, 26, AttributeRecord(longName, "n", 400));
   EXPECT_TRUE(Accepted(request));
   EXPECT_EQ(std::string(Job().document.folderPath), folder_);
   EXPECT_EQ(std::string(Job().document.fileName), "n");
 
   // A later request without a name keeps the one the job has.
-  PutRecord(&request, 26, AttributeRecord("", "", 100));
+  PutBytes(&request, 26, AttributeRecord("", "", 100));
   EXPECT_TRUE(Accepted(request));
   EXPECT_EQ(std::string(Job().document.fileName), "n");
 }
 
 TEST_F(NegotiationTest, LongMetaDataIsKeptAndAnAnnouncedTailThatNeverCameIsZero) {
   Connect(kJobPort);
-  Bytes record = AttributeRecord("", "doc", 700);
+  std::string record = AttributeRecord("", "doc", 700);
   record[699] = 0x5A;
   Bytes request = Para2(7, 0, 26, 26);
   request.insert(request.end(), record.begin(), record.end());

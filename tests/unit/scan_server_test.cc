@@ -31,7 +31,6 @@ class ScanServerTest : public test::ServerTest {
     StopTraceCapture();
   }
 
-  int Connect(uint16_t port) { return OpenClient(port); }
   // A client that has taken its greeting.
   int Greeted(uint16_t port) {
     const int fd = OpenClient(port);
@@ -60,21 +59,18 @@ class ScanServerTest : public test::ServerTest {
     return std::string(reinterpret_cast<char*>(job->txBuffer), length + 2);
   }
 
-  static const std::string kOk, kJobLimit, kDiskFull;
+  static inline const std::string kOk{"OK\0\x05", 4}, kJobLimit{"NG\0\x15", 4},
+      kDiskFull{"NG\0\x01", 4};
 
   std::vector<std::string> trace_;
 };
-
-const std::string ScanServerTest::kOk("OK\0\x05", 4);
-const std::string ScanServerTest::kJobLimit("NG\0\x15", 4);
-const std::string ScanServerTest::kDiskFull("NG\0\x01", 4);
 
 TEST_F(ScanServerTest, JobLimitCountsOnlyJobPortConnections) {
   Greeted(kDirectPort);
   for (int i = 0; i < 30; ++i) ASSERT_EQ(Receive(ConnectAs(kJobPort, i), 4), kOk) << i;
   // The limit applies on both ports, but only job-port connections count.
-  EXPECT_EQ(Receive(Connect(kDirectPort), 4), kJobLimit);
-  int refused = Connect(kJobPort);
+  EXPECT_EQ(Receive(OpenClient(kDirectPort), 4), kJobLimit);
+  int refused = OpenClient(kJobPort);
   EXPECT_EQ(Receive(refused, 4), kJobLimit);
   EXPECT_EQ(server_->JobCount(), 31);
   EXPECT_FALSE(ClosedByServer(refused));  // a refused printer may still talk
@@ -140,11 +136,11 @@ TEST_F(ScanServerTest, AListenerRestsWhileDescriptorsRunOut) {
 
 TEST_F(ScanServerTest, LowDiskRefusesOnBothPortsAndTellsTheTray) {
   env_.SetFreeBytes(kDiskFloorBytes - 1);
-  EXPECT_EQ(Receive(Connect(kJobPort), 4), kDiskFull);
-  EXPECT_EQ(Receive(Connect(kDirectPort), 4), kDiskFull);
+  EXPECT_EQ(Receive(OpenClient(kJobPort), 4), kDiskFull);
+  EXPECT_EQ(Receive(OpenClient(kDirectPort), 4), kDiskFull);
   EXPECT_EQ(TrayCount(3), 2);
   env_.SetFreeBytes(kDiskFloorBytes);
-  EXPECT_EQ(Receive(Connect(kJobPort), 4), kOk);
+  EXPECT_EQ(Receive(OpenClient(kJobPort), 4), kOk);
 }
 
 TEST_F(ScanServerTest, FramingSkipsEmptyPacketsAndWaitsForWholeBodies) {
@@ -274,7 +270,7 @@ TEST_F(ScanServerTest, IdleConnectionsCloseAfter240Seconds) {
 
 TEST_F(ScanServerTest, The111thConnectionIsClosedWithoutGreeting) {
   for (int i = 0; i < kConnectionSlots; ++i) ASSERT_EQ(Receive(ConnectAs(kDirectPort, i), 4), kOk);
-  int extra = Connect(kDirectPort);
+  int extra = OpenClient(kDirectPort);
   EXPECT_TRUE(ClosedByServer(extra));
   EXPECT_EQ(server_->JobCount(), 0);
 }

@@ -66,9 +66,9 @@ std::string ServerTest::Frame(const std::string& body) {
   return frame + body;
 }
 
-std::string ServerTest::Receive(int fd, size_t n) {
+std::string ServerTest::Receive(int fd, size_t n, int idleLimit) {
   std::string got;
-  for (int idle = 0; got.size() < n && idle < 200;) {
+  for (int idle = 0; got.size() < n && idle < idleLimit;) {
     Pump(1);
     if (!WaitReadable(fd, 1)) {
       ++idle;
@@ -76,22 +76,6 @@ std::string ServerTest::Receive(int fd, size_t n) {
     }
     char chunk[65536];
     long count = SockRecv(fd, chunk, std::min(sizeof chunk, n - got.size()));
-    if (count <= 0) break;
-    got.append(chunk, static_cast<size_t>(count));
-  }
-  return got;
-}
-
-std::string ServerTest::ReceiveAll(int fd) {
-  std::string got;
-  for (int idle = 0; idle < 20;) {
-    Pump(1);
-    if (!WaitReadable(fd, 1)) {
-      ++idle;
-      continue;
-    }
-    char chunk[4096];
-    long count = SockRecv(fd, chunk, sizeof chunk);
     if (count <= 0) break;
     got.append(chunk, static_cast<size_t>(count));
   }

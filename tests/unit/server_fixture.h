@@ -43,10 +43,10 @@ class ServerTest : public ::testing::Test {
   // A body with its 2-byte length field.
   static std::string Frame(const std::string& body);
   // n bytes, running the server between waits; shorter when the peer closed
-  // or nothing came for a while.
-  std::string Receive(int fd, size_t n);
+  // or nothing came for `idleLimit` waits of a millisecond.
+  std::string Receive(int fd, size_t n, int idleLimit = 200);
   // Everything that arrives within a short wait.
-  std::string ReceiveAll(int fd);
+  std::string ReceiveAll(int fd) { return Receive(fd, SIZE_MAX, 20); }
   // True when the server has closed or shut down the connection.
   bool ClosedByServer(int fd);
   int TrayCount(int state) const;
