@@ -27,6 +27,14 @@ class PageFile {
     return page;
   }
 
+  // A new raw page's temporary file for the fax coder, which gathers its
+  // code in its own out buffer: the file keeps no second buffer.
+  static PageFile OpenForCoder(Env& env, const std::string& path) {
+    PageFile page;
+    if (env.NewUnbufferedFile(path, CreateMode::kTruncate, &page.file_).ok()) page.path_ = path;
+    return page;
+  }
+
   // Keeps what is written in `*bytes` instead (tools and tests that want
   // the coded bytes themselves).
   static PageFile InMemory(std::string* bytes) {

@@ -103,6 +103,11 @@ class Env {
   // (the account and its group); a symbolic link at `path` is refused.
   virtual FileResult NewWritableFile(const std::string& path, CreateMode mode,
                                      std::unique_ptr<WritableFile>* file);
+  // The same for a writer that gathers its bytes itself (the fax coder's
+  // out buffer): each Append goes to the kernel at once, and the file holds
+  // no buffer of its own, which a printer's open page would otherwise cost.
+  virtual FileResult NewUnbufferedFile(const std::string& path, CreateMode mode,
+                                       std::unique_ptr<WritableFile>* file);
   // A new file (as kNewOnly) that is written once, from start to end, as
   // fast as a network delivers it, and read only once it is closed: an
   // upload. The data goes to the disk while it arrives rather than in one

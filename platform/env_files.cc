@@ -94,6 +94,11 @@ FileResult Env::NewWritableFile(const std::string& path, CreateMode mode,
   return OpenPosixWritable(path, mode, kWriteBufferBytes, file);
 }
 
+FileResult Env::NewUnbufferedFile(const std::string& path, CreateMode mode,
+                                  std::unique_ptr<WritableFile>* file) {
+  return OpenPosixWritable(path, mode, 0, file);
+}
+
 FileResult Env::NewStreamFile(const std::string& path, std::unique_ptr<WritableFile>* file) {
   return OpenPosixStream(path, file);
 }

@@ -35,6 +35,11 @@ class FaultEnv final : public Env {
                              std::unique_ptr<WritableFile>* file) override;
   // Recorded as any other new file: what a crash keeps depends on the
   // syncs, not on how the bytes travelled.
+  // Its files are all unbuffered already.
+  FileResult NewUnbufferedFile(const std::string& path, CreateMode mode,
+                               std::unique_ptr<WritableFile>* file) override {
+    return NewWritableFile(path, mode, file);
+  }
   FileResult NewStreamFile(const std::string& path, std::unique_ptr<WritableFile>* file) override {
     return NewWritableFile(path, CreateMode::kNewOnly, file);
   }

@@ -188,6 +188,7 @@ PageFile OpenPageFile(Document& doc, bool rawRoad, bool continuation) {
   const std::string path =
       rawRoad ? std::string(doc.curFilePath) : StagingPathFor(doc, doc.curFilePath, !continuation);
   if (path.empty()) return PageFile();
+  if (rawRoad) return PageFile::OpenForCoder(doc.env(), path);
   return PageFile::Open(doc.env(), path, continuation);
 }
 

@@ -84,6 +84,11 @@ TEST(EnvFiles, BufferedAppendsArriveInOrderAndReadBackAtAnyOffset) {
   EXPECT_EQ(std::string(part, got), expected.substr(70000, 10));
   ASSERT_TRUE(reader->ReadAt(expected.size() - 3, part, sizeof part, &got));
   EXPECT_EQ(std::string(part, got), "end");  // short only at the end
+
+  // An unbuffered file holds nothing back: what is appended is there at once.
+  ASSERT_TRUE(env.NewUnbufferedFile(dir / "u", CreateMode::kTruncate, &file));
+  ASSERT_TRUE(file->Append("coded", 5));
+  EXPECT_EQ(Read(dir / "u"), "coded");
 }
 
 TEST(EnvFiles, CreateModesAndTheGroupModeWhateverTheUmask) {
