@@ -40,9 +40,9 @@ bool IsAttributeRecord(const Document& doc) {
 struct DocumentEnd {
   uint16_t status = kStatusComplete;
   int32_t extensionResult = 1;
-  bool deferred = false;   // the printer gets its answer before the extension
-  bool allLanded = true;   // every file of the document is in place
-  StoredDocument stored;   // what landed, as the log and the extension see it
+  bool deferred = false;  // the printer gets its answer before the extension
+  bool allLanded = true;  // every file of the document is in place
+  StoredDocument stored;  // what landed, as the log and the extension see it
 };
 
 // The document's files put in place, each on its own and durable before
@@ -51,7 +51,8 @@ struct DocumentEnd {
 void CommitDocument(ScanJob& job, DocumentEnd& end) {
   Document& doc = job.document;
   end.stored = StoredDocumentOf(job);
-  const CommitOutcome outcome = job.context->delivery().Commit(doc.files, GetOverWrite(), &end.stored);
+  const CommitOutcome outcome =
+      job.context->delivery().Commit(doc.files, GetOverWrite(), &end.stored);
   for (const auto& [from, to] : outcome.moved) {
     TraceLog("  Save FName=%s", to.c_str());
     FollowDocumentMove(doc, from, to);
@@ -109,10 +110,9 @@ void Close(ScanJob& job, uint16_t status, int32_t extensionResult) {
   TraceLog("  HDD Free Bytes     =%ld", static_cast<long>(doc.hddFreeBytes));
   TraceLog("  Rcv Total ImgBytes =%ld", static_cast<long>(doc.rcvTotalImgBytes));
   TraceFreePercent(space.freePercent);
-  const int freePercent = space.freePercent;
-  const int trayState = doc.hddFreeBytes < kDiskFullLimit ? kTrayFull
-                        : GetHDD() <= 100 - freePercent   ? kTrayWarning
-                                                          : kTrayNormal;
+  const int trayState = doc.hddFreeBytes < kDiskFullLimit     ? kTrayFull
+                        : GetHDD() <= 100 - space.freePercent ? kTrayWarning
+                                                              : kTrayNormal;
   SetTrayState(job.context->hooks(), trayState);
   if (doc.discarding || status != kStatusComplete) return;
   if (job.deferredNotify) {

@@ -245,7 +245,6 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
   doc.hddFreeBytes = space.freeBytes;
   TraceLog("  HDD Free Bytes:%ld", static_cast<long>(doc.hddFreeBytes));
   TraceFreePercent(space.freePercent);
-  const int freePercent = space.freePercent;
   if (header.valid) {
     RemoveControlsAndSemicolons(header.documentName);
     ReplaceInvalidNameChars(header.documentName);
@@ -278,7 +277,7 @@ void OnImageHeader(ScanJob& job, uint8_t* body, size_t length) {
     Cancel(job);
     return;
   }
-  if (GetHDD() <= 100 - freePercent) SetTrayState(job.context->hooks(), kTrayWarning);
+  if (GetHDD() <= 100 - space.freePercent) SetTrayState(job.context->hooks(), kTrayWarning);
 
   doc.imageHeader = header;
   // A page file left open by a page that never ended is closed before the

@@ -47,18 +47,13 @@ uint32_t SaturateFreeBytes(uint64_t freeToCaller) {
 }
 
 int GetFreePercent(const std::string& path, const Env& env) {
-  DiskSpace space{0, 0};
-  int percent = kUnknownFreePercent;
-  if (QueryWithParentRetry(path, &space, env))
-    percent = FreePercentOf(space.freeToCaller, space.total);
+  const int percent = MeasureVolume(path, env).freePercent;
   TraceFreePercent(percent);
   return percent;
 }
 
 uint32_t GetFreeBytes(const std::string& path, const Env& env) {
-  DiskSpace space{0, 0};
-  if (!QueryWithParentRetry(path, &space, env)) return 0;
-  return SaturateFreeBytes(space.freeToCaller);
+  return MeasureVolume(path, env).freeBytes;
 }
 
 DiskState ClassifyDiskState(uint32_t freeBytes, int freePercent, int hddSetting) {
