@@ -10,8 +10,6 @@
 #include "platform/bounded_log.h"
 #include "platform/clock_text.h"
 #include "platform/codepage.h"
-#include "platform/file_lookup.h"
-#include "platform/files.h"
 #include "platform/net.h"
 #include "platform/trace.h"
 
@@ -569,10 +567,9 @@ std::string FtpSocket::LocalAddressText() const { return DottedAddress(local_add
 std::string FtpSocket::PeerAddressText() const { return DottedAddress(peer_address_); }
 
 uint32_t FtpSocket::PeerAddress() const {
-  const uint8_t bytes[4] = {static_cast<uint8_t>(peer_address_ >> 24),
-                            static_cast<uint8_t>(peer_address_ >> 16),
-                            static_cast<uint8_t>(peer_address_ >> 8),
-                            static_cast<uint8_t>(peer_address_)};
+  const uint8_t bytes[4] = {
+      static_cast<uint8_t>(peer_address_ >> 24), static_cast<uint8_t>(peer_address_ >> 16),
+      static_cast<uint8_t>(peer_address_ >> 8), static_cast<uint8_t>(peer_address_)};
   uint32_t network;
   std::memcpy(&network, bytes, sizeof network);
   return network;
@@ -658,7 +655,8 @@ namespace {
 // page 932 (when that is the code page) followed by a trail byte.
 size_t CharLength(const char* text, bool doubleByte) {
   const auto byte = static_cast<unsigned char>(*text);
-  const bool lead = doubleByte && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
+  const bool lead =
+      doubleByte && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
   return lead && text[1] != '\0' ? 2 : 1;
 }
 
@@ -681,18 +679,6 @@ const char* FindFirstByte(const char* text, char byte) {
     if (*at == byte) return at;
   }
   return nullptr;
-}
-
-bool IsFolder(const char* path) {
-  if (path == nullptr || *path == '\0') return false;
-  std::string folder(path);
-  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return IsDirectory(folder);
-}
-
-bool PathExists(const char* path) {
-  if (path == nullptr || *path == '\0') return false;
-  return PathMatchesAny(path);
 }
 
 }  // namespace qb

@@ -126,8 +126,8 @@ class FtpSocket {
   uint16_t peer_port_ = 0;
   std::unique_ptr<TlsSession> tls_;
   int last_error_ = 0;
-  std::string pending_;  // bytes after the last line returned
-  int timeout_ms_ = 0;  // 0: no time-out
+  std::string pending_;    // bytes after the last line returned
+  int timeout_ms_ = 0;     // 0: no time-out
   std::mutex send_mutex_;  // one whole line at a time; held by a handshake
   // Held for every TLS call and for every change of the handle or the TLS
   // session, never while waiting: TLS reads and writes never overlap, and
@@ -150,9 +150,5 @@ bool FtpLogEnabled();
 // Byte searches that step over double-byte characters of the code page.
 const char* FindLastByte(const char* text, char byte);
 const char* FindFirstByte(const char* text, char byte);
-// An existing folder (one trailing separator ignored; "" is none).
-bool IsFolder(const char* path);
-// A file or folder matches `path` (wildcards allowed).
-bool PathExists(const char* path);
 
 }  // namespace qb

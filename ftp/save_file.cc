@@ -5,7 +5,6 @@
 
 #include "config/folders.h"
 #include "platform/file_lookup.h"
-#include "platform/files.h"
 
 namespace qb {
 namespace {
@@ -15,6 +14,23 @@ constexpr size_t kSaveBlock = 1048576;
 }  // namespace
 
 // ---- TempSaveFile ----
+
+bool TempSaveFile::OpenTempFile() {
+  // Appends after a Finish (a reader wanted the bytes) go on in the file.
+  if (!temp_name_.empty())
+    return env_.NewWritableFile(temp_name_, CreateMode::kAppend, &file_).ok();
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::string name;
+    if (!RandomTempName(TempFolderPath(), kReceivedFileTempPrefix, &name)) return false;
+    const FileResult made = env_.NewWritableFile(name, CreateMode::kNewOnly, &file_);
+    if (made.ok()) {
+      temp_name_ = name;
+      return true;
+    }
+    if (made.error() != FileError::kExists) return false;
+  }
+  return false;
+}
 
 TempSaveFile::TempSaveFile(const char* path, Env& env) : env_(env) { SetPath(path); }
 
@@ -34,14 +50,7 @@ void TempSaveFile::SetPath(const char* path) {
 }
 
 bool TempSaveFile::Write(const void* data, uint32_t length) {
-  if (file_ == nullptr) {
-    if (temp_name_.empty() &&
-        !CreateUniqueTempFile(TempFolderPath(), kReceivedFileTempPrefix, &temp_name_)) {
-      temp_name_.clear();
-      return false;
-    }
-    if (!env_.NewWritableFile(temp_name_, CreateMode::kAppend, &file_).ok()) return false;
-  }
+  if (file_ == nullptr && !OpenTempFile()) return false;
   if (!file_->Append(data, length).ok()) return false;
   size_ += length;
   return true;
@@ -84,9 +93,8 @@ bool TempSaveFile::Save() {
 
 // ---- StagedSaveFile ----
 
-std::unique_ptr<StagedSaveFile> StagedSaveFile::Start(const char* path,
-                                                                      DocumentFiles& staged,
-                                                                      FileResult* why) {
+std::unique_ptr<StagedSaveFile> StagedSaveFile::Start(const char* path, DocumentFiles& staged,
+                                                      FileResult* why) {
   std::string folder = path;
   const size_t slash = folder.rfind('/');
   folder.resize(slash == std::string::npos ? 0 : slash);
@@ -97,10 +105,12 @@ std::unique_ptr<StagedSaveFile> StagedSaveFile::Start(const char* path,
       new StagedSaveFile(path, staged, std::move(staging), std::move(file)));
 }
 
-StagedSaveFile::StagedSaveFile(const char* path, DocumentFiles& staged,
-                                               std::string staging,
-                                               std::unique_ptr<WritableFile> file)
-    : staged_(staged), env_(staged.env()), path_(path), staging_(std::move(staging)),
+StagedSaveFile::StagedSaveFile(const char* path, DocumentFiles& staged, std::string staging,
+                               std::unique_ptr<WritableFile> file)
+    : staged_(staged),
+      env_(staged.env()),
+      path_(path),
+      staging_(std::move(staging)),
       file_(std::move(file)) {}
 
 StagedSaveFile::~StagedSaveFile() {
@@ -130,9 +140,7 @@ bool StagedSaveFile::ReadAll(void* out) {
 
 // ---- MemorySaveFile ----
 
-MemorySaveFile::MemorySaveFile(const char* path, uint64_t limit) : limit_(limit) {
-  SetPath(path);
-}
+MemorySaveFile::MemorySaveFile(const char* path, uint64_t limit) : limit_(limit) { SetPath(path); }
 
 MemorySaveFile::~MemorySaveFile() = default;
 

@@ -61,9 +61,13 @@ class TempSaveFile : public SaveFile {
   void SetPath(const char* path) override;
 
  private:
+  // Opens the temporary file: a new one of an unguessable name in TMP at
+  // the first write, the same one again after Finish.
+  bool OpenTempFile();
+
   Env& env_;
   std::unique_ptr<std::string> path_;
-  std::string temp_name_;  // made at the first write
+  std::string temp_name_;               // made at the first write
   std::unique_ptr<WritableFile> file_;  // open until the last byte
   uint64_t size_ = 0;
 };
@@ -78,7 +82,7 @@ class StagedSaveFile : public SaveFile {
   // Null, and the reason in `*why`, when the folder of `path` takes no new
   // file.
   static std::unique_ptr<StagedSaveFile> Start(const char* path, DocumentFiles& staged,
-                                                       FileResult* why);
+                                               FileResult* why);
   ~StagedSaveFile() override;
   bool Write(const void* data, uint32_t length) override;
   bool Finish() override;
@@ -90,7 +94,7 @@ class StagedSaveFile : public SaveFile {
 
  private:
   StagedSaveFile(const char* path, DocumentFiles& staged, std::string staging,
-                         std::unique_ptr<WritableFile> file);
+                 std::unique_ptr<WritableFile> file);
   DocumentFiles& staged_;
   Env& env_;
   std::string path_;

@@ -14,8 +14,8 @@
 #include "ftp/scanner_paths.h"
 #include "imaging/file_checks.h"
 #include "platform/crypto.h"
+#include "platform/env.h"
 #include "platform/event_loop.h"
-#include "platform/files.h"
 #include "platform/global_lock.h"
 #include "platform/stop_signal.h"
 #include "platform/trace.h"
@@ -93,10 +93,17 @@ FileVerdict CheckType(SaveFile& file, Env& env) {
   return JudgeReceivedFile(*in, form, 0);
 }
 
+// A folder, or a symbolic link to one: a destination's folder may be one.
+bool IsFolderAt(Env& env, const std::string& path) {
+  FileInfo info;
+  return env.Stat(path, &info).ok() && (info.isFolder || info.linksToFolder);
+}
+
 }  // namespace
 
 ScannerFtpSession::ScannerFtpSession(ScannerFtpServer* server, FtpSocket* control)
-    : FtpSession(server, control), qbx_(server),
+    : FtpSession(server, control),
+      qbx_(server),
       staged_(server->env(), NameReservations::NewOwner()) {}
 
 ScannerFtpSession::~ScannerFtpSession() {
@@ -136,7 +143,8 @@ bool ScannerFtpSession::CheckPassword(const char* /*user*/, const char* password
   // Deliberately counted at PASS as well (the original counted only the
   // refused destination): a code that opens no destination is a wrong
   // guess whether or not the client goes on to try it.
-  if (accessCode && !AccessCodeOpensAny(password, server()->env())) qbx_->RecordLoginFailure(control()->PeerAddress());
+  if (accessCode && !AccessCodeOpensAny(password, server()->env()))
+    qbx_->RecordLoginFailure(control()->PeerAddress());
   GlobalLockGuard lock;
   bool accepted = accessCode;
   if (!accepted && challenge_[0] != '\0') {
@@ -216,7 +224,7 @@ bool ScannerFtpSession::MakeLocalPath(const char* name, char* out) {
   if (folder.size() + fileName.size() + 1 >= 259) return false;
   const std::string path = fileName.empty() ? folder : folder + "/" + fileName;
   // Deliberately refused: an upload may not take the name of a folder.
-  if (!fileName.empty() && IsDirectory(path)) return false;
+  if (!fileName.empty() && IsFolderAt(server()->env(), path)) return false;
   std::memcpy(out, path.c_str(), path.size() + 1);
   return true;
 }
@@ -231,7 +239,7 @@ bool ScannerFtpSession::NamesFolder(const char* name) {
   if (fileName.empty()) return true;
   DestinationRecord record;
   return LookupDestination(static_cast<uint16_t>(destination), &record, server()->env()) &&
-         IsDirectory(record.folder + "/" + fileName);
+         IsFolderAt(server()->env(), record.folder + "/" + fileName);
 }
 
 bool ScannerFtpSession::CheckFreeSpace(const char* folder) {
@@ -248,21 +256,21 @@ bool ScannerFtpSession::CheckFreeSpace(const char* folder) {
 }
 
 std::unique_ptr<SaveFile> ScannerFtpSession::OpenReceivedFile(const char* path,
-                                                                   std::string* refusal) {
+                                                              std::string* refusal) {
   const std::string name = NameOfPath(path);
   // Meta files are kept in memory until their document comes; nothing of
   // a dot file (clients probe with them) or of a STOR onto the folder
   // itself is kept. Both still run to the end, so the client hears 226.
   if (IsMetaFileName(name)) return std::make_unique<MemorySaveFile>(path, kMaxMetaFileBytes);
-  if (name.empty() || name[0] == '.' || IsDirectory(path)) {
+  if (name.empty() || name[0] == '.' || IsFolderAt(server()->env(), path)) {
     return std::make_unique<MemorySaveFile>(path, 0);
   }
   FileResult why;
   auto file = StagedSaveFile::Start(path, staged_, &why);
   if (file != nullptr) return file;
   TraceLog("FTP STOR %s refused: its folder takes no new file (%s).", path, why.Reason().c_str());
-  *refusal = why.error() == FileError::kNoSpace ? "552 Insufficient storage space."
-                                                : "451 STOR error.";
+  *refusal =
+      why.error() == FileError::kNoSpace ? "552 Insufficient storage space." : "451 STOR error.";
   return nullptr;
 }
 
@@ -288,7 +296,7 @@ bool ScannerFtpSession::OnFileReceived(SaveFile* file) {
     delete file;
     return true;
   }
-  if (path == nullptr || IsDirectory(path)) {
+  if (path == nullptr || IsFolderAt(server()->env(), path)) {
     // A bare STOR maps onto the folder itself: nothing of it is kept, so
     // no upload is ever saved beside its destination.
     delete file;
@@ -378,12 +386,13 @@ bool ScannerFtpSession::SaveReceivedFiles() {
     const FileVerdict type = CheckType(*file, env);
     if (type != FileVerdict::kPassed) {
       TraceLog("FTP file %s not stored: %s.", file->GetPath(),
-               type == FileVerdict::kRefused ? "its content is not of its type" : "it cannot be read back");
+               type == FileVerdict::kRefused ? "its content is not of its type"
+                                             : "it cannot be read back");
       if (type == FileVerdict::kUnreadable) ++lost;
       staged.Drop(stagingKey);
       continue;
     }
-    ++count;  // the series numbering goes on over a file that is not kept
+    ++count;                     // the series numbering goes on over a file that is not kept
     if (file->GetSize() == 0) {  // an empty file is never saved
       TraceLog("FTP file %s not stored: the file is empty.", file->GetPath());
       staged.Drop(stagingKey);

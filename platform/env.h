@@ -19,7 +19,16 @@
 
 namespace qb {
 
-enum class FileError { kNone, kNotFound, kExists, kNoSpace, kDenied, kIsFolder, kOther };
+enum class FileError {
+  kNone,
+  kNotFound,
+  kExists,
+  kNoSpace,
+  kDenied,
+  kIsFolder,
+  kOtherVolume,  // a rename between two file systems
+  kOther
+};
 
 // The outcome of a file operation: success, or the kind of failure and the
 // system's words for it (for the trace and the user).
@@ -74,7 +83,8 @@ struct FileInfo {
   uint64_t size = 0;
   bool isFolder = false;
   bool isRegular = false;
-  int64_t modifiedNs = 0;  // since 1970
+  bool linksToFolder = false;  // a symbolic link whose target is a folder
+  int64_t modifiedNs = 0;      // since 1970
 };
 
 class Env {
@@ -136,5 +146,9 @@ class Env {
 FileResult WriteWholeFile(Env& env, const std::string& path, const std::string& data, bool sync);
 // Reads the whole file at `path` into `*data`.
 FileResult ReadWholeFile(Env& env, const std::string& path, std::string* data);
+// Gives `from` the name `to`, replacing it. Between two file systems, where
+// no rename can, the bytes are copied to `to` and `from` is removed; the
+// copy is not synced (the caller's commit does that).
+FileResult MoveFile(Env& env, const std::string& from, const std::string& to);
 
 }  // namespace qb

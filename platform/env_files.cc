@@ -37,6 +37,8 @@ FileError ErrorKind(int systemError) {
       return FileError::kDenied;
     case EISDIR:
       return FileError::kIsFolder;
+    case EXDEV:
+      return FileError::kOtherVolume;
     default:
       return FileError::kOther;
   }
@@ -56,6 +58,8 @@ const char* ErrorText(FileError error) {
       return "Permission denied";
     case FileError::kIsFolder:
       return "Is a directory";
+    case FileError::kOtherVolume:
+      return "Invalid cross-device link";
     case FileError::kOther:
       return "Input/output error";
   }
@@ -167,6 +171,9 @@ FileResult Env::Stat(const std::string& path, FileInfo* info) {
   info->size = static_cast<uint64_t>(st.st_size);
   info->isFolder = S_ISDIR(st.st_mode);
   info->isRegular = S_ISREG(st.st_mode);
+  struct stat target;
+  info->linksToFolder =
+      S_ISLNK(st.st_mode) && ::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
   info->modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   return {};
 }
@@ -199,6 +206,30 @@ FileResult ReadWholeFile(Env& env, const std::string& path, std::string* data) {
   result = file->ReadAt(0, data->data(), data->size(), &got);
   data->resize(got);
   return result;
+}
+
+FileResult MoveFile(Env& env, const std::string& from, const std::string& to) {
+  FileResult result = env.Rename(from, to);
+  if (result.error() != FileError::kOtherVolume) return result;
+  std::unique_ptr<ReadableFile> source;
+  std::unique_ptr<WritableFile> copy;
+  if (!(result = env.OpenReadable(from, &source))) return result;
+  if (!(result = env.NewWritableFile(to, CreateMode::kTruncate, &copy))) return result;
+  std::vector<char> block(1 << 20);
+  for (uint64_t at = 0; result && at < source->Size();) {
+    size_t got = 0;
+    result = source->ReadAt(at, block.data(), block.size(), &got);
+    if (result && got == 0) result = FileResult::Failed(FileError::kOther);  // it shrank
+    if (result) result = copy->Append(block.data(), got);
+    at += got;
+  }
+  const FileResult closed = copy->Close();
+  if (result) result = closed;
+  if (!result) {
+    env.Remove(to);  // never half a file under the new name
+    return result;
+  }
+  return env.Remove(from);
 }
 
 }  // namespace qb

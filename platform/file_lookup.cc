@@ -1,12 +1,8 @@
 #include "platform/file_lookup.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <dirent.h>
-#include <glob.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,25 +12,13 @@
 
 namespace qb {
 
-bool CreateUniqueTempFile(const std::string& folder, const char* prefix, std::string* path) {
-  // 64 random bits per name: the names of all sessions can never run out,
-  // and nobody can guess the next one. A name that exists is never reused
-  // (O_EXCL); a few tries cover the unthinkable clash.
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    uint64_t random = 0;
-    if (::getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return false;
-    char name[32];
-    std::snprintf(name, sizeof name, "%016llX.tmp", static_cast<unsigned long long>(random));
-    std::string candidate = folder + prefix + name;
-    int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      ::close(fd);
-      *path = candidate;
-      return true;
-    }
-    if (errno != EEXIST) return false;
-  }
-  return false;
+bool RandomTempName(const std::string& folder, const char* prefix, std::string* path) {
+  uint64_t random = 0;
+  if (::getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return false;
+  char name[32];
+  std::snprintf(name, sizeof name, "%016llX.tmp", static_cast<unsigned long long>(random));
+  *path = folder + prefix + name;
+  return true;
 }
 
 int RemoveTempFilesWithPrefix(const std::string& folder, const char* prefix) {
@@ -58,25 +42,6 @@ int RemoveTempFilesWithPrefix(const std::string& folder, const char* prefix) {
   }
   ::closedir(dir);
   return removed;
-}
-
-bool PathMatchesAny(const std::string& pattern) {
-  if (pattern.find_first_of("*?") == std::string::npos) {
-    struct stat info;
-    return ::lstat(pattern.c_str(), &info) == 0;
-  }
-  // glob knows bracket classes and backslash escapes; a literal "[" or "\"
-  // of the name must not become one.
-  std::string escaped;
-  for (char c : pattern) {
-    if (c == '[' || c == ']' || c == '\\') escaped += '\\';
-    escaped += c;
-  }
-  glob_t found{};
-  int result = ::glob(escaped.c_str(), GLOB_NOSORT | GLOB_PERIOD, nullptr, &found);
-  bool any = result == 0 && found.gl_pathc > 0;
-  ::globfree(&found);
-  return any;
 }
 
 }  // namespace qb

@@ -14,7 +14,6 @@
 #include "imaging/file_checks.h"
 #include "imaging/image_header.h"
 #include "imaging/page_files.h"
-#include "platform/files.h"
 #include "platform/profile.h"
 #include "platform/trace.h"
 #include "scanproto/access_lock.h"

@@ -6,7 +6,7 @@
 
 #include "imaging/page_files.h"
 #include "imaging/pdf/hg_tiff2pdf.h"
-#include "platform/files.h"
+#include "platform/env.h"
 #include "platform/trace.h"
 #include "scanproto/reception_support.h"
 #include "storage/file_naming.h"
@@ -50,18 +50,18 @@ bool Assemble(Document& doc, int firstPage, const std::string& target, int pages
 // The PDF made from a temporary TIFF into the staging file of `target`.
 bool ConvertToPdf(Document& doc, const std::string& tiff, const std::string& target) {
   const std::string path = StagingPathFor(doc, target, true);
-  if (!path.empty() &&
-      hgTiff2Pdf(tiff.c_str(), path.c_str(), 0, 0, 0, doc.env()) == kTiff2PdfOk) {
+  if (!path.empty() && hgTiff2Pdf(tiff.c_str(), path.c_str(), 0, 0, 0, doc.env()) == kTiff2PdfOk) {
     return true;
   }
   doc.files.Drop(target);
   return false;
 }
 
-// Keeps a temporary TIFF as the document file `kept`.
+// Keeps a temporary TIFF as the document file `kept` (copied when the
+// temporary folder is on another file system than the destination).
 bool KeepTiff(Document& doc, const std::string& tiff, const std::string& kept) {
   const std::string path = StagingPathFor(doc, kept, true);
-  if (!path.empty() && RenameFile(tiff, path)) return true;
+  if (!path.empty() && MoveFile(doc.env(), tiff, path).ok()) return true;
   doc.files.Drop(kept);
   return false;
 }

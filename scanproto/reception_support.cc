@@ -6,8 +6,8 @@
 
 #include "config/settings.h"
 #include "imaging/page_files.h"
+#include "platform/env.h"
 #include "platform/event_loop.h"
-#include "platform/files.h"
 #include "platform/trace.h"
 #include "storage/disk_space.h"
 #include "storage/file_naming.h"
@@ -33,7 +33,7 @@ std::string ExtensionOfPath(const char* path) { return SplitPath(path).extension
 void DeleteRawPageFiles(Document& doc) {
   doc.pageFile.Close();
   doc.coder.StopWriting();
-  for (int i = 0; i <= doc.pageCount; ++i) RemoveFile(TempDatName(i, doc.tempJobNo));
+  for (int i = 0; i <= doc.pageCount; ++i) doc.env().Remove(TempDatName(i, doc.tempJobNo));
 }
 
 void DiscardDocumentFiles(Document& doc) {

@@ -5,7 +5,8 @@
 #   - a folder includes its own headers and those of folders below it, never
 #     those of a folder above it or of a sibling on the same level;
 #   - the program's folders reach files only through the Env (platform/env.h):
-#     no fopen, file streams, rename or std::filesystem writes of their own.
+#     no fopen, file streams, rename or std::filesystem writes of their own;
+#     the document road not even through platform/files.h's free calls.
 # Prints "file:line: reason" for each offending line and exits 1 when there
 # is one. Needs nothing but bash and grep.
 set -u
@@ -99,6 +100,20 @@ while IFS= read -r hit; do
   fi
 done < <(grep -rnE "${SOURCE_PATTERNS[@]}" '^[[:space:]]*#[[:space:]]*include' "${folders[@]}")
 
+# Reports each grep hit ("file:line:text") read from standard input as
+# `reason`, except where the line is a comment.
+report_code_hits() {
+  local reason=$1 hit file rest line text
+  while IFS= read -r hit; do
+    file=${hit%%:*}
+    rest=${hit#*:}
+    line=${rest%%:*}
+    text=${rest#*:}
+    [[ $text =~ ^[[:space:]]*// ]] && continue
+    fail "$file:$line" "$reason"
+  done
+}
+
 # File work outside the Env, in the program's folders (platform/ is the Env;
 # tests/, bench/ and tools/ set up and read their files as they like).
 file_call_re='(\bfopen\b|std::ofstream|std::ifstream|(^|[^_[:alnum:]:.>])rename\(|std::rename\(|(std::filesystem|fs)::(create_director(y|ies)|remove(_all)?|rename|copy(_file)?)\b)'
@@ -107,14 +122,19 @@ for dir in "${folders[@]}"; do
   [[ $dir == "$OS_FOLDER" || $dir == tests || $dir == bench || $dir == tools ]] && continue
   program_folders+=("$dir")
 done
-while IFS= read -r hit; do
-  file=${hit%%:*}
-  rest=${hit#*:}
-  line=${rest%%:*}
-  text=${rest#*:}
-  [[ $text =~ ^[[:space:]]*// ]] && continue
-  fail "$file:$line" "file work outside the Env (use the Env of platform/env.h)"
-done < <(grep -rnE "${SOURCE_PATTERNS[@]}" "$file_call_re" "${program_folders[@]}")
+report_code_hits "file work outside the Env (use the Env of platform/env.h)" \
+  < <(grep -rnE "${SOURCE_PATTERNS[@]}" "$file_call_re" "${program_folders[@]}")
+
+# The document road (the two ways in, the coder's page files, the staging
+# and commit) reaches files only through the Env it is given, so that tests
+# can fail or crash each step: none of the free calls of platform/files.h.
+free_file_call_re='(^|[^_[:alnum:].>:])(OpenGroupWritable|FileExists|IsDirectory|IsReadOnlyFile|MakeWritable|RemoveFile|RenameFile|RenameNoReplace|CreateNewFile|SyncFile|SyncFolder|MakeGroupWritable|FileSize|EntryModified|ListFolder)\('
+document_road=()
+for dir in scanproto ftp storage imaging; do
+  [[ -d $dir ]] && document_road+=("$dir")
+done
+report_code_hits "file call outside the Env on the document road (use the Env it is given)" \
+  < <(grep -rnE "${SOURCE_PATTERNS[@]}" "$free_file_call_re" "${document_road[@]}")
 
 if ((failures > 0)); then
   echo "check-layering: $failures line(s) break the layering of docs/architecture.md" >&2

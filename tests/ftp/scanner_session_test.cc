@@ -344,6 +344,7 @@ TEST_F(ScannerSessionTest, HardwareAddressCheckAdmitsOnlyServedPrinters) {
 TEST_F(ScannerSessionTest, DirectoryRulesAndRootRefusals) {
   Start();
   fs::create_directories(folder_[3] + "/sub");
+  fs::create_directory_symlink(folder_[3] + "/sub", folder_[3] + "/linked");
   auto client = WithCode("");
   const std::string atRoot = "257 \"/\" is current directory";
   EXPECT_EQ(WrongReplies(*client, {{"PWD", atRoot}, {"CWD 0", kDenied}, {"CWD .", kDenied},
@@ -364,8 +365,8 @@ TEST_F(ScannerSessionTest, DirectoryRulesAndRootRefusals) {
                                    {"CDUP", kDenied}}),
             "");
   // No upload or delete takes the name of a folder, the destination's own
-  // included: refused before any data.
-  for (const char* folder : {"3/", "/3/", "3/sub"}) {
+  // included, nor that of a link to one: refused before any data.
+  for (const char* folder : {"3/", "/3/", "3/sub", "3/linked"}) {
     EXPECT_EQ(Store(*client, folder, "x"), kDenied) << folder;
   }
   EXPECT_EQ(client->Command("CWD 3"), kCwdOk);
@@ -373,7 +374,7 @@ TEST_F(ScannerSessionTest, DirectoryRulesAndRootRefusals) {
   EXPECT_EQ(client->Command("DELE sub"), kDenied);
   EXPECT_EQ(Store(*client, "ok.pdf", GoodPdf()), kStored);
   Quit(*client);
-  EXPECT_EQ(FolderNames(folder_[3]), (std::vector<std::string>{"ok.pdf", "sub"}));
+  EXPECT_EQ(FolderNames(folder_[3]), (std::vector<std::string>{"linked", "ok.pdf", "sub"}));
 }
 
 TEST_F(ScannerSessionTest, SeriesKeepsOneStemAndOneLogEntry) {

@@ -9,6 +9,8 @@
 namespace qb {
 namespace {
 
+namespace fs = std::filesystem;
+
 std::string Read(const std::string& path) {
   std::string data;
   EXPECT_TRUE(ReadWholeFile(Env::Default(), path, &data)) << path;
@@ -95,7 +97,6 @@ TEST(EnvFiles, CreateModesAndTheGroupModeWhateverTheUmask) {
   test::TempFolder dir;
   Env& env = Env::Default();
   ASSERT_TRUE(WriteWholeFile(env, dir / "f", "first", false));
-  namespace fs = std::filesystem;
   EXPECT_EQ(fs::status(dir / "f").permissions(), fs::perms(0660));
 
   std::unique_ptr<WritableFile> file;
@@ -115,6 +116,38 @@ TEST(EnvFiles, CreateModesAndTheGroupModeWhateverTheUmask) {
   ASSERT_TRUE(env.Stat(dir / "link", &info));
   EXPECT_FALSE(info.isRegular);
   EXPECT_FALSE(info.isFolder);
+  EXPECT_FALSE(info.linksToFolder);
+  // It only says where a link leads to a folder (a destination may be one).
+  fs::create_directory(dir / "folder");
+  fs::create_directory_symlink(dir / "folder", dir / "folder-link");
+  ASSERT_TRUE(env.Stat(dir / "folder-link", &info));
+  EXPECT_FALSE(info.isFolder);
+  EXPECT_TRUE(info.linksToFolder);
+}
+
+// A move is a rename on one volume; between two (the temporary folder on
+// another file system than a destination) the bytes are copied over
+// whatever had the name, and the source goes.
+TEST(EnvFiles, MoveFileWithinAndBetweenVolumes) {
+  test::TempFolder disk;
+  const std::string memory =
+      "/dev/shm/qbmove." + std::to_string(::testing::UnitTest::GetInstance()->random_seed());
+  fs::create_directories(memory);
+  Env& env = Env::Default();
+  std::string content(3u << 20, '\0');  // more than one block of the copy
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + i / 4096);
+  for (const std::string& from : {disk / "a", memory + "/a"}) {
+    SCOPED_TRACE(from);
+    ASSERT_TRUE(WriteWholeFile(env, from, content, false));
+    ASSERT_TRUE(WriteWholeFile(env, disk / "b", "placeholder", false));
+    ASSERT_TRUE(MoveFile(env, from, disk / "b"));
+    EXPECT_TRUE(Read(disk / "b") == content);
+    EXPECT_FALSE(fs::exists(from));
+  }
+  ASSERT_TRUE(WriteWholeFile(env, memory + "/d", "x", false));
+  EXPECT_EQ(env.Rename(memory + "/d", disk / "d").error(), FileError::kOtherVolume);
+  EXPECT_EQ(MoveFile(env, memory + "/missing", disk / "c").error(), FileError::kNotFound);
+  fs::remove_all(memory);
 }
 
 TEST(EnvFiles, FolderWork) {
