@@ -148,7 +148,7 @@ int RunProgram(int argc, char** argv) {
   RequireTrustedPrograms(process.serviceLaunched);
   InitTlsLibrary();  // before any thread may use TLS
 
-  EventLoop loop;
+  EventLoop loop(env);
   MainWindow mainWindow(loop);
   auto endpoint = std::make_unique<WindowEndpoint>(loop, &mainWindow);
   if (!endpoint->ok()) {

@@ -100,7 +100,7 @@ class Receiver {
       // The program's own Env: its buffered files and real free space, so
       // that the figures are what a printer costs the installed receiver.
       qb::Env& env = qb::Env::Default();
-      qb::EventLoop loop(&env);
+      qb::EventLoop loop(env);
       // Documents' slow steps run on worker threads as in the program; their
       // CPU time is the receiver's too.
       qb::WorkerPool workers;

@@ -57,7 +57,7 @@ void BM_ScanConnection(benchmark::State& state) {
     std::thread server([&] {
       qb::FaultEnv env(false);  // real clock and sockets; a disk that is never full
       env.SetFreeBytes(uint64_t{1} << 40);
-      qb::EventLoop own(&env);
+      qb::EventLoop own(env);
       qb::ReceiverEvents hooks;
       // Ends the loop when the benchmark connection has been closed and
       // freed, which happens only after every byte before the close was read.

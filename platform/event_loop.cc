@@ -119,8 +119,7 @@ void LoopSocket::Close() {
 
 // --- EventLoop ---
 
-EventLoop::EventLoop(Env* env)
-    : env_(env != nullptr ? env : &Env::Default()), owner_(std::this_thread::get_id()) {
+EventLoop::EventLoop(Env& env) : env_(&env), owner_(std::this_thread::get_id()) {
   epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
   wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   epoll_event event{};

@@ -112,9 +112,8 @@ class LoopSocket {
 class EventLoop {
  public:
   // The constructing thread owns the loop. `env` gives the timers their
-  // clock and the sockets their sends (the real one when null); it must
-  // outlive the loop.
-  explicit EventLoop(Env* env = nullptr);
+  // clock and the sockets their sends; it must outlive the loop.
+  explicit EventLoop(Env& env);
   ~EventLoop();
   EventLoop(const EventLoop&) = delete;
   EventLoop& operator=(const EventLoop&) = delete;

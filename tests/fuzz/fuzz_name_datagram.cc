@@ -31,7 +31,7 @@ using Limiter = qb::RequestLimiter;
 struct Responder {
   qb::fuzz::FuzzRoot root{"[RCVFAX]\nUSESMTP=0\n"};
   qb::FaultEnv env;
-  qb::EventLoop loop{&env};
+  qb::EventLoop loop{env};
   uint32_t replies[256] = {};  // this second's, by the sender byte
   uint32_t total = 0;
   Responder() {

@@ -47,7 +47,7 @@ class HandlerJob {
 
  private:
   FaultEnv env_;
-  EventLoop loop_{&env_};
+  EventLoop loop_{env_};
   ScanServer server_{loop_, env_, ReceiverEvents{}, RunDocumentWorkInline};
   ScanJob job_{env_};
   uint16_t listenPort_;

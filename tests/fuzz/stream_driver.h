@@ -55,7 +55,7 @@ class StreamDriver {
 
   FuzzRoot root_;
   FaultEnv env_;
-  EventLoop loop_{&env_};
+  EventLoop loop_{env_};
   ScanServer scanServer_;  // every document step within the packet that starts it
   int printer_ = -1;       // the printer's end
   int server_ = -1;        // the end handed to the server

@@ -27,7 +27,7 @@ class FakeCompanion final : public Window {
   FakeCompanion() {
     std::promise<EventLoop*> started;
     thread_ = std::thread([this, &started] {
-      EventLoop loop;
+      EventLoop loop(Env::Default());
       WindowEndpoint endpoint(loop, this);
       endpoint.RegisterClass(kFaxCompanionClass);
       started.set_value(&loop);

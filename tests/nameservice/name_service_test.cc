@@ -116,7 +116,7 @@ class NameServiceTest : public ::testing::Test {
   }
 
   test::TestRoot root_;
-  EventLoop loop_;
+  EventLoop loop_{Env::Default()};
   int client_ = -1;
   int client2_ = -1;
   std::vector<Sent> sent_;

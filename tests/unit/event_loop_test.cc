@@ -15,7 +15,7 @@ namespace {
 
 TEST(EventLoop, TimersRunInDueOrderOnTheInjectedClockOncePerLateTick) {
   FaultEnv env;
-  EventLoop loop(&env);
+  EventLoop loop(env);
   std::string fired;
   EventLoop::TimerId slow = loop.AddTimer(1000, [&] { fired += 's'; });
   loop.AddTimer(300, [&] { fired += 'f'; });
@@ -35,7 +35,7 @@ TEST(EventLoop, TimersRunInDueOrderOnTheInjectedClockOncePerLateTick) {
 
 TEST(EventLoop, ATimerMayCancelItselfAndAddAnother) {
   FaultEnv env;
-  EventLoop loop(&env);
+  EventLoop loop(env);
   int first = 0, second = 0;
   EventLoop::TimerId id = 0;
   id = loop.AddTimer(10, [&] {
@@ -62,7 +62,7 @@ struct Recorder final : Window {
 };
 
 TEST(EventLoop, TasksAndMessagesFromOtherThreadsRunOnTheOwnerThreadInOrder) {
-  EventLoop loop;
+  EventLoop loop(Env::Default());
   Recorder window;
   std::vector<int> order;
   std::thread::id taskThread;
@@ -129,7 +129,7 @@ class SocketRules : public ::testing::Test {
     for (int i = 0; i < rounds; ++i) loop_.RunOnce(waitMs);
   }
 
-  EventLoop loop_;
+  EventLoop loop_{Env::Default()};
   EventCounter events_;
   LoopSocket server_;
   int listener_ = -1, client_ = -1;

@@ -42,7 +42,7 @@ struct Recorder final : Window {
 
 // A window on the test thread's loop: silent until Pump runs the loop.
 struct SilentPeer {
-  EventLoop loop;
+  EventLoop loop{Env::Default()};
   Recorder window;
   WindowEndpoint endpoint{loop, &window};
   uint32_t handle() const { return endpoint.handle(); }

@@ -61,7 +61,7 @@ class ServerTest : public ::testing::Test {
 
   TestRoot root_;
   FaultEnv env_;
-  EventLoop loop_{&env_};
+  EventLoop loop_{env_};
   std::unique_ptr<ScanServer> server_;
   // What the server told the program.
   std::vector<int> trayStates_;

@@ -17,7 +17,7 @@ bool RunUntil(EventLoop& loop, Done done) {
 }
 
 TEST(WorkerPool, WorkRunsOffTheLoopAndItsCompletionOnIt) {
-  EventLoop loop;
+  EventLoop loop(Env::Default());
   WorkerPool pool;
   std::thread::id workThread, doneThread;
   bool done = false;
@@ -33,7 +33,7 @@ TEST(WorkerPool, WorkRunsOffTheLoopAndItsCompletionOnIt) {
 }
 
 TEST(WorkerPool, StuckWorkDoesNotQueueOtherWorkBehindIt) {
-  EventLoop loop;
+  EventLoop loop(Env::Default());
   WorkerPool pool;
   std::atomic<bool> release{false};
   bool stuckDone = false, quickDone = false;
@@ -54,7 +54,7 @@ TEST(WorkerPool, StuckWorkDoesNotQueueOtherWorkBehindIt) {
 }
 
 TEST(WorkerPool, CompletionOfWorkThatOutlivesThePoolIsDropped) {
-  EventLoop loop;
+  EventLoop loop(Env::Default());
   std::atomic<bool> started{false}, release{false}, finished{false};
   bool done = false;
   {

@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     return kExitNoToken;
   }
 
-  qb::EventLoop loop(&env);
+  qb::EventLoop loop(env);
   // Before any other thread starts, so that every thread leaves the
   // termination signals to the loop.
   loop.WatchTerminationSignals([&loop](int) { loop.Quit(kExitStopped); });
