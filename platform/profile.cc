@@ -34,8 +34,7 @@ std::optional<std::string> ReadLocked(const std::string& path) {
   if (fd < 0) return std::nullopt;
   ::flock(fd, LOCK_SH);
   std::string content = ReadAll(fd);
-  ::flock(fd, LOCK_UN);
-  ::close(fd);
+  ::close(fd);  // lets the lock go: the descriptor is the only one on it
   return content;
 }
 
@@ -121,8 +120,7 @@ bool ProfileWriteMany(const std::string& path, const char* section,
       ok = ::ftruncate(fd, static_cast<off_t>(updated.size())) == 0;
     }
   }
-  ::flock(fd, LOCK_UN);
-  ::close(fd);
+  ::close(fd);  // lets the lock go
   return ok;
 }
 
