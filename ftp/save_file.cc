@@ -7,11 +7,6 @@
 #include "platform/file_lookup.h"
 
 namespace qb {
-namespace {
-
-constexpr size_t kSaveBlock = 1048576;
-
-}  // namespace
 
 // ---- TempSaveFile ----
 
@@ -75,20 +70,7 @@ bool TempSaveFile::ReadAll(void* out) {
 bool TempSaveFile::Save() {
   // An empty received file is never saved.
   if (size_ == 0 || !path_ || !Finish()) return false;
-  std::unique_ptr<ReadableFile> source;
-  std::unique_ptr<WritableFile> target;
-  if (!env_.OpenReadable(temp_name_, &source).ok() ||
-      !env_.NewWritableFile(*path_, CreateMode::kTruncate, &target).ok()) {
-    return false;
-  }
-  std::unique_ptr<char[]> block(new char[kSaveBlock]);
-  for (uint64_t offset = 0; offset < size_;) {
-    size_t got = 0;
-    if (!source->ReadAt(offset, block.get(), kSaveBlock, &got).ok() || got == 0) return false;
-    if (!target->Append(block.get(), got).ok()) return false;
-    offset += got;
-  }
-  return target->Close().ok();
+  return CopyFile(env_, temp_name_, *path_).ok();
 }
 
 // ---- StagedSaveFile ----

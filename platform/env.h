@@ -146,6 +146,9 @@ class Env {
 FileResult WriteWholeFile(Env& env, const std::string& path, const std::string& data, bool sync);
 // Reads the whole file at `path` into `*data`.
 FileResult ReadWholeFile(Env& env, const std::string& path, std::string* data);
+// Copies the whole file `from` into a new or emptied file `to`, without a
+// sync; on failure `to` may hold part of it.
+FileResult CopyFile(Env& env, const std::string& from, const std::string& to);
 // Gives `from` the name `to`, replacing it. Between two file systems, where
 // no rename can, the bytes are copied to `to` and `from` is removed; the
 // copy is not synced (the caller's commit does that).

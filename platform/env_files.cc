@@ -208,12 +208,11 @@ FileResult ReadWholeFile(Env& env, const std::string& path, std::string* data) {
   return result;
 }
 
-FileResult MoveFile(Env& env, const std::string& from, const std::string& to) {
-  FileResult result = env.Rename(from, to);
-  if (result.error() != FileError::kOtherVolume) return result;
+FileResult CopyFile(Env& env, const std::string& from, const std::string& to) {
   std::unique_ptr<ReadableFile> source;
   std::unique_ptr<WritableFile> copy;
-  if (!(result = env.OpenReadable(from, &source))) return result;
+  FileResult result = env.OpenReadable(from, &source);
+  if (!result) return result;
   if (!(result = env.NewWritableFile(to, CreateMode::kTruncate, &copy))) return result;
   std::vector<char> block(1 << 20);
   for (uint64_t at = 0; result && at < source->Size();) {
@@ -224,8 +223,13 @@ FileResult MoveFile(Env& env, const std::string& from, const std::string& to) {
     at += got;
   }
   const FileResult closed = copy->Close();
-  if (result) result = closed;
-  if (!result) {
+  return result ? closed : result;
+}
+
+FileResult MoveFile(Env& env, const std::string& from, const std::string& to) {
+  FileResult result = env.Rename(from, to);
+  if (result.error() != FileError::kOtherVolume) return result;
+  if (!(result = CopyFile(env, from, to))) {
     env.Remove(to);  // never half a file under the new name
     return result;
   }
