@@ -17,16 +17,10 @@ using testing::ScopedEnv;
 using testing::StorageTest;
 
 // The entry after its date and time in the C locale's format
-// ("YYYY/MM/DD hh:mm"), or "?" when it does not start with one (std::regex
-// is avoided: it trips a compiler warning in sanitizer builds).
+// ("YYYY/MM/DD hh:mm"), or "?" when it does not start with one.
 std::string AfterDateTime(const std::string& line) {
   const std::string shape = "dddd/dd/dd dd:dd";
-  if (line.size() < shape.size()) return "?";
-  for (size_t i = 0; i < shape.size(); ++i) {
-    const bool digit = line[i] >= '0' && line[i] <= '9';
-    if (shape[i] == 'd' ? !digit : line[i] != shape[i]) return "?";
-  }
-  return line.substr(shape.size());
+  return test::StartsWithShape(line, shape) ? line.substr(shape.size()) : "?";
 }
 
 using test::Lines;

@@ -60,6 +60,18 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// Whether `line` starts with `shape`, where each 'd' stands for a digit and
+// every other character for itself (time stamps, without std::regex, which
+// trips a GCC warning in sanitizer builds).
+inline bool StartsWithShape(const std::string& line, const std::string& shape) {
+  if (line.size() < shape.size()) return false;
+  for (size_t i = 0; i < shape.size(); ++i) {
+    const bool digit = line[i] >= '0' && line[i] <= '9';
+    if (shape[i] == 'd' ? !digit : line[i] != shape[i]) return false;
+  }
+  return true;
+}
+
 // The names in `folder`, sorted.
 inline std::vector<std::string> FolderNames(const std::string& folder) {
   std::vector<std::string> names;
