@@ -3,10 +3,14 @@
 // numbers that only a misread line could produce; a found destination's
 // folder is listed as the folder browser would. The seeds name the folders
 // kFolders, which the target creates (a lookup probes a folder by creating
-// and removing a file in it).
+// and removing a file in it). Inputs name any folder of the machine, so the
+// lookups go through an Env that lets files be made only under kTop: the
+// fuzzer never creates a file elsewhere, where another process (or another
+// fuzz target watching its own folders) would see it.
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "fuzz_root.h"
@@ -19,6 +23,48 @@ constexpr const char* kFolders[] = {"/tmp/qbfuzz-destinations/one",
                                     "/tmp/qbfuzz-destinations/one/sub",
                                     "/tmp/qbfuzz-destinations/two"};
 
+constexpr const char* kTop = "/tmp/qbfuzz-destinations/";
+
+class ConfinedEnv : public qb::Env {
+ public:
+  qb::FileResult NewWritableFile(const std::string& path, qb::CreateMode mode,
+                                 std::unique_ptr<qb::WritableFile>* file) override {
+    if (!Inside(path)) return qb::FileResult::Failed(qb::FileError::kDenied);
+    return Env::NewWritableFile(path, mode, file);
+  }
+  qb::FileResult NewUnbufferedFile(const std::string& path, qb::CreateMode mode,
+                                   std::unique_ptr<qb::WritableFile>* file) override {
+    if (!Inside(path)) return qb::FileResult::Failed(qb::FileError::kDenied);
+    return Env::NewUnbufferedFile(path, mode, file);
+  }
+  qb::FileResult NewStreamFile(const std::string& path,
+                               std::unique_ptr<qb::WritableFile>* file) override {
+    if (!Inside(path)) return qb::FileResult::Failed(qb::FileError::kDenied);
+    return Env::NewStreamFile(path, file);
+  }
+  qb::FileResult Remove(const std::string& path) override {
+    if (!Inside(path)) return qb::FileResult::Failed(qb::FileError::kDenied);
+    return Env::Remove(path);
+  }
+  qb::FileResult CreateFolder(const std::string& path) override {
+    if (!Inside(path)) return qb::FileResult::Failed(qb::FileError::kDenied);
+    return Env::CreateFolder(path);
+  }
+
+ private:
+  // Judged on the path's text with ".." taken out; the folders under kTop
+  // hold no links.
+  static bool Inside(const std::string& path) {
+    const std::string normal = std::filesystem::path(path).lexically_normal().string();
+    return normal.rfind(kTop, 0) == 0;
+  }
+};
+
+ConfinedEnv& Files() {
+  static ConfinedEnv* env = new ConfinedEnv;
+  return *env;
+}
+
 qb::fuzz::FuzzRoot& Root() {
   static qb::fuzz::FuzzRoot* root = [] {
     for (const char* folder : kFolders) std::filesystem::create_directories(folder);
@@ -29,7 +75,7 @@ qb::fuzz::FuzzRoot& Root() {
 
 void Lookup(uint16_t number) {
   qb::DestinationRecord record;
-  const bool found = qb::LookupDestination(number, &record, qb::Env::Default());
+  const bool found = qb::LookupDestination(number, &record, Files());
   if (!found) return;
   // A usable destination has a folder, and the fields hold no separators.
   if (record.folder.empty()) std::abort();
@@ -37,7 +83,7 @@ void Lookup(uint16_t number) {
     if (field->find(';') != std::string::npos) std::abort();
   }
   if (qb::ParseLeadingInt(record.numberText.c_str()) != number) std::abort();
-  qb::ListSubfolders(record.folder, qb::Env::Default());
+  qb::ListSubfolders(record.folder, Files());
 }
 
 }  // namespace
