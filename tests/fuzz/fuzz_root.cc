@@ -3,11 +3,37 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <vector>
 
 #include "config/folders.h"
 
 namespace qb::fuzz {
 namespace fs = std::filesystem;
+namespace {
+
+// The targets keep their roots for the whole run and never destroy them,
+// so each root is also removed when the process exits normally (not after
+// a crash, whose root is worth a look).
+std::vector<std::string>& RootsToRemove() {
+  static auto* roots = new std::vector<std::string>;
+  return *roots;
+}
+
+void RemoveRootsAtExit(const std::string& root) {
+  static std::once_flag registered;
+  std::call_once(registered, [] {
+    std::atexit([] {
+      for (const std::string& path : RootsToRemove()) {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+      }
+    });
+  });
+  RootsToRemove().push_back(root);
+}
+
+}  // namespace
 
 FuzzRoot::FuzzRoot(const std::string& settings) {
   // A memory file system when there is one: every conversation creates,
@@ -22,6 +48,7 @@ FuzzRoot::FuzzRoot(const std::string& settings) {
   } else {
     std::abort();
   }
+  RemoveRootsAtExit(root_);
   ::setenv("QUILLBOX_ROOT", root_.c_str(), 1);
   ::unsetenv("QUILLBOX_OS_GENERATION");
   fs::create_directories(DataDir());

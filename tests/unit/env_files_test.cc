@@ -130,9 +130,8 @@ TEST(EnvFiles, CreateModesAndTheGroupModeWhateverTheUmask) {
 // whatever had the name, and the source goes.
 TEST(EnvFiles, MoveFileWithinAndBetweenVolumes) {
   test::TempFolder disk;
-  const std::string memory =
-      "/dev/shm/qbmove." + std::to_string(::testing::UnitTest::GetInstance()->random_seed());
-  fs::create_directories(memory);
+  test::TempFolder memoryFolder("/dev/shm");
+  const std::string& memory = memoryFolder.path();
   Env& env = Env::Default();
   std::string content(3u << 20, '\0');  // more than one block of the copy
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + i / 4096);
@@ -147,7 +146,6 @@ TEST(EnvFiles, MoveFileWithinAndBetweenVolumes) {
   ASSERT_TRUE(WriteWholeFile(env, memory + "/d", "x", false));
   EXPECT_EQ(env.Rename(memory + "/d", disk / "d").error(), FileError::kOtherVolume);
   EXPECT_EQ(MoveFile(env, memory + "/missing", disk / "c").error(), FileError::kNotFound);
-  fs::remove_all(memory);
 }
 
 TEST(EnvFiles, FolderWork) {

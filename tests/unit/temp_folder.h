@@ -1,4 +1,5 @@
-// A fresh folder under /tmp for one test, removed with everything in it.
+// A fresh folder for one test (under /tmp, or under `base`, such as
+// /dev/shm for a second file system), removed with everything in it.
 #pragma once
 
 #include <cstdlib>
@@ -9,9 +10,9 @@ namespace qb::test {
 
 class TempFolder {
  public:
-  TempFolder() {
-    char pattern[] = "/tmp/qbfiles.XXXXXX";
-    path_ = ::mkdtemp(pattern);
+  explicit TempFolder(const std::string& base = "/tmp") {
+    std::string pattern = base + "/qbfiles.XXXXXX";
+    path_ = ::mkdtemp(pattern.data());
   }
   ~TempFolder() {
     std::error_code ignored;
