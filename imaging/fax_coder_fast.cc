@@ -5,14 +5,16 @@
 //   known; in MMR it is a run of V0 codes, one per change, put at once, and
 //   the reference line stays where it is;
 // - in the two-dimensional coding, runs of V0 codes (a text line looks
-//   much like the one above it) are found four changes at a time, and the
-//   search for b1 only moves forward;
+//   much like the one above it) are found four changes at a time, passes
+//   in a row are coded in one tight loop, and the search for b1 only moves
+//   forward;
 // - the changes of a line are found from a mask of transitions, 64 pixels
 //   at a time, four positions per round, while the line is kept for the
 //   next compare in the same pass;
 // - where the processor has AVX-512, the change search takes 512 pixels a
-//   step and stretches of vertical codes are found 32 changes at a time
-//   (fax_coder_vector.h);
+//   step and stretches of vertical codes are found 32 changes at a time,
+//   going on over a pass or a stroke of the line above that this line
+//   covers (fax_coder_vector.h);
 // - codes go into a 64-bit bit buffer that is stored whole after every
 //   code, with no test of how full it is (a test that text, whose codes
 //   follow no pattern, would mispredict); a run is one table load.
@@ -257,34 +259,40 @@ QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t
   int a0 = -1;
   int ia = 0;  // index of a1
   int j = 0;
-  bool tryVector = false;  // a0 is cur[ia - 1], and the last try did not stop here
+  bool tryVector = true;  // false where the last stretch stopped, with the same b1
   for (;;) {
     // (a0 < width here, so the sentinels, at the width, end this search.)
     while (ref[j] <= a0) ++j;
-    const int ib = j + ((j ^ ia) & 1);
+    int ib = j + ((j ^ ia) & 1);
 #ifdef QB_VECTOR_CODER
     if constexpr (kVector) {
       // A stretch of vertical codes, 32 elements a round, up to the first
-      // element coded otherwise (pass, horizontal, or b1 not the next
-      // reference element), which the steps below code.
-      if (tryVector && ib >= 2) {
+      // element coded otherwise, which the steps below code. Where a pass
+      // or a stroke of the reference line within a run of this one moves
+      // b1 two further on in the stretch, the elements after go on there.
+      if (tryVector && ib >= 2 && ia >= 1) {
         int coded = 0;
+        int moves = 0;
         for (;;) {
           uint64_t groups[8];
-          const int run = vector::VerticalRun(cur + ia + coded, ref + ib + coded,
-                                              count + 1 - ia - coded, groups);
+          bool moved;
+          const int run =
+              vector::VerticalRun(cur + ia + coded, ref + ib + 2 * moves + coded,
+                                  count + 1 - ia - coded, coded == 0 ? 1 : 0, groups, &moved);
           for (int g = 0; g < (run + 3) / 4; ++g) {
             out.Put(static_cast<uint32_t>(groups[g]), static_cast<uint32_t>(groups[g] >> 32));
           }
           coded += run;
+          moves += moved ? 1 : 0;
           if (run < 32) break;
         }
         if (coded > 0) {
           ia += coded;
           a0 = cur[ia - 1];
           if (a0 >= width) return;
-          // ref[ib + coded - 3] <= the a0 before the last one coded < a0.
-          j = ib + coded - 2;
+          // The reference element two before the last one's b1 is at most
+          // the a0 before it, so left of a0.
+          j = ib + 2 * moves + coded - 2;
           tryVector = false;
           continue;
         }
@@ -292,15 +300,21 @@ QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t
       tryVector = true;
     }
 #endif
-    const int b1 = ref[ib];
-    const int b2 = ref[ib + 1];
     const int a1 = cur[ia];
-    if (b2 < a1) {
-      out.Put(kPassCode);
-      a0 = b2;
-      tryVector = false;
+    if (ref[ib + 1] < a1) {
+      // Passes, one per stroke of the line above that ends before a1
+      // (several at the foot of a line of text). After each, a0 is its b2,
+      // and the next element of the reference line, which is right of it
+      // and of a1's colour, is b1.
+      do {
+        out.Put(kPassCode);
+        ib += 2;
+      } while (ref[ib + 1] < a1);
+      a0 = ref[ib - 1];
+      j = ib;
       continue;
     }
+    const int b1 = ref[ib];
     const int delta = a1 - b1;
     if (delta == 0) {
       // A run of V0 codes while both lines change at the same places (the

@@ -24,7 +24,7 @@ constexpr size_t kFaxOutBufferSize = 32768;
 constexpr size_t kFaxOutBufferSlack = 8;
 
 // Entries each changing-element list has past the width: the sentinels,
-// the junk the change search writes past the last change, and the 33
+// the junk the change search writes past the last change, and the 35
 // elements past a reference element that the vector coding reads at once.
 constexpr size_t kFaxChangesSlack = 48;
 

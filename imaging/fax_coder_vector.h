@@ -111,20 +111,32 @@ QB_VECTOR_TARGET inline uint16_t* FindChanges(const uint8_t* line, uint8_t* keep
 
 // How many coding elements in a row, from cur[0] on (a0 being cur[-1]), are
 // coded in vertical mode against the reference elements from ref[0] on, one
-// for one: at most `limit` and at most 32. For each, b1 is ref[k] when
-// ref[k - 2] <= a0 < ref[k] (ref[k - 1] has the other colour), it is no
-// pass (b2 = ref[k + 1] is not left of a1), and a1 is within three pixels
-// of b1. Their codes go to `groups`, four to a word: the bits from bit 0,
-// the length in the high half. Needs ref[-2] and up to 33 elements past
-// both pointers readable; elements past the first that fails are never
-// used, whatever they hold.
+// for one, allowing one move of the reference elements two further on: at
+// most `limit` and at most 32. For each, b1 is ref[k] when ref[k - 2] <= a0
+// < ref[k] (ref[k - 1] has the other colour), it is no pass (b2 = ref[k +
+// 1] is not left of a1), and a1 is within three pixels of b1. `aligned` 1
+// says that ref[0] is b1 of cur[0] whatever a0 is (the caller found it).
+// At the first element that is not so, the elements may go on two further
+// on in the reference line:
+// - after a pass (b2 left of a1): the pass code, then a1's vertical code
+//   against ref[k + 2], b1 once a0 is b2 (a stroke of the line above that
+//   ends in this one, the commonest way a stretch of text is broken);
+// - when ref[k] is not right of a0 but ref[k + 2] is (a stroke of the line
+//   above lies within a run of this one): a1's vertical code against it.
+// The elements after that are taken against ref[k + 2] on; `*moved` tells
+// the caller so. Their codes go to `groups`, four to a word: the bits from
+// bit 0, the length in the high half (at most 3 x 7 + 4 + 7 bits). Needs
+// ref[-2] and up to 35 elements past both pointers readable; elements past
+// the first that fails are never used, whatever they hold.
 QB_VECTOR_TARGET inline int VerticalRun(const uint16_t* cur, const uint16_t* ref, int limit,
-                                        uint64_t groups[8]) {
+                                        uint32_t aligned, uint64_t groups[8], bool* moved) {
   const __m512i a1 = _mm512_loadu_si512(cur);
   const __m512i a0 = _mm512_loadu_si512(cur - 1);
   const __m512i b1 = _mm512_loadu_si512(ref);
   const __m512i b2 = _mm512_loadu_si512(ref + 1);
   const __m512i beforeB1 = _mm512_loadu_si512(ref - 2);
+  const __m512i b1After = _mm512_loadu_si512(ref + 2);  // b1 and b2 two further on
+  const __m512i b2After = _mm512_loadu_si512(ref + 3);
   const __m512i three = _mm512_set1_epi16(3);
   // Each test on its own, then all together: a chain of masked compares
   // would wait for one compare after the other.
@@ -134,10 +146,34 @@ QB_VECTOR_TARGET inline int VerticalRun(const uint16_t* cur, const uint16_t* ref
   // |a1 - b1| <= 3 without wrapping: saturating adds on both sides.
   const __mmask32 notFarRight = _mm512_cmple_epu16_mask(a1, _mm512_adds_epu16(b1, three));
   const __mmask32 notFarLeft = _mm512_cmple_epu16_mask(b1, _mm512_adds_epu16(a1, three));
-  const uint32_t vertical = static_cast<uint32_t>(
-      (rightOfA0 & nextAfterA0) & (noPass & notFarRight & notFarLeft));
+  // The same two further on. Right after a pass b1 is right of a0 (= b2
+  // of the pass) and the one before b1 is that a0, so only the last three
+  // tests are left.
+  const __mmask32 rightOfA0After = _mm512_cmpgt_epu16_mask(b1After, a0);
+  const __mmask32 nextAfterA0After = _mm512_cmple_epu16_mask(b1, a0);
+  const __mmask32 noPassAfter = _mm512_cmpge_epu16_mask(b2After, a1);
+  const __mmask32 notFarRightAfter =
+      _mm512_cmple_epu16_mask(a1, _mm512_adds_epu16(b1After, three));
+  const __mmask32 notFarLeftAfter =
+      _mm512_cmple_epu16_mask(b1After, _mm512_adds_epu16(a1, three));
+  const uint32_t isB1 = (rightOfA0 & nextAfterA0) | aligned;
+  const uint32_t before = isB1 & (noPass & notFarRight & notFarLeft);
+  const uint32_t pass = isB1 & static_cast<uint32_t>(~noPass);
+  const uint32_t verticalAfterPass = noPassAfter & notFarRightAfter & notFarLeftAfter;
+  const uint32_t after = (rightOfA0After & nextAfterA0After) & verticalAfterPass;
+  // The first element that is not coded in vertical mode against its pair,
+  // as a bit (none when all 32 are); the move is made there if it may be.
+  const uint32_t first = ~before & (before + 1);
+  const int firstAt = static_cast<int>(_tzcnt_u32(~before));
+  const uint32_t movedAt =
+      (first & ((pass & verticalAfterPass) | after)) != 0 && firstAt < limit ? first : 0;
+  const uint32_t passAt = movedAt & pass;
+  // From the move on (nothing when there is none), the pairs two further on.
+  const uint32_t fromMove = movedAt != 0 ? ~(movedAt - 1) : 0;
+  const uint32_t vertical = (before & ~fromMove) | movedAt | (after & fromMove);
   int run = static_cast<int>(_tzcnt_u32(~vertical));
   if (run > limit) run = limit;
+  *moved = movedAt != 0;
   if (run == 0) return 0;
   const __mmask32 coded = _bzhi_u32(~0u, static_cast<unsigned>(run));
   // The codes by a1 - b1 + 3 (kVerticalCodes, which the tests hold this
@@ -149,9 +185,16 @@ QB_VECTOR_TARGET inline int VerticalRun(const uint16_t* cur, const uint16_t* ref
                                             0, 0, 0, 0, 0, 0, 0, 96, 48, 6, 1, 2, 16, 32);
   const __m512i codeLengths = _mm512_set_epi16(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                                0, 0, 0, 0, 0, 0, 0, 0, 7, 6, 3, 1, 3, 6, 7);
-  const __m512i index = _mm512_add_epi16(_mm512_sub_epi16(a1, b1), three);
-  const __m512i bits = _mm512_maskz_permutexvar_epi16(coded, index, codeBits);
-  const __m512i lengths = _mm512_maskz_permutexvar_epi16(coded, index, codeLengths);
+  const __m512i index = _mm512_mask_blend_epi16(fromMove, _mm512_sub_epi16(a1, b1),
+                                                _mm512_sub_epi16(a1, b1After));
+  const __m512i shifted = _mm512_add_epi16(index, three);
+  __m512i bits = _mm512_maskz_permutexvar_epi16(coded, shifted, codeBits);
+  __m512i lengths = _mm512_maskz_permutexvar_epi16(coded, shifted, codeLengths);
+  // The pass code (0001, first bit in bit 0) before the vertical code of
+  // the element it belongs to.
+  bits = _mm512_mask_mov_epi16(
+      bits, passAt, _mm512_or_si512(_mm512_slli_epi16(bits, 4), _mm512_set1_epi16(8)));
+  lengths = _mm512_mask_add_epi16(lengths, passAt, lengths, _mm512_set1_epi16(4));
   // Pairs, then fours: the second code moved past the first's length.
   const __m512i low16 = _mm512_set1_epi32(0xFFFF);
   const __m512i bits2 = _mm512_or_si512(

@@ -139,8 +139,11 @@ TEST(FaxFastPathsTest, ChangesAtWordEdgesCodeTheSameBytesAsThePlainWay) {
 
 // Bars a few pixels wide whose edges move by up to three pixels from line
 // to line (long stretches of vertical codes, longer than the 32 elements
-// the vector coding takes at once), now and then one moved further or a
-// bar dropped (horizontal and pass codes inside a stretch).
+// the vector coding takes at once), now and then one moved further, a bar
+// dropped (horizontal and pass codes inside a stretch), three dropped
+// together (passes in a row, as at the foot of a line of text) or one
+// widened over the next bar's place (a bar of the line above inside a run
+// of this one).
 Bitmap JitteredBars(int width, int height, unsigned seed) {
   Bitmap page;
   page.width = width;
@@ -151,13 +154,17 @@ Bitmap JitteredBars(int width, int height, unsigned seed) {
   unsigned state = seed;
   auto next = [&] { return (state = state * 1103515245u + 12345u) >> 16; };
   for (int y = 0; y < height; ++y) {
+    size_t droppedUntil = 0;
     for (size_t e = 0; e < edges.size(); ++e) {
       const unsigned roll = next() % 64;
       const int move = roll == 0 ? 5 : roll == 1 ? -5 : static_cast<int>(next() % 7) - 3;
       edges[e] =
           std::clamp(edges[e] + move, 9 * static_cast<int>(e) + 1, 9 * static_cast<int>(e) + 7);
       if (roll == 2) continue;  // no bar on this line
-      for (int x = edges[e]; x < edges[e] + 3 && x < width; ++x) {
+      if (roll == 3) droppedUntil = e + 3;
+      if (e < droppedUntil) continue;
+      const int wide = roll == 4 ? 14 : 3;
+      for (int x = edges[e]; x < edges[e] + wide && x < width; ++x) {
         page.pixels[static_cast<size_t>(y) * width + x] = 1;
       }
     }
