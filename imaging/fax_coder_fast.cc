@@ -270,7 +270,10 @@ QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t
       // element coded otherwise, which the steps below code. Where a pass
       // or a stroke of the reference line within a run of this one moves
       // b1 two further on in the stretch, the elements after go on there.
-      if (tryVector && ib >= 2 && ia >= 1) {
+      // Tried only where a1 is coded in vertical mode itself, which two
+      // compares tell: a try that stops at once costs a whole vector step.
+      if (tryVector && ib >= 2 && ia >= 1 && ref[ib + 1] >= cur[ia] &&
+          static_cast<unsigned>(cur[ia] - ref[ib] + 3) <= 6u) {
         int coded = 0;
         int moves = 0;
         for (;;) {
