@@ -91,7 +91,11 @@ class Receiver {
     std::ofstream(data + "/quern.ini") << "[MANAGEMENT]\nMaxConnectNum=100\nOverWrite=0\n";
     std::ofstream(data + "/tvscan_f.bin") << "1;" << dest_ << ";Bench;;\n";
     ::setenv("QUILLBOX_ROOT", root_.c_str(), 1);
-    ::setenv("TMP", (root_ + "/tmp").c_str(), 1);
+    // Page files beside the destination, on the same disk, unless
+    // QB_BENCH_TMP names another folder (a tmpfs, as TMP may be for the
+    // service): what a page costs depends on the file system they go to.
+    const char* pages = std::getenv("QB_BENCH_TMP");
+    ::setenv("TMP", pages != nullptr && pages[0] != '\0' ? pages : (root_ + "/tmp").c_str(), 1);
     qb::LocateSettingsFile(qb::Env::Default());
     qb::InitTempFolder();
     qb::ClearLockedClients();
