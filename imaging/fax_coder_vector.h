@@ -152,10 +152,8 @@ QB_VECTOR_TARGET inline int VerticalRun(const uint16_t* cur, const uint16_t* ref
   const __mmask32 rightOfA0After = _mm512_cmpgt_epu16_mask(b1After, a0);
   const __mmask32 nextAfterA0After = _mm512_cmple_epu16_mask(b1, a0);
   const __mmask32 noPassAfter = _mm512_cmpge_epu16_mask(b2After, a1);
-  const __mmask32 notFarRightAfter =
-      _mm512_cmple_epu16_mask(a1, _mm512_adds_epu16(b1After, three));
-  const __mmask32 notFarLeftAfter =
-      _mm512_cmple_epu16_mask(b1After, _mm512_adds_epu16(a1, three));
+  const __mmask32 notFarRightAfter = _mm512_cmple_epu16_mask(a1, _mm512_adds_epu16(b1After, three));
+  const __mmask32 notFarLeftAfter = _mm512_cmple_epu16_mask(b1After, _mm512_adds_epu16(a1, three));
   const uint32_t isB1 = (rightOfA0 & nextAfterA0) | aligned;
   const uint32_t before = isB1 & (noPass & notFarRight & notFarLeft);
   const uint32_t pass = isB1 & static_cast<uint32_t>(~noPass);
@@ -185,15 +183,15 @@ QB_VECTOR_TARGET inline int VerticalRun(const uint16_t* cur, const uint16_t* ref
                                             0, 0, 0, 0, 0, 0, 0, 96, 48, 6, 1, 2, 16, 32);
   const __m512i codeLengths = _mm512_set_epi16(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                                0, 0, 0, 0, 0, 0, 0, 0, 7, 6, 3, 1, 3, 6, 7);
-  const __m512i index = _mm512_mask_blend_epi16(fromMove, _mm512_sub_epi16(a1, b1),
-                                                _mm512_sub_epi16(a1, b1After));
+  const __m512i index =
+      _mm512_mask_blend_epi16(fromMove, _mm512_sub_epi16(a1, b1), _mm512_sub_epi16(a1, b1After));
   const __m512i shifted = _mm512_add_epi16(index, three);
   __m512i bits = _mm512_maskz_permutexvar_epi16(coded, shifted, codeBits);
   __m512i lengths = _mm512_maskz_permutexvar_epi16(coded, shifted, codeLengths);
   // The pass code (0001, first bit in bit 0) before the vertical code of
   // the element it belongs to.
-  bits = _mm512_mask_mov_epi16(
-      bits, passAt, _mm512_or_si512(_mm512_slli_epi16(bits, 4), _mm512_set1_epi16(8)));
+  bits = _mm512_mask_mov_epi16(bits, passAt,
+                               _mm512_or_si512(_mm512_slli_epi16(bits, 4), _mm512_set1_epi16(8)));
   lengths = _mm512_mask_add_epi16(lengths, passAt, lengths, _mm512_set1_epi16(4));
   // Pairs, then fours: the second code moved past the first's length.
   const __m512i low16 = _mm512_set1_epi32(0xFFFF);
