@@ -293,8 +293,9 @@ QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t
           ia += coded;
           a0 = cur[ia - 1];
           if (a0 >= width) return;
-          // The reference element two before the last one's b1 is at most
-          // the a0 before it, so left of a0.
+          // The reference element two before the last one's b1 is left of
+          // a0 (it is at most the a0 before, or is the b1 a pass passed),
+          // so the search for the next b1 may start one after it.
           j = ib + 2 * moves + coded - 2;
           tryVector = false;
           continue;
