@@ -114,13 +114,19 @@ report_code_hits() {
   done
 }
 
-# File work outside the Env, in the program's folders (platform/ is the Env;
-# tests/, bench/ and tools/ set up and read their files as they like).
+# File work outside the Env, in the program's folders and the programs of
+# tools/ (platform/ is the Env; tests/ and bench/ set up and read their files
+# as they like, and the example extension library is a user's own code,
+# built against the extension interface alone).
 file_call_re='(\bfopen\b|std::ofstream|std::ifstream|(^|[^_[:alnum:]:.>])rename\(|std::rename\(|(std::filesystem|fs)::(create_director(y|ies)|remove(_all)?|rename|copy(_file)?)\b)'
 program_folders=()
 for dir in "${folders[@]}"; do
   [[ $dir == "$OS_FOLDER" || $dir == tests || $dir == bench || $dir == tools ]] && continue
   program_folders+=("$dir")
+done
+for dir in tools/*/; do
+  [[ $dir == tools/extension_example/ ]] && continue
+  program_folders+=("${dir%/}")
 done
 report_code_hits "file work outside the Env (use the Env of platform/env.h)" \
   < <(grep -rnE "${SOURCE_PATTERNS[@]}" "$file_call_re" "${program_folders[@]}")

@@ -177,7 +177,10 @@ class Receiver:
     def log(self):
         """The receive log's text ("" before its first entry)."""
         path = os.path.join(self.data, "tvscanlog_f.bin")
-        return open(path, encoding="utf-8", errors="replace").read() if os.path.exists(path) else ""
+        if not os.path.exists(path):
+            return ""
+        with open(path, encoding="utf-8", errors="replace") as log:
+            return log.read()
 
     def log_with(self, text, timeout=5.0):
         """The receive log once it holds `text`: a document whose entry waits

@@ -2,8 +2,9 @@
 
 #include <cctype>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <string>
+
+#include "platform/env.h"
 
 namespace qb::sendscan {
 namespace {
@@ -60,9 +61,8 @@ bool Fail(std::string* error, const std::string& path, const std::string& why) {
 }  // namespace
 
 bool ReadNetpbm(const std::string& path, Bitmap* bitmap, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Fail(error, path, "cannot open");
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string data;
+  if (!ReadWholeFile(Env::Default(), path, &data).ok()) return Fail(error, path, "cannot open");
   if (data.size() < 2 || data[0] != 'P' || data[1] < '1' || data[1] > '5' || data[1] == '3') {
     return Fail(error, path, "not a PBM or PGM file");
   }
@@ -112,11 +112,9 @@ bool ReadNetpbm(const std::string& path, Bitmap* bitmap, std::string* error) {
 }
 
 bool WritePbm(const std::string& path, const Bitmap& bitmap) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  std::fprintf(file, "P4\n%d %d\n", bitmap.width, bitmap.height);
-  bool ok = std::fwrite(bitmap.bits.data(), 1, bitmap.bits.size(), file) == bitmap.bits.size();
-  return std::fclose(file) == 0 && ok;
+  std::string content = "P4\n" + std::to_string(bitmap.width) + " " + std::to_string(bitmap.height) + "\n";
+  content.append(bitmap.bits.begin(), bitmap.bits.end());
+  return WriteWholeFile(Env::Default(), path, content, false).ok();
 }
 
 Bitmap TestPage(int width, int height, int page) {

@@ -10,6 +10,7 @@
 #include "imaging/fax_coder.h"
 #include "imaging/file_checks.h"
 #include "imaging/tiff_layout.h"
+#include "platform/env.h"
 
 namespace qb::sendscan {
 namespace {
@@ -42,38 +43,38 @@ bool CodePage(const Bitmap& page, bool lsbFirst, std::vector<uint8_t>* code) {
 // nothing at `path`.
 class OutputFile {
  public:
-  explicit OutputFile(const std::string& path)
-      : path_(path), part_(path + ".part"), file_(std::fopen(part_.c_str(), "wb")) {}
+  explicit OutputFile(const std::string& path) : path_(path), part_(path + ".part") {
+    if (!env_.NewWritableFile(part_, CreateMode::kTruncate, &file_).ok()) file_.reset();
+  }
   ~OutputFile() {
     if (file_ != nullptr) {
-      std::fclose(file_);
-      std::remove(part_.c_str());
+      file_.reset();
+      env_.Remove(part_);
     }
   }
   bool ok() const { return file_ != nullptr && !failed_; }
   void Write(const void* data, size_t length) {
-    if (file_ == nullptr || (length > 0 && std::fwrite(data, 1, length, file_) != length)) {
-      failed_ = true;
-    }
+    if (file_ == nullptr || (length > 0 && !file_->Append(data, length).ok())) failed_ = true;
     position_ += length;
   }
   void Text(const std::string& text) { Write(text.data(), text.size()); }
   uint64_t position() const { return position_; }
   bool Finish() {
     if (file_ == nullptr) return false;
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (failed_ || !closed || std::rename(part_.c_str(), path_.c_str()) != 0) {
-      std::remove(part_.c_str());
+    const bool closed = file_->Close().ok();
+    file_.reset();
+    if (failed_ || !closed || !env_.Rename(part_, path_).ok()) {
+      env_.Remove(part_);
       return false;
     }
     return true;
   }
 
  private:
+  Env& env_ = Env::Default();
   std::string path_;
   std::string part_;
-  std::FILE* file_;
+  std::unique_ptr<WritableFile> file_;
   uint64_t position_ = 0;
   bool failed_ = false;
 };

@@ -3,10 +3,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 
+#include "platform/env.h"
 #include "tools/sendscan/bitmap.h"
 #include "tools/sendscan/file_maker.h"
 #include "tools/sendscan/messages.h"
@@ -194,13 +195,12 @@ bool BuildParameters(const Options& o, JobParameters* parameters) {
   } else if (!o.senderRecord.empty()) {
     parameters->metaRecord = SenderRecord(o.senderRecord);
   } else if (!o.metaFile.empty()) {
-    std::ifstream in(o.metaFile, std::ios::binary);
-    if (!in) {
+    std::string record;
+    if (!ReadWholeFile(Env::Default(), o.metaFile, &record).ok()) {
       Say("cannot read " + o.metaFile);
       return false;
     }
-    parameters->metaRecord.assign(std::istreambuf_iterator<char>(in),
-                                  std::istreambuf_iterator<char>());
+    parameters->metaRecord.assign(record.begin(), record.end());
   }
   if (parameters->metaRecord.size() + 26 > kMaxBody) {
     Say("the meta data do not fit into one request");
@@ -329,8 +329,12 @@ int RunSendFiles(const Options& o) {
   if (!c.Open(kJobPortNumber) || !c.NegotiateJob(destination, parameters)) return c.Status();
   DataPump pump(&c, o.dropAfter);
   for (const std::string& file : files) {
-    std::ifstream in(file, std::ios::binary);
-    uint64_t size = std::filesystem::file_size(file);
+    std::unique_ptr<ReadableFile> in;
+    if (!Env::Default().OpenReadable(file, &in).ok()) {
+      Say("cannot read " + file);
+      return kExitFault;
+    }
+    const uint64_t size = in->Size();
     ImageHeaderFields header;
     header.dataForm = DataFormOf(file);
     header.dataLength = static_cast<uint32_t>(size);
@@ -338,8 +342,12 @@ int RunSendFiles(const Options& o) {
         o.documentName.empty() ? std::filesystem::path(file).filename().string() : o.documentName;
     Say("sending " + file + " (" + std::to_string(size) + " bytes) as " + header.documentName);
     if (!c.Send(ImageHeader(header))) return c.Status();
-    auto fill = [&in](uint8_t* data, size_t n) {
-      return static_cast<bool>(in.read(reinterpret_cast<char*>(data), static_cast<long>(n)));
+    uint64_t at = 0;
+    auto fill = [&in, &at](uint8_t* data, size_t n) {
+      size_t got = 0;
+      const bool whole = in->ReadAt(at, data, n, &got).ok() && got == n;
+      at += n;
+      return whole;
     };
     DataPump::Outcome outcome = pump.Send(size, fill);
     if (outcome == DataPump::kDropped) return kExitRefused;
