@@ -23,13 +23,11 @@
 #include "storage/destinations.h"
 #include "storage/disk_space.h"
 #include "storage/document_files.h"
-#include "storage/extension_call.h"
 #include "storage/file_naming.h"
 #include "storage/meta_data.h"
 #include "storage/name_reservations.h"
 #include "storage/path_parts.h"
 #include "storage/raw_dump.h"
-#include "storage/receive_log.h"
 #include "storage/stored_document.h"
 
 namespace qb {
