@@ -1,7 +1,6 @@
 #include "tools/sendscan/bitmap.h"
 
 #include <cctype>
-#include <cstdio>
 #include <string>
 
 #include "platform/env.h"
@@ -112,7 +111,8 @@ bool ReadNetpbm(const std::string& path, Bitmap* bitmap, std::string* error) {
 }
 
 bool WritePbm(const std::string& path, const Bitmap& bitmap) {
-  std::string content = "P4\n" + std::to_string(bitmap.width) + " " + std::to_string(bitmap.height) + "\n";
+  std::string content =
+      "P4\n" + std::to_string(bitmap.width) + " " + std::to_string(bitmap.height) + "\n";
   content.append(bitmap.bits.begin(), bitmap.bits.end());
   return WriteWholeFile(Env::Default(), path, content, false).ok();
 }

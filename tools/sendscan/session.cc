@@ -4,7 +4,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <iterator>
 #include <memory>
 
 #include "platform/env.h"
