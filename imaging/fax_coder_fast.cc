@@ -14,7 +14,8 @@
 // - where the processor has AVX-512, the change search takes 512 pixels a
 //   step and stretches of vertical codes are found 32 changes at a time,
 //   going on over a pass or a stroke of the line above that this line
-//   covers (fax_coder_vector.h);
+//   covers (fax_coder_vector.h); where it has AVX2 only, stretches of
+//   vertical codes are found 16 changes at a time (fax_coder_avx2.h);
 // - codes go into a 64-bit bit buffer that is stored whole after every
 //   code, with no test of how full it is (a test that text, whose codes
 //   follow no pattern, would mispredict); a run is one table load, and a
@@ -29,6 +30,7 @@
 #include <bit>
 #include <cstring>
 
+#include "imaging/fax_coder_avx2.h"
 #include "imaging/fax_coder_steps.h"
 #include "imaging/fax_coder_vector.h"
 #include "imaging/fax_tables.h"
@@ -37,6 +39,10 @@ namespace qb {
 namespace {
 
 #define QB_INLINE [[gnu::always_inline]] inline
+
+// The vector steps a build of the fast way adds to the word-at-a-time
+// ones: none, AVX2's or AVX-512's.
+enum class VectorSteps { kNone, kAvx2, kAvx512 };
 
 QB_INLINE uint64_t LoadWord(const uint8_t* at) {
   uint64_t word;
@@ -186,10 +192,10 @@ QB_INLINE uint16_t* PutPositions(uint64_t transitions, int base, uint16_t* out) 
 // the line's bytes to `keep` on the way. Each word is XORed with itself
 // moved by one pixel, the last pixel of the word before carried in, so
 // every set bit is a change.
+// Returns the end of the changes written from `out` on.
 template <bool kMsbFirst>
-QB_INLINE int FindChangesKeeping(const uint8_t* line, uint8_t* keep, int bytes, uint64_t invert,
-                       uint16_t* changes) {
-  uint16_t* out = changes;
+QB_INLINE uint16_t* FindChangesKeeping(const uint8_t* line, uint8_t* keep, int bytes,
+                                       uint64_t invert, uint16_t* out) {
   uint64_t colour = 0;  // every bit the colour of the last pixel so far, 1 = black
   auto scan = [&](uint64_t word, int base, int bits) {
     uint64_t transitions;
@@ -224,38 +230,31 @@ QB_INLINE int FindChangesKeeping(const uint8_t* line, uint8_t* keep, int bytes, 
     // drops whatever changes they seem to make.
     scan(word ^ invert, offset * 8, 8 * (bytes - offset));
   }
-  return static_cast<int>(out - changes);
+  return out;
 }
 
+template <VectorSteps kSteps, bool kMsbFirst>
+QB_INLINE uint16_t* FindChangesOf(const uint8_t* line, uint8_t* keep, int bytes, uint64_t invert,
+                                  uint16_t* out) {
 #ifdef QB_VECTOR_CODER
-template <bool kMsbFirst>
-QB_INLINE int FindChangesVector(const uint8_t* line, uint8_t* keep, int bytes, uint64_t invert,
-                                uint16_t* changes) {
-  return static_cast<int>(vector::FindChanges<kMsbFirst>(line, keep, bytes, invert, changes) -
-                          changes);
-}
+  if constexpr (kSteps == VectorSteps::kAvx512) {
+    return vector::FindChanges<kMsbFirst>(line, keep, bytes, invert, out);
+  }
 #endif
+  return FindChangesKeeping<kMsbFirst>(line, keep, bytes, invert, out);
+}
 
 // Fills codingChanges with the line's changes and the sentinels, keeping
 // the line in previousLine; returns the count.
-template <bool kVector>
+template <VectorSteps kSteps>
 QB_INLINE int FindChanges(FaxCoderState& c, const uint8_t* line) {
   uint16_t* changes = c.codingChanges.data();
   uint8_t* keep = c.previousLine.data();
   const uint64_t invert = c.whiteValue == 0 ? ~uint64_t{0} : 0;
-  int count;
-#ifdef QB_VECTOR_CODER
-  if constexpr (kVector) {
-    count = c.lsbFirstInput
-                ? FindChangesVector<false>(line, keep, c.bytesPerLine, invert, changes)
-                : FindChangesVector<true>(line, keep, c.bytesPerLine, invert, changes);
-  } else
-#endif
-  {
-    count = c.lsbFirstInput
-                ? FindChangesKeeping<false>(line, keep, c.bytesPerLine, invert, changes)
-                : FindChangesKeeping<true>(line, keep, c.bytesPerLine, invert, changes);
-  }
+  uint16_t* const end =
+      c.lsbFirstInput ? FindChangesOf<kSteps, false>(line, keep, c.bytesPerLine, invert, changes)
+                      : FindChangesOf<kSteps, true>(line, keep, c.bytesPerLine, invert, changes);
+  int count = static_cast<int>(end - changes);
   // Pixels past the last whole byte never arrive; they are coded white.
   const int pixelsFromInput = c.bytesPerLine * 8;
   if (pixelsFromInput < c.width && (count & 1) != 0) {
@@ -284,7 +283,30 @@ QB_INLINE void CodeOneDimensional(const uint16_t* changes, int count, FastSink& 
 // a0 whose index has a1's parity; `j`, the first reference element right of
 // a0 whatever its parity, only moves forward because a0 does, and b1 is j
 // or the one after.
-template <bool kVector>
+// A stretch of vertical codes from cur[0] on, by the vector steps of the
+// build (VerticalRun of fax_coder_vector.h or fax_coder_avx2.h).
+template <VectorSteps kSteps>
+QB_INLINE int VerticalRun(const uint16_t* cur, const uint16_t* ref, int limit, uint32_t aligned,
+                          uint64_t groups[8], bool* moved) {
+#ifdef QB_VECTOR_CODER
+  if constexpr (kSteps == VectorSteps::kAvx512) {
+    return vector::VerticalRun(cur, ref, limit, aligned, groups, moved);
+  }
+#endif
+#ifdef QB_AVX2_CODER
+  if constexpr (kSteps == VectorSteps::kAvx2) {
+    return avx2::VerticalRun(cur, ref, limit, aligned, groups, moved);
+  }
+#endif
+  *moved = false;
+  return 0;
+}
+
+// Elements a vector step codes at most.
+template <VectorSteps kSteps>
+constexpr int kVectorLanes = kSteps == VectorSteps::kAvx512 ? 32 : 16;
+
+template <VectorSteps kSteps>
 QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t* ref, int width,
                                   FastSink& out) {
   int a0 = -1;
@@ -295,9 +317,8 @@ QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t
     // (a0 < width here, so the sentinels, at the width, end this search.)
     while (ref[j] <= a0) ++j;
     int ib = j + ((j ^ ia) & 1);
-#ifdef QB_VECTOR_CODER
-    if constexpr (kVector) {
-      // A stretch of vertical codes, 32 elements a round, up to the first
+    if constexpr (kSteps != VectorSteps::kNone) {
+      // A stretch of vertical codes, 16 or 32 elements a round, up to the first
       // element coded otherwise, which the steps below code. Where a pass
       // or a stroke of the reference line within a run of this one moves
       // b1 two further on in the stretch, the elements after go on there.
@@ -311,14 +332,14 @@ QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t
           uint64_t groups[8];
           bool moved;
           const int run =
-              vector::VerticalRun(cur + ia + coded, ref + ib + 2 * moves + coded,
+              VerticalRun<kSteps>(cur + ia + coded, ref + ib + 2 * moves + coded,
                                   count + 1 - ia - coded, coded == 0 ? 1 : 0, groups, &moved);
           for (int g = 0; g < (run + 3) / 4; ++g) {
             out.Put(static_cast<uint32_t>(groups[g]), static_cast<uint32_t>(groups[g] >> 32));
           }
           coded += run;
           moves += moved ? 1 : 0;
-          if (run < 32) break;
+          if (run < kVectorLanes<kSteps>) break;
         }
         if (coded > 0) {
           ia += coded;
@@ -334,7 +355,6 @@ QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t
       }
       tryVector = true;
     }
-#endif
     const int a1 = cur[ia];
     if (ref[ib + 1] < a1) {
       // Passes, one per stroke of the line above that ends before a1
@@ -391,7 +411,7 @@ QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t
   }
 }
 
-template <bool kVector>
+template <VectorSteps kSteps>
 QB_INLINE void CodeLine(FaxCoderState& c, const uint8_t* line) {
   const bool twoDimensional = c.lineInGroup != 0 || c.codingMode == kFaxModeMMR;
   if (twoDimensional && c.lineInGroup == 0) {
@@ -413,7 +433,7 @@ QB_INLINE void CodeLine(FaxCoderState& c, const uint8_t* line) {
     count = c.previousCount;
     inReference = c.previousInReference;
   } else {
-    count = FindChanges<kVector>(c, line);
+    count = FindChanges<kSteps>(c, line);
     inReference = false;
   }
 
@@ -431,8 +451,8 @@ QB_INLINE void CodeLine(FaxCoderState& c, const uint8_t* line) {
       // Against itself every change is a V0, and so is the end of the line.
       out.PutOnes(static_cast<uint32_t>(count) + 1);
     } else {
-      CodeTwoDimensional<kVector>(c.codingChanges.data(), count, c.referenceChanges.data(),
-                                  c.width, out);
+      CodeTwoDimensional<kSteps>(c.codingChanges.data(), count, c.referenceChanges.data(), c.width,
+                                 out);
     }
     if (c.minimumBits > 0) {
       const uint64_t lineBits = out.Coded() - lineStart;
@@ -463,21 +483,20 @@ QB_INLINE void CodeLine(FaxCoderState& c, const uint8_t* line) {
   ++c.totalLines;
 }
 
-
 // Lines in a row, `count` of them, each right after the one before: one
 // dispatch and one call for what arrives together.
-template <bool kVector>
+template <VectorSteps kSteps>
 QB_INLINE void CodeLines(FaxCoderState& c, const uint8_t* lines, size_t count) {
   const size_t stride = static_cast<size_t>(c.bytesPerLine);
-  for (size_t i = 0; i < count; ++i) CodeLine<kVector>(c, lines + i * stride);
+  for (size_t i = 0; i < count; ++i) CodeLine<kSteps>(c, lines + i * stride);
 }
 
-// The same code built three times: for any x86-64 (or other) processor,
+// The same code built four times: for any x86-64 (or other) processor,
 // with the bit-count instructions of newer ones (popcnt, lzcnt, tzcnt), and
-// with those and the 512-bit vector steps of fax_coder_vector.h, chosen at
-// run time so that the program still runs everywhere.
+// with those and the vector steps of AVX2 or of AVX-512, chosen at run time
+// so that the program still runs everywhere.
 void CodeLinesPortable(FaxCoderState& c, const uint8_t* lines, size_t count) {
-  CodeLines<false>(c, lines, count);
+  CodeLines<VectorSteps::kNone>(c, lines, count);
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -485,54 +504,67 @@ void CodeLinesPortable(FaxCoderState& c, const uint8_t* lines, size_t count) {
 __attribute__((target("popcnt,lzcnt,bmi,bmi2"))) void CodeLinesWide(FaxCoderState& c,
                                                                   const uint8_t* lines,
                                                                   size_t count) {
-  CodeLines<false>(c, lines, count);
+  CodeLines<VectorSteps::kNone>(c, lines, count);
 }
+#endif
 
-bool HostHasWideInstructions() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi") &&
-         __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("avx2");
+#ifdef QB_AVX2_CODER
+QB_AVX2_TARGET void CodeLinesAvx2(FaxCoderState& c, const uint8_t* lines, size_t count) {
+  CodeLines<VectorSteps::kAvx2>(c, lines, count);
 }
 #endif
 
 #ifdef QB_VECTOR_CODER
 QB_VECTOR_TARGET void CodeLinesVector(FaxCoderState& c, const uint8_t* lines, size_t count) {
-  CodeLines<true>(c, lines, count);
-}
-
-bool HostHasVectorInstructions() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-         __builtin_cpu_supports("avx512vl");
+  CodeLines<VectorSteps::kAvx512>(c, lines, count);
 }
 #endif
 
-std::atomic<bool> g_wideAllowed{true};
-std::atomic<bool> g_vectorAllowed{true};
+// The most the processor the program runs on offers.
+CoderInstructions HostInstructions() {
+#ifdef QB_WIDE_CODER
+  __builtin_cpu_init();
+  // Every processor with AVX2 has the bit-count instructions too.
+  if (!(__builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi") &&
+        __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("avx2"))) {
+    return CoderInstructions::kAny;
+  }
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512vl")) {
+    return CoderInstructions::kAvx512;
+  }
+  return CoderInstructions::kAvx2;
+#else
+  return CoderInstructions::kAny;
+#endif
+}
+
+std::atomic<CoderInstructions> g_mostAllowed{CoderInstructions::kAvx512};
 
 }  // namespace
 
-void AllowWideInstructions(bool allowed) {
-  g_wideAllowed.store(allowed, std::memory_order_relaxed);
-}
-void AllowVectorInstructions(bool allowed) {
-  g_vectorAllowed.store(allowed, std::memory_order_relaxed);
+void LimitCoderInstructions(CoderInstructions most) {
+  g_mostAllowed.store(most, std::memory_order_relaxed);
 }
 
 void CodeLinesFast(FaxCoderState& c, const uint8_t* lines, size_t count) {
-#ifdef QB_WIDE_CODER
-  static const bool hostHasWide = HostHasWideInstructions();
-  if (hostHasWide && g_wideAllowed.load(std::memory_order_relaxed)) {
+  static const CoderInstructions host = HostInstructions();
+  switch (std::min(host, g_mostAllowed.load(std::memory_order_relaxed))) {
 #ifdef QB_VECTOR_CODER
-    static const bool hostHasVector = HostHasVectorInstructions();
-    if (hostHasVector && g_vectorAllowed.load(std::memory_order_relaxed)) {
+    case CoderInstructions::kAvx512:
       return CodeLinesVector(c, lines, count);
-    }
 #endif
-    return CodeLinesWide(c, lines, count);
+#ifdef QB_AVX2_CODER
+    case CoderInstructions::kAvx2:
+      return CodeLinesAvx2(c, lines, count);
+#endif
+#ifdef QB_WIDE_CODER
+    case CoderInstructions::kBitCount:
+      return CodeLinesWide(c, lines, count);
+#endif
+    default:
+      return CodeLinesPortable(c, lines, count);
   }
-#endif
-  CodeLinesPortable(c, lines, count);
 }
 
 }  // namespace qb

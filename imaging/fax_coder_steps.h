@@ -21,14 +21,14 @@ void FlushOutBuffer(FaxCoderState& c);
 // in memory.
 void CodeLinePlain(FaxCoderState& c, const uint8_t* line);
 void CodeLinesFast(FaxCoderState& c, const uint8_t* lines, size_t count);
-// true (the default): the fast way uses the bit-count instructions of newer
-// x86-64 processors when the one it runs on has them; false: only those of
-// every processor (tests run both).
-void AllowWideInstructions(bool allowed);
-// true (the default): where wide instructions are allowed, the fast way
-// also uses the 512-bit vector ones (AVX-512 F, BW, VL) when the processor
-// has them; false: the bit-count ones only (tests run every build).
-void AllowVectorInstructions(bool allowed);
+// The instructions the fast way may use, each with those before it: every
+// processor's; the bit-count ones of newer x86-64 processors (popcnt,
+// lzcnt, tzcnt, BMI); AVX2's 256-bit vector ones; AVX-512's (F, BW, VL)
+// 512-bit ones.
+enum class CoderInstructions { kAny, kBitCount, kAvx2, kAvx512 };
+// The most the fast way may use; it uses the most of these the processor
+// has. The default, kAvx512, allows all (tests run every build).
+void LimitCoderInstructions(CoderInstructions most);
 // Ends the page's code (RTC or EOFB) and pads it to a whole byte in the out
 // buffer.
 void CodePageEnd(FaxCoderState& c);

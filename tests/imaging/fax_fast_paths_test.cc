@@ -17,22 +17,23 @@
 namespace qb::test {
 namespace {
 
-// kFast: every instruction the processor has (the 512-bit vector build
-// where it has AVX-512); kFastWide: the bit-count build; kFastPortable:
-// the build for any processor.
-enum class Way { kPlain, kFast, kFastWide, kFastPortable, kAlternating };
+// kFast: the fast way with at most `most` of the processor's instructions
+// (each build up to what it has: the 512-bit vector build only where it has
+// AVX-512, the 256-bit one where it has AVX2).
+enum class Way { kPlain, kFast, kAlternating };
 
+constexpr CoderInstructions kEveryBuild[] = {CoderInstructions::kAny, CoderInstructions::kBitCount,
+                                             CoderInstructions::kAvx2, CoderInstructions::kAvx512};
 
 std::vector<uint8_t> Code(const Bitmap& page, const PageFormat& format, bool lsbFirstOutput,
-                          Way way) {
+                          Way way, CoderInstructions most = CoderInstructions::kAvx512) {
   PageLayout layout;
   layout.resolutionCode = format.resolutionCode;
   layout.width = static_cast<uint16_t>(page.width);
   layout.height = static_cast<uint16_t>(page.height);
   layout.pixelPacking = format.msbFirst ? 1 : 0;
   layout.polarity = format.polarity;
-  AllowWideInstructions(way != Way::kFastPortable);
-  AllowVectorInstructions(way != Way::kFastWide);
+  LimitCoderInstructions(most);
   FaxCoder coder;
   EXPECT_TRUE(coder.SetUp(layout));
   coder.SetCodingMode(format.codingMode);
@@ -50,8 +51,7 @@ std::vector<uint8_t> Code(const Bitmap& page, const PageFormat& format, bool lsb
   }
   EXPECT_EQ(coder.FinishPage(), 0);
   EXPECT_EQ(coded.size(), coder.BytesWritten());
-  AllowWideInstructions(true);
-  AllowVectorInstructions(true);
+  LimitCoderInstructions(CoderInstructions::kAvx512);
   return std::vector<uint8_t>(coded.begin(), coded.end());
 }
 
@@ -70,9 +70,10 @@ void ExpectEveryWayAlike(const Bitmap& page, const std::string& name) {
           format.msbFirst = msbFirst;
           format.polarity = polarity;
           const std::vector<uint8_t> plain = Code(page, format, lsbFirstOutput, Way::kPlain);
-          EXPECT_EQ(Code(page, format, lsbFirstOutput, Way::kFast), plain) << "fast";
-          EXPECT_EQ(Code(page, format, lsbFirstOutput, Way::kFastWide), plain) << "wide";
-          EXPECT_EQ(Code(page, format, lsbFirstOutput, Way::kFastPortable), plain) << "portable";
+          for (CoderInstructions most : kEveryBuild) {
+            EXPECT_EQ(Code(page, format, lsbFirstOutput, Way::kFast, most), plain)
+                << "fast, instructions up to " << static_cast<int>(most);
+          }
           EXPECT_EQ(Code(page, format, lsbFirstOutput, Way::kAlternating), plain) << "alternating";
         }
       }
