@@ -278,11 +278,6 @@ QB_INLINE void CodeOneDimensional(const uint16_t* changes, int count, FastSink& 
   if (i == count) out.PutRun(changes[count] - start, 0);
 }
 
-// The two-dimensional coding procedure over changing-element lists (the
-// plain way's, step for step). b1 is the first reference element right of
-// a0 whose index has a1's parity; `j`, the first reference element right of
-// a0 whatever its parity, only moves forward because a0 does, and b1 is j
-// or the one after.
 // A stretch of vertical codes from cur[0] on, by the vector steps of the
 // build (VerticalRun of fax_coder_vector.h or fax_coder_avx2.h).
 template <VectorSteps kSteps>
@@ -306,6 +301,11 @@ QB_INLINE int VerticalRun(const uint16_t* cur, const uint16_t* ref, int limit, u
 template <VectorSteps kSteps>
 constexpr int kVectorLanes = kSteps == VectorSteps::kAvx512 ? 32 : 16;
 
+// The two-dimensional coding procedure over changing-element lists (the
+// plain way's, step for step). b1 is the first reference element right of
+// a0 whose index has a1's parity; `j`, the first reference element right of
+// a0 whatever its parity, only moves forward because a0 does, and b1 is j
+// or the one after.
 template <VectorSteps kSteps>
 QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t* ref, int width,
                                   FastSink& out) {
@@ -318,8 +318,8 @@ QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t
     while (ref[j] <= a0) ++j;
     int ib = j + ((j ^ ia) & 1);
     if constexpr (kSteps != VectorSteps::kNone) {
-      // A stretch of vertical codes, 16 or 32 elements a round, up to the first
-      // element coded otherwise, which the steps below code. Where a pass
+      // A stretch of vertical codes, 16 or 32 elements a round, up to the
+      // first element coded otherwise, which the steps below code. Where a pass
       // or a stroke of the reference line within a run of this one moves
       // b1 two further on in the stretch, the elements after go on there.
       // Tried only where a1 is coded in vertical mode itself, which two
