@@ -329,7 +329,9 @@ QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t
         int coded = 0;
         int moves = 0;
         for (;;) {
-          uint64_t groups[8];
+          // Zeroed: the vector step writes none when it codes nothing, and
+          // GCC cannot tell that the loop below reads none then.
+          uint64_t groups[8] = {};
           bool moved;
           const int run =
               VerticalRun<kSteps>(cur + ia + coded, ref + ib + 2 * moves + coded,
