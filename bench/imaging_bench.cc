@@ -311,14 +311,15 @@ void PrintComparison() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // QB_CODER_INSTRUCTIONS=any, bitcount or avx2 measures a build of our
-  // coder for older processors on this one.
+  // QB_CODER_INSTRUCTIONS=any, bitcount, avx2 or avx512 measures a build of
+  // our coder for older processors on this one.
   if (const char* most = std::getenv("QB_CODER_INSTRUCTIONS")) {
     const std::string name = most;
     qb::LimitCoderInstructions(name == "any"        ? qb::CoderInstructions::kAny
                                : name == "bitcount" ? qb::CoderInstructions::kBitCount
                                : name == "avx2"     ? qb::CoderInstructions::kAvx2
-                                                    : qb::CoderInstructions::kAvx512);
+                               : name == "avx512"   ? qb::CoderInstructions::kAvx512
+                                                    : qb::CoderInstructions::kAvx512Vbmi2);
   }
   for (const Page& page : AllPages()) {
     const Page* p = &page;

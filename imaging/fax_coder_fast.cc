@@ -41,8 +41,14 @@ namespace {
 #define QB_INLINE [[gnu::always_inline]] inline
 
 // The vector steps a build of the fast way adds to the word-at-a-time
-// ones: none, AVX2's or AVX-512's.
-enum class VectorSteps { kNone, kAvx2, kAvx512 };
+// ones: none, AVX2's, AVX-512's, or AVX-512's with VBMI2's search for
+// changes.
+enum class VectorSteps { kNone, kAvx2, kAvx512, kAvx512Vbmi2 };
+
+// Whether the build's steps are the 512-bit ones.
+constexpr bool IsAvx512(VectorSteps steps) {
+  return steps == VectorSteps::kAvx512 || steps == VectorSteps::kAvx512Vbmi2;
+}
 
 QB_INLINE uint64_t LoadWord(const uint8_t* at) {
   uint64_t word;
@@ -240,6 +246,9 @@ QB_INLINE uint16_t* FindChangesOf(const uint8_t* line, uint8_t* keep, int bytes,
   if constexpr (kSteps == VectorSteps::kAvx512) {
     return vector::FindChanges<kMsbFirst>(line, keep, bytes, invert, out);
   }
+  if constexpr (kSteps == VectorSteps::kAvx512Vbmi2) {
+    return vector::FindChangesVbmi2<kMsbFirst>(line, keep, bytes, invert, out);
+  }
 #endif
   return FindChangesKeeping<kMsbFirst>(line, keep, bytes, invert, out);
 }
@@ -284,7 +293,7 @@ template <VectorSteps kSteps>
 QB_INLINE int VerticalRun(const uint16_t* cur, const uint16_t* ref, int limit, uint32_t aligned,
                           uint64_t groups[8], bool* moved) {
 #ifdef QB_VECTOR_CODER
-  if constexpr (kSteps == VectorSteps::kAvx512) {
+  if constexpr (IsAvx512(kSteps)) {
     return vector::VerticalRun(cur, ref, limit, aligned, groups, moved);
   }
 #endif
@@ -299,7 +308,7 @@ QB_INLINE int VerticalRun(const uint16_t* cur, const uint16_t* ref, int limit, u
 
 // Elements a vector step codes at most.
 template <VectorSteps kSteps>
-constexpr int kVectorLanes = kSteps == VectorSteps::kAvx512 ? 32 : 16;
+constexpr int kVectorLanes = IsAvx512(kSteps) ? 32 : 16;
 
 // The two-dimensional coding procedure over changing-element lists (the
 // plain way's, step for step). b1 is the first reference element right of
@@ -493,10 +502,10 @@ QB_INLINE void CodeLines(FaxCoderState& c, const uint8_t* lines, size_t count) {
   for (size_t i = 0; i < count; ++i) CodeLine<kSteps>(c, lines + i * stride);
 }
 
-// The same code built four times: for any x86-64 (or other) processor,
+// The same code built five times: for any x86-64 (or other) processor,
 // with the bit-count instructions of newer ones (popcnt, lzcnt, tzcnt), and
-// with those and the vector steps of AVX2 or of AVX-512, chosen at run time
-// so that the program still runs everywhere.
+// with those and the vector steps of AVX2, of AVX-512, or of AVX-512 with
+// VBMI2, chosen at run time so that the program still runs everywhere.
 void CodeLinesPortable(FaxCoderState& c, const uint8_t* lines, size_t count) {
   CodeLines<VectorSteps::kNone>(c, lines, count);
 }
@@ -520,6 +529,11 @@ QB_AVX2_TARGET void CodeLinesAvx2(FaxCoderState& c, const uint8_t* lines, size_t
 QB_VECTOR_TARGET void CodeLinesVector(FaxCoderState& c, const uint8_t* lines, size_t count) {
   CodeLines<VectorSteps::kAvx512>(c, lines, count);
 }
+
+QB_VECTOR_VBMI2_TARGET void CodeLinesVectorVbmi2(FaxCoderState& c, const uint8_t* lines,
+                                                 size_t count) {
+  CodeLines<VectorSteps::kAvx512Vbmi2>(c, lines, count);
+}
 #endif
 
 // The most the processor the program runs on offers.
@@ -533,7 +547,8 @@ CoderInstructions HostInstructions() {
   }
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
       __builtin_cpu_supports("avx512vl")) {
-    return CoderInstructions::kAvx512;
+    return __builtin_cpu_supports("avx512vbmi2") ? CoderInstructions::kAvx512Vbmi2
+                                                 : CoderInstructions::kAvx512;
   }
   return CoderInstructions::kAvx2;
 #else
@@ -541,7 +556,7 @@ CoderInstructions HostInstructions() {
 #endif
 }
 
-std::atomic<CoderInstructions> g_mostAllowed{CoderInstructions::kAvx512};
+std::atomic<CoderInstructions> g_mostAllowed{CoderInstructions::kAvx512Vbmi2};
 
 }  // namespace
 
@@ -553,6 +568,8 @@ void CodeLinesFast(FaxCoderState& c, const uint8_t* lines, size_t count) {
   static const CoderInstructions host = HostInstructions();
   switch (std::min(host, g_mostAllowed.load(std::memory_order_relaxed))) {
 #ifdef QB_VECTOR_CODER
+    case CoderInstructions::kAvx512Vbmi2:
+      return CodeLinesVectorVbmi2(c, lines, count);
     case CoderInstructions::kAvx512:
       return CodeLinesVector(c, lines, count);
 #endif

@@ -24,10 +24,10 @@ void CodeLinesFast(FaxCoderState& c, const uint8_t* lines, size_t count);
 // The instructions the fast way may use, each with those before it: every
 // processor's; the bit-count ones of newer x86-64 processors (popcnt,
 // lzcnt, tzcnt, BMI); AVX2's 256-bit vector ones; AVX-512's (F, BW, VL)
-// 512-bit ones.
-enum class CoderInstructions { kAny, kBitCount, kAvx2, kAvx512 };
+// 512-bit ones; and AVX-512 VBMI2's.
+enum class CoderInstructions { kAny, kBitCount, kAvx2, kAvx512, kAvx512Vbmi2 };
 // The most the fast way may use; it uses the most of these the processor
-// has. The default, kAvx512, allows all (tests run every build).
+// has. The default, kAvx512Vbmi2, allows all (tests run every build).
 void LimitCoderInstructions(CoderInstructions most);
 // Ends the page's code (RTC or EOFB) and pads it to a whole byte in the out
 // buffer.

@@ -29,52 +29,74 @@
 
 #include <cstdint>
 
-
 // Not always_inline: a function of a wider target cannot be forced into
 // one of the default target; these end up inlined into the vector build
 // of the coder, whose target they share.
 #define QB_VECTOR_TARGET __attribute__((target("avx512f,avx512bw,avx512vl,popcnt,lzcnt,bmi,bmi2")))
+#define QB_VECTOR_VBMI2_TARGET \
+  __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi2,popcnt,lzcnt,bmi,bmi2")))
 
 namespace qb::vector {
 
-// The changes of `bytes` bytes at `line`, 512 pixels at a time, written
-// from `out` on; returns the end. Copies the line to `keep` on the way. An
-// MSB-first line has the bits of each byte reversed first, so that the
-// first pixel is in bit 0 either way.
+// A line looked at 512 pixels at a time: each block's changes as set bits
+// (pixel i of the block in bit i), the line's bytes copied to `keep` on
+// the way. An MSB-first line has the bits of each byte reversed first, so
+// that the first pixel is in bit 0 either way.
 template <bool kMsbFirst>
-QB_VECTOR_TARGET inline uint16_t* FindChanges(const uint8_t* line, uint8_t* keep, int bytes,
-                                              uint64_t invert, uint16_t* out) {
-  const __m512i inverted = _mm512_set1_epi64(static_cast<long long>(invert));
-  // Each nibble reversed, for the low and for the high half of a byte.
-  const __m512i reversedLow = _mm512_broadcast_i32x4(
-      _mm_setr_epi8(0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15));
-  const __m512i reversedHigh = _mm512_slli_epi16(reversedLow, 4);
-  const __m512i nibble = _mm512_set1_epi8(0x0F);
-  __m512i before = _mm512_setzero_si512();  // the block before; its last pixel carries in
-  __m512i colour = _mm512_setzero_si512();  // every bit the colour of the last pixel so far
-  for (int offset = 0; offset < bytes; offset += 64) {
+class ChangeBlocks {
+ public:
+  QB_VECTOR_TARGET explicit ChangeBlocks(uint64_t invert)
+      : inverted_(_mm512_set1_epi64(static_cast<long long>(invert))) {}
+
+  // The changes of the block at `offset` into `transitions`; false, and
+  // nothing written, for a block all of the colour the line is in.
+  QB_VECTOR_TARGET bool Next(const uint8_t* line, uint8_t* keep, int bytes, int offset,
+                             __m512i* transitions) {
+    // Each nibble reversed, for the low and for the high half of a byte.
+    const __m512i reversedLow =
+        _mm512_broadcast_i32x4(_mm_setr_epi8(0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15));
+    const __m512i reversedHigh = _mm512_slli_epi16(reversedLow, 4);
+    const __m512i nibble = _mm512_set1_epi8(0x0F);
     const int left = bytes - offset;
     const __mmask64 valid = left >= 64 ? ~__mmask64{0} : _bzhi_u64(~uint64_t{0}, left);
     const __m512i raw = _mm512_maskz_loadu_epi8(valid, line + offset);
     _mm512_mask_storeu_epi8(keep + offset, valid, raw);
-    __m512i pixels = _mm512_xor_si512(raw, inverted);
+    __m512i pixels = _mm512_xor_si512(raw, inverted_);
     // A block all of the line's colour has no change and leaves the colour
     // (and what carries into the next block) as it is; it reads the same
     // in any pixel order.
-    if (left >= 64 && _mm512_cmpneq_epi64_mask(pixels, colour) == 0) continue;
+    if (left >= 64 && _mm512_cmpneq_epi64_mask(pixels, colour_) == 0) return false;
     if constexpr (kMsbFirst) {
       pixels = _mm512_or_si512(
           _mm512_shuffle_epi8(reversedHigh, _mm512_and_si512(pixels, nibble)),
           _mm512_shuffle_epi8(reversedLow, _mm512_and_si512(_mm512_srli_epi16(pixels, 4), nibble)));
     }
     // Word i - 1 beside word i (word 7 of the block before beside word 0).
-    const __m512i previous = _mm512_alignr_epi64(pixels, before, 7);
-    __m512i transitions = _mm512_xor_si512(
+    const __m512i previous = _mm512_alignr_epi64(pixels, before_, 7);
+    *transitions = _mm512_xor_si512(
         pixels, _mm512_or_si512(_mm512_slli_epi64(pixels, 1), _mm512_srli_epi64(previous, 63)));
-    colour = _mm512_permutexvar_epi64(_mm512_set1_epi64(7), _mm512_srai_epi64(pixels, 63));
-    before = pixels;
+    colour_ = _mm512_permutexvar_epi64(_mm512_set1_epi64(7), _mm512_srai_epi64(pixels, 63));
+    before_ = pixels;
     // Past the line's last byte there are no pixels, nor changes.
-    if (left < 64) transitions = _mm512_maskz_mov_epi8(valid, transitions);
+    if (left < 64) *transitions = _mm512_maskz_mov_epi8(valid, *transitions);
+    return true;
+  }
+
+ private:
+  const __m512i inverted_;
+  __m512i before_ = _mm512_setzero_si512();  // the block before; its last pixel carries in
+  __m512i colour_ = _mm512_setzero_si512();  // every bit the colour of the last pixel so far
+};
+
+// The changes of `bytes` bytes at `line` (see ChangeBlocks), written from
+// `out` on; returns the end.
+template <bool kMsbFirst>
+QB_VECTOR_TARGET inline uint16_t* FindChanges(const uint8_t* line, uint8_t* keep, int bytes,
+                                              uint64_t invert, uint16_t* out) {
+  ChangeBlocks<kMsbFirst> blocks(invert);
+  for (int offset = 0; offset < bytes; offset += 64) {
+    __m512i transitions;
+    if (!blocks.Next(line, keep, bytes, offset, &transitions)) continue;
     // The positions of the set bits, 16 pixels at once: the pixel numbers
     // of the set bits of a 16-bit piece pushed together, narrowed to 16
     // bits and stored whole (at most 15 entries past the last are junk,
@@ -104,6 +126,39 @@ QB_VECTOR_TARGET inline uint16_t* FindChanges(const uint8_t* line, uint8_t* keep
       out += _mm_popcnt_u32(setI);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtepi32_epi16(atK));
       out += _mm_popcnt_u32(setK);
+    } while (pieces != 0);
+  }
+  return out;
+}
+
+// FindChanges for processors that also have AVX-512 VBMI2, whose compress
+// of 16-bit elements takes the pixel numbers of a 32-pixel piece in one
+// step, already narrowed (at most 31 entries past the last are junk).
+template <bool kMsbFirst>
+QB_VECTOR_VBMI2_TARGET inline uint16_t* FindChangesVbmi2(const uint8_t* line, uint8_t* keep,
+                                                         int bytes, uint64_t invert,
+                                                         uint16_t* out) {
+  ChangeBlocks<kMsbFirst> blocks(invert);
+  const __m512i pixelNumbers =
+      _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13,
+                       12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+  for (int offset = 0; offset < bytes; offset += 64) {
+    __m512i transitions;
+    if (!blocks.Next(line, keep, bytes, offset, &transitions)) continue;
+    uint32_t pieces = _mm512_test_epi32_mask(transitions, transitions);
+    if (pieces == 0) continue;
+    alignas(64) uint32_t piece[16];
+    _mm512_store_si512(piece, transitions);
+    const __m512i first =
+        _mm512_add_epi16(pixelNumbers, _mm512_set1_epi16(static_cast<short>(offset * 8)));
+    do {
+      const unsigned i = _tzcnt_u32(pieces);
+      pieces = _blsr_u32(pieces);
+      const __mmask32 set = piece[i];
+      _mm512_storeu_si512(
+          out, _mm512_maskz_compress_epi16(
+                   set, _mm512_add_epi16(first, _mm512_set1_epi16(static_cast<short>(i * 32)))));
+      out += _mm_popcnt_u32(set);
     } while (pieces != 0);
   }
   return out;

@@ -58,10 +58,12 @@ Page PageOf(const uint8_t* data, size_t size) {
   return page;
 }
 
-enum class Way { kPlain, kFast, kFastAvx2, kFastWide, kFastPortable, kMixed };
+enum class Way { kPlain, kFast, kFastAvx512, kFastAvx2, kFastWide, kFastPortable, kMixed };
 
 qb::CoderInstructions MostFor(Way way) {
   switch (way) {
+    case Way::kFastAvx512:
+      return qb::CoderInstructions::kAvx512;
     case Way::kFastAvx2:
       return qb::CoderInstructions::kAvx2;
     case Way::kFastWide:
@@ -69,7 +71,7 @@ qb::CoderInstructions MostFor(Way way) {
     case Way::kFastPortable:
       return qb::CoderInstructions::kAny;
     default:
-      return qb::CoderInstructions::kAvx512;
+      return qb::CoderInstructions::kAvx512Vbmi2;
   }
 }
 
@@ -84,7 +86,7 @@ std::vector<uint8_t> Code(const Page& page, Way way) {
   std::string coded;
   qb::PageFile file = qb::PageFile::InMemory(&coded);
   coder.WriteInto(&file);
-  if (way == Way::kFast || way == Way::kFastAvx2) {
+  if (way == Way::kFast || way == Way::kFastAvx512 || way == Way::kFastAvx2) {
     // The lines as a packet holds them: one after the other, one call.
     std::vector<uint8_t> packed;
     for (const std::vector<uint8_t>& line : page.lines)
@@ -108,7 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Page page = PageOf(data, size);
   if (page.lines.empty()) return 0;
   const std::vector<uint8_t> plain = Code(page, Way::kPlain);
-  for (Way way : {Way::kFast, Way::kFastAvx2, Way::kFastWide, Way::kFastPortable, Way::kMixed}) {
+  for (Way way : {Way::kFast, Way::kFastAvx512, Way::kFastAvx2, Way::kFastWide, Way::kFastPortable,
+                  Way::kMixed}) {
     if (Code(page, way) != plain) __builtin_trap();
   }
   return 0;

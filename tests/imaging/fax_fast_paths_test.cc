@@ -18,15 +18,16 @@ namespace qb::test {
 namespace {
 
 // kFast: the fast way with at most `most` of the processor's instructions
-// (each build up to what it has: the 512-bit vector build only where it has
-// AVX-512, the 256-bit one where it has AVX2).
+// (each build up to what it has: the 512-bit vector builds only where it has
+// AVX-512, and VBMI2 for the second, the 256-bit one where it has AVX2).
 enum class Way { kPlain, kFast, kAlternating };
 
 constexpr CoderInstructions kEveryBuild[] = {CoderInstructions::kAny, CoderInstructions::kBitCount,
-                                             CoderInstructions::kAvx2, CoderInstructions::kAvx512};
+                                             CoderInstructions::kAvx2, CoderInstructions::kAvx512,
+                                             CoderInstructions::kAvx512Vbmi2};
 
 std::vector<uint8_t> Code(const Bitmap& page, const PageFormat& format, bool lsbFirstOutput,
-                          Way way, CoderInstructions most = CoderInstructions::kAvx512) {
+                          Way way, CoderInstructions most = CoderInstructions::kAvx512Vbmi2) {
   PageLayout layout;
   layout.resolutionCode = format.resolutionCode;
   layout.width = static_cast<uint16_t>(page.width);
@@ -51,7 +52,7 @@ std::vector<uint8_t> Code(const Bitmap& page, const PageFormat& format, bool lsb
   }
   EXPECT_EQ(coder.FinishPage(), 0);
   EXPECT_EQ(coded.size(), coder.BytesWritten());
-  LimitCoderInstructions(CoderInstructions::kAvx512);
+  LimitCoderInstructions(CoderInstructions::kAvx512Vbmi2);
   return std::vector<uint8_t>(coded.begin(), coded.end());
 }
 
@@ -112,8 +113,8 @@ Bitmap WordEdgeLines(int width) {
     rows.push_back(r);
     rows.push_back(r);  // a repeat
   };
-  for (int x : {0, 1, 62, 63, 64, 65, 126, 127, 128, 129, 510, 511, 512, 513, 1023, 1024,
-                width - 9, width - 8, width - 1}) {
+  for (int x : {0, 1, 62, 63, 64, 65, 126, 127, 128, 129, 510, 511, 512, 513, 1023, 1024, width - 9,
+                width - 8, width - 1}) {
     row({{x, x + 1}});
     for (int shift : {-4, -3, -1, 1, 3, 4}) row({{x + shift, x + shift + 1}});
     row({{x, width}});
@@ -128,7 +129,8 @@ Bitmap WordEdgeLines(int width) {
   Bitmap page;
   page.width = width;
   page.height = static_cast<int>(rows.size());
-  for (const std::vector<uint8_t>& r : rows) page.pixels.insert(page.pixels.end(), r.begin(), r.end());
+  for (const std::vector<uint8_t>& r : rows)
+    page.pixels.insert(page.pixels.end(), r.begin(), r.end());
   return page;
 }
 
