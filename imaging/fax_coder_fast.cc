@@ -57,6 +57,18 @@ QB_INLINE uint64_t LoadWord(const uint8_t* at) {
   return word;
 }
 
+// Writes the full out buffer and moves the `fill` - kFaxOutBufferSize bytes
+// past it (at most 8) to its start; returns the new fill. Not a member of
+// FastSink, and never inlined: the sink's address never leaves the coding
+// loop, so its bit buffer and fill point stay in registers.
+[[gnu::noinline]] uint32_t FlushFull(FaxCoderState& c, uint32_t fill) {
+  const uint32_t over = fill - static_cast<uint32_t>(kFaxOutBufferSize);
+  c.outFill = static_cast<uint32_t>(kFaxOutBufferSize);
+  FlushOutBuffer(c);
+  std::memmove(c.outBuffer.data(), c.outBuffer.data() + kFaxOutBufferSize, over);
+  return over;
+}
+
 // The pending bits, first bit in bit 0, with the out buffer's fill point in
 // locals while a line is coded. Whole 32-bit words count as moved out as
 // soon as they are complete, as in the plain sink, so the out buffer fills
@@ -125,12 +137,12 @@ class FastSink {
   }
 
   // `count` V0 codes (a single 1 bit each).
-  void PutOnes(uint32_t count) {
+  QB_INLINE void PutOnes(uint32_t count) {
     for (; count >= 32; count -= 32) Put(0xFFFFFFFFu, 32);
     if (count > 0) Put((1u << count) - 1, count);
   }
 
-  void PutZeros(uint64_t count) {
+  QB_INLINE void PutZeros(uint64_t count) {
     for (; count >= 32; count -= 32) Put(0, 32);
     if (count > 0) Put(0, static_cast<uint32_t>(count));
   }
@@ -140,12 +152,8 @@ class FastSink {
   uint32_t PendingBits() const { return count_; }
 
  private:
-  void Flush() {
-    const uint32_t over = fill_ - static_cast<uint32_t>(kFaxOutBufferSize);
-    c_.outFill = static_cast<uint32_t>(kFaxOutBufferSize);
-    FlushOutBuffer(c_);
-    std::memmove(out_, out_ + kFaxOutBufferSize, over);
-    fill_ = over;
+  QB_INLINE void Flush() {
+    fill_ = FlushFull(c_, fill_);
     flushed_ += kFaxOutBufferSize;
   }
 

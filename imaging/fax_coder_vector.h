@@ -132,34 +132,43 @@ QB_VECTOR_TARGET inline uint16_t* FindChanges(const uint8_t* line, uint8_t* keep
 }
 
 // FindChanges for processors that also have AVX-512 VBMI2, whose compress
-// of 16-bit elements takes the pixel numbers of a 32-pixel piece in one
-// step, already narrowed (at most 31 entries past the last are junk).
+// of bytes takes the pixel numbers of a whole 64-pixel word in one step:
+// numbers within the word as bytes, widened to 16 bits with the word's
+// first pixel added (at most 31 entries past the last are junk). Text has
+// changes in most words it crosses, so a step per word rather than per
+// half word halves the rounds.
 template <bool kMsbFirst>
 QB_VECTOR_VBMI2_TARGET inline uint16_t* FindChangesVbmi2(const uint8_t* line, uint8_t* keep,
                                                          int bytes, uint64_t invert,
                                                          uint16_t* out) {
   ChangeBlocks<kMsbFirst> blocks(invert);
-  const __m512i pixelNumbers =
-      _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13,
-                       12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+  const __m512i pixelNumbers = _mm512_set_epi8(
+      63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41,
+      40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18,
+      17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
   for (int offset = 0; offset < bytes; offset += 64) {
     __m512i transitions;
     if (!blocks.Next(line, keep, bytes, offset, &transitions)) continue;
-    uint32_t pieces = _mm512_test_epi32_mask(transitions, transitions);
-    if (pieces == 0) continue;
-    alignas(64) uint32_t piece[16];
-    _mm512_store_si512(piece, transitions);
-    const __m512i first =
-        _mm512_add_epi16(pixelNumbers, _mm512_set1_epi16(static_cast<short>(offset * 8)));
+    uint32_t words = _mm512_test_epi64_mask(transitions, transitions);
+    if (words == 0) continue;
+    alignas(64) uint64_t word[8];
+    _mm512_store_si512(word, transitions);
     do {
-      const unsigned i = _tzcnt_u32(pieces);
-      pieces = _blsr_u32(pieces);
-      const __mmask32 set = piece[i];
+      const unsigned i = _tzcnt_u32(words);
+      words = _blsr_u32(words);
+      const __mmask64 set = word[i];
+      const __m512i within = _mm512_maskz_compress_epi8(set, pixelNumbers);
+      const __m512i first = _mm512_set1_epi16(static_cast<short>(offset * 8 + i * 64));
       _mm512_storeu_si512(
-          out, _mm512_maskz_compress_epi16(
-                   set, _mm512_add_epi16(first, _mm512_set1_epi16(static_cast<short>(i * 32)))));
-      out += _mm_popcnt_u32(set);
-    } while (pieces != 0);
+          out, _mm512_add_epi16(_mm512_cvtepu8_epi16(_mm512_castsi512_si256(within)), first));
+      const unsigned found = static_cast<unsigned>(_mm_popcnt_u64(set));
+      if (found > 32) [[unlikely]] {
+        _mm512_storeu_si512(
+            out + 32,
+            _mm512_add_epi16(_mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(within, 1)), first));
+      }
+      out += found;
+    } while (words != 0);
   }
   return out;
 }
