@@ -3,13 +3,17 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/local_trust.h"
 #include "platform/replace_file.h"
@@ -28,12 +32,112 @@ std::string ReadAll(int fd) {
   return content;
 }
 
+// What a file held when it was last read, and how the file looked then.
+// The receiver reads its settings for every page; while the file stays as
+// it was, one stat replaces the open, lock, reads and close, and a writer
+// holding the lock never keeps the caller waiting.
+struct CachedRead {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  timespec changed{};
+  bool trusted = false;  // see Remember
+  std::string content;
+};
+
+// A few files at most are read this way (settings, lists); more paths than
+// this empty the cache rather than let it grow.
+constexpr size_t kMostCachedFiles = 16;
+
+// A change within a file system's timestamp step of the read would leave
+// the times as they were; a file whose last change is older than this
+// (2 s: the coarsest common step) can no longer be changed unseen.
+constexpr int64_t kSettledNanos = 2'000'000'000;
+
+std::mutex g_cacheMutex;
+std::unordered_map<std::string, CachedRead> g_cache;
+
+int64_t Nanos(const timespec& t) { return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; }
+
+bool SameTime(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool SameFile(const CachedRead& cached, const struct stat& info) {
+  return cached.device == info.st_dev && cached.inode == info.st_ino &&
+         cached.size == info.st_size && SameTime(cached.modified, info.st_mtim) &&
+         SameTime(cached.changed, info.st_ctim);
+}
+
+// The cached content of `path` while `info` shows the file as it was read,
+// and the cached read was of a settled file.
+std::optional<std::string> CachedContent(const std::string& path, const struct stat& info) {
+  std::lock_guard<std::mutex> hold(g_cacheMutex);
+  auto found = g_cache.find(path);
+  if (found == g_cache.end() || !found->second.trusted || !SameFile(found->second, info)) {
+    return std::nullopt;
+  }
+  return found->second.content;
+}
+
+// Whatever was last read of `path`, current or not.
+std::optional<std::string> LastContent(const std::string& path) {
+  std::lock_guard<std::mutex> hold(g_cacheMutex);
+  auto found = g_cache.find(path);
+  if (found == g_cache.end()) return std::nullopt;
+  return found->second.content;
+}
+
+void Remember(const std::string& path, const struct stat& info, const std::string& content) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const int64_t lastChange = std::max(Nanos(info.st_mtim), Nanos(info.st_ctim));
+  CachedRead read;
+  read.device = info.st_dev;
+  read.inode = info.st_ino;
+  read.size = info.st_size;
+  read.modified = info.st_mtim;
+  read.changed = info.st_ctim;
+  // A clock set back makes the change look recent: not trusted, read again.
+  read.trusted = Nanos(now) - lastChange > kSettledNanos;
+  read.content = content;
+  std::lock_guard<std::mutex> hold(g_cacheMutex);
+  if (g_cache.size() >= kMostCachedFiles && g_cache.count(path) == 0) g_cache.clear();
+  g_cache[path] = std::move(read);
+}
+
+void Forget(const std::string& path) {
+  std::lock_guard<std::mutex> hold(g_cacheMutex);
+  g_cache.erase(path);
+}
+
 // Reads the whole file under a shared lock; nullopt if it cannot be opened.
+// A file unchanged since its last read comes from the cache. While a writer
+// holds the lock, the last content read is the answer, as it would have
+// been a moment earlier; only a first read waits for the writer.
 std::optional<std::string> ReadLocked(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) == 0) {
+    std::optional<std::string> cached = CachedContent(path, info);
+    if (cached) return cached;
+  }
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  ::flock(fd, LOCK_SH);
+  if (fd < 0) {
+    Forget(path);
+    return std::nullopt;
+  }
+  if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    std::optional<std::string> last = LastContent(path);
+    if (last) {
+      ::close(fd);
+      return last;
+    }
+    ::flock(fd, LOCK_SH);
+  }
   std::string content = ReadAll(fd);
+  // The file as it was read: writers change it only under the lock held here.
+  if (::fstat(fd, &info) == 0) Remember(path, info, content);
   ::close(fd);  // lets the lock go: the descriptor is the only one on it
   return content;
 }
@@ -121,6 +225,7 @@ bool ProfileWriteMany(const std::string& path, const char* section,
     }
   }
   ::close(fd);  // lets the lock go
+  Forget(path);
   return ok;
 }
 
@@ -130,7 +235,9 @@ bool ProfileReplaceMany(const std::string& path, const char* section,
     *updated = ProfileApplyWrites(current.value_or(std::string()), section, updates);
     return !current || *updated != *current;
   };
-  return ReplaceFileLocked(path, change, false) != ReplaceResult::kFailed;
+  const bool ok = ReplaceFileLocked(path, change, false) != ReplaceResult::kFailed;
+  Forget(path);
+  return ok;
 }
 
 }  // namespace qb

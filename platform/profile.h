@@ -3,9 +3,13 @@
 // sections and keys match without regard to case,
 // the first match wins, a missing file, section or key gives the default,
 // integers are parsed as a signed decimal prefix. Writers keep every other
-// line of the file as it was. Each call opens, works and closes the file,
-// under an advisory lock so that other processes writing the same file
-// never see or cause half-written content.
+// line of the file as it was. Each call works under an advisory lock, so
+// that other processes writing the same file never see or cause
+// half-written content. A read of a file that has not changed since its
+// last read (same inode, size and times, the last change over 2 s before
+// that read) takes the content of that read; while another process holds
+// the lock to write, a read answers with the last content read rather than
+// wait.
 #pragma once
 
 #include <cstddef>

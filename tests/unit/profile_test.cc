@@ -1,11 +1,16 @@
 #include "platform/profile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
-#include <utility>
+#include <future>
 #include <thread>
+#include <utility>
 
 #include "test_root.h"
 
@@ -146,6 +151,55 @@ TEST_F(ProfileTest, AReplacedFileIsNeverSeenHalfWritten) {
   writer.join();
   EXPECT_GT(seen, 0);
   EXPECT_EQ(ProfileGetString(path_, "TRAY", "Icon", ""), "short");
+}
+
+// Reads of a file that stays as it was may come from the last read; any
+// change is seen by the next read, even one that keeps the size, made by a
+// writer outside the profile functions after the file had settled.
+TEST_F(ProfileTest, AChangeToASettledFileIsSeenAtTheNextRead) {
+  Write("[a]\nk=one\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "one");
+  EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "one");
+  Write("[a]\nk=two\n");
+  EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "two");
+  std::filesystem::remove(path_);
+  EXPECT_EQ(ProfileGetString(path_, "a", "k", "gone"), "gone");
+  Write("[a]\nk=six\n");
+  EXPECT_EQ(ProfileGetInt(path_, "a", "k", 7), 0);
+  EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "six");
+}
+
+// While another process holds the lock to write, a read that has read the
+// file before answers at once with what it read; a first read waits for
+// the writer and gets the finished text.
+TEST_F(ProfileTest, AReadWaitsForAWriterOnlyWhenItHasNothingToAnswer) {
+  Write("[a]\nk=one\n");
+  EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "one");
+  // A lock on a descriptor of its own is what another process's would be.
+  const int writer = ::open(path_.c_str(), O_RDWR);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+  Write("[a]\nk=two\n");
+  auto read =
+      std::async(std::launch::async, [this] { return ProfileGetString(path_, "a", "k", ""); });
+  const bool answered = read.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  if (!answered) ::close(writer);  // lets the read end
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(read.get(), "one");
+
+  const std::string other = root_.path() + "/other.ini";
+  std::ofstream(other) << "[a]\nk=new\n";
+  const int otherWriter = ::open(other.c_str(), O_RDWR);
+  ASSERT_GE(otherWriter, 0);
+  ASSERT_EQ(::flock(otherWriter, LOCK_EX), 0);
+  auto first =
+      std::async(std::launch::async, [&] { return ProfileGetString(other, "a", "k", ""); });
+  EXPECT_EQ(first.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+  ::close(otherWriter);
+  EXPECT_EQ(first.get(), "new");
+  ::close(writer);
+  EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "two");
 }
 
 }  // namespace
