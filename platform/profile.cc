@@ -240,4 +240,16 @@ bool ProfileReplaceMany(const std::string& path, const char* section,
   return ok;
 }
 
+ProfileWriterLock::ProfileWriterLock(const std::string& path) {
+  fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) Release();
+}
+
+ProfileWriterLock::~ProfileWriterLock() { Release(); }
+
+void ProfileWriterLock::Release() {
+  if (fd_ >= 0) ::close(fd_);  // lets the lock go
+  fd_ = -1;
+}
+
 }  // namespace qb

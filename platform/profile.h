@@ -65,4 +65,21 @@ bool ProfileWriteMany(const std::string& path, const char* section,
 bool ProfileReplaceMany(const std::string& path, const char* section,
                         const std::vector<ProfileUpdate>& updates);
 
+// Holds the lock that writers of `path` take, as another program editing
+// the file would, until destroyed (held() false when the file cannot be
+// opened). Profile reads and writes in this process meanwhile behave as
+// they would towards that program.
+class ProfileWriterLock {
+ public:
+  explicit ProfileWriterLock(const std::string& path);
+  ~ProfileWriterLock();
+  ProfileWriterLock(const ProfileWriterLock&) = delete;
+  ProfileWriterLock& operator=(const ProfileWriterLock&) = delete;
+  bool held() const { return fd_ >= 0; }
+  void Release();
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace qb

@@ -1,9 +1,6 @@
 #include "platform/profile.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -176,29 +173,26 @@ TEST_F(ProfileTest, AChangeToASettledFileIsSeenAtTheNextRead) {
 TEST_F(ProfileTest, AReadWaitsForAWriterOnlyWhenItHasNothingToAnswer) {
   Write("[a]\nk=one\n");
   EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "one");
-  // A lock on a descriptor of its own is what another process's would be.
-  const int writer = ::open(path_.c_str(), O_RDWR);
-  ASSERT_GE(writer, 0);
-  ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+  ProfileWriterLock writer(path_);
+  ASSERT_TRUE(writer.held());
   Write("[a]\nk=two\n");
   auto read =
       std::async(std::launch::async, [this] { return ProfileGetString(path_, "a", "k", ""); });
   const bool answered = read.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-  if (!answered) ::close(writer);  // lets the read end
+  if (!answered) writer.Release();  // lets the read end
   ASSERT_TRUE(answered);
   EXPECT_EQ(read.get(), "one");
 
   const std::string other = root_.path() + "/other.ini";
   std::ofstream(other) << "[a]\nk=new\n";
-  const int otherWriter = ::open(other.c_str(), O_RDWR);
-  ASSERT_GE(otherWriter, 0);
-  ASSERT_EQ(::flock(otherWriter, LOCK_EX), 0);
+  ProfileWriterLock otherWriter(other);
+  ASSERT_TRUE(otherWriter.held());
   auto first =
       std::async(std::launch::async, [&] { return ProfileGetString(other, "a", "k", ""); });
   EXPECT_EQ(first.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
-  ::close(otherWriter);
+  otherWriter.Release();
   EXPECT_EQ(first.get(), "new");
-  ::close(writer);
+  writer.Release();
   EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "two");
 }
 
