@@ -173,6 +173,15 @@ QB_VECTOR_VBMI2_TARGET inline uint16_t* FindChangesVbmi2(const uint8_t* line, ui
   return out;
 }
 
+// A compare's mask as a number the compiler keeps as it is: GCC would
+// fold the ANDs of the masks into masked compares, each waiting for the
+// one before, which is the chain the separate tests are there to avoid.
+QB_VECTOR_TARGET inline uint32_t Apart(__mmask32 mask) {
+  uint32_t bits = _cvtmask32_u32(mask);
+  __asm__("" : "+r"(bits));
+  return bits;
+}
+
 // How many coding elements in a row, from cur[0] on (a0 being cur[-1]), are
 // coded in vertical mode against the reference elements from ref[0] on, one
 // for one, allowing one move of the reference elements two further on: at
@@ -204,20 +213,22 @@ QB_VECTOR_TARGET inline int VerticalRun(const uint16_t* cur, const uint16_t* ref
   const __m512i three = _mm512_set1_epi16(3);
   // Each test on its own, then all together: a chain of masked compares
   // would wait for one compare after the other.
-  const __mmask32 rightOfA0 = _mm512_cmpgt_epu16_mask(b1, a0);
-  const __mmask32 nextAfterA0 = _mm512_cmple_epu16_mask(beforeB1, a0);
-  const __mmask32 noPass = _mm512_cmpge_epu16_mask(b2, a1);
+  const uint32_t rightOfA0 = Apart(_mm512_cmpgt_epu16_mask(b1, a0));
+  const uint32_t nextAfterA0 = Apart(_mm512_cmple_epu16_mask(beforeB1, a0));
+  const uint32_t noPass = Apart(_mm512_cmpge_epu16_mask(b2, a1));
   // |a1 - b1| <= 3 without wrapping: saturating adds on both sides.
-  const __mmask32 notFarRight = _mm512_cmple_epu16_mask(a1, _mm512_adds_epu16(b1, three));
-  const __mmask32 notFarLeft = _mm512_cmple_epu16_mask(b1, _mm512_adds_epu16(a1, three));
+  const uint32_t notFarRight = Apart(_mm512_cmple_epu16_mask(a1, _mm512_adds_epu16(b1, three)));
+  const uint32_t notFarLeft = Apart(_mm512_cmple_epu16_mask(b1, _mm512_adds_epu16(a1, three)));
   // The same two further on. Right after a pass b1 is right of a0 (= b2
   // of the pass) and the one before b1 is that a0, so only the last three
   // tests are left.
-  const __mmask32 rightOfA0After = _mm512_cmpgt_epu16_mask(b1After, a0);
-  const __mmask32 nextAfterA0After = _mm512_cmple_epu16_mask(b1, a0);
-  const __mmask32 noPassAfter = _mm512_cmpge_epu16_mask(b2After, a1);
-  const __mmask32 notFarRightAfter = _mm512_cmple_epu16_mask(a1, _mm512_adds_epu16(b1After, three));
-  const __mmask32 notFarLeftAfter = _mm512_cmple_epu16_mask(b1After, _mm512_adds_epu16(a1, three));
+  const uint32_t rightOfA0After = Apart(_mm512_cmpgt_epu16_mask(b1After, a0));
+  const uint32_t nextAfterA0After = Apart(_mm512_cmple_epu16_mask(b1, a0));
+  const uint32_t noPassAfter = Apart(_mm512_cmpge_epu16_mask(b2After, a1));
+  const uint32_t notFarRightAfter =
+      Apart(_mm512_cmple_epu16_mask(a1, _mm512_adds_epu16(b1After, three)));
+  const uint32_t notFarLeftAfter =
+      Apart(_mm512_cmple_epu16_mask(b1After, _mm512_adds_epu16(a1, three)));
   const uint32_t isB1 = (rightOfA0 & nextAfterA0) | aligned;
   const uint32_t before = isB1 & (noPass & notFarRight & notFarLeft);
   const uint32_t pass = isB1 & static_cast<uint32_t>(~noPass);
