@@ -340,9 +340,15 @@ QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t
       // or a stroke of the reference line within a run of this one moves
       // b1 two further on in the stretch, the elements after go on there.
       // Tried only where a1 is coded in vertical mode itself, which two
-      // compares tell: a try that stops at once costs a whole vector step.
+      // compares tell, and the two elements after it are within three
+      // pixels of the two reference elements after b1: a vector step costs
+      // about as much as coding two or three elements one by one, and on a
+      // page of text four stretches in ten are two elements long (the two
+      // edges of a stroke).
       if (tryVector && ib >= 2 && ia >= 1 && ref[ib + 1] >= cur[ia] &&
-          static_cast<unsigned>(cur[ia] - ref[ib] + 3) <= 6u) {
+          static_cast<unsigned>(cur[ia] - ref[ib] + 3) <= 6u &&
+          static_cast<unsigned>(cur[ia + 1] - ref[ib + 1] + 3) <= 6u &&
+          static_cast<unsigned>(cur[ia + 2] - ref[ib + 2] + 3) <= 6u) {
         int coded = 0;
         int moves = 0;
         for (;;) {
