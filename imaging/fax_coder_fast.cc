@@ -18,10 +18,12 @@
 //   vertical codes are found 16 changes at a time (fax_coder_avx2.h);
 // - codes go into a 64-bit bit buffer that is stored whole after every
 //   code, with no test of how full it is (a test that text, whose codes
-//   follow no pattern, would mispredict); a run is one table load, and a
-//   white run with the black one after it (MH), or the horizontal mode's
-//   code with its two runs, go in as one code where they fit in 32 bits,
-//   so that the chain of puts through the bit buffer is half as long.
+//   follow no pattern, would mispredict), and keeps fewer than 8 bits, so
+//   that a code of up to 56 bits goes in with one put; a run is one table
+//   load, and a white run with the black one after it (MH), the horizontal
+//   mode's code with its two runs, or eight vertical codes of a vector
+//   step go in as one code, so that the chain of puts through the bit
+//   buffer is short.
 // Tried and dropped, being slower here: choosing pass and vertical codes
 // without jumps, and finding the next b1 by counting rather than by a loop
 // (both put every step behind the loads of the one before).
@@ -58,7 +60,7 @@ QB_INLINE uint64_t LoadWord(const uint8_t* at) {
 }
 
 // Writes the full out buffer and moves the `fill` - kFaxOutBufferSize bytes
-// past it (at most 8) to its start; returns the new fill. Not a member of
+// past it (at most 7) to its start; returns the new fill. Not a member of
 // FastSink, and never inlined: the sink's address never leaves the coding
 // loop, so its bit buffer and fill point stay in registers.
 [[gnu::noinline]] uint32_t FlushFull(FaxCoderState& c, uint32_t fill) {
@@ -70,9 +72,9 @@ QB_INLINE uint64_t LoadWord(const uint8_t* at) {
 }
 
 // The pending bits, first bit in bit 0, with the out buffer's fill point in
-// locals while a line is coded. Whole 32-bit words count as moved out as
-// soon as they are complete, as in the plain sink, so the out buffer fills
-// and is written at the same points either way.
+// locals while a line is coded. Whole bytes count as moved out as soon as
+// they are complete, as in the plain sink, so the out buffer fills and is
+// written at the same points either way.
 class FastSink {
  public:
   explicit FastSink(FaxCoderState& c)
@@ -87,21 +89,31 @@ class FastSink {
   FastSink(const FastSink&) = delete;
   FastSink& operator=(const FastSink&) = delete;
 
-  // `length` (at most 32) bits, the first in bit 0 of `bits`. Fewer than 32
-  // bits are pending before, so fewer than 64 after.
-  QB_INLINE void Put(uint32_t bits, uint32_t length) {
-    buffer_ |= static_cast<uint64_t>(bits) << count_;
+  // `length` (at most 56) bits, the first in bit 0 of `bits`. Fewer than 8
+  // bits are pending before, so fewer than 64 after; the whole bytes among
+  // them are stored and move out.
+  QB_INLINE void Put(uint64_t bits, uint32_t length) {
+    buffer_ |= bits << count_;
     count_ += length;
     uint64_t word = buffer_;
     if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
     std::memcpy(out_ + fill_, &word, 8);
-    const uint32_t spill = count_ & 32;  // 32 once a word is complete, else 0
-    fill_ += spill >> 3;
-    buffer_ >>= spill;
-    count_ -= spill;
+    fill_ += count_ >> 3;
+    buffer_ >>= count_ & 56;
+    count_ &= 7;
     if (fill_ >= kFaxOutBufferSize) Flush();
   }
   QB_INLINE void Put(FaxCode code) { Put(code.bits, code.length); }
+
+  // Up to 64 bits (a vector step's eight codes): one put where they fit.
+  QB_INLINE void PutLong(uint64_t bits, uint32_t length) {
+    if (length > 56) [[unlikely]] {
+      Put(bits & 0xFFFFFFFFu, 32);
+      bits >>= 32;
+      length -= 32;
+    }
+    Put(bits, length);
+  }
 
   // One run as make-up and terminating codes.
   QB_INLINE void PutRun(uint32_t run, uint32_t black) {
@@ -114,8 +126,8 @@ class FastSink {
   }
 
   // `prefix` (a mode code, or nothing), then a run of colour `black` and
-  // one of the other colour: one put where all of it fits in 32 bits, as
-  // the short runs of text do, else one code after the other.
+  // one of the other colour: one put where both runs are in the table (at
+  // most 3 + 25 + 25 bits), else one code after the other.
   QB_INLINE void PutRuns(FaxCode prefix, uint32_t first, uint32_t second, uint32_t black) {
     if (first <= kTableRunMax && second <= kTableRunMax) [[likely]] {
       constexpr uint32_t kBits = (1u << RunTable::kLengthShift) - 1;
@@ -124,12 +136,8 @@ class FastSink {
       const uint32_t oneAt = prefix.length;
       const uint32_t twoAt = oneAt + (one >> RunTable::kLengthShift);
       const uint32_t length = twoAt + (two >> RunTable::kLengthShift);
-      if (length <= 32) [[likely]] {
-        const uint64_t bits = prefix.bits | uint64_t{one & kBits} << oneAt |
-                              uint64_t{two & kBits} << twoAt;
-        Put(static_cast<uint32_t>(bits), length);
-        return;
-      }
+      Put(prefix.bits | uint64_t{one & kBits} << oneAt | uint64_t{two & kBits} << twoAt, length);
+      return;
     }
     Put(prefix);
     PutRun(first, black);
@@ -359,8 +367,16 @@ QB_INLINE void CodeTwoDimensional(const uint16_t* cur, int count, const uint16_t
           const int run =
               VerticalRun<kSteps>(cur + ia + coded, ref + ib + 2 * moves + coded,
                                   count + 1 - ia - coded, coded == 0 ? 1 : 0, groups, &moved);
-          for (int g = 0; g < (run + 3) / 4; ++g) {
-            out.Put(static_cast<uint32_t>(groups[g]), static_cast<uint32_t>(groups[g] >> 32));
+          if constexpr (IsAvx512(kSteps)) {
+            // Eight codes a group: the bits in groups[0..3], their lengths
+            // in groups[4..7].
+            for (int g = 0; g < (run + 7) / 8; ++g) {
+              out.PutLong(groups[g], static_cast<uint32_t>(groups[4 + g]));
+            }
+          } else {
+            for (int g = 0; g < (run + 3) / 4; ++g) {
+              out.Put(static_cast<uint32_t>(groups[g]), static_cast<uint32_t>(groups[g] >> 32));
+            }
           }
           coded += run;
           moves += moved ? 1 : 0;

@@ -17,9 +17,9 @@ void PutByte(FaxCoderState& c, uint8_t byte) {
   if (c.outFill == kFaxOutBufferSize) FlushOutBuffer(c);
 }
 
-// The code bits on their way to the out buffer: whole 32-bit words move
-// there once 32 bits are pending (the fast sink keeps the same rule, so the
-// out buffer fills and flushes at the same points either way).
+// The code bits on their way to the out buffer: every whole byte moves
+// there at once (the fast sink keeps the same rule, so the out buffer fills
+// and flushes at the same points either way).
 class PlainSink {
  public:
   explicit PlainSink(FaxCoderState& c)
@@ -37,7 +37,7 @@ class PlainSink {
     buffer_ |= static_cast<uint64_t>(bits) << count_;
     count_ += length;
     coded_ += length;
-    if (count_ >= 32) Spill();
+    if (count_ >= 8) Spill();
   }
   void Put(FaxCode code) { Put(code.bits, code.length); }
 
@@ -78,9 +78,10 @@ class PlainSink {
 
  private:
   void Spill() {
-    for (int i = 0; i < 4; ++i) PutByte(c_, static_cast<uint8_t>(buffer_ >> (8 * i)));
-    buffer_ >>= 32;
-    count_ -= 32;
+    for (; count_ >= 8; count_ -= 8) {
+      PutByte(c_, static_cast<uint8_t>(buffer_));
+      buffer_ >>= 8;
+    }
   }
 
   FaxCoderState& c_;

@@ -19,8 +19,8 @@ enum FaxCodingMode : int32_t {
 
 constexpr size_t kFaxOutBufferSize = 32768;
 // Bytes past the out buffer's end: the fast sink stores its whole 64-bit
-// bit buffer at the fill point after every code, a word that may reach 4
-// bytes beyond the last one that counts.
+// bit buffer at the fill point after every code, a word that may reach 7
+// bytes beyond the buffer's last.
 constexpr size_t kFaxOutBufferSlack = 8;
 
 // Entries each changing-element list has past the width: the sentinels,
@@ -67,7 +67,7 @@ struct FaxCoderState {
   std::vector<uint8_t> outBuffer;
   uint32_t outFill = 0;
   uint64_t bitBuffer = 0;  // pending code bits, first bit in bit 0
-  uint32_t bitCount = 0;   // bits pending in bitBuffer
+  uint32_t bitCount = 0;   // bits pending in bitBuffer, fewer than 8
   uint64_t bitsCoded = 0;  // bits produced on the page, for the minimum-bits fill
   uint32_t bytesWritten = 0;
   uint16_t totalLines = 0;

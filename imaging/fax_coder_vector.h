@@ -197,8 +197,9 @@ QB_VECTOR_TARGET inline uint32_t Apart(__mmask32 mask) {
 // - when ref[k] is not right of a0 but ref[k + 2] is (a stroke of the line
 //   above lies within a run of this one): a1's vertical code against it.
 // The elements after that are taken against ref[k + 2] on; `*moved` tells
-// the caller so. Their codes go to `groups`, four to a word: the bits from
-// bit 0, the length in the high half (at most 3 x 7 + 4 + 7 bits). Needs
+// the caller so. Their codes go to `groups`, eight to a word: the bits of
+// codes 8g to 8g + 7 in groups[g] from bit 0 (at most 7 x 7 + 4 + 7 bits),
+// their length in groups[4 + g]. Needs
 // ref[-2] and up to 35 elements past both pointers readable; elements past
 // the first that fails are never used, whatever they hold.
 QB_VECTOR_TARGET inline int VerticalRun(const uint16_t* cur, const uint16_t* ref, int limit,
@@ -281,7 +282,14 @@ QB_VECTOR_TARGET inline int VerticalRun(const uint16_t* cur, const uint16_t* ref
   const __m512i bits4 = _mm512_or_si512(
       _mm512_and_si512(bits2, low32),
       _mm512_sllv_epi64(_mm512_srli_epi64(bits2, 32), _mm512_and_si512(lengths2, low32)));
-  _mm512_storeu_si512(groups, _mm512_or_si512(bits4, _mm512_slli_epi64(lengths4, 32)));
+  // Eights: the second four moved past the first four's length (at most
+  // 8 x 7 + 4 bits), then the bits of the four eights and their lengths.
+  const __m512i secondBits = _mm512_shuffle_epi32(bits4, _MM_PERM_BADC);
+  const __m512i secondLengths = _mm512_shuffle_epi32(lengths4, _MM_PERM_BADC);
+  const __m512i bits8 = _mm512_or_si512(bits4, _mm512_sllv_epi64(secondBits, lengths4));
+  const __m512i lengths8 = _mm512_add_epi64(lengths4, secondLengths);
+  _mm512_storeu_si512(groups, _mm512_permutex2var_epi64(
+                                  bits8, _mm512_setr_epi64(0, 2, 4, 6, 8, 10, 12, 14), lengths8));
   return run;
 }
 
