@@ -115,6 +115,30 @@ class FastSink {
     Put(bits, length);
   }
 
+  // Two white runs, each with the black run after it: one put where all
+  // four are in the table and take at most 56 bits (the short runs of
+  // text), else a pair at a time.
+  QB_INLINE void PutRunPairs(uint32_t white, uint32_t black, uint32_t white2, uint32_t black2) {
+    if (std::max(std::max(white, black), std::max(white2, black2)) <= kTableRunMax) [[likely]] {
+      constexpr uint32_t kBits = (1u << RunTable::kLengthShift) - 1;
+      const uint32_t one = runs_.entry[0][white], two = runs_.entry[1][black];
+      const uint32_t three = runs_.entry[0][white2], four = runs_.entry[1][black2];
+      const uint32_t twoAt = one >> RunTable::kLengthShift;
+      const uint32_t threeAt = twoAt + (two >> RunTable::kLengthShift);
+      const uint32_t fourAt = threeAt + (three >> RunTable::kLengthShift);
+      const uint32_t length = fourAt + (four >> RunTable::kLengthShift);
+      if (length <= 56) [[likely]] {
+        Put(uint64_t{one & kBits} | uint64_t{two & kBits} << twoAt |
+                uint64_t{three & kBits} << threeAt | uint64_t{four & kBits} << fourAt,
+            length);
+        return;
+      }
+    }
+    constexpr FaxCode kNothing{0, 0};
+    PutRuns(kNothing, white, black, 0);
+    PutRuns(kNothing, white2, black2, 0);
+  }
+
   // One run as make-up and terminating codes.
   QB_INLINE void PutRun(uint32_t run, uint32_t black) {
     while (run > kTableRunMax) [[unlikely]] {
@@ -295,6 +319,13 @@ QB_INLINE void CodeOneDimensional(const uint16_t* changes, int count, FastSink& 
   constexpr FaxCode kNothing{0, 0};
   uint32_t start = 0;
   int i = 0;
+  // Two pairs at a time while the second has a real change to start it.
+  for (; i + 2 < count; i += 4) {
+    const uint32_t one = changes[i], two = changes[i + 1];
+    const uint32_t three = changes[i + 2], four = changes[i + 3];
+    out.PutRunPairs(one - start, two - one, three - two, four - three);
+    start = four;
+  }
   for (; i < count; i += 2) {
     const uint32_t middle = changes[i], end = changes[i + 1];
     out.PutRuns(kNothing, middle - start, end - middle, 0);
