@@ -120,17 +120,10 @@ class FastSink {
   // text), else a pair at a time.
   QB_INLINE void PutRunPairs(uint32_t white, uint32_t black, uint32_t white2, uint32_t black2) {
     if (std::max(std::max(white, black), std::max(white2, black2)) <= kTableRunMax) [[likely]] {
-      constexpr uint32_t kBits = (1u << RunTable::kLengthShift) - 1;
-      const uint32_t one = runs_.entry[0][white], two = runs_.entry[1][black];
-      const uint32_t three = runs_.entry[0][white2], four = runs_.entry[1][black2];
-      const uint32_t twoAt = one >> RunTable::kLengthShift;
-      const uint32_t threeAt = twoAt + (two >> RunTable::kLengthShift);
-      const uint32_t fourAt = threeAt + (three >> RunTable::kLengthShift);
-      const uint32_t length = fourAt + (four >> RunTable::kLengthShift);
-      if (length <= 56) [[likely]] {
-        Put(uint64_t{one & kBits} | uint64_t{two & kBits} << twoAt |
-                uint64_t{three & kBits} << threeAt | uint64_t{four & kBits} << fourAt,
-            length);
+      const BitString first = RunPair(white, black, 0, 0);
+      const BitString both = RunPair(white2, black2, 0, first.length);
+      if (both.length <= 56) [[likely]] {
+        Put(first.bits | both.bits, both.length);
         return;
       }
     }
@@ -154,13 +147,8 @@ class FastSink {
   // most 3 + 25 + 25 bits), else one code after the other.
   QB_INLINE void PutRuns(FaxCode prefix, uint32_t first, uint32_t second, uint32_t black) {
     if (first <= kTableRunMax && second <= kTableRunMax) [[likely]] {
-      constexpr uint32_t kBits = (1u << RunTable::kLengthShift) - 1;
-      const uint32_t one = runs_.entry[black][first];
-      const uint32_t two = runs_.entry[black ^ 1][second];
-      const uint32_t oneAt = prefix.length;
-      const uint32_t twoAt = oneAt + (one >> RunTable::kLengthShift);
-      const uint32_t length = twoAt + (two >> RunTable::kLengthShift);
-      Put(prefix.bits | uint64_t{one & kBits} << oneAt | uint64_t{two & kBits} << twoAt, length);
+      const BitString runs = RunPair(first, second, black, prefix.length);
+      Put(prefix.bits | runs.bits, runs.length);
       return;
     }
     Put(prefix);
@@ -184,6 +172,23 @@ class FastSink {
   uint32_t PendingBits() const { return count_; }
 
  private:
+  // Bits from bit `at` on, and where they end.
+  struct BitString {
+    uint64_t bits;
+    uint32_t length;
+  };
+
+  // The codes of a run of colour `black` and of one of the other colour
+  // after it, both in the table, placed from bit `at` on.
+  QB_INLINE BitString RunPair(uint32_t first, uint32_t second, uint32_t black, uint32_t at) const {
+    constexpr uint32_t kBits = (1u << RunTable::kLengthShift) - 1;
+    const uint32_t one = runs_.entry[black][first];
+    const uint32_t two = runs_.entry[black ^ 1][second];
+    const uint32_t twoAt = at + (one >> RunTable::kLengthShift);
+    return {uint64_t{one & kBits} << at | uint64_t{two & kBits} << twoAt,
+            twoAt + (two >> RunTable::kLengthShift)};
+  }
+
   QB_INLINE void Flush() {
     fill_ = FlushFull(c_, fill_);
     flushed_ += kFaxOutBufferSize;
