@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -42,7 +44,9 @@ struct CachedRead {
   off_t size = 0;
   timespec modified{};
   timespec changed{};
-  bool trusted = false;  // see Remember
+  bool trusted = false;  // settled when read (see Remember)
+  int watch = -1;        // the watch on its folder that vouches for it, or -1
+  std::string name;      // its entry in that folder
   std::string content;
 };
 
@@ -57,6 +61,71 @@ constexpr int64_t kSettledNanos = 2'000'000'000;
 
 std::mutex g_cacheMutex;
 std::unordered_map<std::string, CachedRead> g_cache;
+std::atomic<uint64_t> g_fileReads{0};
+
+// The kernel's notifications of changes in the folders of the files read.
+// A file read less than 2 s after its last change could change again
+// unseen by its times, but not unseen by a watch on its folder: such a
+// read stands until a notification about its entry comes. The receiver
+// rewrites its settings on every printer connection and reads them on
+// every page, so without this each page would read them afresh. Used
+// under g_cacheMutex only.
+class FolderWatches {
+ public:
+  FolderWatches() : fd_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {}
+  FolderWatches(const FolderWatches&) = delete;
+  FolderWatches& operator=(const FolderWatches&) = delete;
+
+  // Watches the folder `path` lies in; the watch, or -1 where the kernel
+  // cannot watch it (no notifications, a limit reached).
+  int Watch(const std::string& path) {
+    if (fd_ < 0) return -1;
+    const size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    constexpr uint32_t kChanges = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE |
+                                  IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+    return ::inotify_add_watch(fd_, folder.c_str(), kChanges);
+  }
+
+  // Reads every notification waiting and withdraws the word of the
+  // watches over the entries they name; all of it where some may have
+  // been missed (the queue overflowed, a folder went or moved).
+  void Drain(std::unordered_map<std::string, CachedRead>& cache) {
+    if (fd_ < 0) return;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+      const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+      if (got <= 0) break;
+      for (size_t at = 0; at + sizeof(inotify_event) <= static_cast<size_t>(got);) {
+        inotify_event event;
+        std::memcpy(&event, buffer + at, sizeof event);
+        const char* name = buffer + at + sizeof event;
+        at += sizeof event + event.len;
+        if (at > static_cast<size_t>(got)) break;
+        const bool aboutEntry = event.len > 0 && (event.mask & IN_Q_OVERFLOW) == 0;
+        for (auto& [path, read] : cache) {
+          if (!aboutEntry || (read.watch == event.wd && read.name == name)) read.watch = -1;
+        }
+        ++seen_;
+      }
+    }
+  }
+
+  // How many notifications were taken in so far.
+  uint64_t seen() const { return seen_; }
+
+ private:
+  const int fd_;
+  uint64_t seen_ = 0;
+};
+
+// Never destroyed: a read during the program's exit must not find its
+// descriptor closed, or its number taken by another file.
+FolderWatches& Watches() {
+  static FolderWatches* const watches = new FolderWatches;
+  return *watches;
+}
 
 int64_t Nanos(const timespec& t) { return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; }
 
@@ -75,10 +144,27 @@ bool SameFile(const CachedRead& cached, const struct stat& info) {
 std::optional<std::string> CachedContent(const std::string& path, const struct stat& info) {
   std::lock_guard<std::mutex> hold(g_cacheMutex);
   auto found = g_cache.find(path);
-  if (found == g_cache.end() || !found->second.trusted || !SameFile(found->second, info)) {
-    return std::nullopt;
+  if (found == g_cache.end() || !SameFile(found->second, info)) return std::nullopt;
+  if (!found->second.trusted) {
+    // Not settled: good only while the watch on its folder has seen no
+    // change of it since, up to now (after the stat above).
+    if (found->second.watch < 0) return std::nullopt;
+    Watches().Drain(g_cache);
+    if (found->second.watch < 0) return std::nullopt;
   }
   return found->second.content;
+}
+
+// Before a read from the file: its folder watched, and the notifications
+// so far taken in, so that only changes after this can withdraw what the
+// read finds. Returns the watch (-1: none) and, in `*seenBefore`, the
+// count of notifications taken in by then.
+int WatchBeforeRead(const std::string& path, uint64_t* seenBefore) {
+  std::lock_guard<std::mutex> hold(g_cacheMutex);
+  const int watch = Watches().Watch(path);
+  Watches().Drain(g_cache);
+  *seenBefore = Watches().seen();
+  return watch;
 }
 
 // Whatever was last read of `path`, current or not.
@@ -89,7 +175,8 @@ std::optional<std::string> LastContent(const std::string& path) {
   return found->second.content;
 }
 
-void Remember(const std::string& path, const struct stat& info, const std::string& content) {
+void Remember(const std::string& path, const struct stat& info, const std::string& content,
+              int watch, uint64_t seenBefore) {
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
   const int64_t lastChange = std::max(Nanos(info.st_mtim), Nanos(info.st_ctim));
@@ -103,6 +190,15 @@ void Remember(const std::string& path, const struct stat& info, const std::strin
   read.trusted = Nanos(now) - lastChange > kSettledNanos;
   read.content = content;
   std::lock_guard<std::mutex> hold(g_cacheMutex);
+  // The watch vouches for the read only when no notification at all came
+  // in since the one before the read: one about this entry may have been
+  // taken in by another caller's drain meanwhile. (One about another entry
+  // costs one more read at worst.)
+  Watches().Drain(g_cache);
+  if (watch >= 0 && Watches().seen() == seenBefore) {
+    read.watch = watch;
+    read.name = path.substr(path.rfind('/') + 1);
+  }
   if (g_cache.size() >= kMostCachedFiles && g_cache.count(path) == 0) g_cache.clear();
   g_cache[path] = std::move(read);
 }
@@ -122,6 +218,8 @@ std::optional<std::string> ReadLocked(const std::string& path) {
     std::optional<std::string> cached = CachedContent(path, info);
     if (cached) return cached;
   }
+  uint64_t seenBefore = 0;
+  const int watch = WatchBeforeRead(path, &seenBefore);
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     Forget(path);
@@ -136,8 +234,9 @@ std::optional<std::string> ReadLocked(const std::string& path) {
     ::flock(fd, LOCK_SH);
   }
   std::string content = ReadAll(fd);
+  g_fileReads.fetch_add(1, std::memory_order_relaxed);
   // The file as it was read: writers change it only under the lock held here.
-  if (::fstat(fd, &info) == 0) Remember(path, info, content);
+  if (::fstat(fd, &info) == 0) Remember(path, info, content, watch, seenBefore);
   ::close(fd);  // lets the lock go: the descriptor is the only one on it
   return content;
 }
@@ -182,6 +281,8 @@ std::vector<std::string> ProfileKeyNames(const std::string& path, const char* se
   if (!content) return {};
   return ProfileSectionKeyNames(*content, section, maxBytes);
 }
+
+uint64_t ProfileFileReads() { return g_fileReads.load(std::memory_order_relaxed); }
 
 bool ProfileWriteString(const std::string& path, const char* section, const char* key,
                         const char* value) {

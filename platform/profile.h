@@ -6,13 +6,15 @@
 // line of the file as it was. Each call works under an advisory lock, so
 // that other processes writing the same file never see or cause
 // half-written content. A read of a file that has not changed since its
-// last read (same inode, size and times, the last change over 2 s before
-// that read) takes the content of that read; while another process holds
-// the lock to write, a read answers with the last content read rather than
-// wait.
+// last read (same inode, size and times, and either the last change over
+// 2 s before that read or, where the kernel watches the file's folder for
+// this process, no change of the file noticed since) takes the content of
+// that read; while another process holds the lock to write, a read
+// answers with the last content read rather than wait.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +66,10 @@ bool ProfileWriteMany(const std::string& path, const char* section,
 // the new, never a mix. Writers take turns on PATH.lock.
 bool ProfileReplaceMany(const std::string& path, const char* section,
                         const std::vector<ProfileUpdate>& updates);
+
+// How many times this process has read a profile file from disk rather
+// than from its last read (for tests and diagnostics).
+uint64_t ProfileFileReads();
 
 // Holds the lock that writers of `path` take, as another program editing
 // the file would, until destroyed (held() false when the file cannot be

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <thread>
@@ -165,6 +166,43 @@ TEST_F(ProfileTest, AChangeToASettledFileIsSeenAtTheNextRead) {
   Write("[a]\nk=six\n");
   EXPECT_EQ(ProfileGetInt(path_, "a", "k", 7), 0);
   EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "six");
+}
+
+// Right after a change (the receiver writes its settings on every printer
+// connection, then reads them on every page) the reads after the first
+// come from it while nothing changes the file; a change by any writer,
+// even one that keeps the size and comes within the same instant, is seen
+// by the next read.
+TEST_F(ProfileTest, AFileJustWrittenIsReadOnceUntilItChanges) {
+  ASSERT_TRUE(ProfileWriteString(path_, "a", "k", "one"));
+  const uint64_t before = ProfileFileReads();
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "one");
+  EXPECT_EQ(ProfileFileReads() - before, 1u);
+
+  for (const char* value : {"two", "six", "ten"}) {
+    Write(std::string("[a]\nk=") + value + "\n");  // not through the profile functions
+    EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), value);
+  }
+  // A file replaced by another at its name, and one in another folder.
+  const std::string beside = path_ + ".new";
+  std::ofstream(beside) << "[a]\nk=new\n";
+  std::filesystem::rename(beside, path_);
+  EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "new");
+  // A writer that may have changed it unseen by its times (on a file
+  // system whose times step coarsely): the next read reads it again.
+  const uint64_t unchanged = ProfileFileReads();
+  EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "new");
+  EXPECT_EQ(ProfileFileReads(), unchanged);
+  { std::ofstream opened(path_, std::ios::in | std::ios::out); }
+  EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "new");
+  EXPECT_EQ(ProfileFileReads() - unchanged, 1u);
+  std::filesystem::create_directory(root_.path() + "/sub");
+  const std::string other = root_.path() + "/sub/p.ini";
+  std::ofstream(other) << "[a]\nk=one\n";
+  EXPECT_EQ(ProfileGetString(other, "a", "k", ""), "one");
+  std::ofstream(other, std::ios::trunc) << "[a]\nk=two\n";
+  EXPECT_EQ(ProfileGetString(other, "a", "k", ""), "two");
+  EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "new");
 }
 
 // While another process holds the lock to write, a read that has read the
