@@ -160,8 +160,12 @@ std::optional<std::string> CachedContent(const std::string& path, const struct s
 // read finds. Returns the watch (-1: none) and, in `*seenBefore`, the
 // count of notifications taken in by then.
 int WatchBeforeRead(const std::string& path, uint64_t* seenBefore) {
+  // The watch is on the folder of the name: a file reached through a
+  // symbolic link lives in another folder, whose changes it never sees.
+  struct stat link;
+  const bool linked = ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   std::lock_guard<std::mutex> hold(g_cacheMutex);
-  const int watch = Watches().Watch(path);
+  const int watch = linked ? -1 : Watches().Watch(path);
   Watches().Drain(g_cache);
   *seenBefore = Watches().seen();
   return watch;
@@ -193,9 +197,10 @@ void Remember(const std::string& path, const struct stat& info, const std::strin
   // The watch vouches for the read only when no notification at all came
   // in since the one before the read: one about this entry may have been
   // taken in by another caller's drain meanwhile. (One about another entry
-  // costs one more read at worst.)
+  // costs one more read at worst.) Nor for a file with other names, which
+  // may lie in other folders.
   Watches().Drain(g_cache);
-  if (watch >= 0 && Watches().seen() == seenBefore) {
+  if (watch >= 0 && info.st_nlink == 1 && Watches().seen() == seenBefore) {
     read.watch = watch;
     read.name = path.substr(path.rfind('/') + 1);
   }

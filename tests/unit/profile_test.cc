@@ -203,6 +203,21 @@ TEST_F(ProfileTest, AFileJustWrittenIsReadOnceUntilItChanges) {
   std::ofstream(other, std::ios::trunc) << "[a]\nk=two\n";
   EXPECT_EQ(ProfileGetString(other, "a", "k", ""), "two");
   EXPECT_EQ(ProfileGetString(path_, "a", "k", ""), "new");
+
+  // Reached through a link, or with a second name, the file may change
+  // where the watch does not look: such reads are not trusted early.
+  const std::string target = root_.path() + "/sub/target.ini";
+  const std::string link = root_.path() + "/link.ini";
+  const std::string second = root_.path() + "/second.ini";
+  std::ofstream(target) << "[a]\nk=one\n";
+  std::filesystem::create_symlink(target, link);
+  std::filesystem::create_hard_link(path_, second);
+  for (const std::string& name : {link, second}) {
+    EXPECT_NE(ProfileGetString(name, "a", "k", ""), "");
+    const uint64_t reads = ProfileFileReads();
+    ProfileGetString(name, "a", "k", "");
+    EXPECT_EQ(ProfileFileReads() - reads, 1u) << name;
+  }
 }
 
 // While another process holds the lock to write, a read that has read the
