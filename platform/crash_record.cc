@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/files.h"
 #include "platform/posix_file.h"
 
 namespace qb {
@@ -23,11 +24,7 @@ void Restore(const std::string& path, const std::string& content) {
 }  // namespace
 
 std::string CrashRecord::FolderOf(const std::string& path) {
-  const std::string name = WithoutTrailingSlash(path);
-  const size_t slash = name.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return name.substr(0, slash);
+  return ::qb::FolderOf(WithoutTrailingSlash(path));
 }
 
 std::shared_ptr<CrashRecord::FileState> CrashRecord::Opened(const std::string& path, bool existed,

@@ -26,6 +26,12 @@ std::FILE* OpenGroupWritable(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }
 
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 bool FileExists(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0;

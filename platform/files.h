@@ -15,6 +15,10 @@ namespace qb {
 // failure.
 std::FILE* OpenGroupWritable(const std::string& path, const char* mode);
 
+// The folder a path names an entry of: "." for a bare name, "/" for an
+// entry of the root.
+std::string FolderOf(const std::string& path);
+
 bool FileExists(const std::string& path);  // any kind of entry
 bool IsDirectory(const std::string& path);
 bool IsReadOnlyFile(const std::string& path);  // owner write bit missing

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/places.h"
 #include "platform/system_log.h"
 #include "platform/trace.h"
@@ -95,12 +96,6 @@ std::string Distrust(const std::string& path, bool regularFile, uint32_t account
            " (only root or this account's files are used)";
   }
   return "";
-}
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "platform/files.h"
 #include "platform/local_trust.h"
 #include "platform/replace_file.h"
 
@@ -80,12 +81,9 @@ class FolderWatches {
   // cannot watch it (no notifications, a limit reached).
   int Watch(const std::string& path) {
     if (fd_ < 0) return -1;
-    const size_t slash = path.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     constexpr uint32_t kChanges = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE |
                                   IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
-    return ::inotify_add_watch(fd_, folder.c_str(), kChanges);
+    return ::inotify_add_watch(fd_, FolderOf(path).c_str(), kChanges);
   }
 
   // Reads every notification waiting and withdraws the word of the

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/files.h"
 #include "platform/local_trust.h"
 #include "platform/posix_file.h"
 
@@ -103,9 +104,7 @@ ReplaceResult ReplaceFileLocked(const std::string& path, const FileChange& chang
     return ReplaceResult::kFailed;
   }
   if (sync) {
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
       ::fsync(fd);
       ::close(fd);
