@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "config/folders.h"
+#include "imaging/page_file.h"
 #include "office_pages.h"
 #include "platform/clock.h"
 #include "platform/env.h"
@@ -333,11 +334,11 @@ int64_t LibtiffG4Micros(const std::string& page, int width, int height, int time
 }
 
 // CPU microseconds the file system takes for one page file of `bytes`
-// bytes in `folder`, done as the receiver does it: made, written, closed,
-// read back and deleted; the mean of `files` of them. The reference for
-// how much of a page's cost is the file system's rather than the
-// receiver's own: on ext4 without a journal, making a file costs more the
-// more files were deleted in the minute before.
+// bytes in `folder`, made the way the receiver makes its page files, then
+// written, closed, read back and deleted; the mean of `files` of them. The
+// reference for how much of a page's cost is the file system's rather than
+// the receiver's own: on ext4 without a journal, making a file costs more
+// the more files were deleted in the minute before.
 int64_t PageFileMicros(const std::string& folder, size_t bytes, int files) {
   qb::Env& env = qb::Env::Default();
   const std::string data(bytes, 'x');
@@ -346,11 +347,9 @@ int64_t PageFileMicros(const std::string& folder, size_t bytes, int files) {
   for (int i = 0; i < files; ++i) {
     const std::string path = folder + "/qb_bench_page_" + std::to_string(i) + ".dat";
     const int64_t start = qb::ThreadCpuMicros();
-    std::unique_ptr<qb::WritableFile> out;
-    if (env.NewUnbufferedFile(path, qb::CreateMode::kTruncate, &out).ok()) {
-      out->Append(data.data(), data.size());
-      out->Close();
-    }
+    qb::PageFile out = qb::PageFile::OpenForCoder(env, path);
+    out.Write(data.data(), data.size());
+    out.Close();
     std::unique_ptr<qb::ReadableFile> in;
     size_t got = 0;
     if (env.OpenReadable(path, &in).ok()) in->ReadAt(0, back.data(), back.size(), &got);
